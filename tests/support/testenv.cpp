@@ -1,0 +1,95 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ktr::test {
+namespace {
+
+std::string& rootStorage()
+{
+    static std::string root;
+    return root;
+}
+
+void removeRoot()
+{
+    if (!rootStorage().empty() && !qEnvironmentVariableIsSet("KTR_TEST_KEEP"))
+        QDir(QString::fromStdString(rootStorage())).removeRecursively();
+}
+
+void setDir(const char* var, const std::string& path, mode_t mode = 0755)
+{
+    ::mkdir(path.c_str(), mode);
+    ::chmod(path.c_str(), mode);
+    ::setenv(var, path.c_str(), 1);
+}
+
+} // namespace
+
+void prepareEnvironment()
+{
+    if (!rootStorage().empty())
+        return;
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/ktrtest-XXXXXX";
+    std::string buf = tmpl;
+    if (!::mkdtemp(buf.data())) {
+        buf = "/tmp/ktrtest-XXXXXX";
+        if (!::mkdtemp(buf.data()))
+            std::abort();
+    }
+    rootStorage() = buf;
+    std::atexit(removeRoot);
+
+    setDir("HOME", buf + "/home");
+    setDir("XDG_CONFIG_HOME", buf + "/home/.config");
+    setDir("XDG_DATA_HOME", buf + "/home/.local");
+    ::mkdir((buf + "/home/.local").c_str(), 0755);
+    setDir("XDG_DATA_HOME", buf + "/home/.local/share");
+    setDir("XDG_CACHE_HOME", buf + "/home/.cache");
+    setDir("XDG_STATE_HOME", buf + "/home/.local/state");
+    setDir("XDG_RUNTIME_DIR", buf + "/runtime", 0700);
+    setDir("TMPDIR", buf + "/tmp");
+    ::unsetenv("KTR_VERBOSE");
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+QString testRoot()
+{
+    return QString::fromStdString(rootStorage());
+}
+
+QString freshDir(const QString& name)
+{
+    static int counter = 0;
+    const QString path = testRoot() + QStringLiteral("/t%1-%2").arg(++counter).arg(name);
+    QDir().mkpath(path);
+    return path;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace ktr::test

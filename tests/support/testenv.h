@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QtTest/QtTest>
+
+namespace ktr::test {
+
+// Gives the test process its own HOME, XDG folders, XDG_RUNTIME_DIR (0700) and TMPDIR below one
+// temporary root, removed at exit, so no test touches the user's real data. Call before the
+// application object exists; KTR_TEST_MAIN does.
+void prepareEnvironment();
+
+// The temporary root of this test process.
+QString testRoot();
+
+// A fresh empty folder below the test root.
+QString freshDir(const QString& name);
+
+// Writes bytes to a file, creating parent folders; returns false on failure.
+bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+} // namespace ktr::test
+
+// Like QTEST_MAIN, with the isolated environment and the program's own names set.
+#define KTR_TEST_MAIN(TestObject)                                                                                    \
+    int main(int argc, char** argv)                                                                                  \
+    {                                                                                                                \
+        ktr::test::prepareEnvironment();                                                                             \
+        QApplication app(argc, argv);                                                                                \
+        QApplication::setApplicationName(QStringLiteral("KestrunePanel"));                                          \
+        QApplication::setOrganizationName(QStringLiteral("Kestrune"));                                              \
+        QTEST_DISABLE_KEYPAD_NAVIGATION                                                                              \
+        TestObject tc;                                                                                               \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                   \
+        return QTest::qExec(&tc, argc, argv);                                                                        \
+    }
