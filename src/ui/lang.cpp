@@ -1,0 +1,104 @@
+#include "ui/lang.h"
+
+#include <QDebug>
+#include <QHash>
+
+#include <atomic>
+
+// The English table lives in langtable.cpp.
+extern const Lang::Pair kLangTable[];
+extern const int kLangTableSize;
+
+namespace {
+
+// Written on the GUI thread, read from any thread: atomic so a reader never sees a torn value.
+std::atomic<int> g_language{0};
+
+std::function<void()>& changedHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+
+const QHash<QString, QString>& translationMap()
+{
+    static const QHash<QString, QString> map = [] {
+        QHash<QString, QString> m;
+        m.reserve(2048);
+        for (int i = 0; i < kLangTableSize; ++i) {
+            const QString key = QString::fromUtf8(kLangTable[i].zh);
+            if (m.contains(key)) {
+                qWarning().noquote() << "[lang] duplicate translation key at index" << i << ":" << key;
+                continue;
+            }
+            m.insert(key, QString::fromUtf8(kLangTable[i].en));
+        }
+        return m;
+    }();
+    return map;
+}
+
+} // namespace
+
+int Lang::language()
+{
+    return g_language.load(std::memory_order_relaxed);
+}
+
+bool Lang::isEnglish()
+{
+    return language() == 1;
+}
+
+void Lang::setLanguage(int language)
+{
+    g_language.store(language == 1 ? 1 : 0, std::memory_order_relaxed);
+}
+
+void Lang::setChangedHandler(std::function<void()> handler)
+{
+    changedHandler() = std::move(handler);
+}
+
+void Lang::notifyChanged()
+{
+    if (changedHandler())
+        changedHandler()();
+}
+
+QString Lang::tr(const QString& text)
+{
+    if (language() != 1 || text.isEmpty())
+        return text;
+    const auto& map = translationMap();
+    if (!map.isEmpty()) {
+        auto it = map.constFind(text);
+        if (it != map.constEnd())
+            return it.value();
+    }
+    static const QString diskPrefix = QString::fromUtf8("本地磁盘 (");
+    if (text.startsWith(diskPrefix) && text.endsWith(QLatin1Char(')')))
+        return QStringLiteral("Local Disk (") + text.mid(6);
+    return text;
+}
+
+QString Lang::tr(const char* utf8)
+{
+    if (!utf8 || !*utf8)
+        return QString();
+    return tr(QString::fromUtf8(utf8));
+}
+
+QString Lang::tr(const QChar* utf16)
+{
+    if (!utf16)
+        return QString();
+    return tr(QString(utf16));
+}
+
+const Lang::Pair* Lang::table(int* count)
+{
+    if (count)
+        *count = kLangTableSize;
+    return kLangTable;
+}
