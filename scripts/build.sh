@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${KTR_BUILD_DIR:-build}
+export CCACHE_BASEDIR="$PWD"
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${KTR_BUILD_TYPE:-RelWithDebInfo} ${KTR_CMAKE_ARGS:-} >/dev/null
 fi
