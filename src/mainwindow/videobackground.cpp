@@ -22,8 +22,7 @@ constexpr qint64 kMaxWaitMs = 10000;
 
 } // namespace
 
-VideoBackground::VideoBackground(QObject* parent)
-    : QObject(parent)
+VideoBackground::VideoBackground(QObject* parent) : QObject(parent)
 {
 }
 

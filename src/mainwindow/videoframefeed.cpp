@@ -2,8 +2,7 @@
 
 #include "mainwindow/videobackground.h"
 
-VideoFrameFeed::VideoFrameFeed(const ktr::platform::Clock* clock)
-    : m_clock(clock)
+VideoFrameFeed::VideoFrameFeed(const ktr::platform::Clock* clock) : m_clock(clock)
 {
     restart();
 }

@@ -107,8 +107,8 @@ struct VideoDecoder::Private
         int saturation = 0;
         if (sws_getColorspaceDetails(sws, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
                                      &saturation) >= 0) {
-            sws_setColorspaceDetails(sws, sws_getCoefficients(space), fullRange ? 1 : 0, table, 1, brightness,
-                                     contrast, saturation);
+            sws_setColorspaceDetails(sws, sws_getCoefficients(space), fullRange ? 1 : 0, table, 1, brightness, contrast,
+                                     saturation);
         }
         QImage image = alignedImage(dst.width(), dst.height());
         if (image.isNull())
@@ -134,8 +134,7 @@ struct VideoDecoder::Private
             durMs = defaultDurationMs;
         if (pts == AV_NOPTS_VALUE) {
             // No stamp: follow on from the previous frame.
-            pts = lastPts == AV_NOPTS_VALUE ? startPts
-                                            : lastPts + av_rescale_q(durMs, AVRational{1, 1000}, timeBase);
+            pts = lastPts == AV_NOPTS_VALUE ? startPts : lastPts + av_rescale_q(durMs, AVRational{1, 1000}, timeBase);
         }
         lastPts = pts;
         if (ptsMs)
@@ -145,8 +144,7 @@ struct VideoDecoder::Private
     }
 };
 
-VideoDecoder::VideoDecoder()
-    : d(std::make_unique<Private>())
+VideoDecoder::VideoDecoder() : d(std::make_unique<Private>())
 {
 }
 

@@ -141,15 +141,15 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("result");
         QTest::addColumn<QColor>("left");
         QTest::addColumn<QColor>("right");
-        QTest::newRow("wide into portrait") << QSize(1600, 900) << QSize(400, 600) << QSize(400, 600)
-                                            << QColor(Qt::green) << QColor(Qt::green);
+        QTest::newRow("wide into portrait")
+            << QSize(1600, 900) << QSize(400, 600) << QSize(400, 600) << QColor(Qt::green) << QColor(Qt::green);
         QTest::newRow("same aspect") << QSize(1600, 900) << QSize(160, 90) << QSize(160, 90) << QColor(Qt::red)
                                      << QColor(Qt::blue);
         // One spare column is not worth centring: it is cut on the right.
-        QTest::newRow("one column over") << QSize(1601, 900) << QSize(1600, 900) << QSize(1600, 900)
-                                         << QColor(Qt::red) << QColor(Qt::blue);
-        QTest::newRow("no target keeps the frame") << QSize(1600, 900) << QSize(0, 0) << QSize(1600, 900)
-                                                   << QColor(Qt::red) << QColor(Qt::blue);
+        QTest::newRow("one column over") << QSize(1601, 900) << QSize(1600, 900) << QSize(1600, 900) << QColor(Qt::red)
+                                         << QColor(Qt::blue);
+        QTest::newRow("no target keeps the frame")
+            << QSize(1600, 900) << QSize(0, 0) << QSize(1600, 900) << QColor(Qt::red) << QColor(Qt::blue);
     }
     void fitsFramesByCoveringAndCentring()
     {
