@@ -18,10 +18,10 @@ namespace {
 constexpr int kFiles = 2000;
 constexpr int kBatch = 64; // requests per turn of the event loop, as a load queue would send them
 
-const char* const kTypes[40] = {"txt",  "pdf",  "doc", "docx", "xls",  "xlsx", "ppt", "pptx", "odt", "ods",
-                                "odp",  "html", "css", "js",   "json", "xml",  "c",   "cpp",  "h",   "py",
-                                "sh",   "md",   "zip", "tar",  "gz",   "7z",   "iso", "mp3",  "ogg", "wav",
-                                "mp4",  "mkv",  "avi", "svgz", "ttf",  "deb",  "csv", "log",  "rtf", "desktop"};
+const char* const kTypes[40] = {"txt", "pdf",  "doc", "docx", "xls",  "xlsx", "ppt", "pptx", "odt", "ods",
+                                "odp", "html", "css", "js",   "json", "xml",  "c",   "cpp",  "h",   "py",
+                                "sh",  "md",   "zip", "tar",  "gz",   "7z",   "iso", "mp3",  "ogg", "wav",
+                                "mp4", "mkv",  "avi", "svgz", "ttf",  "deb",  "csv", "log",  "rtf", "desktop"};
 
 struct Run
 {

@@ -19,15 +19,15 @@
 namespace {
 
 constexpr int kCeiling = 192;
-constexpr int kAskSize = 256;      // what the themes are asked for; the result is fitted into the ceiling
+constexpr int kAskSize = 256;        // what the themes are asked for; the result is fitted into the ceiling
 constexpr int kMinFolderWidth = 128; // a folder's own icon smaller than this is not good enough
 constexpr int kMaxImageSide = 32768;
 
 const QStringList& imageSuffixes()
 {
-    static const QStringList list{QStringLiteral("png"), QStringLiteral("jpg"),  QStringLiteral("jpeg"),
-                                  QStringLiteral("bmp"), QStringLiteral("gif"),  QStringLiteral("webp"),
-                                  QStringLiteral("ico"), QStringLiteral("tif"),  QStringLiteral("tiff")};
+    static const QStringList list{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                  QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("webp"),
+                                  QStringLiteral("ico"), QStringLiteral("tif"), QStringLiteral("tiff")};
     return list;
 }
 
@@ -94,8 +94,7 @@ QString folderIconName(const QString& path)
     }
     // The root of a mounted device shows as a drive, as the Windows shell shows drive roots.
     const QStorageInfo storage(clean);
-    if (storage.isValid() && QDir::cleanPath(storage.rootPath()) == clean &&
-        storage.device().startsWith("/dev/")) {
+    if (storage.isValid() && QDir::cleanPath(storage.rootPath()) == clean && storage.device().startsWith("/dev/")) {
         return clean.startsWith(QLatin1String("/media/")) || clean.startsWith(QLatin1String("/run/media/"))
                    ? QStringLiteral("drive-removable-media")
                    : QStringLiteral("drive-harddisk");
@@ -205,8 +204,7 @@ QImage shellFolderImage(const QString& parsingName)
     if (img.isNull() &&
         parsingName.compare(QLatin1String("::{645FF040-5081-101B-9F08-00AA002F954E}"), Qt::CaseInsensitive) == 0) {
         img = ktr::platform::IconThemes::loadIcon(
-            {QStringLiteral("user-trash"), QStringLiteral("user-trash-full"), QStringLiteral("trash-empty")},
-            kAskSize);
+            {QStringLiteral("user-trash"), QStringLiteral("user-trash-full"), QStringLiteral("trash-empty")}, kAskSize);
     }
     return img;
 }

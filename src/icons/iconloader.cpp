@@ -126,8 +126,7 @@ void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
             return;
         QMetaObject::invokeMethod(
             app,
-            [context = QPointer<QObject>(context), callback = std::move(callback), path,
-             pixmap = hit.value()]() {
+            [context = QPointer<QObject>(context), callback = std::move(callback), path, pixmap = hit.value()]() {
                 if (context)
                     callback(path, pixmap.toImage());
             },
@@ -155,8 +154,7 @@ QPixmap loadIconPixmap(const QString& path)
         pixmap = QPixmap::fromImage(image);
     } else {
         static QFileIconProvider provider;
-        QImage fromProvider =
-            provider.icon(QFileInfo(path)).pixmap(48, 48, QIcon::Normal, QIcon::Off).toImage();
+        QImage fromProvider = provider.icon(QFileInfo(path)).pixmap(48, 48, QIcon::Normal, QIcon::Off).toImage();
         fromProvider = trimTransparentBorder(fromProvider);
         if (fromProvider.width() > kCeiling || fromProvider.height() > kCeiling)
             fromProvider = fromProvider.scaled(kCeiling, kCeiling, Qt::KeepAspectRatio, Qt::SmoothTransformation);

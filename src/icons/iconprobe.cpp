@@ -43,8 +43,8 @@ void probeIcons(const QString& outputDir)
         QStandardPaths::StandardLocation location;
     };
     static const Known knownFolders[] = {
-        {"kf-music", QStandardPaths::MusicLocation},         {"kf-pictures", QStandardPaths::PicturesLocation},
-        {"kf-videos", QStandardPaths::MoviesLocation},       {"kf-documents", QStandardPaths::DocumentsLocation},
+        {"kf-music", QStandardPaths::MusicLocation},        {"kf-pictures", QStandardPaths::PicturesLocation},
+        {"kf-videos", QStandardPaths::MoviesLocation},      {"kf-documents", QStandardPaths::DocumentsLocation},
         {"kf-downloads", QStandardPaths::DownloadLocation}, {"kf-desktop", QStandardPaths::DesktopLocation},
     };
     for (const Known& k : knownFolders) {

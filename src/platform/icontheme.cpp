@@ -185,7 +185,7 @@ struct ThemeSet
 {
     IconThemes::Config config;
     QHash<QString, std::shared_ptr<const Theme>> loaded; // a null entry: looked for, not installed
-    QStringList chain;                                    // the themes to search, in order
+    QStringList chain;                                   // the themes to search, in order
     bool chainBuilt = false;
 };
 

@@ -91,12 +91,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("same");
-        QTest::newRow("dot component") << "/home/u/Doc.txt" << "/home/u/./Doc.txt" << true;
-        QTest::newRow("double slash") << "/home/u/Doc.txt" << "/home//u/Doc.txt" << true;
-        QTest::newRow("trailing slash") << "/home/u/dir" << "/home/u/dir/" << true;
-        QTest::newRow("parent component") << "/home/u/Doc.txt" << "/home/u/x/../Doc.txt" << true;
-        QTest::newRow("case differs: two files on Linux") << "/home/u/Doc.txt" << "/home/u/doc.txt" << false;
-        QTest::newRow("different files") << "/home/u/a" << "/home/u/b" << false;
+        QTest::newRow("dot component") << "/home/u/Doc.txt"
+                                       << "/home/u/./Doc.txt" << true;
+        QTest::newRow("double slash") << "/home/u/Doc.txt"
+                                      << "/home//u/Doc.txt" << true;
+        QTest::newRow("trailing slash") << "/home/u/dir"
+                                        << "/home/u/dir/" << true;
+        QTest::newRow("parent component") << "/home/u/Doc.txt"
+                                          << "/home/u/x/../Doc.txt" << true;
+        QTest::newRow("case differs: two files on Linux") << "/home/u/Doc.txt"
+                                                          << "/home/u/doc.txt" << false;
+        QTest::newRow("different files") << "/home/u/a"
+                                         << "/home/u/b" << false;
     }
     void snapshotNames()
     {
@@ -111,8 +117,7 @@ private Q_SLOTS:
     }
     void snapshotNameIsSha256OfCleanPath()
     {
-        const QByteArray digest =
-            QCryptographicHash::hash("/a/b", QCryptographicHash::Sha256).toHex().left(32);
+        const QByteArray digest = QCryptographicHash::hash("/a/b", QCryptographicHash::Sha256).toHex().left(32);
         QCOMPARE(QFileInfo(iconSnapPath(QStringLiteral("/a/./b"))).baseName(), QString::fromLatin1(digest));
     }
 
@@ -146,7 +151,8 @@ private Q_SLOTS:
         big.append(QByteArray(2 * 1024 * 1024, '\0'));
         QTest::newRow("over 2 MiB") << big;
         // A valid PNG header declaring 5000 x 10 pixels.
-        QTest::newRow("declares 5000 px") << QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000013880000000a08060000001f15c489");
+        QTest::newRow("declares 5000 px")
+            << QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000013880000000a08060000001f15c489");
         QTest::newRow("not a png") << QByteArray("GIF89a......");
         QTest::newRow("truncated png") << png(solid(8, 8, Qt::red)).left(40);
     }

@@ -59,7 +59,7 @@ private Q_SLOTS:
     void trim_data()
     {
         QTest::addColumn<QImage>("input");
-        QTest::addColumn<QRect>("box");     // expected crop of the input; null: returned unchanged
+        QTest::addColumn<QRect>("box");      // expected crop of the input; null: returned unchanged
         QTest::addColumn<int>("matteAlpha"); // alpha expected at the result's (0,0); -1: don't check
 
         QTest::newRow("null") << QImage() << QRect() << -1;
@@ -69,7 +69,7 @@ private Q_SLOTS:
         QTest::newRow("transparent border") << IconFixture::square(20, Qt::red, 3) << QRect(3, 3, 14, 14) << 255;
 
         QImage faint = IconFixture::square(20, Qt::red, 3);
-        faint.setPixelColor(0, 0, QColor(0, 0, 0, 8)); // alpha 8 is not visible
+        faint.setPixelColor(0, 0, QColor(0, 0, 0, 8));   // alpha 8 is not visible
         faint.setPixelColor(19, 19, QColor(0, 0, 0, 9)); // alpha 9 is
         QTest::newRow("alpha above 8 counts") << faint << QRect(3, 3, 17, 17) << 255;
 
@@ -111,9 +111,9 @@ private Q_SLOTS:
         const QImage img = fallbackIconImage();
         QCOMPARE(img.size(), QSize(128, 128));
         QCOMPARE(img.format(), QImage::Format_ARGB32);
-        QCOMPARE(qAlpha(img.pixel(2, 2)), 0);                       // outside the card
-        QCOMPARE(img.pixelColor(20, 100), QColor(233, 238, 245));   // the card
-        QCOMPARE(img.pixelColor(60, 86), QColor(Qt::white));        // the sheet
+        QCOMPARE(qAlpha(img.pixel(2, 2)), 0);                                // outside the card
+        QCOMPARE(img.pixelColor(20, 100), QColor(233, 238, 245));            // the card
+        QCOMPARE(img.pixelColor(60, 86), QColor(Qt::white));                 // the sheet
         QCOMPARE(img.pixelColor(64, 62).rgb(), QColor(180, 190, 204).rgb()); // a text line
         QImage copy = fallbackIconImage();
         copy.fill(Qt::red);
@@ -130,13 +130,11 @@ private Q_SLOTS:
         QTest::newRow("user folder") << music << QSize(192, 192) << QColor(Qt::darkYellow);
         QTest::newRow("text file by mime type") << files + "/notes.txt" << QSize(40, 40) << QColor(Qt::blue);
         QTest::newRow("big image fitted, not trimmed") << files + "/big.png" << QSize(192, 128) << QColor();
-        QTest::newRow("corrupt image falls through") << files + "/broken.png" << QSize(40, 40)
-                                                     << QColor(Qt::darkCyan);
-        QTest::newRow("launcher names a theme icon") << files + "/editor.desktop" << QSize(192, 192)
-                                                     << QColor(Qt::yellow);
+        QTest::newRow("corrupt image falls through") << files + "/broken.png" << QSize(40, 40) << QColor(Qt::darkCyan);
+        QTest::newRow("launcher names a theme icon")
+            << files + "/editor.desktop" << QSize(192, 192) << QColor(Qt::yellow);
         QTest::newRow("launcher names a file") << files + "/abs.desktop" << QSize(192, 96) << QColor(Qt::darkGreen);
-        QTest::newRow("launcher without icon") << files + "/noicon.desktop" << QSize(40, 40)
-                                               << QColor(Qt::darkMagenta);
+        QTest::newRow("launcher without icon") << files + "/noicon.desktop" << QSize(40, 40) << QColor(Qt::darkMagenta);
         QTest::newRow("recycle bin") << kTrash << QSize(192, 192) << QColor(Qt::gray);
         QTest::newRow("recycle bin, any case") << kTrash.toLower() << QSize(192, 192) << QColor(Qt::gray);
         QTest::newRow("shell folder without theme icon") << kComputer << QSize() << QColor();

@@ -154,7 +154,8 @@ private Q_SLOTS:
         QObject context;
         int delivered = 0;
         for (int i = 0; i < 10; ++i)
-            loadIconAsync(QString("/f%1").arg(i), &context, [&delivered](const QString&, const QImage&) { ++delivered; });
+            loadIconAsync(QString("/f%1").arg(i), &context,
+                          [&delivered](const QString&, const QImage&) { ++delivered; });
         QTRY_COMPARE(running.load(), 2);
         gate.release(10);
         QTRY_COMPARE(delivered, 10);

@@ -42,19 +42,17 @@ private Q_SLOTS:
         QTest::newRow("exact fixed size") << QStringList{"folder"} << 48 << "ktrtest/48x48/places/folder.png";
         QTest::newRow("nearest size") << QStringList{"folder"} << 192 << "ktrtest/256x256/places/folder.png";
         QTest::newRow("scalable matches") << QStringList{"editor"} << 192 << "ktrtest/scalable/apps/editor.svg";
-        QTest::newRow("exact fixed beats scalable") << QStringList{"editor"} << 48
-                                                    << "ktrtest/48x48/places/editor.png";
+        QTest::newRow("exact fixed beats scalable") << QStringList{"editor"} << 48 << "ktrtest/48x48/places/editor.png";
         QTest::newRow("inherited theme") << QStringList{"text-x-generic"} << 256
                                          << "ktrbase/32x32/mimetypes/text-x-generic.png";
         QTest::newRow("hicolor last") << QStringList{"calc"} << 256 << "hicolor/48x48/apps/calc.png";
-        QTest::newRow("theme before hicolor") << QStringList{"text-plain"} << 48
-                                              << "ktrtest/48x48/mimetypes/text-plain.png";
+        QTest::newRow("theme before hicolor")
+            << QStringList{"text-plain"} << 48 << "ktrtest/48x48/mimetypes/text-plain.png";
         QTest::newRow("first name found wins") << QStringList{"nothing-here", "text-x-generic", "folder"} << 48
                                                << "ktrbase/32x32/mimetypes/text-x-generic.png";
         QTest::newRow("unthemed fallback") << QStringList{"oldapp"} << 48 << "-pixmaps/oldapp.png";
         QTest::newRow("unknown") << QStringList{"no-such-icon"} << 48 << "";
-        QTest::newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48
-                                                          << "";
+        QTest::newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48 << "";
     }
     void lookup()
     {
@@ -112,9 +110,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing text file, by name") << "missing.txt" << "text-plain,text-x-generic";
-        QTest::newRow("directory") << "dir" << "inode-directory,folder";
-        QTest::newRow("fifo is not opened") << "fifo" << "";
+        QTest::newRow("missing text file, by name") << "missing.txt"
+                                                    << "text-plain,text-x-generic";
+        QTest::newRow("directory") << "dir"
+                                   << "inode-directory,folder";
+        QTest::newRow("fifo is not opened") << "fifo"
+                                            << "";
     }
     void mimeNames()
     {
