@@ -79,9 +79,14 @@ private Q_SLOTS:
         QCOMPARE(title, titleAfter);
         QCOMPARE(bottom, bottomAfter);
 
-        // Every id 0..10 is on exactly one bar, and a second pass changes nothing.
-        for (int id = 0; id <= 10; ++id)
-            QCOMPARE(title.count(id) + bottom.count(id), 1);
+        // Every id 0..10 is on a bar, only 9 may be on both (it always stays on the bottom bar), and a
+        // second pass changes nothing.
+        for (int id = 0; id <= 10; ++id) {
+            QVERIFY(title.count(id) <= 1 && bottom.count(id) <= 1);
+            QVERIFY(title.contains(id) || bottom.contains(id));
+            if (id != 9)
+                QVERIFY(!(title.contains(id) && bottom.contains(id)));
+        }
         normalizeButtonLayouts(title, bottom);
         QCOMPARE(title, titleAfter);
         QCOMPARE(bottom, bottomAfter);
