@@ -106,8 +106,8 @@ int qMain(int argc, char** argv)
 
     // 19-21.
     qInfo().noquote() << "main window shown, entering event loop";
-    qInfo().noquote() << "startup state: opacity" << window.windowOpacity() << "geo" << window.geometry()
-                      << "visible" << (window.isVisible() ? "true" : "false");
+    qInfo().noquote() << "startup state: opacity" << window.windowOpacity() << "geo" << window.geometry() << "visible"
+                      << (window.isVisible() ? "true" : "false");
     QTimer::singleShot(1200, &window, [&window] { startupSelfHeal(&window); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { onAboutToQuit(window); });
 

@@ -6,8 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-StandInWindow::StandInWindow(QWidget* parent)
-    : QWidget(parent)
+StandInWindow::StandInWindow(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(Lang::tr("青岚舟面板"));
     auto* layout = new QVBoxLayout(this);

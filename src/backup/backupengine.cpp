@@ -54,8 +54,8 @@ int BackupEngine::cleanupTempLeftovers(const QString& tempDir, const std::atomic
             qWarning().noquote() << "cleanupTempLeftovers: failed to remove dir:" << path;
     }
 
-    const QStringList fileNames =
-        listed({QStringLiteral("ktrbk_*.ps1"), QStringLiteral("ktrbak_prog_*.txt"), QStringLiteral("ktrrest_prog_*.txt")});
+    const QStringList fileNames = listed(
+        {QStringLiteral("ktrbk_*.ps1"), QStringLiteral("ktrbak_prog_*.txt"), QStringLiteral("ktrrest_prog_*.txt")});
     for (const QString& name : fileNames) {
         if (stopRequested(stop))
             return removed;

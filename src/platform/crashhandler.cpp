@@ -92,7 +92,7 @@ struct CivilTime
 // read files, so it can't run here).
 CivilTime crashTime()
 {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     long long t = static_cast<long long>(ts.tv_sec) + g_utcOffsetSecs;
     long long days = t / 86400;
@@ -357,7 +357,9 @@ void crashFilter(int sig, siginfo_t* info, void* uctx)
     }
     // Let the system's own handling follow: the default action, raised again (it is delivered when this
     // handler returns; a faulting instruction would also fault again).
-    struct sigaction dfl {};
+    struct sigaction dfl
+    {
+    };
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
     ::sigaction(sig, &dfl, nullptr);
@@ -368,7 +370,9 @@ void crashFilter(int sig, siginfo_t* info, void* uctx)
 bool prepareFolder(const QByteArray& dir, bool mustBePrivate)
 {
     ::mkdir(dir.constData(), 0700);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     // A fallback in a shared folder such as /tmp must be our own folder, not one someone else planted.
@@ -424,13 +428,15 @@ void installCrashHandler()
     void* frames[4];
     ::backtrace(frames, 4);
 
-    stack_t ss {};
+    stack_t ss{};
     ss.ss_sp = g_altStack;
     ss.ss_size = sizeof g_altStack;
     ss.ss_flags = 0;
     ::sigaltstack(&ss, nullptr);
 
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_sigaction = crashFilter;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;

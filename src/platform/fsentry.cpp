@@ -9,7 +9,9 @@ namespace ktr::platform {
 EntryStat entryStat(const QString& path)
 {
     EntryStat result;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return result;
     result.exists = true;

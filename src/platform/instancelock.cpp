@@ -6,8 +6,7 @@
 
 namespace ktr::platform {
 
-SingleInstanceLock::SingleInstanceLock(const QString& name)
-    : m_path(lockPath(name))
+SingleInstanceLock::SingleInstanceLock(const QString& name) : m_path(lockPath(name))
 {
 }
 

@@ -24,8 +24,8 @@ void cleanQtEnvironment()
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM").trimmed().toLower();
     if (!platform.isEmpty() && !isKeptPlatform(platform))
         qunsetenv("QT_QPA_PLATFORM");
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
-        qgetenv("XDG_SESSION_TYPE").trimmed().toLower() == "wayland" && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qgetenv("XDG_SESSION_TYPE").trimmed().toLower() == "wayland" &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM_PLUGIN_PATH"))
         qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");

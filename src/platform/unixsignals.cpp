@@ -65,7 +65,9 @@ QuitSignalWatcher* QuitSignalWatcher::install()
     QObject::connect(g_watcher, &QuitSignalWatcher::quitRequested, QCoreApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
 
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onQuitSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

@@ -151,7 +151,8 @@ void installLogging(const QString& dataDir)
     const bool isVerbose = verbose == "1" || verbose == "2";
     g_verbose.store(isVerbose);
     if (isVerbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true\n*.info=true\n*.warning=true\n*.critical=true\n"));
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("*.debug=true\n*.info=true\n*.warning=true\n*.critical=true\n"));
     else
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=true\n*.warning=true\n*.critical=true\n"
                                                         "qt.*.debug=false\nqt.*.info=false\n"));

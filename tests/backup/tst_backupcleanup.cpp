@@ -24,7 +24,9 @@ bool ageEntry(const QString& path, double hours)
 
 bool exists(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 

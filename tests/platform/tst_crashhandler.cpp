@@ -74,15 +74,15 @@ private Q_SLOTS:
         const QStringList lines = crashLogLines(dir);
         QCOMPARE(lines.size(), 1);
         const QString code = QStringLiteral("%1").arg(signal, 8, 16, QLatin1Char('0')).toUpper();
-        const QRegularExpression re(QStringLiteral(R"(^\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\] code=0x)") + code +
-                                    QStringLiteral(R"( addr=0x[0-9A-F]{16} thread=\d+)") +
+        const QRegularExpression re(QStringLiteral(R"(^\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\] code=0x)") +
+                                    code + QStringLiteral(R"( addr=0x[0-9A-F]{16} thread=\d+)") +
                                     QRegularExpression::escape(access) + QLatin1Char('$'));
         const auto m = re.match(lines.first());
         QVERIFY2(m.hasMatch(), qPrintable(lines.first()));
         // The dump is named by the same local time as the line.
-        QCOMPARE(d.first(), QStringLiteral("crash-%1%2%3-%4%5%6.dmp")
-                                .arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4), m.captured(5),
-                                     m.captured(6)));
+        QCOMPARE(d.first(),
+                 QStringLiteral("crash-%1%2%3-%4%5%6.dmp")
+                     .arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4), m.captured(5), m.captured(6)));
         const QDateTime stamp = QDateTime::fromString(lines.first().mid(1, 19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
     }
@@ -90,9 +90,10 @@ private Q_SLOTS:
     void keepsTheFiveNewestDumpsAndEveryLine()
     {
         const QString dir = ktr::test::freshDir(QStringLiteral("crash"));
-        const QStringList old = {QStringLiteral("crash-20200101-000000.dmp"), QStringLiteral("crash-20200102-000000.dmp"),
-                                 QStringLiteral("crash-20200103-000000.dmp"), QStringLiteral("crash-20200104-000000.dmp"),
-                                 QStringLiteral("crash-20200105-000000.dmp")};
+        const QStringList old = {
+            QStringLiteral("crash-20200101-000000.dmp"), QStringLiteral("crash-20200102-000000.dmp"),
+            QStringLiteral("crash-20200103-000000.dmp"), QStringLiteral("crash-20200104-000000.dmp"),
+            QStringLiteral("crash-20200105-000000.dmp")};
         for (const QString& n : old)
             QVERIFY(ktr::test::writeFile(dir + QLatin1Char('/') + n, "old"));
         QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/notes.txt"), "not a dump"));

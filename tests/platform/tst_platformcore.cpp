@@ -94,7 +94,8 @@ private Q_SLOTS:
         QVERIFY(gone.waitForStarted(5000));
         const QByteArray deadPid = QByteArray::number(gone.processId());
         QVERIFY(gone.waitForFinished(5000));
-        QVERIFY(ktr::test::writeFile(first.path(), deadPid + "\nkestrune-panel\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
+        QVERIFY(ktr::test::writeFile(first.path(),
+                                     deadPid + "\nkestrune-panel\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
         ktr::platform::SingleInstanceLock second(name);
         QCOMPARE(second.tryAcquire(), ktr::platform::SingleInstanceLock::Result::Acquired);
 

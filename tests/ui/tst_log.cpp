@@ -37,8 +37,7 @@ QStringList lines(const QString& path)
 class StderrCapture
 {
 public:
-    StderrCapture()
-        : m_path(ktr::test::freshDir(QStringLiteral("stderr")) + QStringLiteral("/err.txt"))
+    StderrCapture() : m_path(ktr::test::freshDir(QStringLiteral("stderr")) + QStringLiteral("/err.txt"))
     {
         std::fflush(stderr);
         m_saved = ::dup(2);
@@ -249,8 +248,8 @@ private Q_SLOTS:
             th.join();
 
         QStringList all = lines(dayFile(m_data, today(), QStringLiteral("app.1.log"))) + lines(app);
-        const QRegularExpression re(QStringLiteral(
-            R"(^2026-01-15 10:00:00\.000 \[INFO \] \[default\] thread (\d) line (\d+) ={40}$)"));
+        const QRegularExpression re(
+            QStringLiteral(R"(^2026-01-15 10:00:00\.000 \[INFO \] \[default\] thread (\d) line (\d+) ={40}$)"));
         QSet<QString> seen;
         for (const QString& l : all) {
             if (l.startsWith(QLatin1Char('x')))
