@@ -2,13 +2,14 @@
 
 #include <QDebug>
 
-// The icon probe and the preview renders arrive with the icon loader and the preview subsystem; until then
-// these runs only say that they were asked for.
+#include "icons/iconprobe.h"
 
 void startIconProbe(const QString& path)
 {
-    qInfo().noquote() << "icon probe requested for" << path << "(not available in this build)";
+    probeIcons(path);
 }
+
+// The preview renders arrive with the preview subsystem; until then the run only says it was asked for.
 
 void startUiPreview(const QString& folder)
 {

@@ -12,6 +12,7 @@
 #include "recorder/screenmonitor.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
+#include "icons/iconcache.h"
 #include "ui/log.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@ void onAboutToQuit(StandInWindow& window)
     joinTempCleanupThread();
     window.saveSettings();
     window.saveLayout();
-    // The icon caches are released here once the icon loader exists (clearIconCache).
+    clearIconCache();
 }
 
 int qMain(int argc, char** argv)

@@ -129,7 +129,7 @@ private Q_SLOTS:
         const QStringList lines = logLines();
         QVERIFY(indexOf(lines, QStringLiteral("second instance detected, exit")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("agent mode: panel already running, exit without waking window")) >= 0);
-        QVERIFY(indexOf(lines, QStringLiteral("icon probe requested for")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("icon probe:")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("ui preview requested into /tmp/nowhere")) >= 0);
         QCOMPARE(lines.filter(QStringLiteral("main window shown")).size(), 1);
 
