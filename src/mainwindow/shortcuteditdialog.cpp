@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -266,11 +267,20 @@ void ShortcutEditDialog::layoutChildren()
     m_restoreIconButton->setGeometry(ltrb(k + 94, 170 + dy, 2 * k + 93, 199 + dy));
     m_closeButton->setGeometry(ltrb(w - 40, 8, w - 11, 35));
 
+    // The browse buttons are 84 px wide, wider when a translation needs it (text, padding and border), so
+    // their captions are never cut; both keep one width and their right edge.
+    QFont buttonFont(uiFontFamily());
+    buttonFont.setPixelSize(12);
+    const QFontMetrics fm(buttonFont);
+    const int browseWidth = std::max({84, fm.horizontalAdvance(m_browseTargetButton->text()) + 20,
+                                      fm.horizontalAdvance(m_browseWorkingDirButton->text()) + 20});
+    const int browseLeft = w - 20 - browseWidth;
+
     m_targetLabelAnchor = QPoint(20, 216 + dy);
-    m_browseTargetButton->setGeometry(ltrb(w - 104, 216 + dy, w - 21, 249 + dy));
+    m_browseTargetButton->setGeometry(ltrb(browseLeft, 216 + dy, w - 21, 249 + dy));
     m_targetEdit->setGeometry(ltrb(20, 258 + dy, w - 21, 291 + dy));
     m_workingDirLabelAnchor = QPoint(20, 304 + dy);
-    m_browseWorkingDirButton->setGeometry(ltrb(w - 104, 304 + dy, w - 21, 337 + dy));
+    m_browseWorkingDirButton->setGeometry(ltrb(browseLeft, 304 + dy, w - 21, 337 + dy));
     m_workingDirEdit->setGeometry(ltrb(20, 346 + dy, w - 21, 379 + dy));
     m_argumentsLabelAnchor = QPoint(20, 392 + dy);
     m_argumentsEdit->setGeometry(ltrb(20, 434 + dy, w - 21, 467 + dy));

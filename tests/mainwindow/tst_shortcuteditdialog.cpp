@@ -3,6 +3,7 @@
 #include "icons/iconloader.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "testenv.h"
+#include "ui/lang.h"
 #include "ui/theme.h"
 
 #include <QCheckBox>
@@ -78,6 +79,7 @@ private Q_SLOTS:
     {
         clearIconCache();
         setDarkTheme(false);
+        Lang::setLanguage(0);
     }
 
     void fields_data()
@@ -337,24 +339,29 @@ private Q_SLOTS:
     void painting_data()
     {
         QTest::addColumn<bool>("dark");
+        QTest::addColumn<bool>("english");
         QTest::addColumn<QColor>("background");
         QTest::addColumn<QColor>("notice");
         QTest::addColumn<QColor>("iconBox");
-        QTest::newRow("light") << false << QColor(Qt::white) << QColor(234, 242, 252) << QColor(242, 244, 248);
-        QTest::newRow("dark") << true << QColor(42, 46, 56) << QColor(30, 58, 95) << QColor(51, 56, 68);
+        QTest::newRow("light") << false << false << QColor(Qt::white) << QColor(234, 242, 252) << QColor(242, 244, 248);
+        QTest::newRow("dark") << true << false << QColor(42, 46, 56) << QColor(30, 58, 95) << QColor(51, 56, 68);
+        QTest::newRow("light english") << false << true << QColor(Qt::white) << QColor(234, 242, 252)
+                                       << QColor(242, 244, 248);
     }
     void painting()
     {
         QFETCH(bool, dark);
+        QFETCH(bool, english);
         QFETCH(QColor, background);
         QFETCH(QColor, notice);
         QFETCH(QColor, iconBox);
         setDarkTheme(dark);
+        Lang::setLanguage(english ? 1 : 0);
         ShortcutEditDialog dlg(kItemPath, QString::fromUtf8("文本编辑器"), true, sampleInfo(), QPixmap());
         child<QLineEdit>(dlg, "workingDirEdit")->clear();
         dlg.show();
         const QImage img = render(dlg);
-        saveShot(img, dark ? QStringLiteral("shortcutedit-dark") : QStringLiteral("shortcutedit-light"));
+        saveShot(img, QStringLiteral("shortcutedit-") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
         QCOMPARE(img.pixelColor(300, 46), background);
         QCOMPARE(img.pixelColor(dlg.noticeRect().left() + 60, dlg.noticeRect().top() + 3), notice);
         QCOMPARE(img.pixelColor(dlg.iconBoxRect().left() + 2, dlg.iconBoxRect().center().y()), iconBox);
@@ -368,6 +375,18 @@ private Q_SLOTS:
         QVERIFY2(std::abs(fill.lightness() - text.lightness()) > 120,
                  qPrintable(QStringLiteral("field %1 text %2").arg(fill.name(), text.name())));
         QCOMPARE(fill, dark ? QColor(0x1F, 0x23, 0x2B) : QColor(Qt::white));
+
+        // Every caption fits its button (text, 8 px padding each side, border).
+        for (const char* name : {"browseTargetButton", "browseWorkingDirButton", "changeIconButton",
+                                 "restoreIconButton", "okButton", "cancelButton"}) {
+            auto* b = child<QPushButton>(dlg, name);
+            QFont f(uiFontFamily());
+            f.setPixelSize(12);
+            QVERIFY2(QFontMetrics(f).horizontalAdvance(b->text()) + 18 <= b->width(), name);
+        }
+        QCOMPARE(child<QPushButton>(dlg, "browseTargetButton")->geometry().right(), dlg.width() - 21);
+        QCOMPARE(child<QPushButton>(dlg, "browseWorkingDirButton")->width(),
+                 child<QPushButton>(dlg, "browseTargetButton")->width());
 
         // The OK button carries the accent colour.
         const QRect okRect = child<QPushButton>(dlg, "okButton")->geometry();
