@@ -3,6 +3,7 @@
 #include "panel/uibtndrag.h"
 #include "ui/theme.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -77,6 +78,26 @@ void BottomBar::leaveEvent(QEvent* event)
 {
     m_pressed = -1;
     UiBtnBar::leaveEvent(event);
+}
+
+QFont BottomBar::badgeFont()
+{
+    QFont f(uiFontFamily());
+    f.setPixelSize(8);
+    f.setWeight(QFont::Bold);
+    return f;
+}
+
+QRectF BottomBar::badgeRect() const
+{
+    const QString text = badgeText();
+    if (text.isEmpty())
+        return QRectF();
+    // A 13 px circle about the button's top right corner; "99+" is wider than the circle, so the
+    // badge stretches into a pill around it instead of letting the text run over the outline.
+    const QRect r = m_rects[UiBtn::Feedback];
+    const double w = std::max(13.0, QFontMetricsF(badgeFont()).horizontalAdvance(text) + 3.0);
+    return QRectF(r.right() - 1 - w / 2, r.top() + 2 - 6.5, w, 13);
 }
 
 QPainterPath BottomBar::backgroundPath() const
@@ -172,15 +193,11 @@ void BottomBar::paintEvent(QPaintEvent*)
 
     const QString badge = badgeText();
     if (!badge.isEmpty()) {
-        const QRect r = m_rects[UiBtn::Feedback];
-        const QRectF box(r.right() - 1 - 6.5, r.top() + 2 - 6.5, 13, 13);
+        const QRectF box = badgeRect();
         p.setPen(QPen(Qt::white, 1.2));
         p.setBrush(QColor(0xE8, 0x11, 0x23));
-        p.drawEllipse(box);
-        QFont f(uiFontFamily());
-        f.setPixelSize(8);
-        f.setWeight(QFont::Bold);
-        p.setFont(f);
+        p.drawRoundedRect(box, 6.5, 6.5);
+        p.setFont(badgeFont());
         p.setPen(Qt::white);
         p.drawText(box, Qt::AlignCenter, badge);
     }

@@ -19,6 +19,8 @@ public:
     int cornerRadius() const { return m_cornerRadius; }
     // The text of the unread badge ("" when none is shown).
     QString badgeText() const;
+    // Where the badge is drawn (null when none is shown).
+    QRectF badgeRect() const;
     // The bar's background outline: square top corners, bottom corners rounded to the corner radius.
     QPainterPath backgroundPath() const;
 
@@ -36,6 +38,8 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    static QFont badgeFont();
+
     int m_cornerRadius = 12;
     int m_badge = 0;
 };
