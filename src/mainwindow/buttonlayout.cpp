@@ -1,66 +1,65 @@
 #include "mainwindow/buttonlayout.h"
 
-#include "ui/uibtn.h"
-
 #include <QJsonArray>
-#include <QJsonValue>
-
-void readButtonLayout(const QJsonObject& obj, const QString& key, QList<int>& list)
-{
-    const QJsonArray array = obj.value(key).toArray();
-    if (array.isEmpty())
-        return;
-    list.clear();
-    for (const QJsonValue& v : array) {
-        const int id = v.toInt(-1);
-        if (UiBtn::isValid(id) && !list.contains(id))
-            list.append(id);
-    }
-}
 
 namespace {
 
-// Insert id before the first occurrence of before, or at the head when there is none.
-void insertBefore(QList<int>& list, int id, int before)
+constexpr int kMaxId = 10;
+
+bool validId(int id)
 {
-    const qsizetype at = list.indexOf(before);
+    return id >= 0 && id <= kMaxId;
+}
+
+void insertBefore(QList<int>& list, int before, int id)
+{
+    const int at = list.indexOf(before);
     list.insert(at < 0 ? 0 : at, id);
 }
 
 } // namespace
 
+void readButtonLayout(const QJsonObject& object, const QString& key, QList<int>& list)
+{
+    const QJsonArray array = object.value(key).toArray();
+    if (array.isEmpty())
+        return;
+    list.clear();
+    for (const QJsonValue& v : array) {
+        const int id = v.toInt(-1); // a non-number or a fraction gives -1
+        if (validId(id) && !list.contains(id))
+            list.append(id);
+    }
+}
+
 void normalizeButtonLayouts(QList<int>& title, QList<int>& bottom)
 {
     title.removeAll(-1);
     bottom.removeAll(-1);
-
-    // Walk from the back so the first occurrence of each id is the one that stays.
-    for (qsizetype i = title.size() - 1; i >= 0; --i) {
+    for (int i = int(title.size()) - 1; i >= 0; --i) {
         const int id = title.at(i);
-        if (!UiBtn::isValid(id) || title.indexOf(id) < i)
+        if (!validId(id) || title.indexOf(id) < i)
             title.removeAt(i);
     }
-    for (qsizetype i = bottom.size() - 1; i >= 0; --i) {
+    for (int i = int(bottom.size()) - 1; i >= 0; --i) {
         const int id = bottom.at(i);
-        if (!UiBtn::isValid(id) || title.contains(id) || bottom.indexOf(id) < i)
+        if (!validId(id) || title.contains(id) || bottom.indexOf(id) < i)
             bottom.removeAt(i);
     }
-
-    // The screen monitor button may have been moved to the title bar on purpose: it counts as present
-    // there, as the protection button does, instead of being shown on both bars.
-    if (!bottom.contains(UiBtn::Monitor) && !title.contains(UiBtn::Monitor))
-        insertBefore(bottom, UiBtn::Monitor, UiBtn::Lock);
-    if (!title.contains(UiBtn::Obfuscate) && !bottom.contains(UiBtn::Obfuscate))
-        insertBefore(bottom, UiBtn::Obfuscate, UiBtn::Monitor);
-
-    for (int id = 0; id < UiBtn::kCount; ++id) {
+    if (!bottom.contains(9))
+        insertBefore(bottom, 8, 9);
+    if (!title.contains(10) && !bottom.contains(10))
+        insertBefore(bottom, 9, 10);
+    for (int id = 0; id <= kMaxId; ++id) {
         if (title.contains(id) || bottom.contains(id))
             continue;
-        if (id == UiBtn::Lock)
-            bottom.prepend(id);
-        else if (id <= UiBtn::Close)
+        if (id == 8)
+            bottom.prepend(8);
+        else if (id == 9)
+            continue;
+        else if (id <= 4)
             title.append(id);
-        else if (id != UiBtn::Monitor)
+        else
             bottom.append(id);
     }
 }

@@ -4,14 +4,11 @@
 #include <QList>
 #include <QString>
 
-// The two button bars' id lists as stored in the settings (btnLayoutTitle, btnLayoutBottom).
+// Fills `list` from the settings member `key`: a missing, non-array or empty member leaves the list as
+// it is; otherwise the list becomes the member's ids 0..10 in order, each once (anything else skipped).
+void readButtonLayout(const QJsonObject& object, const QString& key, QList<int>& list);
 
-// Reads the array member key of obj into list: valid ids 0..10 in order, each once. A missing,
-// non-array or empty member leaves list as it was.
-void readButtonLayout(const QJsonObject& obj, const QString& key, QList<int>& list);
-
-// Repairs both lists together so every button 0..10 is reachable exactly once: invalid and
-// repeated ids go, an id on both bars stays on the title bar, and missing ids are put back
-// (0..4 at the end of the title bar, 8 at the head of the bottom bar, 9 before 8, 10 before 9,
-// the others at the end of the bottom bar).
+// Repairs the title-bar and bottom-bar lists together: ids only 0..10, none twice in a list, an id of
+// the title bar dropped from the bottom bar, 9 always on the bottom bar (also when the title bar holds
+// it), 10 on some bar, and every id on at least one bar.
 void normalizeButtonLayouts(QList<int>& title, QList<int>& bottom);

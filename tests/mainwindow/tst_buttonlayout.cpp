@@ -64,8 +64,8 @@ private Q_SLOTS:
         QTest::newRow("10 goes before 9") << defTitle << Ids{8, 9, 7, 6, 5} << defTitle << Ids{8, 10, 9, 7, 6, 5};
         QTest::newRow("10 on the title bar counts")
             << Ids{0, 1, 10, 2, 3, 4} << Ids{9, 8, 7, 6, 5} << Ids{0, 1, 10, 2, 3, 4} << Ids{9, 8, 7, 6, 5};
-        QTest::newRow("9 on the title bar counts, not shown twice")
-            << Ids{9, 0, 1, 2, 3, 4} << Ids{10, 8, 7, 6, 5} << Ids{9, 0, 1, 2, 3, 4} << Ids{10, 8, 7, 6, 5};
+        QTest::newRow("9 on the title bar is also put on the bottom bar")
+            << Ids{9, 0, 1, 2, 3, 4} << Ids{10, 8, 7, 6, 5} << Ids{9, 0, 1, 2, 3, 4} << Ids{10, 9, 8, 7, 6, 5};
         QTest::newRow("missing bottom ids go to the end, 8 to the head")
             << defTitle << Ids{10, 9} << defTitle << Ids{8, 10, 9, 5, 6, 7};
     }
@@ -79,9 +79,14 @@ private Q_SLOTS:
         QCOMPARE(title, titleAfter);
         QCOMPARE(bottom, bottomAfter);
 
-        // Every id 0..10 is on exactly one bar, and a second pass changes nothing.
-        for (int id = 0; id <= 10; ++id)
-            QCOMPARE(title.count(id) + bottom.count(id), 1);
+        // Every id 0..10 is on a bar, only 9 may be on both (it always stays on the bottom bar), and a
+        // second pass changes nothing.
+        for (int id = 0; id <= 10; ++id) {
+            QVERIFY(title.count(id) <= 1 && bottom.count(id) <= 1);
+            QVERIFY(title.contains(id) || bottom.contains(id));
+            if (id != 9)
+                QVERIFY(!(title.contains(id) && bottom.contains(id)));
+        }
         normalizeButtonLayouts(title, bottom);
         QCOMPARE(title, titleAfter);
         QCOMPARE(bottom, bottomAfter);
