@@ -20,20 +20,15 @@ QRect interpolate(const QRect& a, const QRect& b, qreal p)
 {
     auto mix = [p](int x, int y) { return x + qRound((y - x) * p); };
     QRect r;
-    r.setCoords(mix(a.left(), b.left()), mix(a.top(), b.top()), mix(a.right(), b.right()),
-                mix(a.bottom(), b.bottom()));
+    r.setCoords(mix(a.left(), b.left()), mix(a.top(), b.top()), mix(a.right(), b.right()), mix(a.bottom(), b.bottom()));
     return r;
 }
 
 } // namespace
 
 EdgeDock::EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platform::Clock* clock, QObject* parent)
-    : QObject(parent)
-    , m_host(std::move(host))
-    , m_pointer(pointer)
-    , m_clock(clock)
-    , m_pollTimer(new QTimer(this))
-    , m_frameTimer(new QTimer(this))
+    : QObject(parent), m_host(std::move(host)), m_pointer(pointer), m_clock(clock), m_pollTimer(new QTimer(this)),
+      m_frameTimer(new QTimer(this))
 {
     m_pollTimer->setInterval(kIdlePollMs);
     connect(m_pollTimer, &QTimer::timeout, this, &EdgeDock::pollDockCursor);
@@ -113,10 +108,17 @@ QRect EdgeDock::clampedAtCursor(const QRect& r, const QPoint& cursor, const QRec
 QRect EdgeDock::flushWithEdge(QRect r, const QRect& avail) const
 {
     switch (m_dockEdge) {
-    case Left: r.moveLeft(avail.left()); break;
-    case Top: r.moveTop(avail.top()); break;
-    case Right: r.moveRight(avail.right()); break;
-    default: break;
+    case Left:
+        r.moveLeft(avail.left());
+        break;
+    case Top:
+        r.moveTop(avail.top());
+        break;
+    case Right:
+        r.moveRight(avail.right());
+        break;
+    default:
+        break;
     }
     return r;
 }
@@ -126,10 +128,17 @@ QRect EdgeDock::revealZone(const QRect& avail) const
     const int z = m_snapRevealPx > 24 ? 26 : std::max(8, m_snapRevealPx + 2);
     QRect zone;
     switch (m_dockEdge) {
-    case Left: zone.setCoords(avail.left(), m_dockRect.top(), avail.left() + z - 1, m_dockRect.bottom()); break;
-    case Top: zone.setCoords(m_dockRect.left(), avail.top(), m_dockRect.right(), avail.top() + z - 1); break;
-    case Right: zone.setCoords(avail.right() - z + 1, m_dockRect.top(), avail.right(), m_dockRect.bottom()); break;
-    default: return QRect();
+    case Left:
+        zone.setCoords(avail.left(), m_dockRect.top(), avail.left() + z - 1, m_dockRect.bottom());
+        break;
+    case Top:
+        zone.setCoords(m_dockRect.left(), avail.top(), m_dockRect.right(), avail.top() + z - 1);
+        break;
+    case Right:
+        zone.setCoords(avail.right() - z + 1, m_dockRect.top(), avail.right(), m_dockRect.bottom());
+        break;
+    default:
+        return QRect();
     }
     return zone.adjusted(-kZoneMargin, -kZoneMargin, kZoneMargin, kZoneMargin);
 }
@@ -263,10 +272,18 @@ void EdgeDock::pollDockCursor()
 
     bool away = false;
     switch (m_dockEdge) {
-    case Left: away = win.left() > avail.left() + kSnapDistance; break;
-    case Top: away = win.top() > avail.top() + kSnapDistance; break;
-    case Right: away = win.right() < avail.right() - kSnapDistance; break;
-    default: away = true; break;
+    case Left:
+        away = win.left() > avail.left() + kSnapDistance;
+        break;
+    case Top:
+        away = win.top() > avail.top() + kSnapDistance;
+        break;
+    case Right:
+        away = win.right() < avail.right() - kSnapDistance;
+        break;
+    default:
+        away = true;
+        break;
     }
     if (away) {
         m_inZone = false;
@@ -309,10 +326,17 @@ void EdgeDock::snapToDockEdge()
     QRect r = m_dockRect.isValid() ? m_dockRect : m_host.geometry();
     const int k = revealPx();
     switch (m_dockEdge) {
-    case Left: r.moveLeft(avail.left() - r.width() + k); break;
-    case Top: r.moveTop(avail.top() - r.height() + k); break;
-    case Right: r.moveLeft(avail.right() - k); break;
-    default: break;
+    case Left:
+        r.moveLeft(avail.left() - r.width() + k);
+        break;
+    case Top:
+        r.moveTop(avail.top() - r.height() + k);
+        break;
+    case Right:
+        r.moveLeft(avail.right() - k);
+        break;
+    default:
+        break;
     }
     m_revealed = false;
     m_summoned = false;

@@ -27,8 +27,7 @@ class EdgeDock : public QObject
 {
     Q_OBJECT
 public:
-    enum Edge
-    {
+    enum Edge {
         NotDocked = 0,
         Left = 1,
         Top = 2,
@@ -56,8 +55,7 @@ public:
     static constexpr int kDoublePressMs = 350;
     static constexpr int kHoldMs = 400;
 
-    EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platform::Clock* clock,
-             QObject* parent = nullptr);
+    EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platform::Clock* clock, QObject* parent = nullptr);
     ~EdgeDock() override;
 
     // edgeSnap, snapRevealPx (0..24) and revealMethod (0 none, 1 middle press, 2 middle double press,

@@ -23,13 +23,13 @@ struct KeyEntry
     int vk;
 };
 constexpr KeyEntry kOtherKeys[] = {
-    {Qt::Key_Space, 0x20},       {Qt::Key_Apostrophe, 222},  {Qt::Key_Plus, 187},       {Qt::Key_Equal, 187},
-    {Qt::Key_Comma, 188},        {Qt::Key_Minus, 189},       {Qt::Key_Period, 190},     {Qt::Key_Slash, 191},
-    {Qt::Key_Semicolon, 186},    {Qt::Key_BracketLeft, 219}, {Qt::Key_Backslash, 220},  {Qt::Key_BracketRight, 221},
-    {Qt::Key_QuoteLeft, 192},    {Qt::Key_Escape, 27},       {Qt::Key_Tab, 9},          {Qt::Key_Backspace, 8},
-    {Qt::Key_Return, 13},        {Qt::Key_Enter, 13},        {Qt::Key_Insert, 45},      {Qt::Key_Delete, 46},
-    {Qt::Key_Home, 36},          {Qt::Key_End, 35},          {Qt::Key_Left, 37},        {Qt::Key_Up, 38},
-    {Qt::Key_Right, 39},         {Qt::Key_Down, 40},         {Qt::Key_PageUp, 33},      {Qt::Key_PageDown, 34},
+    {Qt::Key_Space, 0x20},    {Qt::Key_Apostrophe, 222},  {Qt::Key_Plus, 187},      {Qt::Key_Equal, 187},
+    {Qt::Key_Comma, 188},     {Qt::Key_Minus, 189},       {Qt::Key_Period, 190},    {Qt::Key_Slash, 191},
+    {Qt::Key_Semicolon, 186}, {Qt::Key_BracketLeft, 219}, {Qt::Key_Backslash, 220}, {Qt::Key_BracketRight, 221},
+    {Qt::Key_QuoteLeft, 192}, {Qt::Key_Escape, 27},       {Qt::Key_Tab, 9},         {Qt::Key_Backspace, 8},
+    {Qt::Key_Return, 13},     {Qt::Key_Enter, 13},        {Qt::Key_Insert, 45},     {Qt::Key_Delete, 46},
+    {Qt::Key_Home, 36},       {Qt::Key_End, 35},          {Qt::Key_Left, 37},       {Qt::Key_Up, 38},
+    {Qt::Key_Right, 39},      {Qt::Key_Down, 40},         {Qt::Key_PageUp, 33},     {Qt::Key_PageDown, 34},
 };
 
 // The X keysyms of a virtual key. The "+" key is found under either of its two symbols, so it works on
@@ -43,33 +43,60 @@ QList<xcb_keysym_t> keysymsFor(int vk)
     if (vk >= 0x70 && vk <= 0x87)
         return {xcb_keysym_t(XK_F1 + (vk - 0x70))};
     switch (vk) {
-    case 0x20: return {XK_space};
-    case 222: return {XK_apostrophe};
-    case 187: return {XK_equal, XK_plus};
-    case 188: return {XK_comma};
-    case 189: return {XK_minus};
-    case 190: return {XK_period};
-    case 191: return {XK_slash};
-    case 186: return {XK_semicolon};
-    case 219: return {XK_bracketleft};
-    case 220: return {XK_backslash};
-    case 221: return {XK_bracketright};
-    case 192: return {XK_grave};
-    case 27: return {XK_Escape};
-    case 9: return {XK_Tab};
-    case 8: return {XK_BackSpace};
-    case 13: return {XK_Return};
-    case 45: return {XK_Insert};
-    case 46: return {XK_Delete};
-    case 36: return {XK_Home};
-    case 35: return {XK_End};
-    case 37: return {XK_Left};
-    case 38: return {XK_Up};
-    case 39: return {XK_Right};
-    case 40: return {XK_Down};
-    case 33: return {XK_Prior};
-    case 34: return {XK_Next};
-    default: return {};
+    case 0x20:
+        return {XK_space};
+    case 222:
+        return {XK_apostrophe};
+    case 187:
+        return {XK_equal, XK_plus};
+    case 188:
+        return {XK_comma};
+    case 189:
+        return {XK_minus};
+    case 190:
+        return {XK_period};
+    case 191:
+        return {XK_slash};
+    case 186:
+        return {XK_semicolon};
+    case 219:
+        return {XK_bracketleft};
+    case 220:
+        return {XK_backslash};
+    case 221:
+        return {XK_bracketright};
+    case 192:
+        return {XK_grave};
+    case 27:
+        return {XK_Escape};
+    case 9:
+        return {XK_Tab};
+    case 8:
+        return {XK_BackSpace};
+    case 13:
+        return {XK_Return};
+    case 45:
+        return {XK_Insert};
+    case 46:
+        return {XK_Delete};
+    case 36:
+        return {XK_Home};
+    case 35:
+        return {XK_End};
+    case 37:
+        return {XK_Left};
+    case 38:
+        return {XK_Up};
+    case 39:
+        return {XK_Right};
+    case 40:
+        return {XK_Down};
+    case 33:
+        return {XK_Prior};
+    case 34:
+        return {XK_Next};
+    default:
+        return {};
     }
 }
 
@@ -140,8 +167,7 @@ std::optional<HotkeySpec> parseHotkeyText(const QString& text)
     return spec;
 }
 
-GlobalHotkey::GlobalHotkey(QObject* parent)
-    : QObject(parent)
+GlobalHotkey::GlobalHotkey(QObject* parent) : QObject(parent)
 {
 }
 
@@ -190,8 +216,8 @@ GlobalHotkey::Result GlobalHotkey::registerHotkey(const HotkeySpec& spec)
     QList<xcb_void_cookie_t> cookies;
     for (quint8 code : keycodes) {
         for (quint16 lock : kLockVariants)
-            cookies.append(xcb_grab_key_checked(c, 0, root, mods | lock, code, XCB_GRAB_MODE_ASYNC,
-                                                XCB_GRAB_MODE_ASYNC));
+            cookies.append(
+                xcb_grab_key_checked(c, 0, root, mods | lock, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
     bool taken = false;
     bool failed = false;

@@ -34,8 +34,7 @@ class GlobalHotkey : public QObject, public QAbstractNativeEventFilter
 {
     Q_OBJECT
 public:
-    enum class Result
-    {
+    enum class Result {
         Registered,
         Taken,     // another program holds the combination (the server answered BadAccess)
         NoDisplay, // not running on X11 (offscreen, plain Wayland): no global hotkey exists

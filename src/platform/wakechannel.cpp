@@ -28,8 +28,7 @@ QString wakeSocketPath()
     return dir + QStringLiteral("/KestrunePanel_Wake_") + QString::number(::getuid());
 }
 
-WakeServer::WakeServer(QObject* parent)
-    : QObject(parent)
+WakeServer::WakeServer(QObject* parent) : QObject(parent)
 {
 }
 
@@ -78,7 +77,10 @@ void WakeServer::onNewConnection()
     while (QLocalSocket* s = m_server->nextPendingConnection()) {
         connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
         connect(s, &QLocalSocket::readyRead, this, [this, s] { onReadyRead(s); });
-        QTimer::singleShot(kServerReadTimeoutMs, s, [s] { s->abort(); s->deleteLater(); });
+        QTimer::singleShot(kServerReadTimeoutMs, s, [s] {
+            s->abort();
+            s->deleteLater();
+        });
         if (s->bytesAvailable() > 0)
             onReadyRead(s);
     }

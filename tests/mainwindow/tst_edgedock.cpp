@@ -495,8 +495,8 @@ private Q_SLOTS:
         centred.moveCenter(second.center());
         QTest::newRow("straddling: the screen of its centre")
             << QList<QRect>{kAvail, second} << QRect(1800, 100, 400, 600) << centred;
-        QTest::newRow("no screens: untouched") << QList<QRect>{} << QRect(5000, 5000, 400, 600)
-                                               << QRect(5000, 5000, 400, 600);
+        QTest::newRow("no screens: untouched")
+            << QList<QRect>{} << QRect(5000, 5000, 400, 600) << QRect(5000, 5000, 400, 600);
     }
     void fitToScreen()
     {

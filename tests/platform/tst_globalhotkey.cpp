@@ -82,10 +82,7 @@ private Q_SLOTS:
         QVERIFY(!spec->text.isEmpty());
     }
 
-    void defaultTextRoundTrips()
-    {
-        QCOMPARE(parseHotkeyText("Ctrl+Alt+G")->text, QStringLiteral("Ctrl+Alt+G"));
-    }
+    void defaultTextRoundTrips() { QCOMPARE(parseHotkeyText("Ctrl+Alt+G")->text, QStringLiteral("Ctrl+Alt+G")); }
 
     // Off X11 there is no global hotkey: registering says so and leaves nothing registered.
     void noDisplayWithoutX11()

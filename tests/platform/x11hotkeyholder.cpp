@@ -15,10 +15,18 @@ int main(int argc, char** argv)
     const char* what = "invalid";
     if (spec) {
         switch (hotkey.registerHotkey(*spec)) {
-        case ktr::platform::GlobalHotkey::Result::Registered: what = "registered"; break;
-        case ktr::platform::GlobalHotkey::Result::Taken: what = "taken"; break;
-        case ktr::platform::GlobalHotkey::Result::NoDisplay: what = "nodisplay"; break;
-        case ktr::platform::GlobalHotkey::Result::Failed: what = "failed"; break;
+        case ktr::platform::GlobalHotkey::Result::Registered:
+            what = "registered";
+            break;
+        case ktr::platform::GlobalHotkey::Result::Taken:
+            what = "taken";
+            break;
+        case ktr::platform::GlobalHotkey::Result::NoDisplay:
+            what = "nodisplay";
+            break;
+        case ktr::platform::GlobalHotkey::Result::Failed:
+            what = "failed";
+            break;
         }
     }
     std::printf("%s\n", what);
