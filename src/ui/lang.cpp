@@ -62,8 +62,10 @@ void Lang::setChangedHandler(std::function<void()> handler)
 
 void Lang::notifyChanged()
 {
-    if (changedHandler())
-        changedHandler()();
+    // Call a copy: a handler that registers another handler must not destroy itself while it runs.
+    const std::function<void()> handler = changedHandler();
+    if (handler)
+        handler();
 }
 
 QString Lang::tr(const QString& text)
