@@ -41,9 +41,7 @@ AgentEnvironment defaultAgentEnvironment()
     return env;
 }
 
-AgentMode::AgentMode(AgentEnvironment env, QObject* parent)
-    : QObject(parent)
-    , m_env(std::move(env))
+AgentMode::AgentMode(AgentEnvironment env, QObject* parent) : QObject(parent), m_env(std::move(env))
 {
 }
 

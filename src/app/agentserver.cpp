@@ -139,8 +139,7 @@ QString readAuthToken()
     return readAuthField(QStringLiteral("token"));
 }
 
-AgentServer::AgentServer(QObject* parent)
-    : QObject(parent)
+AgentServer::AgentServer(QObject* parent) : QObject(parent)
 {
 }
 
@@ -309,8 +308,8 @@ void AgentServer::handleRequest(QLocalSocket* socket, const QJsonObject& request
                                            {QStringLiteral("user"), user},
                                            {QStringLiteral("panel"), panelVersion()}});
     } else if (cmd == QLatin1String("show")) {
-        agentSendReply(socket,
-                       QJsonObject{{QStringLiteral("v"), 1}, {QStringLiteral("ok"), true}, {QStringLiteral("cmd"), cmd}});
+        agentSendReply(
+            socket, QJsonObject{{QStringLiteral("v"), 1}, {QStringLiteral("ok"), true}, {QStringLiteral("cmd"), cmd}});
         Q_EMIT showMainRequested();
     } else {
         agentSendReply(socket, errorReply(QStringLiteral("BAD_CMD"), QStringLiteral("未知指令：") + cmd));

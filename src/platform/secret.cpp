@@ -37,8 +37,7 @@ struct KeyBytes
     ~KeyBytes() { OPENSSL_cleanse(bytes, sizeof bytes); }
 };
 
-enum class KeyRead
-{
+enum class KeyRead {
     Ok,
     Missing,
     Damaged,  // a regular file of the wrong size
@@ -108,11 +107,10 @@ bool createKey(const QString& path, KeyBytes* key)
     }
     unsigned char suffix[6];
     RAND_bytes(suffix, sizeof suffix);
-    const QString tmp = path + QStringLiteral(".tmp-%1-%2")
-                                   .arg(::getpid())
-                                   .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(suffix),
-                                                                       sizeof suffix)
-                                                                .toHex()));
+    const QString tmp =
+        path + QStringLiteral(".tmp-%1-%2")
+                   .arg(::getpid())
+                   .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(suffix), sizeof suffix).toHex()));
     const QByteArray tmpNative = QFile::encodeName(tmp);
     const int fd = ::open(tmpNative.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
@@ -152,8 +150,8 @@ bool keyForProtect(const QString& path, KeyBytes* key)
         qWarning() << "[secret] key file unusable:" << path;
         return false;
     }
-    const QString aside =
-        path + QStringLiteral(".corrupt-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    const QString aside = path + QStringLiteral(".corrupt-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     if (!QFile::rename(path, aside)) {
         qWarning() << "[secret] damaged key file can't be moved aside:" << path;
         return false;
@@ -170,8 +168,7 @@ struct CipherCtx
 
 } // namespace
 
-SecretProtector::SecretProtector(const QString& keyFile)
-    : m_keyFile(keyFile.isEmpty() ? defaultKeyFile() : keyFile)
+SecretProtector::SecretProtector(const QString& keyFile) : m_keyFile(keyFile.isEmpty() ? defaultKeyFile() : keyFile)
 {
 }
 

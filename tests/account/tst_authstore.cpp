@@ -35,8 +35,8 @@ private Q_SLOTS:
         QTest::newRow("prefix is case-sensitive") << QStringLiteral("DPAPI1:abc") << QStringLiteral("DPAPI1:abc");
         QTest::newRow("prefix alone") << QStringLiteral("dpapi1:") << QString();
         QTest::newRow("not Base64 of ours") << QStringLiteral("dpapi1:!!!!") << QString();
-        QTest::newRow("foreign blob")
-            << QStringLiteral("dpapi1:") + QString::fromLatin1(QByteArray(80, 'z').toBase64()) << QString();
+        QTest::newRow("foreign blob") << QStringLiteral("dpapi1:") + QString::fromLatin1(QByteArray(80, 'z').toBase64())
+                                      << QString();
     }
     void storedForms()
     {

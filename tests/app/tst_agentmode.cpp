@@ -78,7 +78,7 @@ private Q_SLOTS:
     void idleSetting_data()
     {
         QTest::addColumn<QByteArray>("value"); // null: unset
-        QTest::addColumn<int>("intervalMs");    // 0: resident
+        QTest::addColumn<int>("intervalMs");   // 0: resident
         QTest::newRow("unset") << QByteArray() << 0;
         QTest::newRow("0") << QByteArray("0") << 0;
         QTest::newRow("-5") << QByteArray("-5") << 0;

@@ -96,7 +96,8 @@ private Q_SLOTS:
         m_server = new AgentServer(this);
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
-        QCOMPARE(m_server->name(), qEnvironmentVariable("XDG_RUNTIME_DIR") + "/KestrunePanel_" + QString::number(::getuid()));
+        QCOMPARE(m_server->name(),
+                 qEnvironmentVariable("XDG_RUNTIME_DIR") + "/KestrunePanel_" + QString::number(::getuid()));
         // Only the user may connect.
         QCOMPARE(int(QFile::permissions(m_server->name()) & 0x00ff), 0);
     }
@@ -114,13 +115,13 @@ private Q_SLOTS:
         const QString foreignToken = "dpapi1:" + QString::fromLatin1(elsewhere.protect("tok").toBase64());
 
         QTest::newRow("ping, no auth.json") << none << Writes{ping} << pingReply(false, "") << 0;
-        QTest::newRow("ping, protected token") << authJson(protectSecret("tok-1"), "alice") << Writes{ping}
-                                               << pingReply(true, "alice") << 0;
+        QTest::newRow("ping, protected token")
+            << authJson(protectSecret("tok-1"), "alice") << Writes{ping} << pingReply(true, "alice") << 0;
         QTest::newRow("ping, plain token") << authJson("plain", "bob") << Writes{ping} << pingReply(true, "bob") << 0;
         QTest::newRow("ping, token protected elsewhere")
             << authJson(foreignToken, "carol") << Writes{ping} << pingReply(false, "carol") << 0;
-        QTest::newRow("ping, damaged auth.json") << QByteArray("{\"token\":\"x\",") << Writes{ping}
-                                                 << pingReply(false, "") << 0;
+        QTest::newRow("ping, damaged auth.json")
+            << QByteArray("{\"token\":\"x\",") << Writes{ping} << pingReply(false, "") << 0;
         QTest::newRow("ping, auth.json an array") << QByteArray("[1]") << Writes{ping} << pingReply(false, "") << 0;
         QTest::newRow("show") << none << Writes{"{\"cmd\":\"show\",\"app\":\"demo\"}\n"}
                               << QJsonObject{{"v", 1}, {"ok", true}, {"cmd", "show"}} << 1;
@@ -131,17 +132,17 @@ private Q_SLOTS:
         QTest::newRow("array") << none << Writes{"[{\"cmd\":\"ping\"}]\n"} << notAnObject() << 0;
         QTest::newRow("number") << none << Writes{"42\n"} << notAnObject() << 0;
         QTest::newRow("broken JSON") << none << Writes{"{\"cmd\":\"ping\"\n"} << notAnObject() << 0;
-        QTest::newRow("empty lines before the request") << none << Writes{"\n  \t\n" + ping} << pingReply(false, "")
-                                                        << 0;
+        QTest::newRow("empty lines before the request")
+            << none << Writes{"\n  \t\n" + ping} << pingReply(false, "") << 0;
         QTest::newRow("empty line in a write of its own") << none << Writes{"\n", "{\"cmd\":\"show\"}\n"}
                                                           << QJsonObject{{"v", 1}, {"ok", true}, {"cmd", "show"}} << 1;
         QTest::newRow("CR LF ending") << none << Writes{"{\"cmd\":\"ping\"}\r\n"} << pingReply(false, "") << 0;
-        QTest::newRow("request split over writes") << none << Writes{"{\"cmd\":\"pi", "ng\"}\n"}
-                                                   << pingReply(false, "") << 0;
+        QTest::newRow("request split over writes")
+            << none << Writes{"{\"cmd\":\"pi", "ng\"}\n"} << pingReply(false, "") << 0;
         QTest::newRow("1,048,575 bytes and a line feed")
             << none << Writes{pingOfSize(1048575) + '\n'} << pingReply(false, "") << 0;
-        QTest::newRow("1,048,576 bytes and a line feed") << none << Writes{pingOfSize(1048576) + '\n'} << tooLong()
-                                                         << 0;
+        QTest::newRow("1,048,576 bytes and a line feed")
+            << none << Writes{pingOfSize(1048576) + '\n'} << tooLong() << 0;
         QTest::newRow("over the limit without a line feed") << none << Writes{pingOfSize(1048577)} << tooLong() << 0;
         QTest::newRow("unfinished line grows over the limit")
             << none << Writes{pingOfSize(1048577).left(600000), pingOfSize(1048577).mid(600000)} << tooLong() << 0;
@@ -152,8 +153,8 @@ private Q_SLOTS:
         QTest::newRow("many short lines over the limit")
             << none << Writes{many} << QJsonObject{{"v", 1}, {"ok", true}, {"cmd", "show"}} << 1;
         QTest::newRow("no line feed") << none << Writes{"{\"cmd\":\"ping\"}"} << QJsonObject() << 0;
-        QTest::newRow("line feed comes later") << none << Writes{"{\"cmd\":\"ping\"}", "\n"} << pingReply(false, "")
-                                               << 0;
+        QTest::newRow("line feed comes later")
+            << none << Writes{"{\"cmd\":\"ping\"}", "\n"} << pingReply(false, "") << 0;
         QTest::newRow("two requests in one write")
             << none << Writes{"{\"cmd\":\"ping\"}\n{\"cmd\":\"show\"}\n"} << pingReply(false, "") << 0;
     }
@@ -199,7 +200,8 @@ private Q_SLOTS:
     {
         ktr::test::LogCapture log;
         const QString app = "evil\n2026-01-01 00:00:00.000 [WARN ] forged\r\x1b[2J\u2028" + QString(5000, 'y');
-        const QByteArray line = QJsonDocument(QJsonObject{{"cmd", "ping\nfake"}, {"app", app}}).toJson(QJsonDocument::Compact);
+        const QByteArray line =
+            QJsonDocument(QJsonObject{{"cmd", "ping\nfake"}, {"app", app}}).toJson(QJsonDocument::Compact);
         bool closed = false;
         exchange({line + '\n'}, &closed);
         QVERIFY(closed);

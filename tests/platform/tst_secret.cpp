@@ -72,12 +72,24 @@ private Q_SLOTS:
         QByteArray blob = mine.protect(plain);
         QCOMPARE(mine.unprotect(blob), plain);
         switch (kind) {
-        case 0: blob[1] = char(blob[1] ^ 0x01); break;
-        case 1: blob[6] = char(blob[6] ^ 0x80); break;
-        case 2: blob[20] = char(blob[20] ^ 0x01); break;
-        case 3: blob[blob.size() - 1] = char(blob[blob.size() - 1] ^ 0x01); break;
-        case 4: blob.chop(1); break;
-        case 5: blob.append('\0'); break;
+        case 0:
+            blob[1] = char(blob[1] ^ 0x01);
+            break;
+        case 1:
+            blob[6] = char(blob[6] ^ 0x80);
+            break;
+        case 2:
+            blob[20] = char(blob[20] ^ 0x01);
+            break;
+        case 3:
+            blob[blob.size() - 1] = char(blob[blob.size() - 1] ^ 0x01);
+            break;
+        case 4:
+            blob.chop(1);
+            break;
+        case 5:
+            blob.append('\0');
+            break;
         case 6:
         case 7: {
             // The data was protected elsewhere, with a key this user here doesn't hold.
@@ -86,8 +98,12 @@ private Q_SLOTS:
             QCOMPARE(other.unprotect(blob), plain);
             break;
         }
-        case 8: blob = QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000012345678"); break;
-        case 9: blob.clear(); break;
+        case 8:
+            blob = QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000012345678");
+            break;
+        case 9:
+            blob.clear();
+            break;
         }
         QCOMPARE(mine.unprotect(blob), QByteArray());
     }
