@@ -163,10 +163,14 @@ bool AgentServer::listenOnce(QString* error, bool logFailure)
     {
         QLocalSocket probe;
         probe.connectToServer(m_name);
-        if (probe.waitForConnected(200)) {
-            probe.abort();
+        const bool connected = probe.waitForConnected(200);
+        const QLocalSocket::LocalSocketError probeError = probe.error();
+        probe.abort();
+        // Only a name that is missing or refuses outright is free; one that answers, or doesn't
+        // answer in time (a busy owner), is taken.
+        if (connected ||
+            (probeError != QLocalSocket::ServerNotFoundError && probeError != QLocalSocket::ConnectionRefusedError))
             failure = QStringLiteral("another process is serving %1").arg(m_name);
-        }
     }
     if (failure.isEmpty()) {
         QLocalServer::removeServer(m_name);
