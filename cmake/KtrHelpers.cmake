@@ -13,6 +13,12 @@ function(ktr_add_library folder)
         set(_srcs ${_stub})
     endif()
     add_library(ktr_${folder} STATIC ${_srcs})
+    # Ninja's moc step only re-runs when one of the folder's list files changes, not when a re-glob adds a
+    # source: include a list file that changes with the source list.
+    set(_list ${CMAKE_CURRENT_BINARY_DIR}/ktr_${folder}_sources.cmake)
+    string(REPLACE ";" "\n# " _content "${_srcs}")
+    file(CONFIGURE OUTPUT ${_list} CONTENT "# ${_content}\n")
+    include(${_list})
     target_include_directories(ktr_${folder} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(ktr_${folder} PUBLIC ${ARG_DEPS})
 endfunction()

@@ -1,13 +1,121 @@
 #include "app/qmain.h"
 
+#include "app/agentmode.h"
+#include "app/diagnosticruns.h"
+#include "app/secondinstance.h"
+#include "app/standinwindow.h"
+#include "platform/crashhandler.h"
+#include "platform/instancelock.h"
+#include "platform/process.h"
+#include "platform/qtenv.h"
+#include "platform/unixsignals.h"
+#include "recorder/screenmonitor.h"
+#include "ui/datadir.h"
+#include "ui/lang.h"
+#include "icons/iconcache.h"
+#include "ui/log.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <QDebug>
+#include <QTimer>
+
+void onAboutToQuit(StandInWindow& window)
+{
+    qInfo().noquote() << "aboutToQuit: stopping recorder, persisting state and releasing icon cache";
+    ScreenMonitor::instance()->stop();
+    window.waitBackupWorkers(2500);
+    joinTempCleanupThread();
+    window.saveSettings();
+    window.saveLayout();
+    clearIconCache();
+}
 
 int qMain(int argc, char** argv)
 {
+    // 1-2. Environment and scaling, before the application object exists.
+    ktr::platform::cleanQtEnvironment();
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Floor);
+
+    // 3-4. The application and its names (the per-user data folder is derived from them).
     QApplication app(argc, argv);
-    QWidget w;
-    w.resize(800, 600);
-    w.show();
-    return app.exec();
+    QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
+    QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+
+    // 5-6. From here on every message goes to the log.
+    const QString dataDir = appDataDir();
+    installLogging(dataDir);
+    const QStringList args = QCoreApplication::arguments();
+    qInfo().noquote() << "startup:" << panelVersionString() << "args:" << args.join(QLatin1Char(' '));
+
+    // 7-9. The run chosen on the command line; the diagnostic runs may overlap a running panel.
+    const bool agentMode = args.contains(QStringLiteral("--agent"));
+    const QString iconProbe = QStringLiteral("--icon-probe=");
+    const QString uiPreview = QStringLiteral("--ui-preview=");
+    for (const QString& a : args) {
+        if (a.startsWith(iconProbe)) {
+            startIconProbe(a.mid(iconProbe.size()));
+            return 0;
+        }
+    }
+    for (const QString& a : args) {
+        if (a.startsWith(uiPreview)) {
+            startUiPreview(a.mid(uiPreview.size()));
+            return 0;
+        }
+    }
+
+    // 10. Crash recording covers the panel and the agent.
+    ktr::platform::ensureCrashDir(dataDir);
+    ktr::platform::installCrashHandler();
+
+    // 11. One panel or agent per user.
+    using LockResult = ktr::platform::SingleInstanceLock::Result;
+    const LockResult lock = singleInstanceLock().tryAcquire();
+    if (lock == LockResult::Failed)
+        qWarning().noquote() << "single-instance mutex creation failed";
+    else if (lock == LockResult::HeldElsewhere)
+        return runSecondInstance(agentMode);
+
+    // Session end, kill and Ctrl+C quit the event loop, so the quit handler saves state.
+    ktr::platform::QuitSignalWatcher::install();
+
+    // 12. Temporary leftovers of earlier runs are removed beside the start.
+    startTempCleanupThread();
+
+    // 13. The agent runs without a window.
+    if (agentMode) {
+        const int code = runAgentMode(app);
+        // Returning normally would destroy a joinable std::thread and abort the process.
+        joinTempCleanupThread();
+        singleInstanceLock().release();
+        return code;
+    }
+
+    // 14-16. The panel.
+    writeInstallPath();
+    PanelWindow window;
+    centreOnCursorScreen(&window, 1920, 1080);
+    window.show();
+    window.raise();
+    window.activateWindow();
+
+    // 17. The agent pipe server in the panel process starts here (AgentServer parented to the window; on
+    //     failure a warning "agent server unavailable in GUI mode:" and the panel goes on).
+
+    // 18. The mark that lets a second start find and wake this panel comes with the wake-up.
+
+    // 19-21.
+    qInfo().noquote() << "main window shown, entering event loop";
+    qInfo().noquote() << "startup state: opacity" << window.windowOpacity() << "geo" << window.geometry() << "visible"
+                      << (window.isVisible() ? "true" : "false");
+    QTimer::singleShot(1200, &window, [&window] { startupSelfHeal(&window); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { onAboutToQuit(window); });
+
+    // 22-26. No destructor runs after the event loop: everything that persists was saved on aboutToQuit.
+    const int code = QApplication::exec();
+    qInfo().noquote() << "event loop exited, code" << code;
+    joinTempCleanupThread();
+    singleInstanceLock().release();
+    ktr::platform::hardExit(code);
 }

@@ -56,6 +56,8 @@ void prepareEnvironment()
     setDir("XDG_CACHE_HOME", buf + "/home/.cache");
     setDir("XDG_STATE_HOME", buf + "/home/.local/state");
     setDir("XDG_RUNTIME_DIR", buf + "/runtime", 0700);
+    // The machine-wide configuration (our registry store's HKLM) too: tests run as root in CI.
+    setDir("XDG_CONFIG_DIRS", buf + "/etc-xdg");
     setDir("TMPDIR", buf + "/tmp");
     ::unsetenv("KTR_VERBOSE");
     if (!std::getenv("QT_QPA_PLATFORM"))

@@ -1,0 +1,5 @@
+#pragma once
+
+// What a start does when another process of this user already holds the single-instance lock; returns the
+// exit code (0).
+int runSecondInstance(bool agentMode);

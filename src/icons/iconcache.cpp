@@ -1,0 +1,183 @@
+#include "icons/iconcache.h"
+
+#include "ui/datadir.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QList>
+#include <QMutex>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype kMaxCacheKeys = 256;
+constexpr qint64 kMaxSnapshotBytes = 2 * 1024 * 1024;
+constexpr int kMaxSnapshotSide = 4096;
+
+QList<QString>& insertionOrder()
+{
+    static QList<QString> order;
+    return order;
+}
+
+QMutex& snapshotMutex()
+{
+    static QMutex m;
+    return m;
+}
+
+bool isShellItem(const QString& path)
+{
+    return path.startsWith(QLatin1String("::{"));
+}
+
+// The folder must be a real folder: snapshots are never read or written through a link.
+bool snapDirIsSafe(const QString& dir)
+{
+    const QFileInfo fi(dir);
+    return !fi.isSymLink();
+}
+
+// Reads a regular file that is not a link, up to `cap` bytes; empty when it breaks a rule.
+QByteArray readRegularFileNoFollow(const QString& path, qint64 cap)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    QByteArray data;
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 1 && st.st_size <= cap) {
+        data.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        while (got < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        data.truncate(got);
+    }
+    ::close(fd);
+    return data;
+}
+
+} // namespace
+
+IconCacheMap* iconCache()
+{
+    static IconCacheMap map;
+    return &map;
+}
+
+void cacheIconPixmap(const QString& path, const QPixmap& pixmap)
+{
+    IconCacheMap* map = iconCache();
+    if (map->contains(path)) {
+        map->insert(path, pixmap);
+        return;
+    }
+    map->insert(path, pixmap);
+    QList<QString>& order = insertionOrder();
+    order.append(path);
+    while (order.size() > kMaxCacheKeys)
+        map->remove(order.takeFirst());
+}
+
+void cacheIconImage(const QString& path, const QImage& image)
+{
+    if (image.isNull() && isShellItem(path))
+        return;
+    cacheIconPixmap(path, image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+}
+
+void clearIconCache()
+{
+    // QMap::clear empties an unshared map in place and only drops this reference to a shared one.
+    iconCache()->clear();
+    insertionOrder().clear();
+}
+
+void iconCacheRemove(IconCacheMap& map, const QString& path)
+{
+    map.remove(path); // detaches a shared map by copying it without the key
+}
+
+QString iconSnapDir()
+{
+    return appDataDir() + QStringLiteral("/cache/iconsnap");
+}
+
+QString iconSnapPath(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const QByteArray clean = QDir::toNativeSeparators(QDir::cleanPath(path)).toUtf8();
+    const QByteArray hex = QCryptographicHash::hash(clean, QCryptographicHash::Sha256).toHex().left(32);
+    return iconSnapDir() + QLatin1Char('/') + QString::fromLatin1(hex) + QStringLiteral(".png");
+}
+
+void saveIconSnapshot(const QString& path, const QImage& image)
+{
+    if (path.isEmpty() || image.isNull())
+        return;
+    const QString file = iconSnapPath(path);
+    if (file.isEmpty())
+        return;
+    QMutexLocker lock(&snapshotMutex());
+    const QFileInfo existing(file);
+    if (existing.exists() && !existing.isSymLink() && existing.size() >= 1)
+        return;
+    const QString dir = iconSnapDir();
+    if (!QDir().mkpath(dir) || !snapDirIsSafe(dir))
+        return;
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG") || png.isEmpty())
+            return;
+    }
+    // QSaveFile would write to the target of a link: a link (or anything else that isn't a regular file) in the
+    // snapshot's place goes first. QSaveFile then writes beside the snapshot and renames over it, so a reader
+    // (or a writer in another process) sees either no file or a whole one.
+    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
+        QFile::remove(file);
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
+        out.cancelWriting();
+        QFile::remove(file);
+    }
+}
+
+QImage readIconSnapshot(const QString& path)
+{
+    const QString file = iconSnapPath(path);
+    if (file.isEmpty() || !snapDirIsSafe(iconSnapDir()))
+        return {};
+    const QByteArray bytes = readRegularFileNoFollow(file, kMaxSnapshotBytes);
+    if (bytes.isEmpty())
+        return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "PNG");
+    reader.setAutoTransform(false);
+    const QSize declared = reader.size();
+    if (declared.width() < 1 || declared.height() < 1 || declared.width() > kMaxSnapshotSide ||
+        declared.height() > kMaxSnapshotSide)
+        return {};
+    const QImage img = reader.read();
+    if (img.isNull() || img.width() > kMaxSnapshotSide || img.height() > kMaxSnapshotSide)
+        return {};
+    return img.convertToFormat(QImage::Format_ARGB32);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QImage>
+#include <QMap>
+#include <QPixmap>
+#include <QString>
+
+// The memory cache: one map from a path (exactly as the caller passed it) to the pixmap shown for it, for
+// the life of the process, touched only on the GUI thread. A null pixmap is a remembered failure. The map
+// holds at most 256 keys; the oldest inserted key goes first.
+using IconCacheMap = QMap<QString, QPixmap>;
+
+// The process-wide map (GUI thread). It may be empty: no map yet, or released by clearIconCache.
+IconCacheMap* iconCache();
+
+// Inserts or replaces one entry (GUI thread). A new key is appended to the insertion order; past 256 keys the
+// oldest is evicted. Replacing a key's pixmap keeps its place.
+void cacheIconPixmap(const QString& path, const QPixmap& pixmap);
+
+// Caches the result of an extraction (GUI thread). A null image of a "::{" shell item is not remembered, so
+// that item is asked again next time; any other null image is remembered as a null pixmap.
+void cacheIconImage(const QString& path, const QImage& image);
+
+// Empties the memory cache (GUI thread); snapshots on disk stay.
+void clearIconCache();
+
+// Erases one key from a map, detaching a shared map first.
+void iconCacheRemove(IconCacheMap& map, const QString& path);
+
+// The snapshot folder: appDataDir() + "/cache/iconsnap".
+QString iconSnapDir();
+
+// The snapshot file of a path: the first 32 hex digits of the SHA-256 of the cleaned path (paths differ by
+// case on Linux, so the case is kept), + ".png". Empty for an empty path. Any thread.
+QString iconSnapPath(const QString& path);
+
+// Writes the snapshot of a path once: an existing non-empty snapshot is never replaced. Any thread; writers
+// in this process are serialised, and the file appears whole (written aside, then renamed) or not at all.
+void saveIconSnapshot(const QString& path, const QImage& image);
+
+// The snapshot of a path as ARGB32, or a null image when there is none or it breaks the limits (a regular
+// file, not a link, 1 byte to 2 MiB, PNG of 1..4096 px per side). Any thread.
+QImage readIconSnapshot(const QString& path);

@@ -1,0 +1,173 @@
+#include "icons/iconloader.h"
+
+#include "icons/iconcache.h"
+#include "icons/iconextract.h"
+#include "platform/icontheme.h"
+
+#include <QCoreApplication>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMutex>
+#include <QPointer>
+#include <QRunnable>
+#include <QThreadPool>
+
+#include <memory>
+
+namespace {
+
+constexpr int kCeiling = 192;
+
+QMutex& extractorMutex()
+{
+    static QMutex m;
+    return m;
+}
+
+IconExtractor& extractorSlot()
+{
+    static IconExtractor e;
+    return e;
+}
+
+QImage extract(const QString& path)
+{
+    IconExtractor e;
+    {
+        QMutexLocker lock(&extractorMutex());
+        e = extractorSlot();
+    }
+    return e ? e(path) : loadIconImage(path);
+}
+
+bool isShellItem(const QString& path)
+{
+    return path.startsWith(QLatin1String("::{"));
+}
+
+// Runs on the GUI thread through the application object's queue; drops the result when the context is gone.
+void deliver(QPointer<QObject> context, IconCallback callback, QString path, QImage image)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [context = std::move(context), callback = std::move(callback), path = std::move(path),
+         image = std::move(image)]() {
+            if (context)
+                callback(path, image);
+        },
+        Qt::QueuedConnection);
+}
+
+class IconLoadTask : public QRunnable
+{
+public:
+    IconLoadTask(QString path, QPointer<QObject> context, IconCallback callback)
+        : m_path(std::move(path)), m_context(std::move(context)), m_callback(std::move(callback))
+    {
+    }
+    void run() override
+    {
+        QImage image = extract(m_path);
+        if (image.isNull() && !isShellItem(m_path))
+            image = fallbackIconImage();
+        // The worker never touches the memory cache: the callback, on the GUI thread, decides what to keep.
+        deliver(std::move(m_context), std::move(m_callback), std::move(m_path), std::move(image));
+    }
+
+private:
+    QString m_path;
+    QPointer<QObject> m_context;
+    IconCallback m_callback;
+};
+
+} // namespace
+
+QThreadPool* iconLoadPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // never deleted: tasks still running at exit are abandoned
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
+void syncIconThemeFromQt()
+{
+    static bool synced = false;
+    static ktr::platform::IconThemes::Config last;
+    ktr::platform::IconThemes::Config c;
+    c.searchPaths = QIcon::themeSearchPaths();
+    c.themeName = QIcon::themeName();
+    c.fallbackPaths = QIcon::fallbackSearchPaths();
+    if (c.fallbackPaths.isEmpty())
+        c.fallbackPaths = ktr::platform::IconThemes::defaultConfig().fallbackPaths;
+    if (synced && c.searchPaths == last.searchPaths && c.themeName == last.themeName &&
+        c.fallbackPaths == last.fallbackPaths)
+        return;
+    ktr::platform::IconThemes::configure(c);
+    last = c;
+    synced = true;
+}
+
+void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
+{
+    if (!context || !callback)
+        return;
+    const IconCacheMap* map = iconCache();
+    const auto hit = map->constFind(path);
+    if (hit != map->constEnd()) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [context = QPointer<QObject>(context), callback = std::move(callback), path, pixmap = hit.value()]() {
+                if (context)
+                    callback(path, pixmap.toImage());
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    syncIconThemeFromQt();
+    auto* task = new IconLoadTask(path, QPointer<QObject>(context), std::move(callback));
+    task->setAutoDelete(true);
+    iconLoadPool()->start(task, 0);
+}
+
+QPixmap loadIconPixmap(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const IconCacheMap* map = iconCache();
+    const auto hit = map->constFind(path);
+    if (hit != map->constEnd())
+        return hit.value();
+    syncIconThemeFromQt();
+    const QImage image = extract(path);
+    QPixmap pixmap;
+    if (!image.isNull()) {
+        pixmap = QPixmap::fromImage(image);
+    } else {
+        static QFileIconProvider provider;
+        QImage fromProvider = provider.icon(QFileInfo(path)).pixmap(48, 48, QIcon::Normal, QIcon::Off).toImage();
+        fromProvider = trimTransparentBorder(fromProvider);
+        if (fromProvider.width() > kCeiling || fromProvider.height() > kCeiling)
+            fromProvider = fromProvider.scaled(kCeiling, kCeiling, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pixmap = QPixmap::fromImage(fromProvider);
+        if (pixmap.isNull() && !isShellItem(path))
+            pixmap = QPixmap::fromImage(fallbackIconImage());
+    }
+    cacheIconPixmap(path, pixmap);
+    return pixmap;
+}
+
+void setIconExtractorForTesting(IconExtractor extractor)
+{
+    QMutexLocker lock(&extractorMutex());
+    extractorSlot() = std::move(extractor);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+
+#include <functional>
+
+class QObject;
+class QThreadPool;
+
+// What a caller of loadIconAsync gets back, on the GUI thread: the path it asked for and the icon (null only
+// for a "::{" shell item that yields nothing, so the caller can ask again later).
+using IconCallback = std::function<void(const QString& path, const QImage& image)>;
+
+// GUI thread only; returns at once. Answers from the memory cache when it can, else extracts on the icon
+// pool. Either way the callback runs later, as a queued call on the GUI thread, and only while the context
+// still exists. Nothing happens for a null context or an empty callback. No de-duplication: each miss is one
+// extraction.
+void loadIconAsync(const QString& path, QObject* context, IconCallback callback);
+
+// GUI thread only; may block for the whole extraction. The cached pixmap when there is one (null or not), else
+// the extracted icon (the placeholder for a path that yields nothing), remembered in the memory cache.
+QPixmap loadIconPixmap(const QString& path);
+
+// The private pool of the icon loader (two threads), created on first use and never deleted.
+QThreadPool* iconLoadPool();
+
+// Copies the icon theme Qt uses on the GUI thread (search paths, theme name, fallback paths) into the lookup
+// the workers use. Called by the loader before it extracts; GUI thread only.
+void syncIconThemeFromQt();
+
+// Replaces what the workers run for one path (tests only); an empty function restores loadIconImage.
+using IconExtractor = std::function<QImage(const QString& path)>;
+void setIconExtractorForTesting(IconExtractor extractor);

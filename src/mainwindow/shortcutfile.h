@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The fields of a desktop shortcut. On a freedesktop desktop a shortcut is a .desktop entry: `Exec` holds the
+// target and its arguments (with a "pkexec" in front when it runs as administrator), `Path` the working folder,
+// `Icon` the icon. `arguments` is one command-line string, split by the rules of QProcess::splitCommand.
+struct ShortcutInfo
+{
+    QString target;
+    QString workingDir;
+    QString arguments;
+    QString iconPath;
+    int iconIndex = 0; // .desktop icons have no index: read as 0, not written
+    bool runAsAdmin = false;
+};
+
+// Reads the [Desktop Entry] group of a .desktop file. On failure `info` holds the default record and `error` a
+// translated message; on success `error` is left untouched.
+bool readShortcut(const QString& path, ShortcutInfo* info = nullptr, QString* error = nullptr);
+
+// Writes the fields into the .desktop file at path, creating it when missing. An existing file is read first and
+// keeps every line, key, comment and group that the fields do not change. An empty working folder or icon keeps
+// the file's own; the arguments are always written. UTF-8, written whole and atomically.
+bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error = nullptr);
+
+// The argument vector of a desktop entry's Exec value (already unescaped from the file's string escapes), with
+// field codes (%f, %U, %i, ...) removed and %% turned into %. Accepts double quotes with their backslash escapes,
+// and single quotes as the common launchers do.
+QStringList desktopExecArguments(const QString& exec);
+
+// The Exec value for an argument vector, each argument quoted when it must be, % written as %%.
+QString desktopExecString(const QStringList& arguments);

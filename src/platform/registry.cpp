@@ -1,0 +1,63 @@
+#include "platform/registry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace ktr::platform {
+namespace {
+
+QString settingsKey(const QString& key, const QString& name)
+{
+    QString k = key;
+    k.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (k.endsWith(QLatin1Char('/')))
+        k.chop(1);
+    return k.isEmpty() ? name : k + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+QString registryFilePath(RegistryHive hive)
+{
+    if (hive == RegistryHive::CurrentUser)
+        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+               QStringLiteral("/Kestrune/registry.ini");
+    QString base = QStringLiteral("/etc/xdg");
+    const QStringList dirs = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    if (!dirs.isEmpty() && QDir::isAbsolutePath(dirs.first()))
+        base = dirs.first();
+    return QDir::cleanPath(base) + QStringLiteral("/Kestrune/registry.ini");
+}
+
+bool writeRegistryString(RegistryHive hive, const QString& key, const QString& name, const QString& value,
+                         QString* error)
+{
+    const QString path = registryFilePath(hive);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        if (error)
+            *error = QStringLiteral("cannot create folder of ") + path;
+        return false;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(settingsKey(key, name), value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        if (error)
+            *error = QStringLiteral("cannot write ") + path;
+        return false;
+    }
+    return true;
+}
+
+QString readRegistryString(RegistryHive hive, const QString& key, const QString& name)
+{
+    const QString path = registryFilePath(hive);
+    if (!QFileInfo::exists(path))
+        return {};
+    QSettings settings(path, QSettings::IniFormat);
+    return settings.value(settingsKey(key, name)).toString();
+}
+
+} // namespace ktr::platform

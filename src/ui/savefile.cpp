@@ -1,0 +1,82 @@
+#include "ui/savefile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace ktr {
+
+bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error)
+{
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("empty path"));
+    // A failure here shows up as a failed open below.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("open failed: ") + file.errorString());
+    const qint64 written = file.write(data);
+    if (written != data.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(QStringLiteral("short write (%1 of %2 bytes): %3").arg(written).arg(data.size()).arg(why));
+    }
+    if (!file.commit())
+        return fail(QStringLiteral("commit failed: ") + file.errorString());
+    if (error)
+        error->clear();
+    return true;
+}
+
+ReadStatus readFileCapped(const QString& path, qint64 maxSize, QByteArray* data, QString* error)
+{
+    if (data)
+        data->clear();
+    auto result = [error](ReadStatus status, const QString& why) {
+        if (error)
+            *error = why;
+        return status;
+    };
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        // A dangling link counts as missing too: there is nothing to read and nothing to lose.
+        return result(ReadStatus::Missing, QStringLiteral("no such file"));
+    }
+    if (!info.isFile())
+        return result(ReadStatus::NotAFile, QStringLiteral("not a regular file"));
+    if (info.size() > maxSize)
+        return result(ReadStatus::TooLarge,
+                      QStringLiteral("file of %1 bytes exceeds the cap of %2").arg(info.size()).arg(maxSize));
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result(ReadStatus::Failed, QStringLiteral("open failed: ") + file.errorString());
+    // Read in chunks and stop past the cap, so a file that grew since the size check is still refused.
+    QByteArray bytes;
+    bytes.reserve(qsizetype(info.size()));
+    char chunk[65536];
+    for (;;) {
+        const qint64 n = file.read(chunk, sizeof chunk);
+        if (n < 0)
+            return result(ReadStatus::Failed, QStringLiteral("read failed: ") + file.errorString());
+        if (n == 0)
+            break;
+        bytes.append(chunk, qsizetype(n));
+        if (bytes.size() > maxSize)
+            return result(ReadStatus::TooLarge, QStringLiteral("file grew beyond the cap of %1").arg(maxSize));
+    }
+    if (data)
+        *data = std::move(bytes);
+    if (error)
+        error->clear();
+    return ReadStatus::Ok;
+}
+
+} // namespace ktr

@@ -1,0 +1,143 @@
+// Starts the built panel as the user would (offscreen, with this test's own HOME and XDG folders).
+#include "testenv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+
+#include <csignal>
+
+namespace {
+
+QString dataDir()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Kestrune/KestrunePanel");
+}
+
+// Every line of every day's log, in order of the day folders.
+QStringList logLines()
+{
+    QStringList out;
+    QStringList files;
+    QDirIterator it(dataDir() + QStringLiteral("/logs"), {QStringLiteral("app.log")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    for (const QString& f : files)
+        out += QString::fromUtf8(ktr::test::readFile(f)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return out;
+}
+
+int indexOf(const QStringList& lines, const QString& text, int from = 0)
+{
+    for (int i = from; i < lines.size(); ++i)
+        if (lines.at(i).contains(text))
+            return i;
+    return -1;
+}
+
+// Runs a short-lived start to its end; returns its exit code (-1 when it crashed or hung).
+int runToEnd(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral(KTR_PANEL_EXE), args);
+    if (!p.waitForFinished(15000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+} // namespace
+
+class TestPanelProcess : public QObject
+{
+    Q_OBJECT
+    QProcess* m_panel = nullptr;
+
+    bool startPanel()
+    {
+        QDir(dataDir() + QStringLiteral("/logs")).removeRecursively();
+        m_panel = new QProcess(this);
+        m_panel->setProcessChannelMode(QProcess::ForwardedChannels);
+        m_panel->start(QStringLiteral(KTR_PANEL_EXE), QStringList());
+        if (!m_panel->waitForStarted(10000))
+            return false;
+        // Polls the log (no fixed sleep) until the panel is in its event loop.
+        return QTest::qWaitFor(
+            [] { return indexOf(logLines(), QStringLiteral("main window shown, entering event loop")) >= 0; }, 15000);
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        if (m_panel && m_panel->state() != QProcess::NotRunning) {
+            m_panel->kill();
+            m_panel->waitForFinished();
+        }
+        delete m_panel;
+        m_panel = nullptr;
+    }
+
+    void quitSignalRunsTheQuitHandler_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void quitSignalRunsTheQuitHandler()
+    {
+        QFETCH(int, signal);
+        QVERIFY(startPanel());
+        ::kill(static_cast<pid_t>(m_panel->processId()), signal);
+        QVERIFY(m_panel->waitForFinished(15000));
+        QCOMPARE(m_panel->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_panel->exitCode(), 0);
+
+        const QStringList lines = logLines();
+        const QStringList inOrder = {QStringLiteral("startup: "),
+                                     QStringLiteral("main window shown, entering event loop"),
+                                     QStringLiteral("startup state: opacity"),
+                                     QStringLiteral("aboutToQuit: stopping recorder, persisting state and releasing "
+                                                    "icon cache"),
+                                     QStringLiteral("[standin] waitBackupWorkers 2500"),
+                                     QStringLiteral("[standin] saveSettings"),
+                                     QStringLiteral("[standin] saveLayout"),
+                                     QStringLiteral("event loop exited, code 0")};
+        int at = 0;
+        for (const QString& text : inOrder) {
+            at = indexOf(lines, text, at);
+            QVERIFY2(at >= 0, qPrintable(text + QStringLiteral("\n--- log:\n") + lines.join(QLatin1Char('\n'))));
+        }
+        QVERIFY(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/Kestrune/registry.ini")));
+    }
+
+    void secondStartsEndWithZero()
+    {
+        QVERIFY(startPanel());
+        QCOMPARE(runToEnd({}), 0);
+        QCOMPARE(runToEnd({QStringLiteral("--agent")}), 0);
+        // The diagnostic runs don't look at the lock at all.
+        QCOMPARE(runToEnd({QStringLiteral("--icon-probe=")}), 0);
+        QCOMPARE(runToEnd({QStringLiteral("--ui-preview=/tmp/nowhere")}), 0);
+        QCOMPARE(m_panel->state(), QProcess::Running);
+
+        const QStringList lines = logLines();
+        QVERIFY(indexOf(lines, QStringLiteral("second instance detected, exit")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("agent mode: panel already running, exit without waking window")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("icon probe:")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("ui preview requested into /tmp/nowhere")) >= 0);
+        QCOMPARE(lines.filter(QStringLiteral("main window shown")).size(), 1);
+
+        ::kill(static_cast<pid_t>(m_panel->processId()), SIGTERM);
+        QVERIFY(m_panel->waitForFinished(15000));
+        QCOMPARE(m_panel->exitCode(), 0);
+    }
+};
+
+KTR_TEST_MAIN(TestPanelProcess)
+#include "tst_panelprocess.moc"

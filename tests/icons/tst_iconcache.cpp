@@ -1,0 +1,226 @@
+#include "icons/iconcache.h"
+#include "testenv.h"
+#include "ui/datadir.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QRegularExpression>
+#include <QThread>
+
+class TestIconCache : public QObject
+{
+    Q_OBJECT
+private:
+    static QImage solid(int w, int h, QColor c)
+    {
+        QImage img(w, h, QImage::Format_ARGB32);
+        img.fill(c);
+        return img;
+    }
+    static QByteArray png(const QImage& img)
+    {
+        QByteArray b;
+        QBuffer buf(&b);
+        buf.open(QIODevice::WriteOnly);
+        img.save(&buf, "PNG");
+        return b;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        clearIconCache();
+        QDir(iconSnapDir()).removeRecursively();
+        QFile::remove(iconSnapDir());
+    }
+
+    void evictsOldestKeyPast256()
+    {
+        for (int i = 0; i < 256; ++i)
+            cacheIconPixmap(QString::number(i), QPixmap());
+        cacheIconPixmap(QStringLiteral("0"), QPixmap::fromImage(solid(2, 2, Qt::red))); // replacing evicts nothing
+        QCOMPARE(iconCache()->size(), 256);
+        QVERIFY(!iconCache()->value(QStringLiteral("0")).isNull());
+        cacheIconPixmap(QStringLiteral("256"), QPixmap());
+        QCOMPARE(iconCache()->size(), 256);
+        QVERIFY(!iconCache()->contains(QStringLiteral("0")));
+        QVERIFY(iconCache()->contains(QStringLiteral("1")));
+        QVERIFY(iconCache()->contains(QStringLiteral("256")));
+    }
+
+    void remembersFailuresExceptShellItems_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("ordinary path") << "/nowhere/file.txt" << true;
+        QTest::newRow("shell item") << "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}" << false;
+        QTest::newRow("colons without brace") << "::file" << true;
+    }
+    void remembersFailuresExceptShellItems()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, remembered);
+        cacheIconImage(path, QImage());
+        QCOMPARE(iconCache()->contains(path), remembered);
+        if (remembered)
+            QVERIFY(iconCache()->value(path).isNull());
+        cacheIconImage(path, solid(3, 3, Qt::blue));
+        QCOMPARE(iconCache()->value(path).size(), QSize(3, 3));
+    }
+
+    void clearAndRemoveLeaveSharedCopiesAlone()
+    {
+        cacheIconImage(QStringLiteral("a"), solid(1, 1, Qt::red));
+        cacheIconImage(QStringLiteral("b"), solid(1, 1, Qt::red));
+        const IconCacheMap copy = *iconCache();
+        IconCacheMap other = copy;
+        iconCacheRemove(other, QStringLiteral("a"));
+        QCOMPARE(other.keys(), QStringList{"b"});
+        QCOMPARE(copy.size(), 2);
+        clearIconCache();
+        QVERIFY(iconCache()->isEmpty());
+        QCOMPARE(copy.size(), 2);
+        // The order list went too: 256 new keys evict none of them early.
+        for (int i = 0; i < 256; ++i)
+            cacheIconPixmap(QString::number(i), QPixmap());
+        QCOMPARE(iconCache()->size(), 256);
+    }
+
+    void snapshotNames_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("dot component") << "/home/u/Doc.txt"
+                                       << "/home/u/./Doc.txt" << true;
+        QTest::newRow("double slash") << "/home/u/Doc.txt"
+                                      << "/home//u/Doc.txt" << true;
+        QTest::newRow("trailing slash") << "/home/u/dir"
+                                        << "/home/u/dir/" << true;
+        QTest::newRow("parent component") << "/home/u/Doc.txt"
+                                          << "/home/u/x/../Doc.txt" << true;
+        QTest::newRow("case differs: two files on Linux") << "/home/u/Doc.txt"
+                                                          << "/home/u/doc.txt" << false;
+        QTest::newRow("different files") << "/home/u/a"
+                                         << "/home/u/b" << false;
+    }
+    void snapshotNames()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        const QString pa = iconSnapPath(a);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.png$")).match(QFileInfo(pa).fileName()).hasMatch());
+        QCOMPARE(QFileInfo(pa).absolutePath(), appDataDir() + QStringLiteral("/cache/iconsnap"));
+        QCOMPARE(pa == iconSnapPath(b), same);
+        QCOMPARE(iconSnapPath(QString()), QString());
+    }
+    void snapshotNameIsSha256OfCleanPath()
+    {
+        const QByteArray digest = QCryptographicHash::hash("/a/b", QCryptographicHash::Sha256).toHex().left(32);
+        QCOMPARE(QFileInfo(iconSnapPath(QStringLiteral("/a/./b"))).baseName(), QString::fromLatin1(digest));
+    }
+
+    void snapshotIsWrittenOnce()
+    {
+        const QString path = QStringLiteral("/some/file");
+        saveIconSnapshot(path, solid(10, 10, Qt::red));
+        saveIconSnapshot(path, solid(20, 20, Qt::blue));
+        const QImage back = readIconSnapshot(path);
+        QCOMPARE(back.size(), QSize(10, 10));
+        QCOMPARE(back.format(), QImage::Format_ARGB32);
+        QCOMPARE(back.pixelColor(5, 5), QColor(Qt::red));
+        saveIconSnapshot(QString(), solid(1, 1, Qt::red));
+        saveIconSnapshot(QStringLiteral("/other"), QImage());
+        QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files).size(), 1);
+    }
+
+    void emptySnapshotIsIgnoredAndReplaced()
+    {
+        const QString path = QStringLiteral("/empty/one");
+        QVERIFY(ktr::test::writeFile(iconSnapPath(path), QByteArray()));
+        QVERIFY(readIconSnapshot(path).isNull());
+        saveIconSnapshot(path, solid(4, 4, Qt::green));
+        QCOMPARE(readIconSnapshot(path).size(), QSize(4, 4));
+    }
+
+    void readRefusesWhatBreaksTheLimits_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray big = png(solid(8, 8, Qt::red));
+        big.append(QByteArray(2 * 1024 * 1024, '\0'));
+        QTest::newRow("over 2 MiB") << big;
+        // A valid PNG header declaring 5000 x 10 pixels.
+        QTest::newRow("declares 5000 px")
+            << QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000013880000000a08060000001f15c489");
+        QTest::newRow("not a png") << QByteArray("GIF89a......");
+        QTest::newRow("truncated png") << png(solid(8, 8, Qt::red)).left(40);
+    }
+    void readRefusesWhatBreaksTheLimits()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = QStringLiteral("/limits");
+        QVERIFY(ktr::test::writeFile(iconSnapPath(path), bytes));
+        QVERIFY(readIconSnapshot(path).isNull());
+    }
+
+    void neverReadsOrWritesThroughALink()
+    {
+        const QString target = ktr::test::freshDir("linktarget") + "/victim.png";
+        QVERIFY(ktr::test::writeFile(target, png(solid(6, 6, Qt::red))));
+        const QString path = QStringLiteral("/linked");
+        QDir().mkpath(iconSnapDir());
+        QVERIFY(QFile::link(target, iconSnapPath(path)));
+        QVERIFY(readIconSnapshot(path).isNull());
+        saveIconSnapshot(path, solid(3, 3, Qt::blue));
+        QVERIFY(!QFileInfo(iconSnapPath(path)).isSymLink());
+        QCOMPARE(readIconSnapshot(path).size(), QSize(3, 3));
+        QCOMPARE(QImage(target).size(), QSize(6, 6)); // the link's target is untouched
+
+        // A snapshot folder that is itself a link is not used either.
+        clearIconCache();
+        QDir(iconSnapDir()).removeRecursively();
+        const QString elsewhere = ktr::test::freshDir("elsewhere");
+        QVERIFY(QFile::link(elsewhere, iconSnapDir()));
+        saveIconSnapshot(path, solid(3, 3, Qt::blue));
+        QVERIFY(QDir(elsewhere).isEmpty());
+        QVERIFY(QFile::remove(iconSnapDir()));
+    }
+
+    void writeFailureIsSilent()
+    {
+        // The snapshot folder can't be created: a regular file stands where it should be.
+        QDir().mkpath(QFileInfo(iconSnapDir()).absolutePath());
+        QVERIFY(ktr::test::writeFile(iconSnapDir(), "file"));
+        saveIconSnapshot(QStringLiteral("/x"), solid(2, 2, Qt::red));
+        QVERIFY(readIconSnapshot(QStringLiteral("/x")).isNull());
+        QCOMPARE(ktr::test::readFile(iconSnapDir()), QByteArray("file"));
+    }
+
+    void twoWritersLeaveOneValidFile()
+    {
+        const QString path = QStringLiteral("/shared/by/two");
+        QList<QThread*> threads;
+        for (int i = 0; i < 8; ++i) {
+            const QColor c = i % 2 ? QColor(Qt::red) : QColor(Qt::blue);
+            threads << QThread::create([path, c] { saveIconSnapshot(path, solid(64, 64, c)); });
+        }
+        for (QThread* t : threads)
+            t->start();
+        for (QThread* t : threads) {
+            QVERIFY(t->wait(5000));
+            delete t;
+        }
+        QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QFileInfo(iconSnapPath(path)).fileName()});
+        const QImage back = readIconSnapshot(path);
+        QCOMPARE(back.size(), QSize(64, 64));
+        const QColor c = back.pixelColor(0, 0);
+        for (int y = 0; y < 64; y += 9)
+            for (int x = 0; x < 64; x += 9)
+                QCOMPARE(back.pixelColor(x, y), c);
+    }
+};
+
+KTR_TEST_MAIN(TestIconCache)
+#include "tst_iconcache.moc"

@@ -1,0 +1,217 @@
+#include "iconfixture.h"
+#include "icons/iconcache.h"
+#include "icons/iconextract.h"
+#include "icons/iconloader.h"
+#include "icons/iconprobe.h"
+#include "logcapture.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QThreadPool>
+
+#include <atomic>
+#include <memory>
+
+using ktr::test::IconFixture;
+
+namespace {
+const QString kTrash = QStringLiteral("::{645FF040-5081-101B-9F08-00AA002F954E}");
+
+struct Result
+{
+    int calls = 0;
+    QString path;
+    QImage image;
+};
+} // namespace
+
+class TestIconLoader : public QObject
+{
+    Q_OBJECT
+private:
+    IconFixture* fx = nullptr;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        fx = new IconFixture;
+        fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 0);
+        fx->addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 0);
+        fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 0);
+        // The loader takes the theme Qt is told to use, as the panel sets it on the GUI thread.
+        QIcon::setThemeSearchPaths({fx->root()});
+        QIcon::setThemeName(QStringLiteral("ktrtest"));
+        QIcon::setFallbackSearchPaths({fx->pixmapsDir()});
+    }
+    void cleanupTestCase() { delete fx; }
+    void init()
+    {
+        clearIconCache();
+        setIconExtractorForTesting({});
+    }
+
+    void deliversOnTheGuiThreadAfterReturning_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size"); // invalid: null image
+        QTest::addColumn<bool>("cachedFirst");
+        const QString txt = ktr::test::freshDir("async") + "/a.txt";
+        ktr::test::writeFile(txt, "a");
+        QTest::newRow("miss") << txt << QSize(48, 48) << false;
+        QTest::newRow("hit") << txt << QSize(7, 7) << true;
+        QTest::newRow("shell item from the theme") << kTrash << QSize(192, 192) << false;
+        QTest::newRow("shell item without icon") << "::{00000000-0000-0000-0000-000000000001}" << QSize() << false;
+        QTest::newRow("nothing found: placeholder") << "/no/such/file" << QSize(128, 128) << false;
+    }
+    void deliversOnTheGuiThreadAfterReturning()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        QFETCH(bool, cachedFirst);
+        if (cachedFirst) {
+            QImage seven(7, 7, QImage::Format_ARGB32);
+            seven.fill(Qt::red);
+            cacheIconImage(path, seven);
+        }
+        QObject context;
+        auto result = std::make_shared<Result>();
+        bool onGuiThread = false;
+        loadIconAsync(path, &context, [result, &onGuiThread](const QString& p, const QImage& img) {
+            ++result->calls;
+            result->path = p;
+            result->image = img;
+            onGuiThread = QThread::currentThread() == qApp->thread();
+        });
+        QCOMPARE(result->calls, 0);
+        QTRY_COMPARE(result->calls, 1);
+        QVERIFY(onGuiThread);
+        QCOMPARE(result->path, path);
+        QCOMPARE(result->image.isNull(), !size.isValid());
+        if (size.isValid())
+            QCOMPARE(result->image.size(), size);
+        QVERIFY(!iconCache()->contains(path) || cachedFirst); // the loader leaves caching to its caller
+    }
+
+    void droppedWhenTheContextIsGone()
+    {
+        QSemaphore release;
+        setIconExtractorForTesting([&release](const QString&) {
+            release.acquire();
+            return QImage(4, 4, QImage::Format_ARGB32);
+        });
+        auto context = std::make_unique<QObject>();
+        auto captured = std::make_shared<int>(0);
+        std::weak_ptr<int> watch = captured;
+        bool called = false;
+        loadIconAsync("/x", context.get(), [captured, &called](const QString&, const QImage&) { called = true; });
+        captured.reset();
+        context.reset();
+        release.release();
+        QVERIFY(iconLoadPool()->waitForDone(5000));
+        QTRY_VERIFY(watch.expired()); // the callback and what it holds are freed after the drop
+        QVERIFY(!called);
+
+        // Same for a cache hit whose context goes before the queued call runs.
+        cacheIconImage("/hit", QImage(2, 2, QImage::Format_ARGB32));
+        context = std::make_unique<QObject>();
+        loadIconAsync("/hit", context.get(), [&called](const QString&, const QImage&) { called = true; });
+        context.reset();
+        QCoreApplication::processEvents();
+        QVERIFY(!called);
+    }
+
+    void ignoresNullContextAndEmptyCallback()
+    {
+        std::atomic<int> runs{0};
+        setIconExtractorForTesting([&runs](const QString&) {
+            ++runs;
+            return QImage();
+        });
+        QObject context;
+        loadIconAsync("/a", nullptr, [](const QString&, const QImage&) {});
+        loadIconAsync("/a", &context, IconCallback());
+        QVERIFY(iconLoadPool()->waitForDone(5000));
+        QCOMPARE(runs.load(), 0);
+    }
+
+    void atMostTwoExtractionsAtOnce()
+    {
+        std::atomic<int> running{0};
+        std::atomic<int> peak{0};
+        QSemaphore gate;
+        setIconExtractorForTesting([&](const QString&) {
+            const int now = ++running;
+            int p = peak.load();
+            while (now > p && !peak.compare_exchange_weak(p, now)) {
+            }
+            gate.acquire();
+            --running;
+            return QImage(1, 1, QImage::Format_ARGB32);
+        });
+        QObject context;
+        int delivered = 0;
+        for (int i = 0; i < 10; ++i)
+            loadIconAsync(QString("/f%1").arg(i), &context,
+                          [&delivered](const QString&, const QImage&) { ++delivered; });
+        QTRY_COMPARE(running.load(), 2);
+        gate.release(10);
+        QTRY_COMPARE(delivered, 10);
+        QCOMPARE(peak.load(), 2);
+        QCOMPARE(iconLoadPool()->maxThreadCount(), 2);
+    }
+
+    void pixmapRemembersItsResult()
+    {
+        std::atomic<int> runs{0};
+        setIconExtractorForTesting([&runs](const QString&) {
+            ++runs;
+            return QImage();
+        });
+        cacheIconPixmap("/failed", QPixmap());
+        QVERIFY(loadIconPixmap("/failed").isNull());
+        QCOMPARE(runs.load(), 0);
+
+        // Nothing found for an ordinary path: a placeholder (or the provider's icon), remembered.
+        const QPixmap p = loadIconPixmap("/nothing/here");
+        QCOMPARE(runs.load(), 1);
+        QVERIFY(!p.isNull());
+        QVERIFY(iconCache()->contains("/nothing/here"));
+        loadIconPixmap("/nothing/here");
+        QCOMPARE(runs.load(), 1);
+        QVERIFY(loadIconPixmap(QString()).isNull());
+    }
+
+    void probeWritesItsFilesAndLines()
+    {
+        const QString out = ktr::test::freshDir("probe") + "/out";
+        ktr::test::LogCapture log;
+        probeIcons(out);
+        QVERIFY(log.contains("icon probe: \"recyclebin\" 192 x 192"));
+        QVERIFY(log.contains("icon probe: \"computer\" EMPTY"));
+        QVERIFY(QImage(out + "/recyclebin.png").size() == QSize(192, 192));
+        QVERIFY(!QFile::exists(out + "/computer.png"));
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(log.contains(QString("icon probe: kf-path \"kf-music\" = \"%1\" isDir=").arg(music)));
+        QCOMPARE(log.count("icon probe: kf-path"), 6);
+        QCOMPARE(log.count("icon probe: hd-resource"), 6);
+        QCOMPARE(log.count("icon probe: known-folder"), 6);
+    }
+
+    void probeLogsEvenWhenItCantWrite()
+    {
+        const QString blocker = ktr::test::freshDir("probe2") + "/file";
+        ktr::test::writeFile(blocker, "x");
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+        ktr::test::LogCapture log;
+        probeIcons(blocker + "/out");
+        QVERIFY(log.contains("icon probe: \"recyclebin\" 192 x 192"));
+        QVERIFY(log.contains("icon probe: known-folder \"kf-music\" 192 x 192"));
+        QVERIFY(!QFileInfo(blocker).isDir());
+    }
+};
+
+KTR_TEST_MAIN(TestIconLoader)
+#include "tst_iconloader.moc"

@@ -1,0 +1,149 @@
+#include "iconfixture.h"
+#include "platform/icontheme.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <sys/stat.h>
+
+using ktr::platform::IconThemes;
+using ktr::test::IconFixture;
+
+class TestIconTheme : public QObject
+{
+    Q_OBJECT
+private:
+    IconFixture* fx = nullptr;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        fx = new IconFixture;
+        fx->addPng("ktrtest", "48x48/places", "folder", 48, Qt::red);
+        fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green);
+        fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue);
+        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 32);
+        fx->addPng("ktrtest", "48x48/places", "editor", 48, Qt::cyan);
+        fx->addPng("ktrbase", "32x32/mimetypes", "text-x-generic", 32, Qt::magenta);
+        fx->addPng("hicolor", "48x48/apps", "calc", 48, Qt::darkRed);
+        fx->addPng("hicolor", "48x48/apps", "text-plain", 48, Qt::darkBlue); // hidden by the theme's own
+        ktr::test::writeFile(fx->pixmapsDir() + "/oldapp.xpm", QByteArray());
+        IconFixture::square(20, Qt::darkGreen, 0).save(fx->pixmapsDir() + "/oldapp.png");
+        IconThemes::configure({{fx->root()}, QStringLiteral("ktrtest"), {fx->pixmapsDir()}});
+    }
+    void cleanupTestCase() { delete fx; }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("expected"); // path below the fixture root; empty: nothing found
+        QTest::newRow("exact fixed size") << QStringList{"folder"} << 48 << "ktrtest/48x48/places/folder.png";
+        QTest::newRow("nearest size") << QStringList{"folder"} << 192 << "ktrtest/256x256/places/folder.png";
+        QTest::newRow("scalable matches") << QStringList{"editor"} << 192 << "ktrtest/scalable/apps/editor.svg";
+        QTest::newRow("exact fixed beats scalable") << QStringList{"editor"} << 48 << "ktrtest/48x48/places/editor.png";
+        QTest::newRow("inherited theme") << QStringList{"text-x-generic"} << 256
+                                         << "ktrbase/32x32/mimetypes/text-x-generic.png";
+        QTest::newRow("hicolor last") << QStringList{"calc"} << 256 << "hicolor/48x48/apps/calc.png";
+        QTest::newRow("theme before hicolor")
+            << QStringList{"text-plain"} << 48 << "ktrtest/48x48/mimetypes/text-plain.png";
+        QTest::newRow("first name found wins") << QStringList{"nothing-here", "text-x-generic", "folder"} << 48
+                                               << "ktrbase/32x32/mimetypes/text-x-generic.png";
+        QTest::newRow("unthemed fallback") << QStringList{"oldapp"} << 48 << "-pixmaps/oldapp.png";
+        QTest::newRow("unknown") << QStringList{"no-such-icon"} << 48 << "";
+        QTest::newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48 << "";
+    }
+    void lookup()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, size);
+        QFETCH(QString, expected);
+        const QString found = IconThemes::findIconFile(names, size);
+        if (expected.isEmpty())
+            QCOMPARE(found, QString());
+        else if (expected.startsWith('-'))
+            QCOMPARE(found, fx->root() + expected);
+        else
+            QCOMPARE(found, fx->root() + '/' + expected);
+    }
+
+    void loadsFromAnyThread()
+    {
+        QImage fromThread;
+        std::unique_ptr<QThread> t(QThread::create([&] { fromThread = IconThemes::loadIcon({"folder"}, 256); }));
+        t->start();
+        QVERIFY(t->wait(5000));
+        QCOMPARE(fromThread.size(), QSize(256, 256));
+        QCOMPARE(fromThread.pixelColor(128, 128), QColor(Qt::green));
+    }
+
+    void rendersSvgKeepingAspect()
+    {
+        const QImage img = ktr::platform::renderIconFile(fx->root() + "/ktrtest/scalable/apps/editor.svg", 128);
+        QCOMPARE(img.size(), QSize(128, 64));
+        QCOMPARE(img.format(), QImage::Format_ARGB32);
+        QCOMPARE(img.pixelColor(64, 32), QColor(Qt::yellow));
+    }
+
+    void refusesOversizeAndBrokenFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("name");
+        // A PNG header declaring 5000 x 5000 pixels: refused before anything is decoded.
+        QByteArray huge = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000013880000138808060000");
+        QTest::newRow("declares 5000 px") << huge << "huge.png";
+        QTest::newRow("empty") << QByteArray() << "empty.png";
+        QTest::newRow("not an image") << QByteArray("hello") << "text.png";
+        QTest::newRow("broken svg") << QByteArray("<svg") << "broken.svg";
+    }
+    void refusesOversizeAndBrokenFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, name);
+        const QString path = ktr::test::freshDir("bad") + '/' + name;
+        QVERIFY(ktr::test::writeFile(path, bytes));
+        QVERIFY(ktr::platform::renderIconFile(path, 64).isNull());
+    }
+
+    void mimeNames_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing text file, by name") << "missing.txt"
+                                                    << "text-plain,text-x-generic";
+        QTest::newRow("directory") << "dir"
+                                   << "inode-directory,folder";
+        QTest::newRow("fifo is not opened") << "fifo"
+                                            << "";
+    }
+    void mimeNames()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, expected);
+        const QString dir = ktr::test::freshDir("mime");
+        QString path = dir + '/' + kind;
+        if (kind == "dir")
+            path = dir;
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QElapsedTimer timer;
+        timer.start();
+        const QStringList names = ktr::platform::mimeIconNames(path);
+        QVERIFY(timer.elapsed() < 2000);
+        if (!expected.isEmpty())
+            QCOMPARE(names.mid(0, 2).join(','), expected);
+    }
+
+    void desktopEntryIcon()
+    {
+        const QString path = ktr::test::freshDir("desk") + "/app.desktop";
+        ktr::test::writeFile(path, "# Icon=comment\n[Desktop Action new]\nIcon=wrong\n"
+                                   "[Desktop Entry]\nName=App\nIcon = editor \nIcon=second\nExec=app\n");
+        QCOMPARE(ktr::platform::desktopEntryIcon(path), QStringLiteral("editor"));
+        QCOMPARE(ktr::platform::desktopEntryIcon(path + ".missing"), QString());
+    }
+};
+
+KTR_TEST_MAIN(TestIconTheme)
+#include "tst_icontheme.moc"

@@ -1,0 +1,5 @@
+add_executable(datadir_probe ${CMAKE_CURRENT_SOURCE_DIR}/datadir_probe.cpp)
+target_link_libraries(datadir_probe PRIVATE ktr_ui)
+ktr_add_test(tst_datadir SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_datadir.cpp LIBS ktr_ui)
+target_compile_definitions(tst_datadir PRIVATE KTR_DATADIR_PROBE="$<TARGET_FILE:datadir_probe>")
+add_dependencies(tst_datadir datadir_probe)
