@@ -1,6 +1,9 @@
 #include "app/agentmode.h"
 
 #include "app/agentserver.h"
+#include "app/qmain.h"
+#include "platform/instancelock.h"
+#include "platform/process.h"
 #include "ui/lang.h"
 
 #include <QAction>
@@ -13,7 +16,6 @@
 #include <QTimer>
 
 #include <climits>
-#include <cstdlib>
 
 namespace {
 
@@ -29,15 +31,18 @@ qint64 agentIdleSeconds()
 
 AgentEnvironment defaultAgentEnvironment()
 {
+    using ktr::platform::SingleInstanceLock;
     AgentEnvironment env;
-    env.writeInstallPath = [] {};
-    env.joinCleanupThread = [] {};
-    env.holdsInstanceLock = [] { return false; };
-    env.releaseInstanceLock = [] {};
-    env.reacquireInstanceLock = [] { return true; };
+    env.writeInstallPath = [] { writeInstallPath(); };
+    env.joinCleanupThread = [] { joinTempCleanupThread(); };
+    env.holdsInstanceLock = [] { return singleInstanceLock().isHeld(); };
+    env.releaseInstanceLock = [] { singleInstanceLock().release(); };
+    env.reacquireInstanceLock = [] {
+        return singleInstanceLock().tryAcquire() == SingleInstanceLock::Result::Acquired;
+    };
     env.launchPanel = [] { return QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     env.exitLoop = [](int code) { QCoreApplication::exit(code); };
-    env.hardExit = [](int code) { std::_Exit(code); };
+    env.hardExit = [](int code) { ktr::platform::hardExit(code); };
     return env;
 }
 

@@ -1,7 +1,11 @@
 #include "app/agentserver.h"
 
 #include "account/authstore.h"
+#include "app/qmain.h"
+#include "platform/process.h"
 #include "ui/datadir.h"
+#include "ui/jsonutil.h"
+#include "ui/savefile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -15,7 +19,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <unistd.h>
 
 // One connection: its unconsumed bytes and whether it has had its one reply.
 struct AgentServer::Connection
@@ -71,12 +74,6 @@ QString logSafe(const QString& text)
     return out;
 }
 
-QString panelVersion()
-{
-    const QString v = QCoreApplication::applicationVersion();
-    return v.isEmpty() ? QStringLiteral("0.0.0") : v;
-}
-
 void agentSendReply(QLocalSocket* socket, const QJsonObject& reply)
 {
     if (socket->state() != QLocalSocket::ConnectedState)
@@ -107,25 +104,23 @@ QString agentPipeName()
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    return dir + QStringLiteral("/KestrunePanel_") + QString::number(::getuid());
+    return dir + QStringLiteral("/KestrunePanel_") + QString::number(ktr::platform::currentUserId());
 }
 
 QString readAuthField(const QString& name)
 {
-    QFile file(appDataDir() + QStringLiteral("/auth.json"));
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    QString error;
+    const ktr::ReadStatus status =
+        ktr::readFileCapped(appDataDir() + QStringLiteral("/auth.json"), kMaxAuthFileBytes, &bytes, &error);
+    if (status == ktr::ReadStatus::TooLarge)
+        qWarning().noquote() << "agent: auth.json ignored:" << error;
+    if (status != ktr::ReadStatus::Ok)
         return {};
-    if (file.size() > kMaxAuthFileBytes) {
-        qWarning() << "agent: auth.json larger than" << kMaxAuthFileBytes << "bytes, ignored";
+    QJsonObject object;
+    if (!parseJsonObject(bytes, object))
         return {};
-    }
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxAuthFileBytes), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        qWarning().noquote() << "[jsonutil] object parse failed:" << error.errorString();
-        return {};
-    }
-    const QString value = doc.object().value(name).toString();
+    const QString value = object.value(name).toString();
     return name == QLatin1String("token") ? unprotectSecret(value) : value;
 }
 
@@ -310,7 +305,7 @@ void AgentServer::handleRequest(QLocalSocket* socket, const QJsonObject& request
                                            {QStringLiteral("cmd"), cmd},
                                            {QStringLiteral("logged_in"), !token.isEmpty()},
                                            {QStringLiteral("user"), user},
-                                           {QStringLiteral("panel"), panelVersion()}});
+                                           {QStringLiteral("panel"), panelVersionString()}});
     } else if (cmd == QLatin1String("show")) {
         agentSendReply(
             socket, QJsonObject{{QStringLiteral("v"), 1}, {QStringLiteral("ok"), true}, {QStringLiteral("cmd"), cmd}});

@@ -1,5 +1,6 @@
 #include "account/authstore.h"
 #include "app/agentserver.h"
+#include "app/qmain.h"
 #include "logcapture.h"
 #include "platform/secret.h"
 #include "testenv.h"
@@ -10,7 +11,6 @@
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <sys/socket.h>
@@ -185,11 +185,9 @@ private Q_SLOTS:
         // One compact line, members in key order, then the server closed.
         QVERIFY(got.endsWith('\n'));
         QCOMPARE(got.count('\n'), 1);
-        QJsonObject actual = QJsonDocument::fromJson(got).object();
+        const QJsonObject actual = QJsonDocument::fromJson(got).object();
         if (reply.contains("panel")) {
-            QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(actual.value("panel").toString()).hasMatch());
-            actual["panel"] = "?";
-            reply["panel"] = "?";
+            reply["panel"] = panelVersionString();
         }
         QCOMPARE(actual, reply);
         QCOMPARE(got, compact(QJsonDocument::fromJson(got).object()));
