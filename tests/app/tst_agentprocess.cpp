@@ -144,6 +144,37 @@ private Q_SLOTS:
         QVERIFY(log.contains("agent: promoting to GUI panel"));
         QVERIFY(!log.contains("agent server unavailable in GUI mode:"));
     }
+
+    void secondStartAsksTheAgentToShowThePanel()
+    {
+        QVERIFY(startProgram({QStringLiteral("--agent")}, QStringLiteral("agent mode: tray shown (resident)")));
+        const qint64 agentPid = m_process->processId();
+
+        // A plain start finds no panel to wake, asks the agent and ends with 0; the agent hands over.
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(QStringLiteral(KTR_PANEL_EXE), {});
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(m_process->waitForFinished(10000));
+        QVERIFY(logText().contains("agent running without main window, request show"));
+        QVERIFY(QTest::qWaitFor([] { return logText().contains("main window shown, entering event loop"); }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return lockHolder() > 0 && lockHolder() != agentPid; }, 5000));
+    }
+
+    void secondStartWithNobodyAnsweringEndsWithZero()
+    {
+        // The lock is held, but neither a panel nor an agent answers (a hung holder).
+        QDir(dataDir() + QStringLiteral("/logs")).removeRecursively();
+        ktr::platform::SingleInstanceLock lock(QStringLiteral("KestrunePanel_SingleInstanceMutex"));
+        QCOMPARE(lock.tryAcquire(), ktr::platform::SingleInstanceLock::Result::Acquired);
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(QStringLiteral(KTR_PANEL_EXE), {});
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(logText().contains("agentRequestShow: connect failed:"));
+    }
 };
 
 KTR_TEST_MAIN(TestAgentProcess)
