@@ -13,6 +13,7 @@
 #include "ui/datadir.h"
 #include "ui/lang.h"
 #include "icons/iconcache.h"
+#include "platform/wakechannel.h"
 #include "ui/log.h"
 
 #include <QApplication>
@@ -103,7 +104,17 @@ int qMain(int argc, char** argv)
     // 17. The agent pipe server in the panel process starts here (AgentServer parented to the window; on
     //     failure a warning "agent server unavailable in GUI mode:" and the panel goes on).
 
-    // 18. The mark that lets a second start find and wake this panel comes with the wake-up.
+    // 18. The mark that lets a second start find and wake this panel: its private wake socket.
+    auto* wake = new ktr::platform::WakeServer(&window);
+    QString wakeError;
+    if (!wake->listen(&wakeError))
+        qWarning().noquote() << "wake channel unavailable:" << wakeError;
+    QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
+        if (!window.isVisible() || window.isMinimized())
+            window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
 
     // 19-21.
     qInfo().noquote() << "main window shown, entering event loop";

@@ -1,5 +1,7 @@
 #include "app/secondinstance.h"
 
+#include "platform/wakechannel.h"
+
 #include <QDebug>
 
 int runSecondInstance(bool agentMode)
@@ -8,7 +10,11 @@ int runSecondInstance(bool agentMode)
         qInfo().noquote() << "agent mode: panel already running, exit without waking window";
         return 0;
     }
-    // Waking the running panel comes with its wake-up endpoint.
-    qInfo().noquote() << "second instance detected, exit";
+    if (ktr::platform::sendWake()) {
+        qInfo().noquote() << "second instance detected, wake existing window and exit";
+        return 0;
+    }
+    // No panel answered: the lock belongs to an agent (asking it to show the panel comes with the agent).
+    qInfo().noquote() << "agent running without main window, request show";
     return 0;
 }

@@ -127,7 +127,7 @@ private Q_SLOTS:
         QCOMPARE(m_panel->state(), QProcess::Running);
 
         const QStringList lines = logLines();
-        QVERIFY(indexOf(lines, QStringLiteral("second instance detected, exit")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("second instance detected, wake existing window and exit")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("agent mode: panel already running, exit without waking window")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("icon probe:")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("ui preview requested into /tmp/nowhere")) >= 0);
