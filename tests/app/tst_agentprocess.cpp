@@ -2,6 +2,7 @@
 #include "app/agentserver.h"
 #include "app/qmain.h"
 #include "platform/instancelock.h"
+#include "panelprocess.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -16,25 +17,6 @@
 #include <csignal>
 
 namespace {
-
-QString dataDir()
-{
-    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Kestrune/KestrunePanel");
-}
-
-QString logText()
-{
-    QString out;
-    QStringList files;
-    QDirIterator it(dataDir() + QStringLiteral("/logs"), {QStringLiteral("app.log")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    for (const QString& f : files)
-        out += QString::fromUtf8(ktr::test::readFile(f));
-    return out;
-}
 
 QJsonObject send(const QByteArray& line)
 {
@@ -71,12 +53,12 @@ class TestAgentProcess : public QObject
 
     bool startProgram(const QStringList& args, const QString& readyLine)
     {
-        QDir(dataDir() + QStringLiteral("/logs")).removeRecursively();
+        QDir(ktr::test::panelDataDir() + QStringLiteral("/logs")).removeRecursively();
         m_process = new QProcess(this);
         m_process->setProcessChannelMode(QProcess::ForwardedChannels);
         m_process->start(QStringLiteral(KTR_PANEL_EXE), args);
         return m_process->waitForStarted(10000) &&
-               QTest::qWaitFor([&] { return logText().contains(readyLine); }, 15000);
+               QTest::qWaitFor([&] { return ktr::test::panelLogText().contains(readyLine); }, 15000);
     }
 
 private Q_SLOTS:
@@ -119,7 +101,7 @@ private Q_SLOTS:
         QVERIFY(startProgram({QStringLiteral("--agent")}, QStringLiteral("agent mode: tray shown (resident)")));
         QVERIFY(m_process->waitForFinished(10000));
         QCOMPARE(m_process->exitCode(), 0);
-        const QString log = logText();
+        const QString log = ktr::test::panelLogText();
         QVERIFY(log.contains("agent mode: idle auto-exit enabled, idle(s) = 1"));
         QVERIFY(log.contains("agent mode: idle timeout, quitting"));
         QVERIFY(log.contains("agent mode: event loop exited, code 0"));
@@ -135,12 +117,12 @@ private Q_SLOTS:
         QCOMPARE(m_process->exitCode(), 0);
 
         // The new panel holds the lock and answers on the same socket.
-        QVERIFY(QTest::qWaitFor([] { return logText().contains("main window shown, entering event loop"); }, 15000));
+        QVERIFY(QTest::qWaitFor([] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
         QVERIFY(QTest::qWaitFor([] { return send(R"({"cmd":"ping"})").value("ok").toBool(); }, 5000));
         const qint64 panelPid = lockHolder();
         QVERIFY(panelPid > 0);
         QVERIFY(panelPid != agentPid);
-        const QString log = logText();
+        const QString log = ktr::test::panelLogText();
         QVERIFY(log.contains("agent: promoting to GUI panel"));
         QVERIFY(!log.contains("agent server unavailable in GUI mode:"));
     }
@@ -157,15 +139,15 @@ private Q_SLOTS:
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(m_process->waitForFinished(10000));
-        QVERIFY(logText().contains("agent running without main window, request show"));
-        QVERIFY(QTest::qWaitFor([] { return logText().contains("main window shown, entering event loop"); }, 15000));
+        QVERIFY(ktr::test::panelLogText().contains("agent running without main window, request show"));
+        QVERIFY(QTest::qWaitFor([] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
         QVERIFY(QTest::qWaitFor([&] { return lockHolder() > 0 && lockHolder() != agentPid; }, 5000));
     }
 
     void secondStartWithNobodyAnsweringEndsWithZero()
     {
         // The lock is held, but neither a panel nor an agent answers (a hung holder).
-        QDir(dataDir() + QStringLiteral("/logs")).removeRecursively();
+        QDir(ktr::test::panelDataDir() + QStringLiteral("/logs")).removeRecursively();
         ktr::platform::SingleInstanceLock lock(QStringLiteral("KestrunePanel_SingleInstanceMutex"));
         QCOMPARE(lock.tryAcquire(), ktr::platform::SingleInstanceLock::Result::Acquired);
         QProcess second;
@@ -173,7 +155,7 @@ private Q_SLOTS:
         second.start(QStringLiteral(KTR_PANEL_EXE), {});
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY(logText().contains("agentRequestShow: connect failed:"));
+        QVERIFY(ktr::test::panelLogText().contains("agentRequestShow: connect failed:"));
     }
 };
 
