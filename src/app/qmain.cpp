@@ -3,7 +3,7 @@
 #include "app/agentmode.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
-#include "app/standinwindow.h"
+#include "mainwindow/mainwindow.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
@@ -19,7 +19,7 @@
 #include <QDebug>
 #include <QTimer>
 
-void onAboutToQuit(StandInWindow& window)
+void onAboutToQuit(MainWindow& window)
 {
     qInfo().noquote() << "aboutToQuit: stopping recorder, persisting state and releasing icon cache";
     ScreenMonitor::instance()->stop();
@@ -94,7 +94,7 @@ int qMain(int argc, char** argv)
 
     // 14-16. The panel.
     writeInstallPath();
-    PanelWindow window;
+    MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();
     window.raise();
