@@ -115,6 +115,7 @@ public:
     QWidget* searchPanel() const { return m_searchPanel; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const { return m_lockOverlay; }
+    Toast* toast() const { return m_toast; }
 
     // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
     // area means no screen).
