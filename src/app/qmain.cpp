@@ -4,8 +4,8 @@
 #include "app/agentserver.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
-#include "app/standinwindow.h"
 #include "icons/iconcache.h"
+#include "mainwindow/mainwindow.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
@@ -14,7 +14,6 @@
 #include "recorder/screenmonitor.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
-#include "icons/iconcache.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
 
@@ -22,7 +21,7 @@
 #include <QDebug>
 #include <QTimer>
 
-void onAboutToQuit(StandInWindow& window)
+void onAboutToQuit(MainWindow& window)
 {
     qInfo().noquote() << "aboutToQuit: stopping recorder, persisting state and releasing icon cache";
     ScreenMonitor::instance()->stop();
@@ -94,7 +93,7 @@ int qMain(int argc, char** argv)
 
     // 14-16. The panel.
     writeInstallPath();
-    PanelWindow window;
+    MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();
     window.raise();
