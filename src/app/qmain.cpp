@@ -1,9 +1,11 @@
 #include "app/qmain.h"
 
 #include "app/agentmode.h"
+#include "app/agentserver.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
 #include "app/standinwindow.h"
+#include "icons/iconcache.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
@@ -13,6 +15,7 @@
 #include "ui/datadir.h"
 #include "ui/lang.h"
 #include "icons/iconcache.h"
+#include "platform/wakechannel.h"
 #include "ui/log.h"
 
 #include <QApplication>
@@ -84,13 +87,10 @@ int qMain(int argc, char** argv)
     startTempCleanupThread();
 
     // 13. The agent runs without a window.
-    if (agentMode) {
-        const int code = runAgentMode(app);
-        // Returning normally would destroy a joinable std::thread and abort the process.
-        joinTempCleanupThread();
-        singleInstanceLock().release();
-        return code;
-    }
+    //     It joins the cleanup thread and ends the process itself with the loop's code (2 when its socket
+    //     can't be served); the end of the process frees the lock.
+    if (agentMode)
+        return runAgentMode(app);
 
     // 14-16. The panel.
     writeInstallPath();
@@ -100,10 +100,25 @@ int qMain(int argc, char** argv)
     window.raise();
     window.activateWindow();
 
-    // 17. The agent pipe server in the panel process starts here (AgentServer parented to the window; on
-    //     failure a warning "agent server unavailable in GUI mode:" and the panel goes on).
+    // 17. The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
+    //     nothing here. An agent that just handed over may still be going away: retry the listen briefly.
+    auto* agentServer = new AgentServer(&window);
+    agentServer->startRetrying(10, 200, [](bool ok, const QString& error) {
+        if (!ok)
+            qWarning().noquote() << "agent server unavailable in GUI mode:" << error;
+    });
 
-    // 18. The mark that lets a second start find and wake this panel comes with the wake-up.
+    // 18. The mark that lets a second start find and wake this panel: its private wake socket.
+    auto* wake = new ktr::platform::WakeServer(&window);
+    QString wakeError;
+    if (!wake->listen(&wakeError))
+        qWarning().noquote() << "wake channel unavailable:" << wakeError;
+    QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
+        if (!window.isVisible() || window.isMinimized())
+            window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
 
     // 19-21.
     qInfo().noquote() << "main window shown, entering event loop";
