@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonObject>
@@ -60,6 +61,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     };
     m_prompter.information = [this](const QString& title, const QString& text) {
         QMessageBox::information(this, title, text, QMessageBox::Ok);
+    };
+    m_fileChooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    };
+    m_fileChooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
+        return QFileDialog::getOpenFileName(this, caption, folder, filter);
     };
     m_reportAppStat = reportAppStat;
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, kind); });
@@ -962,10 +969,6 @@ void MainWindow::toggleOrientation()
 {
 }
 
-void MainWindow::openSettings()
-{
-}
-
 void MainWindow::setPinned(bool pinned)
 {
     m_pinned = pinned;
@@ -978,10 +981,6 @@ void MainWindow::snapToDockEdge()
 bool MainWindow::dockRevealedAndSummoned() const
 {
     return false;
-}
-
-void MainWindow::onGearMenuAboutToShow()
-{
 }
 
 void MainWindow::refreshSearch(const QString& text)
@@ -1020,10 +1019,6 @@ void MainWindow::checkForUpdates(bool beta, bool manual)
     Q_UNUSED(manual);
 }
 
-void MainWindow::syncDesktopIcons()
-{
-}
-
 void MainWindow::onGroupDragDisplace(int from, int to)
 {
     Q_UNUSED(from);
@@ -1049,6 +1044,8 @@ void MainWindow::uiLockAction()
         if (!m_settings.uiLocked) {
             m_settings.uiLocked = true;
             saveSettings();
+            if (m_settingsDialog)
+                m_settingsDialog->close();
             m_bottomBar->setButtonState(UiBtn::Lock, true);
             m_titleBar->setButtonActive(UiBtn::Lock, true);
         }
@@ -1062,8 +1059,36 @@ void MainWindow::toggleObfuscation()
 {
 }
 
-void MainWindow::startScreenMonitor()
+void MainWindow::applyAppearance(const AppSettings& settings)
 {
+    // The colours, opacity and backgrounds of the settings come with the window's appearance.
+    setDarkTheme(settings.darkTheme);
+    refreshTheme();
+}
+
+void MainWindow::registerSummonHotkey(bool announce)
+{
+    Q_UNUSED(announce);
+}
+
+void MainWindow::unregisterSummonHotkey()
+{
+}
+
+void MainWindow::exportLogs()
+{
+    // Archiving the log folder comes with the log viewer.
+}
+
+void MainWindow::uninstallProgram(bool removeAll)
+{
+    // Uninstalling comes with the updater.
+    Q_UNUSED(removeAll);
+}
+
+void MainWindow::factoryReset()
+{
+    // The full reset comes with the updater.
 }
 
 void MainWindow::showTrayAndHide()

@@ -7,10 +7,12 @@
 
 #include <QImage>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QSize>
 #include <QStringList>
 #include <QUrl>
@@ -55,6 +57,35 @@ public:
         std::function<bool(const QString& title, const QString& text)> question;
         std::function<void(const QString& title, const QString& text)> information;
     };
+
+    // File dialogs of the user-data export and import, replaceable by tests: each returns the chosen file,
+    // empty when cancelled.
+    struct FileChooser
+    {
+        std::function<QString(const QString& caption, const QString& suggested, const QString& filter)> saveFileName;
+        std::function<QString(const QString& caption, const QString& folder, const QString& filter)> openFileName;
+    };
+
+    // Everything the settings dialog is built from, in its constructor's order. Tests replace the
+    // construction to watch the callbacks.
+    struct SettingsDialogArgs
+    {
+        AppSettings* settings = nullptr;
+        QString dataDir;
+        std::function<void()> onClearIconCache;
+        std::function<void(const AppSettings&)> onSettingsChanged;
+        std::function<void()> onExportUserData;
+        std::function<void()> onImportUserData;
+        std::function<void()> onCheckUpdate;
+        std::function<void()> onExportLogs;
+        std::function<void(bool)> onUninstall;
+        const QList<Group>* groups = nullptr;
+        std::function<void()> onIconsChanged;
+        std::function<void(const QString&)> onLockBackgroundChosen;
+        std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted;
+        std::function<void()> onSnapshotRestored;
+    };
+    using SettingsDialogFactory = std::function<SettingsDialog*(const SettingsDialogArgs&)>;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -104,6 +135,19 @@ public:
     void onGearMenuAction(int action);
 
     void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
+    void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
+    void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
+    SettingsDialog* settingsDialog() const;
+
+    // The panel's own data as one backup file, and back (both ask for the file first).
+    void exportUserData();
+    void importUserData();
+    // Re-reads the layout and the settings after a snapshot was restored.
+    void reloadUserData();
+
+    // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of
+    // it, left of it or below it, whichever covers the window least (the earlier one on a tie).
+    static QPoint settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size);
     // Replaces the usage report of market apps (tests).
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
@@ -163,7 +207,13 @@ private:
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
     void applySettings();
+    void applyAppearance(const AppSettings& settings);
     void layoutChildren();
+    void registerSummonHotkey(bool announce);
+    void unregisterSummonHotkey();
+    void exportLogs();
+    void uninstallProgram(bool removeAll);
+    void factoryReset();
     void showLockOverlay();
     void uiLockAction();
     void toggleObfuscation();
@@ -174,6 +224,14 @@ private:
     void onAuthLost(const QString& reason);
     void syncLockState();
     void startupAccountStep();
+
+    // The settings dialog bridge.
+    SettingsDialogArgs settingsDialogArgs();
+    void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
+    bool updateCheckIsBeta() const;
+    void setRecorderButtonActive(bool active);
+    void reloadAfterImport();
+    void applyReloadedLanguage(int languageBefore);
 
     void openAppMarket();
     void openSupportChat();
@@ -228,6 +286,7 @@ private:
     bool m_pinned = false;
     bool m_settingsRefreshPending = false;
     bool m_authLostRunning = false;
+    bool m_diskFullConnected = false;
 
     QString m_token;
     QString m_userName;
@@ -241,5 +300,7 @@ private:
     QPointer<SupportChatDialog> m_supportChat;
 
     Prompter m_prompter;
+    FileChooser m_fileChooser;
+    SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;
 };
