@@ -148,6 +148,9 @@ public:
     // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of
     // it, left of it or below it, whichever covers the window least (the earlier one on a tie).
     static QPoint settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size);
+    // Whether an update check asked for in the settings dialog looks at the beta channel: the dialog's
+    // edited channel when one is open and set (not negative), otherwise the saved channel.
+    static bool updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel);
     // Replaces the usage report of market apps (tests).
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
@@ -179,6 +182,8 @@ public Q_SLOTS:
     void onItemReordered(int from, int to);
     void onItemActivated(int itemIndex);
     void refreshTheme();
+    // Opens the settings dialog beside the window, or raises the open one; a locked panel asks to unlock.
+    void openSettings();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -188,7 +193,6 @@ private:
     // Steps other parts of the window fill in; here they keep the constructor's order.
     void fitToScreen();
     void toggleOrientation();
-    void openSettings();
     void setPinned(bool pinned);
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
@@ -228,7 +232,6 @@ private:
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();
     void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
-    bool updateCheckIsBeta() const;
     void setRecorderButtonActive(bool active);
     void reloadAfterImport();
     void applyReloadedLanguage(int languageBefore);

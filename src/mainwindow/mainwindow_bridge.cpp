@@ -157,11 +157,11 @@ QPoint MainWindow::settingsDialogPosition(const QRect& available, const QRect& f
     return best;
 }
 
-bool MainWindow::updateCheckIsBeta() const
+bool MainWindow::updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel)
 {
-    if (m_settingsDialog && m_settingsDialog->editedSettings().updateChannel >= 0)
-        return m_settingsDialog->editedSettings().updateChannel != 0;
-    return m_settings.updateChannel == 1;
+    if (dialogOpen && editedChannel >= 0)
+        return editedChannel != 0;
+    return savedChannel == 1;
 }
 
 MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
@@ -173,7 +173,11 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onSettingsChanged = [this](const AppSettings& edited) { applyAppearance(edited); };
     args.onExportUserData = [this] { exportUserData(); };
     args.onImportUserData = [this] { importUserData(); };
-    args.onCheckUpdate = [this] { checkForUpdates(updateCheckIsBeta(), true); };
+    args.onCheckUpdate = [this] {
+        const bool open = !m_settingsDialog.isNull();
+        const int edited = open ? m_settingsDialog->editedSettings().updateChannel : -1;
+        checkForUpdates(updateCheckIsBeta(open, edited, m_settings.updateChannel), true);
+    };
     args.onExportLogs = [this] { exportLogs(); };
     args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
     args.groups = &m_groups;
@@ -224,10 +228,9 @@ void MainWindow::openSettings()
         dialog = m_settingsDialogFactory(args);
     } else {
         dialog = new SettingsDialog(args.settings, args.dataDir, args.onClearIconCache, args.onSettingsChanged,
-                                    args.onExportUserData, args.onImportUserData, args.onCheckUpdate,
-                                    args.onExportLogs, args.onUninstall, args.groups, args.onIconsChanged,
-                                    args.onLockBackgroundChosen, args.onProtectCommitted, args.onSnapshotRestored,
-                                    nullptr);
+                                    args.onExportUserData, args.onImportUserData, args.onCheckUpdate, args.onExportLogs,
+                                    args.onUninstall, args.groups, args.onIconsChanged, args.onLockBackgroundChosen,
+                                    args.onProtectCommitted, args.onSnapshotRestored, nullptr);
     }
     if (!dialog)
         return;
@@ -299,8 +302,8 @@ void MainWindow::startScreenMonitor()
             m_settingsDialog->showProtectPage();
         return;
     }
-    monitor->configure(m_settings.monitorDir, m_settings.monitorMaxMB, m_settings.monitorIdleSec,
-                       m_settings.monitorFps, m_settings.monitorFormat, m_settings.monitorTrigger);
+    monitor->configure(m_settings.monitorDir, m_settings.monitorMaxMB, m_settings.monitorIdleSec, m_settings.monitorFps,
+                       m_settings.monitorFormat, m_settings.monitorTrigger);
     if (!monitor->start())
         return;
     setRecorderButtonActive(true);

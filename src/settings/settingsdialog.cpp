@@ -17,8 +17,8 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
       m_onExportUserData(std::move(onExportUserData)), m_onImportUserData(std::move(onImportUserData)),
       m_onCheckUpdate(std::move(onCheckUpdate)), m_onExportLogs(std::move(onExportLogs)),
       m_onUninstall(std::move(onUninstall)), m_onIconsChanged(std::move(onIconsChanged)),
-      m_onLockBackgroundChosen(std::move(onLockBackgroundChosen)),
-      m_onProtectCommitted(std::move(onProtectCommitted)), m_onSnapshotRestored(std::move(onSnapshotRestored))
+      m_onLockBackgroundChosen(std::move(onLockBackgroundChosen)), m_onProtectCommitted(std::move(onProtectCommitted)),
+      m_onSnapshotRestored(std::move(onSnapshotRestored))
 {
     setWindowTitle(Lang::tr("设置"));
 }
