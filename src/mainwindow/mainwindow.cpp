@@ -32,6 +32,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -81,6 +82,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     loadSettings();
     Lang::setChangedHandler([this] {
         setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+        if (m_tray)
+            m_tray->setToolTip(windowTitle());
         const QList<QWidget*> children = findChildren<QWidget*>();
         for (QWidget* w : children)
             w->update();
@@ -237,9 +240,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     if (m_settings.autoClassify)
         QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
 
-    // 23.
-    m_dockPollTimer = makeTimer("dockPollTimer", kDockPollIntervalMs, false);
-    connect(m_dockPollTimer, &QTimer::timeout, this, [this] { pollDockCursor(); });
+    // 23. Edge docking (its poll timer is the dock-poll timer), frame drags, the summon hotkey, the tray.
+    setupWindowState();
 
     // 24.
     m_borderFrame = new BorderFrame(this);
@@ -954,30 +956,12 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::fitToScreen()
-{
-}
-
 void MainWindow::toggleOrientation()
 {
 }
 
 void MainWindow::openSettings()
 {
-}
-
-void MainWindow::setPinned(bool pinned)
-{
-    m_pinned = pinned;
-}
-
-void MainWindow::snapToDockEdge()
-{
-}
-
-bool MainWindow::dockRevealedAndSummoned() const
-{
-    return false;
 }
 
 void MainWindow::onGearMenuAboutToShow()
@@ -999,10 +983,6 @@ void MainWindow::refreshInvalidPaths()
 }
 
 void MainWindow::pollSupportUnread()
-{
-}
-
-void MainWindow::pollDockCursor()
 {
 }
 
@@ -1066,13 +1046,10 @@ void MainWindow::startScreenMonitor()
 {
 }
 
-void MainWindow::showTrayAndHide()
-{
-    hide();
-}
-
 void MainWindow::applySettings()
 {
+    setAutoStart(m_settings.autoStart);
+    setPinned(m_settings.startPinned);
     setDarkTheme(m_settings.darkTheme);
     UiBtnBar::Flags visible{};
     UiBtnBar::Paths icons;
@@ -1092,10 +1069,13 @@ void MainWindow::applySettings()
     m_bottomBar->setButtonIcons(hover, active, night);
     m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
     m_bottomBar->setCornerRadius(m_settings.cornerRadius);
+    applyDockSettings();
     if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
         m_supportUnreadTimer->start();
         pollSupportUnread();
     }
+    updateTrayVisibility();
+    registerSummonHotkey(false);
     layoutChildren();
     refreshTheme();
 }

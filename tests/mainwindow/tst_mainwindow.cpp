@@ -188,7 +188,8 @@ private Q_SLOTS:
         QTest::newRow("search") << "searchTimer" << 150 << true << false;
         // applySettings starts the support poll.
         QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
-        QTest::newRow("dock poll") << "dockPollTimer" << 80 << false << false;
+        // Edge docking is on by default: the poll runs at its undocked pace.
+        QTest::newRow("dock poll") << "dockPollTimer" << 320 << false << true;
         QTest::newRow("notice") << "noticeTimer" << 60000 << false << true;
         QTest::newRow("heartbeat") << "heartbeatTimer" << 60000 << false << true;
         QTest::newRow("auto backup") << "autoBackupTimer" << 3600000 << false << true;
