@@ -5,10 +5,12 @@
 #include "mainwindow/mainwindow.h"
 #include "platform/windowhints.h"
 #include "testenv.h"
+#include "ui/datadir.h"
 #include "ui/uibtn.h"
 
 #include <QProcess>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QWindow>
 
 #include <memory>
@@ -102,6 +104,45 @@ private Q_SLOTS:
         QVERIFY(ktr::platform::windowStateHints(w->windowHandle()).contains(above));
         w->onUiButton(UiBtn::Pin);
         QVERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+    }
+
+    // With a tray host in the display, closing and minimising go to the tray; the tray brings the panel
+    // back, and only its quit entry really closes.
+    void closeAndMinimiseGoToTheTray()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("needs trayer (a system tray host)");
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("bottom")});
+        QVERIFY(trayer.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+
+        auto w = shownWindow();
+        QVERIFY(w);
+        QVERIFY(w->trayIcon() && w->trayIcon()->isVisible());
+        QVERIFY(!w->close());
+        QVERIFY(!w->isVisible());
+        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(w->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+
+        w->showMinimized();
+        QTRY_VERIFY(!w->isVisible());
+        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isMinimized());
+
+        // The quit entry closes for good and saves the settings on its way out.
+        const QString settingsFile = appDataDir() + QStringLiteral("/settings.json");
+        QFile::remove(settingsFile);
+        w->quitFromTray();
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFile::exists(settingsFile));
+
+        trayer.terminate();
+        if (!trayer.waitForFinished(3000))
+            trayer.kill();
+        trayer.waitForFinished(3000);
     }
 };
 
