@@ -6,6 +6,7 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
 #include "mainwindow/defaultlayout.h"
+#include "mainwindow/desktopcollect.h"
 #include "mainwindow/itemlaunch.h"
 #include "mainwindow/panelwidgets.h"
 #include "market/appmarketdialog.h"
