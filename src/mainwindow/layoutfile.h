@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow/panelmodel.h"
+#include "panel/panelmodel.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -2,7 +2,7 @@
 
 #include "account/authmanager.h"
 #include "mainwindow/configstore.h"
-#include "mainwindow/panelmodel.h"
+#include "panel/panelmodel.h"
 #include "ui/appsettings.h"
 
 #include <QImage>

@@ -1,5 +1,5 @@
 #include "mainwindow/buttonlayout.h"
-#include "mainwindow/panelmodel.h"
+#include "panel/panelmodel.h"
 #include "testenv.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "mainwindow/panelmodel.h"
+#include "panel/panelmodel.h"
 
 #include <algorithm>
 
