@@ -137,10 +137,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
 
     // 12. Sidebar, icon grid, bottom bar.
-#if KTR_HAVE_SIDEBAR
     m_sidebar = new Sidebar(this);
     m_sidebarWidget = m_sidebar;
-#endif
 #if KTR_HAVE_ICONGRID
     m_grid = new IconGrid(this);
     m_gridWidget = m_grid;
@@ -180,7 +178,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     QTimer::singleShot(15000, this, [this, beta] { checkForUpdates(beta, false); });
 
     // 17-18. The widgets read the model in place and report through signals.
-#if KTR_HAVE_SIDEBAR
     m_sidebar->setGroups(&m_groups, &m_currentIndex);
     connect(m_sidebar, &Sidebar::groupSelected, this, &MainWindow::onGroupSelected);
     connect(m_sidebar, &Sidebar::groupCreated, this, &MainWindow::onCreateGroup);
@@ -193,7 +190,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
     connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
-#endif
 #if KTR_HAVE_ICONGRID
     m_grid->attachOwner(&m_groups, &m_currentIndex);
     m_grid->setIconCache(iconCache());

@@ -1,9 +1,10 @@
 #pragma once
 
-// The panel widgets the main window wires. The icon grid and the sidebar are still being built on their own
-// branches: until their headers exist the window is built without them, and every place that wires one is
-// marked with KTR_HAVE_ICONGRID or KTR_HAVE_SIDEBAR. These switches go once both have landed.
+// The panel widgets the main window wires. The icon grid is still being built on its own branch: until its
+// header exists the window is built without it, and every place that wires it is marked with
+// KTR_HAVE_ICONGRID. The switch goes once it has landed.
 #include "panel/bottombar.h"
+#include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
 
 #if __has_include("panel/icongrid.h")
@@ -12,12 +13,4 @@
 #else
 #define KTR_HAVE_ICONGRID 0
 class IconGrid;
-#endif
-
-#if __has_include("panel/sidebar.h")
-#include "panel/sidebar.h"
-#define KTR_HAVE_SIDEBAR 1
-#else
-#define KTR_HAVE_SIDEBAR 0
-class Sidebar;
 #endif
