@@ -162,9 +162,9 @@ void IconGrid::rebuildVisibleList()
 void IconGrid::ensureVisibleList()
 {
     if (!m_groups || m_groups->isEmpty() || !m_currentIndex || *m_currentIndex < 0) {
-        const bool wasDirty = m_visibleDirty;
+        // Without groups there is nothing a kept list could point into, even when built for the same index.
         m_visibleDirty = false;
-        if (m_visibleValid && (wasDirty || m_builtGroup != (m_currentIndex ? *m_currentIndex : -1)))
+        if (m_visibleValid)
             discardVisibleList();
         return;
     }
