@@ -2,6 +2,7 @@
 // first on PATH records what it was given), programs start directly with their arguments and folder.
 #include "mainwindow/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "panel/icongrid.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 
@@ -57,6 +58,25 @@ private Q_SLOTS:
         QTRY_VERIFY(QFileInfo::exists(m_dir + "/opened"));
         const QString opened = QString::fromUtf8(ktr::test::readFile(m_dir + "/opened")).trimmed();
         QCOMPARE(QUrl(opened).isLocalFile() ? QUrl(opened).toLocalFile() : opened, doc);
+    }
+
+    void doubleClickOnTheGridOpensTheItem()
+    {
+        QFile::remove(m_dir + "/opened");
+        const QString doc = m_dir + QStringLiteral("/clicked.txt");
+        QVERIFY(ktr::test::writeFile(doc, "hello"));
+        Item item;
+        item.path = doc;
+        item.name = QStringLiteral("clicked");
+        ConfigStore store(appDataDir());
+        QVERIFY(store.saveLayout({Group{QStringLiteral("A"), {item}}}));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        IconGrid* grid = window.iconGrid();
+        QTest::mouseDClick(grid, Qt::LeftButton, {}, grid->cellRect(0).center());
+        QTRY_VERIFY(QFileInfo::exists(m_dir + "/opened"));
+        QCOMPARE(QUrl(QString::fromUtf8(ktr::test::readFile(m_dir + "/opened")).trimmed()).toLocalFile(), doc);
     }
 
     void programStartsWithArgumentsInItsFolder()

@@ -4,6 +4,7 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "platform/launcher.h"
 #include "testenv.h"
@@ -548,6 +549,34 @@ private Q_SLOTS:
         Q_EMIT bar->groupCleared(2);
         QVERIFY(w->groups()[2].items.isEmpty());
         QCOMPARE(savedGroups(), w->groups());
+    }
+
+    void gridFollowsTheModelWhetherOrNotSaved_data()
+    {
+        QTest::addColumn<bool>("saveFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("not saved") << true;
+    }
+    void gridFollowsTheModelWhetherOrNotSaved()
+    {
+        QFETCH(bool, saveFails);
+        Item hidden = item("/x/h");
+        hidden.hidden = true;
+        writeLayout({Group{QStringLiteral("A"), {item("/x/0"), hidden, item("/x/2")}}, Group{QStringLiteral("B"), {}}});
+        auto w = makeWindow();
+        IconGrid* grid = w->iconGrid();
+        QCOMPARE(grid->visiblePositions(), (QList<int>{0, 2}));
+        if (saveFails) {
+            QVERIFY(QFile::remove(layoutFile()));
+            QVERIFY(QDir().mkpath(layoutFile()));
+        }
+        w->onItemReordered(0, 3); // h, 2, 0
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1, 2}));
+        w->onItemMoved(0, 2, 1); // h, 2
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1}));
+        QCOMPARE(w->toast() != nullptr, saveFails);
+        if (saveFails)
+            QVERIFY(QDir(layoutFile()).removeRecursively());
     }
 
     // ---- launching ----
