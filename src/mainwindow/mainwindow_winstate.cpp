@@ -5,7 +5,9 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/menustyle.h"
-#include "mainwindow/panelwidgets.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/titlebaractions.h"
 #include "mainwindow/summonhotkey.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
@@ -122,10 +124,8 @@ void MainWindow::fitToScreen()
         return;
     refreshDockScreens();
     m_dock->fitToScreen();
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->clearCaches();
-#endif
     update();
     repaintPanels();
 }
