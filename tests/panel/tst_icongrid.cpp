@@ -413,6 +413,49 @@ private slots:
         QCOMPARE(fx.grid->dropIndexAt(point), expected);
     }
 
+    void labels_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fitsIn"); // the width available is that of this text
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2"); // empty: one line
+        QTest::newRow("fits") << QStringLiteral("终端") << QStringLiteral("终端") << QStringLiteral("终端") << QString();
+        QTest::newRow("words break at a space") << QStringLiteral("Firefox Web Browser")
+                                                << QStringLiteral("Firefox Web Br") << QStringLiteral("Firefox Web")
+                                                << QStringLiteral("Browser");
+        QTest::newRow("one long word breaks inside") << QStringLiteral("Supercalifragilistic")
+                                                     << QStringLiteral("Supercalifr") << QStringLiteral("Supercalifr")
+                                                     << QStringLiteral("agilistic");
+        QTest::newRow("Chinese breaks at a character") << QStringLiteral("一个非常非常长的应用程序")
+                                                       << QStringLiteral("一个非常非常")
+                                                       << QStringLiteral("一个非常非常")
+                                                       << QStringLiteral("长的应用程序");
+    }
+
+    void labels()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fitsIn);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2);
+        QFont font;
+        font.setPixelSize(12);
+        const QFontMetrics fm(font);
+        const int avail = fm.horizontalAdvance(fitsIn);
+        const GridLabel label = gridAutoLabel(fm, text, avail);
+        QCOMPARE(label.line1, line1);
+        QCOMPARE(label.twoLines, !line2.isEmpty());
+        if (label.twoLines) {
+            QCOMPARE(label.line2, fm.elidedText(line2, Qt::ElideRight, avail));
+        }
+        // The fixed-column cut: the longest start that fits, no ellipsis.
+        const QString cut = gridCutLabel(fm, text, avail);
+        QVERIFY(text.startsWith(cut));
+        QVERIFY(fm.horizontalAdvance(cut) <= avail);
+        if (cut.size() < text.size())
+            QVERIFY(fm.horizontalAdvance(text.left(cut.size() + 1)) > avail);
+    }
+
     void paintsCells()
     {
         GridFixture fx(6, QSize(400, 300));
