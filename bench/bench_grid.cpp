@@ -31,8 +31,7 @@ QPixmap makeIcon(int i)
     return QPixmap::fromImage(img);
 }
 
-template<typename F>
-double bestOf(int runs, F&& f)
+template <typename F> double bestOf(int runs, F&& f)
 {
     qint64 best = std::numeric_limits<qint64>::max();
     for (int i = 0; i < runs; ++i) {
@@ -44,9 +43,18 @@ double bestOf(int runs, F&& f)
     return double(best) / 1e6;
 }
 
-const char* kNames[] = {"终端", "文本编辑器", "系统监视器", "设置", "计算器", "文件管理器",
-                        "一个非常非常长的应用程序名称用来测试换行", "Firefox Web Browser", "LibreOffice Writer",
-                        "截图", "音乐", "视频"};
+const char* kNames[] = {"终端",
+                        "文本编辑器",
+                        "系统监视器",
+                        "设置",
+                        "计算器",
+                        "文件管理器",
+                        "一个非常非常长的应用程序名称用来测试换行",
+                        "Firefox Web Browser",
+                        "LibreOffice Writer",
+                        "截图",
+                        "音乐",
+                        "视频"};
 
 } // namespace
 
@@ -87,9 +95,8 @@ int main(int argc, char** argv)
     const double fullMs = bestOf(50, full);
     const QRect a = grid.cellRect(20).adjusted(-2, -2, 2, 2);
     const QRect b = grid.cellRect(21).adjusted(-2, -2, 2, 2);
-    const double hoverMs = bestOf(200, [&] {
-        grid.render(&img, a.topLeft(), QRegion(a) + QRegion(b), QWidget::DrawChildren);
-    });
+    const double hoverMs =
+        bestOf(200, [&] { grid.render(&img, a.topLeft(), QRegion(a) + QRegion(b), QWidget::DrawChildren); });
     std::printf("grid full repaint (1400x1000, 120 cells): %.3f ms\n", fullMs);
     std::printf("grid hover repaint (2 cells): %.3f ms\n", hoverMs);
 

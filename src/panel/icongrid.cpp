@@ -143,8 +143,7 @@ GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail)
     return label;
 }
 
-IconGrid::IconGrid(QWidget* parent)
-    : QWidget(parent)
+IconGrid::IconGrid(QWidget* parent) : QWidget(parent)
 {
     setAcceptDrops(true);
     setAttribute(Qt::WA_MouseTracking);
@@ -238,8 +237,8 @@ void IconGrid::ensureVisibleList()
             discardVisibleList();
             return;
         }
-        if (itemListSignature(m_groups->at(current).items, current) == m_signature
-            && m_groups->at(current).items.size() == m_builtCount)
+        if (itemListSignature(m_groups->at(current).items, current) == m_signature &&
+            m_groups->at(current).items.size() == m_builtCount)
             m_builtGroup = current;
         else
             rebuildVisibleList();
@@ -675,7 +674,8 @@ void IconGrid::paintEvent(QPaintEvent*)
                 key = QStringLiteral("c:") + item->customIcon;
             } else {
                 const QString path = item->customIcon;
-                QMetaObject::invokeMethod(this, [this, path] { preloadCustomIcon(path); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, path] { preloadCustomIcon(path); }, Qt::QueuedConnection);
             }
         }
         if (!source && m_iconCacheHolder) {
@@ -922,8 +922,8 @@ void IconGrid::mouseMoveEvent(QMouseEvent* event)
 void IconGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if (m_singleClickOpen && m_pressed && m_pressIndex >= 0 && !m_dragStarted && event->button() == Qt::LeftButton
-        && (pos - m_pressPos).manhattanLength() <= kDragDistance) {
+    if (m_singleClickOpen && m_pressed && m_pressIndex >= 0 && !m_dragStarted && event->button() == Qt::LeftButton &&
+        (pos - m_pressPos).manhattanLength() <= kDragDistance) {
         const int old = m_pressIndex;
         m_pressed = false;
         m_pressIndex = -1;
@@ -1068,7 +1068,8 @@ QDrag* IconGrid::createDrag(int position)
     if (!item)
         return nullptr;
     auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(kItemMime), encodeItemPayload(*m_currentIndex, m_visible.at(position), item->path));
+    mime->setData(QString::fromLatin1(kItemMime),
+                  encodeItemPayload(*m_currentIndex, m_visible.at(position), item->path));
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
     if (m_iconCacheHolder) {
@@ -1155,14 +1156,13 @@ void IconGrid::dropEvent(QDropEvent* event)
     if (mime->hasFormat(QString::fromLatin1(kItemMime))) {
         ItemPayload payload;
         // The payload may come from another process: only indexes of existing items are passed on.
-        if (decodeItemPayload(mime->data(QString::fromLatin1(kItemMime)), &payload) && m_groups
-            && itemPayloadInModel(payload, *m_groups) && hasUsableGroup()) {
+        if (decodeItemPayload(mime->data(QString::fromLatin1(kItemMime)), &payload) && m_groups &&
+            itemPayloadInModel(payload, *m_groups) && hasUsableGroup()) {
             const int c = *m_currentIndex;
             if (payload.group == c) {
                 const int target = dropIndexAt(event->position().toPoint());
                 if (target >= 0) {
-                    const int to = target < m_visible.size() ? m_visible.at(target)
-                                                             : int(m_groups->at(c).items.size());
+                    const int to = target < m_visible.size() ? m_visible.at(target) : int(m_groups->at(c).items.size());
                     emit itemReordered(payload.item, to);
                 }
             } else {
@@ -1242,8 +1242,7 @@ void IconGrid::loadCustomIconTask(QPointer<IconGrid> grid, QString path, qint64 
     if (!image.isNull() && (image.width() > kMaxCustomSide || image.height() > kMaxCustomSide))
         image = image.scaled(kMaxCustomSide, kMaxCustomSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QMetaObject::invokeMethod(
-        qApp, [grid, path, image, gen, tok] { onCustomIconLoaded(grid, path, image, gen, tok); },
-        Qt::QueuedConnection);
+        qApp, [grid, path, image, gen, tok] { onCustomIconLoaded(grid, path, image, gen, tok); }, Qt::QueuedConnection);
 }
 
 void IconGrid::onCustomIconLoaded(QPointer<IconGrid> grid, const QString& path, const QImage& image, qint64 gen,
