@@ -34,7 +34,9 @@ function(ktr_add_test name)
     set(_labels ${ARG_LABELS})
     if(ARG_X11)
         list(APPEND _labels x11)
-        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb;KTR_TEST_X11=1")
+        # One X server is shared: tests that grab keys or the pointer must not overlap.
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb;KTR_TEST_X11=1"
+            RESOURCE_LOCK x11display)
     else()
         set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
     endif()

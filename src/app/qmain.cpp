@@ -1,9 +1,12 @@
 #include "app/qmain.h"
 
 #include "app/agentmode.h"
+#include "app/agentserver.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
-#include "app/standinwindow.h"
+#include "icons/iconcache.h"
+#include "mainwindow/mainwindow.h"
+#include "panel/titlebaractions.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
@@ -12,14 +15,14 @@
 #include "recorder/screenmonitor.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
-#include "icons/iconcache.h"
+#include "platform/wakechannel.h"
 #include "ui/log.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QTimer>
 
-void onAboutToQuit(StandInWindow& window)
+void onAboutToQuit(MainWindow& window)
 {
     qInfo().noquote() << "aboutToQuit: stopping recorder, persisting state and releasing icon cache";
     ScreenMonitor::instance()->stop();
@@ -84,26 +87,37 @@ int qMain(int argc, char** argv)
     startTempCleanupThread();
 
     // 13. The agent runs without a window.
-    if (agentMode) {
-        const int code = runAgentMode(app);
-        // Returning normally would destroy a joinable std::thread and abort the process.
-        joinTempCleanupThread();
-        singleInstanceLock().release();
-        return code;
-    }
+    //     It joins the cleanup thread and ends the process itself with the loop's code (2 when its socket
+    //     can't be served); the end of the process frees the lock.
+    if (agentMode)
+        return runAgentMode(app);
 
     // 14-16. The panel.
     writeInstallPath();
-    PanelWindow window;
+    MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();
     window.raise();
     window.activateWindow();
 
-    // 17. The agent pipe server in the panel process starts here (AgentServer parented to the window; on
-    //     failure a warning "agent server unavailable in GUI mode:" and the panel goes on).
+    // 17. The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
+    //     nothing here. An agent that just handed over may still be going away: retry the listen briefly.
+    auto* agentServer = new AgentServer(&window);
+    agentServer->startRetrying(10, 200, [](bool ok, const QString& error) {
+        if (!ok)
+            qWarning().noquote() << "agent server unavailable in GUI mode:" << error;
+    });
 
-    // 18. The mark that lets a second start find and wake this panel comes with the wake-up.
+    // 18. The mark that lets a second start find and wake this panel: its private wake socket.
+    auto* wake = new ktr::platform::WakeServer(&window);
+    QString wakeError;
+    if (!wake->listen(&wakeError))
+        qWarning().noquote() << "wake channel unavailable:" << wakeError;
+    QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
+        if (GearMenuPopup* gear = window.titleBar() ? window.titleBar()->gearMenu() : nullptr)
+            gear->hide();
+        window.restoreWindow();
+    });
 
     // 19-21.
     qInfo().noquote() << "main window shown, entering event loop";

@@ -3,7 +3,7 @@
 #include <QString>
 
 class QWidget;
-class StandInWindow;
+class MainWindow;
 
 namespace ktr::platform {
 class SingleInstanceLock;
@@ -35,4 +35,4 @@ void startupSelfHeal(QWidget* window);
 
 // The quit handler: stops the recorder, waits for backup workers, joins the cleanup thread, saves
 // settings and layout, releases the icon cache.
-void onAboutToQuit(StandInWindow& window);
+void onAboutToQuit(MainWindow& window);

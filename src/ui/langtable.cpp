@@ -861,6 +861,13 @@ extern const Lang::Pair kLangTable[] = {
     {"青岚舟 · 反馈中心", "Kestrune · Feedback Center"},
     {"青岚舟面板 · 后台服务运行中", "Kestrune Panel · Background service running"},
     {"退出后台服务", "Exit Background Service"},
+    {"主文件夹", "Home"},
+    {"视频文件不存在", "The video file does not exist"},
+    {"无法打开视频文件", "Cannot open the video file"},
+    {"无法读取视频信息", "Cannot read the video information"},
+    {"不支持该视频格式", "This video format is not supported"},
+    {"文件中没有视频画面", "The file contains no video picture"},
+    {"无法初始化视频解码器", "Cannot initialize the video decoder"},
 };
 // clang-format on
 extern const int kLangTableSize = int(sizeof(kLangTable) / sizeof(kLangTable[0]));

@@ -1,4 +1,5 @@
 // Starts the built panel as the user would (offscreen, with this test's own HOME and XDG folders).
+#include "panelprocess.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -9,26 +10,6 @@
 #include <csignal>
 
 namespace {
-
-QString dataDir()
-{
-    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Kestrune/KestrunePanel");
-}
-
-// Every line of every day's log, in order of the day folders.
-QStringList logLines()
-{
-    QStringList out;
-    QStringList files;
-    QDirIterator it(dataDir() + QStringLiteral("/logs"), {QStringLiteral("app.log")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    for (const QString& f : files)
-        out += QString::fromUtf8(ktr::test::readFile(f)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return out;
-}
 
 int indexOf(const QStringList& lines, const QString& text, int from = 0)
 {
@@ -60,7 +41,7 @@ class TestPanelProcess : public QObject
 
     bool startPanel()
     {
-        QDir(dataDir() + QStringLiteral("/logs")).removeRecursively();
+        QDir(ktr::test::panelDataDir() + QStringLiteral("/logs")).removeRecursively();
         m_panel = new QProcess(this);
         m_panel->setProcessChannelMode(QProcess::ForwardedChannels);
         m_panel->start(QStringLiteral(KTR_PANEL_EXE), QStringList());
@@ -68,7 +49,7 @@ class TestPanelProcess : public QObject
             return false;
         // Polls the log (no fixed sleep) until the panel is in its event loop.
         return QTest::qWaitFor(
-            [] { return indexOf(logLines(), QStringLiteral("main window shown, entering event loop")) >= 0; }, 15000);
+            [] { return indexOf(ktr::test::panelLogLines(), QStringLiteral("main window shown, entering event loop")) >= 0; }, 15000);
     }
 
 private Q_SLOTS:
@@ -93,26 +74,30 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         QVERIFY(startPanel());
+        // The quit handler writes both files again.
+        const QString settingsFile = ktr::test::panelDataDir() + QStringLiteral("/settings.json");
+        const QString layoutFile = ktr::test::panelDataDir() + QStringLiteral("/layout.json");
+        QFile::remove(settingsFile);
+        QFile::remove(layoutFile);
         ::kill(static_cast<pid_t>(m_panel->processId()), signal);
         QVERIFY(m_panel->waitForFinished(15000));
         QCOMPARE(m_panel->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_panel->exitCode(), 0);
 
-        const QStringList lines = logLines();
+        const QStringList lines = ktr::test::panelLogLines();
         const QStringList inOrder = {QStringLiteral("startup: "),
                                      QStringLiteral("main window shown, entering event loop"),
                                      QStringLiteral("startup state: opacity"),
                                      QStringLiteral("aboutToQuit: stopping recorder, persisting state and releasing "
                                                     "icon cache"),
-                                     QStringLiteral("[standin] waitBackupWorkers 2500"),
-                                     QStringLiteral("[standin] saveSettings"),
-                                     QStringLiteral("[standin] saveLayout"),
                                      QStringLiteral("event loop exited, code 0")};
         int at = 0;
         for (const QString& text : inOrder) {
             at = indexOf(lines, text, at);
             QVERIFY2(at >= 0, qPrintable(text + QStringLiteral("\n--- log:\n") + lines.join(QLatin1Char('\n'))));
         }
+        QVERIFY(QFileInfo::exists(settingsFile));
+        QVERIFY(QFileInfo::exists(layoutFile));
         QVERIFY(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/Kestrune/registry.ini")));
     }
 
@@ -126,8 +111,8 @@ private Q_SLOTS:
         QCOMPARE(runToEnd({QStringLiteral("--ui-preview=/tmp/nowhere")}), 0);
         QCOMPARE(m_panel->state(), QProcess::Running);
 
-        const QStringList lines = logLines();
-        QVERIFY(indexOf(lines, QStringLiteral("second instance detected, exit")) >= 0);
+        const QStringList lines = ktr::test::panelLogLines();
+        QVERIFY(indexOf(lines, QStringLiteral("second instance detected, wake existing window and exit")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("agent mode: panel already running, exit without waking window")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("icon probe:")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("ui preview requested into /tmp/nowhere")) >= 0);

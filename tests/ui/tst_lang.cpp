@@ -4,6 +4,7 @@
 #include "ui/lang.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 
 #include <atomic>
 #include <memory>
@@ -162,9 +163,17 @@ private Q_SLOTS:
         }
         for (int i = 0; i < 20000; ++i)
             Lang::setLanguage(i % 2);
-        // Keep switching until both languages were seen by the workers, with a generous bound.
-        for (int i = 0; i < 2000000 && (sawEnglish.load() == 0 || sawChinese.load() == 0); ++i)
-            Lang::setLanguage(i % 2);
+        // Then hold each language until some worker has translated under it (bounded by time, not by a
+        // count of switches, so a loaded machine does not make the test flaky).
+        QElapsedTimer waited;
+        waited.start();
+        for (int lang : {1, 0}) {
+            std::atomic<int>& seen = lang == 1 ? sawEnglish : sawChinese;
+            const int before = seen.load();
+            Lang::setLanguage(lang);
+            while (seen.load() == before && waited.elapsed() < 10000)
+                std::this_thread::yield();
+        }
         stop = true;
         for (auto& w : workers)
             w.join();

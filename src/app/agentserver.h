@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QLocalServer;
+class QLocalSocket;
+
+// The program's local endpoint for other programs of the same user: a user-only local socket on which
+// a client sends one JSON request per line and gets one JSON reply, after which the connection is
+// closed. Runs in the agent, where "show" hands over to the panel, and in the panel, where it only
+// answers.
+class AgentServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AgentServer(QObject* parent = nullptr);
+    ~AgentServer() override;
+
+    // Listens on agentPipeName(). Call only while this process holds the single-instance lock: a socket
+    // left behind by a dead process is replaced, but a name another process still serves is never
+    // taken over (that fails with the error text).
+    bool start(QString* error = nullptr);
+    // start() without blocking, tried up to `attempts` times `intervalMs` apart, for a process that
+    // starts while the previous owner of the name may still be going away; `done` gets the outcome once.
+    void startRetrying(int attempts, int intervalMs, std::function<void(bool ok, const QString& error)> done);
+    // Stops listening and removes the socket, so the next process can listen on the name at once.
+    void stop();
+    bool isListening() const;
+    QString name() const { return m_name; }
+
+    void handleRequest(QLocalSocket* socket, const QJsonObject& request);
+
+    // Limit of the unconsumed data of one connection and of one request line.
+    static constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
+
+Q_SIGNALS:
+    // Every accepted connection and every dispatched request.
+    void activity();
+    // After the reply to a "show" request.
+    void showMainRequested();
+
+private Q_SLOTS:
+    void onNewConnection();
+
+private:
+    struct Connection;
+    void onReadyRead(QLocalSocket* socket, Connection& conn);
+    bool listenOnce(QString* error, bool logFailure);
+
+    QPointer<QLocalServer> m_server;
+    QString m_name;
+};
+
+// Full path of the socket: $XDG_RUNTIME_DIR/KestrunePanel_<numeric user id>. Server and clients compute
+// it the same way, so each user has a socket of their own.
+QString agentPipeName();
+
+// Reads one member of "auth.json" in the data folder; "token" comes back unprotected. Empty when the
+// file or the member is missing or unreadable.
+QString readAuthField(const QString& name);
+QString readAuthUser();
+QString readAuthToken();

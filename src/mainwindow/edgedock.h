@@ -1,0 +1,153 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+
+class QTimer;
+
+namespace ktr::platform {
+class Clock;
+class PointerState;
+} // namespace ktr::platform
+
+// Edge docking and auto-hide of the panel window. The window is reached only through the callbacks of
+// Host, the pointer through PointerState and time through Clock, so the whole behaviour runs and is
+// tested without a real window, mouse or waiting. Screens are plain lists of available rectangles.
+//
+// Docking: a move that ends within 20 px of the left, top or right edge slides the window into that
+// edge, leaving snapRevealPx pixels visible, without a taskbar button. A cursor poll (80 ms while docked,
+// 320 ms otherwise) peeks the window out while the cursor touches the edge strip and hides it again when
+// the cursor leaves it; a configured mouse gesture summons it to the cursor instead, and then it stays
+// out. Without docking the same gestures pull the visible window to the cursor.
+class EdgeDock : public QObject
+{
+    Q_OBJECT
+public:
+    enum Edge {
+        NotDocked = 0,
+        Left = 1,
+        Top = 2,
+        Right = 3,
+    };
+
+    struct Host
+    {
+        std::function<QRect()> geometry;               // the window's current frame rectangle
+        std::function<void(const QRect&)> setGeometry; // move/resize now (also every animation frame)
+        std::function<void(bool)> setTaskbarButtonVisible;
+        std::function<void(bool)> setTopmost; // raise above others without activating, or drop that
+        std::function<bool()> isPinned;       // the user's own "stay on top"
+        std::function<bool()> modalOpen;
+        std::function<bool()> isVisible;
+        std::function<bool()> isMinimized;
+        std::function<void()> unminimize;
+        std::function<void()> activate; // show, raise and activate
+    };
+
+    static constexpr int kSnapDistance = 20;
+    static constexpr int kDockedPollMs = 80;
+    static constexpr int kIdlePollMs = 320;
+    static constexpr int kAnimationMs = 420;
+    static constexpr int kDoublePressMs = 350;
+    static constexpr int kHoldMs = 400;
+
+    EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platform::Clock* clock, QObject* parent = nullptr);
+    ~EdgeDock() override;
+
+    // edgeSnap, snapRevealPx (0..24) and revealMethod (0 none, 1 middle press, 2 middle double press,
+    // 3 middle held, 4 right held). Call updateDockPollTimer afterwards.
+    void setSettings(bool edgeSnap, int snapRevealPx, int revealMethod);
+    // Available geometries of the screens; primary indexes the list.
+    void setScreens(const QList<QRect>& available, int primary = 0);
+
+    int dockEdge() const { return m_dockEdge; }
+    QRect dockRect() const { return m_dockRect; }
+    bool isRevealed() const { return m_revealed; }
+    bool isSummoned() const { return m_summoned; }
+    bool taskbarButtonVisible() const { return m_taskbarVisible; }
+
+    // The docking decision, when the user lets go of a window he moved.
+    void moveFinished();
+    void pollDockCursor();
+    void snapToDockEdge();
+    // The hotkey's summon of a docked window: pushed out flush with its edge, kept out, activated.
+    // False (and nothing done) when the window is not docked.
+    bool summonDocked();
+    // Leaves the docked state (docking switched off, orientation switch, restore). With animateBack the
+    // window returns to where it was docked from.
+    void undock(bool animateBack = false);
+    void updateDockPollTimer();
+    bool isPollActive() const;
+    int pollInterval() const;
+    // The poll timer itself, so the owner can stop it with its other timers.
+    QTimer* pollTimer() const { return m_pollTimer; }
+
+    bool revealGestureFired(bool middleDown, bool rightDown);
+
+    void animateGeometry(const QRect& target);
+    bool isAnimating() const { return m_anim.has_value(); }
+    // One animation frame at the clock's current time; the frame timer calls it.
+    void advanceAnimation();
+
+    void setTaskbarButtonVisible(bool visible);
+
+    // After screens changed: keeps the window's size within its screen and brings it back when it is not
+    // inside it, so the panel never ends up off every screen.
+    void fitToScreen();
+
+    // The available geometry the docking works in: the screen of the docked rectangle while docked,
+    // else the window's screen, else the primary, else 1920x1080 at the origin.
+    QRect availableGeometry() const;
+
+private:
+    struct Animation
+    {
+        QRect from;
+        QRect to;
+        qint64 startMs = 0;
+    };
+    struct HoldClock
+    {
+        std::optional<qint64> startMs;
+    };
+
+    int screenIndexFor(const QRect& r) const;
+    QRect availFor(const QRect& r) const;
+    int revealPx() const;
+    QRect clampedAtCursor(const QRect& r, const QPoint& cursor, const QRect& avail) const;
+    QRect flushWithEdge(QRect r, const QRect& avail) const;
+    QRect revealZone(const QRect& avail) const;
+    void storeButtons(bool middle, bool right);
+    bool elapsedMoreThan(const HoldClock& c, qint64 ms) const;
+
+    Host m_host;
+    ktr::platform::PointerState* m_pointer;
+    ktr::platform::Clock* m_clock;
+
+    bool m_edgeSnap = true;
+    int m_snapRevealPx = 4;
+    int m_revealMethod = 0;
+    QList<QRect> m_screens;
+    int m_primary = 0;
+
+    int m_dockEdge = NotDocked;
+    QRect m_dockRect;
+    bool m_revealed = false;
+    bool m_summoned = false;
+    bool m_inZone = false;
+    bool m_prevMiddle = false;
+    bool m_prevRight = false;
+    bool m_doublePending = false;
+    HoldClock m_doubleClock;
+    HoldClock m_middleHold;
+    HoldClock m_rightHold;
+    bool m_taskbarVisible = true;
+
+    QTimer* m_pollTimer;
+    QTimer* m_frameTimer;
+    std::optional<Animation> m_anim;
+};

@@ -1,0 +1,294 @@
+#pragma once
+
+#include "account/authmanager.h"
+#include "mainwindow/configstore.h"
+#include "panel/panelmodel.h"
+#include "ui/appsettings.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QList>
+#include <QPair>
+#include <QPixmap>
+#include <QPoint>
+#include <QPointer>
+#include <QSize>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class AppMarketDialog;
+class BorderFrame;
+class BottomBar;
+class EdgeDock;
+class FrameDrag;
+class IconGrid;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QScreen;
+class QSystemTrayIcon;
+class QTimer;
+class SummonHotkey;
+class SettingsDialog;
+class Sidebar;
+class SupportChatDialog;
+class TitleBarActions;
+class Toast;
+class UiLockOverlay;
+enum class FrameHit;
+
+// The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
+// settings record and the account client, builds the title bar, sidebar, icon grid and bottom bar, turns
+// their signals into model changes, launches items and runs every periodic task of the program.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kIconQueueLimit = 2000;
+    static constexpr int kIconQueueIntervalMs = 16;
+    static constexpr int kRepaintDelayMs = 50;
+    static constexpr int kInvalidPathsIntervalMs = 5000;
+    static constexpr int kSearchDebounceMs = 150;
+    static constexpr int kSupportUnreadIntervalMs = 12000;
+    static constexpr int kDockPollIntervalMs = 80;
+    static constexpr int kNoticeIntervalMs = 60000;
+    static constexpr int kAutoBackupIntervalMs = 3600000;
+
+    // Message boxes, replaceable by tests: a yes/no question (true = yes) and an information box.
+    struct Prompter
+    {
+        std::function<bool(const QString& title, const QString& text)> question;
+        std::function<void(const QString& title, const QString& text)> information;
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The model (read in place by the widgets).
+    const QList<Group>& groups() const { return m_groups; }
+    int currentIndex() const { return m_currentIndex; }
+    int findGroupByName(const QString& name, int excluded = -1) const;
+    void setCurrentGroup(int index);
+
+    // Files of the window ("layout.json", "settings.json"), through the one store.
+    bool loadLayout();
+    bool saveLayout();
+    void buildDefaultLayout();
+    void loadSettings();
+    bool saveSettings();
+    void reportSaveFailure(const QString& path, const QString& message);
+    bool preserveCorruptFile(const QString& path);
+    void scheduleSettingsRefresh();
+    QString layoutPath() { return m_store.layoutPath(); }
+    const AppSettings& settings() const { return m_settings; }
+    AppSettings& settings() { return m_settings; }
+    bool constructionFinished() const { return m_constructed; }
+
+    // The one way the panel shows a notice: kind 0 information, 1 error. The text is already translated.
+    void showToast(const QString& text, int kind);
+
+    // Starts a target with its working folder, arguments and elevation (no existence check, no report).
+    void launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin);
+
+    // The icon load queue.
+    void queueIconLoad(const QString& path);
+    void drainIconQueue();
+    void onQueuedIconLoaded(const QString& path, const QImage& image);
+    void reloadAllIcons();
+    void ensureIcon(const QString& path);
+    QStringList iconQueue() const { return m_iconQueue; }
+
+    // Stops every timer and network request of the window (shutdown, update installation, factory reset).
+    void abortNetwork();
+    // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
+    void waitBackupWorkers(int budgetMs);
+
+    // Button actions of both bars.
+    void onUiButton(int ub);
+    void moveUiButton(int ub, int toArea, int insertIndex);
+    void onGearMenuAction(int action);
+
+    // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
+    void restoreWindow();
+    bool isPinned() const { return m_pinned; }
+    // Writes or removes the autostart entry; 0 on success, else the error code of the failed file step.
+    int setAutoStart(bool on);
+    QIcon appIcon() const;
+    void createTrayIcon();
+    void updateTrayVisibility();
+    void updateTrayIcon();
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    // The tray menu's quit: the one close that never goes to the tray.
+    void quitFromTray();
+    // The summon hotkey (summonHotkey setting): announce tells the user whether registering worked.
+    void registerSummonHotkey(bool announce);
+    void unregisterSummonHotkey();
+    void summonWindow();
+    // The screen recorder ran out of disk space.
+    void showDiskFullNotice();
+    EdgeDock* edgeDock() const { return m_dock; }
+    FrameDrag* frameDrag() const { return m_frameDrag; }
+    // What a press at a window point does on the frameless window (move, resize or content).
+    FrameHit frameHitAt(const QPoint& local) const;
+
+    void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
+    // Replaces the usage report of market apps (tests).
+    using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
+    void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
+
+    TitleBarActions* titleBar() const { return m_titleBar; }
+    BottomBar* bottomBar() const { return m_bottomBar; }
+    Sidebar* sidebar() const { return m_sidebar; }
+    IconGrid* iconGrid() const { return m_grid; }
+    QWidget* searchPanel() const { return m_searchPanel; }
+    BorderFrame* borderFrame() const { return m_borderFrame; }
+    UiLockOverlay* lockOverlay() const { return m_lockOverlay; }
+    Toast* toast() const { return m_toast; }
+
+    // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
+    // area means no screen).
+    static QSize initialWindowSize(bool rememberGeometry, const QSize& saved, const QSize& available);
+    // The token heartbeat in seconds: KTR_TOKEN_HEARTBEAT_SEC, 60 when unset, not a number or below 1.
+    static int tokenHeartbeatSeconds();
+
+public Q_SLOTS:
+    void onGroupSelected(int index);
+    void onCreateGroup(const QString& name);
+    void onRenameGroup(int index, const QString& name);
+    void onDeleteGroup(int index);
+    void onGroupCleared(int index);
+    void onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls);
+    void onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items);
+    void onItemMoved(int fromGroup, int itemIndex, int toGroup);
+    void onItemReordered(int from, int to);
+    void onItemActivated(int itemIndex);
+    void refreshTheme();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Steps other parts of the window fill in; here they keep the constructor's order.
+    void fitToScreen();
+    void toggleOrientation();
+    void openSettings();
+    void setPinned(bool pinned);
+    void snapToDockEdge();
+    bool dockRevealedAndSummoned() const;
+    void onGearMenuAboutToShow();
+    void refreshSearch(const QString& text);
+    void runSearchResult(int row);
+    void refreshInvalidPaths();
+    void pollSupportUnread();
+    void pollDockCursor();
+    void fetchLatestNotice();
+    void checkTokenAlive();
+    void runAutoBackupIfDue();
+    void checkForUpdates(bool beta, bool manual);
+    void syncDesktopIcons();
+    void onGroupDragDisplace(int from, int to);
+    void showItemMenu(int itemIndex, const QPoint& globalPos);
+    void onAppInstalled(const QString& name, const QString& exePath);
+    void applySettings();
+    void layoutChildren();
+    void showLockOverlay();
+    void uiLockAction();
+    void toggleObfuscation();
+    void startScreenMonitor();
+    void showTrayAndHide();
+    void setupWindowState();
+    void applyDockSettings();
+    void refreshDockScreens();
+    void watchScreen(QScreen* screen);
+    bool trayUsable() const;
+    bool startFrameDrag(const QPoint& globalPos, bool overChild);
+    void loadAuth();
+    void tryAutoLogin();
+    void onAuthLost(const QString& reason);
+    void syncLockState();
+    void startupAccountStep();
+
+    void openAppMarket();
+    void openSupportChat();
+    void switchTheme();
+
+    // After a change of the model: save "layout.json", lay the grid out again and repaint (the grid follows
+    // the model even when the file could not be written).
+    void commitModelChange();
+    void repaintPanels();
+    void relayoutGrid();
+    void refreshGridIcons();
+    QString resolveTarget(const QString& path) const;
+    QTimer* makeTimer(const char* name, int intervalMs, bool singleShot);
+
+    ConfigStore m_store;
+    AppSettings m_settings;
+    AuthManager m_auth;
+    QList<Group> m_groups;
+    int m_currentIndex = 0;
+    QSize m_savedSize{-1, -1};
+
+    TitleBarActions* m_titleBar = nullptr;
+    Sidebar* m_sidebar = nullptr;
+    IconGrid* m_grid = nullptr;
+    QWidget* m_sidebarWidget = nullptr; // the same two widgets, as widgets
+    QWidget* m_gridWidget = nullptr;
+    BottomBar* m_bottomBar = nullptr;
+    QWidget* m_searchPanel = nullptr;
+    QLineEdit* m_searchEdit = nullptr;
+    QListWidget* m_searchList = nullptr;
+    BorderFrame* m_borderFrame = nullptr;
+    Toast* m_toast = nullptr;
+    UiLockOverlay* m_lockOverlay = nullptr;
+    QPixmap m_logo;
+
+    std::function<void()> m_appMarketAction;
+    std::function<void()> m_supportChatAction;
+    std::function<void()> m_themeSwitchAction;
+
+    QStringList m_iconQueue;
+    QTimer* m_iconQueueTimer = nullptr;
+    QTimer* m_repaintTimer = nullptr;
+    QTimer* m_invalidPathsTimer = nullptr;
+    QTimer* m_searchTimer = nullptr;
+    QTimer* m_supportUnreadTimer = nullptr;
+    QTimer* m_dockPollTimer = nullptr;
+    QTimer* m_noticeTimer = nullptr;
+    QTimer* m_heartbeatTimer = nullptr;
+    QTimer* m_autoBackupTimer = nullptr;
+
+    bool m_constructed = false;
+    bool m_pinned = false;
+    bool m_portraitMode = false; // the vertical arrangement is in force
+    bool m_quitRequested = false;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    EdgeDock* m_dock = nullptr;
+    FrameDrag* m_frameDrag = nullptr;
+    SummonHotkey* m_summonHotkey = nullptr;
+    bool m_settingsRefreshPending = false;
+    bool m_authLostRunning = false;
+
+    QString m_token;
+    QString m_userName;
+    QString m_savedPassword;
+    bool m_rememberLogin = false;
+    bool m_autoLogin = false;
+    QString m_reportedToken;
+
+    QPointer<SettingsDialog> m_settingsDialog;
+    QPointer<AppMarketDialog> m_appMarket;
+    QPointer<SupportChatDialog> m_supportChat;
+
+    Prompter m_prompter;
+    AppStatReporter m_reportAppStat;
+};

@@ -1,0 +1,52 @@
+#include "mainwindow/summonhotkey.h"
+
+#include "ui/lang.h"
+
+#include <QApplication>
+#include <QDebug>
+
+using ktr::platform::GlobalHotkey;
+
+SummonHotkey::SummonHotkey(std::function<void(const QString&, int)> toast, QObject* parent)
+    : QObject(parent), m_toast(std::move(toast))
+{
+    connect(&m_hotkey, &GlobalHotkey::activated, this, &SummonHotkey::onActivated);
+}
+
+void SummonHotkey::registerSummonHotkey(const QString& hotkeyText, bool announce)
+{
+    unregisterSummonHotkey();
+    m_text = hotkeyText;
+    const auto spec = ktr::platform::parseHotkeyText(hotkeyText);
+    if (!spec)
+        return;
+    const GlobalHotkey::Result result = m_hotkey.registerHotkey(*spec);
+    if (result == GlobalHotkey::Result::Registered) {
+        qInfo().noquote() << "summon hotkey registered:" << spec->text
+                          << QStringLiteral("vk=0x%1").arg(spec->vk, 4, 16, QLatin1Char('0'));
+        if (announce && m_toast)
+            m_toast(Lang::tr("呼出快捷键已启用：%1").arg(hotkeyText), 0);
+        return;
+    }
+    if (result == GlobalHotkey::Result::NoDisplay && !m_noDisplayLogged) {
+        m_noDisplayLogged = true;
+        qInfo() << "[hotkey] no X11 display: a global hotkey is not available";
+    }
+    if (!announce)
+        return;
+    qWarning().noquote() << "summon hotkey register FAILED:" << spec->text;
+    if (m_toast)
+        m_toast(Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用").arg(hotkeyText), 1);
+}
+
+void SummonHotkey::unregisterSummonHotkey()
+{
+    m_hotkey.unregisterHotkey();
+}
+
+void SummonHotkey::onActivated()
+{
+    if (QApplication::activeModalWidget())
+        return;
+    Q_EMIT summonRequested();
+}

@@ -1,0 +1,13 @@
+#include "settings/settingsdialog.h"
+
+SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
+{
+}
+
+void SettingsDialog::refresh()
+{
+    if (!isVisible())
+        return;
+    updateGeometry();
+    update();
+}

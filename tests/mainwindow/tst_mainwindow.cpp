@@ -1,0 +1,745 @@
+#include "icons/iconcache.h"
+#include "icons/iconloader.h"
+#include "lock/uilockoverlay.h"
+#include "mainwindow/borderframe.h"
+#include "mainwindow/configstore.h"
+#include "mainwindow/mainwindow.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "platform/launcher.h"
+#include "testenv.h"
+#include "ui/datadir.h"
+#include "ui/toast.h"
+#include "ui/uibtn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest/QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+struct LaunchCall
+{
+    QString program;
+    QStringList arguments;
+    QString workDir;
+    QUrl url;
+};
+
+class RecordingLauncher : public ktr::platform::Launcher
+{
+public:
+    bool startDetached(const QString& program, const QStringList& arguments, const QString& workDir) override
+    {
+        calls.append({program, arguments, workDir, QUrl()});
+        return true;
+    }
+    bool openUrl(const QUrl& url) override
+    {
+        calls.append({QString(), {}, QString(), url});
+        return true;
+    }
+    QList<LaunchCall> calls;
+};
+
+Item item(const QString& path, const QString& name = QString())
+{
+    Item i;
+    i.path = path;
+    i.name = name.isEmpty() ? QFileInfo(path).fileName() : name;
+    return i;
+}
+
+QString layoutFile()
+{
+    return appDataDir() + QStringLiteral("/layout.json");
+}
+
+// The model as "layout.json" holds it now.
+QList<Group> savedGroups()
+{
+    ConfigStore store(appDataDir());
+    QList<Group> groups;
+    if (!store.loadLayout(groups))
+        return {};
+    return groups;
+}
+
+void writeLayout(const QList<Group>& groups)
+{
+    ConfigStore store(appDataDir());
+    QVERIFY(store.saveLayout(groups));
+}
+
+QString toastText(const MainWindow& w)
+{
+    const Toast* toast = w.toast();
+    return toast ? toast->text() : QString();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QString m_files; // a folder of real files to drop and launch
+    RecordingLauncher m_launcher;
+    QStringList m_questions;
+    QStringList m_informations;
+    bool m_answer = true;
+
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        MainWindow::Prompter prompter;
+        prompter.question = [this](const QString& title, const QString& text) {
+            m_questions.append(title + QLatin1Char('|') + text);
+            return m_answer;
+        };
+        prompter.information = [this](const QString& title, const QString& text) {
+            m_informations.append(title + QLatin1Char('|') + text);
+        };
+        w->setPrompter(prompter);
+        return w;
+    }
+
+    // A window on a layout of three groups: A (a, b), B (c), C (empty).
+    std::unique_ptr<MainWindow> threeGroups()
+    {
+        writeLayout({Group{QStringLiteral("A"), {item(m_files + "/a.txt"), item(m_files + "/b.txt")}},
+                     Group{QStringLiteral("B"), {item(m_files + "/c.txt")}}, Group{QStringLiteral("C"), {}}});
+        return makeWindow();
+    }
+
+    QString makeFile(const QString& relative, const QByteArray& bytes = "x")
+    {
+        const QString path = m_files + QLatin1Char('/') + relative;
+        if (!ktr::test::writeFile(path, bytes))
+            return QString();
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_files = ktr::test::freshDir(QStringLiteral("files"));
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            makeFile(QString::fromLatin1(name));
+        ktr::platform::setLauncher(&m_launcher);
+        // No real icon extraction: these tests look at what is requested, not at pixels.
+        setIconExtractorForTesting([](const QString&) {
+            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::red);
+            return image;
+        });
+    }
+
+    void cleanupTestCase()
+    {
+        ktr::platform::setLauncher(nullptr);
+        setIconExtractorForTesting({});
+    }
+
+    void init()
+    {
+        QFile::remove(layoutFile());
+        QFile::remove(appDataDir() + QStringLiteral("/settings.json"));
+        m_launcher.calls.clear();
+        m_questions.clear();
+        m_informations.clear();
+        m_answer = true;
+        qunsetenv("KTR_TOKEN_HEARTBEAT_SEC");
+    }
+
+    // ---- construction ----
+
+    void firstStartWritesTheDefaultLayoutBeforeShowing()
+    {
+        auto w = makeWindow();
+        QVERIFY(!w->isVisible());
+        QVERIFY(w->constructionFinished());
+        QVERIFY(QFileInfo::exists(layoutFile()));
+        QVERIFY(!w->groups().isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->currentIndex(), 0);
+        QVERIFY(w->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
+        QVERIFY(w->titleBar() && w->bottomBar() && w->borderFrame());
+        QCOMPARE(w->searchPanel()->objectName(), QStringLiteral("searchPanel"));
+        QVERIFY(w->searchPanel()->isHidden());
+        QVERIFY(w->borderFrame()->testAttribute(Qt::WA_TransparentForMouseEvents));
+        QCOMPARE(w->size(), QSize(680, 496));
+    }
+
+    void timers_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("singleShot");
+        QTest::addColumn<bool>("running");
+        // The icon queue runs because the default layout queued its icons.
+        QTest::newRow("icon queue") << "iconQueueTimer" << 16 << false << true;
+        QTest::newRow("repaint") << "repaintTimer" << 50 << true << false;
+        QTest::newRow("invalid paths") << "invalidPathsTimer" << 5000 << false << true;
+        QTest::newRow("search") << "searchTimer" << 150 << true << false;
+        // applySettings starts the support poll.
+        QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
+        // Edge docking is on by default: the poll runs at its undocked pace.
+        QTest::newRow("dock poll") << "dockPollTimer" << 320 << false << true;
+        QTest::newRow("notice") << "noticeTimer" << 60000 << false << true;
+        QTest::newRow("heartbeat") << "heartbeatTimer" << 60000 << false << true;
+        QTest::newRow("auto backup") << "autoBackupTimer" << 3600000 << false << true;
+    }
+    void timers()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, interval);
+        QFETCH(bool, singleShot);
+        QFETCH(bool, running);
+        auto w = makeWindow();
+        const QList<QTimer*> found = w->findChildren<QTimer*>(name, Qt::FindDirectChildrenOnly);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0]->interval(), interval);
+        QCOMPARE(found[0]->isSingleShot(), singleShot);
+        QCOMPARE(found[0]->isActive(), running);
+    }
+
+    void heartbeatInterval_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("unset") << QByteArray() << 60;
+        QTest::newRow("zero") << QByteArray("0") << 60;
+        QTest::newRow("negative") << QByteArray("-3") << 60;
+        QTest::newRow("not a number") << QByteArray("abc") << 60;
+        QTest::newRow("five") << QByteArray("5") << 5;
+    }
+    void heartbeatInterval()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, seconds);
+        if (!value.isNull())
+            qputenv("KTR_TOKEN_HEARTBEAT_SEC", value);
+        QCOMPARE(MainWindow::tokenHeartbeatSeconds(), seconds);
+        auto w = makeWindow();
+        QCOMPARE(w->findChild<QTimer*>(QStringLiteral("heartbeatTimer"))->interval(), seconds * 1000);
+    }
+
+    void initialSize_data()
+    {
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<QSize>("saved");
+        QTest::addColumn<QSize>("available");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("not remembered") << false << QSize(900, 700) << QSize(1920, 1040) << QSize(680, 496);
+        QTest::newRow("nothing saved") << true << QSize(-1, -1) << QSize(1920, 1040) << QSize(680, 496);
+        QTest::newRow("too large") << true << QSize(3000, 2000) << QSize(1920, 1040) << QSize(1400, 1000);
+        QTest::newRow("too small") << true << QSize(100, 100) << QSize(1920, 1040) << QSize(680, 460);
+        QTest::newRow("narrow screen") << true << QSize(900, 700) << QSize(600, 1040) << QSize(600, 700);
+        QTest::newRow("low screen") << true << QSize(900, 700) << QSize(1920, 400) << QSize(900, 400);
+        QTest::newRow("no screen") << true << QSize(3000, 2000) << QSize() << QSize(1366, 690);
+    }
+    void initialSize()
+    {
+        QFETCH(bool, remember);
+        QFETCH(QSize, saved);
+        QFETCH(QSize, available);
+        QFETCH(QSize, expected);
+        QCOMPARE(MainWindow::initialWindowSize(remember, saved, available), expected);
+    }
+
+    void lockWithoutPasswordStartsUnlocked()
+    {
+        QVERIFY(ktr::test::writeFile(appDataDir() + QStringLiteral("/settings.json"), R"({"uiLocked": true})"));
+        auto w = makeWindow();
+        QVERIFY(!w->settings().uiLocked);
+        QCoreApplication::processEvents();
+        QVERIFY(!w->lockOverlay());
+    }
+
+    void lockWithPasswordShowsTheOverlay()
+    {
+        QVERIFY(ktr::test::writeFile(appDataDir() + QStringLiteral("/settings.json"),
+                                     R"({"uiLocked": true, "protectPasswordHash": "abc"})"));
+        auto w = makeWindow();
+        QVERIFY(w->settings().uiLocked);
+        QVERIFY(!w->lockOverlay()); // from the event loop, not inside the constructor
+        QTRY_VERIFY(w->lockOverlay());
+        QCOMPARE(w->lockOverlay()->geometry(), w->rect());
+        // Every button but minimise and close only shows the lock screen.
+        w->onUiButton(UiBtn::ThemeSwitch);
+        QVERIFY(!w->settings().darkTheme);
+    }
+
+    void themeSwitchButtonFlipsAndSaves()
+    {
+        auto w = makeWindow();
+        w->onUiButton(UiBtn::ThemeSwitch);
+        QVERIFY(w->settings().darkTheme);
+        QVERIFY(ktr::test::readFile(appDataDir() + QStringLiteral("/settings.json")).contains("\"darkTheme\": true"));
+        w->onUiButton(UiBtn::ThemeSwitch);
+        QVERIFY(!w->settings().darkTheme);
+    }
+
+    void abortNetworkStopsEveryTimer()
+    {
+        auto w = makeWindow();
+        w->abortNetwork();
+        const QList<QTimer*> timers = w->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        for (const QTimer* t : timers)
+            QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
+    }
+
+    // ---- group and item operations ----
+
+    void selectGroup()
+    {
+        auto w = threeGroups();
+        w->onGroupSelected(2);
+        QCOMPARE(w->currentIndex(), 2);
+        w->onGroupSelected(3);
+        w->onGroupSelected(-1);
+        QCOMPARE(w->currentIndex(), 2);
+    }
+
+    void createGroup()
+    {
+        auto w = threeGroups();
+        w->onCreateGroup(QStringLiteral(" New "));
+        QCOMPARE(w->groups().size(), 4);
+        QCOMPARE(w->groups()[3].name, QStringLiteral(" New ")); // used unchanged
+        QCOMPARE(w->currentIndex(), 3);
+        QCOMPARE(savedGroups(), w->groups());
+
+        w->onCreateGroup(QStringLiteral("B"));
+        QCOMPARE(w->groups().size(), 4);
+        QCOMPARE(m_informations, QStringList{QStringLiteral("提示|已存在同名分组：B")});
+    }
+
+    void renameGroup()
+    {
+        auto w = threeGroups();
+        w->onRenameGroup(1, QStringLiteral("A"));
+        QCOMPARE(w->groups()[1].name, QStringLiteral("B"));
+        QCOMPARE(m_informations.size(), 1);
+
+        QFile::remove(layoutFile());
+        w->onRenameGroup(1, QStringLiteral("B")); // its own name is accepted and saved
+        QCOMPARE(savedGroups(), w->groups());
+
+        w->onRenameGroup(2, QStringLiteral("Z"));
+        QCOMPARE(w->groups()[2].name, QStringLiteral("Z"));
+        QCOMPARE(savedGroups(), w->groups());
+        w->onRenameGroup(5, QStringLiteral("Q"));
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(m_informations.size(), 1);
+    }
+
+    void deleteGroupMovesItemsToTheFirst()
+    {
+        writeLayout({Group{QStringLiteral("A"), {item(m_files + "/a.txt")}},
+                     Group{QStringLiteral("B"),
+                           {item(m_files + "/a.txt"), item(m_files + "/b.txt"),
+                            item(m_files + "/b.txt", QStringLiteral("second b"))}}});
+        auto w = makeWindow();
+        w->onDeleteGroup(1);
+        QCOMPARE(w->groups().size(), 1);
+        const QList<Item>& items = w->groups()[0].items;
+        QCOMPARE(items.size(), 2); // a kept once, b added once (the loop sees its own additions)
+        QCOMPARE(items[1].path, m_files + "/b.txt");
+        QCOMPARE(items[1].name, QStringLiteral("b.txt"));
+        QCOMPARE(savedGroups(), w->groups());
+
+        w->onDeleteGroup(0); // never
+        QCOMPARE(w->groups().size(), 1);
+    }
+
+    void deleteGroupKeepsTheShownGroup_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("deleted");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("deleting the shown last group") << 3 << 3 << 2;
+        QTest::newRow("deleting one before the shown") << 3 << 1 << 2;
+        QTest::newRow("deleting one after the shown") << 1 << 2 << 1;
+        QTest::newRow("deleting the shown middle group") << 2 << 2 << 1;
+    }
+    void deleteGroupKeepsTheShownGroup()
+    {
+        QFETCH(int, shown);
+        QFETCH(int, deleted);
+        QFETCH(int, expected);
+        writeLayout({Group{QStringLiteral("0"), {}}, Group{QStringLiteral("1"), {}}, Group{QStringLiteral("2"), {}},
+                     Group{QStringLiteral("3"), {}}});
+        auto w = makeWindow();
+        w->onGroupSelected(shown);
+        const QString shownName = w->groups()[shown].name;
+        w->onDeleteGroup(deleted);
+        QCOMPARE(w->currentIndex(), expected);
+        if (deleted != shown)
+            QCOMPARE(w->groups()[expected].name, shownName);
+    }
+
+    void clearGroupAsksFirst()
+    {
+        auto w = threeGroups();
+        w->onGroupCleared(2); // empty: no question
+        QVERIFY(m_questions.isEmpty());
+
+        m_answer = false;
+        w->onGroupCleared(0);
+        QCOMPARE(m_questions, QStringList{QStringLiteral("清空分组|确定清空“A”中的所有图标？")});
+        QCOMPARE(w->groups()[0].items.size(), 2);
+
+        m_answer = true;
+        w->onGroupCleared(0);
+        QVERIFY(w->groups()[0].items.isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+    }
+
+    void dropUrls()
+    {
+        const QString app = makeFile(QStringLiteral("Tools/app.exe"));
+        QVERIFY(QDir().mkpath(m_files + QStringLiteral("/Data.old")));
+        const QString noSuffix = makeFile(QStringLiteral("README"));
+        auto w = threeGroups();
+        const QList<QUrl> urls = {QUrl::fromLocalFile(app), QUrl::fromLocalFile(m_files + "/Data.old"),
+                                  QUrl::fromLocalFile(m_files + "/missing.txt"), QUrl::fromLocalFile(noSuffix),
+                                  QUrl(QStringLiteral("https://example.org/x"))};
+        w->onUrlsDroppedToGroup(2, urls);
+        const QList<Item>& items = w->groups()[2].items;
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0].name, QStringLiteral("app"));
+        QCOMPARE(items[0].path, app);
+        QCOMPARE(items[1].name, QStringLiteral("Data.old"));
+        QCOMPARE(items[2].name, QStringLiteral("README"));
+        QCOMPARE(w->currentIndex(), 2);
+        QCOMPARE(toastText(*w), QStringLiteral("已跳过 1 个不存在的路径"));
+        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(w->iconQueue().contains(app));
+    }
+
+    void dropOfAFileAlreadyThereChangesNothing()
+    {
+        auto w = threeGroups();
+        QFile::remove(layoutFile());
+        w->onUrlsDroppedToGroup(1, {QUrl::fromLocalFile(m_files + "/c.txt")});
+        QCOMPARE(w->groups()[1].items.size(), 1);
+        QCOMPARE(w->currentIndex(), 0);
+        QVERIFY(!QFileInfo::exists(layoutFile())); // not saved
+        QVERIFY(toastText(*w).isEmpty());
+    }
+
+    void dropShellItems()
+    {
+        auto w = threeGroups();
+        const QString computer = QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+        w->onShellItemsDroppedToGroup(1, {{QStringLiteral("此电脑"), computer},
+                                          {QStringLiteral("nothing"), QString()},
+                                          {QStringLiteral("again"), computer}});
+        QCOMPARE(w->groups()[1].items.size(), 2);
+        QCOMPARE(w->groups()[1].items[1].name, QStringLiteral("此电脑"));
+        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(savedGroups(), w->groups());
+        w->onShellItemsDroppedToGroup(7, {{QStringLiteral("x"), computer}});
+        QCOMPARE(w->groups().size(), 3);
+    }
+
+    void moveItem()
+    {
+        auto w = threeGroups();
+        w->onItemMoved(0, 1, 2);
+        QCOMPARE(w->groups()[0].items.size(), 1);
+        QCOMPARE(w->groups()[2].items.size(), 1);
+        QCOMPARE(w->groups()[2].items[0].path, m_files + "/b.txt");
+        QCOMPARE(w->currentIndex(), 0);
+        QCOMPARE(savedGroups(), w->groups());
+
+        // A group that holds the path already, the same group, bad indexes: nothing.
+        const QList<Group> before = w->groups();
+        w->onItemMoved(2, 0, 2);
+        w->onItemMoved(0, 5, 1);
+        w->onItemMoved(-1, 0, 1);
+        w->onItemMoved(0, 0, 3);
+        w->onGroupSelected(0);
+        w->onUrlsDroppedToGroup(1, {QUrl::fromLocalFile(m_files + "/a.txt")});
+        const QList<Group> withCopy = w->groups();
+        w->onItemMoved(1, 1, 0);
+        QCOMPARE(w->groups(), withCopy);
+        QCOMPARE(before[2], withCopy[2]);
+    }
+
+    void reorder_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("first to the end") << 0 << 3 << "120";
+        QTest::newRow("last to the front") << 2 << 0 << "201";
+        QTest::newRow("first before the last") << 0 << 2 << "102";
+        QTest::newRow("same place") << 1 << 1 << "012";
+        QTest::newRow("past the end") << 0 << 4 << "012";
+        QTest::newRow("negative") << -1 << 1 << "012";
+    }
+    void reorder()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, order);
+        writeLayout({Group{QStringLiteral("A"), {item("/x/0"), item("/x/1"), item("/x/2")}}});
+        auto w = makeWindow();
+        w->onItemReordered(from, to);
+        QString got;
+        for (const Item& i : w->groups()[0].items)
+            got += i.name;
+        QCOMPARE(got, order);
+        QCOMPARE(savedGroups(), w->groups());
+    }
+
+    void reorderWithHiddenItems()
+    {
+        Item hidden = item("/x/h");
+        hidden.hidden = true;
+        writeLayout({Group{QStringLiteral("A"), {item("/x/0"), hidden, item("/x/2")}}});
+        auto w = makeWindow();
+        w->onItemReordered(0, 3); // past the last cell: after the hidden item too
+        QCOMPARE(w->groups()[0].items.last().name, QStringLiteral("0"));
+        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("h"));
+    }
+
+    void changeStaysWhenTheLayoutCantBeSaved()
+    {
+        // A folder where the file should be: every save fails.
+        QVERIFY(QDir().mkpath(layoutFile()));
+        auto w = makeWindow();
+        const int before = int(w->groups().size());
+        w->onCreateGroup(QStringLiteral("kept"));
+        QCOMPARE(w->groups().size(), before + 1);
+        QCOMPARE(w->currentIndex(), before);
+        QCOMPARE(toastText(*w), QStringLiteral("分组布局写入失败"));
+        w.reset();
+        QVERIFY(QDir(layoutFile()).removeRecursively());
+    }
+
+    void sidebarSignalsReachTheModel()
+    {
+        auto w = threeGroups();
+        Sidebar* bar = w->sidebar();
+        QCOMPARE(bar->geometry(), QRect(0, 28, 172, w->height() - 56));
+        Q_EMIT bar->groupSelected(1);
+        QCOMPARE(w->currentIndex(), 1);
+        Q_EMIT bar->groupCreated(QStringLiteral("N"));
+        QCOMPARE(w->groups().size(), 4);
+        Q_EMIT bar->groupRenamed(3, QStringLiteral("M"));
+        QCOMPARE(w->groups()[3].name, QStringLiteral("M"));
+        Q_EMIT bar->groupDeleted(3);
+        QCOMPARE(w->groups().size(), 3);
+        Q_EMIT bar->itemMoved(0, 0, 2);
+        QCOMPARE(w->groups()[2].items.size(), 1);
+        Q_EMIT bar->urlsDropped(2, {QUrl::fromLocalFile(m_files + "/c.txt")});
+        QCOMPARE(w->groups()[2].items.size(), 2);
+        Q_EMIT bar->shellItemsDropped(
+            1, {{QStringLiteral("回收站"), QStringLiteral("::{645FF040-5081-101B-9F08-00AA002F954E}")}});
+        QCOMPARE(w->groups()[1].items.size(), 2);
+        Q_EMIT bar->groupCleared(2);
+        QVERIFY(w->groups()[2].items.isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+    }
+
+    void gridFollowsTheModelWhetherOrNotSaved_data()
+    {
+        QTest::addColumn<bool>("saveFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("not saved") << true;
+    }
+    void gridFollowsTheModelWhetherOrNotSaved()
+    {
+        QFETCH(bool, saveFails);
+        Item hidden = item("/x/h");
+        hidden.hidden = true;
+        writeLayout({Group{QStringLiteral("A"), {item("/x/0"), hidden, item("/x/2")}}, Group{QStringLiteral("B"), {}}});
+        auto w = makeWindow();
+        IconGrid* grid = w->iconGrid();
+        QCOMPARE(grid->visiblePositions(), (QList<int>{0, 2}));
+        if (saveFails) {
+            QVERIFY(QFile::remove(layoutFile()));
+            QVERIFY(QDir().mkpath(layoutFile()));
+        }
+        w->onItemReordered(0, 3); // h, 2, 0
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1, 2}));
+        w->onItemMoved(0, 2, 1); // h, 2
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1}));
+        QCOMPARE(w->toast() != nullptr, saveFails);
+        if (saveFails)
+            QVERIFY(QDir(layoutFile()).removeRecursively());
+    }
+
+    // ---- launching ----
+
+    void activateLaunches()
+    {
+        const QString doc = makeFile(QStringLiteral("docs/report.txt"));
+        Item withFolder = item(doc);
+        withFolder.workDir = m_files;
+        writeLayout({Group{QStringLiteral("A"),
+                           {item(doc), item(QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}")),
+                            item(m_files + "/gone.txt"), withFolder}}});
+        auto w = makeWindow();
+        w->onItemActivated(0);
+        QCOMPARE(m_launcher.calls.size(), 1);
+        QCOMPARE(m_launcher.calls[0].url, QUrl::fromLocalFile(doc));
+
+        w->onItemActivated(1);
+        QCOMPARE(m_launcher.calls.size(), 2);
+        QCOMPARE(m_launcher.calls[1].url, QUrl(QStringLiteral("computer:///")));
+
+        w->onItemActivated(2);
+        QCOMPARE(m_launcher.calls.size(), 2);
+        QCOMPARE(toastText(*w), QStringLiteral("源文件已不存在，可右键重新定位或从面板移除"));
+
+        w->onItemActivated(4);
+        w->onItemActivated(-1);
+        QCOMPARE(m_launcher.calls.size(), 2);
+    }
+
+    void missingTargetWithAdminFlagOnlyToasts()
+    {
+        Item admin = item(m_files + "/gone.sh");
+        admin.runAsAdmin = true;
+        writeLayout({Group{QStringLiteral("A"), {admin}}});
+        auto w = makeWindow();
+        w->onItemActivated(0);
+        QVERIFY(m_launcher.calls.isEmpty());
+        QCOMPARE(toastText(*w), QStringLiteral("源文件已不存在，可右键重新定位或从面板移除"));
+    }
+
+    void obfuscationMapReplacesTheTarget_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("launched");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("on") << true << true << "real.txt";
+        QTest::newRow("off") << false << false << QString();
+    }
+    void obfuscationMapReplacesTheTarget()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, launched);
+        QFETCH(QString, opened);
+        const QString real = makeFile(QStringLiteral("real.txt"));
+        const QString shown = m_files + QStringLiteral("/shown.txt"); // does not exist
+        writeLayout({Group{QStringLiteral("A"), {item(shown)}}});
+        auto w = makeWindow();
+        w->settings().obfuscateEnabled = enabled;
+        w->settings().obfuscateMap.insert(shown, real);
+        w->onItemActivated(0);
+        QCOMPARE(!m_launcher.calls.isEmpty(), launched);
+        if (launched)
+            QCOMPARE(m_launcher.calls[0].url, QUrl::fromLocalFile(m_files + QLatin1Char('/') + opened));
+    }
+
+    void marketAppsAreReported()
+    {
+        const QString market = appDataDir() + QStringLiteral("/apps/notes/notes.txt");
+        QVERIFY(ktr::test::writeFile(market, "x"));
+        writeLayout({Group{QStringLiteral("A"), {item(market), item(m_files + "/a.txt")}}});
+        auto w = makeWindow();
+        QStringList reports;
+        w->setAppStatReporter([&reports](const QString& id, const QString& event, const QString&) {
+            reports.append(id + QLatin1Char(':') + event);
+        });
+        w->onItemActivated(0);
+        w->onItemActivated(1);
+        QCOMPARE(reports, QStringList{QStringLiteral("notes:launch")});
+        QCOMPARE(m_launcher.calls.size(), 2);
+    }
+
+    // ---- icon load queue ----
+
+    void startQueuesAtMost2000()
+    {
+        QList<Item> items;
+        for (int i = 0; i < 2500; ++i)
+            items.append(item(QStringLiteral("/nowhere/%1.txt").arg(i)));
+        writeLayout({Group{QStringLiteral("A"), items}});
+        auto w = makeWindow();
+        const QStringList queue = w->iconQueue();
+        QCOMPARE(queue.size(), 2000);
+        QCOMPARE(queue.first(), QStringLiteral("/nowhere/0.txt"));
+        QCOMPARE(queue.last(), QStringLiteral("/nowhere/1999.txt"));
+        QVERIFY(w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
+    }
+
+    void queueKeepsDuplicatesAndDropsEmptyPaths()
+    {
+        writeLayout({Group{QStringLiteral("A"), {}}});
+        auto w = makeWindow();
+        QVERIFY(w->iconQueue().isEmpty());
+        QTimer* timer = w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"));
+        QVERIFY(!timer->isActive());
+        w->queueIconLoad(QString());
+        QVERIFY(w->iconQueue().isEmpty());
+        QVERIFY(!timer->isActive());
+        w->queueIconLoad(QStringLiteral("/p"));
+        w->queueIconLoad(QStringLiteral("/p"));
+        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/p"), QStringLiteral("/p")}));
+        QVERIFY(timer->isActive());
+    }
+
+    void drainHandsOverTheWholeQueue()
+    {
+        auto extracted = std::make_shared<std::atomic<int>>(0);
+        setIconExtractorForTesting([extracted](const QString&) {
+            ++*extracted;
+            QImage image(8, 8, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::blue);
+            return image;
+        });
+        writeLayout({Group{QStringLiteral("A"), {item("/q/1"), item("/q/2"), item("/q/3")}}});
+        clearIconCache();
+        auto w = makeWindow();
+        QTimer* repaint = w->findChild<QTimer*>(QStringLiteral("repaintTimer"));
+        QSignalSpy repaints(repaint, &QTimer::timeout);
+        w->drainIconQueue();
+        QVERIFY(w->iconQueue().isEmpty());
+        QVERIFY(!w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
+        QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/3")));
+        QCOMPARE(extracted->load(), 3);
+        // The three results share one repaint.
+        QTRY_COMPARE(repaints.count(), 1);
+        QTest::qWait(2 * MainWindow::kRepaintDelayMs);
+        QCOMPARE(repaints.count(), 1);
+        setIconExtractorForTesting([](const QString&) { return QImage(); });
+    }
+
+    void reloadAllIconsEmptiesTheCacheAndAsksForEveryItem()
+    {
+        writeLayout(
+            {Group{QStringLiteral("A"), {item("/r/1"), item("/r/2")}}, Group{QStringLiteral("B"), {item("/r/1")}}});
+        auto w = makeWindow();
+        w->drainIconQueue();
+        QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/r/2")));
+        w->reloadAllIcons();
+        QVERIFY(!iconCache() || iconCache()->isEmpty());
+        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/r/1"), QStringLiteral("/r/2"), QStringLiteral("/r/1")}));
+    }
+
+    void ensureIconLoadsAtOnce()
+    {
+        writeLayout({Group{QStringLiteral("A"), {}}});
+        clearIconCache();
+        auto w = makeWindow();
+        w->ensureIcon(QStringLiteral("/e/1"));
+        QVERIFY(w->iconQueue().isEmpty());
+        QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/e/1")));
+    }
+};
+
+KTR_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
