@@ -6,9 +6,13 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
 #include "mainwindow/defaultlayout.h"
+#include "mainwindow/desktopcollect.h"
 #include "mainwindow/itemlaunch.h"
-#include "mainwindow/panelwidgets.h"
 #include "market/appmarketdialog.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
@@ -33,6 +37,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -88,6 +93,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     loadSettings();
     Lang::setChangedHandler([this] {
         setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+        if (m_tray)
+            m_tray->setToolTip(windowTitle());
         const QList<QWidget*> children = findChildren<QWidget*>();
         for (QWidget* w : children)
             w->update();
@@ -143,14 +150,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
 
     // 12. Sidebar, icon grid, bottom bar.
-#if KTR_HAVE_SIDEBAR
     m_sidebar = new Sidebar(this);
     m_sidebarWidget = m_sidebar;
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid = new IconGrid(this);
     m_gridWidget = m_grid;
-#endif
     m_bottomBar = new BottomBar(this);
 
     // 13. The search panel, hidden until asked for.
@@ -186,7 +189,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     QTimer::singleShot(15000, this, [this, beta] { checkForUpdates(beta, false); });
 
     // 17-18. The widgets read the model in place and report through signals.
-#if KTR_HAVE_SIDEBAR
     m_sidebar->setGroups(&m_groups, &m_currentIndex);
     connect(m_sidebar, &Sidebar::groupSelected, this, &MainWindow::onGroupSelected);
     connect(m_sidebar, &Sidebar::groupCreated, this, &MainWindow::onCreateGroup);
@@ -199,8 +201,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
     connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid->attachOwner(&m_groups, &m_currentIndex);
     m_grid->setIconCache(iconCache());
     connect(m_grid, &IconGrid::itemActivated, this, &MainWindow::onItemActivated);
@@ -217,7 +217,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_currentIndex, urls); });
     connect(m_grid, &IconGrid::shellItemsDropped, this,
             [this](const QList<QPair<QString, QString>>& items) { onShellItemsDroppedToGroup(m_currentIndex, items); });
-#endif
 
     // 19. The icon queue, the coalesced repaint and the invalid-path check.
     m_iconQueueTimer = makeTimer("iconQueueTimer", kIconQueueIntervalMs, false);
@@ -244,9 +243,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     if (m_settings.autoClassify)
         QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
 
-    // 23.
-    m_dockPollTimer = makeTimer("dockPollTimer", kDockPollIntervalMs, false);
-    connect(m_dockPollTimer, &QTimer::timeout, this, [this] { pollDockCursor(); });
+    // 23. Edge docking (its poll timer is the dock-poll timer), frame drags, the summon hotkey, the tray.
+    setupWindowState();
 
     // 24.
     m_borderFrame = new BorderFrame(this);
@@ -346,18 +344,14 @@ void MainWindow::setCurrentGroup(int index)
 
 void MainWindow::relayoutGrid()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->relayout();
-#endif
 }
 
 void MainWindow::refreshGridIcons()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->refreshIcons();
-#endif
 }
 
 void MainWindow::repaintPanels()
@@ -673,10 +667,8 @@ void MainWindow::drainIconQueue()
 void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 {
     cacheIconImage(path, image);
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->forgetCustomIcon(path);
-#endif
     if (m_repaintTimer && !m_repaintTimer->isActive())
         m_repaintTimer->start();
 }
@@ -684,10 +676,8 @@ void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 void MainWindow::reloadAllIcons()
 {
     clearIconCache();
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->clearCaches();
-#endif
     for (const Group& g : std::as_const(m_groups)) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);
@@ -961,26 +951,8 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::fitToScreen()
-{
-}
-
 void MainWindow::toggleOrientation()
 {
-}
-
-void MainWindow::setPinned(bool pinned)
-{
-    m_pinned = pinned;
-}
-
-void MainWindow::snapToDockEdge()
-{
-}
-
-bool MainWindow::dockRevealedAndSummoned() const
-{
-    return false;
 }
 
 void MainWindow::refreshSearch(const QString& text)
@@ -998,10 +970,6 @@ void MainWindow::refreshInvalidPaths()
 }
 
 void MainWindow::pollSupportUnread()
-{
-}
-
-void MainWindow::pollDockCursor()
 {
 }
 
@@ -1066,15 +1034,6 @@ void MainWindow::applyAppearance(const AppSettings& settings)
     refreshTheme();
 }
 
-void MainWindow::registerSummonHotkey(bool announce)
-{
-    Q_UNUSED(announce);
-}
-
-void MainWindow::unregisterSummonHotkey()
-{
-}
-
 void MainWindow::exportLogs()
 {
     // Archiving the log folder comes with the log viewer.
@@ -1091,13 +1050,10 @@ void MainWindow::factoryReset()
     // The full reset comes with the updater.
 }
 
-void MainWindow::showTrayAndHide()
-{
-    hide();
-}
-
 void MainWindow::applySettings()
 {
+    setAutoStart(m_settings.autoStart);
+    setPinned(m_settings.startPinned);
     setDarkTheme(m_settings.darkTheme);
     UiBtnBar::Flags visible{};
     UiBtnBar::Paths icons;
@@ -1117,10 +1073,18 @@ void MainWindow::applySettings()
     m_bottomBar->setButtonIcons(hover, active, night);
     m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
     m_bottomBar->setCornerRadius(m_settings.cornerRadius);
+    m_sidebar->setHorizontal(m_settings.horizontalGroups);
+    m_sidebar->setShowNewGroupButton(m_settings.showNewGroupBtn);
+    m_grid->setIconSize(m_settings.iconSize);
+    m_grid->setShowNames(m_settings.showItemNames);
+    m_grid->setSingleClickOpen(m_settings.singleClickOpen);
+    applyDockSettings();
     if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
         m_supportUnreadTimer->start();
         pollSupportUnread();
     }
+    updateTrayVisibility();
+    registerSummonHotkey(false);
     layoutChildren();
     refreshTheme();
 }

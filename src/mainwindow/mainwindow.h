@@ -5,6 +5,7 @@
 #include "panel/panelmodel.h"
 #include "ui/appsettings.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QList>
 #include <QMap>
@@ -23,16 +24,23 @@
 class AppMarketDialog;
 class BorderFrame;
 class BottomBar;
+class EdgeDock;
+class FrameDrag;
 class IconGrid;
 class QLineEdit;
 class QListWidget;
+class QMenu;
+class QScreen;
+class QSystemTrayIcon;
 class QTimer;
+class SummonHotkey;
 class SettingsDialog;
 class Sidebar;
 class SupportChatDialog;
 class TitleBarActions;
 class Toast;
 class UiLockOverlay;
+enum class FrameHit;
 
 // The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
 // settings record and the account client, builds the title bar, sidebar, icon grid and bottom bar, turns
@@ -134,6 +142,30 @@ public:
     void moveUiButton(int ub, int toArea, int insertIndex);
     void onGearMenuAction(int action);
 
+    // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
+    void restoreWindow();
+    bool isPinned() const { return m_pinned; }
+    // Writes or removes the autostart entry; 0 on success, else the error code of the failed file step.
+    int setAutoStart(bool on);
+    QIcon appIcon() const;
+    void createTrayIcon();
+    void updateTrayVisibility();
+    void updateTrayIcon();
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    // The tray menu's quit: the one close that never goes to the tray.
+    void quitFromTray();
+    // The summon hotkey (summonHotkey setting): announce tells the user whether registering worked.
+    void registerSummonHotkey(bool announce);
+    void unregisterSummonHotkey();
+    void summonWindow();
+    // The screen recorder ran out of disk space.
+    void showDiskFullNotice();
+    EdgeDock* edgeDock() const { return m_dock; }
+    FrameDrag* frameDrag() const { return m_frameDrag; }
+    // What a press at a window point does on the frameless window (move, resize or content).
+    FrameHit frameHitAt(const QPoint& local) const;
+
     void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
     void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
     void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
@@ -188,6 +220,10 @@ public Q_SLOTS:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Steps other parts of the window fill in; here they keep the constructor's order.
@@ -213,8 +249,6 @@ private:
     void applySettings();
     void applyAppearance(const AppSettings& settings);
     void layoutChildren();
-    void registerSummonHotkey(bool announce);
-    void unregisterSummonHotkey();
     void exportLogs();
     void uninstallProgram(bool removeAll);
     void factoryReset();
@@ -223,6 +257,12 @@ private:
     void toggleObfuscation();
     void startScreenMonitor();
     void showTrayAndHide();
+    void setupWindowState();
+    void applyDockSettings();
+    void refreshDockScreens();
+    void watchScreen(QScreen* screen);
+    bool trayUsable() const;
+    bool startFrameDrag(const QPoint& globalPos, bool overChild);
     void loadAuth();
     void tryAutoLogin();
     void onAuthLost(const QString& reason);
@@ -287,9 +327,15 @@ private:
 
     bool m_constructed = false;
     bool m_pinned = false;
+    bool m_portraitMode = false; // the vertical arrangement is in force
+    bool m_quitRequested = false;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    EdgeDock* m_dock = nullptr;
+    FrameDrag* m_frameDrag = nullptr;
+    SummonHotkey* m_summonHotkey = nullptr;
     bool m_settingsRefreshPending = false;
     bool m_authLostRunning = false;
-    bool m_diskFullConnected = false;
 
     QString m_token;
     QString m_userName;

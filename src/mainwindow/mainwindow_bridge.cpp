@@ -4,9 +4,12 @@
 
 #include "lock/uilockoverlay.h"
 #include "mainwindow/desktopcollect.h"
-#include "mainwindow/panelwidgets.h"
 #include "mainwindow/userdatatransfer.h"
 #include "market/appmarketdialog.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "recorder/screenmonitor.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
@@ -183,10 +186,8 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.groups = &m_groups;
     args.onIconsChanged = [this] {
         saveLayout();
-#if KTR_HAVE_ICONGRID
         if (m_grid)
             m_grid->clearCaches();
-#endif
         refreshGridIcons();
         repaintPanels();
     };
@@ -280,15 +281,8 @@ void MainWindow::setRecorderButtonActive(bool active)
 
 void MainWindow::startScreenMonitor()
 {
+    // Its disk-full notice is connected once, when the window is built.
     ScreenMonitor* monitor = ScreenMonitor::instance();
-    if (!m_diskFullConnected) {
-        m_diskFullConnected = true;
-        // Emitted on the recorder's thread; the window's context makes it a queued call.
-        connect(monitor, &ScreenMonitor::diskFull, this, [this] {
-            setRecorderButtonActive(false);
-            showToast(Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"), 1);
-        });
-    }
     if (monitor->isRunning()) {
         monitor->stop();
         setRecorderButtonActive(false);

@@ -2,7 +2,10 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/configstore.h"
 #include "mainwindow/mainwindow.h"
-#include "mainwindow/panelwidgets.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "recorder/screenmonitor.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
@@ -643,7 +646,7 @@ private Q_SLOTS:
 
         // A full disk pauses the recording: the button goes inactive with a notice.
         Q_EMIT ScreenMonitor::instance()->diskFull();
-        QVERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
+        QTRY_VERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
         QVERIFY(!w->titleBar()->buttonState(UiBtn::Monitor));
         QCOMPARE(toastText(*w), Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
 
