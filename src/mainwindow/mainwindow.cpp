@@ -6,9 +6,13 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
 #include "mainwindow/defaultlayout.h"
+#include "mainwindow/desktopcollect.h"
 #include "mainwindow/itemlaunch.h"
-#include "mainwindow/panelwidgets.h"
 #include "market/appmarketdialog.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
@@ -139,14 +143,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
 
     // 12. Sidebar, icon grid, bottom bar.
-#if KTR_HAVE_SIDEBAR
     m_sidebar = new Sidebar(this);
     m_sidebarWidget = m_sidebar;
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid = new IconGrid(this);
     m_gridWidget = m_grid;
-#endif
     m_bottomBar = new BottomBar(this);
 
     // 13. The search panel, hidden until asked for.
@@ -182,7 +182,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     QTimer::singleShot(15000, this, [this, beta] { checkForUpdates(beta, false); });
 
     // 17-18. The widgets read the model in place and report through signals.
-#if KTR_HAVE_SIDEBAR
     m_sidebar->setGroups(&m_groups, &m_currentIndex);
     connect(m_sidebar, &Sidebar::groupSelected, this, &MainWindow::onGroupSelected);
     connect(m_sidebar, &Sidebar::groupCreated, this, &MainWindow::onCreateGroup);
@@ -195,8 +194,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
     connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid->attachOwner(&m_groups, &m_currentIndex);
     m_grid->setIconCache(iconCache());
     connect(m_grid, &IconGrid::itemActivated, this, &MainWindow::onItemActivated);
@@ -213,7 +210,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_currentIndex, urls); });
     connect(m_grid, &IconGrid::shellItemsDropped, this,
             [this](const QList<QPair<QString, QString>>& items) { onShellItemsDroppedToGroup(m_currentIndex, items); });
-#endif
 
     // 19. The icon queue, the coalesced repaint and the invalid-path check.
     m_iconQueueTimer = makeTimer("iconQueueTimer", kIconQueueIntervalMs, false);
@@ -342,18 +338,14 @@ void MainWindow::setCurrentGroup(int index)
 
 void MainWindow::relayoutGrid()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->relayout();
-#endif
 }
 
 void MainWindow::refreshGridIcons()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->refreshIcons();
-#endif
 }
 
 void MainWindow::repaintPanels()
@@ -669,10 +661,8 @@ void MainWindow::drainIconQueue()
 void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 {
     cacheIconImage(path, image);
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->forgetCustomIcon(path);
-#endif
     if (m_repaintTimer && !m_repaintTimer->isActive())
         m_repaintTimer->start();
 }
@@ -680,10 +670,8 @@ void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 void MainWindow::reloadAllIcons()
 {
     clearIconCache();
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->clearCaches();
-#endif
     for (const Group& g : std::as_const(m_groups)) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);

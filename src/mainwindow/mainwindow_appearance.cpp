@@ -7,9 +7,12 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
-#include "mainwindow/panelwidgets.h"
 #include "mainwindow/videobackground.h"
 #include "mainwindow/windowappearance.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -86,14 +89,10 @@ void MainWindow::applyAppearance(const AppSettings& s)
     setDarkTheme(s.darkTheme);
     m_windowRadius = std::clamp(s.cornerRadius, 0, 24);
     setThemeCornerRadius(m_windowRadius);
-#if KTR_HAVE_SIDEBAR
     if (m_sidebar)
         m_sidebar->setCornerRadius(m_windowRadius);
-#endif
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->setCornerRadius(m_windowRadius);
-#endif
     m_bottomBar->setCornerRadius(m_windowRadius);
 
     // 3. The buttons of both bars.
@@ -157,28 +156,20 @@ void MainWindow::applyAppearance(const AppSettings& s)
         appFont.setFamily(uiFontFamily());
         QApplication::setFont(appFont);
     }
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->setHoverStyle(s.hoverMode, extras.hover, std::clamp(s.hoverOpacity, 0, 100));
-#endif
 
     // 11-12. Sidebar and grid.
-#if KTR_HAVE_SIDEBAR
     if (m_sidebar)
         m_sidebar->setHorizontal(m_portrait || s.horizontalGroups);
-#endif
     layoutChildren();
-#if KTR_HAVE_ICONGRID
     if (m_grid) {
         m_grid->setIconSize(m_portrait ? s.iconSizePortrait : s.iconSize);
         m_grid->setShowNames(s.showItemNames);
         m_grid->setSingleClickOpen(s.singleClickOpen);
     }
-#endif
-#if KTR_HAVE_SIDEBAR
     if (m_sidebar)
         m_sidebar->setShowNewGroupButton(s.showNewGroupBtn);
-#endif
 
     // 13-14. Border, window title and tray tooltip.
     m_borderColor = extras.border;
@@ -233,28 +224,20 @@ void MainWindow::toggleOrientation()
         const WindowAppearance::PortraitGeometry g =
             WindowAppearance::portraitGeometry(current, own ? own->availableGeometry() : QRect());
         setMinimumSize(300, g.minimumHeight);
-#if KTR_HAVE_SIDEBAR
         if (m_sidebar)
             m_sidebar->setHorizontal(true);
-#endif
-#if KTR_HAVE_ICONGRID
         if (m_grid) {
             m_grid->setColumns(4);
             m_grid->setIconSize(m_settings.iconSizePortrait);
         }
-#endif
         setGeometry(g.rect);
     } else {
-#if KTR_HAVE_ICONGRID
         if (m_grid) {
             m_grid->setColumns(0);
             m_grid->setIconSize(m_settings.iconSize);
         }
-#endif
-#if KTR_HAVE_SIDEBAR
         if (m_sidebar)
             m_sidebar->setHorizontal(m_settings.horizontalGroups);
-#endif
         setMinimumSize(primary ? QSize(std::min(avail.width(), 680), std::min(avail.height(), 460)) : QSize(680, 460));
         QRect target = m_landscapeGeometry.isValid() ? m_landscapeGeometry : current;
         const QList<QScreen*> screens = QGuiApplication::screens();
@@ -392,10 +375,8 @@ void MainWindow::runRatioRefresh()
     m_lastBgPath.clear();
     m_lastBgPath.append(QChar(0)); // no path equals this, so the background is loaded again
     applyAppearance(m_settings);
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->clearCaches();
-#endif
     relayoutGrid();
     repaintPanels();
     if (m_lockOverlay) {
