@@ -6,11 +6,11 @@
 #include "panel/panelmodel.h"
 #include "ui/appsettings.h"
 
+#include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QList>
 #include <QPair>
-#include <QColor>
-#include <QIcon>
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>

@@ -38,7 +38,7 @@
 
 namespace {
 
-constexpr int kStrip = 28;       // height of the title strip and of the bottom strip
+constexpr int kStrip = 28; // height of the title strip and of the bottom strip
 constexpr int kSidebarWidth = 172;
 constexpr int kStripHeight = 40; // the group strip when the groups run horizontally
 constexpr int kDebounceMs = 200;
@@ -338,10 +338,8 @@ void MainWindow::onScreenChanged()
     // The ratio may also change on the same screen when its resolution settings change.
     if (QWindow* handle = windowHandle()) {
         if (QScreen* s = handle->screen()) {
-            connect(s, &QScreen::logicalDotsPerInchChanged, this, &MainWindow::onScreenChanged,
-                    Qt::UniqueConnection);
-            connect(s, &QScreen::physicalDotsPerInchChanged, this, &MainWindow::onScreenChanged,
-                    Qt::UniqueConnection);
+            connect(s, &QScreen::logicalDotsPerInchChanged, this, &MainWindow::onScreenChanged, Qt::UniqueConnection);
+            connect(s, &QScreen::physicalDotsPerInchChanged, this, &MainWindow::onScreenChanged, Qt::UniqueConnection);
         }
     }
     noteDevicePixelRatio(devicePixelRatioF());

@@ -122,8 +122,8 @@ Extras applyThemeColors(const AppSettings& s, bool backgroundInForce, const Opac
     Extras extras;
     extras.hover = kindColor(s.hoverColor, s.hoverCustomRgb);
     const QColor borderChosen = kindColor(s.borderColor, s.borderCustomRgb);
-    extras.border = withAlpha(borderChosen.isValid() ? borderChosen : currentTheme().border,
-                              percentAlpha(s.borderOpacity));
+    extras.border =
+        withAlpha(borderChosen.isValid() ? borderChosen : currentTheme().border, percentAlpha(s.borderOpacity));
     return extras;
 }
 

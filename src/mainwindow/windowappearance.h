@@ -2,9 +2,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QRect>
 #include <QSize>
-#include <QList>
 #include <QString>
 
 #include <array>
