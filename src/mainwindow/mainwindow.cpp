@@ -36,6 +36,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -88,6 +89,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     loadSettings();
     Lang::setChangedHandler([this] {
         setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+        if (m_tray)
+            m_tray->setToolTip(windowTitle());
         const QList<QWidget*> children = findChildren<QWidget*>();
         for (QWidget* w : children)
             w->update();
@@ -236,9 +239,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     if (m_settings.autoClassify)
         QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
 
-    // 23.
-    m_dockPollTimer = makeTimer("dockPollTimer", kDockPollIntervalMs, false);
-    connect(m_dockPollTimer, &QTimer::timeout, this, [this] { pollDockCursor(); });
+    // 23. Edge docking (its poll timer is the dock-poll timer), frame drags, the summon hotkey, the tray.
+    setupWindowState();
 
     // 24.
     m_borderFrame = new BorderFrame(this);
@@ -924,71 +926,8 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::fitToScreen()
-{
-}
-
 void MainWindow::openSettings()
 {
-}
-
-void MainWindow::setPinned(bool pinned)
-{
-    m_pinned = pinned;
-}
-
-int MainWindow::setAutoStart(bool on)
-{
-    Q_UNUSED(on);
-    return 0;
-}
-
-void MainWindow::setTaskbarButtonVisible(bool visible)
-{
-    Q_UNUSED(visible);
-}
-
-void MainWindow::updateDockPollTimer()
-{
-}
-
-bool MainWindow::isDockedOrRevealed() const
-{
-    return false;
-}
-
-void MainWindow::leaveDock(bool animateBack)
-{
-    Q_UNUSED(animateBack);
-}
-
-void MainWindow::updateTrayVisibility()
-{
-}
-
-void MainWindow::updateTrayIcon()
-{
-}
-
-void MainWindow::registerSummonHotkey(bool announce)
-{
-    Q_UNUSED(announce);
-}
-
-QIcon MainWindow::appIcon() const
-{
-    if (!m_appIconImage.isNull())
-        return QIcon(m_appIconImage);
-    return QIcon(m_customLogo.isNull() ? m_logo : m_customLogo);
-}
-
-void MainWindow::snapToDockEdge()
-{
-}
-
-bool MainWindow::dockRevealedAndSummoned() const
-{
-    return false;
 }
 
 void MainWindow::onGearMenuAboutToShow()
@@ -1010,10 +949,6 @@ void MainWindow::refreshInvalidPaths()
 }
 
 void MainWindow::pollSupportUnread()
-{
-}
-
-void MainWindow::pollDockCursor()
 {
 }
 
@@ -1075,9 +1010,4 @@ void MainWindow::toggleObfuscation()
 
 void MainWindow::startScreenMonitor()
 {
-}
-
-void MainWindow::showTrayAndHide()
-{
-    hide();
 }

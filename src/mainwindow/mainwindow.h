@@ -25,12 +25,17 @@
 class AppMarketDialog;
 class BorderFrame;
 class BottomBar;
+class EdgeDock;
+class FrameDrag;
 class IconGrid;
 class QLineEdit;
 class QListWidget;
 class QMovie;
+class QMenu;
+class QScreen;
 class QSystemTrayIcon;
 class QTimer;
+class SummonHotkey;
 class SettingsDialog;
 class Sidebar;
 class SupportChatDialog;
@@ -38,6 +43,7 @@ class TitleBarActions;
 class Toast;
 class UiLockOverlay;
 class VideoBackground;
+enum class FrameHit;
 
 // The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
 // settings record and the account client, builds the title bar, sidebar, icon grid and bottom bar, turns
@@ -134,6 +140,29 @@ public:
     QString titleText() const { return m_titleText; }
     // The clock the video background's time limit is measured with (tests).
     void setVideoClock(const ktr::platform::Clock* clock) { m_videoFeed = VideoFrameFeed(clock); }
+    // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
+    void restoreWindow();
+    bool isPinned() const { return m_pinned; }
+    // Writes or removes the autostart entry; 0 on success, else the error code of the failed file step.
+    int setAutoStart(bool on);
+    QIcon appIcon() const;
+    void createTrayIcon();
+    void updateTrayVisibility();
+    void updateTrayIcon();
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    // The tray menu's quit: the one close that never goes to the tray.
+    void quitFromTray();
+    // The summon hotkey (summonHotkey setting): announce tells the user whether registering worked.
+    void registerSummonHotkey(bool announce);
+    void unregisterSummonHotkey();
+    void summonWindow();
+    // The screen recorder ran out of disk space.
+    void showDiskFullNotice();
+    EdgeDock* edgeDock() const { return m_dock; }
+    FrameDrag* frameDrag() const { return m_frameDrag; }
+    // What a press at a window point does on the frameless window (move, resize or content).
+    FrameHit frameHitAt(const QPoint& local) const;
 
     void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
     // Replaces the usage report of market apps (tests).
@@ -174,6 +203,10 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Steps other parts of the window fill in; here they keep the constructor's order.
@@ -181,16 +214,6 @@ private:
     void toggleOrientation();
     void openSettings();
     void setPinned(bool pinned);
-    int setAutoStart(bool on);
-    void setTaskbarButtonVisible(bool visible);
-    void updateDockPollTimer();
-    bool isDockedOrRevealed() const;
-    // Leaves the docked state; with animateBack the window returns to where it was docked from.
-    void leaveDock(bool animateBack);
-    void updateTrayVisibility();
-    void updateTrayIcon();
-    void registerSummonHotkey(bool announce);
-    QIcon appIcon() const;
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
@@ -213,6 +236,12 @@ private:
     void toggleObfuscation();
     void startScreenMonitor();
     void showTrayAndHide();
+    void setupWindowState();
+    void applyDockSettings();
+    void refreshDockScreens();
+    void watchScreen(QScreen* screen);
+    bool trayUsable() const;
+    bool startFrameDrag(const QPoint& globalPos, bool overChild);
     void loadAuth();
     void tryAutoLogin();
     void onAuthLost(const QString& reason);
@@ -264,7 +293,6 @@ private:
     Toast* m_toast = nullptr;
     UiLockOverlay* m_lockOverlay = nullptr;
     QPixmap m_logo;
-    QSystemTrayIcon* m_trayIcon = nullptr;
 
     // Appearance state.
     bool m_portrait = false;
@@ -295,7 +323,6 @@ private:
     QTimer* m_videoTimer = nullptr;
     VideoFrameFeed m_videoFeed;
     QPixmap m_customLogo;
-    QPixmap m_appIconImage;
     QString m_lastLogoPath;
     QString m_lastAppIconPath;
     QPixmap m_scaledLogo;
@@ -324,6 +351,13 @@ private:
 
     bool m_constructed = false;
     bool m_pinned = false;
+    bool m_portraitMode = false; // the vertical arrangement is in force
+    bool m_quitRequested = false;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    EdgeDock* m_dock = nullptr;
+    FrameDrag* m_frameDrag = nullptr;
+    SummonHotkey* m_summonHotkey = nullptr;
     bool m_settingsRefreshPending = false;
     bool m_authLostRunning = false;
 

@@ -7,6 +7,7 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
+#include "mainwindow/edgedock.h"
 #include "mainwindow/videobackground.h"
 #include "mainwindow/windowappearance.h"
 #include "panel/bottombar.h"
@@ -66,14 +67,14 @@ void MainWindow::applySettings()
     setAutoStart(m_settings.autoStart);
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
-    if (!m_settings.edgeSnap)
-        leaveDock(true);
-    updateDockPollTimer();
+    applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
     if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
         m_supportUnreadTimer->start();
         pollSupportUnread();
     }
     updateTrayVisibility();
+    if (m_tray)
+        m_tray->setToolTip(m_titleText); // a tray icon made just now carries the default text
     registerSummonHotkey(false);
     update();
     qInfo().noquote() << "settings applied: iconSize" << m_settings.iconSize << "radius" << m_settings.cornerRadius
@@ -131,7 +132,6 @@ void MainWindow::applyAppearance(const AppSettings& s)
     }
     if (s.appIconPath != m_lastAppIconPath) {
         m_lastAppIconPath = s.appIconPath;
-        m_appIconImage = loadPixmap(s.appIconPath);
         setWindowIcon(appIcon());
         updateTrayIcon();
     }
@@ -177,8 +177,8 @@ void MainWindow::applyAppearance(const AppSettings& s)
         m_borderFrame->setBorderColor(m_borderColor);
     if (windowTitle() != m_titleText)
         setWindowTitle(m_titleText);
-    if (m_trayIcon)
-        m_trayIcon->setToolTip(m_titleText);
+    if (m_tray)
+        m_tray->setToolTip(m_titleText);
 
     // 15.
     refreshScaledPixmaps();
@@ -205,8 +205,8 @@ void MainWindow::toggleOrientation()
 {
     QScreen* primary = QGuiApplication::primaryScreen();
     const QRect avail = primary ? primary->availableGeometry() : QRect(0, 0, 1920, 1080);
-    if (isDockedOrRevealed())
-        leaveDock(false);
+    if (m_dock && (m_dock->dockEdge() != EdgeDock::NotDocked || m_dock->isRevealed()))
+        m_dock->undock(false);
 
     QRect current = geometry();
     if (!WindowAppearance::keepsPosition(current, avail)) {

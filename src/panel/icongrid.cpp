@@ -53,10 +53,12 @@ const QFont& labelFont()
     return font;
 }
 
+// The widget's outline with a rounded bottom-right corner. It runs along the outer edges of the last pixel column
+// and row: Qt's pixel centres lie at +0.5, so an outline at w - 1 would leave a 1 px seam of whatever is behind.
 QPainterPath bottomRoundedPath(int w, int h, int cornerRadius)
 {
-    const double right = w - 1;
-    const double bottom = h - 1;
+    const double right = w;
+    const double bottom = h;
     const double r = std::max(0, cornerRadius - 1);
     QPainterPath path;
     path.moveTo(0, 0);
@@ -97,8 +99,51 @@ quint64 itemListSignature(const QList<Item>& items, int groupIndex)
     return h;
 }
 
-IconGrid::IconGrid(QWidget* parent)
-    : QWidget(parent)
+QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail)
+{
+    if (fm.horizontalAdvance(text) <= avail)
+        return text;
+    for (int k = 1; k <= text.size(); ++k) {
+        if (fm.horizontalAdvance(text.left(k)) > avail)
+            return text.left(k - 1);
+    }
+    return text;
+}
+
+GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail)
+{
+    GridLabel label;
+    const QString e = fm.elidedText(text, Qt::ElideRight, avail);
+    if (e == text || fm.horizontalAdvance(e) < avail - fm.horizontalAdvance(QStringLiteral("…"))) {
+        label.line1 = e;
+    } else {
+        int cut = 0;
+        for (int k = int(text.size()); k >= 1; --k) {
+            if (fm.horizontalAdvance(text.left(k)) <= avail) {
+                cut = k;
+                break;
+            }
+        }
+        // Latin names break at the last space that fits, not inside a word; text without spaces (Chinese) breaks
+        // at the last character that fits.
+        int restStart = cut;
+        if (cut > 0 && cut < text.size() && !text.at(cut).isSpace()) {
+            const int space = int(text.lastIndexOf(QLatin1Char(' '), cut - 1));
+            if (space > 0) {
+                cut = space;
+                restStart = space + 1;
+            }
+        } else if (cut < text.size() && text.at(cut).isSpace()) {
+            restStart = cut + 1;
+        }
+        label.twoLines = true;
+        label.line1 = text.left(cut);
+        label.line2 = fm.elidedText(text.mid(restStart), Qt::ElideRight, avail);
+    }
+    return label;
+}
+
+IconGrid::IconGrid(QWidget* parent) : QWidget(parent)
 {
     setAcceptDrops(true);
     setAttribute(Qt::WA_MouseTracking);
@@ -192,8 +237,8 @@ void IconGrid::ensureVisibleList()
             discardVisibleList();
             return;
         }
-        if (itemListSignature(m_groups->at(current).items, current) == m_signature
-            && m_groups->at(current).items.size() == m_builtCount)
+        if (itemListSignature(m_groups->at(current).items, current) == m_signature &&
+            m_groups->at(current).items.size() == m_builtCount)
             m_builtGroup = current;
         else
             rebuildVisibleList();
@@ -492,48 +537,23 @@ QString IconGrid::fixedLabel(const QFontMetrics& fm, const QString& text, int av
     const auto it = m_labelCache.constFind(key);
     if (it != m_labelCache.cend())
         return *it;
-    QString cut = text;
-    if (fm.horizontalAdvance(text) > avail) {
-        for (int k = 1; k <= text.size(); ++k) {
-            if (fm.horizontalAdvance(text.left(k)) > avail) {
-                cut = text.left(k - 1);
-                break;
-            }
-        }
-    }
+    const QString cut = gridCutLabel(fm, text, avail);
     if (m_labelCache.size() > kMaxLabelCache)
         m_labelCache.clear();
     m_labelCache.insert(key, cut);
     return cut;
 }
 
-// The one- or two-line form of a label in the automatic layout, worked out once per text and width (the same
-// bounds as the fixed-column labels).
-const IconGrid::AutoLabel& IconGrid::autoLabel(const QFontMetrics& fm, const QString& text, int avail)
+// Labels are worked out once per text and width (the same bounds for both layouts).
+const GridLabel& IconGrid::autoLabel(const QFontMetrics& fm, const QString& text, int avail)
 {
     const QString key = labelKey(text, avail);
     auto it = m_autoLabelCache.constFind(key);
     if (it != m_autoLabelCache.cend())
         return *it;
-    AutoLabel label;
-    const QString e = fm.elidedText(text, Qt::ElideRight, avail);
-    if (e == text || fm.horizontalAdvance(e) < avail - fm.horizontalAdvance(QStringLiteral("…"))) {
-        label.line1 = e;
-    } else {
-        int cut = 0;
-        for (int k = int(text.size()); k >= 1; --k) {
-            if (fm.horizontalAdvance(text.left(k)) <= avail) {
-                cut = k;
-                break;
-            }
-        }
-        label.twoLines = true;
-        label.line1 = text.left(cut);
-        label.line2 = fm.elidedText(text.mid(cut), Qt::ElideRight, avail);
-    }
     if (m_autoLabelCache.size() > kMaxLabelCache)
         m_autoLabelCache.clear();
-    return *m_autoLabelCache.insert(key, label);
+    return *m_autoLabelCache.insert(key, gridAutoLabel(fm, text, avail));
 }
 
 void IconGrid::paintEvent(QPaintEvent*)
@@ -654,7 +674,8 @@ void IconGrid::paintEvent(QPaintEvent*)
                 key = QStringLiteral("c:") + item->customIcon;
             } else {
                 const QString path = item->customIcon;
-                QMetaObject::invokeMethod(this, [this, path] { preloadCustomIcon(path); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, path] { preloadCustomIcon(path); }, Qt::QueuedConnection);
             }
         }
         if (!source && m_iconCacheHolder) {
@@ -733,7 +754,7 @@ void IconGrid::paintEvent(QPaintEvent*)
                 p.drawText(QRect(r.left() + 4, labelTop, r.width() - 8, f), Qt::AlignCenter,
                            fixedLabel(fm, text, avail));
             } else {
-                const AutoLabel& label = autoLabel(fm, text, avail);
+                const GridLabel& label = autoLabel(fm, text, avail);
                 if (!label.twoLines) {
                     p.drawText(QRect(r.left() + 4, labelTop, r.width() - 8, 2 * f + 2),
                                Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, label.line1);
@@ -901,8 +922,8 @@ void IconGrid::mouseMoveEvent(QMouseEvent* event)
 void IconGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if (m_singleClickOpen && m_pressed && m_pressIndex >= 0 && !m_dragStarted && event->button() == Qt::LeftButton
-        && (pos - m_pressPos).manhattanLength() <= kDragDistance) {
+    if (m_singleClickOpen && m_pressed && m_pressIndex >= 0 && !m_dragStarted && event->button() == Qt::LeftButton &&
+        (pos - m_pressPos).manhattanLength() <= kDragDistance) {
         const int old = m_pressIndex;
         m_pressed = false;
         m_pressIndex = -1;
@@ -1047,7 +1068,8 @@ QDrag* IconGrid::createDrag(int position)
     if (!item)
         return nullptr;
     auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(kItemMime), encodeItemPayload(*m_currentIndex, m_visible.at(position), item->path));
+    mime->setData(QString::fromLatin1(kItemMime),
+                  encodeItemPayload(*m_currentIndex, m_visible.at(position), item->path));
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
     if (m_iconCacheHolder) {
@@ -1134,14 +1156,13 @@ void IconGrid::dropEvent(QDropEvent* event)
     if (mime->hasFormat(QString::fromLatin1(kItemMime))) {
         ItemPayload payload;
         // The payload may come from another process: only indexes of existing items are passed on.
-        if (decodeItemPayload(mime->data(QString::fromLatin1(kItemMime)), &payload) && m_groups
-            && itemPayloadInModel(payload, *m_groups) && hasUsableGroup()) {
+        if (decodeItemPayload(mime->data(QString::fromLatin1(kItemMime)), &payload) && m_groups &&
+            itemPayloadInModel(payload, *m_groups) && hasUsableGroup()) {
             const int c = *m_currentIndex;
             if (payload.group == c) {
                 const int target = dropIndexAt(event->position().toPoint());
                 if (target >= 0) {
-                    const int to = target < m_visible.size() ? m_visible.at(target)
-                                                             : int(m_groups->at(c).items.size());
+                    const int to = target < m_visible.size() ? m_visible.at(target) : int(m_groups->at(c).items.size());
                     emit itemReordered(payload.item, to);
                 }
             } else {
@@ -1221,8 +1242,7 @@ void IconGrid::loadCustomIconTask(QPointer<IconGrid> grid, QString path, qint64 
     if (!image.isNull() && (image.width() > kMaxCustomSide || image.height() > kMaxCustomSide))
         image = image.scaled(kMaxCustomSide, kMaxCustomSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QMetaObject::invokeMethod(
-        qApp, [grid, path, image, gen, tok] { onCustomIconLoaded(grid, path, image, gen, tok); },
-        Qt::QueuedConnection);
+        qApp, [grid, path, image, gen, tok] { onCustomIconLoaded(grid, path, image, gen, tok); }, Qt::QueuedConnection);
 }
 
 void IconGrid::onCustomIconLoaded(QPointer<IconGrid> grid, const QString& path, const QImage& image, qint64 gen,

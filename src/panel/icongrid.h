@@ -26,6 +26,18 @@ class QVariantAnimation;
 // the group index changes.
 quint64 itemListSignature(const QList<Item>& items, int groupIndex);
 
+// A label of the automatic layout: one line (word-wrapped when drawn) or two lines, the second elided.
+struct GridLabel
+{
+    QString line1;
+    QString line2;
+    bool twoLines = false;
+};
+GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail);
+
+// A label of the fixed-column layout: cut without ellipsis to the longest start that fits in avail.
+QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail);
+
 // The grid of icons of the current group. It owns no model: it reads the main window's group list and current
 // index through pointers and reports every user action as a signal with model item indexes. Per-cell state is
 // kept as visible positions (indexes into the list of the group's items that are not hidden).
@@ -130,12 +142,6 @@ private:
         QPixmap pixmap;
         quint64 lastUse = 0;
     };
-    struct AutoLabel
-    {
-        QString line1;
-        QString line2;
-        bool twoLines = false;
-    };
 
     bool hasUsableGroup() const;
     const Group* currentGroup() const;
@@ -162,7 +168,7 @@ private:
     void trimDisplayCache(int drawnCells);
     void dropDisplayKey(const QString& key);
     QString fixedLabel(const QFontMetrics& fm, const QString& text, int avail);
-    const AutoLabel& autoLabel(const QFontMetrics& fm, const QString& text, int avail);
+    const GridLabel& autoLabel(const QFontMetrics& fm, const QString& text, int avail);
     void storeCustomPixmap(const QString& path, const QPixmap& pixmap);
     static void loadCustomIconTask(QPointer<IconGrid> grid, QString path, qint64 gen, qint64 tok);
     static void onCustomIconLoaded(QPointer<IconGrid> grid, const QString& path, const QImage& image, qint64 gen,
@@ -202,7 +208,7 @@ private:
 
     // Labels.
     QHash<QString, QString> m_labelCache;
-    QHash<QString, AutoLabel> m_autoLabelCache;
+    QHash<QString, GridLabel> m_autoLabelCache;
 
     // Settings.
     int m_iconSize = 48;

@@ -30,8 +30,8 @@ QPixmap solid(const QColor& c, int size = 64)
 
 bool near(const QColor& a, const QColor& b, int tolerance = 12)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-           && std::abs(a.blue() - b.blue()) <= tolerance;
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 // A grid attached to its own model and icon cache. Item i has path "/apps/app<i>" and a solid icon in colorOf(i).
@@ -83,8 +83,8 @@ struct GridFixture
 
 void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::LeftButton)
 {
-    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease || type == QEvent::MouseMove ? Qt::NoButton
-                                                                                                     : button;
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease || type == QEvent::MouseMove ? Qt::NoButton : button;
     QMouseEvent ev(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), type == QEvent::MouseMove ? Qt::NoButton : button,
                    buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &ev);
@@ -156,10 +156,7 @@ class TestIconGrid : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        setDarkTheme(false);
-    }
+    void initTestCase() { setDarkTheme(false); }
 
     void cleanup()
     {
@@ -190,14 +187,29 @@ private slots:
         QList<Item> items = fx.groups[0].items;
         int g = 0;
         switch (change) {
-        case 1: items[2].path += QLatin1Char('x'); break;
-        case 2: items[2].name += QLatin1Char('x'); break;
-        case 3: items[2].hidden = true; break;
-        case 4: g = 1; break;
-        case 5: items.swapItemsAt(0, 1); break;
-        case 6: items.removeLast(); break;
-        case 7: items[1].customIcon = QStringLiteral("/x.png"); break;
-        default: break;
+        case 1:
+            items[2].path += QLatin1Char('x');
+            break;
+        case 2:
+            items[2].name += QLatin1Char('x');
+            break;
+        case 3:
+            items[2].hidden = true;
+            break;
+        case 4:
+            g = 1;
+            break;
+        case 5:
+            items.swapItemsAt(0, 1);
+            break;
+        case 6:
+            items.removeLast();
+            break;
+        case 7:
+            items[1].customIcon = QStringLiteral("/x.png");
+            break;
+        default:
+            break;
         }
         QCOMPARE(itemListSignature(items, g) != itemListSignature(fx.groups[0].items, 0), differs);
     }
@@ -239,10 +251,19 @@ private slots:
         sendKey(fx.grid.get(), Qt::Key_End);
         QCOMPARE(fx.grid->keyCursor(), 11);
         switch (change) {
-        case 0: fx.groups[0].items.remove(3, 6); break;
-        case 1: fx.groups[0].items.clear(); break;
-        case 2: fx.groups.removeFirst(); fx.groups.removeFirst(); break;
-        case 3: fx.groups[0].items.move(11, 0); break;
+        case 0:
+            fx.groups[0].items.remove(3, 6);
+            break;
+        case 1:
+            fx.groups[0].items.clear();
+            break;
+        case 2:
+            fx.groups.removeFirst();
+            fx.groups.removeFirst();
+            break;
+        case 3:
+            fx.groups[0].items.move(11, 0);
+            break;
         }
         QSignalSpy activated(fx.grid.get(), &IconGrid::itemActivated);
         QSignalSpy menu(fx.grid.get(), &IconGrid::itemMenuRequested);
@@ -351,8 +372,8 @@ private slots:
         QApplication::sendEvent(fx.grid.get(), &half);
         QVERIFY(!half.isAccepted()); // passes to the parent
         QCOMPARE(fx.grid->scrollOffset(), 0);
-        QWheelEvent notch(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent notch(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
         QApplication::sendEvent(fx.grid.get(), &notch);
         QVERIFY(notch.isAccepted());
         QCOMPARE(fx.grid->scrollOffset(), 112);
@@ -376,7 +397,7 @@ private slots:
         QCOMPARE(r.size(), fx.grid->cellRect(2).size());
         const QPoint g = fx.grid->mapToGlobal(QPoint(149, 51));
         QCOMPARE(fx.grid->snapToCellGlobal(g), g); // automatic layout: unchanged
-        fx.grid->setColumns(4); // cells of 100
+        fx.grid->setColumns(4);                    // cells of 100
         QCOMPARE(fx.grid->snapToCellGlobal(g), fx.grid->mapToGlobal(QPoint(100, 100)));
         QCOMPARE(fx.grid->snapToCellGlobal(fx.grid->mapToGlobal(QPoint(150, -80))),
                  fx.grid->mapToGlobal(QPoint(200, 0)));
@@ -413,6 +434,49 @@ private slots:
         QCOMPARE(fx.grid->dropIndexAt(point), expected);
     }
 
+    void labels_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fitsIn"); // the width available is that of this text
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2"); // empty: one line
+        QTest::newRow("fits") << QStringLiteral("终端") << QStringLiteral("终端") << QStringLiteral("终端")
+                              << QString();
+        QTest::newRow("words break at a space")
+            << QStringLiteral("Firefox Web Browser") << QStringLiteral("Firefox Web Br")
+            << QStringLiteral("Firefox Web") << QStringLiteral("Browser");
+        QTest::newRow("one long word breaks inside")
+            << QStringLiteral("Supercalifragilistic") << QStringLiteral("Supercalifr") << QStringLiteral("Supercalifr")
+            << QStringLiteral("agilistic");
+        QTest::newRow("Chinese breaks at a character")
+            << QStringLiteral("一个非常非常长的应用程序") << QStringLiteral("一个非常非常")
+            << QStringLiteral("一个非常非常") << QStringLiteral("长的应用程序");
+    }
+
+    void labels()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fitsIn);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2);
+        QFont font;
+        font.setPixelSize(12);
+        const QFontMetrics fm(font);
+        const int avail = fm.horizontalAdvance(fitsIn);
+        const GridLabel label = gridAutoLabel(fm, text, avail);
+        QCOMPARE(label.line1, line1);
+        QCOMPARE(label.twoLines, !line2.isEmpty());
+        if (label.twoLines) {
+            QCOMPARE(label.line2, fm.elidedText(line2, Qt::ElideRight, avail));
+        }
+        // The fixed-column cut: the longest start that fits, no ellipsis.
+        const QString cut = gridCutLabel(fm, text, avail);
+        QVERIFY(text.startsWith(cut));
+        QVERIFY(fm.horizontalAdvance(cut) <= avail);
+        if (cut.size() < text.size())
+            QVERIFY(fm.horizontalAdvance(text.left(cut.size() + 1)) > avail);
+    }
+
     void paintsCells()
     {
         GridFixture fx(6, QSize(400, 300));
@@ -420,9 +484,9 @@ private slots:
         const QImage img = fx.render();
         for (int p = 0; p < 6; ++p)
             QVERIFY2(near(img.pixelColor(fx.iconCentre(p)), colorOf(p)), qPrintable(QString::number(p)));
-        QVERIFY(near(img.pixelColor(14, 40), t.gridBackground, 2));            // no hover yet
-        QVERIFY(near(img.pixelColor(200, 290), t.gridBackground, 2));          // below the last row
-        QCOMPARE(img.pixelColor(399, 299), QColor(Qt::black));                 // rounded corner left open
+        QVERIFY(near(img.pixelColor(14, 40), t.gridBackground, 2));   // no hover yet
+        QVERIFY(near(img.pixelColor(200, 290), t.gridBackground, 2)); // below the last row
+        QCOMPARE(img.pixelColor(399, 299), QColor(Qt::black));        // rounded corner left open
         // A label in item text colour somewhere under the first icon.
         const QRect label(8, 8 + 8 + 48 + 6, 88, 16);
         bool text = false;
@@ -491,10 +555,10 @@ private slots:
         fx.grid->setColumns(4);
         const QImage img = fx.render();
         const QColor line = themeDividerColor(currentTheme().controlBorder);
-        QVERIFY(near(img.pixelColor(100, 50), line, 3));  // between cells 0 and 1
-        QVERIFY(near(img.pixelColor(200, 150), line, 3)); // right of cell 5, the last one
-        QVERIFY(!near(img.pixelColor(300, 150), line, 3)); // no line right of the empty slot
-        QVERIFY(near(img.pixelColor(50, 100), line, 3));   // between the rows
+        QVERIFY(near(img.pixelColor(100, 50), line, 3));                           // between cells 0 and 1
+        QVERIFY(near(img.pixelColor(200, 150), line, 3));                          // right of cell 5, the last one
+        QVERIFY(!near(img.pixelColor(300, 150), line, 3));                         // no line right of the empty slot
+        QVERIFY(near(img.pixelColor(50, 100), line, 3));                           // between the rows
         QVERIFY(near(img.pixelColor(350, 200), currentTheme().gridBackground, 3)); // no bottom line there
         setThemeDivider(QColor(), 0, 255);
         QVERIFY(near(fx.render().pixelColor(100, 50), currentTheme().gridBackground, 3));
@@ -578,13 +642,12 @@ private slots:
         QTest::addColumn<bool>("drags");
         QTest::addColumn<int>("activated"); // model index, -2 = none
         QTest::newRow("move 9 px drags") << QPoint(110, 40) << QPoint(5, 4) << false << true << true << -2;
-        QTest::newRow("move 8 px then release activates") << QPoint(110, 40) << QPoint(4, 4) << false << true
-                                                            << false << 2;
-        QTest::newRow("double-click mode click does nothing") << QPoint(110, 40) << QPoint() << false << false
-                                                              << false << -2;
+        QTest::newRow("move 8 px then release activates")
+            << QPoint(110, 40) << QPoint(4, 4) << false << true << false << 2;
+        QTest::newRow("double-click mode click does nothing")
+            << QPoint(110, 40) << QPoint() << false << false << false << -2;
         QTest::newRow("hold drags") << QPoint(110, 40) << QPoint() << true << true << true << -2;
-        QTest::newRow("blank press holds nothing") << QPoint(390, 280) << QPoint(30, 0) << true << true << false
-                                                   << -2;
+        QTest::newRow("blank press holds nothing") << QPoint(390, 280) << QPoint(30, 0) << true << true << false << -2;
     }
 
     void pressHoldAndDrag()
@@ -708,20 +771,20 @@ private slots:
         QTest::addColumn<QString>("signal");
         QTest::addColumn<QList<int>>("args");
         // Group 0: 6 items, model item 1 hidden; visible positions show 0 2 3 4 5.
-        QTest::newRow("reorder before third cell") << QByteArray(R"({"g":0,"i":5})") << QPoint(210, 50)
-                                                   << "reordered" << QList<int>{5, 3};
-        QTest::newRow("reorder at own place") << QByteArray(R"({"g":0,"i":2})") << QPoint(110, 50) << "reordered"
-                                              << QList<int>{2, 2};
-        QTest::newRow("behind the last cell") << QByteArray(R"({"g":0,"i":0})") << QPoint(300, 170) << "reordered"
-                                              << QList<int>{0, 6};
-        QTest::newRow("no g reads as group 0") << QByteArray(R"({"i":3})") << QPoint(20, 50) << "reordered"
-                                               << QList<int>{3, 0};
-        QTest::newRow("from another group") << QByteArray(R"({"g":1,"i":2})") << QPoint(20, 50) << "moved"
-                                            << QList<int>{1, 2, 0};
-        QTest::newRow("item beyond its group") << QByteArray(R"({"g":1,"i":3})") << QPoint(20, 50) << ""
-                                               << QList<int>{};
-        QTest::newRow("group beyond the list") << QByteArray(R"({"g":7,"i":0})") << QPoint(20, 50) << ""
-                                               << QList<int>{};
+        QTest::newRow("reorder before third cell")
+            << QByteArray(R"({"g":0,"i":5})") << QPoint(210, 50) << "reordered" << QList<int>{5, 3};
+        QTest::newRow("reorder at own place")
+            << QByteArray(R"({"g":0,"i":2})") << QPoint(110, 50) << "reordered" << QList<int>{2, 2};
+        QTest::newRow("behind the last cell")
+            << QByteArray(R"({"g":0,"i":0})") << QPoint(300, 170) << "reordered" << QList<int>{0, 6};
+        QTest::newRow("no g reads as group 0")
+            << QByteArray(R"({"i":3})") << QPoint(20, 50) << "reordered" << QList<int>{3, 0};
+        QTest::newRow("from another group")
+            << QByteArray(R"({"g":1,"i":2})") << QPoint(20, 50) << "moved" << QList<int>{1, 2, 0};
+        QTest::newRow("item beyond its group")
+            << QByteArray(R"({"g":1,"i":3})") << QPoint(20, 50) << "" << QList<int>{};
+        QTest::newRow("group beyond the list")
+            << QByteArray(R"({"g":7,"i":0})") << QPoint(20, 50) << "" << QList<int>{};
         QTest::newRow("garbage") << QByteArray("{\"g\":") << QPoint(20, 50) << "" << QList<int>{};
     }
 
