@@ -78,8 +78,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
     // 3. Screen changes refit the window.
     create();
-    if (QWindow* handle = windowHandle())
+    if (QWindow* handle = windowHandle()) {
         connect(handle, &QWindow::screenChanged, this, [this] { fitToScreen(); });
+        connect(handle, &QWindow::screenChanged, this, [this] { onScreenChanged(); });
+    }
+    m_lastRatio = devicePixelRatioF();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
 
@@ -784,27 +787,6 @@ void MainWindow::onUiButton(int ub)
     }
 }
 
-void MainWindow::moveUiButton(int ub, int toArea, int insertIndex)
-{
-    if (ub > 10 || ub < 0)
-        return;
-    QList<int>& title = m_settings.btnLayoutTitle;
-    QList<int>& bottom = m_settings.btnLayoutBottom;
-    QList<int>* from = title.contains(ub) ? &title : bottom.contains(ub) ? &bottom : nullptr;
-    if (!from)
-        return;
-    QList<int>* to = toArea == UiBtn::kZoneBottom ? &bottom : &title;
-    const int removedAt = int(from->indexOf(ub));
-    from->removeAt(removedAt);
-    int index = std::clamp(insertIndex, 0, int(to->size()));
-    if (to == from && removedAt < index)
-        --index;
-    to->insert(index, ub);
-    normalizeButtonLayouts(title, bottom);
-    saveSettings();
-    applySettings();
-}
-
 void MainWindow::onGearMenuAction(int action)
 {
     if (m_settings.uiLocked) {
@@ -951,10 +933,6 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::toggleOrientation()
-{
-}
-
 void MainWindow::refreshSearch(const QString& text)
 {
     Q_UNUSED(text);
@@ -1027,13 +1005,6 @@ void MainWindow::toggleObfuscation()
 {
 }
 
-void MainWindow::applyAppearance(const AppSettings& settings)
-{
-    // The colours, opacity and backgrounds of the settings come with the window's appearance.
-    setDarkTheme(settings.darkTheme);
-    refreshTheme();
-}
-
 void MainWindow::exportLogs()
 {
     // Archiving the log folder comes with the log viewer.
@@ -1048,104 +1019,4 @@ void MainWindow::uninstallProgram(bool removeAll)
 void MainWindow::factoryReset()
 {
     // The full reset comes with the updater.
-}
-
-void MainWindow::applySettings()
-{
-    setAutoStart(m_settings.autoStart);
-    setPinned(m_settings.startPinned);
-    setDarkTheme(m_settings.darkTheme);
-    UiBtnBar::Flags visible{};
-    UiBtnBar::Paths icons;
-    UiBtnBar::Paths hover;
-    UiBtnBar::Paths active;
-    UiBtnBar::Paths night;
-    for (int i = 0; i < UiBtn::kCount; ++i) {
-        visible[i] = m_settings.btnVisible[i];
-        icons[i] = m_settings.btnIcons[i];
-        hover[i] = m_settings.btnIconsHover[i];
-        active[i] = m_settings.btnIconsActive[i];
-        night[i] = m_settings.btnIconsNight[i];
-    }
-    m_titleBar->setButtonLayout(m_settings.btnLayoutTitle, visible, icons);
-    m_titleBar->setButtonIcons(hover, active, night);
-    m_bottomBar->setButtonLayout(m_settings.btnLayoutBottom, visible, icons);
-    m_bottomBar->setButtonIcons(hover, active, night);
-    m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
-    m_bottomBar->setCornerRadius(m_settings.cornerRadius);
-    m_sidebar->setHorizontal(m_settings.horizontalGroups);
-    m_sidebar->setShowNewGroupButton(m_settings.showNewGroupBtn);
-    m_grid->setIconSize(m_settings.iconSize);
-    m_grid->setShowNames(m_settings.showItemNames);
-    m_grid->setSingleClickOpen(m_settings.singleClickOpen);
-    applyDockSettings();
-    if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
-        m_supportUnreadTimer->start();
-        pollSupportUnread();
-    }
-    updateTrayVisibility();
-    registerSummonHotkey(false);
-    layoutChildren();
-    refreshTheme();
-}
-
-void MainWindow::layoutChildren()
-{
-    const int w = width();
-    const int h = height();
-    if (m_borderFrame) {
-        m_borderFrame->setGeometry(0, 0, w, h);
-        m_borderFrame->raise();
-    }
-    if (m_searchPanel) {
-        const int pw = std::min(w - 60, 460);
-        m_searchPanel->setGeometry((w - pw) / 2, 64, pw, 320);
-        m_searchEdit->setGeometry(10, 10, pw - 20, 30);
-        m_searchList->setGeometry(10, 48, pw - 20, 262);
-    }
-    if (m_bottomBar)
-        m_bottomBar->setGeometry(0, h - 28, w, 28);
-    if (m_titleBar) {
-        const int tw = m_titleBar->sizeHint().width();
-        m_titleBar->setGeometry(w - tw, 0, tw, 28);
-    }
-    const bool horizontal = m_settings.horizontalGroups;
-    if (m_sidebarWidget) {
-        m_sidebarWidget->setGeometry(horizontal ? QRect(0, 28, w, 40) : QRect(0, 28, 172, h - 56));
-    }
-    if (m_gridWidget) {
-        m_gridWidget->setGeometry(horizontal ? QRect(0, 68, w, h - 96) : QRect(172, 28, w - 172, h - 56));
-        relayoutGrid();
-    }
-    if (m_lockOverlay)
-        m_lockOverlay->setGeometry(rect());
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    layoutChildren();
-}
-
-void MainWindow::paintEvent(QPaintEvent*)
-{
-    // The window's own areas: title bar, middle and bottom bar inside the rounded outline.
-    const Theme& theme = currentTheme();
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const int radius = m_borderFrame ? m_borderFrame->cornerRadius() : 12;
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()), radius, radius);
-    p.setClipPath(outline);
-    p.fillRect(rect(), theme.midBackground);
-    p.fillRect(QRect(0, 0, width(), 28), theme.titleBarBackground);
-    if (!m_logo.isNull() && m_settings.showLogo)
-        p.drawPixmap(QRect(10, 6, 16, 16), m_logo);
-    if (m_settings.showTitle) {
-        p.setPen(theme.titleBarForeground);
-        QFont f(uiFontFamily());
-        f.setPixelSize(13);
-        p.setFont(f);
-        p.drawText(QRect(32, 0, width() / 2, 28), Qt::AlignVCenter | Qt::AlignLeft, windowTitle());
-    }
 }

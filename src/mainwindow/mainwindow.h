@@ -2,9 +2,11 @@
 
 #include "account/authmanager.h"
 #include "mainwindow/configstore.h"
+#include "mainwindow/videoframefeed.h"
 #include "panel/panelmodel.h"
 #include "ui/appsettings.h"
 
+#include <QColor>
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -29,6 +31,7 @@ class FrameDrag;
 class IconGrid;
 class QLineEdit;
 class QListWidget;
+class QMovie;
 class QMenu;
 class QScreen;
 class QSystemTrayIcon;
@@ -40,6 +43,7 @@ class SupportChatDialog;
 class TitleBarActions;
 class Toast;
 class UiLockOverlay;
+class VideoBackground;
 enum class FrameHit;
 
 // The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
@@ -142,6 +146,30 @@ public:
     void moveUiButton(int ub, int toArea, int insertIndex);
     void onGearMenuAction(int action);
 
+    // Pushes the whole settings record into the running window, or only its visual half.
+    void applySettings();
+    void applyAppearance(const AppSettings& s);
+    // Rebuilds the scaled background and logo caches that are stale; true when one was rebuilt.
+    bool refreshScaledPixmaps();
+    // A device pixel ratio seen on the window's screen: when it differs from the last one, the scaled
+    // images are dropped, the icons asked for again and a full refresh follows after 200 ms.
+    void noteDevicePixelRatio(qreal ratio);
+
+    // What the window paints (read by tests).
+    bool portraitMode() const { return m_portrait; }
+    int windowRadius() const { return m_windowRadius; }
+    int windowAlpha() const { return m_windowAlpha; }
+    bool isNearlyInvisible() const { return m_nearlyInvisible; }
+    bool isClickThrough() const { return m_clickThrough; }
+    QColor borderColor() const { return m_borderColor; }
+    int backgroundOpacity() const { return m_bgOpacity; }
+    QPixmap stillBackground() const { return m_still; }
+    QMovie* backgroundMovie() const { return m_movie; }
+    bool isVideoPlaying() const { return m_videoPlaying; }
+    QString failedVideoPath() const { return m_failedVideoPath; }
+    QString titleText() const { return m_titleText; }
+    // The clock the video background's time limit is measured with (tests).
+    void setVideoClock(const ktr::platform::Clock* clock) { m_videoFeed = VideoFrameFeed(clock); }
     // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
     void restoreWindow();
     bool isPinned() const { return m_pinned; }
@@ -220,6 +248,9 @@ public Q_SLOTS:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -246,8 +277,6 @@ private:
     void onGroupDragDisplace(int from, int to);
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
-    void applySettings();
-    void applyAppearance(const AppSettings& settings);
     void layoutChildren();
     void exportLogs();
     void uninstallProgram(bool removeAll);
@@ -289,6 +318,18 @@ private:
     QString resolveTarget(const QString& path) const;
     QTimer* makeTimer(const char* name, int intervalMs, bool singleShot);
 
+    // Appearance: window opacity, backgrounds, scaled caches, the ratio refresh.
+    void applyWindowOpacity(const AppSettings& s);
+    void applyBackground(const QString& path);
+    void startGifBackground(const QString& path);
+    void pullVideoFrame();
+    void videoFailed();
+    void scheduleScaledPixmapRefresh();
+    void onScreenChanged();
+    void runRatioRefresh();
+    void restartGifAtWindowSize();
+    QSize deviceSize() const;
+
     ConfigStore m_store;
     AppSettings m_settings;
     AuthManager m_auth;
@@ -309,6 +350,46 @@ private:
     Toast* m_toast = nullptr;
     UiLockOverlay* m_lockOverlay = nullptr;
     QPixmap m_logo;
+
+    // Appearance state.
+    bool m_portrait = false;
+    QRect m_landscapeGeometry;
+    int m_windowRadius = 12;
+    QString m_titleText;
+    bool m_showTitle = true;
+    bool m_showLogo = true;
+    bool m_ratioRefreshBusy = false;
+    QTimer* m_resizeDebounce = nullptr;
+    QTimer* m_ratioDebounce = nullptr;
+    qreal m_lastRatio = 0;
+    QString m_lastBgPath;
+    QString m_failedVideoPath;
+    int m_bgOpacity = 100;
+    QPixmap m_still;
+    QPixmap m_scaledBg;
+    QSize m_scaledBgSize;
+    qreal m_scaledBgRatio = 0;
+    QMovie* m_movie = nullptr;
+    QPixmap m_movieCache;
+    int m_movieCacheFrame = -1;
+    QSize m_movieCacheSize;
+    qreal m_movieCacheRatio = 0;
+    bool m_videoPlaying = false;
+    QPixmap m_videoFrame;
+    VideoBackground* m_video = nullptr;
+    QTimer* m_videoTimer = nullptr;
+    VideoFrameFeed m_videoFeed;
+    QPixmap m_customLogo;
+    QString m_lastLogoPath;
+    QString m_lastAppIconPath;
+    QPixmap m_scaledLogo;
+    qreal m_scaledLogoRatio = 0;
+    int m_windowAlpha = 255;
+    bool m_nearlyInvisible = false;
+    bool m_clickThrough = false;
+    QColor m_borderColor;
+    QTimer* m_scaledRefreshTimer = nullptr;
+    int m_scaledRefreshRetries = 0;
 
     std::function<void()> m_appMarketAction;
     std::function<void()> m_supportChatAction;
