@@ -2,11 +2,13 @@
 // (memory cache), with the longest time the GUI thread went without turning its event loop.
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
+#include "platform/icontheme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -76,6 +78,12 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KestrunePanelBench"));
     QApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    // Offscreen has no icon theme of its own: give it the machine's, as a desktop session would, so the figures
+    // measure real theme icons rather than the placeholder.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") && QIcon::themeName().isEmpty()) {
+        QIcon::setThemeSearchPaths(ktr::platform::IconThemes::defaultConfig().searchPaths);
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
 
     QTemporaryDir files;
     QStringList paths;

@@ -4,12 +4,14 @@
 #include "icons/iconloader.h"
 #include "mainwindow/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "platform/icontheme.h"
 #include "ui/datadir.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
@@ -107,6 +109,12 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    // Offscreen has no icon theme of its own: give it the machine's, as a desktop session would, so the figures
+    // measure real theme icons rather than the placeholder.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") && QIcon::themeName().isEmpty()) {
+        QIcon::setThemeSearchPaths(ktr::platform::IconThemes::defaultConfig().searchPaths);
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
     const QString files = root.path() + QStringLiteral("/files");
     QDir().mkpath(files);
     const double setupStart = msSinceProcessStart();

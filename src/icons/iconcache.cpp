@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QList>
 #include <QMutex>
@@ -27,10 +28,32 @@ QList<QString>& insertionOrder()
     return order;
 }
 
+// Pixmaps already made from an image, by the image's cache key (which names the pixels, and changes when they
+// change). Many paths show one shared theme image; converting it for each path on its own would keep one copy
+// of the pixels per path. An entry that nothing else holds any more is dropped at the next conversion.
+constexpr qsizetype kMaxSharedPixmaps = 4 * kMaxCacheKeys;
+
+QHash<qint64, QPixmap>& pixmapsByImage()
+{
+    static QHash<qint64, QPixmap> table;
+    return table;
+}
+
 QMutex& snapshotMutex()
 {
     static QMutex m;
     return m;
+}
+
+// The PNG bytes of the last images written, by the image's cache key (which changes with its pixels). Many paths
+// share one theme image; encoding it again for each of their snapshots would only give the same bytes again.
+// Touched only under the snapshot mutex.
+constexpr qsizetype kMaxEncodedSnapshots = 32;
+
+QHash<qint64, QByteArray>& encodedSnapshots()
+{
+    static QHash<qint64, QByteArray> table;
+    return table;
 }
 
 bool isShellItem(const QString& path)
@@ -93,11 +116,28 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap)
         map->remove(order.takeFirst());
 }
 
+QPixmap iconPixmapFromImage(const QImage& image)
+{
+    if (image.isNull())
+        return {};
+    QHash<qint64, QPixmap>& table = pixmapsByImage();
+    const qint64 key = image.cacheKey();
+    const auto hit = table.constFind(key);
+    if (hit != table.constEnd())
+        return hit.value();
+    table.removeIf([](QHash<qint64, QPixmap>::iterator it) { return it.value().isDetached(); });
+    if (table.size() >= kMaxSharedPixmaps)
+        table.clear(); // pixmaps held elsewhere stay valid; only their sharing with later ones is lost
+    const QPixmap pixmap = QPixmap::fromImage(image);
+    table.insert(key, pixmap);
+    return pixmap;
+}
+
 void cacheIconImage(const QString& path, const QImage& image)
 {
     if (image.isNull() && isShellItem(path))
         return;
-    cacheIconPixmap(path, image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+    cacheIconPixmap(path, iconPixmapFromImage(image));
 }
 
 void clearIconCache()
@@ -105,6 +145,7 @@ void clearIconCache()
     // QMap::clear empties an unshared map in place and only drops this reference to a shared one.
     iconCache()->clear();
     insertionOrder().clear();
+    pixmapsByImage().clear();
 }
 
 void iconCacheRemove(IconCacheMap& map, const QString& path)
@@ -140,12 +181,15 @@ void saveIconSnapshot(const QString& path, const QImage& image)
     const QString dir = iconSnapDir();
     if (!QDir().mkpath(dir) || !snapDirIsSafe(dir))
         return;
-    QByteArray png;
-    {
+    QByteArray png = encodedSnapshots().value(image.cacheKey());
+    if (png.isEmpty()) {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         if (!image.save(&buffer, "PNG") || png.isEmpty())
             return;
+        if (encodedSnapshots().size() >= kMaxEncodedSnapshots)
+            encodedSnapshots().clear();
+        encodedSnapshots().insert(image.cacheKey(), png);
     }
     // QSaveFile would write to the target of a link: a link (or anything else that isn't a regular file) in the
     // snapshot's place goes first. QSaveFile then writes beside the snapshot and renames over it, so a reader

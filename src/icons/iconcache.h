@@ -21,6 +21,10 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap);
 // that item is asked again next time; any other null image is remembered as a null pixmap.
 void cacheIconImage(const QString& path, const QImage& image);
 
+// The pixmap of an icon image (GUI thread): images that share their pixels (one theme icon shown for many
+// paths) get pixmaps that share theirs, rather than one converted copy each. A null image gives a null pixmap.
+QPixmap iconPixmapFromImage(const QImage& image);
+
 // Empties the memory cache (GUI thread); snapshots on disk stay.
 void clearIconCache();
 

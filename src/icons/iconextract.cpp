@@ -4,16 +4,22 @@
 #include "platform/icontheme.h"
 #include "platform/shellfolders.h"
 
+#include <QCache>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMutex>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QStringList>
+#include <QWaitCondition>
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -22,6 +28,8 @@ constexpr int kCeiling = 192;
 constexpr int kAskSize = 256;        // what the themes are asked for; the result is fitted into the ceiling
 constexpr int kMinFolderWidth = 128; // a folder's own icon smaller than this is not good enough
 constexpr int kMaxImageSide = 32768;
+// The finished theme icons kept for sharing: a few dozen 192 px icons, far more types than a panel shows.
+constexpr int kFinishedCacheKiB = 8 * 1024;
 
 const QStringList& imageSuffixes()
 {
@@ -65,21 +73,119 @@ bool isDesktopEntry(const QString& path)
     return path.endsWith(QLatin1String(".desktop")) && QFileInfo(path).isFile();
 }
 
+// A theme icon file rendered for kAskSize and finished as loadIconImage returns it (trimmed, fitted into the
+// ceiling), with the width it had before trimming (the folder step judges that one).
+struct FinishedIcon
+{
+    QImage image;
+    int renderedWidth = 0;
+    bool isNull() const { return image.isNull(); }
+};
+
+// Every path of one type shows the same theme file, so the finished image of each (file, size) is kept and
+// handed out as an implicitly shared QImage: one render and one copy of the pixels for all of them. A file
+// changed on disk (same path, other time or size) is rendered again. Two threads asking for one file at once
+// render it once: the second waits for the first.
+class FinishedIconCache
+{
+public:
+    FinishedIcon get(const QString& file, int size)
+    {
+        const QFileInfo fi(file);
+        const Stamp stamp{fi.lastModified().toMSecsSinceEpoch(), fi.size()};
+        const Key key(file, size);
+        QMutexLocker lock(&m_mutex);
+        for (;;) {
+            if (const Entry* e = m_cache.object(key); e && e->stamp == stamp)
+                return e->icon;
+            if (!m_inFlight.contains(key))
+                break;
+            m_done.wait(&m_mutex);
+        }
+        m_inFlight.insert(key);
+        lock.unlock();
+
+        FinishedIcon icon;
+        const QImage raw = ktr::platform::renderIconFile(file, size);
+        m_renders.fetch_add(1, std::memory_order_relaxed);
+        if (!raw.isNull()) {
+            icon.renderedWidth = raw.width();
+            icon.image = fitCeiling(trimTransparentBorder(raw));
+        }
+
+        lock.relock();
+        m_inFlight.remove(key);
+        if (!icon.isNull()) // a file that can't be read is not remembered: it may be readable next time
+            m_cache.insert(key, new Entry{icon, stamp}, costOf(icon.image));
+        else
+            m_cache.remove(key);
+        m_done.wakeAll();
+        return icon;
+    }
+
+    quint64 renders() const { return m_renders.load(std::memory_order_relaxed); }
+
+private:
+    using Key = QPair<QString, int>;
+    struct Stamp
+    {
+        qint64 modified = 0;
+        qint64 bytes = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    struct Entry
+    {
+        FinishedIcon icon;
+        Stamp stamp;
+    };
+    static int costOf(const QImage& img) { return int(qMax<qint64>(1, img.sizeInBytes() / 1024)); }
+
+    QMutex m_mutex;
+    QWaitCondition m_done;
+    QCache<Key, Entry> m_cache{kFinishedCacheKiB}; // cost in KiB
+    QSet<Key> m_inFlight;
+    std::atomic<quint64> m_renders{0};
+};
+
+FinishedIconCache& finishedIcons()
+{
+    // Never destroyed: worker threads still extracting at exit are abandoned, not joined, and may reach it.
+    static auto* cache = new FinishedIconCache;
+    return *cache;
+}
+
+QImage renderRaw(const QString& file)
+{
+    return file.isEmpty() ? QImage() : ktr::platform::renderIconFile(file, kAskSize);
+}
+
+FinishedIcon renderFinished(const QString& file)
+{
+    return file.isEmpty() ? FinishedIcon() : finishedIcons().get(file, kAskSize);
+}
+
+// The lookups below are written once for both results: `render` turns a found icon file into either the raw
+// image (the public functions) or the shared finished one (loadIconImage).
+template <typename Render> auto themeIcon(const QStringList& names, Render render)
+{
+    return render(ktr::platform::IconThemes::findIconFile(names, kAskSize));
+}
+
 // Icon= holds an absolute file or a theme name (some launchers write the name with an image suffix).
-QImage desktopEntryImage(const QString& path)
+template <typename Render> auto launcherIcon(const QString& path, Render render)
 {
     QString icon = ktr::platform::desktopEntryIcon(path);
     if (icon.isEmpty())
-        return {};
+        return render(QString());
     if (QDir::isAbsolutePath(icon))
-        return ktr::platform::renderIconFile(icon, kAskSize);
+        return render(icon);
     for (const char* suffix : {".png", ".svg", ".svgz", ".xpm"}) {
         if (icon.endsWith(QLatin1String(suffix))) {
             icon.chop(qsizetype(qstrlen(suffix)));
             break;
         }
     }
-    return ktr::platform::IconThemes::loadIcon({icon}, kAskSize);
+    return themeIcon({icon}, render);
 }
 
 QString folderIconName(const QString& path)
@@ -191,34 +297,53 @@ QImage fallbackIconImage()
         drawFallbackIcon(&img);
         return img;
     }();
-    return icon.copy();
+    return icon; // shared: a caller that paints on it gets its own copy then
 }
+
+namespace {
+
+template <typename Render> auto shellFolderIcon(const QString& parsingName, Render render)
+{
+    const ktr::platform::ShellFolder* folder = ktr::platform::findShellFolder(parsingName);
+    auto icon = render(QString());
+    if (folder)
+        icon = themeIcon({QString::fromLatin1(folder->iconName)}, render);
+    // The trash has a stock icon under several names across themes.
+    if (icon.isNull() &&
+        parsingName.compare(QLatin1String("::{645FF040-5081-101B-9F08-00AA002F954E}"), Qt::CaseInsensitive) == 0) {
+        icon = themeIcon(
+            {QStringLiteral("user-trash"), QStringLiteral("user-trash-full"), QStringLiteral("trash-empty")}, render);
+    }
+    return icon;
+}
+
+template <typename Render> auto iconLocation(const QString& path, Render render)
+{
+    if (path.isEmpty())
+        return render(QString());
+    const QFileInfo fi(path);
+    if (fi.isDir())
+        return themeIcon({folderIconName(path)}, render);
+    if (isDesktopEntry(path))
+        return launcherIcon(path, render);
+    return render(QString());
+}
+
+} // namespace
 
 QImage shellFolderImage(const QString& parsingName)
 {
-    const ktr::platform::ShellFolder* folder = ktr::platform::findShellFolder(parsingName);
-    QImage img;
-    if (folder)
-        img = ktr::platform::IconThemes::loadIcon({QString::fromLatin1(folder->iconName)}, kAskSize);
-    // The trash has a stock icon under several names across themes.
-    if (img.isNull() &&
-        parsingName.compare(QLatin1String("::{645FF040-5081-101B-9F08-00AA002F954E}"), Qt::CaseInsensitive) == 0) {
-        img = ktr::platform::IconThemes::loadIcon(
-            {QStringLiteral("user-trash"), QStringLiteral("user-trash-full"), QStringLiteral("trash-empty")}, kAskSize);
-    }
-    return img;
+    return shellFolderIcon(parsingName, renderRaw);
 }
 
 QImage iconLocationImage(const QString& path)
 {
-    if (path.isEmpty())
-        return {};
-    const QFileInfo fi(path);
-    if (fi.isDir())
-        return ktr::platform::IconThemes::loadIcon({folderIconName(path)}, kAskSize);
-    if (isDesktopEntry(path))
-        return desktopEntryImage(path);
-    return {};
+    return iconLocation(path, renderRaw);
+}
+
+quint64 themeIconRenderCount()
+{
+    return finishedIcons().renders();
 }
 
 QImage loadIconImage(const QString& path)
@@ -247,29 +372,31 @@ QImage loadIconImage(const QString& path)
         }
     }
 
+    // Everything below comes from an icon file of the themes (or one a launcher names), already trimmed and
+    // fitted, and shared with every other path that shows the same file.
+    FinishedIcon icon;
     const bool isDir = fi.isDir();
     if (isDir) {
-        img = iconLocationImage(path);
-        if (!img.isNull() && img.width() < kMinFolderWidth)
-            img = QImage();
+        icon = iconLocation(path, renderFinished);
+        if (!icon.isNull() && icon.renderedWidth < kMinFolderWidth)
+            icon = FinishedIcon();
     }
 
-    if (img.isNull() && path.startsWith(QLatin1String("::{")))
-        img = shellFolderImage(path);
+    if (icon.isNull() && path.startsWith(QLatin1String("::{")))
+        icon = shellFolderIcon(path, renderFinished);
 
     // Launchers name their own icon, as program resources do on Windows.
-    if (img.isNull() && isDesktopEntry(path))
-        img = desktopEntryImage(path);
+    if (icon.isNull() && isDesktopEntry(path))
+        icon = launcherIcon(path, renderFinished);
 
     // The common chain: the icon of the MIME type of anything that exists; a folder's own name last.
-    if (img.isNull() && fi.exists() && !path.startsWith(QLatin1String("::")))
-        img = ktr::platform::IconThemes::loadIcon(ktr::platform::mimeIconNames(path), kAskSize);
-    if (img.isNull() && isDir)
-        img = ktr::platform::IconThemes::loadIcon({QStringLiteral("folder")}, kAskSize);
+    if (icon.isNull() && fi.exists() && !path.startsWith(QLatin1String("::")))
+        icon = themeIcon(ktr::platform::mimeIconNames(path), renderFinished);
+    if (icon.isNull() && isDir)
+        icon = themeIcon({QStringLiteral("folder")}, renderFinished);
 
-    if (img.isNull())
+    if (icon.isNull())
         return readIconSnapshot(path);
-    img = fitCeiling(trimTransparentBorder(img));
-    saveIconSnapshot(path, img);
-    return img;
+    saveIconSnapshot(path, icon.image);
+    return icon.image;
 }

@@ -9,7 +9,8 @@
 
 // The whole chain: the program's own logo, image files, folders, shell folders, launchers, the MIME type's
 // icon; a found image is trimmed, fitted into 192 x 192 and snapshotted once; when nothing live answers, the
-// path's snapshot (or a null image). Synchronous: it reads files and may wait on a slow disk.
+// path's snapshot (or a null image). Synchronous: it reads files and may wait on a slow disk. An icon from the
+// themes is rendered once per file and shared (implicitly) by every path that shows it.
 QImage loadIconImage(const QString& path);
 
 // The icon a folder or launcher names for itself: a user folder's or drive's own icon, "folder" for other
@@ -26,3 +27,7 @@ QImage trimTransparentBorder(const QImage& image);
 
 // A copy of the 128 x 128 placeholder icon, drawn once per process.
 QImage fallbackIconImage();
+
+// How many icon files loadIconImage has rendered from the themes so far. Paths that show the same file share
+// one rendered image, so this grows with the number of distinct icons, not of paths (tests and benchmarks).
+quint64 themeIconRenderCount();

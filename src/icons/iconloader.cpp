@@ -151,7 +151,7 @@ QPixmap loadIconPixmap(const QString& path)
     const QImage image = extract(path);
     QPixmap pixmap;
     if (!image.isNull()) {
-        pixmap = QPixmap::fromImage(image);
+        pixmap = iconPixmapFromImage(image);
     } else {
         static QFileIconProvider provider;
         QImage fromProvider = provider.icon(QFileInfo(path)).pixmap(48, 48, QIcon::Normal, QIcon::Off).toImage();
@@ -160,7 +160,7 @@ QPixmap loadIconPixmap(const QString& path)
             fromProvider = fromProvider.scaled(kCeiling, kCeiling, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         pixmap = QPixmap::fromImage(fromProvider);
         if (pixmap.isNull() && !isShellItem(path))
-            pixmap = QPixmap::fromImage(fallbackIconImage());
+            pixmap = iconPixmapFromImage(fallbackIconImage());
     }
     cacheIconPixmap(path, pixmap);
     return pixmap;

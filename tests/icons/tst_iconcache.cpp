@@ -68,6 +68,30 @@ private Q_SLOTS:
         QCOMPARE(iconCache()->value(path).size(), QSize(3, 3));
     }
 
+    void pixmapsOfOneImageShareTheirPixels()
+    {
+        const QImage shared = solid(16, 16, Qt::red);
+        const QImage sameColourOtherImage = solid(16, 16, Qt::red);
+        cacheIconImage(QStringLiteral("a"), shared);
+        cacheIconImage(QStringLiteral("b"), QImage(shared));
+        cacheIconImage(QStringLiteral("c"), sameColourOtherImage);
+        const QPixmap a = iconCache()->value(QStringLiteral("a"));
+        QCOMPARE(iconCache()->value(QStringLiteral("b")).cacheKey(), a.cacheKey());
+        QVERIFY(iconCache()->value(QStringLiteral("c")).cacheKey() != a.cacheKey());
+        QCOMPARE(a.toImage().pixelColor(8, 8), QColor(Qt::red));
+
+        // Changed pixels are another image: no stale pixmap for it.
+        QImage changed = shared;
+        changed.fill(Qt::green);
+        cacheIconImage(QStringLiteral("d"), changed);
+        QCOMPARE(iconCache()->value(QStringLiteral("d")).toImage().pixelColor(8, 8), QColor(Qt::green));
+
+        // After a clear the old pixmap is no longer handed out, so the map holds nothing of the old entries.
+        clearIconCache();
+        cacheIconImage(QStringLiteral("a"), shared);
+        QVERIFY(iconCache()->value(QStringLiteral("a")).cacheKey() != a.cacheKey());
+    }
+
     void clearAndRemoveLeaveSharedCopiesAlone()
     {
         cacheIconImage(QStringLiteral("a"), solid(1, 1, Qt::red));

@@ -40,6 +40,8 @@ private Q_SLOTS:
         fx->addPng("ktrtest", "48x48/mimetypes", "image-png", 48, Qt::darkCyan, 4);
         fx->addPng("ktrtest", "48x48/mimetypes", "application-x-desktop", 48, Qt::darkMagenta, 4);
         IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 64);
+        // The icon of C sources (text/x-csrc), used by no other case.
+        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 32);
         ktr::platform::IconThemes::configure({{fx->root()}, QStringLiteral("ktrtest"), {fx->pixmapsDir()}});
 
         files = ktr::test::freshDir("files");
@@ -188,6 +190,43 @@ private Q_SLOTS:
         QVERIFY(loadIconImage(files + "/never-seen.txt").isNull());
         // The snapshot of one spelling is not the snapshot of a name that differs by case.
         QVERIFY(loadIconImage(files + "/SOON-GONE.txt").isNull());
+    }
+
+    // Files of one type show one theme file: it is rendered once and every path gets the same pixels, unchanged
+    // by later work on any one of them; a theme file changed on disk is rendered again.
+    void pathsOfOneTypeShareOneRender()
+    {
+        const QString dir = ktr::test::freshDir("sources");
+        QStringList paths;
+        for (int i = 0; i < 40; ++i) {
+            paths << QString("%1/unit%2.c").arg(dir).arg(i);
+            ktr::test::writeFile(paths.last(), "int x;\n");
+        }
+        const quint64 before = themeIconRenderCount();
+        const QImage first = loadIconImage(paths.first());
+        QCOMPARE(first.size(), QSize(192, 96));
+        QCOMPARE(first.format(), QImage::Format_ARGB32);
+        QCOMPARE(first.pixelColor(96, 48), QColor(Qt::darkRed));
+        QList<QImage> all;
+        for (const QString& p : std::as_const(paths))
+            all << loadIconImage(p);
+        QCOMPARE(themeIconRenderCount() - before, 1u);
+        for (const QImage& img : std::as_const(all)) {
+            QCOMPARE(img.cacheKey(), first.cacheKey());
+            QCOMPARE(img.constBits(), first.constBits());
+            QVERIFY(QFile::exists(iconSnapPath(paths.last()))); // each path still has its snapshot
+        }
+        QCOMPARE(readIconSnapshot(paths.last()), first);
+
+        // A caller painting on its copy gets its own pixels; the others keep theirs.
+        QImage mine = all.takeLast();
+        mine.fill(Qt::blue);
+        QCOMPARE(loadIconImage(paths.first()).pixelColor(96, 48), QColor(Qt::darkRed));
+
+        // Rewritten at another size: the file is rendered again.
+        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 100, 100);
+        QCOMPARE(loadIconImage(paths.first()).size(), QSize(192, 192));
+        QCOMPARE(themeIconRenderCount() - before, 2u);
     }
 
     void folderWithOnlySmallIconStillGetsOne()

@@ -41,6 +41,7 @@ private Q_SLOTS:
         fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 0);
         fx->addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 0);
         fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 0);
+        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 64);
         // The loader takes the theme Qt is told to use, as the panel sets it on the GUI thread.
         QIcon::setThemeSearchPaths({fx->root()});
         QIcon::setThemeName(QStringLiteral("ktrtest"));
@@ -161,6 +162,41 @@ private Q_SLOTS:
         QTRY_COMPARE(delivered, 10);
         QCOMPARE(peak.load(), 2);
         QCOMPARE(iconLoadPool()->maxThreadCount(), 2);
+    }
+
+    // Many files of one type requested at once, on both worker threads: the theme file is rendered once, and
+    // every path's image and cached pixmap share one copy of the pixels.
+    void manyPathsOfOneTypeShareOneIcon()
+    {
+        const QString dir = ktr::test::freshDir("many");
+        QStringList paths;
+        for (int i = 0; i < 200; ++i) {
+            paths << QString("%1/unit%2.c").arg(dir).arg(i);
+            ktr::test::writeFile(paths.last(), "x");
+        }
+        const quint64 before = themeIconRenderCount();
+        QObject context;
+        QList<QImage> images;
+        for (const QString& p : std::as_const(paths)) {
+            loadIconAsync(p, &context, [&images](const QString& path, const QImage& img) {
+                cacheIconImage(path, img);
+                images << img;
+            });
+        }
+        QTRY_COMPARE(images.size(), paths.size());
+        QCOMPARE(themeIconRenderCount() - before, 1u);
+        for (const QImage& img : std::as_const(images)) {
+            QCOMPARE(img.size(), QSize(192, 192));
+            QCOMPARE(img.constBits(), images.first().constBits());
+        }
+        const qint64 pixmapKey = iconCache()->value(paths.first()).cacheKey();
+        for (const QString& p : std::as_const(paths)) // all 200 fit in the 256-key cache
+            QCOMPARE(iconCache()->value(p).cacheKey(), pixmapKey);
+        // A cache hit hands out the shared pixels too.
+        QImage hit;
+        loadIconAsync(paths.last(), &context, [&hit](const QString&, const QImage& img) { hit = img; });
+        QTRY_VERIFY(!hit.isNull());
+        QCOMPARE(hit.constBits(), iconCache()->value(paths.first()).toImage().constBits());
     }
 
     void pixmapRemembersItsResult()
