@@ -185,7 +185,6 @@ private Q_SLOTS:
         QTest::newRow("icon queue") << "iconQueueTimer" << 16 << false << true;
         QTest::newRow("repaint") << "repaintTimer" << 50 << true << false;
         QTest::newRow("invalid paths") << "invalidPathsTimer" << 5000 << false << true;
-        QTest::newRow("search") << "searchTimer" << 150 << true << false;
         // applySettings starts the support poll.
         QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
         QTest::newRow("dock poll") << "dockPollTimer" << 80 << false << false;
