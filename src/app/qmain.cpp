@@ -6,6 +6,7 @@
 #include "app/secondinstance.h"
 #include "icons/iconcache.h"
 #include "mainwindow/mainwindow.h"
+#include "panel/titlebaractions.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
@@ -113,10 +114,9 @@ int qMain(int argc, char** argv)
     if (!wake->listen(&wakeError))
         qWarning().noquote() << "wake channel unavailable:" << wakeError;
     QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
-        if (!window.isVisible() || window.isMinimized())
-            window.showNormal();
-        window.raise();
-        window.activateWindow();
+        if (GearMenuPopup* gear = window.titleBar() ? window.titleBar()->gearMenu() : nullptr)
+            gear->hide();
+        window.restoreWindow();
     });
 
     // 19-21.

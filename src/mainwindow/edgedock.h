@@ -83,6 +83,8 @@ public:
     void updateDockPollTimer();
     bool isPollActive() const;
     int pollInterval() const;
+    // The poll timer itself, so the owner can stop it with its other timers.
+    QTimer* pollTimer() const { return m_pollTimer; }
 
     bool revealGestureFired(bool middleDown, bool rightDown);
 

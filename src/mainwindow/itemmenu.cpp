@@ -2,6 +2,7 @@
 
 #include "mainwindow/menustyle.h"
 #include "mainwindow/shortcutfile.h"
+#include "mainwindow/windowutil.h"
 #include "platform/launcher.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -35,15 +36,6 @@ QAction* addEntry(QMenu* menu, const QString& text, int glyph, const QColor& col
 }
 
 } // namespace
-
-bool isItemTargetMissing(const Item& item)
-{
-    if (item.path.isEmpty() || isShellPath(item.path))
-        return false;
-    if (!item.customIcon.isEmpty() && QFileInfo::exists(item.customIcon))
-        return false;
-    return !QFileInfo::exists(item.path);
-}
 
 QSet<QString> invalidItemPaths(const QList<Group>& groups)
 {

@@ -30,10 +30,8 @@ enum class ItemMenuAction {
     ClearInvalid,
 };
 
-// An item is invalid when its file is gone: never for an empty path or a shell item ("::{CLSID}"), and not while
-// its custom icon file exists. Touches only the file system, so any thread may ask.
-bool isItemTargetMissing(const Item& item);
-// The paths of every invalid item, groups and items in order (any thread).
+// The paths of every item whose target is missing (isItemTargetMissing), groups and items in order. Touches
+// only the file system, so any thread may ask.
 QSet<QString> invalidItemPaths(const QList<Group>& groups);
 int countInvalidItems(const QList<Group>& groups);
 

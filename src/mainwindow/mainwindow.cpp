@@ -6,9 +6,13 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/buttonlayout.h"
 #include "mainwindow/defaultlayout.h"
+#include "mainwindow/desktopcollect.h"
 #include "mainwindow/itemlaunch.h"
-#include "mainwindow/panelwidgets.h"
 #include "market/appmarketdialog.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
@@ -21,6 +25,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonObject>
@@ -32,6 +37,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -61,13 +67,22 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_prompter.information = [this](const QString& title, const QString& text) {
         QMessageBox::information(this, title, text, QMessageBox::Ok);
     };
+    m_fileChooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    };
+    m_fileChooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
+        return QFileDialog::getOpenFileName(this, caption, folder, filter);
+    };
     m_reportAppStat = reportAppStat;
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, kind); });
 
     // 3. Screen changes refit the window.
     create();
-    if (QWindow* handle = windowHandle())
+    if (QWindow* handle = windowHandle()) {
         connect(handle, &QWindow::screenChanged, this, [this] { fitToScreen(); });
+        connect(handle, &QWindow::screenChanged, this, [this] { onScreenChanged(); });
+    }
+    m_lastRatio = devicePixelRatioF();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
 
@@ -81,6 +96,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     loadSettings();
     Lang::setChangedHandler([this] {
         setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+        if (m_tray)
+            m_tray->setToolTip(windowTitle());
         const QList<QWidget*> children = findChildren<QWidget*>();
         for (QWidget* w : children)
             w->update();
@@ -136,14 +153,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
 
     // 12. Sidebar, icon grid, bottom bar.
-#if KTR_HAVE_SIDEBAR
     m_sidebar = new Sidebar(this);
     m_sidebarWidget = m_sidebar;
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid = new IconGrid(this);
     m_gridWidget = m_grid;
-#endif
     m_bottomBar = new BottomBar(this);
 
     // 13. The search panel, hidden until asked for.
@@ -168,7 +181,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     QTimer::singleShot(15000, this, [this, beta] { checkForUpdates(beta, false); });
 
     // 17-18. The widgets read the model in place and report through signals.
-#if KTR_HAVE_SIDEBAR
     m_sidebar->setGroups(&m_groups, &m_currentIndex);
     connect(m_sidebar, &Sidebar::groupSelected, this, &MainWindow::onGroupSelected);
     connect(m_sidebar, &Sidebar::groupCreated, this, &MainWindow::onCreateGroup);
@@ -181,8 +193,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
     connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
-#endif
-#if KTR_HAVE_ICONGRID
     m_grid->attachOwner(&m_groups, &m_currentIndex);
     m_grid->setIconCache(iconCache());
     connect(m_grid, &IconGrid::itemActivated, this, &MainWindow::onItemActivated);
@@ -199,7 +209,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_currentIndex, urls); });
     connect(m_grid, &IconGrid::shellItemsDropped, this,
             [this](const QList<QPair<QString, QString>>& items) { onShellItemsDroppedToGroup(m_currentIndex, items); });
-#endif
 
     // 19. The icon queue, the coalesced repaint and the invalid-path check.
     m_iconQueueTimer = makeTimer("iconQueueTimer", kIconQueueIntervalMs, false);
@@ -226,9 +235,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     if (m_settings.autoClassify)
         QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
 
-    // 23.
-    m_dockPollTimer = makeTimer("dockPollTimer", kDockPollIntervalMs, false);
-    connect(m_dockPollTimer, &QTimer::timeout, this, [this] { pollDockCursor(); });
+    // 23. Edge docking (its poll timer is the dock-poll timer), frame drags, the summon hotkey, the tray.
+    setupWindowState();
 
     // 24.
     m_borderFrame = new BorderFrame(this);
@@ -328,18 +336,14 @@ void MainWindow::setCurrentGroup(int index)
 
 void MainWindow::relayoutGrid()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->relayout();
-#endif
 }
 
 void MainWindow::refreshGridIcons()
 {
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->refreshIcons();
-#endif
 }
 
 void MainWindow::repaintPanels()
@@ -655,10 +659,8 @@ void MainWindow::drainIconQueue()
 void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 {
     cacheIconImage(path, image);
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->forgetCustomIcon(path);
-#endif
     if (m_repaintTimer && !m_repaintTimer->isActive())
         m_repaintTimer->start();
 }
@@ -666,10 +668,8 @@ void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 void MainWindow::reloadAllIcons()
 {
     clearIconCache();
-#if KTR_HAVE_ICONGRID
     if (m_grid)
         m_grid->clearCaches();
-#endif
     for (const Group& g : std::as_const(m_groups)) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);
@@ -774,27 +774,6 @@ void MainWindow::onUiButton(int ub)
     default:
         break;
     }
-}
-
-void MainWindow::moveUiButton(int ub, int toArea, int insertIndex)
-{
-    if (ub > 10 || ub < 0)
-        return;
-    QList<int>& title = m_settings.btnLayoutTitle;
-    QList<int>& bottom = m_settings.btnLayoutBottom;
-    QList<int>* from = title.contains(ub) ? &title : bottom.contains(ub) ? &bottom : nullptr;
-    if (!from)
-        return;
-    QList<int>* to = toArea == UiBtn::kZoneBottom ? &bottom : &title;
-    const int removedAt = int(from->indexOf(ub));
-    from->removeAt(removedAt);
-    int index = std::clamp(insertIndex, 0, int(to->size()));
-    if (to == from && removedAt < index)
-        --index;
-    to->insert(index, ub);
-    normalizeButtonLayouts(title, bottom);
-    saveSettings();
-    applySettings();
 }
 
 void MainWindow::onGearMenuAction(int action)
@@ -943,41 +922,7 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::fitToScreen()
-{
-}
-
-void MainWindow::toggleOrientation()
-{
-}
-
-void MainWindow::openSettings()
-{
-}
-
-void MainWindow::setPinned(bool pinned)
-{
-    m_pinned = pinned;
-}
-
-void MainWindow::snapToDockEdge()
-{
-}
-
-bool MainWindow::dockRevealedAndSummoned() const
-{
-    return false;
-}
-
-void MainWindow::onGearMenuAboutToShow()
-{
-}
-
 void MainWindow::pollSupportUnread()
-{
-}
-
-void MainWindow::pollDockCursor()
 {
 }
 
@@ -995,10 +940,6 @@ void MainWindow::checkForUpdates(bool beta, bool manual)
     Q_UNUSED(manual);
 }
 
-void MainWindow::syncDesktopIcons()
-{
-}
-
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 {
     Q_UNUSED(name);
@@ -1012,6 +953,8 @@ void MainWindow::uiLockAction()
         if (!m_settings.uiLocked) {
             m_settings.uiLocked = true;
             saveSettings();
+            if (m_settingsDialog)
+                m_settingsDialog->close();
             m_bottomBar->setButtonState(UiBtn::Lock, true);
             m_titleBar->setButtonActive(UiBtn::Lock, true);
         }
@@ -1025,97 +968,18 @@ void MainWindow::toggleObfuscation()
 {
 }
 
-void MainWindow::startScreenMonitor()
+void MainWindow::exportLogs()
 {
+    // Archiving the log folder comes with the log viewer.
 }
 
-void MainWindow::showTrayAndHide()
+void MainWindow::uninstallProgram(bool removeAll)
 {
-    hide();
+    // Uninstalling comes with the updater.
+    Q_UNUSED(removeAll);
 }
 
-void MainWindow::applySettings()
+void MainWindow::factoryReset()
 {
-    setDarkTheme(m_settings.darkTheme);
-    UiBtnBar::Flags visible{};
-    UiBtnBar::Paths icons;
-    UiBtnBar::Paths hover;
-    UiBtnBar::Paths active;
-    UiBtnBar::Paths night;
-    for (int i = 0; i < UiBtn::kCount; ++i) {
-        visible[i] = m_settings.btnVisible[i];
-        icons[i] = m_settings.btnIcons[i];
-        hover[i] = m_settings.btnIconsHover[i];
-        active[i] = m_settings.btnIconsActive[i];
-        night[i] = m_settings.btnIconsNight[i];
-    }
-    m_titleBar->setButtonLayout(m_settings.btnLayoutTitle, visible, icons);
-    m_titleBar->setButtonIcons(hover, active, night);
-    m_bottomBar->setButtonLayout(m_settings.btnLayoutBottom, visible, icons);
-    m_bottomBar->setButtonIcons(hover, active, night);
-    m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
-    m_bottomBar->setCornerRadius(m_settings.cornerRadius);
-    if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
-        m_supportUnreadTimer->start();
-        pollSupportUnread();
-    }
-    layoutChildren();
-    refreshTheme();
-}
-
-void MainWindow::layoutChildren()
-{
-    const int w = width();
-    const int h = height();
-    if (m_borderFrame) {
-        m_borderFrame->setGeometry(0, 0, w, h);
-        m_borderFrame->raise();
-    }
-    if (m_searchPanel)
-        m_searchPanel->placeIn(w);
-    if (m_bottomBar)
-        m_bottomBar->setGeometry(0, h - 28, w, 28);
-    if (m_titleBar) {
-        const int tw = m_titleBar->sizeHint().width();
-        m_titleBar->setGeometry(w - tw, 0, tw, 28);
-    }
-    const bool horizontal = m_settings.horizontalGroups;
-    if (m_sidebarWidget) {
-        m_sidebarWidget->setGeometry(horizontal ? QRect(0, 28, w, 40) : QRect(0, 28, 172, h - 56));
-    }
-    if (m_gridWidget) {
-        m_gridWidget->setGeometry(horizontal ? QRect(0, 68, w, h - 96) : QRect(172, 28, w - 172, h - 56));
-        relayoutGrid();
-    }
-    if (m_lockOverlay)
-        m_lockOverlay->setGeometry(rect());
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    layoutChildren();
-}
-
-void MainWindow::paintEvent(QPaintEvent*)
-{
-    // The window's own areas: title bar, middle and bottom bar inside the rounded outline.
-    const Theme& theme = currentTheme();
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const int radius = m_borderFrame ? m_borderFrame->cornerRadius() : 12;
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()), radius, radius);
-    p.setClipPath(outline);
-    p.fillRect(rect(), theme.midBackground);
-    p.fillRect(QRect(0, 0, width(), 28), theme.titleBarBackground);
-    if (!m_logo.isNull() && m_settings.showLogo)
-        p.drawPixmap(QRect(10, 6, 16, 16), m_logo);
-    if (m_settings.showTitle) {
-        p.setPen(theme.titleBarForeground);
-        QFont f(uiFontFamily());
-        f.setPixelSize(13);
-        p.setFont(f);
-        p.drawText(QRect(32, 0, width() / 2, 28), Qt::AlignVCenter | Qt::AlignLeft, windowTitle());
-    }
+    // The full reset comes with the updater.
 }

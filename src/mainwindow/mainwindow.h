@@ -3,15 +3,20 @@
 #include "account/authmanager.h"
 #include "mainwindow/configstore.h"
 #include "mainwindow/searchpanel.h"
+#include "mainwindow/videoframefeed.h"
 #include "panel/panelmodel.h"
 #include "ui/appsettings.h"
 
+#include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QSet>
 #include <QSize>
 #include <QStringList>
@@ -23,13 +28,21 @@
 class AppMarketDialog;
 class BorderFrame;
 class BottomBar;
+class EdgeDock;
 class FloatIcon;
+class FrameDrag;
 class IconGrid;
 class QAction;
-class QMenu;
-class QTimer;
 template <typename T>
 class QFutureWatcher;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMovie;
+class QScreen;
+class QSystemTrayIcon;
+class QTimer;
+class SummonHotkey;
 class SettingsDialog;
 class ShortcutEditDialog;
 class Sidebar;
@@ -37,6 +50,8 @@ class SupportChatDialog;
 class TitleBarActions;
 class Toast;
 class UiLockOverlay;
+class VideoBackground;
+enum class FrameHit;
 
 // The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
 // settings record and the account client, builds the title bar, sidebar, icon grid and bottom bar, turns
@@ -61,6 +76,35 @@ public:
         std::function<bool(const QString& title, const QString& text)> question;
         std::function<void(const QString& title, const QString& text)> information;
     };
+
+    // File dialogs of the user-data export and import, replaceable by tests: each returns the chosen file,
+    // empty when cancelled.
+    struct FileChooser
+    {
+        std::function<QString(const QString& caption, const QString& suggested, const QString& filter)> saveFileName;
+        std::function<QString(const QString& caption, const QString& folder, const QString& filter)> openFileName;
+    };
+
+    // Everything the settings dialog is built from, in its constructor's order. Tests replace the
+    // construction to watch the callbacks.
+    struct SettingsDialogArgs
+    {
+        AppSettings* settings = nullptr;
+        QString dataDir;
+        std::function<void()> onClearIconCache;
+        std::function<void(const AppSettings&)> onSettingsChanged;
+        std::function<void()> onExportUserData;
+        std::function<void()> onImportUserData;
+        std::function<void()> onCheckUpdate;
+        std::function<void()> onExportLogs;
+        std::function<void(bool)> onUninstall;
+        const QList<Group>* groups = nullptr;
+        std::function<void()> onIconsChanged;
+        std::function<void(const QString&)> onLockBackgroundChosen;
+        std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted;
+        std::function<void()> onSnapshotRestored;
+    };
+    using SettingsDialogFactory = std::function<SettingsDialog*(const SettingsDialogArgs&)>;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -109,7 +153,71 @@ public:
     void moveUiButton(int ub, int toArea, int insertIndex);
     void onGearMenuAction(int action);
 
+    // Pushes the whole settings record into the running window, or only its visual half.
+    void applySettings();
+    void applyAppearance(const AppSettings& s);
+    // Rebuilds the scaled background and logo caches that are stale; true when one was rebuilt.
+    bool refreshScaledPixmaps();
+    // A device pixel ratio seen on the window's screen: when it differs from the last one, the scaled
+    // images are dropped, the icons asked for again and a full refresh follows after 200 ms.
+    void noteDevicePixelRatio(qreal ratio);
+
+    // What the window paints (read by tests).
+    bool portraitMode() const { return m_portrait; }
+    int windowRadius() const { return m_windowRadius; }
+    int windowAlpha() const { return m_windowAlpha; }
+    bool isNearlyInvisible() const { return m_nearlyInvisible; }
+    bool isClickThrough() const { return m_clickThrough; }
+    QColor borderColor() const { return m_borderColor; }
+    int backgroundOpacity() const { return m_bgOpacity; }
+    QPixmap stillBackground() const { return m_still; }
+    QMovie* backgroundMovie() const { return m_movie; }
+    bool isVideoPlaying() const { return m_videoPlaying; }
+    QString failedVideoPath() const { return m_failedVideoPath; }
+    QString titleText() const { return m_titleText; }
+    // The clock the video background's time limit is measured with (tests).
+    void setVideoClock(const ktr::platform::Clock* clock) { m_videoFeed = VideoFrameFeed(clock); }
+    // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
+    void restoreWindow();
+    bool isPinned() const { return m_pinned; }
+    // Writes or removes the autostart entry; 0 on success, else the error code of the failed file step.
+    int setAutoStart(bool on);
+    QIcon appIcon() const;
+    void createTrayIcon();
+    void updateTrayVisibility();
+    void updateTrayIcon();
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    // The tray menu's quit: the one close that never goes to the tray.
+    void quitFromTray();
+    // The summon hotkey (summonHotkey setting): announce tells the user whether registering worked.
+    void registerSummonHotkey(bool announce);
+    void unregisterSummonHotkey();
+    void summonWindow();
+    // The screen recorder ran out of disk space.
+    void showDiskFullNotice();
+    EdgeDock* edgeDock() const { return m_dock; }
+    FrameDrag* frameDrag() const { return m_frameDrag; }
+    // What a press at a window point does on the frameless window (move, resize or content).
+    FrameHit frameHitAt(const QPoint& local) const;
+
     void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
+    void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
+    void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
+    SettingsDialog* settingsDialog() const;
+
+    // The panel's own data as one backup file, and back (both ask for the file first).
+    void exportUserData();
+    void importUserData();
+    // Re-reads the layout and the settings after a snapshot was restored.
+    void reloadUserData();
+
+    // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of
+    // it, left of it or below it, whichever covers the window least (the earlier one on a tie).
+    static QPoint settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size);
+    // Whether an update check asked for in the settings dialog looks at the beta channel: the dialog's
+    // edited channel when one is open and set (not negative), otherwise the saved channel.
+    static bool updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel);
     // Replaces the usage report of market apps (tests).
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
@@ -168,17 +276,25 @@ public Q_SLOTS:
     void onGroupDragDisplace(int from, int to);
     void removeFloatIcon(FloatIcon* icon);
     void removeAllFloatIcons();
+    // Opens the settings dialog beside the window, or raises the open one; a locked panel asks to unlock.
+    void openSettings();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Steps other parts of the window fill in; here they keep the constructor's order.
     void fitToScreen();
     void toggleOrientation();
-    void openSettings();
     void setPinned(bool pinned);
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
@@ -203,18 +319,33 @@ private:
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
-    void applySettings();
     void layoutChildren();
+    void exportLogs();
+    void uninstallProgram(bool removeAll);
+    void factoryReset();
     void showLockOverlay();
     void uiLockAction();
     void toggleObfuscation();
     void startScreenMonitor();
     void showTrayAndHide();
+    void setupWindowState();
+    void applyDockSettings();
+    void refreshDockScreens();
+    void watchScreen(QScreen* screen);
+    bool trayUsable() const;
+    bool startFrameDrag(const QPoint& globalPos, bool overChild);
     void loadAuth();
     void tryAutoLogin();
     void onAuthLost(const QString& reason);
     void syncLockState();
     void startupAccountStep();
+
+    // The settings dialog bridge.
+    SettingsDialogArgs settingsDialogArgs();
+    void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
+    void setRecorderButtonActive(bool active);
+    void reloadAfterImport();
+    void applyReloadedLanguage(int languageBefore);
 
     void openAppMarket();
     void openSupportChat();
@@ -228,6 +359,18 @@ private:
     void refreshGridIcons();
     QString resolveTarget(const QString& path) const;
     QTimer* makeTimer(const char* name, int intervalMs, bool singleShot);
+
+    // Appearance: window opacity, backgrounds, scaled caches, the ratio refresh.
+    void applyWindowOpacity(const AppSettings& s);
+    void applyBackground(const QString& path);
+    void startGifBackground(const QString& path);
+    void pullVideoFrame();
+    void videoFailed();
+    void scheduleScaledPixmapRefresh();
+    void onScreenChanged();
+    void runRatioRefresh();
+    void restartGifAtWindowSize();
+    QSize deviceSize() const;
 
     ConfigStore m_store;
     AppSettings m_settings;
@@ -248,6 +391,46 @@ private:
     UiLockOverlay* m_lockOverlay = nullptr;
     QPixmap m_logo;
 
+    // Appearance state.
+    bool m_portrait = false;
+    QRect m_landscapeGeometry;
+    int m_windowRadius = 12;
+    QString m_titleText;
+    bool m_showTitle = true;
+    bool m_showLogo = true;
+    bool m_ratioRefreshBusy = false;
+    QTimer* m_resizeDebounce = nullptr;
+    QTimer* m_ratioDebounce = nullptr;
+    qreal m_lastRatio = 0;
+    QString m_lastBgPath;
+    QString m_failedVideoPath;
+    int m_bgOpacity = 100;
+    QPixmap m_still;
+    QPixmap m_scaledBg;
+    QSize m_scaledBgSize;
+    qreal m_scaledBgRatio = 0;
+    QMovie* m_movie = nullptr;
+    QPixmap m_movieCache;
+    int m_movieCacheFrame = -1;
+    QSize m_movieCacheSize;
+    qreal m_movieCacheRatio = 0;
+    bool m_videoPlaying = false;
+    QPixmap m_videoFrame;
+    VideoBackground* m_video = nullptr;
+    QTimer* m_videoTimer = nullptr;
+    VideoFrameFeed m_videoFeed;
+    QPixmap m_customLogo;
+    QString m_lastLogoPath;
+    QString m_lastAppIconPath;
+    QPixmap m_scaledLogo;
+    qreal m_scaledLogoRatio = 0;
+    int m_windowAlpha = 255;
+    bool m_nearlyInvisible = false;
+    bool m_clickThrough = false;
+    QColor m_borderColor;
+    QTimer* m_scaledRefreshTimer = nullptr;
+    int m_scaledRefreshRetries = 0;
+
     std::function<void()> m_appMarketAction;
     std::function<void()> m_supportChatAction;
     std::function<void()> m_themeSwitchAction;
@@ -265,6 +448,13 @@ private:
 
     bool m_constructed = false;
     bool m_pinned = false;
+    bool m_portraitMode = false; // the vertical arrangement is in force
+    bool m_quitRequested = false;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    EdgeDock* m_dock = nullptr;
+    FrameDrag* m_frameDrag = nullptr;
+    SummonHotkey* m_summonHotkey = nullptr;
     bool m_settingsRefreshPending = false;
     bool m_authLostRunning = false;
 
@@ -291,5 +481,7 @@ private:
     QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
     bool m_invalidPathsAgain = false;
     QList<FloatIcon*> m_floatIcons;
+    FileChooser m_fileChooser;
+    SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;
 };

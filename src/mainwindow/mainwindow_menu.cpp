@@ -6,7 +6,8 @@
 #include "icons/iconloader.h"
 #include "mainwindow/itemlaunch.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/panelwidgets.h"
+#include "mainwindow/windowutil.h"
+#include "panel/icongrid.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "mainwindow/shortcutfile.h"
@@ -158,10 +159,8 @@ void MainWindow::restoreMenuItemIcon()
     const QString old = item.customIcon;
     item.customIcon.clear();
     saveLayout();
-#if KTR_HAVE_ICONGRID
     if (m_grid && !old.isEmpty())
         m_grid->invalidateIcon(old);
-#endif
     if (m_gridWidget)
         m_gridWidget->update();
     showToast(Lang::tr("已恢复默认图标"), 0);
@@ -270,10 +269,8 @@ void MainWindow::editMenuItem()
             newTarget = item.path;
             if (IconCacheMap* cache = iconCache())
                 iconCacheRemove(*cache, copy.path);
-#if KTR_HAVE_ICONGRID
             if (m_grid)
                 m_grid->forgetCustomIcon(copy.path);
-#endif
             changed = true;
         }
         if (edited.workingDir.trimmed() != item.workDir.trimmed()) {
@@ -305,20 +302,14 @@ void MainWindow::editMenuItem()
     if (customIcon.isEmpty()) {
         if (IconCacheMap* cache = iconCache())
             iconCacheRemove(*cache, copy.path);
-#if KTR_HAVE_ICONGRID
         if (m_grid)
             m_grid->forgetCustomIcon(copy.path);
-#endif
     } else {
-#if KTR_HAVE_ICONGRID
         if (m_grid)
             m_grid->invalidateIcon(customIcon);
-#endif
     }
-#if KTR_HAVE_ICONGRID
     if (m_grid && !copy.customIcon.isEmpty() && copy.customIcon != customIcon)
         m_grid->invalidateIcon(copy.customIcon);
-#endif
     // A new target has no icon yet: ask for it, as a relocated item does.
     if (!newTarget.isEmpty())
         queueIconLoad(newTarget);
@@ -343,10 +334,8 @@ void MainWindow::refreshInvalidPaths()
         m_invalidPathsWatcher = new QFutureWatcher<QSet<QString>>(this);
         connect(m_invalidPathsWatcher, &QFutureWatcherBase::finished, this, [this] {
             m_invalidPaths = m_invalidPathsWatcher->result();
-#if KTR_HAVE_ICONGRID
             if (m_grid)
                 m_grid->setInvalidPaths(m_invalidPaths);
-#endif
             if (m_invalidPathsAgain) {
                 m_invalidPathsAgain = false;
                 refreshInvalidPaths();
@@ -441,12 +430,10 @@ void MainWindow::floatItem(int itemIndex)
         pixmap = loadIconPixmap(item.path);
 
     QPoint position = QCursor::pos();
-#if KTR_HAVE_ICONGRID
     if (m_grid) {
         position = m_grid->columns() > 0 ? m_grid->snapToCellGlobal(QCursor::pos()) - QPoint(36, 36)
                                          : m_grid->itemGlobalRect(itemIndex).topLeft();
     }
-#endif
     auto* icon = new FloatIcon(pixmap, item.name, position);
     connect(icon, &FloatIcon::openRequested, this,
             [this, item] { launchTarget(item.path, item.workDir, item.args, item.runAsAdmin); });

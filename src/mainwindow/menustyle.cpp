@@ -8,33 +8,46 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+QString menuStyleSheet()
+{
+    const bool dark = currentTheme().isDark;
+    auto c = [dark](const char* darkName, const char* lightName) {
+        return QColor(QLatin1String(dark ? darkName : lightName)).name();
+    };
+    return QStringLiteral("QMenu{background:%1;border:1px solid %2;border-radius:10px;padding:5px;"
+                          "font-family:'%8';font-size:13px;color:%3;}"
+                          "QMenu::item{padding:3px 14px 3px 6px;border-radius:7px;background:transparent;}"
+                          "QMenu::item:selected{background:%4;color:%5;}"
+                          "QMenu::item:disabled{color:%6;}"
+                          "QMenu::separator{height:1px;background:%7;margin:3px 9px;}"
+                          "QMenu::icon{padding-left:9px;}"
+                          "QMenu::right-arrow{width:10px;height:10px;}")
+        .arg(c("#2A2F3A", "#FFFFFF"), c("#3A404D", "#DCE1EB"), c("#E6E9F0", "#2E3440"), c("#333D52", "#EDF2FE"),
+             c("#9FBEFF", "#2B5FD9"), c("#6B7280", "#A8AFBC"), c("#3A404D", "#E8ECF3"), uiFontFamily());
+}
+
 void applyMenuStyle(QMenu* menu)
 {
     if (!menu)
         return;
     menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
-    menu->setAttribute(Qt::WA_TranslucentBackground, true);
-    const bool dark = currentTheme().isDark;
-    auto c = [dark](const char* darkName, const char* lightName) {
-        return QColor(QLatin1String(dark ? darkName : lightName)).name();
-    };
-    menu->setStyleSheet(
-        QStringLiteral("QMenu{background:%1;border:1px solid %2;border-radius:10px;padding:5px;font-family:'%8';"
-                       "font-size:13px;color:%3;}QMenu::item{padding:3px 14px 3px 6px;border-radius:7px;"
-                       "background:transparent;}QMenu::item:selected{background:%4;color:%5;}"
-                       "QMenu::item:disabled{color:%6;}QMenu::separator{height:1px;background:%7;margin:3px 9px;}"
-                       "QMenu::icon{padding-left:9px;}QMenu::right-arrow{width:10px;height:10px;}")
-            .arg(c("#2A2F3A", "#FFFFFF"), c("#3A404D", "#DCE1EB"), c("#E6E9F0", "#2E3440"), c("#333D52", "#EDF2FE"),
-                 c("#9FBEFF", "#2B5FD9"), c("#6B7280", "#A8AFBC"), c("#3A404D", "#E8ECF3"), uiFontFamily()));
+    menu->setAttribute(Qt::WA_TranslucentBackground);
+    menu->setStyleSheet(menuStyleSheet());
 }
 
 namespace {
 
+QPolygonF points(std::initializer_list<QPointF> list)
+{
+    return QPolygonF(QList<QPointF>(list));
+}
+
 void eye(QPainter* p)
 {
-    QPainterPath path(QPointF(2.4, 8));
-    path.quadTo(QPointF(8, 3.2), QPointF(13.6, 8));
-    path.quadTo(QPointF(8, 12.8), QPointF(2.4, 8));
+    QPainterPath path;
+    path.moveTo(2.4, 8);
+    path.quadTo(8, 3.2, 13.6, 8);
+    path.quadTo(8, 12.8, 2.4, 8);
     p->drawPath(path);
     p->drawEllipse(QRectF(6.2, 6.2, 3.6, 3.6));
 }
@@ -44,28 +57,25 @@ void eye(QPainter* p)
 void menuGlyph(QPainter* p, int kind, const QColor& colour)
 {
     p->save();
-    QPen pen(colour, 1.15);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
+    QPen pen(colour, 1.15, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p->setPen(pen);
     p->setBrush(Qt::NoBrush);
     switch (kind) {
     case 1: {
-        QPainterPath path(QPointF(8, 2.6));
+        QPainterPath path;
+        path.moveTo(8, 2.6);
         path.lineTo(12.8, 4.3);
         path.lineTo(12.8, 8.1);
-        path.quadTo(QPointF(12.8, 11.5), QPointF(8, 13.4));
-        path.quadTo(QPointF(3.2, 11.5), QPointF(3.2, 8.1));
+        path.quadTo(12.8, 11.5, 8, 13.4);
+        path.quadTo(3.2, 11.5, 3.2, 8.1);
         path.lineTo(3.2, 4.3);
         path.closeSubpath();
         p->drawPath(path);
         break;
     }
-    case 2: {
-        const QPointF pts[] = {{2.6, 12.4}, {2.6, 5}, {6.9, 5}, {8.1, 6.5}, {13.4, 6.5}, {13.4, 12.4}};
-        p->drawPolygon(pts, 6);
+    case 2:
+        p->drawPolygon(points({{2.6, 12.4}, {2.6, 5}, {6.9, 5}, {8.1, 6.5}, {13.4, 6.5}, {13.4, 12.4}}));
         break;
-    }
     case 3:
         for (const QPointF& at : {QPointF(2.7, 2.7), QPointF(8.8, 2.7), QPointF(2.7, 8.8), QPointF(8.8, 8.8)})
             p->drawRoundedRect(QRectF(at, QSizeF(4.5, 4.5)), 1.1, 1.1);
@@ -77,16 +87,12 @@ void menuGlyph(QPainter* p, int kind, const QColor& colour)
         p->drawRoundedRect(QRectF(2.6, 5.2, 8.2, 7.2), 1.6, 1.6);
         p->drawRoundedRect(QRectF(5.8, 3.4, 7.6, 6.4), 1.6, 1.6);
         break;
-    case 6: {
-        const QPointF pts[] = {{4.2, 10.3}, {8, 5.9}, {11.8, 10.3}};
-        p->drawPolyline(pts, 3);
+    case 6:
+        p->drawPolyline(points({{4.2, 10.3}, {8, 5.9}, {11.8, 10.3}}));
         break;
-    }
-    case 7: {
-        const QPointF pts[] = {{4.2, 5.7}, {8, 10.1}, {11.8, 5.7}};
-        p->drawPolyline(pts, 3);
+    case 7:
+        p->drawPolyline(points({{4.2, 5.7}, {8, 10.1}, {11.8, 5.7}}));
         break;
-    }
     case 8:
         eye(p);
         break;
@@ -94,19 +100,15 @@ void menuGlyph(QPainter* p, int kind, const QColor& colour)
         eye(p);
         p->drawLine(QPointF(3, 12.8), QPointF(13, 3.2));
         break;
-    case 10: {
+    case 10:
         p->drawRoundedRect(QRectF(2.6, 3.4, 10.8, 9.2), 1.8, 1.8);
         p->drawEllipse(QRectF(4.85, 5.35, 2.1, 2.1));
-        const QPointF pts[] = {{3.8, 11.4}, {7.2, 7.9}, {9.8, 10.4}, {11.4, 8.9}, {12.6, 11.4}};
-        p->drawPolyline(pts, 5);
+        p->drawPolyline(points({{3.8, 11.4}, {7.2, 7.9}, {9.8, 10.4}, {11.4, 8.9}, {12.6, 11.4}}));
         break;
-    }
-    case 11: {
-        const QPointF pts[] = {{3.4, 12.6}, {4.3, 9.4}, {10.6, 3}, {13, 5.4}, {6.6, 11.7}};
-        p->drawPolygon(pts, 5);
+    case 11:
+        p->drawPolygon(points({{3.4, 12.6}, {4.3, 9.4}, {10.6, 3}, {13, 5.4}, {6.6, 11.7}}));
         p->drawLine(QPointF(9.5, 4.1), QPointF(11.9, 6.5));
         break;
-    }
     case 12:
         p->drawRoundedRect(QRectF(2.9, 2.8, 7, 7), 1.4, 1.4);
         p->drawRoundedRect(QRectF(6.1, 6.1, 7, 7), 1.4, 1.4);
@@ -117,32 +119,32 @@ void menuGlyph(QPainter* p, int kind, const QColor& colour)
         p->drawLine(QPointF(9.7, 3.1), QPointF(12.9, 3.1));
         p->drawLine(QPointF(12.9, 3.1), QPointF(12.9, 6.3));
         break;
-    case 14: {
-        const QLineF lines[] = {{2.9, 4.9, 13.1, 4.9},  {6.4, 2.9, 9.6, 2.9},   {4.6, 4.9, 5.3, 13.1},
-                                {5.3, 13.1, 10.7, 13.1}, {10.7, 13.1, 11.4, 4.9}, {6.9, 7.2, 7.1, 10.9},
-                                {9.1, 7.2, 8.9, 10.9}};
-        p->drawLines(lines, 7);
+    case 14:
+        p->drawLine(QPointF(2.9, 4.9), QPointF(13.1, 4.9));
+        p->drawLine(QPointF(6.4, 2.9), QPointF(9.6, 2.9));
+        p->drawLine(QPointF(4.6, 4.9), QPointF(5.3, 13.1));
+        p->drawLine(QPointF(5.3, 13.1), QPointF(10.7, 13.1));
+        p->drawLine(QPointF(10.7, 13.1), QPointF(11.4, 4.9));
+        p->drawLine(QPointF(6.9, 7.2), QPointF(7.1, 10.9));
+        p->drawLine(QPointF(9.1, 7.2), QPointF(8.9, 10.9));
         break;
-    }
-    default: {
-        const QPointF pts[] = {{5.6, 3.8}, {11.4, 8}, {5.6, 12.2}};
-        p->drawPolygon(pts, 3);
+    default: // 0 and anything unknown: run
+        p->drawPolygon(points({{5.6, 3.8}, {11.4, 8}, {5.6, 12.2}}));
         break;
-    }
     }
     p->restore();
 }
 
 QIcon menuGlyphIcon(int kind, const QColor& colour)
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
     {
-        QPainter p(&pixmap);
+        QPainter p(&pm);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.scale(2, 2);
         menuGlyph(&p, kind, colour);
     }
-    pixmap.setDevicePixelRatio(2);
-    return QIcon(pixmap);
+    pm.setDevicePixelRatio(2);
+    return QIcon(pm);
 }

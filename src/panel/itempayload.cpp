@@ -37,9 +37,8 @@ QByteArray encodeItemPayload(int group, int item, const QString& path)
     // Written by hand so the key order stays "g", "i", "path" (QJsonObject sorts its keys).
     const QByteArray pathJson = QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact);
     // pathJson is ["..."]: drop the brackets to keep the escaped string.
-    return QByteArrayLiteral("{\"g\":") + QByteArray::number(group) + QByteArrayLiteral(",\"i\":")
-           + QByteArray::number(item) + QByteArrayLiteral(",\"path\":") + pathJson.mid(1, pathJson.size() - 2)
-           + '}';
+    return QByteArrayLiteral("{\"g\":") + QByteArray::number(group) + QByteArrayLiteral(",\"i\":") +
+           QByteArray::number(item) + QByteArrayLiteral(",\"path\":") + pathJson.mid(1, pathJson.size() - 2) + '}';
 }
 
 bool decodeItemPayload(const QByteArray& data, ItemPayload* out)
@@ -62,6 +61,6 @@ bool decodeItemPayload(const QByteArray& data, ItemPayload* out)
 
 bool itemPayloadInModel(const ItemPayload& payload, const QList<Group>& groups)
 {
-    return payload.group >= 0 && payload.group < groups.size() && payload.item >= 0
-           && payload.item < groups.at(payload.group).items.size();
+    return payload.group >= 0 && payload.group < groups.size() && payload.item >= 0 &&
+           payload.item < groups.at(payload.group).items.size();
 }

@@ -149,6 +149,21 @@ void setDarkTheme(bool dark)
     g_current = dark ? &g_dark : &g_light;
 }
 
+const Theme& defaultTheme(bool dark)
+{
+    static const Theme pristineDark = [] {
+        Theme t;
+        fill(t, kDark, true);
+        return t;
+    }();
+    static const Theme pristineLight = [] {
+        Theme t;
+        fill(t, kLight, false);
+        return t;
+    }();
+    return dark ? pristineDark : pristineLight;
+}
+
 const Theme& dialogPalette()
 {
     if (!g_dialogFilled) {

@@ -54,6 +54,9 @@ struct Theme
 const Theme& currentTheme();
 void setDarkTheme(bool dark);
 const Theme& dialogPalette();
+// The dark or light palette as first filled, before any setter changed it: what a colour choice of
+// "theme default" goes back to.
+const Theme& defaultTheme(bool dark);
 
 void setThemeTitleBarColors(const QColor& background, const QColor& foreground);
 void setThemeBottomBarColors(const QColor& background, const QColor& foreground);

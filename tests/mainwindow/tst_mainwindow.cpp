@@ -4,6 +4,8 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
 #include "platform/launcher.h"
 #include "testenv.h"
 #include "ui/datadir.h"
@@ -187,7 +189,8 @@ private Q_SLOTS:
         QTest::newRow("invalid paths") << "invalidPathsTimer" << 5000 << false << true;
         // applySettings starts the support poll.
         QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
-        QTest::newRow("dock poll") << "dockPollTimer" << 80 << false << false;
+        // Edge docking is on by default: the poll runs at its undocked pace.
+        QTest::newRow("dock poll") << "dockPollTimer" << 320 << false << true;
         QTest::newRow("notice") << "noticeTimer" << 60000 << false << true;
         QTest::newRow("heartbeat") << "heartbeatTimer" << 60000 << false << true;
         QTest::newRow("auto backup") << "autoBackupTimer" << 3600000 << false << true;
@@ -523,6 +526,59 @@ private Q_SLOTS:
         QVERIFY(QDir(layoutFile()).removeRecursively());
     }
 
+    void sidebarSignalsReachTheModel()
+    {
+        auto w = threeGroups();
+        Sidebar* bar = w->sidebar();
+        QCOMPARE(bar->geometry(), QRect(0, 28, 172, w->height() - 56));
+        Q_EMIT bar->groupSelected(1);
+        QCOMPARE(w->currentIndex(), 1);
+        Q_EMIT bar->groupCreated(QStringLiteral("N"));
+        QCOMPARE(w->groups().size(), 4);
+        Q_EMIT bar->groupRenamed(3, QStringLiteral("M"));
+        QCOMPARE(w->groups()[3].name, QStringLiteral("M"));
+        Q_EMIT bar->groupDeleted(3);
+        QCOMPARE(w->groups().size(), 3);
+        Q_EMIT bar->itemMoved(0, 0, 2);
+        QCOMPARE(w->groups()[2].items.size(), 1);
+        Q_EMIT bar->urlsDropped(2, {QUrl::fromLocalFile(m_files + "/c.txt")});
+        QCOMPARE(w->groups()[2].items.size(), 2);
+        Q_EMIT bar->shellItemsDropped(
+            1, {{QStringLiteral("回收站"), QStringLiteral("::{645FF040-5081-101B-9F08-00AA002F954E}")}});
+        QCOMPARE(w->groups()[1].items.size(), 2);
+        Q_EMIT bar->groupCleared(2);
+        QVERIFY(w->groups()[2].items.isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+    }
+
+    void gridFollowsTheModelWhetherOrNotSaved_data()
+    {
+        QTest::addColumn<bool>("saveFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("not saved") << true;
+    }
+    void gridFollowsTheModelWhetherOrNotSaved()
+    {
+        QFETCH(bool, saveFails);
+        Item hidden = item("/x/h");
+        hidden.hidden = true;
+        writeLayout({Group{QStringLiteral("A"), {item("/x/0"), hidden, item("/x/2")}}, Group{QStringLiteral("B"), {}}});
+        auto w = makeWindow();
+        IconGrid* grid = w->iconGrid();
+        QCOMPARE(grid->visiblePositions(), (QList<int>{0, 2}));
+        if (saveFails) {
+            QVERIFY(QFile::remove(layoutFile()));
+            QVERIFY(QDir().mkpath(layoutFile()));
+        }
+        w->onItemReordered(0, 3); // h, 2, 0
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1, 2}));
+        w->onItemMoved(0, 2, 1); // h, 2
+        QCOMPARE(grid->visiblePositions(), (QList<int>{1}));
+        QCOMPARE(w->toast() != nullptr, saveFails);
+        if (saveFails)
+            QVERIFY(QDir(layoutFile()).removeRecursively());
+    }
+
     // ---- launching ----
 
     void activateLaunches()
@@ -652,7 +708,9 @@ private Q_SLOTS:
         w->drainIconQueue();
         QVERIFY(w->iconQueue().isEmpty());
         QVERIFY(!w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
-        QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/3")));
+        // The two workers finish in any order: wait for all three results.
+        QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/1")) &&
+                    iconCache()->contains(QStringLiteral("/q/2")) && iconCache()->contains(QStringLiteral("/q/3")));
         QCOMPARE(extracted->load(), 3);
         // The three results share one repaint.
         QTRY_COMPARE(repaints.count(), 1);

@@ -38,8 +38,8 @@ private slots:
         QTest::newRow("array") << QByteArray(R"([1,2])") << false << 0 << 0;
         QTest::newRow("not json") << QByteArray("g=1;i=2") << false << 0 << 0;
         QTest::newRow("empty") << QByteArray() << false << 0 << 0;
-        QTest::newRow("oversize") << (QByteArray(R"({"g":0,"i":0,"path":")") + QByteArray(70000, 'a') + "\"}")
-                                  << false << 0 << 0;
+        QTest::newRow("oversize") << (QByteArray(R"({"g":0,"i":0,"path":")") + QByteArray(70000, 'a') + "\"}") << false
+                                  << 0 << 0;
     }
 
     void decode()

@@ -1,0 +1,313 @@
+// The main window's side of the settings dialog, the desktop collection and the user-data backup.
+
+#include "mainwindow/mainwindow.h"
+
+#include "lock/uilockoverlay.h"
+#include "mainwindow/desktopcollect.h"
+#include "mainwindow/userdatatransfer.h"
+#include "market/appmarketdialog.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
+#include "recorder/screenmonitor.h"
+#include "settings/settingsdialog.h"
+#include "support/supportchatdialog.h"
+#include "ui/lang.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <array>
+
+// ---- desktop collection ---------------------------------------------------------------------------------
+
+void MainWindow::syncDesktopIcons()
+{
+    const DesktopCollectResult result = collectDesktopIcons(m_groups, desktopFolders());
+    if (result.changed()) {
+        for (const QString& path : result.newPaths)
+            queueIconLoad(path);
+        commitModelChange();
+    }
+    showToast(result.message, 0);
+}
+
+// ---- user data export and import ------------------------------------------------------------------------
+
+void MainWindow::exportUserData()
+{
+    if (!m_fileChooser.saveFileName)
+        return;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString target = m_fileChooser.saveFileName(
+        exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
+    if (target.isEmpty())
+        return;
+    const ExportOutcome outcome = ::exportUserData(target, userDataPaths(m_store), QDateTime::currentDateTime());
+    showToast(outcome.message, outcome.toastKind);
+}
+
+void MainWindow::importUserData()
+{
+    if (!m_fileChooser.openFileName)
+        return;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString source = m_fileChooser.openFileName(importDialogCaption(), desktop, backupFileFilter());
+    if (source.isEmpty())
+        return;
+    ImportHooks hooks;
+    hooks.confirm = [this] { return m_prompter.question(importQuestionTitle(), importQuestionText()); };
+    hooks.reload = [this] { reloadAfterImport(); };
+    const ImportOutcome outcome = ::importUserData(source, userDataPaths(m_store), m_settings, hooks);
+    // The import is usually started from the settings dialog: its copy still holds the settings of before,
+    // and its OK would write them straight back over the imported ones.
+    if (outcome.status == ImportOutcome::Status::Imported && m_settingsDialog)
+        m_settingsDialog->setEditedSettings(m_settings);
+    if (!outcome.message.isEmpty())
+        showToast(outcome.message, outcome.toastKind);
+}
+
+void MainWindow::reloadAfterImport()
+{
+    m_groups.clear();
+    if (!loadLayout())
+        buildDefaultLayout();
+    const int languageBefore = Lang::language();
+    loadSettings();
+    applyReloadedLanguage(languageBefore);
+    applySettings();
+    loadAuth();
+    if (m_appMarket)
+        m_appMarket->setToken(m_token);
+    if (m_supportChat)
+        m_supportChat->setSession(m_token, m_userName);
+    setCurrentGroup(0);
+    refreshGridIcons();
+    repaintPanels();
+}
+
+void MainWindow::reloadUserData()
+{
+    m_groups.clear();
+    if (!loadLayout())
+        buildDefaultLayout();
+    if (m_currentIndex >= m_groups.size())
+        setCurrentGroup(0);
+    refreshGridIcons();
+    const int languageBefore = Lang::language();
+    loadSettings();
+    applyReloadedLanguage(languageBefore);
+    applyAppearance(m_settings);
+    repaintPanels();
+    if (m_settingsDialog) {
+        // The restored settings replace the dialog's copy, or its OK would undo the restore.
+        m_settingsDialog->setEditedSettings(m_settings);
+        if (!m_settingsRefreshPending)
+            scheduleSettingsRefresh();
+    }
+}
+
+void MainWindow::applyReloadedLanguage(int languageBefore)
+{
+    // Loading the settings already switches the table; the window and its children still show the old
+    // language until they are told, so compare with the language from before the load.
+    const int wanted = m_settings.language > 0 ? 1 : 0;
+    if (wanted != Lang::language())
+        Lang::setLanguage(wanted);
+    if (wanted != languageBefore)
+        Lang::notifyChanged();
+}
+
+// ---- settings dialog ------------------------------------------------------------------------------------
+
+SettingsDialog* MainWindow::settingsDialog() const
+{
+    return m_settingsDialog.data();
+}
+
+QPoint MainWindow::settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size)
+{
+    const QRect window = frame.intersected(available);
+    const int w = size.width();
+    const int h = size.height();
+    const auto clamped = [&](int x, int y) {
+        const int maxX = available.right() - w + 1;
+        const int maxY = available.bottom() - h + 1;
+        x = maxX < available.left() ? available.left() : std::clamp(x, available.left(), maxX);
+        y = maxY < available.top() ? available.top() : std::clamp(y, available.top(), maxY);
+        return QPoint(x, y);
+    };
+    const std::array<QPoint, 3> candidates = {
+        clamped(window.right() + 8, window.top()),
+        clamped(window.left() - w - 8, window.top()),
+        clamped(window.left(), window.bottom() + 8),
+    };
+    QPoint best = candidates[0];
+    qint64 bestOverlap = -1;
+    for (const QPoint& candidate : candidates) {
+        const QRect overlap = QRect(candidate, size).intersected(window);
+        const qint64 area = overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+        if (bestOverlap < 0 || area < bestOverlap) {
+            best = candidate;
+            bestOverlap = area;
+        }
+    }
+    return best;
+}
+
+bool MainWindow::updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel)
+{
+    if (dialogOpen && editedChannel >= 0)
+        return editedChannel != 0;
+    return savedChannel == 1;
+}
+
+MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
+{
+    SettingsDialogArgs args;
+    args.settings = &m_settings;
+    args.dataDir = QFileInfo(m_store.layoutPath()).absolutePath();
+    args.onClearIconCache = [this] { reloadAllIcons(); };
+    args.onSettingsChanged = [this](const AppSettings& edited) { applyAppearance(edited); };
+    args.onExportUserData = [this] { exportUserData(); };
+    args.onImportUserData = [this] { importUserData(); };
+    args.onCheckUpdate = [this] {
+        const bool open = !m_settingsDialog.isNull();
+        const int edited = open ? m_settingsDialog->editedSettings().updateChannel : -1;
+        checkForUpdates(updateCheckIsBeta(open, edited, m_settings.updateChannel), true);
+    };
+    args.onExportLogs = [this] { exportLogs(); };
+    args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
+    args.groups = &m_groups;
+    args.onIconsChanged = [this] {
+        saveLayout();
+        if (m_grid)
+            m_grid->clearCaches();
+        refreshGridIcons();
+        repaintPanels();
+    };
+    args.onLockBackgroundChosen = [this](const QString& path) {
+        m_settings.lockBgPath = path;
+        saveSettings();
+        if (m_lockOverlay)
+            m_lockOverlay->setBackgroundPath(path);
+    };
+    args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
+        m_settings.protectPasswordHash = hash;
+        m_settings.obfuscateMap = obfuscateMap;
+        if (hash.isEmpty())
+            m_settings.uiLocked = false;
+        saveSettings();
+    };
+    args.onSnapshotRestored = [this] { reloadUserData(); };
+    return args;
+}
+
+void MainWindow::openSettings()
+{
+    if (m_settings.uiLocked) {
+        showLockOverlay();
+        if (m_lockOverlay)
+            m_lockOverlay->setMode(0);
+        return;
+    }
+    if (m_settingsDialog) {
+        m_settingsDialog->showNormal();
+        m_settingsDialog->raise();
+        m_settingsDialog->activateWindow();
+        return;
+    }
+
+    const SettingsDialogArgs args = settingsDialogArgs();
+    SettingsDialog* dialog = nullptr;
+    if (m_settingsDialogFactory) {
+        dialog = m_settingsDialogFactory(args);
+    } else {
+        dialog = new SettingsDialog(args.settings, args.dataDir, args.onClearIconCache, args.onSettingsChanged,
+                                    args.onExportUserData, args.onImportUserData, args.onCheckUpdate, args.onExportLogs,
+                                    args.onUninstall, args.groups, args.onIconsChanged, args.onLockBackgroundChosen,
+                                    args.onProtectCommitted, args.onSnapshotRestored, nullptr);
+    }
+    if (!dialog)
+        return;
+    dialog->setFactoryResetHandler([this] { factoryReset(); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose, true);
+    m_settingsDialog = dialog;
+
+    // The dialog's hotkey editor must be able to capture the summon keys while it is open.
+    unregisterSummonHotkey();
+
+    const QString hotkeyBefore = m_settings.summonHotkey;
+    const bool autoClassifyBefore = m_settings.autoClassify;
+
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        dialog->move(settingsDialogPosition(screen->availableGeometry(), frameGeometry(), dialog->size()));
+    connect(dialog, &QDialog::finished, this, [this, hotkeyBefore, autoClassifyBefore](int result) {
+        onSettingsFinished(result, hotkeyBefore, autoClassifyBefore);
+    });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void MainWindow::onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore)
+{
+    if (result == QDialog::Accepted) {
+        // The dialog has already written its copy into the record.
+        registerSummonHotkey(m_settings.summonHotkey != hotkeyBefore);
+        saveSettings();
+        if (!autoClassifyBefore && m_settings.autoClassify)
+            syncDesktopIcons();
+    } else {
+        registerSummonHotkey(false);
+    }
+    applySettings();
+    m_settingsDialog = nullptr;
+}
+
+// ---- screen recorder button -----------------------------------------------------------------------------
+
+void MainWindow::setRecorderButtonActive(bool active)
+{
+    m_bottomBar->setButtonState(UiBtn::Monitor, active);
+    m_titleBar->setButtonActive(UiBtn::Monitor, active);
+}
+
+void MainWindow::startScreenMonitor()
+{
+    // Its disk-full notice is connected once, when the window is built.
+    ScreenMonitor* monitor = ScreenMonitor::instance();
+    if (monitor->isRunning()) {
+        monitor->stop();
+        setRecorderButtonActive(false);
+        showToast(Lang::tr("屏幕监控已停止"), 0);
+        return;
+    }
+    if (m_settings.monitorDir.isEmpty()) {
+        showToast(Lang::tr("请先在 设置→屏幕监控 完成配置"), 0);
+        openSettings();
+        if (m_settingsDialog)
+            m_settingsDialog->showProtectPage();
+        return;
+    }
+    monitor->configure(m_settings.monitorDir, m_settings.monitorMaxMB, m_settings.monitorIdleSec, m_settings.monitorFps,
+                       m_settings.monitorFormat, m_settings.monitorTrigger);
+    if (!monitor->start())
+        return;
+    setRecorderButtonActive(true);
+    showToast(Lang::tr("屏幕监控已启动"), 0);
+}
+
+// ---- gear menu ------------------------------------------------------------------------------------------
+
+void MainWindow::onGearMenuAboutToShow()
+{
+    if (GearMenuPopup* popup = m_titleBar ? m_titleBar->gearMenu() : nullptr)
+        popup->setAccountText(m_token.isEmpty() ? QString() : m_userName);
+}

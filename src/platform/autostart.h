@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ktr::platform {
+
+// Start with the session: an XDG autostart entry, "$XDG_CONFIG_HOME/autostart/KestrunePanel.desktop",
+// which every freedesktop desktop runs at log-on.
+QString autostartFilePath();
+
+// The entry that starts program (a full path) with no arguments; the path is quoted for the Exec key.
+QByteArray autostartEntry(const QString& program);
+
+// On: writes the entry for program (left alone when it already reads the same). Off: removes it.
+// Returns 0 on success, else the QFileDevice::FileError of the failed step with an English reason in
+// error; on failure the previous state stays as it was.
+int setAutostart(bool on, const QString& program, QString* error = nullptr);
+
+} // namespace ktr::platform

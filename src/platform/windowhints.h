@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+
+class QWindow;
+
+namespace ktr::platform {
+
+// Window-manager hints of a top-level window through the EWMH _NET_WM_STATE list: a window manager that
+// runs is asked through a client message (the way EWMH wants a mapped window changed); a window that is
+// not mapped yet, or a display without a window manager, gets the property itself, which a window
+// manager reads when it takes the window on. Without X11 (offscreen, plain Wayland) nothing exists to
+// ask: the calls return false and change nothing.
+
+// Keeps the window above ordinary windows (_NET_WM_STATE_ABOVE), or stops doing so.
+bool setKeepAbove(QWindow* window, bool on);
+// Hides the window's taskbar button (_NET_WM_STATE_SKIP_TASKBAR), or shows it again.
+bool setSkipTaskbar(QWindow* window, bool skip);
+// The names of the atoms in the window's _NET_WM_STATE property as the server holds it now.
+QStringList windowStateHints(QWindow* window);
+
+} // namespace ktr::platform

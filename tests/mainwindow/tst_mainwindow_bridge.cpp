@@ -1,0 +1,673 @@
+#include "icons/iconloader.h"
+#include "lock/uilockoverlay.h"
+#include "mainwindow/configstore.h"
+#include "mainwindow/mainwindow.h"
+#include "panel/bottombar.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "panel/titlebaractions.h"
+#include "recorder/screenmonitor.h"
+#include "settings/settingsdialog.h"
+#include "testenv.h"
+#include "ui/datadir.h"
+#include "ui/lang.h"
+#include "ui/toast.h"
+#include "ui/uibtn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QtTest/QtTest>
+
+#include <memory>
+
+namespace {
+
+Item item(const QString& path)
+{
+    Item i;
+    i.path = path;
+    i.name = QFileInfo(path).completeBaseName();
+    return i;
+}
+
+QString layoutFile()
+{
+    return appDataDir() + QStringLiteral("/layout.json");
+}
+
+QString settingsFile()
+{
+    return appDataDir() + QStringLiteral("/settings.json");
+}
+
+QList<Group> savedGroups()
+{
+    ConfigStore store(appDataDir());
+    QList<Group> groups;
+    if (!store.loadLayout(groups))
+        return {};
+    return groups;
+}
+
+void writeLayout(const QList<Group>& groups)
+{
+    ConfigStore store(appDataDir());
+    QVERIFY(store.saveLayout(groups));
+}
+
+QJsonObject readObject(const QString& path)
+{
+    return QJsonDocument::fromJson(ktr::test::readFile(path)).object();
+}
+
+QJsonObject layoutObject(const QList<Group>& groups)
+{
+    // The layout file's own form, written by the store and read back.
+    const QString path = ktr::test::freshDir(QStringLiteral("layoutform")) + QStringLiteral("/layout.json");
+    ConfigStore store(QFileInfo(path).absolutePath());
+    store.saveLayout(groups);
+    return readObject(path);
+}
+
+QString toastText(const MainWindow& w)
+{
+    return w.toast() ? w.toast()->text() : QString();
+}
+
+QString desktopDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+} // namespace
+
+class TestMainWindowBridge : public QObject
+{
+    Q_OBJECT
+
+    QStringList m_questions;
+    bool m_answer = true;
+    QStringList m_chooserCalls;
+    QString m_chosenFile;
+    int m_dialogsMade = 0;
+    MainWindow::SettingsDialogArgs m_args;
+
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        MainWindow::Prompter prompter;
+        prompter.question = [this](const QString& title, const QString& text) {
+            m_questions.append(title + QLatin1Char('|') + text);
+            return m_answer;
+        };
+        prompter.information = [](const QString&, const QString&) {};
+        w->setPrompter(prompter);
+        MainWindow::FileChooser chooser;
+        chooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
+            m_chooserCalls.append(QStringList{QStringLiteral("save"), caption, suggested, filter}.join('|'));
+            return m_chosenFile;
+        };
+        chooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
+            m_chooserCalls.append(QStringList{QStringLiteral("open"), caption, folder, filter}.join('|'));
+            return m_chosenFile;
+        };
+        w->setFileChooser(chooser);
+        // The stand-in records what the window hands over and builds the dialog from it.
+        w->setSettingsDialogFactory([this](const MainWindow::SettingsDialogArgs& a) {
+            ++m_dialogsMade;
+            m_args = a;
+            return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
+                                      a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
+                                      a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
+                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
+        });
+        return w;
+    }
+
+    std::unique_ptr<MainWindow> twoGroups()
+    {
+        writeLayout({Group{QStringLiteral("A"), {item(QStringLiteral("/opt/a.txt"))}},
+                     Group{QStringLiteral("B"), {item(QStringLiteral("/opt/b.txt"))}}});
+        return makeWindow();
+    }
+
+    static QJsonObject backup(const QList<Group>& groups, const QJsonObject& settings)
+    {
+        QJsonObject b;
+        b.insert(QStringLiteral("app"), QStringLiteral("KestrunePanel"));
+        b.insert(QStringLiteral("version"), QStringLiteral("1.0.0"));
+        b.insert(QStringLiteral("layout"), layoutObject(groups));
+        b.insert(QStringLiteral("settings"), settings);
+        return b;
+    }
+
+    QString writeBackup(const QJsonObject& object)
+    {
+        const QString path = ktr::test::testRoot() + QStringLiteral("/backup.json");
+        if (!ktr::test::writeFile(path, QJsonDocument(object).toJson()))
+            return QString();
+        return path;
+    }
+
+    static void finishDialog(MainWindow& w, bool accept)
+    {
+        SettingsDialog* dialog = w.settingsDialog();
+        QVERIFY(dialog);
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+        QVERIFY(!w.settingsDialog());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        setIconExtractorForTesting([](const QString&) {
+            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::red);
+            return image;
+        });
+    }
+
+    void cleanupTestCase() { setIconExtractorForTesting({}); }
+
+    void init()
+    {
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+        QFile::remove(appDataDir() + QStringLiteral("/auth.json"));
+        QDir(desktopDir()).removeRecursively();
+        QVERIFY(QDir().mkpath(desktopDir()));
+        Lang::setLanguage(0);
+        m_questions.clear();
+        m_answer = true;
+        m_chooserCalls.clear();
+        m_chosenFile.clear();
+        m_dialogsMade = 0;
+        m_args = {};
+    }
+
+    void cleanup()
+    {
+        ScreenMonitor::instance()->stop();
+        Lang::setLanguage(0);
+    }
+
+    // ---- desktop collection ----
+
+    void desktopSyncSavesQueuesAndTells()
+    {
+        auto w = twoGroups();
+        w->setCurrentGroup(1);
+        const QString d = desktopDir();
+        QVERIFY(ktr::test::writeFile(d + "/Report.PDF", "x"));
+        QVERIFY(ktr::test::writeFile(d + "/backup.tar.gz", "x"));
+        QVERIFY(ktr::test::writeFile(d + "/.hidden.txt", "x"));
+        QVERIFY(QDir().mkpath(d + "/Photos"));
+        QVERIFY(QFile::link(d + "/Report.PDF", d + "/link.pdf"));
+        w->drainIconQueue();
+
+        Q_EMIT w->sidebar()->desktopSyncRequested();
+
+        QCOMPARE(toastText(*w), Lang::tr("已收纳 %1 个桌面新图标").arg(3));
+        const QStringList names{w->groups()[2].name, w->groups()[3].name, w->groups()[4].name};
+        QCOMPARE(names, (QStringList{QStringLiteral("其他"), QStringLiteral("文档"), QStringLiteral("压缩包")}));
+        QCOMPARE(w->groups()[2].items.first().path, d + "/Photos");
+        QCOMPARE(w->groups()[3].items.first().name, QStringLiteral("Report"));
+        QCOMPARE(w->groups()[4].items.first().name, QStringLiteral("backup.tar"));
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->iconQueue(), (QStringList{d + "/Photos", d + "/Report.PDF", d + "/backup.tar.gz"}));
+        QCOMPARE(w->currentIndex(), 1);
+
+        // Nothing new: nothing saved, the other notice.
+        QFile::remove(layoutFile());
+        Q_EMIT w->sidebar()->desktopSyncRequested();
+        QCOMPARE(toastText(*w), Lang::tr("桌面没有需要收纳的新图标"));
+        QVERIFY(!QFileInfo::exists(layoutFile()));
+        QCOMPARE(w->groups().size(), 5);
+    }
+
+    // ---- export and import ----
+
+    void exportAsksForTheFileAndWritesIt()
+    {
+        auto w = twoGroups();
+        m_chosenFile = ktr::test::testRoot() + QStringLiteral("/export.json");
+        QFile::remove(m_chosenFile);
+        w->exportUserData();
+
+        QCOMPARE(m_chooserCalls.size(), 1);
+        const QString suggested =
+            desktopDir() + Lang::tr("/青岚舟面板备份_%1.json").arg(QDate::currentDate().toString("yyyyMMdd"));
+        QCOMPARE(
+            m_chooserCalls.first(),
+            QStringList({"save", Lang::tr("导出数据（备份）"), suggested, Lang::tr("备份文件 (*.json)")}).join('|'));
+        const QJsonObject exported = readObject(m_chosenFile);
+        QCOMPARE(exported.value("app").toString(), QStringLiteral("KestrunePanel"));
+        QCOMPARE(exported.value("layout").toObject(), readObject(layoutFile()));
+        QCOMPARE(toastText(*w), Lang::tr("已导出到 %1").arg(QDir::toNativeSeparators(m_chosenFile)));
+    }
+
+    void cancelledFileDialogsDoNothing()
+    {
+        auto w = twoGroups();
+        const QByteArray layoutBefore = ktr::test::readFile(layoutFile());
+        w->exportUserData();
+        w->importUserData();
+        QCOMPARE(m_chooserCalls.size(), 2);
+        QVERIFY(m_chooserCalls[1].startsWith("open|" + Lang::tr("导入数据（恢复）") + '|' + desktopDir() + '|'));
+        QVERIFY(m_questions.isEmpty());
+        QCOMPARE(toastText(*w), QString());
+        QCOMPARE(ktr::test::readFile(layoutFile()), layoutBefore);
+    }
+
+    void importReplacesTheModelAndSettings()
+    {
+        auto w = twoGroups();
+        w->setCurrentGroup(1);
+        const QList<Group> imported{Group{QStringLiteral("X"), {item(QStringLiteral("/opt/x.txt"))}},
+                                    Group{QStringLiteral("Y"), {}}, Group{QStringLiteral("Z"), {}}};
+        QJsonObject settings;
+        settings.insert("customTitle", QStringLiteral("Imported"));
+        settings.insert("cornerRadius", 20);
+        m_chosenFile = writeBackup(backup(imported, settings));
+
+        w->importUserData();
+
+        QCOMPARE(m_questions, QStringList{Lang::tr("导入数据") + '|' +
+                                          Lang::tr("导入将覆盖当前的分组图标、设置与已装应用清单；登录态不导入，"
+                                                   "需重新登录。是否继续？")});
+        QCOMPARE(w->groups(), imported);
+        QCOMPARE(savedGroups(), imported);
+        QCOMPARE(w->currentIndex(), 0);
+        QCOMPARE(w->settings().customTitle, QStringLiteral("Imported"));
+        QCOMPARE(w->settings().cornerRadius, 20);
+        QCOMPARE(toastText(*w), Lang::tr("数据已导入并生效"));
+    }
+
+    void importNotConfirmedOrRefusedChangesNothing_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("toast");
+        QTest::newRow("answered no") << false << QByteArray() << QString();
+        QTest::newRow("not a backup") << true << QByteArray("{\"app\":\"kestrunepanel\",\"layout\":{}}")
+                                      << QStringLiteral("导入失败：不是有效的备份文件");
+    }
+    void importNotConfirmedOrRefusedChangesNothing()
+    {
+        QFETCH(bool, answer);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, toast);
+        auto w = twoGroups();
+        w->setCurrentGroup(1);
+        const QList<Group> before = w->groups();
+        m_answer = answer;
+        m_chosenFile = file.isEmpty() ? writeBackup(backup({Group{QStringLiteral("X"), {}}}, {}))
+                                      : ktr::test::testRoot() + QStringLiteral("/bad.json");
+        if (!file.isEmpty())
+            QVERIFY(ktr::test::writeFile(m_chosenFile, file));
+
+        w->importUserData();
+
+        QCOMPARE(w->groups(), before);
+        QCOMPARE(savedGroups(), before);
+        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(toastText(*w), toast.isEmpty() ? QString() : Lang::tr(toast));
+    }
+
+    void importAndRestoreSwitchTheLanguage_data()
+    {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("import") << false;
+        QTest::newRow("snapshot restore") << true;
+    }
+    void importAndRestoreSwitchTheLanguage()
+    {
+        QFETCH(bool, restore);
+        auto w = twoGroups();
+        QCOMPARE(w->windowTitle(), QStringLiteral("青岚舟面板"));
+        QJsonObject settings;
+        settings.insert("language", 1);
+        if (restore) {
+            QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
+            w->openSettings();
+            m_args.onSnapshotRestored();
+        } else {
+            m_chosenFile = writeBackup(backup(w->groups(), settings));
+            w->importUserData();
+        }
+        QCOMPARE(Lang::language(), 1);
+        // The change handler ran: the title is the translated one.
+        QCOMPARE(w->windowTitle(), QStringLiteral("Kestrune Panel"));
+    }
+
+    void snapshotRestoreReloadsTheModel_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("current group still there") << 1 << 1;
+        QTest::newRow("current group gone") << 2 << 0;
+    }
+    void snapshotRestoreReloadsTheModel()
+    {
+        QFETCH(int, current);
+        QFETCH(int, expected);
+        writeLayout({Group{"A", {}}, Group{"B", {}}, Group{"C", {}}});
+        auto w = makeWindow();
+        w->setCurrentGroup(current);
+        const QList<Group> restored{Group{QStringLiteral("R1"), {item(QStringLiteral("/opt/r.txt"))}},
+                                    Group{QStringLiteral("R2"), {}}};
+        writeLayout(restored);
+        QJsonObject settings;
+        settings.insert("cornerRadius", 4);
+        QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
+        w->drainIconQueue();
+
+        w->reloadUserData();
+
+        QCOMPARE(w->groups(), restored);
+        QCOMPARE(w->currentIndex(), expected);
+        QCOMPARE(w->settings().cornerRadius, 4);
+        QVERIFY(w->iconQueue().contains(QStringLiteral("/opt/r.txt")));
+    }
+
+    void missingLayoutAfterRestoreGivesTheDefaultsUnsaved()
+    {
+        auto w = twoGroups();
+        QFile::remove(layoutFile());
+        w->reloadUserData();
+        QVERIFY(!w->groups().isEmpty());
+        QVERIFY(w->groups() != (QList<Group>{Group{"A", {item("/opt/a.txt")}}, Group{"B", {item("/opt/b.txt")}}}));
+        QVERIFY(!QFileInfo::exists(layoutFile()));
+    }
+
+    // An import or a snapshot restore started from the open dialog must survive its OK: the dialog's copy
+    // still held the settings of before and used to write them back.
+    void dialogOkKeepsImportedSettings_data()
+    {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("import") << false;
+        QTest::newRow("snapshot restore") << true;
+    }
+    void dialogOkKeepsImportedSettings()
+    {
+        QFETCH(bool, restore);
+        auto w = twoGroups();
+        QCOMPARE(w->settings().cornerRadius, AppSettings().cornerRadius);
+        w->openSettings();
+        QVERIFY(m_args.onImportUserData);
+        QJsonObject settings;
+        settings.insert("cornerRadius", 21);
+        settings.insert("customTitle", QStringLiteral("New"));
+        if (restore) {
+            QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
+            m_args.onSnapshotRestored();
+        } else {
+            m_chosenFile = writeBackup(backup(w->groups(), settings));
+            m_args.onImportUserData();
+        }
+        QCOMPARE(w->settingsDialog()->editedSettings().cornerRadius, 21);
+
+        finishDialog(*w, true);
+
+        QCOMPARE(w->settings().cornerRadius, 21);
+        QCOMPARE(w->settings().customTitle, QStringLiteral("New"));
+        QCOMPARE(readObject(settingsFile()).value("cornerRadius").toInt(), 21);
+    }
+
+    // ---- the settings dialog ----
+
+    void openingTwiceKeepsOneDialog()
+    {
+        auto w = twoGroups();
+        w->onUiButton(UiBtn::Settings);
+        w->onGearMenuAction(1);
+        QCOMPARE(m_dialogsMade, 1);
+        SettingsDialog* dialog = w->settingsDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
+        QVERIFY(!dialog->parent());
+        QCOMPARE(m_args.settings, &w->settings());
+        QCOMPARE(m_args.groups, &w->groups());
+        QCOMPARE(m_args.dataDir, QFileInfo(layoutFile()).absolutePath());
+        QCOMPARE(dialog->editedSettings(), w->settings());
+
+        finishDialog(*w, false);
+        w->openSettings();
+        QCOMPARE(m_dialogsMade, 2);
+    }
+
+    void lockedPanelShowsTheLockInstead()
+    {
+        auto w = twoGroups();
+        w->settings().uiLocked = true;
+        w->openSettings();
+        QCOMPARE(m_dialogsMade, 0);
+        QVERIFY(w->lockOverlay() && !w->lockOverlay()->isHidden());
+        QCOMPARE(w->lockOverlay()->mode(), 0);
+    }
+
+    void engagingTheLockClosesTheDialog()
+    {
+        auto w = twoGroups();
+        w->settings().protectPasswordHash = QStringLiteral("hash");
+        w->openSettings();
+        QVERIFY(w->settingsDialog());
+        w->onUiButton(UiBtn::Lock);
+        QVERIFY(!w->settingsDialog());
+        QVERIFY(w->settings().uiLocked);
+    }
+
+    void acceptSavesAndCancelUndoesThePreview()
+    {
+        auto w = twoGroups();
+        w->openSettings();
+        SettingsDialog* dialog = w->settingsDialog();
+        dialog->editSettings([](AppSettings& s) {
+            s.cornerRadius = 3;
+            s.summonHotkey = QStringLiteral("  Ctrl+Alt+K ");
+        });
+        // The preview leaves the record alone.
+        QCOMPARE(w->settings().cornerRadius, AppSettings().cornerRadius);
+        finishDialog(*w, true);
+        QCOMPARE(w->settings().cornerRadius, 3);
+        QCOMPARE(w->settings().summonHotkey, QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(readObject(settingsFile()).value("cornerRadius").toInt(), 3);
+
+        w->openSettings();
+        w->settingsDialog()->editSettings([](AppSettings& s) {
+            s.cornerRadius = 9;
+            s.monitorDir = QStringLiteral("/rec");
+            s.monitorTrigger = 2;
+        });
+        finishDialog(*w, false);
+        QCOMPARE(w->settings().cornerRadius, 3);
+        // The recorder's folder and trigger survive a cancel.
+        QCOMPARE(w->settings().monitorDir, QStringLiteral("/rec"));
+        QCOMPARE(w->settings().monitorTrigger, 2);
+    }
+
+    void switchingAutoClassifyOnCollectsOnce()
+    {
+        auto w = twoGroups();
+        QVERIFY(ktr::test::writeFile(desktopDir() + "/one.txt", "x"));
+        w->openSettings();
+        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoClassify = true; });
+        finishDialog(*w, true);
+        QCOMPARE(toastText(*w), Lang::tr("已收纳 %1 个桌面新图标").arg(1));
+
+        // Accepting again with the option already on does not collect.
+        QVERIFY(ktr::test::writeFile(desktopDir() + "/two.txt", "x"));
+        w->openSettings();
+        finishDialog(*w, true);
+        const int groups = int(w->groups().size());
+        QCOMPARE(w->groups()[groups - 1].items.size(), 1);
+    }
+
+    void callbacksReachTheWindow()
+    {
+        auto w = twoGroups();
+        w->openSettings();
+
+        // Clearing the icon cache queues every item again.
+        w->drainIconQueue();
+        m_args.onClearIconCache();
+        QCOMPARE(w->iconQueue(), (QStringList{"/opt/a.txt", "/opt/b.txt"}));
+
+        // Icon changes are saved.
+        QFile::remove(layoutFile());
+        m_args.onIconsChanged();
+        QCOMPARE(savedGroups(), w->groups());
+
+        // The lock background is stored and saved.
+        m_args.onLockBackgroundChosen(QStringLiteral("/pics/lock.png"));
+        QCOMPARE(w->settings().lockBgPath, QStringLiteral("/pics/lock.png"));
+        QCOMPARE(readObject(settingsFile()).value("lockBgPath").toString(), QStringLiteral("/pics/lock.png"));
+
+        // Export and import go through the file dialogs.
+        m_args.onExportUserData();
+        m_args.onImportUserData();
+        QCOMPARE(m_chooserCalls.size(), 2);
+    }
+
+    void protectCommit_data()
+    {
+        QTest::addColumn<QString>("hash");
+        QTest::addColumn<bool>("stillLocked");
+        QTest::newRow("new password keeps the lock") << "h2" << true;
+        QTest::newRow("removed password unlocks") << "" << false;
+    }
+    void protectCommit()
+    {
+        QFETCH(QString, hash);
+        QFETCH(bool, stillLocked);
+        auto w = twoGroups();
+        w->openSettings();
+        w->settings().uiLocked = true;
+        const QMap<QString, QString> map{{"/opt/a.txt", "/opt/real.txt"}};
+        m_args.onProtectCommitted(hash, map);
+        QCOMPARE(w->settings().protectPasswordHash, hash);
+        QCOMPARE(w->settings().obfuscateMap, map);
+        QCOMPARE(w->settings().uiLocked, stillLocked);
+        QCOMPARE(readObject(settingsFile()).value("uiLocked").toBool(), stillLocked);
+    }
+
+    void updateChannelOfTheCheck_data()
+    {
+        QTest::addColumn<bool>("dialogOpen");
+        QTest::addColumn<int>("edited");
+        QTest::addColumn<int>("saved");
+        QTest::addColumn<bool>("beta");
+        QTest::newRow("edited stable") << true << 0 << 1 << false;
+        QTest::newRow("edited beta") << true << 1 << 0 << true;
+        QTest::newRow("edited unset, saved beta") << true << -1 << 1 << true;
+        QTest::newRow("edited unset, saved stable") << true << -1 << 0 << false;
+        QTest::newRow("no dialog, saved beta") << false << 0 << 1 << true;
+        QTest::newRow("no dialog, saved other") << false << 1 << 2 << false;
+    }
+    void updateChannelOfTheCheck()
+    {
+        QFETCH(bool, dialogOpen);
+        QFETCH(int, edited);
+        QFETCH(int, saved);
+        QFETCH(bool, beta);
+        QCOMPARE(MainWindow::updateCheckIsBeta(dialogOpen, edited, saved), beta);
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("expected");
+        const QRect screen(0, 0, 1920, 1040);
+        // Gaps of 8 pixels from the window's last column or row (QRect::right / bottom).
+        QTest::newRow("room on the right")
+            << screen << QRect(100, 100, 680, 496) << QSize(600, 500) << QPoint(100 + 679 + 8, 100);
+        QTest::newRow("at the right edge")
+            << screen << QRect(1240, 100, 680, 496) << QSize(600, 500) << QPoint(1240 - 600 - 8, 100);
+        // Left and right both cover the window fully: below wins when it covers less.
+        QTest::newRow("full width, room below")
+            << screen << QRect(0, 0, 1920, 400) << QSize(600, 500) << QPoint(0, 399 + 8);
+        // Everything overlaps equally: the right-hand candidate, clamped into the screen.
+        QTest::newRow("full screen") << screen << QRect(0, 0, 1920, 1040) << QSize(600, 500) << QPoint(1320, 0);
+        QTest::newRow("window partly off screen")
+            << screen << QRect(-300, 200, 680, 496) << QSize(600, 500) << QPoint(379 + 8, 200);
+        QTest::newRow("dialog larger than the screen")
+            << QRect(0, 0, 800, 600) << QRect(0, 0, 400, 300) << QSize(1000, 700) << QPoint(0, 0);
+    }
+    void placement()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QRect, frame);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, expected);
+        QCOMPARE(MainWindow::settingsDialogPosition(available, frame, size), expected);
+    }
+
+    void dialogIsPlacedBesideTheWindow()
+    {
+        auto w = twoGroups();
+        w->move(20, 20);
+        w->openSettings();
+        const QRect screen = w->screen()->availableGeometry();
+        const QPoint expected =
+            MainWindow::settingsDialogPosition(screen, w->frameGeometry(), w->settingsDialog()->size());
+        QCOMPARE(w->settingsDialog()->pos(), expected);
+    }
+
+    // ---- recorder button and gear menu ----
+
+    void recorderWithoutFolderOpensTheProtectPage()
+    {
+        auto w = twoGroups();
+        w->onUiButton(UiBtn::Monitor);
+        QCOMPARE(toastText(*w), Lang::tr("请先在 设置→屏幕监控 完成配置"));
+        QVERIFY(!ScreenMonitor::instance()->isRunning());
+        QVERIFY(w->settingsDialog());
+        QCOMPARE(w->settingsDialog()->currentPage(), SettingsDialog::kProtectPage);
+    }
+
+    void recorderStartsAndStops()
+    {
+        auto w = twoGroups();
+        w->settings().monitorDir = ktr::test::freshDir(QStringLiteral("recordings"));
+        w->onUiButton(UiBtn::Monitor);
+        QVERIFY(ScreenMonitor::instance()->isRunning());
+        QVERIFY(w->bottomBar()->buttonState(UiBtn::Monitor));
+        QVERIFY(w->titleBar()->buttonState(UiBtn::Monitor));
+        QCOMPARE(toastText(*w), Lang::tr("屏幕监控已启动"));
+
+        // A full disk pauses the recording: the button goes inactive with a notice.
+        Q_EMIT ScreenMonitor::instance()->diskFull();
+        QTRY_VERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
+        QVERIFY(!w->titleBar()->buttonState(UiBtn::Monitor));
+        QCOMPARE(toastText(*w), Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
+
+        w->onUiButton(UiBtn::Monitor);
+        QVERIFY(!ScreenMonitor::instance()->isRunning());
+        QCOMPARE(toastText(*w), Lang::tr("屏幕监控已停止"));
+    }
+
+    void gearMenuShowsNoNameWithoutToken()
+    {
+        QVERIFY(ktr::test::writeFile(appDataDir() + "/auth.json", R"({"username":"alice","remember":true})"));
+        auto w = twoGroups();
+        w->resize(680, 496);
+        w->titleBar()->showGearMenu();
+        GearMenuPopup* menu = w->titleBar()->gearMenu();
+        QVERIFY(menu);
+        menu->setAccountText(QStringLiteral("stale"));
+        Q_EMIT w->titleBar()->gearMenuAboutToShow();
+        QCOMPARE(menu->accountText(), QString());
+    }
+};
+
+KTR_TEST_MAIN(TestMainWindowBridge)
+#include "tst_mainwindow_bridge.moc"

@@ -1,0 +1,150 @@
+// The panel window on a real X server: the summon hotkey pressed with xdotool brings it back from the
+// tray and out of its dock edge; pinning and docking show up in the window-manager hints.
+#include "mainwindow/edgedock.h"
+#include "mainwindow/framedrag.h"
+#include "mainwindow/mainwindow.h"
+#include "platform/windowhints.h"
+#include "testenv.h"
+#include "ui/datadir.h"
+#include "ui/uibtn.h"
+
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QWindow>
+
+#include <memory>
+
+namespace {
+
+bool xdotool(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QRect avail()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+} // namespace
+
+class TestMainWindowWinStateX11 : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MainWindow> shownWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            return nullptr;
+        return w;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+            QSKIP("needs an X server (run under xvfb-run)");
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs xdotool");
+    }
+
+    void hotkeyBringsTheHiddenPanelBack()
+    {
+        auto w = shownWindow();
+        QVERIFY(w);
+        QCOMPARE(w->settings().summonHotkey, QStringLiteral("Ctrl+Alt+G"));
+        w->hide();
+        QVERIFY(xdotool({"key", "ctrl+alt+g"}));
+        QTRY_VERIFY(w->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(w->geometry().center(), avail().center());
+    }
+
+    void hotkeySummonsTheDockedPanel()
+    {
+        auto w = shownWindow();
+        QVERIFY(w);
+        EdgeDock* dock = w->edgeDock();
+        w->move(avail().left() + 100, avail().top() + 5);
+        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        QCOMPARE(dock->dockEdge(), int(EdgeDock::Top));
+        QTRY_VERIFY(!dock->isAnimating());
+        QTRY_VERIFY(w->geometry().bottom() < avail().top() + 24);
+        // Docked: no taskbar button.
+        QVERIFY(
+            ktr::platform::windowStateHints(w->windowHandle()).contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+
+        QVERIFY(xdotool({"key", "ctrl+alt+g"}));
+        QTRY_VERIFY(dock->isSummoned());
+        QVERIFY(dock->isRevealed());
+        QTRY_COMPARE(w->geometry().top(), avail().top());
+        const QStringList hints = ktr::platform::windowStateHints(w->windowHandle());
+        QVERIFY(!hints.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+        QVERIFY(hints.contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+
+        // Restored: undocked, no longer above others unless pinned.
+        w->restoreWindow();
+        QVERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+    }
+
+    void pinKeepsThePanelAboveAcrossARestore()
+    {
+        auto w = shownWindow();
+        QVERIFY(w);
+        const QString above = QStringLiteral("_NET_WM_STATE_ABOVE");
+        w->onUiButton(UiBtn::Pin);
+        QVERIFY(ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+        w->hide();
+        w->restoreWindow();
+        QVERIFY(ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+        w->onUiButton(UiBtn::Pin);
+        QVERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+    }
+
+    // With a tray host in the display, closing and minimising go to the tray; the tray brings the panel
+    // back, and only its quit entry really closes.
+    void closeAndMinimiseGoToTheTray()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("needs trayer (a system tray host)");
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("bottom")});
+        QVERIFY(trayer.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+
+        auto w = shownWindow();
+        QVERIFY(w);
+        QVERIFY(w->trayIcon() && w->trayIcon()->isVisible());
+        QVERIFY(!w->close());
+        QVERIFY(!w->isVisible());
+        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(w->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+
+        w->showMinimized();
+        QTRY_VERIFY(!w->isVisible());
+        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isMinimized());
+
+        // The quit entry closes for good and saves the settings on its way out.
+        const QString settingsFile = appDataDir() + QStringLiteral("/settings.json");
+        QFile::remove(settingsFile);
+        w->quitFromTray();
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFile::exists(settingsFile));
+
+        trayer.terminate();
+        if (!trayer.waitForFinished(3000))
+            trayer.kill();
+        trayer.waitForFinished(3000);
+    }
+};
+
+KTR_TEST_MAIN(TestMainWindowWinStateX11)
+#include "tst_mainwindow_winstatex11.moc"
