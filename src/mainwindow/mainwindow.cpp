@@ -160,20 +160,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_bottomBar = new BottomBar(this);
 
     // 13. The search panel, hidden until asked for.
-    m_searchPanel = new QWidget(this);
-    m_searchPanel->setObjectName(QStringLiteral("searchPanel"));
-    m_searchPanel->hide();
-    m_searchEdit = new QLineEdit(m_searchPanel);
-    m_searchEdit->setPlaceholderText(Lang::tr("搜索面板内的项目…（Esc 关闭）"));
-    m_searchEdit->setClearButtonEnabled(true);
-    m_searchList = new QListWidget(m_searchPanel);
-    m_searchList->setIconSize(QSize(24, 24));
-    m_searchList->setSpacing(2);
-    m_searchTimer = makeTimer("searchTimer", kSearchDebounceMs, true);
-    connect(m_searchTimer, &QTimer::timeout, this, [this] { refreshSearch(m_searchEdit->text()); });
-    connect(m_searchEdit, &QLineEdit::textChanged, this, [this] { m_searchTimer->start(); });
-    connect(m_searchList, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { runSearchResult(m_searchList->row(item)); });
+    m_searchPanel = new SearchPanel(&m_groups, this);
+    m_searchTimer = m_searchPanel->debounceTimer();
+    connect(m_searchPanel, &SearchPanel::launchRequested, this, &MainWindow::runSearchItem);
 
     // 14. Bottom bar buttons and the three actions they reach.
     connect(m_bottomBar, &BottomBar::buttonActivated, this, &MainWindow::onUiButton);
@@ -933,20 +922,6 @@ void MainWindow::startupAccountStep()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::refreshSearch(const QString& text)
-{
-    Q_UNUSED(text);
-}
-
-void MainWindow::runSearchResult(int row)
-{
-    Q_UNUSED(row);
-}
-
-void MainWindow::refreshInvalidPaths()
-{
-}
-
 void MainWindow::pollSupportUnread()
 {
 }
@@ -963,18 +938,6 @@ void MainWindow::checkForUpdates(bool beta, bool manual)
 {
     Q_UNUSED(beta);
     Q_UNUSED(manual);
-}
-
-void MainWindow::onGroupDragDisplace(int from, int to)
-{
-    Q_UNUSED(from);
-    Q_UNUSED(to);
-}
-
-void MainWindow::showItemMenu(int itemIndex, const QPoint& globalPos)
-{
-    Q_UNUSED(itemIndex);
-    Q_UNUSED(globalPos);
 }
 
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)

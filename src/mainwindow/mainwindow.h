@@ -2,6 +2,7 @@
 
 #include "account/authmanager.h"
 #include "mainwindow/configstore.h"
+#include "mainwindow/searchpanel.h"
 #include "mainwindow/videoframefeed.h"
 #include "panel/panelmodel.h"
 #include "ui/appsettings.h"
@@ -16,6 +17,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QSize>
 #include <QStringList>
 #include <QUrl>
@@ -27,17 +29,22 @@ class AppMarketDialog;
 class BorderFrame;
 class BottomBar;
 class EdgeDock;
+class FloatIcon;
 class FrameDrag;
 class IconGrid;
+class QAction;
+template <typename T>
+class QFutureWatcher;
 class QLineEdit;
 class QListWidget;
-class QMovie;
 class QMenu;
+class QMovie;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
 class SummonHotkey;
 class SettingsDialog;
+class ShortcutEditDialog;
 class Sidebar;
 class SupportChatDialog;
 class TitleBarActions;
@@ -219,10 +226,33 @@ public:
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
     IconGrid* iconGrid() const { return m_grid; }
-    QWidget* searchPanel() const { return m_searchPanel; }
+    SearchPanel* searchPanel() const { return m_searchPanel; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const { return m_lockOverlay; }
     Toast* toast() const { return m_toast; }
+
+    // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
+    // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
+    QMenu* buildItemMenu(int itemIndex);
+    void runItemMenuAction(QAction* chosen);
+    // What the menu's actions ask the user through (replaceable by tests): the file picker of "relocate" and the
+    // modal run of the edit dialog (returns the dialog's result code).
+    struct ItemMenuHooks
+    {
+        std::function<QString(QWidget* parent, const QString& caption, const QString& filter)> openFile;
+        std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
+        // The invalid-path check itself; runs on a worker thread.
+        std::function<QSet<QString>(const QList<Group>& groups)> checkInvalidPaths;
+    };
+    void setItemMenuHooks(ItemMenuHooks hooks);
+
+    // The invalid item paths of the last finished check, and whether a check is running on the worker.
+    const QSet<QString>& invalidPaths() const { return m_invalidPaths; }
+    bool invalidPathsCheckRunning() const;
+
+    // Floating icons: the open windows in creation order.
+    void floatItem(int itemIndex);
+    const QList<FloatIcon*>& floatIcons() const { return m_floatIcons; }
 
     // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
     // area means no screen).
@@ -242,12 +272,17 @@ public Q_SLOTS:
     void onItemReordered(int from, int to);
     void onItemActivated(int itemIndex);
     void refreshTheme();
+    void toggleSearch();
+    void onGroupDragDisplace(int from, int to);
+    void removeFloatIcon(FloatIcon* icon);
+    void removeAllFloatIcons();
     // Opens the settings dialog beside the window, or raises the open one; a locked panel asks to unlock.
     void openSettings();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -266,6 +301,14 @@ private:
     void onGearMenuAboutToShow();
     void refreshSearch(const QString& text);
     void runSearchResult(int row);
+    void runSearchItem(int group, int item);
+    bool menuItemStillThere() const;
+    void editMenuItem();
+    void relocateMenuItem();
+    void restoreMenuItemIcon();
+    void createMenuItemShortcut();
+    void removeMenuItem();
+    void clearInvalidItems();
     void refreshInvalidPaths();
     void pollSupportUnread();
     void pollDockCursor();
@@ -274,7 +317,6 @@ private:
     void runAutoBackupIfDue();
     void checkForUpdates(bool beta, bool manual);
     void syncDesktopIcons();
-    void onGroupDragDisplace(int from, int to);
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
     void layoutChildren();
@@ -343,9 +385,7 @@ private:
     QWidget* m_sidebarWidget = nullptr; // the same two widgets, as widgets
     QWidget* m_gridWidget = nullptr;
     BottomBar* m_bottomBar = nullptr;
-    QWidget* m_searchPanel = nullptr;
-    QLineEdit* m_searchEdit = nullptr;
-    QListWidget* m_searchList = nullptr;
+    SearchPanel* m_searchPanel = nullptr;
     BorderFrame* m_borderFrame = nullptr;
     Toast* m_toast = nullptr;
     UiLockOverlay* m_lockOverlay = nullptr;
@@ -430,6 +470,17 @@ private:
     QPointer<SupportChatDialog> m_supportChat;
 
     Prompter m_prompter;
+
+    // The item menu: the item it was opened for (a copy), where it was, and the hooks of its dialogs.
+    Item m_menuItem;
+    int m_menuGroup = -1;
+    int m_menuIndex = -1;
+    ItemMenuHooks m_itemMenuHooks;
+    // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
+    QSet<QString> m_invalidPaths;
+    QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
+    bool m_invalidPathsAgain = false;
+    QList<FloatIcon*> m_floatIcons;
     FileChooser m_fileChooser;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;

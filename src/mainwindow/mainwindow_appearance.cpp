@@ -265,14 +265,8 @@ void MainWindow::layoutChildren()
         m_borderFrame->setGeometry(0, 0, w, h);
         m_borderFrame->raise();
     }
-    if (m_searchPanel) {
-        const int pw = std::min(w - 60, 460);
-        m_searchPanel->setGeometry((w - pw) / 2, 64, pw, 320);
-        if (m_searchEdit)
-            m_searchEdit->setGeometry(10, 10, pw - 20, 30);
-        if (m_searchList)
-            m_searchList->setGeometry(10, 48, pw - 20, 262);
-    }
+    if (m_searchPanel)
+        m_searchPanel->placeIn(w);
     if (m_bottomBar)
         m_bottomBar->setGeometry(0, h - kStrip, w, kStrip);
     if (m_titleBar) {

@@ -187,7 +187,6 @@ private Q_SLOTS:
         QTest::newRow("icon queue") << "iconQueueTimer" << 16 << false << true;
         QTest::newRow("repaint") << "repaintTimer" << 50 << true << false;
         QTest::newRow("invalid paths") << "invalidPathsTimer" << 5000 << false << true;
-        QTest::newRow("search") << "searchTimer" << 150 << true << false;
         // applySettings starts the support poll.
         QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
         // Edge docking is on by default: the poll runs at its undocked pace.

@@ -1,0 +1,467 @@
+// The main window's item menu, search, invalid-item check, live group reordering and floating icons.
+
+#include "mainwindow/mainwindow.h"
+
+#include "icons/iconcache.h"
+#include "icons/iconloader.h"
+#include "mainwindow/itemlaunch.h"
+#include "mainwindow/itemmenu.h"
+#include "mainwindow/windowutil.h"
+#include "panel/icongrid.h"
+#include "mainwindow/searchpanel.h"
+#include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/shortcutfile.h"
+#include "panel/floaticon.h"
+#include "platform/filemanager.h"
+#include "platform/launcher.h"
+#include "settings/settingsdialog.h"
+#include "ui/lang.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCursor>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+// ---- item menu ------------------------------------------------------------------------------------------
+
+void MainWindow::setItemMenuHooks(ItemMenuHooks hooks)
+{
+    m_itemMenuHooks = std::move(hooks);
+}
+
+QMenu* MainWindow::buildItemMenu(int itemIndex)
+{
+    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
+        return nullptr;
+    const QList<Item>& items = m_groups[m_currentIndex].items;
+    if (itemIndex < 0 || itemIndex >= items.size())
+        return nullptr;
+    m_menuItem = items[itemIndex];
+    m_menuGroup = m_currentIndex;
+    m_menuIndex = itemIndex;
+    return ::buildItemMenu(m_groups, m_currentIndex, m_menuItem, this);
+}
+
+void MainWindow::showItemMenu(int itemIndex, const QPoint& globalPos)
+{
+    QMenu* menu = buildItemMenu(itemIndex);
+    if (!menu)
+        return;
+    QPointer<QMenu> guard(menu);
+    QAction* chosen = menu->exec(globalPos);
+    if (guard) {
+        runItemMenuAction(chosen);
+        delete guard.data();
+    }
+}
+
+// The model may have changed while the menu or one of its dialogs was open (a desktop collection, a drop, a
+// reorder): an action only runs on the item it was opened for, still at its place in the group that is still
+// shown, so it never edits or removes some other item that moved into that index.
+bool MainWindow::menuItemStillThere() const
+{
+    if (m_menuGroup < 0 || m_menuGroup != m_currentIndex || m_menuGroup >= m_groups.size())
+        return false;
+    const QList<Item>& items = m_groups[m_menuGroup].items;
+    return m_menuIndex >= 0 && m_menuIndex < items.size() && items[m_menuIndex].path == m_menuItem.path;
+}
+
+void MainWindow::runItemMenuAction(QAction* chosen)
+{
+    const ItemMenuAction what = itemMenuAction(chosen);
+    if (what == ItemMenuAction::None || !menuItemStillThere())
+        return;
+    const Item& copy = m_menuItem;
+    switch (what) {
+    case ItemMenuAction::Open:
+        launchTarget(copy.path, copy.workDir, copy.args, copy.runAsAdmin);
+        break;
+    case ItemMenuAction::RunAsAdmin:
+        // Elevated on its own: the item's arguments and working folder are not passed.
+        runLaunchCommand(launchCommandFor(copy.path, QString(), QString(), true), ktr::platform::launcher());
+        break;
+    case ItemMenuAction::OpenLocation:
+        ktr::platform::showItemInFileManager(copy.path);
+        break;
+    case ItemMenuAction::Edit:
+        editMenuItem();
+        break;
+    case ItemMenuAction::Relocate:
+        relocateMenuItem();
+        break;
+    case ItemMenuAction::RestoreIcon:
+        restoreMenuItemIcon();
+        break;
+    case ItemMenuAction::CopyPath:
+        QGuiApplication::clipboard()->setText(copy.path.startsWith(QLatin1String("::"))
+                                                  ? copy.path
+                                                  : QDir::toNativeSeparators(copy.path));
+        break;
+    case ItemMenuAction::DesktopShortcut:
+        createMenuItemShortcut();
+        break;
+    case ItemMenuAction::MoveToGroup:
+        // onItemMoved checks the target again (range, not the current group, not holding the same path).
+        onItemMoved(m_menuGroup, m_menuIndex, chosen->data().toInt());
+        break;
+    case ItemMenuAction::Float:
+        floatItem(m_menuIndex);
+        break;
+    case ItemMenuAction::Remove:
+        removeMenuItem();
+        break;
+    case ItemMenuAction::ClearInvalid:
+        clearInvalidItems();
+        break;
+    case ItemMenuAction::None:
+        break;
+    }
+}
+
+void MainWindow::relocateMenuItem()
+{
+    const QString caption = Lang::tr("选择新的文件位置");
+    // "*.*" would hide every file without a dot in its name (most programs here): the pattern becomes "*".
+    const QString filter = Lang::tr("所有文件 (*.*)").replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+    const QString chosen = m_itemMenuHooks.openFile ? m_itemMenuHooks.openFile(this, caption, filter)
+                                                    : QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    if (chosen.isEmpty() || !menuItemStillThere())
+        return;
+    const QString path = QDir::toNativeSeparators(chosen);
+    QList<Item>& items = m_groups[m_menuGroup].items;
+    for (int i = 0; i < items.size(); ++i) {
+        if (i != m_menuIndex && items[i].path.compare(path, Qt::CaseInsensitive) == 0) {
+            showToast(Lang::tr("该路径已在当前分组中"), 1);
+            return;
+        }
+    }
+    items[m_menuIndex].path = path;
+    commitModelChange();
+    queueIconLoad(path);
+    refreshInvalidPaths();
+    showToast(Lang::tr("已重新定位"), 0);
+}
+
+void MainWindow::restoreMenuItemIcon()
+{
+    Item& item = m_groups[m_menuGroup].items[m_menuIndex];
+    const QString old = item.customIcon;
+    item.customIcon.clear();
+    saveLayout();
+    if (m_grid && !old.isEmpty())
+        m_grid->invalidateIcon(old);
+    if (m_gridWidget)
+        m_gridWidget->update();
+    showToast(Lang::tr("已恢复默认图标"), 0);
+}
+
+void MainWindow::createMenuItemShortcut()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QString error;
+    if (!createDesktopShortcut(m_menuItem.path, desktop, nullptr, &error)) {
+        showToast(Lang::tr(error), 1);
+        return;
+    }
+    showToast(Lang::tr("已在桌面创建快捷方式"), 0);
+}
+
+void MainWindow::removeMenuItem()
+{
+    m_groups[m_menuGroup].items.removeAt(m_menuIndex);
+    commitModelChange();
+    refreshInvalidPaths();
+}
+
+void MainWindow::clearInvalidItems()
+{
+    int removed = 0;
+    for (Group& group : m_groups) {
+        for (qsizetype i = group.items.size() - 1; i >= 0; --i) {
+            if (isItemTargetMissing(group.items[i])) {
+                group.items.removeAt(i);
+                ++removed;
+            }
+        }
+    }
+    if (removed == 0)
+        return;
+    commitModelChange();
+    refreshInvalidPaths();
+    qInfo().noquote() << "cleared invalid icon entries:" << removed;
+    showToast(Lang::tr("已清除 %1 个失效图标").arg(removed), 0);
+}
+
+void MainWindow::editMenuItem()
+{
+    const Item copy = m_menuItem;
+    const bool isLink = isShortcutFile(copy.path);
+    ShortcutInfo before;
+    if (isLink) {
+        QString error;
+        if (!readShortcut(copy.path, &before, &error))
+            showToast(error, 1);
+    } else {
+        before.target = copy.path;
+        before.workingDir = copy.workDir;
+        before.arguments = copy.args;
+        before.runAsAdmin = copy.runAsAdmin;
+    }
+    QPixmap preview = copy.customIcon.isEmpty() ? QPixmap() : QPixmap(copy.customIcon);
+    if (preview.isNull())
+        preview = loadIconPixmap(copy.path);
+
+    ShortcutEditDialog dialog(copy.path, copy.name, isLink, before, preview, this);
+    const int answer = m_itemMenuHooks.runEditDialog ? m_itemMenuHooks.runEditDialog(dialog) : dialog.exec();
+    if (answer != QDialog::Accepted || !menuItemStillThere())
+        return;
+
+    Item& item = m_groups[m_menuGroup].items[m_menuIndex];
+    bool changed = false;
+    const QString name = dialog.name().trimmed();
+    if (!name.isEmpty() && name != copy.name) {
+        item.name = name;
+        changed = true;
+    }
+    ShortcutInfo edited = dialog.result();
+    const int choice = dialog.iconChoice();
+    if (choice == ShortcutEditDialog::IconFromFile) {
+        edited.iconPath = dialog.chosenIconPath();
+        edited.iconIndex = 0;
+    } else if (choice == ShortcutEditDialog::IconRestored) {
+        edited.iconPath.clear();
+        edited.iconIndex = 0;
+    }
+
+    bool save = changed;
+    QString newTarget;
+    if (isLink) {
+        const bool same = edited.target.trimmed() == before.target.trimmed() &&
+                          edited.workingDir.trimmed() == before.workingDir.trimmed() &&
+                          edited.arguments == before.arguments && edited.runAsAdmin == before.runAsAdmin &&
+                          choice == ShortcutEditDialog::IconUntouched;
+        if (!same) {
+            QString error;
+            if (!writeShortcut(copy.path, edited, &error)) {
+                showToast(error.isEmpty() ? Lang::tr("快捷方式写入失败") : error, 1);
+                if (changed)
+                    saveLayout();
+                return;
+            }
+            item.customIcon.clear(); // the icon now lives in the shortcut file
+            save = true;
+        }
+    } else {
+        const QString target = edited.target.trimmed();
+        if (!target.isEmpty() && target != copy.path.trimmed()) {
+            item.path = QDir::fromNativeSeparators(target);
+            newTarget = item.path;
+            if (IconCacheMap* cache = iconCache())
+                iconCacheRemove(*cache, copy.path);
+            if (m_grid)
+                m_grid->forgetCustomIcon(copy.path);
+            changed = true;
+        }
+        if (edited.workingDir.trimmed() != item.workDir.trimmed()) {
+            item.workDir = edited.workingDir.trimmed();
+            changed = true;
+        }
+        if (edited.arguments != item.args) {
+            item.args = edited.arguments;
+            changed = true;
+        }
+        if (edited.runAsAdmin != item.runAsAdmin) {
+            item.runAsAdmin = edited.runAsAdmin;
+            changed = true;
+        }
+        save = changed;
+        if (choice == ShortcutEditDialog::IconFromFile) {
+            item.customIcon = dialog.chosenIconPath();
+            save = true;
+        } else if (choice == ShortcutEditDialog::IconRestored && !item.customIcon.isEmpty()) {
+            item.customIcon.clear();
+            save = true;
+        }
+    }
+    if (!save)
+        return;
+
+    const QString customIcon = item.customIcon;
+    saveLayout();
+    if (customIcon.isEmpty()) {
+        if (IconCacheMap* cache = iconCache())
+            iconCacheRemove(*cache, copy.path);
+        if (m_grid)
+            m_grid->forgetCustomIcon(copy.path);
+    } else {
+        if (m_grid)
+            m_grid->invalidateIcon(customIcon);
+    }
+    if (m_grid && !copy.customIcon.isEmpty() && copy.customIcon != customIcon)
+        m_grid->invalidateIcon(copy.customIcon);
+    // A new target has no icon yet: ask for it, as a relocated item does.
+    if (!newTarget.isEmpty())
+        queueIconLoad(newTarget);
+    refreshGridIcons();
+    if (m_gridWidget)
+        m_gridWidget->update();
+    showToast(Lang::tr("已保存更改"), 0);
+}
+
+// ---- invalid items --------------------------------------------------------------------------------------
+
+// Looking at every item's file can block for long on an unreachable network mount: the check runs on a worker
+// over a copy of the model, one at a time, and the set it finds is handed to the grid on the GUI thread. A
+// request while one runs is remembered and runs once after it, so the last change of the model is seen.
+void MainWindow::refreshInvalidPaths()
+{
+    if (m_invalidPathsWatcher && m_invalidPathsWatcher->isRunning()) {
+        m_invalidPathsAgain = true;
+        return;
+    }
+    if (!m_invalidPathsWatcher) {
+        m_invalidPathsWatcher = new QFutureWatcher<QSet<QString>>(this);
+        connect(m_invalidPathsWatcher, &QFutureWatcherBase::finished, this, [this] {
+            m_invalidPaths = m_invalidPathsWatcher->result();
+            if (m_grid)
+                m_grid->setInvalidPaths(m_invalidPaths);
+            if (m_invalidPathsAgain) {
+                m_invalidPathsAgain = false;
+                refreshInvalidPaths();
+            }
+        });
+    }
+    m_invalidPathsAgain = false;
+    const QList<Group> groups = m_groups; // shared, never written by the worker
+    auto check = m_itemMenuHooks.checkInvalidPaths;
+    m_invalidPathsWatcher->setFuture(QtConcurrent::run([groups, check] {
+        return check ? check(groups) : invalidItemPaths(groups);
+    }));
+}
+
+bool MainWindow::invalidPathsCheckRunning() const
+{
+    return m_invalidPathsWatcher && m_invalidPathsWatcher->isRunning();
+}
+
+// ---- search ---------------------------------------------------------------------------------------------
+
+void MainWindow::toggleSearch()
+{
+    m_searchPanel->toggle();
+}
+
+void MainWindow::refreshSearch(const QString& text)
+{
+    m_searchPanel->refresh(text);
+}
+
+void MainWindow::runSearchResult(int row)
+{
+    m_searchPanel->runResult(row);
+}
+
+// The panel found the item again by its path: show its group, then open it as a double click does.
+void MainWindow::runSearchItem(int group, int item)
+{
+    if (group < 0 || group >= m_groups.size())
+        return;
+    setCurrentGroup(group);
+    repaintPanels();
+    onItemActivated(item);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (m_searchPanel && m_searchPanel->handleKey(event))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+// ---- live group reordering ------------------------------------------------------------------------------
+
+void MainWindow::onGroupDragDisplace(int from, int to)
+{
+    const int count = int(m_groups.size());
+    if (from < 0 || to < 0 || from >= count || to >= count || from == to)
+        return;
+    const int before = m_currentIndex;
+    int current = before;
+    if (from < to && from < current && current <= to)
+        --current;
+    else if (from > to && to <= current && current < from)
+        ++current;
+    m_groups.move(from, to); // the groups between shift one place toward `from`
+    if (from == before)
+        setCurrentGroup(to);
+    else if (current != before) {
+        m_currentIndex = current;
+        relayoutGrid();
+    }
+    if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
+        scheduleSettingsRefresh();
+    repaintPanels();
+}
+
+// ---- floating icons -------------------------------------------------------------------------------------
+
+void MainWindow::floatItem(int itemIndex)
+{
+    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
+        return;
+    const QList<Item>& items = m_groups[m_currentIndex].items;
+    if (itemIndex < 0 || itemIndex >= items.size())
+        return;
+    const Item item = items[itemIndex]; // what the icon launches stays as it is now
+
+    QPixmap pixmap = item.customIcon.isEmpty() ? QPixmap() : QPixmap(item.customIcon);
+    if (pixmap.isNull())
+        pixmap = loadIconPixmap(item.path);
+
+    QPoint position = QCursor::pos();
+    if (m_grid) {
+        position = m_grid->columns() > 0 ? m_grid->snapToCellGlobal(QCursor::pos()) - QPoint(36, 36)
+                                         : m_grid->itemGlobalRect(itemIndex).topLeft();
+    }
+    auto* icon = new FloatIcon(pixmap, item.name, position);
+    connect(icon, &FloatIcon::openRequested, this,
+            [this, item] { launchTarget(item.path, item.workDir, item.args, item.runAsAdmin); });
+    connect(icon, &FloatIcon::removeRequested, this, [this, icon] { removeFloatIcon(icon); });
+    connect(icon, &FloatIcon::removeAllRequested, this, &MainWindow::removeAllFloatIcons);
+    // Top-level windows without a parent: they go with the window.
+    connect(this, &QObject::destroyed, icon, [icon] { delete icon; });
+
+    icon->show();
+    QScreen* screen = this->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    icon->move(clampIntoArea(icon->pos(), icon->size(), area));
+    m_floatIcons.append(icon);
+}
+
+void MainWindow::removeFloatIcon(FloatIcon* icon)
+{
+    if (!icon || !m_floatIcons.contains(icon))
+        return;
+    m_floatIcons.removeAll(icon);
+    icon->deleteLater();
+}
+
+void MainWindow::removeAllFloatIcons()
+{
+    const QList<FloatIcon*> icons = std::exchange(m_floatIcons, {});
+    for (FloatIcon* icon : icons)
+        icon->deleteLater();
+}

@@ -1,0 +1,704 @@
+#include "icons/iconloader.h"
+#include "mainwindow/configstore.h"
+#include "mainwindow/itemmenu.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/searchpanel.h"
+#include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/shortcutfile.h"
+#include "panel/floaticon.h"
+#include "platform/filemanager.h"
+#include "platform/launcher.h"
+#include "testenv.h"
+#include "ui/datadir.h"
+#include "ui/toast.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QProcess>
+#include <QScreen>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QStandardPaths>
+#include <QtTest/QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+struct LaunchCall
+{
+    QString program;
+    QStringList arguments;
+    QUrl url;
+};
+
+class RecordingLauncher : public ktr::platform::Launcher
+{
+public:
+    bool startDetached(const QString& program, const QStringList& arguments, const QString&) override
+    {
+        calls.append({program, arguments, QUrl()});
+        return true;
+    }
+    bool openUrl(const QUrl& url) override
+    {
+        calls.append({QString(), {}, url});
+        return true;
+    }
+    QList<LaunchCall> calls;
+};
+
+Item item(const QString& path, const QString& name = QString())
+{
+    Item i;
+    i.path = path;
+    i.name = name.isEmpty() ? QFileInfo(path).completeBaseName() : name;
+    return i;
+}
+
+QList<Group> savedGroups()
+{
+    ConfigStore store(appDataDir());
+    QList<Group> groups;
+    store.loadLayout(groups);
+    return groups;
+}
+
+QString toastText(const MainWindow& w)
+{
+    return w.toast() ? w.toast()->text() : QString();
+}
+
+QStringList menuTexts(const QMenu* menu)
+{
+    QStringList texts;
+    const QList<QAction*> actions = menu->actions();
+    for (const QAction* a : actions)
+        texts += a->isSeparator() ? QStringLiteral("-") : a->text();
+    return texts;
+}
+
+} // namespace
+
+class TestMainWindowMenu : public QObject
+{
+    Q_OBJECT
+
+    QString m_files;
+    QString m_program; // an executable script
+    RecordingLauncher m_launcher;
+
+    std::unique_ptr<MainWindow> windowWith(const QList<Group>& groups, MainWindow::ItemMenuHooks hooks = {})
+    {
+        ConfigStore store(appDataDir());
+        if (!store.saveLayout(groups))
+            return nullptr;
+        auto w = std::make_unique<MainWindow>();
+        w->setItemMenuHooks(hooks);
+        return w;
+    }
+
+    QString file(const QString& name) const { return m_files + QLatin1Char('/') + name; }
+
+    // Runs the menu entry of the item at index of the current group.
+    static bool choose(MainWindow& w, int itemIndex, ItemMenuAction what, int group = -1)
+    {
+        std::unique_ptr<QMenu> menu(w.buildItemMenu(itemIndex));
+        QAction* action = findItemMenuAction(menu.get(), what, group);
+        if (!action)
+            return false;
+        w.runItemMenuAction(action);
+        return true;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_files = ktr::test::freshDir(QStringLiteral("files"));
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "icon.png"})
+            QVERIFY(ktr::test::writeFile(file(QString::fromLatin1(name)), "x"));
+        QDir().mkpath(file(QStringLiteral("folder")));
+        m_program = file(QStringLiteral("tool.sh"));
+        QVERIFY(ktr::test::writeFile(m_program, "#!/bin/sh\nexit 0\n"));
+        QFile::setPermissions(m_program, QFile::permissions(m_program) | QFile::ExeOwner);
+        ktr::platform::setLauncher(&m_launcher);
+        // No session bus to ask in these tests: "open location" falls back to the folder.
+        ktr::platform::setFileManagerBusForTesting(QStringLiteral("no-such-connection"));
+        setIconExtractorForTesting([](const QString&) {
+            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::red);
+            return image;
+        });
+    }
+
+    void cleanupTestCase()
+    {
+        ktr::platform::setLauncher(nullptr);
+        ktr::platform::setFileManagerBusForTesting(QString());
+        setIconExtractorForTesting({});
+    }
+
+    void init() { m_launcher.calls.clear(); }
+
+    // ---- building the menu ----
+
+    void entries_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("customIcon");
+        // open, admin, location, edit, relocate, restore icon, desktop shortcut
+        QTest::addColumn<QList<bool>>("enabled");
+        QTest::addColumn<bool>("clearEntry");
+        QTest::newRow("file") << "a.txt" << "" << QList<bool>{true, true, true, true, true, false, true} << false;
+        QTest::newRow("folder") << "folder" << "" << QList<bool>{true, false, true, true, true, false, true} << false;
+        QTest::newRow("shell item") << "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}" << ""
+                                    << QList<bool>{true, false, false, false, false, false, false} << false;
+        QTest::newRow("missing file") << "gone.txt" << ""
+                                      << QList<bool>{false, false, false, false, true, false, false} << true;
+        QTest::newRow("missing, custom icon there")
+            << "gone.txt" << "icon.png" << QList<bool>{false, false, false, false, true, true, false} << false;
+    }
+    void entries()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, customIcon);
+        QFETCH(QList<bool>, enabled);
+        QFETCH(bool, clearEntry);
+        Item it = item(path.startsWith(QLatin1String("::")) ? path : file(path));
+        if (!customIcon.isEmpty())
+            it.customIcon = file(customIcon);
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}});
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        QVERIFY(menu);
+        const ItemMenuAction order[] = {ItemMenuAction::Open,        ItemMenuAction::RunAsAdmin,
+                                        ItemMenuAction::OpenLocation, ItemMenuAction::Edit,
+                                        ItemMenuAction::Relocate,     ItemMenuAction::RestoreIcon,
+                                        ItemMenuAction::DesktopShortcut};
+        for (int i = 0; i < 7; ++i) {
+            QAction* a = findItemMenuAction(menu.get(), order[i]);
+            QVERIFY(a);
+            QVERIFY2(a->isEnabled() == enabled[i], qPrintable(a->text()));
+        }
+        QCOMPARE(findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid) != nullptr, clearEntry);
+        QVERIFY(findItemMenuAction(menu.get(), ItemMenuAction::CopyPath)->isEnabled());
+        QVERIFY(findItemMenuAction(menu.get(), ItemMenuAction::Float)->isEnabled());
+        QVERIFY(findItemMenuAction(menu.get(), ItemMenuAction::Remove)->isEnabled());
+    }
+
+    void entriesInOrderWithTheGroupSubmenu()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("gone.txt"))}},
+                             Group{QStringLiteral("B"), {item(file("a.txt"))}}, Group{QStringLiteral("C"), {}},
+                             Group{QStringLiteral("D"), {item(file("gone2.txt"))}}});
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        QVERIFY(menu);
+        QCOMPARE(menuTexts(menu.get()),
+                 (QStringList{"打开", "以管理员身份运行", "打开所在位置", "-", "编辑...", "重新定位...", "恢复默认图标",
+                              "复制完整路径", "创建桌面快捷方式", "-", "移动到分组", "悬浮", "-", "从面板移除"}));
+        for (QAction* a : menu->actions())
+            QVERIFY(a->isSeparator() || !a->icon().isNull());
+        // One entry per group, in order: the current group and a group holding the same path are disabled.
+        const QMenu* groups = menu->actions().at(10)->menu();
+        QVERIFY(groups);
+        QCOMPARE(menuTexts(groups), (QStringList{"A", "B", "C", "D"}));
+        QList<bool> enabled;
+        for (const QAction* a : groups->actions())
+            enabled += a->isEnabled();
+        QCOMPARE(enabled, (QList<bool>{false, false, true, true}));
+
+        // An invalid item counts every invalid item of every group.
+        std::unique_ptr<QMenu> broken(w->buildItemMenu(1));
+        QCOMPARE(menuTexts(broken.get()).mid(14), (QStringList{"-", "清除所有失效图标 (2)"}));
+        QVERIFY(!w->buildItemMenu(2));
+        QVERIFY(!w->buildItemMenu(-1));
+    }
+
+    // ---- the actions ----
+
+    void openAndRunAsAdministrator()
+    {
+        Item it = item(m_program);
+        it.args = QStringLiteral("--x \"y z\"");
+        it.workDir = m_files;
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::Open));
+        QVERIFY(choose(*w, 0, ItemMenuAction::RunAsAdmin));
+        QCOMPARE(m_launcher.calls.size(), 2);
+        QCOMPARE(m_launcher.calls[0].arguments, (QStringList{"--x", "y z"}));
+        // Elevated alone: without the item's arguments.
+        QCOMPARE(QFileInfo(m_launcher.calls[1].program).fileName(), QStringLiteral("pkexec"));
+        QCOMPARE(m_launcher.calls[1].arguments, QStringList{m_program});
+    }
+
+    void openLocationWithoutAFileManagerOpensTheFolder()
+    {
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::OpenLocation));
+        QCOMPARE(m_launcher.calls.size(), 1);
+        QCOMPARE(m_launcher.calls[0].url, QUrl::fromLocalFile(m_files));
+    }
+
+    void copyPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("shell item, as stored") << "::{645FF040-5081-101B-9F08-00AA002F954E}";
+        QTest::newRow("file") << "/tmp/x y/a.txt";
+    }
+    void copyPath()
+    {
+        QFETCH(QString, path);
+        auto w = windowWith({Group{QStringLiteral("G"), {item(path)}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::CopyPath));
+        QCOMPARE(QGuiApplication::clipboard()->text(), path);
+    }
+
+    void relocate()
+    {
+        QString answer = file("B.txt").toUpper(); // only the case differs from the other item's path
+        MainWindow::ItemMenuHooks hooks;
+        QStringList captions;
+        hooks.openFile = [&](QWidget*, const QString& caption, const QString& filter) {
+            captions += caption + QLatin1Char('|') + filter;
+            return answer;
+        };
+        QVERIFY(ktr::test::writeFile(file("B.txt").toUpper(), "x"));
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("B.txt"))}}}, hooks);
+        QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
+        QCOMPARE(toastText(*w), QStringLiteral("该路径已在当前分组中"));
+        QCOMPARE(w->groups()[0].items[0].path, file("gone.txt"));
+        QCOMPARE(captions, QStringList{"选择新的文件位置|所有文件 (*)"});
+
+        answer = file("c.txt");
+        QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
+        QCOMPARE(toastText(*w), QStringLiteral("已重新定位"));
+        QCOMPARE(w->groups()[0].items[0].path, answer);
+        QCOMPARE(savedGroups(), w->groups());
+        QTRY_VERIFY(!w->invalidPathsCheckRunning() && w->invalidPaths().isEmpty());
+
+        answer.clear(); // cancelled
+        QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
+        QCOMPARE(w->groups()[0].items[0].path, file("c.txt"));
+    }
+
+    void restoreIcon()
+    {
+        Item it = item(file("a.txt"));
+        it.customIcon = file("icon.png");
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::RestoreIcon));
+        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(toastText(*w), QStringLiteral("已恢复默认图标"));
+    }
+
+    void moveAndRemove()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}},
+                             Group{QStringLiteral("B"), {}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::MoveToGroup, 1));
+        QCOMPARE(w->groups()[1].items, (QList<Item>{item(file("a.txt"))}));
+        QVERIFY(choose(*w, 0, ItemMenuAction::Remove));
+        QVERIFY(w->groups()[0].items.isEmpty());
+        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(toastText(*w).isEmpty());
+    }
+
+    void modelChangedWhileTheMenuWasOpen()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}},
+                             Group{QStringLiteral("B"), {}}});
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        w->onItemReordered(0, 2); // b is now where a was
+        w->runItemMenuAction(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
+        QCOMPARE(w->groups()[0].items.size(), 2);
+
+        menu.reset(w->buildItemMenu(0));
+        w->onGroupSelected(1);
+        w->runItemMenuAction(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
+        QCOMPARE(w->groups()[0].items.size(), 2);
+    }
+
+    void clearInvalidItems()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("x1")), item(file("a.txt")), item(file("x2"))}},
+                             Group{QStringLiteral("B"), {item(file("x3")), item(file("b.txt"))}}});
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(1));
+        QVERIFY(!findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid));
+        menu.reset(w->buildItemMenu(0));
+        QAction* clear = findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid);
+        QVERIFY(clear);
+        QCOMPARE(clear->text(), QStringLiteral("清除所有失效图标 (3)"));
+        w->runItemMenuAction(clear);
+        QCOMPARE(w->groups()[0].items, QList<Item>{item(file("a.txt"))});
+        QCOMPARE(w->groups()[1].items, QList<Item>{item(file("b.txt"))});
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(toastText(*w), QStringLiteral("已清除 3 个失效图标"));
+    }
+
+    // ---- desktop shortcut ----
+
+    void desktopShortcut_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("exec"); // the arguments of the new entry's Exec line
+        QTest::newRow("document") << "my \"doc\" file.txt" << QStringList{"xdg-open", "@"};
+        QTest::newRow("folder") << "folder" << QStringList{"xdg-open", "@"};
+        QTest::newRow("program") << "tool.sh" << QStringList{"@"};
+    }
+    void desktopShortcut()
+    {
+        QFETCH(QString, target);
+        QFETCH(QStringList, exec);
+        const QString path = file(target);
+        if (!QFileInfo::exists(path))
+            QVERIFY(ktr::test::writeFile(path, "x"));
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        QDir(desktop).removeRecursively();
+        const QString base = QFileInfo(path).completeBaseName();
+        QVERIFY(ktr::test::writeFile(desktop + "/" + base + ".desktop", "taken"));
+        QVERIFY(ktr::test::writeFile(desktop + "/" + base + " (2).desktop", "taken"));
+
+        auto w = windowWith({Group{QStringLiteral("G"), {item(path)}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::DesktopShortcut));
+        QCOMPARE(toastText(*w), QStringLiteral("已在桌面创建快捷方式"));
+        const QString created = desktop + "/" + base + " (3).desktop";
+        QVERIFY(QFileInfo(created).isExecutable());
+        const QByteArray text = ktr::test::readFile(created);
+        QVERIFY(text.startsWith("[Desktop Entry]\n"));
+        QVERIFY(text.contains("\nType=Application\n"));
+        QVERIFY(text.contains(("\nName=" + base + " (3)\n").toUtf8()));
+        ShortcutInfo info;
+        QVERIFY(readShortcut(created, &info));
+        QStringList argv = QStringList{info.target} + QProcess::splitCommand(info.arguments);
+        if (!argv.isEmpty())
+            argv[0] = argv[0] == m_program ? QStringLiteral("@") : QFileInfo(argv[0]).fileName();
+        for (QString& a : argv)
+            if (a == path)
+                a = QStringLiteral("@");
+        QCOMPARE(argv, exec);
+        QCOMPARE(info.workingDir, m_files);
+        QCOMPARE(ktr::test::readFile(desktop + "/" + base + ".desktop"), QByteArray("taken"));
+    }
+
+    void desktopShortcutOfAShortcutCopiesIt()
+    {
+        const QByteArray entry = "[Desktop Entry]\nType=Application\nName=Editor\nExec=gedit %U\n";
+        const QString path = file("editor.desktop");
+        QVERIFY(ktr::test::writeFile(path, entry));
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        QDir(desktop).removeRecursively();
+        auto w = windowWith({Group{QStringLiteral("G"), {item(path)}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::DesktopShortcut));
+        QCOMPARE(ktr::test::readFile(desktop + "/editor.desktop"), entry);
+        QVERIFY(choose(*w, 0, ItemMenuAction::DesktopShortcut));
+        QCOMPARE(ktr::test::readFile(desktop + "/editor (2).desktop"), entry);
+    }
+
+    void desktopShortcutFailures()
+    {
+        // A regular file where the desktop folder should be: nothing can be written below it.
+        const QString blocker = ktr::test::testRoot() + "/blocker";
+        QVERIFY(ktr::test::writeFile(blocker, "file"));
+        QString error;
+        QVERIFY(!createDesktopShortcut(file("a.txt"), blocker + "/Desktop", nullptr, &error));
+        QCOMPARE(error, QStringLiteral("快捷方式写入失败（目标可能被占用）"));
+        QVERIFY(!createDesktopShortcut(file("editor.desktop"), blocker + "/Desktop", nullptr, &error));
+        QCOMPARE(error, QStringLiteral("复制快捷方式失败（桌面可能已有同名文件）"));
+    }
+
+    // ---- edit ----
+
+    void editPlainItem_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("nothing changed") << "a" << "" << "-v" << false;
+        QTest::newRow("name only") << "  New name " << "" << "-v" << true;
+        QTest::newRow("arguments, untrimmed") << "a" << "" << " -q " << true;
+        QTest::newRow("target") << "a" << " c.txt " << "-v" << true;
+    }
+    void editPlainItem()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, target);
+        QFETCH(QString, args);
+        QFETCH(bool, saved);
+        Item it = item(file("a.txt"), QStringLiteral("a"));
+        it.args = QStringLiteral("-v");
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [&](ShortcutEditDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(name);
+            if (!target.isEmpty())
+                d.findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(" " + file(target.trimmed()) + " ");
+            d.findChild<QLineEdit*>(QStringLiteral("argumentsEdit"))->setText(args);
+            return int(QDialog::Accepted);
+        };
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}}, hooks);
+        const QByteArray before = ktr::test::readFile(appDataDir() + "/layout.json");
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        const Item& now = w->groups()[0].items[0];
+        QCOMPARE(now.name, name.trimmed());
+        QCOMPARE(now.args, args);
+        QCOMPARE(now.path, target.isEmpty() ? file("a.txt") : file(target.trimmed()));
+        QCOMPARE(toastText(*w), saved ? QStringLiteral("已保存更改") : QString());
+        if (saved)
+            QCOMPARE(savedGroups(), w->groups());
+        else
+            QCOMPARE(ktr::test::readFile(appDataDir() + "/layout.json"), before);
+    }
+
+    void editCancelledChangesNothing()
+    {
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [](ShortcutEditDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("other"));
+            return int(QDialog::Rejected);
+        };
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"), QStringLiteral("a"))}}}, hooks);
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("a"));
+    }
+
+    void editShortcutRewritesTheFileKeepingTheRest()
+    {
+        const QString path = file("viewer.desktop");
+        QVERIFY(ktr::test::writeFile(path, "[Desktop Entry]\nType=Application\nName=Viewer\nName[de]=Betrachter\n"
+                                           "Exec=/usr/bin/viewer --old %f\nX-Custom=keep\n"));
+        Item it = item(path, QStringLiteral("Viewer"));
+        it.customIcon = file("icon.png");
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [](ShortcutEditDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("argumentsEdit"))->setText(QStringLiteral("--new"));
+            return int(QDialog::Accepted);
+        };
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}}, hooks);
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        const QByteArray text = ktr::test::readFile(path);
+        QVERIFY(text.contains("\nExec=/usr/bin/viewer --new\n"));
+        QVERIFY(text.contains("\nName[de]=Betrachter\n"));
+        QVERIFY(text.contains("\nX-Custom=keep\n"));
+        // The icon now lives in the shortcut file.
+        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty());
+        QCOMPARE(toastText(*w), QStringLiteral("已保存更改"));
+    }
+
+    void editShortcutThatCantBeWrittenSavesOnlyTheName()
+    {
+        // A folder named like a shortcut file: it exists, but no entry can be read from or written to it.
+        const QString path = file("broken.desktop");
+        QVERIFY(QDir().mkpath(path));
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [](ShortcutEditDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("Renamed"));
+            d.findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(QStringLiteral("/usr/bin/true"));
+            return int(QDialog::Accepted);
+        };
+        auto w = windowWith({Group{QStringLiteral("G"), {item(path, QStringLiteral("Old"))}}}, hooks);
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        QCOMPARE(toastText(*w), QStringLiteral("快捷方式写入失败（目标可能被占用）"));
+        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("Renamed"));
+        QCOMPARE(w->groups()[0].items[0].path, path);
+        QCOMPARE(savedGroups(), w->groups());
+    }
+
+    // ---- invalid items ----
+
+    void invalidPathsAreCheckedOnAWorker()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("late.txt"))}},
+                             Group{QStringLiteral("B"), {item("::{x}"), item(QString())}}});
+        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{file("late.txt")});
+        QVERIFY(ktr::test::writeFile(file("late.txt"), "x"));
+        QMetaObject::invokeMethod(w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer")), "timeout");
+        QTRY_VERIFY(w->invalidPaths().isEmpty());
+        QFile::remove(file("late.txt"));
+    }
+
+    void aSlowCheckNeitherBlocksNorPilesUp()
+    {
+        QSemaphore gate;
+        std::atomic<int> runs{0};
+        const auto unblock = qScopeGuard([&gate] { gate.release(10); }); // never leave a worker stuck
+        MainWindow::ItemMenuHooks hooks;
+        hooks.checkInvalidPaths = [&](const QList<Group>& groups) {
+            ++runs;
+            gate.acquire(); // an unreachable mount
+            return invalidItemPaths(groups);
+        };
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("gone.txt"))}}}, hooks);
+        QTRY_VERIFY(!w->invalidPathsCheckRunning()); // the construction's check, before the hook was set
+        QTimer* timer = w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer"));
+        QMetaObject::invokeMethod(timer, "timeout");
+        QTRY_COMPARE(runs.load(), 1);
+        for (int i = 0; i < 3; ++i)
+            QMetaObject::invokeMethod(timer, "timeout");
+        QVERIFY(w->invalidPathsCheckRunning());
+        QCOMPARE(runs.load(), 1);
+        gate.release();
+        QTRY_COMPARE(runs.load(), 2); // the asked-for checks run once, after it
+        gate.release();
+        QTRY_VERIFY(!w->invalidPathsCheckRunning());
+        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{file("gone.txt")});
+    }
+
+    // ---- live group reordering ----
+
+    void groupDragDisplace_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<int>("currentAfter");
+        QTest::newRow("C current, A to the end") << 2 << 0 << 3 << "BCDA" << 1;
+        QTest::newRow("A current and dragged") << 0 << 0 << 2 << "BCAD" << 2;
+        QTest::newRow("D dragged to the front past C") << 2 << 3 << 0 << "DABC" << 3;
+        QTest::newRow("behind the current") << 0 << 2 << 3 << "ABDC" << 0;
+        QTest::newRow("from = to") << 1 << 2 << 2 << "ABCD" << 1;
+        QTest::newRow("to out of range") << 1 << 0 << 4 << "ABCD" << 1;
+        QTest::newRow("negative") << 1 << -1 << 2 << "ABCD" << 1;
+    }
+    void groupDragDisplace()
+    {
+        QFETCH(int, current);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, order);
+        QFETCH(int, currentAfter);
+        QList<Group> groups;
+        for (const char* n : {"A", "B", "C", "D"})
+            groups.append(Group{QString::fromLatin1(n), {}});
+        auto w = windowWith(groups);
+        w->onGroupSelected(current);
+        const QByteArray saved = ktr::test::readFile(appDataDir() + "/layout.json");
+        w->onGroupDragDisplace(from, to);
+        QString now;
+        for (const Group& g : w->groups())
+            now += g.name;
+        QCOMPARE(now, order);
+        QCOMPARE(w->currentIndex(), currentAfter);
+        QCOMPARE(w->groups()[w->currentIndex()].name, QString(QChar::fromLatin1("ABCD"[current])));
+        // Saved when the drag ends, not on every step.
+        QCOMPARE(ktr::test::readFile(appDataDir() + "/layout.json"), saved);
+    }
+
+    // ---- floating icons ----
+
+    void clampIntoArea_data()
+    {
+        QTest::addColumn<QPoint>("position");
+        QTest::addColumn<QPoint>("expected");
+        const QRect area(0, 0, 1920, 1040);
+        QTest::newRow("inside") << QPoint(100, 100) << QPoint(100, 100);
+        QTest::newRow("past the right edge") << QPoint(1900, 500) << QPoint(1920 - 74, 500);
+        QTest::newRow("below the bottom") << QPoint(10, 1039) << QPoint(10, 1040 - 74);
+        QTest::newRow("left and above") << QPoint(-50, -3) << QPoint(0, 0);
+        QTest::newRow("exactly fitting") << QPoint(1846, 966) << QPoint(1846, 966);
+    }
+    void clampIntoArea()
+    {
+        QFETCH(QPoint, position);
+        QFETCH(QPoint, expected);
+        QCOMPARE(::clampIntoArea(position, QSize(74, 74), QRect(0, 0, 1920, 1040)), expected);
+    }
+
+    void floatingIcons()
+    {
+        Item it = item(m_program);
+        auto w = windowWith({Group{QStringLiteral("G"), {it}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::Float));
+        w->floatItem(0);
+        QCOMPARE(w->floatIcons().size(), 2);
+        QPointer<FloatIcon> first = w->floatIcons()[0];
+        QPointer<FloatIcon> second = w->floatIcons()[1];
+        QVERIFY(first != second && first->isVisible() && !first->parent());
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(area.contains(first->frameGeometry()));
+        // Floating changes nothing in the model.
+        QCOMPARE(w->groups()[0].items, QList<Item>{it});
+
+        // What a floating icon opens was copied when it was made.
+        Item edited = it;
+        edited.path = file("a.txt");
+        QVERIFY(ktr::test::writeFile(appDataDir() + "/ignored", ""));
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [this](ShortcutEditDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(file("a.txt"));
+            return int(QDialog::Accepted);
+        };
+        w->setItemMenuHooks(hooks);
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        QCOMPARE(w->groups()[0].items[0].path, file("a.txt"));
+        emit first->openRequested();
+        QCOMPARE(m_launcher.calls.size(), 1);
+        QCOMPARE(m_launcher.calls[0].program, m_program);
+
+        emit first->removeRequested();
+        QCOMPARE(w->floatIcons(), QList<FloatIcon*>{second.data()});
+        QTRY_VERIFY(!first);
+        QVERIFY(second);
+
+        w->floatItem(0);
+        emit second->removeAllRequested();
+        QVERIFY(w->floatIcons().isEmpty());
+        QTRY_VERIFY(!second);
+    }
+
+    void floatingIconsGoWithTheWindow()
+    {
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
+        w->floatItem(0);
+        QPointer<FloatIcon> icon = w->floatIcons().value(0);
+        QVERIFY(icon);
+        w.reset();
+        QVERIFY(!icon);
+    }
+
+    // ---- search ----
+
+    void searchOpensWithCtrlFAndLaunchesInTheItemsGroup()
+    {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt"), QStringLiteral("Alpha"))}},
+                             Group{QStringLiteral("B"), {item(m_program, QStringLiteral("Notepad"))}}});
+        w->resize(680, 496);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        SearchPanel* panel = w->searchPanel();
+        QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(panel->isVisible());
+        QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTest::keyClicks(panel->edit(), QStringLiteral(" NO"));
+        QTRY_COMPARE(panel->resultCount(), 1);
+        panel->list()->setFocus();
+        QTest::keyClicks(panel->edit(), QStringLiteral("TE "));
+        QVERIFY(panel->debounceTimer()->isActive());
+        QTest::keyClick(panel->list(), Qt::Key_Return); // inside the debounce
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(m_launcher.calls.size(), 1);
+        QCOMPARE(m_launcher.calls[0].program, m_program);
+
+        // Opened again it shows the last query; Escape closes it.
+        QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(panel->isVisible());
+        QCOMPARE(panel->edit()->text(), QStringLiteral(" NOTE "));
+        QCOMPARE(panel->resultCount(), 1);
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+    }
+};
+
+KTR_TEST_MAIN(TestMainWindowMenu)
+#include "tst_mainwindow_menu.moc"
