@@ -263,15 +263,15 @@ private Q_SLOTS:
 
     void relocate()
     {
-        QString answer = file("B.txt").toUpper(); // only the case differs from the other item's path
+        QString answer = file("B.TXT"); // only the case differs from the other item's path
         MainWindow::ItemMenuHooks hooks;
         QStringList captions;
         hooks.openFile = [&](QWidget*, const QString& caption, const QString& filter) {
             captions += caption + QLatin1Char('|') + filter;
             return answer;
         };
-        QVERIFY(ktr::test::writeFile(file("B.txt").toUpper(), "x"));
-        auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("B.txt"))}}}, hooks);
+        QVERIFY(ktr::test::writeFile(answer, "x"));
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("b.txt"))}}}, hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
         QCOMPARE(toastText(*w), QStringLiteral("该路径已在当前分组中"));
         QCOMPARE(w->groups()[0].items[0].path, file("gone.txt"));
