@@ -107,7 +107,9 @@ private Q_SLOTS:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             QSKIP("dbus-daemon is not installed");
+        // The bus socket lives in this test's own folder, not in the system's /tmp.
         m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                QStringLiteral("--address=unix:dir=") + ktr::test::freshDir(QStringLiteral("bus")),
                                 QStringLiteral("--print-address=1")});
         QVERIFY(m_daemon.waitForStarted());
         QVERIFY(QTest::qWaitFor([this] { return m_daemon.canReadLine(); }, 10000));
