@@ -9,11 +9,10 @@
 
 using ktr::test::StoreHarness;
 
-Q_DECLARE_METATYPE(std::function<int(const AppSettings&)>)
+using IntGetter = std::function<int(const AppSettings&)>;
+Q_DECLARE_METATYPE(IntGetter)
 
 namespace {
-
-using IntGetter = std::function<int(const AppSettings&)>;
 
 AppSettings load(const QJsonObject& object, QSize* size = nullptr)
 {

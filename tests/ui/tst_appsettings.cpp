@@ -5,11 +5,10 @@
 
 #include <set>
 
-Q_DECLARE_METATYPE(std::function<QVariant(const AppSettings&)>)
+using Getter = std::function<QVariant(const AppSettings&)>;
+Q_DECLARE_METATYPE(Getter)
 
 namespace {
-
-using Getter = std::function<QVariant(const AppSettings&)>;
 
 template <typename T> QVariantList toList(const T& values)
 {
