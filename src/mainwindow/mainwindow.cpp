@@ -13,6 +13,7 @@
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
+#include "platform/heaptrim.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
@@ -650,6 +651,7 @@ void MainWindow::drainIconQueue()
 {
     while (!m_iconQueue.isEmpty()) {
         const QString path = m_iconQueue.takeFirst();
+        ++m_iconLoadsInFlight;
         loadIconAsync(path, this, [this](const QString& p, const QImage& image) { onQueuedIconLoaded(p, image); });
     }
     if (m_iconQueueTimer && m_iconQueueTimer->isActive())
@@ -663,6 +665,9 @@ void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
         m_grid->forgetCustomIcon(path);
     if (m_repaintTimer && !m_repaintTimer->isActive())
         m_repaintTimer->start();
+    // The last result of a batch: the loader's workers freed their decoding buffers, give them back.
+    if (m_iconLoadsInFlight > 0 && --m_iconLoadsInFlight == 0 && m_iconQueue.isEmpty())
+        ktr::platform::releaseFreeHeap();
 }
 
 void MainWindow::reloadAllIcons()

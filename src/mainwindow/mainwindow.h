@@ -436,6 +436,7 @@ private:
     std::function<void()> m_themeSwitchAction;
 
     QStringList m_iconQueue;
+    int m_iconLoadsInFlight = 0; // queued loads whose result has not arrived yet
     QTimer* m_iconQueueTimer = nullptr;
     QTimer* m_repaintTimer = nullptr;
     QTimer* m_invalidPathsTimer = nullptr;
