@@ -126,29 +126,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     // 11. Title bar.
     m_titleBar = new TitleBarActions(this);
     setAcceptDrops(true);
+    // The title bar's own buttons act even while the interface is locked; the others go through the lock.
     connect(m_titleBar, &TitleBarActions::actionTriggered, this, [this](int ub) {
-        switch (ub) {
-        case UiBtn::Orientation:
-            toggleOrientation();
-            return;
-        case UiBtn::Settings:
-            openSettings();
-            return;
-        case UiBtn::Pin:
-            setPinned(!m_pinned);
-            return;
-        case UiBtn::Minimize:
-        case UiBtn::Close:
-            if (dockRevealedAndSummoned())
-                snapToDockEdge();
-            else if (ub == UiBtn::Minimize)
-                showMinimized();
-            else
-                close();
-            return;
-        default:
+        if (!runWindowButton(ub))
             onUiButton(ub);
-        }
     });
     connect(m_titleBar, &TitleBarActions::gearMenuAboutToShow, this, [this] { onGearMenuAboutToShow(); });
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
@@ -728,6 +709,33 @@ void MainWindow::waitBackupWorkers(int budgetMs)
 
 // ---- buttons --------------------------------------------------------------------------------------------
 
+bool MainWindow::runWindowButton(int ub)
+{
+    switch (ub) {
+    case UiBtn::Orientation:
+        toggleOrientation();
+        return true;
+    case UiBtn::Settings:
+        openSettings();
+        return true;
+    case UiBtn::Pin:
+        setPinned(!m_pinned);
+        return true;
+    case UiBtn::Minimize:
+    case UiBtn::Close:
+        // A docked panel that was summoned goes back into its edge instead.
+        if (dockRevealedAndSummoned())
+            snapToDockEdge();
+        else if (ub == UiBtn::Minimize)
+            showMinimized();
+        else
+            close();
+        return true;
+    default:
+        return false;
+    }
+}
+
 void MainWindow::onUiButton(int ub)
 {
     if (m_settings.uiLocked && ub != UiBtn::Minimize && ub != UiBtn::Close) {
@@ -736,25 +744,9 @@ void MainWindow::onUiButton(int ub)
             m_lockOverlay->setMode(0);
         return;
     }
+    if (runWindowButton(ub))
+        return;
     switch (ub) {
-    case UiBtn::Orientation:
-        toggleOrientation();
-        break;
-    case UiBtn::Settings:
-        openSettings();
-        break;
-    case UiBtn::Pin:
-        setPinned(!m_pinned);
-        break;
-    case UiBtn::Minimize:
-    case UiBtn::Close:
-        if (dockRevealedAndSummoned())
-            snapToDockEdge();
-        else if (ub == UiBtn::Minimize)
-            showMinimized();
-        else
-            close();
-        break;
     case UiBtn::Market:
         if (m_appMarketAction)
             m_appMarketAction();

@@ -353,6 +353,8 @@ private:
 
     // After a change of the model: save "layout.json", lay the grid out again and repaint (the grid follows
     // the model even when the file could not be written).
+    // Ids 0..4 (orientation, settings, pin, minimise, close); false for any other id.
+    bool runWindowButton(int ub);
     void commitModelChange();
     void repaintPanels();
     void relayoutGrid();
