@@ -427,6 +427,9 @@ void MainWindow::onGroupSelected(int index)
     if (index < 0 || index >= m_groups.size())
         return;
     setCurrentGroup(index);
+    // Another group starts at its top, not at the scroll position of the one shown before.
+    if (m_grid)
+        m_grid->resetScroll();
     repaintPanels();
 }
 
