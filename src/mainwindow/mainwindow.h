@@ -451,7 +451,6 @@ private:
 
     bool m_constructed = false;
     bool m_pinned = false;
-    bool m_portraitMode = false; // the vertical arrangement is in force
     bool m_quitRequested = false;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_trayMenu = nullptr;

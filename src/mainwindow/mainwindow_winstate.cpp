@@ -135,13 +135,13 @@ void MainWindow::fitToScreen()
 FrameHit MainWindow::frameHitAt(const QPoint& local) const
 {
     const bool overChild = childAt(local) != nullptr;
-    return frameHitTest(local, size(), !m_portraitMode, overChild);
+    return frameHitTest(local, size(), !m_portrait, overChild);
 }
 
 bool MainWindow::startFrameDrag(const QPoint& globalPos, bool overChild)
 {
     const QPoint local = mapFromGlobal(globalPos);
-    const FrameHit hit = frameHitTest(local, size(), !m_portraitMode, overChild);
+    const FrameHit hit = frameHitTest(local, size(), !m_portrait, overChild);
     return m_frameDrag && m_frameDrag->start(windowHandle(), hit);
 }
 
