@@ -273,7 +273,8 @@ void MainWindow::layoutChildren()
         const int tw = m_titleBar->width();
         m_titleBar->setGeometry(w - tw, 0, tw, kStrip);
     }
-    const bool horizontal = m_portrait || m_settings.horizontalGroups;
+    // The sidebar's own mode: a live preview of the settings switches it before the record changes.
+    const bool horizontal = m_sidebar ? m_sidebar->isHorizontal() : (m_portrait || m_settings.horizontalGroups);
     if (m_sidebarWidget) {
         m_sidebarWidget->setGeometry(horizontal ? QRect(0, kStrip, w, kStripHeight)
                                                 : QRect(0, kStrip, kSidebarWidth, h - 2 * kStrip));
