@@ -25,24 +25,23 @@ class TestIconExtract : public QObject
 {
     Q_OBJECT
 private:
-    IconFixture* fx = nullptr;
+    IconFixture fx;
     QString files;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        fx = new IconFixture;
         // 256 px icons with an 8 px transparent border: trimmed to 240, fitted to 192.
-        fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 8);
-        fx->addPng("ktrtest", "256x256/places", "folder-music", 256, Qt::darkYellow, 8);
-        fx->addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 8);
-        fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 4);
-        fx->addPng("ktrtest", "48x48/mimetypes", "image-png", 48, Qt::darkCyan, 4);
-        fx->addPng("ktrtest", "48x48/mimetypes", "application-x-desktop", 48, Qt::darkMagenta, 4);
-        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 64);
+        fx.addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 8);
+        fx.addPng("ktrtest", "256x256/places", "folder-music", 256, Qt::darkYellow, 8);
+        fx.addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 8);
+        fx.addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 4);
+        fx.addPng("ktrtest", "48x48/mimetypes", "image-png", 48, Qt::darkCyan, 4);
+        fx.addPng("ktrtest", "48x48/mimetypes", "application-x-desktop", 48, Qt::darkMagenta, 4);
+        IconFixture::writeSvg(fx.root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 64);
         // The icon of C sources (text/x-csrc), used by no other case.
-        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 32);
-        ktr::platform::IconThemes::configure({{fx->root()}, QStringLiteral("ktrtest"), {fx->pixmapsDir()}});
+        IconFixture::writeSvg(fx.root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 32);
+        ktr::platform::IconThemes::configure(fx.themes());
 
         files = ktr::test::freshDir("files");
         ktr::test::writeFile(files + "/notes.txt", "hello\n");
@@ -55,7 +54,6 @@ private Q_SLOTS:
         QDir().mkpath(files + "/plain-folder");
         QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     }
-    void cleanupTestCase() { delete fx; }
     void init() { QDir(iconSnapDir()).removeRecursively(); }
 
     void trim_data()
@@ -224,7 +222,7 @@ private Q_SLOTS:
         QCOMPARE(loadIconImage(paths.first()).pixelColor(96, 48), QColor(Qt::darkRed));
 
         // Rewritten at another size: the file is rendered again.
-        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 100, 100);
+        IconFixture::writeSvg(fx.root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 100, 100);
         QCOMPARE(loadIconImage(paths.first()).size(), QSize(192, 192));
         QCOMPARE(themeIconRenderCount() - before, 2u);
     }
@@ -235,7 +233,7 @@ private Q_SLOTS:
         small.addPng("ktrtest", "48x48/places", "folder", 48, Qt::red, 0);
         ktr::platform::IconThemes::configure({{small.root()}, QStringLiteral("ktrtest"), {}});
         const QImage img = loadIconImage(files + "/plain-folder");
-        ktr::platform::IconThemes::configure({{fx->root()}, QStringLiteral("ktrtest"), {fx->pixmapsDir()}});
+        ktr::platform::IconThemes::configure(fx.themes());
         QCOMPARE(img.size(), QSize(48, 48));
         QCOMPARE(img.pixelColor(24, 24), QColor(Qt::red));
     }

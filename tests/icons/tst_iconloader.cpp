@@ -32,22 +32,20 @@ class TestIconLoader : public QObject
 {
     Q_OBJECT
 private:
-    IconFixture* fx = nullptr;
+    IconFixture fx;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        fx = new IconFixture;
-        fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 0);
-        fx->addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 0);
-        fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 0);
-        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 64);
+        fx.addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue, 0);
+        fx.addPng("ktrtest", "256x256/places", "user-trash", 256, Qt::gray, 0);
+        fx.addPng("ktrtest", "256x256/places", "folder", 256, Qt::green, 0);
+        IconFixture::writeSvg(fx.root() + "/ktrtest/scalable/apps/text-x-csrc.svg", Qt::darkRed, 64, 64);
         // The loader takes the theme Qt is told to use, as the panel sets it on the GUI thread.
-        QIcon::setThemeSearchPaths({fx->root()});
+        QIcon::setThemeSearchPaths({fx.root()});
         QIcon::setThemeName(QStringLiteral("ktrtest"));
-        QIcon::setFallbackSearchPaths({fx->pixmapsDir()});
+        QIcon::setFallbackSearchPaths({fx.pixmapsDir()});
     }
-    void cleanupTestCase() { delete fx; }
     void init()
     {
         clearIconCache();

@@ -5,6 +5,7 @@
 #include "panel/icongrid.h"
 #include "testenv.h"
 #include "ui/datadir.h"
+#include "x11tools.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,8 +37,8 @@ class TestLaunchX11 : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            QSKIP("needs an X server (run under xvfb-run)");
+        if (const char* why = ktr::test::missingX11())
+            QSKIP(why);
         m_dir = ktr::test::freshDir(QStringLiteral("launch"));
         QVERIFY(QDir().mkpath(m_dir + "/bin"));
         QVERIFY(!writeScript(m_dir + "/bin/xdg-open", "printf '%s\\n' \"$@\" > \"" + m_dir.toUtf8() +

@@ -11,6 +11,7 @@
 #include "ui/datadir.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
+#include "windowfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,68 +22,7 @@
 #include <atomic>
 #include <memory>
 
-namespace {
-
-struct LaunchCall
-{
-    QString program;
-    QStringList arguments;
-    QString workDir;
-    QUrl url;
-};
-
-class RecordingLauncher : public ktr::platform::Launcher
-{
-public:
-    bool startDetached(const QString& program, const QStringList& arguments, const QString& workDir) override
-    {
-        calls.append({program, arguments, workDir, QUrl()});
-        return true;
-    }
-    bool openUrl(const QUrl& url) override
-    {
-        calls.append({QString(), {}, QString(), url});
-        return true;
-    }
-    QList<LaunchCall> calls;
-};
-
-Item item(const QString& path, const QString& name = QString())
-{
-    Item i;
-    i.path = path;
-    i.name = name.isEmpty() ? QFileInfo(path).fileName() : name;
-    return i;
-}
-
-QString layoutFile()
-{
-    return appDataDir() + QStringLiteral("/layout.json");
-}
-
-// The model as "layout.json" holds it now.
-QList<Group> savedGroups()
-{
-    ConfigStore store(appDataDir());
-    QList<Group> groups;
-    if (!store.loadLayout(groups))
-        return {};
-    return groups;
-}
-
-void writeLayout(const QList<Group>& groups)
-{
-    ConfigStore store(appDataDir());
-    QVERIFY(store.saveLayout(groups));
-}
-
-QString toastText(const MainWindow& w)
-{
-    const Toast* toast = w.toast();
-    return toast ? toast->text() : QString();
-}
-
-} // namespace
+using namespace ktr::test;
 
 class TestMainWindow : public QObject
 {
@@ -97,15 +37,7 @@ class TestMainWindow : public QObject
     std::unique_ptr<MainWindow> makeWindow()
     {
         auto w = std::make_unique<MainWindow>();
-        MainWindow::Prompter prompter;
-        prompter.question = [this](const QString& title, const QString& text) {
-            m_questions.append(title + QLatin1Char('|') + text);
-            return m_answer;
-        };
-        prompter.information = [this](const QString& title, const QString& text) {
-            m_informations.append(title + QLatin1Char('|') + text);
-        };
-        w->setPrompter(prompter);
+        w->setPrompter(recordingPrompter(&m_questions, &m_answer, &m_informations));
         return w;
     }
 
@@ -133,11 +65,7 @@ private Q_SLOTS:
             makeFile(QString::fromLatin1(name));
         ktr::platform::setLauncher(&m_launcher);
         // No real icon extraction: these tests look at what is requested, not at pixels.
-        setIconExtractorForTesting([](const QString&) {
-            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::red);
-            return image;
-        });
+        useRedIconExtractor();
     }
 
     void cleanupTestCase()
@@ -149,7 +77,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(layoutFile());
-        QFile::remove(appDataDir() + QStringLiteral("/settings.json"));
+        QFile::remove(settingsFile());
         m_launcher.calls.clear();
         m_questions.clear();
         m_informations.clear();
@@ -255,7 +183,7 @@ private Q_SLOTS:
 
     void lockWithoutPasswordStartsUnlocked()
     {
-        QVERIFY(ktr::test::writeFile(appDataDir() + QStringLiteral("/settings.json"), R"({"uiLocked": true})"));
+        QVERIFY(ktr::test::writeFile(settingsFile(), R"({"uiLocked": true})"));
         auto w = makeWindow();
         QVERIFY(!w->settings().uiLocked);
         QCoreApplication::processEvents();
@@ -264,8 +192,7 @@ private Q_SLOTS:
 
     void lockWithPasswordShowsTheOverlay()
     {
-        QVERIFY(ktr::test::writeFile(appDataDir() + QStringLiteral("/settings.json"),
-                                     R"({"uiLocked": true, "protectPasswordHash": "abc"})"));
+        QVERIFY(ktr::test::writeFile(settingsFile(), R"({"uiLocked": true, "protectPasswordHash": "abc"})"));
         auto w = makeWindow();
         QVERIFY(w->settings().uiLocked);
         QVERIFY(!w->lockOverlay()); // from the event loop, not inside the constructor
@@ -281,7 +208,7 @@ private Q_SLOTS:
         auto w = makeWindow();
         w->onUiButton(UiBtn::ThemeSwitch);
         QVERIFY(w->settings().darkTheme);
-        QVERIFY(ktr::test::readFile(appDataDir() + QStringLiteral("/settings.json")).contains("\"darkTheme\": true"));
+        QVERIFY(ktr::test::readFile(settingsFile()).contains("\"darkTheme\": true"));
         w->onUiButton(UiBtn::ThemeSwitch);
         QVERIFY(!w->settings().darkTheme);
     }
@@ -344,7 +271,7 @@ private Q_SLOTS:
     {
         writeLayout({Group{QStringLiteral("A"), {item(m_files + "/a.txt")}},
                      Group{QStringLiteral("B"),
-                           {item(m_files + "/a.txt"), item(m_files + "/b.txt"),
+                           {item(m_files + "/a.txt"), item(m_files + "/b.txt", QStringLiteral("b.txt")),
                             item(m_files + "/b.txt", QStringLiteral("second b"))}}});
         auto w = makeWindow();
         w->onDeleteGroup(1);

@@ -16,6 +16,7 @@
 #include "ui/theme.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
+#include "windowfixture.h"
 
 #include <QDir>
 #include <QDropEvent>
@@ -28,6 +29,8 @@
 #include <QtTest/QtTest>
 
 #include <memory>
+
+using namespace ktr::test;
 
 namespace {
 
@@ -100,19 +103,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_files = ktr::test::freshDir(QStringLiteral("files"));
-        setIconExtractorForTesting([](const QString&) {
-            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::red);
-            return image;
-        });
+        useRedIconExtractor();
     }
 
     void cleanupTestCase() { setIconExtractorForTesting({}); }
 
     void init()
     {
-        QFile::remove(appDataDir() + QStringLiteral("/layout.json"));
-        QFile::remove(appDataDir() + QStringLiteral("/settings.json"));
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
     }
 
     void childrenLayout_data()

@@ -13,6 +13,7 @@
 #include "ui/lang.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
+#include "windowfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,45 +24,9 @@
 
 #include <memory>
 
+using namespace ktr::test;
+
 namespace {
-
-Item item(const QString& path)
-{
-    Item i;
-    i.path = path;
-    i.name = QFileInfo(path).completeBaseName();
-    return i;
-}
-
-QString layoutFile()
-{
-    return appDataDir() + QStringLiteral("/layout.json");
-}
-
-QString settingsFile()
-{
-    return appDataDir() + QStringLiteral("/settings.json");
-}
-
-QList<Group> savedGroups()
-{
-    ConfigStore store(appDataDir());
-    QList<Group> groups;
-    if (!store.loadLayout(groups))
-        return {};
-    return groups;
-}
-
-void writeLayout(const QList<Group>& groups)
-{
-    ConfigStore store(appDataDir());
-    QVERIFY(store.saveLayout(groups));
-}
-
-QJsonObject readObject(const QString& path)
-{
-    return QJsonDocument::fromJson(ktr::test::readFile(path)).object();
-}
 
 QJsonObject layoutObject(const QList<Group>& groups)
 {
@@ -70,11 +35,6 @@ QJsonObject layoutObject(const QList<Group>& groups)
     ConfigStore store(QFileInfo(path).absolutePath());
     store.saveLayout(groups);
     return readObject(path);
-}
-
-QString toastText(const MainWindow& w)
-{
-    return w.toast() ? w.toast()->text() : QString();
 }
 
 QString desktopDir()
@@ -98,13 +58,7 @@ class TestMainWindowBridge : public QObject
     std::unique_ptr<MainWindow> makeWindow()
     {
         auto w = std::make_unique<MainWindow>();
-        MainWindow::Prompter prompter;
-        prompter.question = [this](const QString& title, const QString& text) {
-            m_questions.append(title + QLatin1Char('|') + text);
-            return m_answer;
-        };
-        prompter.information = [](const QString&, const QString&) {};
-        w->setPrompter(prompter);
+        w->setPrompter(recordingPrompter(&m_questions, &m_answer));
         MainWindow::FileChooser chooser;
         chooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
             m_chooserCalls.append(QStringList{QStringLiteral("save"), caption, suggested, filter}.join('|'));
@@ -165,14 +119,7 @@ class TestMainWindowBridge : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        setIconExtractorForTesting([](const QString&) {
-            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::red);
-            return image;
-        });
-    }
+    void initTestCase() { useRedIconExtractor(); }
 
     void cleanupTestCase() { setIconExtractorForTesting({}); }
 

@@ -11,6 +11,7 @@
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/toast.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -32,51 +33,9 @@
 #include <atomic>
 #include <memory>
 
+using namespace ktr::test;
+
 namespace {
-
-struct LaunchCall
-{
-    QString program;
-    QStringList arguments;
-    QUrl url;
-};
-
-class RecordingLauncher : public ktr::platform::Launcher
-{
-public:
-    bool startDetached(const QString& program, const QStringList& arguments, const QString&) override
-    {
-        calls.append({program, arguments, QUrl()});
-        return true;
-    }
-    bool openUrl(const QUrl& url) override
-    {
-        calls.append({QString(), {}, url});
-        return true;
-    }
-    QList<LaunchCall> calls;
-};
-
-Item item(const QString& path, const QString& name = QString())
-{
-    Item i;
-    i.path = path;
-    i.name = name.isEmpty() ? QFileInfo(path).completeBaseName() : name;
-    return i;
-}
-
-QList<Group> savedGroups()
-{
-    ConfigStore store(appDataDir());
-    QList<Group> groups;
-    store.loadLayout(groups);
-    return groups;
-}
-
-QString toastText(const MainWindow& w)
-{
-    return w.toast() ? w.toast()->text() : QString();
-}
 
 QStringList menuTexts(const QMenu* menu)
 {
@@ -133,11 +92,7 @@ private Q_SLOTS:
         ktr::platform::setLauncher(&m_launcher);
         // No session bus to ask in these tests: "open location" falls back to the folder.
         ktr::platform::setFileManagerBusForTesting(QStringLiteral("no-such-connection"));
-        setIconExtractorForTesting([](const QString&) {
-            QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::red);
-            return image;
-        });
+        useRedIconExtractor();
     }
 
     void cleanupTestCase()
@@ -445,7 +400,7 @@ private Q_SLOTS:
             return int(QDialog::Accepted);
         };
         auto w = windowWith({Group{QStringLiteral("G"), {it}}}, hooks);
-        const QByteArray before = ktr::test::readFile(appDataDir() + "/layout.json");
+        const QByteArray before = ktr::test::readFile(layoutFile());
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
         const Item& now = w->groups()[0].items[0];
         QCOMPARE(now.name, name.trimmed());
@@ -455,7 +410,7 @@ private Q_SLOTS:
         if (saved)
             QCOMPARE(savedGroups(), w->groups());
         else
-            QCOMPARE(ktr::test::readFile(appDataDir() + "/layout.json"), before);
+            QCOMPARE(ktr::test::readFile(layoutFile()), before);
     }
 
     void editCancelledChangesNothing()
@@ -581,7 +536,7 @@ private Q_SLOTS:
             groups.append(Group{QString::fromLatin1(n), {}});
         auto w = windowWith(groups);
         w->onGroupSelected(current);
-        const QByteArray saved = ktr::test::readFile(appDataDir() + "/layout.json");
+        const QByteArray saved = ktr::test::readFile(layoutFile());
         w->onGroupDragDisplace(from, to);
         QString now;
         for (const Group& g : w->groups())
@@ -590,7 +545,7 @@ private Q_SLOTS:
         QCOMPARE(w->currentIndex(), currentAfter);
         QCOMPARE(w->groups()[w->currentIndex()].name, QString(QChar::fromLatin1("ABCD"[current])));
         // Saved when the drag ends, not on every step.
-        QCOMPARE(ktr::test::readFile(appDataDir() + "/layout.json"), saved);
+        QCOMPARE(ktr::test::readFile(layoutFile()), saved);
     }
 
     // ---- floating icons ----

@@ -16,6 +16,7 @@
 #include "ui/theme.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
+#include "windowfixture.h"
 
 #include <QFile>
 #include <QMenu>
@@ -25,17 +26,9 @@
 
 #include <memory>
 
+using namespace ktr::test;
+
 namespace {
-
-QRect avail()
-{
-    return QGuiApplication::primaryScreen()->availableGeometry();
-}
-
-QString settingsFile()
-{
-    return appDataDir() + QStringLiteral("/settings.json");
-}
 
 QStringList actionTexts(const QMenu* menu)
 {
@@ -50,16 +43,6 @@ QStringList actionTexts(const QMenu* menu)
 class TestMainWindowWinState : public QObject
 {
     Q_OBJECT
-
-    std::unique_ptr<MainWindow> shownWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
-
 private Q_SLOTS:
     void init()
     {

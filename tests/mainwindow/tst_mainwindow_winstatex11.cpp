@@ -7,6 +7,8 @@
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/uibtn.h"
+#include "windowfixture.h"
+#include "x11tools.h"
 
 #include <QProcess>
 #include <QScreen>
@@ -15,42 +17,16 @@
 
 #include <memory>
 
-namespace {
-
-bool xdotool(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QRect avail()
-{
-    return QGuiApplication::primaryScreen()->availableGeometry();
-}
-
-} // namespace
+using namespace ktr::test;
 
 class TestMainWindowWinStateX11 : public QObject
 {
     Q_OBJECT
-
-    std::unique_ptr<MainWindow> shownWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            QSKIP("needs an X server (run under xvfb-run)");
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            QSKIP("needs xdotool");
+        if (const char* why = ktr::test::missingX11Input())
+            QSKIP(why);
     }
 
     void hotkeyBringsTheHiddenPanelBack()
@@ -133,11 +109,10 @@ private Q_SLOTS:
         QVERIFY(!w->isMinimized());
 
         // The quit entry closes for good and saves the settings on its way out.
-        const QString settingsFile = appDataDir() + QStringLiteral("/settings.json");
-        QFile::remove(settingsFile);
+        QFile::remove(settingsFile());
         w->quitFromTray();
         QVERIFY(!w->isVisible());
-        QVERIFY(QFile::exists(settingsFile));
+        QVERIFY(QFile::exists(settingsFile()));
 
         trayer.terminate();
         if (!trayer.waitForFinished(3000))

@@ -3,22 +3,14 @@
 #include "logcapture.h"
 #include "mainwindow/summonhotkey.h"
 #include "testenv.h"
+#include "x11tools.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QProcess>
 #include <QSignalSpy>
 
-namespace {
-
-bool xdotool(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
+using ktr::test::xdotool;
 
 class TestSummonHotkeyX11 : public QObject
 {
@@ -26,10 +18,8 @@ class TestSummonHotkeyX11 : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            QSKIP("needs an X server (run under xvfb-run)");
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            QSKIP("needs xdotool");
+        if (const char* why = ktr::test::missingX11Input())
+            QSKIP(why);
     }
 
     void registersAndSummons()

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "panel/uibtnbar.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QWidget>
 
-// Synthetic pointer and drop events sent straight to a widget, and offscreen renders.
+// Synthetic pointer and drop events sent straight to a widget, offscreen renders, and bar buttons.
 namespace bars {
 
 inline void mouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button = Qt::NoButton)
@@ -62,6 +64,19 @@ inline void keep(const QImage& img, const QString& name)
 {
     if (qEnvironmentVariableIsSet("KTR_SHOT_DIR"))
         img.save(qEnvironmentVariable("KTR_SHOT_DIR") + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// Every button of a bar shown.
+inline UiBtnBar::Flags allVisible()
+{
+    UiBtnBar::Flags f;
+    f.fill(true);
+    return f;
+}
+
+inline QPointF centreOf(const UiBtnBar& bar, int id)
+{
+    return QRectF(bar.buttonRect(id)).center();
 }
 
 } // namespace bars

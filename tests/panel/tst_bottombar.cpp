@@ -14,17 +14,8 @@ using Ids = QList<int>;
 
 namespace {
 
-UiBtnBar::Flags allVisible()
-{
-    UiBtnBar::Flags f;
-    f.fill(true);
-    return f;
-}
-
-QPointF centreOf(const UiBtnBar& bar, int id)
-{
-    return QRectF(bar.buttonRect(id)).center();
-}
+using bars::allVisible;
+using bars::centreOf;
 
 // Sizes the bar and shows it: a hidden widget gets its resize event only when shown.
 void place(BottomBar& bar, int width)

@@ -16,12 +16,8 @@ using Rects = QList<QRect>;
 
 namespace {
 
-UiBtnBar::Flags allVisible()
-{
-    UiBtnBar::Flags f;
-    f.fill(true);
-    return f;
-}
+using bars::allVisible;
+using bars::centreOf;
 
 QTimer* timer(QObject* o, const char* name)
 {
@@ -32,11 +28,6 @@ void fire(QTimer* t)
 {
     QVERIFY(t);
     QMetaObject::invokeMethod(t, "timeout");
-}
-
-QPointF centreOf(const UiBtnBar& bar, int id)
-{
-    return QRectF(bar.buttonRect(id)).center();
 }
 
 } // namespace

@@ -14,25 +14,23 @@ class TestIconTheme : public QObject
 {
     Q_OBJECT
 private:
-    IconFixture* fx = nullptr;
+    IconFixture fx;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        fx = new IconFixture;
-        fx->addPng("ktrtest", "48x48/places", "folder", 48, Qt::red);
-        fx->addPng("ktrtest", "256x256/places", "folder", 256, Qt::green);
-        fx->addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue);
-        IconFixture::writeSvg(fx->root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 32);
-        fx->addPng("ktrtest", "48x48/places", "editor", 48, Qt::cyan);
-        fx->addPng("ktrbase", "32x32/mimetypes", "text-x-generic", 32, Qt::magenta);
-        fx->addPng("hicolor", "48x48/apps", "calc", 48, Qt::darkRed);
-        fx->addPng("hicolor", "48x48/apps", "text-plain", 48, Qt::darkBlue); // hidden by the theme's own
-        ktr::test::writeFile(fx->pixmapsDir() + "/oldapp.xpm", QByteArray());
-        IconFixture::square(20, Qt::darkGreen, 0).save(fx->pixmapsDir() + "/oldapp.png");
-        IconThemes::configure({{fx->root()}, QStringLiteral("ktrtest"), {fx->pixmapsDir()}});
+        fx.addPng("ktrtest", "48x48/places", "folder", 48, Qt::red);
+        fx.addPng("ktrtest", "256x256/places", "folder", 256, Qt::green);
+        fx.addPng("ktrtest", "48x48/mimetypes", "text-plain", 48, Qt::blue);
+        IconFixture::writeSvg(fx.root() + "/ktrtest/scalable/apps/editor.svg", Qt::yellow, 64, 32);
+        fx.addPng("ktrtest", "48x48/places", "editor", 48, Qt::cyan);
+        fx.addPng("ktrbase", "32x32/mimetypes", "text-x-generic", 32, Qt::magenta);
+        fx.addPng("hicolor", "48x48/apps", "calc", 48, Qt::darkRed);
+        fx.addPng("hicolor", "48x48/apps", "text-plain", 48, Qt::darkBlue); // hidden by the theme's own
+        ktr::test::writeFile(fx.pixmapsDir() + "/oldapp.xpm", QByteArray());
+        IconFixture::square(20, Qt::darkGreen, 0).save(fx.pixmapsDir() + "/oldapp.png");
+        IconThemes::configure(fx.themes());
     }
-    void cleanupTestCase() { delete fx; }
 
     void lookup_data()
     {
@@ -63,9 +61,9 @@ private Q_SLOTS:
         if (expected.isEmpty())
             QCOMPARE(found, QString());
         else if (expected.startsWith('-'))
-            QCOMPARE(found, fx->root() + expected);
+            QCOMPARE(found, fx.root() + expected);
         else
-            QCOMPARE(found, fx->root() + '/' + expected);
+            QCOMPARE(found, fx.root() + '/' + expected);
     }
 
     void loadsFromAnyThread()
@@ -80,7 +78,7 @@ private Q_SLOTS:
 
     void rendersSvgKeepingAspect()
     {
-        const QImage img = ktr::platform::renderIconFile(fx->root() + "/ktrtest/scalable/apps/editor.svg", 128);
+        const QImage img = ktr::platform::renderIconFile(fx.root() + "/ktrtest/scalable/apps/editor.svg", 128);
         QCOMPARE(img.size(), QSize(128, 64));
         QCOMPARE(img.format(), QImage::Format_ARGB32);
         QCOMPARE(img.pixelColor(64, 32), QColor(Qt::yellow));

@@ -2,6 +2,7 @@
 // window's _NET_WM_STATE property, where a window manager finds them when it takes the window on.
 #include "platform/windowhints.h"
 #include "testenv.h"
+#include "x11tools.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -17,8 +18,8 @@ class TestWindowHints : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            QSKIP("needs an X server (run under xvfb-run)");
+        if (const char* why = ktr::test::missingX11())
+            QSKIP(why);
     }
 
     void hintsAreAddedAndRemovedIndependently_data()

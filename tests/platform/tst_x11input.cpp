@@ -3,6 +3,7 @@
 #include "platform/globalhotkey.h"
 #include "platform/pointerstate.h"
 #include "testenv.h"
+#include "x11tools.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -10,17 +11,7 @@
 
 using ktr::platform::GlobalHotkey;
 using ktr::platform::parseHotkeyText;
-
-namespace {
-
-bool xdotool(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
+using ktr::test::xdotool;
 
 class TestX11Input : public QObject
 {
@@ -28,10 +19,8 @@ class TestX11Input : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            QSKIP("needs an X server (run under xvfb-run)");
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            QSKIP("needs xdotool");
+        if (const char* why = ktr::test::missingX11Input())
+            QSKIP(why);
     }
 
     // The grab holds with CapsLock and NumLock on too, and a held key fires once.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/icontheme.h"
 #include "testenv.h"
 
 #include <QColor>
@@ -34,6 +35,8 @@ public:
 
     QString root() const { return m_root; }
     QString pixmapsDir() const { return m_root + QStringLiteral("-pixmaps"); }
+    // The theme set to configure: these themes, "ktrtest" chosen, the unthemed icons as fallback.
+    ktr::platform::IconThemes::Config themes() const { return {{m_root}, QStringLiteral("ktrtest"), {pixmapsDir()}}; }
 
     // Writes <theme>/<dir>/<name>.png: a size x size image, a solid square of `color` inside a transparent border.
     QString addPng(const QString& theme, const QString& dir, const QString& name, int size, const QColor& color,
