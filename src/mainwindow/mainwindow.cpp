@@ -95,14 +95,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
     // 6-7. Settings, then the language and title they choose.
     loadSettings();
-    Lang::setChangedHandler([this] {
-        setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
-        if (m_tray)
-            m_tray->setToolTip(windowTitle());
-        const QList<QWidget*> children = findChildren<QWidget*>();
-        for (QWidget* w : children)
-            w->update();
-        update();
+    // The handler is process-wide and outlives this window when the window goes first: guard it.
+    Lang::setChangedHandler([self = QPointer<MainWindow>(this)] {
+        if (self)
+            self->retranslate();
     });
     Lang::notifyChanged();
 
@@ -982,4 +978,15 @@ void MainWindow::uninstallProgram(bool removeAll)
 void MainWindow::factoryReset()
 {
     // The full reset comes with the updater.
+}
+
+void MainWindow::retranslate()
+{
+    setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+    if (m_tray)
+        m_tray->setToolTip(windowTitle());
+    const QList<QWidget*> children = findChildren<QWidget*>();
+    for (QWidget* w : children)
+        w->update();
+    update();
 }

@@ -355,6 +355,8 @@ private:
     // the model even when the file could not be written).
     // Ids 0..4 (orientation, settings, pin, minimise, close); false for any other id.
     bool runWindowButton(int ub);
+    // Re-applies the texts the window shows after a change of language.
+    void retranslate();
     void commitModelChange();
     void repaintPanels();
     void relayoutGrid();

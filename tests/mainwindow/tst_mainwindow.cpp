@@ -8,6 +8,7 @@
 #include "panel/sidebar.h"
 #include "platform/launcher.h"
 #include "testenv.h"
+#include "ui/lang.h"
 #include "ui/datadir.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
@@ -58,6 +59,16 @@ class TestMainWindow : public QObject
     }
 
 private Q_SLOTS:
+    void languageChangeAfterTheWindowIsGone()
+    {
+        // The language handler the window registers is process-wide; it must not reach a destroyed window.
+        makeWindow().reset();
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
+    }
+
     void initTestCase()
     {
         m_files = ktr::test::freshDir(QStringLiteral("files"));
