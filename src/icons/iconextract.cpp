@@ -363,8 +363,9 @@ QImage loadIconImage(const QString& path)
         }
     }
 
+    // Only a regular file is read: opening a named pipe would wait for a writer, a device could stream forever.
     const QFileInfo fi(path);
-    if (imageSuffixes().contains(fi.suffix().toLower())) {
+    if (fi.isFile() && imageSuffixes().contains(fi.suffix().toLower())) {
         img = loadImageFile(path);
         if (!img.isNull()) {
             saveIconSnapshot(path, img);

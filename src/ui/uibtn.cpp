@@ -334,7 +334,10 @@ QPixmap loadUiBtnCustomIcon(const QString& path, int logicalSize, qreal devicePi
     if (!uiBtnGuiThreadCheck("customIcon") || path.isEmpty() || logicalSize <= 0)
         return QPixmap();
 
+    // Called while painting: only a regular file is read (opening a named pipe would wait for a writer).
     const QFileInfo info(path);
+    if (!info.isFile())
+        return QPixmap();
     const QString stamp = QStringLiteral("%1:%2").arg(info.lastModified().toMSecsSinceEpoch()).arg(info.size());
     // One pass over the template, so a '%' in the path can't be taken for a placeholder.
     const QString key = QStringLiteral("%1#%2#%3#%4")

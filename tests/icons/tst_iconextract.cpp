@@ -1,3 +1,4 @@
+#include "fifoguard.h"
 #include "iconfixture.h"
 #include "icons/iconcache.h"
 #include "icons/iconextract.h"
@@ -236,6 +237,19 @@ private Q_SLOTS:
         ktr::platform::IconThemes::configure(fx.themes());
         QCOMPARE(img.size(), QSize(48, 48));
         QCOMPARE(img.pixelColor(24, 24), QColor(Qt::red));
+    }
+
+    // A named pipe with an image suffix is not read (opening it would wait for a writer forever, holding a
+    // worker or the GUI thread): it gets the icon of its type by name.
+    void pipeWithImageSuffixIsNotOpened()
+    {
+        const QString path = files + "/pipe.png";
+        ktr::test::FifoGuard pipe(path);
+        QVERIFY(pipe.made());
+        const QImage img = loadIconImage(path);
+        QVERIFY2(pipe.done(), "loadIconImage waited on a named pipe");
+        QCOMPARE(img.size(), QSize(40, 40));
+        QCOMPARE(img.pixelColor(20, 20), QColor(Qt::darkCyan));
     }
 };
 

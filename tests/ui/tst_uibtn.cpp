@@ -1,3 +1,4 @@
+#include "fifoguard.h"
 #include "logcapture.h"
 #include "manualclock.h"
 #include "testenv.h"
@@ -179,6 +180,14 @@ private Q_SLOTS:
         const QString odd = ktr::test::testRoot() + QStringLiteral("/%1%2.png");
         QVERIFY(ktr::test::writeFile(odd, pngBytes(8, 8, Qt::red)));
         QCOMPARE(loadUiBtnCustomIcon(odd, 8, 1.0).size(), QSize(8, 8));
+        // A named pipe chosen as the image is never opened: the bars load their icons while painting, and opening
+        // a pipe waits for a writer.
+        const QString pipePath = ktr::test::testRoot() + QStringLiteral("/pipe.png");
+        ktr::test::FifoGuard pipe(pipePath);
+        QVERIFY(pipe.made());
+        const bool loaded = !loadUiBtnCustomIcon(pipePath, 16, 1.0).isNull();
+        QVERIFY2(pipe.done(), "the custom icon waited on a named pipe");
+        QVERIFY(!loaded);
     }
 
     // A file that failed is not read again for the same key, however its content changes, until
