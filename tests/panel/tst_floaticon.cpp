@@ -176,7 +176,7 @@ private Q_SLOTS:
             QVERIFY(icon.isHovered());
         }
         const QImage img = render(icon);
-        img.save(QStringLiteral("/tmp/floaticon-%1.png").arg(QTest::currentDataTag()).replace(' ', '_'));
+        ktr::test::saveShot(img, QStringLiteral("floaticon-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
         const QColor accent = currentTheme().accent;
         // Tile white, outlined in the highlight colour along y = 1.5: the 1.5 px pen covers a quarter of row 0,
         // the 2 px pen of a hovered tile half of it.

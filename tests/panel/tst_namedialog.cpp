@@ -213,7 +213,7 @@ private Q_SLOTS:
         NameDialog dlg(false);
         dlg.show();
         QImage img = render(dlg);
-        img.save(QStringLiteral("/tmp/namedialog-%1.png").arg(dark ? "dark" : "light"));
+        ktr::test::saveShot(img, QStringLiteral("namedialog-%1").arg(dark ? "dark" : "light"));
         QCOMPARE(img.pixelColor(150, 104), dark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white));
         QCOMPARE(img.pixelColor(fillPoint(NameDialog::kOkRect)), theme.accent);
         QCOMPARE(img.pixelColor(fillPoint(NameDialog::kCancelRect)), theme.barButtonHover);

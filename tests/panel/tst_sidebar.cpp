@@ -863,7 +863,7 @@ private Q_SLOTS:
         dragEnter(&f.sidebar, rowPoint(5), &mime);
         f.sidebar.resize(172, 330);
         const QImage img = render(f.sidebar);
-        img.save(QStringLiteral("/tmp/sidebar-list-%1.png").arg(dark ? "dark" : "light"));
+        ktr::test::saveShot(img, QStringLiteral("sidebar-list-%1").arg(dark ? "dark" : "light"));
 
         const int w = 172;
         const int h = 330;
@@ -913,7 +913,7 @@ private Q_SLOTS:
         mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a"))});
         dragEnter(&f.sidebar, f.sidebar.chipRect(2).center(), &mime);
         const QImage img = render(f.sidebar);
-        img.save(QStringLiteral("/tmp/sidebar-strip-%1.png").arg(dark ? "dark" : "light"));
+        ktr::test::saveShot(img, QStringLiteral("sidebar-strip-%1").arg(dark ? "dark" : "light"));
 
         QVERIFY(!f.sidebar.overflowRect().isNull());
         QCOMPARE(img.pixelColor(200, 2), theme.sidebarBackground);

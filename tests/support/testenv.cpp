@@ -94,4 +94,13 @@ QByteArray readFile(const QString& path)
     return f.readAll();
 }
 
+void saveShot(const QImage& image, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("KTR_SHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
 } // namespace ktr::test

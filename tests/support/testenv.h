@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QtTest/QtTest>
 
@@ -19,6 +20,10 @@ QString freshDir(const QString& name);
 // Writes bytes to a file, creating parent folders; returns false on failure.
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// Saves a rendered picture as <name>.png into $KTR_SHOT_DIR when that is set, so a person can look at
+// what a test drew; does nothing otherwise.
+void saveShot(const QImage& image, const QString& name);
 
 } // namespace ktr::test
 
