@@ -132,6 +132,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     }
     if (s.appIconPath != m_lastAppIconPath) {
         m_lastAppIconPath = s.appIconPath;
+        m_appIconImage = loadPixmap(s.appIconPath);
         setWindowIcon(appIcon());
         updateTrayIcon();
     }
