@@ -685,8 +685,11 @@ void MainWindow::refreshTheme()
 
 void MainWindow::abortNetwork()
 {
+    // The appearance timers too: a late ratio refresh or video frame would load files and repaint a window
+    // that is being taken down.
     for (QTimer* t : {m_iconQueueTimer, m_repaintTimer, m_invalidPathsTimer, m_searchTimer, m_dockPollTimer,
-                      m_supportUnreadTimer, m_noticeTimer, m_heartbeatTimer, m_autoBackupTimer}) {
+                      m_supportUnreadTimer, m_noticeTimer, m_heartbeatTimer, m_autoBackupTimer, m_resizeDebounce,
+                      m_ratioDebounce, m_videoTimer, m_scaledRefreshTimer}) {
         if (t)
             t->stop();
     }

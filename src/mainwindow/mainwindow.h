@@ -424,6 +424,7 @@ private:
     QTimer* m_videoTimer = nullptr;
     VideoFrameFeed m_videoFeed;
     QPixmap m_customLogo;
+    QPixmap m_appIconImage; // the program icon picture last applied (live previews included)
     QString m_lastLogoPath;
     QString m_lastAppIconPath;
     QPixmap m_scaledLogo;

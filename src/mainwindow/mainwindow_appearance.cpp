@@ -132,6 +132,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     }
     if (s.appIconPath != m_lastAppIconPath) {
         m_lastAppIconPath = s.appIconPath;
+        m_appIconImage = loadPixmap(s.appIconPath);
         setWindowIcon(appIcon());
         updateTrayIcon();
     }
@@ -264,6 +265,10 @@ void MainWindow::layoutChildren()
     if (m_borderFrame) {
         m_borderFrame->setGeometry(0, 0, w, h);
         m_borderFrame->raise();
+        // The frame lies above the lock screen too: its line under the title strip stays out of sight while
+        // the lock covers the window, and comes back once it is gone.
+        const bool locked = m_lockOverlay && m_lockOverlay->isVisibleTo(this);
+        m_borderFrame->setDividerY(locked ? -100 : kStrip);
     }
     if (m_searchPanel)
         m_searchPanel->placeIn(w);

@@ -174,13 +174,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 QIcon MainWindow::appIcon() const
 {
-    QPixmap source;
-    if (!m_settings.appIconPath.isEmpty())
-        source.load(m_settings.appIconPath);
-    if (source.isNull() && !m_settings.customLogoPath.isEmpty())
-        source.load(m_settings.customLogoPath);
-    if (source.isNull())
-        source.load(QStringLiteral(":/res/resources/logo.png"));
+    // The pictures the appearance last applied, not the paths in the record: a live preview applies paths
+    // the record does not hold yet, and the icon has to show what is previewed.
+    const QPixmap source = !m_appIconImage.isNull() ? m_appIconImage : !m_customLogo.isNull() ? m_customLogo : m_logo;
     QIcon icon;
     if (!source.isNull()) {
         for (int side : {16, 20, 24, 32, 48, 64, 128, 256})
