@@ -138,11 +138,12 @@ void NameDialog::paintEvent(QPaintEvent*)
     p.setBrush(okFill);
     p.drawRoundedRect(m_okRect, 8, 8);
     p.setPen(Qt::white);
-    p.drawText(m_okRect, Qt::AlignCenter, QString::fromUtf8("确 定"));
+    // The language table knows both labels; without it an English panel shows Chinese buttons.
+    p.drawText(m_okRect, Qt::AlignCenter, Lang::tr("确 定"));
 
     p.setPen(QPen(theme.controlBorder, 1));
     p.setBrush(m_pressed == 2 ? theme.activeBackground : theme.barButtonHover);
     p.drawRoundedRect(m_cancelRect, 8, 8);
     p.setPen(theme.text);
-    p.drawText(m_cancelRect, Qt::AlignCenter, QString::fromUtf8("取 消"));
+    p.drawText(m_cancelRect, Qt::AlignCenter, Lang::tr("取 消"));
 }

@@ -184,7 +184,10 @@ int Sidebar::chipTextWidth(int index) const
 {
     const QFontMetrics fm(stripFont());
     const int widest = 6 * fm.horizontalAdvance(QString::fromUtf8("中"));
-    return std::clamp(fm.horizontalAdvance(displayName(index)), 8, std::max(8, widest));
+    // Rounded up: the name is elided against its exact width, so a chip made a fraction of a pixel
+    // narrower than its text shows "Ma…" for "Many".
+    const int text = int(std::ceil(QFontMetricsF(stripFont()).horizontalAdvance(displayName(index))));
+    return std::clamp(text, 8, std::max(8, widest));
 }
 
 QRect Sidebar::chipRect(int index) const
