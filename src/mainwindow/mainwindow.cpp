@@ -383,7 +383,9 @@ void MainWindow::loadSettings()
 
 bool MainWindow::saveSettings()
 {
-    return m_store.saveSettings(m_settings, size());
+    // Portrait is not remembered (the next start is landscape), so neither is its size.
+    const QSize remembered = m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : size();
+    return m_store.saveSettings(m_settings, remembered);
 }
 
 void MainWindow::reportSaveFailure(const QString& path, const QString& message)
