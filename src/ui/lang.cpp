@@ -1,5 +1,7 @@
 #include "ui/lang.h"
 
+#include "ui/uisignals.h"
+
 #include <QDebug>
 #include <QHash>
 
@@ -66,6 +68,7 @@ void Lang::notifyChanged()
     const std::function<void()> handler = changedHandler();
     if (handler)
         handler();
+    UiSignals::instance().emitLanguageChanged();
 }
 
 QString Lang::tr(const QString& text)

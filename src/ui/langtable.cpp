@@ -868,6 +868,33 @@ extern const Lang::Pair kLangTable[] = {
     {"不支持该视频格式", "This video format is not supported"},
     {"文件中没有视频画面", "The file contains no video picture"},
     {"无法初始化视频解码器", "Cannot initialize the video decoder"},
+
+    // --- first use
+
+    // --- reliability
+
+    // --- settings
+
+    // --- lock
+
+    // --- backup
+
+    // --- online
+
+    // --- account dialogs
+
+    // --- market
+
+    // --- update
+
+    // --- support
+
+    // --- notices and logs
+
+    // --- recorder
+
+    // --- preview
+
 };
 // clang-format on
 extern const int kLangTableSize = int(sizeof(kLangTable) / sizeof(kLangTable[0]));

@@ -1,5 +1,7 @@
 #include "ui/theme.h"
 
+#include "ui/uisignals.h"
+
 #include <QFont>
 #include <QStringList>
 
@@ -146,7 +148,11 @@ void setDarkTheme(bool dark)
 {
     ensureFilled();
     g_baseTextSet = false;
-    g_current = dark ? &g_dark : &g_light;
+    Theme* next = dark ? &g_dark : &g_light;
+    const bool changed = next != g_current;
+    g_current = next;
+    if (changed)
+        UiSignals::instance().emitThemeChanged(dark);
 }
 
 const Theme& defaultTheme(bool dark)
