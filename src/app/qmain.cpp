@@ -4,6 +4,7 @@
 #include "app/agentserver.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
+#include "backup/rollbackprompt.h"
 #include "icons/iconcache.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/titlebaractions.h"
@@ -92,7 +93,9 @@ int qMain(int argc, char** argv)
     if (agentMode)
         return runAgentMode(app);
 
-    // 14-16. The panel.
+    // 14-16. The panel. A restore cut short leaves its rollback folder: the user decides what becomes of it
+    //        before the data is read.
+    offerLeftoverRollback(nullptr, dataDir);
     writeInstallPath();
     MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
