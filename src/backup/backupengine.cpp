@@ -161,7 +161,7 @@ bool walk(const Scope& scope, const QString& relativeFolder,
 bool isPartialName(const QString& fileName)
 {
     static const QRegularExpression re(
-        QStringLiteral("^Kestrune-(Auto|PreRestore)-\\d{8}-\\d{6}-\\d{3}\\.zip\\.\\d+\\.part$"));
+        QStringLiteral("^Kestrune-(Auto|PreRestore)-\\d{8}-\\d{6}-\\d{3}\\.zip\\.[^/]*\\.part$"));
     return re.match(fileName).hasMatch();
 }
 

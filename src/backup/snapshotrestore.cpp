@@ -123,7 +123,8 @@ bool writeEntry(ktr::platform::ZipReader& zip, const QString& target, const ZipE
         }
         const qint64 n = zip.read(buffer.data(), buffer.size(), &readError);
         if (n < 0) {
-            ok = job.fail(unsafeEntry(e.name) + QStringLiteral(" (") + readError + QLatin1Char(')'));
+            qWarning().noquote() << "restoreSnapshot: zip entry unreadable:" << e.name << readError;
+            ok = job.fail(unsafeEntry(e.name));
             break;
         }
         if (n == 0)

@@ -440,6 +440,11 @@ bool ZipReader::open(const QString& path, QString* error)
     f.close();
     for (const CentralEntry& c : central)
         d->entries.append(c.info);
+    if (d->entries.isEmpty()) {
+        // Nothing to stream (and the data reader does not recognise an archive without entries).
+        d->atEnd = true;
+        return true;
+    }
     d->a = archive_read_new();
     archive_read_support_format_zip_seekable(d->a);
     if (archive_read_open_filename(d->a, QFile::encodeName(path).constData(), size_t(kChunk)) != ARCHIVE_OK) {
