@@ -204,6 +204,18 @@ private Q_SLOTS:
         QVERIFY(tempItems(QStringLiteral("ktrrest_")).isEmpty());
     }
 
+    void aLinkInTheDataFolderDoesNotCarryFilesOut()
+    {
+        const QString data = makeData();
+        const QString outside = ktr::test::freshDir(QStringLiteral("elsewhere"));
+        QVERIFY(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(data + QStringLiteral("/linked")).constData()) == 0);
+        const Run run = restore(writeZip(QStringLiteral("escape.zip"), {file("a.txt", "a"), file("linked/evil.txt", "x")}), data);
+        QVERIFY(!run.ok);
+        QCOMPARE(run.error, QStringLiteral("unsafe restore target: linked/evil.txt"));
+        QVERIFY(QDir(outside).isEmpty());
+        QVERIFY(!QFileInfo::exists(data + QStringLiteral("/a.txt")));
+    }
+
     void emptyEntriesCountByNumber()
     {
         const QString data = makeData();
