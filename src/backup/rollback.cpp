@@ -107,30 +107,22 @@ int offerLeftoverRollback(QWidget* parent, const QString& dataDir)
                    .arg(path);
     }
     const int answer = ktr::dialogs::question(parent, title, text);
-    if (answer != 1) {
-        if (answer == 0 && complete) {
-            QString keptAt;
-            QString error;
-            if (BackupEngine::keepRollbackAside(dataDir, &keptAt, error)) {
-                ktr::dialogs::information(parent, title, Lang::tr("回滚目录已保留在：%1").arg(keptAt), 0);
-                return RollbackKept;
-            }
-            ktr::dialogs::information(parent, title, error, 2);
-            return RollbackFailed;
-        }
-        return RollbackLeft;
-    }
     QString error;
-    if (complete) {
-        if (BackupEngine::putBackRollback(dataDir, error))
-            return RollbackPutBack;
-    } else {
+    const auto keepAside = [&]() {
         QString keptAt;
-        if (BackupEngine::keepRollbackAside(dataDir, &keptAt, error)) {
-            ktr::dialogs::information(parent, title, Lang::tr("回滚目录已保留在：%1").arg(keptAt), 0);
-            return RollbackKept;
-        }
-    }
-    ktr::dialogs::information(parent, title, error, 2);
-    return RollbackFailed;
+        if (!BackupEngine::keepRollbackAside(dataDir, &keptAt, error))
+            return false;
+        ktr::dialogs::information(parent, title, Lang::tr("回滚目录已保留在：%1").arg(keptAt), 0);
+        return true;
+    };
+    // A complete copy: yes puts the data back, no keeps the copy aside. An incomplete one can't be put
+    // back: yes keeps it aside, no leaves it. No answer leaves everything as it is.
+    int outcome = RollbackLeft;
+    if (answer == 1 && complete)
+        outcome = BackupEngine::putBackRollback(dataDir, error) ? RollbackPutBack : RollbackFailed;
+    else if ((answer == 0 && complete) || (answer == 1 && !complete))
+        outcome = keepAside() ? RollbackKept : RollbackFailed;
+    if (outcome == RollbackFailed)
+        ktr::dialogs::information(parent, title, error, 2);
+    return outcome;
 }
