@@ -303,6 +303,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         ok = job.fail(QStringLiteral("unsafe zip file: entries missing"));
 
     // Lay the unpacked files over the data folder (60..98).
+    bool touched = false;
     if (ok) {
         qint64 wt = std::max<qint64>(1, tb);
         qint64 wd = 0;
@@ -316,6 +317,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
                 ok = job.fail(QStringLiteral("unsafe restore target: ") + rel);
                 break;
             }
+            touched = true;
             if (!placeFile(work + QLatin1Char('/') + rel, dataDir + QLatin1Char('/') + rel)) {
                 ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
                 break;
@@ -327,7 +329,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         }
     }
 
-    if (!ok) {
+    if (!ok && touched) {
         if (hasRollback) {
             if (!rollBack(rollback, dataDir, snapshotFolder)) {
                 qWarning().noquote() << "restoreSnapshot: rollback from snapshot failed:" << rollback;
