@@ -15,6 +15,7 @@
 #include "recorder/screenmonitor.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
+#include "ui/qtlanguage.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
 
@@ -95,6 +96,8 @@ int qMain(int argc, char** argv)
     // 14-16. The panel.
     writeInstallPath();
     MainWindow window;
+    // The window has loaded the settings: Qt's own texts and the titles follow their language from here on.
+    ktr::followUiLanguage();
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();
     window.raise();
