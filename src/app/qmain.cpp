@@ -95,9 +95,10 @@ int qMain(int argc, char** argv)
 
     // 14-16. The panel.
     writeInstallPath();
-    MainWindow window;
-    // The window has loaded the settings: Qt's own texts and the titles follow their language from here on.
+    // Qt's own texts and the titles follow the language, from the one the window loads with its settings on
+    // (before any native window exists, so every title is made in it).
     ktr::followUiLanguage();
+    MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();
     window.raise();
