@@ -18,6 +18,9 @@ class Clock;
 
 namespace backupdetail {
 
+// A restore refuses an entry that inflates to more than this many times its compressed size.
+constexpr qint64 kMaxInflateRatio = 1000;
+
 ktr::platform::Clock* clock();
 void setClock(ktr::platform::Clock* clock);
 

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
 
 using namespace backupdetail;
@@ -52,6 +53,60 @@ bool scanData(const Scope& scope, QList<WorkFile>& files, QStringList& dirs, qin
         total += size;
         return true;
     });
+}
+
+// Writes the work folder's files into a new zip at partial; reporter (when given) gets the cadence.
+bool packWorkFolder(const QString& partial, const QString& work, const QList<WorkFile>& packed,
+                    const QSet<QString>& stored, Job& job, PercentReporter* reporter)
+{
+    const qsizetype n = packed.size();
+    qint64 tb = 0;
+    for (const WorkFile& f : packed)
+        tb += f.size;
+    const bool useBytes = tb > 0;
+    const qint64 tw = useBytes ? tb : std::max<qint64>(1, n);
+    ktr::platform::ZipWriter zip;
+    QString zipError;
+    if (!zip.open(partial, &zipError))
+        return job.fail(zipError);
+    qint64 dw = 0;
+    const QString rootTmp = QDir::cleanPath(work) + QLatin1Char('/');
+    for (qsizetype i = 0; i < n; ++i) {
+        const WorkFile& f = packed.at(i);
+        if (!QDir::cleanPath(f.abs).startsWith(rootTmp))
+            return job.fail(QStringLiteral("unsafe snapshot source"));
+        const bool added =
+            zip.addFile(f.rel, f.abs, [&job](qint64) { return job.check(); }, &zipError, stored.contains(f.rel));
+        if (!added) {
+            if (!zipError.isEmpty())
+                job.fail(zipError);
+            job.check();
+            return false;
+        }
+        dw += useBytes ? f.size : 1;
+        const qsizetype done = i + 1;
+        if (reporter && (done % 8 == 0 || done == n || n <= 32))
+            reporter->report(std::min(98, 50 + int(double(dw) * 48.0 / double(tw))));
+        if (!job.check())
+            return false;
+    }
+    if (!zip.finish(&zipError))
+        return job.fail(zipError);
+    return true;
+}
+
+// Names of the entries a restore would refuse for their inflation ratio.
+QSet<QString> entriesPastRatio(const QString& zipPath)
+{
+    QSet<QString> out;
+    ktr::platform::ZipReader reader;
+    if (!reader.open(zipPath, nullptr))
+        return out;
+    for (const ktr::platform::ZipEntryInfo& e : reader.entries()) {
+        if (e.compressedSize > 0 && e.size / e.compressedSize > kMaxInflateRatio)
+            out.insert(e.name);
+    }
+    return out;
 }
 
 } // namespace
@@ -151,44 +206,17 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
     if (ok)
         reporter.report(copyPercent(total));
 
-    // Pack the work folder into the partial file (50..98 by bytes, or by files when all are empty).
+    // Pack the work folder into the partial file (50..98 by bytes, or by files when all are empty). A file
+    // that deflates past the ratio a restore accepts (long runs of zero bytes) is packed again stored, so
+    // every snapshot made here can be restored.
     if (ok) {
-        const qsizetype n = packed.size();
-        qint64 tb = 0;
-        for (const WorkFile& f : packed)
-            tb += f.size;
-        const bool useBytes = tb > 0;
-        const qint64 tw = useBytes ? tb : std::max<qint64>(1, n);
-        ktr::platform::ZipWriter zip;
-        QString zipError;
-        if (!zip.open(partial, &zipError)) {
-            ok = job.fail(zipError);
+        ok = packWorkFolder(partial, work, packed, {}, job, &reporter);
+        const QSet<QString> stored = ok ? entriesPastRatio(partial) : QSet<QString>();
+        if (ok && !stored.isEmpty()) {
+            qInfo().noquote() << "createSnapshot: packed again with" << stored.size() << "file(s) stored";
+            QFile::remove(partial);
+            ok = packWorkFolder(partial, work, packed, stored, job, nullptr);
         }
-        qint64 dw = 0;
-        const QString rootTmp = QDir::cleanPath(work) + QLatin1Char('/');
-        for (qsizetype i = 0; ok && i < n; ++i) {
-            const WorkFile& f = packed.at(i);
-            if (!QDir::cleanPath(f.abs).startsWith(rootTmp)) {
-                ok = job.fail(QStringLiteral("unsafe snapshot source"));
-                break;
-            }
-            const bool added = zip.addFile(f.rel, f.abs, [&job](qint64) { return job.check(); }, &zipError);
-            if (!added) {
-                ok = zipError.isEmpty() ? false : job.fail(zipError);
-                job.check();
-                break;
-            }
-            dw += useBytes ? f.size : 1;
-            const qsizetype done = i + 1;
-            if (done % 8 == 0 || done == n || n <= 32)
-                reporter.report(std::min(98, 50 + int(double(dw) * 48.0 / double(tw))));
-            if (!job.check()) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok && !zip.finish(&zipError))
-            ok = job.fail(zipError);
     }
 
     // Publish: one rename that refuses an existing snapshot, then the folder entry made durable.

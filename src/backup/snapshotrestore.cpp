@@ -28,7 +28,6 @@ using ktr::platform::ZipEntryInfo;
 namespace {
 
 const QString kStatus = QStringLiteral("正在还原快照…");
-constexpr qint64 kMaxRatio = 1000;
 
 QString unsafeEntry(const QString& name)
 {
@@ -84,7 +83,7 @@ bool planExtraction(const QList<ZipEntryInfo>& entries, QList<Planned>& plan, QS
             return false;
         const QString rel = parts.join(QLatin1Char('/'));
         const bool regular = e.type == ZipEntryInfo::Type::File;
-        const bool ratioOk = e.compressedSize > 0 ? e.size / e.compressedSize <= kMaxRatio : e.size == 0;
+        const bool ratioOk = e.compressedSize > 0 ? e.size / e.compressedSize <= kMaxInflateRatio : e.size == 0;
         if (!regular || e.encrypted || !ratioOk || files.contains(rel) || folders.contains(rel)) {
             *refusal = unsafeEntry(e.name);
             return false;

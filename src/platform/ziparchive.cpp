@@ -110,7 +110,7 @@ bool ZipWriter::open(const QString& path, QString* error)
 }
 
 bool ZipWriter::addFile(const QString& entryName, const QString& sourcePath,
-                        const std::function<bool(qint64)>& onChunk, QString* error)
+                        const std::function<bool(qint64)>& onChunk, QString* error, bool stored)
 {
     if (!d->a || d->failed) {
         setError(error, QStringLiteral("zip writer not open"));
@@ -129,8 +129,13 @@ bool ZipWriter::addFile(const QString& entryName, const QString& sourcePath,
         setError(error, QStringLiteral("not a regular file: %1").arg(sourcePath));
         return false;
     }
-    if (!d->writeHeader(entryName, AE_IFREG, int(st.st_mode & 0777), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
-                        long(st.st_mtim.tv_nsec), error)) {
+    if (stored)
+        archive_write_zip_set_compression_store(d->a);
+    const bool headed = d->writeHeader(entryName, AE_IFREG, int(st.st_mode & 0777), qint64(st.st_size),
+                                       qint64(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec), error);
+    if (stored)
+        archive_write_zip_set_compression_deflate(d->a);
+    if (!headed) {
         ::close(in);
         return false;
     }

@@ -44,8 +44,9 @@ public:
     // called after each chunk with the bytes of this file written so far; returning false abandons the
     // archive (the call returns false with an empty error). A link or anything but a regular file at
     // sourcePath is refused.
+    // stored: written without compression (for data whose deflated form would look like a zip bomb).
     bool addFile(const QString& entryName, const QString& sourcePath, const std::function<bool(qint64)>& onChunk,
-                 QString* error);
+                 QString* error, bool stored = false);
     bool addData(const QString& entryName, const QByteArray& data, const QDateTime& modified, QString* error);
     bool addDirectory(const QString& entryName, const QDateTime& modified, QString* error);
     // Writes the central directory, flushes the file to the disk (fsync) and closes it.
