@@ -108,7 +108,9 @@ bool writeEntry(ktr::platform::ZipReader& zip, const QString& target, const ZipE
 {
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return job.fail(QStringLiteral("cannot create folder for: ") + e.name);
-    const int fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // The file's own permissions come back (a private file stays private), never more than rwxr-xr-x.
+    const mode_t mode = e.permissions >= 0 ? mode_t((e.permissions & 0755) | 0600) : mode_t(0644);
+    const int fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)
         return job.fail(QStringLiteral("cannot write: ") + e.name);
     QByteArray buffer(256 * 1024, Qt::Uninitialized);

@@ -384,6 +384,8 @@ bool readCentralDirectory(QFile& f, QList<CentralEntry>& out, QString* error)
         info.type = slash || (external & 0x10) ? ZipEntryInfo::Type::Directory : ZipEntryInfo::Type::File;
         if ((madeBy >> 8) == 3) {
             const quint32 mode = external >> 16;
+            if (mode != 0)
+                info.permissions = int(mode & 0777);
             switch (mode & S_IFMT) {
             case S_IFLNK: info.type = ZipEntryInfo::Type::SymLink; break;
             case S_IFCHR:

@@ -27,6 +27,7 @@ struct ZipEntryInfo
     qint64 size = 0;            // uncompressed size as the central directory states it
     qint64 compressedSize = 0;  // compressed size as the central directory states it
     QDateTime modified;         // local time; invalid when the archive holds none
+    int permissions = -1;       // Unix permission bits (0777) when a Unix zip stored them, else -1
     bool encrypted = false;
 };
 

@@ -95,6 +95,7 @@ private Q_SLOTS:
         const QString data = makeData();
         // Deflated, 2 MiB of zero bytes would shrink past the ratio a restore refuses: it is stored instead.
         ktr::test::writeFile(data + QStringLiteral("/zeros.bin"), QByteArray(2 * 1024 * 1024, '\0'));
+        QVERIFY(QFile::setPermissions(data + QStringLiteral("/settings.json"), QFile::ReadOwner | QFile::WriteOwner));
         QString error;
         const QString zip = BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
@@ -111,6 +112,9 @@ private Q_SLOTS:
         const Run run = restore(zip, data);
         QVERIFY2(run.ok, qPrintable(run.error));
         QCOMPARE(treeContent(data), before);
+        const QFile::Permissions kept = QFile::permissions(data + QStringLiteral("/settings.json"));
+        QVERIFY(kept.testFlag(QFile::ReadOwner) && kept.testFlag(QFile::WriteOwner));
+        QVERIFY(!kept.testFlag(QFile::ReadGroup) && !kept.testFlag(QFile::ReadOther));
     }
 
     void failureAfterAPartialCopyRollsBack()
