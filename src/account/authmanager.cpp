@@ -1,6 +1,7 @@
 #include "account/authmanager.h"
 
 #include "account/deviceid.h"
+#include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
 
@@ -98,17 +99,12 @@ void AuthManager::fetchCaptcha(const CaptchaCallback& callback)
                 callback(false, QString(), QString(), networkErrorText(r));
             return;
         }
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(r->readAll(), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-            qWarning().noquote() << "[jsonutil] object parse failed:"
-                                 << (error.error != QJsonParseError::NoError ? error.errorString()
-                                                                             : QStringLiteral("not an object"));
+        QJsonObject o;
+        if (!parseJsonObject(r->readAll(), o)) {
             if (callback)
                 callback(false, QString(), QString(), Lang::tr("服务端返回格式异常，请稍后重试"));
             return;
         }
-        const QJsonObject o = doc.object();
         const bool ok = isOne(o.value(QStringLiteral("ok")));
         if (callback)
             callback(ok, o.value(QStringLiteral("id")).toString(), o.value(QStringLiteral("q")).toString(),

@@ -8,22 +8,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 const QString kTokenPrefix = QStringLiteral("dpapi1:");
 const QString kPassPrefix = QStringLiteral("DPAPI:");
 constexpr qint64 kMaxAuthFile = 1024 * 1024;
 
-int hexDigit(QChar c)
+bool isHexDigit(QChar c)
 {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
+    return c.unicode() < 128 && std::isxdigit(c.unicode());
 }
 
 } // namespace
@@ -76,13 +72,10 @@ QString unprotectString(const QString& stored)
         return {};
     QString out;
     for (qsizetype i = 0; i + 4 <= stored.size(); i += 4) {
-        uint unit = 0;
-        for (qsizetype k = i; k < i + 4; ++k) {
-            const int digit = hexDigit(stored[k]);
-            if (digit < 0)
-                return {};
-            unit = unit * 16 + uint(digit);
-        }
+        const QStringView group = QStringView(stored).mid(i, 4);
+        if (!std::all_of(group.begin(), group.end(), isHexDigit))
+            return {};
+        const uint unit = group.toUInt(nullptr, 16);
         out.append(QChar(char16_t(unit ^ 0x3C96u)));
     }
     return out;
