@@ -123,14 +123,15 @@ private Q_SLOTS:
         QVERIFY(QFile::link(data, link));
         QVERIFY(QDir().mkpath(data + "/apps/x"));
         QVERIFY(QDir().mkpath(data + "/apps2/y"));
-        QVERIFY(QFile::copy("/bin/sleep", data + "/apps/x/mysleep"));
+        // Spaces and parentheses in the name: /proc/PID/stat shows it inside its own parentheses.
+        QVERIFY(QFile::copy("/bin/sleep", data + "/apps/x/my (sleep) 2"));
         QVERIFY(QFile::copy("/bin/sleep", data + "/apps2/y/mysleep2"));
         QVERIFY(ktr::test::writeFile(data + "/apps/x/run.sh", "#!/bin/sh\n/bin/sleep 300 &\nwait\n"));
-        for (const char* f : {"/apps/x/mysleep", "/apps2/y/mysleep2", "/apps/x/run.sh"})
+        for (const char* f : {"/apps/x/my (sleep) 2", "/apps2/y/mysleep2", "/apps/x/run.sh"})
             QFile::setPermissions(data + f, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         QProcess inApps, script, sibling;
-        inApps.start(data + "/apps/x/mysleep", {"300"});
+        inApps.start(data + "/apps/x/my (sleep) 2", {"300"});
         script.start(data + "/apps/x/run.sh", {});
         sibling.start(data + "/apps2/y/mysleep2", {"300"});
         QVERIFY(inApps.waitForStarted() && script.waitForStarted() && sibling.waitForStarted());
@@ -153,7 +154,7 @@ private Q_SLOTS:
                                                 &names);
         QCOMPARE(count, 3);
         names.sort(); // in the order the snapshot lists them, which follows the ids given out
-        QCOMPARE(names, (QStringList{"mysleep", "run.sh", "sleep"}));
+        QCOMPARE(names, (QStringList{"my (sleep) 2", "run.sh", "sleep"}));
         QVERIFY(!signalled.contains(1));
         QVERIFY(!signalled.contains(ktr::platform::currentProcessId()));
         QVERIFY(inApps.waitForFinished(5000));
