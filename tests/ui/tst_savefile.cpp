@@ -1,8 +1,13 @@
 #include "testenv.h"
 #include "ui/savefile.h"
 
+#include "platform/fsentry.h"
+
 #include <QApplication>
 #include <QDir>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 using ktr::ReadStatus;
 
@@ -57,6 +62,57 @@ private Q_SLOTS:
         } else if (setup == QLatin1String("below-file")) {
             QCOMPARE(ktr::test::readFile(dir + QStringLiteral("/plain")), QByteArray("keep"));
         }
+    }
+
+    // A full disk: with less than a buffer's worth to write, the failure shows only when the data reaches
+    // the disk. The old file must stay, whole.
+    void fullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("small file, fails at flush") << 10 * 1024;
+        QTest::newRow("large file, fails while writing") << 300 * 1024;
+    }
+    void fullDiskKeepsTheOldFile()
+    {
+        QFETCH(int, size);
+        const QString mnt = ktr::test::freshDir(QStringLiteral("tmpfs"));
+        if (::mount("tmpfs", QFile::encodeName(mnt).constData(), "tmpfs", 0, "size=200k") != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root in a namespace that allows it)");
+        struct Unmount
+        {
+            QByteArray path;
+            ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+        } unmount{QFile::encodeName(mnt)};
+        const QString path = mnt + QStringLiteral("/settings.json");
+        const QByteArray old = "{\"iconSize\": 64}\n";
+        QVERIFY(ktr::saveFileAtomic(path, old));
+        // Fill what is left.
+        {
+            QFile filler(mnt + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+        }
+        QString error;
+        QVERIFY(!ktr::saveFileAtomic(path, QByteArray(size, 'n'), &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(ktr::test::readFile(path), old);
+        QCOMPARE(QDir(mnt).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "settings.json"}));
+    }
+
+    // A new data file is the user's alone; an existing one keeps what it had.
+    void newFilesAreOwnerOnly()
+    {
+        const QString dir = ktr::test::freshDir(QStringLiteral("mode"));
+        const QString path = dir + QStringLiteral("/layout.json");
+        const mode_t saved = ::umask(022);
+        QVERIFY(ktr::saveFileAtomic(path, "x"));
+        QCOMPARE(int(ktr::platform::entryStat(path).mode), 0600);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        QVERIFY(ktr::saveFileAtomic(path, "y"));
+        ::umask(saved);
+        QCOMPARE(int(ktr::platform::entryStat(path).mode), 0640);
     }
 
     void reads_data()
