@@ -174,10 +174,14 @@ void AgentServer::checkListening()
 {
     // QLocalServer closes itself (and removes the socket file) when an accept fails, e.g. with no
     // descriptor left; the process still holds the lock, so without this no later start could reach it.
-    if (!m_server || m_server->isListening())
+    if (!m_server || m_server->isListening()) {
+        m_relistenFailing = false;
         return;
-    qWarning().noquote() << "agent server lost its listening socket (" + m_server->errorString() + "); listening again";
-    listenOnce(nullptr, false);
+    }
+    if (!m_relistenFailing)
+        qWarning().noquote() << "agent server lost its listening socket (" + m_server->errorString() +
+                                    "); listening again";
+    m_relistenFailing = !listenOnce(nullptr, false);
 }
 
 AgentServer::~AgentServer() = default;

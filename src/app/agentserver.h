@@ -69,6 +69,7 @@ private:
     QTimer* m_relistenTimer = nullptr;
     int m_idleTimeoutMs = kIdleTimeoutMs;
     int m_maxClients = kMaxClients;
+    bool m_relistenFailing = false; // warned once until listening again
 };
 
 // Full path of the socket: $XDG_RUNTIME_DIR/KestrunePanel_<numeric user id>. Server and clients compute
