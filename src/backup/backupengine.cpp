@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/fsentry.h"
 #include "platform/process.h"
+#include "platform/processes.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -487,7 +488,11 @@ int BackupEngine::removeStaleParts(const QString& dir, int maxAgeSecs)
         return 0;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const qint64 self = ktr::platform::currentProcessId();
-    const QString selfExe = ktr::platform::processExecutable(self);
+    const auto imageOf = [](qint64 pid) {
+        ktr::platform::ProcessEntry entry;
+        return ktr::platform::readProcessEntry(pid, &entry) ? entry.imagePath : QString();
+    };
+    const QString selfExe = imageOf(self);
     int removed = 0;
     const QStringList names = d.entryList({QStringLiteral("*.part")}, QDir::Files, QDir::NoSort);
     for (const QString& name : names) {
@@ -500,7 +505,7 @@ int BackupEngine::removeStaleParts(const QString& dir, int maxAgeSecs)
             continue;
         // A live process counts only when it runs this program: a reused id belongs to someone else.
         if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty()
-            && ktr::platform::processExecutable(pid) == selfExe)
+            && imageOf(pid) == selfExe)
             continue;
         const QString path = d.filePath(name);
         const ktr::platform::EntryStat st = ktr::platform::entryStat(path);

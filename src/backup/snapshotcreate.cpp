@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/fileops.h"
 #include "platform/fsentry.h"
-#include "platform/process.h"
+#include "platform/processes.h"
 #include "platform/ziparchive.h"
 
 #include <QDebug>
