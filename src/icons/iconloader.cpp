@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QPointer>
 #include <QRunnable>
+#include <QSet>
 #include <QThreadPool>
 
 #include <memory>
@@ -60,6 +61,12 @@ void deliver(QPointer<QObject> context, IconCallback callback, QString path, QIm
                 callback(path, image);
         },
         Qt::QueuedConnection);
+}
+
+QSet<QString>& missingInFlight()
+{
+    static QSet<QString> set;
+    return set;
 }
 
 class IconLoadTask : public QRunnable
@@ -137,6 +144,43 @@ void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
     auto* task = new IconLoadTask(path, QPointer<QObject>(context), std::move(callback));
     task->setAutoDelete(true);
     iconLoadPool()->start(task, 0);
+}
+
+bool requestMissingIcon(const QString& path, QObject* context, IconArrived done)
+{
+    if (path.isEmpty() || !context || missingInFlight().contains(path))
+        return false;
+    missingInFlight().insert(path);
+    syncIconThemeFromQt();
+    QPointer<QObject> guard(context);
+    (void)iconLoadPool();
+    auto* task = QRunnable::create([path, guard, done = std::move(done)]() mutable {
+        // The snapshot holds what was extracted before; reading it is far cheaper than extracting again.
+        QImage image = readIconSnapshot(path);
+        if (image.isNull())
+            image = extract(path);
+        if (image.isNull() && !isShellItem(path))
+            image = fallbackIconImage();
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [path, guard, done = std::move(done), image = std::move(image)]() {
+                missingInFlight().remove(path);
+                cacheIconImage(path, image);
+                if (guard && done)
+                    done(path, !image.isNull());
+            },
+            Qt::QueuedConnection);
+    });
+    iconLoadPool()->start(task, 0);
+    return true;
+}
+
+int missingIconRequestsInFlight()
+{
+    return int(missingInFlight().size());
 }
 
 QPixmap loadIconPixmap(const QString& path)

@@ -19,6 +19,16 @@ using IconCallback = std::function<void(const QString& path, const QImage& image
 // extraction.
 void loadIconAsync(const QString& path, QObject* context, IconCallback callback);
 
+// GUI thread only; returns at once. Asks again for an icon the memory cache does not hold (it was evicted, or
+// its first load was lost): the path's snapshot is read on the icon pool, extracted only when there is none,
+// and the result stored in the memory cache on the GUI thread; then `done` runs (while the context exists)
+// with whether an icon came. A path asked for and not answered yet is not asked again: false then, and for an
+// empty path or a null context.
+using IconArrived = std::function<void(const QString& path, bool found)>;
+bool requestMissingIcon(const QString& path, QObject* context, IconArrived done);
+// How many paths requestMissingIcon has asked for and not yet answered (tests).
+int missingIconRequestsInFlight();
+
 // GUI thread only; may block for the whole extraction. The cached pixmap when there is one (null or not), else
 // the extracted icon (the placeholder for a path that yields nothing), remembered in the memory cache.
 QPixmap loadIconPixmap(const QString& path);

@@ -52,6 +52,47 @@ private Q_SLOTS:
         setIconExtractorForTesting({});
     }
 
+    // Asking again for an icon the cache lost: once per path until answered, from the snapshot when there is one.
+    void missingIconsAreAskedOnceFromTheSnapshot()
+    {
+        std::atomic<int> extracted{0};
+        setIconExtractorForTesting([&](const QString&) {
+            ++extracted;
+            QImage img(8, 8, QImage::Format_ARGB32);
+            img.fill(Qt::yellow);
+            return img;
+        });
+        const QString snapped = QStringLiteral("/missing/snapped");
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        saveIconSnapshot(snapped, red);
+        const QString fresh = QStringLiteral("/missing/fresh");
+        QObject context;
+        QStringList arrived;
+        const auto done = [&](const QString& path, bool found) {
+            QVERIFY(found);
+            arrived.append(path);
+        };
+        QVERIFY(requestMissingIcon(snapped, &context, done));
+        QVERIFY(!requestMissingIcon(snapped, &context, done)); // already asked
+        QVERIFY(requestMissingIcon(fresh, &context, done));
+        QVERIFY(!requestMissingIcon(QString(), &context, done));
+        QVERIFY(!requestMissingIcon(fresh + "x", nullptr, done));
+        QCOMPARE(missingIconRequestsInFlight(), 2);
+        QTRY_COMPARE(arrived.size(), 2);
+        QCOMPARE(missingIconRequestsInFlight(), 0);
+        QCOMPARE(extracted.load(), 1); // only the path without a snapshot was extracted
+        QCOMPARE(iconCache()->value(snapped).toImage().pixelColor(8, 8), QColor(Qt::red));
+        QCOMPARE(iconCache()->value(fresh).toImage().pixelColor(4, 4), QColor(Qt::yellow));
+        // Answered, a path may be asked for again; a gone context still fills the cache.
+        iconCacheRemove(*iconCache(), snapped);
+        auto gone = std::make_unique<QObject>();
+        QVERIFY(requestMissingIcon(snapped, gone.get(), done));
+        gone.reset();
+        QTRY_VERIFY(iconCache()->contains(snapped));
+        QCOMPARE(arrived.size(), 2);
+    }
+
     void deliversOnTheGuiThreadAfterReturning_data()
     {
         QTest::addColumn<QString>("path");
