@@ -7,11 +7,11 @@
 #include <QCoreApplication>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHash>
 #include <QIcon>
 #include <QMutex>
 #include <QPointer>
 #include <QRunnable>
-#include <QSet>
 #include <QThreadPool>
 
 #include <memory>
@@ -47,6 +47,35 @@ bool isShellItem(const QString& path)
     return path.startsWith(QLatin1String("::{"));
 }
 
+// Paths requestMissingIcon has asked for, with the loadIconAsync callers that arrived meanwhile and wait for
+// the same answer instead of extracting the icon a second time.
+struct Waiter
+{
+    QPointer<QObject> context;
+    IconCallback callback;
+};
+
+QHash<QString, QList<Waiter>>& missingInFlight()
+{
+    static QHash<QString, QList<Waiter>> table;
+    return table;
+}
+
+// Paths loadIconAsync is extracting (GUI thread), so a request for a missing icon does not start a second
+// extraction of one already on its way.
+QHash<QString, int>& asyncInFlight()
+{
+    static QHash<QString, int> table;
+    return table;
+}
+
+void asyncDone(const QString& path)
+{
+    const auto it = asyncInFlight().find(path);
+    if (it != asyncInFlight().end() && --it.value() <= 0)
+        asyncInFlight().erase(it);
+}
+
 // Runs on the GUI thread through the application object's queue; drops the result when the context is gone.
 void deliver(QPointer<QObject> context, IconCallback callback, QString path, QImage image)
 {
@@ -57,16 +86,11 @@ void deliver(QPointer<QObject> context, IconCallback callback, QString path, QIm
         app,
         [context = std::move(context), callback = std::move(callback), path = std::move(path),
          image = std::move(image)]() {
+            asyncDone(path);
             if (context)
                 callback(path, image);
         },
         Qt::QueuedConnection);
-}
-
-QSet<QString>& missingInFlight()
-{
-    static QSet<QString> set;
-    return set;
 }
 
 class IconLoadTask : public QRunnable
@@ -140,7 +164,13 @@ void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
             Qt::QueuedConnection);
         return;
     }
+    const auto asked = missingInFlight().find(path);
+    if (asked != missingInFlight().end()) {
+        asked->append(Waiter{QPointer<QObject>(context), std::move(callback)});
+        return;
+    }
     syncIconThemeFromQt();
+    ++asyncInFlight()[path];
     auto* task = new IconLoadTask(path, QPointer<QObject>(context), std::move(callback));
     task->setAutoDelete(true);
     iconLoadPool()->start(task, 0);
@@ -148,9 +178,9 @@ void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
 
 bool requestMissingIcon(const QString& path, QObject* context, IconArrived done)
 {
-    if (path.isEmpty() || !context || missingInFlight().contains(path))
+    if (path.isEmpty() || !context || missingInFlight().contains(path) || asyncInFlight().contains(path))
         return false;
-    missingInFlight().insert(path);
+    missingInFlight().insert(path, {});
     syncIconThemeFromQt();
     QPointer<QObject> guard(context);
     (void)iconLoadPool();
@@ -167,10 +197,14 @@ bool requestMissingIcon(const QString& path, QObject* context, IconArrived done)
         QMetaObject::invokeMethod(
             app,
             [path, guard, done = std::move(done), image = std::move(image)]() {
-                missingInFlight().remove(path);
+                const QList<Waiter> waiters = missingInFlight().take(path);
                 cacheIconImage(path, image);
                 if (guard && done)
                     done(path, !image.isNull());
+                for (const Waiter& w : waiters) {
+                    if (w.context)
+                        w.callback(path, image);
+                }
             },
             Qt::QueuedConnection);
     });

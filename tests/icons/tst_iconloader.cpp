@@ -93,6 +93,39 @@ private Q_SLOTS:
         QCOMPARE(arrived.size(), 2);
     }
 
+    // A load and a request for the same missing icon never extract it twice, whichever comes first.
+    void loadsAndRequestsShareOneExtraction()
+    {
+        std::atomic<int> extracted{0};
+        setIconExtractorForTesting([&](const QString&) {
+            ++extracted;
+            QImage img(8, 8, QImage::Format_ARGB32);
+            img.fill(Qt::cyan);
+            return img;
+        });
+        QObject context;
+        int loaded = 0;
+        int requested = 0;
+        const auto onLoad = [&](const QString&, const QImage& image) {
+            QVERIFY(!image.isNull());
+            ++loaded;
+        };
+        const auto onRequest = [&](const QString&, bool) { ++requested; };
+        // The request first: the load waits for its answer.
+        QVERIFY(requestMissingIcon(QStringLiteral("/share/a"), &context, onRequest));
+        loadIconAsync(QStringLiteral("/share/a"), &context, onLoad);
+        // The load first: the request is refused.
+        loadIconAsync(QStringLiteral("/share/b"), &context, onLoad);
+        QVERIFY(!requestMissingIcon(QStringLiteral("/share/b"), &context, onRequest));
+        QTRY_COMPARE(loaded, 2);
+        QCOMPARE(requested, 1);
+        QCOMPARE(extracted.load(), 2);
+        // Both answered: the next request may go out again.
+        iconCacheRemove(*iconCache(), QStringLiteral("/share/b"));
+        QVERIFY(requestMissingIcon(QStringLiteral("/share/b"), &context, onRequest));
+        QTRY_COMPARE(requested, 2);
+    }
+
     void deliversOnTheGuiThreadAfterReturning_data()
     {
         QTest::addColumn<QString>("path");
