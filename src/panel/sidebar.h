@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/shellitems.h"
+#include "model/shellitems.h"
 
 #include <QList>
 #include <QPoint>
