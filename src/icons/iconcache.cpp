@@ -34,6 +34,13 @@ QSet<QString>& pinned()
     return set;
 }
 
+// Keys evicted for room since they were last cached: their snapshot still shows what they showed.
+QSet<QString>& evicted()
+{
+    static QSet<QString> set;
+    return set;
+}
+
 // Evicts the oldest unpinned keys until at most kMaxCacheKeys of them are left.
 void evictUnpinned(IconCacheMap* map)
 {
@@ -52,7 +59,9 @@ void evictUnpinned(IconCacheMap* map)
             ++k;
             continue;
         }
-        map->remove(order.takeAt(k));
+        const QString key = order.takeAt(k);
+        if (map->remove(key) > 0)
+            evicted().insert(key);
     }
 }
 
@@ -138,6 +147,7 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap)
         return;
     }
     map->insert(path, pixmap);
+    evicted().remove(path);
     insertionOrder().append(path);
     evictUnpinned(map);
 }
@@ -154,6 +164,11 @@ void pinIconPaths(const QSet<QString>& paths)
 const QSet<QString>& pinnedIconPaths()
 {
     return pinned();
+}
+
+bool wasIconEvicted(const QString& path)
+{
+    return evicted().contains(path);
 }
 
 QPixmap iconPixmapFromImage(const QImage& image)
@@ -185,12 +200,15 @@ void clearIconCache()
     // QMap::clear empties an unshared map in place and only drops this reference to a shared one.
     iconCache()->clear();
     insertionOrder().clear();
+    evicted().clear();
     pixmapsByImage().clear();
 }
 
 void iconCacheRemove(IconCacheMap& map, const QString& path)
 {
     map.remove(path); // detaches a shared map by copying it without the key
+    if (&map == iconCache())
+        evicted().remove(path); // taken out because it changed: its snapshot is no longer what it shows
 }
 
 QString iconSnapDir()

@@ -24,6 +24,10 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap);
 void pinIconPaths(const QSet<QString>& paths);
 const QSet<QString>& pinnedIconPaths();
 
+// Whether a path left the memory cache only for room (not through clearIconCache or iconCacheRemove, which
+// mean its icon may have changed) and has not been cached again since (GUI thread).
+bool wasIconEvicted(const QString& path);
+
 // Caches the result of an extraction (GUI thread). A null image of a "::{" shell item is not remembered, so
 // that item is asked again next time; any other null image is remembered as a null pixmap.
 void cacheIconImage(const QString& path, const QImage& image);

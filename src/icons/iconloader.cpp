@@ -183,10 +183,11 @@ bool requestMissingIcon(const QString& path, QObject* context, IconArrived done)
     missingInFlight().insert(path, {});
     syncIconThemeFromQt();
     QPointer<QObject> guard(context);
-    (void)iconLoadPool();
-    auto* task = QRunnable::create([path, guard, done = std::move(done)]() mutable {
-        // The snapshot holds what was extracted before; reading it is far cheaper than extracting again.
-        QImage image = readIconSnapshot(path);
+    // An icon evicted only for room is still what its snapshot holds, and reading that is far cheaper than
+    // extracting again; one dropped because it changed (or never loaded) is extracted.
+    const bool fromSnapshot = wasIconEvicted(path);
+    auto* task = QRunnable::create([path, guard, fromSnapshot, done = std::move(done)]() mutable {
+        QImage image = fromSnapshot ? readIconSnapshot(path) : QImage();
         if (image.isNull())
             image = extract(path);
         if (image.isNull() && !isShellItem(path))

@@ -19,9 +19,9 @@ using IconCallback = std::function<void(const QString& path, const QImage& image
 // calls: each miss is one extraction; a path requestMissingIcon is fetching is answered by that fetch.
 void loadIconAsync(const QString& path, QObject* context, IconCallback callback);
 
-// GUI thread only; returns at once. Asks again for an icon the memory cache does not hold (it was evicted, or
-// its first load was lost): the path's snapshot is read on the icon pool, extracted only when there is none,
-// and the result stored in the memory cache on the GUI thread; then `done` runs (while the context exists)
+// GUI thread only; returns at once. Asks again for an icon the memory cache does not hold: on the icon pool,
+// an icon evicted for room is read from its snapshot (extracted when there is none), any other is extracted;
+// the result is stored in the memory cache on the GUI thread; then `done` runs (while the context exists)
 // with whether an icon came. A path asked for and not answered yet, here or by loadIconAsync, is not asked
 // again: false then, and for an empty path or a null context.
 using IconArrived = std::function<void(const QString& path, bool found)>;

@@ -54,7 +54,8 @@ private Q_SLOTS:
         setIconExtractorForTesting({});
     }
 
-    // Asking again for an icon the cache lost: once per path until answered, from the snapshot when there is one.
+    // Asking again for an icon the cache lost: once per path until answered; from the snapshot when it was only
+    // evicted for room, extracted when it was never loaded or was taken out because it changed.
     void missingIconsAreAskedOnceFromTheSnapshot()
     {
         std::atomic<int> extracted{0};
@@ -68,7 +69,12 @@ private Q_SLOTS:
         QImage red(16, 16, QImage::Format_ARGB32);
         red.fill(Qt::red);
         saveIconSnapshot(snapped, red);
+        cacheIconImage(snapped, red);
+        for (int i = 0; i < 256; ++i)
+            cacheIconPixmap(QStringLiteral("/filler/%1").arg(i), QPixmap());
+        QVERIFY(!iconCache()->contains(snapped));
         const QString fresh = QStringLiteral("/missing/fresh");
+        saveIconSnapshot(fresh, red); // never loaded in this run: extracted all the same
         QObject context;
         QStringList arrived;
         const auto done = [&](const QString& path, bool found) {
@@ -83,15 +89,17 @@ private Q_SLOTS:
         QCOMPARE(missingIconRequestsInFlight(), 2);
         QTRY_COMPARE(arrived.size(), 2);
         QCOMPARE(missingIconRequestsInFlight(), 0);
-        QCOMPARE(extracted.load(), 1); // only the path without a snapshot was extracted
+        QCOMPARE(extracted.load(), 1);
         QCOMPARE(iconCache()->value(snapped).toImage().pixelColor(8, 8), QColor(Qt::red));
         QCOMPARE(iconCache()->value(fresh).toImage().pixelColor(4, 4), QColor(Qt::yellow));
-        // Answered, a path may be asked for again; a gone context still fills the cache.
+        // Taken out because it changed (an edited item): extracted again, whatever the snapshot says. A gone
+        // context still fills the cache.
         iconCacheRemove(*iconCache(), snapped);
         auto gone = std::make_unique<QObject>();
         QVERIFY(requestMissingIcon(snapped, gone.get(), done));
         gone.reset();
         QTRY_VERIFY(iconCache()->contains(snapped));
+        QCOMPARE(iconCache()->value(snapped).toImage().pixelColor(4, 4), QColor(Qt::yellow));
         QCOMPARE(arrived.size(), 2);
     }
 
