@@ -17,6 +17,7 @@
 #include "ui/lang.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
+#include "ui/msgdialog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -44,6 +45,7 @@ int qMain(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    installMessageCards();
 
     // 5-6. From here on every message goes to the log.
     const QString dataDir = appDataDir();
