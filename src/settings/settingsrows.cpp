@@ -58,11 +58,14 @@ RowControl pathField(int width)
 QList<SettingsCard> generalPage(const AppSettings& copy)
 {
     QList<SettingsCard> cards;
-    cards.append({t("语言与主题"), t("界面显示语言与面板配色：浅色适合亮色桌面，深色适合暗色桌面，切换后立即生效"),
+    cards.append({t("语言与主题"),
+                  t("界面显示语言与面板配色：浅色适合亮色桌面，深色适合暗色桌面，切换后立即生效"),
                   {choiceRow("界面语言", "界面显示语言：简体中文 / English；切换后立即生效", 4),
                    choiceRow("界面主题", "面板配色方案：浅色适合亮色桌面，深色适合暗色桌面，切换后立即生效", 0)},
-                  4, 46});
-    cards.append({t("窗口"), t("置顶、托盘、条目名称与鼠标穿透等面板基础行为"),
+                  4,
+                  46});
+    cards.append({t("窗口"),
+                  t("置顶、托盘、条目名称与鼠标穿透等面板基础行为"),
                   {toggleRow("启动时自动置顶", "程序启动后主面板始终显示在最前", 0),
                    toggleRow("记住窗口大小和位置", "下次启动恢复本次关闭时的窗口大小与位置", 1),
                    toggleRow("关闭时隐藏到托盘", "点击关闭按钮不退出程序，缩到系统托盘图标菜单", 2),
@@ -70,22 +73,30 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
                    toggleRow("显示条目名称", "在图标下方显示文件名，便于辨认", 5),
                    toggleRow("透明时鼠标穿透",
                              "不透明度调到 0% 后，鼠标点击会落到面板后面的文件上；关闭后 0% 时面板依然可点击", 12)},
-                  0, 46});
+                  0,
+                  46});
+    cards.append({t("呼出与吸附"),
+                  t("贴边隐藏与呼出：呼出方式、全局快捷键、边缘吸附与露出宽度；0 为完全隐藏，鼠标靠近屏幕边缘仍可呼出"),
+                  {dropDownRow("面板呼出方式", "贴边隐藏后附加的呼出操作；鼠标靠近屏幕边缘始终可用", 7),
+                   {t("呼出面板快捷键"),
+                    t("全局快捷键，在任意程序中按一次即可唤出面板；点击右侧录入"),
+                    SettingsRow::Hotkey,
+                    0,
+                    {},
+                    false},
+                   controlsRow("靠近屏幕边缘吸附隐藏", "", {slider("隐藏后露出像素", 4), inlineToggle("", 6)}, false)},
+                  1,
+                  46});
     cards.append(
-        {t("呼出与吸附"),
-         t("贴边隐藏与呼出：呼出方式、全局快捷键、边缘吸附与露出宽度；0 为完全隐藏，鼠标靠近屏幕边缘仍可呼出"),
-         {dropDownRow("面板呼出方式", "贴边隐藏后附加的呼出操作；鼠标靠近屏幕边缘始终可用", 7),
-          {t("呼出面板快捷键"), t("全局快捷键，在任意程序中按一次即可唤出面板；点击右侧录入"), SettingsRow::Hotkey, 0,
-           {}, false},
-          controlsRow("靠近屏幕边缘吸附隐藏", "", {slider("隐藏后露出像素", 4), inlineToggle("", 6)}, false)},
-         1, 46});
-    cards.append({t("启动"), t("开机自启与桌面新图标自动归类"),
-                  {toggleRow("开机自动启动", "登录 Windows 后自动运行青岚舟面板", 4),
-                   toggleRow("启动时收纳桌面新图标",
-                             "把桌面上新出现的图标按类型归入「程序 / 文档 / 图片 / 影音 / 压缩包 / 其他」；只新增不移动，"
-                             "不改动桌面文件",
-                             8)},
-                  2, 46});
+        {t("启动"),
+         t("开机自启与桌面新图标自动归类"),
+         {toggleRow("开机自动启动", "登录 Windows 后自动运行青岚舟面板", 4),
+          toggleRow("启动时收纳桌面新图标",
+                    "把桌面上新出现的图标按类型归入「程序 / 文档 / 图片 / 影音 / 压缩包 / 其他」；只新增不移动，"
+                    "不改动桌面文件",
+                    8)},
+         2,
+         46});
     SettingsCard interaction{
         t("交互"),
         t("分组排布、打开图标的方式与悬停反馈"),
@@ -112,7 +123,8 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
                                "锁定界面的背景：图片（PNG / JPG / BMP）、动图（GIF）或视频（MP4 / WMV / AVI / MKV，"
                                "静音循环）；横版、竖版窗口都按等比铺满裁切，不设时使用内置动态光晕",
                                lockControls, false)},
-                  2, 46});
+                  2,
+                  46});
     return cards;
 }
 
@@ -127,34 +139,36 @@ QList<SettingsCard> appearancePage()
     QList<SettingsCard> cards;
     cards.append(oneRowCard(
         "自定义程序名称",
-        "标题栏显示的程序名称，留空则使用默认「青岚舟面板」；关闭「显示标题」后标题栏不显示任何文字，只保留图标与按钮", 8,
-        46,
-        controlsRow("程序名称", "", {inlineToggle("显示标题", 13), {QString(), RowControl::TitleEditor, 0, 218}}, true)));
-    cards.append(oneRowCard("自定义程序 LOGO",
-                            "标题栏、任务栏与系统托盘显示的图标文件，支持 PNG / JPG / BMP / ICO，建议 32×32 或 64×64 "
-                            "像素；关闭「显示 LOGO」后标题栏不显示图标；「恢复默认 LOGO」把图标恢复为内置的青岚舟图标",
-                            8, 40,
-                            controlsRow("程序 LOGO", "",
-                                        {inlineToggle("显示 LOGO", 14), button("选择图片", 121, 100),
-                                         button("恢复默认 LOGO", 122, 106)},
-                                        true)));
+        "标题栏显示的程序名称，留空则使用默认「青岚舟面板」；关闭「显示标题」后标题栏不显示任何文字，只保留图标与按钮",
+        8, 46,
+        controlsRow("程序名称", "", {inlineToggle("显示标题", 13), {QString(), RowControl::TitleEditor, 0, 218}},
+                    true)));
+    cards.append(oneRowCard(
+        "自定义程序 LOGO",
+        "标题栏、任务栏与系统托盘显示的图标文件，支持 PNG / JPG / BMP / ICO，建议 32×32 或 64×64 "
+        "像素；关闭「显示 LOGO」后标题栏不显示图标；「恢复默认 LOGO」把图标恢复为内置的青岚舟图标",
+        8, 40,
+        controlsRow("程序 LOGO", "",
+                    {inlineToggle("显示 LOGO", 14), button("选择图片", 121, 100), button("恢复默认 LOGO", 122, 106)},
+                    true)));
     cards.append(oneRowCard("图标大小", "横向与竖向布局下图标网格中每个图标的边长像素", 5, 46,
                             controlsRow("图标大小", "横向与竖向布局下图标网格中每个图标的边长像素",
                                         {slider("横屏", 0), slider("竖屏", 1)}, true)));
-    cards.append(oneRowCard("窗口效果", "面板圆角与整体不透明度；调圆角时左侧矩形实时预览", 6, 46,
-                            controlsRow("窗口外观", "面板圆角与整体不透明度",
-                                        {slider("角弧度", 2), slider("全局不透明度", 3)}, true)));
-    cards.append(oneRowCard("分界线", "标题栏下 / 底部栏上 / 分类栏与竖屏网格线统一控制", 5, 40,
-                            controlsRow("分界线",
-                                        "标题栏下方、底部栏上方、分类栏侧/底、竖屏网格线共用的颜色、粗细与透明度；粗细 0 "
-                                        "或透明度 0 均不显示",
-                                        {slider("粗细", 11), slider("透明度", 12), colour("颜色", 15)}, true)));
-    cards.append(oneRowCard("标题栏", "标题栏配色与透明度", 6, 46,
-                            controlsRow("标题栏", "标题栏底色与透明程度", {slider("透明度", 5), colour("颜色", 9)},
-                                        true)));
-    cards.append(oneRowCard("底部栏", "底部栏配色与透明度", 6, 46,
-                            controlsRow("底部栏", "底部功能栏底色与透明程度",
-                                        {slider("透明度", 6), colour("颜色", 10)}, true)));
+    cards.append(oneRowCard(
+        "窗口效果", "面板圆角与整体不透明度；调圆角时左侧矩形实时预览", 6, 46,
+        controlsRow("窗口外观", "面板圆角与整体不透明度", {slider("角弧度", 2), slider("全局不透明度", 3)}, true)));
+    cards.append(
+        oneRowCard("分界线", "标题栏下 / 底部栏上 / 分类栏与竖屏网格线统一控制", 5, 40,
+                   controlsRow("分界线",
+                               "标题栏下方、底部栏上方、分类栏侧/底、竖屏网格线共用的颜色、粗细与透明度；粗细 0 "
+                               "或透明度 0 均不显示",
+                               {slider("粗细", 11), slider("透明度", 12), colour("颜色", 15)}, true)));
+    cards.append(
+        oneRowCard("标题栏", "标题栏配色与透明度", 6, 46,
+                   controlsRow("标题栏", "标题栏底色与透明程度", {slider("透明度", 5), colour("颜色", 9)}, true)));
+    cards.append(
+        oneRowCard("底部栏", "底部栏配色与透明度", 6, 46,
+                   controlsRow("底部栏", "底部功能栏底色与透明程度", {slider("透明度", 6), colour("颜色", 10)}, true)));
     cards.append(oneRowCard("中间板块", "图标区背景的配色与透明度", 6, 46,
                             controlsRow("中间板块", "侧边栏与图标网格区域的底色与透明程度",
                                         {slider("透明度", 7), colour("颜色", 11)}, true)));
@@ -180,22 +194,24 @@ QList<SettingsCard> appearancePage()
 
 QList<SettingsCard> protectionPage()
 {
-    return {{t("屏幕监控"), t("开启底栏监控按钮：满足触发条件即录屏，空闲自动停止，满容量自动切割"),
-             {controlsRow("存储位置", "",
-                          {pathField(170), button("选择目录", 235, 100), button("打开", 236, 70)}, false),
-              dropDownRow("触发条件",
-                          "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
-              choiceRow("视频格式",
-                        "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，Windows 10+ "
-                        "系统播放器直接播放，无需任何解码器",
-                        5),
-              controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
-                          {slider("帧率", 17)}, false),
-              controlsRow("单文件上限", "单个视频文件达到该大小后自动切割为下一段（10~512 MB）",
-                          {slider("大小", 15)}, false),
-              controlsRow("空闲停止", "连续无触发输入达到该时间后停止录制（10~600 秒，默认 30 秒）",
-                          {slider("时间", 16)}, false)},
-             6, 46}};
+    return {
+        {t("屏幕监控"),
+         t("开启底栏监控按钮：满足触发条件即录屏，空闲自动停止，满容量自动切割"),
+         {controlsRow("存储位置", "", {pathField(170), button("选择目录", 235, 100), button("打开", 236, 70)}, false),
+          dropDownRow("触发条件",
+                      "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
+          choiceRow("视频格式",
+                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，Windows 10+ "
+                    "系统播放器直接播放，无需任何解码器",
+                    5),
+          controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
+                      {slider("帧率", 17)}, false),
+          controlsRow("单文件上限", "单个视频文件达到该大小后自动切割为下一段（10~512 MB）", {slider("大小", 15)},
+                      false),
+          controlsRow("空闲停止", "连续无触发输入达到该时间后停止录制（10~600 秒，默认 30 秒）", {slider("时间", 16)},
+                      false)},
+         6,
+         46}};
 }
 
 } // namespace
@@ -271,7 +287,7 @@ bool toggleValue(int index, const AppSettings& s)
 
 QString choiceLabel(int index, int option)
 {
-    static const char* const labels[][2] = {{"浅色", "深色"},         {"纵向", "横向"}, {"双击运行", "单击运行"},
+    static const char* const labels[][2] = {{"浅色", "深色"},         {"纵向", "横向"},    {"双击运行", "单击运行"},
                                             {"悬停高亮", "图标动效"}, {"中文", "English"}, {"AVI", "MP4"}};
     if (index < 0 || index > 5 || option < 0 || option > 1)
         return {};

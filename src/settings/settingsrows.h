@@ -26,7 +26,7 @@ struct SettingsRow
     QString title;
     QString description;
     int kind = Toggle;
-    int value = 0; // toggle, choice or drop-down index (kinds 0..2)
+    int value = 0;              // toggle, choice or drop-down index (kinds 0..2)
     QList<RowControl> controls; // kind 8
     bool isInline = false;      // on the card's header line
 
@@ -38,7 +38,7 @@ struct SettingsCard
     QString title;
     QString description;
     QList<SettingsRow> rows;
-    int glyph = 0;  // header glyph (paintGlyph)
+    int glyph = 0;   // header glyph (paintGlyph)
     int height = 46; // when every row is inline; 0 or less means 46
 
     bool operator==(const SettingsCard&) const = default;
@@ -72,7 +72,7 @@ QString choiceLabel(int choiceIndex, int option);
 int choiceSelected(int choiceIndex, const AppSettings& s);
 
 // The names of the current value of a drop-down, clamped into range first.
-QString revealMethodName(int method);   // 0..4
+QString revealMethodName(int method);    // 0..4
 QString monitorTriggerName(int trigger); // 0..2
 QString dropDownText(int dropDownIndex, const AppSettings& s);
 

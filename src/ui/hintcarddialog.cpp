@@ -39,9 +39,9 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
     auto* card = new QWidget(this);
     card->setObjectName(QStringLiteral("hintCard"));
     card->setAttribute(Qt::WA_StyledBackground);
-    card->setStyleSheet(QStringLiteral("#hintCard{background:%1;border:1px solid %2;border-radius:14px;}")
-                            .arg(pal.dark ? QStringLiteral("#252A33") : QStringLiteral("#FFFFFF"),
-                                 pal.cardBorder.name()));
+    card->setStyleSheet(
+        QStringLiteral("#hintCard{background:%1;border:1px solid %2;border-radius:14px;}")
+            .arg(pal.dark ? QStringLiteral("#252A33") : QStringLiteral("#FFFFFF"), pal.cardBorder.name()));
     auto* shadow = new QGraphicsDropShadowEffect(card);
     shadow->setBlurRadius(30);
     shadow->setOffset(0, 8);

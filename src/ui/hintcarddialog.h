@@ -10,8 +10,8 @@ class HintCardDialog : public QDialog
 {
     Q_OBJECT
 public:
-    HintCardDialog(const QString& title, const QString& body, const QString& primaryText,
-                   const QString& secondaryText, QWidget* parent = nullptr);
+    HintCardDialog(const QString& title, const QString& body, const QString& primaryText, const QString& secondaryText,
+                   QWidget* parent = nullptr);
 
 protected:
     // A left press in the header (y < 64) moves the window.

@@ -32,8 +32,8 @@ QFont cardFont(int pixelSize, int weight)
 
 } // namespace
 
-MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QString& text,
-                     const QStringList& buttons, int primaryIndex)
+MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QString& text, const QStringList& buttons,
+                     int primaryIndex)
     : QDialog(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -166,9 +166,7 @@ void MsgDialog::showInfoCard(QWidget* parent, const QString& title, const QStrin
 void installMessageCards()
 {
     ktr::dialogs::setDefaultCards(
-        [](QWidget* parent, const QString& title, const QString& text) {
-            return MsgDialog::ask(parent, title, text);
-        },
+        [](QWidget* parent, const QString& title, const QString& text) { return MsgDialog::ask(parent, title, text); },
         [](QWidget* parent, const QString& title, const QString& text, int kind) {
             MsgDialog card(parent, kind == 0 ? MsgDialog::Information : MsgDialog::Warning, title, text,
                            {Lang::tr("确定")}, 0);

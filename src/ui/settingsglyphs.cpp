@@ -37,8 +37,7 @@ void sectionGlyph(QPainter& p, const QColor& colour, int glyph)
         break;
     }
     case 3: { // mouse pointer
-        const QPointF pts[] = {{-3.5, -5.5}, {-3.5, 4.5}, {-1.0, 2.2}, {0.8, 6.0},
-                               {2.4, 5.2},   {0.7, 1.5},  {4.0, 1.5}};
+        const QPointF pts[] = {{-3.5, -5.5}, {-3.5, 4.5}, {-1.0, 2.2}, {0.8, 6.0}, {2.4, 5.2}, {0.7, 1.5}, {4.0, 1.5}};
         p.drawPolygon(pts, 7);
         break;
     }

@@ -13,16 +13,16 @@
 namespace settingsschema {
 
 enum class Rule {
-    Plain,       // taken as stored (booleans, free text)
-    Clamp,       // an integer bounded to min..max
-    Enum,        // an index into a list of named choices 0..max, bounded like Clamp
-    Flag,        // an integer stored as 1 when above 0, else 0
-    Colour,      // 0xRRGGBB: only the low 24 bits are kept
-    Unbounded,   // any int, as stored
-    Truncate,    // text cut to maxLength characters
-    ButtonArray, // one entry per button id 0..10; the first min(n, 11) stored entries are read
+    Plain,        // taken as stored (booleans, free text)
+    Clamp,        // an integer bounded to min..max
+    Enum,         // an index into a list of named choices 0..max, bounded like Clamp
+    Flag,         // an integer stored as 1 when above 0, else 0
+    Colour,       // 0xRRGGBB: only the low 24 bits are kept
+    Unbounded,    // any int, as stored
+    Truncate,     // text cut to maxLength characters
+    ButtonArray,  // one entry per button id 0..10; the first min(n, 11) stored entries are read
     ButtonLayout, // a list of button ids, normalised across both bars
-    StringMap,   // an object of text to text, copied whole
+    StringMap,    // an object of text to text, copied whole
 };
 
 struct IntKey

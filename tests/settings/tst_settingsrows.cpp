@@ -69,12 +69,14 @@ QStringList describe(const QList<SettingsCard>& cards)
                    .arg(card.height)
                    .arg(card.description.isEmpty() ? QString() : QStringLiteral(" +d"));
         for (const SettingsRow& row : card.rows) {
-            QString line = QStringLiteral("  %1%2%3: ").arg(row.title, row.description.isEmpty() ? QString()
-                                                                                          : QStringLiteral(" +d"),
-                                                            row.isInline ? QStringLiteral(" inline") : QString());
+            QString line = QStringLiteral("  %1%2%3: ")
+                               .arg(row.title, row.description.isEmpty() ? QString() : QStringLiteral(" +d"),
+                                    row.isInline ? QStringLiteral(" inline") : QString());
             switch (row.kind) {
             case SettingsRow::Toggle:
-                line += QStringLiteral("toggle %1 #%2").arg(boolKeyName(toggleMember(row.value))).arg(toggleHitId(row.value));
+                line += QStringLiteral("toggle %1 #%2")
+                            .arg(boolKeyName(toggleMember(row.value)))
+                            .arg(toggleHitId(row.value));
                 break;
             case SettingsRow::Choice:
                 line += QStringLiteral("choice %1 %2/%3 #%4")
@@ -221,8 +223,8 @@ private Q_SLOTS:
         QTest::newRow("appearance") << 1 << 0 << QStringLiteral("/x.png") << kAppearance;
         QTest::newRow("protection") << 5 << 0 << QStringLiteral("/x.png") << kProtection;
         for (int page : {2, 3, 4, 6, -1, 9})
-            QTest::newRow(qPrintable(QStringLiteral("page %1 is empty").arg(page))) << page << 0 << QString()
-                                                                                   << QStringList();
+            QTest::newRow(qPrintable(QStringLiteral("page %1 is empty").arg(page)))
+                << page << 0 << QString() << QStringList();
     }
     void pages()
     {
@@ -246,7 +248,8 @@ private Q_SLOTS:
             QCOMPARE(card.rows.size(), 1);
             QVERIFY(card.rows.first().isInline);
         }
-        for (const SettingsRow& row : buildRows(5, AppSettings()).first().rows)
+        const QList<SettingsCard> monitor = buildRows(5, AppSettings());
+        for (const SettingsRow& row : monitor.first().rows)
             QVERIFY(!row.isInline);
     }
 
@@ -280,16 +283,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("index");
         QTest::addColumn<std::function<void(AppSettings&)>>("selectSecond");
-        QTest::newRow("0 darkTheme") << 0 << std::function<void(AppSettings&)>([](AppSettings& s) { s.darkTheme = true; });
+        QTest::newRow("0 darkTheme") << 0
+                                     << std::function<void(AppSettings&)>([](AppSettings& s) { s.darkTheme = true; });
         QTest::newRow("1 horizontalGroups")
             << 1 << std::function<void(AppSettings&)>([](AppSettings& s) { s.horizontalGroups = true; });
         QTest::newRow("2 singleClickOpen")
             << 2 << std::function<void(AppSettings&)>([](AppSettings& s) { s.singleClickOpen = true; });
         QTest::newRow("3 hoverMode") << 3 << std::function<void(AppSettings&)>([](AppSettings& s) { s.hoverMode = 1; });
         // The language shown is the one in force, not the copy's.
-        QTest::newRow("4 language") << 4 << std::function<void(AppSettings&)>([](AppSettings&) { Lang::setLanguage(1); });
-        QTest::newRow("5 monitorFormat")
-            << 5 << std::function<void(AppSettings&)>([](AppSettings& s) { s.monitorFormat = 1; });
+        QTest::newRow("4 language") << 4
+                                    << std::function<void(AppSettings&)>([](AppSettings&) { Lang::setLanguage(1); });
+        QTest::newRow("5 monitorFormat") << 5 << std::function<void(AppSettings&)>([](AppSettings& s) {
+            s.monitorFormat = 1;
+        });
     }
     void choices()
     {
@@ -318,12 +324,14 @@ private Q_SLOTS:
         using Set = std::function<void(AppSettings&)>;
         QTest::newRow("reveal 0") << 7 << Set([](AppSettings& s) { s.revealMethod = 0; }) << QStringLiteral("鼠标靠近");
         QTest::newRow("reveal 7") << 7 << Set([](AppSettings& s) { s.revealMethod = 7; }) << QStringLiteral("长按右键");
-        QTest::newRow("reveal -2") << 7 << Set([](AppSettings& s) { s.revealMethod = -2; }) << QStringLiteral("鼠标靠近");
+        QTest::newRow("reveal -2") << 7 << Set([](AppSettings& s) { s.revealMethod = -2; })
+                                   << QStringLiteral("鼠标靠近");
         QTest::newRow("trigger 1") << 18 << Set([](AppSettings& s) { s.monitorTrigger = 1; })
                                    << QStringLiteral("仅键盘输入");
         QTest::newRow("trigger 5") << 18 << Set([](AppSettings& s) { s.monitorTrigger = 5; })
                                    << QStringLiteral("仅鼠标输入");
-        QTest::newRow("title bar 2") << 9 << Set([](AppSettings& s) { s.titleBarColor = 2; }) << QStringLiteral("商务蓝");
+        QTest::newRow("title bar 2") << 9 << Set([](AppSettings& s) { s.titleBarColor = 2; })
+                                     << QStringLiteral("商务蓝");
         QTest::newRow("title bar 9") << 9 << Set([](AppSettings& s) { s.titleBarColor = 9; })
                                      << QStringLiteral("自定义颜色");
         QTest::newRow("hover -1") << 17 << Set([](AppSettings& s) { s.hoverColor = -1; }) << QStringLiteral("跟随主题");
@@ -372,14 +380,14 @@ private Q_SLOTS:
             const char* unit;
             bool live;
         } rows[] = {
-            {"iconSize", 32, 96, "32px", true},        {"iconSizePortrait", 32, 60, "32px", true},
-            {"cornerRadius", 0, 24, "0px", true},      {"opacity", 0, 100, "0%", true},
-            {"snapRevealPx", 0, 24, "0px", true},      {"titleBarOpacity", 0, 100, "0%", true},
-            {"bottomBarOpacity", 0, 100, "0%", true},  {"midOpacity", 0, 100, "0%", true},
-            {"bgImageOpacity", 0, 100, "0%", true},    {"bgImageOpacityPortrait", 0, 100, "0%", true},
-            {"borderOpacity", 0, 100, "0%", true},     {"dividerWidth", 0, 4, "0px", true},
-            {"dividerOpacity", 0, 100, "0%", true},    {"hoverOpacity", 0, 100, "0%", true},
-            {"textOpacity", 0, 100, "0%", true},       {"monitorMaxMB", 10, 512, "10 MB", false},
+            {"iconSize", 32, 96, "32px", true},         {"iconSizePortrait", 32, 60, "32px", true},
+            {"cornerRadius", 0, 24, "0px", true},       {"opacity", 0, 100, "0%", true},
+            {"snapRevealPx", 0, 24, "0px", true},       {"titleBarOpacity", 0, 100, "0%", true},
+            {"bottomBarOpacity", 0, 100, "0%", true},   {"midOpacity", 0, 100, "0%", true},
+            {"bgImageOpacity", 0, 100, "0%", true},     {"bgImageOpacityPortrait", 0, 100, "0%", true},
+            {"borderOpacity", 0, 100, "0%", true},      {"dividerWidth", 0, 4, "0px", true},
+            {"dividerOpacity", 0, 100, "0%", true},     {"hoverOpacity", 0, 100, "0%", true},
+            {"textOpacity", 0, 100, "0%", true},        {"monitorMaxMB", 10, 512, "10 MB", false},
             {"monitorIdleSec", 10, 600, "10 s", false}, {"monitorFps", 2, 60, "2 fps", false},
         };
         for (int i = 0; i < 18; ++i)

@@ -463,8 +463,8 @@ private Q_SLOTS:
         combo.addItems({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
         combo.setCurrentIndex(1);
         combo.resize(120, 28);
-        QWheelEvent wheel(QPointF(10, 10), combo.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
-                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(10, 10), combo.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          {}, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&combo, &wheel);
         QVERIFY(!wheel.isAccepted());
         QCOMPARE(combo.currentIndex(), 1);
@@ -475,6 +475,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("dark");
         QTest::addColumn<int>("language");
         QTest::newRow("light-zh") << false << 0;
+        QTest::newRow("dark-zh") << true << 0;
+        QTest::newRow("light-en") << false << 1;
         QTest::newRow("dark-en") << true << 1;
     }
     void comboPainting()

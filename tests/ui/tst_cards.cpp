@@ -233,6 +233,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("dark");
         QTest::addColumn<int>("language");
         QTest::newRow("light-zh") << false << 0;
+        QTest::newRow("dark-zh") << true << 0;
+        QTest::newRow("light-en") << false << 1;
         QTest::newRow("dark-en") << true << 1;
     }
     void msgCardLook()
@@ -340,7 +342,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<QStringList>("parts");
-        QTest::newRow("zh") << 0 << QStringList{QStringLiteral("<b>背景支持格式</b>"), QStringLiteral("<b>建议尺寸比例</b>")};
+        QTest::newRow("zh") << 0
+                            << QStringList{QStringLiteral("<b>背景支持格式</b>"),
+                                           QStringLiteral("<b>建议尺寸比例</b>")};
         QTest::newRow("en") << 1 << QStringList{QStringLiteral("<b>Supported Background Formats</b>")};
     }
     void hintText()

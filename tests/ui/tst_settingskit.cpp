@@ -272,11 +272,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("hovered");
         QTest::addColumn<int>("pressed");
         QTest::addColumn<QColor>("badge"); // invalid: no badge
-        QTest::newRow("no image") << false << -1 << -1 << QColor();
-        QTest::newRow("no image, hovered") << false << 7 << -1 << QColor();
-        QTest::newRow("image") << true << -1 << -1 << QColor(0xE8, 0x11, 0x23);
-        QTest::newRow("badge hovered") << true << 8 << -1 << QColor(0xF2, 0x33, 0x44);
-        QTest::newRow("badge pressed") << true << 8 << 8 << QColor(0xA5, 0x0C, 0x18);
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("no image") << false << -1 << -1 << QColor() << false;
+        QTest::newRow("no image, hovered") << false << 7 << -1 << QColor() << false;
+        QTest::newRow("no image, dark") << false << -1 << -1 << QColor() << true;
+        QTest::newRow("image") << true << -1 << -1 << QColor(0xE8, 0x11, 0x23) << false;
+        QTest::newRow("image, dark") << true << -1 << -1 << QColor(0xE8, 0x11, 0x23) << true;
+        QTest::newRow("badge hovered") << true << 8 << -1 << QColor(0xF2, 0x33, 0x44) << false;
+        QTest::newRow("badge pressed") << true << 8 << 8 << QColor(0xA5, 0x0C, 0x18) << false;
     }
     void iconTile()
     {
@@ -284,17 +287,23 @@ private Q_SLOTS:
         QFETCH(int, hovered);
         QFETCH(int, pressed);
         QFETCH(QColor, badge);
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
         const DialogPalette pal = dialogRoles();
         const QString image = withImage ? writeImage(QStringLiteral("tile.png"), Qt::green, QSize(32, 32))
                                         : ktr::test::testRoot() + QStringLiteral("/broken.png");
         QCOMPARE(iconTileHasImage(image), withImage);
-        QImage img = canvas(140, 60, Qt::white);
+        const QColor page = dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(Qt::white);
+        QImage img = canvas(140, 60, page);
         {
             QPainter p(&img);
             paintIconTile(p, pal, QColor(0xEE, 0xEE, 0xEE), settingsFont11(), QStringLiteral("浅色"), image,
                           QPoint(20, 20), {7, 8, hovered, pressed});
         }
-        ktr::test::saveShot(img, QStringLiteral("kit-icontile-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+        const QString tag =
+            QString::fromLatin1(QTest::currentDataTag()).replace(QStringLiteral(", "), QStringLiteral("-"));
+        ktr::test::saveShot(img,
+                            QStringLiteral("kit-icontile-%1").arg(tag).replace(QLatin1Char(' '), QLatin1Char('-')));
         const QColor inBadge = img.pixelColor(39, 23); // inside the badge circle, off its cross
         if (withImage) {
             QCOMPARE(img.pixelColor(28, 36), QColor(Qt::green));
@@ -304,7 +313,7 @@ private Q_SLOTS:
             const QColor plus = img.pixelColor(34, 34);
             QVERIFY2(near(plus, hovered == 7 ? pal.accentHover : pal.secondaryText, 40), qPrintable(plus.name()));
             QCOMPARE(inBadge, QColor(0xEE, 0xEE, 0xEE));
-            QCOMPARE(img.pixelColor(44, 16), QColor(Qt::white)); // above the tile, where a badge would reach
+            QCOMPARE(img.pixelColor(44, 16), page); // above the tile, where a badge would reach
         }
         // The outline follows the hover of the tile.
         QVERIFY(near(img.pixelColor(34, 20), hovered == 7 ? pal.accentHover : pal.cardBorder, 40));
@@ -312,10 +321,10 @@ private Q_SLOTS:
         bool ink = false;
         for (int x = 52; x < 110 && !ink; ++x)
             for (int y = 22; y < 46 && !ink; ++y)
-                ink = img.pixelColor(x, y) != QColor(Qt::white);
+                ink = img.pixelColor(x, y) != page;
         QVERIFY(ink);
         for (int y = 0; y < 60; ++y)
-            QCOMPARE(img.pixelColor(112, y), QColor(Qt::white));
+            QCOMPARE(img.pixelColor(112, y), page);
     }
 
     void backupCard_data()
@@ -377,8 +386,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("action");
-        for (const auto& [k, a] : {std::pair{9, 6}, {10, 7}, {11, 8}, {15, 132}, {17, 133}, {120, 120}, {129, 129},
-                                   {0, -1}, {12, -1}, {121, -1}, {-1, -1}})
+        for (const auto& [k, a] : {std::pair{9, 6},
+                                   {10, 7},
+                                   {11, 8},
+                                   {15, 132},
+                                   {17, 133},
+                                   {120, 120},
+                                   {129, 129},
+                                   {0, -1},
+                                   {12, -1},
+                                   {121, -1},
+                                   {-1, -1}})
             QTest::newRow(qPrintable(QString::number(k))) << k << a;
     }
     void colourActions()
