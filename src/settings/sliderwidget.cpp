@@ -272,9 +272,7 @@ void AngleDial::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     p.setBrush(pal.accent);
     p.drawEllipse(c, 2.4, 2.4);
-    QFont f(QStringLiteral("Microsoft YaHei UI"));
-    f.setPixelSize(10);
-    p.setFont(f);
+    p.setFont(pixelFont(QStringLiteral("Microsoft YaHei UI"), 10, 400));
     p.setPen(pal.text);
     p.drawText(QRectF(c.x() - 22, c.y() - 8, 44, 16), Qt::AlignCenter, QStringLiteral("%1°").arg(m_angle));
 }

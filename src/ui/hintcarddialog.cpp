@@ -13,18 +13,6 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-namespace {
-
-QFont hintFont(int pixelSize, int weight)
-{
-    QFont f(uiFontFamily());
-    f.setPixelSize(pixelSize);
-    f.setWeight(QFont::Weight(weight));
-    return f;
-}
-
-} // namespace
-
 HintCardDialog::HintCardDialog(const QString& title, const QString& body, const QString& primaryText,
                                const QString& secondaryText, QWidget* parent)
     : QDialog(parent)
@@ -64,7 +52,7 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
     header->addWidget(logo);
     auto* titleLabel = new QLabel(title, card);
     titleLabel->setObjectName(QStringLiteral("hintTitle"));
-    titleLabel->setFont(hintFont(16, 600));
+    titleLabel->setFont(pixelFont(uiFontFamily(), 16, 600));
     titleLabel->setStyleSheet(QStringLiteral("color:%1;").arg(pal.text.name()));
     header->addWidget(titleLabel, 1);
     auto* close = new QPushButton(QStringLiteral("✕"), card);
@@ -85,7 +73,7 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
     bodyLabel->setTextFormat(Qt::RichText);
     bodyLabel->setText(body);
     bodyLabel->setWordWrap(true);
-    bodyLabel->setFont(hintFont(12, 400));
+    bodyLabel->setFont(pixelFont(uiFontFamily(), 12, 400));
     bodyLabel->setStyleSheet(QStringLiteral("color:%1;").arg(pal.secondaryText.name()));
     layout->addWidget(bodyLabel);
 

@@ -3,6 +3,7 @@
 #include "ui/cardexec.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QGraphicsDropShadowEffect>
@@ -21,14 +22,6 @@ const char kSecondaryStyle[] =
     "QPushButton{border:1px solid #DADADA;border-radius:2px;background:#F2F2F2;color:#1A1A1A;font-size:12px;"
     "padding:0 14px;}QPushButton:hover{background:#E5F1FB;border:1px solid #C9E4FB;}"
     "QPushButton:pressed{background:#CCE4F7;}";
-
-QFont cardFont(int pixelSize, int weight)
-{
-    QFont f(uiFontFamily());
-    f.setPixelSize(pixelSize);
-    f.setWeight(QFont::Weight(weight));
-    return f;
-}
 
 } // namespace
 
@@ -69,11 +62,11 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
     column->setSpacing(6);
     auto* titleLabel = new QLabel(title, card);
     titleLabel->setObjectName(QStringLiteral("msgTitle"));
-    titleLabel->setFont(cardFont(14, 600));
+    titleLabel->setFont(pixelFont(uiFontFamily(), 14, 600));
     titleLabel->setStyleSheet(QStringLiteral("color:#1A1A1A;"));
     auto* textLabel = new QLabel(text, card);
     textLabel->setObjectName(QStringLiteral("msgText"));
-    textLabel->setFont(cardFont(12, 400));
+    textLabel->setFont(pixelFont(uiFontFamily(), 12, 400));
     textLabel->setWordWrap(true);
     textLabel->setStyleSheet(QStringLiteral("color:#3A3A3A;"));
     column->addWidget(titleLabel);
@@ -135,7 +128,7 @@ QPixmap MsgDialog::iconPixmap(int kind)
     p.setPen(white);
     p.setBrush(Qt::white);
     if (kind == Question) {
-        p.setFont(cardFont(16, 700));
+        p.setFont(pixelFont(uiFontFamily(), 16, 700));
         p.drawText(QRectF(-10, -12, 20, 22), Qt::AlignCenter, QStringLiteral("?"));
     } else {
         p.setPen(Qt::NoPen);

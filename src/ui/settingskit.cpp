@@ -50,15 +50,20 @@ QColor cardColour()
     return cardColour(dialogPalette().isDark);
 }
 
+QFont pixelFont(const QString& family, int pixelSize, int weight)
+{
+    installUiFontSubstitutions();
+    QFont f(family);
+    f.setPixelSize(pixelSize);
+    f.setWeight(QFont::Weight(weight));
+    return f;
+}
+
 namespace {
 
 QFont kitFont(int pixelSize, int weight)
 {
-    installUiFontSubstitutions();
-    QFont f(QStringLiteral("Microsoft YaHei UI"));
-    f.setPixelSize(pixelSize);
-    f.setWeight(QFont::Weight(weight));
-    return f;
+    return pixelFont(QStringLiteral("Microsoft YaHei UI"), pixelSize, weight);
 }
 
 } // namespace

@@ -48,6 +48,9 @@ DialogPalette dialogRoles();
 QColor cardColour(bool dark);
 QColor cardColour(); // for the current theme
 
+// A font of a family at a pixel size and weight (the cards pass uiFontFamily()).
+QFont pixelFont(const QString& family, int pixelSize, int weight);
+
 // "Microsoft YaHei UI" at 13 px bold, 13 px and 11 px; built once.
 QFont settingsFont13Bold();
 QFont settingsFont13();
