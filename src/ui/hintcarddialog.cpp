@@ -1,11 +1,11 @@
 #include "ui/hintcarddialog.h"
 
 #include "ui/lang.h"
+#include "ui/modalcard.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QApplication>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -17,25 +17,12 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
                                const QString& secondaryText, QWidget* parent)
     : QDialog(parent)
 {
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
-    setModal(true);
     const DialogPalette pal = dialogRoles();
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(16, 16, 16, 16);
-    auto* card = new QWidget(this);
-    card->setObjectName(QStringLiteral("hintCard"));
-    card->setAttribute(Qt::WA_StyledBackground);
-    card->setStyleSheet(
+    QWidget* card = buildCardShell(
+        *this, QStringLiteral("hintCard"), 16,
         QStringLiteral("#hintCard{background:%1;border:1px solid %2;border-radius:14px;}")
-            .arg(pal.dark ? QStringLiteral("#252A33") : QStringLiteral("#FFFFFF"), pal.cardBorder.name()));
-    auto* shadow = new QGraphicsDropShadowEffect(card);
-    shadow->setBlurRadius(30);
-    shadow->setOffset(0, 8);
-    shadow->setColor(QColor(0, 0, 0, pal.dark ? 130 : 60));
-    card->setGraphicsEffect(shadow);
-    outer->addWidget(card);
+            .arg(pal.dark ? QStringLiteral("#252A33") : QStringLiteral("#FFFFFF"), pal.cardBorder.name()),
+        {30, QPointF(0, 8), QColor(0, 0, 0, pal.dark ? 130 : 60)});
 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 20, 24, 18);
@@ -108,11 +95,7 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
     buttons->addWidget(primary);
     layout->addLayout(buttons);
 
-    setFixedWidth(476);
-    adjustSize();
-    // Wrapped text is as tall as the fixed width makes it, which adjustSize alone does not ask.
-    if (outer->hasHeightForWidth())
-        resize(476, outer->totalHeightForWidth(476));
+    fitCardToWidth(*this, 476);
 }
 
 void HintCardDialog::mousePressEvent(QMouseEvent* event)

@@ -5,7 +5,7 @@
 
 // A small frameless modal card: the logo, a title, a close cross, a rich-text body and one or two
 // buttons. The primary button accepts; the secondary button (left out when its text is empty) and the
-// cross reject. It follows the dark and light dialog palettes. Run it with execCard (ui/cardexec.h).
+// cross reject. It follows the dark and light dialog palettes. Run it with execCard (ui/modalcard.h).
 class HintCardDialog : public QDialog
 {
     Q_OBJECT

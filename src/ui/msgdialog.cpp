@@ -1,12 +1,11 @@
 #include "ui/msgdialog.h"
 
-#include "ui/cardexec.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/modalcard.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -29,22 +28,10 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
                      int primaryIndex)
     : QDialog(parent)
 {
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
-    setModal(true);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(14, 14, 14, 14);
-    auto* card = new QWidget(this);
-    card->setObjectName(QStringLiteral("msgCard"));
-    card->setAttribute(Qt::WA_StyledBackground);
-    card->setStyleSheet(QStringLiteral("#msgCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"));
-    auto* shadow = new QGraphicsDropShadowEffect(card);
-    shadow->setBlurRadius(28);
-    shadow->setOffset(0, 6);
-    shadow->setColor(QColor(0, 0, 0, 70));
-    card->setGraphicsEffect(shadow);
-    outer->addWidget(card);
+    QWidget* card =
+        buildCardShell(*this, QStringLiteral("msgCard"), 14,
+                       QStringLiteral("#msgCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"),
+                       {28, QPointF(0, 6), QColor(0, 0, 0, 70)});
 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 22, 24, 20);
@@ -92,11 +79,7 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
     }
     layout->addLayout(row);
 
-    setFixedWidth(420);
-    adjustSize();
-    // Wrapped text is as tall as the fixed width makes it, which adjustSize alone does not ask.
-    if (outer->hasHeightForWidth())
-        resize(420, outer->totalHeightForWidth(420));
+    fitCardToWidth(*this, 420);
     if (parent) {
         const QRect g = parent->geometry();
         move((g.left() + g.right()) / 2 - width() / 2, (g.top() + g.bottom()) / 2 - height() / 2);

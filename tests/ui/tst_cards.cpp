@@ -1,7 +1,7 @@
 // The message card and the hint card: their build, their answers (reached through the card runner and
 // through a real exec), their look in both palettes and languages.
 #include "testenv.h"
-#include "ui/cardexec.h"
+#include "ui/modalcard.h"
 #include "ui/dialogseams.h"
 #include "ui/hintcarddialog.h"
 #include "ui/lang.h"
