@@ -213,6 +213,14 @@ void SettingsDialog::clearTooltip()
     m_tipId = -1;
 }
 
+void SettingsDialog::setTooltip(const QString& text, const QRect& anchor, int id)
+{
+    m_tipText = text;
+    m_tipAnchor = anchor;
+    m_tipId = id;
+    update();
+}
+
 void SettingsDialog::switchPage(int page)
 {
     m_page = std::clamp(page, 0, kPageCount - 1);
@@ -323,7 +331,8 @@ QList<QRect> SettingsDialog::layoutRowControls(const SettingsRow& row, const QRe
         if (controls[i].kind == RowControl::FontChooser) {
             int before = 0;
             int count = 0;
-            for (int j = 0; j < i; ++j) {
+            // What is already placed to its right.
+            for (int j = i + 1; j < int(controls.size()); ++j) {
                 ++count;
                 if (controls[j].kind != RowControl::FontChooser)
                     before += controls[j].width;

@@ -136,6 +136,10 @@ public:
     // The first hit area with this id (a null rect when none), in window coordinates.
     QRect hitRectInWindow(int id) const;
     bool hitTestId(const QPoint& windowPoint, int id) const;
+    // Runs the action of an id as a completed click would (menus open at globalPos).
+    void runAction(int id, const QPoint& globalPos = QPoint());
+    // The tooltip state the painter shows (the page sections set it for their own elements).
+    void setTooltip(const QString& text, const QRect& anchorInWindow, int id);
     // Rows of the row lists of pages 1 and 3, the protection targets and the snapshots; their pages fill them.
     int pageRowCount(int page) const;
 
@@ -179,7 +183,6 @@ private:
     void reloadEditorsFromCopy();
 
     // Actions (settingsdialog_actions.cpp).
-    void runAction(int id, const QPoint& globalPos);
     void restoreDefaults();
     void showMenu(int id, const QPoint& globalPos);
     void showColourMenu(int which, const QPoint& globalPos);
