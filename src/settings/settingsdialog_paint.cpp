@@ -230,7 +230,8 @@ void SettingsDialog::paintButton(QPainter& p, const DialogPalette& pal, const QR
     p.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
     p.setPen(primary ? QColor(Qt::white) : pal.text);
     p.setFont(settingsFont13());
-    p.drawText(rect, Qt::AlignCenter, text);
+    // A translated label longer than its button is cut rather than spilled over the neighbours.
+    p.drawText(rect, Qt::AlignCenter, settingsFont13Metrics().elidedText(text, Qt::ElideRight, rect.width() - 8));
     p.restore();
 }
 
@@ -329,17 +330,6 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
     for (int i = 0; i < row.controls.size() && i < g.controls.size(); ++i) {
         const RowControl& c = row.controls[i];
         const QRect part = g.controls[i];
-        // Caption above sliders and colour choosers.
-        if (!c.label.isEmpty() && (c.kind == RowControl::Slider || c.kind == RowControl::Colour)) {
-            const QString text = Lang::tr(c.label);
-            const int a = std::max(0, part.width() - 75);
-            const int boxWidth = std::max(QFontMetrics(settingsFont11()).horizontalAdvance(text), a) + 8;
-            const int centre = part.left() + 12 + a / 2;
-            const int left = std::max(centre - boxWidth / 2, part.left() + 2);
-            p.setFont(settingsFont11());
-            p.setPen(pal.secondaryText);
-            p.drawText(QRect(left, g.rect.top() + 2, boxWidth, 14), Qt::AlignCenter, text);
-        }
         switch (c.kind) {
         case RowControl::Colour: {
             const int id = colourActionForKey(c.value);
@@ -461,6 +451,17 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
         }
         default:
             break; // sliders, the title editor and the font chooser are child widgets
+        }
+        // Caption above sliders and colour choosers, over the chooser's top edge so it stays readable.
+        if (!c.label.isEmpty() && (c.kind == RowControl::Slider || c.kind == RowControl::Colour)) {
+            const QString text = Lang::tr(c.label);
+            const int a = std::max(0, part.width() - 75);
+            const int boxWidth = std::max(QFontMetrics(settingsFont11()).horizontalAdvance(text), a) + 8;
+            const int centre = part.left() + 12 + a / 2;
+            const int left = std::max(centre - boxWidth / 2, part.left() + 2);
+            p.setFont(settingsFont11());
+            p.setPen(pal.secondaryText);
+            p.drawText(QRect(left, g.rect.top() + 2, boxWidth, 14), Qt::AlignCenter, text);
         }
     }
 }
