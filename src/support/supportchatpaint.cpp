@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kTextWrap = 236;
@@ -28,6 +30,7 @@ QFont chatFont(int pixelSize, bool bold = false)
 void SupportChatDialog::layoutMessages()
 {
     const QFontMetrics fm(chatFont(12));
+    const QFontMetricsF fmf(chatFont(12));
     const int n = int(m_messages.size());
     m_bubbleRects.resize(n);
     m_pictureRects.resize(n);
@@ -38,7 +41,8 @@ void SupportChatDialog::layoutMessages()
                            ? 0
                            : fm.boundingRect(QRect(0, 0, kTextWrap, 100000), Qt::TextWordWrap | Qt::AlignLeft, m.text)
                                  .height();
-        const int a = fm.horizontalAdvance(m.text) + 22;
+        // Rounded up: a bubble cut to the rounded-down advance would wrap its one line.
+        const int a = int(std::ceil(fmf.horizontalAdvance(m.text))) + 22;
         int bw = 0;
         int bh = 0;
         QRect picture;

@@ -249,7 +249,7 @@ private Q_SLOTS:
         f.setPixelSize(12);
         const QFontMetrics fm(f);
         const int th = text.isEmpty() ? 0 : fm.boundingRect(QRect(0, 0, 236, 100000), Qt::TextWordWrap, text).height();
-        const int a = fm.horizontalAdvance(text) + 22;
+        const int a = int(std::ceil(QFontMetricsF(f).horizontalAdvance(text))) + 22;
         const QRect bubble = dlg.bubbleRects().first();
         const QRect pic = dlg.pictureRects().first();
         QCOMPARE(bubble.y(), 54);
