@@ -1,6 +1,7 @@
 #include "recorder/screenmonitor.h"
 
 #include "platform/inputactivity.h"
+#include "platform/process.h"
 #include "platform/screencapture.h"
 #include "ui/lang.h"
 
@@ -36,6 +37,7 @@ ScreenMonitor::~ScreenMonitor()
 
 void ScreenMonitor::setSeams(Seams seams)
 {
+    joinStopped();
     if (m_running) {
         qWarning() << "[recorder] seams not replaced while recording";
         return;
@@ -53,6 +55,7 @@ void ScreenMonitor::setSeams(Seams seams)
 
 void ScreenMonitor::configure(const QString& dir, int maxMB, int idleSec, int fps, int format, int trigger)
 {
+    joinStopped();
     if (m_running)
         qWarning() << "[recorder] configure while recording: the new settings apply from the next start";
     else
@@ -74,6 +77,7 @@ bool ScreenMonitor::start(QString* message)
         return fail(Lang::tr("无法创建录屏文件夹：%1").arg(QDir::toNativeSeparators(dir)));
     if (m_running)
         return true;
+    joinStopped();
     // A folder we may not write into would record nothing while the button says it records.
     {
         QTemporaryFile probe(dir + QStringLiteral("/.recorder-probe-XXXXXX"));
@@ -94,20 +98,28 @@ bool ScreenMonitor::start(QString* message)
     return true;
 }
 
-void ScreenMonitor::stop()
+void ScreenMonitor::requestStop()
 {
     if (m_activityInstalled && m_seams.core.activity)
         m_seams.core.activity->remove();
     m_activityInstalled = false;
-    if (m_thread.joinable()) {
-        {
-            std::lock_guard lock(m_waitMutex);
-            m_running = false;
-        }
-        m_wake.notify_all();
-        m_thread.join();
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_running = false;
     }
-    m_running = false;
+    m_wake.notify_all();
+}
+
+void ScreenMonitor::joinStopped()
+{
+    if (!m_running && m_thread.joinable())
+        m_thread.join();
+}
+
+void ScreenMonitor::stop()
+{
+    requestStop();
+    joinStopped();
     // Whatever the thread left (nothing, normally) is ours after the join.
     m_core->finish();
 }
@@ -115,6 +127,8 @@ void ScreenMonitor::stop()
 void ScreenMonitor::run()
 {
     using Clock = std::chrono::steady_clock;
+    // Encoding is heavy: the panel's own thread (and the user's programs) come first.
+    ktr::platform::lowerCurrentThreadPriority();
     auto next = Clock::now();
     while (m_running) {
         m_core->step();

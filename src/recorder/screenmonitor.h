@@ -52,8 +52,13 @@ public Q_SLOTS:
     // Starts recording; true when it runs (also when it already ran). False with a Chinese message when no
     // folder is set, the folder can't be made or written, or the screen can't be captured in this session.
     bool start(QString* message = nullptr);
-    // Stops the thread, closes the open segment and stops watching input. Safe when stopped.
+    // Stops the thread, closes the open segment and stops watching input; returns when the file is finished
+    // (so it may take one frame's encoding). Safe when stopped. The quit, update and reset paths use it.
     void stop();
+    // Like stop, but returns at once: the thread finishes the segment on its own. For the recorder button,
+    // so the GUI thread does not wait for a frame being encoded. A later start, configure or stop waits
+    // for that end.
+    void requestStop();
 
 Q_SIGNALS:
     // Recording paused for want of disk space (or after a write failed); emitted on the recorder thread once
@@ -62,6 +67,8 @@ Q_SIGNALS:
 
 private:
     void run();
+    // Joins a thread told to stop (after requestStop), so the core is ours again.
+    void joinStopped();
 
     Seams m_seams;
     std::unique_ptr<RecorderCore> m_core;

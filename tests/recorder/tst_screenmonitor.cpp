@@ -79,6 +79,24 @@ private Q_SLOTS:
         rig.monitor.stop();
     }
 
+    // The button's stop returns at once; the thread closes the segment by itself, and the next start waits
+    // for that end before it begins anew.
+    void requestStopFinishesOnItsOwn()
+    {
+        MonitorRig rig;
+        QVERIFY(rig.monitor.start());
+        QTRY_COMPARE(rig.files.opened.size(), 1);
+        rig.monitor.requestStop();
+        QVERIFY(!rig.monitor.isRunning());
+        QCOMPARE(rig.activity.removes.load(), 1);
+        QTRY_COMPARE(rig.files.closed, rig.files.opened);
+        QVERIFY(rig.monitor.start());
+        QTRY_COMPARE(rig.files.opened.size(), 2);
+        rig.monitor.stop();
+        QCOMPARE(rig.files.closed, rig.files.opened);
+        QCOMPARE(rig.screen.captures, 2); // each run makes its capture on its own thread
+    }
+
     // Start refuses, with the reason, whatever would leave the button saying it records while nothing is
     // written.
     void startRefusesWithTheReason_data()
