@@ -63,7 +63,8 @@ protected:
         f.setPointSize(14);
         p.setFont(f);
         for (int line = 0; line < 40; ++line)
-            p.drawText(20, 30 + line * 26, QStringLiteral("line %1 — frame %2 of the recorder benchmark").arg(line).arg(m_tick + line));
+            p.drawText(20, 30 + line * 26,
+                       QStringLiteral("line %1 — frame %2 of the recorder benchmark").arg(line).arg(m_tick + line));
     }
 
 private:
@@ -96,7 +97,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_recorder needs an X display (run it under xvfb-run)\n");
         return 1;
     }
-    const int seconds = qEnvironmentVariableIsSet("KTR_BENCH_SECONDS") ? qEnvironmentVariableIntValue("KTR_BENCH_SECONDS") : 30;
+    const int seconds =
+        qEnvironmentVariableIsSet("KTR_BENCH_SECONDS") ? qEnvironmentVariableIntValue("KTR_BENCH_SECONDS") : 30;
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     if (screen != QSize(1920, 1080))
         std::fprintf(stderr, "note: the screen is %dx%d, not 1920x1080\n", screen.width(), screen.height());
@@ -116,9 +118,7 @@ int main(int argc, char** argv)
     qint64 longestGapMs = 0;
     QElapsedTimer gap;
     QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longestGapMs = std::max(longestGapMs, gap.restart());
-    });
+    QObject::connect(&probe, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, gap.restart()); });
     // The same measure with nothing recording, to tell the machine's own load from the recorder's share.
     probe.setTimerType(Qt::PreciseTimer);
     gap.start();
@@ -165,9 +165,21 @@ int main(int argc, char** argv)
     const ktr::platform::Mp4Writer::EncoderSettings s =
         ktr::platform::Mp4Writer::settingsFor(screen.width(), screen.height(), kFps);
     const QString ffmpegOut = dir.filePath(QStringLiteral("x11grab.mp4"));
-    QStringList args{"-v", "error", "-y", "-f", "x11grab", "-draw_mouse", "1", "-framerate", QString::number(kFps),
-                     "-video_size", QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()), "-i",
-                     QString::fromLocal8Bit(qgetenv("DISPLAY")), "-t", QString::number(seconds)};
+    QStringList args{"-v",
+                     "error",
+                     "-y",
+                     "-f",
+                     "x11grab",
+                     "-draw_mouse",
+                     "1",
+                     "-framerate",
+                     QString::number(kFps),
+                     "-video_size",
+                     QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()),
+                     "-i",
+                     QString::fromLocal8Bit(qgetenv("DISPLAY")),
+                     "-t",
+                     QString::number(seconds)};
     args << ktr::platform::Mp4Writer::ffmpegArguments(s) << ffmpegOut;
     const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
     QProcess ffmpeg;

@@ -10,7 +10,7 @@ struct RawInputEvent
 {
     enum class Kind { KeyDown, KeyUp, ButtonDown, ButtonUp, Motion };
     Kind kind = Kind::Motion;
-    int detail = 0;   // key code or button number; 0 for motion
+    int detail = 0;    // key code or button number; 0 for motion
     qint64 timeMs = 0; // Clock::system()->monotonicMs() when the event arrived
 };
 

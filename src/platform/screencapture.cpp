@@ -18,8 +18,7 @@
 namespace ktr::platform {
 namespace {
 
-template <typename T>
-struct Reply
+template <typename T> struct Reply
 {
     T* p = nullptr;
     explicit Reply(T* r) : p(r) {}
@@ -158,8 +157,8 @@ private:
             return;
         while (xcb_generic_event_t* ev = xcb_poll_for_event(m_conn)) {
             const uint8_t type = ev->response_type & 0x7f;
-            if (m_randr && (type == m_randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                            type == m_randrEvent + XCB_RANDR_NOTIFY))
+            if (m_randr &&
+                (type == m_randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == m_randrEvent + XCB_RANDR_NOTIFY))
                 m_geometryKnown = false;
             std::free(ev);
         }

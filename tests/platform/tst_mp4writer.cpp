@@ -48,7 +48,8 @@ QList<qint64> evenTimes(int frames, int fps)
 QByteArray decodeNv12(const QString& path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "nv12", "-"});
+    p.start(QStringLiteral("ffmpeg"),
+            {"-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "nv12", "-"});
     if (!p.waitForFinished(30000) || p.exitCode() != 0)
         return {};
     return p.readAllStandardOutput();
@@ -145,7 +146,8 @@ private Q_SLOTS:
         const int gotU = uchar(nv12[64 * 48 + 10 * 64 + 30]);
         const int gotV = uchar(nv12[64 * 48 + 10 * 64 + 31]);
         QVERIFY2(qAbs(gotY - y) <= 2 && qAbs(gotU - u) <= 2 && qAbs(gotV - v) <= 2,
-                 qPrintable(QStringLiteral("YUV %1 %2 %3, want %4 %5 %6").arg(gotY).arg(gotU).arg(gotV).arg(y).arg(u).arg(v)));
+                 qPrintable(
+                     QStringLiteral("YUV %1 %2 %3, want %4 %5 %6").arg(gotY).arg(gotU).arg(gotV).arg(y).arg(u).arg(v)));
 
         ktr::platform::VideoDecoder decoder;
         QVERIFY(decoder.open(path));
@@ -162,8 +164,8 @@ private Q_SLOTS:
     {
         const QString path = writeFile(QStringLiteral("times.mp4"), QSize(64, 48), 10, {0, 100, 150, 400, 400});
         QVERIFY(!path.isEmpty());
-        const ktr::test::ProbeResult probe = ktr::test::ffprobe(
-            path, {"-select_streams", "v:0", "-show_entries", "packet=pts_time:format=duration"});
+        const ktr::test::ProbeResult probe =
+            ktr::test::ffprobe(path, {"-select_streams", "v:0", "-show_entries", "packet=pts_time:format=duration"});
         QVERIFY(probe.ran);
         QStringList pts;
         for (const QString& line : probe.lines) {

@@ -53,7 +53,8 @@ private Q_SLOTS:
     void defaultsBeforeConfigure()
     {
         Rig rig;
-        RecorderCore fresh(ktr::test::fakeCoreSeams(&rig.clock, &rig.activity, &rig.screen, &rig.files, &rig.freeBytes));
+        RecorderCore fresh(
+            ktr::test::fakeCoreSeams(&rig.clock, &rig.activity, &rig.screen, &rig.files, &rig.freeBytes));
         QCOMPARE(fresh.segmentMiB(), 100);
         QCOMPARE(fresh.idleMs(), 60000);
         QCOMPARE(fresh.frameIntervalMs(), 125);
@@ -78,8 +79,8 @@ private Q_SLOTS:
         QFETCH(QList<int>, want);
         Rig rig;
         rig.core->configure(rig.dir, args[0], args[1], args[2], args[3], args[4]);
-        const QList<int> got{rig.core->segmentMiB(), rig.core->idleMs(), rig.core->fps(), rig.core->frameIntervalMs(),
-                             rig.core->useMp4() ? 1 : 0, rig.core->idleMode()};
+        const QList<int> got{rig.core->segmentMiB(),      rig.core->idleMs(),         rig.core->fps(),
+                             rig.core->frameIntervalMs(), rig.core->useMp4() ? 1 : 0, rig.core->idleMode()};
         QCOMPARE(got, want);
     }
 

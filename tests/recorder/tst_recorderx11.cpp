@@ -137,8 +137,8 @@ private Q_SLOTS:
         QCOMPARE(shot.size(), screen);
         QCOMPARE(shot.format(), QImage::Format_RGB32);
         ktr::test::saveShot(shot, QStringLiteral("recorder-capture"));
-        QVERIFY(near(shot.pixelColor(292, 192), Qt::red));  // the cursor's top-left corner
-        QVERIFY(near(shot.pixelColor(307, 207), Qt::red));  // its bottom-right corner
+        QVERIFY(near(shot.pixelColor(292, 192), Qt::red)); // the cursor's top-left corner
+        QVERIFY(near(shot.pixelColor(307, 207), Qt::red)); // its bottom-right corner
         QVERIFY(near(shot.pixelColor(290, 200), kBackground));
         QVERIFY(near(shot.pixelColor(309, 200), kBackground));
         QVERIFY(near(shot.pixelColor(300, 209), kBackground));

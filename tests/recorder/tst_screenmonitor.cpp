@@ -111,8 +111,8 @@ private Q_SLOTS:
                                              << QStringLiteral("无法创建录屏文件夹：") + file + QStringLiteral("/rec");
         QTest::newRow("folder is a file") << file << true << QStringLiteral("无法创建录屏文件夹：") + file;
         // proc refuses new files even to root.
-        QTest::newRow("folder not writable") << QStringLiteral("/proc/self") << true
-                                             << QStringLiteral("录屏文件夹无法写入：/proc/self");
+        QTest::newRow("folder not writable")
+            << QStringLiteral("/proc/self") << true << QStringLiteral("录屏文件夹无法写入：/proc/self");
         QTest::newRow("no display") << QString(QStringLiteral("ok")) << false << QStringLiteral("no screen here");
     }
     void startRefusesWithTheReason()

@@ -41,7 +41,7 @@ public:
     void addObserver(ktr::platform::RawInputObserver*) override {}
     void removeObserver(ktr::platform::RawInputObserver*) override {}
 
-    std::atomic<bool> rawInput{true};  // whether raw input can be watched
+    std::atomic<bool> rawInput{true};   // whether raw input can be watched
     std::atomic<qint64> installTick{0}; // what install() sets both ticks to
     std::atomic<bool> installed{false};
     std::atomic<qint64> keyboard{0};

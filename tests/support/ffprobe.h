@@ -12,7 +12,7 @@ namespace ktr::test {
 struct ProbeResult
 {
     bool ran = false;
-    QString errors;               // what "-v error" printed: empty for a clean file
+    QString errors;                // what "-v error" printed: empty for a clean file
     QMap<QString, QString> values; // key=value lines of the report (the last one wins)
     QStringList lines;
 };
@@ -27,14 +27,15 @@ inline ProbeResult ffprobe(const QString& path, const QStringList& args)
 {
     ProbeResult r;
     QProcess p;
-    p.start(QStringLiteral("ffprobe"), QStringList{QStringLiteral("-v"), QStringLiteral("error")} + args +
-                                           QStringList{QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"),
-                                                       path});
+    p.start(QStringLiteral("ffprobe"),
+            QStringList{QStringLiteral("-v"), QStringLiteral("error")} + args +
+                QStringList{QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path});
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
         return r;
     r.ran = p.exitCode() == 0;
     r.errors = QString::fromUtf8(p.readAllStandardError()).trimmed();
-    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line :
+         QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         r.lines << line.trimmed();
         const int eq = line.indexOf(QLatin1Char('='));
         if (eq > 0)
