@@ -528,7 +528,9 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
         ++added;
     }
     if (skipped > 0)
-        showToast(Lang::tr("已跳过 %1 个不存在的路径").arg(skipped), 1);
+        showToast(skipped == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
+                               : Lang::tr("已跳过 %1 个不存在的路径").arg(skipped),
+                  1);
     if (added > 0) {
         setCurrentGroup(groupIndex);
         commitModelChange();
@@ -615,6 +617,10 @@ void MainWindow::onItemActivated(int itemIndex)
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
 {
     const LaunchCommand command = launchCommandFor(resolveTarget(path), workDir, args, runAsAdmin);
+    if (elevationToolMissing(command)) {
+        showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), 1);
+        return;
+    }
     runLaunchCommand(command, ktr::platform::launcher());
 }
 

@@ -15,6 +15,7 @@
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
+#include "platform/autostart.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
@@ -64,7 +65,10 @@ QPixmap loadPixmap(const QString& path)
 
 void MainWindow::applySettings()
 {
-    setAutoStart(m_settings.autoStart);
+    // Only an installed program keeps the autostart entry in step with the setting on its own: a run from
+    // the build tree leaves it alone unless the user switches the setting (onSettingsFinished).
+    if (ktr::platform::isInstalledProgram(QCoreApplication::applicationFilePath()))
+        setAutoStart(m_settings.autoStart);
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll

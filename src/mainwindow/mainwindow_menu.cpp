@@ -87,10 +87,15 @@ void MainWindow::runItemMenuAction(QAction* chosen)
     case ItemMenuAction::Open:
         launchTarget(copy.path, copy.workDir, copy.args, copy.runAsAdmin);
         break;
-    case ItemMenuAction::RunAsAdmin:
+    case ItemMenuAction::RunAsAdmin: {
         // Elevated on its own: the item's arguments and working folder are not passed.
-        runLaunchCommand(launchCommandFor(copy.path, QString(), QString(), true), ktr::platform::launcher());
+        const LaunchCommand command = launchCommandFor(copy.path, QString(), QString(), true);
+        if (elevationToolMissing(command))
+            showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), 1);
+        else
+            runLaunchCommand(command, ktr::platform::launcher());
         break;
+    }
     case ItemMenuAction::OpenLocation:
         ktr::platform::showItemInFileManager(copy.path);
         break;
@@ -189,7 +194,7 @@ void MainWindow::clearInvalidItems()
     int removed = 0;
     for (Group& group : m_groups) {
         for (qsizetype i = group.items.size() - 1; i >= 0; --i) {
-            if (isItemTargetMissing(group.items[i])) {
+            if (!group.items[i].hidden && isItemTargetMissing(group.items[i])) { // as counted in the menu
                 group.items.removeAt(i);
                 ++removed;
             }
@@ -200,7 +205,8 @@ void MainWindow::clearInvalidItems()
     commitModelChange();
     refreshInvalidPaths();
     qInfo().noquote() << "cleared invalid icon entries:" << removed;
-    showToast(Lang::tr("已清除 %1 个失效图标").arg(removed), 0);
+    // One of something reads as one in English: the singular has its own text.
+    showToast(removed == 1 ? Lang::tr("已清除 1 个失效图标") : Lang::tr("已清除 %1 个失效图标").arg(removed), 0);
 }
 
 void MainWindow::editMenuItem()
@@ -304,6 +310,8 @@ void MainWindow::editMenuItem()
             iconCacheRemove(*cache, copy.path);
         if (m_grid)
             m_grid->forgetCustomIcon(copy.path);
+        // Every item showing this path (this one, or the others when the target moved) needs its icon again.
+        queueIconLoad(copy.path);
     } else {
         if (m_grid)
             m_grid->invalidateIcon(customIcon);

@@ -870,6 +870,10 @@ extern const Lang::Pair kLangTable[] = {
     {"无法初始化视频解码器", "Cannot initialize the video decoder"},
 
     // --- first use
+    {"已跳过 1 个不存在的路径", "Skipped 1 path that does not exist"},
+    {"已清除 1 个失效图标", "Removed 1 broken icon"},
+    {"已收纳 1 个桌面新图标", "Collected 1 new desktop icon"},
+    {"未找到 pkexec，无法以管理员身份运行（请安装 polkit）", "pkexec was not found, so it can't run as administrator (install polkit)"},
 
     // --- reliability
 
