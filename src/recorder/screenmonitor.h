@@ -46,7 +46,6 @@ public:
     bool isPaused() const { return m_core->isPaused(); }
     // The segment being written, empty when none is open.
     QString segmentPath() const { return m_core->segmentPath(); }
-    const RecorderCore& core() const { return *m_core; }
 
 public Q_SLOTS:
     // Starts recording; true when it runs (also when it already ran). False with a Chinese message when no
