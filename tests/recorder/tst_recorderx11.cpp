@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cmath>
 #include <mutex>
 
 using ktr::platform::InputActivity;
@@ -32,12 +33,12 @@ const QColor kBackground(32, 80, 160);
 class Backdrop : public QWidget
 {
 public:
-    explicit Backdrop(bool animate)
+    explicit Backdrop(bool animate, int cursorAlpha = 255)
     {
         setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
         setGeometry(QGuiApplication::primaryScreen()->geometry());
         QPixmap cursor(16, 16);
-        cursor.fill(Qt::red);
+        cursor.fill(QColor(255, 0, 0, cursorAlpha));
         setCursor(QCursor(cursor, 8, 8));
         if (animate) {
             connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -117,13 +118,21 @@ private Q_SLOTS:
     void captureHasTheScreenAndTheCursor_data()
     {
         QTest::addColumn<bool>("sharedMemory");
-        QTest::newRow("MIT-SHM") << true;
-        QTest::newRow("GetImage") << false;
+        QTest::addColumn<int>("alpha");
+        QTest::newRow("MIT-SHM") << true << 255;
+        QTest::newRow("GetImage") << false << 255;
+        QTest::newRow("half-transparent cursor") << true << 128;
     }
     void captureHasTheScreenAndTheCursor()
     {
         QFETCH(bool, sharedMemory);
-        Backdrop backdrop(false);
+        QFETCH(int, alpha);
+        // A translucent cursor lies over the picture by its alpha.
+        const double a = alpha / 255.0;
+        const QColor cursorColour(int(std::lround(255 * a + kBackground.red() * (1 - a))),
+                                  int(std::lround(kBackground.green() * (1 - a))),
+                                  int(std::lround(kBackground.blue() * (1 - a))));
+        Backdrop backdrop(false, alpha);
         backdrop.show();
         QVERIFY(QTest::qWaitForWindowExposed(&backdrop));
         QVERIFY(xdotool({"mousemove", "300", "200"}));
@@ -132,13 +141,13 @@ private Q_SLOTS:
         QVERIFY(capture);
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         QCOMPARE(capture->screenSize(), screen);
-        QTRY_VERIFY(near(capture->grab().pixelColor(300, 200), Qt::red));
+        QTRY_VERIFY(near(capture->grab().pixelColor(300, 200), cursorColour));
         const QImage shot = capture->grab();
         QCOMPARE(shot.size(), screen);
         QCOMPARE(shot.format(), QImage::Format_RGB32);
         ktr::test::saveShot(shot, QStringLiteral("recorder-capture"));
-        QVERIFY(near(shot.pixelColor(292, 192), Qt::red)); // the cursor's top-left corner
-        QVERIFY(near(shot.pixelColor(307, 207), Qt::red)); // its bottom-right corner
+        QVERIFY(near(shot.pixelColor(292, 192), cursorColour)); // the cursor's top-left corner
+        QVERIFY(near(shot.pixelColor(307, 207), cursorColour)); // its bottom-right corner
         QVERIFY(near(shot.pixelColor(290, 200), kBackground));
         QVERIFY(near(shot.pixelColor(309, 200), kBackground));
         QVERIFY(near(shot.pixelColor(300, 209), kBackground));
