@@ -16,6 +16,7 @@
 #include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
 #include "platform/autostart.h"
+#include "platform/fsentry.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
@@ -52,7 +53,8 @@ bool sameRatio(qreal a, qreal b)
 
 QPixmap loadPixmap(const QString& path)
 {
-    if (path.isEmpty())
+    // Only a regular file: opening a FIFO or a device on the GUI thread could wait for ever.
+    if (path.isEmpty() || !ktr::platform::isRegularFile(path))
         return QPixmap();
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -418,6 +420,11 @@ void MainWindow::applyBackground(const QString& path)
         m_failedVideoPath.clear();
     if (path.isEmpty())
         return;
+    // Opening a FIFO or a device here would stall the window (and start-up) until someone writes to it.
+    if (!ktr::platform::isRegularFile(path)) {
+        qWarning().noquote() << "[appearance] background is not a regular file, ignored:" << path;
+        return;
+    }
 
     if (VideoBackground::isVideoFile(path) && path != m_failedVideoPath) {
         if (!m_video) {
