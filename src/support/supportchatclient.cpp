@@ -39,8 +39,8 @@ bool SupportChatDialog::isPictureKey(const QString& key)
         return false;
     for (const QChar c : key) {
         const char16_t u = c.unicode();
-        const bool allowed = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
-                             u == '_' || u == '-' || u == '.';
+        const bool allowed = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_' ||
+                             u == '-' || u == '.';
         if (!allowed)
             return false;
     }
@@ -114,9 +114,10 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                     if (error.error == QJsonParseError::NoError && doc.isObject())
                         out = doc.object();
                     else
-                        qWarning().noquote() << "support postApi parse failed:"
-                                             << (error.error != QJsonParseError::NoError ? error.errorString()
-                                                                                         : QStringLiteral("not an object"));
+                        qWarning().noquote()
+                            << "support postApi parse failed:"
+                            << (error.error != QJsonParseError::NoError ? error.errorString()
+                                                                        : QStringLiteral("not an object"));
                 } else {
                     qWarning().noquote() << "support postApi rejected: http =" << status
                                          << "transportError =" << (transportError ? "true" : "false")
@@ -344,9 +345,8 @@ void SupportChatDialog::downloadImage(const QString& key)
         reply->abort();
     };
     connect(reply, &QNetworkReply::downloadProgress, reply, capCheck);
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, capCheck] {
-        capCheck(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
-    });
+    connect(reply, &QNetworkReply::metaDataChanged, reply,
+            [reply, capCheck] { capCheck(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
     connect(reply, &QNetworkReply::readyRead, reply, [reply, capCheck] { capCheck(reply->bytesAvailable(), 0); });
     connect(reply, &QNetworkReply::finished, reply, [reply, key, self = QPointer<SupportChatDialog>(this)] {
         reply->deleteLater();

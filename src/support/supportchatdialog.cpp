@@ -203,8 +203,7 @@ bool SupportChatDialog::eventFilter(QObject* watched, QEvent* event)
             hide();
             return true;
         }
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            !(key->modifiers() & Qt::ShiftModifier)) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !(key->modifiers() & Qt::ShiftModifier)) {
             send();
             return true;
         }
@@ -230,8 +229,8 @@ void SupportChatDialog::attachImage(const QImage& image)
         return;
     m_base64Ready = false;
     m_pendingBase64.clear();
-    m_pendingPicture = QPixmap::fromImage(
-        image.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_pendingPicture =
+        QPixmap::fromImage(image.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     layoutControls();
     update();
     if (m_encodeThread.joinable()) {

@@ -37,10 +37,10 @@ void SupportChatDialog::layoutMessages()
     int y = 54;
     for (int i = 0; i < n; ++i) {
         const ChatMessage& m = m_messages[i];
-        const int th = m.text.isEmpty()
-                           ? 0
-                           : fm.boundingRect(QRect(0, 0, kTextWrap, 100000), Qt::TextWordWrap | Qt::AlignLeft, m.text)
-                                 .height();
+        const int th =
+            m.text.isEmpty()
+                ? 0
+                : fm.boundingRect(QRect(0, 0, kTextWrap, 100000), Qt::TextWordWrap | Qt::AlignLeft, m.text).height();
         // Rounded up: a bubble cut to the rounded-down advance would wrap its one line.
         const int a = int(std::ceil(fmf.horizontalAdvance(m.text))) + 22;
         int bw = 0;

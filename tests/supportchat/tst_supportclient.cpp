@@ -6,6 +6,8 @@
 #include "fakeservicehost.h"
 #include "logcapture.h"
 #include "recordingnetwork.h"
+#include "servicehoststate.h"
+#include "support/unreadpoller.h"
 #include "support/chatedit.h"
 #include "support/supportchatdialog.h"
 #include "testenv.h"
@@ -478,6 +480,56 @@ private Q_SLOTS:
         // The newest ones are on screen (scroll offset 0): none of them was evicted.
         for (int i = 125; i < 130; ++i)
             QVERIFY2(m_dlg->pictures().contains(QStringLiteral("p%1.png").arg(i)), qPrintable(QString::number(i)));
+    }
+
+    // The whole road against the state host of tools/servicehost: a picture sent, a support reply with
+    // that picture, the unread count while the chat is closed, and the conversation on reopening.
+    void againstStateHost()
+    {
+        const QString dir = ktr::test::freshDir("state");
+        QVERIFY(ktr::test::writeFile(dir + "/accounts.json", R"({"users":[{"username":"alice","password":"pw",
+            "sessions":[{"token":"tok-a","device":"d"}]}]})"));
+        Host host(Host::Scheme::Http);
+        ktr::test::ServiceHostState state(dir);
+        state.install(host);
+        QVERIFY(host.listen());
+        qputenv("KTR_SERVICE_HOST", host.baseUrl().toString().toUtf8());
+        SupportChatDialog dlg;
+        dlg.setSession("tok-a", "alice");
+        dlg.openAt(QPoint(10, 10));
+        QTRY_COMPARE(dlg.messages().size(), 1); // the welcome
+        dlg.attachImage(QImage(QSize(64, 48), QImage::Format_RGB32));
+        QTRY_VERIFY(dlg.base64Ready());
+        dlg.inputBox()->setPlainText("screenshot");
+        dlg.send();
+        QTRY_VERIFY(!dlg.isSending() && !dlg.isPolling());
+        QCOMPARE(dlg.messages().size(), 2);
+        QVERIFY(dlg.messages()[1].img.startsWith("local:"));
+        const QJsonObject stored =
+            QJsonDocument::fromJson(ktr::test::readFile(dir + "/support.json")).object();
+        const QString uploaded = stored.value("messages").toArray().first().toObject().value("img").toString();
+        QVERIFY(QFile::exists(dir + "/files/uploads/" + uploaded));
+
+        dlg.hide();
+        state.addSupportReply("alice", "got it", uploaded);
+        UnreadPoller poller;
+        poller.setToken("tok-a");
+        poller.setChat(&dlg);
+        poller.poll();
+        QTRY_COMPARE(poller.count(), 1);
+
+        dlg.openAt(QPoint(10, 10));
+        QTRY_VERIFY(dlg.pictures().contains(uploaded));
+        QCOMPARE(dlg.pictures().value(uploaded).size(), QSize(64, 48));
+        QStringList seen; // the welcome text may come first when it is answered before the poll
+        for (const Msg& m : dlg.messages())
+            seen << (m.mine ? "me:" : "cs:") + m.text;
+        seen.removeAll(QStringLiteral("cs:你好，请描述你遇到的问题，客服会尽快回复。"));
+        QCOMPARE(seen, (QStringList{"me:screenshot", "cs:got it"}));
+        QTest::qWait(50); // the read is answered
+        dlg.hide();
+        poller.poll();
+        QTRY_COMPARE(poller.count(), 0);
     }
 };
 
