@@ -302,7 +302,7 @@ private Q_SLOTS:
     void welcome()
     {
         m_chat.add(true, "support was here");
-        m_chat.welcomeDelayMs = 200; // the poll has answered by then
+        m_chat.welcomeDelayMs = 600; // the poll has answered by then
         open();
         QTRY_COMPARE(m_dlg->title(), QStringLiteral("Support desk"));
         QCOMPARE(m_dlg->messages().size(), 1);
@@ -327,8 +327,8 @@ private Q_SLOTS:
     {
         open("token-a");
         m_chat.add(true, "for account a");
-        m_chat.pollDelayMs = 300;
-        m_chat.sendDelayMs = 300;
+        m_chat.pollDelayMs = 500;
+        m_chat.sendDelayMs = 500;
         typeAndSend("from a");
         m_dlg->pollOnce();
         QVERIFY(m_dlg->isPolling() && m_dlg->isSending() && m_dlg->pendingEcho());
@@ -341,7 +341,7 @@ private Q_SLOTS:
         m_dlg->reloadAfterLogin();
         QVERIFY(!m_dlg->pendingEcho());
         QCOMPARE(m_dlg->pendingIndex(), -1);
-        QTest::qWait(600);
+        QTest::qWait(900); // the older poll and send have answered by now
         settle();
         QStringList seen;
         for (const Msg& m : m_dlg->messages())
