@@ -82,6 +82,18 @@ struct Fixture
         press(at(id));
         release(at(id));
     }
+    void wheel(int delta)
+    {
+        QWheelEvent event(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, delta), Qt::NoButton, {}, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(dialog.get(), &event);
+    }
+    // Scrolls down until the area of an id lies above the footer.
+    void scrollTo(int id)
+    {
+        while (at(id).y() > dialog->height() - 70 && dialog->scrollOffset() < dialog->maxScroll())
+            wheel(-120);
+    }
 };
 
 // A card runner that clicks the button with this text (or rejects when none has it).
@@ -277,9 +289,7 @@ private slots:
         QCOMPARE(d.hitRectInWindow(4), QRect(d.width() - 130, d.height() - 54, 110, 34));
         QCOMPARE(d.hitRectInWindow(2).size(), QSize(118, 34));
         // Clicking navigation switches pages and resets the scroll.
-        QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase,
-                          false);
-        QApplication::sendEvent(&d, &wheel);
+        f.wheel(-120);
         QVERIFY(d.scrollOffset() > 0);
         f.click(11);
         QCOMPARE(d.currentPage(), 1);
@@ -374,9 +384,7 @@ private slots:
         Fixture f;
         SettingsDialog& d = *f.dialog;
         QVERIFY(d.maxScroll() > 200);
-        QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, delta), Qt::NoButton, {},
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&d, &wheel);
+        f.wheel(delta);
         QCOMPARE(d.scrollOffset(), scrolled < 0 ? d.maxScroll() : scrolled);
     }
 
@@ -384,9 +392,7 @@ private slots:
     {
         Fixture f;
         f.dialog->setPage(4);
-        QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(f.dialog.get(), &wheel);
+        f.wheel(-120);
         QCOMPARE(f.dialog->scrollOffset(), 0);
     }
 
@@ -404,9 +410,7 @@ private slots:
                                                   hotkeyRow->rect.top() + 31 < d.height() - 62));
         int seenTopInBand = 0;
         for (int step = 0; step < 40 && d.scrollOffset() < d.maxScroll(); ++step) {
-            QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                              Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&d, &wheel);
+            f.wheel(-120);
             hotkeyRow = d.cachedItemRect(2, 1); // the cache is rebuilt by every placement
             const int top = hotkeyRow->rect.top() - d.scrollOffset() + 2;
             if (top > 29 && top <= 59) {
@@ -572,9 +576,7 @@ private slots:
                 continue;
             // Scroll the switch into view first.
             while (!QRect(200, 58, d.width(), d.height() - 120).contains(f.at(id)) && d.scrollOffset() < d.maxScroll()) {
-                QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                                  Qt::NoScrollPhase, false);
-                QApplication::sendEvent(&d, &wheel);
+                f.wheel(-120);
             }
             const bool before = d.editedSettings().*member;
             const int reports = f.calls.changed;
@@ -611,11 +613,7 @@ private slots:
         d.hide();
         d.show();
         f.dialog->setPage(0);
-        while (f.at(106).y() > d.height() - 70) {
-            QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                              Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&d, &wheel);
-        }
+        f.scrollTo(106);
         f.click(106);
         QCOMPARE(d.editedSettings().hoverMode, 0);
         QCOMPARE(int(d.rows()[4].rows.size()), rowsBefore + 1);
@@ -664,11 +662,7 @@ private slots:
         };
         ktr::dialogs::ScopedSeams scopedSeams(seams);
         // Scroll card "标题栏" into view.
-        while (f.at(6).y() > d.height() - 70) {
-            QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                              Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&d, &wheel);
-        }
+        f.scrollTo(6);
         pick.value = 2;
         f.click(6);
         QCOMPARE(pick.title, QStringLiteral("标题栏颜色"));
@@ -720,11 +714,7 @@ private slots:
         f.click(123);
         QVERIFY(d.editedSettings().customLogoPath.isEmpty());
 
-        while (f.at(124).y() > d.height() - 70) {
-            QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                              Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&d, &wheel);
-        }
+        f.scrollTo(124);
         next = movie;
         f.click(124);
         QCOMPARE(hints, 1);
@@ -742,11 +732,7 @@ private slots:
         }
         // The lock background goes to its callback.
         d.setPage(0);
-        while (f.at(233).y() > d.height() - 70 && d.scrollOffset() < d.maxScroll()) {
-            QWheelEvent wheel(QPointF(400, 300), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, {},
-                              Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&d, &wheel);
-        }
+        f.scrollTo(233);
         next = good;
         f.click(233);
         QCOMPARE(f.calls.lockBackgrounds, QStringList{good});
