@@ -87,8 +87,6 @@ QColor swatchColour(int id, const AppSettings& s)
             return t.border;
         if (id == 129)
             return t.text;
-        if (id == 132)
-            return t.dividerColor;
         if (id == 133)
             return t.itemHover;
     }
