@@ -4,12 +4,13 @@
 
 #include "market/marketfiles.h"
 #include "market/packagecache.h"
+#include "platform/filehash.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
@@ -19,6 +20,14 @@
 #include <QUrlQuery>
 #include <QtConcurrent/QtConcurrentRun>
 
+namespace {
+// The reply holds at most this much unread (the connection waits meanwhile), and one turn of the event
+// loop writes at most for the budget: a fast server never holds the GUI thread.
+constexpr qint64 kReadBuffer = 4 << 20;
+constexpr int kSliceBytes = 1 << 20;
+constexpr int kSliceBudgetMs = 5;
+} // namespace
+
 struct MarketCatalogue::Transfer
 {
     QPointer<QFile> file;
@@ -27,6 +36,8 @@ struct MarketCatalogue::Transfer
     QString finalPath;
     QString partPath;
     qint64 generation = 0;
+    QByteArray buffer = QByteArray(kSliceBytes, Qt::Uninitialized); // one slice read from the reply
+    bool drainQueued = false;
 };
 
 namespace {
@@ -176,6 +187,7 @@ void MarketCatalogue::beginNetworkDownload(AppRow& row)
     if (t->offset > 0)
         request.setRawHeader("Range", "bytes=" + QByteArray::number(t->offset) + '-');
     QNetworkReply* reply = networkManager()->get(request);
+    reply->setReadBufferSize(kReadBuffer);
     row.reply = reply;
     row.received = t->offset;
 
@@ -265,42 +277,73 @@ void MarketCatalogue::onReadyRead(QNetworkReply* reply, const QString& id, const
             }
         }
     }
-    const QByteArray bytes = reply->readAll();
-    if (!row)
-        return;
-    if (bytes.isEmpty()) {
-        row->received = t->file->size();
+    if (row)
+        drainReply(reply, *row, t, kSliceBudgetMs);
+}
+
+bool MarketCatalogue::drainReply(QNetworkReply* reply, AppRow& row, const std::shared_ptr<Transfer>& t, int budgetMs)
+{
+    QElapsedTimer spent;
+    spent.start();
+    if (reply->bytesAvailable() <= 0) {
+        row.received = t->file->size();
         scheduleRepaint();
-        return;
+        return true;
     }
-    if (t->file->write(bytes) != bytes.size()) {
-        qWarning().noquote() << "download write failed:" << id << t->file->errorString();
-        row->localAbort = AppRow::LocalAbort::WriteFailed;
-        reply->abort();
-        return;
+    while (reply->bytesAvailable() > 0) {
+        if (budgetMs >= 0 && spent.elapsed() >= budgetMs) {
+            // The rest waits for the next turn of the event loop, so painting and input go on.
+            if (!t->drainQueued) {
+                t->drainQueued = true;
+                QPointer<QNetworkReply> guarded(reply);
+                const QString id = row.id;
+                QTimer::singleShot(0, this, [this, guarded, id, t] {
+                    t->drainQueued = false;
+                    AppRow* r = findRow(id);
+                    if (guarded && r && r->reply == guarded && t->file && t->file->isOpen())
+                        drainReply(guarded, *r, t, kSliceBudgetMs);
+                });
+            }
+            return true;
+        }
+        const qint64 n = reply->read(t->buffer.data(), t->buffer.size());
+        if (n <= 0)
+            break;
+        if (t->file->write(t->buffer.constData(), n) != n) {
+            qWarning().noquote() << "download write failed:" << row.id << t->file->errorString();
+            row.localAbort = AppRow::LocalAbort::WriteFailed;
+            reply->abort();
+            return false;
+        }
+        const qint64 expected = row.total > 0 ? row.total : row.size;
+        if (expected > kMaxPackage) {
+            qWarning().noquote() << "download declared size exceeds cap, abort:" << row.id << expected;
+            row.localAbort = AppRow::LocalAbort::SizeCap;
+            reply->abort();
+            return false;
+        }
+        const qint64 cap = expected <= 0 ? kMaxPackage
+                                         : (3 * expected > 4294967297LL ? kMaxPackage : (3 * expected) / 2);
+        const qint64 onDisk = t->file->size();
+        if (onDisk > cap) {
+            qWarning().noquote() << "download on-disk bytes exceed cap, abort:" << row.id << onDisk << cap;
+            row.localAbort = AppRow::LocalAbort::SizeCap;
+            reply->abort();
+            return false;
+        }
+        row.received = onDisk;
     }
-    const qint64 expected = row->total > 0 ? row->total : row->size;
-    if (expected > kMaxPackage) {
-        qWarning().noquote() << "download declared size exceeds cap, abort:" << id << expected;
-        row->localAbort = AppRow::LocalAbort::SizeCap;
-        reply->abort();
-        return;
-    }
-    const qint64 cap = expected <= 0 ? kMaxPackage
-                                     : (3 * expected > 4294967297LL ? kMaxPackage : (3 * expected) / 2);
-    const qint64 onDisk = t->file->size();
-    if (onDisk > cap) {
-        qWarning().noquote() << "download on-disk bytes exceed cap, abort:" << id << onDisk << cap;
-        row->localAbort = AppRow::LocalAbort::SizeCap;
-        reply->abort();
-        return;
-    }
-    row->received = onDisk;
     scheduleRepaint();
+    return true;
 }
 
 void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const std::shared_ptr<Transfer>& t)
 {
+    // What is still unread (at most the read buffer) belongs to the file before it is closed.
+    if (AppRow* r = findRow(id); r && r->reply == reply && !r->cancelRequested && !r->paused && !r->rangeMismatch &&
+                                 t->file && t->file->isOpen() && reply->error() == QNetworkReply::NoError &&
+                                 okStatus(httpStatus(reply)) && (t->offset == 0 || t->firstChunkSeen))
+        drainReply(reply, *r, t, -1);
     reply->disconnect();
     reply->deleteLater();
     if (t->file) {
@@ -443,22 +486,7 @@ void MarketCatalogue::computeSha256Async(const QString& path, std::function<void
         watcher->deleteLater();
         callback(digest);
     });
-    watcher->setFuture(QtConcurrent::run([path]() -> QByteArray {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        QByteArray buffer(1 << 20, Qt::Uninitialized);
-        for (;;) {
-            const qint64 n = file.read(buffer.data(), buffer.size());
-            if (n < 0)
-                return {};
-            if (n == 0)
-                break;
-            hash.addData(QByteArrayView(buffer.constData(), n));
-        }
-        return hash.result();
-    }));
+    watcher->setFuture(QtConcurrent::run([path] { return ktr::platform::sha256OfFile(path); }));
 }
 
 void MarketCatalogue::setToken(const QString& newToken)
