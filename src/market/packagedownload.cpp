@@ -16,9 +16,14 @@
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 namespace {
 // The reply holds at most this much unread (the connection waits meanwhile), and one turn of the event
@@ -27,6 +32,71 @@ constexpr qint64 kReadBuffer = 4 << 20;
 constexpr int kSliceBytes = 1 << 20;
 constexpr int kSliceBudgetMs = 5;
 } // namespace
+
+// The SHA-256 of a download, computed on a pool thread from the slices as they are written, so the check
+// at the end needs no second pass over the file. The pool thread waits on the queue meanwhile; dropping
+// the stream only tells it to stop (it shares the queue, nobody waits for it).
+class StreamHash
+{
+public:
+    static constexpr qint64 kMaxQueued = 64 << 20; // beyond this the hash falls behind: read the file after
+
+    StreamHash(const QString& path, qint64 prefix) : m_state(std::make_shared<State>())
+    {
+        m_future = QtConcurrent::run([state = m_state, path, prefix] {
+            ktr::platform::Sha256Stream hash;
+            if (prefix > 0)
+                hash.addFilePrefix(path, prefix);
+            for (;;) {
+                std::unique_lock lock(state->mutex);
+                state->wake.wait(lock, [&] { return !state->queue.empty() || state->closed; });
+                if (state->abandoned)
+                    return QByteArray();
+                if (state->queue.empty())
+                    break;
+                const QByteArray slice = std::move(state->queue.front());
+                state->queue.pop_front();
+                state->queued -= slice.size();
+                lock.unlock();
+                hash.addData(slice.constData(), slice.size());
+            }
+            return hash.result();
+        });
+    }
+    ~StreamHash() { finish(true); }
+    // False when the queue is too long: the caller drops the stream.
+    bool push(const char* data, qint64 size)
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->queued + size > kMaxQueued)
+            return false;
+        m_state->queue.emplace_back(data, size);
+        m_state->queued += size;
+        m_state->wake.notify_one();
+        return true;
+    }
+    void finish(bool abandon)
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->closed = true;
+        m_state->abandoned = m_state->abandoned || abandon;
+        m_state->wake.notify_one();
+    }
+    QFuture<QByteArray> future() const { return m_future; }
+
+private:
+    struct State
+    {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<QByteArray> queue;
+        qint64 queued = 0;
+        bool closed = false;
+        bool abandoned = false;
+    };
+    std::shared_ptr<State> m_state;
+    QFuture<QByteArray> m_future;
+};
 
 struct MarketCatalogue::Transfer
 {
@@ -38,6 +108,9 @@ struct MarketCatalogue::Transfer
     qint64 generation = 0;
     QByteArray buffer = QByteArray(kSliceBytes, Qt::Uninitialized); // one slice read from the reply
     bool drainQueued = false;
+    qint64 hashPrefix = 0; // bytes of the partial file before this transfer's data
+    std::unique_ptr<StreamHash> hash;
+    bool hashDropped = false;
 };
 
 namespace {
@@ -60,13 +133,14 @@ qint64 contentLength(QNetworkReply* reply)
     return v.isValid() ? v.toLongLong() : -1;
 }
 
-// The download URL carries the token in its query (the protocol wants it there); what we log never does.
+// The download URL carries the token in its query (the protocol wants it there); what we log never does,
+// whichever way the URL was spelled.
 QString withoutToken(QString text, const QString& token)
 {
-    if (token.isEmpty())
-        return text;
-    text.replace(QString::fromLatin1(QUrl::toPercentEncoding(token)), QStringLiteral("***"));
-    text.replace(token, QStringLiteral("***"));
+    static const QRegularExpression query(QStringLiteral("([?&]token=)[^&\\s]*"));
+    text.replace(query, QStringLiteral("\\1***"));
+    if (!token.isEmpty())
+        text.replace(token, QStringLiteral("***"));
     return text;
 }
 
@@ -190,6 +264,7 @@ void MarketCatalogue::beginNetworkDownload(AppRow& row)
     reply->setReadBufferSize(kReadBuffer);
     row.reply = reply;
     row.received = t->offset;
+    t->hashPrefix = t->offset;
 
     // Unbuffered: every chunk goes to the disk as it comes, and a short write shows at once.
     t->file = new QFile(t->partPath, this);
@@ -251,6 +326,7 @@ void MarketCatalogue::onReadyRead(QNetworkReply* reply, const QString& id, const
             // The server sent the whole file: start the partial file again.
             t->file->resize(0);
             t->file->seek(0);
+            t->hashPrefix = 0;
             if (row) {
                 const qint64 length = contentLength(reply);
                 if (length > kMaxPackage) {
@@ -314,6 +390,14 @@ bool MarketCatalogue::drainReply(QNetworkReply* reply, AppRow& row, const std::s
             row.localAbort = AppRow::LocalAbort::WriteFailed;
             reply->abort();
             return false;
+        }
+        if (!t->hashDropped) {
+            if (!t->hash)
+                t->hash = std::make_unique<StreamHash>(t->partPath, t->hashPrefix);
+            if (!t->hash->push(t->buffer.constData(), n)) {
+                t->hashDropped = true;
+                t->hash.reset();
+            }
         }
         const qint64 expected = row.total > 0 ? row.total : row.size;
         if (expected > kMaxPackage) {
@@ -445,7 +529,22 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
     } else if (!row->sha256.isEmpty()) {
         row->received = n;
         Q_EMIT changed();
-        computeSha256Async(t->partPath, [this, id, t](const QByteArray& digest) { verifyDownload(id, t, digest); });
+        if (t->hash && !t->hashDropped) {
+            // The digest of what was written is (almost) ready; the file is read again only if it failed.
+            t->hash->finish(false);
+            auto* watcher = new QFutureWatcher<QByteArray>(this);
+            connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [this, watcher, id, t] {
+                const QByteArray digest = watcher->result();
+                watcher->deleteLater();
+                if (!digest.isEmpty())
+                    verifyDownload(id, t, digest);
+                else
+                    computeSha256Async(t->partPath, [this, id, t](const QByteArray& d) { verifyDownload(id, t, d); });
+            });
+            watcher->setFuture(t->hash->future());
+        } else {
+            computeSha256Async(t->partPath, [this, id, t](const QByteArray& d) { verifyDownload(id, t, d); });
+        }
     } else {
         removePackageFile(t->partPath, QStringLiteral("no-checksum"));
         setRowError(*row, Lang::tr("清单缺少校验值，已中止"));

@@ -21,7 +21,9 @@ namespace ktr::test {
 //                  (plain, for hand-written files), "maxDevices" (optional), "sessions": [{"token",
 //                  "device", "name", "ip", "lastSeen", "host"}]}]}; rewritten after every change
 //   appstat.jsonl  one JSON object per usage report received, appended
-//   files/         served as they are for GET requests of their path (Range requests answered)
+//   files/         served as they are for GET requests of their path (Range requests answered): the
+//                  market's update/index/page-1.json, update/sdk_min.json and update/apps/<id>.json
+//   files/packages/<id>/<file>  the packages "/api/download.php" hands out to a signed-in token
 class ServiceHostState : public QObject
 {
     Q_OBJECT
@@ -37,6 +39,9 @@ public:
     void installAccounts(FakeServiceHost& host);
     // "/api/appstat.php".
     void installAppStat(FakeServiceHost& host);
+    // "/api/download.php?app=&ver=&file=&token=": the package files/packages/<app>/<file> (Range requests
+    // answered) for a token of a live session, else 401 {"code":"NOT_LOGIN"}; 404 when there is none.
+    void installMarket(FakeServiceHost& host);
     // GET of any other path: the file of that path below files/, else 404.
     void installFiles(FakeServiceHost& host);
 
@@ -53,6 +58,7 @@ private:
     FakeServiceHost::Reply reportHost(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
+    FakeServiceHost::Reply download(const FakeServiceHost::Request& request) const;
 
     void load();
     void save() const;
