@@ -29,8 +29,8 @@ namespace {
 // The reply holds at most this much unread (the connection waits meanwhile), and one turn of the event
 // loop writes at most for the budget: a fast server never holds the GUI thread.
 constexpr qint64 kReadBuffer = 4 << 20;
-constexpr int kSliceBytes = 1 << 20;
-constexpr int kSliceBudgetMs = 5;
+constexpr int kSliceBytes = 256 << 10;
+constexpr int kSliceBudgetMs = 4;
 } // namespace
 
 // The SHA-256 of a download, computed on a pool thread from the slices as they are written, so the check
@@ -65,13 +65,13 @@ public:
     }
     ~StreamHash() { finish(true); }
     // False when the queue is too long: the caller drops the stream.
-    bool push(const char* data, qint64 size)
+    bool push(const QByteArray& slice)
     {
         std::lock_guard lock(m_state->mutex);
-        if (m_state->queued + size > kMaxQueued)
+        if (m_state->queued + slice.size() > kMaxQueued)
             return false;
-        m_state->queue.emplace_back(data, size);
-        m_state->queued += size;
+        m_state->queue.push_back(slice);
+        m_state->queued += slice.size();
         m_state->wake.notify_one();
         return true;
     }
@@ -106,7 +106,6 @@ struct MarketCatalogue::Transfer
     QString finalPath;
     QString partPath;
     qint64 generation = 0;
-    QByteArray buffer = QByteArray(kSliceBytes, Qt::Uninitialized); // one slice read from the reply
     bool drainQueued = false;
     qint64 hashPrefix = 0; // bytes of the partial file before this transfer's data
     std::unique_ptr<StreamHash> hash;
@@ -382,10 +381,12 @@ bool MarketCatalogue::drainReply(QNetworkReply* reply, AppRow& row, const std::s
             }
             return true;
         }
-        const qint64 n = reply->read(t->buffer.data(), t->buffer.size());
+        // A fresh slice each time: the hash queue shares it instead of copying.
+        const QByteArray slice = reply->read(kSliceBytes);
+        const qint64 n = slice.size();
         if (n <= 0)
             break;
-        if (t->file->write(t->buffer.constData(), n) != n) {
+        if (t->file->write(slice.constData(), n) != n) {
             qWarning().noquote() << "download write failed:" << row.id << t->file->errorString();
             row.localAbort = AppRow::LocalAbort::WriteFailed;
             reply->abort();
@@ -394,7 +395,7 @@ bool MarketCatalogue::drainReply(QNetworkReply* reply, AppRow& row, const std::s
         if (!t->hashDropped) {
             if (!t->hash)
                 t->hash = std::make_unique<StreamHash>(t->partPath, t->hashPrefix);
-            if (!t->hash->push(t->buffer.constData(), n)) {
+            if (!t->hash->push(slice)) {
                 t->hashDropped = true;
                 t->hash.reset();
             }
