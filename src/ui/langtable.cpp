@@ -903,6 +903,7 @@ extern const Lang::Pair kLangTable[] = {
     // --- account dialogs
 
     // --- market
+    {"无法写入下载文件，请检查磁盘空间后重试", "Cannot write the download to disk; check the free space and try again"},
 
     // --- update
 

@@ -101,7 +101,32 @@ void ServiceHostState::install(FakeServiceHost& host)
     installAccounts(host);
     installAppStat(host);
     installSupport(host);
+    installMarket(host);
     installFiles(host);
+}
+
+void ServiceHostState::installMarket(FakeServiceHost& host)
+{
+    host.route("GET", QStringLiteral("/api/download.php"), QString(), [this](const Request& r) { return download(r); });
+}
+
+Reply ServiceHostState::download(const Request& request) const
+{
+    int user = -1, session = -1;
+    if (!findSession(request.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded), &user, &session))
+        return notLoggedIn(QStringLiteral("请先登录"));
+    const QString app = request.query.queryItemValue(QStringLiteral("app"), QUrl::FullyDecoded);
+    const QString name = request.query.queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
+    const QString folder = m_folder + QStringLiteral("/files/packages/") + app;
+    const QString path = folder + u'/' + name;
+    // Only a plain file name inside the app's own folder.
+    if (app.isEmpty() || app.contains(u'/') || app.contains(QStringLiteral("..")) || name.isEmpty() ||
+        name.contains(u'/') || name.contains(QStringLiteral("..")) || !QFileInfo(path).isFile())
+        return Reply::json(QJsonObject{{"ok", 0}, {"msg", QStringLiteral("package not found")}}, 404);
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return Reply::raw(500, {});
+    return FakeServiceHost::rangeReply(request, f.readAll());
 }
 
 void ServiceHostState::installAccounts(FakeServiceHost& host)
