@@ -31,6 +31,14 @@ QFont uiFont(int pixelSize, bool bold)
     return f;
 }
 
+QFont fittedUiFont(const QString& text, int width, int pixelSize, int minPixelSize, bool bold)
+{
+    int size = pixelSize;
+    while (size > minPixelSize && QFontMetrics(uiFont(size, bold)).horizontalAdvance(text) > width)
+        --size;
+    return uiFont(size, bold);
+}
+
 QColor accountCardFill(bool dark)
 {
     return dark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white);

@@ -32,6 +32,9 @@ struct AccountRoles
 
 // A font of uiFontFamily() at the pixel size, weight 700 when bold, else 400.
 QFont uiFont(int pixelSize, bool bold = false);
+// uiFont at the pixel size, or smaller down to minPixelSize until the text fits the width in one line
+// (the English texts of a few single-line places are longer than the Chinese they were laid out for).
+QFont fittedUiFont(const QString& text, int width, int pixelSize, int minPixelSize, bool bold = false);
 
 // A 16 x 16 box at the rect's top-left corner, with an optional label right of it.
 void drawCheckBox(QPainter& painter, const QRect& rect, bool checked, const QString& label, bool hovered,

@@ -75,7 +75,10 @@ QList<AuthManager::KickDevice> KickConfirmDialog::devices() const
 
 QString KickConfirmDialog::quotaText() const
 {
-    return m_maxDevices <= 0 ? Lang::tr("不限设备数") : Lang::tr("授权 %1 台设备").arg(m_maxDevices);
+    if (m_maxDevices <= 0)
+        return Lang::tr("不限设备数");
+    // English words one device apart from several: the singular has its own text.
+    return m_maxDevices == 1 ? Lang::tr("授权 1 台设备") : Lang::tr("授权 %1 台设备").arg(m_maxDevices);
 }
 
 void KickConfirmDialog::layoutRows()

@@ -166,8 +166,13 @@ void LoginDialog::layoutFields()
     if (m_loginMode) {
         m_userEdit->setGeometry(24, 132, full, 42);
         m_passEdit->setGeometry(24, 182, full, 42);
-        m_rememberRect = QRect(24, 234, 110, 16);
-        m_autoLoginRect = QRect(w - 134, 234, 110, 16);
+        // The toggles are 110 px wide, the second ending at W - 25; a longer label (English) widens its
+        // toggle so the label stays inside the window.
+        const QFontMetrics fm(uiFont(12));
+        const int rememberWidth = std::max(110, 22 + fm.horizontalAdvance(Lang::tr("记住密码")));
+        const int autoWidth = std::max(110, 22 + fm.horizontalAdvance(Lang::tr("自动登录")));
+        m_rememberRect = QRect(24, 234, rememberWidth, 16);
+        m_autoLoginRect = QRect(w - 24 - autoWidth, 234, autoWidth, 16);
         m_messageRect = QRect(24, 260, full, 18);
         m_submitRect = QRect(24, 286, full, 44);
         m_switchRect = QRect(24, 340, full, 18);
@@ -505,10 +510,11 @@ void LoginDialog::paintEvent(QPaintEvent*)
     p.setPen(roles.titleText);
     p.drawText(QRect(24, 76, w - 48, 26), Qt::AlignCenter,
                m_loginMode ? Lang::tr("登录青岚舟面板") : Lang::tr("注册账号"));
-    p.setFont(uiFont(12));
+    const QString subtitle =
+        m_loginMode ? Lang::tr("欢迎回来，请登录你的账户") : Lang::tr("创建一个新账户，开启云同步与应用市场");
+    p.setFont(fittedUiFont(subtitle, w - 48, 12, 9));
     p.setPen(roles.mutedText);
-    p.drawText(QRect(24, 104, w - 48, 18), Qt::AlignCenter,
-               m_loginMode ? Lang::tr("欢迎回来，请登录你的账户") : Lang::tr("创建一个新账户，开启云同步与应用市场"));
+    p.drawText(QRect(24, 104, w - 48, 18), Qt::AlignCenter, subtitle);
 
     p.setPen(QPen(m_hoverId == Close ? kErrorRed : roles.mutedText, 1.5, Qt::SolidLine, Qt::RoundCap));
     const QRectF cross = QRectF(m_closeRect).adjusted(7, 7, -7, -7);

@@ -211,11 +211,13 @@ private Q_SLOTS:
 
     void followsLanguage()
     {
+        KickConfirmDialog one(devicesOf(1), 1);
         KickConfirmDialog d(devicesOf(5), 2);
         const QRect zh = d.quotaRect();
         Lang::setLanguage(1);
         Lang::notifyChanged();
         QCOMPARE(d.quotaText(), QStringLiteral("2 devices authorized"));
+        QCOMPARE(one.quotaText(), QStringLiteral("1 device authorized"));
         QCOMPARE(d.devices().last().name, QStringLiteral("…and 2 more"));
         QCOMPARE(d.quotaRect().width(), advance(11, d.quotaText()) + 26);
         QVERIFY(d.quotaRect() != zh);

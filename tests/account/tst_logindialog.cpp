@@ -605,6 +605,11 @@ private Q_SLOTS:
         QVERIFY(countNear(img, QRect(dotX + 14, d.messageRect().y(), k, 18), QColor(0xE8, 0x11, 0x23), 40) > 5);
         if (login) {
             QVERIFY(near(pixelAt(img, d.rememberRect().x() + 3, d.rememberRect().y() + 13), t.accent, 4));
+            // Both labels fit: the second toggle ends at W - 25 and the first ends before it starts.
+            const QFontMetrics fm(uiFont(12));
+            QCOMPARE(d.autoLoginRect().right(), d.width() - 25);
+            QVERIFY(d.autoLoginRect().left() + 22 + fm.horizontalAdvance(Lang::tr("自动登录")) <= d.width() - 24);
+            QVERIFY(d.rememberRect().left() + 22 + fm.horizontalAdvance(Lang::tr("记住密码")) < d.autoLoginRect().left());
         } else {
             QVERIFY(near(pixelAt(img, d.captchaRect().left() + 4, d.captchaRect().center().y()), QColor(0xF4, 0xF6, 0xFA), 2));
             QVERIFY(countNear(img, d.userTermsRect(), t.accent, 40) > 5);
