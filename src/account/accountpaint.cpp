@@ -1,5 +1,6 @@
 #include "account/accountpaint.h"
 
+#include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QPainter>
@@ -25,10 +26,7 @@ AccountRoles AccountRoles::of(const Theme& t)
 
 QFont uiFont(int pixelSize, bool bold)
 {
-    QFont f(uiFontFamily());
-    f.setPixelSize(pixelSize);
-    f.setWeight(bold ? QFont::Bold : QFont::Normal);
-    return f;
+    return pixelFont(uiFontFamily(), pixelSize, bold ? QFont::Bold : QFont::Normal);
 }
 
 QFont fittedUiFont(const QString& text, int width, int pixelSize, int minPixelSize, bool bold)
@@ -44,8 +42,7 @@ QColor accountCardFill(bool dark)
     return dark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white);
 }
 
-void drawCheckBox(QPainter& p, const QRect& rect, bool checked, const QString& label, bool hovered,
-                  const Theme& theme)
+void drawCheckBox(QPainter& p, const QRect& rect, bool checked, const QString& label, bool hovered, const Theme& theme)
 {
     const AccountRoles r = AccountRoles::of(theme);
     p.save();
@@ -178,6 +175,7 @@ void drawAccountLogo(QPainter& p, const QRect& rect)
         return;
     logo.setDevicePixelRatio(dpr);
     const QSizeF shown = QSizeF(logo.size()) / dpr;
-    const QPointF at(rect.x() + (rect.width() - shown.width()) / 2.0, rect.y() + (rect.height() - shown.height()) / 2.0);
+    const QPointF at(rect.x() + (rect.width() - shown.width()) / 2.0,
+                     rect.y() + (rect.height() - shown.height()) / 2.0);
     p.drawPixmap(at, logo);
 }

@@ -5,10 +5,8 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
-#include "ui/uisignals.h"
 
 #include <QFontMetrics>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -27,14 +25,10 @@ int advance(int pixelSize, const QString& text)
 } // namespace
 
 KickConfirmDialog::KickConfirmDialog(const QList<AuthManager::KickDevice>& devices, int maxDevices, QWidget* parent)
-    : QDialog(parent), m_maxDevices(maxDevices)
+    : AccountCardDialog(parent), m_maxDevices(maxDevices)
 {
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::ApplicationModal);
     setModal(true);
-    setAttribute(Qt::WA_MouseTracking);
-    setMouseTracking(true);
 
     if (devices.isEmpty()) {
         m_rows.append(Row{AuthManager::KickDevice{}, 0, true});
@@ -45,12 +39,6 @@ KickConfirmDialog::KickConfirmDialog(const QList<AuthManager::KickDevice>& devic
             m_rows.append(Row{AuthManager::KickDevice{}, int(devices.size()) - kMaxRows, false});
     }
     layoutRows();
-
-    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
-        layoutRows();
-        update();
-    });
-    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
 }
 
 QString KickConfirmDialog::rowName(const Row& row) const
@@ -97,9 +85,8 @@ void KickConfirmDialog::layoutRows()
         m_rowRects.append(QRect(44, 76 + 46 * i, 472, 46));
 
     const int warningTop = 46 * rows + 105;
-    const int h = QFontMetrics(uiFont(13))
-                      .boundingRect(QRect(0, 0, 504, 100000), Qt::TextWordWrap, Lang::tr(kWarning))
-                      .height();
+    const int h =
+        QFontMetrics(uiFont(13)).boundingRect(QRect(0, 0, 504, 100000), Qt::TextWordWrap, Lang::tr(kWarning)).height();
     m_warningRect = QRect(28, warningTop, 504, std::max(h + 4, 20));
     const int l = m_warningRect.top() + m_warningRect.height();
 
@@ -145,9 +132,9 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     QFont titleFont = uiFont(17, true);
     p.setFont(titleFont);
     p.setPen(roles.titleText);
-    p.drawText(m_titleRect, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(titleFont).elidedText(Lang::tr("该账户已在其他电脑登录"), Qt::ElideRight,
-                                                  m_titleRect.width()));
+    p.drawText(
+        m_titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+        QFontMetrics(titleFont).elidedText(Lang::tr("该账户已在其他电脑登录"), Qt::ElideRight, m_titleRect.width()));
 
     p.setPen(Qt::NoPen);
     p.setBrush(roles.dark ? QColor(0x3B, 0x2C, 0x31) : QColor(0xFD, 0xED, 0xED));
@@ -156,7 +143,7 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     p.setPen(kRed);
     p.drawText(m_quotaRect, Qt::AlignCenter, quotaText());
 
-    drawCloseButton(p, theme, m_closeRect, m_hoverId == 3);
+    drawCloseButton(p, theme, m_closeRect, hoverId() == 3);
 
     const QColor listLine = roles.dark ? QColor(0x3E, 0x44, 0x52) : QColor(0xE6, 0xEB, 0xF2);
     p.setPen(QPen(listLine, 1));
@@ -206,13 +193,13 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     p.setPen(roles.mutedText);
     p.drawText(m_warningRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, Lang::tr(kWarning));
 
-    drawDialogButton(p, theme, m_devicesRect, Lang::tr("增加授权设备数"), false, m_hoverId == 2, m_pressedId == 2,
+    drawDialogButton(p, theme, m_devicesRect, Lang::tr("增加授权设备数"), false, hoverId() == 2, pressedId() == 2,
                      true);
 
     QColor confirm = kRed;
-    if (m_pressedId == 1)
+    if (pressedId() == 1)
         confirm = confirm.darker(112);
-    else if (m_hoverId == 1)
+    else if (hoverId() == 1)
         confirm = confirm.lighter(110);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(m_confirmRect).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
@@ -235,58 +222,9 @@ int KickConfirmDialog::buttonAt(const QPoint& pos) const
     return 0;
 }
 
-void KickConfirmDialog::setHover(int id)
+void KickConfirmDialog::activate(int id)
 {
-    if (id == m_hoverId)
-        return;
-    m_hoverId = id;
-    setCursor(id > 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    update();
-}
-
-void KickConfirmDialog::mouseMoveEvent(QMouseEvent* event)
-{
-    setHover(buttonAt(event->position().toPoint()));
-}
-
-void KickConfirmDialog::leaveEvent(QEvent*)
-{
-    setHover(0);
-}
-
-void KickConfirmDialog::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        if (m_pressedId != 0) {
-            m_pressedId = 0;
-            update();
-        }
-        return;
-    }
-    const int id = buttonAt(event->position().toPoint());
-    setHover(id);
-    m_pressedId = id;
-    update();
-}
-
-void KickConfirmDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        if (m_pressedId != 0) {
-            m_pressedId = 0;
-            update();
-        }
-        return;
-    }
-    const int pressed = m_pressedId;
-    m_pressedId = 0;
-    // The release point decides too: a press on a button and a release beside it does nothing, also
-    // when no move arrived in between.
-    setHover(buttonAt(event->position().toPoint()));
-    update();
-    if (pressed <= 0 || pressed != m_hoverId)
-        return;
-    switch (pressed) {
+    switch (id) {
     case 1:
         accept();
         break;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "account/accountcard.h"
 #include "account/authmanager.h"
 
-#include <QDialog>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -11,7 +11,7 @@
 // needConfirm): lists at most three of them with the account's device quota and a warning. Accepted =
 // continue and sign them out; Rejected = cancel. "增加授权设备数" opens the devices page and keeps the
 // dialog open. Made on the stack by the login dialog and run with exec().
-class KickConfirmDialog : public QDialog
+class KickConfirmDialog : public AccountCardDialog
 {
     Q_OBJECT
 public:
@@ -39,29 +39,24 @@ public:
     // The name and ip boxes of a row as painted (the ip box is empty for a row without an ip).
     QRect nameBox(int row) const;
     QRect ipBox(int row) const;
-    int hoverId() const { return m_hoverId; }
-    int pressedId() const { return m_pressedId; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    // 1 confirm, 2 devices, 3 close, 0 none.
+    int buttonAt(const QPoint& pos) const override;
+    void activate(int id) override;
+    void relayout() override { layoutRows(); }
 
 private:
     // A row keeps what it is, so its name follows a change of language.
     struct Row
     {
         AuthManager::KickDevice device;
-        int more = 0; // > 0: the summary row of this many devices left out
+        int more = 0;         // > 0: the summary row of this many devices left out
         bool generic = false; // the stand-in for an empty list
     };
     QString rowName(const Row& row) const;
     void layoutRows();
-    // 1 confirm, 2 devices, 3 close, 0 none.
-    int buttonAt(const QPoint& pos) const;
-    void setHover(int id);
 
     QList<Row> m_rows;
     int m_maxDevices = 1;
@@ -74,6 +69,4 @@ private:
     QRect m_warningRect;
     QRect m_titleRect;
     QRect m_logoRect;
-    int m_hoverId = 0;
-    int m_pressedId = 0;
 };

@@ -41,8 +41,7 @@ const QRegularExpression& userNamePattern()
 // A refusal of the confirmed repeat that is about the captcha (the service spent it on the pre-check).
 bool refusedForCaptcha(const AuthManager::Result& r)
 {
-    return r.code.contains(QLatin1String("CAPTCHA"), Qt::CaseInsensitive) ||
-           r.msg.contains(QStringLiteral("验证码"));
+    return r.code.contains(QLatin1String("CAPTCHA"), Qt::CaseInsensitive) || r.msg.contains(QStringLiteral("验证码"));
 }
 
 } // namespace
@@ -318,8 +317,8 @@ void LoginDialog::submit()
                false);
     update();
     // A registration confirmed before whose repeat only lacked a fresh captcha goes out confirmed.
-    const bool confirmed = !m_loginMode && !m_confirmedUser.isEmpty() && user == m_confirmedUser &&
-                           pass == m_confirmedPassword;
+    const bool confirmed =
+        !m_loginMode && !m_confirmedUser.isEmpty() && user == m_confirmedUser && pass == m_confirmedPassword;
     doLogin(user, pass, confirmed);
 }
 
@@ -547,7 +546,9 @@ void LoginDialog::paintEvent(QPaintEvent*)
     p.setFont(uiFont(15, true));
     p.setPen(Qt::white);
     p.drawText(m_submitRect, Qt::AlignCenter,
-               m_busy ? Lang::tr("请稍候…") : m_loginMode ? Lang::tr("登 录") : Lang::tr("注 册"));
+               m_busy        ? Lang::tr("请稍候…")
+               : m_loginMode ? Lang::tr("登 录")
+                             : Lang::tr("注 册"));
 
     p.setFont(uiFont(12));
     p.setPen(m_hoverId == Switch ? roles.accent : roles.mutedText);

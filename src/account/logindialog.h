@@ -22,8 +22,17 @@ public:
     explicit LoginDialog(QWidget* parent = nullptr);
 
     // Hit ids of hitTest.
-    enum HitId { None = 0, Submit = 1, Switch = 2, Close = 3, Captcha = 4, Terms = 5, Agree = 6, Remember = 7,
-                 AutoLogin = 8 };
+    enum HitId {
+        None = 0,
+        Submit = 1,
+        Switch = 2,
+        Close = 3,
+        Captcha = 4,
+        Terms = 5,
+        Agree = 6,
+        Remember = 7,
+        AutoLogin = 8
+    };
     static constexpr int kWidth = 360;
     static constexpr int kLoginHeight = 364;
     static constexpr int kRegisterHeight = 456;

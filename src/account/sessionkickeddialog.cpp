@@ -5,14 +5,12 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
-#include "ui/uisignals.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QThread>
@@ -36,21 +34,11 @@ int advance(int pixelSize, const QString& text)
 } // namespace
 
 SessionKickedDialog::SessionKickedDialog(const QString& reasonText, const QStringList& killedApps, QWidget* parent)
-    : QDialog(parent), m_reason(reasonFor(reasonText)), m_reasonText(reasonText), m_killedApps(killedApps)
+    : AccountCardDialog(parent), m_reason(reasonFor(reasonText)), m_reasonText(reasonText), m_killedApps(killedApps)
 {
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::NonModal);
     setModal(false);
-    setAttribute(Qt::WA_MouseTracking);
-    setMouseTracking(true);
     relayout();
-
-    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
-        relayout();
-        update();
-    });
-    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
 }
 
 SessionKickedDialog::Reason SessionKickedDialog::reasonFor(const QString& text)
@@ -213,8 +201,8 @@ SessionKickedDialog* SessionKickedDialog::showKicked(const QString& reasonText, 
     }
     dialog->raise();
     dialog->activateWindow();
-    qInfo().noquote() << "session kicked dialog timing: ctor" << constructed << "show" << (timer.elapsed() - constructed)
-                      << "ms";
+    qInfo().noquote() << "session kicked dialog timing: ctor" << constructed << "show"
+                      << (timer.elapsed() - constructed) << "ms";
     return dialog;
 }
 
@@ -252,10 +240,10 @@ void SessionKickedDialog::paintEvent(QPaintEvent*)
         p.drawText(m_statusRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, statusText());
     }
 
-    drawDialogButton(p, theme, m_devicesRect, Lang::tr("增加授权设备数"), false, m_hoverId == 2, m_pressedId == 2,
+    drawDialogButton(p, theme, m_devicesRect, Lang::tr("增加授权设备数"), false, hoverId() == 2, pressedId() == 2,
                      true);
-    drawDialogButton(p, theme, m_primaryRect, primaryLabel(), true, m_hoverId == 1, m_pressedId == 1, false);
-    drawCloseButton(p, theme, m_closeRect, m_hoverId == 3);
+    drawDialogButton(p, theme, m_primaryRect, primaryLabel(), true, hoverId() == 1, pressedId() == 1, false);
+    drawCloseButton(p, theme, m_closeRect, hoverId() == 3);
 }
 
 int SessionKickedDialog::buttonAt(const QPoint& pos) const
@@ -269,56 +257,9 @@ int SessionKickedDialog::buttonAt(const QPoint& pos) const
     return 0;
 }
 
-void SessionKickedDialog::setHover(int id)
+void SessionKickedDialog::activate(int id)
 {
-    if (id == m_hoverId)
-        return;
-    m_hoverId = id;
-    setCursor(id > 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    update();
-}
-
-void SessionKickedDialog::mouseMoveEvent(QMouseEvent* event)
-{
-    setHover(buttonAt(event->position().toPoint()));
-}
-
-void SessionKickedDialog::leaveEvent(QEvent*)
-{
-    setHover(0);
-}
-
-void SessionKickedDialog::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        if (m_pressedId != 0) {
-            m_pressedId = 0;
-            update();
-        }
-        return;
-    }
-    const int id = buttonAt(event->position().toPoint());
-    setHover(id);
-    m_pressedId = id;
-    update();
-}
-
-void SessionKickedDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        if (m_pressedId != 0) {
-            m_pressedId = 0;
-            update();
-        }
-        return;
-    }
-    const int pressed = m_pressedId;
-    m_pressedId = 0;
-    setHover(buttonAt(event->position().toPoint()));
-    update();
-    if (pressed <= 0 || pressed != m_hoverId)
-        return;
-    switch (pressed) {
+    switch (id) {
     case 1:
         if (m_reason == Reason::Elsewhere)
             ktr::dialogs::openUrl(ktr::account::securityPageUrl());

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "account/accountcard.h"
+
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -9,7 +10,7 @@
 // which market apps were ended and what the service said, with a button to the security page (or a
 // plain acknowledgement) and one to the devices page. Not modal unless another modal window is up;
 // deletes itself when closed. setKilledApps and setPending may be called from any thread.
-class SessionKickedDialog : public QDialog
+class SessionKickedDialog : public AccountCardDialog
 {
     Q_OBJECT
 public:
@@ -53,21 +54,15 @@ public:
     QRect statusRect() const { return m_statusRect; }
     QRect titleRect() const { return m_titleRect; }
     QRect logoRect() const { return m_logoRect; }
-    int hoverId() const { return m_hoverId; }
-    int pressedId() const { return m_pressedId; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    // 1 primary, 2 devices, 3 close, 0 none.
+    int buttonAt(const QPoint& pos) const override;
+    void activate(int id) override;
+    void relayout() override;
 
 private:
-    void relayout();
-    int buttonAt(const QPoint& pos) const;
-    void setHover(int id);
-
     Reason m_reason = Reason::Expired;
     QString m_reasonText;
     QStringList m_killedApps;
@@ -80,6 +75,4 @@ private:
     QRect m_statusRect;
     QRect m_titleRect;
     QRect m_logoRect;
-    int m_hoverId = 0;
-    int m_pressedId = 0;
 };

@@ -4,10 +4,13 @@
 // language of one render.
 
 #include "testenv.h"
+#include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
 #include <QImage>
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 
 #include <cstdlib>
@@ -69,6 +72,26 @@ public:
     }
     LookScope(const LookScope&) = delete;
     LookScope& operator=(const LookScope&) = delete;
+};
+
+// Catches the links a dialog opens through the dialog seams while it lives.
+class UrlCatcher
+{
+public:
+    UrlCatcher() : m_scoped(seams()) {}
+    QList<QUrl> urls;
+
+private:
+    ktr::dialogs::Seams seams()
+    {
+        ktr::dialogs::Seams s;
+        s.openUrl = [this](const QUrl& url) {
+            urls << url;
+            return true;
+        };
+        return s;
+    }
+    ktr::dialogs::ScopedSeams m_scoped;
 };
 
 inline QString lookName(bool dark, bool english)

@@ -85,7 +85,9 @@ private Q_SLOTS:
         const QColor ink = hovered ? t.accent : t.hintText;
         QVERIFY(countNear(img, label, ink, 30) > 5);
         QCOMPARE(countNear(img, QRect(r.x() + 18, r.y(), 3, 16), ink, 30), 0);
-        saveShot(img, QStringLiteral("account-checkbox-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        saveShot(
+            img,
+            QStringLiteral("account-checkbox-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
     }
 
     void dialogButton_data()
@@ -125,7 +127,8 @@ private Q_SLOTS:
             fill = dark ? QColor(0x3A, 0x40, 0x4C) : QColor(0xEF, 0xF3, 0xF9);
         else
             fill = dark ? QColor(0x35, 0x3A, 0x46) : QColor(0xF5, 0xF7, 0xFA);
-        QVERIFY2(near(pixelAt(img, r.x() + 6, r.center().y()), fill, 2), qPrintable(pixelAt(img, r.x() + 6, r.center().y()).name()));
+        QVERIFY2(near(pixelAt(img, r.x() + 6, r.center().y()), fill, 2),
+                 qPrintable(pixelAt(img, r.x() + 6, r.center().y()).name()));
         if (!primary) {
             // The 1 px outline straddles the top edge: the row above holds it half covered.
             const QColor edge = pixelAt(img, r.center().x(), r.top() - 1);
@@ -141,7 +144,9 @@ private Q_SLOTS:
             QCOMPARE(countNear(img, QRect(iconLeft - 6, r.top() + 4, 4, r.height() - 8), icon, 8), 0);
         QVERIFY(countNear(img, QRect(iconLeft + 20, r.top(), g, r.height()), ink, 40) > 10);
         QCOMPARE(countNear(img, QRect(iconLeft + 20 + g + 3, r.top() + 2, 8, r.height() - 4), ink, 20), 0);
-        saveShot(img, QStringLiteral("account-button-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        saveShot(
+            img,
+            QStringLiteral("account-button-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
     }
 
     void closeButton_data()
@@ -172,10 +177,13 @@ private Q_SLOTS:
         // The plate reaches 4 px beyond the rect while hovered.
         const QColor plate = pixelAt(img, r.x() - 2, r.center().y());
         if (hovered)
-            QVERIFY2(near(plate, dark ? QColor(0x4A, 0x2C, 0x32) : QColor(0xFD, 0xED, 0xED), 2), qPrintable(plate.name()));
+            QVERIFY2(near(plate, dark ? QColor(0x4A, 0x2C, 0x32) : QColor(0xFD, 0xED, 0xED), 2),
+                     qPrintable(plate.name()));
         else
             QCOMPARE(plate.alpha(), 0);
-        saveShot(img, QStringLiteral("account-close-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        saveShot(
+            img,
+            QStringLiteral("account-close-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
     }
 };
 

@@ -59,8 +59,10 @@ private Q_SLOTS:
         for (int i = 0; i < rows; ++i)
             QCOMPARE(d.rowRects()[i], QRect(44, 76 + 46 * i, 472, 46));
         QCOMPARE(d.listRect(), QRect(28, 68, 504, 46 * rows + 20));
-        const QString warning = Lang::tr("继续登录后，以上电脑会退出该账户，正在运行的应用市场程序也会被关闭，需要重新登录。");
-        const int h = QFontMetrics(uiFont(13)).boundingRect(QRect(0, 0, 504, 100000), Qt::TextWordWrap, warning).height();
+        const QString warning =
+            Lang::tr("继续登录后，以上电脑会退出该账户，正在运行的应用市场程序也会被关闭，需要重新登录。");
+        const int h =
+            QFontMetrics(uiFont(13)).boundingRect(QRect(0, 0, 504, 100000), Qt::TextWordWrap, warning).height();
         QCOMPARE(d.warningRect(), QRect(28, 46 * rows + 105, 504, std::max(h + 4, 20)));
         const int l = d.warningRect().top() + d.warningRect().height();
         QCOMPARE(d.size(), QSize(560, l + 83));
@@ -127,13 +129,8 @@ private Q_SLOTS:
         QFETCH(int, result);
         QFETCH(QString, url);
         qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
-        QList<QUrl> opened;
-        ktr::dialogs::Seams seams;
-        seams.openUrl = [&](const QUrl& u) {
-            opened << u;
-            return true;
-        };
-        ktr::dialogs::ScopedSeams scoped(seams);
+        UrlCatcher caught;
+        QList<QUrl>& opened = caught.urls;
         KickConfirmDialog d(devicesOf(2), 1);
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -202,11 +199,13 @@ private Q_SLOTS:
         QVERIFY(countNear(img, d.quotaRect(), QColor(0xE5, 0x48, 0x4D), 40) > 5); // the quota text
         const QColor list = dark ? QColor(0x33, 0x38, 0x44) : QColor(0xF6, 0xF8, 0xFB);
         QVERIFY(near(pixelAt(img, d.listRect().left() + 6, d.listRect().center().y()), list, 2));
-        QVERIFY(near(pixelAt(img, d.confirmRect().left() + 5, d.confirmRect().center().y()), QColor(0xE5, 0x48, 0x4D), 2));
+        QVERIFY(
+            near(pixelAt(img, d.confirmRect().left() + 5, d.confirmRect().center().y()), QColor(0xE5, 0x48, 0x4D), 2));
         // Every row has its name in the body text colour.
         for (const QRect& r : d.rowRects())
             QVERIFY(countNear(img, QRect(r.x() + 24, r.y() + 5, 200, 20), currentTheme().labelText, 40) > 5);
-        saveShot(img, QStringLiteral("kickconfirm-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        saveShot(img,
+                 QStringLiteral("kickconfirm-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
     }
 
     void followsLanguage()

@@ -24,8 +24,7 @@ using Host = FakeServiceHost;
 namespace {
 
 // Runs `act` on the first modal dialog of type T once it is up (inside its exec()).
-template <typename T>
-void whenModal(std::function<void(T*)> act)
+template <typename T> void whenModal(std::function<void(T*)> act)
 {
     auto* poll = new QTimer;
     poll->setInterval(5);
@@ -38,6 +37,16 @@ void whenModal(std::function<void(T*)> act)
         act(dialog);
     });
     poll->start();
+}
+
+// Rejects the dialog after the time, so a script that went wrong fails instead of hanging in exec().
+std::unique_ptr<QTimer> giveUpAfter(QDialog& dialog, int ms)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, &dialog, &QDialog::reject);
+    timer->start(ms);
+    return timer;
 }
 
 // Runs `act` once `ready` holds, checked from the event loop (also inside a nested exec()).
@@ -173,12 +182,18 @@ private Q_SLOTS:
         d.show();
         const auto editRect = [](QLineEdit* e) { return e->isVisibleTo(e->parentWidget()) ? e->geometry() : QRect(); };
         const QHash<QString, QRect> got = {
-            {"user", editRect(d.userEdit())},         {"password", editRect(d.passEdit())},
-            {"password again", editRect(d.pass2Edit())}, {"captcha answer", editRect(d.captchaEdit())},
-            {"captcha box", d.captchaRect()},         {"remember", d.rememberRect()},
-            {"auto login", d.autoLoginRect()},        {"agree", d.agreeRect()},
-            {"message", d.messageRect()},             {"submit", d.submitRect()},
-            {"switch", d.switchRect()},               {"close", d.closeRect()},
+            {"user", editRect(d.userEdit())},
+            {"password", editRect(d.passEdit())},
+            {"password again", editRect(d.pass2Edit())},
+            {"captcha answer", editRect(d.captchaEdit())},
+            {"captcha box", d.captchaRect()},
+            {"remember", d.rememberRect()},
+            {"auto login", d.autoLoginRect()},
+            {"agree", d.agreeRect()},
+            {"message", d.messageRect()},
+            {"submit", d.submitRect()},
+            {"switch", d.switchRect()},
+            {"close", d.closeRect()},
         };
         QCOMPARE(got.value(element), rect);
         QCOMPARE(d.size(), QSize(360, login ? 364 : 456));
@@ -218,13 +233,8 @@ private Q_SLOTS:
     void termsLinks()
     {
         qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
-        QList<QUrl> opened;
-        ktr::dialogs::Seams seams;
-        seams.openUrl = [&](const QUrl& u) {
-            opened << u;
-            return true;
-        };
-        ktr::dialogs::ScopedSeams scoped(seams);
+        UrlCatcher caught;
+        QList<QUrl>& opened = caught.urls;
         LoginDialog d;
         d.setRegisterMode(true);
         d.show();
@@ -234,8 +244,8 @@ private Q_SLOTS:
         const int x0 = d.agreeRect().left() + 24;
         const int userLeft = x0 + fm.horizontalAdvance(QStringLiteral("我已阅读并同意"));
         QCOMPARE(d.userTermsRect().left(), userLeft - 1);
-        const int privacyLeft =
-            userLeft + fm.horizontalAdvance(QStringLiteral("《用户协议》")) + fm.horizontalAdvance(QStringLiteral("和"));
+        const int privacyLeft = userLeft + fm.horizontalAdvance(QStringLiteral("《用户协议》")) +
+                                fm.horizontalAdvance(QStringLiteral("和"));
         QCOMPARE(d.privacyTermsRect().left(), privacyLeft - 1);
         QCOMPARE(d.hitTest(d.userTermsRect().center()), 5);
         click(&d, d.userTermsRect().center());
@@ -256,29 +266,47 @@ private Q_SLOTS:
         QTest::addColumn<bool>("agree");
         QTest::addColumn<QString>("message"); // empty = valid
         const QString ok = QStringLiteral("secret66");
-        QTest::newRow("empty") << true << "" << "" << "" << "" << false << "请输入用户名和密码";
-        QTest::newRow("spaces only name") << true << "   " << ok << "" << "" << false << "请输入用户名和密码";
-        QTest::newRow("one character") << true << "a" << ok << "" << "" << false << "用户名需 2~24 个字符";
-        QTest::newRow("25 characters") << true << QString(25, 'a') << ok << "" << "" << false << "用户名需 2~24 个字符";
+        QTest::newRow("empty") << true << ""
+                               << ""
+                               << ""
+                               << "" << false << "请输入用户名和密码";
+        QTest::newRow("spaces only name") << true << "   " << ok << ""
+                                          << "" << false << "请输入用户名和密码";
+        QTest::newRow("one character") << true << "a" << ok << ""
+                                       << "" << false << "用户名需 2~24 个字符";
+        QTest::newRow("25 characters") << true << QString(25, 'a') << ok << ""
+                                       << "" << false << "用户名需 2~24 个字符";
         QTest::newRow("25 with a space, length first") << true << QString(12, 'a') + " " + QString(12, 'a') << ok << ""
                                                        << "" << false << "用户名需 2~24 个字符";
-        QTest::newRow("space inside") << true << "a b" << ok << "" << "" << false
-                                      << "用户名仅支持中文、字母、数字、下划线、中划线";
-        QTest::newRow("punctuation") << true << "al!ce" << ok << "" << "" << false
-                                     << "用户名仅支持中文、字母、数字、下划线、中划线";
-        QTest::newRow("chinese, digits, _ and -") << true << QStringLiteral("青岚_舟-9") << ok << "" << "" << false << "";
-        QTest::newRow("24 characters, trimmed") << true << "  " + QString(24, 'x') + " " << ok << "" << "" << false << "";
-        QTest::newRow("password of 5") << true << "alice" << "12345" << "" << "" << false << "密码需 6~64 位";
-        QTest::newRow("password of 65") << true << "alice" << QString(65, 'p') << "" << "" << false << "密码需 6~64 位";
-        QTest::newRow("password of 64") << true << "alice" << QString(64, 'p') << "" << "" << false << "";
-        QTest::newRow("password of spaces") << true << "alice" << "      " << "" << "" << false << "";
-        QTest::newRow("login ignores register fields") << true << "alice" << ok << "" << "" << false << "";
-        QTest::newRow("register, no repeat") << false << "alice" << ok << "" << "7" << true << "请再次输入密码";
-        QTest::newRow("register, repeat differs") << false << "alice" << ok << "secret67" << "7" << true
-                                                  << "两次输入的密码不一致";
+        QTest::newRow("space inside") << true << "a b" << ok << ""
+                                      << "" << false << "用户名仅支持中文、字母、数字、下划线、中划线";
+        QTest::newRow("punctuation") << true << "al!ce" << ok << ""
+                                     << "" << false << "用户名仅支持中文、字母、数字、下划线、中划线";
+        QTest::newRow("chinese, digits, _ and -") << true << QStringLiteral("青岚_舟-9") << ok << ""
+                                                  << "" << false << "";
+        QTest::newRow("24 characters, trimmed") << true << "  " + QString(24, 'x') + " " << ok << ""
+                                                << "" << false << "";
+        QTest::newRow("password of 5") << true << "alice"
+                                       << "12345"
+                                       << ""
+                                       << "" << false << "密码需 6~64 位";
+        QTest::newRow("password of 65") << true << "alice" << QString(65, 'p') << ""
+                                        << "" << false << "密码需 6~64 位";
+        QTest::newRow("password of 64") << true << "alice" << QString(64, 'p') << ""
+                                        << "" << false << "";
+        QTest::newRow("password of spaces") << true << "alice"
+                                            << "      "
+                                            << ""
+                                            << "" << false << "";
+        QTest::newRow("login ignores register fields") << true << "alice" << ok << ""
+                                                       << "" << false << "";
+        QTest::newRow("register, no repeat") << false << "alice" << ok << ""
+                                             << "7" << true << "请再次输入密码";
+        QTest::newRow("register, repeat differs") << false << "alice" << ok << "secret67"
+                                                  << "7" << true << "两次输入的密码不一致";
         QTest::newRow("register, no captcha") << false << "alice" << ok << ok << "  " << true << "请输入验证码计算结果";
-        QTest::newRow("register, not agreed") << false << "alice" << ok << ok << "7" << false
-                                              << "请先阅读并同意《用户协议》与《隐私政策》";
+        QTest::newRow("register, not agreed")
+            << false << "alice" << ok << ok << "7" << false << "请先阅读并同意《用户协议》与《隐私政策》";
         QTest::newRow("register, all valid") << false << "alice" << ok << ok << "7" << true << "";
     }
     void validateInput()
@@ -319,10 +347,7 @@ private Q_SLOTS:
     {
         startHost(aliceSignedInElsewhere());
         LoginDialog d;
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, &d, &QDialog::reject);
-        guard.start(15000);
+        const auto guard = giveUpAfter(d, 15000);
 
         int kickDialogs = 0;
         QStringList shownNames;
@@ -345,16 +370,16 @@ private Q_SLOTS:
                                d.message() == QStringLiteral("已取消登录，其他电脑不受影响");
                     },
                     [&] {
-                    QCOMPARE(d.message(), QStringLiteral("已取消登录，其他电脑不受影响"));
-                    QVERIFY(d.messageIsError());
-                    QVERIFY(d.isVisible());
-                    QVERIFY(!d.isBusy());
-                    whenModal<KickConfirmDialog>([&](KickConfirmDialog* again) {
-                        ++kickDialogs;
-                        click(again, again->confirmRect().center());
+                        QCOMPARE(d.message(), QStringLiteral("已取消登录，其他电脑不受影响"));
+                        QVERIFY(d.messageIsError());
+                        QVERIFY(d.isVisible());
+                        QVERIFY(!d.isBusy());
+                        whenModal<KickConfirmDialog>([&](KickConfirmDialog* again) {
+                            ++kickDialogs;
+                            click(again, again->confirmRect().center());
+                        });
+                        click(&d, d.submitRect().center()); // submit again, confirm this time
                     });
-                    click(&d, d.submitRect().center()); // submit again, confirm this time
-                });
             });
             QTest::keyClick(d.passEdit(), Qt::Key_Return);
             QVERIFY(d.isBusy());
@@ -513,10 +538,7 @@ private Q_SLOTS:
     {
         startHost(aliceSignedInElsewhere());
         LoginDialog d;
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, &d, &QDialog::reject);
-        guard.start(15000);
+        const auto guard = giveUpAfter(d, 15000);
         int kickDialogs = 0;
         QString firstCaptcha;
         QTimer::singleShot(0, &d, [&] {
@@ -609,9 +631,11 @@ private Q_SLOTS:
             const QFontMetrics fm(uiFont(12));
             QCOMPARE(d.autoLoginRect().right(), d.width() - 25);
             QVERIFY(d.autoLoginRect().left() + 22 + fm.horizontalAdvance(Lang::tr("自动登录")) <= d.width() - 24);
-            QVERIFY(d.rememberRect().left() + 22 + fm.horizontalAdvance(Lang::tr("记住密码")) < d.autoLoginRect().left());
+            QVERIFY(d.rememberRect().left() + 22 + fm.horizontalAdvance(Lang::tr("记住密码")) <
+                    d.autoLoginRect().left());
         } else {
-            QVERIFY(near(pixelAt(img, d.captchaRect().left() + 4, d.captchaRect().center().y()), QColor(0xF4, 0xF6, 0xFA), 2));
+            QVERIFY(near(pixelAt(img, d.captchaRect().left() + 4, d.captchaRect().center().y()),
+                         QColor(0xF4, 0xF6, 0xFA), 2));
             QVERIFY(countNear(img, d.userTermsRect(), t.accent, 40) > 5);
             QVERIFY(countNear(img, d.privacyTermsRect(), t.accent, 40) > 5);
             QVERIFY(d.privacyTermsRect().right() < d.width() - 8); // the sentence fits

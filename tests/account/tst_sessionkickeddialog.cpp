@@ -61,7 +61,8 @@ private Q_SLOTS:
         SessionKickedDialog d(text, {});
         QCOMPARE(d.reason(), reason);
         QCOMPARE(d.hintRect().isEmpty(), reason == Reason::Expired);
-        QCOMPARE(d.primaryLabel(), reason == Reason::Elsewhere ? QStringLiteral("去官网改密码") : QStringLiteral("我知道了"));
+        QCOMPARE(d.primaryLabel(),
+                 reason == Reason::Elsewhere ? QStringLiteral("去官网改密码") : QStringLiteral("我知道了"));
     }
 
     void statusAndLayout_data()
@@ -71,14 +72,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("pending");
         QTest::addColumn<QString>("status");
         const QString elsewhere = QString::fromUtf8(kElsewhere);
-        QTest::newRow("elsewhere with apps") << elsewhere << QStringList{"Notes.exe", "DemoApp.exe"} << false
-                                             << QStringLiteral("已结束正在运行的应用市场程序：Notes.exe、DemoApp.exe\n服务端提示：") + elsewhere;
-        QTest::newRow("pending, no apps yet") << elsewhere << QStringList() << true
-                                              << QStringLiteral("正在结束正在运行的应用市场程序…\n服务端提示：") + elsewhere;
-        QTest::newRow("pending hides the apps") << QString() << QStringList{"A.exe"} << true
-                                                << QStringLiteral("正在结束正在运行的应用市场程序…");
-        QTest::newRow("admin, no apps") << QStringLiteral("账号已被管理员强制下线，请重新登录") << QStringList() << false
-                                        << QStringLiteral("服务端提示：账号已被管理员强制下线，请重新登录");
+        QTest::newRow("elsewhere with apps")
+            << elsewhere << QStringList{"Notes.exe", "DemoApp.exe"} << false
+            << QStringLiteral("已结束正在运行的应用市场程序：Notes.exe、DemoApp.exe\n服务端提示：") + elsewhere;
+        QTest::newRow("pending, no apps yet")
+            << elsewhere << QStringList() << true
+            << QStringLiteral("正在结束正在运行的应用市场程序…\n服务端提示：") + elsewhere;
+        QTest::newRow("pending hides the apps")
+            << QString() << QStringList{"A.exe"} << true << QStringLiteral("正在结束正在运行的应用市场程序…");
+        QTest::newRow("admin, no apps") << QStringLiteral("账号已被管理员强制下线，请重新登录") << QStringList()
+                                        << false << QStringLiteral("服务端提示：账号已被管理员强制下线，请重新登录");
         QTest::newRow("expired, empty") << QString() << QStringList() << false << QString();
     }
     void statusAndLayout()
@@ -137,13 +140,8 @@ private Q_SLOTS:
         QFETCH(bool, closes);
         QFETCH(QString, url);
         qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
-        QList<QUrl> opened;
-        ktr::dialogs::Seams seams;
-        seams.openUrl = [&](const QUrl& u) {
-            opened << u;
-            return true;
-        };
-        ktr::dialogs::ScopedSeams scoped(seams);
+        UrlCatcher caught;
+        QList<QUrl>& opened = caught.urls;
         QPointer<SessionKickedDialog> d = SessionKickedDialog::showKicked(text, {});
         QVERIFY(QTest::qWaitForWindowExposed(d));
         const QRect target = button == 1 ? d->primaryRect() : button == 2 ? d->devicesRect() : d->closeRect();
@@ -246,7 +244,8 @@ private Q_SLOTS:
                 QTest::addRow("%s elsewhere", qPrintable(look))
                     << dark << english << elsewhere << QStringList{"Notes.exe", "DemoApp.exe"} << false;
                 QTest::addRow("%s admin", qPrintable(look))
-                    << dark << english << QStringLiteral("账号已被管理员强制下线，请重新登录") << QStringList() << false;
+                    << dark << english << QStringLiteral("账号已被管理员强制下线，请重新登录") << QStringList()
+                    << false;
                 QTest::addRow("%s expired", qPrintable(look)) << dark << english << QString() << QStringList() << false;
                 QTest::addRow("%s pending", qPrintable(look)) << dark << english << elsewhere << QStringList() << true;
             }
