@@ -17,6 +17,15 @@ AccountCardDialog::AccountCardDialog(QWidget* parent) : QDialog(parent)
     connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
 }
 
+int AccountCardDialog::buttonAt(const QPoint& pos) const
+{
+    const QList<QRect> rects = buttonRects();
+    for (int i = 0; i < rects.size(); ++i)
+        if (rects[i].contains(pos))
+            return i + 1;
+    return 0;
+}
+
 void AccountCardDialog::setHover(int id)
 {
     if (id == m_hoverId)

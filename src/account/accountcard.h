@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QRect>
 
 // What the device confirmation and the signed-out cards share: a frameless, translucent dialog whose
 // painted buttons (ids above 0) follow the pointer, and which lays itself out again when the language
@@ -15,8 +17,10 @@ public:
 protected:
     explicit AccountCardDialog(QWidget* parent);
 
-    // The button under a point, 0 for none.
-    virtual int buttonAt(const QPoint& pos) const = 0;
+    // The buttons in hit order; button i has the id i + 1.
+    virtual QList<QRect> buttonRects() const = 0;
+    // The id of the first button under a point, 0 for none.
+    int buttonAt(const QPoint& pos) const;
     // A click on a button.
     virtual void activate(int id) = 0;
     // The texts changed language: rebuild what depends on their widths.

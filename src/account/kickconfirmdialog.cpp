@@ -211,15 +211,9 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     p.drawText(m_confirmRect, Qt::AlignCenter, Lang::tr("继续登录"));
 }
 
-int KickConfirmDialog::buttonAt(const QPoint& pos) const
+QList<QRect> KickConfirmDialog::buttonRects() const
 {
-    if (m_confirmRect.contains(pos))
-        return 1;
-    if (m_devicesRect.contains(pos))
-        return 2;
-    if (m_closeRect.contains(pos))
-        return 3;
-    return 0;
+    return {m_confirmRect, m_devicesRect, m_closeRect};
 }
 
 void KickConfirmDialog::activate(int id)

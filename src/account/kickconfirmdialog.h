@@ -42,8 +42,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // 1 confirm, 2 devices, 3 close, 0 none.
-    int buttonAt(const QPoint& pos) const override;
+    // 1 confirm, 2 devices, 3 close.
+    QList<QRect> buttonRects() const override;
     void activate(int id) override;
     void relayout() override { layoutRows(); }
 

@@ -246,15 +246,9 @@ void SessionKickedDialog::paintEvent(QPaintEvent*)
     drawCloseButton(p, theme, m_closeRect, hoverId() == 3);
 }
 
-int SessionKickedDialog::buttonAt(const QPoint& pos) const
+QList<QRect> SessionKickedDialog::buttonRects() const
 {
-    if (m_primaryRect.contains(pos))
-        return 1;
-    if (m_devicesRect.contains(pos))
-        return 2;
-    if (m_closeRect.contains(pos))
-        return 3;
-    return 0;
+    return {m_primaryRect, m_devicesRect, m_closeRect};
 }
 
 void SessionKickedDialog::activate(int id)

@@ -57,8 +57,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // 1 primary, 2 devices, 3 close, 0 none.
-    int buttonAt(const QPoint& pos) const override;
+    // 1 primary, 2 devices, 3 close.
+    QList<QRect> buttonRects() const override;
     void activate(int id) override;
     void relayout() override;
 
