@@ -24,6 +24,9 @@ namespace ktr::test {
 //                  "device", "name", "ip", "lastSeen", "host"}]}]}; rewritten after every change
 //   appstat.jsonl  one JSON object per usage report received, appended
 //   files/         served as they are for GET requests of their path (Range requests answered)
+//   support.json   {"messages": [{"id", "user", "from_cs", "text", "created", "img"}], "read": {user: id}};
+//                  read again on every support request, so a support reply can be written in by hand
+//                  ("from_cs": 1); pictures sent by users are stored as files/uploads/<name>.png
 class ServiceHostState : public QObject
 {
     Q_OBJECT
@@ -39,6 +42,10 @@ public:
     void installAccounts(FakeServiceHost& host);
     // "/api/appstat.php".
     void installAppStat(FakeServiceHost& host);
+    // "/api/support.php" poll, read, send, welcome and unread for signed-in users.
+    void installSupport(FakeServiceHost& host);
+    // Adds a message of the support staff to a user's conversation; returns its id.
+    qint64 addSupportReply(const QString& username, const QString& text, const QString& img = QString());
     // GET of any other path: the file of that path below files/, else 404.
     void installFiles(FakeServiceHost& host);
 
@@ -55,6 +62,7 @@ private:
     FakeServiceHost::Reply reportHost(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
+    FakeServiceHost::Reply support(const FakeServiceHost::Request& request);
 
     void load();
     void save() const;
