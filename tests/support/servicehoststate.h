@@ -17,6 +17,8 @@ namespace ktr::test {
 //
 // The state folder:
 //   config.json    {"maxDevices": 1}: the device quota of accounts without their own
+// Captchas are single-use: a register request spends its captcha whatever the answer. Registering an
+// existing name with its own password signs that device in like a login, device quota included.
 //   accounts.json  {"users": [{"username", "salt", "hash" (SHA-256 hex of salt + password) or "password"
 //                  (plain, for hand-written files), "maxDevices" (optional), "sessions": [{"token",
 //                  "device", "name", "ip", "lastSeen", "host"}]}]}; rewritten after every change
@@ -75,6 +77,7 @@ private:
     // The user and session index of a live token; false when no session has it.
     bool findSession(const QString& token, int* user, int* session) const;
     int quotaOf(const QJsonObject& user) const;
+    static bool passwordMatches(const QJsonObject& user, const QString& password);
     // Signs the device in: a new session (replacing one of the same device) with a fresh token.
     QString openSession(int user, const FakeServiceHost::Request& request);
 
