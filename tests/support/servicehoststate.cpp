@@ -101,7 +101,32 @@ void ServiceHostState::install(FakeServiceHost& host)
     installAccounts(host);
     installAppStat(host);
     installSupport(host);
+    installMarket(host);
     installFiles(host);
+}
+
+void ServiceHostState::installMarket(FakeServiceHost& host)
+{
+    host.route("GET", QStringLiteral("/api/download.php"), QString(), [this](const Request& r) { return download(r); });
+}
+
+Reply ServiceHostState::download(const Request& request) const
+{
+    int user = -1, session = -1;
+    if (!findSession(request.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded), &user, &session))
+        return notLoggedIn(QStringLiteral("请先登录"));
+    const QString app = request.query.queryItemValue(QStringLiteral("app"), QUrl::FullyDecoded);
+    const QString name = request.query.queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
+    const QString folder = m_folder + QStringLiteral("/files/packages/") + app;
+    const QString path = folder + u'/' + name;
+    // Only a plain file name inside the app's own folder.
+    if (app.isEmpty() || app.contains(u'/') || app.contains(QStringLiteral("..")) || name.isEmpty() ||
+        name.contains(u'/') || name.contains(QStringLiteral("..")) || !QFileInfo(path).isFile())
+        return Reply::json(QJsonObject{{"ok", 0}, {"msg", QStringLiteral("package not found")}}, 404);
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return Reply::raw(500, {});
+    return FakeServiceHost::rangeReply(request, f.readAll());
 }
 
 void ServiceHostState::installAccounts(FakeServiceHost& host)
@@ -213,8 +238,13 @@ Reply ServiceHostState::registerUser(const Request& request)
         return refused(QStringLiteral("BAD_USERNAME"), QStringLiteral("用户名需为 2 到 32 个字符"));
     if (password.size() < 6)
         return refused(QStringLiteral("BAD_PASSWORD"), QStringLiteral("密码至少 6 位"));
-    if (userIndex(username) >= 0)
+    if (const int existing = userIndex(username); existing >= 0) {
+        // Registering a name again with its own password signs in, under the device quota like a login
+        // (pre-check, confirm). The captcha above is spent either way, so a confirmed repeat needs a new one.
+        if (passwordMatches(m_users[existing].toObject(), password))
+            return login(request);
         return refused(QStringLiteral("USER_EXISTS"), QStringLiteral("该用户名已被注册"));
+    }
     const QString salt = randomHex(8);
     m_users.append(QJsonObject{{"username", username}, {"salt", salt}, {"hash", sha256Hex(salt + password)},
                                {"sessions", QJsonArray()}});
@@ -224,18 +254,23 @@ Reply ServiceHostState::registerUser(const Request& request)
                                    {"maxDevices", quotaOf(m_users[user].toObject())}});
 }
 
+bool ServiceHostState::passwordMatches(const QJsonObject& u, const QString& password)
+{
+    const bool plainOk =
+        u.contains(QStringLiteral("password")) && u.value(QStringLiteral("password")).toString() == password;
+    const bool hashOk = u.contains(QStringLiteral("hash")) &&
+                        u.value(QStringLiteral("hash")).toString() ==
+                            sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
+    return plainOk || hashOk;
+}
+
 Reply ServiceHostState::login(const Request& request)
 {
     const QJsonObject& in = request.json;
     const QString username = in.value(QStringLiteral("username")).toString().trimmed();
     const int index = userIndex(username);
     const QJsonObject u = index < 0 ? QJsonObject() : m_users[index].toObject();
-    const QString password = in.value(QStringLiteral("password")).toString();
-    const bool plainOk = u.contains(QStringLiteral("password")) && u.value(QStringLiteral("password")).toString() == password;
-    const bool hashOk = u.contains(QStringLiteral("hash")) &&
-                        u.value(QStringLiteral("hash")).toString() ==
-                            sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
-    if (index < 0 || !(plainOk || hashOk))
+    if (index < 0 || !passwordMatches(u, in.value(QStringLiteral("password")).toString()))
         return refused(QStringLiteral("BAD_LOGIN"), QStringLiteral("用户名或密码错误"));
 
     // The device quota: the other devices signed in, oldest first, beyond the quota would be signed out.
