@@ -1,26 +1,69 @@
 #pragma once
 
+#include "settings/settingsrows.h"
 #include "ui/appsettings.h"
+#include "ui/settingskit.h"
 
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QList>
 #include <QMap>
+#include <QPointer>
+#include <QRect>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 struct Group;
+class ElideCombo;
+class QAction;
+class QMenu;
+class QKeySequenceEdit;
+class QLineEdit;
+class SettingsSliders;
+class SliderWidget;
 
-// The settings window. It edits its own copy of the main window's settings record and reaches back into
-// the panel only through the callbacks handed to its constructor. What the panel relies on is here:
-// acceptance writes the copy into the main record, cancelling undoes the live preview, and the main window
-// can refresh an open dialog, switch it to its protection page and hand it a record loaded anew. The pages
-// themselves come with the settings subsystem.
+// The settings window: a frameless, custom-painted, modeless dialog with a navigation column, a page area
+// and a footer. It edits its own copy of the main window's settings record, previews every change on the
+// panel through onSettingsChanged, and reaches back into the panel only through the callbacks handed to
+// its constructor. Every clickable thing is one entry {rect, kind, id} of a hit list rebuilt by relayout;
+// a press records an id and a release over the same id runs its action.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
 public:
     static constexpr int kProtectPage = 5;
+    static constexpr int kPageCount = 7;
+
+    // Outcome of one backup, restore or export run on a worker thread.
+    struct BackupResult
+    {
+        bool ok = false;
+        QString message;
+        bool wasRestore = false;
+        bool cancelled = false;
+    };
+    using BackupTask = std::function<BackupResult(const std::atomic<bool>* cancel)>;
+
+    // Kinds of hit areas: 1 header and navigation, 2 switch, 3 option of a two-way choice, 4 button.
+    struct HitArea
+    {
+        QRect rect; // page coordinates for page content, window coordinates for the frame
+        int kind = 0;
+        int id = -1;
+    };
+    struct RowGeometry
+    {
+        QRect rect;
+        QList<QRect> controls; // controls rows only, left to right, page coordinates
+    };
+    struct CardGeometry
+    {
+        QRect card;
+        QList<RowGeometry> rows;
+    };
 
     SettingsDialog(AppSettings* settings, const QString& dataDir, std::function<void()> onClearIconCache,
                    std::function<void(const AppSettings&)> onSettingsChanged, std::function<void()> onExportUserData,
@@ -30,6 +73,7 @@ public:
                    std::function<void(const QString&)> onLockBackgroundChosen,
                    std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted,
                    std::function<void()> onSnapshotRestored, QWidget* parent = nullptr);
+    ~SettingsDialog() override;
 
     void setFactoryResetHandler(std::function<void()> handler) { m_onFactoryReset = std::move(handler); }
 
@@ -40,25 +84,136 @@ public:
     // An edit of the copy: previewed at once through onSettingsChanged; the main record stays untouched.
     void editSettings(const std::function<void(AppSettings&)>& edit);
 
-    // Nothing while hidden; otherwise lays the dialog out again and repaints it.
+    // Window size for a screen's available area (none: 780 x 800).
+    static QSize windowSizeFor(const QRect* available);
+    // Controls of a controls row placed right to left inside `row`, returned left to right.
+    static QList<QRect> layoutRowControls(const SettingsRow& row, const QRect& rect, bool isInline);
+    // Where the tooltip bubble of a text of `textSize` goes for an anchor, in a W x H dialog.
+    static QRect tooltipBubble(const QSize& textSize, const QRect& anchor, int width, int height);
+
+    void setPage(int page);
+    int currentPage() const { return m_page; }
+    // Nothing while hidden; otherwise drops pointer state, lays the dialog out again and repaints it.
     void refresh();
     // Switches to the protection page without asking for the protection password.
     void showProtectPage();
-    int currentPage() const { return m_page; }
+    // The protection page, after the password when access was not granted yet.
+    void openProtectPage();
     QString dataDir() const { return m_dataDir; }
 
+    // Runs one backup operation on the global pool (at most one at a time); false while one runs.
+    bool startBackupWorker(BackupTask task);
+    bool backupWorkerRunning() const;
+    // At quit: asks a running operation to stop and waits for it at most `budgetMs`.
+    void cancelBackupWorker(int budgetMs);
+
+    void relayout();
+    void placeEditors();
+    void computeRowGeometry();
+    void applyEditorStyles();
+
+    // State, read by the painter and by tests.
+    const QList<HitArea>& hitList() const { return m_hits; }
+    const QList<CardGeometry>& rowGeometry() const { return m_geometry; }
+    const QList<SettingsCard>& rows() const { return m_rows; }
+    const RowGeometry* cachedItemRect(int card, int row) const;
+    int scrollOffset() const { return m_scroll; }
+    int maxScroll() const { return m_contentBottom - height() + 62; }
+    int contentBottom() const { return m_contentBottom; }
+    int hoveredId() const { return m_hoveredId; }
+    int pressedId() const { return m_pressedId; }
+    QString tooltipText() const { return m_tipText; }
+    QRect tooltipAnchor() const { return m_tipAnchor; }
+    bool iconCacheCleared() const { return m_iconCacheCleared; }
+    bool protectUnlocked() const { return m_protectUnlocked; }
+    QRect navRect(int item) const;
+    QRect closeRect() const;
+    QRect footerRect(int id) const; // 2, 3, 4
+    QKeySequenceEdit* hotkeyEditor() const { return m_hotkeyEdit; }
+    QLineEdit* titleEditor() const { return m_titleEdit; }
+    ElideCombo* fontChooser() const { return m_fontCombo; }
+    SliderWidget* sliderForKey(int key) const;
+    // The first hit area with this id (a null rect when none), in window coordinates.
+    QRect hitRectInWindow(int id) const;
+    bool hitTestId(const QPoint& windowPoint, int id) const;
+    // Runs the action of an id as a completed click would (menus open at globalPos).
+    void runAction(int id, const QPoint& globalPos = QPoint());
+    // The tooltip state the painter shows (the page sections set it for their own elements).
+    void setTooltip(const QString& text, const QRect& anchorInWindow, int id);
+    // Rows of the row lists of pages 1 and 3, the protection targets and the snapshots; their pages fill them.
+    int pageRowCount(int page) const;
+
+    // How the dialog's menus run (tests pick an entry instead of a person); the default is QMenu::exec.
+    using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& globalPos)>;
+    static MenuRunner setMenuRunner(MenuRunner runner);
+    // The log viewer of action 207, installed by the program (the viewer lives with the support windows):
+    // runs it modally for the data folder over the dialog.
+    using LogViewerRunner = std::function<void(const QString& dataDir, QWidget* parent)>;
+    static void setLogViewerRunner(LogViewerRunner runner);
+
+    // The navigation: pages 0, 1, 3, 5, 6, 2.
+    static int navPage(int item);
+    static QString pageTitle(int page);
+
 public Q_SLOTS:
-    // Trims the hotkey text and writes the whole copy into the main record, then accepts.
     void accept() override;
-    // Restores the language, keeps the two recorder values of the copy, undoes the preview, then rejects.
     void reject() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Frame and layout (settingsdialog.cpp).
+    void buildEditors();
+    void addRowHits(const SettingsRow& row, const RowGeometry& geometry, int* dropCounter);
+    QPoint toContent(const QPoint& windowPoint) const;
+    void clearTooltip();
+    void updateTooltip(int hoveredId);
+    void report();
+    void resetPointer();
+    void switchPage(int page);
+    void reloadEditorsFromCopy();
+
+    // Actions (settingsdialog_actions.cpp).
+    void restoreDefaults();
+    void showMenu(int id, const QPoint& globalPos);
+    void showColourMenu(int which, const QPoint& globalPos);
+    void chooseLogo();
+    void chooseAppIcon();
+    void chooseBackground(bool portrait);
+    void chooseLockBackground();
+    void chooseRecorderFolder();
+    void openFolder(const QString& path);
+    void openServicePage(const QString& path);
+    void clearIconCache();
+    void runRowAction(int id);
+    bool ensureProtectAccess();
+    void showInfoCard(const QString& title, const QString& text, const QStringList& buttons);
+
+    // Painting (settingsdialog_paint.cpp).
+    void paintFrame(QPainter& p, const DialogPalette& pal);
+    void paintRows(QPainter& p, const DialogPalette& pal);
+    void paintRowControl(QPainter& p, const DialogPalette& pal, const SettingsRow& row, const QRect& rect,
+                         int* buttonCounter);
+    void paintControlsRow(QPainter& p, const DialogPalette& pal, const SettingsRow& row, const RowGeometry& geometry);
+    void paintButton(QPainter& p, const DialogPalette& pal, const QRect& rect, int id, const QString& text,
+                     bool primary = false);
+    void paintTooltip(QPainter& p);
+
     AppSettings* m_main;
     AppSettings m_edited;
+    // The live record as the dialog last took it over: OK writes back only what differs from it.
+    AppSettings m_base;
     QString m_dataDir;
     const QList<Group>* m_groups;
-    int m_page = 0;
 
     std::function<void()> m_onClearIconCache;
     std::function<void(const AppSettings&)> m_onSettingsChanged;
@@ -72,4 +227,35 @@ private:
     std::function<void(const QString&, const QMap<QString, QString>&)> m_onProtectCommitted;
     std::function<void()> m_onSnapshotRestored;
     std::function<void()> m_onFactoryReset;
+
+    int m_page = 0;
+    int m_scroll = 0;
+    int m_contentBottom = 78;
+    bool m_iconCacheCleared = false;
+    bool m_protectUnlocked = false;
+
+    QList<SettingsCard> m_rows;
+    QList<CardGeometry> m_geometry;
+    QList<HitArea> m_hits;
+    ScrollBarGeometry m_scrollBar;
+
+    int m_hoveredId = -1;
+    int m_pressedId = -1;
+    bool m_closeHovered = false;
+    bool m_pressedInside = false;
+    bool m_draggingThumb = false;
+    int m_dragStartY = 0;
+    int m_dragStartScroll = 0;
+
+    QString m_tipText;
+    QRect m_tipAnchor;
+    int m_tipId = -1;
+
+    QKeySequenceEdit* m_hotkeyEdit = nullptr;
+    QLineEdit* m_titleEdit = nullptr;
+    ElideCombo* m_fontCombo = nullptr;
+    SettingsSliders* m_sliders = nullptr;
+
+    std::shared_ptr<std::atomic<bool>> m_backupCancel;
+    QPointer<QFutureWatcher<BackupResult>> m_backupWatcher;
 };

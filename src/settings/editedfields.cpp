@@ -1,0 +1,41 @@
+#include "settings/editedfields.h"
+
+#include "ui/settingsschema.h"
+
+namespace {
+
+template <typename T>
+void take(const AppSettings& base, const AppSettings& edited, AppSettings& live, T AppSettings::*member)
+{
+    if (!(edited.*member == base.*member))
+        live.*member = edited.*member;
+}
+
+bool ownedElsewhere(const void* member, const AppSettings& s)
+{
+    return member == &s.uiLocked || member == &s.protectPasswordHash || member == &s.obfuscateEnabled ||
+           member == &s.obfuscateMap || member == &s.lockBgPath || member == &s.progUnlockEpoch ||
+           member == &s.backupLastAt;
+}
+
+} // namespace
+
+void writeEditedFields(const AppSettings& base, const AppSettings& edited, AppSettings& live)
+{
+    using namespace settingsschema;
+    const AppSettings probe;
+    for (const IntKey& k : intKeys())
+        if (!ownedElsewhere(&(probe.*k.member), probe))
+            take(base, edited, live, k.member);
+    for (const BoolKey& k : boolKeys())
+        if (!ownedElsewhere(&(probe.*k.member), probe))
+            take(base, edited, live, k.member);
+    for (const StringKey& k : stringKeys())
+        if (!ownedElsewhere(&(probe.*k.member), probe))
+            take(base, edited, live, k.member);
+    for (const IconListKey& k : iconListKeys())
+        take(base, edited, live, k.member);
+    take(base, edited, live, &AppSettings::btnVisible);
+    take(base, edited, live, &AppSettings::btnLayoutTitle);
+    take(base, edited, live, &AppSettings::btnLayoutBottom);
+}

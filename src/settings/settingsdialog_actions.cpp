@@ -1,0 +1,741 @@
+// What a click on the settings dialog does: the press records the id under the pointer (and acts at once for
+// the close cross, the window move and the scroll bar), the release runs the action of that id when it lands
+// on the same id, or on a footer button.
+#include "settings/settingsdialog.h"
+
+#include "settings/settingsids.h"
+#include "settings/settingssliders.h"
+#include "settings/sliderwidget.h"
+#include "ui/dialogseams.h"
+#include "ui/hintcarddialog.h"
+#include "ui/lang.h"
+#include "ui/modalcard.h"
+#include "ui/msgdialog.h"
+#include "ui/servicehost.h"
+#include "ui/theme.h"
+#include "platform/heaptrim.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeySequenceEdit>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QUrl>
+#include <QWindow>
+
+#include <cmath>
+
+namespace {
+
+SettingsDialog::MenuRunner& menuRunner()
+{
+    static SettingsDialog::MenuRunner runner;
+    return runner;
+}
+
+SettingsDialog::LogViewerRunner& logViewerRunner()
+{
+    static SettingsDialog::LogViewerRunner runner;
+    return runner;
+}
+
+QAction* runMenu(QMenu& menu, const QPoint& pos)
+{
+    if (menuRunner())
+        return menuRunner()(menu, pos);
+    return menu.exec(pos);
+}
+
+bool isVideoSuffix(const QString& path)
+{
+    static const QStringList suffixes = {QStringLiteral("mp4"), QStringLiteral("m4v"), QStringLiteral("mov"),
+                                         QStringLiteral("wmv"), QStringLiteral("avi"), QStringLiteral("mkv")};
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+struct ColourSetting
+{
+    const char* title;
+    int AppSettings::*kind;
+    int AppSettings::*custom;
+};
+
+const ColourSetting* colourSetting(int which)
+{
+    static const ColourSetting table[] = {
+        {"标题栏颜色", &AppSettings::titleBarColor, &AppSettings::titleBarCustomRgb},
+        {"底部栏颜色", &AppSettings::bottomBarColor, &AppSettings::bottomBarCustomRgb},
+        {"中间板块颜色", &AppSettings::midColor, &AppSettings::midCustomRgb},
+        {"边框颜色", &AppSettings::borderColor, &AppSettings::borderCustomRgb},
+        {nullptr, nullptr, nullptr},
+        {"文字颜色", &AppSettings::textColor, &AppSettings::textCustomRgb},
+        {"分界线颜色", &AppSettings::dividerColor, &AppSettings::dividerCustomRgb},
+        {"悬停高亮颜色", &AppSettings::hoverColor, &AppSettings::hoverCustomRgb},
+    };
+    return which >= 0 && which < 8 && table[which].title ? &table[which] : nullptr;
+}
+
+int colourMenuFor(int id)
+{
+    switch (id) {
+    case 6:
+        return 0;
+    case 7:
+        return 1;
+    case 8:
+        return 2;
+    case 120:
+        return 3;
+    case 129:
+        return 5;
+    case 132:
+        return 6;
+    case 133:
+        return 7;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+SettingsDialog::MenuRunner SettingsDialog::setMenuRunner(MenuRunner runner)
+{
+    MenuRunner previous = std::move(menuRunner());
+    menuRunner() = std::move(runner);
+    return previous;
+}
+
+void SettingsDialog::setLogViewerRunner(LogViewerRunner runner)
+{
+    logViewerRunner() = std::move(runner);
+}
+
+// ---- press and release ----------------------------------------------------------------------------------
+
+void SettingsDialog::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return; // the icon page's right-click export comes with that page
+    const QPoint pos = event->position().toPoint();
+    const int h = height();
+    if (closeRect().adjusted(-4, -4, 4, 4).contains(pos)) {
+        reject();
+        return;
+    }
+    if (pos.y() < 45) {
+        if (QWindow* window = windowHandle())
+            window->startSystemMove();
+        return;
+    }
+    if (pageScrolls(m_page) && !m_scrollBar.thumb.isNull()) {
+        if (m_scrollBar.thumb.contains(pos)) {
+            m_draggingThumb = true;
+            m_dragStartY = pos.y();
+            m_dragStartScroll = m_scroll;
+            grabMouse();
+            return;
+        }
+        if (m_scrollBar.track.contains(pos)) {
+            const int content = std::max(1, m_contentBottom);
+            const int maxScroll = content - h + 62;
+            if (maxScroll > 0) {
+                const int thumb = std::max(28, int(std::lround(double(h - 120) * (h - 120) / content)));
+                const double at = double(pos.y() - thumb / 2.0 - 58) * maxScroll / std::max(1, h - thumb - 120);
+                m_scroll = std::clamp(int(std::lround(at)), 0, maxScroll);
+                placeEditors();
+                update();
+            }
+            return;
+        }
+    }
+    m_pressedId = -1;
+    for (int id : {2, 3, 4})
+        if (footerRect(id).contains(pos))
+            m_pressedId = id;
+    if (m_pressedId < 0) {
+        const QPoint content = toContent(pos);
+        for (const HitArea& hit : m_hits) {
+            if (hit.kind == 0)
+                continue;
+            const bool frame = hit.kind == 1;
+            if (hit.rect.contains(frame ? pos : content)) {
+                m_pressedId = hit.id;
+                break;
+            }
+        }
+    }
+    m_pressedInside = m_pressedId >= 0;
+    update();
+}
+
+void SettingsDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (m_draggingThumb) {
+        m_draggingThumb = false;
+        releaseMouse();
+        update();
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    const int pressed = m_pressedId;
+    m_pressedId = -1;
+    m_pressedInside = false;
+    if (pressed == 1) {
+        reject();
+        return;
+    }
+    int action = pressed;
+    if (footerRect(4).contains(pos))
+        action = 4;
+    else if (footerRect(3).contains(pos))
+        action = 3;
+    else if (footerRect(2).contains(pos))
+        action = 2;
+    else if (pressed < 0 || (!(pressed >= 2 && pressed <= 4) && !hitTestId(pos, pressed))) {
+        update();
+        return;
+    }
+    runAction(action, mapToGlobal(pos));
+    update();
+}
+
+// ---- dispatch -------------------------------------------------------------------------------------------
+
+void SettingsDialog::runAction(int id, const QPoint& globalPos)
+{
+    // Ids of the row lists mean something only on their own page.
+    if (settingsids::decode(m_page, id).target != settingsids::Target::Frame) {
+        runRowAction(id);
+        return;
+    }
+    if (id >= 10 && id <= 16) {
+        const int page = id - 10;
+        if (page == kProtectPage && !m_protectUnlocked && !ensureProtectAccess())
+            return;
+        switchPage(page);
+        return;
+    }
+    if (id >= 50 && id <= 69) {
+        if (bool AppSettings::*member = settingsrows::toggleMember(id - 50))
+            m_edited.*member = !(m_edited.*member);
+        report();
+        update();
+        return;
+    }
+    if (id >= 100 && id <= 111) {
+        const int value = id % 2;
+        switch ((id - 100) / 2) {
+        case 0:
+            m_edited.darkTheme = value == 1;
+            report();
+            applyEditorStyles();
+            break;
+        case 1:
+            m_edited.horizontalGroups = value == 1;
+            report();
+            break;
+        case 2:
+            m_edited.singleClickOpen = value == 1;
+            report();
+            break;
+        case 3:
+            m_edited.hoverMode = value;
+            report();
+            relayout();
+            break;
+        case 4:
+            m_edited.language = value;
+            Lang::setLanguage(value);
+            Lang::notifyChanged();
+            relayout();
+            break;
+        case 5:
+            m_edited.monitorFormat = value;
+            report();
+            break;
+        }
+        update();
+        return;
+    }
+    if (const int which = colourMenuFor(id); which >= 0) {
+        showColourMenu(which, globalPos);
+        return;
+    }
+    switch (id) {
+    case 1:
+    case 3:
+        reject();
+        return;
+    case 2:
+        restoreDefaults();
+        return;
+    case 4:
+        accept();
+        return;
+    case 5:
+    case 237:
+    case 300:
+    case 301:
+        showMenu(id, globalPos);
+        return;
+    case 9:
+        m_hotkeyEdit->setFocus(Qt::OtherFocusReason);
+        return;
+    case 121:
+        chooseLogo();
+        return;
+    case 122:
+        m_edited.customLogoPath.clear();
+        report();
+        return;
+    case 123:
+        m_edited.customLogoPath.clear();
+        report();
+        relayout();
+        return;
+    case 124:
+    case 127:
+        chooseBackground(id == 127);
+        return;
+    case 125:
+        m_edited.bgImagePath.clear();
+        report();
+        return;
+    case 126:
+        m_edited.bgImagePath.clear();
+        relayout();
+        report();
+        return;
+    case 128:
+        m_edited.bgImagePortrait.clear();
+        relayout();
+        report();
+        return;
+    case 130:
+        chooseAppIcon();
+        return;
+    case 131:
+        m_edited.appIconPath.clear();
+        report();
+        return;
+    case 150:
+    case 206:
+    case 230:
+        openFolder(m_dataDir);
+        return;
+    case 151:
+        if (m_onExportUserData)
+            m_onExportUserData();
+        return;
+    case 152:
+        if (m_onImportUserData)
+            m_onImportUserData();
+        return;
+    case 153:
+        clearIconCache();
+        return;
+    case 205:
+    case 231:
+        clearIconCache();
+        return;
+    case 200:
+        openServicePage(QStringLiteral("/"));
+        return;
+    case 219:
+        openServicePage(QStringLiteral("/social.html"));
+        return;
+    case 220:
+    case 221:
+    case 222: {
+        static const char* const types[] = {"user", "privacy", "lgpl"};
+        ktr::dialogs::openUrl(ktr::serviceUrl(QStringLiteral("/protocol.php"),
+                                              QStringLiteral("type=") + QLatin1String(types[id - 220])));
+        return;
+    }
+    case 201:
+        if (m_onCheckUpdate)
+            m_onCheckUpdate();
+        return;
+    case 202:
+    case 203:
+        m_edited.updateChannel = id - 202;
+        return;
+    case 204:
+        ktr::platform::releaseFreeHeap();
+        return;
+    case 207:
+        if (logViewerRunner())
+            logViewerRunner()(m_dataDir, this);
+        return;
+    case 208:
+        if (m_onExportLogs)
+            m_onExportLogs();
+        return;
+    case 209:
+    case 210:
+        if (m_onUninstall)
+            m_onUninstall(id == 210);
+        return;
+    case 212:
+        if (m_onFactoryReset)
+            m_onFactoryReset();
+        return;
+    case 233:
+        chooseLockBackground();
+        return;
+    case 234:
+        m_edited.lockBgPath.clear();
+        if (m_onLockBackgroundChosen)
+            m_onLockBackgroundChosen(QString());
+        relayout();
+        return;
+    case 235:
+        chooseRecorderFolder();
+        return;
+    case 236: {
+        const QString folder = m_edited.monitorDir.isEmpty() ? m_dataDir : m_edited.monitorDir;
+        QDir().mkpath(folder);
+        openFolder(folder);
+        return;
+    }
+    default:
+        // 240 and 302..308 belong to the protection and backup pages.
+        return;
+    }
+}
+
+void SettingsDialog::runRowAction(int id)
+{
+    const settingsids::Decoded d = settingsids::decode(m_page, id);
+    if (d.target == settingsids::Target::None || d.row < 0 || d.row >= pageRowCount(m_page))
+        return;
+    // The row lists of the interface buttons, icon management, protection and backup pages run their rows'
+    // actions; pageRowCount keeps every row id inert until those pages show rows.
+}
+
+bool SettingsDialog::ensureProtectAccess()
+{
+    // Without a protection password the page is open to everyone; with one, the password dialog of the
+    // lock subsystem asks for it (it comes with the protection page).
+    if (m_edited.protectPasswordHash.isEmpty() && (!m_main || m_main->protectPasswordHash.isEmpty())) {
+        m_protectUnlocked = true;
+        return true;
+    }
+    return false;
+}
+
+void SettingsDialog::showInfoCard(const QString& title, const QString& text, const QStringList& buttons)
+{
+    const QStringList texts = buttons.isEmpty() ? QStringList{Lang::tr("确定")} : buttons;
+    MsgDialog card(this, MsgDialog::Information, title, text, texts, 0);
+    execCard(card);
+}
+
+// ---- restore defaults -----------------------------------------------------------------------------------
+
+void SettingsDialog::restoreDefaults()
+{
+    const int answer = MsgDialog::ask(
+        this, Lang::tr("恢复默认"),
+        Lang::tr("将把外观与界面相关的设置恢复为初始值（主题、配色、圆角、透明度、图标尺寸、悬停效果、按钮布局、呼出快捷键等）。"
+                 "\n\n程序保护密码、备份与录屏配置、自定义背景/LOGO/按钮图标、界面语言都不会被改动。\n\n是否继续？"));
+    if (answer != 1)
+        return;
+    const AppSettings d;
+    AppSettings& s = m_edited;
+    s.startPinned = d.startPinned;
+    s.closeToTray = d.closeToTray;
+    s.minimizeToTray = d.minimizeToTray;
+    s.iconSize = d.iconSize;
+    s.iconSizePortrait = d.iconSizePortrait;
+    s.showItemNames = d.showItemNames;
+    s.showNewGroupBtn = d.showNewGroupBtn;
+    s.cornerRadius = d.cornerRadius;
+    s.opacity = d.opacity;
+    s.darkTheme = d.darkTheme;
+    s.horizontalGroups = d.horizontalGroups;
+    s.singleClickOpen = d.singleClickOpen;
+    s.edgeSnap = d.edgeSnap;
+    s.snapRevealPx = d.snapRevealPx;
+    s.revealMethod = d.revealMethod;
+    s.summonHotkey = d.summonHotkey;
+    s.autoClassify = d.autoClassify;
+    s.titleBarColor = d.titleBarColor;
+    s.titleBarCustomRgb = d.titleBarCustomRgb;
+    s.titleBarOpacity = d.titleBarOpacity;
+    s.bottomBarColor = d.bottomBarColor;
+    s.bottomBarCustomRgb = d.bottomBarCustomRgb;
+    s.bottomBarOpacity = d.bottomBarOpacity;
+    s.midColor = d.midColor;
+    s.midCustomRgb = d.midCustomRgb;
+    s.midOpacity = d.midOpacity;
+    s.clickThroughAtZero = d.clickThroughAtZero;
+    s.borderColor = d.borderColor;
+    s.borderCustomRgb = d.borderCustomRgb;
+    s.borderOpacity = d.borderOpacity;
+    s.showTitle = d.showTitle;
+    s.showLogo = d.showLogo;
+    s.textColor = d.textColor;
+    s.textCustomRgb = d.textCustomRgb;
+    s.textOpacity = d.textOpacity;
+    s.dividerColor = d.dividerColor;
+    s.dividerCustomRgb = d.dividerCustomRgb;
+    s.dividerWidth = d.dividerWidth;
+    s.dividerOpacity = d.dividerOpacity;
+    s.hoverMode = d.hoverMode;
+    s.hoverColor = d.hoverColor;
+    s.hoverCustomRgb = d.hoverCustomRgb;
+    s.hoverOpacity = d.hoverOpacity;
+    s.btnVisible = d.btnVisible;
+    s.btnLayoutTitle = d.btnLayoutTitle;
+    s.btnLayoutBottom = d.btnLayoutBottom;
+    {
+        const QSignalBlocker block(m_hotkeyEdit);
+        m_hotkeyEdit->setKeySequence(QKeySequence(s.summonHotkey, QKeySequence::PortableText));
+    }
+    for (int key : {0, 1, 2, 3, 5, 6, 7, 8, 11, 12, 10, 14, 13, 4}) {
+        const SliderSpec* spec = sliderSpec(key);
+        m_sliders->sliderForKey(key)->setValue(s.*(spec->member), false);
+    }
+    {
+        const QSignalBlocker block(m_titleEdit);
+        m_titleEdit->setText(s.customTitle);
+    }
+    report();
+    m_iconCacheCleared = false;
+    relayout();
+    update();
+}
+
+// ---- menus ----------------------------------------------------------------------------------------------
+
+void SettingsDialog::showMenu(int id, const QPoint& globalPos)
+{
+    struct Entry
+    {
+        QString text;
+        int value;
+    };
+    QList<Entry> entries;
+    int AppSettings::*member = nullptr;
+    if (id == 5) {
+        member = &AppSettings::revealMethod;
+        entries = {{Lang::tr("按下鼠标中键"), 1}, {Lang::tr("双击鼠标中键"), 2}, {Lang::tr("长按鼠标中键"), 3},
+                   {Lang::tr("长按鼠标右键"), 4}};
+    } else if (id == 237) {
+        member = &AppSettings::monitorTrigger;
+        entries = {{Lang::tr("键盘或鼠标输入"), 0}, {Lang::tr("仅键盘输入"), 1}, {Lang::tr("仅鼠标输入"), 2}};
+    } else if (id == 300) {
+        member = &AppSettings::backupIntervalDays;
+        entries = {{Lang::tr("每天"), 1}, {Lang::tr("每 3 天"), 3}, {Lang::tr("每周"), 7}, {Lang::tr("每月"), 30}};
+    } else if (id == 301) {
+        member = &AppSettings::backupRetain;
+        for (int n : {10, 20, 30, 50, 100})
+            entries.append({QString::number(n) + Lang::tr(" 份"), n});
+    } else {
+        return;
+    }
+    QMenu menu(this);
+    for (const Entry& e : entries) {
+        QAction* action = menu.addAction(e.text);
+        action->setCheckable(true);
+        action->setData(e.value);
+        action->setChecked(m_edited.*member == e.value);
+    }
+    QAction* chosen = runMenu(menu, globalPos);
+    m_hoveredId = -1;
+    if (!chosen)
+        return;
+    const int value = chosen->data().toInt();
+    m_edited.*member = value;
+    if (id == 237 && m_main)
+        m_main->monitorTrigger = value; // kept even when the dialog is cancelled
+    if (id == 300 || id == 301)
+        relayout();
+    update();
+}
+
+void SettingsDialog::showColourMenu(int which, const QPoint& globalPos)
+{
+    const ColourSetting* setting = colourSetting(which);
+    if (!setting)
+        return;
+    const QString title = Lang::tr(setting->title);
+    const int kind = m_edited.*(setting->kind);
+    QMenu menu(this);
+    menu.setTitle(title);
+    static const char* const names[] = {"跟随主题", "石墨黑", "商务蓝", "墨绿", "绛红", "珍珠白"};
+    for (int k = 0; k < 6; ++k) {
+        QAction* action = menu.addAction(Lang::tr(names[k]));
+        action->setCheckable(true);
+        action->setData(k);
+        action->setChecked(kind == k);
+    }
+    menu.addSeparator();
+    QAction* custom = menu.addAction(Lang::tr("自定义颜色…"));
+    custom->setCheckable(true);
+    custom->setData(6);
+    custom->setChecked(kind == 6);
+    QAction* chosen = runMenu(menu, globalPos);
+    m_hoveredId = -1;
+    if (!chosen)
+        return;
+    if (chosen != custom) {
+        // A preset keeps the custom colour for a later return to it.
+        m_edited.*(setting->kind) = chosen->data().toInt();
+    } else {
+        QColor initial;
+        if (kind == 6) {
+            initial = QColor::fromRgb(QRgb(m_edited.*(setting->custom) & 0xFFFFFF));
+        } else if (kind != 0) {
+            initial = themeKindColor(kind);
+        } else {
+            const Theme& theme = currentTheme();
+            switch (which) {
+            case 3:
+                initial = theme.border;
+                break;
+            case 5:
+                initial = theme.text;
+                break;
+            case 6:
+                initial = theme.dividerColor;
+                break;
+            case 7:
+                initial = theme.itemHover;
+                break;
+            default:
+                initial = themeKindColor(0);
+            }
+        }
+        const QColor picked = ktr::dialogs::chooseColour(this, initial, title);
+        if (!picked.isValid())
+            return;
+        m_edited.*(setting->kind) = 6;
+        m_edited.*(setting->custom) = int(picked.rgb() & 0xFFFFFF);
+    }
+    report();
+    update();
+}
+
+// ---- choosers -------------------------------------------------------------------------------------------
+
+void SettingsDialog::chooseLogo()
+{
+    const QString path = ktr::dialogs::openFile(this, Lang::tr("选择 LOGO 图片"), QString(),
+                                                Lang::tr("图片文件 (*.png *.jpg *.jpeg *.bmp *.ico)"));
+    m_hoveredId = -1;
+    m_pressedId = -1;
+    if (!path.isEmpty()) {
+        if (QPixmap(path).isNull()) {
+            ktr::dialogs::information(this, Lang::tr("自定义 LOGO"),
+                                      Lang::tr("无法读取该图片文件，请选择有效的 PNG / JPG / BMP / ICO。"), 1);
+        } else {
+            m_edited.customLogoPath = path;
+            relayout();
+            report();
+        }
+    }
+    update();
+}
+
+void SettingsDialog::chooseAppIcon()
+{
+    const QString path = ktr::dialogs::openFile(
+        this, QStringLiteral("选择程序图标（支持 PNG / JPG / JPEG / BMP / ICO，建议 32×32 或 64×64 像素）"), QString(),
+        Lang::tr("图片文件 (*.png *.jpg *.jpeg *.bmp *.ico);;所有文件 (*.*)"));
+    if (path.isEmpty())
+        return;
+    if (QPixmap(path).isNull()) {
+        ktr::dialogs::information(this, Lang::tr("程序图标"),
+                                  Lang::tr("无法读取该图片文件，请选择有效的 PNG / JPG / BMP / ICO。"), 1);
+        return;
+    }
+    m_edited.appIconPath = QDir::toNativeSeparators(path);
+    relayout();
+    report();
+    update();
+}
+
+void SettingsDialog::chooseBackground(bool portrait)
+{
+    HintCardDialog hint(Lang::tr("背景已设置"), backgroundHintText(), Lang::tr("选择文件"), Lang::tr("取消"), this);
+    const int result = execCard(hint);
+    m_hoveredId = -1;
+    m_pressedId = -1;
+    if (result != QDialog::Accepted) {
+        update();
+        return;
+    }
+    const QString path = ktr::dialogs::openFile(
+        this, portrait ? Lang::tr("选择竖屏背景（图片 / 动图 / 视频）") : Lang::tr("选择背景（图片 / 动图 / 视频）"),
+        QString(),
+        QStringLiteral("支持的背景文件 (*.png *.jpg *.jpeg *.bmp *.gif *.mp4 *.m4v *.mov *.wmv *.avi *.mkv);;"
+                       "图片与动图 (*.png *.jpg *.jpeg *.bmp *.gif);;视频 (*.mp4 *.m4v *.mov *.wmv *.avi *.mkv);;"
+                       "所有文件 (*.*)"));
+    if (!path.isEmpty()) {
+        if (!isVideoSuffix(path) && QPixmap(path).isNull()) {
+            ktr::dialogs::information(this, Lang::tr("背景图片"),
+                                      Lang::tr("无法读取该图片文件，请选择有效的 PNG / JPG / BMP / GIF。"), 1);
+        } else {
+            (portrait ? m_edited.bgImagePortrait : m_edited.bgImagePath) = path;
+            relayout();
+            report();
+        }
+    }
+    update();
+}
+
+void SettingsDialog::chooseLockBackground()
+{
+    const QString path = ktr::dialogs::openFile(
+        this, Lang::tr("选择锁屏背景（图片 / 动图 / 视频）"), QString(),
+        QStringLiteral("支持的锁屏背景 (*.png *.jpg *.jpeg *.bmp *.gif *.mp4 *.m4v *.mov *.wmv *.avi *.mkv);;"
+                       "图片与动图 (*.png *.jpg *.jpeg *.bmp *.gif);;视频 (*.mp4 *.m4v *.mov *.wmv *.avi *.mkv);;"
+                       "所有文件 (*.*)"));
+    m_hoveredId = -1;
+    m_pressedId = -1;
+    if (!path.isEmpty()) {
+        m_edited.lockBgPath = path;
+        if (m_onLockBackgroundChosen)
+            m_onLockBackgroundChosen(path);
+        relayout();
+    }
+    update();
+}
+
+void SettingsDialog::chooseRecorderFolder()
+{
+    const QString start = m_edited.monitorDir.isEmpty() ? m_dataDir : m_edited.monitorDir;
+    const QString folder = ktr::dialogs::chooseFolder(this, Lang::tr("选择录屏存储目录"), start);
+    if (folder.isEmpty())
+        return;
+    m_edited.monitorDir = folder;
+    if (m_main)
+        m_main->monitorDir = folder; // kept even when the dialog is cancelled
+    update();
+}
+
+void SettingsDialog::openFolder(const QString& path)
+{
+    ktr::dialogs::openUrl(QUrl::fromLocalFile(path));
+}
+
+void SettingsDialog::openServicePage(const QString& path)
+{
+    ktr::dialogs::openUrl(ktr::serviceUrl(path));
+}
+
+void SettingsDialog::clearIconCache()
+{
+    if (!m_onClearIconCache)
+        return; // nothing was cleared, so the button does not claim it
+    m_onClearIconCache();
+    m_iconCacheCleared = true;
+    update();
+}
