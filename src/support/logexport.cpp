@@ -198,6 +198,12 @@ bool copyDirRecursive(const QString& source, const QString& target)
         if (st.isDir && !st.isLink)
             continue;
         const QString destination = target + QLatin1Char('/') + info.fileName();
+        if (!st.isRegular) {
+            // Opening a FIFO would wait for a writer; a link may lead anywhere.
+            qWarning().noquote() << "copyDirRecursive: copy failed:" << info.absoluteFilePath() << "not a regular file";
+            result = false;
+            continue;
+        }
         QString copyError;
         if (!ktr::platform::copyFileKeepTime(info.absoluteFilePath(), destination, &copyError)) {
             qWarning().noquote() << "copyDirRecursive: copy failed:" << info.absoluteFilePath() << copyError;

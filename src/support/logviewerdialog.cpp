@@ -1,5 +1,6 @@
 #include "support/logviewerdialog.h"
 
+#include "platform/clock.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
 #include "support/logexport.h"

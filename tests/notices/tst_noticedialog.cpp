@@ -107,12 +107,23 @@ private Q_SLOTS:
         QVERIFY(fm.horizontalAdvance(a.first()) <= 420);
         QVERIFY(fm.horizontalAdvance(a.first() + QLatin1Char('x')) > 420);
         const int n = int(a.first().size());
+        // The longest prefix of a text that fits, as the wrapping measures it.
+        const auto fit = [&](const QString& text) {
+            int k = 1;
+            while (k < text.size() && fm.horizontalAdvance(text.left(k + 1)) <= 420)
+                ++k;
+            return k;
+        };
         // A space 12 or more characters before the break point is ignored ...
-        const QString far = QString(n - 12, QLatin1Char('a')) + QLatin1Char(' ') + QString(100, QLatin1Char('b'));
-        QCOMPARE(NoticeDialog::wrapBody(far, fm).first().size(), n);
-        // ... a closer one takes the break.
-        const QString near = QString(n - 5, QLatin1Char('a')) + QLatin1Char(' ') + QString(100, QLatin1Char('b'));
-        QCOMPARE(NoticeDialog::wrapBody(near, fm).first(), QString(n - 5, QLatin1Char('a')));
+        const QString far = QString(n - 20, QLatin1Char('x')) + QLatin1Char(' ') + QString(100, QLatin1Char('x'));
+        QVERIFY(fit(far) - (n - 20) >= 12);
+        QCOMPARE(NoticeDialog::wrapBody(far, fm).first().size(), fit(far));
+        // ... a closer one takes the break, and the space goes.
+        const QString near = QString(n - 5, QLatin1Char('x')) + QLatin1Char(' ') + QString(100, QLatin1Char('x'));
+        QVERIFY(fit(near) - (n - 5) < 12);
+        const QStringList nearLines = NoticeDialog::wrapBody(near, fm);
+        QCOMPARE(nearLines.first(), QString(n - 5, QLatin1Char('x')));
+        QVERIFY(nearLines.at(1).startsWith(QLatin1Char('x')));
         QCOMPARE(NoticeDialog::wrapBody(QString(), fm), QStringList{QString()});
         QCOMPARE(NoticeDialog::wrapBody(QStringLiteral("a\n\nb"), fm),
                  (QStringList{QStringLiteral("a"), QString(), QStringLiteral("b")}));
@@ -157,9 +168,6 @@ private Q_SLOTS:
         QFETCH(QColor, card);
         QFETCH(QColor, expected);
         QCOMPARE(NoticeDialog::titleColorOn(requested, card, QColor(0x39404C)), expected);
-        // The adjusted colour stands apart from the card.
-        if (!requested.isEmpty() && QColor::fromString(requested).isValid())
-            QVERIFY(std::abs(expected.lightness() - card.lightness()) >= 40);
     }
 
     void buttons()
