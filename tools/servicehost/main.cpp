@@ -3,6 +3,7 @@
 // then start the panel with KTR_SERVICE_HOST set to the address it prints.
 
 #include "fakeservicehost.h"
+#include "noticeroutes.h"
 #include "servicehoststate.h"
 
 #include <QCommandLineParser>
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
                                                         : ktr::test::FakeServiceHost::Scheme::Http);
     ktr::test::ServiceHostState model(folder);
     model.install(host);
+    ktr::test::installNoticeRoutes(host, folder);
     if (!host.listen(QHostAddress::LocalHost, quint16(portNumber))) {
         std::fprintf(stderr, "ktr-servicehost: cannot listen on 127.0.0.1:%u\n", portNumber);
         return 1;
