@@ -15,6 +15,8 @@
 #include "platform/qtenv.h"
 #include "platform/unixsignals.h"
 #include "recorder/screenmonitor.h"
+#include "settings/settingsdialog.h"
+#include "support/logviewerdialog.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
 #include "ui/qtlanguage.h"
@@ -49,6 +51,9 @@ int qMain(int argc, char** argv)
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
     installMessageCards();
+    // The settings dialog opens the log viewer through this seam, so settings need not know the support folder.
+    SettingsDialog::setLogViewerRunner(
+        [](const QString& dataDir, QWidget* parent) { LogViewerDialog::showFor(parent, dataDir); });
 
     // 5-6. From here on every message goes to the log.
     const QString dataDir = appDataDir();
