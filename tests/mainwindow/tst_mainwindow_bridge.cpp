@@ -398,7 +398,7 @@ private Q_SLOTS:
         w->openSettings();
         QCOMPARE(m_dialogsMade, 0);
         QVERIFY(w->lockOverlay() && !w->lockOverlay()->isHidden());
-        QCOMPARE(w->lockOverlay()->mode(), 0);
+        QCOMPARE(w->lockOverlay()->mode(), UiLockOverlay::Mode::Unlock);
     }
 
     void engagingTheLockClosesTheDialog()
