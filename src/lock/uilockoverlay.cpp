@@ -4,7 +4,7 @@ UiLockOverlay::UiLockOverlay(QWidget* parent) : QWidget(parent)
 {
 }
 
-void UiLockOverlay::setMode(int mode)
+void UiLockOverlay::setMode(Mode mode)
 {
     m_mode = mode;
 }

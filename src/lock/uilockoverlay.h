@@ -9,15 +9,17 @@ class UiLockOverlay : public QWidget
 {
     Q_OBJECT
 public:
+    // What a correct password does: unlock the panel, or confirm removing the protection password.
+    enum class Mode { Unlock = 0, RemoveProtection = 1 };
+
     explicit UiLockOverlay(QWidget* parent = nullptr);
 
-    // 0 unlocks the panel; any other value confirms removing the protection password.
-    void setMode(int mode);
-    int mode() const { return m_mode; }
+    void setMode(Mode mode);
+    Mode mode() const { return m_mode; }
     void setBackgroundPath(const QString& path);
     QString backgroundPath() const { return m_backgroundPath; }
 
 private:
-    int m_mode = 0;
+    Mode m_mode = Mode::Unlock;
     QString m_backgroundPath;
 };

@@ -4,10 +4,10 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/buttonlayout.h"
-#include "mainwindow/defaultlayout.h"
-#include "mainwindow/desktopcollect.h"
-#include "mainwindow/itemlaunch.h"
+#include "model/buttonlayout.h"
+#include "model/defaultlayout.h"
+#include "model/desktopcollect.h"
+#include "model/itemlaunch.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
@@ -745,7 +745,7 @@ void MainWindow::onUiButton(int ub)
     if (m_settings.uiLocked && ub != UiBtn::Minimize && ub != UiBtn::Close) {
         showLockOverlay();
         if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+            m_lockOverlay->setMode(UiLockOverlay::Mode::Unlock);
         return;
     }
     if (runWindowButton(ub))
@@ -782,7 +782,7 @@ void MainWindow::onGearMenuAction(int action)
     if (m_settings.uiLocked) {
         showLockOverlay();
         if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+            m_lockOverlay->setMode(UiLockOverlay::Mode::Unlock);
         return;
     }
     switch (action) {
@@ -961,7 +961,7 @@ void MainWindow::uiLockAction()
         }
         showLockOverlay();
         if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+            m_lockOverlay->setMode(UiLockOverlay::Mode::Unlock);
     }
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "account/authmanager.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/videoframefeed.h"
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "ui/appsettings.h"
 
 #include <QColor>

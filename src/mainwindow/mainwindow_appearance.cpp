@@ -6,7 +6,7 @@
 #include "icons/iconcache.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/buttonlayout.h"
+#include "model/buttonlayout.h"
 #include "mainwindow/edgedock.h"
 #include "mainwindow/videobackground.h"
 #include "mainwindow/windowappearance.h"

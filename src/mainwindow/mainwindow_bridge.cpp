@@ -3,8 +3,8 @@
 #include "mainwindow/mainwindow.h"
 
 #include "lock/uilockoverlay.h"
-#include "mainwindow/desktopcollect.h"
-#include "mainwindow/userdatatransfer.h"
+#include "model/desktopcollect.h"
+#include "model/userdatatransfer.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
@@ -213,7 +213,7 @@ void MainWindow::openSettings()
     if (m_settings.uiLocked) {
         showLockOverlay();
         if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+            m_lockOverlay->setMode(UiLockOverlay::Mode::Unlock);
         return;
     }
     if (m_settingsDialog) {

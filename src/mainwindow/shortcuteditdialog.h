@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 
 #include <QDialog>
 #include <QPixmap>

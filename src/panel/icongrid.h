@@ -1,7 +1,7 @@
 #pragma once
 
 #include "icons/iconcache.h"
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "panel/shellitems.h"
 
 #include <QColor>

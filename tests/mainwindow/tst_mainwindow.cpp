@@ -2,7 +2,7 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"

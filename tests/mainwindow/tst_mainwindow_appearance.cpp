@@ -1,7 +1,7 @@
 #include "icons/iconloader.h"
 #include "logcapture.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/windowappearance.h"
 #include "manualclock.h"

@@ -1,6 +1,6 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
@@ -397,7 +397,7 @@ private Q_SLOTS:
         w->openSettings();
         QCOMPARE(m_dialogsMade, 0);
         QVERIFY(w->lockOverlay() && !w->lockOverlay()->isHidden());
-        QCOMPARE(w->lockOverlay()->mode(), 0);
+        QCOMPARE(w->lockOverlay()->mode(), UiLockOverlay::Mode::Unlock);
     }
 
     void engagingTheLockClosesTheDialog()

@@ -1,5 +1,5 @@
 #include "icons/iconloader.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/icongrid.h"
 #include "testenv.h"

@@ -1,4 +1,4 @@
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "panel/sidebar.h"
 #include "testenv.h"
 #include "ui/theme.h"

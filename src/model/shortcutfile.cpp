@@ -1,4 +1,4 @@
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 
 #include "ui/lang.h"
 #include "ui/savefile.h"

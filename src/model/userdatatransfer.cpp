@@ -1,7 +1,7 @@
-#include "mainwindow/userdatatransfer.h"
+#include "model/userdatatransfer.h"
 
-#include "mainwindow/configstore.h"
-#include "mainwindow/settingsfile.h"
+#include "model/configstore.h"
+#include "model/settingsfile.h"
 #include "platform/version.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"

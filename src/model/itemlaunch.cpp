@@ -1,6 +1,6 @@
-#include "mainwindow/itemlaunch.h"
+#include "model/itemlaunch.h"
 
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 #include "platform/launcher.h"
 #include "platform/shellfolders.h"
 

@@ -1,4 +1,4 @@
-#include "mainwindow/itemlaunch.h"
+#include "model/itemlaunch.h"
 #include "platform/launcher.h"
 #include "testenv.h"
 

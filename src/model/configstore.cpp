@@ -1,7 +1,7 @@
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 
-#include "mainwindow/layoutfile.h"
-#include "mainwindow/settingsfile.h"
+#include "model/layoutfile.h"
+#include "model/settingsfile.h"
 #include "platform/clock.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"

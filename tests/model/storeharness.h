@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "manualclock.h"
 #include "testenv.h"
 

@@ -1,5 +1,5 @@
-#include "mainwindow/buttonlayout.h"
-#include "panel/panelmodel.h"
+#include "model/buttonlayout.h"
+#include "model/panelmodel.h"
 #include "testenv.h"
 
 #include <QApplication>

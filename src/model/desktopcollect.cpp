@@ -1,4 +1,4 @@
-#include "mainwindow/desktopcollect.h"
+#include "model/desktopcollect.h"
 
 #include "ui/lang.h"
 

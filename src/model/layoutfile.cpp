@@ -1,4 +1,4 @@
-#include "mainwindow/layoutfile.h"
+#include "model/layoutfile.h"
 
 #include "ui/lang.h"
 

@@ -1,4 +1,4 @@
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 #include "logcapture.h"
-#include "mainwindow/desktopcollect.h"
+#include "model/desktopcollect.h"
 #include "testenv.h"
 #include "ui/lang.h"
 

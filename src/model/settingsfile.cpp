@@ -1,6 +1,6 @@
-#include "mainwindow/settingsfile.h"
+#include "model/settingsfile.h"
 
-#include "mainwindow/buttonlayout.h"
+#include "model/buttonlayout.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

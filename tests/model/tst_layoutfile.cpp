@@ -1,5 +1,5 @@
 #include "logcapture.h"
-#include "mainwindow/layoutfile.h"
+#include "model/layoutfile.h"
 #include "storeharness.h"
 #include "ui/lang.h"
 

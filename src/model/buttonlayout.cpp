@@ -1,4 +1,4 @@
-#include "mainwindow/buttonlayout.h"
+#include "model/buttonlayout.h"
 
 #include <QJsonArray>
 

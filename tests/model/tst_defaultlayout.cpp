@@ -1,4 +1,4 @@
-#include "mainwindow/defaultlayout.h"
+#include "model/defaultlayout.h"
 #include "testenv.h"
 #include "ui/lang.h"
 

@@ -1,7 +1,7 @@
 #include "logcapture.h"
-#include "mainwindow/layoutfile.h"
-#include "mainwindow/settingsfile.h"
-#include "mainwindow/userdatatransfer.h"
+#include "model/layoutfile.h"
+#include "model/settingsfile.h"
+#include "model/userdatatransfer.h"
 #include "storeharness.h"
 #include "ui/lang.h"
 

@@ -1,5 +1,5 @@
 #include "logcapture.h"
-#include "mainwindow/settingsfile.h"
+#include "model/settingsfile.h"
 #include "storeharness.h"
 #include "ui/lang.h"
 
