@@ -469,3 +469,9 @@ void EdgeDock::fitToScreen()
     m_frameTimer->stop();
     m_host.setGeometry(r);
 }
+
+void EdgeDock::stop()
+{
+    m_pollTimer->stop();
+    m_frameTimer->stop();
+}

@@ -30,6 +30,14 @@ enum class ItemMenuAction {
     ClearInvalid,
 };
 
+// The item a menu was opened for: a copy, and where it was.
+struct ItemMenuTarget
+{
+    Item item;
+    int group = -1;
+    int index = -1;
+};
+
 // The paths of every item whose target is missing (isItemTargetMissing), groups and items in order. Touches
 // only the file system, so any thread may ask.
 QSet<QString> invalidItemPaths(const QList<Group>& groups);

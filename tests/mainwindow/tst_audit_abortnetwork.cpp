@@ -95,7 +95,7 @@ private Q_SLOTS:
         QVERIFY2(t->isActive(), qPrintable(timer));
 
         w->abortNetwork();
-        const QList<QTimer*> all = w->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QTimer*> all = w->findChildren<QTimer*>();
         for (const QTimer* each : all)
             QVERIFY2(!each->isActive(), qPrintable(each->objectName()));
     }

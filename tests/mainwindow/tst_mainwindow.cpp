@@ -3,6 +3,7 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "model/configstore.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -34,12 +35,12 @@ class TestMainWindow : public QObject
     QStringList m_questions;
     QStringList m_informations;
     bool m_answer = true;
+    std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
 
     std::unique_ptr<MainWindow> makeWindow()
     {
-        auto w = std::make_unique<MainWindow>();
-        w->setPrompter(recordingPrompter(&m_questions, &m_answer, &m_informations));
-        return w;
+        installSeams(m_seams, recordingSeams(&m_questions, &m_answer, &m_informations));
+        return std::make_unique<MainWindow>();
     }
 
     // A window on a layout of three groups: A (a, b), B (c), C (empty).
@@ -141,7 +142,7 @@ private Q_SLOTS:
         QFETCH(bool, singleShot);
         QFETCH(bool, running);
         auto w = makeWindow();
-        const QList<QTimer*> found = w->findChildren<QTimer*>(name, Qt::FindDirectChildrenOnly);
+        const QList<QTimer*> found = w->findChildren<QTimer*>(name);
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0]->interval(), interval);
         QCOMPARE(found[0]->isSingleShot(), singleShot);
@@ -228,7 +229,7 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         w->abortNetwork();
-        const QList<QTimer*> timers = w->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QTimer*> timers = w->findChildren<QTimer*>();
         for (const QTimer* t : timers)
             QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
     }
@@ -652,7 +653,7 @@ private Q_SLOTS:
         QCOMPARE(extracted->load(), 3);
         // The three results share one repaint.
         QTRY_COMPARE(repaints.count(), 1);
-        QTest::qWait(2 * MainWindow::kRepaintDelayMs);
+        QTest::qWait(2 * IconQueue::kRepaintDelayMs);
         QCOMPARE(repaints.count(), 1);
         setIconExtractorForTesting([](const QString&) { return QImage(); });
     }

@@ -54,21 +54,12 @@ class TestMainWindowBridge : public QObject
     QString m_chosenFile;
     int m_dialogsMade = 0;
     MainWindow::SettingsDialogArgs m_args;
+    std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
 
     std::unique_ptr<MainWindow> makeWindow()
     {
+        installSeams(m_seams, recordingSeams(&m_questions, &m_answer, nullptr, &m_chooserCalls, &m_chosenFile));
         auto w = std::make_unique<MainWindow>();
-        w->setPrompter(recordingPrompter(&m_questions, &m_answer));
-        MainWindow::FileChooser chooser;
-        chooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
-            m_chooserCalls.append(QStringList{QStringLiteral("save"), caption, suggested, filter}.join('|'));
-            return m_chosenFile;
-        };
-        chooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
-            m_chooserCalls.append(QStringList{QStringLiteral("open"), caption, folder, filter}.join('|'));
-            return m_chosenFile;
-        };
-        w->setFileChooser(chooser);
         // The stand-in records what the window hands over and builds the dialog from it.
         w->setSettingsDialogFactory([this](const MainWindow::SettingsDialogArgs& a) {
             ++m_dialogsMade;

@@ -253,7 +253,7 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        w->bottomBar()->setButtonState(UiBtn::Monitor, true);
+        w->bottomBar()->setButtonActive(UiBtn::Monitor, true);
         Q_EMIT ScreenMonitor::instance()->diskFull();
         QTRY_VERIFY(w->toast());
         QCOMPARE(w->toast()->text(), QStringLiteral("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
