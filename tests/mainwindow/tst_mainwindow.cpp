@@ -679,6 +679,27 @@ private Q_SLOTS:
         QVERIFY(w->iconQueue().isEmpty());
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/e/1")));
     }
+
+    // Choosing another group in the sidebar shows it from its first row.
+    void selectingAGroupStartsAtItsTop()
+    {
+        Group a{QStringLiteral("A"), {}};
+        Group b{QStringLiteral("B"), {}};
+        for (int i = 0; i < 80; ++i) {
+            a.items.append(item(QStringLiteral("/nowhere/A/item%1.txt").arg(i)));
+            b.items.append(item(QStringLiteral("/nowhere/B/item%1.txt").arg(i)));
+        }
+        writeLayout({a, b});
+        auto w = makeWindow();
+        IconGrid* grid = w->iconGrid();
+        QVERIFY(grid->maxScroll() > 0);
+        grid->setScrollOffset(grid->maxScroll());
+        QVERIFY(grid->scrollOffset() > 0);
+
+        w->onGroupSelected(1);
+        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(grid->scrollOffset(), 0);
+    }
 };
 
 KTR_TEST_MAIN(TestMainWindow)
