@@ -5,6 +5,7 @@
 #include "mainwindow/windowappearance.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
+#include "model/settingsnotifier.h"
 #include "ui/appsettings.h"
 #include "ui/toast.h"
 
@@ -116,6 +117,8 @@ public:
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
+    // Tells which settings changed each time the window applied its record.
+    SettingsNotifier& settingsNotifier() { return m_settingsNotifier; }
 
     // The one way the panel shows a notice. The text is already translated.
     void showToast(const QString& text, Toast::Kind kind);
@@ -357,6 +360,7 @@ private:
 
     ConfigStore m_store;
     AppSettings m_settings;
+    SettingsNotifier m_settingsNotifier;
     PanelModel m_model;
     QSize m_savedSize{-1, -1};
 

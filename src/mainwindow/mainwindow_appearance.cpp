@@ -70,6 +70,7 @@ void MainWindow::applySettings()
         m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
     registerSummonHotkey(false);
     update();
+    m_settingsNotifier.notify(m_settings);
     qInfo().noquote() << "settings applied: iconSize" << m_settings.iconSize << "radius" << m_settings.cornerRadius
                       << "opacity" << m_settings.opacity << "theme" << (m_settings.darkTheme ? "dark" : "light")
                       << "layout" << (m_settings.horizontalGroups ? "horizontal" : "vertical") << "edgeSnap"

@@ -218,7 +218,11 @@ private Q_SLOTS:
     void themeSwitchButtonFlipsAndSaves()
     {
         auto w = makeWindow();
+        QSignalSpy changed(&w->settingsNotifier(), &SettingsNotifier::settingsChanged);
         w->onUiButton(UiBtn::ThemeSwitch);
+        // Whoever follows the settings hears that the theme changed, and only that.
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toStringList(), QStringList{QStringLiteral("darkTheme")});
         QVERIFY(w->settings().darkTheme);
         QVERIFY(ktr::test::readFile(settingsFile()).contains("\"darkTheme\": true"));
         w->onUiButton(UiBtn::ThemeSwitch);
