@@ -96,7 +96,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
     // The account: check a saved token, else try the remembered login.
     buildControllers();
-    m_session->load();
+    loadAuth();
     m_session->start();
 
     resize(initialWindowSize(m_settings.rememberGeometry, m_savedSize, availableScreenSize(this)));
@@ -651,7 +651,7 @@ void MainWindow::openSupportChat()
     if (!m_supportChat) {
         m_supportChat = new SupportChatDialog(this);
         connect(m_supportChat, &SupportChatDialog::unreadChanged, m_bottomBar, &BottomBar::setBadgeCount);
-        connect(m_supportChat, &SupportChatDialog::chatHidden, m_support, &SupportPoller::pollUnread);
+        connect(m_supportChat, &SupportChatDialog::chatHidden, this, [this] { pollSupportUnread(); });
     }
     m_supportChat->setSession(m_session->token(), m_session->userName());
     m_bottomBar->setBadgeCount(0);
@@ -668,12 +668,48 @@ UiLockOverlay* MainWindow::lockOverlay() const
     return m_lock->overlay();
 }
 
-// ---- account --------------------------------------------------------------------------------------------
+// ---- controllers ----------------------------------------------------------------------------------------
 
+void MainWindow::loadAuth()
+{
+    m_session->load();
+}
+
+void MainWindow::checkTokenAlive()
+{
+    m_session->checkTokenAlive();
+}
+
+void MainWindow::onAuthLost(const QString& reason)
+{
+    m_session->onAuthLost(reason);
+}
+
+// The session ended: whatever runs with its token stops using it.
 void MainWindow::onSessionLost()
 {
     if (m_appMarket)
         m_appMarket->setToken(QString());
+}
+
+void MainWindow::pollSupportUnread()
+{
+    m_support->pollUnread();
+}
+
+void MainWindow::fetchLatestNotice()
+{
+    m_support->fetchLatestNotice();
+}
+
+void MainWindow::runAutoBackupIfDue()
+{
+    m_backups->runIfDue();
+}
+
+void MainWindow::showLockOverlay()
+{
+    m_lock->showOverlay();
 }
 
 // ---- steps of later parts of the window -----------------------------------------------------------------

@@ -325,7 +325,16 @@ private:
     void watchScreen(QScreen* screen);
     bool trayUsable() const;
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
+
+    // The window's entry points into its controllers.
+    void loadAuth();
+    void checkTokenAlive();
+    void onAuthLost(const QString& reason);
     void onSessionLost();
+    void pollSupportUnread();
+    void fetchLatestNotice();
+    void runAutoBackupIfDue();
+    void showLockOverlay();
 
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();

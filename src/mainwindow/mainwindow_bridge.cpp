@@ -84,7 +84,7 @@ void MainWindow::reloadAfterImport()
     loadSettings();
     applyReloadedLanguage(languageBefore);
     applySettings();
-    m_session->load();
+    loadAuth();
     if (m_appMarket)
         m_appMarket->setToken(m_session->token());
     if (m_supportChat)

@@ -365,7 +365,7 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         w->onUiButton(UiBtn::Settings);
-        w->onGearMenuAction(1);
+        w->onGearMenuAction(GearMenuPopup::OpenSettings);
         QCOMPARE(m_dialogsMade, 1);
         SettingsDialog* dialog = w->settingsDialog();
         QVERIFY(dialog && dialog->isVisible());
