@@ -6,8 +6,7 @@
 RecorderButton::RecorderButton(QObject* parent) : QObject(parent)
 {
     // The panel's one window makes the recorder's one connection; the signal comes from its thread.
-    connect(ScreenMonitor::instance(), &ScreenMonitor::diskFull, this, &RecorderButton::diskFull,
-            Qt::QueuedConnection);
+    connect(ScreenMonitor::instance(), &ScreenMonitor::diskFull, this, &RecorderButton::diskFull, Qt::QueuedConnection);
 }
 
 RecorderButton::Outcome RecorderButton::toggle(const AppSettings& s)
@@ -20,8 +19,7 @@ RecorderButton::Outcome RecorderButton::toggle(const AppSettings& s)
     }
     if (s.monitorDir.isEmpty())
         return Outcome::NeedsSetup;
-    monitor->configure(s.monitorDir, s.monitorMaxMB, s.monitorIdleSec, s.monitorFps, s.monitorFormat,
-                       s.monitorTrigger);
+    monitor->configure(s.monitorDir, s.monitorMaxMB, s.monitorIdleSec, s.monitorFps, s.monitorFormat, s.monitorTrigger);
     if (!monitor->start())
         return Outcome::Failed;
     emit activeChanged(true);

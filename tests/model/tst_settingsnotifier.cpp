@@ -23,8 +23,8 @@ private Q_SLOTS:
             s.darkTheme = !s.darkTheme;
             s.customTitle = QStringLiteral("x");
         }) << QStringList{"customTitle", "darkTheme"};
-        QTest::newRow("one button of an array") << Edit([](AppSettings& s) { s.btnVisible[5] = !s.btnVisible[5]; })
-                                                << QStringList{"btnVisible"};
+        QTest::newRow("one button of an array")
+            << Edit([](AppSettings& s) { s.btnVisible[5] = !s.btnVisible[5]; }) << QStringList{"btnVisible"};
         QTest::newRow("a map entry") << Edit([](AppSettings& s) { s.obfuscateMap.insert("a", "b"); })
                                      << QStringList{"obfuscateMap"};
     }
