@@ -2,6 +2,7 @@
 
 #include "ui/datadir.h"
 #include "ui/jsonutil.h"
+#include "ui/namedtimer.h"
 #include "ui/savefile.h"
 
 #include <QDebug>
@@ -55,10 +56,7 @@ void SessionController::startHeartbeat()
     if (m_heartbeatTimer)
         return;
     const int seconds = heartbeatSeconds();
-    m_heartbeatTimer = new QTimer(this);
-    m_heartbeatTimer->setObjectName(QStringLiteral("heartbeatTimer"));
-    m_heartbeatTimer->setInterval(seconds * 1000);
-    m_heartbeatTimer->setTimerType(Qt::CoarseTimer);
+    m_heartbeatTimer = ktr::makeNamedTimer(this, "heartbeatTimer", seconds * 1000);
     connect(m_heartbeatTimer, &QTimer::timeout, this, &SessionController::checkTokenAlive);
     m_heartbeatTimer->start();
     QTimer::singleShot(kStartupStepDelayMs, this, [this] { startupAccountStep(); });

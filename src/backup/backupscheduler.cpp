@@ -1,5 +1,7 @@
 #include "backup/backupscheduler.h"
 
+#include "ui/namedtimer.h"
+
 #include <QDebug>
 #include <QTimer>
 
@@ -11,10 +13,7 @@ void BackupScheduler::start()
 {
     if (m_timer)
         return;
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("autoBackupTimer"));
-    m_timer->setInterval(kIntervalMs);
-    m_timer->setTimerType(Qt::CoarseTimer);
+    m_timer = ktr::makeNamedTimer(this, "autoBackupTimer", kIntervalMs);
     connect(m_timer, &QTimer::timeout, this, &BackupScheduler::runIfDue);
     m_timer->start();
     QTimer::singleShot(kFirstRunDelayMs, this, [this] { runIfDue(); });

@@ -3,26 +3,13 @@
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
 #include "platform/heaptrim.h"
+#include "ui/namedtimer.h"
 
 #include <QTimer>
 
-namespace {
-
-QTimer* makeTimer(QObject* parent, const char* name, int intervalMs, bool singleShot)
-{
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(intervalMs);
-    timer->setSingleShot(singleShot);
-    timer->setTimerType(Qt::CoarseTimer);
-    return timer;
-}
-
-} // namespace
-
 IconQueue::IconQueue(QObject* parent)
-    : QObject(parent), m_timer(makeTimer(this, "iconQueueTimer", kIntervalMs, false)),
-      m_repaintTimer(makeTimer(this, "repaintTimer", kRepaintDelayMs, true))
+    : QObject(parent), m_timer(ktr::makeNamedTimer(this, "iconQueueTimer", kIntervalMs)),
+      m_repaintTimer(ktr::makeNamedTimer(this, "repaintTimer", kRepaintDelayMs, true))
 {
     connect(m_timer, &QTimer::timeout, this, &IconQueue::drain);
     connect(m_repaintTimer, &QTimer::timeout, this, &IconQueue::repaintDue);

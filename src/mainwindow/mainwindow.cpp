@@ -28,6 +28,7 @@
 #include "ui/datadir.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
+#include "ui/namedtimer.h"
 #include "ui/savefile.h"
 #include "ui/theme.h"
 #include "ui/toast.h"
@@ -115,10 +116,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             m_grid->forgetCustomIcon(path);
     });
     connect(m_icons, &IconQueue::repaintDue, this, &MainWindow::repaintPanels);
-    m_invalidPathsTimer = new QTimer(this);
-    m_invalidPathsTimer->setObjectName(QStringLiteral("invalidPathsTimer"));
-    m_invalidPathsTimer->setInterval(kInvalidPathsIntervalMs);
-    m_invalidPathsTimer->setTimerType(Qt::CoarseTimer);
+    m_invalidPathsTimer = ktr::makeNamedTimer(this, "invalidPathsTimer", kInvalidPathsIntervalMs);
     connect(m_invalidPathsTimer, &QTimer::timeout, this, [this] { refreshInvalidPaths(); });
     m_invalidPathsTimer->start();
 

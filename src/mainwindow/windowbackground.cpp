@@ -2,6 +2,7 @@
 
 #include "mainwindow/videobackground.h"
 #include "mainwindow/windowappearance.h"
+#include "ui/namedtimer.h"
 
 #include <QDebug>
 #include <QImageReader>
@@ -28,15 +29,6 @@ WindowBackground::WindowBackground(QWidget* host) : QObject(host), m_host(host),
 }
 
 WindowBackground::~WindowBackground() = default;
-
-QTimer* WindowBackground::makeTimer(const char* name, int intervalMs, Qt::TimerType type)
-{
-    auto* timer = new QTimer(this);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(intervalMs);
-    timer->setTimerType(type);
-    return timer;
-}
 
 QSize WindowBackground::deviceSize() const
 {
@@ -96,7 +88,8 @@ void WindowBackground::apply(const QString& path)
     if (VideoBackground::isVideoFile(path) && path != m_failedVideoPath) {
         if (!m_video) {
             m_video = new VideoBackground(this);
-            m_videoTimer = makeTimer("videoFrameTimer", VideoFrameFeed::kPollIntervalMs, Qt::PreciseTimer);
+            m_videoTimer =
+                ktr::makeNamedTimer(this, "videoFrameTimer", VideoFrameFeed::kPollIntervalMs, false, Qt::PreciseTimer);
             connect(m_videoTimer, &QTimer::timeout, this, [this] { pullVideoFrame(); });
         }
         m_video->setTargetSize(deviceSize());
@@ -147,8 +140,7 @@ void WindowBackground::hostResized()
         m_video->setTargetSize(deviceSize());
     if (m_movie) {
         if (!m_resizeDebounce) {
-            m_resizeDebounce = makeTimer("resizeDebounce", kDebounceMs, Qt::CoarseTimer);
-            m_resizeDebounce->setSingleShot(true);
+            m_resizeDebounce = ktr::makeNamedTimer(this, "resizeDebounce", kDebounceMs, true);
             connect(m_resizeDebounce, &QTimer::timeout, this, [this] { restartGifAtHostSize(); });
         }
         m_resizeDebounce->start();
@@ -217,8 +209,7 @@ void WindowBackground::scheduleRatioRefresh()
     if (m_ratioRefreshBusy)
         return;
     if (!m_ratioDebounce) {
-        m_ratioDebounce = makeTimer("ratioDebounce", kDebounceMs, Qt::CoarseTimer);
-        m_ratioDebounce->setSingleShot(true);
+        m_ratioDebounce = ktr::makeNamedTimer(this, "ratioDebounce", kDebounceMs, true);
         connect(m_ratioDebounce, &QTimer::timeout, this, [this] {
             m_ratioRefreshBusy = true;
             forgetPath();
@@ -283,8 +274,7 @@ bool WindowBackground::refreshScaled()
 void WindowBackground::scheduleScaledRefresh()
 {
     if (!m_scaledRefreshTimer) {
-        m_scaledRefreshTimer = makeTimer("scaledRefreshTimer", 16, Qt::PreciseTimer);
-        m_scaledRefreshTimer->setSingleShot(true);
+        m_scaledRefreshTimer = ktr::makeNamedTimer(this, "scaledRefreshTimer", 16, true, Qt::PreciseTimer);
         connect(m_scaledRefreshTimer, &QTimer::timeout, this, [this] {
             if (refreshScaled()) {
                 m_scaledRefreshRetries = 0;

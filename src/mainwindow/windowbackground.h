@@ -71,7 +71,6 @@ signals:
 
 private:
     QSize deviceSize() const;
-    QTimer* makeTimer(const char* name, int intervalMs, Qt::TimerType type);
     void startGif(const QString& path);
     void restartGifAtHostSize();
     void pullVideoFrame();

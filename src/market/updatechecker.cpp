@@ -1,5 +1,7 @@
 #include "market/updatechecker.h"
 
+#include "ui/namedtimer.h"
+
 #include <QTimer>
 
 UpdateChecker::UpdateChecker(QObject* parent) : QObject(parent)
@@ -10,10 +12,7 @@ void UpdateChecker::scheduleStartupCheck(bool beta)
 {
     m_startupBeta = beta;
     if (!m_startupTimer) {
-        m_startupTimer = new QTimer(this);
-        m_startupTimer->setObjectName(QStringLiteral("updateCheckTimer"));
-        m_startupTimer->setSingleShot(true);
-        m_startupTimer->setInterval(kStartupDelayMs);
+        m_startupTimer = ktr::makeNamedTimer(this, "updateCheckTimer", kStartupDelayMs, true);
         connect(m_startupTimer, &QTimer::timeout, this, [this] { check(m_startupBeta, false); });
     }
     m_startupTimer->start();

@@ -1,12 +1,12 @@
 #include "support/supportpoller.h"
 
+#include "ui/namedtimer.h"
+
 #include <QTimer>
 
-SupportPoller::SupportPoller(QObject* parent) : QObject(parent), m_unreadTimer(new QTimer(this))
+SupportPoller::SupportPoller(QObject* parent)
+    : QObject(parent), m_unreadTimer(ktr::makeNamedTimer(this, "supportUnreadTimer", kUnreadIntervalMs))
 {
-    m_unreadTimer->setObjectName(QStringLiteral("supportUnreadTimer"));
-    m_unreadTimer->setInterval(kUnreadIntervalMs);
-    m_unreadTimer->setTimerType(Qt::CoarseTimer);
     connect(m_unreadTimer, &QTimer::timeout, this, &SupportPoller::pollUnread);
 }
 
@@ -22,10 +22,7 @@ void SupportPoller::startNotices()
 {
     if (m_noticeTimer)
         return;
-    m_noticeTimer = new QTimer(this);
-    m_noticeTimer->setObjectName(QStringLiteral("noticeTimer"));
-    m_noticeTimer->setInterval(kNoticeIntervalMs);
-    m_noticeTimer->setTimerType(Qt::CoarseTimer);
+    m_noticeTimer = ktr::makeNamedTimer(this, "noticeTimer", kNoticeIntervalMs);
     connect(m_noticeTimer, &QTimer::timeout, this, &SupportPoller::fetchLatestNotice);
     m_noticeTimer->start();
     QTimer::singleShot(kFirstNoticeDelayMs, this, [this] { fetchLatestNotice(); });
