@@ -228,11 +228,10 @@ public:
     // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
     QMenu* buildItemMenu(int itemIndex);
     void runItemMenuAction(QAction* chosen);
-    // What the menu's actions ask the user through (replaceable by tests): the file picker of "relocate" and the
-    // modal run of the edit dialog (returns the dialog's result code).
+    // What the menu's actions run (replaceable by tests): the modal run of the edit dialog (returns the
+    // dialog's result code). Files are chosen through the shared dialog seams.
     struct ItemMenuHooks
     {
-        std::function<QString(QWidget* parent, const QString& caption, const QString& filter)> openFile;
         std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
         // The invalid-path check itself; runs on a worker thread.
         std::function<QSet<QString>(const QList<Group>& groups)> checkInvalidPaths;

@@ -129,8 +129,7 @@ void MainWindow::relocateMenuItem()
     const QString caption = Lang::tr("选择新的文件位置");
     // "*.*" would hide every file without a dot in its name (most programs here): the pattern becomes "*".
     const QString filter = Lang::tr("所有文件 (*.*)").replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
-    const QString chosen = m_itemMenuHooks.openFile ? m_itemMenuHooks.openFile(this, caption, filter)
-                                                    : ktr::dialogs::openFile(this, caption, QString(), filter);
+    const QString chosen = ktr::dialogs::openFile(this, caption, QString(), filter);
     if (chosen.isEmpty() || !menuItemStillThere())
         return;
     const QString path = QDir::toNativeSeparators(chosen);

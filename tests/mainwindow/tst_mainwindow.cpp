@@ -62,7 +62,7 @@ class TestMainWindow : public QObject
 private Q_SLOTS:
     void languageChangeAfterTheWindowIsGone()
     {
-        // The language handler the window registers is process-wide; it must not reach a destroyed window.
+        // The language signal is process-wide; a change after the window is gone must not reach it.
         makeWindow().reset();
         Lang::setLanguage(1);
         Lang::notifyChanged();
