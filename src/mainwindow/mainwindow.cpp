@@ -421,10 +421,6 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
         queueIconLoad(path);
     if (added.missing > 0)
         showToast(Lang::tr("已跳过 %1 个不存在的路径").arg(added.missing), Toast::Error);
-    if (!added.paths.isEmpty()) {
-        setCurrentGroup(groupIndex);
-        commitModelChange();
-    }
 }
 
 void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items)
@@ -432,10 +428,6 @@ void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QS
     const QStringList added = m_model.addShellItems(groupIndex, items);
     for (const QString& path : added)
         queueIconLoad(path);
-    if (!added.isEmpty()) {
-        setCurrentGroup(groupIndex);
-        commitModelChange();
-    }
 }
 
 void MainWindow::onItemMoved(int fromGroup, int itemIndex, int toGroup)

@@ -34,13 +34,10 @@ void MainWindow::syncDesktopIcons()
     DesktopCollectResult result;
     m_model.editGroups([&result](QList<Group>& groups) {
         result = collectDesktopIcons(groups, desktopFolders());
-        return false;
+        return result.changed();
     });
-    if (result.changed()) {
-        for (const QString& path : result.newPaths)
-            queueIconLoad(path);
-        commitModelChange();
-    }
+    for (const QString& path : result.newPaths)
+        queueIconLoad(path);
     showToast(result.message, Toast::Info);
 }
 

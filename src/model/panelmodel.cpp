@@ -27,6 +27,14 @@ bool groupHasPath(const Group& group, const QString& path)
     return std::any_of(group.items.cbegin(), group.items.cend(), [&path](const Item& i) { return i.path == path; });
 }
 
+Item newItem(const QString& path, const QString& name)
+{
+    Item item;
+    item.path = path;
+    item.name = name;
+    return item;
+}
+
 QString nameForDroppedPath(const QFileInfo& info)
 {
     if (info.isDir() || info.suffix().isEmpty())
@@ -119,8 +127,12 @@ PanelModel::Added PanelModel::addFiles(int group, const QList<QUrl>& urls)
             ++added.missing;
             continue;
         }
-        m_groups[group].items.append(Item{path, nameForDroppedPath(info)});
+        m_groups[group].items.append(newItem(path, nameForDroppedPath(info)));
         added.paths.append(path);
+    }
+    if (!added.paths.isEmpty()) {
+        setCurrentGroup(group);
+        emit changed();
     }
     return added;
 }
@@ -133,8 +145,12 @@ QStringList PanelModel::addShellItems(int group, const QList<QPair<QString, QStr
     for (const auto& [display, parsing] : items) {
         if (parsing.isEmpty() || groupHasPath(m_groups[group], parsing))
             continue;
-        m_groups[group].items.append(Item{parsing, display});
+        m_groups[group].items.append(newItem(parsing, display));
         added.append(parsing);
+    }
+    if (!added.isEmpty()) {
+        setCurrentGroup(group);
+        emit changed();
     }
     return added;
 }

@@ -73,14 +73,15 @@ public:
     bool deleteGroup(int index);
     bool clearGroup(int index);
 
-    // Dropped files: the paths added and how many did not exist. Paths already in the group are skipped.
+    // Dropped files: the paths added and how many did not exist. Paths already in the group are skipped; a
+    // group that got items becomes the current one.
     struct Added
     {
         QStringList paths;
         int missing = 0;
     };
     Added addFiles(int group, const QList<QUrl>& urls);
-    // Shell places (display name, parsing name): the parsing names added.
+    // Shell places (display name, parsing name): the parsing names added, as addFiles does.
     QStringList addShellItems(int group, const QList<QPair<QString, QString>>& items);
     bool moveItem(int fromGroup, int itemIndex, int toGroup);
     // Within the current group; `to` counts positions before the move (to == count appends).

@@ -4,6 +4,10 @@
 
 #include <QApplication>
 #include <QJsonArray>
+#include <QSignalSpy>
+
+using Mutation = std::function<bool(PanelModel&)>;
+Q_DECLARE_METATYPE(Mutation)
 
 class TestPanelModel : public QObject
 {
@@ -96,6 +100,95 @@ private Q_SLOTS:
         QList<int> list{7, 7, 7};
         readButtonLayout(o, "btnLayoutTitle", list);
         QTEST(list, "expected");
+    }
+
+    // Every mutator tells the window what it did: `changed` for what is saved, `currentChanged` for another
+    // current group, `groupsMoved` for a live reorder; a refused change says nothing.
+    void mutatorSignals_data()
+    {
+        QTest::addColumn<Mutation>("mutate");
+        QTest::addColumn<int>("changed");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("moved");
+        QTest::addColumn<int>("currentAfter");
+        const auto row = [](const char* name, Mutation m, int changed, int current, int moved, int after) {
+            QTest::newRow(name) << m << changed << current << moved << after;
+        };
+        row(
+            "create", [](PanelModel& m) { return m.createGroup("D") == PanelModel::NameResult::Done; }, 1, 1, 0, 3);
+        row(
+            "create taken", [](PanelModel& m) { return m.createGroup("B") == PanelModel::NameResult::Taken; }, 0, 0, 0,
+            1);
+        row(
+            "rename", [](PanelModel& m) { return m.renameGroup(2, "Z") == PanelModel::NameResult::Done; }, 1, 0, 0, 1);
+        row(
+            "rename taken", [](PanelModel& m) { return m.renameGroup(2, "A") == PanelModel::NameResult::Taken; }, 0, 0,
+            0, 1);
+        row(
+            "delete current", [](PanelModel& m) { return m.deleteGroup(1); }, 1, 1, 0, 0);
+        row(
+            "delete first refused", [](PanelModel& m) { return !m.deleteGroup(0); }, 0, 0, 0, 1);
+        row(
+            "clear", [](PanelModel& m) { return m.clearGroup(0); }, 1, 0, 0, 1);
+        row(
+            "clear empty", [](PanelModel& m) { return !m.clearGroup(2); }, 0, 0, 0, 1);
+        row(
+            "move item", [](PanelModel& m) { return m.moveItem(0, 0, 2); }, 1, 0, 0, 1);
+        row(
+            "move onto same path", [](PanelModel& m) { return !m.moveItem(0, 1, 1); }, 0, 0, 0, 1);
+        row(
+            "reorder",
+            [](PanelModel& m) { return !m.reorderItem(0, 0) && !m.reorderItem(0, 2) && !m.reorderItem(-1, 0); }, 0, 0,
+            0, 1);
+        row(
+            "remove", [](PanelModel& m) { return m.removeItem(0, 1); }, 1, 0, 0, 1);
+        row(
+            "remove missing",
+            [](PanelModel& m) { return m.removeItems([](const Item& i) { return i.path.endsWith("b"); }) == 2; }, 1, 0,
+            0, 1);
+        row(
+            "shell items",
+            [](PanelModel& m) {
+                return m.addShellItems(2, {{"Trash", "trash:///"}, {"x", ""}}).size() == 1;
+            },
+            1, 1, 0, 2);
+        row(
+            "displace the current", [](PanelModel& m) { return m.displaceGroup(1, 2); }, 0, 1, 1, 2);
+        row(
+            "displace another", [](PanelModel& m) { return m.displaceGroup(0, 2); }, 0, 0, 1, 0);
+        row(
+            "edit item unsaved",
+            [](PanelModel& m) {
+                return m.editItem(
+                           0, 0, [](Item& i) { i.name = "n"; }, false) &&
+                       m.groups()[0].items[0].name == "n";
+            },
+            0, 0, 0, 1);
+    }
+    void mutatorSignals()
+    {
+        QFETCH(Mutation, mutate);
+        QFETCH(int, changed);
+        QFETCH(int, current);
+        QFETCH(int, moved);
+        QFETCH(int, currentAfter);
+        PanelModel model;
+        const auto item = [](const QString& path) {
+            Item i;
+            i.path = path;
+            i.name = path.mid(1);
+            return i;
+        };
+        model.replaceGroups({Group{"A", {item("/a"), item("/b")}}, Group{"B", {item("/b")}}, Group{"C", {}}});
+        model.setCurrentGroup(1);
+        QSignalSpy changedSpy(&model, &PanelModel::changed);
+        QSignalSpy currentSpy(&model, &PanelModel::currentChanged);
+        QSignalSpy movedSpy(&model, &PanelModel::groupsMoved);
+        QVERIFY(mutate(model));
+        QCOMPARE(changedSpy.count(), changed);
+        QCOMPARE(currentSpy.count(), current);
+        QCOMPARE(movedSpy.count(), moved);
+        QCOMPARE(model.currentIndex(), currentAfter);
     }
 };
 
