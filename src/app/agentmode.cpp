@@ -4,12 +4,18 @@
 #include "app/qmain.h"
 #include "platform/instancelock.h"
 #include "platform/process.h"
+#include "ui/datadir.h"
 #include "ui/lang.h"
+#include "ui/qtlanguage.h"
+#include "ui/savefile.h"
+#include "ui/uisignals.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDebug>
 #include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -28,6 +34,15 @@ qint64 agentIdleSeconds()
 }
 
 } // namespace
+
+int storedUiLanguage(const QString& settingsPath)
+{
+    QByteArray data;
+    if (ktr::readFileCapped(settingsPath, 16 * 1024 * 1024, &data) != ktr::ReadStatus::Ok)
+        return 0;
+    const QJsonValue value = QJsonDocument::fromJson(data).object().value(QStringLiteral("language"));
+    return value.isDouble() && value.toDouble() == 1.0 ? 1 : 0;
+}
 
 AgentEnvironment defaultAgentEnvironment()
 {
@@ -80,6 +95,9 @@ bool AgentMode::start(QString* error)
     }
 
     connect(m_server, &AgentServer::showMainRequested, this, &AgentMode::promoteAgentToPanel);
+    // The agent never loads the panel's settings; its tray speaks the language the user chose there.
+    Lang::setLanguage(storedUiLanguage(appDataDir() + QStringLiteral("/settings.json")));
+    ktr::followUiLanguage();
     setUpTray();
     return true;
 }
@@ -87,12 +105,17 @@ bool AgentMode::start(QString* error)
 void AgentMode::setUpTray()
 {
     m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/res/resources/logo.png")), this);
-    m_tray->setToolTip(Lang::tr("青岚舟面板 · 后台服务运行中"));
-
     m_menu = new QMenu();
-    QAction* open = m_menu->addAction(Lang::tr("打开主面板"));
+    QAction* open = m_menu->addAction(QString());
     connect(open, &QAction::triggered, this, &AgentMode::promoteAgentToPanel);
-    QAction* quit = m_menu->addAction(Lang::tr("退出后台服务"));
+    QAction* quit = m_menu->addAction(QString());
+    auto retranslate = [this, open, quit] {
+        m_tray->setToolTip(Lang::tr("青岚舟面板 · 后台服务运行中"));
+        open->setText(Lang::tr("打开主面板"));
+        quit->setText(Lang::tr("退出后台服务"));
+    };
+    retranslate();
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, retranslate);
     connect(quit, &QAction::triggered, this, [this] { m_env.exitLoop(0); });
     m_tray->setContextMenu(m_menu);
 

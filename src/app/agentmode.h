@@ -33,6 +33,10 @@ struct AgentEnvironment
 
 AgentEnvironment defaultAgentEnvironment();
 
+// The UI language stored in the panel's "settings.json" at settingsPath: 1 English, else 0 (also when the
+// file is missing or damaged; it is only read, never moved aside or written).
+int storedUiLanguage(const QString& settingsPath);
+
 // The panel-less run: the socket server for the user's other programs, a tray icon, an optional idle
 // exit, and the hand-over to a panel process when the user or a client asks for the panel.
 class AgentMode : public QObject

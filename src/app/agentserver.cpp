@@ -2,6 +2,7 @@
 
 #include "account/authstore.h"
 #include "app/qmain.h"
+#include "platform/fsentry.h"
 #include "platform/process.h"
 #include "ui/datadir.h"
 #include "ui/jsonutil.h"
@@ -11,6 +12,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocalServer>
@@ -90,6 +92,26 @@ QJsonObject errorReply(const QString& code, const QString& msg)
     return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("code"), code}, {QStringLiteral("msg"), msg}};
 }
 
+// A NUL inside a string of the request: nothing we serve takes one, and text cut at it would mean
+// something else further down.
+bool containsNul(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString().contains(QChar(0));
+    if (value.isArray()) {
+        for (const QJsonValue& v : value.toArray())
+            if (containsNul(v))
+                return true;
+    }
+    if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            if (it.key().contains(QChar(0)) || containsNul(it.value()))
+                return true;
+    }
+    return false;
+}
+
 void agentRejectOversize(QLocalSocket* socket, QByteArray& buffer)
 {
     buffer.clear();
@@ -101,9 +123,10 @@ void agentRejectOversize(QLocalSocket* socket, QByteArray& buffer)
 
 QString agentPipeName()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Never a name in a shared folder such as /tmp: another user could plant a socket there.
+    const QString dir = ktr::platform::privateRuntimeDir();
     if (dir.isEmpty())
-        dir = QDir::tempPath();
+        return {};
     return dir + QStringLiteral("/KestrunePanel_") + QString::number(ktr::platform::currentUserId());
 }
 
@@ -134,8 +157,31 @@ QString readAuthToken()
     return readAuthField(QStringLiteral("token"));
 }
 
-AgentServer::AgentServer(QObject* parent) : QObject(parent)
+AgentServer::AgentServer(QObject* parent) : QObject(parent), m_relistenTimer(new QTimer(this))
 {
+    m_relistenTimer->setInterval(kRelistenIntervalMs);
+    connect(m_relistenTimer, &QTimer::timeout, this, &AgentServer::checkListening);
+}
+
+void AgentServer::setLimits(int idleTimeoutMs, int maxClients, int relistenIntervalMs)
+{
+    m_idleTimeoutMs = qMax(1, idleTimeoutMs);
+    m_maxClients = qMax(1, maxClients);
+    m_relistenTimer->setInterval(qMax(1, relistenIntervalMs));
+}
+
+void AgentServer::checkListening()
+{
+    // QLocalServer closes itself (and removes the socket file) when an accept fails, e.g. with no
+    // descriptor left; the process still holds the lock, so without this no later start could reach it.
+    if (!m_server || m_server->isListening()) {
+        m_relistenFailing = false;
+        return;
+    }
+    if (!m_relistenFailing)
+        qWarning().noquote() << "agent server lost its listening socket (" + m_server->errorString() +
+                                    "); listening again";
+    m_relistenFailing = !listenOnce(nullptr, false);
 }
 
 AgentServer::~AgentServer() = default;
@@ -164,8 +210,10 @@ bool AgentServer::listenOnce(QString* error, bool logFailure)
         // Only a name that is missing or refuses outright is free; one that answers, or doesn't
         // answer in time (a busy owner), is taken.
         if (connected ||
-            (probeError != QLocalSocket::ServerNotFoundError && probeError != QLocalSocket::ConnectionRefusedError))
+            (probeError != QLocalSocket::ServerNotFoundError && probeError != QLocalSocket::ConnectionRefusedError)) {
             failure = QStringLiteral("another process is serving %1").arg(m_name);
+            m_relistenTimer->stop(); // the name is someone else's now: stop watching it
+        }
     }
     if (failure.isEmpty()) {
         QLocalServer::removeServer(m_name);
@@ -175,12 +223,16 @@ bool AgentServer::listenOnce(QString* error, bool logFailure)
         m_server->setSocketOptions(QLocalServer::UserAccessOption);
         if (m_server->listen(m_name)) {
             connect(m_server, &QLocalServer::newConnection, this, &AgentServer::onNewConnection);
+            m_relistenTimer->start();
             qInfo().noquote() << "agent server listening:" << m_name;
             return true;
         }
         failure = m_server->errorString();
-        m_server->deleteLater();
-        m_server = nullptr;
+        // Kept while a watch is on (a lost socket is retried at the next check); else nothing listens.
+        if (!m_relistenTimer->isActive()) {
+            m_server->deleteLater();
+            m_server = nullptr;
+        }
     }
     if (error)
         *error = failure;
@@ -215,6 +267,7 @@ void AgentServer::startRetrying(int attempts, int intervalMs, std::function<void
 
 void AgentServer::stop()
 {
+    m_relistenTimer->stop();
     if (!m_server)
         return;
     // close() removes the socket file; a server closed later, after a successor took the name over,
@@ -231,7 +284,29 @@ void AgentServer::onNewConnection()
         return;
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
+        // Room for the newcomer: the client waiting longest goes first, so idle clients can't lock out
+        // the rest or use up the process's descriptors.
+        m_clients.removeAll(nullptr);
+        while (m_clients.size() >= m_maxClients) {
+            QPointer<QLocalSocket> oldest = m_clients.takeFirst();
+            if (oldest) {
+                qWarning().noquote() << "agent: too many clients at once, dropping the one waiting longest";
+                oldest->abort();
+                oldest->deleteLater();
+            }
+        }
+        m_clients.append(socket);
         auto conn = std::make_shared<Connection>();
+        auto* idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, socket, [socket, conn] {
+            if (conn->answered)
+                return;
+            qWarning().noquote() << "agent: client sent no complete request in time, dropped";
+            socket->abort();
+            socket->deleteLater();
+        });
+        idle->start(m_idleTimeoutMs);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, conn] { onReadyRead(socket, *conn); });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         Q_EMIT activity();
@@ -274,9 +349,13 @@ void AgentServer::onReadyRead(QLocalSocket* socket, Connection& conn)
 
         conn.answered = true;
         conn.buffer.clear();
+        m_clients.removeAll(socket);
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        if (doc.isObject()) {
+        if (doc.isObject() && containsNul(doc.object())) {
+            qWarning().noquote() << "agent: 请求含有空字符，拒绝";
+            agentSendReply(socket, errorReply(QStringLiteral("BAD_PARAM"), QStringLiteral("报文含有空字符")));
+        } else if (doc.isObject()) {
             handleRequest(socket, doc.object());
         } else {
             qWarning().noquote() << "agent: 收到非法报文:" << logSafe(QString::fromUtf8(line.left(120)));

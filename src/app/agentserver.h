@@ -9,6 +9,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 // The program's local endpoint for other programs of the same user: a user-only local socket on which
 // a client sends one JSON request per line and gets one JSON reply, after which the connection is
@@ -37,6 +38,14 @@ public:
 
     // Limit of the unconsumed data of one connection and of one request line.
     static constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
+    // A client that has not sent a whole line by then is dropped; at most this many are served at once
+    // (a new one pushes out the oldest still waiting); a listening socket lost (to a failed accept when the
+    // process ran out of descriptors) is set up again at this interval.
+    static constexpr int kIdleTimeoutMs = 5000;
+    static constexpr int kMaxClients = 32;
+    static constexpr int kRelistenIntervalMs = 1000;
+    // Shorter limits for tests; applies to connections accepted from now on.
+    void setLimits(int idleTimeoutMs, int maxClients, int relistenIntervalMs);
 
 Q_SIGNALS:
     // Every accepted connection and every dispatched request.
@@ -52,8 +61,15 @@ private:
     void onReadyRead(QLocalSocket* socket, Connection& conn);
     bool listenOnce(QString* error, bool logFailure);
 
+    void checkListening();
+
     QPointer<QLocalServer> m_server;
     QString m_name;
+    QList<QPointer<QLocalSocket>> m_clients; // unanswered connections, oldest first
+    QTimer* m_relistenTimer = nullptr;
+    int m_idleTimeoutMs = kIdleTimeoutMs;
+    int m_maxClients = kMaxClients;
+    bool m_relistenFailing = false; // warned once until listening again
 };
 
 // Full path of the socket: $XDG_RUNTIME_DIR/KestrunePanel_<numeric user id>. Server and clients compute

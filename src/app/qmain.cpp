@@ -15,6 +15,7 @@
 #include "recorder/screenmonitor.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
+#include "ui/qtlanguage.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
 
@@ -94,6 +95,9 @@ int qMain(int argc, char** argv)
 
     // 14-16. The panel.
     writeInstallPath();
+    // Qt's own texts and the titles follow the language, from the one the window loads with its settings on
+    // (before any native window exists, so every title is made in it).
+    ktr::followUiLanguage();
     MainWindow window;
     centreOnCursorScreen(&window, 1920, 1080);
     window.show();

@@ -2,15 +2,31 @@
 
 #include "icons/iconextract.h"
 #include "icons/iconloader.h"
+#include "platform/icontheme.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 void probeIcons(const QString& outputDir)
 {
     syncIconThemeFromQt();
+    // Without a desktop platform (offscreen, minimal) Qt names no theme folder on disk, and the probe would find
+    // nothing: it then looks at the machine's themes where the panel finds them on the desktop.
+    const QStringList qtPaths = QIcon::themeSearchPaths();
+    const bool onDisk = std::any_of(qtPaths.cbegin(), qtPaths.cend(), [](const QString& p) {
+        return !p.startsWith(QLatin1Char(':')) && QFileInfo(p).isDir();
+    });
+    if (!onDisk) {
+        ktr::platform::IconThemes::Config machine = ktr::platform::IconThemes::defaultConfig();
+        machine.themeName = QIcon::themeName();
+        ktr::platform::IconThemes::configure(machine);
+        qInfo().noquote() << "icon probe: Qt names no icon theme folder, using" << machine.searchPaths.join(u':');
+    }
     QDir().mkpath(outputDir);
     const QDir out(outputDir);
 

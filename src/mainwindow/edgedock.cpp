@@ -216,6 +216,7 @@ void EdgeDock::moveFinished()
         m_dockEdge = NotDocked;
         updateDockPollTimer();
         setTaskbarButtonVisible(true);
+        restorePinnedTopmost();
         return;
     }
     m_dockRect = win;
@@ -290,6 +291,7 @@ void EdgeDock::pollDockCursor()
         m_inZone = false;
         m_dockEdge = NotDocked;
         setTaskbarButtonVisible(true);
+        restorePinnedTopmost();
         updateDockPollTimer();
         return;
     }
@@ -317,6 +319,7 @@ void EdgeDock::pollDockCursor()
     m_rightHold.startMs.reset();
     setTaskbarButtonVisible(true);
     m_host.setTopmost(true);
+    m_raised = true;
 }
 
 void EdgeDock::snapToDockEdge()
@@ -347,6 +350,7 @@ void EdgeDock::snapToDockEdge()
     m_rightHold.startMs.reset();
     if (!m_host.isPinned())
         m_host.setTopmost(false);
+    m_raised = false;
     setTaskbarButtonVisible(false);
     animateGeometry(r);
 }
@@ -366,8 +370,19 @@ bool EdgeDock::summonDocked()
     m_summoned = true;
     setTaskbarButtonVisible(true);
     m_host.setTopmost(true);
+    m_raised = true;
     m_host.activate();
     return true;
+}
+
+// A peek or summon raised the window above others for as long as it is out of its edge; once it is no
+// longer docked it stays where pin says.
+void EdgeDock::restorePinnedTopmost()
+{
+    if (!m_raised)
+        return;
+    m_raised = false;
+    m_host.setTopmost(m_host.isPinned());
 }
 
 void EdgeDock::undock(bool animateBack)
@@ -378,6 +393,7 @@ void EdgeDock::undock(bool animateBack)
     m_inZone = false;
     m_dockEdge = NotDocked;
     setTaskbarButtonVisible(true);
+    restorePinnedTopmost();
     if (wasDocked && animateBack && m_dockRect.isValid())
         animateGeometry(m_dockRect);
     updateDockPollTimer();

@@ -125,6 +125,7 @@ private:
     QRect revealZone(const QRect& avail) const;
     void storeButtons(bool middle, bool right);
     bool elapsedMoreThan(const HoldClock& c, qint64 ms) const;
+    void restorePinnedTopmost();
 
     Host m_host;
     ktr::platform::PointerState* m_pointer;
@@ -148,6 +149,7 @@ private:
     HoldClock m_middleHold;
     HoldClock m_rightHold;
     bool m_taskbarVisible = true;
+    bool m_raised = false; // above others for a peek or summon, not for pin
 
     QTimer* m_pollTimer;
     QTimer* m_frameTimer;

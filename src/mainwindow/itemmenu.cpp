@@ -52,8 +52,10 @@ QSet<QString> invalidItemPaths(const QList<Group>& groups)
 int countInvalidItems(const QList<Group>& groups)
 {
     int count = 0;
+    // Hidden items are not shown anywhere: the user can't see them, so they are neither counted nor cleared.
     for (const Group& group : groups)
-        count += int(std::count_if(group.items.cbegin(), group.items.cend(), isItemTargetMissing));
+        count += int(std::count_if(group.items.cbegin(), group.items.cend(),
+                                   [](const Item& item) { return !item.hidden && isItemTargetMissing(item); }));
     return count;
 }
 
@@ -105,7 +107,7 @@ QMenu* buildItemMenu(const QList<Group>& groups, int currentGroup, const Item& i
         const QList<Item>& items = groups.at(g).items;
         const bool holdsPath = std::any_of(items.cbegin(), items.cend(),
                                            [&item](const Item& other) { return other.path == item.path; });
-        QAction* entry = move->addAction(groups.at(g).name); // the user's own name, never translated
+        QAction* entry = move->addAction(Lang::tr(groups.at(g).name)); // as the sidebar shows it
         entry->setData(g);
         entry->setEnabled(g != currentGroup && !holdsPath);
         entry->setProperty(kActionProperty, int(ItemMenuAction::MoveToGroup));

@@ -420,7 +420,9 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
     for (const QString& path : added.paths)
         queueIconLoad(path);
     if (added.missing > 0)
-        showToast(Lang::tr("已跳过 %1 个不存在的路径").arg(added.missing), Toast::Error);
+        showToast(added.missing == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
+                                     : Lang::tr("已跳过 %1 个不存在的路径").arg(added.missing),
+                  Toast::Error);
 }
 
 void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items)
@@ -471,6 +473,10 @@ void MainWindow::onItemActivated(int itemIndex)
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
 {
     const LaunchCommand command = launchCommandFor(resolveTarget(path), workDir, args, runAsAdmin);
+    if (elevationToolMissing(command)) {
+        showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
+        return;
+    }
     runLaunchCommand(command, ktr::platform::launcher());
 }
 

@@ -17,6 +17,8 @@
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
+#include "platform/autostart.h"
+#include "platform/fsentry.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
@@ -47,7 +49,8 @@ constexpr int kStripHeight = 40; // the group strip when the groups run horizont
 
 QPixmap loadPixmap(const QString& path)
 {
-    if (path.isEmpty())
+    // Only a regular file: opening a FIFO or a device on the GUI thread could wait for ever.
+    if (path.isEmpty() || !ktr::platform::isRegularFile(path))
         return QPixmap();
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -60,7 +63,10 @@ QPixmap loadPixmap(const QString& path)
 
 void MainWindow::applySettings()
 {
-    setAutoStart(m_settings.autoStart);
+    // Only an installed program keeps the autostart entry in step with the setting on its own: a run from
+    // the build tree leaves it alone unless the user switches the setting (onSettingsFinished).
+    if (ktr::platform::isInstalledProgram(QCoreApplication::applicationFilePath()))
+        setAutoStart(m_settings.autoStart);
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll

@@ -239,12 +239,16 @@ void MainWindow::openSettings()
 
     const QString hotkeyBefore = m_settings.summonHotkey;
     const bool autoClassifyBefore = m_settings.autoClassify;
+    const bool autoStartBefore = m_settings.autoStart;
 
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen)
         dialog->move(settingsDialogPosition(screen->availableGeometry(), frameGeometry(), dialog->size()));
-    connect(dialog, &QDialog::finished, this, [this, hotkeyBefore, autoClassifyBefore](int result) {
+    connect(dialog, &QDialog::finished, this, [this, hotkeyBefore, autoClassifyBefore, autoStartBefore](int result) {
         onSettingsFinished(result, hotkeyBefore, autoClassifyBefore);
+        // The user switched "start with the system" himself: that is written whatever the program's place.
+        if (m_settings.autoStart != autoStartBefore)
+            setAutoStart(m_settings.autoStart);
     });
     dialog->show();
     dialog->raise();

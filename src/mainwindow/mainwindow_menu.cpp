@@ -82,10 +82,15 @@ void MainWindow::runItemMenuAction(QAction* chosen)
     case ItemMenuAction::Open:
         launchTarget(copy.path, copy.workDir, copy.args, copy.runAsAdmin);
         break;
-    case ItemMenuAction::RunAsAdmin:
+    case ItemMenuAction::RunAsAdmin: {
         // Elevated on its own: the item's arguments and working folder are not passed.
-        runLaunchCommand(launchCommandFor(copy.path, QString(), QString(), true), ktr::platform::launcher());
+        const LaunchCommand command = launchCommandFor(copy.path, QString(), QString(), true);
+        if (elevationToolMissing(command))
+            showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
+        else
+            runLaunchCommand(command, ktr::platform::launcher());
         break;
+    }
     case ItemMenuAction::OpenLocation:
         ktr::platform::showItemInFileManager(copy.path);
         break;
@@ -178,12 +183,15 @@ void MainWindow::removeMenuItem()
 
 void MainWindow::clearInvalidItems()
 {
-    const int removed = m_model.removeItems(isItemTargetMissing);
+    // Hidden items are left alone, as the menu counts them.
+    const int removed = m_model.removeItems([](const Item& item) { return !item.hidden && isItemTargetMissing(item); });
     if (removed == 0)
         return;
     refreshInvalidPaths();
     qInfo().noquote() << "cleared invalid icon entries:" << removed;
-    showToast(Lang::tr("已清除 %1 个失效图标").arg(removed), Toast::Info);
+    // One of something reads as one in English: the singular has its own text.
+    showToast(removed == 1 ? Lang::tr("已清除 1 个失效图标") : Lang::tr("已清除 %1 个失效图标").arg(removed),
+              Toast::Info);
 }
 
 void MainWindow::editMenuItem()
@@ -294,6 +302,8 @@ void MainWindow::editMenuItem()
             iconCacheRemove(*cache, copy.path);
         if (m_grid)
             m_grid->forgetCustomIcon(copy.path);
+        // Every item showing this path (this one, or the others when the target moved) needs its icon again.
+        queueIconLoad(copy.path);
     } else {
         if (m_grid)
             m_grid->invalidateIcon(customIcon);

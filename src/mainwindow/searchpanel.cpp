@@ -21,6 +21,12 @@ QString displayName(const Item& item)
     return item.name.isEmpty() ? QFileInfo(item.path).completeBaseName() : item.name;
 }
 
+// An item is found by the name the grid shows (in English "Desktop" for a stored "桌面") and by the stored one.
+bool nameMatches(const QString& stored, const QString& shown, const QString& query)
+{
+    return shown.toLower().contains(query) || stored.toLower().contains(query);
+}
+
 } // namespace
 
 SearchPanel::SearchPanel(const QList<Group>* groups, QWidget* parent)
@@ -42,6 +48,8 @@ SearchPanel::SearchPanel(const QList<Group>* groups, QWidget* parent)
     connect(m_debounce, &QTimer::timeout, this, [this]() { refresh(m_edit->text()); });
     connect(m_edit, &QLineEdit::textChanged, this, [this]() { m_debounce->start(); });
     connect(m_list, &QListWidget::itemActivated, this, &SearchPanel::onActivated);
+    // The keys of any launcher's search field: Return runs the highlighted row, Up and Down move it.
+    m_edit->installEventFilter(this);
     hide();
 }
 
@@ -112,8 +120,9 @@ void SearchPanel::refresh(const QString& text)
         const Group& group = m_groups->at(g);
         for (int i = 0; i < group.items.size(); ++i) {
             const Item& item = group.items.at(i);
-            const QString name = displayName(item);
-            if (!name.toLower().contains(q))
+            const QString stored = displayName(item);
+            const QString name = Lang::tr(stored);
+            if (!nameMatches(stored, name, q))
                 continue;
             if (m_results.size() >= kResultLimit) {
                 auto* more = new QListWidgetItem(Lang::tr("（结果过多，仅显示前 %1 条）").arg(kResultLimit));
@@ -122,7 +131,7 @@ void SearchPanel::refresh(const QString& text)
                 full = true;
                 break;
             }
-            auto* row = new QListWidgetItem(name + kSeparator + group.name);
+            auto* row = new QListWidgetItem(name + kSeparator + Lang::tr(group.name)); // as the sidebar shows it
             row->setData(Qt::UserRole, item.path);
             m_list->addItem(row);
             m_results.append({g, i});
@@ -208,6 +217,44 @@ void SearchPanel::onActivated(QListWidgetItem* activated)
         m_list->setCurrentRow(row);
     }
     runResult(row);
+}
+
+bool SearchPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_edit || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        moveHighlight(key == Qt::Key_Down ? 1 : -1);
+        return true;
+    }
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        runHighlighted();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SearchPanel::moveHighlight(int step)
+{
+    if (m_debounce->isActive()) {
+        m_debounce->stop();
+        refresh(m_edit->text());
+    }
+    const int count = int(m_results.size()); // the overflow row is never highlighted
+    if (count == 0)
+        return;
+    m_list->setCurrentRow(std::clamp(m_list->currentRow() + step, 0, count - 1));
+}
+
+void SearchPanel::runHighlighted()
+{
+    // Typed within the debounce, the rows still belong to older text: the top row of the newest text runs.
+    if (m_debounce->isActive()) {
+        m_debounce->stop();
+        refresh(m_edit->text());
+    }
+    runResult(m_list->currentRow());
 }
 
 bool SearchPanel::handleKey(QKeyEvent* event)

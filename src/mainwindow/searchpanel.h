@@ -13,7 +13,7 @@ class QListWidgetItem;
 class QTimer;
 
 // The small floating search box over the icon grid: a line edit and a result list. Typing filters every item of
-// every group by its display name (after a short debounce); running a result asks the owner, through
+// every group by its name as shown in the UI language or as stored (after a short debounce); running a result asks the owner, through
 // launchRequested, to switch to the item's group and open it. The panel only reads the model it is given.
 class SearchPanel : public QWidget
 {
@@ -55,8 +55,12 @@ Q_SIGNALS:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The search field's keys: Up and Down move the highlighted result, Return runs it.
+    void moveHighlight(int step);
+    void runHighlighted();
     void applyStyle();
     void layoutChildren();
     void runRow(int row);

@@ -2,6 +2,7 @@
 
 #include "mainwindow/videobackground.h"
 #include "mainwindow/windowappearance.h"
+#include "platform/fsentry.h"
 #include "ui/namedtimer.h"
 
 #include <QDebug>
@@ -42,7 +43,8 @@ bool WindowBackground::setCustomLogo(const QString& path)
         return false;
     m_customLogoPath = path;
     m_customLogo = QPixmap();
-    if (!path.isEmpty()) {
+    // Only a regular file: opening a FIFO or a device on the GUI thread could wait for ever.
+    if (!path.isEmpty() && ktr::platform::isRegularFile(path)) {
         QImageReader reader(path);
         reader.setAutoTransform(true);
         m_customLogo = QPixmap::fromImage(reader.read());
@@ -84,6 +86,11 @@ void WindowBackground::apply(const QString& path)
         m_failedVideoPath.clear();
     if (path.isEmpty())
         return;
+    // Opening a FIFO or a device here would stall the window (and start-up) until someone writes to it.
+    if (!ktr::platform::isRegularFile(path)) {
+        qWarning().noquote() << "[appearance] background is not a regular file, ignored:" << path;
+        return;
+    }
 
     if (VideoBackground::isVideoFile(path) && path != m_failedVideoPath) {
         if (!m_video) {

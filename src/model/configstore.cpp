@@ -10,9 +10,31 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QTimer>
+
+namespace {
+
+// True when a settings object holds members but none the program would take: each member is unknown
+// or of another JSON type than the program writes ({"version":2,"data":{...}}, every value a string).
+// Reading it would silently replace it all with defaults.
+bool settingsDropData(const QJsonObject& object)
+{
+    if (object.isEmpty())
+        return false;
+    QJsonObject known = settingsToJson(AppSettings(), QSize(1, 1));
+    known.insert(QStringLiteral("uiPasswordHash"), QString()); // the older name of the password hash
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const auto k = known.constFind(it.key());
+        if (k != known.constEnd() && k->type() == it->type())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 ConfigStore::ConfigStore(const QString& dataDir) : m_dataDir(dataDir), m_clock(ktr::platform::Clock::system())
 {
@@ -83,11 +105,23 @@ ConfigStore::Read ConfigStore::readObject(const QString& path, qint64 cap, QJson
                                                                           : parseError.errorString());
     // A well-formed file that is not an object is kept as a copy too, so defaults saved later
     // replace nothing the user could still want.
-    if (preserveCorruptFile(path))
+    if (preserveCorruptFile(path)) {
         m_protected.remove(path);
-    else
-        m_protected.insert(path);
-    return Read::Damaged;
+        return Read::Damaged;
+    }
+    m_protected.insert(path);
+    return Read::DamagedNotKept;
+}
+
+bool ConfigStore::keepMisshapenCopy(const QString& path)
+{
+    qWarning().noquote() << "[config] file of an unexpected shape" << path << "- reading it would drop content";
+    if (preserveCorruptFile(path)) {
+        m_protected.remove(path);
+        return true;
+    }
+    m_protected.insert(path);
+    return false;
 }
 
 void ConfigStore::scheduleCorruptNotice(int delayMs, const char* text)
@@ -109,8 +143,23 @@ bool ConfigStore::loadLayout(QList<Group>& groups)
     if (result == Read::Damaged)
         scheduleCorruptNotice(kLayoutNoticeDelayMs,
                               "布局文件已损坏，已保留副本并重建默认分组；可从「备份与恢复」还原最近快照");
+    else if (result == Read::DamagedNotKept)
+        scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    else if (result == Read::Unusable)
+        scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件无法读取，本次运行不会覆盖它；请检查该文件");
     if (result != Read::Ok)
         return false;
+    if (layoutDropsData(object)) {
+        // Right type, wrong shape: what can't be read is kept aside before anything is saved over it.
+        if (keepMisshapenCopy(path))
+            scheduleCorruptNotice(kLayoutNoticeDelayMs,
+                                  "布局文件含有无法识别的内容，已保留副本；可从「备份与恢复」还原最近快照");
+        else
+            scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件已损坏，且未能保留副本；本次运行不会覆盖它");
+        const QJsonValue readable = object.value(QStringLiteral("groups"));
+        if (!readable.isArray() || readable.toArray().isEmpty())
+            return false;
+    }
     groups = layoutFromJson(object);
     if (fixLegacyWordpadPaths(groups))
         saveLayout(groups);
@@ -130,8 +179,19 @@ void ConfigStore::loadSettings(AppSettings& settings, QSize& savedSize)
     if (result == Read::Damaged)
         scheduleCorruptNotice(kSettingsNoticeDelayMs,
                               "设置文件已损坏，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
+    else if (result == Read::DamagedNotKept)
+        scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    else if (result == Read::Unusable)
+        scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件无法读取，本次运行不会覆盖它；请检查该文件");
     if (result != Read::Ok)
         return;
+    if (settingsDropData(object)) {
+        if (keepMisshapenCopy(path))
+            scheduleCorruptNotice(kSettingsNoticeDelayMs,
+                                  "设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
+        else
+            scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    }
     settingsFromJson(object, settings, savedSize);
     Lang::setLanguage(settings.language);
 }

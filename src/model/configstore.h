@@ -77,7 +77,8 @@ public:
     bool isProtected(const QString& path) const { return m_protected.contains(path); }
 
 private:
-    enum class Read { Ok, Missing, Empty, Damaged, Unusable };
+    enum class Read { Ok, Missing, Empty, Damaged, DamagedNotKept, Unusable };
+    bool keepMisshapenCopy(const QString& path);
     Read readObject(const QString& path, qint64 cap, QJsonObject* object);
     bool writeFile(const QString& path, const QByteArray& data, const QString& message);
     void scheduleCorruptNotice(int delayMs, const char* text);

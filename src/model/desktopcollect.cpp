@@ -141,6 +141,8 @@ DesktopCollectResult collectDesktopIcons(QList<Group>& groups, const QStringList
     }
 
     qInfo().noquote() << "desktop sync: added =" << result.added << "groups =" << groups.size();
-    result.message = Lang::tr("已收纳 %1 个桌面新图标").arg(result.added);
+    // One of something reads as one in English: the singular has its own text.
+    result.message = result.added == 1 ? Lang::tr("已收纳 1 个桌面新图标")
+                                       : Lang::tr("已收纳 %1 个桌面新图标").arg(result.added);
     return result;
 }

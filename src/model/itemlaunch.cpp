@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace {
 
@@ -67,6 +68,12 @@ LaunchCommand launchCommandFor(const QString& target, const QString& workDir, co
     if (ktr::platform::isNativeExecutable(target))
         return program(target, extra, workDir, runAsAdmin);
     return open(QUrl::fromLocalFile(target));
+}
+
+bool elevationToolMissing(const LaunchCommand& command)
+{
+    return command.kind == LaunchCommand::Kind::Program && command.program == QLatin1String("pkexec") &&
+           QStandardPaths::findExecutable(command.program).isEmpty();
 }
 
 bool runLaunchCommand(const LaunchCommand& command, ktr::platform::Launcher& launcher)

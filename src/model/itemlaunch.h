@@ -34,5 +34,8 @@ struct LaunchCommand
 // Running as administrator puts "pkexec" in front of a program; an opened document is not elevated.
 LaunchCommand launchCommandFor(const QString& target, const QString& workDir, const QString& args, bool runAsAdmin);
 
+// True when the command runs through pkexec and no pkexec is found on PATH: it can't start elevated here.
+bool elevationToolMissing(const LaunchCommand& command);
+
 // Hands the command to the launcher; false when nothing was started.
 bool runLaunchCommand(const LaunchCommand& command, ktr::platform::Launcher& launcher);

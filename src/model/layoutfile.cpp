@@ -78,6 +78,29 @@ QList<Group> layoutFromJson(const QJsonObject& object)
     return groups;
 }
 
+bool layoutDropsData(const QJsonObject& object)
+{
+    if (object.isEmpty())
+        return false;
+    const QJsonValue groups = object.value(kGroups);
+    if (!groups.isArray())
+        return true;
+    for (const QJsonValue& gv : groups.toArray()) {
+        if (!gv.isObject())
+            return true;
+        const QJsonObject go = gv.toObject();
+        const QJsonValue name = go.value(kName);
+        const QJsonValue items = go.value(kItems);
+        if ((!name.isUndefined() && !name.isString()) || (!items.isUndefined() && !items.isArray()))
+            return true;
+        for (const QJsonValue& iv : items.toArray()) {
+            if (!iv.isObject() || !iv.toObject().value(kPath).isString())
+                return true;
+        }
+    }
+    return false;
+}
+
 bool fixLegacyWordpadPaths(QList<Group>& groups)
 {
     const QString programFiles = qEnvironmentVariable("ProgramFiles");

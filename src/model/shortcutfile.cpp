@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 // A .desktop file is a few kilobytes; anything this large is not one.
@@ -261,11 +263,12 @@ QString joinArguments(const QStringList& args)
 
 } // namespace
 
-QStringList desktopExecArguments(const QString& exec)
+QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype, QString>>* codesOut)
 {
     static const QString fieldCodes = QStringLiteral("fFuUdDnNickvm");
     QStringList out;
     QString cur;
+    QString codes; // the field codes of the current argument, as written
     bool started = false; // an argument has begun (possibly empty, as "")
     bool hadText = false; // it holds more than field codes
     enum class Quote { None, Double, Single } quote = Quote::None;
@@ -274,7 +277,10 @@ QStringList desktopExecArguments(const QString& exec)
         // An argument that was nothing but field codes goes away with them.
         if (started && hadText)
             out += cur;
+        else if (started && codesOut && !codes.isEmpty())
+            codesOut->append({out.size(), codes});
         cur.clear();
+        codes.clear();
         started = hadText = false;
     };
 
@@ -288,6 +294,8 @@ QStringList desktopExecArguments(const QString& exec)
                 hadText = true;
                 ++i;
             } else if (!next.isNull() && fieldCodes.contains(next)) {
+                codes += c;
+                codes += next;
                 ++i;
             } else {
                 cur += c;
@@ -409,8 +417,13 @@ bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error
 
     QByteArray raw;
     ExecParts old;
-    if (f.find("Exec", &raw) >= 0)
-        old = splitExec(desktopExecArguments(unescapeValue(raw)));
+    QList<std::pair<qsizetype, QString>> codes;
+    qsizetype oldFirstArgument = 0;
+    if (f.find("Exec", &raw) >= 0) {
+        const QStringList oldArgv = desktopExecArguments(unescapeValue(raw), &codes);
+        old = splitExec(oldArgv);
+        oldFirstArgument = oldArgv.size() - old.arguments.size();
+    }
 
     QStringList argv;
     if (info.runAsAdmin)
@@ -418,7 +431,26 @@ bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error
     argv += old.envPrefix;
     if (!info.target.isEmpty())
         argv += info.target;
-    argv += QProcess::splitCommand(info.arguments);
+    const qsizetype firstArgument = argv.size();
+    const QStringList arguments = QProcess::splitCommand(info.arguments);
+    argv += arguments;
+
+    // The field codes say where the launcher puts the files and URLs the entry is opened with (%U, %f ...):
+    // they are not fields of the shortcut, so they stay. With the arguments unchanged each one keeps its place
+    // among them, otherwise they follow the new arguments.
+    QStringList pieces;
+    for (const QString& a : std::as_const(argv))
+        pieces += desktopExecString({a});
+    if (arguments == old.arguments) {
+        // From the last to the first, so each place still counts the arguments before it.
+        for (auto it = codes.crbegin(); it != codes.crend(); ++it) {
+            const qsizetype at = firstArgument + std::max<qsizetype>(it->first - oldFirstArgument, 0);
+            pieces.insert(std::min(at, pieces.size()), it->second);
+        }
+    } else {
+        for (const auto& code : std::as_const(codes))
+            pieces += code.second;
+    }
 
     if (f.find("Type", &raw) < 0 || raw.trimmed() != "Application")
         f.set("Type", "Application");
@@ -428,7 +460,7 @@ bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error
             name = QFileInfo(info.target).completeBaseName();
         f.set("Name", escapeValue(name));
     }
-    f.set("Exec", escapeValue(desktopExecString(argv)));
+    f.set("Exec", escapeValue(pieces.join(u' ')));
     // TryExec names the program that must exist for the entry to show: it follows a changed target.
     if (f.has("TryExec") && old.program != info.target && !info.target.isEmpty())
         f.set("TryExec", escapeValue(info.target));

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // The fields of a desktop shortcut. On a freedesktop desktop a shortcut is a .desktop entry: `Exec` holds the
 // target and its arguments (with a "pkexec" in front when it runs as administrator), `Path` the working folder,
 // `Icon` the icon. `arguments` is one command-line string, split by the rules of QProcess::splitCommand.
@@ -27,8 +29,9 @@ bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error
 
 // The argument vector of a desktop entry's Exec value (already unescaped from the file's string escapes), with
 // field codes (%f, %U, %i, ...) removed and %% turned into %. Accepts double quotes with their backslash escapes,
-// and single quotes as the common launchers do.
-QStringList desktopExecArguments(const QString& exec);
+// and single quotes as the common launchers do. fieldCodes, when given, receives each argument that was nothing
+// but field codes, as written ("%U"), with the number of arguments returned before it.
+QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype, QString>>* fieldCodes = nullptr);
 
 // The Exec value for an argument vector, each argument quoted when it must be, % written as %%.
 QString desktopExecString(const QStringList& arguments);

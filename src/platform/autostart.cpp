@@ -43,6 +43,13 @@ QString execArgument(const QString& arg)
 
 } // namespace
 
+bool isInstalledProgram(const QString& program)
+{
+    if (program.isEmpty())
+        return false;
+    return QFileInfo(QFileInfo(program).absolutePath() + QLatin1Char('/') + QLatin1String(kInstallMarkerName)).isFile();
+}
+
 QString autostartFilePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

@@ -12,6 +12,13 @@ QString autostartFilePath();
 // The entry that starts program (a full path) with no arguments; the path is quoted for the Exec key.
 QByteArray autostartEntry(const QString& program);
 
+// The file `cmake --install` puts beside the installed executable; its uninstall looks for it too.
+inline constexpr const char* kInstallMarkerName = ".kestrune-install-marker";
+
+// True when program (a full path) is an installed copy: the install marker lies beside it. A run from the
+// build tree is not one.
+bool isInstalledProgram(const QString& program);
+
 // On: writes the entry for program (left alone when it already reads the same). Off: removes it.
 // Returns 0 on success, else the QFileDevice::FileError of the failed step with an English reason in
 // error; on failure the previous state stays as it was.

@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <csetjmp>
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
@@ -36,6 +37,9 @@ long g_utcOffsetSecs = 0;
 std::atomic<bool> g_handling{false};
 char g_dumpNames[kMaxListed][kNameCap];
 alignas(16) char g_altStack[128 * 1024];
+// Set while the backtrace is taken: a fault inside the unwinder (a wrecked stack) jumps back here.
+sigjmp_buf g_backtraceJump;
+std::atomic<long> g_backtraceThread{0};
 
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
@@ -301,9 +305,18 @@ void writeCrashDump(int sig, siginfo_t* info, void* uctx, const CivilTime& t)
     b.dec(threadId());
     b.str("\nbacktrace:\n");
     writeAll(fd, text, b.len);
-    void* frames[64];
-    const int n = ::backtrace(frames, 64);
-    ::backtrace_symbols_fd(frames, n, fd);
+    // The unwinder reads the crashed stack; when that is wrecked it faults too. That fault jumps back here
+    // and ends only the backtrace.
+    if (sigsetjmp(g_backtraceJump, 1) == 0) {
+        g_backtraceThread.store(static_cast<long>(threadId()));
+        void* frames[64];
+        const int n = ::backtrace(frames, 64);
+        ::backtrace_symbols_fd(frames, n, fd);
+    } else {
+        static const char cut[] = "(backtrace cut off: the stack could not be walked)\n";
+        writeAll(fd, cut, static_cast<int>(sizeof cut - 1));
+    }
+    g_backtraceThread.store(0);
     ::close(fd);
     pruneDumps();
 }
@@ -344,10 +357,13 @@ void appendCrashLog(int sig, siginfo_t* info, void* uctx, const CivilTime& t)
 void crashFilter(int sig, siginfo_t* info, void* uctx)
 {
     const int savedErrno = errno;
+    if (g_backtraceThread.load() != 0 && g_backtraceThread.load() == static_cast<long>(threadId()))
+        siglongjmp(g_backtraceJump, 1); // a fault while walking the stack: give up the backtrace only
     if (!g_handling.exchange(true)) {
         const CivilTime t = crashTime();
-        writeCrashDump(sig, info, uctx, t);
+        // The one line first: it is small and can't fault, while the dump walks a stack that may be broken.
         appendCrashLog(sig, info, uctx, t);
+        writeCrashDump(sig, info, uctx, t);
     } else {
         // Another thread is recording its crash and will end the process; give it time.
         for (int i = 0; i < 50; ++i) {
@@ -439,7 +455,9 @@ void installCrashHandler()
     };
     sa.sa_sigaction = crashFilter;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    // SA_NODEFER: a second fault while the backtrace is taken must reach the handler (a blocked fault signal
+    // would kill the process on the spot) so that only the backtrace is given up.
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     for (int sig : kSignals)
         ::sigaction(sig, &sa, nullptr);
 }

@@ -12,10 +12,32 @@ struct EntryStat
     bool exists = false;
     bool isLink = false;
     bool isDir = false;
+    bool isRegular = false; // a plain file, not a FIFO, device, socket or link
     uint owner = 0;
+    uint mode = 0; // the permission bits (07777)
     qint64 modifiedSecs = 0; // seconds since the epoch (UTC)
 };
 
 EntryStat entryStat(const QString& path);
+
+// True when the path (links followed) names a regular file: the only kind of entry that may be opened on
+// the GUI thread, since opening a FIFO waits for a writer and a device may never answer.
+bool isRegularFile(const QString& path);
+
+// Pushes what was written to the file behind `fd` down to the disk. False (with the reason in English) when
+// the system reports a failure, e.g. no space left for data it had only buffered.
+bool syncFileToDisk(int fd, QString* error = nullptr);
+
+// A folder only its owner may enter: created with mode 0700 when missing; an existing one must be a real
+// folder (not a link) owned by the current user, and is narrowed to 0700. False with the reason otherwise.
+bool ensurePrivateDir(const QString& path, QString* error = nullptr);
+
+// Narrows an existing folder or file of ours to owner-only access (0700 or 0600); links are left alone.
+void restrictToOwner(const QString& path);
+
+// The folder for the per-user lock and sockets: $XDG_RUNTIME_DIR (or the private runtime folder Qt makes
+// when the session has none). When neither is usable, a private folder of ours below the user's cache
+// folder; never a name in a shared folder. Empty when no private folder can be had.
+QString privateRuntimeDir();
 
 } // namespace ktr::platform

@@ -8,7 +8,8 @@ class QLockFile;
 
 namespace ktr::platform {
 
-// One process per user holds a named lock: a lock file in the user's runtime folder ($XDG_RUNTIME_DIR).
+// One process per user holds a named lock: a lock file in the user's private runtime folder
+// (privateRuntimeDir: $XDG_RUNTIME_DIR or a private folder of ours).
 // The kernel-visible owner is checked, so the lock of a process that died is taken over at once.
 class SingleInstanceLock
 {
@@ -27,6 +28,10 @@ public:
 
     // The lock file for a name: the runtime folder + "/" + name + ".lock".
     static QString lockPath(const QString& name);
+
+    // Whether a process that may hold the lock file is still there: one holds its lock now, or the pid it
+    // names lives on this machine. False for an empty, garbled or foreign lock no one holds.
+    static bool holderProvablyAlive(const QString& path);
 
 private:
     QString m_path;

@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include "platform/fsentry.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -40,6 +42,9 @@ bool writeRegistryString(RegistryHive hive, const QString& key, const QString& n
             *error = QStringLiteral("cannot create folder of ") + path;
         return false;
     }
+    // The user's own store is the user's alone to read.
+    if (hive == RegistryHive::CurrentUser)
+        restrictToOwner(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(settingsKey(key, name), value);
     settings.sync();

@@ -35,6 +35,10 @@ const char* signalName(int sig)
         return "SIGINT";
     case SIGHUP:
         return "SIGHUP";
+    case SIGQUIT:
+        return "SIGQUIT";
+    case SIGUSR1:
+        return "SIGUSR1";
     default:
         return "signal";
     }
@@ -62,8 +66,15 @@ QuitSignalWatcher* QuitSignalWatcher::install()
     ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     g_writeFd = fds[1];
     g_watcher = new QuitSignalWatcher(fds[0], QCoreApplication::instance());
-    QObject::connect(g_watcher, &QuitSignalWatcher::quitRequested, QCoreApplication::instance(),
-                     &QCoreApplication::quit, Qt::QueuedConnection);
+    // exit(), not quit(): quit() first asks every window to close, and a panel that closes to the tray
+    // refuses, so the signal would only hide it and nothing would be saved. aboutToQuit still runs.
+    QObject::connect(
+        g_watcher, &QuitSignalWatcher::quitRequested, QCoreApplication::instance(),
+        [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+
+    // A closed pipe on standard error (a terminal gone, a log reader ended) must not kill the program:
+    // the failed write is reported as EPIPE instead.
+    ::signal(SIGPIPE, SIG_IGN);
 
     struct sigaction sa
     {
@@ -71,7 +82,7 @@ QuitSignalWatcher* QuitSignalWatcher::install()
     sa.sa_handler = onQuitSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
         if (::sigaction(sig, &sa, nullptr) != 0)
             qWarning() << "[signals] sigaction failed for" << signalName(sig);
     }

@@ -6,10 +6,10 @@ class QSocketNotifier;
 
 namespace ktr::platform {
 
-// Turns SIGTERM, SIGINT and SIGHUP (session end, kill, Ctrl+C) into a normal quit of the event loop, so the
-// quit handler runs and saves state. The signal handler only writes the signal number into a socket pair;
-// the notifier reads it on the GUI thread and emits quitRequested, which is connected to
-// QCoreApplication::quit.
+// Turns SIGTERM, SIGINT, SIGHUP, SIGQUIT and SIGUSR1 (session end, kill, Ctrl+C, Ctrl+\) into a normal end
+// of the event loop, so the quit handler runs and saves state whatever the windows' close settings say.
+// The signal handler only writes the signal number into a socket pair; the notifier reads it on the GUI
+// thread and emits quitRequested, which is connected to QCoreApplication::exit(0). SIGPIPE is ignored.
 class QuitSignalWatcher : public QObject
 {
     Q_OBJECT

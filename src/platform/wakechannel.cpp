@@ -1,5 +1,7 @@
 #include "platform/wakechannel.h"
 
+#include "platform/fsentry.h"
+
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -22,9 +24,10 @@ constexpr int kServerReadTimeoutMs = 2000;
 
 QString wakeSocketPath()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Never a name in a shared folder such as /tmp: another user could plant a socket there.
+    const QString dir = privateRuntimeDir();
     if (dir.isEmpty())
-        dir = QStringLiteral("/tmp");
+        return {};
     return dir + QStringLiteral("/KestrunePanel_Wake_") + QString::number(::getuid());
 }
 
@@ -40,6 +43,11 @@ WakeServer::~WakeServer()
 bool WakeServer::listen(QString* error, const QString& path)
 {
     close();
+    if (path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no private runtime folder");
+        return false;
+    }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     bool ok = m_server->listen(path);
@@ -105,6 +113,8 @@ void WakeServer::onReadyRead(QLocalSocket* s)
 
 bool sendWake(int timeoutMs, const QString& path)
 {
+    if (path.isEmpty())
+        return false;
     QDeadlineTimer deadline(timeoutMs);
     QLocalSocket s;
     s.connectToServer(path, QIODevice::ReadWrite);

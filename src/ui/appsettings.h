@@ -6,6 +6,12 @@
 
 #include <array>
 
+// The reveal gesture a new user starts with (revealMethod): on X11 a middle click pastes, so there it is the
+// middle button held (3), elsewhere a middle press (1). platform is a Qt platform name ("xcb", "offscreen").
+int defaultRevealMethod(const QString& platform);
+// The same for the platform this process runs on.
+int defaultRevealMethod();
+
 // Every user preference of the panel, as one plain value. The default constructor holds every
 // default; the record itself clamps nothing (reading "settings.json" does). Colour-kind fields take
 // 0..6 (0 = the palette's colour, 1..5 fixed colours, 6 = the paired ...CustomRgb); ...CustomRgb
@@ -30,7 +36,7 @@ struct AppSettings
     bool singleClickOpen = true;
     bool edgeSnap = true;
     int snapRevealPx = 1;
-    int revealMethod = 1;
+    int revealMethod = defaultRevealMethod();
     QString summonHotkey = QStringLiteral("Ctrl+Alt+G");
     bool autoClassify = false;
     int updateChannel = 0;

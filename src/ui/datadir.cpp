@@ -1,8 +1,11 @@
 #include "ui/datadir.h"
 
+#include "platform/fsentry.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -12,7 +15,8 @@ QString appDataDir()
     static const QString dir = [] {
         const QString exeDir = QCoreApplication::applicationDirPath();
         QString result;
-        if (QFile::exists(exeDir + QStringLiteral("/portable.ini")))
+        const bool portable = QFile::exists(exeDir + QStringLiteral("/portable.ini"));
+        if (portable)
             result = exeDir + QStringLiteral("/data");
         else
             result = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
@@ -20,6 +24,11 @@ QString appDataDir()
             result.chop(1);
         if (!QDir().mkpath(result))
             std::fprintf(stderr, "appDataDir: mkpath failed: %s\n", result.toUtf8().constData());
+        // It holds the password hash and the layout: no other user may look in, nor into our
+        // organisation's folder above it.
+        ktr::platform::restrictToOwner(result);
+        if (!portable)
+            ktr::platform::restrictToOwner(QFileInfo(result).absolutePath());
         return result;
     }();
     return dir;

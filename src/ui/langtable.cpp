@@ -870,8 +870,18 @@ extern const Lang::Pair kLangTable[] = {
     {"无法初始化视频解码器", "Cannot initialize the video decoder"},
 
     // --- first use
+    {"已跳过 1 个不存在的路径", "Skipped 1 path that does not exist"},
+    {"已清除 1 个失效图标", "Removed 1 broken icon"},
+    {"已收纳 1 个桌面新图标", "Collected 1 new desktop icon"},
+    {"未找到 pkexec，无法以管理员身份运行（请安装 polkit）", "pkexec was not found, so it can't run as administrator (install polkit)"},
 
     // --- reliability
+    {"布局文件已损坏，且未能保留副本；本次运行不会覆盖它", "The layout file is damaged and no copy could be made; it will not be overwritten in this run."},
+    {"布局文件无法读取，本次运行不会覆盖它；请检查该文件", "The layout file cannot be read; it will not be overwritten in this run. Please check the file."},
+    {"布局文件含有无法识别的内容，已保留副本；可从「备份与恢复」还原最近快照", "The layout file holds content that can't be read. A copy was preserved; you can restore the latest snapshot from Backup & Restore."},
+    {"设置文件已损坏，且未能保留副本；本次运行不会覆盖它", "The settings file is damaged and no copy could be made; it will not be overwritten in this run."},
+    {"设置文件无法读取，本次运行不会覆盖它；请检查该文件", "The settings file cannot be read; it will not be overwritten in this run. Please check the file."},
+    {"设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照", "The settings file holds content that can't be read. A copy was preserved and defaults are in use; you can restore the latest snapshot from Backup & Restore."},
 
     // --- settings
 

@@ -1,6 +1,7 @@
 #include "ui/log.h"
 
 #include "platform/clock.h"
+#include "platform/fsentry.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -67,12 +68,27 @@ void writeLineLocked(const QDate& day, const QByteArray& line)
 {
     if (g_root.isEmpty())
         return;
+    // A link in place of the log root or a day folder would take our lines (and the prune) elsewhere.
+    if (ktr::platform::entryStat(g_root).isLink) {
+        reportToStderr("[KestrunePanel] log root is a symbolic link, not written: %s\n", g_root);
+        return;
+    }
     const QString dayDir = g_root + QLatin1Char('/') + day.toString(QStringLiteral("yyyy-MM-dd"));
     if (!QFileInfo::exists(dayDir) && !QDir().mkpath(dayDir)) {
         reportToStderr("[KestrunePanel] log mkdir failed: %s\n", dayDir);
         return;
     }
+    if (ktr::platform::entryStat(dayDir).isLink) {
+        reportToStderr("[KestrunePanel] log folder is a symbolic link, not written: %s\n", dayDir);
+        return;
+    }
     const QString path = dayDir + QStringLiteral("/app.log");
+    // Only a regular file is appended to: opening a FIFO would wait for a reader, a device may never answer.
+    const ktr::platform::EntryStat entry = ktr::platform::entryStat(path);
+    if (entry.exists && !entry.isRegular) {
+        reportToStderr("[KestrunePanel] log file is not a regular file, not written: %s\n", path);
+        return;
+    }
     const QFileInfo info(path);
     if (info.exists() && info.size() > kRotateBytes) {
         const QString older = dayDir + QStringLiteral("/app.1.log");
@@ -97,6 +113,10 @@ void writeLineLocked(const QDate& day, const QByteArray& line)
 void pruneBefore(const QString& root, const QDate& today)
 {
     if (root.isEmpty())
+        return;
+    // Listing through a link would prune day folders of wherever it points.
+    const ktr::platform::EntryStat rootEntry = ktr::platform::entryStat(root);
+    if (rootEntry.isLink || !rootEntry.isDir)
         return;
     const QDate cutoff = today.addDays(-kKeepDays);
     const QStringList names = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);

@@ -1,5 +1,7 @@
 #include "ui/savefile.h"
 
+#include "platform/fsentry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,13 +22,29 @@ bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error)
     QDir().mkpath(QFileInfo(path).absolutePath());
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a buffered write only fails at commit, where QSaveFile would rename the cut-off temporary
+    // file over the old one anyway (a full disk turned "settings.json" into an empty file).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(QStringLiteral("open failed: ") + file.errorString());
-    const qint64 written = file.write(data);
-    if (written != data.size()) {
-        const QString why = file.errorString();
+    // Our data files hold passwords' hashes and the user's layout: only the user may read a new one.
+    if (!QFileInfo::exists(path))
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    qint64 done = 0;
+    while (done < data.size()) {
+        const qint64 n = file.write(data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            const QString why = file.errorString();
+            file.cancelWriting();
+            return fail(QStringLiteral("short write (%1 of %2 bytes): %3").arg(done).arg(data.size()).arg(why));
+        }
+        done += n;
+    }
+    QString syncError;
+    if (!file.flush() || file.error() != QFileDevice::NoError ||
+        !ktr::platform::syncFileToDisk(int(file.handle()), &syncError)) {
+        const QString why = syncError.isEmpty() ? file.errorString() : syncError;
         file.cancelWriting();
-        return fail(QStringLiteral("short write (%1 of %2 bytes): %3").arg(written).arg(data.size()).arg(why));
+        return fail(QStringLiteral("flush failed: ") + why);
     }
     if (!file.commit())
         return fail(QStringLiteral("commit failed: ") + file.errorString());

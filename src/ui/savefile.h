@@ -6,8 +6,9 @@
 namespace ktr {
 
 // The one way a data file is written: whole, through QSaveFile (a temporary file beside the target,
-// renamed over it on commit). The parent folder is created when missing. When the file can't be
-// opened, the written length differs from the data's or the commit fails, the write is abandoned,
+// renamed over it on commit). The parent folder is created when missing. Every write, the flush and
+// the sync to disk are checked before the commit; a new file is readable by its owner only. When the
+// file can't be opened, any write, the flush, the sync or the commit fails, the write is abandoned,
 // the previous file stays untouched, false is returned and `error` (when given) holds the reason
 // in English for the log; callers show their own message.
 bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);

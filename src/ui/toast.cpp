@@ -50,6 +50,11 @@ Toast::Toast(QWidget* parent)
     hide();
 }
 
+QRect Toast::wrappedTextRect(const QFontMetrics& fm, int width) const
+{
+    return fm.boundingRect(QRect(0, 0, std::max(width - 52, 1), 100000), Qt::TextWordWrap, m_text);
+}
+
 QFont Toast::bubbleFont() const
 {
     QFont f(uiFontFamily());
@@ -61,10 +66,15 @@ void Toast::showMessage(const QString& text, int kind)
 {
     m_text = text;
     m_error = kind != 0;
-    const int advance = QFontMetrics(bubbleFont()).horizontalAdvance(m_text);
+    const QFontMetrics fm(bubbleFont());
+    const int advance = fm.horizontalAdvance(m_text);
     const int maxWidth = parentWidget() ? parentWidget()->width() - 40 : 620;
     const int w = std::max(std::min(advance + 52, maxWidth), 120);
-    resize(w, kHeight);
+    // A text wider than the bubble can be wraps onto more lines (long English sentences), so it is read whole.
+    int h = kHeight;
+    if (advance + 52 > w)
+        h = std::max(kHeight, wrappedTextRect(fm, w).height() + 2 * kWrapPadding);
+    resize(w, h);
     reposition();
 
     m_fade->stop();
@@ -92,7 +102,7 @@ void Toast::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
 
     const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = shape.height() / 2.0;
+    const qreal radius = std::min(shape.height(), qreal(kHeight)) / 2.0;
     p.setPen(Qt::NoPen);
     p.setBrush(currentTheme().isDark ? QColor(0x2C, 0x31, 0x3E) : QColor(0x33, 0x39, 0x47));
     p.drawRoundedRect(shape, radius, radius);
@@ -104,7 +114,19 @@ void Toast::paintEvent(QPaintEvent*)
 
     const QFont f = bubbleFont();
     p.setFont(f);
-    const int advance = QFontMetrics(f).horizontalAdvance(m_text);
+    const QFontMetrics fm(f);
+    if (height() > kHeight) {
+        // Wrapped: the dot beside the first line, the lines from the usual padding.
+        const int top = kWrapPadding;
+        p.setPen(Qt::NoPen);
+        p.setBrush(m_error ? QColor(0xE8, 0x11, 0x23) : currentTheme().accent);
+        p.drawEllipse(QRectF(18, top + (fm.height() - 7) / 2.0, 7, 7));
+        p.setPen(Qt::white);
+        p.drawText(QRect(34, top, width() - 52, height() - 2 * top), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                   m_text);
+        return;
+    }
+    const int advance = fm.horizontalAdvance(m_text);
     // A text that fits is centred with the dot; one that does not starts at the usual 18 px padding so
     // its beginning stays readable and only its end is cut off.
     const int left = std::max((width() - advance - 16) / 2, 18);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFontMetrics>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -26,13 +28,15 @@ public:
     static constexpr int kShowMs = 2200;
     static constexpr int kFadeMs = 280;
     static constexpr int kFollowMs = 250;
-    static constexpr int kHeight = 38;
+    static constexpr int kHeight = 38;     // one line
+    static constexpr int kWrapPadding = 10; // above and below the lines of a wrapped text
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QFont bubbleFont() const;
+    QRect wrappedTextRect(const QFontMetrics& fm, int width) const;
 
     QString m_text;
     bool m_error = false;

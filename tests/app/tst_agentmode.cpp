@@ -2,12 +2,14 @@
 #include "app/agentserver.h"
 #include "logcapture.h"
 #include "testenv.h"
+#include "ui/datadir.h"
 #include "ui/lang.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLocalSocket>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -207,6 +209,48 @@ private Q_SLOTS:
         actions.at(1)->trigger();
         QCOMPARE(process.exitCode, 0);
         QCOMPARE(process.calls.count("launch"), 0);
+    }
+
+    // The agent reads the language the user chose in the panel; its tray follows a later switch too.
+    void trayInTheStoredLanguage()
+    {
+        const QString settings = appDataDir() + QStringLiteral("/settings.json");
+        QVERIFY(ktr::test::writeFile(settings, "{\"language\": 1}"));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(settings);
+            Lang::setLanguage(0);
+        });
+        FakeProcess process;
+        AgentMode agent(process.env(), nullptr);
+        QVERIFY(agent.start(nullptr));
+        QCOMPARE(agent.trayIcon()->toolTip(), QStringLiteral("Kestrune Panel · Background service running"));
+        QCOMPARE(agent.trayIcon()->contextMenu()->actions().at(1)->text(), QStringLiteral("Exit Background Service"));
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
+        QCOMPARE(agent.trayIcon()->toolTip(), QStringLiteral("青岚舟面板 · 后台服务运行中"));
+    }
+
+    void storedUiLanguage_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<int>("expected");
+        QTest::newRow("no file") << QByteArray() << 0;
+        QTest::newRow("english") << QByteArray("{\"language\": 1}") << 1;
+        QTest::newRow("chinese") << QByteArray("{\"language\": 0}") << 0;
+        QTest::newRow("damaged") << QByteArray("{\"language\": 1") << 0;
+        QTest::newRow("a string") << QByteArray("{\"language\": \"1\"}") << 0;
+    }
+    void storedUiLanguage()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, expected);
+        const QString path = ktr::test::testRoot() + QStringLiteral("/stored-language.json");
+        QFile::remove(path);
+        if (!content.isNull())
+            QVERIFY(ktr::test::writeFile(path, content));
+        QCOMPARE(::storedUiLanguage(path), expected);
+        if (!content.isNull())
+            QCOMPARE(ktr::test::readFile(path), content); // only read
     }
 
     void runEndsTheProcessWithTheLoopCode()

@@ -7,12 +7,14 @@
 #include "ui/datadir.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -39,6 +41,52 @@ QJsonObject badCmd(const QString& cmd)
 QJsonObject notAnObject()
 {
     return {{"ok", false}, {"code", "BAD_PARAM"}, {"msg", QStringLiteral("报文不是 JSON 对象")}};
+}
+
+QJsonObject hasNul()
+{
+    return {{"ok", false}, {"code", "BAD_PARAM"}, {"msg", QStringLiteral("报文含有空字符")}};
+}
+
+QList<int> openDescriptors()
+{
+    QList<int> fds;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
+        fds << name.toInt();
+    return fds;
+}
+
+// Lowers the descriptor limit so that exactly `free` more descriptors can be opened; restores it on exit.
+struct DescriptorLimit
+{
+    rlimit saved{};
+    explicit DescriptorLimit(int free)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        const QList<int> open = openDescriptors();
+        int limit = 0;
+        for (int room = 0; room < free; ++limit)
+            if (!open.contains(limit))
+                ++room;
+        rlimit lowered{rlim_t(limit), saved.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+};
+
+int connectRaw(const QString& name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    qstrncpy(addr.sun_path, QFile::encodeName(name).constData(), sizeof addr.sun_path);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 QJsonObject tooLong()
@@ -155,6 +203,11 @@ private Q_SLOTS:
         QTest::newRow("no line feed") << none << Writes{"{\"cmd\":\"ping\"}"} << QJsonObject() << 0;
         QTest::newRow("line feed comes later")
             << none << Writes{"{\"cmd\":\"ping\"}", "\n"} << pingReply(false, "") << 0;
+        QTest::newRow("NUL in a string") << none << Writes{"{\"cmd\":\"ping\",\"app\":\"a\\u0000b\"}\n"} << hasNul() << 0;
+        QTest::newRow("NUL in the command") << none << Writes{"{\"cmd\":\"show\\u0000x\"}\n"} << hasNul() << 0;
+        QTest::newRow("NUL in a key") << none << Writes{"{\"cmd\":\"ping\",\"a\\u0000\":1}\n"} << hasNul() << 0;
+        QTest::newRow("NUL deep inside") << none << Writes{"{\"cmd\":\"ping\",\"x\":[{\"y\":\"\\u0000\"}]}\n"}
+                                         << hasNul() << 0;
         QTest::newRow("two requests in one write")
             << none << Writes{"{\"cmd\":\"ping\"}\n{\"cmd\":\"show\"}\n"} << pingReply(false, "") << 0;
     }
@@ -192,6 +245,19 @@ private Q_SLOTS:
         QCOMPARE(actual, reply);
         QCOMPARE(got, compact(QJsonDocument::fromJson(got).object()));
         QCOMPARE(showSpy.count(), shows);
+    }
+
+    // A client that never finishes its line is dropped after the idle time, not kept for ever.
+    void idleClientIsDropped()
+    {
+        m_server->setLimits(100, AgentServer::kMaxClients, AgentServer::kRelistenIntervalMs);
+        QLocalSocket client;
+        client.connectToServer(agentPipeName());
+        QVERIFY(client.waitForConnected(1000));
+        client.write("{\"cmd\":");
+        QVERIFY(client.waitForBytesWritten(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+        m_server->setLimits(AgentServer::kIdleTimeoutMs, AgentServer::kMaxClients, AgentServer::kRelistenIntervalMs);
     }
 
     void clientTextCannotForgeLogLines()
@@ -265,6 +331,44 @@ private Q_SLOTS:
         QTRY_VERIFY(finished);
         QVERIFY(!ok);
         QVERIFY(!reason.isEmpty());
+    }
+
+    // More idle clients than the cap, with few descriptors left: the oldest make room, a listening socket
+    // lost to a failed accept comes back, and a ping is still answered.
+    void idleClientsCantLockOthersOut_data()
+    {
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("room"); // descriptors free beyond the idle clients' own
+        QTest::newRow("the cap makes room") << 60000 << 5;
+        QTest::newRow("no descriptor left for an accept") << 300 << 2;
+    }
+    void idleClientsCantLockOthersOut()
+    {
+        QFETCH(int, idleMs);
+        QFETCH(int, room);
+        AgentServer server;
+        server.setLimits(idleMs, 3, 50);
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        constexpr int kIdle = 8;
+        QList<int> idle;
+        {
+            DescriptorLimit limit(kIdle + room);
+            for (int i = 0; i < kIdle; ++i) {
+                const int fd = connectRaw(server.name());
+                QVERIFY(fd >= 0);
+                idle << fd;
+            }
+            const auto pingAnswered = [] {
+                bool closed = false;
+                return exchange({"{\"cmd\":\"ping\"}\n"}, &closed).startsWith("{\"cmd\":\"ping\"");
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(pingAnswered(), 5000);
+            QVERIFY(server.isListening());
+        }
+        for (int fd : idle)
+            ::close(fd);
+        server.stop();
     }
 
     void socketLeftByADeadProcessIsReplaced()

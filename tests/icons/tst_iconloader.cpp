@@ -7,7 +7,9 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThreadPool>
@@ -232,6 +234,34 @@ private Q_SLOTS:
         QCOMPARE(log.count("icon probe: kf-path"), 6);
         QCOMPARE(log.count("icon probe: hd-resource"), 6);
         QCOMPARE(log.count("icon probe: known-folder"), 6);
+    }
+
+    // Offscreen Qt names only its resource folder: the probe looks in the machine's theme folders
+    // ($XDG_DATA_DIRS/icons), as the panel does on the desktop, and writes what it finds there.
+    void probeWithoutAThemeFromQtUsesTheMachines()
+    {
+        const QString dataDir = ktr::test::freshDir("machine");
+        ktr::test::writeFile(dataDir + "/icons/hicolor/index.theme",
+                             "[Icon Theme]\nName=hicolor\nDirectories=48x48/places\n\n[48x48/places]\nSize=48\n");
+        QDir().mkpath(dataDir + "/icons/hicolor/48x48/places");
+        QVERIFY(IconFixture::square(48, Qt::magenta, 0).save(dataDir + "/icons/hicolor/48x48/places/user-trash.png"));
+        const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
+        qputenv("XDG_DATA_DIRS", dataDir.toLocal8Bit());
+        QIcon::setThemeSearchPaths({QStringLiteral(":/icons")});
+        QIcon::setThemeName(QString());
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_DATA_DIRS", dataDirs);
+            QIcon::setThemeSearchPaths({fx.root()});
+            QIcon::setThemeName(QStringLiteral("ktrtest"));
+            syncIconThemeFromQt();
+        });
+        const QString out = ktr::test::freshDir("probe3") + "/out";
+        ktr::test::LogCapture log;
+        probeIcons(out);
+        QVERIFY(log.contains("icon probe: Qt names no icon theme folder"));
+        QVERIFY(!log.contains("icon probe: \"recyclebin\" EMPTY"));
+        const QImage written(out + "/recyclebin.png");
+        QCOMPARE(written.pixelColor(written.width() / 2, written.height() / 2), QColor(Qt::magenta));
     }
 
     void probeLogsEvenWhenItCantWrite()

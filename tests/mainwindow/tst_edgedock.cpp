@@ -468,6 +468,44 @@ private Q_SLOTS:
         QVERIFY(rig.dock->isRevealed());
     }
 
+    // A peeked or summoned window that leaves its edge (dragged off and let go, or undocked) is above others
+    // again only when pinned.
+    void leavingTheEdgeRestoresPin_data()
+    {
+        QTest::addColumn<bool>("summon"); // else a peek
+        QTest::addColumn<bool>("letGo"); // let go away from the edge, else undocked
+        QTest::addColumn<bool>("pinned");
+        for (bool summon : {false, true})
+            for (bool letGo : {false, true})
+                for (bool pinned : {false, true})
+                    QTest::addRow("%s, %s%s", summon ? "summon" : "peek", letGo ? "let go" : "undocked",
+                                  pinned ? ", pinned" : "")
+                        << summon << letGo << pinned;
+    }
+    void leavingTheEdgeRestoresPin()
+    {
+        QFETCH(bool, summon);
+        QFETCH(bool, letGo);
+        QFETCH(bool, pinned);
+        Rig rig;
+        rig.pinned = pinned;
+        rig.dockAt(kLeftDock);
+        if (summon)
+            QVERIFY(rig.dock->summonDocked());
+        else
+            rig.poll(QPoint(0, 500));
+        rig.finish();
+        QVERIFY(rig.dock->isRevealed());
+        QVERIFY(rig.topmost);
+        rig.geo.moveTopLeft(QPoint(700, 300));
+        if (letGo)
+            rig.dock->moveFinished();
+        else
+            rig.dock->undock();
+        QCOMPARE(rig.dock->dockEdge(), 0);
+        QCOMPARE(rig.topmost, pinned);
+    }
+
     void undockReturnsToDockRect()
     {
         Rig rig;

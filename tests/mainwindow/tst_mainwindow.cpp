@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QScopeGuard>
 #include <QtTest/QtTest>
 
 #include <atomic>
@@ -365,6 +366,28 @@ private Q_SLOTS:
         QCOMPARE(toastText(*w), QStringLiteral("已跳过 1 个不存在的路径"));
         QCOMPARE(savedGroups(), w->groups());
         QVERIFY(w->iconQueue().contains(app));
+    }
+
+    // English words the count: one path, two paths.
+    void skippedPathsInEnglish_data()
+    {
+        QTest::addColumn<int>("missing");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one") << 1 << QStringLiteral("Skipped 1 path that does not exist");
+        QTest::newRow("two") << 2 << QStringLiteral("Skipped 2 paths that do not exist");
+    }
+    void skippedPathsInEnglish()
+    {
+        QFETCH(int, missing);
+        QFETCH(QString, expected);
+        auto w = threeGroups();
+        Lang::setLanguage(1);
+        const auto chinese = qScopeGuard([] { Lang::setLanguage(0); });
+        QList<QUrl> urls;
+        for (int i = 0; i < missing; ++i)
+            urls << QUrl::fromLocalFile(m_files + QStringLiteral("/missing%1.txt").arg(i));
+        w->onUrlsDroppedToGroup(2, urls);
+        QCOMPARE(toastText(*w), expected);
     }
 
     void dropOfAFileAlreadyThereChangesNothing()

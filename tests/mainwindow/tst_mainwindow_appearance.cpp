@@ -20,6 +20,12 @@
 #include "ui/uibtn.h"
 #include "windowfixture.h"
 
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -281,6 +287,52 @@ private Q_SLOTS:
         const QSize screen = w->screen()->size() * w->screen()->devicePixelRatio();
         const QSize expected = QSize(5000, 3000).scaled(screen, Qt::KeepAspectRatio);
         QCOMPARE(w->stillBackground().size(), expected);
+    }
+
+    // A named pipe as background, logo or window icon: opening it would wait for a writer before the window
+    // appears. A watcher opens the writing end only when someone reads (and then frees the reader).
+    void pipeAsPictureIsNeverOpened_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("background") << "bgImagePath";
+        QTest::newRow("gif background") << "bgImagePath.gif";
+        QTest::newRow("logo") << "customLogoPath";
+        QTest::newRow("window icon") << "appIconPath";
+    }
+    void pipeAsPictureIsNeverOpened()
+    {
+        QFETCH(QString, field);
+        const QString fifo = m_files + "/pipe-" + QString::number(QTest::currentDataTag()[0]) +
+                             (field.endsWith(".gif") ? ".gif" : ".png");
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        std::atomic<bool> stop{false};
+        std::atomic<bool> someoneRead{false};
+        std::thread watcher([&] {
+            // O_NONBLOCK write-open succeeds only while a reader has the pipe open.
+            while (!stop.load()) {
+                const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    someoneRead.store(true);
+                    ::close(fd);
+                }
+                std::this_thread::yield();
+            }
+        });
+        auto w = makeWindow();
+        AppSettings s = w->settings();
+        if (field.startsWith("bgImagePath"))
+            s.bgImagePath = fifo;
+        else if (field == "customLogoPath")
+            s.customLogoPath = fifo;
+        else
+            s.appIconPath = fifo;
+        w->applyAppearance(s);
+        stop.store(true);
+        watcher.join();
+        QFile::remove(fifo);
+        QVERIFY(!someoneRead.load());
+        QVERIFY(w->stillBackground().isNull());
     }
 
     void opacityAndClickThrough()

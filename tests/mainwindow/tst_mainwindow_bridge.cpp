@@ -6,6 +6,7 @@
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
+#include "platform/autostart.h"
 #include "recorder/screenmonitor.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
@@ -429,6 +430,28 @@ private Q_SLOTS:
         // The recorder's folder and trigger survive a cancel.
         QCOMPARE(w->settings().monitorDir, QStringLiteral("/rec"));
         QCOMPARE(w->settings().monitorTrigger, 2);
+    }
+
+    // From the build tree autostart is only written when the user switches the setting in the dialog.
+    void switchingAutostartWritesTheEntry()
+    {
+        const QString entry = ktr::platform::autostartFilePath();
+        QFile::remove(entry);
+        auto w = twoGroups();
+        QVERIFY(w->settings().autoStart);
+        QVERIFY(!QFile::exists(entry));
+        w->openSettings();
+        finishDialog(*w, true); // nothing switched
+        QVERIFY(!QFile::exists(entry));
+        w->openSettings();
+        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoStart = false; });
+        finishDialog(*w, true);
+        QVERIFY(!QFile::exists(entry));
+        w->openSettings();
+        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoStart = true; });
+        finishDialog(*w, true);
+        QVERIFY(ktr::test::readFile(entry).contains(QCoreApplication::applicationFilePath().toUtf8()));
+        QFile::remove(entry);
     }
 
     void switchingAutoClassifyOnCollectsOnce()

@@ -1,3 +1,4 @@
+#include "icons/iconcache.h"
 #include "icons/iconloader.h"
 #include "model/configstore.h"
 #include "mainwindow/itemmenu.h"
@@ -10,6 +11,7 @@
 #include "platform/launcher.h"
 #include "testenv.h"
 #include "ui/datadir.h"
+#include "ui/lang.h"
 #include "ui/toast.h"
 #include "windowfixture.h"
 
@@ -24,6 +26,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -177,18 +180,55 @@ private Q_SLOTS:
         QVERIFY(!w->buildItemMenu(-1));
     }
 
+    // The submenu names the groups as the sidebar does: in English a stored "常用" is "Favorites".
+    void groupSubmenuShowsDisplayedNames()
+    {
+        auto w = windowWith({Group{QString::fromUtf8("常用"), {item(file("a.txt"))}}, Group{QStringLiteral("Mine"), {}}});
+        Lang::setLanguage(1);
+        const auto chinese = qScopeGuard([] { Lang::setLanguage(0); });
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        QVERIFY(menu);
+        const QMenu* groups = menu->actions().at(10)->menu();
+        QVERIFY(groups);
+        QCOMPARE(menuTexts(groups), (QStringList{"Favorites", "Mine"}));
+        QVERIFY(choose(*w, 0, ItemMenuAction::MoveToGroup, 1));
+        QCOMPARE(w->groups()[1].items.size(), 1);
+    }
+
     // ---- the actions ----
 
+    // Run as administrator goes through pkexec; without one on PATH nothing starts and a toast says why.
+    void openAndRunAsAdministrator_data()
+    {
+        QTest::addColumn<bool>("pkexec");
+        QTest::newRow("pkexec installed") << true;
+        QTest::newRow("no pkexec") << false;
+    }
     void openAndRunAsAdministrator()
     {
+        QFETCH(bool, pkexec);
+        const QString bin = ktr::test::freshDir(QStringLiteral("bin"));
+        if (pkexec) {
+            QVERIFY(ktr::test::writeFile(bin + "/pkexec", "#!/bin/sh\nexit 0\n"));
+            QFile::setPermissions(bin + "/pkexec", QFile::permissions(bin + "/pkexec") | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.toLocal8Bit());
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
         Item it = item(m_program);
         it.args = QStringLiteral("--x \"y z\"");
         it.workDir = m_files;
         auto w = windowWith({Group{QStringLiteral("G"), {it}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::Open));
         QVERIFY(choose(*w, 0, ItemMenuAction::RunAsAdmin));
-        QCOMPARE(m_launcher.calls.size(), 2);
         QCOMPARE(m_launcher.calls[0].arguments, (QStringList{"--x", "y z"}));
+        if (!pkexec) {
+            QCOMPARE(m_launcher.calls.size(), 1);
+            QCOMPARE(toastText(*w), QStringLiteral("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"));
+            return;
+        }
+        QCOMPARE(m_launcher.calls.size(), 2);
+        QVERIFY(toastText(*w).isEmpty());
         // Elevated alone: without the item's arguments.
         QCOMPARE(QFileInfo(m_launcher.calls[1].program).fileName(), QStringLiteral("pkexec"));
         QCOMPARE(m_launcher.calls[1].arguments, QStringList{m_program});
@@ -285,8 +325,11 @@ private Q_SLOTS:
 
     void clearInvalidItems()
     {
+        // A hidden item is not shown: it is neither counted nor removed.
+        Item hidden = item(file("x4"));
+        hidden.hidden = true;
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("x1")), item(file("a.txt")), item(file("x2"))}},
-                             Group{QStringLiteral("B"), {item(file("x3")), item(file("b.txt"))}}});
+                             Group{QStringLiteral("B"), {item(file("x3")), hidden, item(file("b.txt"))}}});
         std::unique_ptr<QMenu> menu(w->buildItemMenu(1));
         QVERIFY(!findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid));
         menu.reset(w->buildItemMenu(0));
@@ -295,7 +338,7 @@ private Q_SLOTS:
         QCOMPARE(clear->text(), QStringLiteral("清除所有失效图标 (3)"));
         w->runItemMenuAction(clear);
         QCOMPARE(w->groups()[0].items, QList<Item>{item(file("a.txt"))});
-        QCOMPARE(w->groups()[1].items, QList<Item>{item(file("b.txt"))});
+        QCOMPARE(w->groups()[1].items, (QList<Item>{hidden, item(file("b.txt"))}));
         QCOMPARE(savedGroups(), w->groups());
         QCOMPARE(toastText(*w), QStringLiteral("已清除 3 个失效图标"));
     }
@@ -441,7 +484,7 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("G"), {it}}}, hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
         const QByteArray text = ktr::test::readFile(path);
-        QVERIFY(text.contains("\nExec=/usr/bin/viewer --new\n"));
+        QVERIFY(text.contains("\nExec=/usr/bin/viewer --new %f\n")); // the field code stays
         QVERIFY(text.contains("\nName[de]=Betrachter\n"));
         QVERIFY(text.contains("\nX-Custom=keep\n"));
         // The icon now lives in the shortcut file.
@@ -466,6 +509,42 @@ private Q_SLOTS:
         QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("Renamed"));
         QCOMPARE(w->groups()[0].items[0].path, path);
         QCOMPARE(savedGroups(), w->groups());
+    }
+
+    // After an edit the icon cache forgets the item's path: its icon, and that of every other item with the
+    // same path, is asked for again instead of staying blank until the next start.
+    void editAsksForTheIconAgain_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("restoreIcon"); // "还原图标" in the dialog, else a new name
+        QTest::newRow("name") << "a.txt" << false;
+        QTest::newRow("restored icon") << "a.txt" << true;
+        QTest::newRow("shortcut, restored icon") << "player.desktop" << true;
+    }
+    void editAsksForTheIconAgain()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, restoreIcon);
+        const QString path = this->file(file);
+        if (file.endsWith(QLatin1String(".desktop")))
+            QVERIFY(ktr::test::writeFile(path, "[Desktop Entry]\nType=Application\nName=P\nExec=/bin/true\nIcon=x\n"));
+        Item it = item(path, QStringLiteral("a"));
+        it.customIcon = restoreIcon ? this->file("icon.png") : QString();
+        MainWindow::ItemMenuHooks hooks;
+        hooks.runEditDialog = [&](ShortcutEditDialog& d) {
+            if (restoreIcon)
+                d.findChild<QPushButton*>(QStringLiteral("restoreIconButton"))->click();
+            else
+                d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("renamed"));
+            return int(QDialog::Accepted);
+        };
+        auto w = windowWith({Group{QStringLiteral("A"), {it}}, Group{QStringLiteral("B"), {item(path)}}}, hooks);
+        const auto cached = [&] { return iconCache() && !iconCache()->value(path).isNull(); };
+        QTRY_VERIFY(cached());
+        QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
+        QCOMPARE(toastText(*w), QStringLiteral("已保存更改"));
+        QTRY_VERIFY(cached());
+        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty() || !restoreIcon);
     }
 
     // ---- invalid items ----

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QScopeGuard>
 #include <QtTest/QtTest>
 
 #include <memory>
@@ -240,9 +241,26 @@ private Q_SLOTS:
         QVERIFY(!w->isPinned());
     }
 
+    // An installed program (the install marker beside it) writes the entry the setting asks for when it
+    // starts; a run from the build tree leaves autostart alone.
+    void autostartFollowsTheSetting_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed") << true;
+        QTest::newRow("build tree") << false;
+    }
     void autostartFollowsTheSetting()
     {
+        QFETCH(bool, installed);
+        const QString marker =
+            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(ktr::platform::kInstallMarkerName);
+        if (installed)
+            QVERIFY(ktr::test::writeFile(marker, "test\n"));
+        const auto removeMarker = qScopeGuard([&] { QFile::remove(marker); });
         auto w = std::make_unique<MainWindow>(); // autoStart is on by default
+        QCOMPARE(QFile::exists(ktr::platform::autostartFilePath()), installed);
+        if (!installed)
+            return;
         const QByteArray entry = ktr::test::readFile(ktr::platform::autostartFilePath());
         QVERIFY(entry.contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
         QCOMPARE(w->setAutoStart(false), 0);

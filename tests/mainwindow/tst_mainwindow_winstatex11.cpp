@@ -6,11 +6,15 @@
 #include "platform/windowhints.h"
 #include "testenv.h"
 #include "ui/datadir.h"
+#include "ui/lang.h"
+#include "ui/qtlanguage.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
 #include "x11tools.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -66,6 +70,73 @@ private Q_SLOTS:
         // Restored: undocked, no longer above others unless pinned.
         w->restoreWindow();
         QVERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+    }
+
+    // On X11 a new user reveals the panel by holding the middle button (a middle click pastes); a gesture
+    // the user chose is kept.
+    void revealGestureDefaultOnX11_data()
+    {
+        QTest::addColumn<QByteArray>("stored"); // null: no settings file
+        QTest::addColumn<int>("expected");
+        QTest::newRow("new user") << QByteArray() << 3;
+        QTest::newRow("middle press chosen") << QByteArray("{\"revealMethod\": 1}") << 1;
+    }
+    void revealGestureDefaultOnX11()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, expected);
+        QFile::remove(settingsFile());
+        if (!stored.isNull())
+            QVERIFY(ktr::test::writeFile(settingsFile(), stored));
+        auto w = std::make_unique<MainWindow>();
+        QCOMPARE(w->settings().revealMethod, expected);
+        QFile::remove(settingsFile());
+    }
+
+    // A panel summoned out of its edge and dragged away is no longer above other windows unless pinned.
+    void summonedAndDraggedAwayFollowsPin()
+    {
+        auto w = shownWindow();
+        QVERIFY(w);
+        const QString above = QStringLiteral("_NET_WM_STATE_ABOVE");
+        EdgeDock* dock = w->edgeDock();
+        w->move(avail().left() + 100, avail().top() + 5);
+        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        QCOMPARE(dock->dockEdge(), int(EdgeDock::Top));
+        QTRY_VERIFY(!dock->isAnimating());
+        QVERIFY(dock->summonDocked());
+        QTRY_VERIFY(!dock->isAnimating());
+        QTRY_VERIFY(ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+        w->move(avail().center() - QPoint(w->width() / 2, w->height() / 2));
+        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        QCOMPARE(dock->dockEdge(), int(EdgeDock::NotDocked));
+        QTRY_VERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(above));
+    }
+
+    // The window manager's title: Qt appends the display name, which follows the language, also for a
+    // window already on screen.
+    void titlesFollowTheLanguage()
+    {
+        const auto shownTitle = [](const QWidget& w) {
+            QProcess p;
+            p.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), QString::number(w.winId())});
+            p.waitForFinished(5000);
+            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        };
+        Lang::setLanguage(0);
+        ktr::followUiLanguage();
+        const auto chinese = qScopeGuard([] {
+            Lang::setLanguage(0);
+            Lang::notifyChanged();
+        });
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("Settings"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(shownTitle(window), QStringLiteral("Settings \u2014 \u9752\u5c9a\u821f\u9762\u677f"));
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        QTRY_COMPARE(shownTitle(window), QStringLiteral("Settings \u2014 Kestrune Panel"));
     }
 
     void pinKeepsThePanelAboveAcrossARestore()

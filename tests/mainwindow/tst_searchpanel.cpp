@@ -299,6 +299,63 @@ private Q_SLOTS:
         QVERIFY(!host.panel.isVisible());
     }
 
+    // The search field works as any launcher's: Up and Down move the highlight, Return runs it, also when
+    // typed within the debounce (then the newest text's top row runs).
+    void keysOfTheSearchField()
+    {
+        const QList<Group> groups = sampleGroups();
+        Host host(&groups);
+        QSignalSpy spy(&host.panel, &SearchPanel::launchRequested);
+        host.panel.toggle();
+        QVERIFY(QTest::qWaitForWindowActive(&host.window));
+        QTest::keyClicks(host.panel.edit(), QStringLiteral("note"));
+        fireDebounce(host.panel);
+        QCOMPARE(host.panel.list()->currentRow(), 0);
+        for (const auto& [key, row] : {std::pair{Qt::Key_Down, 1}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0},
+                                       {Qt::Key_Up, 0}, {Qt::Key_Down, 1}}) {
+            QTest::keyClick(host.panel.edit(), key);
+            QCOMPARE(host.panel.list()->currentRow(), row);
+        }
+        QVERIFY(host.panel.edit()->hasFocus());
+        QTest::keyClick(host.panel.edit(), Qt::Key_Return);
+        QVERIFY(!host.panel.isVisible());
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{0, 3})); // Secret Notes
+
+        host.panel.toggle();
+        QTest::keyClicks(host.panel.edit(), QStringLiteral("term")); // replaces the selected text
+        QVERIFY(host.panel.debounceTimer()->isActive());
+        QTest::keyClick(host.panel.edit(), Qt::Key_Enter);
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(1), (QVariantList{1, 0})); // Terminal
+    }
+
+    // In English an item is found by the name the grid shows and by the stored one; rows show the names of
+    // the item and of its group as the panel displays them.
+    void displayedNamesInEnglish_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("shown name") << QStringLiteral("desk") << QStringList{row("Desktop", "Favorites")};
+        QTest::newRow("stored name") << QString::fromUtf8("桌面") << QStringList{row("Desktop", "Favorites")};
+        QTest::newRow("shell place") << QStringLiteral("this pc") << QStringList{row("This PC", "Favorites")};
+        QTest::newRow("own name kept") << QStringLiteral("mine") << QStringList{row("Mine", "Favorites")};
+    }
+    void displayedNamesInEnglish()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, rows);
+        const QList<Group> groups = {{QString::fromUtf8("常用"),
+                                      {item(QString::fromUtf8("桌面"), QStringLiteral("/home/u/Desktop")),
+                                       item(QString::fromUtf8("此电脑"),
+                                            QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}")),
+                                       item(QStringLiteral("Mine"), QStringLiteral("/home/u/mine"))}}};
+        Lang::setLanguage(1);
+        SearchPanel panel(&groups);
+        panel.refresh(query);
+        QCOMPARE(rowTexts(panel), rows);
+    }
+
     void placement_data()
     {
         QTest::addColumn<int>("areaWidth");

@@ -12,6 +12,8 @@ namespace {
 
 const QString kLayoutNotice =
     QStringLiteral("布局文件已损坏，已保留副本并重建默认分组；可从「备份与恢复」还原最近快照");
+const QString kMisshapenNotice =
+    QStringLiteral("布局文件含有无法识别的内容，已保留副本；可从「备份与恢复」还原最近快照");
 const QString kSettingsNotice =
     QStringLiteral("设置文件已损坏，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
 
@@ -64,29 +66,40 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QStringList>("groupNames");
         QTest::addColumn<QList<int>>("itemCounts");
+        QTest::addColumn<bool>("keptAside"); // reading drops something it holds: a copy and a notice
         const QString name70 = QString(70, QLatin1Char('x'));
         QTest::newRow("name of 70 cut to 64")
             << QJsonDocument(QJsonObject{{"groups", QJsonArray{QJsonObject{{"name", name70}}}}}).toJson()
-            << QStringList{QString(64, QLatin1Char('x'))} << QList<int>{0};
+            << QStringList{QString(64, QLatin1Char('x'))} << QList<int>{0} << false;
         QTest::newRow("items without path dropped, group kept")
             << QByteArray(R"({"groups":[{"name":"g","items":[{"name":"a"},{"path":"","name":"b"},{"path":"/p"}]}]})")
-            << QStringList{"g"} << QList<int>{1};
-        QTest::newRow("empty groups") << QByteArray(R"({"groups":[]})") << QStringList{"默认分组"} << QList<int>{0};
-        QTest::newRow("no groups key") << QByteArray(R"({"other":1})") << QStringList{"默认分组"} << QList<int>{0};
+            << QStringList{"g"} << QList<int>{1} << true;
+        QTest::newRow("empty path dropped quietly")
+            << QByteArray(R"({"groups":[{"name":"g","items":[{"path":"","name":"b"},{"path":"/p"}]}]})")
+            << QStringList{"g"} << QList<int>{1} << false;
+        QTest::newRow("item path not a string")
+            << QByteArray(R"({"groups":[{"name":"g","items":[{"path":7},{"path":"/p"}]}]})") << QStringList{"g"}
+            << QList<int>{1} << true;
+        QTest::newRow("group name not a string")
+            << QByteArray(R"({"groups":[{"name":["g"],"items":[{"path":"/p"}]}]})") << QStringList{""}
+            << QList<int>{1} << true;
+        QTest::newRow("empty groups") << QByteArray(R"({"groups":[]})") << QStringList{"默认分组"} << QList<int>{0}
+                                      << false;
         QTest::newRow("non-object group and item")
             << QByteArray(R"({"groups":[5,{"name":"b","items":[true,{"path":"/x"}]}]})") << QStringList{"", "b"}
-            << QList<int>{0, 1};
-        QTest::newRow("duplicate names kept")
-            << QByteArray(R"({"groups":[{"name":"a"},{"name":"a"}]})") << QStringList{"a", "a"} << QList<int>{0, 0};
+            << QList<int>{0, 1} << true;
+        QTest::newRow("duplicate names kept") << QByteArray(R"({"groups":[{"name":"a"},{"name":"a"}]})")
+                                              << QStringList{"a", "a"} << QList<int>{0, 0} << false;
         QTest::newRow("missing item keys read as defaults")
             << QByteArray(R"({"groups":[{"name":"a","items":[{"path":"/x","hidden":"yes","args":3}]}]})")
-            << QStringList{"a"} << QList<int>{1};
+            << QStringList{"a"} << QList<int>{1} << false;
     }
     void readRules()
     {
         QFETCH(QByteArray, json);
         QFETCH(QStringList, groupNames);
         QFETCH(QList<int>, itemCounts);
+        QFETCH(bool, keptAside);
         StoreHarness h(QStringLiteral("rules-") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
         QVERIFY(ktr::test::writeFile(h.store->layoutPath(), json));
         QList<Group> groups{Group{QStringLiteral("before"), {}}};
@@ -103,7 +116,43 @@ private Q_SLOTS:
         }
         QCOMPARE(names, groupNames);
         QCOMPARE(counts, itemCounts);
-        QVERIFY(h.deferred.isEmpty());
+        if (!keptAside) {
+            QVERIFY(h.deferred.isEmpty());
+            return;
+        }
+        const QString copy = QStringLiteral("layout.json.corrupt-20260115-100001-000");
+        QCOMPARE(ktr::test::readFile(h.dir + QLatin1Char('/') + copy), json);
+        QCOMPARE(h.deferred.size(), 1);
+        h.runDeferred();
+        QCOMPARE(h.toasts.first().text, kMisshapenNotice);
+    }
+
+    // Right type, wrong shape, nothing readable: like a damaged file, the defaults are built and the file is
+    // kept aside first, with a notice.
+    void misshapenFiles_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("groups an object") << QByteArray(R"({"groups":{"a":{"items":[{"path":"/p"}]}}})");
+        QTest::newRow("another format") << QByteArray(R"({"version":2,"data":{"groups":[{"name":"a"}]}})");
+        QTest::newRow("no groups key") << QByteArray(R"({"other":1})");
+        QTest::newRow("groups a string") << QByteArray(R"({"groups":"a,b"})");
+    }
+    void misshapenFiles()
+    {
+        QFETCH(QByteArray, json);
+        StoreHarness h(QStringLiteral("shape-") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
+        QVERIFY(ktr::test::writeFile(h.store->layoutPath(), json));
+        QList<Group> groups = sampleGroups();
+        QVERIFY(!h.store->loadLayout(groups));
+        QCOMPARE(groups, sampleGroups());
+        const QString copy = QStringLiteral("layout.json.corrupt-20260115-100001-000");
+        QCOMPARE(h.entries(), QStringList{copy});
+        QCOMPARE(ktr::test::readFile(h.dir + QLatin1Char('/') + copy), json);
+        h.runDeferred();
+        QCOMPARE(h.toasts.size(), 1);
+        QCOMPARE(h.toasts.first().text, kMisshapenNotice);
+        QVERIFY(h.store->saveLayout(sampleGroups()));
+        QCOMPARE(ktr::test::readFile(h.dir + QLatin1Char('/') + copy), json);
     }
 
     void defaultGroupNameFollowsLanguage()
@@ -209,11 +258,15 @@ private Q_SLOTS:
         QList<Group> groups;
         QVERIFY(!h.store->loadLayout(groups));
         QVERIFY(h.store->isProtected(h.store->layoutPath()));
-        QVERIFY(h.deferred.isEmpty());
+        // Told at start, not only when the first save fails.
+        QCOMPARE(h.deferred.size(), 1);
+        h.runDeferred();
+        QCOMPARE(h.toasts.size(), 1);
+        QCOMPARE(h.toasts.first().text, QStringLiteral("布局文件无法读取，本次运行不会覆盖它；请检查该文件"));
         QVERIFY(!h.store->saveLayout(sampleGroups()));
         QVERIFY(log.contains(QStringLiteral("config save failed: ") + h.store->layoutPath()));
-        QCOMPARE(h.toasts.size(), 1);
-        QCOMPARE(h.toasts.first().text, QStringLiteral("分组布局写入失败"));
+        QCOMPARE(h.toasts.size(), 2);
+        QCOMPARE(h.toasts.last().text, QStringLiteral("分组布局写入失败"));
         QCOMPARE(h.entries(), QStringList{"layout.json"});
         QCOMPARE(ktr::test::readFile(h.store->layoutPath() + QStringLiteral("/keep")), QByteArray("user data"));
     }
@@ -298,6 +351,11 @@ private Q_SLOTS:
         QVERIFY(!h.store->loadLayout(groups));
         QVERIFY(log.contains(QStringLiteral("ok = false")));
         QCOMPARE(ktr::test::readFile(base + QStringLiteral("-99")), QByteArray("old"));
+        // The notice says no copy was made rather than claiming one.
+        h.runDeferred();
+        QCOMPARE(h.toasts.size(), 1);
+        QCOMPARE(h.toasts.first().text, QStringLiteral("布局文件已损坏，且未能保留副本；本次运行不会覆盖它"));
+        h.toasts.clear();
         QVERIFY(!h.store->saveLayout(sampleGroups()));
         QCOMPARE(ktr::test::readFile(h.store->layoutPath()), QByteArray("{"));
     }

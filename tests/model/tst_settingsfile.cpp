@@ -294,16 +294,26 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("preserved");
         QTest::addColumn<bool>("notice");
-        QTest::newRow("not JSON") << QByteArray("{\"iconSize\": 60,") << true << true;
-        QTest::newRow("truncated") << serializeSettings(changedRecord(), QSize(1, 1)).left(200) << true << true;
-        QTest::newRow("an array") << QByteArray("[{\"iconSize\": 60}]") << true << true;
-        QTest::newRow("empty") << QByteArray() << false << false;
+        QTest::addColumn<QString>("text");
+        const QString damaged = "设置文件已损坏，已保留副本并使用默认值；可从「备份与恢复」还原最近快照";
+        const QString misshapen = "设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照";
+        QTest::newRow("not JSON") << QByteArray("{\"iconSize\": 60,") << true << true << damaged;
+        QTest::newRow("truncated") << serializeSettings(changedRecord(), QSize(1, 1)).left(200) << true << true
+                                   << damaged;
+        QTest::newRow("an array") << QByteArray("[{\"iconSize\": 60}]") << true << true << damaged;
+        QTest::newRow("empty") << QByteArray() << false << false << QString();
+        QTest::newRow("another format") << QByteArray(R"({"version":2,"data":{"iconSize":60}})") << true << true
+                                        << misshapen;
+        QTest::newRow("every key of the wrong type")
+            << QByteArray(R"({"iconSize":"60","darkTheme":"yes","language":[1],"geometry":{"w":5}})") << true << true
+            << misshapen;
     }
     void damagedAndUnusableFiles()
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, preserved);
         QFETCH(bool, notice);
+        QFETCH(QString, text);
         StoreHarness h(QStringLiteral("sdamaged-") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
         QVERIFY(ktr::test::writeFile(h.store->settingsPath(), content));
         AppSettings s;
@@ -321,8 +331,8 @@ private Q_SLOTS:
             Lang::setLanguage(1);
             h.runDeferred(); // translated when shown
             QCOMPARE(h.toasts.size(), 1);
-            QCOMPARE(h.toasts.first().text,
-                     Lang::tr("设置文件已损坏，已保留副本并使用默认值；可从「备份与恢复」还原最近快照"));
+            QCOMPARE(h.toasts.first().text, Lang::tr(text.toUtf8().constData()));
+            QVERIFY(h.toasts.first().text != text); // English
             QCOMPARE(h.toasts.first().kind, 1);
         }
         QVERIFY(h.store->saveSettings(s, size));
@@ -336,7 +346,12 @@ private Q_SLOTS:
         QSize size;
         h.store->loadSettings(s, size);
         QCOMPARE(s, AppSettings());
-        QVERIFY(h.deferred.isEmpty());
+        // Told at start, not only by the failed save at quit.
+        QCOMPARE(h.deferred.size(), 1);
+        h.runDeferred();
+        QCOMPARE(h.toasts.size(), 1);
+        QCOMPARE(h.toasts.first().text, QStringLiteral("设置文件无法读取，本次运行不会覆盖它；请检查该文件"));
+        h.toasts.clear();
         ktr::test::LogCapture log;
         QVERIFY(!h.store->saveSettings(s, size));
         QVERIFY(log.contains(QStringLiteral("config save failed: ") + h.store->settingsPath() + " 设置文件写入失败"));

@@ -270,7 +270,8 @@ Icon=C6E8_notepad++.0
         QVERIFY(writeShortcut(path, info));
 
         QStringList expected = lines(kFirefox);
-        expected.replace(expected.indexOf("Exec=/usr/lib/firefox/firefox %u"), "Exec=/usr/lib/firefox/firefox -P work");
+        expected.replace(expected.indexOf("Exec=/usr/lib/firefox/firefox %u"),
+                         "Exec=/usr/lib/firefox/firefox -P work %u");
         QCOMPARE(lines(readFile(path)), expected);
     }
 
@@ -311,12 +312,49 @@ Icon=C6E8_notepad++.0
         QCOMPARE(info.target, QStringLiteral("/opt/My App/app"));
         info.runAsAdmin = true;
         QVERIFY(writeShortcut(path, info));
-        QVERIFY(lines(readFile(path)).contains("Exec=pkexec env GDK_BACKEND=x11 \"/opt/My App/app\""));
+        QVERIFY(lines(readFile(path)).contains("Exec=pkexec env GDK_BACKEND=x11 \"/opt/My App/app\" %U"));
         QVERIFY(readShortcut(path, &info));
         QVERIFY(info.runAsAdmin);
         info.runAsAdmin = false;
         QVERIFY(writeShortcut(path, info));
-        QVERIFY(lines(readFile(path)).contains("Exec=env GDK_BACKEND=x11 \"/opt/My App/app\""));
+        QVERIFY(lines(readFile(path)).contains("Exec=env GDK_BACKEND=x11 \"/opt/My App/app\" %U"));
+    }
+
+    // A rewrite keeps the field codes: in their places while the arguments stay, after new ones otherwise.
+    void rewriteKeepsFieldCodes_data()
+    {
+        QTest::addColumn<QByteArray>("exec");
+        QTest::addColumn<QString>("target"); // empty: as read
+        QTest::addColumn<QString>("arguments"); // "=": as read
+        QTest::addColumn<QString>("written");
+        QTest::newRow("name change only")
+            << QByteArray("/usr/bin/app %i --caption %c %k --open %F %U") << QString() << "="
+            << "Exec=/usr/bin/app %i --caption %c %k --open %F %U";
+        QTest::newRow("new target") << QByteArray("/usr/bin/gimp-2.10 %U") << "/usr/bin/gimp" << "="
+                                    << "Exec=/usr/bin/gimp %U";
+        QTest::newRow("new arguments") << QByteArray("viewer --old %f") << QString() << "--new \"a b\""
+                                       << "Exec=viewer --new \"a b\" %f";
+        QTest::newRow("arguments removed") << QByteArray("viewer --old %f %u") << QString() << ""
+                                           << "Exec=viewer %f %u";
+        QTest::newRow("percent of an argument") << QByteArray("app 50%% %U") << QString() << "="
+                                                << "Exec=app 50%% %U";
+    }
+    void rewriteKeepsFieldCodes()
+    {
+        QFETCH(QByteArray, exec);
+        QFETCH(QString, target);
+        QFETCH(QString, arguments);
+        QFETCH(QString, written);
+        const QString path = tempFile("codes.desktop");
+        QVERIFY(writeFile(path, "[Desktop Entry]\nType=Application\nName=C\nExec=" + exec + "\n"));
+        ShortcutInfo info;
+        QVERIFY(readShortcut(path, &info));
+        if (!target.isEmpty())
+            info.target = target;
+        if (arguments != QLatin1String("="))
+            info.arguments = arguments;
+        QVERIFY(writeShortcut(path, info));
+        QCOMPARE(lines(readFile(path)).filter(QStringLiteral("Exec=")), QStringList{written});
     }
 
     void writeFailures_data()

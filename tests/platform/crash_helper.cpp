@@ -1,5 +1,5 @@
 // A program that links the crash handler and then crashes (or ends hard), for the crash-handler tests.
-//   crash_helper <data folder> segv-read | segv-write | abort | hardexit <marker file>
+//   crash_helper <data folder> segv-read | segv-write | bad-stack | abort | hardexit <marker file>
 #include "platform/crashhandler.h"
 #include "platform/process.h"
 
@@ -48,6 +48,15 @@ int main(int argc, char** argv)
         volatile quintptr address = 0x10;
         *reinterpret_cast<volatile int*>(address) = 1;
         return 0;
+    }
+    if (mode == "bad-stack") {
+        // An illegal instruction with the stack pointer on an unmapped page: the unwinder faults again.
+#if defined(__x86_64__)
+        asm volatile("mov $0x1000, %%rsp\n\tud2" ::: "memory");
+#elif defined(__aarch64__)
+        asm volatile("mov sp, %0\n\t.inst 0x00000000" ::"r"(0x1000UL) : "memory");
+#endif
+        return 66;
     }
     if (mode == "abort")
         std::abort();

@@ -87,6 +87,27 @@ private Q_SLOTS:
         QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
     }
 
+    // A wrecked stack makes the unwinder fault inside the handler: the line is there all the same, and the
+    // dump ends where the backtrace gave up.
+    void brokenStackStillLeavesTheLine()
+    {
+#if !defined(__x86_64__) && !defined(__aarch64__)
+        QSKIP("needs a way to break the stack pointer on this machine");
+#endif
+        const QString dir = ktr::test::freshDir(QStringLiteral("crash"));
+        const Run r = runHelper({dir, QStringLiteral("bad-stack")});
+        QCOMPARE(r.status, QProcess::CrashExit);
+        QCOMPARE(r.code, int(SIGILL));
+        const QStringList lines = crashLogLines(dir);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QStringLiteral("] code=0x00000004 addr=0x")), qPrintable(lines.first()));
+        const QStringList d = dumps(dir);
+        QCOMPARE(d.size(), 1);
+        const QString dump = QString::fromUtf8(ktr::test::readFile(dir + QLatin1Char('/') + d.first()));
+        QVERIFY2(dump.contains(QStringLiteral("signal: 4 SIGILL")) && dump.contains(QStringLiteral("backtrace:\n")),
+                 qPrintable(dump));
+    }
+
     void keepsTheFiveNewestDumpsAndEveryLine()
     {
         const QString dir = ktr::test::freshDir(QStringLiteral("crash"));

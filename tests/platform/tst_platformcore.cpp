@@ -1,3 +1,4 @@
+#include "platform/fsentry.h"
 #include "platform/instancelock.h"
 #include "platform/qtenv.h"
 #include "platform/registry.h"
@@ -7,10 +8,18 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTimer>
+#include <QWidget>
 
+#include <cerrno>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <csignal>
+#include <unistd.h>
 
 class TestPlatformCore : public QObject
 {
@@ -104,6 +113,108 @@ private Q_SLOTS:
         QCOMPARE(blocked.tryAcquire(), ktr::platform::SingleInstanceLock::Result::Failed);
     }
 
+    // A lock file QLockFile can't read never went stale by itself, so every later start gave up.
+    void unreadableLockWithoutLiveHolderIsStale_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("stale");
+        QProcess gone;
+        gone.start(QStringLiteral("true"));
+        gone.waitForFinished(5000);
+        const QByteArray deadPid = QByteArray::number(gone.processId());
+        const QByteArray livePid = QByteArray::number(QCoreApplication::applicationPid());
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("garbage") << QByteArray("\x01\xfe not a lock\n") << true;
+        QTest::newRow("another host, dead pid") << deadPid + "\nkestrune-panel\nother-host.example\n" << true;
+        QTest::newRow("another host, pid alive here") << livePid + "\nkestrune-panel\nother-host.example\n" << false;
+    }
+    void unreadableLockWithoutLiveHolderIsStale()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, stale);
+        const QString name = QStringLiteral("KtrStaleLock");
+        QVERIFY(ktr::test::writeFile(ktr::platform::SingleInstanceLock::lockPath(name), content));
+        ktr::platform::SingleInstanceLock lock(name);
+        QCOMPARE(lock.tryAcquire(), stale ? ktr::platform::SingleInstanceLock::Result::Acquired
+                                          : ktr::platform::SingleInstanceLock::Result::HeldElsewhere);
+        lock.release();
+        QFile::remove(lock.path());
+    }
+
+    void liveHolderIsNeverTakenOver()
+    {
+        ktr::platform::SingleInstanceLock holder(QStringLiteral("KtrLiveLock"));
+        QCOMPARE(holder.tryAcquire(), ktr::platform::SingleInstanceLock::Result::Acquired);
+        // Even with its content garbled, the holder's lock on the file shows it alive.
+        QVERIFY(ktr::test::writeFile(holder.path(), "garbled"));
+        ktr::platform::SingleInstanceLock second(QStringLiteral("KtrLiveLock"));
+        QCOMPARE(second.tryAcquire(), ktr::platform::SingleInstanceLock::Result::HeldElsewhere);
+        QVERIFY(holder.isHeld());
+    }
+
+    // Without XDG_RUNTIME_DIR and with the temporary folder's runtime name planted by another user, the lock
+    // goes to a private folder of ours, never to the shared folder.
+    void runtimeFallbackIsPrivate()
+    {
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        const QString tmp = ktr::test::freshDir(QStringLiteral("shared-tmp"));
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp));
+        const QString planted = tmp + QStringLiteral("/runtime-") + QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
+        QVERIFY(QDir().mkpath(planted));
+        const bool chowned = ::chown(QFile::encodeName(planted).constData(), 4242, 4242) == 0;
+        const QString lockPath = ktr::platform::SingleInstanceLock::lockPath(QStringLiteral("KtrFallback"));
+        const QString dir = ktr::platform::privateRuntimeDir();
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTmp);
+        if (!chowned)
+            QSKIP("cannot hand a folder to another user here");
+        QVERIFY2(!lockPath.startsWith(tmp), qPrintable(lockPath));
+        QCOMPARE(QFileInfo(lockPath).absolutePath(), dir);
+        const ktr::platform::EntryStat st = ktr::platform::entryStat(dir);
+        QVERIFY(st.isDir && !st.isLink);
+        QCOMPARE(st.owner, uint(::getuid()));
+        QCOMPARE(int(st.mode), 0700);
+    }
+
+    void privateDirRefusesWhatIsNotOurs_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("missing") << "missing" << true;
+        QTest::newRow("ours, too open") << "open" << true;
+        QTest::newRow("another user's") << "foreign" << false;
+        QTest::newRow("a link to our folder") << "link" << false;
+        QTest::newRow("a file") << "file" << false;
+    }
+    void privateDirRefusesWhatIsNotOurs()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, accepted);
+        const QString base = ktr::test::freshDir(QStringLiteral("private-") + setup);
+        const QString dir = base + QStringLiteral("/run");
+        const QByteArray native = QFile::encodeName(dir);
+        if (setup == "open") {
+            QVERIFY(QDir().mkpath(dir));
+            QVERIFY(::chmod(native.constData(), 0777) == 0);
+        } else if (setup == "foreign") {
+            QVERIFY(QDir().mkpath(dir));
+            if (::chown(native.constData(), 4242, 4242) != 0)
+                QSKIP("cannot hand a folder to another user here");
+        } else if (setup == "link") {
+            QVERIFY(QDir().mkpath(base + QStringLiteral("/real")));
+            QVERIFY(QFile::link(base + QStringLiteral("/real"), dir));
+        } else if (setup == "file") {
+            QVERIFY(ktr::test::writeFile(dir, "x"));
+        }
+        QString error;
+        QCOMPARE(ktr::platform::ensurePrivateDir(dir, &error), accepted);
+        QCOMPARE(error.isEmpty(), accepted);
+        if (accepted)
+            QCOMPARE(int(ktr::platform::entryStat(dir).mode), 0700);
+    }
+
     void registryStore()
     {
         using ktr::platform::RegistryHive;
@@ -117,6 +228,7 @@ private Q_SLOTS:
                                                    QStringLiteral("/opt/青岚 舟")));
         QCOMPARE(ktr::platform::readRegistryString(RegistryHive::CurrentUser, key, QStringLiteral("InstallPath")),
                  QStringLiteral("/opt/青岚 舟"));
+        QCOMPARE(int(ktr::platform::entryStat(config + QStringLiteral("/Kestrune")).mode), 0700);
         QCOMPARE(ktr::platform::readRegistryString(RegistryHive::LocalMachine, key, QStringLiteral("InstallPath")),
                  QString());
 
@@ -133,12 +245,46 @@ private Q_SLOTS:
         QVERIFY(!error.isEmpty());
     }
 
+    // A quit signal ends the event loop even while a window refuses to close (a panel that closes to the
+    // tray), and the quit handler runs.
+    void quitSignalEndsTheLoopPastARefusingWindow()
+    {
+        QVERIFY(ktr::platform::QuitSignalWatcher::install());
+        struct Refuses : QWidget
+        {
+            void closeEvent(QCloseEvent* e) override { e->ignore(); }
+        } window;
+        window.show();
+        QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+        guard.start(5000);
+        QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(aboutToQuit.count(), 1);
+    }
+
+    // A closed pipe must not kill the program; SIGQUIT and SIGUSR1 quit like SIGTERM.
+    void brokenPipeIsHarmless()
+    {
+        QVERIFY(ktr::platform::QuitSignalWatcher::install());
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        ::close(fds[0]);
+        QCOMPARE(::write(fds[1], "x", 1), ssize_t(-1));
+        QCOMPARE(errno, EPIPE);
+        ::close(fds[1]);
+    }
+
     void quitSignalsBecomeQuitRequests_data()
     {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
         QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGQUIT") << int(SIGQUIT);
+        QTest::newRow("SIGUSR1") << int(SIGUSR1);
     }
     void quitSignalsBecomeQuitRequests()
     {

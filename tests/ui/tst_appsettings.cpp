@@ -52,7 +52,7 @@ private Q_SLOTS:
         ROW(singleClickOpen, true);
         ROW(edgeSnap, true);
         ROW(snapRevealPx, 1);
-        ROW(revealMethod, 1);
+        ROW(revealMethod, defaultRevealMethod()); // the platform's, see revealMethodDefault
         ROW(summonHotkey, QStringLiteral("Ctrl+Alt+G"));
         ROW(autoClassify, false);
         ROW(updateChannel, 0);
@@ -125,6 +125,24 @@ private Q_SLOTS:
         QFETCH(Getter, get);
         QFETCH(QVariant, expected);
         QCOMPARE(get(AppSettings()), expected);
+    }
+
+    // A middle click pastes on X11: there a new user's reveal gesture is holding the middle button.
+    void revealMethodDefault_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("x11") << "xcb" << 3;
+        QTest::newRow("offscreen") << "offscreen" << 1;
+        QTest::newRow("minimal") << "minimal" << 1;
+        QTest::newRow("none yet") << "" << 1;
+    }
+    void revealMethodDefault()
+    {
+        QFETCH(QString, platform);
+        QFETCH(int, expected);
+        QCOMPARE(defaultRevealMethod(platform), expected);
+        QCOMPARE(AppSettings().revealMethod, defaultRevealMethod(QGuiApplication::platformName()));
     }
 
     void buttonLayoutsHoldEachIdOnce()

@@ -1,5 +1,7 @@
 #include "ui/datadir.h"
 
+#include "platform/fsentry.h"
+
 #include "testenv.h"
 
 #include <QApplication>
@@ -47,6 +49,19 @@ private Q_SLOTS:
         const ProbeRun r = runProbe(ktr::test::freshDir(QStringLiteral("plain")));
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QStringList{expected});
+    }
+
+    // The data folder holds the password hash and the layout: only its owner may enter it or the
+    // organisation's folder above it, whatever the umask made of them.
+    void folderIsPrivate()
+    {
+        const QString dir = appDataDir();
+        QCOMPARE(int(ktr::platform::entryStat(dir).mode), 0700);
+        QCOMPARE(int(ktr::platform::entryStat(QFileInfo(dir).absolutePath()).mode), 0700);
+        const QString portable = ktr::test::freshDir(QStringLiteral("portable-mode"));
+        QVERIFY(ktr::test::writeFile(portable + QStringLiteral("/portable.ini"), QByteArray()));
+        QCOMPARE(runProbe(portable).code, 0);
+        QCOMPARE(int(ktr::platform::entryStat(portable + QStringLiteral("/data")).mode), 0700);
     }
 
     void portableMarkerBesideTheExecutable()

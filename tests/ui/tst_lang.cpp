@@ -2,8 +2,11 @@
 
 #include "testenv.h"
 #include "ui/lang.h"
+#include "ui/qtlanguage.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -180,6 +183,29 @@ private Q_SLOTS:
         QCOMPARE(bad.load(), 0);
         QVERIFY(sawEnglish.load() > 0);
         QVERIFY(sawChinese.load() > 0);
+    }
+    // Qt's own buttons and the display name Qt puts into every window title follow the language, both ways.
+    void qtTextsFollowTheLanguage()
+    {
+        Lang::setLanguage(0);
+        ktr::followUiLanguage();
+        QVERIFY2(!ktr::installedQtTranslation().isEmpty(), "qt6-translations-l10n is not installed");
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("青岚舟面板"));
+
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        QVERIFY(ktr::installedQtTranslation().isEmpty());
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Kestrune Panel"));
+        QCoreApplication::sendPostedEvents(&box, QEvent::LanguageChange);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
+
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
+        QCoreApplication::sendPostedEvents(&box, QEvent::LanguageChange);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+        QVERIFY(!ktr::installedQtTranslation().isEmpty());
     }
 };
 

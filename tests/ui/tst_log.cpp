@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -189,6 +190,37 @@ private Q_SLOTS:
             QVERIFY2(QFileInfo::exists(root + QLatin1Char('/') + d + QStringLiteral("/app.log")), qPrintable(d));
         QVERIFY(QFileInfo(root + QStringLiteral("/2000-01-01")).isFile());
         QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
+    }
+
+    // A link in place of "logs" is neither pruned through nor written into.
+    void linkedRootIsNeverFollowed()
+    {
+        const QString outside = ktr::test::freshDir(QStringLiteral("elsewhere"));
+        QVERIFY(ktr::test::writeFile(outside + QStringLiteral("/2020-01-01/keep.txt"), "keep\n"));
+        const QString data = ktr::test::freshDir(QStringLiteral("linked"));
+        QVERIFY(QFile::link(outside, data + QStringLiteral("/logs")));
+        StderrCapture err;
+        installLogging(data);
+        pruneLogs();
+        qInfo() << "line that must not land elsewhere";
+        const QString text = err.text();
+        QVERIFY(QFileInfo::exists(outside + QStringLiteral("/2020-01-01/keep.txt")));
+        QVERIFY(!QFileInfo::exists(outside + QLatin1Char('/') + today()));
+        QVERIFY2(text.contains(QStringLiteral("log root is a symbolic link")), qPrintable(text));
+    }
+
+    // A FIFO as the day's log file would block the first message until someone reads it.
+    void logFileThatIsNotARegularFileIsSkipped()
+    {
+        const QString day = m_data + QStringLiteral("/logs/") + today();
+        QVERIFY(QDir().mkpath(day));
+        const QString fifo = day + QStringLiteral("/app.log");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        StderrCapture err;
+        qInfo() << "line for a pipe"; // hangs here without the check
+        const QString text = err.text();
+        QVERIFY2(text.contains(QStringLiteral("log file is not a regular file, not written: ") + fifo), qPrintable(text));
+        QFile::remove(fifo);
     }
 
     void verboseSwitch_data()

@@ -1,8 +1,15 @@
 #include "testenv.h"
 #include "ui/savefile.h"
 
+#include "platform/fsentry.h"
+
 #include <QApplication>
 #include <QDir>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using ktr::ReadStatus;
 
@@ -57,6 +64,80 @@ private Q_SLOTS:
         } else if (setup == QLatin1String("below-file")) {
             QCOMPARE(ktr::test::readFile(dir + QStringLiteral("/plain")), QByteArray("keep"));
         }
+    }
+
+    // A full disk: with less than a buffer's worth to write, the failure shows only when the data reaches
+    // the disk. The old file must stay, whole. Where no small tmpfs can be mounted, a file size limit makes
+    // the writes fail the same way.
+    void fullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<int>("size");
+        QTest::newRow("full tmpfs, small file fails at flush") << "tmpfs" << 10 * 1024;
+        QTest::newRow("full tmpfs, large file fails while writing") << "tmpfs" << 300 * 1024;
+        QTest::newRow("size limit, small file fails at flush") << "limit" << 10 * 1024;
+    }
+    void fullDiskKeepsTheOldFile()
+    {
+        QFETCH(QString, disk);
+        QFETCH(int, size);
+        const QString dir = ktr::test::freshDir(QStringLiteral("disk"));
+        struct Undo
+        {
+            QByteArray mount;
+            bool limited = false;
+            rlimit saved{};
+            ~Undo()
+            {
+                if (!mount.isEmpty())
+                    ::umount2(mount.constData(), MNT_DETACH);
+                if (limited)
+                    ::setrlimit(RLIMIT_FSIZE, &saved);
+            }
+        } undo;
+        if (disk == QLatin1String("tmpfs")) {
+            if (::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=200k") != 0)
+                QSKIP("cannot mount a small tmpfs here; the size-limit case covers the same failure");
+            undo.mount = QFile::encodeName(dir);
+        }
+        const QString path = dir + QStringLiteral("/settings.json");
+        const QByteArray old = "{\"iconSize\": 64}\n";
+        QVERIFY(ktr::saveFileAtomic(path, old));
+        if (disk == QLatin1String("tmpfs")) {
+            QFile filler(dir + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+        } else {
+            // Writes past 4 KiB fail with EFBIG (the signal that would end the process is ignored).
+            ::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &undo.saved);
+            rlimit small{4096, undo.saved.rlim_max};
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+            undo.limited = true;
+        }
+        QString error;
+        QVERIFY(!ktr::saveFileAtomic(path, QByteArray(size, 'n'), &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(ktr::test::readFile(path), old);
+        const QStringList expected = disk == QLatin1String("tmpfs") ? QStringList{"filler", "settings.json"}
+                                                                    : QStringList{"settings.json"};
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), expected);
+    }
+
+    // A new data file is the user's alone; an existing one keeps what it had.
+    void newFilesAreOwnerOnly()
+    {
+        const QString dir = ktr::test::freshDir(QStringLiteral("mode"));
+        const QString path = dir + QStringLiteral("/layout.json");
+        const mode_t saved = ::umask(022);
+        QVERIFY(ktr::saveFileAtomic(path, "x"));
+        QCOMPARE(int(ktr::platform::entryStat(path).mode), 0600);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        QVERIFY(ktr::saveFileAtomic(path, "y"));
+        ::umask(saved);
+        QCOMPARE(int(ktr::platform::entryStat(path).mode), 0640);
     }
 
     void reads_data()

@@ -186,6 +186,48 @@ private Q_SLOTS:
         QVERIFY(white);
     }
 
+    // A sentence wider than the window wraps onto more lines, all of them inside the bubble (the English
+    // notice of a damaged layout in a window of the default width).
+    void longSentenceWraps_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void longSentenceWraps()
+    {
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        QWidget parent;
+        parent.resize(680, 496);
+        Toast toast(&parent);
+        const QString text = QStringLiteral("The layout file was corrupted. A copy was preserved and default groups "
+                                            "were rebuilt; you can restore the latest snapshot from Backup & Restore.");
+        toast.showMessage(text, 1);
+        QCOMPARE(toast.width(), 640);
+        QFont f(uiFontFamily());
+        f.setPixelSize(13);
+        const QFontMetrics fm(f);
+        const QRect lines = fm.boundingRect(QRect(0, 0, 640 - 52, 100000), Qt::TextWordWrap, text);
+        QVERIFY(lines.height() >= 2 * fm.height());
+        QCOMPARE(toast.height(), lines.height() + 20);
+        const QImage img = render(toast);
+        if (qEnvironmentVariableIsSet("KTR_SHOT_DIR"))
+            img.save(QStringLiteral("%1/toast-wrapped-%2.png")
+                         .arg(qEnvironmentVariable("KTR_SHOT_DIR"), QTest::currentDataTag()));
+        QCOMPARE(img.pixelColor(21, 10 + fm.height() / 2), QColor(0xE8, 0x11, 0x23));
+        // White text on the last line too, and nothing drawn past the bubble's right padding.
+        const auto whiteIn = [&](int y0, int y1, int x0, int x1) {
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x)
+                    if (img.pixelColor(x, y) == QColor(Qt::white))
+                        return true;
+            return false;
+        };
+        QVERIFY(whiteIn(toast.height() - 10 - fm.height(), toast.height() - 10, 34, 300));
+        QVERIFY(!whiteIn(0, toast.height(), toast.width() - 17, toast.width()));
+    }
+
     // A text wider than the bubble keeps its beginning readable: the dot stays inside the bubble.
     void longTextStartsAtThePadding()
     {

@@ -1,0 +1,66 @@
+# Runs `cmake --install` twice and checks what it wrote; any failed check ends the script with an error.
+file(REMOVE_RECURSE "${WORK_DIR}")
+
+function(check_tree root prefix)
+    set(exe "${root}${prefix}/bin/kestrune-panel")
+    set(entry "${root}${prefix}/share/applications/kestrune-panel.desktop")
+    set(icon "${root}${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png")
+    set(marker "${root}${prefix}/bin/.kestrune-install-marker")
+    foreach(f IN ITEMS "${exe}" "${entry}" "${icon}" "${marker}")
+        if(NOT EXISTS "${f}")
+            message(FATAL_ERROR "not installed: ${f}")
+        endif()
+    endforeach()
+    execute_process(COMMAND test -x "${exe}" RESULT_VARIABLE notExecutable)
+    if(NOT notExecutable EQUAL 0)
+        message(FATAL_ERROR "not executable: ${exe}")
+    endif()
+    file(SHA256 "${icon}" iconHash)
+    file(SHA256 "${SOURCE_DIR}/src/resources/logo.png" logoHash)
+    if(NOT iconHash STREQUAL logoHash)
+        message(FATAL_ERROR "the icon is not the logo: ${icon}")
+    endif()
+
+    file(READ "${entry}" text)
+    foreach(line IN ITEMS "[Desktop Entry]\n" "\nType=Application\n" "\nExec=\"${prefix}/bin/kestrune-panel\"\n"
+                          "\nIcon=kestrune-panel\n" "\nName=Kestrune Panel\n")
+        string(FIND "${text}" "${line}" at)
+        if(at EQUAL -1)
+            message(FATAL_ERROR "${entry} lacks ${line}:\n${text}")
+        endif()
+    endforeach()
+
+    # The marker names the prefix and every installed file by its final path (without DESTDIR).
+    file(STRINGS "${marker}" lines)
+    foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel"
+                          "${prefix}/share/applications/kestrune-panel.desktop"
+                          "${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png"
+                          "${prefix}/bin/.kestrune-install-marker")
+        list(FIND lines "${line}" at)
+        if(at EQUAL -1)
+            message(FATAL_ERROR "${marker} lacks ${line}: ${lines}")
+        endif()
+    endforeach()
+endfunction()
+
+# 1. A prefix chosen on the command line, with a space in it.
+set(prefix "${WORK_DIR}/my prefix")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install --prefix failed: ${out}${err}")
+endif()
+check_tree("" "${prefix}")
+
+# 2. The default prefix, staged below DESTDIR as packagers do.
+set(ENV{DESTDIR} "${WORK_DIR}/stage")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix /usr/local
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+unset(ENV{DESTDIR})
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install with DESTDIR failed: ${out}${err}")
+endif()
+check_tree("${WORK_DIR}/stage" "/usr/local")
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+message(STATUS "install checks passed")
