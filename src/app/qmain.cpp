@@ -4,6 +4,8 @@
 #include "app/agentserver.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
+#include "backup/backupengine.h"
+#include "backup/rollbackprompt.h"
 #include "icons/iconcache.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/titlebaractions.h"
@@ -93,7 +95,12 @@ int qMain(int argc, char** argv)
     if (agentMode)
         return runAgentMode(app);
 
-    // 14-16. The panel.
+    // 14-16. The panel. A restore cut short leaves its rollback folder: the user decides what becomes of it
+    //        before the data is read, asked in the language chosen in the settings.
+    if (!BackupEngine::findLeftoverRollback(dataDir, nullptr).isEmpty()) {
+        Lang::setLanguage(storedUiLanguage(dataDir + QStringLiteral("/settings.json")));
+        offerLeftoverRollback(nullptr, dataDir);
+    }
     writeInstallPath();
     // Qt's own texts and the titles follow the language, from the one the window loads with its settings on
     // (before any native window exists, so every title is made in it).

@@ -1,12 +1,23 @@
 #include "backup/backupengine.h"
 
+#include "backup/backupinternal.h"
 #include "platform/clock.h"
 #include "platform/fsentry.h"
 #include "platform/process.h"
+#include "platform/processes.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -69,5 +80,441 @@ int BackupEngine::cleanupTempLeftovers(const QString& tempDir, const std::atomic
 
     if (removed > 0)
         qInfo().noquote() << "temp backup leftovers cleaned:" << removed;
+    return removed;
+}
+
+// ---- shared pieces
+
+namespace backupdetail {
+
+namespace {
+std::atomic<ktr::platform::Clock*> g_clock{nullptr};
+
+QString cleanAbsolute(const QString& path)
+{
+    return path.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+} // namespace
+
+ktr::platform::Clock* clock()
+{
+    ktr::platform::Clock* c = g_clock.load();
+    return c ? c : ktr::platform::Clock::system();
+}
+
+void setClock(ktr::platform::Clock* c)
+{
+    g_clock.store(c);
+}
+
+Scope::Scope(const QString& rootPath, const QString& excluded)
+    : root(cleanAbsolute(rootPath)), excludedDir(cleanAbsolute(excluded))
+{
+    if (!excludedDir.isEmpty()) {
+        excludedCanonical = QFileInfo(excludedDir).canonicalFilePath();
+        const QString rootCanonical = QFileInfo(root).canonicalFilePath();
+        excludedIsRoot = excludedDir == root || (!rootCanonical.isEmpty() && excludedCanonical == rootCanonical);
+    }
+}
+
+bool Scope::skipsDir(const QString& absPath) const
+{
+    if (excludedDir.isEmpty() || excludedIsRoot)
+        return false;
+    const QString clean = QDir::cleanPath(absPath);
+    if (clean == excludedDir)
+        return true;
+    return !excludedCanonical.isEmpty() && QFileInfo(clean).canonicalFilePath() == excludedCanonical;
+}
+
+bool Scope::skipsRootFile(const QString& name) const
+{
+    return excludedIsRoot && (BackupEngine::isSnapshotName(name) || isPartialName(name));
+}
+
+bool walk(const Scope& scope, const QString& relativeFolder,
+          const std::function<bool(const QString& rel, const QString& abs, bool isDir)>& visit)
+{
+    const QString folder = relativeFolder.isEmpty() ? scope.root : scope.root + QLatin1Char('/') + relativeFolder;
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& fi : entries) {
+        if (fi.isSymLink())
+            continue;
+        const QString name = fi.fileName();
+        const QString rel = relativeFolder.isEmpty() ? name : relativeFolder + QLatin1Char('/') + name;
+        const QString abs = fi.absoluteFilePath();
+        if (fi.isDir()) {
+            if (isExcludedDirName(name) || scope.skipsDir(abs))
+                continue;
+            if (!visit(rel, abs, true) || !walk(scope, rel, visit))
+                return false;
+        } else {
+            if (isBackupExcluded(rel) || (relativeFolder.isEmpty() && scope.skipsRootFile(name)))
+                continue;
+            if (!visit(rel, abs, false))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool isPartialName(const QString& fileName)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^Kestrune-(Auto|PreRestore)-\\d{8}-\\d{6}-\\d{3}\\.zip\\.[^/]*\\.part$"));
+    return re.match(fileName).hasMatch();
+}
+
+Job::Job(QString& error, const std::atomic<bool>* cancel, bool* cancelled)
+    : m_error(error), m_cancel(cancel), m_cancelled(cancelled)
+{
+}
+
+void Job::start(int timeoutMs)
+{
+    m_deadline = clock()->monotonicMs() + timeoutMs;
+}
+
+bool Job::check()
+{
+    if (m_failed)
+        return false;
+    if (isCancelRequested()) {
+        m_failed = true;
+        markCancelled(m_error, m_cancelled);
+        return false;
+    }
+    if (m_deadline >= 0 && clock()->monotonicMs() > m_deadline) {
+        m_failed = true;
+        m_error = QStringLiteral("备份操作超时");
+        return false;
+    }
+    return true;
+}
+
+bool Job::fail(const QString& text)
+{
+    if (!m_failed) {
+        m_failed = true;
+        m_error = text;
+    }
+    return false;
+}
+
+QString EngineLock::lockPathFor(const QString& folder)
+{
+    QString clean = cleanAbsolute(folder);
+    const QString canonical = QFileInfo(clean).canonicalFilePath();
+    if (!canonical.isEmpty())
+        clean = canonical;
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    const QByteArray hash = QCryptographicHash::hash(clean.toUtf8(), QCryptographicHash::Sha1).toHex().left(20);
+    return base + QStringLiteral("/ktr-backup-") + QString::fromLatin1(hash) + QStringLiteral(".lock");
+}
+
+EngineLock::EngineLock(const QStringList& folders, const std::atomic<bool>* cancel)
+{
+    QStringList paths;
+    for (const QString& f : folders) {
+        if (!f.isEmpty())
+            paths << lockPathFor(f);
+    }
+    paths.sort();
+    paths.removeDuplicates();
+    for (const QString& p : paths) {
+        auto lock = std::make_unique<ktr::platform::FileLock>();
+        bool logged = false;
+        while (!lock->tryLock(p)) {
+            if (cancel && cancel->load())
+                return;
+            if (!logged) {
+                qInfo().noquote() << "[backup] engine busy, waiting:" << p;
+                logged = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        m_locks.push_back(std::move(lock));
+    }
+    m_acquired = true;
+}
+
+EngineLock::~EngineLock() = default;
+
+bool removeTree(const QString& path)
+{
+    const ktr::platform::EntryStat st = ktr::platform::entryStat(path);
+    if (!st.exists)
+        return true;
+    if (st.isLink || !st.isDir)
+        return QFile::remove(path);
+    return QDir(path).removeRecursively();
+}
+
+QString rollbackMarkerPath(const QString& rollback)
+{
+    return rollback + QStringLiteral("/.ktr-restore-pending");
+}
+
+bool rollBack(const QString& rollback, const QString& dataDir, const QString& excludedDir)
+{
+    QStringList current;
+    collectSnapshotFiles(dataDir, QString(), current, excludedDir);
+    const QDir data(dataDir);
+    const QDir back(rollback);
+    for (const QString& file : current) {
+        const QString rel = data.relativeFilePath(file);
+        if (!QFileInfo::exists(back.filePath(rel)) && !QFile::remove(file))
+            qWarning().noquote() << "restoreSnapshot: failed to remove unrolled file:" << file;
+    }
+    return copyTreeWithExclusions(rollback, dataDir, nullptr, excludedDir);
+}
+
+} // namespace backupdetail
+
+using namespace backupdetail;
+
+// ---- free functions
+
+int backupTimeoutMs(qint64 bytes)
+{
+    if (bytes < 0)
+        bytes = 0;
+    const double seconds = 120.0 + double(bytes) / 8388608.0;
+    if (seconds > 14400.0)
+        return 14400000;
+    if (seconds > 120.0)
+        return int(seconds * 1000.0);
+    return 120000;
+}
+
+bool isExcludedDirName(const QString& name)
+{
+    static const QStringList names = {QStringLiteral("logs"), QStringLiteral("cache"), QStringLiteral("Backups"),
+                                      QStringLiteral(".__restore_bak")};
+    for (const QString& n : names) {
+        if (name.compare(n, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool isBackupExcluded(const QString& relativePath)
+{
+    QString p = relativePath;
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (p.startsWith(QLatin1Char('/')))
+        p.remove(0, 1);
+    const QStringList parts = p.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return false;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        const QString& part = parts.at(i);
+        if (part.compare(QLatin1String("logs"), Qt::CaseInsensitive) == 0
+            || part.compare(QLatin1String("cache"), Qt::CaseInsensitive) == 0
+            || part.compare(QLatin1String("Backups"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return parts.last().endsWith(QLatin1String(".log"), Qt::CaseInsensitive);
+}
+
+qint64 dirSizeBytes(const QString& root, const std::atomic<bool>* cancel)
+{
+    qint64 sum = 0;
+    qint64 count = 0;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        ++count;
+        if (count % 256 == 0 && cancel && cancel->load())
+            break;
+        it.next();
+        const QString rel = it.filePath().mid(root.size());
+        if (isBackupExcluded(rel))
+            continue;
+        sum += it.fileInfo().size();
+    }
+    return sum;
+}
+
+void markCancelled(QString& error, bool* cancelled)
+{
+    if (cancelled)
+        *cancelled = true;
+    error = QStringLiteral("已取消");
+}
+
+bool copyTreeWithExclusions(const QString& src, const QString& dst, const std::atomic<bool>* cancel,
+                            const QString& excludedDir)
+{
+    if (!QFileInfo(src).isDir())
+        return false;
+    const Scope scope(src, excludedDir);
+    const QString dstRoot = QDir::cleanPath(QFileInfo(dst).absoluteFilePath());
+    if (!QDir().mkpath(dstRoot))
+        return false;
+    return walk(scope, QString(), [&](const QString& rel, const QString& abs, bool isDir) {
+        if (cancel && cancel->load())
+            return false;
+        const QString target = dstRoot + QLatin1Char('/') + rel;
+        if (isDir)
+            return QDir().mkpath(target);
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+            return false;
+        return ktr::platform::copyFileKeepTime(abs, target, nullptr);
+    });
+}
+
+void collectSnapshotFiles(const QString& root, const QString& relativeFolder, QStringList& out,
+                          const QString& excludedDir)
+{
+    const Scope scope(root, excludedDir);
+    walk(scope, relativeFolder, [&out](const QString&, const QString& abs, bool isDir) {
+        if (!isDir)
+            out.append(abs);
+        return true;
+    });
+}
+
+// ---- the store
+
+void BackupEngine::setClock(ktr::platform::Clock* c)
+{
+    backupdetail::setClock(c);
+}
+
+QString BackupEngine::backupDir(const QString& dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral("Backups"));
+}
+
+bool BackupEngine::isSnapshotName(const QString& fileName)
+{
+    static const QRegularExpression re(QStringLiteral("^Kestrune-(Auto|PreRestore)-\\d{8}-\\d{6}-\\d{3}\\.zip$"));
+    return re.match(fileName).hasMatch();
+}
+
+QList<BackupEngine::SnapshotInfo> BackupEngine::listSnapshots(const QString& dir)
+{
+    QList<SnapshotInfo> out;
+    QDir d(dir);
+    if (!d.exists())
+        return out;
+    const QFileInfoList files = d.entryInfoList({QStringLiteral("*.zip")}, QDir::Files, QDir::NoSort);
+    for (const QFileInfo& fi : files) {
+        if (!isSnapshotName(fi.fileName()) || fi.isSymLink())
+            continue;
+        SnapshotInfo s;
+        s.path = d.absoluteFilePath(fi.fileName());
+        s.name = fi.fileName();
+        s.size = fi.size();
+        s.time = fi.birthTime().isValid() ? fi.birthTime() : fi.lastModified();
+        s.isPreRestore = s.name.startsWith(QLatin1String("Kestrune-PreRestore"));
+        out.append(s);
+    }
+    std::sort(out.begin(), out.end(), [](const SnapshotInfo& a, const SnapshotInfo& b) {
+        if (a.time != b.time)
+            return a.time > b.time;
+        return a.name > b.name;
+    });
+    return out;
+}
+
+void BackupEngine::purgeOld(const QString& dir, int keep)
+{
+    if (keep <= 0)
+        return;
+    const EngineLock lock({dir}, nullptr);
+    const QList<SnapshotInfo> all = listSnapshots(dir);
+    int failures = 0;
+    for (qsizetype i = keep; i < all.size(); ++i) {
+        if (!QFile::remove(all.at(i).path)) {
+            qWarning().noquote() << "purgeOld: remove failed:" << all.at(i).path;
+            ++failures;
+        }
+    }
+    if (failures > 0)
+        qWarning().noquote() << "purgeOld:" << failures << "old snapshot(s) could not be removed";
+}
+
+bool BackupEngine::exportSnapshot(const QString& src, const QString& dst, QString& error)
+{
+    if (!QFile::exists(src)) {
+        error = QStringLiteral("快照文件不存在");
+        return false;
+    }
+    if (!QDir().mkpath(QFileInfo(dst).absolutePath())) {
+        error = QStringLiteral("导出失败，目标目录不可写");
+        return false;
+    }
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("导出失败，无法读取快照文件");
+        return false;
+    }
+    QSaveFile out(dst);
+    if (!out.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("导出失败，请检查目标路径是否可写");
+        return false;
+    }
+    QByteArray chunk(65536, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(chunk.data(), chunk.size());
+        if (n < 0) {
+            out.cancelWriting();
+            error = QStringLiteral("导出失败，读取快照出错");
+            return false;
+        }
+        if (n == 0)
+            break;
+        if (out.write(chunk.constData(), n) != n) {
+            out.cancelWriting();
+            error = QStringLiteral("导出失败，请检查磁盘空间");
+            return false;
+        }
+    }
+    if (!out.commit()) {
+        error = QStringLiteral("导出失败，写入被拦截");
+        return false;
+    }
+    return true;
+}
+
+int BackupEngine::removeStaleParts(const QString& dir, int maxAgeSecs)
+{
+    QDir d(dir);
+    if (!d.exists())
+        return 0;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 self = ktr::platform::currentProcessId();
+    const auto imageOf = [](qint64 pid) {
+        ktr::platform::ProcessEntry entry;
+        return ktr::platform::readProcessEntry(pid, &entry) ? entry.imagePath : QString();
+    };
+    const QString selfExe = imageOf(self);
+    int removed = 0;
+    const QStringList names = d.entryList({QStringLiteral("*.part")}, QDir::Files, QDir::NoSort);
+    for (const QString& name : names) {
+        if (!isPartialName(name))
+            continue;
+        const QStringList parts = name.split(QLatin1Char('.'));
+        bool ok = false;
+        const qint64 pid = parts.size() > 2 ? parts.at(parts.size() - 2).toLongLong(&ok) : 0;
+        if (ok && pid == self)
+            continue;
+        // A live process counts only when it runs this program: a reused id belongs to someone else.
+        if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty()
+            && imageOf(pid) == selfExe)
+            continue;
+        const QString path = d.filePath(name);
+        const ktr::platform::EntryStat st = ktr::platform::entryStat(path);
+        if (!st.exists || now - st.modifiedSecs < maxAgeSecs)
+            continue;
+        if (QFile::remove(path)) {
+            qInfo().noquote() << "stale backup part removed:" << path;
+            ++removed;
+        }
+    }
     return removed;
 }

@@ -1,15 +1,47 @@
 #pragma once
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <functional>
+
+namespace ktr::platform {
+class Clock;
+}
 
 // Snapshots of the data folder: making, listing, purging, exporting and restoring them. Static functions
-// only; the folders and file names are the state.
+// only; the folders and file names are the state. Every call runs on the calling (worker) thread and
+// blocks it; errors come back as Chinese text for the caller to show through Lang::tr.
 class BackupEngine
 {
 public:
     BackupEngine() = delete;
+
+    using Progress = std::function<void(int percent, const QString& status)>;
+
+    struct SnapshotInfo
+    {
+        QString path;
+        QString name;
+        QDateTime time;
+        qint64 size = 0;
+        bool isPreRestore = false;
+    };
+
+    // The default snapshot folder: "Backups" in the data folder.
+    static QString backupDir(const QString& dataDir);
+    // True for a name this engine gives a snapshot: a prefix, "yyyyMMdd-HHmmss-zzz" and ".zip".
+    static bool isSnapshotName(const QString& fileName);
+    // The snapshots of a folder (only names of the snapshot pattern), newest first.
+    static QList<SnapshotInfo> listSnapshots(const QString& dir);
+    // Deletes all but the keep newest snapshots of the folder; other files are never touched.
+    static void purgeOld(const QString& dir, int keep);
+    static bool exportSnapshot(const QString& src, const QString& dst, QString& error);
+    // Removes partial snapshot files at least maxAgeSecs old whose writing process is gone.
+    static int removeStaleParts(const QString& dir, int maxAgeSecs);
 
     // Removes what earlier runs left in the temporary folder (tempDir, or the system's when empty) once it
     // is more than 24 hours old: work folders "ktrbak_*" and "ktrrest_*" (recursively), and the files
@@ -17,4 +49,43 @@ public:
     // followed; entries owned by another user are left alone. Stops before the next entry once stop is set.
     // Returns the number of entries removed. Safe on a worker thread.
     static int cleanupTempLeftovers(const QString& tempDir, const std::atomic<bool>* stop);
+
+    // Writes a snapshot of dataDir into backupDir; returns the new zip's absolute path, empty on failure.
+    static QString createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
+                                  Progress progress, const std::atomic<bool>* cancel, bool* cancelled);
+    // Lays the snapshot over dataDir, with a rollback copy beside it while the data folder changes.
+    static bool restoreSnapshot(const QString& zip, const QString& dataDir, QString& error, Progress progress,
+                                const std::atomic<bool>* cancel, bool* cancelled);
+
+    // The rollback folder of a data folder: its path with ".__restore_bak" appended, a sibling of it.
+    static QString rollbackDir(const QString& dataDir);
+    // A rollback folder left by a restore that did not end (the process was killed mid-way): its path, or
+    // empty. complete tells whether it holds the whole data folder as it was before that restore.
+    static QString findLeftoverRollback(const QString& dataDir, bool* complete);
+    // Puts the data folder back from a complete leftover rollback folder, then removes that folder.
+    static bool putBackRollback(const QString& dataDir, QString& error);
+    // Keeps a leftover rollback folder for the user under a name of its own beside the data folder, so it
+    // no longer stands in the way of the next restore; keptAt receives the new path.
+    static bool keepRollbackAside(const QString& dataDir, QString* keptAt, QString& error);
+
+    // The clock for snapshot names and run deadlines (null: the system clock). For tests.
+    static void setClock(ktr::platform::Clock* clock);
 };
+
+// The time-out of a run over the given number of bytes: 120 s plus 1 s per 8 MiB, at most 4 hours.
+int backupTimeoutMs(qint64 bytes);
+// Folder names a snapshot never holds ("logs", "cache", "Backups", ".__restore_bak", any case).
+bool isExcludedDirName(const QString& name);
+// Files a snapshot never holds: below a "logs", "cache" or "Backups" folder, or named "*.log".
+bool isBackupExcluded(const QString& relativePath);
+// Bytes of the files below root that isBackupExcluded keeps; the cancel flag is read every 256th file.
+qint64 dirSizeBytes(const QString& root, const std::atomic<bool>* cancel);
+// Sets *cancelled (when given) and error to "已取消".
+void markCancelled(QString& error, bool* cancelled);
+// Copies src over dst, leaving out what a snapshot leaves out (and the folder excludedDir, wherever it
+// lies, when given), symbolic links and hidden entries; false at the first failure or when cancelled.
+bool copyTreeWithExclusions(const QString& src, const QString& dst, const std::atomic<bool>* cancel,
+                            const QString& excludedDir = QString());
+// Appends the absolute path of every file a snapshot of root would hold (the same rules as the copy).
+void collectSnapshotFiles(const QString& root, const QString& relativeFolder, QStringList& out,
+                          const QString& excludedDir = QString());

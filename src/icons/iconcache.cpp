@@ -28,6 +28,43 @@ QList<QString>& insertionOrder()
     return order;
 }
 
+QSet<QString>& pinned()
+{
+    static QSet<QString> set;
+    return set;
+}
+
+// Keys evicted for room since they were last cached: their snapshot still shows what they showed.
+QSet<QString>& evicted()
+{
+    static QSet<QString> set;
+    return set;
+}
+
+// Evicts the oldest unpinned keys until at most kMaxCacheKeys of them are left.
+void evictUnpinned(IconCacheMap* map)
+{
+    QList<QString>& order = insertionOrder();
+    if (order.size() <= kMaxCacheKeys)
+        return;
+    const QSet<QString>& keep = pinned();
+    qsizetype kept = 0;
+    if (!keep.isEmpty()) {
+        for (const QString& key : std::as_const(order))
+            kept += keep.contains(key);
+    }
+    qsizetype k = 0;
+    while (order.size() - kept > kMaxCacheKeys && k < order.size()) {
+        if (keep.contains(order.at(k))) {
+            ++k;
+            continue;
+        }
+        const QString key = order.takeAt(k);
+        if (map->remove(key) > 0)
+            evicted().insert(key);
+    }
+}
+
 // Pixmaps already made from an image, by the image's cache key (which names the pixels, and changes when they
 // change). Many paths show one shared theme image; converting it for each path on its own would keep one copy
 // of the pixels per path. An entry that nothing else holds any more is dropped at the next conversion.
@@ -110,10 +147,28 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap)
         return;
     }
     map->insert(path, pixmap);
-    QList<QString>& order = insertionOrder();
-    order.append(path);
-    while (order.size() > kMaxCacheKeys)
-        map->remove(order.takeFirst());
+    evicted().remove(path);
+    insertionOrder().append(path);
+    evictUnpinned(map);
+}
+
+void pinIconPaths(const QSet<QString>& paths)
+{
+    if (paths == pinned())
+        return;
+    pinned() = paths;
+    // Keys that lost their pin count again.
+    evictUnpinned(iconCache());
+}
+
+const QSet<QString>& pinnedIconPaths()
+{
+    return pinned();
+}
+
+bool wasIconEvicted(const QString& path)
+{
+    return evicted().contains(path);
 }
 
 QPixmap iconPixmapFromImage(const QImage& image)
@@ -145,12 +200,15 @@ void clearIconCache()
     // QMap::clear empties an unshared map in place and only drops this reference to a shared one.
     iconCache()->clear();
     insertionOrder().clear();
+    evicted().clear();
     pixmapsByImage().clear();
 }
 
 void iconCacheRemove(IconCacheMap& map, const QString& path)
 {
     map.remove(path); // detaches a shared map by copying it without the key
+    if (&map == iconCache())
+        evicted().remove(path); // taken out because it changed: its snapshot is no longer what it shows
 }
 
 QString iconSnapDir()

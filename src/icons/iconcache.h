@@ -3,19 +3,30 @@
 #include <QImage>
 #include <QMap>
 #include <QPixmap>
+#include <QSet>
 #include <QString>
 
 // The memory cache: one map from a path (exactly as the caller passed it) to the pixmap shown for it, for
 // the life of the process, touched only on the GUI thread. A null pixmap is a remembered failure. The map
-// holds at most 256 keys; the oldest inserted key goes first.
+// holds at most 256 keys besides the pinned ones (the icons on show); the oldest inserted unpinned key goes
+// first.
 using IconCacheMap = QMap<QString, QPixmap>;
 
 // The process-wide map (GUI thread). It may be empty: no map yet, or released by clearIconCache.
 IconCacheMap* iconCache();
 
-// Inserts or replaces one entry (GUI thread). A new key is appended to the insertion order; past 256 keys the
-// oldest is evicted. Replacing a key's pixmap keeps its place.
+// Inserts or replaces one entry (GUI thread). A new key is appended to the insertion order; past 256 unpinned
+// keys the oldest unpinned one is evicted. Replacing a key's pixmap keeps its place.
 void cacheIconPixmap(const QString& path, const QPixmap& pixmap);
+
+// The paths whose icons are never evicted (GUI thread): the grid pins every item of the group on show, so a
+// layout of thousands of items never loses an icon that is being painted. Replaces the previous set.
+void pinIconPaths(const QSet<QString>& paths);
+const QSet<QString>& pinnedIconPaths();
+
+// Whether a path left the memory cache only for room (not through clearIconCache or iconCacheRemove, which
+// mean its icon may have changed) and has not been cached again since (GUI thread).
+bool wasIconEvicted(const QString& path);
 
 // Caches the result of an extraction (GUI thread). A null image of a "::{" shell item is not remembered, so
 // that item is asked again next time; any other null image is remembered as a null pixmap.

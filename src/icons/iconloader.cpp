@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHash>
 #include <QIcon>
 #include <QMutex>
 #include <QPointer>
@@ -46,6 +47,35 @@ bool isShellItem(const QString& path)
     return path.startsWith(QLatin1String("::{"));
 }
 
+// Paths requestMissingIcon has asked for, with the loadIconAsync callers that arrived meanwhile and wait for
+// the same answer instead of extracting the icon a second time.
+struct Waiter
+{
+    QPointer<QObject> context;
+    IconCallback callback;
+};
+
+QHash<QString, QList<Waiter>>& missingInFlight()
+{
+    static QHash<QString, QList<Waiter>> table;
+    return table;
+}
+
+// Paths loadIconAsync is extracting (GUI thread), so a request for a missing icon does not start a second
+// extraction of one already on its way.
+QHash<QString, int>& asyncInFlight()
+{
+    static QHash<QString, int> table;
+    return table;
+}
+
+void asyncDone(const QString& path)
+{
+    const auto it = asyncInFlight().find(path);
+    if (it != asyncInFlight().end() && --it.value() <= 0)
+        asyncInFlight().erase(it);
+}
+
 // Runs on the GUI thread through the application object's queue; drops the result when the context is gone.
 void deliver(QPointer<QObject> context, IconCallback callback, QString path, QImage image)
 {
@@ -56,6 +86,7 @@ void deliver(QPointer<QObject> context, IconCallback callback, QString path, QIm
         app,
         [context = std::move(context), callback = std::move(callback), path = std::move(path),
          image = std::move(image)]() {
+            asyncDone(path);
             if (context)
                 callback(path, image);
         },
@@ -133,10 +164,58 @@ void loadIconAsync(const QString& path, QObject* context, IconCallback callback)
             Qt::QueuedConnection);
         return;
     }
+    const auto asked = missingInFlight().find(path);
+    if (asked != missingInFlight().end()) {
+        asked->append(Waiter{QPointer<QObject>(context), std::move(callback)});
+        return;
+    }
     syncIconThemeFromQt();
+    ++asyncInFlight()[path];
     auto* task = new IconLoadTask(path, QPointer<QObject>(context), std::move(callback));
     task->setAutoDelete(true);
     iconLoadPool()->start(task, 0);
+}
+
+bool requestMissingIcon(const QString& path, QObject* context, IconArrived done)
+{
+    if (path.isEmpty() || !context || missingInFlight().contains(path) || asyncInFlight().contains(path))
+        return false;
+    missingInFlight().insert(path, {});
+    syncIconThemeFromQt();
+    QPointer<QObject> guard(context);
+    // An icon evicted only for room is still what its snapshot holds, and reading that is far cheaper than
+    // extracting again; one dropped because it changed (or never loaded) is extracted.
+    const bool fromSnapshot = wasIconEvicted(path);
+    auto* task = QRunnable::create([path, guard, fromSnapshot, done = std::move(done)]() mutable {
+        QImage image = fromSnapshot ? readIconSnapshot(path) : QImage();
+        if (image.isNull())
+            image = extract(path);
+        if (image.isNull() && !isShellItem(path))
+            image = fallbackIconImage();
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [path, guard, done = std::move(done), image = std::move(image)]() {
+                const QList<Waiter> waiters = missingInFlight().take(path);
+                cacheIconImage(path, image);
+                if (guard && done)
+                    done(path, !image.isNull());
+                for (const Waiter& w : waiters) {
+                    if (w.context)
+                        w.callback(path, image);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    iconLoadPool()->start(task, 0);
+    return true;
+}
+
+int missingIconRequestsInFlight()
+{
+    return int(missingInFlight().size());
 }
 
 QPixmap loadIconPixmap(const QString& path)

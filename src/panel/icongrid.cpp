@@ -1,28 +1,15 @@
 #include "panel/icongrid.h"
 
-#include "panel/itempayload.h"
+#include "icons/iconloader.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
 #include <QApplication>
-#include <QContextMenuEvent>
-#include <QDrag>
-#include <QDragEnterEvent>
-#include <QDragLeaveEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QEasingCurve>
-#include <QImageReader>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QThreadPool>
 #include <QTimer>
 #include <QVariantAnimation>
-#include <QWheelEvent>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <bit>
@@ -34,12 +21,8 @@ constexpr quint64 kFnvPrime = 1099511628211ULL;
 constexpr quint64 kFnvOffset = 14695981039346656037ULL;
 constexpr quint64 kGolden = 0x9E3779B97F4A7C15ULL;
 constexpr int kHoldMs = 450;
-constexpr int kDragDistance = 8;
 constexpr int kMinDisplayCache = 64;
-constexpr int kMaxCustomIcons = 256;
-constexpr int kMaxCustomSide = 192;
 constexpr int kMaxLoadsPerRefresh = 64;
-constexpr int kMaxLabelCache = 512;
 constexpr int kHoverMs = 150;
 
 // The label font: 12 px of the application's default family, made once for the whole program.
@@ -74,17 +57,6 @@ QPainterPath bottomRoundedPath(int w, int h, int cornerRadius)
     return path;
 }
 
-QString labelKey(const QString& text, int avail)
-{
-    return text + QChar(0x0001) + QString::number(avail);
-}
-
-// Floor division, so points left of or above the first cell never land in it.
-int floorDiv(int a, int b)
-{
-    return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
 } // namespace
 
 quint64 itemListSignature(const QList<Item>& items, int groupIndex)
@@ -99,50 +71,6 @@ quint64 itemListSignature(const QList<Item>& items, int groupIndex)
     return h;
 }
 
-QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail)
-{
-    if (fm.horizontalAdvance(text) <= avail)
-        return text;
-    for (int k = 1; k <= text.size(); ++k) {
-        if (fm.horizontalAdvance(text.left(k)) > avail)
-            return text.left(k - 1);
-    }
-    return text;
-}
-
-GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail)
-{
-    GridLabel label;
-    const QString e = fm.elidedText(text, Qt::ElideRight, avail);
-    if (e == text || fm.horizontalAdvance(e) < avail - fm.horizontalAdvance(QStringLiteral("…"))) {
-        label.line1 = e;
-    } else {
-        int cut = 0;
-        for (int k = int(text.size()); k >= 1; --k) {
-            if (fm.horizontalAdvance(text.left(k)) <= avail) {
-                cut = k;
-                break;
-            }
-        }
-        // Latin names break at the last space that fits, not inside a word; text without spaces (Chinese) breaks
-        // at the last character that fits.
-        int restStart = cut;
-        if (cut > 0 && cut < text.size() && !text.at(cut).isSpace()) {
-            const int space = int(text.lastIndexOf(QLatin1Char(' '), cut - 1));
-            if (space > 0) {
-                cut = space;
-                restStart = space + 1;
-            }
-        } else if (cut < text.size() && text.at(cut).isSpace()) {
-            restStart = cut + 1;
-        }
-        label.twoLines = true;
-        label.line1 = text.left(cut);
-        label.line2 = fm.elidedText(text.mid(restStart), Qt::ElideRight, avail);
-    }
-    return label;
-}
-
 IconGrid::IconGrid(QWidget* parent) : QWidget(parent)
 {
     setAcceptDrops(true);
@@ -153,6 +81,10 @@ IconGrid::IconGrid(QWidget* parent) : QWidget(parent)
     m_holdTimer->setSingleShot(true);
     m_holdTimer->setInterval(kHoldMs);
     connect(m_holdTimer, &QTimer::timeout, this, &IconGrid::onHoldTimeout);
+    connect(&m_custom, &CustomIconLoader::loaded, this, [this](const QString& path) {
+        dropDisplayKey(QStringLiteral("c:") + path);
+        update();
+    });
 }
 
 IconGrid::~IconGrid() = default;
@@ -262,6 +194,7 @@ void IconGrid::attachOwner(const QList<Group>* groups, const int* currentIndex)
     m_currentIndex = currentIndex;
     m_visibleDirty = true;
     clampScroll();
+    scheduleIconCheck();
 }
 
 void IconGrid::setIconCache(IconCacheMap* holder)
@@ -277,21 +210,11 @@ void IconGrid::setInvalidPaths(const QSet<QString>& paths)
     update();
 }
 
-int IconGrid::labelFontHeight() const
-{
-    return QFontMetrics(labelFont()).height();
-}
-
 void IconGrid::setIconSize(int px)
 {
-    int maximum = 96;
-    if (m_columns > 0) {
-        QFont f = font();
-        f.setPixelSize(12);
-        const int m = cellWidth() - QFontMetrics(f).height() - 14;
-        maximum = m >= 61 ? 60 : std::max(32, m);
-    }
-    m_iconSize = std::max(32, std::min(px, maximum));
+    QFont f = font();
+    f.setPixelSize(12);
+    m_iconSize = gridClampIconSize(px, m_columns, width(), QFontMetrics(f).height());
     update();
 }
 
@@ -338,6 +261,9 @@ void IconGrid::relayout()
 {
     m_visibleDirty = true;
     clampScroll();
+    // A removal or a group switch puts other items under a pointer that has not moved.
+    syncHoverToPointer();
+    scheduleIconCheck();
 }
 
 void IconGrid::resetScroll()
@@ -354,6 +280,7 @@ void IconGrid::setScrollOffset(int scroll)
     m_scroll = scroll;
     clampScroll();
     update();
+    scheduleIconCheck();
 }
 
 QRect IconGrid::itemGlobalRect(int itemIndex)
@@ -372,67 +299,20 @@ QPoint IconGrid::snapToCellGlobal(const QPoint& global) const
 {
     if (m_columns <= 0)
         return global;
-    const int c = cellWidth();
-    const QPoint p = mapFromGlobal(global);
-    const int column = std::clamp(int(std::lround(double(p.x()) / c)), 0, m_columns);
-    const int x = std::clamp(column * c, 0, width());
-    const int row = std::max(0, int(std::lround(double(p.y()) / c)));
-    const int y = std::clamp(row * c, 0, height());
-    return mapToGlobal(QPoint(x, y));
+    return mapToGlobal(cellGeometry().snapToCell(mapFromGlobal(global)));
 }
 
 // ---- geometry ----
 
-int IconGrid::cellWidth() const
+GridGeometry IconGrid::cellGeometry() const
 {
-    const int w = width();
-    if (m_columns > 0)
-        return std::max(60, w / m_columns);
-    const int minW = std::max(96, m_iconSize + 16);
-    const int n = std::max(1, (w - 16) / minW);
-    return std::max(minW, (w - 16) / n);
-}
-
-int IconGrid::perRow() const
-{
-    if (m_columns > 0)
-        return m_columns;
-    const int minW = std::max(96, m_iconSize + 16);
-    return std::max(1, (width() - 16) / minW);
-}
-
-int IconGrid::cellHeight() const
-{
-    if (m_columns > 0)
-        return cellWidth();
-    return m_iconSize + (m_showNames ? 56 : 16);
-}
-
-int IconGrid::rowStride() const
-{
-    return m_columns > 0 ? cellWidth() : cellHeight() + 8;
-}
-
-int IconGrid::topMargin() const
-{
-    return m_columns > 0 ? 0 : 8;
-}
-
-int IconGrid::scrollStep() const
-{
-    return m_columns > 0 ? cellWidth() : rowStride();
-}
-
-QRect IconGrid::cellRect(int position) const
-{
-    const int n = perRow();
-    const int col = position % n;
-    const int row = position / n;
-    const int cw = cellWidth();
-    if (m_columns > 0)
-        return QRect(col * cw, row * cw, cw, cw);
-    const int ch = cellHeight();
-    return QRect(8 + col * cw, 8 + row * (ch + 8), cw - 8, ch);
+    GridGeometry g;
+    g.width = width();
+    g.height = height();
+    g.columns = m_columns;
+    g.iconSize = m_iconSize;
+    g.showNames = m_showNames;
+    return g;
 }
 
 int IconGrid::maxScroll()
@@ -440,12 +320,7 @@ int IconGrid::maxScroll()
     if (!hasUsableGroup())
         return 0;
     ensureVisibleList();
-    const int count = int(m_visible.size());
-    const int n = perRow();
-    const int rows = (count - 1 + n) / n;
-    if (m_columns > 0)
-        return std::max(0, rows * cellWidth() - height());
-    return std::max(0, rows * rowStride() + 16 - height());
+    return cellGeometry().maxScroll(int(m_visible.size()));
 }
 
 void IconGrid::clampScroll()
@@ -458,20 +333,7 @@ int IconGrid::hitTest(const QPoint& pos)
     if (!m_groups)
         return -1;
     ensureVisibleList();
-    const int count = int(m_visible.size());
-    if (count == 0)
-        return -1;
-    // Cells never overlap: only the cell whose slot holds the point can contain it.
-    const int x = pos.x() - topMargin();
-    const int y = pos.y() + m_scroll - topMargin();
-    const int col = floorDiv(x, cellWidth());
-    const int row = floorDiv(y, rowStride());
-    if (col < 0 || col >= perRow() || row < 0)
-        return -1;
-    const int p = row * perRow() + col;
-    if (p >= count || !cellRect(p).contains(pos.x(), pos.y() + m_scroll))
-        return -1;
-    return p;
+    return cellGeometry().hitTest(pos, m_scroll, int(m_visible.size()));
 }
 
 int IconGrid::dropIndexAt(const QPoint& pos)
@@ -479,19 +341,7 @@ int IconGrid::dropIndexAt(const QPoint& pos)
     if (!m_groups)
         return -1;
     ensureVisibleList();
-    const int count = int(m_visible.size());
-    if (count == 0)
-        return 0;
-    const int n = perRow();
-    const int lastRow = (count - 1) / n;
-    const int row = std::clamp((pos.y() + m_scroll - topMargin()) / scrollStep(), 0, lastRow);
-    const int first = row * n;
-    for (int k = first; k < count && k < first + n; ++k) {
-        const QRect r = cellRect(k);
-        if (pos.x() < (r.left() + r.right()) / 2)
-            return k;
-    }
-    return std::min(count, first + n);
+    return cellGeometry().dropIndexAt(pos, m_scroll, int(m_visible.size()));
 }
 
 // ---- painting ----
@@ -531,31 +381,6 @@ void IconGrid::dropDisplayKey(const QString& key)
     m_displayCache.remove(key);
 }
 
-QString IconGrid::fixedLabel(const QFontMetrics& fm, const QString& text, int avail)
-{
-    const QString key = labelKey(text, avail);
-    const auto it = m_labelCache.constFind(key);
-    if (it != m_labelCache.cend())
-        return *it;
-    const QString cut = gridCutLabel(fm, text, avail);
-    if (m_labelCache.size() > kMaxLabelCache)
-        m_labelCache.clear();
-    m_labelCache.insert(key, cut);
-    return cut;
-}
-
-// Labels are worked out once per text and width (the same bounds for both layouts).
-const GridLabel& IconGrid::autoLabel(const QFontMetrics& fm, const QString& text, int avail)
-{
-    const QString key = labelKey(text, avail);
-    auto it = m_autoLabelCache.constFind(key);
-    if (it != m_autoLabelCache.cend())
-        return *it;
-    if (m_autoLabelCache.size() > kMaxLabelCache)
-        m_autoLabelCache.clear();
-    return *m_autoLabelCache.insert(key, gridAutoLabel(fm, text, avail));
-}
-
 void IconGrid::paintEvent(QPaintEvent*)
 {
     const Theme& theme = currentTheme();
@@ -581,8 +406,8 @@ void IconGrid::paintEvent(QPaintEvent*)
 
     const bool fixed = m_columns > 0;
     const int count = int(m_visible.size());
-    const int cw = cellWidth();
-    const int n = perRow();
+    const GridGeometry geo = cellGeometry();
+    const int cw = geo.cellWidth();
 
     if (fixed && count > 0) {
         const int d = std::min(4, theme.dividerWidth);
@@ -628,10 +453,9 @@ void IconGrid::paintEvent(QPaintEvent*)
     }
     ++m_paintStamp;
 
-    const int stride = rowStride();
-    const int m = topMargin();
-    const int first = std::max(0, (m_scroll - m) / stride) * n;
-    const int last = std::min(count, n * ((m_scroll + h) / stride + 2));
+    const int first = geo.firstDrawn(m_scroll);
+    const int last = geo.lastDrawn(m_scroll, count);
+    bool lacking = false; // a cell drawn without the icon it should have
     const double radius = fixed ? 0 : 10;
     const QColor badgeRed(0xD9, 0x53, 0x4F);
 
@@ -639,7 +463,7 @@ void IconGrid::paintEvent(QPaintEvent*)
         const Item* item = itemAtPosition(pos);
         if (!item)
             break; // the model shrank under a list that could not be rebuilt: draw nothing past its end
-        const QRect r = cellRect(pos);
+        const QRect r = geo.cellRect(pos);
 
         QColor fill(Qt::transparent);
         if (pos == m_hoverIndex && m_hoverMode == 0) {
@@ -668,21 +492,19 @@ void IconGrid::paintEvent(QPaintEvent*)
         const QPixmap* source = nullptr;
         QString key;
         if (!item->customIcon.isEmpty()) {
-            const auto it = m_customIcons.constFind(item->customIcon);
-            if (it != m_customIcons.cend() && !it->isNull()) {
-                source = &*it;
+            source = m_custom.find(item->customIcon);
+            if (source)
                 key = QStringLiteral("c:") + item->customIcon;
-            } else {
-                const QString path = item->customIcon;
-                QMetaObject::invokeMethod(
-                    this, [this, path] { preloadCustomIcon(path); }, Qt::QueuedConnection);
-            }
+            else
+                lacking = lacking || m_custom.wants(item->customIcon);
         }
         if (!source && m_iconCacheHolder) {
             const auto it = m_iconCacheHolder->constFind(item->path);
             if (it != m_iconCacheHolder->cend() && !it->isNull()) {
                 source = &*it;
                 key = item->path;
+            } else if (it == m_iconCacheHolder->cend()) {
+                lacking = lacking || !m_noIcon.contains(item->path);
             }
         }
         const QPixmap* icon = source ? displayCopy(key, *source, dpr) : nullptr;
@@ -752,9 +574,9 @@ void IconGrid::paintEvent(QPaintEvent*)
             const int avail = r.width() - 8;
             if (fixed) {
                 p.drawText(QRect(r.left() + 4, labelTop, r.width() - 8, f), Qt::AlignCenter,
-                           fixedLabel(fm, text, avail));
+                           m_labels.fixedLabel(fm, text, avail));
             } else {
-                const GridLabel& label = autoLabel(fm, text, avail);
+                const GridLabel& label = m_labels.autoLabel(fm, text, avail);
                 if (!label.twoLines) {
                     p.drawText(QRect(r.left() + 4, labelTop, r.width() - 8, 2 * f + 2),
                                Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, label.line1);
@@ -768,15 +590,17 @@ void IconGrid::paintEvent(QPaintEvent*)
         }
     }
     trimDisplayCache(std::max(0, last - first));
+    if (lacking)
+        scheduleIconCheck();
 
     if (m_dropIndex >= 0 && count > 0) {
         p.setPen(Qt::NoPen);
         p.setBrush(theme.accent);
         if (m_dropIndex < count) {
-            const QRect r = cellRect(m_dropIndex);
+            const QRect r = geo.cellRect(m_dropIndex);
             p.drawRect(QRect(QPoint(r.left() - 2, r.top() + 4), QPoint(r.left(), r.bottom() - 4)));
         } else {
-            const QRect r = cellRect(count - 1);
+            const QRect r = geo.cellRect(count - 1);
             p.drawRect(QRect(QPoint(r.right() - 1, r.top() + 4), QPoint(r.right() + 1, r.bottom() - 4)));
         }
     }
@@ -870,329 +694,7 @@ void IconGrid::updateHover(const QPoint& pos)
     }
 }
 
-// ---- pointer, wheel and keys ----
-
-void IconGrid::mousePressEvent(QMouseEvent* event)
-{
-    m_keyCursor = -1;
-    if (event->button() != Qt::LeftButton) {
-        update();
-        return;
-    }
-    m_pressed = true;
-    m_pressPos = event->position().toPoint();
-    m_pressIndex = hitTest(m_pressPos);
-    m_dragStarted = false;
-    if (m_pressIndex >= 0)
-        m_holdTimer->start();
-    update();
-}
-
-void IconGrid::onHoldTimeout()
-{
-    if (!m_pressed || m_pressIndex < 0 || m_dragActive)
-        return;
-    m_dragStarted = true;
-    const int p = m_pressIndex;
-    QPointer<IconGrid> self(this);
-    startDrag(p);
-    if (!self)
-        return;
-    m_pressed = false;
-    m_pressIndex = -1;
-}
-
-void IconGrid::mouseMoveEvent(QMouseEvent* event)
-{
-    const QPoint pos = event->position().toPoint();
-    updateHover(pos);
-    if (m_pressed && m_pressIndex >= 0 && !m_dragActive && (pos - m_pressPos).manhattanLength() > kDragDistance) {
-        m_holdTimer->stop();
-        m_dragStarted = true;
-        QPointer<IconGrid> self(this);
-        startDrag(m_pressIndex);
-        if (!self)
-            return;
-        // The drag swallowed the release: without this the next plain move would start a second drag.
-        m_pressed = false;
-        m_pressIndex = -1;
-    }
-}
-
-void IconGrid::mouseReleaseEvent(QMouseEvent* event)
-{
-    const QPoint pos = event->position().toPoint();
-    if (m_singleClickOpen && m_pressed && m_pressIndex >= 0 && !m_dragStarted && event->button() == Qt::LeftButton &&
-        (pos - m_pressPos).manhattanLength() <= kDragDistance) {
-        const int old = m_pressIndex;
-        m_pressed = false;
-        m_pressIndex = -1;
-        ensureVisibleList();
-        const Item* item = itemAtPosition(old);
-        emit itemActivated(item ? m_visible.at(old) : -1);
-        return;
-    }
-    m_holdTimer->stop();
-    m_pressed = false;
-    m_pressIndex = -1;
-}
-
-void IconGrid::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const int p = hitTest(event->position().toPoint());
-    if (p < 0) {
-        emit blankDoubleClicked();
-        return;
-    }
-    if (itemAtPosition(p))
-        emit itemActivated(m_visible.at(p));
-}
-
-void IconGrid::contextMenuEvent(QContextMenuEvent* event)
-{
-    const int p = hitTest(event->pos());
-    if (p < 0 || !itemAtPosition(p))
-        return;
-    emit itemMenuRequested(m_visible.at(p), event->globalPos());
-}
-
-void IconGrid::leaveEvent(QEvent* event)
-{
-    QWidget::leaveEvent(event);
-    m_hoverIndex = -1;
-    if (m_hoverMode == 1 && m_fadeInIndex >= 0) {
-        startHoverOut(m_fadeInIndex, m_fadeInValue);
-        stopFadeIn();
-    }
-    update();
-}
-
-void IconGrid::wheelEvent(QWheelEvent* event)
-{
-    if (!m_groups) {
-        event->ignore();
-        return;
-    }
-    const int steps = event->angleDelta().y() / 120;
-    if (steps == 0) {
-        event->ignore();
-        return;
-    }
-    m_scroll = std::clamp(m_scroll - steps * scrollStep(), 0, maxScroll());
-    update();
-    event->accept();
-}
-
-void IconGrid::keyPressEvent(QKeyEvent* event)
-{
-    ensureVisibleList();
-    const int count = int(m_visible.size());
-    if (count <= 0) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    const int n = perRow();
-    const int key = event->key();
-    if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
-        if (m_keyCursor >= 0 && m_keyCursor < count && itemAtPosition(m_keyCursor))
-            emit itemActivated(m_visible.at(m_keyCursor));
-        event->accept();
-        return;
-    }
-    if (key == Qt::Key_Escape) {
-        m_keyCursor = -1;
-        update();
-        event->accept();
-        return;
-    }
-    const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
-    int target;
-    if (key == Qt::Key_Home)
-        target = 0;
-    else if (key == Qt::Key_End)
-        target = count - 1;
-    else if (arrow && m_keyCursor < 0)
-        target = 0;
-    else if (key == Qt::Key_Left)
-        target = std::max(0, m_keyCursor - 1);
-    else if (key == Qt::Key_Right)
-        target = std::min(count - 1, m_keyCursor + 1);
-    else if (key == Qt::Key_Up)
-        target = std::max(0, m_keyCursor - n);
-    else if (key == Qt::Key_Down)
-        target = std::min(count - 1, m_keyCursor + n);
-    else {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    target = std::min(target, count - 1); // a cursor left behind by a shrunken group
-    event->accept();
-    if (target == m_keyCursor)
-        return;
-    m_keyCursor = target;
-    const QRect r = cellRect(target);
-    const int step = scrollStep();
-    const int m = topMargin();
-    if (r.top() - m_scroll < m) {
-        const int k = std::max(1, (m + m_scroll - r.top() + step - 1) / step);
-        m_scroll = std::max(0, m_scroll - k * step);
-    } else if (r.bottom() - m_scroll > height()) {
-        const int k = std::max(1, (r.bottom() - m_scroll - height() + step - 1) / step);
-        m_scroll = std::min(maxScroll(), m_scroll + k * step);
-    }
-    update();
-}
-
-void IconGrid::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    clampScroll();
-    update();
-}
-
-void IconGrid::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    setFocus(Qt::OtherFocusReason);
-    refreshIcons();
-}
-
-// ---- drag and drop ----
-
-QDrag* IconGrid::createDrag(int position)
-{
-    if (!m_groups)
-        return nullptr;
-    ensureVisibleList();
-    const Item* item = itemAtPosition(position);
-    if (!item)
-        return nullptr;
-    auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(kItemMime),
-                  encodeItemPayload(*m_currentIndex, m_visible.at(position), item->path));
-    auto* drag = new QDrag(this);
-    drag->setMimeData(mime);
-    if (m_iconCacheHolder) {
-        QPixmap pix;
-        if (!item->customIcon.isEmpty())
-            pix = m_customIcons.value(item->customIcon);
-        if (pix.isNull())
-            pix = m_iconCacheHolder->value(item->path);
-        if (!pix.isNull())
-            drag->setPixmap(pix.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    }
-    return drag;
-}
-
-void IconGrid::setDragRunnerForTesting(DragRunner runner)
-{
-    m_dragRunner = std::move(runner);
-}
-
-void IconGrid::startDrag(int position)
-{
-    QDrag* drag = createDrag(position);
-    if (!drag)
-        return;
-    QPointer<IconGrid> self(this);
-    QPointer<QDrag> guard(drag);
-    m_dragActive = true;
-    if (m_dragRunner)
-        m_dragRunner(drag);
-    else
-        drag->exec(Qt::MoveAction);
-    if (!self)
-        return;
-    m_dragActive = false;
-    if (guard)
-        guard->deleteLater();
-}
-
-void IconGrid::dragEnterEvent(QDragEnterEvent* event)
-{
-    const QMimeData* mime = event->mimeData();
-    if (mime->hasFormat(QString::fromLatin1(kItemMime))) {
-        event->acceptProposedAction();
-        m_dragActive = true;
-        m_dropIndex = dropIndexAt(event->position().toPoint());
-    } else if (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
-        event->acceptProposedAction();
-        m_dragActive = true;
-        m_dropIndex = -1;
-    } else {
-        event->ignore();
-        return;
-    }
-    update();
-}
-
-void IconGrid::dragMoveEvent(QDragMoveEvent* event)
-{
-    const QMimeData* mime = event->mimeData();
-    if (mime->hasFormat(QString::fromLatin1(kItemMime))) {
-        const int d = dropIndexAt(event->position().toPoint());
-        if (d != m_dropIndex) {
-            m_dropIndex = d;
-            update();
-        }
-        event->acceptProposedAction();
-    } else if (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
-}
-
-void IconGrid::dragLeaveEvent(QDragLeaveEvent*)
-{
-    m_dragActive = false;
-    m_dropIndex = -1;
-    update();
-}
-
-void IconGrid::dropEvent(QDropEvent* event)
-{
-    const QMimeData* mime = event->mimeData();
-    if (mime->hasFormat(QString::fromLatin1(kItemMime))) {
-        ItemPayload payload;
-        // The payload may come from another process: only indexes of existing items are passed on.
-        if (decodeItemPayload(mime->data(QString::fromLatin1(kItemMime)), &payload) && m_groups &&
-            itemPayloadInModel(payload, *m_groups) && hasUsableGroup()) {
-            const int c = *m_currentIndex;
-            if (payload.group == c) {
-                const int target = dropIndexAt(event->position().toPoint());
-                if (target >= 0) {
-                    const int to = target < m_visible.size() ? m_visible.at(target) : int(m_groups->at(c).items.size());
-                    emit itemReordered(payload.item, to);
-                }
-            } else {
-                emit itemMoved(payload.group, payload.item, c);
-            }
-        }
-        event->acceptProposedAction();
-    } else if (mime->hasUrls()) {
-        // File managers drag places (trash, computer, network) as URIs: they become the same shell items a
-        // Windows drop would give.
-        QList<QUrl> rest;
-        const QList<ShellItemPair> places = shellItemsFromUrls(mime->urls(), &rest);
-        if (!places.isEmpty())
-            emit shellItemsDropped(places);
-        if (!rest.isEmpty())
-            emit urlsDropped(rest);
-        event->acceptProposedAction();
-    } else if (mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
-        const QList<ShellItemPair> items = parseShellIdList(mime->data(QString::fromLatin1(kShellIdListMime)));
-        if (!items.isEmpty()) {
-            emit shellItemsDropped(items);
-            event->acceptProposedAction();
-        }
-    }
-    m_dragActive = false;
-    m_dropIndex = -1;
-    update();
-}
-
-// ---- custom icons and cache invalidation ----
+// ---- custom icons, missing icons and cache invalidation ----
 
 void IconGrid::refreshIcons()
 {
@@ -1206,87 +708,76 @@ void IconGrid::refreshIcons()
         if (!item.customIcon.isEmpty())
             h = (h ^ quint64(qHash(QStringView(item.customIcon), 0))) * kFnvPrime;
     }
-    if (g == m_refreshGroup && n == m_refreshCount && h == m_refreshHash && m_pending.isEmpty())
+    if (g == m_refreshGroup && n == m_refreshCount && h == m_refreshHash && m_custom.pendingCount() == 0)
         return;
     m_refreshGroup = g;
     m_refreshCount = n;
     m_refreshHash = h;
     int started = 0;
     for (const Item& item : items) {
-        const QString& path = item.customIcon;
-        if (path.isEmpty() || m_customIcons.contains(path) || m_failed.contains(path) || m_pending.contains(path))
+        if (!m_custom.wants(item.customIcon))
             continue;
         if (started >= kMaxLoadsPerRefresh)
             break;
-        preloadCustomIcon(path);
+        m_custom.preload(item.customIcon);
         ++started;
     }
 }
 
-void IconGrid::preloadCustomIcon(const QString& path)
+void IconGrid::scheduleIconCheck()
 {
-    if (path.isEmpty() || m_customIcons.contains(path) || m_pending.contains(path) || m_failed.contains(path))
+    if (m_iconCheckQueued)
         return;
-    const qint64 gen = m_generation;
-    const qint64 tok = m_tokens.value(path, 0);
-    m_pending.insert(path, tok);
-    QPointer<IconGrid> guard(this);
-    (void)QtConcurrent::run(QThreadPool::globalInstance(),
-                            [guard, path, gen, tok] { loadCustomIconTask(guard, path, gen, tok); });
+    m_iconCheckQueued = true;
+    QMetaObject::invokeMethod(this, &IconGrid::ensureVisibleIcons, Qt::QueuedConnection);
 }
 
-void IconGrid::loadCustomIconTask(QPointer<IconGrid> grid, QString path, qint64 gen, qint64 tok)
+void IconGrid::ensureVisibleIcons()
 {
-    QImageReader reader(path);
-    QImage image = reader.read();
-    if (!image.isNull() && (image.width() > kMaxCustomSide || image.height() > kMaxCustomSide))
-        image = image.scaled(kMaxCustomSide, kMaxCustomSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QMetaObject::invokeMethod(
-        qApp, [grid, path, image, gen, tok] { onCustomIconLoaded(grid, path, image, gen, tok); }, Qt::QueuedConnection);
-}
-
-void IconGrid::onCustomIconLoaded(QPointer<IconGrid> grid, const QString& path, const QImage& image, qint64 gen,
-                                  qint64 tok)
-{
-    if (!grid)
+    m_iconCheckQueued = false;
+    if (!hasUsableGroup())
         return;
-    const auto it = grid->m_pending.constFind(path);
-    if (it != grid->m_pending.cend() && *it == tok)
-        grid->m_pending.erase(it);
-    if (grid->m_generation != gen || grid->m_tokens.value(path, 0) != tok)
-        return;
-    if (image.isNull()) {
-        grid->m_failed.insert(path);
-        return;
+    ensureVisibleList();
+    const QList<Item>& items = m_groups->at(*m_currentIndex).items;
+    IconCacheMap* shared = iconCache();
+    if (m_iconCacheHolder == shared) {
+        // Every icon of the group on show stays in the memory cache, however many items the layout holds.
+        QSet<QString> paths;
+        paths.reserve(items.size());
+        for (const Item& item : items)
+            paths.insert(item.path);
+        pinIconPaths(paths);
     }
-    grid->storeCustomPixmap(path, QPixmap::fromImage(image));
-    grid->update();
-}
-
-void IconGrid::storeCustomPixmap(const QString& path, const QPixmap& pixmap)
-{
-    if (path.isEmpty() || pixmap.isNull())
+    if (!m_iconCacheHolder)
         return;
-    dropDisplayKey(QStringLiteral("c:") + path);
-    if (!m_customIcons.contains(path)) {
-        m_customOrder.append(path);
-        while (m_customOrder.size() > kMaxCustomIcons)
-            m_customIcons.remove(m_customOrder.takeFirst());
+    const GridGeometry geo = cellGeometry();
+    const int count = int(m_visible.size());
+    const int last = geo.lastDrawn(m_scroll, count);
+    for (int pos = geo.firstDrawn(m_scroll); pos < last; ++pos) {
+        const Item* item = itemAtPosition(pos);
+        if (!item)
+            break;
+        m_custom.preload(item->customIcon);
+        if (m_iconCacheHolder->contains(item->path) || m_noIcon.contains(item->path))
+            continue;
+        QPointer<IconGrid> self(this);
+        requestMissingIcon(item->path, this, [self](const QString& path, bool found) {
+            if (!self)
+                return;
+            if (!found)
+                self->m_noIcon.insert(path);
+            self->dropDisplayKey(path);
+            self->update();
+        });
     }
-    QPixmap copy = pixmap;
-    copy.setDevicePixelRatio(1.0);
-    m_customIcons.insert(path, copy);
 }
 
 void IconGrid::invalidateIcon(const QString& path)
 {
     if (path.isEmpty())
         return;
-    m_tokens[path] = m_tokens.value(path, 0) + 1;
-    m_customIcons.remove(path);
-    m_customOrder.removeAll(path);
-    m_failed.remove(path);
-    m_pending.remove(path);
+    m_custom.invalidate(path);
+    m_noIcon.remove(path);
     dropDisplayKey(QStringLiteral("c:") + path);
 }
 
@@ -1298,17 +789,12 @@ void IconGrid::forgetCustomIcon(const QString& path)
 void IconGrid::clearCaches()
 {
     m_displayCache.clear();
-    m_customIcons.clear();
-    m_customOrder.clear();
-    m_failed.clear();
-    m_pending.clear();
-    m_tokens.clear();
-    ++m_generation;
+    m_custom.clear();
+    m_noIcon.clear();
     m_refreshGroup = -1;
     m_refreshCount = -1;
     m_refreshHash = 0;
     m_cachedIconSize = -1;
     m_cachedDpr = 1.0;
-    m_labelCache.clear();
-    m_autoLabelCache.clear();
+    m_labels.clear();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "icons/customiconloader.h"
 #include "icons/iconcache.h"
 #include "model/panelmodel.h"
-#include "panel/shellitems.h"
+#include "model/shellitems.h"
+#include "panel/gridgeometry.h"
+#include "panel/gridlabels.h"
 
 #include <QColor>
 #include <QHash>
@@ -26,21 +29,10 @@ class QVariantAnimation;
 // the group index changes.
 quint64 itemListSignature(const QList<Item>& items, int groupIndex);
 
-// A label of the automatic layout: one line (word-wrapped when drawn) or two lines, the second elided.
-struct GridLabel
-{
-    QString line1;
-    QString line2;
-    bool twoLines = false;
-};
-GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail);
-
-// A label of the fixed-column layout: cut without ellipsis to the longest start that fits in avail.
-QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail);
-
 // The grid of icons of the current group. It owns no model: it reads the main window's group list and current
 // index through pointers and reports every user action as a signal with model item indexes. Per-cell state is
-// kept as visible positions (indexes into the list of the group's items that are not hidden).
+// kept as visible positions (indexes into the list of the group's items that are not hidden). Painting only
+// paints: icons a drawn cell lacks are asked for afterwards (ensureVisibleIcons), never from the paint itself.
 class IconGrid : public QWidget
 {
     Q_OBJECT
@@ -64,16 +56,27 @@ public:
     QPoint snapToCellGlobal(const QPoint& global) const;
 
     // Custom icon images (read on the global pool) and cache invalidation. None of these repaints.
-    void preloadCustomIcon(const QString& path);
+    void preloadCustomIcon(const QString& path) { m_custom.preload(path); }
     void refreshIcons();
     void invalidateIcon(const QString& path);
     void forgetCustomIcon(const QString& path);
     void clearCaches();
 
+    // Asks for the icons of the cells on show that have none: a custom icon not read yet, a system icon the
+    // memory cache lost (served from its snapshot). Each path once until it is answered; pins the current
+    // group's icons in the memory cache. Runs queued after layout, scrolling, showing and a paint that drew a
+    // cell without its icon; tests may call it directly.
+    void ensureVisibleIcons();
+
+    // What tells the grid where the pointer is (global coordinates); QCursor::pos by default. Tests replace it.
+    using PointerSource = std::function<QPoint()>;
+    void setPointerSourceForTesting(PointerSource source);
+
     // Geometry, in content coordinates (before scrolling).
-    int cellWidth() const;
-    int rowStride() const;
-    QRect cellRect(int position) const;
+    GridGeometry cellGeometry() const;
+    int cellWidth() const { return cellGeometry().cellWidth(); }
+    int rowStride() const { return cellGeometry().rowStride(); }
+    QRect cellRect(int position) const { return cellGeometry().cellRect(position); }
     int maxScroll();
     void clampScroll();
     int hitTest(const QPoint& pos);
@@ -100,12 +103,12 @@ public:
     bool isDragActive() const { return m_dragActive; }
     int fadeInIndex() const { return m_fadeInIndex; }
     int fadeOutIndex() const { return m_fadeOutIndex; }
-    bool hasCustomIcon(const QString& path) const { return m_customIcons.contains(path); }
-    QPixmap customIcon(const QString& path) const { return m_customIcons.value(path); }
-    bool isCustomIconPending(const QString& path) const { return m_pending.contains(path); }
-    bool hasCustomIconFailed(const QString& path) const { return m_failed.contains(path); }
-    int pendingCustomIconCount() const { return int(m_pending.size()); }
-    int customIconCount() const { return int(m_customIcons.size()); }
+    bool hasCustomIcon(const QString& path) const { return m_custom.has(path); }
+    QPixmap customIcon(const QString& path) const { return m_custom.icon(path); }
+    bool isCustomIconPending(const QString& path) const { return m_custom.isPending(path); }
+    bool hasCustomIconFailed(const QString& path) const { return m_custom.hasFailed(path); }
+    int pendingCustomIconCount() const { return m_custom.pendingCount(); }
+    int customIconCount() const { return m_custom.count(); }
     bool hasDisplayCopy(const QString& key) const { return m_displayCache.contains(key); }
     // How many icons painting has scaled since the grid was made (a warm cache scales none).
     quint64 displayScaleCount() const { return m_displayScales; }
@@ -127,6 +130,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -149,13 +154,12 @@ private:
     void ensureVisibleList();
     void discardVisibleList();
     void rebuildVisibleList();
-    int perRow() const;
-    int cellHeight() const;
-    int topMargin() const;
-    int scrollStep() const;
-    int labelFontHeight() const;
+    void scheduleIconCheck();
 
     void updateHover(const QPoint& pos);
+    // Hover from where the pointer really is: after a menu, a dialog, a scroll or a change of the items the
+    // pointer has not moved, so no move event would correct it.
+    void syncHoverToPointer();
     void startDrag(int position);
     void onHoldTimeout();
     void ensureHoverAnimations();
@@ -167,12 +171,6 @@ private:
     const QPixmap* displayCopy(const QString& key, const QPixmap& source, double dpr);
     void trimDisplayCache(int drawnCells);
     void dropDisplayKey(const QString& key);
-    QString fixedLabel(const QFontMetrics& fm, const QString& text, int avail);
-    const GridLabel& autoLabel(const QFontMetrics& fm, const QString& text, int avail);
-    void storeCustomPixmap(const QString& path, const QPixmap& pixmap);
-    static void loadCustomIconTask(QPointer<IconGrid> grid, QString path, qint64 gen, qint64 tok);
-    static void onCustomIconLoaded(QPointer<IconGrid> grid, const QString& path, const QImage& image, qint64 gen,
-                                   qint64 tok);
 
     // Visible list.
     QList<int> m_visible;
@@ -195,20 +193,18 @@ private:
     int m_cachedIconSize = -1;
     double m_cachedDpr = 1.0;
 
-    // Custom icons.
-    QMap<QString, QPixmap> m_customIcons;
-    QList<QString> m_customOrder;
-    QHash<QString, qint64> m_pending;
-    QSet<QString> m_failed;
-    QHash<QString, qint64> m_tokens;
-    qint64 m_generation = 0;
+    // Custom icons, and the refresh that last asked for the group's ones.
+    CustomIconLoader m_custom;
     int m_refreshGroup = -1;
     int m_refreshCount = -1;
     quint64 m_refreshHash = 0;
 
-    // Labels.
-    QHash<QString, QString> m_labelCache;
-    QHash<QString, GridLabel> m_autoLabelCache;
+    // Icons asked for after a paint: the check is queued once; paths whose answer was no icon at all (a shell
+    // item that yields nothing) are not asked again until the caches are cleared.
+    bool m_iconCheckQueued = false;
+    QSet<QString> m_noIcon;
+
+    GridLabelCache m_labels;
 
     // Settings.
     int m_iconSize = 48;
@@ -238,6 +234,8 @@ private:
     bool m_pressed = false;
     bool m_dragStarted = false;
     int m_pressIndex = -1;
+    int m_releaseActivated = -1; // the position the last release launched in single-click mode
     QTimer* m_holdTimer = nullptr;
     DragRunner m_dragRunner;
+    PointerSource m_pointerSource;
 };

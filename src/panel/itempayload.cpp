@@ -13,14 +13,11 @@ namespace {
 // A path is at most a few thousand characters; anything far larger is not ours.
 constexpr qsizetype kMaxPayloadBytes = 64 * 1024;
 
-// A JSON number that is a whole number in 0..INT_MAX; a missing key reads as 0.
+// A JSON number that is a whole number in 0..INT_MAX. A missing key is no index: read as 0 it would move
+// whatever item sits first in the first group.
 bool readIndex(const QJsonObject& obj, QLatin1StringView key, int* out)
 {
     const QJsonValue v = obj.value(key);
-    if (v.isUndefined()) {
-        *out = 0;
-        return true;
-    }
     if (!v.isDouble())
         return false;
     const double d = v.toDouble();

@@ -23,8 +23,8 @@ struct ItemPayload
 QByteArray encodeItemPayload(int group, int item, const QString& path);
 
 // Reads a payload, which may come from another process. False for data that is not a JSON object, is larger
-// than any payload we write, or holds a "g" or "i" that is not a whole number in 0..INT_MAX. A missing "g" or
-// "i" reads as 0 and a missing or non-string "path" as empty, as older writers left them out.
+// than any payload we write, or lacks a "g" or "i" that is a whole number in 0..INT_MAX. A missing or
+// non-string "path" reads as empty (nothing relies on it).
 bool decodeItemPayload(const QByteArray& data, ItemPayload* out);
 
 // True when the payload names an existing item: group in range, item index below that group's item count.

@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QWheelEvent>
 #include <QtDebug>
 
@@ -293,6 +294,17 @@ void Sidebar::updateHover(const QPoint& pos)
     m_hoverRow = i;
 }
 
+void Sidebar::setPointerSourceForTesting(PointerSource source)
+{
+    m_pointerSource = std::move(source);
+}
+
+void Sidebar::syncHoverToPointer()
+{
+    const QPoint local = mapFromGlobal(m_pointerSource ? m_pointerSource() : QCursor::pos());
+    updateHover(rect().contains(local) ? local : QPoint(-1, -1));
+}
+
 void Sidebar::askNewGroup()
 {
     const QString name = m_namePrompter ? m_namePrompter(false, QString()).trimmed() : QString();
@@ -376,8 +388,12 @@ void Sidebar::mouseReleaseEvent(QMouseEvent* event)
 void Sidebar::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const int i = rowAt(rounded(event->position()));
-    if (i >= 0)
-        askRename(i);
+    if (i < 0)
+        return;
+    QPointer<Sidebar> self(this);
+    askRename(i);
+    if (self)
+        syncHoverToPointer();
 }
 
 void Sidebar::leaveEvent(QEvent*)
@@ -400,6 +416,7 @@ void Sidebar::wheelEvent(QWheelEvent* event)
     m_scroll = std::clamp(m_scroll - kRowPitch * steps, 0, maxScroll());
     update();
     event->accept();
+    syncHoverToPointer();
 }
 
 void Sidebar::resizeEvent(QResizeEvent* event)
@@ -445,8 +462,12 @@ QMenu* Sidebar::buildOverflowMenu(QWidget* parent)
 void Sidebar::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu* menu = buildContextMenu(rowAt(event->pos()), this);
+    QPointer<Sidebar> self(this);
     menu->exec(event->globalPos());
     delete menu;
+    // The menu (and any dialog or removal it led to) ran modally; the pointer may be elsewhere now.
+    if (self)
+        syncHoverToPointer();
 }
 
 // ---- group drag ----------------------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/shellitems.h"
+#include "model/shellitems.h"
 
 #include <QList>
 #include <QPoint>
@@ -74,9 +74,11 @@ public:
     QMenu* buildContextMenu(int row, QWidget* parent);
     QMenu* buildOverflowMenu(QWidget* parent);
 
-    // Test seams: the name dialog and the drag loop.
+    // Test seams: the name dialog, the drag loop and where the pointer is (global; QCursor::pos by default).
     void setNamePrompter(NamePrompter prompter);
     void setDragRunner(DragRunner runner);
+    using PointerSource = std::function<QPoint()>;
+    void setPointerSourceForTesting(PointerSource source);
 
     static constexpr int kRowPitch = 34;
     static constexpr int kTop = 10;
@@ -126,6 +128,8 @@ private:
     // Refreshes addRect and overflowRect for the present size and mode.
     void layoutButtons();
     void updateHover(const QPoint& pos);
+    // Hover from where the pointer really is, after a scroll, a menu or a dialog moved things under it.
+    void syncHoverToPointer();
     // Whether the pointer lights up the add or overflow button (strip buttons react to a larger area).
     bool buttonHot(const QRect& button, const QPoint& pos) const;
     void askNewGroup();
@@ -155,4 +159,5 @@ private:
 
     NamePrompter m_namePrompter;
     DragRunner m_dragRunner;
+    PointerSource m_pointerSource;
 };

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/types.h>
 #include <unistd.h>
@@ -131,6 +132,13 @@ bool killProcess(qint64 pid)
 qint64 currentProcessId()
 {
     return qint64(::getpid());
+}
+
+bool isProcessAlive(qint64 pid)
+{
+    if (pid <= 0 || pid > 0x7FFFFFFF)
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 } // namespace ktr::platform

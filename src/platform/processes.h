@@ -31,4 +31,7 @@ bool killProcess(qint64 pid);
 
 qint64 currentProcessId();
 
+// True when a process with the id exists (kill(pid, 0) succeeds, or is refused only for permission).
+bool isProcessAlive(qint64 pid);
+
 } // namespace ktr::platform

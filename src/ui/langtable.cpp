@@ -888,6 +888,15 @@ extern const Lang::Pair kLangTable[] = {
     // --- lock
 
     // --- backup
+    {"上次未完成的还原留下了回滚目录，为保护其中的数据已中止本次还原：%1", "An earlier restore that did not finish left a rollback folder; this restore was stopped to protect the data in it: %1"},
+    {"（还原前的数据保留在：%1）", " (the data as it was before the restore is kept at: %1)"},
+    {"回滚目录不完整，不能用它恢复数据：%1", "The rollback folder is incomplete and can't be used to put the data back: %1"},
+    {"无法用回滚目录恢复数据，该目录已保留：%1", "The data could not be put back from the rollback folder; the folder has been kept: %1"},
+    {"无法移开回滚目录：%1", "Cannot move the rollback folder aside: %1"},
+    {"发现未完成的还原", "Unfinished restore found"},
+    {"上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n还原前的数据保存在：\n%1\n\n是否用它把数据恢复到还原前的状态？\n选择“否”将保留该目录，不做任何删除。", "The program ended unexpectedly while restoring a snapshot, so the data folder may be only partly restored.\nThe data as it was before the restore is kept at:\n%1\n\nPut the data back to how it was before the restore?\nChoosing \"No\" keeps that folder and deletes nothing."},
+    {"上次还原快照时程序意外结束，当时数据目录尚未改动，只留下一份不完整的回滚副本：\n%1\n\n是否将它移到一旁保留？选择“否”则保持原样，下次启动再询问。", "The program ended unexpectedly while restoring a snapshot, before the data folder was changed; an incomplete rollback copy was left behind:\n%1\n\nMove it aside and keep it? Choosing \"No\" leaves it as it is and asks again at the next start."},
+    {"回滚目录已保留在：%1", "The rollback folder has been kept at: %1"},
 
     // --- online
 

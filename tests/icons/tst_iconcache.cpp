@@ -48,6 +48,32 @@ private Q_SLOTS:
         QVERIFY(iconCache()->contains(QStringLiteral("256")));
     }
 
+    // Pinned keys (the group on show) are never evicted and do not take room from the 256 others.
+    void pinnedKeysStay()
+    {
+        QSet<QString> pins;
+        for (int i = 0; i < 300; ++i)
+            pins.insert(QStringLiteral("pin%1").arg(i));
+        pinIconPaths(pins);
+        for (int i = 0; i < 300; ++i)
+            cacheIconPixmap(QStringLiteral("pin%1").arg(i), QPixmap());
+        for (int i = 0; i < 400; ++i)
+            cacheIconPixmap(QString::number(i), QPixmap());
+        QCOMPARE(iconCache()->size(), 300 + 256);
+        for (const QString& pin : std::as_const(pins))
+            QVERIFY(iconCache()->contains(pin));
+        QVERIFY(!iconCache()->contains(QStringLiteral("143")));
+        QVERIFY(iconCache()->contains(QStringLiteral("144")));
+        // Unpinned again, they are the oldest and go first.
+        pinIconPaths({QStringLiteral("pin7")});
+        QCOMPARE(iconCache()->size(), 257);
+        QVERIFY(iconCache()->contains(QStringLiteral("pin7")));
+        QVERIFY(!iconCache()->contains(QStringLiteral("pin8")));
+        QVERIFY(iconCache()->contains(QStringLiteral("144")));
+        pinIconPaths({});
+        QCOMPARE(iconCache()->size(), 256);
+    }
+
     void remembersFailuresExceptShellItems_data()
     {
         QTest::addColumn<QString>("path");

@@ -54,6 +54,88 @@ private Q_SLOTS:
         setIconExtractorForTesting({});
     }
 
+    // Asking again for an icon the cache lost: once per path until answered; from the snapshot when it was only
+    // evicted for room, extracted when it was never loaded or was taken out because it changed.
+    void missingIconsAreAskedOnceFromTheSnapshot()
+    {
+        std::atomic<int> extracted{0};
+        setIconExtractorForTesting([&](const QString&) {
+            ++extracted;
+            QImage img(8, 8, QImage::Format_ARGB32);
+            img.fill(Qt::yellow);
+            return img;
+        });
+        const QString snapped = QStringLiteral("/missing/snapped");
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        saveIconSnapshot(snapped, red);
+        cacheIconImage(snapped, red);
+        for (int i = 0; i < 256; ++i)
+            cacheIconPixmap(QStringLiteral("/filler/%1").arg(i), QPixmap());
+        QVERIFY(!iconCache()->contains(snapped));
+        const QString fresh = QStringLiteral("/missing/fresh");
+        saveIconSnapshot(fresh, red); // never loaded in this run: extracted all the same
+        QObject context;
+        QStringList arrived;
+        const auto done = [&](const QString& path, bool found) {
+            QVERIFY(found);
+            arrived.append(path);
+        };
+        QVERIFY(requestMissingIcon(snapped, &context, done));
+        QVERIFY(!requestMissingIcon(snapped, &context, done)); // already asked
+        QVERIFY(requestMissingIcon(fresh, &context, done));
+        QVERIFY(!requestMissingIcon(QString(), &context, done));
+        QVERIFY(!requestMissingIcon(fresh + "x", nullptr, done));
+        QCOMPARE(missingIconRequestsInFlight(), 2);
+        QTRY_COMPARE(arrived.size(), 2);
+        QCOMPARE(missingIconRequestsInFlight(), 0);
+        QCOMPARE(extracted.load(), 1);
+        QCOMPARE(iconCache()->value(snapped).toImage().pixelColor(8, 8), QColor(Qt::red));
+        QCOMPARE(iconCache()->value(fresh).toImage().pixelColor(4, 4), QColor(Qt::yellow));
+        // Taken out because it changed (an edited item): extracted again, whatever the snapshot says. A gone
+        // context still fills the cache.
+        iconCacheRemove(*iconCache(), snapped);
+        auto gone = std::make_unique<QObject>();
+        QVERIFY(requestMissingIcon(snapped, gone.get(), done));
+        gone.reset();
+        QTRY_VERIFY(iconCache()->contains(snapped));
+        QCOMPARE(iconCache()->value(snapped).toImage().pixelColor(4, 4), QColor(Qt::yellow));
+        QCOMPARE(arrived.size(), 2);
+    }
+
+    // A load and a request for the same missing icon never extract it twice, whichever comes first.
+    void loadsAndRequestsShareOneExtraction()
+    {
+        std::atomic<int> extracted{0};
+        setIconExtractorForTesting([&](const QString&) {
+            ++extracted;
+            QImage img(8, 8, QImage::Format_ARGB32);
+            img.fill(Qt::cyan);
+            return img;
+        });
+        QObject context;
+        int loaded = 0;
+        int requested = 0;
+        const auto onLoad = [&](const QString&, const QImage& image) {
+            QVERIFY(!image.isNull());
+            ++loaded;
+        };
+        const auto onRequest = [&](const QString&, bool) { ++requested; };
+        // The request first: the load waits for its answer.
+        QVERIFY(requestMissingIcon(QStringLiteral("/share/a"), &context, onRequest));
+        loadIconAsync(QStringLiteral("/share/a"), &context, onLoad);
+        // The load first: the request is refused.
+        loadIconAsync(QStringLiteral("/share/b"), &context, onLoad);
+        QVERIFY(!requestMissingIcon(QStringLiteral("/share/b"), &context, onRequest));
+        QTRY_COMPARE(loaded, 2);
+        QCOMPARE(requested, 1);
+        QCOMPARE(extracted.load(), 2);
+        // Both answered: the next request may go out again.
+        iconCacheRemove(*iconCache(), QStringLiteral("/share/b"));
+        QVERIFY(requestMissingIcon(QStringLiteral("/share/b"), &context, onRequest));
+        QTRY_COMPARE(requested, 2);
+    }
+
     void deliversOnTheGuiThreadAfterReturning_data()
     {
         QTest::addColumn<QString>("path");

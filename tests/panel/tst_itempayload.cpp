@@ -25,8 +25,9 @@ private slots:
         QTest::addColumn<int>("item");
 
         QTest::newRow("ours") << QByteArray(R"({"g":2,"i":5,"path":"x"})") << true << 2 << 5;
-        QTest::newRow("no g reads as group 0") << QByteArray(R"({"i":4})") << true << 0 << 4;
-        QTest::newRow("no i reads as item 0") << QByteArray(R"({"g":1})") << true << 1 << 0;
+        QTest::newRow("no g") << QByteArray(R"({"i":4})") << false << 0 << 0;
+        QTest::newRow("no i") << QByteArray(R"({"g":1})") << false << 0 << 0;
+        QTest::newRow("no indexes") << QByteArray(R"({"path":"/usr/bin/foo"})") << false << 0 << 0;
         QTest::newRow("whole number as real") << QByteArray(R"({"g":1.0,"i":2e0})") << true << 1 << 2;
         QTest::newRow("largest int") << QByteArray(R"({"g":0,"i":2147483647})") << true << 0 << 2147483647;
         QTest::newRow("fraction") << QByteArray(R"({"g":1.5,"i":0})") << false << 0 << 0;

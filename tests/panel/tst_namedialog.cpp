@@ -39,7 +39,11 @@ class TestNameDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { setDarkTheme(false); }
+    void cleanup()
+    {
+        setDarkTheme(false);
+        Lang::setLanguage(0);
+    }
 
     void title_data()
     {
@@ -230,6 +234,28 @@ private Q_SLOTS:
         QCOMPARE(render(dlg).pixelColor(fillPoint(NameDialog::kOkRect)).rgb(), theme.accent.rgb());
         mouse(&dlg, QEvent::MouseButtonPress, NameDialog::kCancelRect.center());
         QCOMPARE(render(dlg).pixelColor(fillPoint(NameDialog::kCancelRect)), theme.activeBackground);
+    }
+
+    // The two buttons speak the interface language like the rest of the dialog.
+    void buttonsFollowLanguage()
+    {
+        const QRect ok(24, 112, 120, 34);
+        const QRect cancel(156, 112, 120, 34);
+
+        Lang::setLanguage(0);
+        NameDialog chinese(false);
+        const QImage zh = render(chinese);
+        Lang::setLanguage(1);
+        NameDialog english(false);
+        const QImage en = render(english);
+        Lang::setLanguage(0);
+        ktr::test::saveShot(zh, QStringLiteral("namedialog-zh"));
+        ktr::test::saveShot(en, QStringLiteral("namedialog-en"));
+
+        // The title follows the language already; the button labels must too.
+        QVERIFY(zh.copy(QRect(24, 20, 252, 30)) != en.copy(QRect(24, 20, 252, 30)));
+        QVERIFY(zh.copy(ok) != en.copy(ok));
+        QVERIFY(zh.copy(cancel) != en.copy(cancel));
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QUuid>
 
@@ -320,6 +321,30 @@ private Q_SLOTS:
             wheel(&f.sidebar, -120);
         wheel(&f.sidebar, delta);
         QCOMPARE(f.sidebar.scrollOffset(), scroll);
+    }
+
+    // Hover follows where the pointer is, not where it last moved: a scroll or a dialog changes the row under a
+    // pointer that stays put.
+    void hoverFollowsPointer()
+    {
+        Fixture f(QList<int>(20, 0));
+        QPoint pointer = f.sidebar.mapToGlobal(rowPoint(2));
+        f.sidebar.setPointerSourceForTesting([&] { return pointer; });
+        mouse(&f.sidebar, QEvent::MouseMove, rowPoint(2));
+        QCOMPARE(f.sidebar.hoverRow(), 2);
+        wheel(&f.sidebar, -120); // one row further down, the pointer now over row 3
+        QCOMPARE(f.sidebar.hoverRow(), 3);
+        // The rename dialog runs modally; the user leaves the pointer over another row.
+        f.sidebar.setNamePrompter([&](bool, const QString&) {
+            pointer = f.sidebar.mapToGlobal(rowPoint(5));
+            return QString();
+        });
+        mouse(&f.sidebar, QEvent::MouseButtonDblClick, rowPoint(2));
+        QCOMPARE(f.sidebar.hoverRow(), 6);
+        // Off the widget: no hover.
+        pointer = f.sidebar.mapToGlobal(QPoint(-50, 20));
+        wheel(&f.sidebar, 120);
+        QCOMPARE(f.sidebar.hoverRow(), -1);
     }
 
     void scrolledRowsAndResize()
@@ -714,6 +739,10 @@ private Q_SLOTS:
                                     << "sidebar drop: invalid item mime, ignored g = 1 i = -1";
         QTest::newRow("string index") << QByteArray(R"({"g":"1","i":0})") << 3 << false << QVariantList{}
                                       << "sidebar drop: invalid item mime, ignored g = -1 i = -1";
+        QTest::newRow("no group") << QByteArray(R"({"i":1})") << 3 << false << QVariantList{}
+                                  << "sidebar drop: invalid item mime, ignored g = -1 i = -1";
+        QTest::newRow("no item") << QByteArray(R"({"g":1,"path":"/usr/bin/tool0"})") << 3 << false << QVariantList{}
+                                 << "sidebar drop: invalid item mime, ignored g = 1 i = -1";
         QTest::newRow("not json") << QByteArray("g=1,i=0") << 3 << false << QVariantList{}
                                   << "sidebar drop: unparsable item mime, ignored";
         QTest::newRow("json array") << QByteArray("[1,0]") << 3 << false << QVariantList{}
@@ -962,6 +991,42 @@ private Q_SLOTS:
         const QImage img = render(sidebar);
         QCOMPARE(img.pixelColor(80, 100).alpha(), 0);
         QCOMPARE(sidebar.rowAt(QPoint(40, 25)), -1);
+    }
+
+    // Group chips of the strip are as wide as their names: a short name is never drawn elided in its own chip.
+    void chipHoldsWholeName_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* name : {"Many", "Work", "Games", "Tools", "Office", "Music", "Empty", "Downloads"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+        QTest::newRow("cjk") << QStringLiteral("常用");
+        QTest::newRow("mixed") << QStringLiteral("工作 Work");
+    }
+
+    void chipHoldsWholeName()
+    {
+        QFETCH(QString, name);
+        // The panel switches the application font to the UI family before anything is painted.
+        const QFont before = QApplication::font();
+        QFont appFont = before;
+        appFont.setFamily(uiFontFamily());
+        QApplication::setFont(appFont);
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        QList<Group> groups(2);
+        groups[0].name = name;
+        groups[1].name = QStringLiteral("B");
+        int current = 0;
+        Sidebar sidebar;
+        sidebar.setGroups(&groups, &current);
+        sidebar.setHorizontal(true);
+        sidebar.resize(300, 40);
+
+        // The chip is painted in the widget's font at 13 px and elided to the chip's width.
+        QFont painted = sidebar.font();
+        painted.setPixelSize(13);
+        const QRect chip = sidebar.chipRect(0);
+        QCOMPARE(QFontMetrics(painted).elidedText(name, Qt::ElideRight, chip.width()), name);
+        QCOMPARE(sidebar.firstOverflowIndex(), 2);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "panel/shellitems.h"
+#include "model/shellitems.h"
 #include "testenv.h"
 #include "ui/lang.h"
 

@@ -1,4 +1,4 @@
-#include "panel/shellitems.h"
+#include "model/shellitems.h"
 
 #include "platform/shellfolders.h"
 #include "ui/lang.h"
