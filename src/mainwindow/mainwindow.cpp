@@ -82,6 +82,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_background, &WindowBackground::repaintNeeded, this, qOverload<>(&QWidget::update));
     connect(m_background, &WindowBackground::ratioRefreshDue, this, &MainWindow::runRatioRefresh);
     connect(m_background, &WindowBackground::videoFailed, this, &MainWindow::onVideoFailed);
+    buildControllers();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
 
@@ -96,7 +97,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     Lang::notifyChanged();
 
     // The account: check a saved token, else try the remembered login.
-    buildControllers();
     loadAuth();
     m_session->start();
 
