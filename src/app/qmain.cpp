@@ -20,6 +20,7 @@
 #include "ui/qtlanguage.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
+#include "ui/msgdialog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -47,6 +48,7 @@ int qMain(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    installMessageCards();
 
     // From here on every message goes to the log.
     const QString dataDir = appDataDir();

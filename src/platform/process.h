@@ -11,4 +11,8 @@ namespace ktr::platform {
 // The numeric id of the user running this process.
 uint currentUserId();
 
+// Makes the calling thread, and the threads it starts from now on, yield to the rest of the program
+// (the GUI thread above all): for long background work such as recording the screen.
+void lowerCurrentThreadPriority();
+
 } // namespace ktr::platform

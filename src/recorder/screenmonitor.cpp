@@ -1,36 +1,148 @@
 #include "recorder/screenmonitor.h"
 
-#include <QDir>
+#include "platform/inputactivity.h"
+#include "platform/process.h"
+#include "platform/screencapture.h"
+#include "ui/lang.h"
 
-#include <algorithm>
+#include <QDebug>
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <chrono>
+
+ScreenMonitor::Seams ScreenMonitor::systemSeams()
+{
+    Seams s;
+    s.core = RecorderCore::systemSeams();
+    s.available = [](QString* message) { return ktr::platform::ScreenCapture::available(message); };
+    return s;
+}
 
 ScreenMonitor* ScreenMonitor::instance()
 {
-    static ScreenMonitor* monitor = new ScreenMonitor;
-    return monitor;
+    static ScreenMonitor monitor(systemSeams());
+    return &monitor;
+}
+
+ScreenMonitor::ScreenMonitor(Seams seams, QObject* parent) : QObject(parent)
+{
+    setSeams(std::move(seams));
+}
+
+ScreenMonitor::~ScreenMonitor()
+{
+    stop();
+}
+
+void ScreenMonitor::setSeams(Seams seams)
+{
+    joinStopped();
+    if (m_running) {
+        qWarning() << "[recorder] seams not replaced while recording";
+        return;
+    }
+    auto core = std::make_unique<RecorderCore>(seams.core);
+    if (m_core) {
+        core->configure(m_core->outputDir(), m_core->segmentMiB(), m_core->idleMs() / 1000, m_core->fps(),
+                        m_core->useMp4() ? 1 : 0, m_core->idleMode());
+    }
+    // The signal is emitted on the recorder thread; receivers in the GUI thread get it queued.
+    core->onDiskFull = [this] { Q_EMIT diskFull(); };
+    m_core = std::move(core);
+    m_seams = std::move(seams);
 }
 
 void ScreenMonitor::configure(const QString& dir, int maxMB, int idleSec, int fps, int format, int trigger)
 {
-    m_dir = dir;
-    m_maxMB = std::clamp(maxMB, 10, 512);
-    m_idleSec = std::clamp(idleSec, 10, 600);
-    m_fps = std::clamp(fps, 2, 60);
-    m_format = format > 0 ? 1 : 0;
-    m_trigger = std::clamp(trigger, 0, 2);
+    joinStopped();
+    if (m_running)
+        qWarning() << "[recorder] configure while recording: the new settings apply from the next start";
+    else
+        m_core->configure(dir, maxMB, idleSec, fps, format, trigger);
 }
 
-bool ScreenMonitor::start()
+bool ScreenMonitor::start(QString* message)
 {
-    if (m_dir.isEmpty())
+    auto fail = [message](const QString& text) {
+        qWarning().noquote() << "[recorder] not started:" << text;
+        if (message)
+            *message = text;
         return false;
-    QDir().mkpath(m_dir);
-    // Capturing arrives with the recorder itself; until then the recorder only keeps its state.
+    };
+    const QString dir = m_core->outputDir();
+    if (dir.isEmpty())
+        return fail(Lang::tr("请先设置录屏保存文件夹"));
+    if (!QDir().mkpath(dir))
+        return fail(Lang::tr("无法创建录屏文件夹：%1").arg(QDir::toNativeSeparators(dir)));
+    if (m_running)
+        return true;
+    joinStopped();
+    // A folder we may not write into would record nothing while the button says it records.
+    {
+        QTemporaryFile probe(dir + QStringLiteral("/.recorder-probe-XXXXXX"));
+        if (!probe.open())
+            return fail(Lang::tr("录屏文件夹无法写入：%1").arg(QDir::toNativeSeparators(dir)));
+    }
+    QString why;
+    if (m_seams.available && !m_seams.available(&why))
+        return fail(Lang::tr(why));
+
+    // Input is watched first, so the first pass of the loop already sees the user as active.
+    ktr::platform::InputActivity* activity = m_seams.core.activity;
+    m_activityInstalled = activity != nullptr;
+    if (activity && !activity->install())
+        qWarning() << "[recorder] no raw input: activity comes from the idle time";
     m_running = true;
+    m_thread = std::thread([this] { run(); });
     return true;
+}
+
+void ScreenMonitor::requestStop()
+{
+    if (m_activityInstalled && m_seams.core.activity)
+        m_seams.core.activity->remove();
+    m_activityInstalled = false;
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_running = false;
+    }
+    m_wake.notify_all();
+}
+
+void ScreenMonitor::joinStopped()
+{
+    if (!m_running && m_thread.joinable())
+        m_thread.join();
 }
 
 void ScreenMonitor::stop()
 {
-    m_running = false;
+    requestStop();
+    joinStopped();
+    // Whatever the thread left (nothing, normally) is ours after the join.
+    m_core->finish();
+}
+
+void ScreenMonitor::run()
+{
+    using Clock = std::chrono::steady_clock;
+    // Encoding is heavy: the panel's own thread (and the user's programs) come first.
+    ktr::platform::lowerCurrentThreadPriority();
+    auto next = Clock::now();
+    while (m_running) {
+        m_core->step();
+        // Frames are due at the configured rate; one that came late pushes the next a whole interval out,
+        // so a slow machine records fewer frames instead of running the thread flat out.
+        int interval = m_core->frameIntervalMs();
+        if (interval < 5)
+            interval = 4;
+        const auto now = Clock::now();
+        next += std::chrono::milliseconds(interval);
+        if (next <= now)
+            next = now + std::chrono::milliseconds(interval);
+        std::unique_lock lock(m_waitMutex);
+        m_wake.wait_until(lock, next, [this] { return !m_running; });
+    }
+    m_core->finish();
 }

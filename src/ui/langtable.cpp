@@ -911,6 +911,11 @@ extern const Lang::Pair kLangTable[] = {
     // --- notices and logs
 
     // --- recorder
+    {"请先设置录屏保存文件夹", "Please set a folder for the recordings first"},
+    {"无法创建录屏文件夹：%1", "Cannot create the recordings folder: %1"},
+    {"录屏文件夹无法写入：%1", "Cannot write into the recordings folder: %1"},
+    {"Wayland 会话下无法录制屏幕，请使用 X11 会话", "The screen cannot be recorded in a Wayland session; please use an X11 session"},
+    {"无法连接 X11 显示，屏幕录制需要 X11 桌面会话", "Cannot connect to the X11 display; screen recording needs an X11 desktop session"},
 
     // --- preview
 

@@ -1,0 +1,216 @@
+// The screen recorder beside ffmpeg's x11grab: the same screen, rate, encoder settings and time, one after
+// the other in the same run; prints the CPU time of each, their ratio, the frames each wrote and how long the
+// GUI thread was held up while recording.
+//
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_recorder
+//
+// KTR_BENCH_SECONDS shortens the 30 s of each recording.
+#include "platform/mp4writer.h"
+#include "recorder/screenmonitor.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kFps = 10;
+
+double cpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Something for the encoders to work at: coloured boxes and text moving across the whole screen.
+class Animation : public QWidget
+{
+public:
+    Animation()
+    {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        setGeometry(QGuiApplication::primaryScreen()->geometry());
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            ++m_tick;
+            update();
+        });
+        m_timer.start(1000 / (2 * kFps));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(30, 30, 40));
+        for (int i = 0; i < 24; ++i) {
+            const int x = (i * 173 + m_tick * (4 + i)) % qMax(1, width());
+            const int y = (i * 97 + m_tick * (i % 5)) % qMax(1, height());
+            p.fillRect(x, y, 160, 120, QColor::fromHsv((i * 15 + m_tick) % 360, 180, 220));
+        }
+        p.setPen(Qt::white);
+        QFont f = font();
+        f.setPointSize(14);
+        p.setFont(f);
+        for (int line = 0; line < 40; ++line)
+            p.drawText(20, 30 + line * 26,
+                       QStringLiteral("line %1 — frame %2 of the recorder benchmark").arg(line).arg(m_tick + line));
+    }
+
+private:
+    QTimer m_timer;
+    int m_tick = 0;
+};
+
+int frameCount(const QString& path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                        "stream=nb_read_frames", "-of", "default=nw=1:nk=1", path});
+    p.waitForFinished(120000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && QByteArray(argv[1]) == "--animate") {
+        QApplication app(argc, argv);
+        Animation a;
+        a.show();
+        return app.exec();
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    if (!QGuiApplication::primaryScreen() || qgetenv("DISPLAY").isEmpty()) {
+        std::fprintf(stderr, "bench_recorder needs an X display (run it under xvfb-run)\n");
+        return 1;
+    }
+    const int seconds =
+        qEnvironmentVariableIsSet("KTR_BENCH_SECONDS") ? qEnvironmentVariableIntValue("KTR_BENCH_SECONDS") : 30;
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    if (screen != QSize(1920, 1080))
+        std::fprintf(stderr, "note: the screen is %dx%d, not 1920x1080\n", screen.width(), screen.height());
+
+    QProcess animator;
+    animator.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--animate")});
+    animator.waitForStarted();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    QTemporaryDir dir;
+    // --- the recorder, with the GUI thread's longest pause measured by a fast timer beside it
+    ScreenMonitor monitor(ScreenMonitor::systemSeams());
+    monitor.configure(dir.path(), 512, 600, kFps, 1, 0);
+    qint64 longestGapMs = 0;
+    QElapsedTimer gap;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, gap.restart()); });
+    // The same measure with nothing recording, to tell the machine's own load from the recorder's share.
+    probe.setTimerType(Qt::PreciseTimer);
+    gap.start();
+    probe.start(4);
+    {
+        QEventLoop idle;
+        QTimer::singleShot(3000, &idle, &QEventLoop::quit);
+        idle.exec();
+    }
+    probe.stop();
+    const qint64 idleGapMs = longestGapMs;
+    longestGapMs = 0;
+
+    const double selfBefore = cpuSeconds(RUSAGE_SELF);
+    const double guiBefore = cpuSeconds(RUSAGE_THREAD);
+    QElapsedTimer call;
+    call.start();
+    QString why;
+    if (!monitor.start(&why)) {
+        std::fprintf(stderr, "recorder not started: %s\n", qPrintable(why));
+        return 1;
+    }
+    const qint64 startMs = call.elapsed();
+    QString segment;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (segment.isEmpty())
+            segment = monitor.segmentPath();
+    });
+    gap.start();
+    probe.start(4);
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    probe.stop();
+    call.restart();
+    monitor.requestStop();
+    const qint64 requestStopMs = call.elapsed();
+    monitor.stop(); // waits for the segment to be finished
+    const qint64 stopMs = call.elapsed();
+    // The GUI thread's own share (the timer, the event loop) is not the recorder's.
+    const double recorderCpu = (cpuSeconds(RUSAGE_SELF) - selfBefore) - (cpuSeconds(RUSAGE_THREAD) - guiBefore);
+
+    // --- ffmpeg's x11grab with the same settings
+    const ktr::platform::Mp4Writer::EncoderSettings s =
+        ktr::platform::Mp4Writer::settingsFor(screen.width(), screen.height(), kFps);
+    const QString ffmpegOut = dir.filePath(QStringLiteral("x11grab.mp4"));
+    QStringList args{"-v",
+                     "error",
+                     "-y",
+                     "-f",
+                     "x11grab",
+                     "-draw_mouse",
+                     "1",
+                     "-framerate",
+                     QString::number(kFps),
+                     "-video_size",
+                     QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()),
+                     "-i",
+                     QString::fromLocal8Bit(qgetenv("DISPLAY")),
+                     "-t",
+                     QString::number(seconds)};
+    args << ktr::platform::Mp4Writer::ffmpegArguments(s) << ffmpegOut;
+    const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
+    if (!ffmpeg.waitForFinished((seconds + 60) * 1000) || ffmpeg.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg failed\n");
+        return 1;
+    }
+    const double ffmpegCpu = cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+
+    animator.kill();
+    animator.waitForFinished();
+
+    const int recorderFrames = frameCount(segment);
+    const int ffmpegFrames = frameCount(ffmpegOut);
+    std::printf("screen: %dx%d at %d fps for %d s\n", screen.width(), screen.height(), kFps, seconds);
+    std::printf("encoder: libx264 %s/%s %lld bit/s, gop %d, %d threads\n", qPrintable(s.preset), qPrintable(s.tune),
+                s.bitrate, s.gop, s.threads);
+    std::printf("recorder cpu: %.2f s\n", recorderCpu);
+    std::printf("ffmpeg x11grab cpu: %.2f s\n", ffmpegCpu);
+    std::printf("cpu ratio recorder/ffmpeg: %.2f\n", ffmpegCpu > 0 ? recorderCpu / ffmpegCpu : 0.0);
+    std::printf("recorder frames: %d\n", recorderFrames);
+    std::printf("ffmpeg frames: %d\n", ffmpegFrames);
+    if (recorderFrames > 0 && ffmpegFrames > 0)
+        std::printf("cpu per frame ratio recorder/ffmpeg: %.2f\n",
+                    (recorderCpu / recorderFrames) / (ffmpegCpu / ffmpegFrames));
+    std::printf("gui thread longest gap while recording: %lld ms\n", longestGapMs);
+    std::printf("gui thread longest gap before recording: %lld ms\n", idleGapMs);
+    std::printf("start call: %lld ms\n", startMs);
+    std::printf("requestStop call: %lld ms\n", requestStopMs);
+    std::printf("segment finished after: %lld ms\n", stopMs);
+    return 0;
+}

@@ -1,0 +1,255 @@
+#include "platform/inputactivity.h"
+
+#include "platform/clock.h"
+
+#include <QDebug>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ktr::platform {
+namespace {
+
+qint64 nowMs()
+{
+    return Clock::system()->monotonicMs();
+}
+
+class X11InputActivity final : public InputActivity
+{
+public:
+    ~X11InputActivity() override
+    {
+        std::lock_guard lock(m_mutex);
+        stopThread();
+        std::lock_guard idleLock(m_idleMutex);
+        if (m_idleDisplay)
+            XCloseDisplay(m_idleDisplay);
+        m_idleDisplay = nullptr;
+    }
+
+    bool install() override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_users;
+        const qint64 now = nowMs();
+        m_keyboard.store(now);
+        m_mouse.store(now);
+        if (!m_running)
+            startThread();
+        return m_running;
+    }
+
+    void remove() override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_users == 0)
+            return;
+        if (--m_users == 0 && m_observerCount == 0)
+            stopThread();
+    }
+
+    bool isInstalled() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_running && m_users > 0;
+    }
+
+    qint64 lastKeyboardMs() const override { return m_keyboard.load(); }
+    qint64 lastMouseMs() const override { return m_mouse.load(); }
+
+    qint64 systemIdleMs() const override
+    {
+        std::lock_guard lock(m_idleMutex);
+        if (!m_idleTried) {
+            m_idleTried = true;
+            m_idleDisplay = XOpenDisplay(nullptr);
+            int event = 0;
+            int error = 0;
+            if (m_idleDisplay && !XScreenSaverQueryExtension(m_idleDisplay, &event, &error)) {
+                XCloseDisplay(m_idleDisplay);
+                m_idleDisplay = nullptr;
+            }
+        }
+        if (!m_idleDisplay)
+            return -1;
+        XScreenSaverInfo info{};
+        if (!XScreenSaverQueryInfo(m_idleDisplay, DefaultRootWindow(m_idleDisplay), &info))
+            return -1;
+        return qint64(info.idle);
+    }
+
+    void addObserver(RawInputObserver* observer) override
+    {
+        std::lock_guard lock(m_mutex);
+        {
+            std::lock_guard obs(m_observerMutex);
+            if (std::find(m_observers.begin(), m_observers.end(), observer) != m_observers.end())
+                return;
+            m_observers.push_back(observer);
+            m_observerCount = int(m_observers.size());
+        }
+        if (!m_running)
+            startThread();
+    }
+
+    void removeObserver(RawInputObserver* observer) override
+    {
+        std::lock_guard lock(m_mutex);
+        {
+            // Once this lock is held no callback of the observer is running, and none starts after.
+            std::lock_guard obs(m_observerMutex);
+            m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
+            m_observerCount = int(m_observers.size());
+        }
+        if (m_users == 0 && m_observerCount == 0)
+            stopThread();
+    }
+
+private:
+    // Under m_mutex.
+    void startThread()
+    {
+        Display* dpy = XOpenDisplay(nullptr);
+        if (!dpy)
+            return;
+        int opcode = 0;
+        int event = 0;
+        int error = 0;
+        int major = 2;
+        int minor = 2; // 2.1 and later deliver raw events while another client holds a grab
+        if (!XQueryExtension(dpy, "XInputExtension", &opcode, &event, &error) ||
+            XIQueryVersion(dpy, &major, &minor) != Success || major < 2) {
+            qWarning() << "[input] XInput2 is missing: activity falls back to the idle time";
+            XCloseDisplay(dpy);
+            return;
+        }
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        XISetMask(bits, XI_RawButtonPress);
+        XISetMask(bits, XI_RawButtonRelease);
+        XISetMask(bits, XI_RawMotion);
+        XIEventMask mask{XIAllDevices, int(sizeof bits), bits};
+        XISelectEvents(dpy, DefaultRootWindow(dpy), &mask, 1);
+        XFlush(dpy);
+        const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wake < 0) {
+            XCloseDisplay(dpy);
+            return;
+        }
+        m_wake = wake;
+        m_running = true;
+        m_thread = std::thread([this, dpy, opcode, wake] {
+            loop(dpy, opcode, wake);
+            XCloseDisplay(dpy);
+        });
+    }
+
+    // Under m_mutex.
+    void stopThread()
+    {
+        if (!m_running)
+            return;
+        const uint64_t one = 1;
+        if (::write(m_wake, &one, sizeof one) < 0)
+            qWarning() << "[input] wake-up of the input thread failed";
+        m_thread.join();
+        ::close(m_wake);
+        m_wake = -1;
+        m_running = false;
+    }
+
+    void loop(Display* dpy, int opcode, int wake)
+    {
+        const int xfd = ConnectionNumber(dpy);
+        for (;;) {
+            while (XPending(dpy) > 0) {
+                XEvent ev;
+                XNextEvent(dpy, &ev);
+                XGenericEventCookie* cookie = &ev.xcookie;
+                if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(dpy, cookie))
+                    continue;
+                handle(cookie->evtype, static_cast<const XIRawEvent*>(cookie->data));
+                XFreeEventData(dpy, cookie);
+            }
+            pollfd fds[2] = {{xfd, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents)
+                return;
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                qWarning() << "[input] the display connection closed";
+                return;
+            }
+        }
+    }
+
+    void handle(int type, const XIRawEvent* raw)
+    {
+        RawInputEvent e;
+        e.timeMs = nowMs();
+        e.detail = raw ? raw->detail : 0;
+        switch (type) {
+        case XI_RawKeyPress:
+            e.kind = RawInputEvent::Kind::KeyDown;
+            break;
+        case XI_RawKeyRelease:
+            e.kind = RawInputEvent::Kind::KeyUp;
+            break;
+        case XI_RawButtonPress:
+            e.kind = RawInputEvent::Kind::ButtonDown;
+            break;
+        case XI_RawButtonRelease:
+            e.kind = RawInputEvent::Kind::ButtonUp;
+            break;
+        case XI_RawMotion:
+            e.kind = RawInputEvent::Kind::Motion;
+            e.detail = 0;
+            break;
+        default:
+            return;
+        }
+        const bool key = e.kind == RawInputEvent::Kind::KeyDown || e.kind == RawInputEvent::Kind::KeyUp;
+        (key ? m_keyboard : m_mouse).store(e.timeMs);
+        std::lock_guard obs(m_observerMutex);
+        for (RawInputObserver* o : m_observers)
+            o->rawInput(e);
+    }
+
+    mutable std::mutex m_mutex; // users, observers' count, the thread
+    int m_users = 0;
+    int m_observerCount = 0;
+    bool m_running = false;
+    std::thread m_thread;
+    int m_wake = -1;
+    std::atomic<qint64> m_keyboard{0};
+    std::atomic<qint64> m_mouse{0};
+    std::mutex m_observerMutex;
+    std::vector<RawInputObserver*> m_observers;
+    mutable std::mutex m_idleMutex;
+    mutable bool m_idleTried = false;
+    mutable Display* m_idleDisplay = nullptr;
+};
+
+} // namespace
+
+InputActivity* InputActivity::system()
+{
+    static X11InputActivity activity;
+    return &activity;
+}
+
+} // namespace ktr::platform
