@@ -901,8 +901,11 @@ extern const Lang::Pair kLangTable[] = {
     // --- online
 
     // --- account dialogs
+    {"授权 1 台设备", "1 device authorized"},
+    {"验证码已失效，请计算新的验证码后再次提交", "The captcha has expired. Solve the new one and submit again."},
 
     // --- market
+    {"无法写入下载文件，请检查磁盘空间后重试", "Cannot write the download to disk; check the free space and try again"},
 
     // --- update
 

@@ -363,7 +363,8 @@ void FakeServiceHost::send(QPointer<QTcpSocket> socket, Reply reply)
     }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     const qint64 length = reply.claimedLength >= 0 ? reply.claimedLength : reply.body.size();
-    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    if (!reply.omitLength)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     if (!reply.contentType.isEmpty())
         head += "Content-Type: " + reply.contentType + "\r\n";
     for (const auto& h : std::as_const(reply.headers))

@@ -59,6 +59,7 @@ public:
         int delayMs = 0;           // wait before sending anything
         bool drop = false;         // close the connection without a byte
         qint64 claimedLength = -1; // the Content-Length sent; -1 = the body's real length
+    bool omitLength = false;   // send no Content-Length: the body ends when the connection closes
         qint64 sendBytes = -1;     // body bytes sent before stopping; -1 = all
         bool holdOpen = false;     // after the last byte sent, keep the connection open (a stalled stream)
         int chunkSize = 0;         // > 0: send the body in chunks of this size ...

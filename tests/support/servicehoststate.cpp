@@ -100,7 +100,33 @@ void ServiceHostState::install(FakeServiceHost& host)
 {
     installAccounts(host);
     installAppStat(host);
+    installSupport(host);
+    installMarket(host);
     installFiles(host);
+}
+
+void ServiceHostState::installMarket(FakeServiceHost& host)
+{
+    host.route("GET", QStringLiteral("/api/download.php"), QString(), [this](const Request& r) { return download(r); });
+}
+
+Reply ServiceHostState::download(const Request& request) const
+{
+    int user = -1, session = -1;
+    if (!findSession(request.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded), &user, &session))
+        return notLoggedIn(QStringLiteral("请先登录"));
+    const QString app = request.query.queryItemValue(QStringLiteral("app"), QUrl::FullyDecoded);
+    const QString name = request.query.queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
+    const QString folder = m_folder + QStringLiteral("/files/packages/") + app;
+    const QString path = folder + u'/' + name;
+    // Only a plain file name inside the app's own folder.
+    if (app.isEmpty() || app.contains(u'/') || app.contains(QStringLiteral("..")) || name.isEmpty() ||
+        name.contains(u'/') || name.contains(QStringLiteral("..")) || !QFileInfo(path).isFile())
+        return Reply::json(QJsonObject{{"ok", 0}, {"msg", QStringLiteral("package not found")}}, 404);
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return Reply::raw(500, {});
+    return FakeServiceHost::rangeReply(request, f.readAll());
 }
 
 void ServiceHostState::installAccounts(FakeServiceHost& host)
@@ -212,8 +238,13 @@ Reply ServiceHostState::registerUser(const Request& request)
         return refused(QStringLiteral("BAD_USERNAME"), QStringLiteral("用户名需为 2 到 32 个字符"));
     if (password.size() < 6)
         return refused(QStringLiteral("BAD_PASSWORD"), QStringLiteral("密码至少 6 位"));
-    if (userIndex(username) >= 0)
+    if (const int existing = userIndex(username); existing >= 0) {
+        // Registering a name again with its own password signs in, under the device quota like a login
+        // (pre-check, confirm). The captcha above is spent either way, so a confirmed repeat needs a new one.
+        if (passwordMatches(m_users[existing].toObject(), password))
+            return login(request);
         return refused(QStringLiteral("USER_EXISTS"), QStringLiteral("该用户名已被注册"));
+    }
     const QString salt = randomHex(8);
     m_users.append(QJsonObject{{"username", username}, {"salt", salt}, {"hash", sha256Hex(salt + password)},
                                {"sessions", QJsonArray()}});
@@ -223,18 +254,23 @@ Reply ServiceHostState::registerUser(const Request& request)
                                    {"maxDevices", quotaOf(m_users[user].toObject())}});
 }
 
+bool ServiceHostState::passwordMatches(const QJsonObject& u, const QString& password)
+{
+    const bool plainOk =
+        u.contains(QStringLiteral("password")) && u.value(QStringLiteral("password")).toString() == password;
+    const bool hashOk = u.contains(QStringLiteral("hash")) &&
+                        u.value(QStringLiteral("hash")).toString() ==
+                            sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
+    return plainOk || hashOk;
+}
+
 Reply ServiceHostState::login(const Request& request)
 {
     const QJsonObject& in = request.json;
     const QString username = in.value(QStringLiteral("username")).toString().trimmed();
     const int index = userIndex(username);
     const QJsonObject u = index < 0 ? QJsonObject() : m_users[index].toObject();
-    const QString password = in.value(QStringLiteral("password")).toString();
-    const bool plainOk = u.contains(QStringLiteral("password")) && u.value(QStringLiteral("password")).toString() == password;
-    const bool hashOk = u.contains(QStringLiteral("hash")) &&
-                        u.value(QStringLiteral("hash")).toString() ==
-                            sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
-    if (index < 0 || !(plainOk || hashOk))
+    if (index < 0 || !passwordMatches(u, in.value(QStringLiteral("password")).toString()))
         return refused(QStringLiteral("BAD_LOGIN"), QStringLiteral("用户名或密码错误"));
 
     // The device quota: the other devices signed in, oldest first, beyond the quota would be signed out.
@@ -341,6 +377,99 @@ Reply ServiceHostState::appStat(const Request& request)
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
         file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
     return Reply::json(QJsonObject{{"ok", 1}});
+}
+
+void ServiceHostState::installSupport(FakeServiceHost& host)
+{
+    host.route("POST", QStringLiteral("/api/support.php"), QStringLiteral("*"),
+               [this](const Request& r) { return support(r); });
+}
+
+qint64 ServiceHostState::addSupportReply(const QString& username, const QString& text, const QString& img)
+{
+    const QString path = m_folder + QStringLiteral("/support.json");
+    QJsonObject state = readJson(path);
+    QJsonArray messages = state.value(QStringLiteral("messages")).toArray();
+    qint64 id = 0;
+    for (const QJsonValue& v : std::as_const(messages))
+        id = std::max(id, v.toObject().value(QStringLiteral("id")).toVariant().toLongLong());
+    messages.append(QJsonObject{{"id", id + 1}, {"user", username}, {"from_cs", 1}, {"text", text},
+                                {"created", now()}, {"img", img}});
+    state.insert(QStringLiteral("messages"), messages);
+    writeJson(path, state);
+    return id + 1;
+}
+
+Reply ServiceHostState::support(const Request& request)
+{
+    const QString action = request.action;
+    if (action == QLatin1String("welcome"))
+        return Reply::json(QJsonObject{{"ok", 1}, {"title", QStringLiteral("青岚舟 · 反馈中心")},
+                                       {"text", QStringLiteral("你好，请描述你遇到的问题，客服会尽快回复。")}});
+    int u = -1;
+    int s = -1;
+    if (!findSession(request.json.value(QStringLiteral("token")).toString(), &u, &s))
+        return notLoggedIn(QStringLiteral("登录已失效，请重新登录"));
+    const QString username = m_users[u].toObject().value(QStringLiteral("username")).toString();
+    const QString path = m_folder + QStringLiteral("/support.json");
+    QJsonObject state = readJson(path);
+    QJsonArray messages = state.value(QStringLiteral("messages")).toArray();
+    QJsonObject read = state.value(QStringLiteral("read")).toObject();
+    qint64 lastId = 0;
+    QJsonArray mine;
+    for (const QJsonValue& v : std::as_const(messages)) {
+        const QJsonObject m = v.toObject();
+        lastId = std::max(lastId, m.value(QStringLiteral("id")).toVariant().toLongLong());
+        if (m.value(QStringLiteral("user")).toString() == username)
+            mine.append(m);
+    }
+    if (action == QLatin1String("poll")) {
+        const qint64 after = request.json.value(QStringLiteral("after")).toVariant().toLongLong();
+        QJsonArray out;
+        for (const QJsonValue& v : std::as_const(mine)) {
+            QJsonObject m = v.toObject();
+            if (m.value(QStringLiteral("id")).toVariant().toLongLong() > after) {
+                m.remove(QStringLiteral("user"));
+                out.append(m);
+            }
+        }
+        return Reply::json(QJsonObject{{"ok", 1}, {"messages", out}});
+    }
+    if (action == QLatin1String("read") || action == QLatin1String("unread")) {
+        if (action == QLatin1String("read")) {
+            read.insert(username, lastId);
+            state.insert(QStringLiteral("read"), read);
+            writeJson(path, state);
+            return Reply::json(QJsonObject{{"ok", 1}});
+        }
+        const qint64 seen = read.value(username).toVariant().toLongLong();
+        int unread = 0;
+        for (const QJsonValue& v : std::as_const(mine)) {
+            const QJsonObject m = v.toObject();
+            unread += m.value(QStringLiteral("from_cs")).toInt() != 0 &&
+                      m.value(QStringLiteral("id")).toVariant().toLongLong() > seen;
+        }
+        return Reply::json(QJsonObject{{"ok", 1}, {"unread", unread}});
+    }
+    if (action != QLatin1String("send"))
+        return refused(QStringLiteral("BAD_ACTION"), QStringLiteral("未知操作"), 400);
+    const QString text = request.json.value(QStringLiteral("text")).toString();
+    QString img;
+    if (request.json.contains(QStringLiteral("img_b64"))) {
+        const QByteArray png = QByteArray::fromBase64(request.json.value(QStringLiteral("img_b64")).toString().toLatin1());
+        img = randomHex(8) + QStringLiteral(".png");
+        QDir().mkpath(m_folder + QStringLiteral("/files/uploads"));
+        QFile out(m_folder + QStringLiteral("/files/uploads/") + img);
+        if (png.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(png) != png.size())
+            return refused(QStringLiteral("BAD_IMAGE"), QStringLiteral("图片保存失败"));
+    }
+    if (text.isEmpty() && img.isEmpty())
+        return refused(QStringLiteral("EMPTY"), QStringLiteral("消息不能为空"));
+    messages.append(QJsonObject{{"id", lastId + 1}, {"user", username}, {"from_cs", 0}, {"text", text},
+                                {"created", now()}, {"img", img}});
+    state.insert(QStringLiteral("messages"), messages);
+    writeJson(path, state);
+    return Reply::json(QJsonObject{{"ok", 1}, {"id", lastId + 1}});
 }
 
 Reply ServiceHostState::file(const Request& request) const

@@ -17,11 +17,19 @@ namespace ktr::test {
 //
 // The state folder:
 //   config.json    {"maxDevices": 1}: the device quota of accounts without their own
+// Captchas are single-use: a register request spends its captcha whatever the answer. Registering an
+// existing name with its own password signs that device in like a login, device quota included.
 //   accounts.json  {"users": [{"username", "salt", "hash" (SHA-256 hex of salt + password) or "password"
 //                  (plain, for hand-written files), "maxDevices" (optional), "sessions": [{"token",
 //                  "device", "name", "ip", "lastSeen", "host"}]}]}; rewritten after every change
 //   appstat.jsonl  one JSON object per usage report received, appended
 //   files/         served as they are for GET requests of their path (Range requests answered)
+//   support.json   {"messages": [{"id", "user", "from_cs", "text", "created", "img"}], "read": {user: id}};
+//                  read again on every support request, so a support reply can be written in by hand
+//                  ("from_cs": 1); pictures sent by users are stored as files/uploads/<name>.png
+//   files/         served as they are for GET requests of their path (Range requests answered): the
+//                  market's update/index/page-1.json, update/sdk_min.json and update/apps/<id>.json
+//   files/packages/<id>/<file>  the packages "/api/download.php" hands out to a signed-in token
 class ServiceHostState : public QObject
 {
     Q_OBJECT
@@ -37,6 +45,13 @@ public:
     void installAccounts(FakeServiceHost& host);
     // "/api/appstat.php".
     void installAppStat(FakeServiceHost& host);
+    // "/api/support.php" poll, read, send, welcome and unread for signed-in users.
+    void installSupport(FakeServiceHost& host);
+    // Adds a message of the support staff to a user's conversation; returns its id.
+    qint64 addSupportReply(const QString& username, const QString& text, const QString& img = QString());
+    // "/api/download.php?app=&ver=&file=&token=": the package files/packages/<app>/<file> (Range requests
+    // answered) for a token of a live session, else 401 {"code":"NOT_LOGIN"}; 404 when there is none.
+    void installMarket(FakeServiceHost& host);
     // GET of any other path: the file of that path below files/, else 404.
     void installFiles(FakeServiceHost& host);
 
@@ -53,6 +68,8 @@ private:
     FakeServiceHost::Reply reportHost(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
+    FakeServiceHost::Reply support(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply download(const FakeServiceHost::Request& request) const;
 
     void load();
     void save() const;
@@ -60,6 +77,7 @@ private:
     // The user and session index of a live token; false when no session has it.
     bool findSession(const QString& token, int* user, int* session) const;
     int quotaOf(const QJsonObject& user) const;
+    static bool passwordMatches(const QJsonObject& user, const QString& password);
     // Signs the device in: a new session (replacing one of the same device) with a fresh token.
     QString openSession(int user, const FakeServiceHost::Request& request);
 

@@ -1,0 +1,2 @@
+add_executable(bench_download ${CMAKE_CURRENT_SOURCE_DIR}/bench_download.cpp)
+target_link_libraries(bench_download PRIVATE ktr_market ktr_testsupport)

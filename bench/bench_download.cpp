@@ -1,0 +1,138 @@
+// A 200 MB package from FakeServiceHost (on its own thread, loopback http) through the market's download:
+// received, written and SHA-256-checked, against `curl -s -o` of the same URL in the same run, with the
+// longest time the GUI thread went without turning its event loop during the market download.
+#include "fakeservicehost.h"
+#include "market/marketcatalogue.h"
+#include "market/marketfiles.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <cstdio>
+#include <future>
+
+namespace {
+
+constexpr qint64 kSize = 200LL * 1000 * 1000;
+
+QByteArray makePackage()
+{
+    QByteArray bytes(kSize, Qt::Uninitialized);
+    QRandomGenerator gen(1);
+    gen.fillRange(reinterpret_cast<quint32*>(bytes.data()), int(kSize / 4));
+    bytes.replace(0, 4, QByteArray("PK\3\4"));
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KestrunePanel"));
+    QApplication::setOrganizationName(QStringLiteral("Kestrune"));
+
+    const QByteArray package = makePackage();
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex());
+
+    // The host runs on its own thread, as a real server would be elsewhere.
+    std::promise<QUrl> base;
+    QThread* serverThread = QThread::create([&] {
+        ktr::test::FakeServiceHost host(ktr::test::FakeServiceHost::Scheme::Http);
+        host.route("GET", "/api/download.php", "", [&package](const ktr::test::FakeServiceHost::Request& r) {
+            return ktr::test::FakeServiceHost::rangeReply(r, package);
+        });
+        host.listen();
+        base.set_value(host.baseUrl());
+        QEventLoop loop;
+        QObject::connect(QThread::currentThread(), &QThread::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    });
+    serverThread->start();
+    const QUrl baseUrl = base.get_future().get();
+    qputenv("KTR_SERVICE_HOST", baseUrl.toString().toUtf8());
+
+    QUrl url = baseUrl;
+    url.setPath("/api/download.php");
+    url.setQuery("app=bench&ver=1.0&file=bench.zip&token=t");
+    const QString curlOut = home.path() + "/curl.zip";
+    QElapsedTimer curlTimer;
+    curlTimer.start();
+    const int curlExit = QProcess::execute(QStringLiteral("curl"), {"-s", "-o", curlOut, url.toString()});
+    const double curlSec = curlTimer.nsecsElapsed() / 1e9;
+    if (curlExit != 0 || QFileInfo(curlOut).size() != kSize) {
+        std::fprintf(stderr, "curl failed (exit %d)\n", curlExit);
+        return 1;
+    }
+
+    MarketCatalogue market;
+    market.token = QStringLiteral("t");
+    MarketCatalogue::AppRow row;
+    row.id = QStringLiteral("bench");
+    row.version = QStringLiteral("1.0");
+    row.size = kSize;
+    row.packageUrl = QStringLiteral("https://cdn.example/bench.zip");
+    row.sha256 = sha;
+    market.rows.append(row);
+
+    QEventLoop loop;
+    bool verified = false;
+    QObject::connect(&market, &MarketCatalogue::packageVerified, &loop, [&] {
+        verified = true;
+        loop.quit();
+    });
+    double receivedAt = 0;
+    QElapsedTimer timer;
+    QObject::connect(&market, &MarketCatalogue::changed, &loop, [&] {
+        if (receivedAt == 0 && market.rows[0].received >= kSize)
+            receivedAt = timer.nsecsElapsed() / 1e9;
+        if (!market.rows[0].errorText.isEmpty())
+            loop.quit();
+    });
+    double longest = 0;
+    QElapsedTimer sinceTick;
+    QTimer tick; // a zero timer runs once per event-loop turn: the gap between runs is how long the loop was held
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = qMax(longest, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+    timer.start();
+    sinceTick.start();
+    tick.start(0);
+    market.startDownload(market.rows[0]);
+    loop.exec();
+    const double ourSec = timer.nsecsElapsed() / 1e9;
+    tick.stop();
+    if (!verified) {
+        std::fprintf(stderr, "download failed: %s\n", qPrintable(market.rows[0].errorText));
+        return 1;
+    }
+
+    const double mb = kSize / 1e6;
+    std::printf("package: %.0f MB\n", mb);
+    std::printf("market download + sha256: %.1f MB/s\n", mb / ourSec);
+    std::printf("market transfer alone: %.1f MB/s\n", receivedAt > 0 ? mb / receivedAt : 0.0);
+    std::printf("curl -s -o: %.1f MB/s\n", mb / curlSec);
+    std::printf("market / curl: %.2f ratio\n", curlSec / ourSec);
+    std::printf("longest GUI-thread block: %.1f ms\n", longest);
+
+    serverThread->quit();
+    serverThread->wait();
+    delete serverThread;
+    return 0;
+}
