@@ -1,5 +1,5 @@
 // Loads and saves a layout of 2,000 items in 20 groups through the same code the panel uses.
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // first paint of the main window, and the resident memory once every icon has been loaded. Runs on its own
 // data folder below a temporary HOME; offscreen unless a display is set.
 #include "icons/iconloader.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/icontheme.h"
 #include "ui/datadir.h"

@@ -41,11 +41,11 @@ void onAboutToQuit(MainWindow& window)
 
 int qMain(int argc, char** argv)
 {
-    // 1-2. Environment and scaling, before the application object exists.
+    // Environment and scaling, before the application object exists.
     ktr::platform::cleanQtEnvironment();
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Floor);
 
-    // 3-4. The application and its names (the per-user data folder is derived from them).
+    // The application and its names (the per-user data folder is derived from them).
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
@@ -55,13 +55,13 @@ int qMain(int argc, char** argv)
     SettingsDialog::setLogViewerRunner(
         [](const QString& dataDir, QWidget* parent) { LogViewerDialog::showFor(parent, dataDir); });
 
-    // 5-6. From here on every message goes to the log.
+    // From here on every message goes to the log.
     const QString dataDir = appDataDir();
     installLogging(dataDir);
     const QStringList args = QCoreApplication::arguments();
     qInfo().noquote() << "startup:" << panelVersionString() << "args:" << args.join(QLatin1Char(' '));
 
-    // 7-9. The run chosen on the command line; the diagnostic runs may overlap a running panel.
+    // The run chosen on the command line; the diagnostic runs may overlap a running panel.
     const bool agentMode = args.contains(QStringLiteral("--agent"));
     const QString iconProbe = QStringLiteral("--icon-probe=");
     const QString uiPreview = QStringLiteral("--ui-preview=");
@@ -78,11 +78,11 @@ int qMain(int argc, char** argv)
         }
     }
 
-    // 10. Crash recording covers the panel and the agent.
+    // Crash recording covers the panel and the agent.
     ktr::platform::ensureCrashDir(dataDir);
     ktr::platform::installCrashHandler();
 
-    // 11. One panel or agent per user.
+    // One panel or agent per user.
     using LockResult = ktr::platform::SingleInstanceLock::Result;
     const LockResult lock = singleInstanceLock().tryAcquire();
     if (lock == LockResult::Failed)
@@ -93,16 +93,16 @@ int qMain(int argc, char** argv)
     // Session end, kill and Ctrl+C quit the event loop, so the quit handler saves state.
     ktr::platform::QuitSignalWatcher::install();
 
-    // 12. Temporary leftovers of earlier runs are removed beside the start.
+    // Temporary leftovers of earlier runs are removed beside the start.
     startTempCleanupThread();
 
-    // 13. The agent runs without a window.
+    // The agent runs without a window.
     //     It joins the cleanup thread and ends the process itself with the loop's code (2 when its socket
     //     can't be served); the end of the process frees the lock.
     if (agentMode)
         return runAgentMode(app);
 
-    // 14-16. The panel. A restore cut short leaves its rollback folder: the user decides what becomes of it
+    // The panel. A restore cut short leaves its rollback folder: the user decides what becomes of it
     //        before the data is read, asked in the language chosen in the settings.
     if (!BackupEngine::findLeftoverRollback(dataDir, nullptr).isEmpty()) {
         Lang::setLanguage(storedUiLanguage(dataDir + QStringLiteral("/settings.json")));
@@ -118,7 +118,7 @@ int qMain(int argc, char** argv)
     window.raise();
     window.activateWindow();
 
-    // 17. The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
+    // The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
     //     nothing here. An agent that just handed over may still be going away: retry the listen briefly.
     auto* agentServer = new AgentServer(&window);
     agentServer->startRetrying(10, 200, [](bool ok, const QString& error) {
@@ -126,7 +126,7 @@ int qMain(int argc, char** argv)
             qWarning().noquote() << "agent server unavailable in GUI mode:" << error;
     });
 
-    // 18. The mark that lets a second start find and wake this panel: its private wake socket.
+    // The mark that lets a second start find and wake this panel: its private wake socket.
     auto* wake = new ktr::platform::WakeServer(&window);
     QString wakeError;
     if (!wake->listen(&wakeError))
@@ -137,14 +137,14 @@ int qMain(int argc, char** argv)
         window.restoreWindow();
     });
 
-    // 19-21.
+    // Shown: the self-heal a little later, the quit handler at the end of the loop.
     qInfo().noquote() << "main window shown, entering event loop";
     qInfo().noquote() << "startup state: opacity" << window.windowOpacity() << "geo" << window.geometry() << "visible"
                       << (window.isVisible() ? "true" : "false");
     QTimer::singleShot(1200, &window, [&window] { startupSelfHeal(&window); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { onAboutToQuit(window); });
 
-    // 22-26. No destructor runs after the event loop: everything that persists was saved on aboutToQuit.
+    // No destructor runs after the event loop: everything that persists was saved on aboutToQuit.
     const int code = QApplication::exec();
     qInfo().noquote() << "event loop exited, code" << code;
     joinTempCleanupThread();

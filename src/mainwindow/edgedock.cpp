@@ -32,6 +32,7 @@ EdgeDock::EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platfor
 {
     m_pollTimer->setInterval(kIdlePollMs);
     connect(m_pollTimer, &QTimer::timeout, this, &EdgeDock::pollDockCursor);
+    m_frameTimer->setObjectName(QStringLiteral("dockFrameTimer"));
     m_frameTimer->setInterval(kFrameMs);
     connect(m_frameTimer, &QTimer::timeout, this, &EdgeDock::advanceAnimation);
 }
@@ -484,4 +485,10 @@ void EdgeDock::fitToScreen()
     m_anim.reset();
     m_frameTimer->stop();
     m_host.setGeometry(r);
+}
+
+void EdgeDock::stop()
+{
+    m_pollTimer->stop();
+    m_frameTimer->stop();
 }

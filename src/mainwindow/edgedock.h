@@ -85,6 +85,8 @@ public:
     int pollInterval() const;
     // The poll timer itself, so the owner can stop it with its other timers.
     QTimer* pollTimer() const { return m_pollTimer; }
+    // Stops the cursor poll and a running animation (the window is being taken down).
+    void stop();
 
     bool revealGestureFired(bool middleDown, bool rightDown);
 

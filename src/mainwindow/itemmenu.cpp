@@ -1,7 +1,7 @@
 #include "mainwindow/itemmenu.h"
 
 #include "mainwindow/menustyle.h"
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 #include "mainwindow/windowutil.h"
 #include "platform/launcher.h"
 #include "ui/lang.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 
 #include <QList>
 #include <QPoint>
@@ -28,6 +28,14 @@ enum class ItemMenuAction {
     Float,
     Remove,
     ClearInvalid,
+};
+
+// The item a menu was opened for: a copy, and where it was.
+struct ItemMenuTarget
+{
+    Item item;
+    int group = -1;
+    int index = -1;
 };
 
 // The paths of every item whose target is missing (isItemTargetMissing), groups and items in order. Touches

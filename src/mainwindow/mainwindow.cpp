@@ -1,38 +1,46 @@
 #include "mainwindow/mainwindow.h"
 
+#include "account/sessioncontroller.h"
+#include "backup/backupscheduler.h"
 #include "icons/iconcache.h"
-#include "icons/iconloader.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/buttonlayout.h"
-#include "mainwindow/defaultlayout.h"
-#include "mainwindow/desktopcollect.h"
-#include "mainwindow/itemlaunch.h"
+#include "mainwindow/edgedock.h"
+#include "mainwindow/iconqueue.h"
+#include "mainwindow/windowbackground.h"
+#include "model/buttonlayout.h"
+#include "model/defaultlayout.h"
+#include "model/desktopcollect.h"
+#include "model/itemlaunch.h"
 #include "market/appmarketdialog.h"
+#include "market/updatechecker.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
-#include "platform/heaptrim.h"
 #include "platform/launcher.h"
+#include "recorder/recorderbutton.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
+#include "support/supportpoller.h"
+#include "ui/dialogseams.h"
 #include "ui/datadir.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
+#include "ui/namedtimer.h"
 #include "ui/savefile.h"
 #include "ui/theme.h"
 #include "ui/toast.h"
+#include "ui/uisignals.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
@@ -58,68 +66,104 @@ QSize availableScreenSize(const QWidget* window)
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
-    // 1-2. A frameless, translucent top-level window.
+    // A frameless, translucent top-level window.
     setWindowFlags(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground, true);
-
-    m_prompter.question = [this](const QString& title, const QString& text) {
-        return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    };
-    m_prompter.information = [this](const QString& title, const QString& text) {
-        QMessageBox::information(this, title, text, QMessageBox::Ok);
-    };
-    m_fileChooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
-    };
-    m_fileChooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
-        return QFileDialog::getOpenFileName(this, caption, folder, filter);
-    };
     m_reportAppStat = reportAppStat;
-    m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, kind); });
+    m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
-    // 3. Screen changes refit the window.
+    // Screen changes refit the window.
     create();
     if (QWindow* handle = windowHandle()) {
         connect(handle, &QWindow::screenChanged, this, [this] { fitToScreen(); });
         connect(handle, &QWindow::screenChanged, this, [this] { onScreenChanged(); });
     }
-    m_lastRatio = devicePixelRatioF();
+    m_background = new WindowBackground(this);
+    connect(m_background, &WindowBackground::repaintNeeded, this, qOverload<>(&QWidget::update));
+    connect(m_background, &WindowBackground::ratioRefreshDue, this, &MainWindow::runRatioRefresh);
+    connect(m_background, &WindowBackground::videoFailed, this, &MainWindow::onVideoFailed);
+    buildControllers();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
 
-    // 4-5.
     setWindowTitle(Lang::tr("青岚舟面板"));
     const QSize avail = availableScreenSize(this);
     setMinimumSize(avail.isValid() ? QSize(std::min(680, avail.width()), std::min(460, avail.height()))
                                    : QSize(680, 460));
 
-    // 6-7. Settings, then the language and title they choose.
+    // Settings, then the language and title they choose.
     loadSettings();
-    // The handler is process-wide and outlives this window when the window goes first: guard it.
-    Lang::setChangedHandler([self = QPointer<MainWindow>(this)] {
-        if (self)
-            self->retranslate();
-    });
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, &MainWindow::retranslate);
     Lang::notifyChanged();
 
-    // 8. The account: check a saved token, else try the remembered login.
+    // The account: check a saved token, else try the remembered login.
     loadAuth();
-    if (!m_token.isEmpty()) {
-        m_auth.fetchMe(m_token, [this](const AuthManager::Result& r) {
-            if (!r.ok && r.code != QLatin1String("NETWORK"))
-                onAuthLost(r.code);
-        });
-    } else {
-        tryAutoLogin();
-    }
+    m_session->start();
 
-    // 9-10.
     resize(initialWindowSize(m_settings.rememberGeometry, m_savedSize, availableScreenSize(this)));
-    m_logo = QPixmap(QStringLiteral(":/res/resources/logo.png"));
-    if (!m_logo.isNull())
-        setWindowIcon(QIcon(m_logo));
+    const QPixmap logo(QStringLiteral(":/res/resources/logo.png"));
+    m_background->setBuiltInLogo(logo);
+    if (!logo.isNull())
+        setWindowIcon(QIcon(logo));
 
-    // 11. Title bar.
+    buildWidgets();
+    m_updates->scheduleStartupCheck(m_settings.updateChannel == 1);
+
+    // The icon queue and the invalid-path check.
+    m_icons = new IconQueue(this);
+    connect(m_icons, &IconQueue::iconLoaded, this, [this](const QString& path) {
+        if (m_grid)
+            m_grid->forgetCustomIcon(path);
+    });
+    connect(m_icons, &IconQueue::repaintDue, this, &MainWindow::repaintPanels);
+    m_invalidPathsTimer = ktr::makeNamedTimer(this, "invalidPathsTimer", kInvalidPathsIntervalMs);
+    connect(m_invalidPathsTimer, &QTimer::timeout, this, [this] { refreshInvalidPaths(); });
+    m_invalidPathsTimer->start();
+
+    // The model: the saved layout, else the defaults of a first start.
+    if (!loadLayout()) {
+        buildDefaultLayout();
+        saveLayout();
+    }
+    refreshInvalidPaths();
+    refreshGridIcons();
+    m_constructed = true;
+
+    qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
+    if (m_settings.autoClassify)
+        QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
+
+    // Edge docking, frame drags, the summon hotkey, the tray.
+    setupWindowState();
+
+    m_borderFrame = new BorderFrame(this);
+    m_borderFrame->setCornerRadius(12);
+    m_borderFrame->setDividerY(28);
+
+    applySettings();
+
+    m_lock->restoreAtStart();
+    m_support->startNotices();
+    m_session->startHeartbeat();
+    m_backups->start();
+}
+
+void MainWindow::buildControllers()
+{
+    m_session = new SessionController(this);
+    connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
+    m_backups = new BackupScheduler(this);
+    m_updates = new UpdateChecker(this);
+    m_support = new SupportPoller(this);
+    m_lock = new LockController(this, &m_settings, this);
+    connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
+    m_recorder = new RecorderButton(this);
+    connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
+    connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+}
+
+void MainWindow::buildWidgets()
+{
     m_titleBar = new TitleBarActions(this);
     setAcceptDrops(true);
     // The title bar's own buttons act even while the interface is locked; the others go through the lock.
@@ -130,36 +174,21 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_titleBar, &TitleBarActions::gearMenuAboutToShow, this, [this] { onGearMenuAboutToShow(); });
     connect(m_titleBar, &TitleBarActions::gearMenuAction, this, [this](int action) { onGearMenuAction(action); });
 
-    // 12. Sidebar, icon grid, bottom bar.
     m_sidebar = new Sidebar(this);
-    m_sidebarWidget = m_sidebar;
     m_grid = new IconGrid(this);
-    m_gridWidget = m_grid;
     m_bottomBar = new BottomBar(this);
 
-    // 13. The search panel, hidden until asked for.
-    m_searchPanel = new SearchPanel(&m_groups, this);
-    m_searchTimer = m_searchPanel->debounceTimer();
+    // The search panel, hidden until asked for.
+    m_searchPanel = new SearchPanel(&m_model.groups(), this);
     connect(m_searchPanel, &SearchPanel::launchRequested, this, &MainWindow::runSearchItem);
 
-    // 14. Bottom bar buttons and the three actions they reach.
     connect(m_bottomBar, &BottomBar::buttonActivated, this, &MainWindow::onUiButton);
-    m_appMarketAction = [this] { openAppMarket(); };
-    m_supportChatAction = [this] { openSupportChat(); };
-    m_themeSwitchAction = [this] { switchTheme(); };
-
-    // 15.
-    m_supportUnreadTimer = makeTimer("supportUnreadTimer", kSupportUnreadIntervalMs, false);
-    connect(m_supportUnreadTimer, &QTimer::timeout, this, [this] { pollSupportUnread(); });
+    buildButtonHandlers();
     connect(m_titleBar, &UiBtnBar::uibtnDropped, this, &MainWindow::moveUiButton);
     connect(m_bottomBar, &UiBtnBar::uibtnDropped, this, &MainWindow::moveUiButton);
 
-    // 16.
-    const bool beta = m_settings.updateChannel == 1;
-    QTimer::singleShot(15000, this, [this, beta] { checkForUpdates(beta, false); });
-
-    // 17-18. The widgets read the model in place and report through signals.
-    m_sidebar->setGroups(&m_groups, &m_currentIndex);
+    // The widgets read the model in place and report through signals.
+    m_sidebar->setGroups(&m_model.groups(), m_model.currentIndexSlot());
     connect(m_sidebar, &Sidebar::groupSelected, this, &MainWindow::onGroupSelected);
     connect(m_sidebar, &Sidebar::groupCreated, this, &MainWindow::onCreateGroup);
     connect(m_sidebar, &Sidebar::groupRenamed, this, &MainWindow::onRenameGroup);
@@ -171,7 +200,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
     connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
-    m_grid->attachOwner(&m_groups, &m_currentIndex);
+    m_grid->attachOwner(&m_model.groups(), m_model.currentIndexSlot());
     m_grid->setIconCache(iconCache());
     connect(m_grid, &IconGrid::itemActivated, this, &MainWindow::onItemActivated);
     connect(m_grid, &IconGrid::itemReordered, this, &MainWindow::onItemReordered);
@@ -184,80 +213,28 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             showTrayAndHide();
     });
     connect(m_grid, &IconGrid::urlsDropped, this,
-            [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_currentIndex, urls); });
-    connect(m_grid, &IconGrid::shellItemsDropped, this,
-            [this](const QList<QPair<QString, QString>>& items) { onShellItemsDroppedToGroup(m_currentIndex, items); });
+            [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_model.currentIndex(), urls); });
+    connect(m_grid, &IconGrid::shellItemsDropped, this, [this](const QList<QPair<QString, QString>>& items) {
+        onShellItemsDroppedToGroup(m_model.currentIndex(), items);
+    });
+    connectModel();
+}
 
-    // 19. The icon queue, the coalesced repaint and the invalid-path check.
-    m_iconQueueTimer = makeTimer("iconQueueTimer", kIconQueueIntervalMs, false);
-    m_repaintTimer = makeTimer("repaintTimer", kRepaintDelayMs, true);
-    m_invalidPathsTimer = makeTimer("invalidPathsTimer", kInvalidPathsIntervalMs, false);
-    connect(m_iconQueueTimer, &QTimer::timeout, this, [this] { drainIconQueue(); });
-    connect(m_repaintTimer, &QTimer::timeout, this, [this] { repaintPanels(); });
-    connect(m_invalidPathsTimer, &QTimer::timeout, this, [this] { refreshInvalidPaths(); });
-    m_invalidPathsTimer->start();
-
-    // 20-21. The model: the saved layout, else the defaults of a first start.
-    if (!loadLayout()) {
-        buildDefaultLayout();
-        saveLayout();
-    }
-    refreshInvalidPaths();
-    refreshGridIcons();
-    m_constructed = true;
-    if (!m_iconQueue.isEmpty())
-        m_iconQueueTimer->start();
-
-    // 22.
-    qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
-    if (m_settings.autoClassify)
-        QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
-
-    // 23. Edge docking (its poll timer is the dock-poll timer), frame drags, the summon hotkey, the tray.
-    setupWindowState();
-
-    // 24.
-    m_borderFrame = new BorderFrame(this);
-    m_borderFrame->setCornerRadius(12);
-    m_borderFrame->setDividerY(28);
-
-    // 25.
-    applySettings();
-
-    // 26. A lock without a password can't be opened again: start unlocked instead.
-    if (m_settings.uiLocked) {
-        if (!m_settings.protectPasswordHash.isEmpty())
-            QTimer::singleShot(0, this, [this] { showLockOverlay(); });
-        else
-            m_settings.uiLocked = false;
-    }
-
-    // 27. Notices.
-    if (!m_noticeTimer) {
-        m_noticeTimer = makeTimer("noticeTimer", kNoticeIntervalMs, false);
-        connect(m_noticeTimer, &QTimer::timeout, this, [this] { fetchLatestNotice(); });
-        m_noticeTimer->start();
-        QTimer::singleShot(3000, this, [this] { fetchLatestNotice(); });
-    }
-
-    // 28. Token heartbeat.
-    if (!m_heartbeatTimer) {
-        const int seconds = tokenHeartbeatSeconds();
-        m_heartbeatTimer = makeTimer("heartbeatTimer", seconds * 1000, false);
-        connect(m_heartbeatTimer, &QTimer::timeout, this, [this] { checkTokenAlive(); });
-        m_heartbeatTimer->start();
-        QTimer::singleShot(2500, this, [this] { startupAccountStep(); });
-        qInfo().noquote() << "token heartbeat started, interval(s) =" << seconds;
-    }
-
-    // 29. Automatic backups.
-    if (!m_autoBackupTimer) {
-        m_autoBackupTimer = makeTimer("autoBackupTimer", kAutoBackupIntervalMs, false);
-        connect(m_autoBackupTimer, &QTimer::timeout, this, [this] { runAutoBackupIfDue(); });
-        m_autoBackupTimer->start();
-        QTimer::singleShot(2500, this, [this] { runAutoBackupIfDue(); });
-        qInfo().noquote() << "auto backup scheduler started";
-    }
+void MainWindow::connectModel()
+{
+    // Another current group: the grid shows its icons and lays them out.
+    connect(&m_model, &PanelModel::currentChanged, this, [this] {
+        refreshGridIcons();
+        relayoutGrid();
+    });
+    connect(&m_model, &PanelModel::changed, this, &MainWindow::commitModelChange);
+    // A live group reorder is saved when the drag ends; the settings dialog's group list follows now.
+    connect(&m_model, &PanelModel::groupsMoved, this, [this] {
+        relayoutGrid();
+        if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
+            scheduleSettingsRefresh();
+        repaintPanels();
+    });
 }
 
 MainWindow::~MainWindow()
@@ -267,16 +244,6 @@ MainWindow::~MainWindow()
         m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose, false);
         delete m_settingsDialog.data();
     }
-}
-
-QTimer* MainWindow::makeTimer(const char* name, int intervalMs, bool singleShot)
-{
-    auto* timer = new QTimer(this);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(intervalMs);
-    timer->setSingleShot(singleShot);
-    timer->setTimerType(Qt::CoarseTimer);
-    return timer;
 }
 
 QSize MainWindow::initialWindowSize(bool rememberGeometry, const QSize& saved, const QSize& available)
@@ -293,24 +260,10 @@ QSize MainWindow::initialWindowSize(bool rememberGeometry, const QSize& saved, c
 
 int MainWindow::tokenHeartbeatSeconds()
 {
-    bool ok = false;
-    const int seconds = qEnvironmentVariableIntValue("KTR_TOKEN_HEARTBEAT_SEC", &ok);
-    return ok && seconds >= 1 ? seconds : 60;
+    return SessionController::heartbeatSeconds();
 }
 
 // ---- model ----------------------------------------------------------------------------------------------
-
-int MainWindow::findGroupByName(const QString& name, int excluded) const
-{
-    return ::findGroupByName(m_groups, name, excluded);
-}
-
-void MainWindow::setCurrentGroup(int index)
-{
-    m_currentIndex = clampGroupIndex(index, int(m_groups.size()));
-    refreshGridIcons();
-    relayoutGrid();
-}
 
 void MainWindow::relayoutGrid()
 {
@@ -326,10 +279,10 @@ void MainWindow::refreshGridIcons()
 
 void MainWindow::repaintPanels()
 {
-    if (m_gridWidget)
-        m_gridWidget->update();
-    if (m_sidebarWidget)
-        m_sidebarWidget->update();
+    if (m_grid)
+        m_grid->update();
+    if (m_sidebar)
+        m_sidebar->update();
 }
 
 void MainWindow::commitModelChange()
@@ -343,11 +296,13 @@ void MainWindow::commitModelChange()
 
 bool MainWindow::loadLayout()
 {
-    if (!m_store.loadLayout(m_groups))
+    QList<Group> groups;
+    if (!m_store.loadLayout(groups))
         return false;
-    if (m_currentIndex >= m_groups.size())
+    m_model.replaceGroups(std::move(groups));
+    if (m_model.currentIndex() >= m_model.groups().size())
         setCurrentGroup(0);
-    for (const Group& g : std::as_const(m_groups)) {
+    for (const Group& g : m_model.groups()) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);
     }
@@ -356,7 +311,7 @@ bool MainWindow::loadLayout()
 
 bool MainWindow::saveLayout()
 {
-    if (!m_store.saveLayout(m_groups))
+    if (!m_store.saveLayout(m_model.groups()))
         return false;
     if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
         scheduleSettingsRefresh();
@@ -366,11 +321,12 @@ bool MainWindow::saveLayout()
 
 void MainWindow::buildDefaultLayout()
 {
-    m_groups = ::buildDefaultLayout();
-    if (m_groups.isEmpty())
-        m_groups.append(Group{Lang::tr("默认分组"), {}});
+    QList<Group> groups = ::buildDefaultLayout();
+    if (groups.isEmpty())
+        groups.append(Group{Lang::tr("默认分组"), {}});
+    m_model.replaceGroups(std::move(groups));
     setCurrentGroup(0);
-    for (const Group& g : std::as_const(m_groups)) {
+    for (const Group& g : m_model.groups()) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);
     }
@@ -411,7 +367,7 @@ void MainWindow::scheduleSettingsRefresh()
         Qt::QueuedConnection);
 }
 
-void MainWindow::showToast(const QString& text, int kind)
+void MainWindow::showToast(const QString& text, Toast::Kind kind)
 {
     if (!m_toast)
         m_toast = new Toast(this);
@@ -422,7 +378,7 @@ void MainWindow::showToast(const QString& text, int kind)
 
 void MainWindow::onGroupSelected(int index)
 {
-    if (index < 0 || index >= m_groups.size())
+    if (!m_model.hasGroup(index))
         return;
     setCurrentGroup(index);
     // Another group starts at its top, not at the scroll position of the one shown before.
@@ -433,154 +389,57 @@ void MainWindow::onGroupSelected(int index)
 
 void MainWindow::onCreateGroup(const QString& name)
 {
-    if (findGroupByName(name) >= 0) {
-        m_prompter.information(Lang::tr("提示"), Lang::tr("已存在同名分组：%1").arg(name));
-        return;
-    }
-    m_groups.append(Group{name, {}});
-    setCurrentGroup(int(m_groups.size()) - 1);
-    commitModelChange();
+    if (m_model.createGroup(name) == PanelModel::NameResult::Taken)
+        ktr::dialogs::information(this, Lang::tr("提示"), Lang::tr("已存在同名分组：%1").arg(name));
 }
 
 void MainWindow::onRenameGroup(int index, const QString& name)
 {
-    if (index < 0 || index >= m_groups.size())
-        return;
-    if (findGroupByName(name, index) >= 0) {
-        m_prompter.information(Lang::tr("提示"), Lang::tr("已存在同名分组：%1").arg(name));
-        return;
-    }
-    m_groups[index].name = name;
-    commitModelChange();
+    if (m_model.renameGroup(index, name) == PanelModel::NameResult::Taken)
+        ktr::dialogs::information(this, Lang::tr("提示"), Lang::tr("已存在同名分组：%1").arg(name));
 }
 
 void MainWindow::onDeleteGroup(int index)
 {
-    if (index < 1 || index >= m_groups.size())
-        return;
-    QList<Item>& first = m_groups[0].items;
-    for (const Item& item : std::as_const(m_groups[index].items)) {
-        const bool present =
-            std::any_of(first.cbegin(), first.cend(), [&item](const Item& i) { return i.path == item.path; });
-        if (!present)
-            first.append(item);
-    }
-    m_groups.removeAt(index);
-    const int count = int(m_groups.size());
-    if (index == m_currentIndex)
-        setCurrentGroup(index - 1);
-    else if (index < m_currentIndex)
-        setCurrentGroup(m_currentIndex - 1);
-    else if (m_currentIndex >= count)
-        setCurrentGroup(count - 1);
-    commitModelChange();
+    m_model.deleteGroup(index);
 }
 
 void MainWindow::onGroupCleared(int index)
 {
-    if (index < 0 || index >= m_groups.size() || m_groups[index].items.isEmpty())
+    if (!m_model.hasGroup(index) || m_model.groups()[index].items.isEmpty())
         return;
-    if (!m_prompter.question(Lang::tr("清空分组"), Lang::tr("确定清空“%1”中的所有图标？").arg(m_groups[index].name)))
+    const QString name = m_model.groups()[index].name;
+    if (ktr::dialogs::question(this, Lang::tr("清空分组"), Lang::tr("确定清空“%1”中的所有图标？").arg(name)) != 1)
         return;
-    m_groups[index].items.clear();
-    commitModelChange();
+    m_model.clearGroup(index);
 }
-
-namespace {
-
-bool groupHasPath(const Group& group, const QString& path)
-{
-    return std::any_of(group.items.cbegin(), group.items.cend(), [&path](const Item& i) { return i.path == path; });
-}
-
-QString nameForDroppedPath(const QFileInfo& info)
-{
-    if (info.isDir() || info.suffix().isEmpty())
-        return info.fileName();
-    const QString base = info.completeBaseName();
-    return base.isEmpty() ? info.fileName() : base;
-}
-
-} // namespace
 
 void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
 {
-    if (groupIndex < 0 || groupIndex >= m_groups.size())
-        return;
-    int added = 0;
-    int skipped = 0;
-    for (const QUrl& url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QString path = url.toLocalFile();
-        if (groupHasPath(m_groups[groupIndex], path))
-            continue;
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            ++skipped;
-            continue;
-        }
-        Item item;
-        item.path = path;
-        item.name = nameForDroppedPath(info);
-        m_groups[groupIndex].items.append(item);
+    const PanelModel::Added added = m_model.addFiles(groupIndex, urls);
+    for (const QString& path : added.paths)
         queueIconLoad(path);
-        ++added;
-    }
-    if (skipped > 0)
-        showToast(skipped == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
-                               : Lang::tr("已跳过 %1 个不存在的路径").arg(skipped),
-                  1);
-    if (added > 0) {
-        setCurrentGroup(groupIndex);
-        commitModelChange();
-    }
+    if (added.missing > 0)
+        showToast(added.missing == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
+                                     : Lang::tr("已跳过 %1 个不存在的路径").arg(added.missing),
+                  Toast::Error);
 }
 
 void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items)
 {
-    if (groupIndex < 0 || groupIndex >= m_groups.size())
-        return;
-    int added = 0;
-    for (const auto& [display, parsing] : items) {
-        if (parsing.isEmpty() || groupHasPath(m_groups[groupIndex], parsing))
-            continue;
-        Item item;
-        item.path = parsing;
-        item.name = display;
-        m_groups[groupIndex].items.append(item);
-        queueIconLoad(parsing);
-        ++added;
-    }
-    if (added > 0) {
-        setCurrentGroup(groupIndex);
-        commitModelChange();
-    }
+    const QStringList added = m_model.addShellItems(groupIndex, items);
+    for (const QString& path : added)
+        queueIconLoad(path);
 }
 
 void MainWindow::onItemMoved(int fromGroup, int itemIndex, int toGroup)
 {
-    const int count = int(m_groups.size());
-    if (fromGroup < 0 || itemIndex < 0 || toGroup < 0 || fromGroup >= count || toGroup >= count ||
-        fromGroup == toGroup || itemIndex >= m_groups[fromGroup].items.size())
-        return;
-    if (groupHasPath(m_groups[toGroup], m_groups[fromGroup].items[itemIndex].path))
-        return;
-    m_groups[toGroup].items.append(m_groups[fromGroup].items.takeAt(itemIndex));
-    commitModelChange();
+    m_model.moveItem(fromGroup, itemIndex, toGroup);
 }
 
 void MainWindow::onItemReordered(int from, int to)
 {
-    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
-        return;
-    QList<Item>& items = m_groups[m_currentIndex].items;
-    const int n = int(items.size());
-    if (from < 0 || to < 0 || from >= n || to > n || from == to)
-        return;
-    const Item item = items.takeAt(from);
-    items.insert(from < to ? to - 1 : to, item);
-    commitModelChange();
+    m_model.reorderItem(from, to);
 }
 
 // ---- launching ------------------------------------------------------------------------------------------
@@ -597,28 +456,25 @@ QString MainWindow::resolveTarget(const QString& path) const
 
 void MainWindow::onItemActivated(int itemIndex)
 {
-    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
+    if (!m_model.hasItem(m_model.currentIndex(), itemIndex))
         return;
-    const QList<Item>& items = m_groups[m_currentIndex].items;
-    if (itemIndex < 0 || itemIndex >= items.size())
-        return;
-    const Item item = items[itemIndex];
+    const Item item = m_model.groups()[m_model.currentIndex()].items[itemIndex];
     const QString target = resolveTarget(item.path);
     if (!target.startsWith(QLatin1String("::")) && !QFileInfo::exists(target)) {
-        showToast(Lang::tr("源文件已不存在，可右键重新定位或从面板移除"), 1);
+        showToast(Lang::tr("源文件已不存在，可右键重新定位或从面板移除"), Toast::Error);
         return;
     }
     const QString appId = appIdForPath(item.path);
     launchTarget(item.path, item.workDir, item.args, item.runAsAdmin);
     if (!appId.isEmpty() && m_reportAppStat)
-        m_reportAppStat(appId, QStringLiteral("launch"), m_token);
+        m_reportAppStat(appId, QStringLiteral("launch"), m_session->token());
 }
 
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
 {
     const LaunchCommand command = launchCommandFor(resolveTarget(path), workDir, args, runAsAdmin);
     if (elevationToolMissing(command)) {
-        showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), 1);
+        showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
         return;
     }
     runLaunchCommand(command, ktr::platform::launcher());
@@ -628,34 +484,22 @@ void MainWindow::launchTarget(const QString& path, const QString& workDir, const
 
 void MainWindow::queueIconLoad(const QString& path)
 {
-    if (path.isEmpty() || m_iconQueue.size() >= kIconQueueLimit)
-        return;
-    m_iconQueue.append(path);
-    if (m_iconQueueTimer && !m_iconQueueTimer->isActive())
-        m_iconQueueTimer->start();
+    m_icons->queue(path);
 }
 
 void MainWindow::drainIconQueue()
 {
-    while (!m_iconQueue.isEmpty()) {
-        const QString path = m_iconQueue.takeFirst();
-        ++m_iconLoadsInFlight;
-        loadIconAsync(path, this, [this](const QString& p, const QImage& image) { onQueuedIconLoaded(p, image); });
-    }
-    if (m_iconQueueTimer && m_iconQueueTimer->isActive())
-        m_iconQueueTimer->stop();
+    m_icons->drain();
 }
 
 void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
 {
-    cacheIconImage(path, image);
-    if (m_grid)
-        m_grid->forgetCustomIcon(path);
-    if (m_repaintTimer && !m_repaintTimer->isActive())
-        m_repaintTimer->start();
-    // The last result of a batch: the loader's workers freed their decoding buffers, give them back.
-    if (m_iconLoadsInFlight > 0 && --m_iconLoadsInFlight == 0 && m_iconQueue.isEmpty())
-        ktr::platform::releaseFreeHeap();
+    m_icons->onLoaded(path, image);
+}
+
+QStringList MainWindow::iconQueue() const
+{
+    return m_icons->paths();
 }
 
 void MainWindow::reloadAllIcons()
@@ -663,20 +507,17 @@ void MainWindow::reloadAllIcons()
     clearIconCache();
     if (m_grid)
         m_grid->clearCaches();
-    for (const Group& g : std::as_const(m_groups)) {
+    for (const Group& g : m_model.groups()) {
         for (const Item& item : g.items)
             queueIconLoad(item.path);
     }
-    if (m_gridWidget)
-        m_gridWidget->update();
+    if (m_grid)
+        m_grid->update();
 }
 
 void MainWindow::ensureIcon(const QString& path)
 {
-    loadIconAsync(path, this, [this](const QString& p, const QImage& image) {
-        cacheIconImage(p, image);
-        repaintPanels();
-    });
+    m_icons->ensure(path);
 }
 
 void MainWindow::refreshTheme()
@@ -695,12 +536,18 @@ void MainWindow::abortNetwork()
 {
     // The appearance timers too: a late ratio refresh or video frame would load files and repaint a window
     // that is being taken down.
-    for (QTimer* t : {m_iconQueueTimer, m_repaintTimer, m_invalidPathsTimer, m_searchTimer, m_dockPollTimer,
-                      m_supportUnreadTimer, m_noticeTimer, m_heartbeatTimer, m_autoBackupTimer, m_resizeDebounce,
-                      m_ratioDebounce, m_videoTimer, m_scaledRefreshTimer}) {
-        if (t)
-            t->stop();
-    }
+    m_icons->stop();
+    if (m_invalidPathsTimer)
+        m_invalidPathsTimer->stop();
+    if (m_searchPanel)
+        m_searchPanel->stop();
+    if (m_dock)
+        m_dock->stop();
+    m_background->stop();
+    m_session->stop();
+    m_support->stop();
+    m_updates->stop();
+    m_backups->stop();
     if (auto* manager = findChild<QNetworkAccessManager*>()) {
         const QList<QNetworkReply*> replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
@@ -713,26 +560,14 @@ void MainWindow::abortNetwork()
 
 void MainWindow::waitBackupWorkers(int budgetMs)
 {
-    // No backup worker runs until the backup scheduler exists.
-    Q_UNUSED(budgetMs);
+    m_backups->waitWorkers(budgetMs);
 }
 
 // ---- buttons --------------------------------------------------------------------------------------------
 
-bool MainWindow::runWindowButton(int ub)
+void MainWindow::buildButtonHandlers()
 {
-    switch (ub) {
-    case UiBtn::Orientation:
-        toggleOrientation();
-        return true;
-    case UiBtn::Settings:
-        openSettings();
-        return true;
-    case UiBtn::Pin:
-        setPinned(!m_pinned);
-        return true;
-    case UiBtn::Minimize:
-    case UiBtn::Close:
+    const auto hideOrDock = [this](int ub) {
         // A docked panel that was summoned goes back into its edge instead.
         if (dockRevealedAndSummoned())
             snapToDockEdge();
@@ -740,79 +575,57 @@ bool MainWindow::runWindowButton(int ub)
             showMinimized();
         else
             close();
-        return true;
-    default:
+    };
+    m_buttonHandlers = {
+        {UiBtn::Orientation, [this] { toggleOrientation(); }},
+        {UiBtn::Settings, [this] { openSettings(); }},
+        {UiBtn::Pin, [this] { setPinned(!m_pinned); }},
+        {UiBtn::Minimize, [hideOrDock] { hideOrDock(UiBtn::Minimize); }},
+        {UiBtn::Close, [hideOrDock] { hideOrDock(UiBtn::Close); }},
+        {UiBtn::Market, [this] { openAppMarket(); }},
+        {UiBtn::ThemeSwitch, [this] { switchTheme(); }},
+        {UiBtn::Feedback, [this] { openSupportChat(); }},
+        {UiBtn::Lock, [this] { uiLockAction(); }},
+        {UiBtn::Monitor, [this] { startScreenMonitor(); }},
+        {UiBtn::Obfuscate, [this] { toggleObfuscation(); }},
+    };
+}
+
+bool MainWindow::runWindowButton(int ub)
+{
+    if (ub < UiBtn::Orientation || ub > UiBtn::Close)
         return false;
-    }
+    m_buttonHandlers.value(ub)();
+    return true;
 }
 
 void MainWindow::onUiButton(int ub)
 {
-    if (m_settings.uiLocked && ub != UiBtn::Minimize && ub != UiBtn::Close) {
-        showLockOverlay();
-        if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+    if (ub != UiBtn::Minimize && ub != UiBtn::Close && m_lock->blocks())
         return;
-    }
-    if (runWindowButton(ub))
-        return;
-    switch (ub) {
-    case UiBtn::Market:
-        if (m_appMarketAction)
-            m_appMarketAction();
-        break;
-    case UiBtn::ThemeSwitch:
-        if (m_themeSwitchAction)
-            m_themeSwitchAction();
-        break;
-    case UiBtn::Feedback:
-        if (m_supportChatAction)
-            m_supportChatAction();
-        break;
-    case UiBtn::Lock:
-        uiLockAction();
-        break;
-    case UiBtn::Monitor:
-        startScreenMonitor();
-        break;
-    case UiBtn::Obfuscate:
-        toggleObfuscation();
-        break;
-    default:
-        break;
-    }
+    if (const auto handler = m_buttonHandlers.value(ub))
+        handler();
 }
 
 void MainWindow::onGearMenuAction(int action)
 {
-    if (m_settings.uiLocked) {
-        showLockOverlay();
-        if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+    if (m_lock->blocks())
         return;
-    }
     switch (action) {
-    case 1:
+    case GearMenuPopup::OpenSettings:
         openSettings();
         break;
-    case 3:
+    case GearMenuPopup::CheckUpdate:
         checkForUpdates(m_settings.updateChannel == 1, true);
         break;
-    case 4:
-        if (m_token.isEmpty()) {
-            showToast(Lang::tr("尚未登录账户"), 1);
-        } else {
-            m_token.clear();
-            m_autoLogin = false;
-            if (!m_rememberLogin) {
-                m_userName.clear();
-                m_savedPassword.clear();
-            }
-            showToast(Lang::tr("退出成功"), 0);
-        }
+    case GearMenuPopup::SignOut:
+        if (m_session->signOut())
+            showToast(Lang::tr("退出成功"), Toast::Info);
+        else
+            showToast(Lang::tr("尚未登录账户"), Toast::Error);
         break;
     default:
-        // Sign-in (0) and the web site (2) come with the account service.
+        // Sign-in and the web site come with the account service.
         break;
     }
 }
@@ -823,20 +636,20 @@ void MainWindow::openAppMarket()
         m_appMarket = new AppMarketDialog(this);
         connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
     }
-    m_appMarket->openAndRefresh(m_token);
+    m_appMarket->openAndRefresh(m_session->token());
 }
 
 void MainWindow::openSupportChat()
 {
     // Without an account there is nobody to chat as; the login window comes with the account service.
-    if (m_token.isEmpty())
+    if (!m_session->signedIn())
         return;
     if (!m_supportChat) {
         m_supportChat = new SupportChatDialog(this);
         connect(m_supportChat, &SupportChatDialog::unreadChanged, m_bottomBar, &BottomBar::setBadgeCount);
         connect(m_supportChat, &SupportChatDialog::chatHidden, this, [this] { pollSupportUnread(); });
     }
-    m_supportChat->setSession(m_token, m_userName);
+    m_supportChat->setSession(m_session->token(), m_session->userName());
     m_bottomBar->setBadgeCount(0);
 }
 
@@ -846,105 +659,60 @@ void MainWindow::switchTheme()
     applySettings();
 }
 
-void MainWindow::showLockOverlay()
+UiLockOverlay* MainWindow::lockOverlay() const
 {
-    if (!m_lockOverlay) {
-        m_lockOverlay = new UiLockOverlay(this);
-        m_lockOverlay->setBackgroundPath(m_settings.lockBgPath);
-    }
-    m_lockOverlay->setGeometry(rect());
-    m_lockOverlay->show();
-    m_lockOverlay->raise();
-    m_lockOverlay->setFocus();
-    update();
+    return m_lock->overlay();
 }
 
-// ---- account --------------------------------------------------------------------------------------------
+// ---- controllers ----------------------------------------------------------------------------------------
 
 void MainWindow::loadAuth()
 {
-    m_token.clear();
-    m_userName.clear();
-    m_savedPassword.clear();
-    QByteArray data;
-    if (ktr::readFileCapped(appDataDir() + QStringLiteral("/auth.json"), 1024 * 1024, &data) != ktr::ReadStatus::Ok)
-        return;
-    QJsonObject object;
-    if (!parseJsonObject(data, object)) {
-        qInfo().noquote() << "loadAuth: bad JSON, ignored";
-        return;
-    }
-    // The stored token and password are protected per user; reading them comes with the account service.
-    m_userName = object.value(QStringLiteral("username")).toString();
-    m_rememberLogin = object.value(QStringLiteral("remember")).toBool();
-    m_autoLogin = object.value(QStringLiteral("autologin")).toBool();
-}
-
-void MainWindow::tryAutoLogin()
-{
-    // Logging in needs the account service; until it exists there is nothing to try.
-}
-
-void MainWindow::onAuthLost(const QString& reason)
-{
-    if (m_authLostRunning)
-        return;
-    m_authLostRunning = true;
-    const bool hadToken = !m_token.isEmpty();
-    m_token.clear();
-    if (m_appMarket)
-        m_appMarket->setToken(QString());
-    if (hadToken)
-        qWarning().noquote() << "auth lost:" << reason;
-    m_authLostRunning = false;
+    m_session->load();
 }
 
 void MainWindow::checkTokenAlive()
 {
-    if (m_token.isEmpty())
-        return;
-    syncLockState();
-    const QString sent = m_token;
-    m_auth.fetchMe(sent, [this, sent](const AuthManager::Result& r) {
-        if (r.ok || r.code == QLatin1String("NETWORK") || sent != m_token)
-            return;
-        qInfo().noquote() << "token heartbeat: session invalid ->" << r.code;
-        onAuthLost(r.code);
-    });
+    m_session->checkTokenAlive();
 }
 
-void MainWindow::syncLockState()
+void MainWindow::onAuthLost(const QString& reason)
 {
-    // The account unlock comes with the account service.
+    m_session->onAuthLost(reason);
 }
 
-void MainWindow::startupAccountStep()
+// The session ended: whatever runs with its token stops using it.
+void MainWindow::onSessionLost()
 {
-    syncLockState();
-    if (!m_token.isEmpty() && m_token != m_reportedToken) {
-        m_reportedToken = m_token;
-        m_auth.reportHost(m_token);
-    }
+    if (m_appMarket)
+        m_appMarket->setToken(QString());
 }
-
-// ---- steps of later parts of the window -----------------------------------------------------------------
 
 void MainWindow::pollSupportUnread()
 {
+    m_support->pollUnread();
 }
 
 void MainWindow::fetchLatestNotice()
 {
+    m_support->fetchLatestNotice();
 }
 
 void MainWindow::runAutoBackupIfDue()
 {
+    m_backups->runIfDue();
 }
+
+void MainWindow::showLockOverlay()
+{
+    m_lock->showOverlay();
+}
+
+// ---- steps of later parts of the window -----------------------------------------------------------------
 
 void MainWindow::checkForUpdates(bool beta, bool manual)
 {
-    Q_UNUSED(beta);
-    Q_UNUSED(manual);
+    m_updates->check(beta, manual);
 }
 
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
@@ -955,20 +723,16 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 
 void MainWindow::uiLockAction()
 {
-    // Setting a protection password needs the lock subsystem's password dialog; a stored one engages the lock.
-    if (m_settings.uiLocked || !m_settings.protectPasswordHash.isEmpty()) {
-        if (!m_settings.uiLocked) {
-            m_settings.uiLocked = true;
-            saveSettings();
-            if (m_settingsDialog)
-                m_settingsDialog->close();
-            m_bottomBar->setButtonState(UiBtn::Lock, true);
-            m_titleBar->setButtonActive(UiBtn::Lock, true);
-        }
-        showLockOverlay();
-        if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
-    }
+    m_lock->lockAction();
+}
+
+void MainWindow::onLockEngaged()
+{
+    saveSettings();
+    if (m_settingsDialog)
+        m_settingsDialog->close();
+    m_bottomBar->setButtonActive(UiBtn::Lock, true);
+    m_titleBar->setButtonActive(UiBtn::Lock, true);
 }
 
 void MainWindow::toggleObfuscation()

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "account/authmanager.h"
-#include "mainwindow/configstore.h"
+#include "mainwindow/itemmenu.h"
 #include "mainwindow/searchpanel.h"
-#include "mainwindow/videoframefeed.h"
-#include "panel/panelmodel.h"
+#include "mainwindow/windowappearance.h"
+#include "model/configstore.h"
+#include "model/panelmodel.h"
+#include "model/settingsnotifier.h"
 #include "ui/appsettings.h"
+#include "ui/toast.h"
 
 #include <QColor>
 #include <QIcon>
@@ -26,12 +28,15 @@
 #include <functional>
 
 class AppMarketDialog;
+class BackupScheduler;
 class BorderFrame;
 class BottomBar;
 class EdgeDock;
 class FloatIcon;
 class FrameDrag;
 class IconGrid;
+class IconQueue;
+class LockController;
 class QAction;
 template <typename T>
 class QFutureWatcher;
@@ -42,48 +47,31 @@ class QMovie;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
+class RecorderButton;
+class SessionController;
 class SummonHotkey;
 class SettingsDialog;
 class ShortcutEditDialog;
 class Sidebar;
 class SupportChatDialog;
+class SupportPoller;
 class TitleBarActions;
-class Toast;
 class UiLockOverlay;
-class VideoBackground;
+class UpdateChecker;
+class WindowBackground;
 enum class FrameHit;
+namespace ktr::platform {
+class Clock;
+}
 
-// The panel's one top-level window: a frameless, translucent widget that owns the groups and items, the
-// settings record and the account client, builds the title bar, sidebar, icon grid and bottom bar, turns
-// their signals into model changes, launches items and runs every periodic task of the program.
+// The panel's one top-level window: a frameless, translucent shell that owns the model, the settings record,
+// the widgets and the controllers of the other subsystems, and wires them: the widgets' signals become model
+// changes, the model's signals repaint the widgets, the controllers' signals reach whoever reacts.
 class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kIconQueueLimit = 2000;
-    static constexpr int kIconQueueIntervalMs = 16;
-    static constexpr int kRepaintDelayMs = 50;
     static constexpr int kInvalidPathsIntervalMs = 5000;
-    static constexpr int kSearchDebounceMs = 150;
-    static constexpr int kSupportUnreadIntervalMs = 12000;
-    static constexpr int kDockPollIntervalMs = 80;
-    static constexpr int kNoticeIntervalMs = 60000;
-    static constexpr int kAutoBackupIntervalMs = 3600000;
-
-    // Message boxes, replaceable by tests: a yes/no question (true = yes) and an information box.
-    struct Prompter
-    {
-        std::function<bool(const QString& title, const QString& text)> question;
-        std::function<void(const QString& title, const QString& text)> information;
-    };
-
-    // File dialogs of the user-data export and import, replaceable by tests: each returns the chosen file,
-    // empty when cancelled.
-    struct FileChooser
-    {
-        std::function<QString(const QString& caption, const QString& suggested, const QString& filter)> saveFileName;
-        std::function<QString(const QString& caption, const QString& folder, const QString& filter)> openFileName;
-    };
 
     // Everything the settings dialog is built from, in its constructor's order. Tests replace the
     // construction to watch the callbacks.
@@ -110,10 +98,11 @@ public:
     ~MainWindow() override;
 
     // The model (read in place by the widgets).
-    const QList<Group>& groups() const { return m_groups; }
-    int currentIndex() const { return m_currentIndex; }
-    int findGroupByName(const QString& name, int excluded = -1) const;
-    void setCurrentGroup(int index);
+    const QList<Group>& groups() const { return m_model.groups(); }
+    int currentIndex() const { return m_model.currentIndex(); }
+    PanelModel& model() { return m_model; }
+    int findGroupByName(const QString& name, int excluded = -1) const { return m_model.findGroup(name, excluded); }
+    void setCurrentGroup(int index) { m_model.setCurrentGroup(index); }
 
     // Files of the window ("layout.json", "settings.json"), through the one store.
     bool loadLayout();
@@ -128,9 +117,11 @@ public:
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
+    // Tells which settings changed each time the window applied its record.
+    SettingsNotifier& settingsNotifier() { return m_settingsNotifier; }
 
-    // The one way the panel shows a notice: kind 0 information, 1 error. The text is already translated.
-    void showToast(const QString& text, int kind);
+    // The one way the panel shows a notice. The text is already translated.
+    void showToast(const QString& text, Toast::Kind kind);
 
     // Starts a target with its working folder, arguments and elevation (no existence check, no report).
     void launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin);
@@ -141,9 +132,10 @@ public:
     void onQueuedIconLoaded(const QString& path, const QImage& image);
     void reloadAllIcons();
     void ensureIcon(const QString& path);
-    QStringList iconQueue() const { return m_iconQueue; }
+    QStringList iconQueue() const;
 
-    // Stops every timer and network request of the window (shutdown, update installation, factory reset).
+    // Stops the timers and network requests of every component (shutdown, update installation, factory
+    // reset); each component stops its own.
     void abortNetwork();
     // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
     void waitBackupWorkers(int budgetMs);
@@ -151,6 +143,7 @@ public:
     // Button actions of both bars.
     void onUiButton(int ub);
     void moveUiButton(int ub, int toArea, int insertIndex);
+    // An entry of the gear menu (GearMenuPopup::Entry).
     void onGearMenuAction(int action);
 
     // Pushes the whole settings record into the running window, or only its visual half.
@@ -164,19 +157,20 @@ public:
 
     // What the window paints (read by tests).
     bool portraitMode() const { return m_portrait; }
-    int windowRadius() const { return m_windowRadius; }
-    int windowAlpha() const { return m_windowAlpha; }
-    bool isNearlyInvisible() const { return m_nearlyInvisible; }
-    bool isClickThrough() const { return m_clickThrough; }
-    QColor borderColor() const { return m_borderColor; }
-    int backgroundOpacity() const { return m_bgOpacity; }
-    QPixmap stillBackground() const { return m_still; }
-    QMovie* backgroundMovie() const { return m_movie; }
-    bool isVideoPlaying() const { return m_videoPlaying; }
-    QString failedVideoPath() const { return m_failedVideoPath; }
-    QString titleText() const { return m_titleText; }
+    int windowRadius() const { return m_look.radius; }
+    int windowAlpha() const { return m_look.alpha; }
+    bool isNearlyInvisible() const { return m_look.nearlyInvisible; }
+    bool isClickThrough() const { return m_look.clickThrough; }
+    QColor borderColor() const { return m_look.border; }
+    int backgroundOpacity() const;
+    QPixmap stillBackground() const;
+    QMovie* backgroundMovie() const;
+    bool isVideoPlaying() const;
+    QString failedVideoPath() const;
+    QString titleText() const { return m_look.titleText; }
     // The clock the video background's time limit is measured with (tests).
-    void setVideoClock(const ktr::platform::Clock* clock) { m_videoFeed = VideoFrameFeed(clock); }
+    void setVideoClock(const ktr::platform::Clock* clock);
+    WindowBackground* background() const { return m_background; }
     // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
     void restoreWindow();
     bool isPinned() const { return m_pinned; }
@@ -201,8 +195,6 @@ public:
     // What a press at a window point does on the frameless window (move, resize or content).
     FrameHit frameHitAt(const QPoint& local) const;
 
-    void setPrompter(Prompter prompter) { m_prompter = std::move(prompter); }
-    void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
     void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
     SettingsDialog* settingsDialog() const;
 
@@ -228,18 +220,18 @@ public:
     IconGrid* iconGrid() const { return m_grid; }
     SearchPanel* searchPanel() const { return m_searchPanel; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
-    UiLockOverlay* lockOverlay() const { return m_lockOverlay; }
+    UiLockOverlay* lockOverlay() const;
+    SessionController* session() const { return m_session; }
     Toast* toast() const { return m_toast; }
 
     // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
     // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
     QMenu* buildItemMenu(int itemIndex);
     void runItemMenuAction(QAction* chosen);
-    // What the menu's actions ask the user through (replaceable by tests): the file picker of "relocate" and the
-    // modal run of the edit dialog (returns the dialog's result code).
+    // What the menu's actions run (replaceable by tests): the modal run of the edit dialog (returns the
+    // dialog's result code). Files are chosen through the shared dialog seams.
     struct ItemMenuHooks
     {
-        std::function<QString(QWidget* parent, const QString& caption, const QString& filter)> openFile;
         std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
         // The invalid-path check itself; runs on a worker thread.
         std::function<QSet<QString>(const QList<Group>& groups)> checkInvalidPaths;
@@ -292,7 +284,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Steps other parts of the window fill in; here they keep the constructor's order.
+    void buildWidgets();
+    void buildControllers();
+    void connectModel();
     void fitToScreen();
     void toggleOrientation();
     void setPinned(bool pinned);
@@ -310,11 +304,7 @@ private:
     void removeMenuItem();
     void clearInvalidItems();
     void refreshInvalidPaths();
-    void pollSupportUnread();
     void pollDockCursor();
-    void fetchLatestNotice();
-    void checkTokenAlive();
-    void runAutoBackupIfDue();
     void checkForUpdates(bool beta, bool manual);
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
@@ -323,8 +313,8 @@ private:
     void exportLogs();
     void uninstallProgram(bool removeAll);
     void factoryReset();
-    void showLockOverlay();
     void uiLockAction();
+    void onLockEngaged();
     void toggleObfuscation();
     void startScreenMonitor();
     void showTrayAndHide();
@@ -334,11 +324,16 @@ private:
     void watchScreen(QScreen* screen);
     bool trayUsable() const;
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
+
+    // The window's entry points into its controllers.
     void loadAuth();
-    void tryAutoLogin();
+    void checkTokenAlive();
     void onAuthLost(const QString& reason);
-    void syncLockState();
-    void startupAccountStep();
+    void onSessionLost();
+    void pollSupportUnread();
+    void fetchLatestNotice();
+    void runAutoBackupIfDue();
+    void showLockOverlay();
 
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();
@@ -351,106 +346,54 @@ private:
     void openSupportChat();
     void switchTheme();
 
-    // After a change of the model: save "layout.json", lay the grid out again and repaint (the grid follows
-    // the model even when the file could not be written).
-    // Ids 0..4 (orientation, settings, pin, minimise, close); false for any other id.
+    // The buttons of both bars, by id; the window's own buttons (orientation, settings, pin, minimise,
+    // close) act even while the interface is locked.
+    void buildButtonHandlers();
     bool runWindowButton(int ub);
     // Re-applies the texts the window shows after a change of language.
     void retranslate();
+    // After a change of the model: save "layout.json", lay the grid out again and repaint (the grid follows
+    // the model even when the file could not be written).
     void commitModelChange();
     void repaintPanels();
     void relayoutGrid();
     void refreshGridIcons();
     QString resolveTarget(const QString& path) const;
-    QTimer* makeTimer(const char* name, int intervalMs, bool singleShot);
 
-    // Appearance: window opacity, backgrounds, scaled caches, the ratio refresh.
+    // Appearance: window opacity, backgrounds, the ratio refresh.
     void applyWindowOpacity(const AppSettings& s);
-    void applyBackground(const QString& path);
-    void startGifBackground(const QString& path);
-    void pullVideoFrame();
-    void videoFailed();
-    void scheduleScaledPixmapRefresh();
+    void onVideoFailed();
     void onScreenChanged();
     void runRatioRefresh();
-    void restartGifAtWindowSize();
-    QSize deviceSize() const;
 
     ConfigStore m_store;
     AppSettings m_settings;
-    AuthManager m_auth;
-    QList<Group> m_groups;
-    int m_currentIndex = 0;
+    SettingsNotifier m_settingsNotifier;
+    PanelModel m_model;
     QSize m_savedSize{-1, -1};
 
     TitleBarActions* m_titleBar = nullptr;
     Sidebar* m_sidebar = nullptr;
     IconGrid* m_grid = nullptr;
-    QWidget* m_sidebarWidget = nullptr; // the same two widgets, as widgets
-    QWidget* m_gridWidget = nullptr;
     BottomBar* m_bottomBar = nullptr;
     SearchPanel* m_searchPanel = nullptr;
     BorderFrame* m_borderFrame = nullptr;
     Toast* m_toast = nullptr;
-    UiLockOverlay* m_lockOverlay = nullptr;
-    QPixmap m_logo;
 
-    // Appearance state.
     bool m_portrait = false;
     QRect m_landscapeGeometry;
-    int m_windowRadius = 12;
-    QString m_titleText;
-    bool m_showTitle = true;
-    bool m_showLogo = true;
-    bool m_ratioRefreshBusy = false;
-    QTimer* m_resizeDebounce = nullptr;
-    QTimer* m_ratioDebounce = nullptr;
-    qreal m_lastRatio = 0;
-    QString m_lastBgPath;
-    QString m_failedVideoPath;
-    int m_bgOpacity = 100;
-    QPixmap m_still;
-    QPixmap m_scaledBg;
-    QSize m_scaledBgSize;
-    qreal m_scaledBgRatio = 0;
-    QMovie* m_movie = nullptr;
-    QPixmap m_movieCache;
-    int m_movieCacheFrame = -1;
-    QSize m_movieCacheSize;
-    qreal m_movieCacheRatio = 0;
-    bool m_videoPlaying = false;
-    QPixmap m_videoFrame;
-    VideoBackground* m_video = nullptr;
-    QTimer* m_videoTimer = nullptr;
-    VideoFrameFeed m_videoFeed;
-    QPixmap m_customLogo;
-    QPixmap m_appIconImage; // the program icon picture last applied (live previews included)
-    QString m_lastLogoPath;
-    QString m_lastAppIconPath;
-    QPixmap m_scaledLogo;
-    qreal m_scaledLogoRatio = 0;
-    int m_windowAlpha = 255;
-    bool m_nearlyInvisible = false;
-    bool m_clickThrough = false;
-    QColor m_borderColor;
-    QTimer* m_scaledRefreshTimer = nullptr;
-    int m_scaledRefreshRetries = 0;
+    WindowLook m_look;
+    WindowBackground* m_background = nullptr;
+    IconQueue* m_icons = nullptr;
 
-    std::function<void()> m_appMarketAction;
-    std::function<void()> m_supportChatAction;
-    std::function<void()> m_themeSwitchAction;
-
-    QStringList m_iconQueue;
-    int m_iconLoadsInFlight = 0; // queued loads whose result has not arrived yet
-    QTimer* m_iconQueueTimer = nullptr;
-    QTimer* m_repaintTimer = nullptr;
-    QTimer* m_invalidPathsTimer = nullptr;
-    QTimer* m_searchTimer = nullptr;
-    QTimer* m_supportUnreadTimer = nullptr;
-    QTimer* m_dockPollTimer = nullptr;
-    QTimer* m_noticeTimer = nullptr;
-    QTimer* m_heartbeatTimer = nullptr;
-    QTimer* m_autoBackupTimer = nullptr;
+    // The controllers of the other subsystems.
+    SessionController* m_session = nullptr;
+    BackupScheduler* m_backups = nullptr;
+    UpdateChecker* m_updates = nullptr;
+    SupportPoller* m_support = nullptr;
+    LockController* m_lock = nullptr;
+    RecorderButton* m_recorder = nullptr;
+    QMap<int, std::function<void()>> m_buttonHandlers;
 
     bool m_constructed = false;
     bool m_pinned = false;
@@ -461,32 +404,19 @@ private:
     FrameDrag* m_frameDrag = nullptr;
     SummonHotkey* m_summonHotkey = nullptr;
     bool m_settingsRefreshPending = false;
-    bool m_authLostRunning = false;
-
-    QString m_token;
-    QString m_userName;
-    QString m_savedPassword;
-    bool m_rememberLogin = false;
-    bool m_autoLogin = false;
-    QString m_reportedToken;
 
     QPointer<SettingsDialog> m_settingsDialog;
     QPointer<AppMarketDialog> m_appMarket;
     QPointer<SupportChatDialog> m_supportChat;
 
-    Prompter m_prompter;
-
-    // The item menu: the item it was opened for (a copy), where it was, and the hooks of its dialogs.
-    Item m_menuItem;
-    int m_menuGroup = -1;
-    int m_menuIndex = -1;
+    ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
     // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
+    QTimer* m_invalidPathsTimer = nullptr;
     QSet<QString> m_invalidPaths;
     QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
     bool m_invalidPathsAgain = false;
     QList<FloatIcon*> m_floatIcons;
-    FileChooser m_fileChooser;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;
 };

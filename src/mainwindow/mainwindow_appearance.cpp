@@ -6,9 +6,11 @@
 #include "icons/iconcache.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/buttonlayout.h"
+#include "model/buttonlayout.h"
 #include "mainwindow/edgedock.h"
-#include "mainwindow/videobackground.h"
+#include "mainwindow/windowbackground.h"
+#include "lock/lockcontroller.h"
+#include "support/supportpoller.h"
 #include "mainwindow/windowappearance.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
@@ -44,12 +46,6 @@ namespace {
 constexpr int kStrip = 28; // height of the title strip and of the bottom strip
 constexpr int kSidebarWidth = 172;
 constexpr int kStripHeight = 40; // the group strip when the groups run horizontally
-constexpr int kDebounceMs = 200;
-
-bool sameRatio(qreal a, qreal b)
-{
-    return std::abs(a - b) <= 1e-12 * std::max({1.0, std::abs(a), std::abs(b)});
-}
 
 QPixmap loadPixmap(const QString& path)
 {
@@ -74,15 +70,13 @@ void MainWindow::applySettings()
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
-    if (m_supportUnreadTimer && !m_supportUnreadTimer->isActive()) {
-        m_supportUnreadTimer->start();
-        pollSupportUnread();
-    }
+    m_support->startUnreadPolling();
     updateTrayVisibility();
     if (m_tray)
-        m_tray->setToolTip(m_titleText); // a tray icon made just now carries the default text
+        m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
     registerSummonHotkey(false);
     update();
+    m_settingsNotifier.notify(m_settings);
     qInfo().noquote() << "settings applied: iconSize" << m_settings.iconSize << "radius" << m_settings.cornerRadius
                       << "opacity" << m_settings.opacity << "theme" << (m_settings.darkTheme ? "dark" : "light")
                       << "layout" << (m_settings.horizontalGroups ? "horizontal" : "vertical") << "edgeSnap"
@@ -92,17 +86,17 @@ void MainWindow::applySettings()
 
 void MainWindow::applyAppearance(const AppSettings& s)
 {
-    // 1-2. Palette and corner radius.
+    // Palette and corner radius.
     setDarkTheme(s.darkTheme);
-    m_windowRadius = std::clamp(s.cornerRadius, 0, 24);
-    setThemeCornerRadius(m_windowRadius);
+    m_look.radius = std::clamp(s.cornerRadius, 0, 24);
+    setThemeCornerRadius(m_look.radius);
     if (m_sidebar)
-        m_sidebar->setCornerRadius(m_windowRadius);
+        m_sidebar->setCornerRadius(m_look.radius);
     if (m_grid)
-        m_grid->setCornerRadius(m_windowRadius);
-    m_bottomBar->setCornerRadius(m_windowRadius);
+        m_grid->setCornerRadius(m_look.radius);
+    m_bottomBar->setCornerRadius(m_look.radius);
 
-    // 3. The buttons of both bars.
+    // The buttons of both bars.
     UiBtnBar::Flags visible{};
     UiBtnBar::Paths icons, hover, active, night;
     for (int i = 0; i < UiBtn::kCount; ++i) {
@@ -117,46 +111,40 @@ void MainWindow::applyAppearance(const AppSettings& s)
     m_titleBar->setButtonIcons(hover, active, night);
     m_bottomBar->setButtonIcons(hover, active, night);
     m_titleBar->setButtonActive(UiBtn::Obfuscate, s.obfuscateEnabled);
-    m_bottomBar->setButtonState(UiBtn::Obfuscate, s.obfuscateEnabled);
+    m_bottomBar->setButtonActive(UiBtn::Obfuscate, s.obfuscateEnabled);
     m_titleBar->setButtonActive(UiBtn::Orientation, m_portrait);
-    m_bottomBar->setButtonState(UiBtn::Orientation, m_portrait);
+    m_bottomBar->setButtonActive(UiBtn::Orientation, m_portrait);
     m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
 
-    // 4-5.
     layoutChildren();
     if (m_borderFrame)
-        m_borderFrame->setCornerRadius(m_windowRadius);
+        m_borderFrame->setCornerRadius(m_look.radius);
     applyWindowOpacity(s);
 
-    // 6-7. Logo and program icon.
-    if (s.customLogoPath != m_lastLogoPath) {
-        m_lastLogoPath = s.customLogoPath;
-        m_customLogo = loadPixmap(s.customLogoPath);
-        m_scaledLogo = QPixmap();
+    // Logo and program icon.
+    if (m_background->setCustomLogo(s.customLogoPath)) {
         setWindowIcon(appIcon());
         updateTrayIcon();
     }
-    if (s.appIconPath != m_lastAppIconPath) {
-        m_lastAppIconPath = s.appIconPath;
-        m_appIconImage = loadPixmap(s.appIconPath);
+    if (s.appIconPath != m_look.appIconPath) {
+        m_look.appIconPath = s.appIconPath;
+        m_look.appIcon = loadPixmap(s.appIconPath);
         setWindowIcon(appIcon());
         updateTrayIcon();
     }
 
-    // 8. Background.
     const WindowAppearance::Background background =
-        WindowAppearance::chooseBackground(s, m_portrait, m_nearlyInvisible);
-    m_bgOpacity = background.opacity;
-    applyBackground(background.path);
+        WindowAppearance::chooseBackground(s, m_portrait, m_look.nearlyInvisible);
+    m_background->setOpacity(background.opacity);
+    m_background->apply(background.path);
 
-    // 9. Title.
-    m_titleText = s.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : s.customTitle;
-    m_showTitle = s.showTitle;
-    m_showLogo = s.showLogo;
+    m_look.titleText = s.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : s.customTitle;
+    m_look.showTitle = s.showTitle;
+    m_background->setShowLogo(s.showLogo);
 
-    // 10. Colours and font.
+    // Colours and font.
     const WindowAppearance::Opacity opacity = WindowAppearance::opacityFor(s.opacity, s.clickThroughAtZero);
-    const bool backgroundInForce = m_videoPlaying || !m_still.isNull();
+    const bool backgroundInForce = m_background->inForce();
     const WindowAppearance::Extras extras = WindowAppearance::applyThemeColors(s, backgroundInForce, opacity);
     QFont appFont = QApplication::font();
     if (appFont.family() != uiFontFamily()) {
@@ -166,7 +154,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     if (m_grid)
         m_grid->setHoverStyle(s.hoverMode, extras.hover, std::clamp(s.hoverOpacity, 0, 100));
 
-    // 11-12. Sidebar and grid.
+    // Sidebar and grid.
     if (m_sidebar)
         m_sidebar->setHorizontal(m_portrait || s.horizontalGroups);
     layoutChildren();
@@ -178,16 +166,15 @@ void MainWindow::applyAppearance(const AppSettings& s)
     if (m_sidebar)
         m_sidebar->setShowNewGroupButton(s.showNewGroupBtn);
 
-    // 13-14. Border, window title and tray tooltip.
-    m_borderColor = extras.border;
+    // Border, window title and tray tooltip.
+    m_look.border = extras.border;
     if (m_borderFrame)
-        m_borderFrame->setBorderColor(m_borderColor);
-    if (windowTitle() != m_titleText)
-        setWindowTitle(m_titleText);
+        m_borderFrame->setBorderColor(m_look.border);
+    if (windowTitle() != m_look.titleText)
+        setWindowTitle(m_look.titleText);
     if (m_tray)
-        m_tray->setToolTip(m_titleText);
+        m_tray->setToolTip(m_look.titleText);
 
-    // 15.
     refreshScaledPixmaps();
     refreshTheme();
 }
@@ -195,14 +182,14 @@ void MainWindow::applyAppearance(const AppSettings& s)
 void MainWindow::applyWindowOpacity(const AppSettings& s)
 {
     const WindowAppearance::Opacity o = WindowAppearance::opacityFor(s.opacity, s.clickThroughAtZero);
-    m_windowAlpha = o.alpha;
-    m_nearlyInvisible = o.nearlyInvisible;
+    m_look.alpha = o.alpha;
+    m_look.nearlyInvisible = o.nearlyInvisible;
     setWindowOpacity(o.windowOpacity);
-    if (o.clickThrough != m_clickThrough) {
-        m_clickThrough = o.clickThrough;
+    if (o.clickThrough != m_look.clickThrough) {
+        m_look.clickThrough = o.clickThrough;
         // Set on the native window, so a shown window is not hidden and created again.
         if (QWindow* handle = windowHandle())
-            handle->setFlag(Qt::WindowTransparentForInput, m_clickThrough);
+            handle->setFlag(Qt::WindowTransparentForInput, m_look.clickThrough);
     }
 }
 
@@ -223,7 +210,7 @@ void MainWindow::toggleOrientation()
 
     m_portrait = !m_portrait;
     m_titleBar->setButtonActive(UiBtn::Orientation, m_portrait);
-    m_bottomBar->setButtonState(UiBtn::Orientation, m_portrait);
+    m_bottomBar->setButtonActive(UiBtn::Orientation, m_portrait);
 
     if (m_portrait) {
         m_landscapeGeometry = current;
@@ -273,7 +260,7 @@ void MainWindow::layoutChildren()
         m_borderFrame->raise();
         // The frame lies above the lock screen too: its line under the title strip stays out of sight while
         // the lock covers the window, and comes back once it is gone.
-        const bool locked = m_lockOverlay && m_lockOverlay->isVisibleTo(this);
+        const bool locked = m_lock->covers();
         m_borderFrame->setDividerY(locked ? -100 : kStrip);
     }
     if (m_searchPanel)
@@ -286,21 +273,15 @@ void MainWindow::layoutChildren()
     }
     // The sidebar's own mode: a live preview of the settings switches it before the record changes.
     const bool horizontal = m_sidebar ? m_sidebar->isHorizontal() : (m_portrait || m_settings.horizontalGroups);
-    if (m_sidebarWidget) {
-        m_sidebarWidget->setGeometry(horizontal ? QRect(0, kStrip, w, kStripHeight)
+    if (m_sidebar) {
+        m_sidebar->setGeometry(horizontal ? QRect(0, kStrip, w, kStripHeight)
                                                 : QRect(0, kStrip, kSidebarWidth, h - 2 * kStrip));
     }
-    if (m_gridWidget) {
-        m_gridWidget->setGeometry(horizontal ? QRect(0, kStrip + kStripHeight, w, h - 2 * kStrip - kStripHeight)
+    if (m_grid) {
+        m_grid->setGeometry(horizontal ? QRect(0, kStrip + kStripHeight, w, h - 2 * kStrip - kStripHeight)
                                              : QRect(kSidebarWidth, kStrip, w - kSidebarWidth, h - 2 * kStrip));
         relayoutGrid();
     }
-}
-
-QSize MainWindow::deviceSize() const
-{
-    const qreal ratio = devicePixelRatioF();
-    return QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -308,33 +289,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     layoutChildren();
     refreshScaledPixmaps();
-    if (m_lockOverlay) {
-        m_lockOverlay->setGeometry(rect());
-        if (m_borderFrame && m_lockOverlay->isVisible())
-            m_borderFrame->setDividerY(-100);
-    }
-    if (m_videoPlaying && m_video)
-        m_video->setTargetSize(deviceSize());
-    if (m_movie) {
-        if (!m_resizeDebounce) {
-            m_resizeDebounce = makeTimer("resizeDebounce", kDebounceMs, true);
-            connect(m_resizeDebounce, &QTimer::timeout, this, [this] { restartGifAtWindowSize(); });
-        }
-        m_resizeDebounce->start();
-    }
-}
-
-void MainWindow::restartGifAtWindowSize()
-{
-    if (!m_movie)
-        return;
-    QImageReader reader(m_movie->fileName(), "gif");
-    const QSize wanted = WindowAppearance::coverSize(reader.size(), deviceSize());
-    if (m_movie->scaledSize() == wanted)
-        return;
-    m_movie->stop();
-    m_movie->setScaledSize(wanted);
-    m_movie->start();
+    m_lock->fitTo(rect());
+    if (m_borderFrame && m_lock->overlay() && m_lock->overlay()->isVisible())
+        m_borderFrame->setDividerY(-100);
+    m_background->hostResized();
 }
 
 // ---- device pixel ratio ---------------------------------------------------------------------------------
@@ -353,225 +311,65 @@ void MainWindow::onScreenChanged()
 
 void MainWindow::noteDevicePixelRatio(qreal ratio)
 {
-    if (sameRatio(ratio, m_lastRatio))
+    if (!m_background->noteRatio(ratio))
         return;
-    m_lastRatio = ratio;
-    m_scaledBg = QPixmap();
-    m_movieCache = QPixmap();
-    m_scaledLogo = QPixmap();
-    m_videoFrame = QPixmap();
     // The icon cache holds images made for the old ratio: empty it and ask for every icon again, or the
     // grid would stay without icons.
     reloadAllIcons();
     update();
-    if (!m_constructed || m_ratioRefreshBusy)
-        return;
-    if (!m_ratioDebounce) {
-        m_ratioDebounce = makeTimer("ratioDebounce", kDebounceMs, true);
-        connect(m_ratioDebounce, &QTimer::timeout, this, [this] { runRatioRefresh(); });
-    }
-    m_ratioDebounce->start();
+    if (m_constructed)
+        m_background->scheduleRatioRefresh();
 }
 
 void MainWindow::runRatioRefresh()
 {
-    m_ratioRefreshBusy = true;
-    m_lastBgPath.clear();
-    m_lastBgPath.append(QChar(0)); // no path equals this, so the background is loaded again
     applyAppearance(m_settings);
     if (m_grid)
         m_grid->clearCaches();
     relayoutGrid();
     repaintPanels();
-    if (m_lockOverlay) {
-        const QString path = m_settings.lockBgPath;
-        m_lockOverlay->setBackgroundPath(QString());
-        m_lockOverlay->setBackgroundPath(path);
-    }
-    m_ratioRefreshBusy = false;
+    m_lock->reloadBackground();
 }
 
-// ---- backgrounds ----------------------------------------------------------------------------------------
-
-void MainWindow::applyBackground(const QString& path)
+void MainWindow::onVideoFailed()
 {
-    if (path == m_lastBgPath)
-        return;
-    m_lastBgPath = path;
-
-    m_still = QPixmap();
-    m_scaledBg = QPixmap();
-    if (m_movie) {
-        m_movie->disconnect(this);
-        m_movie->stop();
-        m_movie->deleteLater();
-        m_movie = nullptr;
-    }
-    m_movieCache = QPixmap();
-    m_videoFrame = QPixmap();
-    m_videoPlaying = false;
-    m_videoFeed.restart();
-    if (m_videoTimer)
-        m_videoTimer->stop();
-    if (m_video)
-        m_video->stop();
-
-    if (path != m_failedVideoPath)
-        m_failedVideoPath.clear();
-    if (path.isEmpty())
-        return;
-    // Opening a FIFO or a device here would stall the window (and start-up) until someone writes to it.
-    if (!ktr::platform::isRegularFile(path)) {
-        qWarning().noquote() << "[appearance] background is not a regular file, ignored:" << path;
-        return;
-    }
-
-    if (VideoBackground::isVideoFile(path) && path != m_failedVideoPath) {
-        if (!m_video) {
-            m_video = new VideoBackground(this);
-            m_videoTimer = makeTimer("videoFrameTimer", VideoFrameFeed::kPollIntervalMs, false);
-            m_videoTimer->setTimerType(Qt::PreciseTimer);
-            connect(m_videoTimer, &QTimer::timeout, this, [this] { pullVideoFrame(); });
-        }
-        m_video->setTargetSize(deviceSize());
-        m_videoFeed.restart();
-        m_video->start(path);
-        m_videoPlaying = true;
-        m_videoTimer->start();
-        return;
-    }
-    if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
-        startGifBackground(path);
-        return;
-    }
-
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (image.isNull())
-        return;
-    QScreen* s = screen();
-    const QSize limit = s ? QSize(int(std::lround(s->size().width() * s->devicePixelRatio())),
-                                  int(std::lround(s->size().height() * s->devicePixelRatio())))
-                          : deviceSize();
-    m_still = QPixmap::fromImage(WindowAppearance::fitWithin(image, limit));
-}
-
-void MainWindow::startGifBackground(const QString& path)
-{
-    m_movie = new QMovie(path, "gif", this);
-    m_movie->setCacheMode(WindowAppearance::isAnimatedImageUsable(path) ? QMovie::CacheAll : QMovie::CacheNone);
-    // Decoded at the size that covers the window, keeping the picture's proportions.
-    QImageReader reader(path, "gif");
-    m_movie->setScaledSize(WindowAppearance::coverSize(reader.size(), deviceSize()));
-    connect(m_movie, &QMovie::frameChanged, this, [this] {
-        if (!m_movie)
-            return;
-        if (m_still.isNull())
-            m_still = m_movie->currentPixmap();
-        refreshScaledPixmaps();
-        update();
-    });
-    m_movie->start();
-}
-
-void MainWindow::pullVideoFrame()
-{
-    if (!m_videoPlaying || !m_video)
-        return;
-    QImage frame;
-    switch (m_videoFeed.poll(*m_video, &frame)) {
-    case VideoFrameFeed::Poll::NewFrame:
-        m_videoFrame = QPixmap::fromImage(frame);
-        m_videoFrame.setDevicePixelRatio(devicePixelRatioF());
-        update();
-        break;
-    case VideoFrameFeed::Poll::Failed:
-        videoFailed();
-        break;
-    case VideoFrameFeed::Poll::Nothing:
-        break;
-    }
-}
-
-void MainWindow::videoFailed()
-{
-    m_failedVideoPath = m_lastBgPath;
-    m_videoPlaying = false;
-    m_videoFrame = QPixmap();
-    if (m_video)
-        m_video->stop();
-    if (m_videoTimer)
-        m_videoTimer->stop();
-    qWarning().noquote() << "[background] video gave no frame:" << m_failedVideoPath;
-    showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), 1);
+    showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), Toast::Error);
     applyAppearance(m_settings);
 }
 
 bool MainWindow::refreshScaledPixmaps()
 {
-    const qreal ratio = devicePixelRatioF();
-    const QSize target = deviceSize();
-    bool rebuilt = false;
-    if (m_movie) {
-        const int frame = m_movie->currentFrameNumber();
-        if (frame != m_movieCacheFrame || target != m_movieCacheSize || !sameRatio(ratio, m_movieCacheRatio) ||
-            m_movieCache.isNull()) {
-            const QPixmap current = m_movie->currentPixmap();
-            if (!current.isNull() && !target.isEmpty()) {
-                m_movieCache = current.scaled(target, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-                m_movieCache.setDevicePixelRatio(ratio);
-                m_movieCacheFrame = frame;
-                m_movieCacheSize = target;
-                m_movieCacheRatio = ratio;
-                rebuilt = true;
-            }
-        }
-    } else if (!m_still.isNull()) {
-        if (target != m_scaledBgSize || !sameRatio(ratio, m_scaledBgRatio) || m_scaledBg.isNull()) {
-            if (!target.isEmpty()) {
-                m_scaledBg = m_still.scaled(target, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-                m_scaledBg.setDevicePixelRatio(ratio);
-                m_scaledBgSize = target;
-                m_scaledBgRatio = ratio;
-                rebuilt = true;
-            }
-        }
-    }
-    if (m_showLogo && (m_scaledLogo.isNull() || !sameRatio(ratio, m_scaledLogoRatio))) {
-        const QPixmap& source = m_customLogo.isNull() ? m_logo : m_customLogo;
-        if (!source.isNull()) {
-            const int side = std::max(1, int(std::lround(24 * ratio)));
-            m_scaledLogo = source.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            m_scaledLogo.setDevicePixelRatio(ratio);
-            m_scaledLogoRatio = ratio;
-            rebuilt = true;
-        }
-    }
-    return rebuilt;
+    return m_background->refreshScaled();
 }
 
-void MainWindow::scheduleScaledPixmapRefresh()
+int MainWindow::backgroundOpacity() const
 {
-    if (!m_scaledRefreshTimer) {
-        m_scaledRefreshTimer = makeTimer("scaledRefreshTimer", 16, true);
-        m_scaledRefreshTimer->setTimerType(Qt::PreciseTimer);
-        connect(m_scaledRefreshTimer, &QTimer::timeout, this, [this] {
-            if (refreshScaledPixmaps()) {
-                m_scaledRefreshRetries = 0;
-                m_scaledRefreshTimer->setInterval(16);
-                update();
-                return;
-            }
-            if (++m_scaledRefreshRetries <= 2)
-                m_scaledRefreshTimer->start(kDebounceMs);
-        });
-    }
-    if (m_scaledRefreshTimer->isActive())
-        return;
-    if (m_scaledRefreshRetries == 0)
-        m_scaledRefreshTimer->setInterval(16);
-    m_scaledRefreshTimer->start();
+    return m_background->opacity();
+}
+
+QPixmap MainWindow::stillBackground() const
+{
+    return m_background->still();
+}
+
+QMovie* MainWindow::backgroundMovie() const
+{
+    return m_background->movie();
+}
+
+bool MainWindow::isVideoPlaying() const
+{
+    return m_background->videoPlaying();
+}
+
+QString MainWindow::failedVideoPath() const
+{
+    return m_background->failedVideoPath();
+}
+
+void MainWindow::setVideoClock(const ktr::platform::Clock* clock)
+{
+    m_background->setVideoClock(clock);
 }
 
 // ---- painting -------------------------------------------------------------------------------------------
@@ -581,37 +379,15 @@ void MainWindow::paintEvent(QPaintEvent*)
     const Theme& theme = currentTheme();
     const int w = width();
     const int h = height();
-    const qreal ratio = devicePixelRatioF();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     QPainterPath outline;
-    outline.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), m_windowRadius, m_windowRadius);
+    outline.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), m_look.radius, m_look.radius);
 
-    // Background picture.
     p.save();
     p.setClipPath(outline);
-    p.setOpacity(std::max(m_bgOpacity, 1) / 100.0);
-    if (m_videoPlaying && !m_videoFrame.isNull()) {
-        p.drawPixmap(QPointF(0, 0), m_videoFrame);
-    } else if (!m_still.isNull()) {
-        const QPixmap* cache = nullptr;
-        if (m_movie) {
-            if (m_movie->currentFrameNumber() != m_movieCacheFrame || m_movieCacheSize != deviceSize() ||
-                !sameRatio(ratio, m_movieCacheRatio) || m_movieCache.isNull())
-                scheduleScaledPixmapRefresh();
-            cache = &m_movieCache;
-        } else {
-            if (m_scaledBgSize != deviceSize() || !sameRatio(ratio, m_scaledBgRatio) || m_scaledBg.isNull())
-                scheduleScaledPixmapRefresh();
-            cache = &m_scaledBg;
-        }
-        if (!cache->isNull()) {
-            const QRectF source = WindowAppearance::coverSourceRect(cache->size(), cache->devicePixelRatio(), size());
-            p.drawPixmap(QRectF(0, 0, w, h), *cache, source);
-        }
-    }
-    p.setOpacity(1.0);
+    m_background->paintPicture(p);
 
     // Colour layers. A translucent bar colour is never laid over the middle colour, so each strip shows
     // exactly the colour chosen for it.
@@ -637,33 +413,24 @@ void MainWindow::paintEvent(QPaintEvent*)
     p.restore();
 
     // Logo, kept in proportion inside its square.
-    if (m_showLogo) {
-        if (m_scaledLogo.isNull() || !sameRatio(ratio, m_scaledLogoRatio))
-            scheduleScaledPixmapRefresh();
-        if (!m_scaledLogo.isNull()) {
-            const QSizeF logical = m_scaledLogo.deviceIndependentSize();
-            const QRectF box(8, 2, 24, 24);
-            p.drawPixmap(QRectF(box.center().x() - logical.width() / 2, box.center().y() - logical.height() / 2,
-                                logical.width(), logical.height()),
-                         m_scaledLogo, QRectF(m_scaledLogo.rect()));
-        }
-    }
+    m_background->paintLogo(p);
 
     // Title.
-    if (m_showTitle) {
+    if (m_look.showTitle) {
         QFont font(uiFontFamily());
         font.setPixelSize(13);
         font.setWeight(QFont::Normal);
         p.setFont(font);
         p.setPen(theme.titleBarForeground);
         const int actions = m_titleBar ? m_titleBar->width() : 0;
-        const int available = std::max(0, w - actions - 47 + (m_showLogo ? 0 : 31));
-        const QString text = p.fontMetrics().elidedText(m_titleText, Qt::ElideRight, available);
-        p.drawText(QRect(m_showLogo ? 39 : 8, 6, available, 16), Qt::AlignLeft | Qt::AlignVCenter, text);
+        const bool logo = m_background->showLogo();
+        const int available = std::max(0, w - actions - 47 + (logo ? 0 : 31));
+        const QString text = p.fontMetrics().elidedText(m_look.titleText, Qt::ElideRight, available);
+        p.drawText(QRect(logo ? 39 : 8, 6, available, 16), Qt::AlignLeft | Qt::AlignVCenter, text);
     }
 
     // Border.
-    QPen pen(m_borderColor.isValid() ? m_borderColor : theme.border, 1, Qt::SolidLine, Qt::SquareCap, Qt::RoundJoin);
+    QPen pen(m_look.border.isValid() ? m_look.border : theme.border, 1, Qt::SolidLine, Qt::SquareCap, Qt::RoundJoin);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     p.drawPath(outline);
@@ -712,7 +479,7 @@ void MainWindow::dropEvent(QDropEvent* event)
         return;
     }
     const int ub = readUiBtnPayload(event->mimeData());
-    if (ub < 0 || ub > 10) {
+    if (!UiBtn::isValid(ub)) {
         event->ignore();
         return;
     }
@@ -723,7 +490,7 @@ void MainWindow::dropEvent(QDropEvent* event)
 
 void MainWindow::moveUiButton(int ub, int toArea, int insertIndex)
 {
-    if (ub < 0 || ub > 10)
+    if (!UiBtn::isValid(ub))
         return;
     QList<int>& title = m_settings.btnLayoutTitle;
     QList<int>& bottom = m_settings.btnLayoutBottom;

@@ -2,17 +2,20 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "account/sessioncontroller.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
-#include "mainwindow/desktopcollect.h"
-#include "mainwindow/userdatatransfer.h"
+#include "model/desktopcollect.h"
+#include "model/userdatatransfer.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
-#include "recorder/screenmonitor.h"
+#include "recorder/recorderbutton.h"
 #include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
+#include "ui/dialogseams.h"
 #include "ui/lang.h"
 
 #include <QDate>
@@ -28,40 +31,37 @@
 
 void MainWindow::syncDesktopIcons()
 {
-    const DesktopCollectResult result = collectDesktopIcons(m_groups, desktopFolders());
-    if (result.changed()) {
-        for (const QString& path : result.newPaths)
-            queueIconLoad(path);
-        commitModelChange();
-    }
-    showToast(result.message, 0);
+    DesktopCollectResult result;
+    m_model.editGroups([&result](QList<Group>& groups) {
+        result = collectDesktopIcons(groups, desktopFolders());
+        return result.changed();
+    });
+    for (const QString& path : result.newPaths)
+        queueIconLoad(path);
+    showToast(result.message, Toast::Info);
 }
 
 // ---- user data export and import ------------------------------------------------------------------------
 
 void MainWindow::exportUserData()
 {
-    if (!m_fileChooser.saveFileName)
-        return;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString target = m_fileChooser.saveFileName(
-        exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
+    const QString target = ktr::dialogs::saveFile(
+        this, exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
     if (target.isEmpty())
         return;
     const ExportOutcome outcome = ::exportUserData(target, userDataPaths(m_store), QDateTime::currentDateTime());
-    showToast(outcome.message, outcome.toastKind);
+    showToast(outcome.message, Toast::Kind(outcome.toastKind));
 }
 
 void MainWindow::importUserData()
 {
-    if (!m_fileChooser.openFileName)
-        return;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString source = m_fileChooser.openFileName(importDialogCaption(), desktop, backupFileFilter());
+    const QString source = ktr::dialogs::openFile(this, importDialogCaption(), desktop, backupFileFilter());
     if (source.isEmpty())
         return;
     ImportHooks hooks;
-    hooks.confirm = [this] { return m_prompter.question(importQuestionTitle(), importQuestionText()); };
+    hooks.confirm = [this] { return ktr::dialogs::question(this, importQuestionTitle(), importQuestionText()) == 1; };
     hooks.reload = [this] { reloadAfterImport(); };
     const ImportOutcome outcome = ::importUserData(source, userDataPaths(m_store), m_settings, hooks);
     // The import is usually started from the settings dialog: its copy still holds the settings of before,
@@ -69,12 +69,12 @@ void MainWindow::importUserData()
     if (outcome.status == ImportOutcome::Status::Imported && m_settingsDialog)
         m_settingsDialog->setEditedSettings(m_settings);
     if (!outcome.message.isEmpty())
-        showToast(outcome.message, outcome.toastKind);
+        showToast(outcome.message, Toast::Kind(outcome.toastKind));
 }
 
 void MainWindow::reloadAfterImport()
 {
-    m_groups.clear();
+    m_model.replaceGroups({});
     if (!loadLayout())
         buildDefaultLayout();
     const int languageBefore = Lang::language();
@@ -83,9 +83,9 @@ void MainWindow::reloadAfterImport()
     applySettings();
     loadAuth();
     if (m_appMarket)
-        m_appMarket->setToken(m_token);
+        m_appMarket->setToken(m_session->token());
     if (m_supportChat)
-        m_supportChat->setSession(m_token, m_userName);
+        m_supportChat->setSession(m_session->token(), m_session->userName());
     setCurrentGroup(0);
     refreshGridIcons();
     repaintPanels();
@@ -93,10 +93,10 @@ void MainWindow::reloadAfterImport()
 
 void MainWindow::reloadUserData()
 {
-    m_groups.clear();
+    m_model.replaceGroups({});
     if (!loadLayout())
         buildDefaultLayout();
-    if (m_currentIndex >= m_groups.size())
+    if (m_model.currentIndex() >= m_model.groups().size())
         setCurrentGroup(0);
     refreshGridIcons();
     const int languageBefore = Lang::language();
@@ -183,7 +183,7 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     };
     args.onExportLogs = [this] { exportLogs(); };
     args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
-    args.groups = &m_groups;
+    args.groups = &m_model.groups();
     args.onIconsChanged = [this] {
         saveLayout();
         if (m_grid)
@@ -194,8 +194,7 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onLockBackgroundChosen = [this](const QString& path) {
         m_settings.lockBgPath = path;
         saveSettings();
-        if (m_lockOverlay)
-            m_lockOverlay->setBackgroundPath(path);
+        m_lock->setBackgroundPath(path);
     };
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
         m_settings.protectPasswordHash = hash;
@@ -210,12 +209,8 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
 
 void MainWindow::openSettings()
 {
-    if (m_settings.uiLocked) {
-        showLockOverlay();
-        if (m_lockOverlay)
-            m_lockOverlay->setMode(0);
+    if (m_lock->blocks())
         return;
-    }
     if (m_settingsDialog) {
         m_settingsDialog->showNormal();
         m_settingsDialog->raise();
@@ -279,33 +274,28 @@ void MainWindow::onSettingsFinished(int result, const QString& hotkeyBefore, boo
 
 void MainWindow::setRecorderButtonActive(bool active)
 {
-    m_bottomBar->setButtonState(UiBtn::Monitor, active);
+    m_bottomBar->setButtonActive(UiBtn::Monitor, active);
     m_titleBar->setButtonActive(UiBtn::Monitor, active);
 }
 
 void MainWindow::startScreenMonitor()
 {
-    // Its disk-full notice is connected once, when the window is built.
-    ScreenMonitor* monitor = ScreenMonitor::instance();
-    if (monitor->isRunning()) {
-        monitor->stop();
-        setRecorderButtonActive(false);
-        showToast(Lang::tr("屏幕监控已停止"), 0);
-        return;
-    }
-    if (m_settings.monitorDir.isEmpty()) {
-        showToast(Lang::tr("请先在 设置→屏幕监控 完成配置"), 0);
+    switch (m_recorder->toggle(m_settings)) {
+    case RecorderButton::Outcome::Stopped:
+        showToast(Lang::tr("屏幕监控已停止"), Toast::Info);
+        break;
+    case RecorderButton::Outcome::NeedsSetup:
+        showToast(Lang::tr("请先在 设置→屏幕监控 完成配置"), Toast::Info);
         openSettings();
         if (m_settingsDialog)
             m_settingsDialog->showProtectPage();
-        return;
+        break;
+    case RecorderButton::Outcome::Started:
+        showToast(Lang::tr("屏幕监控已启动"), Toast::Info);
+        break;
+    case RecorderButton::Outcome::Failed:
+        break;
     }
-    monitor->configure(m_settings.monitorDir, m_settings.monitorMaxMB, m_settings.monitorIdleSec, m_settings.monitorFps,
-                       m_settings.monitorFormat, m_settings.monitorTrigger);
-    if (!monitor->start())
-        return;
-    setRecorderButtonActive(true);
-    showToast(Lang::tr("屏幕监控已启动"), 0);
 }
 
 // ---- gear menu ------------------------------------------------------------------------------------------
@@ -313,5 +303,5 @@ void MainWindow::startScreenMonitor()
 void MainWindow::onGearMenuAboutToShow()
 {
     if (GearMenuPopup* popup = m_titleBar ? m_titleBar->gearMenu() : nullptr)
-        popup->setAccountText(m_token.isEmpty() ? QString() : m_userName);
+        popup->setAccountText(m_session->signedIn() ? m_session->userName() : QString());
 }

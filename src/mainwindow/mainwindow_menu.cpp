@@ -4,17 +4,18 @@
 
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
-#include "mainwindow/itemlaunch.h"
+#include "model/itemlaunch.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/windowutil.h"
 #include "panel/icongrid.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 #include "panel/floaticon.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
+#include "ui/dialogseams.h"
 #include "ui/lang.h"
 
 #include <QAction>
@@ -22,7 +23,6 @@
 #include <QCursor>
 #include <QDebug>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -42,15 +42,11 @@ void MainWindow::setItemMenuHooks(ItemMenuHooks hooks)
 
 QMenu* MainWindow::buildItemMenu(int itemIndex)
 {
-    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
+    const int current = m_model.currentIndex();
+    if (!m_model.hasItem(current, itemIndex))
         return nullptr;
-    const QList<Item>& items = m_groups[m_currentIndex].items;
-    if (itemIndex < 0 || itemIndex >= items.size())
-        return nullptr;
-    m_menuItem = items[itemIndex];
-    m_menuGroup = m_currentIndex;
-    m_menuIndex = itemIndex;
-    return ::buildItemMenu(m_groups, m_currentIndex, m_menuItem, this);
+    m_menu = ItemMenuTarget{m_model.groups()[current].items[itemIndex], current, itemIndex};
+    return ::buildItemMenu(m_model.groups(), current, m_menu.item, this);
 }
 
 void MainWindow::showItemMenu(int itemIndex, const QPoint& globalPos)
@@ -71,10 +67,9 @@ void MainWindow::showItemMenu(int itemIndex, const QPoint& globalPos)
 // shown, so it never edits or removes some other item that moved into that index.
 bool MainWindow::menuItemStillThere() const
 {
-    if (m_menuGroup < 0 || m_menuGroup != m_currentIndex || m_menuGroup >= m_groups.size())
+    if (m_menu.group != m_model.currentIndex() || !m_model.hasItem(m_menu.group, m_menu.index))
         return false;
-    const QList<Item>& items = m_groups[m_menuGroup].items;
-    return m_menuIndex >= 0 && m_menuIndex < items.size() && items[m_menuIndex].path == m_menuItem.path;
+    return m_model.groups()[m_menu.group].items[m_menu.index].path == m_menu.item.path;
 }
 
 void MainWindow::runItemMenuAction(QAction* chosen)
@@ -82,7 +77,7 @@ void MainWindow::runItemMenuAction(QAction* chosen)
     const ItemMenuAction what = itemMenuAction(chosen);
     if (what == ItemMenuAction::None || !menuItemStillThere())
         return;
-    const Item& copy = m_menuItem;
+    const Item& copy = m_menu.item;
     switch (what) {
     case ItemMenuAction::Open:
         launchTarget(copy.path, copy.workDir, copy.args, copy.runAsAdmin);
@@ -91,7 +86,7 @@ void MainWindow::runItemMenuAction(QAction* chosen)
         // Elevated on its own: the item's arguments and working folder are not passed.
         const LaunchCommand command = launchCommandFor(copy.path, QString(), QString(), true);
         if (elevationToolMissing(command))
-            showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), 1);
+            showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
         else
             runLaunchCommand(command, ktr::platform::launcher());
         break;
@@ -118,10 +113,10 @@ void MainWindow::runItemMenuAction(QAction* chosen)
         break;
     case ItemMenuAction::MoveToGroup:
         // onItemMoved checks the target again (range, not the current group, not holding the same path).
-        onItemMoved(m_menuGroup, m_menuIndex, chosen->data().toInt());
+        onItemMoved(m_menu.group, m_menu.index, chosen->data().toInt());
         break;
     case ItemMenuAction::Float:
-        floatItem(m_menuIndex);
+        floatItem(m_menu.index);
         break;
     case ItemMenuAction::Remove:
         removeMenuItem();
@@ -139,85 +134,75 @@ void MainWindow::relocateMenuItem()
     const QString caption = Lang::tr("选择新的文件位置");
     // "*.*" would hide every file without a dot in its name (most programs here): the pattern becomes "*".
     const QString filter = Lang::tr("所有文件 (*.*)").replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
-    const QString chosen = m_itemMenuHooks.openFile ? m_itemMenuHooks.openFile(this, caption, filter)
-                                                    : QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    const QString chosen = ktr::dialogs::openFile(this, caption, QString(), filter);
     if (chosen.isEmpty() || !menuItemStillThere())
         return;
     const QString path = QDir::toNativeSeparators(chosen);
-    QList<Item>& items = m_groups[m_menuGroup].items;
+    const QList<Item>& items = m_model.groups()[m_menu.group].items;
     for (int i = 0; i < items.size(); ++i) {
-        if (i != m_menuIndex && items[i].path.compare(path, Qt::CaseInsensitive) == 0) {
-            showToast(Lang::tr("该路径已在当前分组中"), 1);
+        if (i != m_menu.index && items[i].path.compare(path, Qt::CaseInsensitive) == 0) {
+            showToast(Lang::tr("该路径已在当前分组中"), Toast::Error);
             return;
         }
     }
-    items[m_menuIndex].path = path;
-    commitModelChange();
+    m_model.editItem(m_menu.group, m_menu.index, [&path](Item& item) { item.path = path; });
     queueIconLoad(path);
     refreshInvalidPaths();
-    showToast(Lang::tr("已重新定位"), 0);
+    showToast(Lang::tr("已重新定位"), Toast::Info);
 }
 
 void MainWindow::restoreMenuItemIcon()
 {
-    Item& item = m_groups[m_menuGroup].items[m_menuIndex];
-    const QString old = item.customIcon;
-    item.customIcon.clear();
+    QString old;
+    m_model.editItem(
+        m_menu.group, m_menu.index, [&old](Item& item) { old = std::exchange(item.customIcon, QString()); }, false);
     saveLayout();
     if (m_grid && !old.isEmpty())
         m_grid->invalidateIcon(old);
-    if (m_gridWidget)
-        m_gridWidget->update();
-    showToast(Lang::tr("已恢复默认图标"), 0);
+    if (m_grid)
+        m_grid->update();
+    showToast(Lang::tr("已恢复默认图标"), Toast::Info);
 }
 
 void MainWindow::createMenuItemShortcut()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     QString error;
-    if (!createDesktopShortcut(m_menuItem.path, desktop, nullptr, &error)) {
-        showToast(Lang::tr(error), 1);
+    if (!createDesktopShortcut(m_menu.item.path, desktop, nullptr, &error)) {
+        showToast(Lang::tr(error), Toast::Error);
         return;
     }
-    showToast(Lang::tr("已在桌面创建快捷方式"), 0);
+    showToast(Lang::tr("已在桌面创建快捷方式"), Toast::Info);
 }
 
 void MainWindow::removeMenuItem()
 {
-    m_groups[m_menuGroup].items.removeAt(m_menuIndex);
-    commitModelChange();
+    m_model.removeItem(m_menu.group, m_menu.index);
     refreshInvalidPaths();
 }
 
 void MainWindow::clearInvalidItems()
 {
-    int removed = 0;
-    for (Group& group : m_groups) {
-        for (qsizetype i = group.items.size() - 1; i >= 0; --i) {
-            if (!group.items[i].hidden && isItemTargetMissing(group.items[i])) { // as counted in the menu
-                group.items.removeAt(i);
-                ++removed;
-            }
-        }
-    }
+    // Hidden items are left alone, as the menu counts them.
+    const int removed = m_model.removeItems([](const Item& item) { return !item.hidden && isItemTargetMissing(item); });
     if (removed == 0)
         return;
-    commitModelChange();
     refreshInvalidPaths();
     qInfo().noquote() << "cleared invalid icon entries:" << removed;
     // One of something reads as one in English: the singular has its own text.
-    showToast(removed == 1 ? Lang::tr("已清除 1 个失效图标") : Lang::tr("已清除 %1 个失效图标").arg(removed), 0);
+    showToast(removed == 1 ? Lang::tr("已清除 1 个失效图标") : Lang::tr("已清除 %1 个失效图标").arg(removed),
+              Toast::Info);
 }
 
 void MainWindow::editMenuItem()
 {
-    const Item copy = m_menuItem;
+    const Item copy = m_menu.item;
     const bool isLink = isShortcutFile(copy.path);
     ShortcutInfo before;
     if (isLink) {
         QString error;
         if (!readShortcut(copy.path, &before, &error))
-            showToast(error, 1);
+            showToast(error, Toast::Error);
     } else {
         before.target = copy.path;
         before.workingDir = copy.workDir;
@@ -233,7 +218,11 @@ void MainWindow::editMenuItem()
     if (answer != QDialog::Accepted || !menuItemStillThere())
         return;
 
-    Item& item = m_groups[m_menuGroup].items[m_menuIndex];
+    // Edited on a copy, written back before every save.
+    Item item = m_model.groups()[m_menu.group].items[m_menu.index];
+    const auto writeBack = [this, &item] {
+        m_model.editItem(m_menu.group, m_menu.index, [&item](Item& stored) { stored = item; }, false);
+    };
     bool changed = false;
     const QString name = dialog.name().trimmed();
     if (!name.isEmpty() && name != copy.name) {
@@ -260,9 +249,11 @@ void MainWindow::editMenuItem()
         if (!same) {
             QString error;
             if (!writeShortcut(copy.path, edited, &error)) {
-                showToast(error.isEmpty() ? Lang::tr("快捷方式写入失败") : error, 1);
-                if (changed)
+                showToast(error.isEmpty() ? Lang::tr("快捷方式写入失败") : error, Toast::Error);
+                if (changed) {
+                    writeBack();
                     saveLayout();
+                }
                 return;
             }
             item.customIcon.clear(); // the icon now lives in the shortcut file
@@ -304,6 +295,7 @@ void MainWindow::editMenuItem()
         return;
 
     const QString customIcon = item.customIcon;
+    writeBack();
     saveLayout();
     if (customIcon.isEmpty()) {
         if (IconCacheMap* cache = iconCache())
@@ -322,9 +314,9 @@ void MainWindow::editMenuItem()
     if (!newTarget.isEmpty())
         queueIconLoad(newTarget);
     refreshGridIcons();
-    if (m_gridWidget)
-        m_gridWidget->update();
-    showToast(Lang::tr("已保存更改"), 0);
+    if (m_grid)
+        m_grid->update();
+    showToast(Lang::tr("已保存更改"), Toast::Info);
 }
 
 // ---- invalid items --------------------------------------------------------------------------------------
@@ -351,7 +343,7 @@ void MainWindow::refreshInvalidPaths()
         });
     }
     m_invalidPathsAgain = false;
-    const QList<Group> groups = m_groups; // shared, never written by the worker
+    const QList<Group> groups = m_model.groups(); // shared, never written by the worker
     auto check = m_itemMenuHooks.checkInvalidPaths;
     m_invalidPathsWatcher->setFuture(QtConcurrent::run([groups, check] {
         return check ? check(groups) : invalidItemPaths(groups);
@@ -383,7 +375,7 @@ void MainWindow::runSearchResult(int row)
 // The panel found the item again by its path: show its group, then open it as a double click does.
 void MainWindow::runSearchItem(int group, int item)
 {
-    if (group < 0 || group >= m_groups.size())
+    if (!m_model.hasGroup(group))
         return;
     setCurrentGroup(group);
     repaintPanels();
@@ -401,37 +393,17 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
 
 void MainWindow::onGroupDragDisplace(int from, int to)
 {
-    const int count = int(m_groups.size());
-    if (from < 0 || to < 0 || from >= count || to >= count || from == to)
-        return;
-    const int before = m_currentIndex;
-    int current = before;
-    if (from < to && from < current && current <= to)
-        --current;
-    else if (from > to && to <= current && current < from)
-        ++current;
-    m_groups.move(from, to); // the groups between shift one place toward `from`
-    if (from == before)
-        setCurrentGroup(to);
-    else if (current != before) {
-        m_currentIndex = current;
-        relayoutGrid();
-    }
-    if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
-        scheduleSettingsRefresh();
-    repaintPanels();
+    m_model.displaceGroup(from, to);
 }
 
 // ---- floating icons -------------------------------------------------------------------------------------
 
 void MainWindow::floatItem(int itemIndex)
 {
-    if (m_currentIndex < 0 || m_currentIndex >= m_groups.size())
+    if (!m_model.hasItem(m_model.currentIndex(), itemIndex))
         return;
-    const QList<Item>& items = m_groups[m_currentIndex].items;
-    if (itemIndex < 0 || itemIndex >= items.size())
-        return;
-    const Item item = items[itemIndex]; // what the icon launches stays as it is now
+    // What the icon launches stays as it is now.
+    const Item item = m_model.groups()[m_model.currentIndex()].items[itemIndex];
 
     QPixmap pixmap = item.customIcon.isEmpty() ? QPixmap() : QPixmap(item.customIcon);
     if (pixmap.isNull())

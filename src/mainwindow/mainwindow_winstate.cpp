@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 #include "platform/pointerstate.h"
 #include "platform/windowhints.h"
-#include "recorder/screenmonitor.h"
+#include "mainwindow/windowbackground.h"
 #include "ui/lang.h"
 #include "ui/uibtn.h"
 
@@ -48,10 +48,7 @@ void MainWindow::setupWindowState()
         activateWindow();
     };
     m_dock = new EdgeDock(std::move(host), ktr::platform::PointerState::system(), ktr::platform::Clock::system(), this);
-    // The docking's poll timer is the window's dock-poll timer, owned by the window like its other timers.
-    m_dockPollTimer = m_dock->pollTimer();
-    m_dockPollTimer->setParent(this);
-    m_dockPollTimer->setObjectName(QStringLiteral("dockPollTimer"));
+    m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));
     refreshDockScreens();
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens)
@@ -64,12 +61,9 @@ void MainWindow::setupWindowState()
     // Borders win over the children lying on them, as they do on a window with a system frame.
     qApp->installEventFilter(this);
 
-    m_summonHotkey = new SummonHotkey([this](const QString& text, int kind) { showToast(text, kind); }, this);
+    m_summonHotkey =
+        new SummonHotkey([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); }, this);
     connect(m_summonHotkey, &SummonHotkey::summonRequested, this, &MainWindow::summonWindow);
-
-    // The panel's one window makes the recorder's one connection; the signal comes from its thread.
-    connect(ScreenMonitor::instance(), &ScreenMonitor::diskFull, this, &MainWindow::showDiskFullNotice,
-            Qt::QueuedConnection);
 }
 
 void MainWindow::watchScreen(QScreen* screen)
@@ -176,7 +170,7 @@ QIcon MainWindow::appIcon() const
 {
     // The pictures the appearance last applied, not the paths in the record: a live preview applies paths
     // the record does not hold yet, and the icon has to show what is previewed.
-    const QPixmap source = !m_appIconImage.isNull() ? m_appIconImage : !m_customLogo.isNull() ? m_customLogo : m_logo;
+    const QPixmap source = !m_look.appIcon.isNull() ? m_look.appIcon : m_background->logo();
     QIcon icon;
     if (!source.isNull()) {
         for (int side : {16, 20, 24, 32, 48, 64, 128, 256})
@@ -325,7 +319,7 @@ void MainWindow::setPinned(bool on)
     if (m_titleBar)
         m_titleBar->setButtonActive(UiBtn::Pin, on);
     if (m_bottomBar)
-        m_bottomBar->setButtonState(UiBtn::Pin, on);
+        m_bottomBar->setButtonActive(UiBtn::Pin, on);
     update();
 }
 
@@ -372,8 +366,8 @@ void MainWindow::summonWindow()
 void MainWindow::showDiskFullNotice()
 {
     if (m_bottomBar)
-        m_bottomBar->setButtonState(UiBtn::Monitor, false);
+        m_bottomBar->setButtonActive(UiBtn::Monitor, false);
     if (m_titleBar)
         m_titleBar->setButtonActive(UiBtn::Monitor, false);
-    showToast(Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"), 1);
+    showToast(Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"), Toast::Error);
 }

@@ -277,3 +277,8 @@ void SearchPanel::keyPressEvent(QKeyEvent* event)
     if (!handleKey(event))
         QWidget::keyPressEvent(event);
 }
+
+void SearchPanel::stop()
+{
+    m_debounce->stop();
+}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 
 #include <QList>
 #include <QPair>
@@ -45,6 +45,8 @@ public:
     QLineEdit* edit() const { return m_edit; }
     QListWidget* list() const { return m_list; }
     QTimer* debounceTimer() const { return m_debounce; }
+    // Stops the pending search (the window is being taken down).
+    void stop();
 
 Q_SIGNALS:
     // The item at (group, item) of the model, as it is now, is to be opened.

@@ -1,12 +1,12 @@
 #include "mainwindow/shortcuteditdialog.h"
 
 #include "icons/iconloader.h"
+#include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -159,23 +159,8 @@ ShortcutEditDialog::ShortcutEditDialog(const QString& itemPath, const QString& n
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_noticeCloseButton, &QPushButton::clicked, this, &ShortcutEditDialog::dismissNotice);
 
-    m_openFile = [](QWidget* p, const QString& caption, const QString& filter) {
-        return QFileDialog::getOpenFileName(p, caption, QString(), filter);
-    };
-    m_pickFolder = [](QWidget* p, const QString& caption) {
-        return QFileDialog::getExistingDirectory(p, caption, QString(), QFileDialog::ShowDirsOnly);
-    };
-
     setFixedSize(kWidth, kHeight);
     layoutChildren();
-}
-
-void ShortcutEditDialog::setFilePickers(OpenFilePicker openFile, FolderPicker folder)
-{
-    if (openFile)
-        m_openFile = std::move(openFile);
-    if (folder)
-        m_pickFolder = std::move(folder);
 }
 
 QString ShortcutEditDialog::name() const
@@ -405,9 +390,9 @@ void ShortcutEditDialog::setIconFromFile(const QString& path)
 
 void ShortcutEditDialog::chooseIcon()
 {
-    const QString file = m_openFile(this, Lang::tr("选择图标图片"),
-                                    Lang::tr("图标图片 (*.png *.jpg *.jpeg *.bmp *.gif *.ico *.webp);;"
-                                             "可执行文件 (*.exe *.dll);;所有文件 (*.*)"));
+    const QString file = ktr::dialogs::openFile(this, Lang::tr("选择图标图片"), QString(),
+                                                Lang::tr("图标图片 (*.png *.jpg *.jpeg *.bmp *.gif *.ico *.webp);;"
+                                                         "可执行文件 (*.exe *.dll);;所有文件 (*.*)"));
     if (file.isEmpty())
         return;
     setIconFromFile(file);
@@ -425,14 +410,14 @@ void ShortcutEditDialog::restoreIcon()
 
 void ShortcutEditDialog::browseTarget()
 {
-    const QString file = m_openFile(this, Lang::tr("选择文件"), Lang::tr("所有文件 (*.*)"));
+    const QString file = ktr::dialogs::openFile(this, Lang::tr("选择文件"), QString(), Lang::tr("所有文件 (*.*)"));
     if (!file.isEmpty())
         m_targetEdit->setText(QDir::toNativeSeparators(file));
 }
 
 void ShortcutEditDialog::browseWorkingDir()
 {
-    const QString dir = m_pickFolder(this, Lang::tr("选择文件夹..."));
+    const QString dir = ktr::dialogs::chooseFolder(this, Lang::tr("选择文件夹..."), QString());
     if (!dir.isEmpty())
         m_workingDirEdit->setText(QDir::toNativeSeparators(dir));
 }

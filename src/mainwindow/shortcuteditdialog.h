@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 
 #include <QDialog>
 #include <QPixmap>
@@ -25,16 +25,12 @@ public:
     // What "更改图标" did: nothing, an icon file was chosen, the default icon was restored.
     enum IconChoice { IconUntouched = 0, IconFromFile = 1, IconRestored = 2 };
 
-    // The file and folder pickers (QFileDialog unless replaced). An empty answer means the user cancelled.
-    using OpenFilePicker = std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
-    using FolderPicker = std::function<QString(QWidget* parent, const QString& caption)>;
-
     // itemPath is the entry's own path (its default icon and, for an entry that is not a shortcut file, the
     // target shown). A null icon is loaded from itemPath through the icon loader.
     ShortcutEditDialog(const QString& itemPath, const QString& name, bool isLink, const ShortcutInfo& info,
                        const QPixmap& icon, QWidget* parent = nullptr);
 
-    void setFilePickers(OpenFilePicker openFile, FolderPicker folder);
+    // Files and folders are chosen through the shared dialog seams (ui/dialogseams.h).
 
     // The name edit's text, trimmed.
     QString name() const;
@@ -105,6 +101,4 @@ private:
     bool m_dragging = false;
     QPoint m_dragOffset;
 
-    OpenFilePicker m_openFile;
-    FolderPicker m_pickFolder;
 };

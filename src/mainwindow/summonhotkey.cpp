@@ -1,6 +1,7 @@
 #include "mainwindow/summonhotkey.h"
 
 #include "ui/lang.h"
+#include "ui/toast.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -25,7 +26,7 @@ void SummonHotkey::registerSummonHotkey(const QString& hotkeyText, bool announce
         qInfo().noquote() << "summon hotkey registered:" << spec->text
                           << QStringLiteral("vk=0x%1").arg(spec->vk, 4, 16, QLatin1Char('0'));
         if (announce && m_toast)
-            m_toast(Lang::tr("呼出快捷键已启用：%1").arg(hotkeyText), 0);
+            m_toast(Lang::tr("呼出快捷键已启用：%1").arg(hotkeyText), Toast::Info);
         return;
     }
     if (result == GlobalHotkey::Result::NoDisplay && !m_noDisplayLogged) {
@@ -36,7 +37,7 @@ void SummonHotkey::registerSummonHotkey(const QString& hotkeyText, bool announce
         return;
     qWarning().noquote() << "summon hotkey register FAILED:" << spec->text;
     if (m_toast)
-        m_toast(Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用").arg(hotkeyText), 1);
+        m_toast(Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用").arg(hotkeyText), Toast::Error);
 }
 
 void SummonHotkey::unregisterSummonHotkey()

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 #include <QList>
 #include <QRect>
 #include <QSize>
@@ -10,6 +11,21 @@
 #include <array>
 
 struct AppSettings;
+
+// What the main window paints besides its background picture, as last applied from the settings (live
+// previews of the settings dialog included).
+struct WindowLook
+{
+    int radius = 12;
+    QString titleText;
+    bool showTitle = true;
+    int alpha = 255;
+    bool nearlyInvisible = false;
+    bool clickThrough = false;
+    QColor border;
+    QPixmap appIcon; // the program icon picture (live previews included)
+    QString appIconPath;
+};
 
 // The rules that turn the appearance settings into window opacity, area alphas, palette colours and the
 // background choice. The main window carries them out; they are kept apart so they can be checked

@@ -1,6 +1,6 @@
 #include "mainwindow/windowutil.h"
 
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "platform/version.h"
 
 #include <QFileInfo>

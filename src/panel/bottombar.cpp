@@ -26,7 +26,7 @@ void BottomBar::setButtonIcons(const Paths& hover, const Paths& active, const Pa
     storeIcons(hover, active, night);
 }
 
-void BottomBar::setButtonState(int id, bool on)
+void BottomBar::setButtonActive(int id, bool on)
 {
     storeState(id, on);
 }

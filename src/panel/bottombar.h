@@ -12,7 +12,7 @@ public:
 
     void setButtonLayout(const QList<int>& ids, const Flags& visible, const Paths& icons);
     void setButtonIcons(const Paths& hover, const Paths& active, const Paths& night);
-    void setButtonState(int id, bool on);
+    void setButtonActive(int id, bool on);
     void setBadgeCount(int n);
     int badgeCount() const { return m_badge; }
     void setCornerRadius(int r);

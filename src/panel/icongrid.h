@@ -2,10 +2,10 @@
 
 #include "icons/customiconloader.h"
 #include "icons/iconcache.h"
+#include "model/panelmodel.h"
 #include "model/shellitems.h"
 #include "panel/gridgeometry.h"
 #include "panel/gridlabels.h"
-#include "panel/panelmodel.h"
 
 #include <QColor>
 #include <QHash>

@@ -2,7 +2,7 @@
 
 #include "panel/itempayload.h"
 #include "panel/namedialog.h"
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/theme.h"

@@ -10,6 +10,8 @@ class GearMenuPopup : public QWidget
 {
     Q_OBJECT
 public:
+    // The entries from the top; actionRequested carries one of them.
+    enum Entry { SignIn = 0, OpenSettings = 1, Website = 2, CheckUpdate = 3, SignOut = 4 };
     static constexpr int kEntryCount = 5;
 
     explicit GearMenuPopup(QWidget* parent = nullptr);

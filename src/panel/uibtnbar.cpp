@@ -1,6 +1,7 @@
 #include "panel/uibtnbar.h"
 
 #include "panel/uibtndrag.h"
+#include "ui/namedtimer.h"
 #include "ui/theme.h"
 
 #include <QDrag>
@@ -16,15 +17,6 @@ QPoint rounded(const QPointF& p)
     return QPoint(qRound(p.x()), qRound(p.y()));
 }
 
-QTimer* makeTimer(QObject* parent, const char* name, int ms, bool singleShot)
-{
-    auto* t = new QTimer(parent);
-    t->setObjectName(QLatin1String(name));
-    t->setInterval(ms);
-    t->setSingleShot(singleShot);
-    return t;
-}
-
 } // namespace
 
 UiBtnBar::UiBtnBar(int zone, QList<int> defaultLayout, int hitMarginX, int hitMarginY, QWidget* parent)
@@ -32,10 +24,10 @@ UiBtnBar::UiBtnBar(int zone, QList<int> defaultLayout, int hitMarginX, int hitMa
       m_layout(std::move(defaultLayout))
 {
     m_visible.fill(true);
-    m_holdTimer = makeTimer(this, "holdTimer", kHoldMs, true);
-    m_blinkTimer = makeTimer(this, "blinkTimer", 500, false);
-    m_shieldTimer = makeTimer(this, "shieldTimer", 50, false);
-    m_hoverTimer = makeTimer(this, "hoverTimer", 40, false);
+    m_holdTimer = ktr::makeNamedTimer(this, "holdTimer", kHoldMs, true);
+    m_blinkTimer = ktr::makeNamedTimer(this, "blinkTimer", 500, false);
+    m_shieldTimer = ktr::makeNamedTimer(this, "shieldTimer", 50, false);
+    m_hoverTimer = ktr::makeNamedTimer(this, "hoverTimer", 40, false);
     connect(m_holdTimer, &QTimer::timeout, this, &UiBtnBar::onHoldTimeout);
     connect(m_blinkTimer, &QTimer::timeout, this, [this] {
         if (!m_state[UiBtn::Monitor] || m_rects[UiBtn::Monitor].isNull())

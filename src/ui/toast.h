@@ -13,9 +13,11 @@ class QVariantAnimation;
 class Toast : public QWidget
 {
 public:
+    // What a message reports; any kind other than Info shows as an error.
+    enum Kind { Info = 0, Error = 1 };
+
     explicit Toast(QWidget* parent);
 
-    // kind: 0 information, non-zero error.
     void showMessage(const QString& text, int kind);
     // Centres the bubble horizontally over the parent, 38 px below its top.
     void reposition();

@@ -2,7 +2,8 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -35,12 +36,12 @@ class TestMainWindow : public QObject
     QStringList m_questions;
     QStringList m_informations;
     bool m_answer = true;
+    std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
 
     std::unique_ptr<MainWindow> makeWindow()
     {
-        auto w = std::make_unique<MainWindow>();
-        w->setPrompter(recordingPrompter(&m_questions, &m_answer, &m_informations));
-        return w;
+        installSeams(m_seams, recordingSeams(&m_questions, &m_answer, &m_informations));
+        return std::make_unique<MainWindow>();
     }
 
     // A window on a layout of three groups: A (a, b), B (c), C (empty).
@@ -62,7 +63,7 @@ class TestMainWindow : public QObject
 private Q_SLOTS:
     void languageChangeAfterTheWindowIsGone()
     {
-        // The language handler the window registers is process-wide; it must not reach a destroyed window.
+        // The language signal is process-wide; a change after the window is gone must not reach it.
         makeWindow().reset();
         Lang::setLanguage(1);
         Lang::notifyChanged();
@@ -142,7 +143,7 @@ private Q_SLOTS:
         QFETCH(bool, singleShot);
         QFETCH(bool, running);
         auto w = makeWindow();
-        const QList<QTimer*> found = w->findChildren<QTimer*>(name, Qt::FindDirectChildrenOnly);
+        const QList<QTimer*> found = w->findChildren<QTimer*>(name);
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0]->interval(), interval);
         QCOMPARE(found[0]->isSingleShot(), singleShot);
@@ -218,7 +219,11 @@ private Q_SLOTS:
     void themeSwitchButtonFlipsAndSaves()
     {
         auto w = makeWindow();
+        QSignalSpy changed(&w->settingsNotifier(), &SettingsNotifier::settingsChanged);
         w->onUiButton(UiBtn::ThemeSwitch);
+        // Whoever follows the settings hears that the theme changed, and only that.
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toStringList(), QStringList{QStringLiteral("darkTheme")});
         QVERIFY(w->settings().darkTheme);
         QVERIFY(ktr::test::readFile(settingsFile()).contains("\"darkTheme\": true"));
         w->onUiButton(UiBtn::ThemeSwitch);
@@ -229,7 +234,7 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         w->abortNetwork();
-        const QList<QTimer*> timers = w->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QTimer*> timers = w->findChildren<QTimer*>();
         for (const QTimer* t : timers)
             QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
     }
@@ -675,7 +680,7 @@ private Q_SLOTS:
         QCOMPARE(extracted->load(), 3);
         // The three results share one repaint.
         QTRY_COMPARE(repaints.count(), 1);
-        QTest::qWait(2 * MainWindow::kRepaintDelayMs);
+        QTest::qWait(2 * IconQueue::kRepaintDelayMs);
         QCOMPARE(repaints.count(), 1);
         setIconExtractorForTesting([](const QString&) { return QImage(); });
     }
@@ -700,6 +705,27 @@ private Q_SLOTS:
         w->ensureIcon(QStringLiteral("/e/1"));
         QVERIFY(w->iconQueue().isEmpty());
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/e/1")));
+    }
+
+    // Choosing another group in the sidebar shows it from its first row.
+    void selectingAGroupStartsAtItsTop()
+    {
+        Group a{QStringLiteral("A"), {}};
+        Group b{QStringLiteral("B"), {}};
+        for (int i = 0; i < 80; ++i) {
+            a.items.append(item(QStringLiteral("/nowhere/A/item%1.txt").arg(i)));
+            b.items.append(item(QStringLiteral("/nowhere/B/item%1.txt").arg(i)));
+        }
+        writeLayout({a, b});
+        auto w = makeWindow();
+        IconGrid* grid = w->iconGrid();
+        QVERIFY(grid->maxScroll() > 0);
+        grid->setScrollOffset(grid->maxScroll());
+        QVERIFY(grid->scrollOffset() > 0);
+
+        w->onGroupSelected(1);
+        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(grid->scrollOffset(), 0);
     }
 };
 

@@ -1,7 +1,9 @@
 #include "icons/iconloader.h"
+#include "lock/uilockoverlay.h"
 #include "logcapture.h"
 #include "mainwindow/borderframe.h"
-#include "mainwindow/configstore.h"
+#include "mainwindow/edgedock.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/windowappearance.h"
 #include "manualclock.h"
@@ -27,6 +29,10 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QIcon>
+#include <QJsonArray>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QMimeData>
 #include <QMovie>
 #include <QPainter>
@@ -77,6 +83,15 @@ QString writeImage(const QString& path, QSize size, const QColor& colour)
     return image.save(path) ? path : QString();
 }
 
+QColor iconCentre(const QIcon& icon)
+{
+    const QImage image = icon.pixmap(QSize(32, 32)).toImage();
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+// What abortNetwork is checked after: each starts one timer of the window's parts.
+enum class Setup { RatioChange, StalePicture, Video, GifResize, DockAnimation };
+
 void sendDrop(QWidget* target, const QPoint& pos, int ub, int fromZone)
 {
     std::unique_ptr<QMimeData> mime(makeUiBtnMimeData(ub, fromZone));
@@ -89,11 +104,14 @@ void sendDrop(QWidget* target, const QPoint& pos, int ub, int fromZone)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Setup)
+
 class TestMainWindowAppearance : public QObject
 {
     Q_OBJECT
 
     QString m_files;
+    ManualClock m_clock;
 
     std::unique_ptr<MainWindow> makeWindow()
     {
@@ -622,6 +640,176 @@ private Q_SLOTS:
             QCOMPARE(image.pixelColor(x, 27), image.pixelColor(x, 20));
         QVERIFY(near(image.pixelColor(w->width() / 2, 0), opaque(w->borderColor())));
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+    }
+
+    // Stopping the window's work also stops the timers its parts make on demand (backgrounds, the ratio
+    // refresh, the dock's animation).
+    void abortNetworkStopsTheTimersOfEveryPart_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QString>("timer");
+        QTest::newRow("ratio debounce") << Setup::RatioChange << "ratioDebounce";
+        QTest::newRow("scaled picture refresh") << Setup::StalePicture << "scaledRefreshTimer";
+        QTest::newRow("video frames") << Setup::Video << "videoFrameTimer";
+        QTest::newRow("gif resize debounce") << Setup::GifResize << "resizeDebounce";
+        QTest::newRow("dock animation") << Setup::DockAnimation << "dockFrameTimer";
+    }
+
+    void abortNetworkStopsTheTimersOfEveryPart()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QString, timer);
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+
+        auto w = shownWindow();
+        QVERIFY(w);
+        w->setVideoClock(&m_clock); // no time limit runs out while the test looks
+        const QString picture = m_files + "/still.png";
+        QImage image(40, 40, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(picture));
+
+        switch (setup) {
+        case Setup::RatioChange:
+            w->noteDevicePixelRatio(w->devicePixelRatioF() + 1.0);
+            break;
+        case Setup::StalePicture: {
+            w->settings().bgImagePath = picture;
+            w->applyAppearance(w->settings());
+            // A new ratio drops the scaled picture; the next paint asks for it again.
+            w->noteDevicePixelRatio(w->devicePixelRatioF() + 1.0);
+            QImage target(w->size(), QImage::Format_ARGB32);
+            w->render(&target);
+            break;
+        }
+        case Setup::Video:
+            w->settings().bgImagePath = QFINDTESTDATA("../data/video/bars-320x240.mp4");
+            w->applyAppearance(w->settings());
+            QVERIFY(w->isVideoPlaying());
+            break;
+        case Setup::GifResize:
+            w->settings().bgImagePath = QFINDTESTDATA("../data/gif/redblue-40x20.gif");
+            w->applyAppearance(w->settings());
+            QVERIFY(w->backgroundMovie());
+            w->resize(w->width() + 40, w->height());
+            break;
+        case Setup::DockAnimation:
+            w->edgeDock()->animateGeometry(w->geometry().translated(40, 0));
+            break;
+        }
+
+        auto* t = w->findChild<QTimer*>(timer);
+        QVERIFY2(t, qPrintable(timer));
+        QVERIFY2(t->isActive(), qPrintable(timer));
+
+        w->abortNetwork();
+        const QList<QTimer*> all = w->findChildren<QTimer*>();
+        for (const QTimer* each : all)
+            QVERIFY2(!each->isActive(), qPrintable(each->objectName()));
+    }
+
+    // The window icon follows the pictures the appearance applies, so a live preview of the settings shows
+    // the chosen icon, and accepting the preview keeps it.
+    void previewedIconStaysAfterApply_data()
+    {
+        QTest::addColumn<bool>("programIcon"); // the program icon picture, else the custom logo
+        QTest::newRow("program icon") << true;
+        QTest::newRow("custom logo") << false;
+    }
+
+    void previewedIconStaysAfterApply()
+    {
+        QFETCH(bool, programIcon);
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+        const QString path = writeImage(m_files + "/chosen.png", QSize(48, 48), QColor(0, 0, 255));
+        QVERIFY(!path.isEmpty());
+
+        MainWindow w;
+        const QColor builtIn = iconCentre(w.windowIcon());
+
+        // The settings dialog previews an edited copy of the record.
+        AppSettings edited = w.settings();
+        (programIcon ? edited.appIconPath : edited.customLogoPath) = path;
+        w.applyAppearance(edited);
+        QCOMPARE(iconCentre(w.windowIcon()), QColor(0, 0, 255));
+
+        // Cancelled: the record's own picture comes back.
+        w.applyAppearance(w.settings());
+        QCOMPARE(iconCentre(w.windowIcon()), builtIn);
+
+        // Previewed again and accepted: the record takes the copy and everything is applied.
+        w.applyAppearance(edited);
+        w.settings() = edited;
+        w.applySettings();
+        QCOMPARE(iconCentre(w.windowIcon()), QColor(0, 0, 255));
+        w.createTrayIcon();
+        QCOMPARE(iconCentre(w.trayIcon()->icon()), QColor(0, 0, 255));
+    }
+
+    void unloadableProgramIconFallsBackToTheLogo()
+    {
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+        const QString logo = writeImage(m_files + "/logo.png", QSize(48, 48), QColor(0, 255, 0));
+        const QString broken = m_files + "/broken.png";
+        QVERIFY(writeFile(broken, "not a picture"));
+
+        MainWindow w;
+        w.settings().customLogoPath = logo;
+        w.settings().appIconPath = broken;
+        w.applyAppearance(w.settings());
+        QCOMPARE(iconCentre(w.windowIcon()), QColor(0, 255, 0));
+    }
+
+    // The line under the title strip: hidden while the lock screen covers the window, back once it is gone.
+    void dividerFollowsTheLockScreen()
+    {
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+        auto w = shownWindow();
+        QVERIFY(w);
+        QCOMPARE(w->borderFrame()->dividerY(), 28);
+
+        w->settings().protectPasswordHash = QStringLiteral("hash");
+        w->onUiButton(UiBtn::Lock);
+        QVERIFY(w->lockOverlay() && w->lockOverlay()->isVisible());
+        w->resize(w->width() + 20, w->height() + 10);
+        QCOMPARE(w->borderFrame()->dividerY(), -100);
+        // Applying the appearance while locked does not draw the line over the lock screen.
+        w->applyAppearance(w->settings());
+        QCOMPARE(w->borderFrame()->dividerY(), -100);
+
+        // Unlocked: the lock screen is hidden; the next layout puts the line back under the title strip.
+        w->lockOverlay()->hide();
+        w->settings().uiLocked = false;
+        w->resize(w->width() - 20, w->height() - 10);
+        QCOMPARE(w->borderFrame()->dividerY(), 28);
+    }
+
+    // The size remembered for the next start is the landscape one, also when the panel quits in portrait
+    // (portrait is not remembered: the next start is landscape again).
+    void quittingInPortraitKeepsTheLandscapeSize()
+    {
+        QFile::remove(layoutFile());
+        QFile::remove(settingsFile());
+        auto w = shownWindow();
+        QVERIFY(w);
+        w->resize(760, 520);
+        const QSize landscape = w->size();
+
+        w->onUiButton(UiBtn::Orientation);
+        QVERIFY(w->size() != landscape);
+        QVERIFY(w->saveSettings());
+        QCOMPARE(readObject(settingsFile()).value(QStringLiteral("geometry")).toArray(),
+                 (QJsonArray{landscape.width(), landscape.height()}));
+
+        w->onUiButton(UiBtn::Orientation);
+        QCOMPARE(w->size(), landscape);
+        QVERIFY(w->saveSettings());
+        QCOMPARE(readObject(settingsFile()).value(QStringLiteral("geometry")).toArray(),
+                 (QJsonArray{landscape.width(), landscape.height()}));
     }
 };
 

@@ -1,6 +1,6 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
@@ -55,21 +55,12 @@ class TestMainWindowBridge : public QObject
     QString m_chosenFile;
     int m_dialogsMade = 0;
     MainWindow::SettingsDialogArgs m_args;
+    std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
 
     std::unique_ptr<MainWindow> makeWindow()
     {
+        installSeams(m_seams, recordingSeams(&m_questions, &m_answer, nullptr, &m_chooserCalls, &m_chosenFile));
         auto w = std::make_unique<MainWindow>();
-        w->setPrompter(recordingPrompter(&m_questions, &m_answer));
-        MainWindow::FileChooser chooser;
-        chooser.saveFileName = [this](const QString& caption, const QString& suggested, const QString& filter) {
-            m_chooserCalls.append(QStringList{QStringLiteral("save"), caption, suggested, filter}.join('|'));
-            return m_chosenFile;
-        };
-        chooser.openFileName = [this](const QString& caption, const QString& folder, const QString& filter) {
-            m_chooserCalls.append(QStringList{QStringLiteral("open"), caption, folder, filter}.join('|'));
-            return m_chosenFile;
-        };
-        w->setFileChooser(chooser);
         // The stand-in records what the window hands over and builds the dialog from it.
         w->setSettingsDialogFactory([this](const MainWindow::SettingsDialogArgs& a) {
             ++m_dialogsMade;
@@ -375,7 +366,7 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         w->onUiButton(UiBtn::Settings);
-        w->onGearMenuAction(1);
+        w->onGearMenuAction(GearMenuPopup::OpenSettings);
         QCOMPARE(m_dialogsMade, 1);
         SettingsDialog* dialog = w->settingsDialog();
         QVERIFY(dialog && dialog->isVisible());
@@ -636,6 +627,45 @@ private Q_SLOTS:
         menu->setAccountText(QStringLiteral("stale"));
         Q_EMIT w->titleBar()->gearMenuAboutToShow();
         QCOMPARE(menu->accountText(), QString());
+    }
+
+    // The settings dialog previews its edited copy on the running window before anything is saved: the
+    // sidebar and the grid must be placed for the arrangement the preview shows, and back when it is cancelled.
+    void previewedGroupArrangementIsLaidOut_data()
+    {
+        QTest::addColumn<bool>("horizontal");
+        QTest::newRow("groups across the top") << true;
+        QTest::newRow("groups down the side") << false;
+    }
+
+    void previewedGroupArrangementIsLaidOut()
+    {
+        QFETCH(bool, horizontal);
+        auto w = std::make_unique<MainWindow>();
+        w->settings().horizontalGroups = !horizontal;
+        w->applySettings();
+        const QRect sidebarBefore = w->sidebar()->geometry();
+        const QRect gridBefore = w->iconGrid()->geometry();
+
+        w->openSettings();
+        SettingsDialog* dialog = w->settingsDialog();
+        QVERIFY(dialog);
+        dialog->editSettings([horizontal](AppSettings& s) { s.horizontalGroups = horizontal; });
+        QCOMPARE(w->sidebar()->isHorizontal(), horizontal);
+        const int width = w->width();
+        const int height = w->height();
+        if (horizontal) {
+            QCOMPARE(w->sidebar()->geometry(), QRect(0, 28, width, 40));
+            QCOMPARE(w->iconGrid()->geometry(), QRect(0, 68, width, height - 96));
+        } else {
+            QCOMPARE(w->sidebar()->geometry(), QRect(0, 28, 172, height - 56));
+            QCOMPARE(w->iconGrid()->geometry(), QRect(172, 28, width - 172, height - 56));
+        }
+
+        dialog->reject();
+        QCOMPARE(w->sidebar()->isHorizontal(), !horizontal);
+        QCOMPARE(w->sidebar()->geometry(), sidebarBefore);
+        QCOMPARE(w->iconGrid()->geometry(), gridBefore);
     }
 };
 

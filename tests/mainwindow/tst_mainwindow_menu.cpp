@@ -1,11 +1,11 @@
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
-#include "mainwindow/shortcutfile.h"
+#include "model/shortcutfile.h"
 #include "panel/floaticon.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
@@ -259,14 +259,15 @@ private Q_SLOTS:
     void relocate()
     {
         QString answer = file("B.TXT"); // only the case differs from the other item's path
-        MainWindow::ItemMenuHooks hooks;
         QStringList captions;
-        hooks.openFile = [&](QWidget*, const QString& caption, const QString& filter) {
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString& caption, const QString&, const QString& filter) {
             captions += caption + QLatin1Char('|') + filter;
             return answer;
         };
+        const ktr::dialogs::ScopedSeams chooser(seams);
         QVERIFY(ktr::test::writeFile(answer, "x"));
-        auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("b.txt"))}}}, hooks);
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("b.txt"))}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
         QCOMPARE(toastText(*w), QStringLiteral("该路径已在当前分组中"));
         QCOMPARE(w->groups()[0].items[0].path, file("gone.txt"));

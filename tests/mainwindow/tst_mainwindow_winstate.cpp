@@ -41,6 +41,8 @@ QStringList actionTexts(const QMenu* menu)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FrameHit)
+
 class TestMainWindowWinState : public QObject
 {
     Q_OBJECT
@@ -271,7 +273,7 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        w->bottomBar()->setButtonState(UiBtn::Monitor, true);
+        w->bottomBar()->setButtonActive(UiBtn::Monitor, true);
         Q_EMIT ScreenMonitor::instance()->diskFull();
         QTRY_VERIFY(w->toast());
         QCOMPARE(w->toast()->text(), QStringLiteral("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
@@ -385,6 +387,36 @@ private Q_SLOTS:
     {
         const QStringList compiled = ktr::platform::compiledVersion().split(QLatin1Char('.'));
         QCOMPARE(appFileVersion(), QStringList(compiled.mid(0, 3)).join(QLatin1Char('.')));
+    }
+
+    // Where a press on the frameless window's border lands follows the orientation in force: the portrait
+    // window has a fixed width, so its side borders must not resize it.
+    void borderHitFollowsTheOrientation_data()
+    {
+        QTest::addColumn<bool>("portrait");
+        QTest::addColumn<int>("where"); // 0 top left corner, 1 middle of the right edge, 2 bottom left corner
+        QTest::addColumn<FrameHit>("expected");
+        QTest::newRow("landscape top left") << false << 0 << FrameHit::TopLeft;
+        QTest::newRow("landscape right edge") << false << 1 << FrameHit::Right;
+        QTest::newRow("landscape bottom left") << false << 2 << FrameHit::BottomLeft;
+        QTest::newRow("portrait top left") << true << 0 << FrameHit::Top;
+        QTest::newRow("portrait right edge") << true << 1 << FrameHit::Client;
+        QTest::newRow("portrait bottom left") << true << 2 << FrameHit::Bottom;
+    }
+
+    void borderHitFollowsTheOrientation()
+    {
+        QFETCH(bool, portrait);
+        QFETCH(int, where);
+        QFETCH(FrameHit, expected);
+        auto w = std::make_unique<MainWindow>();
+        if (portrait)
+            w->onUiButton(UiBtn::Orientation);
+        QCOMPARE(w->portraitMode(), portrait);
+        const int width = w->width();
+        const int height = w->height();
+        const QPoint points[] = {QPoint(3, 3), QPoint(width - 2, height / 2), QPoint(2, height - 2)};
+        QCOMPARE(w->frameHitAt(points[where]), expected);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "icons/iconloader.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "testenv.h"
+#include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
@@ -179,15 +180,16 @@ private Q_SLOTS:
         QFETCH(int, expected);
         ShortcutEditDialog dlg(kItemPath, QStringLiteral("Editor"), true, sampleInfo(), QPixmap());
         int pickerCalls = 0;
-        dlg.setFilePickers(
-            [&](QWidget*, const QString&, const QString&) {
-                ++pickerCalls;
-                return QString();
-            },
-            [&](QWidget*, const QString&) {
-                ++pickerCalls;
-                return QString();
-            });
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString&, const QString&, const QString&) {
+            ++pickerCalls;
+            return QString();
+        };
+        seams.folder = [&](QWidget*, const QString&, const QString&) {
+            ++pickerCalls;
+            return QString();
+        };
+        const ktr::dialogs::ScopedSeams pickers(seams);
         auto* nameEdit = child<QLineEdit>(dlg, "nameEdit");
         nameEdit->setText(name);
         int code = -1;
@@ -247,13 +249,13 @@ private Q_SLOTS:
         QString answer;
         QString caption;
         QString filter;
-        dlg.setFilePickers(
-            [&](QWidget*, const QString& c, const QString& f) {
-                caption = c;
-                filter = f;
-                return answer;
-            },
-            nullptr);
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString& c, const QString&, const QString& f) {
+            caption = c;
+            filter = f;
+            return answer;
+        };
+        const ktr::dialogs::ScopedSeams pickers(seams);
         for (const QString& step : steps) {
             if (step == QLatin1String("restore")) {
                 child<QPushButton>(dlg, "restoreIconButton")->click();
@@ -277,15 +279,16 @@ private Q_SLOTS:
         QString file = QStringLiteral("/usr/bin/other");
         QString folder = QStringLiteral("/srv/data");
         QStringList captions;
-        dlg.setFilePickers(
-            [&](QWidget*, const QString& c, const QString&) {
-                captions << c;
-                return file;
-            },
-            [&](QWidget*, const QString& c) {
-                captions << c;
-                return folder;
-            });
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString& c, const QString&, const QString&) {
+            captions << c;
+            return file;
+        };
+        seams.folder = [&](QWidget*, const QString& c, const QString&) {
+            captions << c;
+            return folder;
+        };
+        const ktr::dialogs::ScopedSeams pickers(seams);
         child<QPushButton>(dlg, "browseTargetButton")->click();
         child<QPushButton>(dlg, "browseWorkingDirButton")->click();
         QCOMPARE(captions, (QStringList{QString::fromUtf8("选择文件"), QString::fromUtf8("选择文件夹...")}));

@@ -3,8 +3,9 @@
 // Helpers shared by the main window tests: a launcher that records what it is asked to start, items
 // and the data files of the window, and windows built the way the tests need them.
 #include "icons/iconloader.h"
-#include "mainwindow/configstore.h"
+#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "ui/dialogseams.h"
 #include "platform/launcher.h"
 #include "testenv.h"
 #include "ui/datadir.h"
@@ -109,21 +110,43 @@ inline void useRedIconExtractor()
     });
 }
 
-// A prompter that records every question as "title|text" and answers it with *answer; informations are
-// recorded likewise when a list is given, else dropped.
-inline MainWindow::Prompter recordingPrompter(QStringList* questions, const bool* answer,
-                                              QStringList* informations = nullptr)
+// Dialog seams that record every question as "title|text" and answer it with *answer (yes or no); informations
+// are recorded likewise when a list is given, else dropped. File choosers record "save|caption|suggested|filter"
+// or "open|caption|folder|filter" into *chooserCalls when given and return *chosenFile.
+inline ktr::dialogs::Seams recordingSeams(QStringList* questions, const bool* answer,
+                                          QStringList* informations = nullptr, QStringList* chooserCalls = nullptr,
+                                          const QString* chosenFile = nullptr)
 {
-    MainWindow::Prompter prompter;
-    prompter.question = [questions, answer](const QString& title, const QString& text) {
+    ktr::dialogs::Seams seams;
+    seams.question = [questions, answer](QWidget*, const QString& title, const QString& text) {
         questions->append(title + QLatin1Char('|') + text);
-        return *answer;
+        return *answer ? 1 : 0;
     };
-    prompter.information = [informations](const QString& title, const QString& text) {
+    seams.information = [informations](QWidget*, const QString& title, const QString& text, int) {
         if (informations)
             informations->append(title + QLatin1Char('|') + text);
     };
-    return prompter;
+    if (chooserCalls) {
+        seams.saveFile = [chooserCalls, chosenFile](QWidget*, const QString& caption, const QString& suggested,
+                                                    const QString& filter) {
+            chooserCalls->append(QStringList{QStringLiteral("save"), caption, suggested, filter}.join('|'));
+            return *chosenFile;
+        };
+        seams.openFile = [chooserCalls, chosenFile](QWidget*, const QString& caption, const QString& folder,
+                                                    const QString& filter) {
+            chooserCalls->append(QStringList{QStringLiteral("open"), caption, folder, filter}.join('|'));
+            return *chosenFile;
+        };
+    }
+    return seams;
+}
+
+// Installs seams for a test object's windows: the previous replacement is taken down first, so the new one
+// is not restored away when the old one ends.
+inline void installSeams(std::unique_ptr<ktr::dialogs::ScopedSeams>& slot, ktr::dialogs::Seams seams)
+{
+    slot.reset();
+    slot = std::make_unique<ktr::dialogs::ScopedSeams>(std::move(seams));
 }
 
 // A window shown on the screen; null when it never got exposed.

@@ -318,18 +318,18 @@ private Q_SLOTS:
         QTimer* blink = bar.findChild<QTimer*>(QStringLiteral("blinkTimer"));
         QTimer* shield = bar.findChild<QTimer*>(QStringLiteral("shieldTimer"));
         QTimer* hover = bar.findChild<QTimer*>(QStringLiteral("hoverTimer"));
-        bar.setButtonState(9, true);
+        bar.setButtonActive(9, true);
         QVERIFY(blink->isActive());
         QVERIFY(bar.buttonState(9));
-        bar.setButtonState(10, true);
+        bar.setButtonActive(10, true);
         QVERIFY(shield->isActive());
-        bar.setButtonState(10, false);
+        bar.setButtonActive(10, false);
         QVERIFY(!shield->isActive());
         bars::move(&bar, centreOf(bar, 6));
         QVERIFY(hover->isActive());
         bars::move(&bar, centreOf(bar, 5));
         QVERIFY(!hover->isActive());
-        bar.setButtonState(11, true);
+        bar.setButtonActive(11, true);
         QVERIFY(!bar.buttonState(11));
     }
 
@@ -398,7 +398,7 @@ private Q_SLOTS:
         BottomBar bottom(&window);
         bottom.setGeometry(0, 172, 420, 28);
         bottom.setBadgeCount(120);
-        bottom.setButtonState(9, true);
+        bottom.setButtonActive(9, true);
         bars::move(&bottom, centreOf(bottom, 6));
         bars::move(&title, centreOf(title, 4));
         window.show();

@@ -1,6 +1,6 @@
 #include "logcapture.h"
 #include "panel/itempayload.h"
-#include "panel/panelmodel.h"
+#include "model/panelmodel.h"
 #include "panel/sidebar.h"
 #include "testenv.h"
 #include "ui/lang.h"

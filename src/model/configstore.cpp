@@ -1,0 +1,259 @@
+#include "model/configstore.h"
+
+#include "model/layoutfile.h"
+#include "model/settingsfile.h"
+#include "platform/clock.h"
+#include "ui/datadir.h"
+#include "ui/lang.h"
+#include "ui/savefile.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QTimer>
+
+namespace {
+
+// True when a settings object holds members but none the program would take: each member is unknown
+// or of another JSON type than the program writes ({"version":2,"data":{...}}, every value a string).
+// Reading it would silently replace it all with defaults.
+bool settingsDropData(const QJsonObject& object)
+{
+    if (object.isEmpty())
+        return false;
+    QJsonObject known = settingsToJson(AppSettings(), QSize(1, 1));
+    known.insert(QStringLiteral("uiPasswordHash"), QString()); // the older name of the password hash
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const auto k = known.constFind(it.key());
+        if (k != known.constEnd() && k->type() == it->type())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ConfigStore::ConfigStore(const QString& dataDir) : m_dataDir(dataDir), m_clock(ktr::platform::Clock::system())
+{
+    m_defer = [this](int delayMs, std::function<void()> task) {
+        QTimer::singleShot(delayMs, Qt::CoarseTimer, &m_timerContext, std::move(task));
+    };
+}
+
+void ConfigStore::setClock(ktr::platform::Clock* clock)
+{
+    m_clock = clock ? clock : ktr::platform::Clock::system();
+}
+
+QString ConfigStore::dataDir()
+{
+    if (m_dataDir.isEmpty())
+        m_dataDir = appDataDir();
+    return m_dataDir;
+}
+
+QString ConfigStore::layoutPath()
+{
+    if (m_layoutPath.isEmpty())
+        m_layoutPath = dataDir() + QStringLiteral("/layout.json");
+    return m_layoutPath;
+}
+
+QString ConfigStore::settingsPath()
+{
+    if (m_settingsPath.isEmpty())
+        m_settingsPath = dataDir() + QStringLiteral("/settings.json");
+    return m_settingsPath;
+}
+
+ConfigStore::Read ConfigStore::readObject(const QString& path, qint64 cap, QJsonObject* object)
+{
+    QByteArray bytes;
+    QString error;
+    switch (ktr::readFileCapped(path, cap, &bytes, &error)) {
+    case ktr::ReadStatus::Ok:
+        break;
+    case ktr::ReadStatus::Missing:
+        m_protected.remove(path);
+        return Read::Missing;
+    case ktr::ReadStatus::NotAFile:
+    case ktr::ReadStatus::TooLarge:
+    case ktr::ReadStatus::Failed:
+        // Defaults written over it would destroy what may still be the user's data.
+        m_protected.insert(path);
+        qWarning().noquote() << "[config] cannot read" << path << ":" << error
+                             << "- left untouched and not overwritten in this run";
+        return Read::Unusable;
+    }
+    if (bytes.isEmpty()) {
+        // Nothing to lose: the next save may write over it.
+        m_protected.remove(path);
+        return Read::Empty;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error == QJsonParseError::NoError && doc.isObject()) {
+        m_protected.remove(path);
+        *object = doc.object();
+        return Read::Ok;
+    }
+    qWarning().noquote() << "[config] damaged file" << path << ":"
+                         << (parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
+                                                                          : parseError.errorString());
+    // A well-formed file that is not an object is kept as a copy too, so defaults saved later
+    // replace nothing the user could still want.
+    if (preserveCorruptFile(path)) {
+        m_protected.remove(path);
+        return Read::Damaged;
+    }
+    m_protected.insert(path);
+    return Read::DamagedNotKept;
+}
+
+bool ConfigStore::keepMisshapenCopy(const QString& path)
+{
+    qWarning().noquote() << "[config] file of an unexpected shape" << path << "- reading it would drop content";
+    if (preserveCorruptFile(path)) {
+        m_protected.remove(path);
+        return true;
+    }
+    m_protected.insert(path);
+    return false;
+}
+
+void ConfigStore::scheduleCorruptNotice(int delayMs, const char* text)
+{
+    if (m_corruptNoticeScheduled)
+        return;
+    m_corruptNoticeScheduled = true;
+    m_defer(delayMs, [this, text] {
+        if (m_toast)
+            m_toast(Lang::tr(text), 1);
+    });
+}
+
+bool ConfigStore::loadLayout(QList<Group>& groups)
+{
+    const QString path = layoutPath();
+    QJsonObject object;
+    const Read result = readObject(path, kMaxLayoutBytes, &object);
+    if (result == Read::Damaged)
+        scheduleCorruptNotice(kLayoutNoticeDelayMs,
+                              "布局文件已损坏，已保留副本并重建默认分组；可从「备份与恢复」还原最近快照");
+    else if (result == Read::DamagedNotKept)
+        scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    else if (result == Read::Unusable)
+        scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件无法读取，本次运行不会覆盖它；请检查该文件");
+    if (result != Read::Ok)
+        return false;
+    if (layoutDropsData(object)) {
+        // Right type, wrong shape: what can't be read is kept aside before anything is saved over it.
+        if (keepMisshapenCopy(path))
+            scheduleCorruptNotice(kLayoutNoticeDelayMs,
+                                  "布局文件含有无法识别的内容，已保留副本；可从「备份与恢复」还原最近快照");
+        else
+            scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件已损坏，且未能保留副本；本次运行不会覆盖它");
+        const QJsonValue readable = object.value(QStringLiteral("groups"));
+        if (!readable.isArray() || readable.toArray().isEmpty())
+            return false;
+    }
+    groups = layoutFromJson(object);
+    if (fixLegacyWordpadPaths(groups))
+        saveLayout(groups);
+    return true;
+}
+
+bool ConfigStore::saveLayout(const QList<Group>& groups)
+{
+    return writeFile(layoutPath(), serializeLayout(groups), Lang::tr("分组布局写入失败"));
+}
+
+void ConfigStore::loadSettings(AppSettings& settings, QSize& savedSize)
+{
+    const QString path = settingsPath();
+    QJsonObject object;
+    const Read result = readObject(path, kMaxSettingsBytes, &object);
+    if (result == Read::Damaged)
+        scheduleCorruptNotice(kSettingsNoticeDelayMs,
+                              "设置文件已损坏，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
+    else if (result == Read::DamagedNotKept)
+        scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    else if (result == Read::Unusable)
+        scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件无法读取，本次运行不会覆盖它；请检查该文件");
+    if (result != Read::Ok)
+        return;
+    if (settingsDropData(object)) {
+        if (keepMisshapenCopy(path))
+            scheduleCorruptNotice(kSettingsNoticeDelayMs,
+                                  "设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
+        else
+            scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    }
+    settingsFromJson(object, settings, savedSize);
+    Lang::setLanguage(settings.language);
+}
+
+bool ConfigStore::saveSettings(const AppSettings& settings, const QSize& windowSize)
+{
+    return writeFile(settingsPath(), serializeSettings(settings, windowSize), Lang::tr("设置文件写入失败"));
+}
+
+void ConfigStore::toggleTheme(AppSettings& settings, const QSize& windowSize)
+{
+    settings.darkTheme = !settings.darkTheme;
+    saveSettings(settings, windowSize);
+}
+
+bool ConfigStore::writeFile(const QString& path, const QByteArray& data, const QString& message)
+{
+    if (m_protected.contains(path)) {
+        reportSaveFailure(path, message, QStringLiteral("the existing file could not be read and is kept as it is"));
+        return false;
+    }
+    QString error;
+    if (ktr::saveFileAtomic(path, data, &error))
+        return true;
+    reportSaveFailure(path, message, error);
+    return false;
+}
+
+void ConfigStore::reportSaveFailure(const QString& path, const QString& message, const QString& detail)
+{
+    if (detail.isEmpty())
+        qWarning().noquote() << "config save failed:" << path << message;
+    else
+        qWarning().noquote() << "config save failed:" << path << message << "(" + detail + ")";
+    const qint64 now = m_clock->monotonicMs();
+    const auto last = m_lastToastMs.constFind(path);
+    if (last != m_lastToastMs.constEnd() && now - last.value() < kToastIntervalMs)
+        return;
+    m_lastToastMs.insert(path, now);
+    if (m_toast)
+        m_toast(message.isEmpty() ? Lang::tr("保存失败：无法写入配置文件") : message, 1);
+}
+
+bool ConfigStore::preserveCorruptFile(const QString& path)
+{
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return false;
+    const QString stamp = m_clock->now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    QString candidate = path + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 0; n <= 99 && QFileInfo::exists(candidate); ++n)
+        candidate = path + QStringLiteral(".corrupt-") +
+                    m_clock->now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-') +
+                    QString::number(n);
+    bool ok = false;
+    if (!QFileInfo::exists(candidate)) {
+        ok = QFile::rename(path, candidate);
+        if (!ok && QFile::copy(path, candidate)) {
+            ok = true;
+            QFile::remove(path);
+        }
+    }
+    qWarning().noquote() << "corrupt config preserved:" << path << "->" << candidate
+                         << "ok =" << (ok ? "true" : "false");
+    return ok;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "model/panelmodel.h"
+#include "ui/appsettings.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+namespace ktr::platform {
+class Clock;
+}
+
+// The main window's two configuration files, "layout.json" and "settings.json", and what they share:
+// the treatment of a damaged file, the report of a failed write and the once-per-run notice. The main
+// window owns one and forwards its loadLayout, saveLayout, loadSettings, saveSettings,
+// reportSaveFailure and preserveCorruptFile to it; everything here runs without a window.
+//
+// A file that exists but can't be used is never replaced by defaults without a copy: a damaged file
+// (not JSON, or JSON that is not an object) is moved aside first; one that can't be read at all (an
+// I/O error, a folder in its place, oversize) or can't be moved aside is left untouched and this run
+// does not write over it.
+class ConfigStore
+{
+public:
+    // Shows a toast: kind 0 information, 1 error. The text is already translated.
+    using ToastHandler = std::function<void(const QString& text, int kind)>;
+    // Runs a task after a delay (a coarse single-shot timer unless a test replaces it).
+    using DeferHandler = std::function<void(int delayMs, std::function<void()> task)>;
+
+    static constexpr qint64 kMaxLayoutBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxSettingsBytes = 16 * 1024 * 1024;
+    static constexpr qint64 kToastIntervalMs = 5000;
+    static constexpr int kSettingsNoticeDelayMs = 3000;
+    static constexpr int kLayoutNoticeDelayMs = 3200;
+
+    // An empty folder means the data folder of the program, determined on first use.
+    explicit ConfigStore(const QString& dataDir = QString());
+    ConfigStore(const ConfigStore&) = delete;
+    ConfigStore& operator=(const ConfigStore&) = delete;
+
+    void setToastHandler(ToastHandler handler) { m_toast = std::move(handler); }
+    void setDeferHandler(DeferHandler handler) { m_defer = std::move(handler); }
+    void setClock(ktr::platform::Clock* clock);
+
+    QString layoutPath();
+    QString settingsPath();
+
+    // Replaces `groups` with the file's content and returns true; returns false and leaves `groups`
+    // as it was when the file is missing, unusable or damaged. Items of an old layout pointing at
+    // write.exe are moved to WordPad (then the layout is saved). The caller sets the current group
+    // and queues the icon loads.
+    bool loadLayout(QList<Group>& groups);
+    bool saveLayout(const QList<Group>& groups);
+
+    // Fills `settings` and `savedSize` from the file and applies the language; a missing or unusable
+    // file leaves both unchanged. Failures are only logged or shown, never returned.
+    void loadSettings(AppSettings& settings, QSize& savedSize);
+    bool saveSettings(const AppSettings& settings, const QSize& windowSize);
+    // The theme switch: flips the theme and saves; the caller applies the settings afterwards.
+    void toggleTheme(AppSettings& settings, const QSize& windowSize);
+
+    // Logs "config save failed:" every time; shows `message` (or a generic text when empty) as an
+    // error toast at most once per path every 5000 ms.
+    void reportSaveFailure(const QString& path, const QString& message, const QString& detail = QString());
+    // Moves a damaged file aside as "<path>.corrupt-yyyyMMdd-HHmmss-zzz" ("-0".."-99" appended when
+    // taken); copies and deletes when renaming fails. True when the file was preserved.
+    bool preserveCorruptFile(const QString& path);
+
+    // True once a damaged-file notice has been scheduled in this run (never cleared).
+    bool corruptNoticeScheduled() const { return m_corruptNoticeScheduled; }
+    // True when the file at `path` exists but could not be used, so it is not written this run.
+    bool isProtected(const QString& path) const { return m_protected.contains(path); }
+
+private:
+    enum class Read { Ok, Missing, Empty, Damaged, DamagedNotKept, Unusable };
+    bool keepMisshapenCopy(const QString& path);
+    Read readObject(const QString& path, qint64 cap, QJsonObject* object);
+    bool writeFile(const QString& path, const QByteArray& data, const QString& message);
+    void scheduleCorruptNotice(int delayMs, const char* text);
+    QString dataDir();
+
+    QString m_dataDir;
+    QString m_layoutPath;
+    QString m_settingsPath;
+    ToastHandler m_toast;
+    DeferHandler m_defer;
+    ktr::platform::Clock* m_clock;
+    QHash<QString, qint64> m_lastToastMs;
+    QSet<QString> m_protected;
+    bool m_corruptNoticeScheduled = false;
+    QObject m_timerContext; // deferred notices die with the store
+};

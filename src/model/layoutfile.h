@@ -1,0 +1,23 @@
+#pragma once
+
+#include "model/panelmodel.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+
+// The form of "layout.json": {"groups": [{"name", "items": [{"path", "name", "hidden", "customIcon",
+// "workDir", "args", "runAsAdmin"}]}]}, every item key always written.
+QJsonObject layoutToJson(const QList<Group>& groups);
+// Indented JSON with the keys of each object sorted, so equal models give equal bytes.
+QByteArray serializeLayout(const QList<Group>& groups);
+
+// Reads the groups of a layout object: names cut to 64 characters, items without a path dropped,
+// groups kept whatever their content; without any group, one empty group named "默认分组" (translated).
+QList<Group> layoutFromJson(const QJsonObject& object);
+// True when reading `object` with layoutFromJson would leave out something it holds: members where the
+// groups belong, a group or item that is not an object, a group name or item path that is not a string.
+bool layoutDropsData(const QJsonObject& object);
+
+// Items of an old layout that point at write.exe are moved to WordPad when WordPad is installed under
+// %ProgramFiles% (only meaningful where that variable is set). True when an item was changed.
+bool fixLegacyWordpadPaths(QList<Group>& groups);
