@@ -22,6 +22,7 @@
 #include "platform/launcher.h"
 #include "recorder/recorderbutton.h"
 #include "settings/settingsdialog.h"
+#include "support/logexport.h"
 #include "support/supportchatdialog.h"
 #include "support/supportpoller.h"
 #include "ui/dialogseams.h"
@@ -741,7 +742,9 @@ void MainWindow::toggleObfuscation()
 
 void MainWindow::exportLogs()
 {
-    // Archiving the log folder comes with the log viewer.
+    logexport::exportLogsFromWindow(this, [this](const QString& text, int kind) {
+        showToast(text, kind == 0 ? Toast::Info : Toast::Error);
+    });
 }
 
 void MainWindow::uninstallProgram(bool removeAll)

@@ -280,7 +280,8 @@ void MainWindow::setRecorderButtonActive(bool active)
 
 void MainWindow::startScreenMonitor()
 {
-    switch (m_recorder->toggle(m_settings)) {
+    QString why;
+    switch (m_recorder->toggle(m_settings, &why)) {
     case RecorderButton::Outcome::Stopped:
         showToast(Lang::tr("屏幕监控已停止"), Toast::Info);
         break;
@@ -294,6 +295,8 @@ void MainWindow::startScreenMonitor()
         showToast(Lang::tr("屏幕监控已启动"), Toast::Info);
         break;
     case RecorderButton::Outcome::Failed:
+        // The recorder's reason is already in the user's language.
+        showToast(why.isEmpty() ? Lang::tr("屏幕监控启动失败") : why, Toast::Error);
         break;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 struct AppSettings;
 
@@ -15,8 +16,8 @@ public:
     explicit RecorderButton(QObject* parent = nullptr);
 
     // Stops a running recorder, or starts one configured from the settings (a recorder without a folder
-    // needs setting up first).
-    Outcome toggle(const AppSettings& settings);
+    // needs setting up first). A start that fails puts the reason for the user into why.
+    Outcome toggle(const AppSettings& settings, QString* why = nullptr);
 
 signals:
     void activeChanged(bool active);

@@ -914,6 +914,7 @@ extern const Lang::Pair kLangTable[] = {
     // --- notices and logs
 
     // --- recorder
+    {"屏幕监控启动失败", "Screen recording could not start"},
     {"请先设置录屏保存文件夹", "Please set a folder for the recordings first"},
     {"无法创建录屏文件夹：%1", "Cannot create the recordings folder: %1"},
     {"录屏文件夹无法写入：%1", "Cannot write into the recordings folder: %1"},
