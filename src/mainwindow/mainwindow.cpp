@@ -760,7 +760,9 @@ void MainWindow::factoryReset()
 
 void MainWindow::retranslate()
 {
-    setWindowTitle(m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle);
+    // The painted title strip shows the same name; a live switch must not leave it in the old language.
+    m_look.titleText = m_settings.customTitle.isEmpty() ? Lang::tr("青岚舟面板") : m_settings.customTitle;
+    setWindowTitle(m_look.titleText);
     if (m_tray)
         m_tray->setToolTip(windowTitle());
     const QList<QWidget*> children = findChildren<QWidget*>();

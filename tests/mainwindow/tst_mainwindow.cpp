@@ -390,6 +390,21 @@ private Q_SLOTS:
         QCOMPARE(toastText(*w), expected);
     }
 
+    // A live language switch renames the painted title strip as well as the window title.
+    void titleStripFollowsALanguageSwitch()
+    {
+        auto w = threeGroups();
+        QCOMPARE(w->titleText(), QStringLiteral("青岚舟面板"));
+        Lang::setLanguage(1);
+        const auto chinese = qScopeGuard([] {
+            Lang::setLanguage(0);
+            Lang::notifyChanged();
+        });
+        Lang::notifyChanged();
+        QCOMPARE(w->titleText(), QStringLiteral("Kestrune Panel"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Kestrune Panel"));
+    }
+
     void dropOfAFileAlreadyThereChangesNothing()
     {
         auto w = threeGroups();
