@@ -2,6 +2,7 @@
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
+#include "looktable.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -369,12 +370,7 @@ private Q_SLOTS:
     // (KTR_SHOT_DIR); skipped otherwise.
     void renderBothBars_data()
     {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<int>("language");
-        QTest::newRow("light-zh") << false << 0;
-        QTest::newRow("dark-zh") << true << 0;
-        QTest::newRow("light-en") << false << 1;
-        QTest::newRow("dark-en") << true << 1;
+        ktr::test::addThemeAndLanguageRows();
     }
     void renderBothBars()
     {

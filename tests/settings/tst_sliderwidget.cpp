@@ -1,6 +1,7 @@
 // The slider, the angle dial and the elided combo box: geometry, input, signals and painting.
 #include "settings/elidecombo.h"
 #include "settings/sliderwidget.h"
+#include "looktable.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/settingskit.h"
@@ -472,12 +473,7 @@ private Q_SLOTS:
 
     void comboPainting_data()
     {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<int>("language");
-        QTest::newRow("light-zh") << false << 0;
-        QTest::newRow("dark-zh") << true << 0;
-        QTest::newRow("light-en") << false << 1;
-        QTest::newRow("dark-en") << true << 1;
+        ktr::test::addThemeAndLanguageRows();
     }
     void comboPainting()
     {

@@ -4,6 +4,7 @@
 #include "fakeservicehost.h"
 #include "support/chatedit.h"
 #include "support/supportchatdialog.h"
+#include "looktable.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -472,12 +473,7 @@ private Q_SLOTS:
     // 50 messages with pictures, in both palettes and both languages, saved for a look.
     void shots_data()
     {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<int>("language");
-        QTest::newRow("light-zh") << false << 0;
-        QTest::newRow("dark-zh") << true << 0;
-        QTest::newRow("light-en") << false << 1;
-        QTest::newRow("dark-en") << true << 1;
+        ktr::test::addThemeAndLanguageRows();
     }
     void shots()
     {

@@ -1,5 +1,6 @@
 // The message card and the hint card: their build, their answers (reached through the card runner and
 // through a real exec), their look in both palettes and languages.
+#include "looktable.h"
 #include "testenv.h"
 #include "ui/modalcard.h"
 #include "ui/dialogseams.h"
@@ -230,12 +231,7 @@ private Q_SLOTS:
     // The message card keeps its light look in the dark theme; rendered for both languages.
     void msgCardLook_data()
     {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<int>("language");
-        QTest::newRow("light-zh") << false << 0;
-        QTest::newRow("dark-zh") << true << 0;
-        QTest::newRow("light-en") << false << 1;
-        QTest::newRow("dark-en") << true << 1;
+        ktr::test::addThemeAndLanguageRows();
     }
     void msgCardLook()
     {
@@ -366,12 +362,7 @@ private Q_SLOTS:
     // The preview writes the card; its fill follows the palette.
     void hintCardLook_data()
     {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<int>("language");
-        QTest::newRow("light-zh") << false << 0;
-        QTest::newRow("dark-zh") << true << 0;
-        QTest::newRow("light-en") << false << 1;
-        QTest::newRow("dark-en") << true << 1;
+        ktr::test::addThemeAndLanguageRows();
     }
     void hintCardLook()
     {
