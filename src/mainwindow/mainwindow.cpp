@@ -155,6 +155,7 @@ void MainWindow::buildControllers()
     connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
     m_backups = new BackupScheduler(this);
     m_updates = new UpdateChecker(this);
+    setupUpdates();
     m_support = new SupportPoller(this);
     m_lock = new LockController(this, &m_settings, this);
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
@@ -711,11 +712,6 @@ void MainWindow::showLockOverlay()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::checkForUpdates(bool beta, bool manual)
-{
-    m_updates->check(beta, manual);
-}
-
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 {
     Q_UNUSED(name);
@@ -745,17 +741,6 @@ void MainWindow::exportLogs()
     logexport::exportLogsFromWindow(this, [this](const QString& text, int kind) {
         showToast(text, kind == 0 ? Toast::Info : Toast::Error);
     });
-}
-
-void MainWindow::uninstallProgram(bool removeAll)
-{
-    // Uninstalling comes with the updater.
-    Q_UNUSED(removeAll);
-}
-
-void MainWindow::factoryReset()
-{
-    // The full reset comes with the updater.
 }
 
 void MainWindow::retranslate()
