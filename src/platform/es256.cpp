@@ -127,6 +127,11 @@ bool es256Verify(const QByteArray& x, const QByteArray& y, const QByteArray& mes
                             size_t(message.size())) == 1;
 }
 
+bool es256IsValidPublicKey(const QByteArray& x, const QByteArray& y)
+{
+    return bool(publicKeyFromPoint(x, y));
+}
+
 QByteArray es256Sign(const QByteArray& privateKeyPem, const QByteArray& message)
 {
     PkeyPtr key = privateKeyFromPem(privateKeyPem);

@@ -11,6 +11,9 @@ namespace ktr::platform {
 // of the curve, a signature of any other length and every library failure count as invalid.
 bool es256Verify(const QByteArray& x, const QByteArray& y, const QByteArray& message, const QByteArray& signature);
 
+// True when X, Y is a point of P-256 (what a key must be before anything verifies against it).
+bool es256IsValidPublicKey(const QByteArray& x, const QByteArray& y);
+
 // Signs message with a private key in PEM (any form OpenSSL reads, e.g. `openssl ecparam -genkey`):
 // the raw 64-byte signature, empty on failure. For tests and the local service host; releases are signed
 // with the openssl tool (see the README).

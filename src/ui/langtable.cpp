@@ -908,6 +908,9 @@ extern const Lang::Pair kLangTable[] = {
     {"无法写入下载文件，请检查磁盘空间后重试", "Cannot write the download to disk; check the free space and try again"},
 
     // --- update
+    {"程序不在安装目录中：只删除程序文件本身，所在文件夹中的其他文件保持不动。",
+     "The program is not in an installation folder: only the program file itself is deleted; the other files "
+     "in its folder stay untouched."},
 
     // --- support
 
