@@ -18,8 +18,8 @@ namespace {
 
 bool sameProtection(const AppSettings& a, const AppSettings& b)
 {
-    return a.protectPasswordHash == b.protectPasswordHash && a.uiLocked == b.uiLocked
-           && a.obfuscateEnabled == b.obfuscateEnabled && a.obfuscateMap == b.obfuscateMap;
+    return a.protectPasswordHash == b.protectPasswordHash && a.uiLocked == b.uiLocked &&
+           a.obfuscateEnabled == b.obfuscateEnabled && a.obfuscateMap == b.obfuscateMap;
 }
 
 } // namespace

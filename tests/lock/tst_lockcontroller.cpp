@@ -2,6 +2,7 @@
 #include "lock/lockdialog.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "protectedsettings.h"
 #include "testenv.h"
 #include "ui/appsettings.h"
 #include "ui/lang.h"
@@ -21,8 +22,8 @@ const QString kPassword = QStringLiteral("abcd");
 QString legacyHash(const QString& password)
 {
     const QString salt = QStringLiteral("s4lt");
-    return salt + QLatin1Char('$')
-           + QString::fromLatin1(
+    return salt + QLatin1Char('$') +
+           QString::fromLatin1(
                QCryptographicHash::hash((salt + password).toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
@@ -94,18 +95,9 @@ struct Rig
     }
 };
 
-AppSettings protectedSettings(int epoch)
-{
-    AppSettings s;
-    s.protectPasswordHash = makePasswordHash(kPassword, 1);
-    s.uiLocked = true;
-    s.obfuscateEnabled = true;
-    s.obfuscateMap.insert(QStringLiteral("/opt/a"), QStringLiteral("/opt/b"));
-    s.progUnlockEpoch = epoch;
-    return s;
-}
-
 } // namespace
+
+using ktr::test::protectedSettings;
 
 class TestLockController : public QObject
 {
@@ -118,10 +110,7 @@ class TestLockController : public QObject
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        Lang::setLanguage(0);
-    }
+    void init() { Lang::setLanguage(0); }
 
     // The account unlock: once per epoch above the stored one, a toast only when something was protected,
     // everything else ignored.
@@ -140,8 +129,7 @@ private Q_SLOTS:
         QTest::newRow("same epoch") << 5 << true << true << five << 5 << false << false;
         QTest::newRow("older epoch") << 7 << true << true << five << 7 << false << false;
         QTest::newRow("HTTP or network error") << 3 << true << false << five << 3 << false << false;
-        QTest::newRow("bad JSON") << 3 << true << true << QByteArray(R"({"ok": 1, "epoch": 5)") << 3 << false
-                                  << false;
+        QTest::newRow("bad JSON") << 3 << true << true << QByteArray(R"({"ok": 1, "epoch": 5)") << 3 << false << false;
         QTest::newRow("not an object") << 3 << true << true << QByteArray("[1, 5]") << 3 << false << false;
         QTest::newRow("ok 0") << 3 << true << true << QByteArray(R"({"ok": 0, "epoch": 5})") << 3 << false << false;
         QTest::newRow("ok as text") << 3 << true << true << QByteArray(R"({"ok": "1", "epoch": 5})") << 3 << false
@@ -325,8 +313,8 @@ private Q_SLOTS:
             << QString() << false << true << QString() << false << set << false << QString();
         QTest::newRow("on, no password, new one set")
             << QString() << false << true << kPassword << false << set << true << "0混淆保护已启用";
-        QTest::newRow("off without password") << QString() << true << true << QString() << false << QList<int>()
-                                              << true << "1未设置程序保护密码，无法解除混淆保护";
+        QTest::newRow("off without password") << QString() << true << true << QString() << false << QList<int>() << true
+                                              << "1未设置程序保护密码，无法解除混淆保护";
         QTest::newRow("off, wrong password")
             << current << true << true << QStringLiteral("abce") << false << verify << true << QString();
         QTest::newRow("off, right password")

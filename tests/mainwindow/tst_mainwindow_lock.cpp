@@ -216,8 +216,8 @@ private Q_SLOTS:
     void startedLockedNeverShowsItsIcons()
     {
         writeLayout({Group{QStringLiteral("A"), {item(m_files + "/a.txt")}}});
-        QJsonObject settings{{"uiLocked", true}, {"protectPasswordHash", makePasswordHash(kPassword, 1)},
-                             {"obfuscateEnabled", true}};
+        QJsonObject settings{
+            {"uiLocked", true}, {"protectPasswordHash", makePasswordHash(kPassword, 1)}, {"obfuscateEnabled", true}};
         QVERIFY(writeFile(settingsFile(), QJsonDocument(settings).toJson()));
         installSeams(m_seams, recordingSeams(&m_questions, &m_answer));
         MainWindow w;
@@ -236,8 +236,8 @@ private Q_SLOTS:
         } watch;
         watch.onPaint = [&] {
             if (!painted)
-                firstPaintCovered = w.lockOverlay() && w.lockOverlay()->isVisible()
-                                    && w.lockOverlay()->geometry() == w.rect();
+                firstPaintCovered =
+                    w.lockOverlay() && w.lockOverlay()->isVisible() && w.lockOverlay()->geometry() == w.rect();
             painted = true;
         };
         w.installEventFilter(&watch);
@@ -344,9 +344,8 @@ private Q_SLOTS:
                              {"obfuscateMap", QJsonObject{{m_files + "/a.txt", m_files + "/c.txt"}}},
                              {"darkTheme", true}};
         settings.insert(legacyKey ? "uiPasswordHash" : "protectPasswordHash", foreignHash);
-        const QJsonObject backup{{"app", "KestrunePanel"},
-                                 {"layout", QJsonObject{{"groups", QJsonArray()}}},
-                                 {"settings", settings}};
+        const QJsonObject backup{
+            {"app", "KestrunePanel"}, {"layout", QJsonObject{{"groups", QJsonArray()}}}, {"settings", settings}};
         m_chosenFile = freshDir(QStringLiteral("import")) + "/backup.json";
         QVERIFY(writeFile(m_chosenFile, QJsonDocument(backup).toJson()));
         int cards = 0;
