@@ -245,7 +245,11 @@ void LockController::settingsReloaded()
     if (m_settings->protectPasswordHash.isEmpty())
         ktr::protection::clearProtection(*m_settings);
     if (m_settings->uiLocked) {
+        const bool newlyLocked = !covers();
         showOverlay();
+        // Nothing may stay open above a lock that came in with the file (the settings dialog could clear it).
+        if (newlyLocked)
+            emit engaged();
     } else if (m_overlay && !m_overlay->isUnlocking()) {
         hideOverlay();
     }

@@ -360,8 +360,12 @@ private Q_SLOTS:
             return 1;
         });
 
+        w->openSettings();
+        QVERIFY(w->settingsDialog());
         w->importUserData();
         QCOMPARE(cards, 1);
+        // A lock that came in closes the settings dialog above it.
+        QTRY_COMPARE(w->settingsDialog() == nullptr, taken);
         QVERIFY(w->settings().darkTheme); // the rest of the file is imported
         const QJsonObject saved = readObject(settingsFile());
         QVERIFY(!saved.contains("uiPasswordHash"));
