@@ -315,6 +315,30 @@ private Q_SLOTS:
         QCOMPARE(w->borderFrame()->dividerY(), 28);
     }
 
+    // The window gives the lock screen its video decoder: a video chosen as the lock background plays.
+    void lockScreenPlaysAVideo()
+    {
+        auto w = shownPanel();
+        QVERIFY(w);
+        w->settings().lockBgPath = QFINDTESTDATA("../data/video/bars-320x240.mp4");
+        QVERIFY(!w->settings().lockBgPath.isEmpty());
+        w->settings().protectPasswordHash = makePasswordHash(kPassword, 1);
+        w->onUiButton(UiBtn::Lock);
+        QVERIFY(w->lockOverlay());
+        // The colour bars' green: neither the glow background nor the logo has it.
+        auto green = [&] {
+            const QImage image = shot(w->lockOverlay());
+            for (int y = 0; y < image.height(); y += 4)
+                for (int x = 0; x < image.width(); x += 4) {
+                    const QRgb c = image.pixel(x, y);
+                    if (qGreen(c) > 150 && qRed(c) < 90 && qBlue(c) < 90)
+                        return true;
+                }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(green(), 5000);
+    }
+
     // An import keeps the local protection fields unless the current protection password is given; the file
     // written holds what was kept, also when the backup carries only the older name of the hash.
     void importKeepsTheLocalProtection_data()
