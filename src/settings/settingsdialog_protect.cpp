@@ -26,11 +26,10 @@ using namespace settingspages;
 
 namespace {
 
-// The choose and clear buttons of a protection row: 26 px tall, centred, clear at the right edge.
-void protectButtons(const QRect& row, QRect* choose, QRect* clear)
+// The choose and clear buttons of a protection row (widths a and b): 26 px tall, centred, clear at the right
+// edge.
+void protectButtons(const QRect& row, int a, int b, QRect* choose, QRect* clear)
 {
-    int a = 40, b = 40;
-    chooseClearButtonWidths(&a, &b);
     const int top = row.top() + (row.height() - 26) / 2;
     *clear = QRect(row.right() - b, top, b, 26);
     *choose = QRect(clear->left() - 6 - a, top, a, 26);
@@ -186,9 +185,11 @@ void SettingsDialog::layoutProtectPage()
 {
     buildProtectRows(width() - 200, m_contentBottom);
     m_hits.append({m_protectPasswordButton, 4, 240});
+    int a = 40, b = 40;
+    chooseClearButtonWidths(&a, &b);
     for (int r = 0; r < m_protectRows.size() && r < m_protectRowRects.size(); ++r) {
         QRect choose, clear;
-        protectButtons(m_protectRowRects[r], &choose, &clear);
+        protectButtons(m_protectRowRects[r], a, b, &choose, &clear);
         m_hits.append({choose, 4, 10000 + 2 * r});
         m_hits.append({clear, 4, 10001 + 2 * r});
     }
@@ -304,12 +305,18 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         p.setFont(settingsFont13Bold());
         p.setPen(pal.text);
         const QRect titleBox(r.left() + 34, r.top() + 13, r.width() - 200, 20);
-        p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter,
-                   bold.elidedText(group ? Lang::tr(group->name) : Lang::tr("分组"), Qt::ElideRight, titleBox.width()));
+        const QString title =
+            bold.elidedText(group ? Lang::tr(group->name) : Lang::tr("分组"), Qt::ElideRight, titleBox.width());
+        p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, title);
+        // A longer translation takes the room left of its box up to the title rather than being cut.
+        const QRect count(QPoint(std::min(r.right() - 184, titleBox.left() + bold.horizontalAdvance(title) + 12),
+                                 r.top() + 12),
+                          QPoint(r.right() - 16, r.top() + 31));
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
-        p.drawText(QRect(r.right() - 184, r.top() + 12, 168, 20), Qt::AlignRight | Qt::AlignVCenter,
-                   Lang::tr("%1 项 · 指定实际打开位置").arg(group ? group->items.size() : 0));
+        p.drawText(count, Qt::AlignRight | Qt::AlignVCenter,
+                   small.elidedText(Lang::tr("%1 项 · 指定实际打开位置").arg(group ? group->items.size() : 0),
+                                    Qt::ElideRight, count.width()));
     }
 
     int a = 40, b = 40;
@@ -343,10 +350,10 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         p.setFont(settingsFont11());
         p.setPen(row.target.isEmpty() ? pal.secondaryText : pal.accent);
         p.drawText(QRect(r.left() + 40, r.top() + 30, t, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                   small.elidedText(row.target.isEmpty() ? Lang::tr("未设置（按原路径打开）") : row.target,
-                                    Qt::ElideMiddle, t));
+                   row.target.isEmpty() ? small.elidedText(Lang::tr("未设置（按原路径打开）"), Qt::ElideRight, t)
+                                        : small.elidedText(row.target, Qt::ElideMiddle, t));
         QRect choose, clear;
-        protectButtons(r, &choose, &clear);
+        protectButtons(r, a, b, &choose, &clear);
         p.setFont(settingsFont13());
         smallButton(clear, chooseId + 1, Lang::tr("清除"));
         smallButton(choose, chooseId, Lang::tr("选择"));
