@@ -169,25 +169,9 @@ void SettingsDialog::paintButtonsPage(QPainter& p)
     if (m_buttonsSection.isNull())
         return;
     const DialogPalette pal = dialogRoles();
-    const QRect s = m_buttonsSection;
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(QPen(pal.cardBorder, 1));
-    p.setBrush(sectionCardColour(pal));
-    p.drawRoundedRect(QRectF(s).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    paintGlyph(p, QPointF(s.left() + 20, s.top() + 23), pal.accent, 0);
-    const QString title = Lang::tr("界面按钮");
-    p.setFont(settingsFont13Bold());
-    p.setPen(pal.text);
-    p.drawText(QRect(QPoint(s.left() + 34, s.top() + 13), QPoint(s.right() - 12, s.top() + 32)),
-               Qt::AlignLeft | Qt::AlignVCenter, title);
-    const int advance = QFontMetrics(settingsFont13Bold()).horizontalAdvance(title);
-    const QRect subtitle(QPoint(s.left() + 46 + advance, s.top() + 14), QPoint(s.right() - 12, s.top() + 31));
-    p.setFont(settingsFont11());
-    p.setPen(pal.secondaryText);
-    p.drawText(subtitle, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(settingsFont11())
-                   .elidedText(Lang::tr("标题栏与底部栏功能按钮的显示与自定义图标"), Qt::ElideRight, subtitle.width()));
+    paintSectionCard(p, pal, m_buttonsSection, 0, Lang::tr("界面按钮"), Lang::tr("标题栏与底部栏功能按钮的显示与自定义图标"));
 
     const QRect visible = visibleContent(*this, m_scroll);
     for (int i = 0; i < m_iconRowRects.size() && i < m_iconRows.size(); ++i) {
@@ -198,9 +182,7 @@ void SettingsDialog::paintButtonsPage(QPainter& p)
         const int B = 1000 + 16 * i;
         const int L = r.left(), T = r.top(), R = r.right();
         const int M = controlTop(r);
-        p.setPen(Qt::NoPen);
-        p.setBrush(m_hoveredId >= B && m_hoveredId <= B + 8 ? pal.hoverFill : rowColour(pal));
-        p.drawRoundedRect(QRectF(r), 6, 6);
+        paintRowBackground(p, pal, r, m_hoveredId >= B && m_hoveredId <= B + 8);
 
         const QPixmap icon = rowIconPixmap(row);
         const QPoint cell(L + 8, T + (r.bottom() - T - 45) / 2);

@@ -90,29 +90,13 @@ void SettingsDialog::paintGroupsPage(QPainter& p)
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     const QFontMetrics bold(settingsFont13Bold());
-    const QFontMetrics small(settingsFont11());
     for (int g = 0; g < m_groupCards.size(); ++g) {
         const QRect card = m_groupCards[g];
         if (!card.intersects(visible))
             continue;
         const Group* group = m_groups && g < m_groups->size() ? &m_groups->at(g) : nullptr;
-        p.setPen(QPen(pal.cardBorder, 1));
-        p.setBrush(sectionCardColour(pal));
-        p.drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-        paintGlyph(p, QPointF(card.left() + 20, card.top() + 23), pal.accent, 5);
-        const QRect titleBox(QPoint(card.left() + 34, card.top() + 13), QPoint(card.right() - 12, card.top() + 32));
-        const QString title = bold.elidedText(group ? Lang::tr(group->name) : Lang::tr("分组"), Qt::ElideRight,
-                                              titleBox.width() / 2);
-        p.setFont(settingsFont13Bold());
-        p.setPen(pal.text);
-        p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, title);
-        const QRect subtitle(QPoint(card.left() + 46 + bold.horizontalAdvance(title), card.top() + 14),
-                             QPoint(card.right() - 12, card.top() + 31));
-        p.setFont(settingsFont11());
-        p.setPen(pal.secondaryText);
-        p.drawText(subtitle, Qt::AlignLeft | Qt::AlignVCenter,
-                   small.elidedText(Lang::tr("%1 个图标 · 显示与自定义图标").arg(group ? group->items.size() : 0),
-                                    Qt::ElideRight, subtitle.width()));
+        paintSectionCard(p, pal, card, 5, group ? Lang::tr(group->name) : Lang::tr("分组"),
+                         Lang::tr("%1 个图标 · 显示与自定义图标").arg(group ? group->items.size() : 0));
     }
     for (int i = 0; i < m_iconRowRects.size() && i < m_iconRows.size(); ++i) {
         const QRect r = m_iconRowRects[i];
@@ -122,9 +106,7 @@ void SettingsDialog::paintGroupsPage(QPainter& p)
         const int B = 1000 + 16 * i;
         const int L = r.left(), T = r.top(), R = r.right();
         const int M = controlTop(r);
-        p.setPen(Qt::NoPen);
-        p.setBrush(m_hoveredId >= B && m_hoveredId <= B + 8 ? pal.hoverFill : rowColour(pal));
-        p.drawRoundedRect(QRectF(r), 6, 6);
+        paintRowBackground(p, pal, r, m_hoveredId >= B && m_hoveredId <= B + 8);
 
         const QPoint cell(L + 8, T + (r.bottom() - T - 23) / 2);
         const QPixmap icon = rowIconPixmap(row);

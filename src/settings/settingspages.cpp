@@ -51,6 +51,37 @@ QRect visibleContent(const QWidget& dialog, int scroll)
     return QRect(QPoint(160, 58 + scroll), QPoint(dialog.width() - 9, dialog.height() - 63 + scroll));
 }
 
+void paintSectionCard(QPainter& p, const DialogPalette& pal, const QRect& card, int glyph, const QString& title,
+                      const QString& subtitle)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(pal.cardBorder, 1));
+    p.setBrush(sectionCardColour(pal));
+    p.drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    paintGlyph(p, QPointF(card.left() + 20, card.top() + 23), pal.accent, glyph);
+    const QFontMetrics bold(settingsFont13Bold());
+    const QRect titleBox(QPoint(card.left() + 34, card.top() + 13), QPoint(card.right() - 12, card.top() + 32));
+    const QString shown = bold.elidedText(title, Qt::ElideRight, titleBox.width() / 2);
+    p.setFont(settingsFont13Bold());
+    p.setPen(pal.text);
+    p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    const QRect subtitleBox(QPoint(card.left() + 46 + bold.horizontalAdvance(shown), card.top() + 14),
+                            QPoint(card.right() - 12, card.top() + 31));
+    p.setFont(settingsFont11());
+    p.setPen(pal.secondaryText);
+    p.drawText(subtitleBox, Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetrics(settingsFont11()).elidedText(subtitle, Qt::ElideRight, subtitleBox.width()));
+    p.restore();
+}
+
+void paintRowBackground(QPainter& p, const DialogPalette& pal, const QRect& row, bool hovered)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(hovered ? pal.hoverFill : rowColour(pal));
+    p.drawRoundedRect(QRectF(row), 6, 6);
+}
+
 void paintToggleChip(QPainter& p, const DialogPalette& pal, const QRect& rect, const ChipState& state)
 {
     p.save();

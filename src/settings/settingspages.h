@@ -27,6 +27,13 @@ qreal screenRatio();
 // The page area on show, in content coordinates: rows outside it are not painted.
 QRect visibleContent(const QWidget& dialog, int scroll);
 
+// A section card: rounded outline and fill, a section glyph, the bold title (elided to half the card) and the
+// small subtitle after it. Both texts are already translated.
+void paintSectionCard(QPainter& p, const DialogPalette& pal, const QRect& card, int glyph, const QString& title,
+                      const QString& subtitle);
+// A row's rounded background: the hover fill while one of its elements is hovered, else the row colour.
+void paintRowBackground(QPainter& p, const DialogPalette& pal, const QRect& row, bool hovered);
+
 // The show/hide control of a row: "显示" on a tinted fill while hidden, "隐藏" while shown.
 struct ChipState
 {
