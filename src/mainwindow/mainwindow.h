@@ -223,7 +223,7 @@ public:
     UiLockOverlay* lockOverlay() const;
     SessionController* session() const { return m_session; }
     Toast* toast() const { return m_toast; }
-    AppMarketDialog* appMarket() const { return m_appMarket; }
+    AppMarketDialog* appMarket() const;
     // The market button: creates the market window on first use and opens it with the session's token.
     void openAppMarket();
 

@@ -3,6 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "account/appstat.h"
+#include "account/sessioncontroller.h"
 #include "market/appmarketdialog.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -16,21 +17,24 @@ namespace {
 const QString kMarketGroup = QStringLiteral("应用市场");
 const QString kCommunityGroup = QStringLiteral("社区应用");
 
-// The market group under its stored name in either language; a group created in English carries the
-// English name, and looking only for the Chinese one would add another group on every install.
-int findMarketGroup(const QList<Group>& groups)
+// The English name of a group name as the language table has it (the text itself when it has none).
+QString englishName(const QString& zh)
 {
-    for (const QString& name : {kMarketGroup, Lang::tr(kMarketGroup)}) {
-        const int i = findGroupByName(groups, name);
-        if (i >= 0)
-            return i;
+    int count = 0;
+    const Lang::Pair* pairs = Lang::table(&count);
+    for (int i = 0; i < count; ++i) {
+        if (zh == QString::fromUtf8(pairs[i].zh))
+            return QString::fromUtf8(pairs[i].en);
     }
-    return -1;
+    return zh;
 }
 
-int findCommunityGroup(const QList<Group>& groups)
+// A group under its stored name in either language, whichever language is shown now: a group created
+// in English carries the English name, and looking only for the Chinese one would add another group on
+// every install (and after every switch of the language).
+int findGroupInEitherLanguage(const QList<Group>& groups, const QString& zh)
 {
-    for (const QString& name : {kCommunityGroup, Lang::tr(kCommunityGroup)}) {
+    for (const QString& name : {zh, englishName(zh)}) {
         const int i = findGroupByName(groups, name);
         if (i >= 0)
             return i;
@@ -69,9 +73,9 @@ void MainWindow::openAppMarket()
 
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 {
-    int index = findMarketGroup(m_model.groups());
+    int index = findGroupInEitherLanguage(m_model.groups(), kMarketGroup);
     if (index < 0) {
-        const int community = findCommunityGroup(m_model.groups());
+        const int community = findGroupInEitherLanguage(m_model.groups(), kCommunityGroup);
         m_model.editGroups([&](QList<Group>& groups) {
             if (community >= 0) {
                 groups[community].name = Lang::tr(kMarketGroup);
@@ -134,4 +138,9 @@ void MainWindow::onIconsChanged()
         m_grid->clearCaches();
     refreshGridIcons();
     repaintPanels();
+}
+
+AppMarketDialog* MainWindow::appMarket() const
+{
+    return m_appMarket;
 }

@@ -47,6 +47,8 @@ public:
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     // Ends the running processes of the app in the folder; returns how many were ended.
     using ProcessEnder = std::function<int(const QString& appDir)>;
+    // Deletes an app's folder; true when nothing is left (tests put a failing one in).
+    using TreeRemover = std::function<bool(const QString& path)>;
 
     explicit AppMarketDialog(QWidget* parent = nullptr);
     ~AppMarketDialog() override;
@@ -84,6 +86,7 @@ public:
     int shownCards() const { return m_shown; }
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
     void setProcessEnder(ProcessEnder ender) { m_endProcesses = std::move(ender); }
+    void setTreeRemover(TreeRemover remover) { m_removeTree = std::move(remover); }
     // The notice clock (milliseconds since the epoch); tests drive it by hand.
     void setNowFunction(std::function<qint64()> now) { m_now = std::move(now); }
     // The tab of a row: 1 web apps, 2 "界面美化", 0 the rest.
@@ -135,5 +138,6 @@ private:
     int m_cardW = 368;
     AppStatReporter m_reportAppStat;
     ProcessEnder m_endProcesses;
+    TreeRemover m_removeTree;
     std::function<qint64()> m_now;
 };

@@ -256,7 +256,7 @@ void AppMarketDialog::uninstallApp(AppRow& row)
         if (ended > 0)
             qInfo().noquote() << "uninstallApp: ended" << ended << "process(es) of" << id;
     }
-    if (!removeTree(appDir)) {
+    if (!(m_removeTree ? m_removeTree(appDir) : removeTree(appDir))) {
         qWarning().noquote() << "uninstallApp: folder could not be deleted:" << appDir;
         // The registry keeps the app: its files are still there.
         if (AppRow* r = m_market.findRow(id))
