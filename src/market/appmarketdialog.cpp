@@ -65,6 +65,7 @@ AppMarketDialog::AppMarketDialog(QWidget* parent)
     m_search->setPlaceholderText(Lang::tr("搜索应用…"));
     m_search->setClearButtonEnabled(true);
     m_search->setGeometry(m_w - 226, 51, 210, 22);
+    applySearchStyle();
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_market.setSearchText(text);
         m_scrollY = 0;

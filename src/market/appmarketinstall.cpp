@@ -267,6 +267,8 @@ void AppMarketDialog::uninstallApp(AppRow& row)
     m_market.setInstalledApps(m_registry);
     saveRegistry();
     AppRow* r = m_market.findRow(id);
+    if (r)
+        removeDesktopShortcut(r->name, appDir);
     if (r) {
         r->installedVersion.clear();
         r->installedSize = 0;

@@ -105,7 +105,8 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
     p.setFont(uiFont(11));
     p.setPen(muted);
     p.drawText(QRect(130, 0, W - 51 - 130, 43), Qt::AlignLeft | Qt::AlignVCenter,
-               Lang::tr("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载"));
+               p.fontMetrics().elidedText(Lang::tr("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载"),
+                                          Qt::ElideRight, W - 51 - 130));
 
     p.setFont(uiFont(13));
     const QString tabs[3] = {Lang::tr("程序应用"), Lang::tr("网页应用"), Lang::tr("界面美化")};
@@ -113,7 +114,12 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
         const QRect r(16 + 96 * i, 44, 88, 36);
         const bool selected = i == m_selectedTab;
         p.setPen(selected ? accent : pick(light, "#D5D8E2", "#39404C"));
-        p.drawText(r, Qt::AlignCenter, tabs[i]);
+        // A longer translation gets a smaller size rather than losing its ends.
+        int px = 13;
+        while (px > 10 && QFontMetrics(uiFont(px)).horizontalAdvance(tabs[i]) > r.width() - 4)
+            --px;
+        p.setFont(uiFont(px));
+        p.drawText(r, Qt::AlignCenter, QFontMetrics(uiFont(px)).elidedText(tabs[i], Qt::ElideRight, r.width() - 2));
         if (selected)
             p.fillRect(QRect(r.x() + 18, 77, 51, 2), accent);
         m_hits.append({r, FirstTab + i});

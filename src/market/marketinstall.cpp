@@ -357,3 +357,20 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
                                            | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup
                                            | QFile::ReadOther | QFile::ExeOther);
 }
+
+bool removeDesktopShortcut(const QString& name, const QString& appDir)
+{
+    const QString path = desktopFolder() + u'/' + desktopEntryFileName(name);
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || !isOwnDesktopEntry(path))
+        return false;
+    QByteArray bytes;
+    if (ktr::readFileCapped(path, 1 << 20, &bytes) != ktr::ReadStatus::Ok)
+        return false;
+    // Another install of the same name may have taken the entry over: it must start this app.
+    const QString exec = QStringLiteral("Exec=") + quoteExecArgument(QDir::fromNativeSeparators(appDir) + u'/');
+    const QString text = QString::fromUtf8(bytes);
+    if (!text.contains(exec.left(exec.size() - 1)))
+        return false;
+    return QFile::remove(path);
+}

@@ -72,3 +72,5 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
                            const QString& iconPath);
 // True when the desktop entry at path is one this program wrote.
 bool isOwnDesktopEntry(const QString& path);
+// Removes the desktop entry of an uninstalled app: only one this program wrote for a program in appDir.
+bool removeDesktopShortcut(const QString& name, const QString& appDir);

@@ -353,8 +353,13 @@ private Q_SLOTS:
             order << "end:" + dir + (QFileInfo::exists(dir) ? ":present" : ":gone");
             return 1;
         });
+        QVERIFY(createDesktopShortcut(appDir() + "/x.exe", appDir(), "Demo", QString()));
+        const QString foreign = desktopFolder() + "/Other.desktop";
+        QVERIFY(ktr::test::writeFile(foreign, "[Desktop Entry]\nName=Demo\n"));
         QSignalSpy gone(m_dlg.get(), &AppMarketDialog::appUninstalled);
         m_dlg->uninstallApp(row);
+        QVERIFY(!QFileInfo::exists(desktopFolder() + "/Demo.desktop"));
+        QVERIFY(QFileInfo::exists(foreign));
         QCOMPARE(order, QStringList{"end:" + appDir() + ":present"});
         QVERIFY(!QFileInfo::exists(appDir()));
         QVERIFY(!readAppsRegistry(appsRegistryPath()).contains("demo"));
