@@ -260,9 +260,20 @@ void AppMarketDialog::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
+void AppMarketDialog::leaveEvent(QEvent* event)
+{
+    // A hover that ended outside the window must not stay lit (the close glyph would stay red).
+    QWidget::leaveEvent(event);
+    if (m_hoverCode != -1) {
+        m_hoverCode = -1;
+        update();
+    }
+}
+
 void AppMarketDialog::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_hoverCode = -1;
     if (!m_noticeText.isEmpty() && m_noticeTimer && !m_noticeTimer->isActive())
         m_noticeTimer->start(6000);
 }
