@@ -87,6 +87,8 @@ public:
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
     void setProcessEnder(ProcessEnder ender) { m_endProcesses = std::move(ender); }
     void setTreeRemover(TreeRemover remover) { m_removeTree = std::move(remover); }
+    // How long an extraction may run (tests shorten it).
+    void setExtractDeadlineMs(int ms) { m_extractDeadlineMs = ms; }
     // The notice clock (milliseconds since the epoch); tests drive it by hand.
     void setNowFunction(std::function<qint64()> now) { m_now = std::move(now); }
     // The tab of a row: 1 web apps, 2 "界面美化", 0 the rest.
@@ -140,5 +142,6 @@ private:
     AppStatReporter m_reportAppStat;
     ProcessEnder m_endProcesses;
     TreeRemover m_removeTree;
+    int m_extractDeadlineMs = 180000; // kExtractDeadlineMs
     std::function<qint64()> m_now;
 };

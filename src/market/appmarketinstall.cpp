@@ -85,7 +85,7 @@ void AppMarketDialog::startExtract(AppRow& row, const QString& packagePath)
     // The worker also checks its own deadline; the timer covers a run that stalls between its checks.
     auto* deadline = new QTimer(watcher);
     deadline->setSingleShot(true);
-    deadline->setInterval(kExtractDeadlineMs);
+    deadline->setInterval(m_extractDeadlineMs);
     connect(deadline, &QTimer::timeout, watcher, [abandon = job->abandon] { abandon->store(true); });
     connect(watcher, &QFutureWatcher<ExtractOutcome>::finished, this, [this, watcher, job] {
         const ExtractOutcome outcome = watcher->result();
@@ -93,9 +93,10 @@ void AppMarketDialog::startExtract(AppRow& row, const QString& packagePath)
         onExtractDone(job, int(outcome.result), outcome.why);
     });
     deadline->start();
-    watcher->setFuture(QtConcurrent::run([package = packagePath, tmp = job->tmpDir, abandon = job->abandon] {
+    watcher->setFuture(QtConcurrent::run([package = packagePath, tmp = job->tmpDir, abandon = job->abandon,
+                                          ms = m_extractDeadlineMs] {
         ExtractOutcome out;
-        out.result = extractPackage(package, tmp, abandon.get(), kExtractDeadlineMs, &out.why);
+        out.result = extractPackage(package, tmp, abandon.get(), ms, &out.why);
         return out;
     }));
 }

@@ -293,6 +293,25 @@ private Q_SLOTS:
         }
     }
 
+    void deadline()
+    {
+        QVERIFY(makeZip(packageFilePath("demo"), {{"x.exe", kScript, 0755}}));
+        const QString dest = ktr::test::freshDir("dest");
+        QString why;
+        QCOMPARE(extractPackage(packageFilePath("demo"), dest, nullptr, 0, &why), ExtractResult::TimedOut);
+        const std::atomic<bool> abandon{true};
+        QCOMPARE(extractPackage(packageFilePath("demo"), dest, &abandon, 60000, &why), ExtractResult::TimedOut);
+        // In the window: the run ends like a killed extraction, the package stays for the next try.
+        addRow();
+        m_dlg->setExtractDeadlineMs(0);
+        MarketAppRow* row = install(packageFilePath("demo"));
+        QVERIFY(row);
+        QCOMPARE(row->errorText, Lang::tr("解压程序启动失败"));
+        QVERIFY(QFileInfo::exists(packageFilePath("demo")));
+        QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
+        QVERIFY(!QFileInfo::exists(appDir()));
+    }
+
     void cancelledRunCleansUp()
     {
         addRow();
