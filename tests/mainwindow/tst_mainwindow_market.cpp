@@ -1,6 +1,7 @@
 // The panel's side of the app market: the market group (in both languages, never twice), and the whole
 // road against the fake service host: open the market, install, the icon in the panel, launch, uninstall.
 #include "fakeservicehost.h"
+#include "marketstate.h"
 #include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "platform/ziparchive.h"
@@ -17,11 +18,6 @@
 using namespace ktr::test;
 
 namespace {
-
-QByteArray json(const QJsonObject& o)
-{
-    return QJsonDocument(o).toJson();
-}
 
 int groupIndex(const MainWindow& w, const QString& name)
 {
@@ -170,8 +166,7 @@ private Q_SLOTS:
         const QString pkgSrc = freshDir("pkgsrc");
         QVERIFY(writeFile(pkgSrc + "/x.exe", "#!/bin/sh\nexit 0\n"));
         QCOMPARE(::chmod(QFile::encodeName(pkgSrc + "/x.exe").constData(), 0755), 0);
-        const QString package = state + "/files/packages/demo/demo-1.0.zip";
-        QDir().mkpath(QFileInfo(package).path());
+        const QString package = freshDir("zipout") + "/demo.zip";
         {
             ktr::platform::ZipWriter zw;
             QVERIFY(zw.open(package, nullptr));
@@ -179,18 +174,7 @@ private Q_SLOTS:
             QVERIFY(zw.finish(nullptr));
         }
         const QByteArray bytes = readFile(package);
-        const QString sha = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-        QVERIFY(writeFile(state + "/accounts.json",
-                          json({{"users", QJsonArray{QJsonObject{{"username", "u"}, {"password", "p"},
-                                                                 {"sessions", QJsonArray{QJsonObject{
-                                                                                  {"token", "live"}, {"device", "d"}}}}}}}})));
-        QVERIFY(writeFile(state + "/files/update/index/page-1.json",
-                          json({{"apps", QJsonArray{QJsonObject{{"id", "demo"}, {"name", "Demo"}, {"version", "1.0"},
-                                                                {"size", bytes.size()}}}}})));
-        QVERIFY(writeFile(state + "/files/update/sdk_min.json", json({{"minSdkVersion", "1.1.0"}})));
-        QVERIFY(writeFile(state + "/files/update/apps/demo.json",
-                          json({{"url", "https://cdn.example/pkgs/demo-1.0.zip"}, {"sha256", sha},
-                                {"launch", "x.exe"}, {"version", "1.0"}})));
+        QVERIFY(writeMarketState(state, "demo", "Demo", bytes, "x.exe"));
         FakeServiceHost host(FakeServiceHost::Scheme::Http);
         ServiceHostState model(state);
         model.install(host);

@@ -1,11 +1,12 @@
 // Installing market packages: hostile packages are refused before anything is swapped in, a good one
 // replaces the old version, the registry, launching, uninstalling and the desktop entry.
+// The hostile-zip builder of the backup tests: exact names, types and stated sizes.
+#include "../backup/backupfixture.h"
 #include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
 #include "platform/launcher.h"
 #include "platform/ziparchive.h"
-#include "rawzip.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -20,7 +21,7 @@
 #include <sys/stat.h>
 
 using ktr::platform::ZipEntryInfo;
-using ktr::test::RawZipEntry;
+using backuptest::RawEntry;
 
 namespace {
 
@@ -164,24 +165,24 @@ private Q_SLOTS:
 
     void hostilePackage_data()
     {
-        QTest::addColumn<QList<RawZipEntry>>("entries");
-        const RawZipEntry good{"x.exe", kScript, 0100755};
-        QTest::newRow("absolute") << QList{good, RawZipEntry{"/tmp/evil.exe", "x", 0100644}};
-        QTest::newRow("dotdot") << QList{good, RawZipEntry{"../evil.exe", "x", 0100644}};
-        QTest::newRow("escapes") << QList{good, RawZipEntry{"sub/../../evil.exe", "x", 0100644}};
-        QTest::newRow("colon") << QList{good, RawZipEntry{"a:b.exe", "x", 0100644}};
-        QTest::newRow("symlink") << QList{good, RawZipEntry{"lnk", "/etc", 0120777}};
-        QTest::newRow("link then through it") << QList{RawZipEntry{"lnk", "/tmp", 0120777}, RawZipEntry{"lnk/x.exe", "x", 0100644}};
-        QTest::newRow("device") << QList{good, RawZipEntry{"dev", "", 0020644}};
-        QTest::newRow("fifo") << QList{good, RawZipEntry{"pipe", "", 0010644}};
-        QTest::newRow("inflates past 1000x") << QList{good, RawZipEntry{"big.bin", "abc", 0100644, 3001, 3}};
-        QTest::newRow("past 4 GiB") << QList{good, RawZipEntry{"a.bin", "a", 0100644, 0xF0000000, 0xF0000000},
-                                             RawZipEntry{"b.bin", "b", 0100644, 0x20000000, 0x20000000}};
-        QTest::newRow("not a zip") << QList<RawZipEntry>{};
+        QTest::addColumn<QList<RawEntry>>("entries");
+        const RawEntry good{"x.exe", kScript, 0100755};
+        QTest::newRow("absolute") << QList{good, RawEntry{"/tmp/evil.exe", "x", 0100644}};
+        QTest::newRow("dotdot") << QList{good, RawEntry{"../evil.exe", "x", 0100644}};
+        QTest::newRow("escapes") << QList{good, RawEntry{"sub/../../evil.exe", "x", 0100644}};
+        QTest::newRow("colon") << QList{good, RawEntry{"a:b.exe", "x", 0100644}};
+        QTest::newRow("symlink") << QList{good, RawEntry{"lnk", "/etc", 0120777}};
+        QTest::newRow("link then through it") << QList{RawEntry{"lnk", "/tmp", 0120777}, RawEntry{"lnk/x.exe", "x", 0100644}};
+        QTest::newRow("device") << QList{good, RawEntry{"dev", "", 0020644}};
+        QTest::newRow("fifo") << QList{good, RawEntry{"pipe", "", 0010644}};
+        QTest::newRow("inflates past 1000x") << QList{good, RawEntry{"big.bin", "abc", 0100644, true, 3001, 3}};
+        QTest::newRow("past 4 GiB") << QList{good, RawEntry{"a.bin", "a", 0100644, true, 0xF0000000, 0xF0000000},
+                                             RawEntry{"b.bin", "b", 0100644, true, 0x20000000, 0x20000000}};
+        QTest::newRow("not a zip") << QList<RawEntry>{};
     }
     void hostilePackage()
     {
-        QFETCH(QList<RawZipEntry>, entries);
+        QFETCH(QList<RawEntry>, entries);
         putOldVersion();
         m_dlg->loadRegistry();
         addRow();
@@ -189,7 +190,7 @@ private Q_SLOTS:
         if (entries.isEmpty())
             QVERIFY(ktr::test::writeFile(package, "PK\3\4 not really"));
         else
-            QVERIFY(ktr::test::writeRawZip(package, entries));
+            QVERIFY(ktr::test::writeFile(package, backuptest::rawZip(entries)));
         MarketAppRow* row = install(package);
         QVERIFY(row);
         QCOMPARE(row->errorText, Lang::tr("解压失败"));
