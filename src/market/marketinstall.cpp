@@ -1,6 +1,7 @@
 #include "market/marketinstall.h"
 
 #include "market/marketfiles.h"
+#include "model/shortcutfile.h"
 #include "platform/ziparchive.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -33,19 +34,11 @@ void setWhy(QString* why, const QString& text)
         *why = text;
 }
 
-// The entry name as a relative path with "/" separators, or empty when it is unsafe.
+// The entry name as a relative path with "/" separators, or empty when it is unsafe or names nothing.
 QString safeRelativeName(const ZipEntryInfo& e)
 {
-    QString raw = e.name;
-    raw.replace(u'\\', u'/');
-    if (raw.isEmpty() || raw.startsWith(u'/') || raw.contains(u':'))
-        return {};
-    const QStringList segments = raw.split(u'/');
-    for (const QString& seg : segments) {
-        if (seg == QLatin1String(".."))
-            return {};
-    }
-    return raw;
+    QString rel;
+    return ktr::platform::zipEntryRelativePath(e, &rel) ? rel : QString();
 }
 
 } // namespace
@@ -66,7 +59,9 @@ bool checkPackageEntries(const QList<ZipEntryInfo>& entries, QString* why)
             setWhy(why, QStringLiteral("link or special entry: %1").arg(e.name));
             return false;
         }
-        if (safeRelativeName(e).isEmpty()) {
+        // A folder entry of nothing ("./") is harmless; anything else must name a place inside.
+        QString rel;
+        if (!ktr::platform::zipEntryRelativePath(e, &rel) || (rel.isEmpty() && e.type != ZipEntryInfo::Type::Directory)) {
             setWhy(why, QStringLiteral("unsafe zip entry: %1").arg(e.name));
             return false;
         }
@@ -112,13 +107,13 @@ ExtractResult extractPackage(const QString& packagePath, const QString& destDir,
             setWhy(why, QStringLiteral("link or special entry: %1").arg(e.name));
             return ExtractResult::Failed;
         }
+        if (e.type == ZipEntryInfo::Type::Directory)
+            continue;
         const QString rel = safeRelativeName(e);
         if (rel.isEmpty()) {
             setWhy(why, QStringLiteral("unsafe zip entry: %1").arg(e.name));
             return ExtractResult::Failed;
         }
-        if (e.type == ZipEntryInfo::Type::Directory || rel.endsWith(u'/'))
-            continue;
         const QString full = QDir::cleanPath(root + u'/' + rel);
         if (!full.startsWith(rootSlash)) {
             setWhy(why, QStringLiteral("unsafe zip entry: %1").arg(e.name));
@@ -295,22 +290,6 @@ QString escapeValue(const QString& value)
 
 } // namespace
 
-QString quoteExecArgument(const QString& arg)
-{
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : arg) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        if (c == u'%')
-            quoted += u'%';
-        if (c == u'\n' || c == u'\r')
-            continue;
-        quoted += c;
-    }
-    quoted += u'"';
-    return escapeValue(quoted);
-}
-
 bool isOwnDesktopEntry(const QString& path)
 {
     QByteArray bytes;
@@ -344,7 +323,7 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\nVersion=1.0\n");
     text += QStringLiteral("Name=") + escapeValue(plainName.trimmed().isEmpty() ? Lang::tr("应用") : plainName)
             + u'\n';
-    text += QStringLiteral("Exec=") + quoteExecArgument(QDir::fromNativeSeparators(program)) + u'\n';
+    text += QStringLiteral("Exec=") + escapeValue(desktopExecString({QDir::fromNativeSeparators(program)})) + u'\n';
     if (!workDir.isEmpty())
         text += QStringLiteral("Path=") + escapeValue(QDir::fromNativeSeparators(workDir)) + u'\n';
     text += QStringLiteral("Icon=") + escapeValue(icon) + u'\n';
@@ -361,16 +340,13 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
 bool removeDesktopShortcut(const QString& name, const QString& appDir)
 {
     const QString path = desktopFolder() + u'/' + desktopEntryFileName(name);
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isFile() || !isOwnDesktopEntry(path))
-        return false;
-    QByteArray bytes;
-    if (ktr::readFileCapped(path, 1 << 20, &bytes) != ktr::ReadStatus::Ok)
+    const QFileInfo file(path);
+    if (file.isSymLink() || !file.isFile() || !isOwnDesktopEntry(path))
         return false;
     // Another install of the same name may have taken the entry over: it must start this app.
-    const QString exec = QStringLiteral("Exec=") + quoteExecArgument(QDir::fromNativeSeparators(appDir) + u'/');
-    const QString text = QString::fromUtf8(bytes);
-    if (!text.contains(exec.left(exec.size() - 1)))
+    ShortcutInfo info;
+    const QString prefix = QDir::fromNativeSeparators(appDir) + u'/';
+    if (!readShortcut(path, &info) || !QDir::fromNativeSeparators(info.target).startsWith(prefix))
         return false;
     return QFile::remove(path);
 }

@@ -62,9 +62,6 @@ QString desktopFolder();
 // The desktop entry's file name for an app name: unsafe characters turned into "_", trimmed, "应用"
 // (through the language table) when nothing is left; ".desktop" appended.
 QString desktopEntryFileName(const QString& name);
-// One Exec argument quoted per the Desktop Entry rules (quotes, the reserved characters escaped, "%"
-// doubled, then the string-level escape of backslashes).
-QString quoteExecArgument(const QString& arg);
 // Writes the launcher of an installed app to the desktop (mode 0755). An existing file of that name is
 // replaced only when this program wrote it; false otherwise or when the program is missing or the write
 // fails.

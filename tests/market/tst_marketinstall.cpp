@@ -5,6 +5,7 @@
 #include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
+#include "model/shortcutfile.h"
 #include "platform/launcher.h"
 #include "platform/ziparchive.h"
 #include "testenv.h"
@@ -151,6 +152,9 @@ private Q_SLOTS:
         QTest::newRow("symlink") << QList{file("a.exe", 4, 4, ZipEntryInfo::Type::SymLink)} << false;
         QTest::newRow("device") << QList{file("a.exe", 0, 0, ZipEntryInfo::Type::Device)} << false;
         QTest::newRow("folder") << QList{file("sub/", 0, 0, ZipEntryInfo::Type::Directory)} << true;
+        QTest::newRow("folder of nothing") << QList{file("./", 0, 0, ZipEntryInfo::Type::Directory)} << true;
+        QTest::newRow("dot parts") << QList{file("./a/./b.exe", 1, 1)} << true;
+        QTest::newRow("file of nothing") << QList{file(".", 1, 1)} << false;
         QTest::newRow("backslash root") << QList{file("\\x.exe", 1, 1)} << false;
         QTest::newRow("dotdot via backslash") << QList{file("a\\..\\..\\x.exe", 1, 1)} << false;
     }
@@ -472,8 +476,12 @@ private Q_SLOTS:
         QVERIFY(createDesktopShortcut(program, appsRootDir() + "/my app", name, program));
         const QString path = desktopFolder() + u'/' + file;
         const QStringList lines = QString::fromUtf8(ktr::test::readFile(path)).split(u'\n');
+        // Quoted per the Desktop Entry rules, then string-escaped: the launcher gets the path back whole.
         QVERIFY(lines.contains(QStringLiteral("Exec=\"") + appsRootDir()
                                + QStringLiteral("/my app/x \\\\\"1\\\\\" \\\\$HOME %%f.exe\"")));
+        ShortcutInfo info;
+        QVERIFY(readShortcut(path, &info));
+        QCOMPARE(info.target, program);
         QVERIFY(lines.contains("Path=" + appsRootDir() + "/my app"));
         for (const QString& l : lines)
             QVERIFY2(!l.startsWith("Exec=rm"), qPrintable(l));
