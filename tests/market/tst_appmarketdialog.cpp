@@ -7,6 +7,7 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
@@ -263,6 +264,26 @@ private Q_SLOTS:
         QCOMPARE(d->scrollY(), 0);
         QTest::mouseClick(d.get(), Qt::LeftButton, {}, QPoint(d->width() - 21, 21));
         QVERIFY(!d->isVisible());
+    }
+
+    void search()
+    {
+        auto d = makeDialog(fortyApps());
+        render(*d);
+        QWheelEvent wheel(QPointF(100, 200), QPointF(100, 200), QPoint(), QPoint(0, -1200), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(d.get(), &wheel);
+        QVERIFY(d->scrollY() > 0);
+        auto* field = d->findChild<QLineEdit*>();
+        QVERIFY(field);
+        field->setText(QStringLiteral("  应用 3 APP "));
+        QCOMPARE(d->scrollY(), 0);
+        render(*d);
+        QCOMPARE(d->shownCards(), 1); // trimmed and lower-cased: only "应用 3 App"
+        field->setText(QStringLiteral("nothing like it"));
+        const QImage none = render(*d);
+        QCOMPARE(d->shownCards(), 0);
+        ktr::test::saveShot(none, QStringLiteral("market-no-match"));
     }
 
     void cardMenu()
