@@ -906,6 +906,7 @@ extern const Lang::Pair kLangTable[] = {
 
     // --- market
     {"无法写入下载文件，请检查磁盘空间后重试", "Cannot write the download to disk; check the free space and try again"},
+    {"卸载失败：应用文件无法删除，请关闭该应用后重试", "Uninstall failed: the app's files could not be deleted; close the app and try again"},
 
     // --- update
 
