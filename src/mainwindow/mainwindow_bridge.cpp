@@ -203,7 +203,12 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
             m_settings.uiLocked = false;
         saveSettings();
     };
-    args.onSnapshotRestored = [this] { reloadUserData(); };
+    // Called by the restore's completion even when the dialog was closed meanwhile, so the window never
+    // saves its old settings and layout over the restored files.
+    args.onSnapshotRestored = [self = QPointer<MainWindow>(this)] {
+        if (self)
+            self->reloadUserData();
+    };
     return args;
 }
 

@@ -403,8 +403,17 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         openFolder(folder);
         return;
     }
+    case 302:
+    case 303:
+    case 304:
+    case 305:
+    case 306:
+    case 307:
+    case 308:
+        runBackupPageAction(id);
+        return;
     default:
-        // 240 and 302..308 belong to the protection and backup pages.
+        // 240 belongs to the protection page.
         return;
     }
 }
@@ -416,6 +425,8 @@ void SettingsDialog::runRowAction(int id)
         return;
     // The row lists of the interface buttons, icon management, protection and backup pages run their rows'
     // actions; pageRowCount keeps every row id inert until those pages show rows.
+    if (d.target == settingsids::Target::SnapshotRestore || d.target == settingsids::Target::SnapshotDelete)
+        runSnapshotRowAction(d.target == settingsids::Target::SnapshotRestore, d.row);
 }
 
 bool SettingsDialog::ensureProtectAccess()
