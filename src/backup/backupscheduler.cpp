@@ -1,6 +1,7 @@
 #include "backup/backupscheduler.h"
 
 #include "backup/backupengine.h"
+#include "backup/futurewait.h"
 #include "platform/clock.h"
 #include "ui/appsettings.h"
 #include "ui/namedtimer.h"
@@ -143,13 +144,7 @@ void BackupScheduler::stopWorker(int budgetMs)
         m_cancel->store(true);
     if (!isRunning())
         return;
-    // The future, not the watcher's signal: no events are handled while the quit waits here.
-    const QFuture<QString> future = m_watcher->future();
-    QElapsedTimer timer;
-    timer.start();
-    while (!future.isFinished() && timer.elapsed() < budgetMs)
-        QThread::msleep(40);
-    if (!future.isFinished())
+    if (!ktr::waitFinished(m_watcher->future(), budgetMs))
         qWarning().noquote() << "auto backup worker still running on exit; cancel requested,"
                              << "orphan powershell may remain (hard exit)";
 }

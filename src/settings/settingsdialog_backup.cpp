@@ -3,6 +3,7 @@
 #include "settings/settingsdialog.h"
 
 #include "backup/backupengine.h"
+#include "backup/futurewait.h"
 #include "settings/backupprogressdialog.h"
 #include "ui/lang.h"
 #include "ui/msgdialog.h"
@@ -213,13 +214,6 @@ void SettingsDialog::cancelBackupWorker(int budgetMs)
         m_backupCancel->store(true);
     if (!m_backupWatcher)
         return;
-    // The future, not the watcher: the watcher only learns of the end through the event loop, which is not
-    // running while this waits.
-    const QFuture<BackupResult> future = m_backupWatcher->future();
-    QElapsedTimer timer;
-    timer.start();
-    while (!future.isFinished() && timer.elapsed() < budgetMs)
-        QThread::msleep(40);
-    if (!future.isFinished())
+    if (!ktr::waitFinished(m_backupWatcher->future(), budgetMs))
         qWarning("settings backup worker still running on exit; cancel requested");
 }
