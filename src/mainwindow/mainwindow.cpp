@@ -154,7 +154,7 @@ void MainWindow::buildControllers()
 {
     m_session = new SessionController(this);
     connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
-    m_backups = new BackupScheduler(this);
+    m_backups = new BackupScheduler(backupHost(), this);
     m_updates = new UpdateChecker(this);
     m_support = new SupportPoller(this);
     buildLockController();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/backupscheduler.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/windowappearance.h"
@@ -139,6 +140,7 @@ public:
     void abortNetwork();
     // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
     void waitBackupWorkers(int budgetMs);
+    BackupScheduler* backupScheduler() const { return m_backups; }
 
     // Button actions of both bars.
     void onUiButton(int ub);
@@ -347,6 +349,7 @@ private:
     void pollSupportUnread();
     void fetchLatestNotice();
     void runAutoBackupIfDue();
+    BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void showLockOverlay();
 
     // The settings dialog bridge.

@@ -194,7 +194,12 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
         onProtectCommitted(hash, obfuscateMap);
     };
-    args.onSnapshotRestored = [this] { reloadUserData(); };
+    // Called by the restore's completion even when the dialog was closed meanwhile, so the window never
+    // saves its old settings and layout over the restored files.
+    args.onSnapshotRestored = [self = QPointer<MainWindow>(this)] {
+        if (self)
+            self->reloadUserData();
+    };
     return args;
 }
 
