@@ -151,16 +151,17 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
 void MainWindow::buildControllers()
 {
-    m_session = new SessionController(this);
-    connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
+    m_network = new QNetworkAccessManager(this);
+    m_session = new SessionController(this, this);
     m_backups = new BackupScheduler(this);
     m_updates = new UpdateChecker(this);
-    m_support = new SupportPoller(this);
+    m_support = new SupportPoller(this, this);
     m_lock = new LockController(this, &m_settings, this);
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+    connectOnline();
 }
 
 void MainWindow::buildWidgets()
@@ -546,7 +547,7 @@ void MainWindow::abortNetwork()
         m_dock->stop();
     m_background->stop();
     m_session->stop();
-    m_support->stop();
+    m_support->shutdown();
     m_updates->stop();
     m_backups->stop();
     if (auto* manager = findChild<QNetworkAccessManager*>()) {
@@ -608,50 +609,14 @@ void MainWindow::onUiButton(int ub)
         handler();
 }
 
-void MainWindow::onGearMenuAction(int action)
-{
-    if (m_lock->blocks())
-        return;
-    switch (action) {
-    case GearMenuPopup::OpenSettings:
-        openSettings();
-        break;
-    case GearMenuPopup::CheckUpdate:
-        checkForUpdates(m_settings.updateChannel == 1, true);
-        break;
-    case GearMenuPopup::SignOut:
-        if (m_session->signOut())
-            showToast(Lang::tr("退出成功"), Toast::Info);
-        else
-            showToast(Lang::tr("尚未登录账户"), Toast::Error);
-        break;
-    default:
-        // Sign-in and the web site come with the account service.
-        break;
-    }
-}
-
 void MainWindow::openAppMarket()
 {
     if (!m_appMarket) {
         m_appMarket = new AppMarketDialog(this);
         connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
+        connect(m_appMarket, &AppMarketDialog::loginRequested, this, &MainWindow::loginFromMarket);
     }
     m_appMarket->openAndRefresh(m_session->token());
-}
-
-void MainWindow::openSupportChat()
-{
-    // Without an account there is nobody to chat as; the login window comes with the account service.
-    if (!m_session->signedIn())
-        return;
-    if (!m_supportChat) {
-        m_supportChat = new SupportChatDialog(this);
-        connect(m_supportChat, &SupportChatDialog::unreadChanged, m_bottomBar, &BottomBar::setBadgeCount);
-        connect(m_supportChat, &SupportChatDialog::chatHidden, this, [this] { pollSupportUnread(); });
-    }
-    m_supportChat->setSession(m_session->token(), m_session->userName());
-    m_bottomBar->setBadgeCount(0);
 }
 
 void MainWindow::switchTheme()
@@ -666,38 +631,6 @@ UiLockOverlay* MainWindow::lockOverlay() const
 }
 
 // ---- controllers ----------------------------------------------------------------------------------------
-
-void MainWindow::loadAuth()
-{
-    m_session->load();
-}
-
-void MainWindow::checkTokenAlive()
-{
-    m_session->checkTokenAlive();
-}
-
-void MainWindow::onAuthLost(const QString& reason)
-{
-    m_session->onAuthLost(reason);
-}
-
-// The session ended: whatever runs with its token stops using it.
-void MainWindow::onSessionLost()
-{
-    if (m_appMarket)
-        m_appMarket->setToken(QString());
-}
-
-void MainWindow::pollSupportUnread()
-{
-    m_support->pollUnread();
-}
-
-void MainWindow::fetchLatestNotice()
-{
-    m_support->fetchLatestNotice();
-}
 
 void MainWindow::runAutoBackupIfDue()
 {

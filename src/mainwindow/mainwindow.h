@@ -44,6 +44,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMovie;
+class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
@@ -222,6 +223,10 @@ public:
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
     SessionController* session() const { return m_session; }
+    SupportPoller* supportPoller() const { return m_support; }
+    SupportChatDialog* supportChat() const;
+    AppMarketDialog* appMarket() const;
+    QNetworkAccessManager* network() const { return m_network; }
     Toast* toast() const { return m_toast; }
 
     // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
@@ -326,6 +331,10 @@ private:
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
+    void connectOnline();
+    bool showLoginDialog();
+    void loginFromMarket();
+    void loginFromChat();
     void loadAuth();
     void checkTokenAlive();
     void onAuthLost(const QString& reason);
@@ -387,6 +396,7 @@ private:
     IconQueue* m_icons = nullptr;
 
     // The controllers of the other subsystems.
+    QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
     SessionController* m_session = nullptr;
     BackupScheduler* m_backups = nullptr;
     UpdateChecker* m_updates = nullptr;
