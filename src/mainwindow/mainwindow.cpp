@@ -550,7 +550,7 @@ void MainWindow::abortNetwork()
     m_support->shutdown();
     m_updates->stop();
     m_backups->stop();
-    if (auto* manager = findChild<QNetworkAccessManager*>()) {
+    if (QNetworkAccessManager* manager = m_network) {
         const QList<QNetworkReply*> replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
             reply->disconnect();
