@@ -5,18 +5,14 @@
 
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
-#include "lock/protectionrules.h"
-#include "lock/uilockoverlay.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
-#include "settings/settingsdialog.h"
 #include "support/supportchatdialog.h"
 #include "support/supportpoller.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
-#include "ui/uibtn.h"
 
 #include <QNetworkAccessManager>
 
@@ -41,28 +37,8 @@ void MainWindow::connectOnline()
             m_supportChat->clearSession();
         m_support->setUnreadCount(0);
     });
-    connect(m_session, &SessionController::lockSyncReplied, this,
-            [this](bool replyOk, const QByteArray& body) {
-                const ktr::protection::LockSyncResult result =
-                    ktr::protection::applyLockSyncReply(m_settings, replyOk, body);
-                if (!result.applied)
-                    return;
-                saveSettings();
-                for (const int ub : {int(UiBtn::Obfuscate), int(UiBtn::Lock)}) {
-                    if (m_bottomBar)
-                        m_bottomBar->setButtonActive(ub, false);
-                    if (m_titleBar)
-                        m_titleBar->setButtonActive(ub, false);
-                }
-                if (UiLockOverlay* overlay = m_lock->overlay()) {
-                    overlay->hide();
-                    overlay->deleteLater();
-                }
-                if (m_settingsDialog)
-                    m_settingsDialog->close();
-                if (result.showToast)
-                    showToast(Lang::tr("已通过账户解除程序锁定"), Toast::Info);
-            });
+    // The account may lift the program's protection; the lock decides from the reply.
+    connect(m_session, &SessionController::lockSyncReplied, m_lock, &LockController::applyLockSyncReply);
     connect(m_support, &SupportPoller::unreadCountChanged, this, [this](int count) {
         if (m_bottomBar)
             m_bottomBar->setBadgeCount(count);
