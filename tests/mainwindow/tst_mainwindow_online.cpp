@@ -379,6 +379,27 @@ private Q_SLOTS:
         QVERIFY(openKickedDialogs(*w).isEmpty());
     }
 
+    // The heartbeat's lock synchronisation reaches the lock: an epoch the account raised after the protection
+    // was set lifts it.
+    void accountUnlockThroughHeartbeat()
+    {
+        auto w = makeWindow();
+        w->settings().protectPasswordHash = QStringLiteral("pbkdf2$x$y");
+        w->settings().obfuscateEnabled = true;
+        w->settings().progUnlockEpoch = 2;
+        gearLogin(*w);
+        QTRY_COMPARE(m_finished.value(QStringLiteral("lock_sync")), 1); // epoch 0: nothing
+        QVERIFY(!w->settings().protectPasswordHash.isEmpty());
+        m_host->route("POST", QStringLiteral("/api/uc.php"), QStringLiteral("lock_sync"),
+                      Host::Reply::json(QJsonObject{{"ok", 1}, {"epoch", 3}}));
+        fire(w->session()->heartbeatTimer());
+        QTRY_COMPARE(m_finished.value(QStringLiteral("lock_sync")), 2);
+        QVERIFY(w->settings().protectPasswordHash.isEmpty());
+        QVERIFY(!w->settings().obfuscateEnabled);
+        QCOMPARE(w->settings().progUnlockEpoch, 3);
+        QCOMPARE(toastText(*w), QStringLiteral("已通过账户解除程序锁定"));
+    }
+
     // Two heartbeats refused with NOT_LOGIN: one dialog, one worker; a later loss while it is open adds none.
     void twoRefusalsOneDialogOneWorker()
     {
