@@ -200,33 +200,6 @@ private Q_SLOTS:
         qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
     }
 
-    void heartbeatInterval_data()
-    {
-        QTest::addColumn<QByteArray>("env");
-        QTest::addColumn<int>("seconds");
-        QTest::newRow("unset") << QByteArray() << 60;
-        QTest::newRow("0") << QByteArray("0") << 60;
-        QTest::newRow("-5") << QByteArray("-5") << 60;
-        QTest::newRow("not a number") << QByteArray("soon") << 60;
-        QTest::newRow("15") << QByteArray("15") << 15;
-    }
-    void heartbeatInterval()
-    {
-        QFETCH(QByteArray, env);
-        QFETCH(int, seconds);
-        if (env.isNull())
-            qunsetenv("KTR_TOKEN_HEARTBEAT_SEC");
-        else
-            qputenv("KTR_TOKEN_HEARTBEAT_SEC", env);
-        auto w = makeWindow();
-        qunsetenv("KTR_TOKEN_HEARTBEAT_SEC");
-        QTimer* heartbeat = w->session()->heartbeatTimer();
-        QVERIFY(heartbeat && heartbeat->isActive());
-        QCOMPARE(heartbeat->interval(), seconds * 1000);
-        QCOMPARE(w->session()->startupStepTimer()->interval(), SessionController::kStartupStepDelayMs);
-        QVERIFY(w->session()->startupStepTimer()->isSingleShot());
-    }
-
     // The stored session at start: kept while the service is unreachable or accepts it, ended when it refuses.
     void storedSessionAtStart_data()
     {
@@ -347,6 +320,10 @@ private Q_SLOTS:
     void heartbeatAndStartupStep()
     {
         auto w = makeWindow();
+        QVERIFY(w->session()->heartbeatTimer()->isActive());
+        QCOMPARE(w->session()->startupStepTimer()->interval(), SessionController::kStartupStepDelayMs);
+        QVERIFY(w->session()->startupStepTimer()->isSingleShot() && w->session()->startupStepTimer()->isActive());
+        // Logged out: neither asks anything.
         fire(w->session()->heartbeatTimer());
         fire(w->session()->startupStepTimer());
         QCOMPARE(m_host->requests().size(), requestsOf(QStringLiteral("/api/support.php"), QStringLiteral("unread")));
