@@ -618,16 +618,6 @@ void MainWindow::onUiButton(int ub)
         handler();
 }
 
-void MainWindow::openAppMarket()
-{
-    if (!m_appMarket) {
-        m_appMarket = new AppMarketDialog(this);
-        connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
-        connect(m_appMarket, &AppMarketDialog::loginRequested, this, &MainWindow::loginFromMarket);
-    }
-    m_appMarket->openAndRefresh(m_session->token());
-}
-
 void MainWindow::switchTheme()
 {
     m_store.toggleTheme(m_settings, size());
@@ -646,12 +636,6 @@ void MainWindow::runAutoBackupIfDue()
 void MainWindow::checkForUpdates(bool beta, bool manual)
 {
     m_updates->check(beta, manual);
-}
-
-void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
-{
-    Q_UNUSED(name);
-    Q_UNUSED(exePath);
 }
 
 void MainWindow::exportLogs()

@@ -51,11 +51,6 @@ SupportChatDialog* MainWindow::supportChat() const
     return m_supportChat;
 }
 
-AppMarketDialog* MainWindow::appMarket() const
-{
-    return m_appMarket;
-}
-
 void MainWindow::loadAuth()
 {
     m_session->load();
