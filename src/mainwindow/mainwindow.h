@@ -45,6 +45,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMovie;
+class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
@@ -225,6 +226,9 @@ public:
     UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }
     SessionController* session() const { return m_session; }
+    SupportPoller* supportPoller() const { return m_support; }
+    SupportChatDialog* supportChat() const;
+    QNetworkAccessManager* network() const { return m_network; }
     Toast* toast() const { return m_toast; }
     AppMarketDialog* appMarket() const;
     // The market button: creates the market window on first use and opens it with the session's token.
@@ -342,6 +346,10 @@ private:
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
+    void connectOnline();
+    bool showLoginDialog();
+    void loginFromMarket();
+    void loginFromChat();
     void loadAuth();
     void checkTokenAlive();
     void onAuthLost(const QString& reason);
@@ -403,6 +411,7 @@ private:
     IconQueue* m_icons = nullptr;
 
     // The controllers of the other subsystems.
+    QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
     SessionController* m_session = nullptr;
     BackupScheduler* m_backups = nullptr;
     UpdateChecker* m_updates = nullptr;

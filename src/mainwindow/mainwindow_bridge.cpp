@@ -84,11 +84,7 @@ void MainWindow::reloadAfterImport()
     m_lock->settingsReloaded();
     applySettings();
     refreshLockButtons();
-    loadAuth();
-    if (m_appMarket)
-        m_appMarket->setToken(m_session->token());
-    if (m_supportChat)
-        m_supportChat->setSession(m_session->token(), m_session->userName());
+    loadAuth(); // hands the imported session to the market, the chat and the pollers
     setCurrentGroup(0);
     refreshGridIcons();
     repaintPanels();
