@@ -14,20 +14,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 
-namespace {
-
-// The notice poll pauses while the installer downloads and goes on after a failed download.
-template <typename Poller>
-void resumePolling(Poller* poller)
-{
-    if constexpr (requires { poller->resume(); })
-        poller->resume();
-    else
-        poller->startNotices();
-}
-
-} // namespace
-
 void MainWindow::setupUpdates()
 {
     m_hardExit = [](int code) { ktr::platform::hardExit(code); };
@@ -36,9 +22,11 @@ void MainWindow::setupUpdates()
     seams.prepareExit = [this] { prepareHardExit(); };
     seams.hardExit = [this](int code) { m_hardExit(code); };
     seams.cardParent = this;
+    seams.network = m_network;
     m_updates->setSeams(std::move(seams));
+    // The notice poll pauses while the installer downloads and goes on after a failed download.
     connect(m_updates, &UpdateChecker::downloadStarted, this, [this] { m_support->stop(); });
-    connect(m_updates, &UpdateChecker::downloadFailed, this, [this] { resumePolling(m_support); });
+    connect(m_updates, &UpdateChecker::downloadFailed, this, [this] { m_support->resume(); });
 }
 
 void MainWindow::checkForUpdates(bool beta, bool manual)

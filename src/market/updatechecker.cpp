@@ -92,6 +92,8 @@ QString UpdateChecker::scriptPath() const
 
 QNetworkAccessManager* UpdateChecker::network()
 {
+    if (m_seams.network)
+        return m_seams.network;
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
     return m_network;
@@ -111,6 +113,7 @@ void UpdateChecker::check(bool beta, bool manual)
 {
     const QString path = beta ? QStringLiteral("/update/apps/panel-beta.json") : QStringLiteral("/update/apps/panel.json");
     QNetworkReply* reply = network()->get(updateRequest(ktr::serviceUrl(path), kManifestTimeoutMs));
+    m_replies.append(reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply, beta, manual] { onManifestReply(reply, beta, manual); });
 }
 
@@ -124,14 +127,15 @@ void UpdateChecker::stop()
 {
     if (m_startupTimer)
         m_startupTimer->stop();
-    if (!m_network)
-        return;
-    const QList<QNetworkReply*> replies = m_network->findChildren<QNetworkReply*>();
-    for (QNetworkReply* reply : replies) {
+    // Only the updater's own replies: a shared manager carries the other controllers' requests too.
+    for (QNetworkReply* reply : std::as_const(m_replies)) {
+        if (!reply)
+            continue;
         reply->disconnect(this);
         reply->abort();
         reply->deleteLater();
     }
+    m_replies.clear();
 }
 
 void UpdateChecker::onManifestReply(QNetworkReply* reply, bool beta, bool manual)
@@ -194,6 +198,7 @@ void UpdateChecker::fetchUpdateHistory(const QString& version, const QString& no
 {
     QNetworkReply* reply =
         network()->get(updateRequest(ktr::serviceUrl(QStringLiteral("/update/apps/history.json")), kHistoryTimeoutMs));
+    m_replies.append(reply);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, version, notes, title] { onHistoryReply(reply, version, notes, title); });
 }
@@ -298,6 +303,7 @@ void UpdateChecker::downloadUpdate(const QString& url)
     m_received = 0;
     QNetworkReply* reply = network()->get(updateRequest(QUrl(url), kDownloadTimeoutMs));
     m_download = reply;
+    m_replies.append(reply);
     connect(reply, &QIODevice::readyRead, this, &UpdateChecker::onDataReady);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         if (total > 0 && m_dialog)

@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QList>
+#include <QNetworkReply>
 #include <QString>
 
 #include <functional>
@@ -44,6 +46,7 @@ public:
         QString dataDir;      // where the installer is downloaded
         QString tempDir;      // where the script is written
         QWidget* cardParent = nullptr;
+        QNetworkAccessManager* network = nullptr; // shared manager; the updater makes its own when null
     };
 
     explicit UpdateChecker(QObject* parent = nullptr);
@@ -110,6 +113,7 @@ private:
     QPointer<UpdateDialog> m_dialog;
 
     QPointer<QNetworkReply> m_download;
+    QList<QPointer<QNetworkReply>> m_replies; // every request of the updater, for stop()
     std::unique_ptr<QSaveFile> m_file;
     std::unique_ptr<ktr::platform::Sha256Stream> m_hash;
     qint64 m_received = 0;
