@@ -320,7 +320,7 @@ void UpdateChecker::onDataReady()
     if (chunk.isEmpty())
         return;
     m_received += chunk.size();
-    if (m_received > kMaxInstallerBytes || m_file->write(chunk) != chunk.size()) {
+    if (m_received > m_seams.maxInstallerBytes || m_file->write(chunk) != chunk.size()) {
         qWarning().noquote() << "[update] download aborted: too large or short write, bytes" << m_received;
         m_download->abort();
         return;
@@ -339,7 +339,7 @@ void UpdateChecker::installUpdate()
     const QByteArray rest = reply->readAll();
     const int status = httpStatus(reply);
     const QNetworkReply::NetworkError error = reply->error();
-    if (error != QNetworkReply::NoError || status < 200 || status > 299 || m_received > kMaxInstallerBytes) {
+    if (error != QNetworkReply::NoError || status < 200 || status > 299 || m_received > m_seams.maxInstallerBytes) {
         qWarning().noquote() << "update download rejected: http =" << status << "transportError ="
                              << (error != QNetworkReply::NoError ? "true" : "false");
         failDownload(error == QNetworkReply::SslHandshakeFailedError ? Lang::tr("下载失败（服务器证书校验未通过）")
@@ -347,7 +347,7 @@ void UpdateChecker::installUpdate()
         return;
     }
     m_received += rest.size();
-    if (m_received > kMaxInstallerBytes) {
+    if (m_received > m_seams.maxInstallerBytes) {
         failDownload(Lang::tr("下载失败，请检查网络后重试"));
         return;
     }

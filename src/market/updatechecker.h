@@ -47,6 +47,7 @@ public:
         QString tempDir;      // where the script is written
         QWidget* cardParent = nullptr;
         QNetworkAccessManager* network = nullptr; // shared manager; the updater makes its own when null
+        qint64 maxInstallerBytes = kMaxInstallerBytes;
     };
 
     explicit UpdateChecker(QObject* parent = nullptr);
