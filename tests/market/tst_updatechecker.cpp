@@ -1,5 +1,6 @@
 #include "fakeservicehost.h"
 #include "market/updatechecker.h"
+#include "market/selfscripts.h"
 #include "market/updatedialog.h"
 #include "platform/launcher.h"
 #include "testenv.h"
@@ -8,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest/QtTest>
 
@@ -28,6 +30,11 @@ public:
     }
     QList<QStringList> calls;
 };
+
+QString selfscriptsQuote(const QString& path)
+{
+    return selfscripts::shQuote(path);
+}
 
 } // namespace
 
@@ -188,6 +195,58 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_checker->installerPath()));
         QVERIFY(m_exits.isEmpty());
         QVERIFY(m_launcher.calls.isEmpty());
+    }
+
+    // The real hand-over in a child process: the script starts, the process ends at once with 0 and
+    // nothing runs at exit; the script then runs the downloaded installer.
+    void installEndsTheProcess()
+    {
+        const QString out = qEnvironmentVariable("KTR_UPDATE_OUT");
+        if (!out.isEmpty()) { // the child
+            ktr::platform::setLauncher(nullptr);
+            const QByteArray installer =
+                QStringLiteral("#!/bin/sh\necho \"$1\" > %1\n").arg(selfscriptsQuote(out + "/installed")).toUtf8();
+            m_host->route("GET", "/files/setup.run", "", Host::Reply::raw(200, installer, "application/octet-stream"));
+            UpdateChecker::Seams s = m_checker->seams();
+            s.hardExit = {};
+            s.dataDir = out + "/data";
+            s.tempDir = out;
+            m_checker->setSeams(s);
+            struct AtExit
+            {
+                QString path;
+                ~AtExit() { ktr::test::writeFile(path, "saved"); }
+            };
+            static AtExit atExit{out + "/saved-at-exit"};
+            serveManifest("/update/apps/panel.json",
+                          m_signer.sign(panelManifest(
+                              "1.1.0", installerUrl(),
+                              QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex())));
+            m_checker->check(false, false);
+            QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
+            m_checker->onUpdateClicked();
+            QTest::qWait(10000); // the hard exit ends this wait
+            QFAIL("the process did not end");
+        }
+        const QString dir = freshDir("child");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KTR_UPDATE_OUT", dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"installEndsTheProcess"});
+        QVERIFY(child.waitForStarted());
+        const qint64 pid = child.processId();
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(dir + "/saved-at-exit"));
+        const QString script = QString::fromUtf8(ktr::test::readFile(dir + "/Kestrune_update.sh"));
+        QVERIFY2(script.startsWith("#!/bin/sh\n"), qPrintable(script));
+        QVERIFY(script.contains("\nsleep 1\n"));
+        QVERIFY(script.contains("kill -9 " + QString::number(pid)));
+        QVERIFY(script.contains("'" + dir + "/data/panel_update_setup.exe' /SILENT /SUPPRESSMSGBOXES"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir + "/installed"), 10000);
+        QCOMPARE(ktr::test::readFile(dir + "/installed"), QByteArray("/SILENT\n"));
     }
 };
 
