@@ -22,6 +22,27 @@ const QString& shortcutName()
     return name;
 }
 
+// Writes and starts a script; on failure the message of the failed step.
+bool writeAndStart(const QString& script, const QByteArray& text, const QString& workDir, const char* openFailed,
+                   const char* incomplete, const char* notStarted, QString* message)
+{
+    switch (selfscripts::writeScript(script, text)) {
+    case selfscripts::WriteResult::OpenFailed:
+        *message = QString::fromUtf8(openFailed);
+        return false;
+    case selfscripts::WriteResult::Incomplete:
+        *message = QString::fromUtf8(incomplete);
+        return false;
+    case selfscripts::WriteResult::Ok:
+        break;
+    }
+    if (!selfscripts::startScript(script, workDir)) {
+        *message = QString::fromUtf8(notStarted);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Env Env::system()
@@ -79,21 +100,9 @@ bool startUninstall(bool full, const Env& env, QString* message, QString* script
     const QString script = uninstallScriptPath(env);
     if (scriptPath)
         *scriptPath = script;
-    switch (selfscripts::writeScript(script, selfscripts::uninstallScript(uninstallPlan(full, env)))) {
-    case selfscripts::WriteResult::OpenFailed:
-        *message = QStringLiteral("卸载失败：无法写临时脚本");
-        return false;
-    case selfscripts::WriteResult::Incomplete:
-        *message = QStringLiteral("卸载失败：临时脚本写入不完整，请检查磁盘空间");
-        return false;
-    case selfscripts::WriteResult::Ok:
-        break;
-    }
-    if (!selfscripts::startScript(script, env.tempDir)) {
-        *message = QStringLiteral("卸载失败：无法启动卸载脚本，请手动卸载");
-        return false;
-    }
-    return true;
+    return writeAndStart(script, selfscripts::uninstallScript(uninstallPlan(full, env)), env.tempDir,
+                         "卸载失败：无法写临时脚本", "卸载失败：临时脚本写入不完整，请检查磁盘空间",
+                         "卸载失败：无法启动卸载脚本，请手动卸载", message);
 }
 
 bool startFactoryReset(const Env& env, QString* message, QString* scriptPath)
@@ -112,21 +121,9 @@ bool startFactoryReset(const Env& env, QString* message, QString* scriptPath)
     plan.autostartEntry = env.autostartEntry;
     plan.restartProgram = env.exe;
     plan.scriptPath = script;
-    switch (selfscripts::writeScript(script, selfscripts::factoryResetScript(plan))) {
-    case selfscripts::WriteResult::OpenFailed:
-        *message = QStringLiteral("初始化失败：无法写临时脚本");
-        return false;
-    case selfscripts::WriteResult::Incomplete:
-        *message = QStringLiteral("初始化失败：临时脚本写入不完整，请检查磁盘空间");
-        return false;
-    case selfscripts::WriteResult::Ok:
-        break;
-    }
-    if (!selfscripts::startScript(script, env.tempDir)) {
-        *message = QStringLiteral("初始化失败：无法启动重置脚本，请手动清理数据目录");
-        return false;
-    }
-    return true;
+    return writeAndStart(script, selfscripts::factoryResetScript(plan), env.tempDir, "初始化失败：无法写临时脚本",
+                         "初始化失败：临时脚本写入不完整，请检查磁盘空间",
+                         "初始化失败：无法启动重置脚本，请手动清理数据目录", message);
 }
 
 } // namespace selfremoval
