@@ -156,6 +156,7 @@ void MainWindow::buildControllers()
     m_session = new SessionController(this, this);
     m_backups = new BackupScheduler(backupHost(), this);
     m_updates = new UpdateChecker(this);
+    setupUpdates();
     m_support = new SupportPoller(this, this);
     buildLockController();
     m_recorder = new RecorderButton(this);
@@ -633,27 +634,11 @@ void MainWindow::runAutoBackupIfDue()
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
-void MainWindow::checkForUpdates(bool beta, bool manual)
-{
-    m_updates->check(beta, manual);
-}
-
 void MainWindow::exportLogs()
 {
     logexport::exportLogsFromWindow(this, [this](const QString& text, int kind) {
         showToast(text, kind == 0 ? Toast::Info : Toast::Error);
     });
-}
-
-void MainWindow::uninstallProgram(bool removeAll)
-{
-    // Uninstalling comes with the updater.
-    Q_UNUSED(removeAll);
-}
-
-void MainWindow::factoryReset()
-{
-    // The full reset comes with the updater.
 }
 
 void MainWindow::retranslate()

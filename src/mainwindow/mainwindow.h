@@ -217,6 +217,10 @@ public:
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
 
+    // The self-update controller; how the process ends after the factory-reset script started (tests).
+    UpdateChecker* updates() const { return m_updates; }
+    void setHardExit(std::function<void(int)> hardExit) { m_hardExit = std::move(hardExit); }
+
     TitleBarActions* titleBar() const { return m_titleBar; }
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
@@ -316,6 +320,9 @@ private:
     void refreshInvalidPaths();
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
+    void setupUpdates();
+    // Before the hard exits of the update and the factory reset: network, timers and the recorder stop.
+    void prepareHardExit();
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
@@ -444,4 +451,5 @@ private:
     QList<FloatIcon*> m_floatIcons;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;
+    std::function<void(int)> m_hardExit;
 };

@@ -1,11 +1,102 @@
 #include "market/updatechecker.h"
 
+#include "market/selfscripts.h"
+#include "market/updatedialog.h"
+#include "market/versioncompare.h"
+#include "platform/filehash.h"
+#include "platform/process.h"
+#include "platform/version.h"
+#include "ui/datadir.h"
+#include "ui/jsonutil.h"
+#include "ui/lang.h"
 #include "ui/namedtimer.h"
+#include "ui/servicehost.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
+
+namespace {
+
+constexpr int kToastNormal = 0;
+constexpr int kToastError = 1;
+
+QNetworkRequest updateRequest(const QUrl& url, int timeoutMs)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    return request;
+}
+
+int httpStatus(QNetworkReply* reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+bool succeeded(QNetworkReply* reply)
+{
+    const int status = httpStatus(reply);
+    return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+}
+
+} // namespace
 
 UpdateChecker::UpdateChecker(QObject* parent) : QObject(parent)
 {
+    setSeams({});
+}
+
+UpdateChecker::~UpdateChecker() = default;
+
+void UpdateChecker::setSeams(Seams seams)
+{
+    if (!seams.localVersion)
+        seams.localVersion = [] { return ktr::platform::compiledVersion(); };
+    if (!seams.toast)
+        seams.toast = [](const QString&, int) {};
+    if (!seams.prepareExit)
+        seams.prepareExit = [] {};
+    if (!seams.hardExit)
+        seams.hardExit = [](int code) { ktr::platform::hardExit(code); };
+    m_seams = std::move(seams);
+}
+
+QString UpdateChecker::localVersion() const
+{
+    const QString v = m_seams.localVersion();
+    return v.isEmpty() ? QStringLiteral("0.0.0") : v;
+}
+
+QString UpdateChecker::installerPath() const
+{
+    const QString dir = m_seams.dataDir.isEmpty() ? appDataDir() : m_seams.dataDir;
+    return dir + QStringLiteral("/panel_update_setup.exe");
+}
+
+QString UpdateChecker::scriptPath() const
+{
+    const QString dir =
+        m_seams.tempDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::TempLocation) : m_seams.tempDir;
+    return dir + QStringLiteral("/Kestrune_update.sh");
+}
+
+QNetworkAccessManager* UpdateChecker::network()
+{
+    if (m_seams.network)
+        return m_seams.network;
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return m_network;
 }
 
 void UpdateChecker::scheduleStartupCheck(bool beta)
@@ -20,12 +111,284 @@ void UpdateChecker::scheduleStartupCheck(bool beta)
 
 void UpdateChecker::check(bool beta, bool manual)
 {
-    Q_UNUSED(beta);
-    Q_UNUSED(manual);
+    const QString path = beta ? QStringLiteral("/update/apps/panel-beta.json") : QStringLiteral("/update/apps/panel.json");
+    QNetworkReply* reply = network()->get(updateRequest(ktr::serviceUrl(path), kManifestTimeoutMs));
+    m_replies.append(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, beta, manual] { onManifestReply(reply, beta, manual); });
+}
+
+void UpdateChecker::checkOnChannel(bool manual, int channel, int savedChannel)
+{
+    const bool beta = channel < 0 ? savedChannel == 1 : channel != 0;
+    check(beta, manual);
 }
 
 void UpdateChecker::stop()
 {
     if (m_startupTimer)
         m_startupTimer->stop();
+    // Only the updater's own replies: a shared manager carries the other controllers' requests too.
+    for (QNetworkReply* reply : std::as_const(m_replies)) {
+        if (!reply)
+            continue;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    m_replies.clear();
+}
+
+void UpdateChecker::onManifestReply(QNetworkReply* reply, bool beta, bool manual)
+{
+    const QByteArray body = reply->readAll();
+    const int status = httpStatus(reply);
+    const bool transportError = reply->error() != QNetworkReply::NoError && status == 0;
+    const bool ok = succeeded(reply);
+    reply->deleteLater();
+    if (ok) {
+        onManifest(body, true, manual, beta);
+        return;
+    }
+    if (beta) {
+        qInfo().noquote() << "beta manifest unavailable, fallback to stable; http =" << status
+                          << "transportError =" << (transportError ? "true" : "false");
+        check(false, manual);
+        return;
+    }
+    onManifest(body, false, manual, false);
+}
+
+void UpdateChecker::onManifest(const QByteArray& body, bool ok, bool manual, bool beta)
+{
+    if (m_busy)
+        return;
+    if (!ok) {
+        if (manual)
+            m_seams.toast(Lang::tr("检查更新失败，请检查网络后重试"), kToastError);
+        return;
+    }
+    QJsonObject manifest;
+    if (!parseJsonObject(body, manifest)) {
+        qWarning().noquote() << "update manifest parse failed, treat as unsigned";
+        manifest = QJsonObject();
+    }
+    if (!verifyUpdateManifest(manifest, m_seams.key)) {
+        qWarning().noquote() << "update manifest signature invalid, rejected";
+        if (manual)
+            m_seams.toast(Lang::tr("更新清单签名无效，为安全起见已拒绝本次更新"), kToastError);
+        return;
+    }
+    const QString remote = manifest.value(QLatin1String("version")).toString();
+    const QString local = localVersion();
+    qInfo().noquote() << "update check: local" << local << "remote" << remote << "manual"
+                      << (manual ? "true" : "false");
+    if (!compareValidVersions(remote, local)) {
+        if (manual)
+            m_seams.toast(Lang::tr("当前已是最新版本 v%1").arg(local), kToastNormal);
+        return;
+    }
+    m_fromBeta = beta;
+    m_url = manifest.value(QLatin1String("url")).toString();
+    m_sha256 = manifest.value(QLatin1String("sha256")).toString();
+    fetchUpdateHistory(remote, manifest.value(QLatin1String("notes")).toString(),
+                       manifest.value(QLatin1String("title")).toString());
+}
+
+void UpdateChecker::fetchUpdateHistory(const QString& version, const QString& notes, const QString& title)
+{
+    QNetworkReply* reply =
+        network()->get(updateRequest(ktr::serviceUrl(QStringLiteral("/update/apps/history.json")), kHistoryTimeoutMs));
+    m_replies.append(reply);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, version, notes, title] { onHistoryReply(reply, version, notes, title); });
+}
+
+void UpdateChecker::onHistoryReply(QNetworkReply* reply, const QString& version, const QString& notes,
+                                   const QString& title)
+{
+    reply->disconnect(this);
+    reply->deleteLater();
+    QString text = notes;
+    bool fromHistory = false;
+    if (succeeded(reply))
+        text = historyNotes(reply->readAll(), version, notes, &fromHistory);
+    qInfo().noquote() << "update notes:" << (fromHistory ? "history.json" : "panel.json") << "version" << version
+                      << "len" << text.size();
+    showUpdatePrompt(version, text, title);
+}
+
+void UpdateChecker::showUpdatePrompt(const QString& version, const QString& notes, const QString& title)
+{
+    if (m_busy) {
+        if (m_dialog) {
+            m_dialog->raise();
+            m_dialog->activateWindow();
+        }
+        return;
+    }
+    if (!m_dialog) {
+        m_dialog = new UpdateDialog(m_seams.cardParent);
+        connect(m_dialog, &UpdateDialog::updateClicked, this, &UpdateChecker::onUpdateClicked);
+        connect(m_dialog, &UpdateDialog::minimized, this, &UpdateChecker::cardMinimized);
+        connect(m_dialog, &UpdateDialog::dismissed, this, &UpdateChecker::onUpdateDismissed);
+    }
+    QString heading = title;
+    if (m_fromBeta && heading.trimmed().isEmpty())
+        heading = Lang::tr("发现测试版 v%1").arg(version);
+    m_dialog->setUpdateInfo(version, notes, heading);
+
+    QScreen* screen = m_seams.cardParent ? m_seams.cardParent->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        const int g = avail.height() - m_dialog->height();
+        const int x = avail.left() + (avail.width() - m_dialog->width()) / 2;
+        m_dialog->move(x, avail.top() + (g > 122 ? g / 3 : 40));
+    }
+    m_dialog->raise();
+    m_dialog->activateWindow();
+}
+
+void UpdateChecker::onUpdateClicked()
+{
+    if (m_busy || m_url.isEmpty())
+        return;
+    if (m_dialog) {
+        m_dialog->setStatusText(Lang::tr("正在连接服务器…"));
+        m_dialog->repaint();
+    }
+    QTimer::singleShot(0, this, [this] { downloadUpdate(m_url); });
+}
+
+void UpdateChecker::onUpdateDismissed()
+{
+    if (m_dialog)
+        m_dialog->hide();
+}
+
+void UpdateChecker::notifyUpdateStatus(const QString& text)
+{
+    m_busy = false;
+    Q_EMIT downloadFailed();
+    if (m_dialog)
+        m_dialog->setStatusText(text);
+}
+
+void UpdateChecker::failDownload(const QString& text)
+{
+    m_file.reset(); // an uncommitted save file leaves no partial installer
+    m_hash.reset();
+    notifyUpdateStatus(text);
+}
+
+void UpdateChecker::downloadUpdate(const QString& url)
+{
+    if (m_busy)
+        return;
+    m_busy = true;
+    Q_EMIT downloadStarted();
+    if (!isDownloadableInstallerUrl(url)) {
+        failDownload(Lang::tr("更新地址无效，已取消"));
+        return;
+    }
+    const QString target = installerPath();
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    m_file = std::make_unique<QSaveFile>(target);
+    if (!m_file->open(QIODevice::WriteOnly)) {
+        failDownload(Lang::tr("无法写入临时文件"));
+        return;
+    }
+    m_hash = std::make_unique<ktr::platform::Sha256Stream>();
+    m_received = 0;
+    QNetworkReply* reply = network()->get(updateRequest(QUrl(url), kDownloadTimeoutMs));
+    m_download = reply;
+    m_replies.append(reply);
+    connect(reply, &QIODevice::readyRead, this, &UpdateChecker::onDataReady);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        if (total > 0 && m_dialog)
+            m_dialog->setProgress(int(received * 100 / total));
+    });
+    connect(reply, &QNetworkReply::finished, this, &UpdateChecker::installUpdate);
+}
+
+void UpdateChecker::onDataReady()
+{
+    if (!m_download || !m_file)
+        return;
+    const QByteArray chunk = m_download->readAll();
+    if (chunk.isEmpty())
+        return;
+    m_received += chunk.size();
+    if (m_received > m_seams.maxInstallerBytes || m_file->write(chunk) != chunk.size()) {
+        qWarning().noquote() << "[update] download aborted: too large or short write, bytes" << m_received;
+        m_download->abort();
+        return;
+    }
+    m_hash->addData(chunk.constData(), chunk.size());
+}
+
+void UpdateChecker::installUpdate()
+{
+    QNetworkReply* reply = m_download;
+    if (!reply || !m_file)
+        return;
+    reply->disconnect(this);
+    reply->deleteLater();
+    m_download = nullptr;
+    const QByteArray rest = reply->readAll();
+    const int status = httpStatus(reply);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error != QNetworkReply::NoError || status < 200 || status > 299 || m_received > m_seams.maxInstallerBytes) {
+        qWarning().noquote() << "update download rejected: http =" << status << "transportError ="
+                             << (error != QNetworkReply::NoError ? "true" : "false");
+        failDownload(error == QNetworkReply::SslHandshakeFailedError ? Lang::tr("下载失败（服务器证书校验未通过）")
+                                                                     : Lang::tr("下载失败，请检查网络后重试"));
+        return;
+    }
+    m_received += rest.size();
+    if (m_received > m_seams.maxInstallerBytes) {
+        failDownload(Lang::tr("下载失败，请检查网络后重试"));
+        return;
+    }
+    if (m_file->write(rest) != rest.size() || !m_file->commit()) {
+        qWarning().noquote() << "update download: tail write/commit failed:" << m_file->errorString();
+        failDownload(Lang::tr("下载失败，磁盘空间不足或临时文件被占用"));
+        return;
+    }
+    m_file.reset();
+    m_hash->addData(rest.constData(), rest.size());
+    const QString got = QString::fromLatin1(m_hash->result().toHex());
+    m_hash.reset();
+    const QString installer = installerPath();
+    if (m_sha256.isEmpty() || m_sha256.toLower() != got) {
+        QFile::remove(installer);
+        failDownload(Lang::tr("安装包校验失败，已取消更新"));
+        return;
+    }
+    if (m_dialog)
+        m_dialog->setStatusText(Lang::tr("准备安装…"));
+
+    const QString script = scriptPath();
+    switch (selfscripts::writeScript(script, selfscripts::updateScript(installer, selfscripts::currentProcess()))) {
+    case selfscripts::WriteResult::OpenFailed:
+        failDownload(Lang::tr("无法写入更新脚本，请到官网手动下载新版"));
+        return;
+    case selfscripts::WriteResult::Incomplete:
+        failDownload(Lang::tr("更新脚本写入不完整，请检查磁盘空间后重试"));
+        return;
+    case selfscripts::WriteResult::Ok:
+        break;
+    }
+    if (!selfscripts::startScript(script, QFileInfo(script).absolutePath())) {
+        failDownload(Lang::tr("无法启动安装程序，请到官网手动下载新版"));
+        return;
+    }
+    m_seams.prepareExit();
+    stop();
+    if (m_dialog)
+        m_dialog->disconnect();
+    qInfo().noquote() << "update: installer launched, hard-exiting process";
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    m_seams.hardExit(0);
 }

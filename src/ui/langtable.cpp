@@ -912,6 +912,9 @@ extern const Lang::Pair kLangTable[] = {
     {"卸载失败：应用文件无法删除，请关闭该应用后重试", "Uninstall failed: the app's files could not be deleted; close the app and try again"},
 
     // --- update
+    {"程序不在安装目录中：只删除程序文件本身，所在文件夹中的其他文件保持不动。",
+     "The program is not in an installation folder: only the program file itself is deleted; the other files "
+     "in its folder stay untouched."},
 
     // --- support
 

@@ -1,0 +1,129 @@
+#include "market/selfremoval.h"
+
+#include "platform/autostart.h"
+#include "ui/datadir.h"
+#include "ui/savefile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace selfremoval {
+
+namespace {
+
+constexpr qint64 kMarkerCap = 64 * 1024;
+
+// The names of the panel's own desktop entries on the desktop and in the menu.
+const QString& shortcutName()
+{
+    static const QString name = QStringLiteral("青岚舟面板.desktop");
+    return name;
+}
+
+// Writes and starts a script; on failure the message of the failed step.
+bool writeAndStart(const QString& script, const QByteArray& text, const QString& workDir, const char* openFailed,
+                   const char* incomplete, const char* notStarted, QString* message)
+{
+    switch (selfscripts::writeScript(script, text)) {
+    case selfscripts::WriteResult::OpenFailed:
+        *message = QString::fromUtf8(openFailed);
+        return false;
+    case selfscripts::WriteResult::Incomplete:
+        *message = QString::fromUtf8(incomplete);
+        return false;
+    case selfscripts::WriteResult::Ok:
+        break;
+    }
+    if (!selfscripts::startScript(script, workDir)) {
+        *message = QString::fromUtf8(notStarted);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Env Env::system()
+{
+    Env env;
+    env.exe = QCoreApplication::applicationFilePath();
+    env.dataDir = appDataDir();
+    env.tempDir = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    env.desktopDir = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    env.applicationsDir = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    env.autostartEntry = ktr::platform::autostartFilePath();
+    env.target = selfscripts::currentProcess();
+    return env;
+}
+
+selfscripts::ProgramFiles programFilesOf(const Env& env)
+{
+    const QString marker =
+        QFileInfo(env.exe).absolutePath() + QLatin1Char('/') + QLatin1String(ktr::platform::kInstallMarkerName);
+    QByteArray text;
+    if (ktr::readFileCapped(marker, kMarkerCap, &text) != ktr::ReadStatus::Ok)
+        return selfscripts::programFiles(env.exe, nullptr);
+    return selfscripts::programFiles(env.exe, &text);
+}
+
+selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env)
+{
+    const selfscripts::ProgramFiles files = programFilesOf(env);
+    selfscripts::UninstallPlan plan;
+    plan.target = env.target;
+    plan.programFiles = files.files;
+    plan.programFolder = files.folder;
+    if (!env.desktopDir.isEmpty())
+        plan.shortcuts << QDir::cleanPath(env.desktopDir + QLatin1Char('/') + shortcutName());
+    if (!env.applicationsDir.isEmpty())
+        plan.shortcuts << QDir::cleanPath(env.applicationsDir + QLatin1Char('/') + shortcutName());
+    if (full)
+        plan.dataFolder = QDir::cleanPath(env.dataDir);
+    plan.autostartEntry = env.autostartEntry;
+    return plan;
+}
+
+QString uninstallScriptPath(const Env& env)
+{
+    return env.tempDir + QStringLiteral("/Kestrune_uninstall.sh");
+}
+
+QString factoryResetScriptPath(const Env& env)
+{
+    return env.tempDir + QStringLiteral("/Kestrune_factory_reset.sh");
+}
+
+bool startUninstall(bool full, const Env& env, QString* message, QString* scriptPath)
+{
+    const QString script = uninstallScriptPath(env);
+    if (scriptPath)
+        *scriptPath = script;
+    return writeAndStart(script, selfscripts::uninstallScript(uninstallPlan(full, env)), env.tempDir,
+                         "卸载失败：无法写临时脚本", "卸载失败：临时脚本写入不完整，请检查磁盘空间",
+                         "卸载失败：无法启动卸载脚本，请手动卸载", message);
+}
+
+bool startFactoryReset(const Env& env, QString* message, QString* scriptPath)
+{
+    const QString data = QDir::cleanPath(env.dataDir);
+    if (data.size() <= 9 || !QFileInfo(data).isDir() || selfscripts::isProtectedFolder(data)) {
+        *message = QStringLiteral("初始化失败：数据目录无效，已中止");
+        return false;
+    }
+    const QString script = factoryResetScriptPath(env);
+    if (scriptPath)
+        *scriptPath = script;
+    selfscripts::ResetPlan plan;
+    plan.target = env.target;
+    plan.dataFolder = data;
+    plan.autostartEntry = env.autostartEntry;
+    plan.restartProgram = env.exe;
+    plan.scriptPath = script;
+    return writeAndStart(script, selfscripts::factoryResetScript(plan), env.tempDir, "初始化失败：无法写临时脚本",
+                         "初始化失败：临时脚本写入不完整，请检查磁盘空间",
+                         "初始化失败：无法启动重置脚本，请手动清理数据目录", message);
+}
+
+} // namespace selfremoval

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "market/selfscripts.h"
+
+#include <QString>
+
+// The uninstall and the factory reset of the panel: what they delete, the script that does it, and its
+// start. The caller asks first and ends the process after a start.
+namespace selfremoval {
+
+struct Env
+{
+    QString exe;             // the running executable
+    QString dataDir;         // the data folder
+    QString tempDir;         // where the script goes
+    QString desktopDir;      // the user's desktop folder
+    QString applicationsDir; // the user's menu entries ($XDG_DATA_HOME/applications)
+    QString autostartEntry;  // the XDG autostart entry
+    selfscripts::Target target;
+
+    static Env system();
+};
+
+// The program files the uninstall removes, from the marker beside env.exe.
+selfscripts::ProgramFiles programFilesOf(const Env& env);
+
+selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env);
+QString uninstallScriptPath(const Env& env);
+QString factoryResetScriptPath(const Env& env);
+
+// Writes and starts the script. False with the Chinese message (not translated) when it could not be
+// written or started; scriptPath receives its path.
+bool startUninstall(bool full, const Env& env, QString* message, QString* scriptPath = nullptr);
+// Also refuses a data folder of 9 characters or fewer, one that is not a folder, or a protected one.
+bool startFactoryReset(const Env& env, QString* message, QString* scriptPath = nullptr);
+
+} // namespace selfremoval

@@ -1,0 +1,193 @@
+#include "market/selfscripts.h"
+
+#include "platform/autostart.h"
+#include "platform/launcher.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace selfscripts {
+
+namespace {
+
+QString clean(const QString& path)
+{
+    return QDir::cleanPath(path);
+}
+
+QString header(const char* what, int delaySeconds)
+{
+    QString s = QStringLiteral("#!/bin/sh\n# KestrunePanel %1\n").arg(QLatin1String(what));
+    if (delaySeconds > 0)
+        s += QStringLiteral("sleep %1\n").arg(delaySeconds);
+    return s;
+}
+
+// Ends the panel when it is still running under that pid (a pid reused by another program is left alone).
+QString endProcess(const Target& t)
+{
+    if (t.pid <= 0)
+        return {};
+    return QStringLiteral("if [ \"$(readlink /proc/%1/exe 2>/dev/null)\" = %2 ]; then kill -9 %1 2>/dev/null; fi\n")
+        .arg(t.pid)
+        .arg(shQuote(t.exe));
+}
+
+QString removeFiles(const QStringList& files)
+{
+    if (files.isEmpty())
+        return {};
+    QString s = QStringLiteral("rm -f --");
+    for (const QString& f : files)
+        s += QLatin1Char(' ') + shQuote(f);
+    return s + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString shQuote(const QString& path)
+{
+    QString s = path;
+    s.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + s + QLatin1Char('\'');
+}
+
+QByteArray updateScript(const QString& installer, const Target& target, int delaySeconds)
+{
+    QString s = header("update", delaySeconds);
+    s += endProcess(target);
+    s += QStringLiteral("chmod u+x -- %1\n").arg(shQuote(installer));
+    s += QStringLiteral("%1 /SILENT /SUPPRESSMSGBOXES /NORESTART /CLOSEAPPLICATIONS /FORCECLOSEAPPLICATIONS\n")
+             .arg(shQuote(installer));
+    return s.toUtf8();
+}
+
+QByteArray uninstallScript(const UninstallPlan& plan)
+{
+    QString s = header("uninstall", plan.delaySeconds);
+    s += endProcess(plan.target);
+    s += removeFiles(plan.programFiles);
+    if (!plan.programFolder.isEmpty() && !isProtectedFolder(plan.programFolder))
+        s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(plan.programFolder)); // only when empty
+    s += removeFiles(plan.shortcuts);
+    if (!plan.dataFolder.isEmpty() && !isProtectedFolder(plan.dataFolder))
+        s += QStringLiteral("rm -rf -- %1\n").arg(shQuote(plan.dataFolder));
+    if (!plan.autostartEntry.isEmpty())
+        s += removeFiles({plan.autostartEntry});
+    return s.toUtf8();
+}
+
+QByteArray factoryResetScript(const ResetPlan& plan)
+{
+    QString s = header("factory reset", plan.delaySeconds);
+    s += endProcess(plan.target);
+    if (!isProtectedFolder(plan.dataFolder)) {
+        const QString data = shQuote(plan.dataFolder);
+        s += QStringLiteral("rm -rf -- %1\n").arg(data);
+        s += QStringLiteral("mkdir -p -- %1\n").arg(data);
+    }
+    if (!plan.autostartEntry.isEmpty())
+        s += removeFiles({plan.autostartEntry});
+    if (!plan.restartProgram.isEmpty())
+        s += QStringLiteral("setsid %1 </dev/null >/dev/null 2>&1 &\n").arg(shQuote(plan.restartProgram));
+    if (!plan.scriptPath.isEmpty())
+        s += removeFiles({plan.scriptPath});
+    return s.toUtf8();
+}
+
+bool isProtectedFolder(const QString& path)
+{
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return true;
+    const QString p = clean(path);
+    if (p == QLatin1String("/"))
+        return true;
+    const QString home = clean(QDir::homePath());
+    if (home == p || home.startsWith(p + QLatin1Char('/')))
+        return true;
+    static const QStandardPaths::StandardLocation userFolders[] = {
+        QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation,
+        QStandardPaths::MusicLocation,   QStandardPaths::PicturesLocation,  QStandardPaths::MoviesLocation,
+    };
+    for (auto location : userFolders) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && clean(folder) == p)
+            return true;
+    }
+    return false;
+}
+
+ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
+{
+    ProgramFiles out;
+    const QString program = clean(exe);
+    const QString folder = QFileInfo(program).absolutePath();
+    if (!markerText) {
+        out.files << program;
+        return out;
+    }
+    out.installed = true;
+    const QString marker = folder + QLatin1Char('/') + QLatin1String(ktr::platform::kInstallMarkerName);
+    QString prefix;
+    const QStringList lines = QString::fromUtf8(*markerText).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("prefix=")))
+            prefix = clean(line.mid(7));
+    }
+    // The names the install step gives its files; anything else a marker might list is not ours to delete.
+    static const QStringList ourNames = {QStringLiteral("kestrune-panel"), QStringLiteral("kestrune-panel.desktop"),
+                                         QStringLiteral("kestrune-panel.png"),
+                                         QLatin1String(ktr::platform::kInstallMarkerName)};
+    out.files << program;
+    for (const QString& line : lines) {
+        if (!line.startsWith(QLatin1Char('/')))
+            continue;
+        const QString f = clean(line);
+        if (prefix.isEmpty() || !f.startsWith(prefix + QLatin1Char('/')) || f.contains(QLatin1String("/../")))
+            continue;
+        if (!ourNames.contains(QFileInfo(f).fileName()) || out.files.contains(f))
+            continue;
+        out.files << f;
+    }
+    if (!out.files.contains(marker))
+        out.files << marker;
+    if (!isProtectedFolder(folder))
+        out.folder = folder;
+    return out;
+}
+
+WriteResult writeScript(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return WriteResult::OpenFailed;
+    const qint64 written = file.write(bytes);
+    const bool flushed = file.flush();
+    if (written != bytes.size() || !flushed || file.error() != QFileDevice::NoError) {
+        file.close();
+        file.remove();
+        return WriteResult::Incomplete;
+    }
+    file.close();
+    return WriteResult::Ok;
+}
+
+bool startScript(const QString& path, const QString& workDir)
+{
+    return ktr::platform::launcher().startDetached(QStringLiteral("setsid"), {QStringLiteral("/bin/sh"), path},
+                                                   workDir);
+}
+
+Target currentProcess()
+{
+    Target t;
+    t.pid = QCoreApplication::applicationPid();
+    const QString exe = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    t.exe = exe.isEmpty() ? QCoreApplication::applicationFilePath() : exe;
+    return t;
+}
+
+} // namespace selfscripts

@@ -1,0 +1,285 @@
+#include "market/selfremoval.h"
+#include "market/selfscripts.h"
+#include "platform/autostart.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest/QtTest>
+
+#include <signal.h>
+
+using namespace ktr::test;
+using namespace selfscripts;
+
+namespace {
+
+// A name with everything a shell could read into: blanks, quotes, $, %, a backslash, a wildcard, CJK.
+const QString kAwkward = QStringLiteral("my app's $HOME %PATH% back\\slash *[x] 青岚 `id`");
+
+// Runs a script with sh and waits for it; the exit code.
+int runScript(const QByteArray& script, const QString& dir)
+{
+    const QString path = dir + QStringLiteral("/script.sh");
+    if (!writeFile(path, script))
+        return -1;
+    QProcess sh;
+    sh.setWorkingDirectory(dir);
+    sh.start(QStringLiteral("/bin/sh"), {path});
+    if (!sh.waitForFinished(10000))
+        return -2;
+    return sh.exitCode();
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+QByteArray marker(const QString& prefix)
+{
+    return QStringLiteral("KestrunePanel 1.0.0\nprefix=%1\n%1/bin/kestrune-panel\n"
+                          "%1/share/applications/kestrune-panel.desktop\n"
+                          "%1/share/icons/hicolor/128x128/apps/kestrune-panel.png\n%1/bin/%2\n"
+                          "%1/bin/notes.txt\n/etc/passwd\n")
+        .arg(prefix, QLatin1String(ktr::platform::kInstallMarkerName))
+        .toUtf8();
+}
+
+// An installed tree below root: bin/ with the executable and the marker, the desktop entry, the icon.
+QString makeInstall(const QString& root)
+{
+    const QString prefix = root + QStringLiteral("/prefix ") + kAwkward;
+    writeFile(prefix + "/bin/kestrune-panel", "#!/bin/sh\n");
+    writeFile(prefix + "/bin/" + ktr::platform::kInstallMarkerName, marker(prefix));
+    writeFile(prefix + "/share/applications/kestrune-panel.desktop", "[Desktop Entry]\n");
+    writeFile(prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png", "png");
+    return prefix;
+}
+
+selfremoval::Env sandboxEnv(const QString& root, const QString& exe)
+{
+    selfremoval::Env env;
+    env.exe = exe;
+    env.dataDir = root + QStringLiteral("/data ") + kAwkward;
+    env.tempDir = root + QStringLiteral("/tmp");
+    env.desktopDir = root + QStringLiteral("/Desktop");
+    env.applicationsDir = root + QStringLiteral("/applications");
+    env.autostartEntry = root + QStringLiteral("/autostart/KestrunePanel.desktop");
+    QDir().mkpath(env.tempDir);
+    writeFile(env.dataDir + "/settings.json", "{}");
+    writeFile(env.dataDir + "/apps/x/app.bin", "x");
+    writeFile(env.desktopDir + "/青岚舟面板.desktop", "[Desktop Entry]\n");
+    writeFile(env.desktopDir + "/mine.txt", "the user's");
+    writeFile(env.applicationsDir + "/青岚舟面板.desktop", "[Desktop Entry]\n");
+    writeFile(env.autostartEntry, "[Desktop Entry]\n");
+    return env;
+}
+
+} // namespace
+
+class TestSelfScripts : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void quotingSurvivesTheShell_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("blanks") << "/a b/c  d";
+        QTest::newRow("quote") << "/it's/'/''";
+        QTest::newRow("dollar") << "/$HOME/${x}/$(id)";
+        QTest::newRow("percent") << "/%1/%PATH%";
+        QTest::newRow("backslash") << "/a\\b\\\\c\\";
+        QTest::newRow("wildcards") << "/*/?/[a-z]";
+        QTest::newRow("cjk") << "/青岚舟/面板 数据";
+        QTest::newRow("newline") << "/a\nb";
+        QTest::newRow("everything") << kAwkward;
+    }
+    void quotingSurvivesTheShell()
+    {
+        QFETCH(QString, text);
+        QProcess sh;
+        sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("printf %s ") + shQuote(text)});
+        QVERIFY(sh.waitForFinished(5000));
+        QCOMPARE(QString::fromUtf8(sh.readAllStandardOutput()), text);
+    }
+
+    void scriptsAreUtf8AndQuoteEveryPath()
+    {
+        const QByteArray script = updateScript(QStringLiteral("/d/数据 x/panel_update_setup.exe"), {4242, "/usr/bin/x y"}, 1);
+        const QStringList lines = QString::fromUtf8(script).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), QStringLiteral("#!/bin/sh"));
+        QVERIFY(lines.contains(QStringLiteral("sleep 1")));
+        QVERIFY(lines.contains(
+            QStringLiteral("if [ \"$(readlink /proc/4242/exe 2>/dev/null)\" = '/usr/bin/x y' ]; then kill -9 4242 "
+                           "2>/dev/null; fi")));
+        QCOMPARE(lines.last(), QStringLiteral("'/d/数据 x/panel_update_setup.exe' /SILENT /SUPPRESSMSGBOXES /NORESTART "
+                                              "/CLOSEAPPLICATIONS /FORCECLOSEAPPLICATIONS"));
+        QVERIFY(!script.contains('\r'));
+    }
+
+    void protectedFolders()
+    {
+        QVERIFY(isProtectedFolder("/"));
+        QVERIFY(isProtectedFolder(""));
+        QVERIFY(isProtectedFolder("relative/dir"));
+        QVERIFY(isProtectedFolder(QDir::homePath()));
+        QVERIFY(isProtectedFolder(QDir::homePath() + "/"));
+        QVERIFY(isProtectedFolder(QFileInfo(QDir::homePath()).absolutePath()));
+        QVERIFY(isProtectedFolder(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)));
+        QVERIFY(isProtectedFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)));
+        QVERIFY(!isProtectedFolder(QDir::homePath() + "/Downloads/panel"));
+        QVERIFY(!isProtectedFolder("/opt/kestrune/bin"));
+    }
+
+    void programFilesFromTheMarker()
+    {
+        const QString prefix = "/opt/k " + kAwkward;
+        const QByteArray text = marker(prefix);
+        const ProgramFiles installed = programFiles(prefix + "/bin/kestrune-panel", &text);
+        QVERIFY(installed.installed);
+        QCOMPARE(installed.files,
+                 QStringList({prefix + "/bin/kestrune-panel", prefix + "/share/applications/kestrune-panel.desktop",
+                              prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png",
+                              prefix + "/bin/" + ktr::platform::kInstallMarkerName}));
+        QCOMPARE(installed.folder, prefix + "/bin");
+
+        const ProgramFiles loose = programFiles(QDir::homePath() + "/Downloads/kestrune-panel", nullptr);
+        QVERIFY(!loose.installed);
+        QCOMPARE(loose.files, QStringList{QDir::homePath() + "/Downloads/kestrune-panel"});
+        QVERIFY(loose.folder.isEmpty());
+    }
+
+    // Each generated script run for real in a sandbox; the pause is dropped and the panel's pid is one of
+    // ours that the script must end (or, running another program, leave alone).
+    void uninstallRemovesExactlyOurFiles_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("userFileBesideProgram");
+        QTest::addColumn<bool>("full");
+        QTest::newRow("installed, keep data") << true << false << false;
+        QTest::newRow("installed, full") << true << false << true;
+        QTest::newRow("installed, a user file in bin") << true << true << true;
+        QTest::newRow("loose copy among the user's files") << false << true << false;
+    }
+    void uninstallRemovesExactlyOurFiles()
+    {
+        QFETCH(bool, installed);
+        QFETCH(bool, userFileBesideProgram);
+        QFETCH(bool, full);
+        const QString root = freshDir("uninstall");
+        QString exe;
+        QString prefix;
+        if (installed) {
+            prefix = makeInstall(root);
+            exe = prefix + "/bin/kestrune-panel";
+        } else {
+            exe = root + "/Downloads " + kAwkward + "/kestrune-panel";
+            writeFile(exe, "#!/bin/sh\n");
+        }
+        const QString programDir = QFileInfo(exe).absolutePath();
+        if (userFileBesideProgram)
+            writeFile(programDir + "/holiday 照片.jpg", "jpg");
+
+        selfremoval::Env env = sandboxEnv(root, exe);
+        QProcess victim;
+        victim.start("sleep", {"30"});
+        QVERIFY(victim.waitForStarted());
+        env.target = {victim.processId(), QFileInfo("/proc/" + QString::number(victim.processId()) + "/exe")
+                                              .symLinkTarget()};
+        selfscripts::UninstallPlan plan = selfremoval::uninstallPlan(full, env);
+        plan.delaySeconds = 0;
+        QCOMPARE(runScript(uninstallScript(plan), env.tempDir), 0);
+        QVERIFY(victim.waitForFinished(5000));
+        QCOMPARE(victim.exitStatus(), QProcess::CrashExit); // killed by the script
+
+        QVERIFY(!QFileInfo::exists(exe));
+        QVERIFY(!QFileInfo::exists(env.desktopDir + "/青岚舟面板.desktop"));
+        QVERIFY(!QFileInfo::exists(env.applicationsDir + "/青岚舟面板.desktop"));
+        QVERIFY(!QFileInfo::exists(env.autostartEntry));
+        QCOMPARE(entries(env.desktopDir), QStringList{"mine.txt"});
+        QCOMPARE(QFileInfo::exists(env.dataDir + "/settings.json"), !full);
+        if (installed) {
+            QVERIFY(!QFileInfo::exists(prefix + "/share/applications/kestrune-panel.desktop"));
+            QVERIFY(!QFileInfo::exists(prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png"));
+            QVERIFY(!QFileInfo::exists(programDir + "/" + ktr::platform::kInstallMarkerName));
+        }
+        if (userFileBesideProgram)
+            QCOMPARE(entries(programDir), QStringList{"holiday 照片.jpg"});
+        else
+            QVERIFY(!QFileInfo::exists(programDir));
+        QVERIFY(QFileInfo::exists("/etc/passwd")); // a listed file outside the prefix is never touched
+    }
+
+    void factoryResetEmptiesTheDataFolderAndRestarts()
+    {
+        const QString root = freshDir("reset");
+        const QString restarted = root + "/restarted";
+        const QString exe = root + "/bin " + kAwkward + "/kestrune-panel";
+        writeFile(exe, QStringLiteral("#!/bin/sh\necho restarted > %1\n").arg(shQuote(restarted)).toUtf8());
+        QFile(exe).setPermissions(QFile::permissions(exe) | QFileDevice::ExeOwner);
+        selfremoval::Env env = sandboxEnv(root, exe);
+        QProcess other;
+        other.start("sleep", {"30"});
+        QVERIFY(other.waitForStarted());
+        env.target = {other.processId(), exe}; // the pid runs another program: it must survive
+
+        ResetPlan plan;
+        plan.target = env.target;
+        plan.dataFolder = env.dataDir;
+        plan.autostartEntry = env.autostartEntry;
+        plan.restartProgram = exe;
+        plan.scriptPath = env.tempDir + "/script.sh";
+        plan.delaySeconds = 0;
+        QCOMPARE(runScript(factoryResetScript(plan), env.tempDir), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(restarted), 5000);
+        QVERIFY(QFileInfo(env.dataDir).isDir());
+        QVERIFY(entries(env.dataDir).isEmpty());
+        QVERIFY(!QFileInfo::exists(env.autostartEntry));
+        QVERIFY(!QFileInfo::exists(plan.scriptPath)); // it deleted itself
+        QVERIFY(QFileInfo::exists(env.desktopDir + "/青岚舟面板.desktop"));
+        QCOMPARE(other.state(), QProcess::Running);
+        other.kill();
+        other.waitForFinished();
+    }
+
+    void factoryResetRefusesABadDataFolder_data()
+    {
+        QTest::addColumn<QString>("dataDir");
+        QTest::newRow("root") << "/";
+        QTest::newRow("short") << "/tmp/abcd";
+        QTest::newRow("missing") << testRoot() + "/no such folder";
+        QTest::newRow("home") << QDir::homePath();
+    }
+    void factoryResetRefusesABadDataFolder()
+    {
+        QFETCH(QString, dataDir);
+        selfremoval::Env env = sandboxEnv(freshDir("badreset"), "/bin/true");
+        env.dataDir = dataDir;
+        QString message;
+        QVERIFY(!selfremoval::startFactoryReset(env, &message));
+        QCOMPARE(message, QStringLiteral("初始化失败：数据目录无效，已中止"));
+        QVERIFY(!QFileInfo::exists(selfremoval::factoryResetScriptPath(env)));
+    }
+
+    void scriptWriteFailures()
+    {
+        const QString root = freshDir("writefail");
+        writeFile(root + "/file", "x");
+        QCOMPARE(writeScript(root + "/file/below", "x"), WriteResult::OpenFailed);
+        QCOMPARE(writeScript(root + "/ok.sh", "echo\n"), WriteResult::Ok);
+
+        selfremoval::Env env = sandboxEnv(root, "/bin/true");
+        env.tempDir = root + "/file"; // a file where the temporary folder should be
+        QString message;
+        QVERIFY(!selfremoval::startUninstall(false, env, &message));
+        QCOMPARE(message, QStringLiteral("卸载失败：无法写临时脚本"));
+        QVERIFY(!selfremoval::startFactoryReset(env, &message));
+        QCOMPARE(message, QStringLiteral("初始化失败：无法写临时脚本"));
+    }
+};
+
+KTR_TEST_MAIN(TestSelfScripts)
+#include "tst_selfscripts.moc"
