@@ -209,14 +209,27 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/_lockbg-sample.png")));
     }
 
-    // A folder below a regular file can't be made: the run says so and draws nothing.
+    // A folder below a regular file can't be made, and an empty one would put the files into the root folder:
+    // the run says so and draws nothing.
+    void unmakeableFolderFails_data()
+    {
+        QTest::addColumn<QString>("sub");
+        QTest::newRow("below a file") << QStringLiteral("/file/out");
+        QTest::newRow("empty") << QString();
+    }
     void unmakeableFolderFails()
     {
-        const QString base = ktr::test::freshDir(QStringLiteral("blocked"));
+        QFETCH(QString, sub);
+        const QString base = ktr::test::freshDir(QStringLiteral("blocked-") + QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(ktr::test::writeFile(base + QStringLiteral("/file"), "x"));
-        const QString folder = base + QStringLiteral("/file/out");
+        const QString folder = sub.isEmpty() ? QString() : base + sub;
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(base));
         QString error;
-        QVERIFY(!runUiPreview(folder, panelPreviewKit(), &error));
+        const bool ok = runUiPreview(folder, panelPreviewKit(), &error);
+        QDir::setCurrent(cwd);
+        QVERIFY(!ok);
+        QVERIFY2(error.startsWith(Lang::tr("无法创建预览输出文件夹：%1").arg(QString())), qPrintable(error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(folder)), qPrintable(error));
         QCOMPARE(filesIn(base), QSet<QString>{QStringLiteral("file")});
     }
