@@ -144,6 +144,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     applySettings();
 
     m_lock->restoreAtStart();
+    refreshLockButtons();
     m_support->startNotices();
     m_session->startHeartbeat();
     m_backups->start();
@@ -151,16 +152,16 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
 void MainWindow::buildControllers()
 {
-    m_session = new SessionController(this);
-    connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
-    m_backups = new BackupScheduler(this);
+    m_network = new QNetworkAccessManager(this);
+    m_session = new SessionController(this, this);
+    m_backups = new BackupScheduler(backupHost(), this);
     m_updates = new UpdateChecker(this);
-    m_support = new SupportPoller(this);
-    m_lock = new LockController(this, &m_settings, this);
-    connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
+    m_support = new SupportPoller(this, this);
+    buildLockController();
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+    connectOnline();
 }
 
 void MainWindow::buildWidgets()
@@ -417,6 +418,8 @@ void MainWindow::onGroupCleared(int index)
 
 void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
 {
+    if (m_lock->blocks())
+        return;
     const PanelModel::Added added = m_model.addFiles(groupIndex, urls);
     for (const QString& path : added.paths)
         queueIconLoad(path);
@@ -428,6 +431,8 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
 
 void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items)
 {
+    if (m_lock->blocks())
+        return;
     const QStringList added = m_model.addShellItems(groupIndex, items);
     for (const QString& path : added)
         queueIconLoad(path);
@@ -457,6 +462,8 @@ QString MainWindow::resolveTarget(const QString& path) const
 
 void MainWindow::onItemActivated(int itemIndex)
 {
+    if (m_lock->blocks())
+        return;
     if (!m_model.hasItem(m_model.currentIndex(), itemIndex))
         return;
     const Item item = m_model.groups()[m_model.currentIndex()].items[itemIndex];
@@ -473,6 +480,9 @@ void MainWindow::onItemActivated(int itemIndex)
 
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
 {
+    // Floating icons and every other way in launch nothing while the interface is locked.
+    if (m_lock->blocks())
+        return;
     const LaunchCommand command = launchCommandFor(resolveTarget(path), workDir, args, runAsAdmin);
     if (elevationToolMissing(command)) {
         showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
@@ -546,10 +556,10 @@ void MainWindow::abortNetwork()
         m_dock->stop();
     m_background->stop();
     m_session->stop();
-    m_support->stop();
+    m_support->shutdown();
     m_updates->stop();
     m_backups->stop();
-    if (auto* manager = findChild<QNetworkAccessManager*>()) {
+    if (QNetworkAccessManager* manager = m_network) {
         const QList<QNetworkReply*> replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
             reply->disconnect();
@@ -586,7 +596,7 @@ void MainWindow::buildButtonHandlers()
         {UiBtn::Market, [this] { openAppMarket(); }},
         {UiBtn::ThemeSwitch, [this] { switchTheme(); }},
         {UiBtn::Feedback, [this] { openSupportChat(); }},
-        {UiBtn::Lock, [this] { uiLockAction(); }},
+        {UiBtn::Lock, [this] { toggleUiLock(); }},
         {UiBtn::Monitor, [this] { startScreenMonitor(); }},
         {UiBtn::Obfuscate, [this] { toggleObfuscation(); }},
     };
@@ -602,56 +612,10 @@ bool MainWindow::runWindowButton(int ub)
 
 void MainWindow::onUiButton(int ub)
 {
-    if (ub != UiBtn::Minimize && ub != UiBtn::Close && m_lock->blocks())
+    if (m_lock->blocksButton(ub))
         return;
     if (const auto handler = m_buttonHandlers.value(ub))
         handler();
-}
-
-void MainWindow::onGearMenuAction(int action)
-{
-    if (m_lock->blocks())
-        return;
-    switch (action) {
-    case GearMenuPopup::OpenSettings:
-        openSettings();
-        break;
-    case GearMenuPopup::CheckUpdate:
-        checkForUpdates(m_settings.updateChannel == 1, true);
-        break;
-    case GearMenuPopup::SignOut:
-        if (m_session->signOut())
-            showToast(Lang::tr("退出成功"), Toast::Info);
-        else
-            showToast(Lang::tr("尚未登录账户"), Toast::Error);
-        break;
-    default:
-        // Sign-in and the web site come with the account service.
-        break;
-    }
-}
-
-void MainWindow::openAppMarket()
-{
-    if (!m_appMarket) {
-        m_appMarket = new AppMarketDialog(this);
-        connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
-    }
-    m_appMarket->openAndRefresh(m_session->token());
-}
-
-void MainWindow::openSupportChat()
-{
-    // Without an account there is nobody to chat as; the login window comes with the account service.
-    if (!m_session->signedIn())
-        return;
-    if (!m_supportChat) {
-        m_supportChat = new SupportChatDialog(this);
-        connect(m_supportChat, &SupportChatDialog::unreadChanged, m_bottomBar, &BottomBar::setBadgeCount);
-        connect(m_supportChat, &SupportChatDialog::chatHidden, this, [this] { pollSupportUnread(); });
-    }
-    m_supportChat->setSession(m_session->token(), m_session->userName());
-    m_bottomBar->setBadgeCount(0);
 }
 
 void MainWindow::switchTheme()
@@ -660,53 +624,11 @@ void MainWindow::switchTheme()
     applySettings();
 }
 
-UiLockOverlay* MainWindow::lockOverlay() const
-{
-    return m_lock->overlay();
-}
-
 // ---- controllers ----------------------------------------------------------------------------------------
-
-void MainWindow::loadAuth()
-{
-    m_session->load();
-}
-
-void MainWindow::checkTokenAlive()
-{
-    m_session->checkTokenAlive();
-}
-
-void MainWindow::onAuthLost(const QString& reason)
-{
-    m_session->onAuthLost(reason);
-}
-
-// The session ended: whatever runs with its token stops using it.
-void MainWindow::onSessionLost()
-{
-    if (m_appMarket)
-        m_appMarket->setToken(QString());
-}
-
-void MainWindow::pollSupportUnread()
-{
-    m_support->pollUnread();
-}
-
-void MainWindow::fetchLatestNotice()
-{
-    m_support->fetchLatestNotice();
-}
 
 void MainWindow::runAutoBackupIfDue()
 {
     m_backups->runIfDue();
-}
-
-void MainWindow::showLockOverlay()
-{
-    m_lock->showOverlay();
 }
 
 // ---- steps of later parts of the window -----------------------------------------------------------------
@@ -714,30 +636,6 @@ void MainWindow::showLockOverlay()
 void MainWindow::checkForUpdates(bool beta, bool manual)
 {
     m_updates->check(beta, manual);
-}
-
-void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
-{
-    Q_UNUSED(name);
-    Q_UNUSED(exePath);
-}
-
-void MainWindow::uiLockAction()
-{
-    m_lock->lockAction();
-}
-
-void MainWindow::onLockEngaged()
-{
-    saveSettings();
-    if (m_settingsDialog)
-        m_settingsDialog->close();
-    m_bottomBar->setButtonActive(UiBtn::Lock, true);
-    m_titleBar->setButtonActive(UiBtn::Lock, true);
-}
-
-void MainWindow::toggleObfuscation()
-{
 }
 
 void MainWindow::exportLogs()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/backupscheduler.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/windowappearance.h"
@@ -44,6 +45,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMovie;
+class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
@@ -139,6 +141,7 @@ public:
     void abortNetwork();
     // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
     void waitBackupWorkers(int budgetMs);
+    BackupScheduler* backupScheduler() const { return m_backups; }
 
     // Button actions of both bars.
     void onUiButton(int ub);
@@ -221,8 +224,15 @@ public:
     SearchPanel* searchPanel() const { return m_searchPanel; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
+    LockController* lockController() const { return m_lock; }
     SessionController* session() const { return m_session; }
+    SupportPoller* supportPoller() const { return m_support; }
+    SupportChatDialog* supportChat() const;
+    QNetworkAccessManager* network() const { return m_network; }
     Toast* toast() const { return m_toast; }
+    AppMarketDialog* appMarket() const;
+    // The market button: creates the market window on first use and opens it with the session's token.
+    void openAppMarket();
 
     // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
     // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
@@ -309,13 +319,23 @@ private:
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
+    void onAppUninstalled(const QString& appId, const QString& appDir);
+    void onIconsChanged();
     void layoutChildren();
     void exportLogs();
     void uninstallProgram(bool removeAll);
     void factoryReset();
-    void uiLockAction();
+    // The interface lock and the obfuscation protection (mainwindow_lock.cpp).
+    void buildLockController();
+    void refreshLockButtons();
     void onLockEngaged();
+    void toggleUiLock();
+    void engageUiLock();
+    void unlockUi();
+    void hideLockOverlay();
     void toggleObfuscation();
+    void onProtectCommitted(const QString& hash, const QMap<QString, QString>& obfuscateMap);
+    void onLockBackgroundChosen(const QString& path);
     void startScreenMonitor();
     void showTrayAndHide();
     void setupWindowState();
@@ -326,6 +346,10 @@ private:
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
+    void connectOnline();
+    bool showLoginDialog();
+    void loginFromMarket();
+    void loginFromChat();
     void loadAuth();
     void checkTokenAlive();
     void onAuthLost(const QString& reason);
@@ -333,6 +357,7 @@ private:
     void pollSupportUnread();
     void fetchLatestNotice();
     void runAutoBackupIfDue();
+    BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void showLockOverlay();
 
     // The settings dialog bridge.
@@ -342,7 +367,6 @@ private:
     void reloadAfterImport();
     void applyReloadedLanguage(int languageBefore);
 
-    void openAppMarket();
     void openSupportChat();
     void switchTheme();
 
@@ -387,6 +411,7 @@ private:
     IconQueue* m_icons = nullptr;
 
     // The controllers of the other subsystems.
+    QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
     SessionController* m_session = nullptr;
     BackupScheduler* m_backups = nullptr;
     UpdateChecker* m_updates = nullptr;

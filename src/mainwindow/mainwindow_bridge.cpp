@@ -63,6 +63,7 @@ void MainWindow::importUserData()
     ImportHooks hooks;
     hooks.confirm = [this] { return ktr::dialogs::question(this, importQuestionTitle(), importQuestionText()) == 1; };
     hooks.reload = [this] { reloadAfterImport(); };
+    hooks.guardSettings = [this](AppSettings& imported) { m_lock->guardImport(imported); };
     const ImportOutcome outcome = ::importUserData(source, userDataPaths(m_store), m_settings, hooks);
     // The import is usually started from the settings dialog: its copy still holds the settings of before,
     // and its OK would write them straight back over the imported ones.
@@ -80,12 +81,10 @@ void MainWindow::reloadAfterImport()
     const int languageBefore = Lang::language();
     loadSettings();
     applyReloadedLanguage(languageBefore);
+    m_lock->settingsReloaded();
     applySettings();
-    loadAuth();
-    if (m_appMarket)
-        m_appMarket->setToken(m_session->token());
-    if (m_supportChat)
-        m_supportChat->setSession(m_session->token(), m_session->userName());
+    refreshLockButtons();
+    loadAuth(); // hands the imported session to the market, the chat and the pollers
     setCurrentGroup(0);
     refreshGridIcons();
     repaintPanels();
@@ -102,7 +101,9 @@ void MainWindow::reloadUserData()
     const int languageBefore = Lang::language();
     loadSettings();
     applyReloadedLanguage(languageBefore);
+    m_lock->settingsReloaded();
     applyAppearance(m_settings);
+    refreshLockButtons();
     repaintPanels();
     if (m_settingsDialog) {
         // The restored settings replace the dialog's copy, or its OK would undo the restore.
@@ -184,26 +185,17 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onExportLogs = [this] { exportLogs(); };
     args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
     args.groups = &m_model.groups();
-    args.onIconsChanged = [this] {
-        saveLayout();
-        if (m_grid)
-            m_grid->clearCaches();
-        refreshGridIcons();
-        repaintPanels();
-    };
-    args.onLockBackgroundChosen = [this](const QString& path) {
-        m_settings.lockBgPath = path;
-        saveSettings();
-        m_lock->setBackgroundPath(path);
-    };
+    args.onIconsChanged = [this] { onIconsChanged(); };
+    args.onLockBackgroundChosen = [this](const QString& path) { onLockBackgroundChosen(path); };
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
-        m_settings.protectPasswordHash = hash;
-        m_settings.obfuscateMap = obfuscateMap;
-        if (hash.isEmpty())
-            m_settings.uiLocked = false;
-        saveSettings();
+        onProtectCommitted(hash, obfuscateMap);
     };
-    args.onSnapshotRestored = [this] { reloadUserData(); };
+    // Called by the restore's completion even when the dialog was closed meanwhile, so the window never
+    // saves its old settings and layout over the restored files.
+    args.onSnapshotRestored = [self = QPointer<MainWindow>(this)] {
+        if (self)
+            self->reloadUserData();
+    };
     return args;
 }
 

@@ -70,7 +70,12 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     relayout();
 }
 
-SettingsDialog::~SettingsDialog() = default;
+SettingsDialog::~SettingsDialog()
+{
+    // A running backup, restore or export is asked to stop; its watcher outlives the dialog.
+    if (m_backupCancel)
+        m_backupCancel->store(true);
+}
 
 QSize SettingsDialog::windowSizeFor(const QRect* available)
 {
@@ -266,49 +271,19 @@ void SettingsDialog::openProtectPage()
     showProtectPage();
 }
 
-int SettingsDialog::pageRowCount(int) const
+int SettingsDialog::pageRowCount(int page) const
 {
-    // The row lists of the interface buttons, icon management, protection and backup pages are filled
-    // by those pages; until they show rows no row id acts.
-    return 0;
-}
-
-// ---- backup worker --------------------------------------------------------------------------------------
-
-bool SettingsDialog::backupWorkerRunning() const
-{
-    return m_backupWatcher && !m_backupWatcher->future().isFinished();
-}
-
-bool SettingsDialog::startBackupWorker(BackupTask task)
-{
-    if (backupWorkerRunning() || !task)
-        return false;
-    m_backupCancel = std::make_shared<std::atomic<bool>>(false);
-    auto* watcher = new QFutureWatcher<BackupResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
-    m_backupWatcher = watcher;
-    // The task holds its own reference to the flag, so the dialog may go first.
-    std::shared_ptr<std::atomic<bool>> cancel = m_backupCancel;
-    watcher->setFuture(QtConcurrent::run([task = std::move(task), cancel] { return task(cancel.get()); }));
-    return true;
-}
-
-void SettingsDialog::cancelBackupWorker(int budgetMs)
-{
-    if (m_backupCancel)
-        m_backupCancel->store(true);
-    if (!m_backupWatcher)
-        return;
-    // The future, not the watcher: the watcher only learns of the end through the event loop, which is not
-    // running while this waits.
-    const QFuture<BackupResult> future = m_backupWatcher->future();
-    QElapsedTimer timer;
-    timer.start();
-    while (!future.isFinished() && timer.elapsed() < budgetMs)
-        QThread::msleep(40);
-    if (!future.isFinished())
-        qWarning("settings backup worker still running on exit; cancel requested");
+    switch (page) {
+    case 1:
+    case 3:
+        return int(m_iconRows.size());
+    case 6:
+        return int(std::min(m_snapshots.size(), m_backupLayout.rows.size()));
+    case kProtectPage:
+        return int(std::min(m_protectRows.size(), m_protectRowRects.size()));
+    default:
+        return 0;
+    }
 }
 
 // ---- layout ---------------------------------------------------------------------------------------------
@@ -485,8 +460,12 @@ void SettingsDialog::relayout()
         m_hits.append({navRect(i), 1, 10 + navPage(i)});
     m_geometry.clear();
     if (m_page == 2 || m_page == 3) {
-        // The help and icon management pages lay themselves out; until they show blocks they are empty.
+        // The help and icon management pages lay themselves out.
         m_contentBottom = 78;
+        if (m_page == 3)
+            layoutIconsPage();
+        if (m_page == 2)
+            layoutAboutPage(width() - 200);
     } else {
         computeRowGeometry();
         int dropCounter = 0;
@@ -495,6 +474,14 @@ void SettingsDialog::relayout()
                 addRowHits(m_rows[c].rows[r], m_geometry[c].rows[r], &dropCounter);
         if (m_rows.isEmpty())
             m_contentBottom = 78;
+        if (m_page == 1)
+            layoutButtonsPage();
+        else if (m_page == kProtectPage)
+            layoutProtectPage();
+        if (m_page == 6) {
+            backupSummaryText(false);
+            layoutBackupPage(width() - 200, 78);
+        }
     }
     const int maxScroll = m_contentBottom - height() + 62;
     m_scroll = maxScroll <= 0 ? 0 : std::clamp(m_scroll, 0, maxScroll);
@@ -510,9 +497,7 @@ void SettingsDialog::placeEditors()
     m_hotkeyEdit->hide();
     m_titleEdit->hide();
     m_fontCombo->hide();
-    computeRowGeometry();
-    if (m_rows.isEmpty())
-        m_contentBottom = 78;
+    // The geometry is relayout's: recomputing it here would drop the height of the sections below the rows.
     const int h = height();
     for (int c = 0; c < m_rows.size() && c < m_geometry.size(); ++c) {
         for (int r = 0; r < m_rows[c].rows.size(); ++r) {

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "settings/backupprogressdialog.h"
 #include "settings/settingsrows.h"
 #include "ui/appsettings.h"
 #include "ui/settingskit.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QFutureWatcher>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -17,6 +20,8 @@
 #include <memory>
 
 struct Group;
+struct Item;
+class BackupProgressDialog;
 class ElideCombo;
 class QAction;
 class QMenu;
@@ -24,6 +29,10 @@ class QKeySequenceEdit;
 class QLineEdit;
 class SettingsSliders;
 class SliderWidget;
+
+namespace ktr::platform {
+class Clock;
+}
 
 // The settings window: a frameless, custom-painted, modeless dialog with a navigation column, a page area
 // and a footer. It edits its own copy of the main window's settings record, previews every change on the
@@ -45,7 +54,29 @@ public:
         bool wasRestore = false;
         bool cancelled = false;
     };
-    using BackupTask = std::function<BackupResult(const std::atomic<bool>* cancel)>;
+    // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
+    struct BackupJob
+    {
+        int op = 0; // 1 create, 2 restore, 3 export
+        QString dataDir;
+        QString backupDir;
+        QString first;  // restore, export: the snapshot
+        QString second; // export: the target file
+        QPointer<BackupProgressDialog> card;
+        int keep = 10;
+        std::shared_ptr<std::atomic<bool>> cancel;
+        QString unknownText;
+    };
+    using BackupExecutor = std::function<BackupResult(const BackupJob& job)>;
+    // One snapshot file of the backup page's list.
+    struct SnapshotRow
+    {
+        QString path;
+        QString name;
+        QDateTime time;
+        qint64 size = 0;
+        bool preRestore = false;
+    };
 
     // Kinds of hit areas: 1 header and navigation, 2 switch, 3 option of a two-way choice, 4 button.
     struct HitArea
@@ -63,6 +94,33 @@ public:
     {
         QRect card;
         QList<RowGeometry> rows;
+    };
+    // One row of the interface-buttons section (id = the bar button) or of the icon management page (id -1,
+    // group and item index the panel's model as it was when the row was built).
+    struct IconRow
+    {
+        int id = -1;
+        int group = -1;
+        int item = -1;
+        QString caption;
+        QString name;
+        QString path;
+        bool hidden = false;
+        QString icon;
+        QString iconNight;
+        QString iconHover;
+        QString iconActive;
+    };
+    // One panel entry on the protection page.
+    struct ProtectRow
+    {
+        QString groupName;
+        QString name;
+        QString path;
+        QString target;
+        QString customIcon;
+        int groupIndex = -1;
+        int itemIndex = -1;
     };
 
     SettingsDialog(AppSettings* settings, const QString& dataDir, std::function<void()> onClearIconCache,
@@ -101,11 +159,30 @@ public:
     void openProtectPage();
     QString dataDir() const { return m_dataDir; }
 
-    // Runs one backup operation on the global pool (at most one at a time); false while one runs.
-    bool startBackupWorker(BackupTask task);
+    // Backup worker (settingsdialog_backup.cpp). Runs operation op (1 create, 2 restore, 3 export) on the
+    // global pool behind the progress card; a request while one runs is dropped.
+    void runBackupOp(int op, const QString& first, const QString& second);
+    static BackupResult executeBackupOp(const BackupJob& job);
+    void onBackupFinished(const BackupResult& result);
     bool backupWorkerRunning() const;
     // At quit: asks a running operation to stop and waits for it at most `budgetMs`.
     void cancelBackupWorker(int budgetMs);
+    BackupProgressDialog* progressCard() const { return m_progressCard; }
+    // The work of an operation (tests run something else there); an empty one restores executeBackupOp.
+    static BackupExecutor setBackupExecutor(BackupExecutor executor);
+
+    // Backup page (settingsdialog_backuppage.cpp).
+    QString effectiveBackupDir() const;
+    // Lists the backup folder again (at most every 1.5 s unless forced) and rebuilds the summary.
+    void backupSummaryText(bool force);
+    const QList<SnapshotRow>& snapshotRows() const { return m_snapshots; }
+    QString backupSummary() const { return m_backupSummary; }
+    void confirmRestore(const SnapshotRow& row);
+    // The clock of the list's throttle (null: the system clock).
+    void setClock(ktr::platform::Clock* clock) { m_clock = clock; }
+
+    // Help and about page (settingsdialog_about.cpp): the memory line as painted ("—" when unreadable).
+    static QString memoryLine();
 
     void relayout();
     void placeEditors();
@@ -142,6 +219,38 @@ public:
     void setTooltip(const QString& text, const QRect& anchorInWindow, int id);
     // Rows of the row lists of pages 1 and 3, the protection targets and the snapshots; their pages fill them.
     int pageRowCount(int page) const;
+
+    // Interface buttons section of page 1 (settingsdialog_buttons.cpp).
+    void buildButtonRows();
+    void layoutButtonsSection(int width, int top);
+    void paintButtonsPage(QPainter& p);
+    QPixmap rowIconPixmap(const IconRow& row) const;
+    void applyButtonRowAction(int row, int column);
+    // Icon management page, page 3 (settingsdialog_icons.cpp).
+    void buildItemRows();
+    void layoutGroupsPage(int width);
+    void paintGroupsPage(QPainter& p);
+    void applyIconRowAction(int row, int column);
+    void exportDefaultIcon(QWidget* parent, const IconRow& row);
+    void saveIconAs(QWidget* parent, const QString& imagePath);
+    // Protection section of page 5 (settingsdialog_protect.cpp).
+    void changeProtectPassword();
+    void chooseObfuscationTarget(int row, bool clear);
+    void buildProtectRows(int width, int top);
+    void primeProtectIcons();
+    QPixmap protectRowPixmap(const ProtectRow& row) const;
+    void paintProtectPage(QPainter& p, const QColor& cardFill);
+    // What those pages laid out, for the painter and tests.
+    const QList<IconRow>& iconRows() const { return m_iconRows; }
+    const QList<QRect>& iconRowRects() const { return m_iconRowRects; }
+    QRect buttonsSectionRect() const { return m_buttonsSection; }
+    const QList<QRect>& groupCardRects() const { return m_groupCards; }
+    const QList<ProtectRow>& protectRows() const { return m_protectRows; }
+    const QList<QRect>& protectRowRects() const { return m_protectRowRects; }
+    const QList<QRect>& protectCardRects() const { return m_protectCards; }
+    QRect protectHeaderRect() const { return m_protectHeader; }
+    QRect protectPasswordRect() const { return m_protectPasswordButton; }
+    bool iconRepaintPending() const { return m_iconRepaintPending; }
 
     // How the dialog's menus run (tests pick an entry instead of a person); the default is QMenu::exec.
     using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& globalPos)>;
@@ -195,8 +304,17 @@ private:
     void openServicePage(const QString& path);
     void clearIconCache();
     void runRowAction(int id);
+    static QAction* execMenu(QMenu& menu, const QPoint& globalPos);
     bool ensureProtectAccess();
     void showInfoCard(const QString& title, const QString& text, const QStringList& buttons);
+
+    // Backup page and help page (settingsdialog_backuppage.cpp, settingsdialog_about.cpp).
+    int layoutBackupPage(int cardWidth, int top);
+    void paintBackupPage(QPainter* painter);
+    void runBackupPageAction(int id);
+    void runSnapshotRowAction(bool restore, int row);
+    void layoutAboutPage(int width);
+    void paintAboutPage(QPainter* painter);
 
     // Painting (settingsdialog_paint.cpp).
     void paintFrame(QPainter& p, const DialogPalette& pal);
@@ -207,6 +325,18 @@ private:
     void paintButton(QPainter& p, const DialogPalette& pal, const QRect& rect, int id, const QString& text,
                      bool primary = false);
     void paintTooltip(QPainter& p);
+
+    // The row pages' parts of relayout and of the press handler (their own files).
+    void layoutButtonsPage();
+    void layoutIconsPage();
+    void layoutProtectPage();
+    bool pressIconBadge(const QPoint& contentPoint);
+    void rightClickIconPage(const QPoint& contentPoint);
+    void commitProtection();
+    void iconArrived(const QString& path, const QImage& image);
+    // The model entry of an icon page row, found again by its group's name and its path (the model may
+    // have been rebuilt since the row was laid out); null when it is gone.
+    Item* findIconRowItem(const IconRow& row) const;
 
     AppSettings* m_main;
     AppSettings m_edited;
@@ -256,6 +386,46 @@ private:
     ElideCombo* m_fontCombo = nullptr;
     SettingsSliders* m_sliders = nullptr;
 
+    // Rows of the interface-buttons section and of the icon management page, and the protection page's.
+    QList<IconRow> m_iconRows;
+    QList<QRect> m_iconRowRects;
+    QRect m_buttonsSection;
+    QList<QRect> m_groupCards;
+    QList<ProtectRow> m_protectRows;
+    QList<QRect> m_protectRowRects;
+    QList<QRect> m_protectCards;
+    QRect m_protectHeader;
+    QRect m_protectPasswordButton;
+    QSet<QString> m_requestedIconPaths;
+    QSet<QString> m_iconsInFlight;
+    bool m_iconRepaintPending = false;
+
+    // Backup worker: busy while an operation runs; the watcher has no parent, so the completion of a
+    // restore still reaches the main window when the dialog is gone.
+    bool m_backupBusy = false;
+    int m_backupOp = 0;
     std::shared_ptr<std::atomic<bool>> m_backupCancel;
-    QPointer<QFutureWatcher<BackupResult>> m_backupWatcher;
+    std::atomic<bool>* m_backupCancelRaw = nullptr;
+    QFutureWatcher<BackupResult>* m_backupWatcher = nullptr;
+    QPointer<BackupProgressDialog> m_progressCard;
+
+    // Backup page.
+    QList<SnapshotRow> m_snapshots;
+    qint64 m_snapshotBytes = 0;
+    QString m_backupSummary;
+    qint64 m_lastListMs = 0;
+    ktr::platform::Clock* m_clock = nullptr;
+    struct BackupPageLayout
+    {
+        int width = 0; // the card width A
+        int top = 0;   // T
+        int secondTop = 0; // U
+        QRect card1;
+        QRect card2;
+        QRect pathBox;
+        QRect summary;
+        QRect empty;
+        QList<QRect> rows;
+    };
+    BackupPageLayout m_backupLayout;
 };
