@@ -2,6 +2,7 @@
 
 #include "lock/lockdialog.h"
 #include "preview/previewgenerators.h"
+#include "settings/backuppreview.h"
 #include "ui/lang.h"
 
 #include <QDebug>
@@ -96,6 +97,8 @@ bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error
     previewSettings258(folder);
     previewSettingsProtect(folder);
     previewSettingsBackup(folder);
+    previewBackupDialogs(folder);
+    renderBackupNavIconCandidates(folder);
 
     previewGlyphSheets(folder);
     previewShortcutDialogs(folder, kit);

@@ -46,6 +46,8 @@ QSet<QString> expectedFiles()
         "settings-appearance-top-dark", "settings-general-dark", "settings-icons-dark", "settings-about-dark",
         "log-viewer", "log-viewer-dark", "settings-general-bottom", "settings-protect-en",
         "settings-appearance-bg", "hint-bg", "settings-backup", "settings-backup-en",
+        // The backup cards.
+        "msg-info", "msg-question", "msg-warning", "progress-backup", "progress-backup-45", "backup-nav-icons",
         // The glyph sheets and the shortcut dialog.
         "uibtn-glyphs", "rotate-icon-green", "uibtn-obfuscate-frames", "uibtn-hover-anim", "shortcut-edit-dialog",
         "shortcut-edit-dialog-nolnk"};
