@@ -107,11 +107,11 @@ void checkRun(const QString& folder)
 
     // The nine sample snapshots, each of its own size in KiB.
     const std::pair<const char*, int> snapshots[] = {
-        {"Kestrune-PreRestore-20261106-131626.zip", 1240}, {"Kestrune-Auto-20261106-131544.zip", 1180},
-        {"Kestrune-Auto-20261106-131514.zip", 1160},       {"Kestrune-Auto-20261106-111421.zip", 1150},
-        {"Kestrune-PreRestore-20261106-102330.zip", 1140}, {"Kestrune-PreRestore-20261106-102042.zip", 1130},
-        {"Kestrune-Auto-20261106-101919.zip", 1120},       {"Kestrune-Auto-20261106-101909.zip", 1110},
-        {"Kestrune-Auto-20261106-101817.zip", 1100},
+        {"Kestrune-PreRestore-20261106-131626-000.zip", 1240}, {"Kestrune-Auto-20261106-131544-000.zip", 1180},
+        {"Kestrune-Auto-20261106-131514-000.zip", 1160},       {"Kestrune-Auto-20261106-111421-000.zip", 1150},
+        {"Kestrune-PreRestore-20261106-102330-000.zip", 1140}, {"Kestrune-PreRestore-20261106-102042-000.zip", 1130},
+        {"Kestrune-Auto-20261106-101919-000.zip", 1120},       {"Kestrune-Auto-20261106-101909-000.zip", 1110},
+        {"Kestrune-Auto-20261106-101817-000.zip", 1100},
     };
     const QString sampleDir = folder + QStringLiteral("/_backup_preview");
     QCOMPARE(QDir(sampleDir).entryList(QDir::Files).size(), 9);
