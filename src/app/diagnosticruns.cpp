@@ -1,17 +1,36 @@
 #include "app/diagnosticruns.h"
 
+#include "icons/iconprobe.h"
+#include "mainwindow/menustyle.h"
+#include "mainwindow/shortcuteditdialog.h"
+#include "preview/uipreview.h"
+
 #include <QDebug>
 
-#include "icons/iconprobe.h"
+#include <cstdio>
 
 void startIconProbe(const QString& path)
 {
     probeIcons(path);
 }
 
-// The preview renders arrive with the preview subsystem; until then the run only says it was asked for.
-
-void startUiPreview(const QString& folder)
+UiPreviewKit panelPreviewKit()
 {
-    qInfo().noquote() << "ui preview requested into" << folder << "(not available in this build)";
+    UiPreviewKit kit;
+    kit.styleMenu = [](QMenu* menu) { applyMenuStyle(menu); };
+    kit.menuIcon = [](int kind, const QColor& colour) { return menuGlyphIcon(kind, colour); };
+    kit.shortcutDialog = [](const QString& itemPath, const QString& name, bool isLink, const ShortcutInfo& info,
+                            const QPixmap& icon) -> QWidget* {
+        return new ShortcutEditDialog(itemPath, name, isLink, info, icon);
+    };
+    return kit;
+}
+
+int startUiPreview(const QString& folder)
+{
+    QString error;
+    if (runUiPreview(folder, panelPreviewKit(), &error))
+        return 0;
+    std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    return 1;
 }

@@ -72,10 +72,8 @@ int qMain(int argc, char** argv)
         }
     }
     for (const QString& a : args) {
-        if (a.startsWith(uiPreview)) {
-            startUiPreview(a.mid(uiPreview.size()));
-            return 0;
-        }
+        if (a.startsWith(uiPreview))
+            return startUiPreview(a.mid(uiPreview.size()));
     }
 
     // Crash recording covers the panel and the agent.

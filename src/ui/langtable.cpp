@@ -929,6 +929,7 @@ extern const Lang::Pair kLangTable[] = {
     {"无法连接 X11 显示，屏幕录制需要 X11 桌面会话", "Cannot connect to the X11 display; screen recording needs an X11 desktop session"},
 
     // --- preview
+    {"无法创建预览输出文件夹：%1", "Cannot create the preview output folder: %1"},
 
 };
 // clang-format on

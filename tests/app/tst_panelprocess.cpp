@@ -108,14 +108,15 @@ private Q_SLOTS:
         QCOMPARE(runToEnd({QStringLiteral("--agent")}), 0);
         // The diagnostic runs don't look at the lock at all.
         QCOMPARE(runToEnd({QStringLiteral("--icon-probe=")}), 0);
-        QCOMPARE(runToEnd({QStringLiteral("--ui-preview=/tmp/nowhere")}), 0);
+        const QString previewDir = ktr::test::testRoot() + QStringLiteral("/preview");
+        QCOMPARE(runToEnd({QStringLiteral("--ui-preview=") + previewDir}), 0);
         QCOMPARE(m_panel->state(), QProcess::Running);
 
         const QStringList lines = ktr::test::panelLogLines();
         QVERIFY(indexOf(lines, QStringLiteral("second instance detected, wake existing window and exit")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("agent mode: panel already running, exit without waking window")) >= 0);
         QVERIFY(indexOf(lines, QStringLiteral("icon probe:")) >= 0);
-        QVERIFY(indexOf(lines, QStringLiteral("ui preview requested into /tmp/nowhere")) >= 0);
+        QVERIFY(indexOf(lines, QStringLiteral("ui preview written to ") + previewDir) >= 0);
         QCOMPARE(lines.filter(QStringLiteral("main window shown")).size(), 1);
 
         ::kill(static_cast<pid_t>(m_panel->processId()), SIGTERM);

@@ -1,0 +1,106 @@
+#include "preview/uipreview.h"
+
+#include "lock/lockdialog.h"
+#include "preview/previewgenerators.h"
+#include "settings/backuppreview.h"
+#include "ui/lang.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+
+namespace {
+
+// Makes the output folder with its parents; every later step only writes into it.
+bool makeOutputFolder(const QString& folder, QString* error)
+{
+    if (!folder.isEmpty() && QDir().mkpath(folder) && QFileInfo(folder).isDir())
+        return true;
+    qWarning().noquote() << "[uipreview] output folder can't be made:" << folder;
+    if (error)
+        *error = Lang::tr("无法创建预览输出文件夹：%1").arg(QDir::toNativeSeparators(folder));
+    return false;
+}
+
+void grabTo(QWidget* widget, const QString& path)
+{
+    widget->grab().save(path);
+}
+
+// The password card in its set, verify (with an error line) and change modes, never shown.
+void previewLockDialogs(const QString& folder)
+{
+    auto set = std::make_unique<LockDialog>(LockDialog::Set);
+    grabTo(set.get(), folder + QStringLiteral("/lock-dialog-set.png"));
+    auto verify = std::make_unique<LockDialog>(LockDialog::Verify);
+    verify->setError(Lang::tr("密码错误，请重试"));
+    grabTo(verify.get(), folder + QStringLiteral("/lock-dialog-unlock.png"));
+    auto change = std::make_unique<LockDialog>(LockDialog::Change);
+    grabTo(change.get(), folder + QStringLiteral("/lock-dialog-change.png"));
+}
+
+// The shortcut dialog for a link entry and for a plain program, each with a transparent icon of its own so it
+// loads none.
+void previewShortcutDialogs(const QString& folder, const UiPreviewKit& kit)
+{
+    if (!kit.shortcutDialog)
+        return;
+    struct Sample
+    {
+        const char* file;
+        QString itemPath;
+        QString name;
+        bool isLink;
+        ShortcutInfo info;
+    };
+    ShortcutInfo link;
+    link.target = QStringLiteral("C:\\Program Files\\Demo\\demo.exe");
+    link.workingDir = QStringLiteral("C:\\Program Files\\Demo");
+    link.arguments = QStringLiteral("--start --minimized");
+    link.runAsAdmin = true;
+    ShortcutInfo plain;
+    plain.target = QStringLiteral("C:\\Windows\\System32\\notepad.exe");
+    plain.workingDir = QStringLiteral("C:\\Windows\\System32");
+    plain.arguments = QStringLiteral("/A readme.txt");
+    plain.runAsAdmin = false;
+    const Sample samples[] = {
+        {"/shortcut-edit-dialog.png", QStringLiteral("C:\\Users\\Owner\\Desktop\\Demo.lnk"),
+         QStringLiteral("Demo 应用"), true, link},
+        {"/shortcut-edit-dialog-nolnk.png", QStringLiteral("C:\\Windows\\System32\\notepad.exe"),
+         QStringLiteral("记事本"), false, plain},
+    };
+    for (const Sample& s : samples) {
+        QPixmap icon(32, 32);
+        icon.fill(Qt::transparent);
+        std::unique_ptr<QWidget> dialog(kit.shortcutDialog(s.itemPath, s.name, s.isLink, s.info, icon));
+        if (dialog)
+            grabTo(dialog.get(), folder + QLatin1String(s.file));
+    }
+}
+
+} // namespace
+
+bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error)
+{
+    if (!makeOutputFolder(folder, error))
+        return false;
+    previewKickDialogs(folder);
+    previewLockDialogs(folder);
+
+    previewItemMenu(folder, kit);
+    previewLockOverlay(folder);
+    previewSettingsGeneral(folder);
+    previewSettings258(folder);
+    previewSettingsProtect(folder);
+    previewSettingsBackup(folder);
+    previewBackupDialogs(folder);
+    renderBackupNavIconCandidates(folder);
+
+    previewGlyphSheets(folder);
+    previewShortcutDialogs(folder, kit);
+    return true;
+}
