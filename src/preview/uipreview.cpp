@@ -1,6 +1,7 @@
 #include "preview/uipreview.h"
 
 #include "lock/lockdialog.h"
+#include "market/updatedialog.h"
 #include "preview/previewgenerators.h"
 #include "settings/backuppreview.h"
 #include "ui/lang.h"
@@ -29,6 +30,19 @@ bool makeOutputFolder(const QString& folder, QString* error)
 void grabTo(QWidget* widget, const QString& path)
 {
     widget->grab().save(path);
+}
+
+// The update card with a sample release of two items; setting the info shows it, so it is hidden again
+// right after the shot.
+void previewUpdateDialog(const QString& folder)
+{
+    auto card = std::make_unique<UpdateDialog>();
+    card->setUpdateInfo(QStringLiteral("1.0.137"),
+                        QStringLiteral("① 新增应用市场分类浏览与断点续传下载，大文件下载中断后可以继续，不必再从头开始；\n"
+                                       "② 修复锁屏背景在高分辨率屏幕上偶尔显示模糊的问题，并缩短了启动时间。"),
+                        QString());
+    grabTo(card.get(), folder + QStringLiteral("/update-dialog.png"));
+    card->hide();
 }
 
 // The password card in its set, verify (with an error line) and change modes, never shown.
@@ -89,6 +103,7 @@ bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error
     if (!makeOutputFolder(folder, error))
         return false;
     previewKickDialogs(folder);
+    previewUpdateDialog(folder);
     previewLockDialogs(folder);
 
     previewItemMenu(folder, kit);

@@ -71,24 +71,26 @@ void SettingsDialog::backupSummaryText(bool force)
 {
     ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
     const qint64 now = clock->monotonicMs();
-    if (!force && m_lastListMs > 0 && now - m_lastListMs < 1500)
-        return;
-    const QString folder = effectiveBackupDir();
-    QDir().mkpath(folder);
-    if (force)
-        BackupEngine::removeStaleParts(folder, 21600);
-    m_snapshots.clear();
-    m_snapshotBytes = 0;
-    for (const BackupEngine::SnapshotInfo& info : BackupEngine::listSnapshots(folder)) {
-        m_snapshots.append({info.path, info.name, info.time, info.size, info.isPreRestore});
-        m_snapshotBytes += info.size;
+    // The folder is listed at most every 1.5 s; the text is built every time, so a change of language shows
+    // at once.
+    if (force || m_lastListMs <= 0 || now - m_lastListMs >= 1500) {
+        const QString folder = effectiveBackupDir();
+        QDir().mkpath(folder);
+        if (force)
+            BackupEngine::removeStaleParts(folder, 21600);
+        m_snapshots.clear();
+        m_snapshotBytes = 0;
+        for (const BackupEngine::SnapshotInfo& info : BackupEngine::listSnapshots(folder)) {
+            m_snapshots.append({info.path, info.name, info.time, info.size, info.isPreRestore});
+            m_snapshotBytes += info.size;
+        }
+        m_lastListMs = std::max<qint64>(now, 1);
     }
     QString summary =
         Lang::tr("共 %1 个快照，占用 %2").arg(m_snapshots.size()).arg(formatByteSize(m_snapshotBytes));
     if (!m_snapshots.isEmpty() && m_snapshots.first().time.isValid())
         summary += Lang::tr("；最近一份：%1").arg(snapshotTimeText(m_snapshots.first().time));
     m_backupSummary = summary;
-    m_lastListMs = std::max<qint64>(now, 1);
 }
 
 int SettingsDialog::layoutBackupPage(int A, int T)

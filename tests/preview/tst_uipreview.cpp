@@ -34,6 +34,8 @@ QSet<QString> expectedFiles()
         // The account cards.
         "kick-confirm-1", "kick-confirm-2", "kick-confirm-unlimited", "kicked-elsewhere", "kicked-admin",
         "kicked-expired", "kicked-pending",
+        // The update card.
+        "update-dialog",
         // The password card.
         "lock-dialog-set", "lock-dialog-unlock", "lock-dialog-change",
         // The item menu and the lock screen.

@@ -10,6 +10,7 @@
 #include "settings/backuppreview.h"
 #include "settings/backupprogressdialog.h"
 #include "settings/settingsdialog.h"
+#include "ui/lang.h"
 #include "settings/settingsids.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
@@ -581,6 +582,11 @@ private Q_SLOTS:
         f.d().relayout();
         QCOMPARE(f.d().snapshotRows().size(), 1);
         QVERIFY(f.d().backupSummary().contains(QStringLiteral("；最近一份：")));
+        // Within the throttle the folder is not listed again, but a new language shows at once.
+        Lang::setLanguage(1);
+        f.d().relayout();
+        Lang::setLanguage(0);
+        QVERIFY2(!f.d().backupSummary().contains(QStringLiteral("快照")), qPrintable(f.d().backupSummary()));
 
         // A forced refresh removes partial files older than six hours whose writer is gone.
         const QString part = missing + QStringLiteral("/Kestrune-Auto-20260101-120000-000.zip.999999.part");
