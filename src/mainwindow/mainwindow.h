@@ -36,6 +36,7 @@ class FloatIcon;
 class FrameDrag;
 class IconGrid;
 class IconQueue;
+class TargetWatch;
 class LockController;
 class QAction;
 template <typename T>
@@ -71,8 +72,6 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kInvalidPathsIntervalMs = 5000;
-
     // Everything the settings dialog is built from, in its constructor's order. Tests replace the
     // construction to watch the callbacks.
     struct SettingsDialogArgs
@@ -241,6 +240,8 @@ public:
     // The invalid item paths of the last finished check, and whether a check is running on the worker.
     const QSet<QString>& invalidPaths() const { return m_invalidPaths; }
     bool invalidPathsCheckRunning() const;
+    // What tells of targets that appeared or went (instead of a periodic check).
+    TargetWatch* targetWatch() const { return m_targetWatch; }
 
     // Floating icons: the open windows in creation order.
     void floatItem(int itemIndex);
@@ -304,6 +305,8 @@ private:
     void removeMenuItem();
     void clearInvalidItems();
     void refreshInvalidPaths();
+    void setupTargetWatch();
+    void watchTargets();
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
     void syncDesktopIcons();
@@ -412,7 +415,7 @@ private:
     ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
     // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
-    QTimer* m_invalidPathsTimer = nullptr;
+    TargetWatch* m_targetWatch = nullptr;
     QSet<QString> m_invalidPaths;
     QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
     bool m_invalidPathsAgain = false;

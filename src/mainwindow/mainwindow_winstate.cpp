@@ -11,6 +11,7 @@
 #include "mainwindow/summonhotkey.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
+#include "platform/inputactivity.h"
 #include "platform/pointerstate.h"
 #include "platform/windowhints.h"
 #include "mainwindow/windowbackground.h"
@@ -22,6 +23,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -49,6 +51,10 @@ void MainWindow::setupWindowState()
     };
     m_dock = new EdgeDock(std::move(host), ktr::platform::PointerState::system(), ktr::platform::Clock::system(), this);
     m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));
+    // On X11 the pointer's raw events drive the dock, so a resting pointer wakes nothing; the poll stays
+    // where they can't be had.
+    if (qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        m_dock->useRawInput(ktr::platform::InputActivity::system());
     refreshDockScreens();
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens)

@@ -3,6 +3,7 @@
 #include "model/configstore.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/targetwatch.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "model/shortcutfile.h"
@@ -573,7 +574,8 @@ private Q_SLOTS:
         };
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("gone.txt"))}}}, hooks);
         QTRY_VERIFY(!w->invalidPathsCheckRunning()); // the construction's check, before the hook was set
-        QTimer* timer = w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer"));
+        // Folder changes of the targets ask for the checks.
+        QTimer* timer = w->targetWatch()->settleTimer();
         QMetaObject::invokeMethod(timer, "timeout");
         QTRY_COMPARE(runs.load(), 1);
         for (int i = 0; i < 3; ++i)
