@@ -284,6 +284,12 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
     env.insert(QStringLiteral("XDG_DATA_HOME"), prog.home + QStringLiteral("/data"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), prog.home + QStringLiteral("/config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), prog.home + QStringLiteral("/cache"));
+    // A runtime folder of its own: a panel already running elsewhere would otherwise take this start as a
+    // second instance.
+    const QString runtime = prog.home + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     // Nothing may reach the real service: a loopback port where nobody listens.
     env.insert(QStringLiteral("KTR_SERVICE_HOST"), QStringLiteral("http://127.0.0.1:9"));
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.info=false"));

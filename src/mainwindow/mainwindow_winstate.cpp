@@ -23,7 +23,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -53,7 +52,8 @@ void MainWindow::setupWindowState()
     m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));
     // On X11 the pointer's raw events drive the dock, so a resting pointer wakes nothing; the poll stays
     // where they can't be had.
-    if (qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+    // (The offscreen platform may open the X display for GL too: only a window on X itself is driven so.)
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
         m_dock->useRawInput(ktr::platform::InputActivity::system());
     refreshDockScreens();
     const QList<QScreen*> screens = QGuiApplication::screens();
