@@ -1,10 +1,28 @@
 #include "lock/lockcontroller.h"
 
+#include "lock/lockdialog.h"
+#include "lock/passwordhash.h"
+#include "lock/protectionrules.h"
 #include "lock/uilockoverlay.h"
 #include "ui/appsettings.h"
+#include "ui/lang.h"
+#include "ui/modalcard.h"
 
+#include <QDebug>
 #include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
+
+namespace {
+
+bool sameProtection(const AppSettings& a, const AppSettings& b)
+{
+    return a.protectPasswordHash == b.protectPasswordHash && a.uiLocked == b.uiLocked &&
+           a.obfuscateEnabled == b.obfuscateEnabled && a.obfuscateMap == b.obfuscateMap;
+}
+
+} // namespace
 
 LockController::LockController(QWidget* host, AppSettings* settings, QObject* parent)
     : QObject(parent), m_host(host), m_settings(settings)
@@ -21,14 +39,28 @@ bool LockController::covers() const
     return m_overlay && m_overlay->isVisibleTo(m_host);
 }
 
+void LockController::noteChanged()
+{
+    emit changed();
+}
+
 void LockController::restoreAtStart()
 {
+    if (m_settings->protectPasswordHash.isEmpty()) {
+        // Neither could ever be switched off again: both need the password that is not there.
+        m_settings->uiLocked = false;
+        m_settings->obfuscateEnabled = false;
+        return;
+    }
     if (!m_settings->uiLocked)
         return;
-    if (!m_settings->protectPasswordHash.isEmpty())
-        QTimer::singleShot(0, this, [this] { showOverlay(); });
-    else
-        m_settings->uiLocked = false;
+    // Created now, as a child of the window that is not shown yet: the first frame the window paints is
+    // already the lock screen, never the icons below it. The event loop gives it the focus once it runs.
+    showOverlay();
+    QTimer::singleShot(0, this, [this] {
+        if (m_settings->uiLocked)
+            showOverlay();
+    });
 }
 
 bool LockController::blocks()
@@ -40,36 +72,224 @@ bool LockController::blocks()
     return true;
 }
 
+bool LockController::blocksButton(int buttonId)
+{
+    if (!ktr::protection::barButtonBlocked(m_settings->uiLocked, buttonId))
+        return false;
+    return blocks();
+}
+
+bool LockController::askNewPassword()
+{
+    LockDialog dialog(LockDialog::Set, m_host);
+    if (execCard(dialog) != 1)
+        return false;
+    const QString password = dialog.password();
+    if (password.isEmpty())
+        return false;
+    m_settings->protectPasswordHash = makePasswordHash(password);
+    fixEpochBaseline(*m_settings);
+    noteChanged();
+    return true;
+}
+
+void LockController::toggleUiLock()
+{
+    if (m_settings->uiLocked) {
+        blocks();
+        return;
+    }
+    if (m_settings->protectPasswordHash.isEmpty()) {
+        if (!askNewPassword())
+            return;
+        emit toastRequested(Lang::tr("程序保护密码已设置"), 0);
+    }
+    engageUiLock();
+}
+
+void LockController::engageUiLock()
+{
+    m_settings->uiLocked = true;
+    fixEpochBaseline(*m_settings);
+    noteChanged();
+    emit engaged();
+    showOverlay();
+}
+
+void LockController::unlockUi()
+{
+    m_settings->uiLocked = false;
+    noteChanged();
+    if (!m_overlay) {
+        m_host->update();
+        return;
+    }
+    if (!m_overlay->isUnlocking())
+        m_overlay->beginUnlock();
+}
+
 void LockController::showOverlay()
 {
     if (!m_overlay) {
         m_overlay = new UiLockOverlay(m_host);
+        m_overlay->checkPassword = [this](const QString& password) {
+            const bool ok = verifyPasswordHash(m_settings->protectPasswordHash, password);
+            if (ok && ktr::protection::upgradeLegacyHash(*m_settings, password))
+                noteChanged();
+            return ok;
+        };
+        m_overlay->onUnlocked = [this] { unlockUi(); };
+        m_overlay->onRemovePassword = [this] {
+            ktr::protection::clearProtection(*m_settings);
+            noteChanged();
+            unlockUi();
+            emit toastRequested(Lang::tr("程序保护密码已移除"), 0);
+        };
+        m_overlay->onUnlockFinished = [this] { hideOverlay(); };
         m_overlay->setBackgroundPath(m_settings->lockBgPath);
     }
     m_overlay->setGeometry(m_host->rect());
+    emit coverChanged(true);
     m_overlay->show();
     m_overlay->raise();
     m_overlay->setFocus();
     m_host->update();
 }
 
-void LockController::lockAction()
+void LockController::hideOverlay()
 {
-    // Setting a protection password needs the lock subsystem's password dialog; a stored one engages the lock.
-    if (!m_settings->uiLocked && m_settings->protectPasswordHash.isEmpty())
-        return;
-    if (!m_settings->uiLocked) {
-        m_settings->uiLocked = true;
-        emit engaged();
+    if (m_overlay) {
+        UiLockOverlay* overlay = m_overlay;
+        m_overlay = nullptr;
+        overlay->hide();
+        overlay->deleteLater();
     }
-    showOverlay();
-    m_overlay->setMode(UiLockOverlay::Mode::Unlock);
+    emit coverChanged(false);
+    m_host->update();
 }
 
-void LockController::setBackgroundPath(const QString& path)
+void LockController::toggleObfuscation()
 {
+    if (m_settings->obfuscateEnabled) {
+        if (m_settings->protectPasswordHash.isEmpty()) {
+            emit toastRequested(Lang::tr("未设置程序保护密码，无法解除混淆保护"), 1);
+            return;
+        }
+        LockDialog dialog(LockDialog::Verify, m_host);
+        dialog.setVerifier(m_settings->protectPasswordHash);
+        dialog.onVerified = [this](const QString& password) {
+            if (ktr::protection::upgradeLegacyHash(*m_settings, password))
+                noteChanged();
+        };
+        dialog.onRemoveConfirmed = [this] {
+            ktr::protection::clearProtection(*m_settings);
+            noteChanged();
+        };
+        if (execCard(dialog) != 1)
+            return;
+        m_settings->obfuscateEnabled = false;
+        noteChanged();
+        emit toastRequested(Lang::tr("混淆保护已关闭"), 0);
+        return;
+    }
+    if (m_settings->protectPasswordHash.isEmpty() && !askNewPassword())
+        return;
+    m_settings->obfuscateEnabled = true;
+    fixEpochBaseline(*m_settings);
+    noteChanged();
+    emit toastRequested(ktr::protection::obfuscationOnToast(*m_settings), 0);
+}
+
+void LockController::onProtectCommitted(const QString& hash, const QMap<QString, QString>& rules)
+{
+    const bool newPassword = !hash.isEmpty() && hash != m_settings->protectPasswordHash;
+    // An empty hash ends the lock and the obfuscation with it (commitProtection).
+    ktr::protection::commitProtection(*m_settings, hash, rules);
+    if (newPassword)
+        fixEpochBaseline(*m_settings);
+    noteChanged();
+    if (!m_settings->uiLocked && m_overlay)
+        hideOverlay();
+}
+
+void LockController::onLockBackgroundChosen(const QString& path)
+{
+    m_settings->lockBgPath = path;
+    noteChanged();
     if (m_overlay)
         m_overlay->setBackgroundPath(path);
+}
+
+void LockController::guardImport(AppSettings& imported)
+{
+    const AppSettings& local = *m_settings;
+    QString password;
+    if (!sameProtection(local, imported) && !local.protectPasswordHash.isEmpty()) {
+        LockDialog dialog(LockDialog::Verify, m_host);
+        dialog.setVerifier(local.protectPasswordHash);
+        dialog.onVerified = [&password](const QString& given) { password = given; };
+        if (execCard(dialog) != 1)
+            password.clear();
+    }
+    const bool given = !password.isEmpty();
+    ktr::protection::keepLocalProtection(local, imported, password);
+    if (imported.protectPasswordHash.isEmpty())
+        ktr::protection::clearProtection(imported);
+    if (given && !sameProtection(local, imported) && !imported.protectPasswordHash.isEmpty())
+        fixEpochBaseline(imported);
+    qInfo().noquote() << "[lock] import protection:" << (given ? "taken from the file" : "kept local");
+}
+
+void LockController::settingsReloaded()
+{
+    if (m_settings->protectPasswordHash.isEmpty())
+        ktr::protection::clearProtection(*m_settings);
+    if (m_settings->uiLocked) {
+        const bool newlyLocked = !covers();
+        showOverlay();
+        // Nothing may stay open above a lock that came in with the file (the settings dialog could clear it).
+        if (newlyLocked)
+            emit engaged();
+    } else if (m_overlay && !m_overlay->isUnlocking()) {
+        hideOverlay();
+    }
+}
+
+void LockController::fixEpochBaseline(AppSettings& settings) const
+{
+    if (m_seenEpoch)
+        settings.progUnlockEpoch = std::max(settings.progUnlockEpoch, *m_seenEpoch);
+    else
+        settings.progUnlockEpoch = kEpochUnknown;
+}
+
+void LockController::applyLockSyncReply(bool replyOk, const QByteArray& body)
+{
+    int epoch = 0;
+    if (!ktr::protection::parseLockSyncReply(replyOk, body, &epoch))
+        return;
+    m_seenEpoch = std::max(m_seenEpoch.value_or(epoch), epoch);
+    if (m_settings->progUnlockEpoch < 0) {
+        // The protection was set before this epoch was known: it is the one of the time of the lock.
+        m_settings->progUnlockEpoch = std::max(epoch, 0);
+        qInfo().noquote() << "[lock] account unlock epoch at lock time:" << m_settings->progUnlockEpoch;
+        noteChanged();
+        return;
+    }
+    if (epoch <= m_settings->progUnlockEpoch)
+        return;
+    const bool hadProtection =
+        !m_settings->protectPasswordHash.isEmpty() || m_settings->uiLocked || m_settings->obfuscateEnabled;
+    m_settings->progUnlockEpoch = epoch;
+    ktr::protection::clearProtection(*m_settings);
+    qInfo().noquote() << "[lock] account unlock epoch" << epoch << "applied";
+    noteChanged();
+    if (m_overlay)
+        hideOverlay();
+    emit closeSettingsRequested();
+    if (hadProtection)
+        emit toastRequested(Lang::tr("已通过账户解除程序锁定"), 0);
+    emit accountUnlocked(hadProtection);
 }
 
 void LockController::reloadBackground()

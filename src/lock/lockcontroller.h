@@ -2,20 +2,31 @@
 
 #include "lock/uilockoverlay.h"
 
+#include <QByteArray>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QString>
+
+#include <optional>
 
 class QRect;
 class QWidget;
 struct AppSettings;
 
-// The main window's side of the interface lock: whether the panel is locked (the settings record's
-// uiLocked), the lock screen over the window, and the lock button. It reports an engaged lock through a
-// signal; the window saves the settings and updates its buttons.
+// The main window's side of the interface lock and the obfuscation protection: the lock button and its gate,
+// the lock screen over the window, the obfuscation switch, the protection page's commit, the import's guard
+// and the account unlock of the lock synchronisation. It changes the window's settings record and reports
+// through signals; the window saves, sets its bar buttons, closes its dialogs and shows the toasts.
+// Password cards run through execCard (ui/modalcard.h), so tests answer them with a card runner.
 class LockController : public QObject
 {
     Q_OBJECT
 public:
+    // progUnlockEpoch while protection was set before any account-unlock epoch was known: the next reply only
+    // tells the epoch of the time of the lock and lifts nothing.
+    static constexpr int kEpochUnknown = -1;
+
     LockController(QWidget* host, AppSettings* settings, QObject* parent = nullptr);
 
     bool isLocked() const;
@@ -23,24 +34,64 @@ public:
     // Whether the lock screen currently covers the window.
     bool covers() const;
 
-    // A lock saved at the last quit comes back from the event loop; a lock without a password can't be
-    // opened again, so the panel starts unlocked instead.
+    // A lock saved at the last quit covers the window before its first paint; a lock (or an obfuscation)
+    // without a password can't be lifted again, so the panel starts without it.
     void restoreAtStart();
     // While locked: shows the lock screen, asking to unlock, and returns true (the caller stops there).
     bool blocks();
+    // The gate of a bar button: true when the button must not act (locked, and not minimise or close).
+    bool blocksButton(int buttonId);
+
+    // Bar button 8: asks for a new password when none is set, then engages the lock.
+    void toggleUiLock();
+    void engageUiLock();
+    void unlockUi();
     void showOverlay();
-    // The lock button: with a stored password it engages the lock and shows the lock screen.
-    void lockAction();
-    void setBackgroundPath(const QString& path);
+    void hideOverlay();
+    // Bar button 10: switching on never asks for an existing password, switching off always does.
+    void toggleObfuscation();
+
+    // The settings dialog's protection page and lock background.
+    void onProtectCommitted(const QString& hash, const QMap<QString, QString>& rules);
+    void onLockBackgroundChosen(const QString& path);
+
+    // An import is about to write `imported`: unless the current protection password is given (asked for
+    // here when the protection would change), the local protection fields stay.
+    void guardImport(AppSettings& imported);
+    // The record was read again from its file (import, restore): the lock screen follows it.
+    void settingsReloaded();
+
     // Loads the lock picture again (a new device pixel ratio).
     void reloadBackground();
     void fitTo(const QRect& rect);
 
-signals:
+public Q_SLOTS:
+    // The reply to the lock synchronisation: replyOk = no network error and an HTTP 2xx status.
+    void applyLockSyncReply(bool replyOk, const QByteArray& body);
+
+Q_SIGNALS:
+    // The protection fields changed: save the settings and set bar buttons 8 and 10 from them.
+    void changed();
+    // The lock was engaged: an open settings dialog closes, the search panel goes.
     void engaged();
+    // The account unlock arrived: an open settings dialog closes.
+    void closeSettingsRequested();
+    // The lock screen came or went (the frame's line under the title strip follows).
+    void coverChanged(bool covered);
+    void toastRequested(const QString& text, int kind);
+    // An account unlock lifted the protection; hadProtection when something had been protected.
+    void accountUnlocked(bool hadProtection);
 
 private:
+    // Sets a new password through the set card; false when it was not given.
+    bool askNewPassword();
+    // Protection was just set: only an epoch the server raises from now on may lift it.
+    void fixEpochBaseline(AppSettings& settings) const;
+    void noteChanged();
+
     QWidget* m_host;
     AppSettings* m_settings;
     QPointer<UiLockOverlay> m_overlay;
+    // The newest epoch any reply of this run carried.
+    std::optional<int> m_seenEpoch;
 };

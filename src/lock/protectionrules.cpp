@@ -55,20 +55,26 @@ QString obfuscationOnToast(const AppSettings& settings)
                                            : Lang::tr("混淆保护已启用");
 }
 
-LockSyncResult applyLockSyncReply(AppSettings& settings, bool replyOk, const QByteArray& body)
+bool parseLockSyncReply(bool replyOk, const QByteArray& body, int* epoch)
 {
-    LockSyncResult result;
     if (!replyOk)
-        return result;
+        return false;
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return result;
+        return false;
     const QJsonObject reply = doc.object();
     if (reply.value(QLatin1String("ok")).toInt() != 1)
-        return result;
-    const int epoch = reply.value(QLatin1String("epoch")).toInt();
-    if (epoch <= settings.progUnlockEpoch)
+        return false;
+    *epoch = reply.value(QLatin1String("epoch")).toInt();
+    return true;
+}
+
+LockSyncResult applyLockSyncReply(AppSettings& settings, bool replyOk, const QByteArray& body)
+{
+    LockSyncResult result;
+    int epoch = 0;
+    if (!parseLockSyncReply(replyOk, body, &epoch) || epoch <= settings.progUnlockEpoch)
         return result;
     result.showToast = !settings.protectPasswordHash.isEmpty() || settings.uiLocked || settings.obfuscateEnabled;
     settings.progUnlockEpoch = epoch;

@@ -35,6 +35,10 @@ struct LockSyncResult
                             // close an open settings dialog
     bool showToast = false; // something had been protected: toast "已通过账户解除程序锁定"
 };
+// Reads the account-unlock epoch of a lock-synchronisation reply: false unless replyOk (no transport error, an
+// HTTP success status) and the body is a JSON object with "ok" 1; a missing "epoch" reads as 0.
+bool parseLockSyncReply(bool replyOk, const QByteArray& body, int* epoch);
+
 // The account-unlock reply of the lock synchronisation. replyOk is false for a transport error or an HTTP error
 // status; the body must be a JSON object with "ok" 1 and an "epoch" above progUnlockEpoch, else nothing
 // changes. Each epoch acts once.

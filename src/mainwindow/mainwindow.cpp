@@ -143,6 +143,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     applySettings();
 
     m_lock->restoreAtStart();
+    refreshLockButtons();
     m_support->startNotices();
     m_session->startHeartbeat();
     m_backups->start();
@@ -155,8 +156,7 @@ void MainWindow::buildControllers()
     m_backups = new BackupScheduler(this);
     m_updates = new UpdateChecker(this);
     m_support = new SupportPoller(this);
-    m_lock = new LockController(this, &m_settings, this);
-    connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
+    buildLockController();
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
@@ -410,6 +410,8 @@ void MainWindow::onGroupCleared(int index)
 
 void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
 {
+    if (m_lock->blocks())
+        return;
     const PanelModel::Added added = m_model.addFiles(groupIndex, urls);
     for (const QString& path : added.paths)
         queueIconLoad(path);
@@ -421,6 +423,8 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
 
 void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QString, QString>>& items)
 {
+    if (m_lock->blocks())
+        return;
     const QStringList added = m_model.addShellItems(groupIndex, items);
     for (const QString& path : added)
         queueIconLoad(path);
@@ -450,6 +454,8 @@ QString MainWindow::resolveTarget(const QString& path) const
 
 void MainWindow::onItemActivated(int itemIndex)
 {
+    if (m_lock->blocks())
+        return;
     if (!m_model.hasItem(m_model.currentIndex(), itemIndex))
         return;
     const Item item = m_model.groups()[m_model.currentIndex()].items[itemIndex];
@@ -466,6 +472,9 @@ void MainWindow::onItemActivated(int itemIndex)
 
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
 {
+    // Floating icons and every other way in launch nothing while the interface is locked.
+    if (m_lock->blocks())
+        return;
     const LaunchCommand command = launchCommandFor(resolveTarget(path), workDir, args, runAsAdmin);
     if (elevationToolMissing(command)) {
         showToast(Lang::tr("未找到 pkexec，无法以管理员身份运行（请安装 polkit）"), Toast::Error);
@@ -575,7 +584,7 @@ void MainWindow::buildButtonHandlers()
         {UiBtn::Market, [this] { openAppMarket(); }},
         {UiBtn::ThemeSwitch, [this] { switchTheme(); }},
         {UiBtn::Feedback, [this] { openSupportChat(); }},
-        {UiBtn::Lock, [this] { uiLockAction(); }},
+        {UiBtn::Lock, [this] { toggleUiLock(); }},
         {UiBtn::Monitor, [this] { startScreenMonitor(); }},
         {UiBtn::Obfuscate, [this] { toggleObfuscation(); }},
     };
@@ -591,7 +600,7 @@ bool MainWindow::runWindowButton(int ub)
 
 void MainWindow::onUiButton(int ub)
 {
-    if (ub != UiBtn::Minimize && ub != UiBtn::Close && m_lock->blocks())
+    if (m_lock->blocksButton(ub))
         return;
     if (const auto handler = m_buttonHandlers.value(ub))
         handler();
@@ -649,11 +658,6 @@ void MainWindow::switchTheme()
     applySettings();
 }
 
-UiLockOverlay* MainWindow::lockOverlay() const
-{
-    return m_lock->overlay();
-}
-
 // ---- controllers ----------------------------------------------------------------------------------------
 
 void MainWindow::loadAuth()
@@ -693,11 +697,6 @@ void MainWindow::runAutoBackupIfDue()
     m_backups->runIfDue();
 }
 
-void MainWindow::showLockOverlay()
-{
-    m_lock->showOverlay();
-}
-
 // ---- steps of later parts of the window -----------------------------------------------------------------
 
 void MainWindow::checkForUpdates(bool beta, bool manual)
@@ -709,24 +708,6 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 {
     Q_UNUSED(name);
     Q_UNUSED(exePath);
-}
-
-void MainWindow::uiLockAction()
-{
-    m_lock->lockAction();
-}
-
-void MainWindow::onLockEngaged()
-{
-    saveSettings();
-    if (m_settingsDialog)
-        m_settingsDialog->close();
-    m_bottomBar->setButtonActive(UiBtn::Lock, true);
-    m_titleBar->setButtonActive(UiBtn::Lock, true);
-}
-
-void MainWindow::toggleObfuscation()
-{
 }
 
 void MainWindow::exportLogs()

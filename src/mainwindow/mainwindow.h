@@ -220,6 +220,7 @@ public:
     SearchPanel* searchPanel() const { return m_searchPanel; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
+    LockController* lockController() const { return m_lock; }
     SessionController* session() const { return m_session; }
     Toast* toast() const { return m_toast; }
 
@@ -316,9 +317,17 @@ private:
     void exportLogs();
     void uninstallProgram(bool removeAll);
     void factoryReset();
-    void uiLockAction();
+    // The interface lock and the obfuscation protection (mainwindow_lock.cpp).
+    void buildLockController();
+    void refreshLockButtons();
     void onLockEngaged();
+    void toggleUiLock();
+    void engageUiLock();
+    void unlockUi();
+    void hideLockOverlay();
     void toggleObfuscation();
+    void onProtectCommitted(const QString& hash, const QMap<QString, QString>& obfuscateMap);
+    void onLockBackgroundChosen(const QString& path);
     void startScreenMonitor();
     void showTrayAndHide();
     void setupWindowState();

@@ -457,6 +457,10 @@ void acceptButtonDrag(QDragMoveEvent* event, int height)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
+    if (m_lock->isLocked()) {
+        event->ignore();
+        return;
+    }
     acceptButtonDrag(event, height());
 }
 
@@ -467,6 +471,10 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
+    if (m_lock->isLocked()) {
+        event->ignore();
+        return;
+    }
     const QPoint pos = event->position().toPoint();
     const int y = int(std::lround(event->position().y()));
     UiBtnBar* bar = nullptr;

@@ -63,6 +63,7 @@ void MainWindow::importUserData()
     ImportHooks hooks;
     hooks.confirm = [this] { return ktr::dialogs::question(this, importQuestionTitle(), importQuestionText()) == 1; };
     hooks.reload = [this] { reloadAfterImport(); };
+    hooks.guardSettings = [this](AppSettings& imported) { m_lock->guardImport(imported); };
     const ImportOutcome outcome = ::importUserData(source, userDataPaths(m_store), m_settings, hooks);
     // The import is usually started from the settings dialog: its copy still holds the settings of before,
     // and its OK would write them straight back over the imported ones.
@@ -80,7 +81,9 @@ void MainWindow::reloadAfterImport()
     const int languageBefore = Lang::language();
     loadSettings();
     applyReloadedLanguage(languageBefore);
+    m_lock->settingsReloaded();
     applySettings();
+    refreshLockButtons();
     loadAuth();
     if (m_appMarket)
         m_appMarket->setToken(m_session->token());
@@ -102,7 +105,9 @@ void MainWindow::reloadUserData()
     const int languageBefore = Lang::language();
     loadSettings();
     applyReloadedLanguage(languageBefore);
+    m_lock->settingsReloaded();
     applyAppearance(m_settings);
+    refreshLockButtons();
     repaintPanels();
     if (m_settingsDialog) {
         // The restored settings replace the dialog's copy, or its OK would undo the restore.
@@ -191,17 +196,9 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
         refreshGridIcons();
         repaintPanels();
     };
-    args.onLockBackgroundChosen = [this](const QString& path) {
-        m_settings.lockBgPath = path;
-        saveSettings();
-        m_lock->setBackgroundPath(path);
-    };
+    args.onLockBackgroundChosen = [this](const QString& path) { onLockBackgroundChosen(path); };
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
-        m_settings.protectPasswordHash = hash;
-        m_settings.obfuscateMap = obfuscateMap;
-        if (hash.isEmpty())
-            m_settings.uiLocked = false;
-        saveSettings();
+        onProtectCommitted(hash, obfuscateMap);
     };
     args.onSnapshotRestored = [this] { reloadUserData(); };
     return args;

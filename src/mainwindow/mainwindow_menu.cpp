@@ -2,6 +2,8 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "lock/lockcontroller.h"
+
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
 #include "model/itemlaunch.h"
@@ -360,6 +362,8 @@ bool MainWindow::invalidPathsCheckRunning() const
 
 void MainWindow::toggleSearch()
 {
+    if (m_lock->blocks())
+        return;
     m_searchPanel->toggle();
 }
 
@@ -376,6 +380,8 @@ void MainWindow::runSearchResult(int row)
 // The panel found the item again by its path: show its group, then open it as a double click does.
 void MainWindow::runSearchItem(int group, int item)
 {
+    if (m_lock->blocks())
+        return;
     if (!m_model.hasGroup(group))
         return;
     setCurrentGroup(group);
@@ -385,6 +391,9 @@ void MainWindow::runSearchItem(int group, int item)
 
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
+    // A key that got past the lock screen (before it shows, while it fades) opens nothing.
+    if (m_lock->blocks())
+        return;
     if (m_searchPanel && m_searchPanel->handleKey(event))
         return;
     QWidget::keyPressEvent(event);

@@ -65,6 +65,28 @@ ImportOutcome outcome(ImportOutcome::Status status, const QString& message, int 
     return result;
 }
 
+// Lets the hook look at the settings as the import would load them and writes back the members it changed.
+void guardSettingsObject(QJsonObject& object, const AppSettings& current,
+                         const std::function<void(AppSettings&)>& guard)
+{
+    AppSettings imported = current;
+    QSize ignoredSize;
+    settingsFromJson(object, imported, ignoredSize);
+    const QJsonObject before = settingsToJson(imported, QSize());
+    guard(imported);
+    const QJsonObject after = settingsToJson(imported, QSize());
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+        if (before.value(it.key()) != it.value())
+            object.insert(it.key(), it.value());
+    }
+    // The older name of the password hash is read whenever the current one is empty: an empty hash the hook
+    // kept must not come back through it.
+    if (object.contains(QStringLiteral("uiPasswordHash"))) {
+        object.remove(QStringLiteral("uiPasswordHash"));
+        object.insert(QStringLiteral("protectPasswordHash"), imported.protectPasswordHash);
+    }
+}
+
 } // namespace
 
 QString registryPathFor(const QString& settingsPath)
@@ -177,11 +199,14 @@ ImportOutcome importUserData(const QString& backupPath, const UserDataPaths& pat
         return outcome(Status::Refused, Lang::tr("导入失败：不是有效的备份文件"), 1);
     }
     // Only the layout is required; a missing or mistyped part counts as an empty object.
-    const QJsonObject settingsObject = backup.value(QStringLiteral("settings")).toObject();
+    QJsonObject settingsObject = backup.value(QStringLiteral("settings")).toObject();
     const QJsonObject registryObject = backup.value(QStringLiteral("registry")).toObject();
 
     if (hooks.confirm && !hooks.confirm())
         return outcome(Status::Cancelled, QString(), 0);
+
+    if (hooks.guardSettings)
+        guardSettingsObject(settingsObject, current, hooks.guardSettings);
 
     QList<Target> targets;
     targets.append(target(paths.layout, indented(layout.toObject())));

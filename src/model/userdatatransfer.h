@@ -60,6 +60,9 @@ struct ImportHooks
     std::function<bool()> confirm;
     // The main window's reload of the freshly written files (groups, settings, account, repaint).
     std::function<void()> reload;
+    // May change the settings about to be imported (read over the current record) before they are written;
+    // the fields it changes replace those of the backup. Null: the backup's settings are written as they are.
+    std::function<void(AppSettings& imported)> guardSettings;
 };
 
 struct ImportOutcome

@@ -1,25 +1,12 @@
 #include "lock/passwordhash.h"
 #include "lock/protectionrules.h"
+#include "protectedsettings.h"
 #include "testenv.h"
 #include "ui/appsettings.h"
 
 using namespace ktr::protection;
 
-namespace {
-
-// A fully protected record: password, lock, obfuscation with one rule.
-AppSettings protectedSettings(int epoch = 3)
-{
-    AppSettings s;
-    s.protectPasswordHash = makePasswordHash(QStringLiteral("abcd"), 1);
-    s.uiLocked = true;
-    s.obfuscateEnabled = true;
-    s.obfuscateMap.insert(QStringLiteral("/opt/a"), QStringLiteral("/opt/b"));
-    s.progUnlockEpoch = epoch;
-    return s;
-}
-
-} // namespace
+using ktr::test::protectedSettings;
 
 class TestProtectionRules : public QObject
 {

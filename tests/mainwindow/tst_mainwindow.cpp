@@ -209,8 +209,8 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(settingsFile(), R"({"uiLocked": true, "protectPasswordHash": "abc"})"));
         auto w = makeWindow();
         QVERIFY(w->settings().uiLocked);
-        QVERIFY(!w->lockOverlay()); // from the event loop, not inside the constructor
-        QTRY_VERIFY(w->lockOverlay());
+        // Already in the constructor, so the window's first frame is the lock screen.
+        QVERIFY(w->lockOverlay());
         QCOMPARE(w->lockOverlay()->geometry(), w->rect());
         // Every button but minimise and close only shows the lock screen.
         w->onUiButton(UiBtn::ThemeSwitch);
