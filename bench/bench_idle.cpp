@@ -8,6 +8,7 @@
 // Needs DISPLAY (an Xvfb with or without a window manager; docking needs one that moves windows, such as
 // openbox). --compare also measures plank and lxqt-panel when they are installed. With several runs the
 // medians are printed.
+#include "benchlayout.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
 #include "ui/datadir.h"
@@ -44,32 +45,48 @@ struct Figures
 
 // ---- /proc ----------------------------------------------------------------------------------------------
 
-// Context switches (each one a wake-up of a sleeping thread or a preemption) and CPU time, summed over
-// every thread of a process.
-struct Usage
+// Context switches (each one a wake-up of a sleeping thread or a preemption) and CPU time, per thread of a
+// process: a thread that ends between two samples must not take its counts away from the others.
+struct ThreadUsage
 {
     qint64 switches = 0;
     qint64 cpuNs = 0;
 };
+using Usage = QMap<QString, ThreadUsage>;
 
 Usage usageOf(qint64 pid)
 {
     Usage u;
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        ThreadUsage t;
         QFile status(tasks.filePath(tid + QStringLiteral("/status")));
         if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray& line : status.readAll().split('\n')) {
                 if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
-                    u.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+                    t.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
             }
         }
         // schedstat: nanoseconds on the CPU, nanoseconds waiting, time slices.
         QFile sched(tasks.filePath(tid + QStringLiteral("/schedstat")));
         if (sched.open(QIODevice::ReadOnly))
-            u.cpuNs += sched.readAll().split(' ').value(0).toLongLong();
+            t.cpuNs = sched.readAll().split(' ').value(0).toLongLong();
+        u.insert(tid, t);
     }
     return u;
+}
+
+// What happened between two samples: threads in both count their difference, threads born meanwhile all of
+// theirs (what threads that ended meanwhile did after the first sample is lost).
+ThreadUsage delta(const Usage& before, const Usage& after)
+{
+    ThreadUsage d;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const ThreadUsage b = before.value(it.key());
+        d.switches += std::max<qint64>(0, it->switches - b.switches);
+        d.cpuNs += std::max<qint64>(0, it->cpuNs - b.cpuNs);
+    }
+    return d;
 }
 
 void memoryOf(qint64 pid, Figures* f)
@@ -350,8 +367,9 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
     waitMs(idleSeconds * 1000);
     const Usage after = usageOf(pid);
     const double seconds = double(idle.nsecsElapsed()) / 1e9;
-    f.wakeupsPerSecond = double(after.switches - before.switches) / seconds;
-    f.cpuMsPerMinute = double(after.cpuNs - before.cpuNs) / 1e6 / seconds * 60.0;
+    const ThreadUsage d = delta(before, after);
+    f.wakeupsPerSecond = double(d.switches) / seconds;
+    f.cpuMsPerMinute = double(d.cpuNs) / 1e6 / seconds * 60.0;
 
     proc.terminate();
     if (!proc.waitForFinished(5000)) {
@@ -363,29 +381,12 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
 
 // ---- layouts --------------------------------------------------------------------------------------------
 
-// count files of a few common kinds in groups of 100, written as the panel's layout below home.
+// The benchmark layout of count items, written as the panel's layout below home.
 bool writeLayout(const QString& home, int count)
 {
-    static const char* const kSuffixes[] = {"txt", "png", "pdf", "html", "zip", "mp3", "sh", "json"};
     const QString files = home + QStringLiteral("/files");
     QDir().mkpath(files);
-    QList<Group> groups;
-    for (int g = 0; g * 100 < count; ++g) {
-        Group group;
-        group.name = QStringLiteral("Group %1").arg(g);
-        for (int i = 0; i < 100 && g * 100 + i < count; ++i) {
-            const int n = g * 100 + i;
-            const QString path = QStringLiteral("%1/file%2.%3").arg(files).arg(n).arg(QLatin1String(kSuffixes[n % 8]));
-            QFile file(path);
-            if (file.open(QIODevice::WriteOnly))
-                file.write("x");
-            Item item;
-            item.path = path;
-            item.name = QStringLiteral("file%1").arg(n);
-            group.items.append(item);
-        }
-        groups.append(group);
-    }
+    const QList<Group> groups = makeBenchLayout(files, count);
     // appDataDir() follows HOME and XDG_DATA_HOME: point them at the program's folder while writing.
     const QByteArray oldHome = qgetenv("HOME");
     const QByteArray oldData = qgetenv("XDG_DATA_HOME");
