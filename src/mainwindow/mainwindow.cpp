@@ -629,15 +629,6 @@ void MainWindow::onGearMenuAction(int action)
     }
 }
 
-void MainWindow::openAppMarket()
-{
-    if (!m_appMarket) {
-        m_appMarket = new AppMarketDialog(this);
-        connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
-    }
-    m_appMarket->openAndRefresh(m_session->token());
-}
-
 void MainWindow::openSupportChat()
 {
     // Without an account there is nobody to chat as; the login window comes with the account service.
@@ -702,12 +693,6 @@ void MainWindow::runAutoBackupIfDue()
 void MainWindow::checkForUpdates(bool beta, bool manual)
 {
     m_updates->check(beta, manual);
-}
-
-void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
-{
-    Q_UNUSED(name);
-    Q_UNUSED(exePath);
 }
 
 void MainWindow::exportLogs()

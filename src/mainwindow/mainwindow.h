@@ -223,6 +223,9 @@ public:
     LockController* lockController() const { return m_lock; }
     SessionController* session() const { return m_session; }
     Toast* toast() const { return m_toast; }
+    AppMarketDialog* appMarket() const;
+    // The market button: creates the market window on first use and opens it with the session's token.
+    void openAppMarket();
 
     // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
     // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
@@ -313,6 +316,8 @@ private:
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
+    void onAppUninstalled(const QString& appId, const QString& appDir);
+    void onIconsChanged();
     void layoutChildren();
     void exportLogs();
     void uninstallProgram(bool removeAll);
@@ -354,7 +359,6 @@ private:
     void reloadAfterImport();
     void applyReloadedLanguage(int languageBefore);
 
-    void openAppMarket();
     void openSupportChat();
     void switchTheme();
 

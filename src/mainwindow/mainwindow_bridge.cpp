@@ -189,13 +189,7 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onExportLogs = [this] { exportLogs(); };
     args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
     args.groups = &m_model.groups();
-    args.onIconsChanged = [this] {
-        saveLayout();
-        if (m_grid)
-            m_grid->clearCaches();
-        refreshGridIcons();
-        repaintPanels();
-    };
+    args.onIconsChanged = [this] { onIconsChanged(); };
     args.onLockBackgroundChosen = [this](const QString& path) { onLockBackgroundChosen(path); };
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
         onProtectCommitted(hash, obfuscateMap);

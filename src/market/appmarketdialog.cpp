@@ -1,15 +1,403 @@
 #include "market/appmarketdialog.h"
 
-AppMarketDialog::AppMarketDialog(QWidget* parent) : QWidget(parent, Qt::Window)
+#include "account/appstat.h"
+#include "account/marketapps.h"
+#include "market/marketfiles.h"
+#include "market/packagecache.h"
+#include "platform/processes.h"
+#include "ui/dialogseams.h"
+#include "ui/lang.h"
+#include "ui/theme.h"
+#include "ui/uisignals.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHash>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QWheelEvent>
+#include <QWindow>
+
+namespace {
+
+// Ends every process whose program lies in the app's folder, and what those started.
+int endAppProcesses(const QString& appDir)
 {
+    QList<ktr::platform::ProcessEntry> snapshot;
+    if (!ktr::platform::snapshotProcesses(&snapshot))
+        return 0;
+    return terminateMarketAppsIn(appDir, snapshot, ktr::platform::currentProcessId(), ktr::platform::killProcess,
+                                 nullptr);
 }
 
-void AppMarketDialog::openAndRefresh(const QString& token)
+} // namespace
+
+AppMarketDialog::AppMarketDialog(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint), m_reportAppStat(reportAppStat),
+      m_endProcesses(endAppProcesses), m_now([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
-    m_token = token;
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMouseTracking(true);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        m_w = std::clamp(avail.width() - 40, 640, 780);
+        m_h = std::clamp(avail.height() - 80, 420, 540);
+        setFixedSize(m_w, m_h);
+        move(avail.center() - QPoint(m_w / 2, m_h / 2));
+    } else {
+        setFixedSize(m_w, m_h);
+    }
+    m_cardW = (m_w - 44) / 2;
+    setWindowTitle(Lang::tr("应用市场"));
+
+    m_search = new QLineEdit(this);
+    m_search->setPlaceholderText(Lang::tr("搜索应用…"));
+    m_search->setClearButtonEnabled(true);
+    m_search->setGeometry(m_w - 226, 51, 210, 22);
+    applySearchStyle();
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_market.setSearchText(text);
+        m_scrollY = 0;
+        update();
+    });
+
+    m_repaintTimer = new QTimer(this);
+    m_repaintTimer->setSingleShot(true);
+    m_repaintTimer->setInterval(50);
+    connect(m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+
+    connect(&m_market, &MarketCatalogue::changed, this, [this] {
+        if (!m_repaintTimer->isActive())
+            m_repaintTimer->start();
+    });
+    connect(&m_market, &MarketCatalogue::listReplaced, this, [this] { m_scrollY = 0; });
+    connect(&m_market, &MarketCatalogue::loginRequested, this, &AppMarketDialog::loginRequested);
+    connect(&m_market, &MarketCatalogue::packageVerified, this, [this](const QString& id, const QString& path) {
+        if (AppRow* row = m_market.findRow(id))
+            startExtract(*row, path);
+    });
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
+        setWindowTitle(Lang::tr("应用市场"));
+        m_search->setPlaceholderText(Lang::tr("搜索应用…"));
+        update();
+    });
+    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] {
+        applySearchStyle();
+        update();
+    });
 }
+
+AppMarketDialog::~AppMarketDialog() = default;
 
 void AppMarketDialog::setToken(const QString& token)
 {
     m_token = token;
+    m_market.setToken(token);
+}
+
+void AppMarketDialog::applySearchStyle()
+{
+    if (!currentTheme().isDark) {
+        m_search->setStyleSheet(QStringLiteral(
+            "QLineEdit{background:#F4F6FA;color:#39404C;border:1px solid #E2E6EE;border-radius:11px;padding:0 8px;"
+            "font-size:12px;}QLineEdit:focus{border-color:#2C6BE0;background:#FFFFFF;}"));
+    } else {
+        m_search->setStyleSheet(QStringLiteral(
+            "QLineEdit{background:#2F353F;color:#D5D8E2;border:1px solid #414857;border-radius:11px;padding:0 8px;"
+            "font-size:12px;}QLineEdit:focus{border-color:#4C8DF6;}"));
+    }
+}
+
+void AppMarketDialog::openAndRefresh(const QString& token)
+{
+    setToken(token);
+    loadRegistry();
+    m_scrollY = 0;
+    applySearchStyle();
+    m_search->blockSignals(true);
+    m_search->clear();
+    m_search->blockSignals(false);
+    m_market.searchText.clear();
+    show();
+    raise();
+    activateWindow();
+    sweepPackageCache();
+    m_market.setIconPixelRatio(devicePixelRatioF());
+    m_market.fetchSdkMin();
+    m_market.fetchIndex(1);
+    update();
+}
+
+int AppMarketDialog::tabOf(const AppRow& row)
+{
+    if (row.isWeb)
+        return 1;
+    return row.category == QStringLiteral("界面美化") ? 2 : 0;
+}
+
+QList<int> AppMarketDialog::visibleRows() const
+{
+    QList<int> out;
+    for (int i = 0; i < m_market.rows.size(); ++i) {
+        const AppRow& row = m_market.rows.at(i);
+        if (tabOf(row) == m_selectedTab && m_market.matchesSearch(row))
+            out.append(i);
+    }
+    return out;
+}
+
+// ---- mouse
+
+int AppMarketDialog::hitTest(const QPoint& pos) const
+{
+    for (const HitArea& h : m_hits) {
+        if (h.rect.contains(pos))
+            return h.code;
+    }
+    return -1;
+}
+
+void AppMarketDialog::mouseMoveEvent(QMouseEvent* event)
+{
+    const int code = hitTest(event->position().toPoint());
+    if (code != m_hoverCode) {
+        m_hoverCode = code;
+        update();
+    }
+    setCursor(code >= 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void AppMarketDialog::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const int code = hitTest(pos);
+    if (code >= 0) {
+        m_pressedCode = code;
+    } else if (pos.y() <= 44) {
+        if (QWindow* w = windowHandle())
+            w->startSystemMove();
+    } else {
+        m_pressedCode = -1;
+    }
+}
+
+void AppMarketDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const int code = hitTest(event->position().toPoint());
+    const int pressed = std::exchange(m_pressedCode, -1);
+    if (code < 0 || code != pressed)
+        return;
+    onRelease(code);
+}
+
+void AppMarketDialog::onRelease(int code)
+{
+    if (code == CloseButton) {
+        close();
+        return;
+    }
+    if (code >= FirstTab && code <= FirstTab + 2) {
+        m_selectedTab = code - FirstTab;
+        m_scrollY = 0;
+        update();
+        return;
+    }
+    const int index = code / 256;
+    if (index < 0 || index >= m_market.rows.size())
+        return;
+    AppRow& row = m_market.rows[index];
+    switch (code & 0xFF) {
+    case PauseButton:
+        m_market.pauseDownload(row);
+        update();
+        return;
+    case CancelButton:
+        m_market.cancelDownload(row);
+        update();
+        return;
+    default: break;
+    }
+    if (row.downloading || row.installing)
+        return;
+    if ((code & 0xFF) == MainButton) {
+        if (m_token.isEmpty()) {
+            Q_EMIT loginRequested();
+            return;
+        }
+        if (row.isWeb) {
+            if (isHttpUrl(row.url))
+                ktr::dialogs::openUrl(QUrl(row.url));
+        } else if (!row.installedVersion.isEmpty() && row.installedVersion == row.version) {
+            launchApp(row.id);
+        } else {
+            m_market.fetchManifest(row);
+        }
+    } else if ((code & 0xFF) == MenuButton) {
+        showItemMenu(row);
+    }
+}
+
+void AppMarketDialog::wheelEvent(QWheelEvent* event)
+{
+    const int limit = std::max(0, ((m_shown + 1) / 2) * 86 - m_h + 124);
+    m_scrollY = std::clamp(m_scrollY - event->angleDelta().y() / 2, 0, limit);
+    update();
+    event->accept();
+}
+
+void AppMarketDialog::leaveEvent(QEvent* event)
+{
+    // A hover that ended outside the window must not stay lit (the close glyph would stay red).
+    QWidget::leaveEvent(event);
+    if (m_hoverCode != -1) {
+        m_hoverCode = -1;
+        update();
+    }
+}
+
+void AppMarketDialog::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_hoverCode = -1;
+    if (!m_noticeText.isEmpty() && m_noticeTimer && !m_noticeTimer->isActive())
+        m_noticeTimer->start(6000);
+}
+
+void AppMarketDialog::closeEvent(QCloseEvent* event)
+{
+    // Closing only hides the window; it keeps its rows and downloads.
+    QWidget::closeEvent(event);
+}
+
+// ---- card menu
+
+QList<AppMarketDialog::MenuEntry> AppMarketDialog::itemMenuEntries(const AppRow& row)
+{
+    QList<MenuEntry> entries;
+    const QString id = row.id;
+    if (row.isWeb) {
+        const QString url = row.url;
+        entries.append({Lang::tr("打开网页"), 0, true, [url] {
+                            if (isHttpUrl(url))
+                                ktr::dialogs::openUrl(QUrl(url));
+                        }});
+        entries.append({Lang::tr("复制链接"), 5, true, [url] { QGuiApplication::clipboard()->setText(url); }});
+        return entries;
+    }
+    const bool installed = !row.installedVersion.isEmpty();
+    QPointer<AppMarketDialog> self(this);
+    auto withRow = [self, id](std::function<void(AppMarketDialog*, AppRow&)> f) {
+        return [self, id, f] {
+            if (!self)
+                return;
+            if (AppRow* r = self->m_market.findRow(id))
+                f(self, *r);
+        };
+    };
+    entries.append({Lang::tr("打开"), 0, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->launchApp(r.id); })});
+    entries.append({installed ? Lang::tr("重装") : Lang::tr("安装"), 1, true,
+                    withRow([](AppMarketDialog* d, AppRow& r) {
+                        if (r.downloading || r.installing)
+                            return;
+                        r.errorText.clear();
+                        d->m_market.fetchManifest(r);
+                    })});
+    entries.append({Lang::tr("打开所在位置"), 2, installed, [id] {
+                        ktr::dialogs::openUrl(QUrl::fromLocalFile(appsRootDir() + u'/' + id));
+                    }});
+    entries.append({Lang::tr("卸载"), 3, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->uninstallApp(r); })});
+    entries.append({Lang::tr("添加到面板"), 4, installed, withRow([](AppMarketDialog* d, AppRow& r) {
+                        const QString launch = d->m_registry.value(r.id).launch;
+                        const QString path = appsRootDir() + u'/' + r.id + u'/' + launch;
+                        if (!launch.isEmpty() && QFileInfo(path).isFile())
+                            Q_EMIT d->addToPanelRequested(r.name, path);
+                    })});
+    const QString demo = row.demo;
+    entries.append({Lang::tr("演示官网"), 5, !demo.isEmpty(), [demo] {
+                        if (isHttpUrl(demo))
+                            ktr::dialogs::openUrl(QUrl(demo));
+                    }});
+    return entries;
+}
+
+void AppMarketDialog::showItemMenu(AppRow& row)
+{
+    const QList<MenuEntry> entries = itemMenuEntries(row);
+    QMenu menu(this);
+    QList<QAction*> actions;
+    for (const MenuEntry& e : entries) {
+        QAction* a = menu.addAction(QIcon(menuIcon(e.iconKind)), e.text);
+        a->setEnabled(e.enabled);
+        actions.append(a);
+    }
+    QAction* chosen = menu.exec(QCursor::pos());
+    // The entries find their row again by id: the list may have been rebuilt while the menu was open.
+    const int i = actions.indexOf(chosen);
+    if (i >= 0 && entries.at(i).run)
+        entries.at(i).run();
+}
+
+QPixmap AppMarketDialog::menuIcon(int kind)
+{
+    static QHash<int, QPixmap> cache;
+    if (const auto it = cache.constFind(kind); it != cache.constEnd())
+        return it.value();
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor c(0x55, 0x5F, 0x6E);
+    QPen pen(c, kind >= 4 ? 1.2 : 1.3, Qt::SolidLine, Qt::RoundCap, kind >= 4 ? Qt::BevelJoin : Qt::RoundJoin);
+    p.setPen(pen);
+    switch (kind) {
+    case 0: {
+        QPainterPath tri;
+        tri.moveTo(5.5, 4.5);
+        tri.lineTo(12, 8);
+        tri.lineTo(5.5, 11.5);
+        tri.closeSubpath();
+        p.fillPath(tri, c);
+        break;
+    }
+    case 1:
+        p.drawLine(QPointF(8, 3.5), QPointF(8, 10.2));
+        p.drawPolyline(QList<QPointF>{{5, 7.4}, {8, 11.2}, {11, 7.4}});
+        break;
+    case 2:
+        p.drawPolyline(QList<QPointF>{{4, 8.5}, {8, 4.2}, {12, 8.5}});
+        p.drawPolyline(QList<QPointF>{{5.2, 7.5}, {5.2, 12}, {10.8, 12}, {10.8, 7.5}});
+        break;
+    case 3:
+        p.drawLine(QPointF(4.8, 5), QPointF(11.2, 5));
+        p.drawLine(QPointF(6.8, 3.4), QPointF(9.2, 3.4));
+        p.drawPolyline(QList<QPointF>{{5.6, 5}, {5.6, 12}, {10.4, 12}, {10.4, 5}});
+        break;
+    case 4:
+        for (const QPointF& o : {QPointF(4, 4), QPointF(8.6, 4), QPointF(4, 8.6), QPointF(8.6, 8.6)})
+            p.drawRoundedRect(QRectF(o, QSizeF(3.4, 3.4)), 0.8, 0.8);
+        break;
+    case 5:
+        p.drawRoundedRect(QRectF(4, 6.6, 5.4, 5.4), 1.2, 1.2);
+        p.drawRoundedRect(QRectF(8.6, 5.4, 3.4, 3.4), 1.0, 1.0);
+        break;
+    default: break;
+    }
+    p.end();
+    cache.insert(kind, pm);
+    return pm;
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QStringDecoder>
+#include <QStringList>
 #include <QTimeZone>
 
 #include <archive.h>
@@ -529,6 +530,28 @@ qint64 ZipReader::read(char* buffer, qint64 maxSize, QString* error)
         return -1;
     }
     return n;
+}
+
+bool zipEntryRelativePath(const ZipEntryInfo& entry, QString* relative)
+{
+    if (relative)
+        relative->clear();
+    if (!entry.nameIsUtf8)
+        return false;
+    QString raw = entry.name;
+    raw.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (raw.startsWith(QLatin1Char('/')) || raw.contains(QLatin1Char(':')) || raw.contains(QChar(0)))
+        return false;
+    QStringList parts;
+    for (const QString& seg : raw.split(QLatin1Char('/'))) {
+        if (seg == QLatin1String(".."))
+            return false;
+        if (!seg.isEmpty() && seg != QLatin1String("."))
+            parts << seg;
+    }
+    if (relative)
+        *relative = parts.join(QLatin1Char('/'));
+    return true;
 }
 
 } // namespace ktr::platform

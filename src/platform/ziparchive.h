@@ -31,6 +31,11 @@ struct ZipEntryInfo
     bool encrypted = false;
 };
 
+// The stored name of an entry as a relative path: "\\" counts as "/", empty and "." parts are dropped.
+// False when the name is not UTF-8, is rooted, holds a colon (drive or stream) or a NUL, or has a ".."
+// part; the relative path may be empty (a name of nothing) when true is returned.
+bool zipEntryRelativePath(const ZipEntryInfo& entry, QString* relative);
+
 // Writes a new zip file. open() refuses an existing path; the caller removes the file after a failure.
 class ZipWriter
 {

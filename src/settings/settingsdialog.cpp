@@ -266,11 +266,17 @@ void SettingsDialog::openProtectPage()
     showProtectPage();
 }
 
-int SettingsDialog::pageRowCount(int) const
+int SettingsDialog::pageRowCount(int page) const
 {
-    // The row lists of the interface buttons, icon management, protection and backup pages are filled
-    // by those pages; until they show rows no row id acts.
-    return 0;
+    switch (page) {
+    case 1:
+    case 3:
+        return int(m_iconRows.size());
+    case kProtectPage:
+        return int(std::min(m_protectRows.size(), m_protectRowRects.size()));
+    default:
+        return 0;
+    }
 }
 
 // ---- backup worker --------------------------------------------------------------------------------------
@@ -485,8 +491,10 @@ void SettingsDialog::relayout()
         m_hits.append({navRect(i), 1, 10 + navPage(i)});
     m_geometry.clear();
     if (m_page == 2 || m_page == 3) {
-        // The help and icon management pages lay themselves out; until they show blocks they are empty.
+        // The help and icon management pages lay themselves out.
         m_contentBottom = 78;
+        if (m_page == 3)
+            layoutIconsPage();
     } else {
         computeRowGeometry();
         int dropCounter = 0;
@@ -495,6 +503,10 @@ void SettingsDialog::relayout()
                 addRowHits(m_rows[c].rows[r], m_geometry[c].rows[r], &dropCounter);
         if (m_rows.isEmpty())
             m_contentBottom = 78;
+        if (m_page == 1)
+            layoutButtonsPage();
+        else if (m_page == kProtectPage)
+            layoutProtectPage();
     }
     const int maxScroll = m_contentBottom - height() + 62;
     m_scroll = maxScroll <= 0 ? 0 : std::clamp(m_scroll, 0, maxScroll);
@@ -510,9 +522,7 @@ void SettingsDialog::placeEditors()
     m_hotkeyEdit->hide();
     m_titleEdit->hide();
     m_fontCombo->hide();
-    computeRowGeometry();
-    if (m_rows.isEmpty())
-        m_contentBottom = 78;
+    // The geometry is relayout's: recomputing it here would drop the height of the sections below the rows.
     const int h = height();
     for (int c = 0; c < m_rows.size() && c < m_geometry.size(); ++c) {
         for (int r = 0; r < m_rows[c].rows.size(); ++r) {

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <memory>
 
 struct Group;
+struct Item;
 class ElideCombo;
 class QAction;
 class QMenu;
@@ -63,6 +65,33 @@ public:
     {
         QRect card;
         QList<RowGeometry> rows;
+    };
+    // One row of the interface-buttons section (id = the bar button) or of the icon management page (id -1,
+    // group and item index the panel's model as it was when the row was built).
+    struct IconRow
+    {
+        int id = -1;
+        int group = -1;
+        int item = -1;
+        QString caption;
+        QString name;
+        QString path;
+        bool hidden = false;
+        QString icon;
+        QString iconNight;
+        QString iconHover;
+        QString iconActive;
+    };
+    // One panel entry on the protection page.
+    struct ProtectRow
+    {
+        QString groupName;
+        QString name;
+        QString path;
+        QString target;
+        QString customIcon;
+        int groupIndex = -1;
+        int itemIndex = -1;
     };
 
     SettingsDialog(AppSettings* settings, const QString& dataDir, std::function<void()> onClearIconCache,
@@ -143,6 +172,38 @@ public:
     // Rows of the row lists of pages 1 and 3, the protection targets and the snapshots; their pages fill them.
     int pageRowCount(int page) const;
 
+    // Interface buttons section of page 1 (settingsdialog_buttons.cpp).
+    void buildButtonRows();
+    void layoutButtonsSection(int width, int top);
+    void paintButtonsPage(QPainter& p);
+    QPixmap rowIconPixmap(const IconRow& row) const;
+    void applyButtonRowAction(int row, int column);
+    // Icon management page, page 3 (settingsdialog_icons.cpp).
+    void buildItemRows();
+    void layoutGroupsPage(int width);
+    void paintGroupsPage(QPainter& p);
+    void applyIconRowAction(int row, int column);
+    void exportDefaultIcon(QWidget* parent, const IconRow& row);
+    void saveIconAs(QWidget* parent, const QString& imagePath);
+    // Protection section of page 5 (settingsdialog_protect.cpp).
+    void changeProtectPassword();
+    void chooseObfuscationTarget(int row, bool clear);
+    void buildProtectRows(int width, int top);
+    void primeProtectIcons();
+    QPixmap protectRowPixmap(const ProtectRow& row) const;
+    void paintProtectPage(QPainter& p, const QColor& cardFill);
+    // What those pages laid out, for the painter and tests.
+    const QList<IconRow>& iconRows() const { return m_iconRows; }
+    const QList<QRect>& iconRowRects() const { return m_iconRowRects; }
+    QRect buttonsSectionRect() const { return m_buttonsSection; }
+    const QList<QRect>& groupCardRects() const { return m_groupCards; }
+    const QList<ProtectRow>& protectRows() const { return m_protectRows; }
+    const QList<QRect>& protectRowRects() const { return m_protectRowRects; }
+    const QList<QRect>& protectCardRects() const { return m_protectCards; }
+    QRect protectHeaderRect() const { return m_protectHeader; }
+    QRect protectPasswordRect() const { return m_protectPasswordButton; }
+    bool iconRepaintPending() const { return m_iconRepaintPending; }
+
     // How the dialog's menus run (tests pick an entry instead of a person); the default is QMenu::exec.
     using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& globalPos)>;
     static MenuRunner setMenuRunner(MenuRunner runner);
@@ -195,6 +256,7 @@ private:
     void openServicePage(const QString& path);
     void clearIconCache();
     void runRowAction(int id);
+    static QAction* execMenu(QMenu& menu, const QPoint& globalPos);
     bool ensureProtectAccess();
     void showInfoCard(const QString& title, const QString& text, const QStringList& buttons);
 
@@ -207,6 +269,18 @@ private:
     void paintButton(QPainter& p, const DialogPalette& pal, const QRect& rect, int id, const QString& text,
                      bool primary = false);
     void paintTooltip(QPainter& p);
+
+    // The row pages' parts of relayout and of the press handler (their own files).
+    void layoutButtonsPage();
+    void layoutIconsPage();
+    void layoutProtectPage();
+    bool pressIconBadge(const QPoint& contentPoint);
+    void rightClickIconPage(const QPoint& contentPoint);
+    void commitProtection();
+    void iconArrived(const QString& path, const QImage& image);
+    // The model entry of an icon page row, found again by its group's name and its path (the model may
+    // have been rebuilt since the row was laid out); null when it is gone.
+    Item* findIconRowItem(const IconRow& row) const;
 
     AppSettings* m_main;
     AppSettings m_edited;
@@ -255,6 +329,20 @@ private:
     QLineEdit* m_titleEdit = nullptr;
     ElideCombo* m_fontCombo = nullptr;
     SettingsSliders* m_sliders = nullptr;
+
+    // Rows of the interface-buttons section and of the icon management page, and the protection page's.
+    QList<IconRow> m_iconRows;
+    QList<QRect> m_iconRowRects;
+    QRect m_buttonsSection;
+    QList<QRect> m_groupCards;
+    QList<ProtectRow> m_protectRows;
+    QList<QRect> m_protectRowRects;
+    QList<QRect> m_protectCards;
+    QRect m_protectHeader;
+    QRect m_protectPasswordButton;
+    QSet<QString> m_requestedIconPaths;
+    QSet<QString> m_iconsInFlight;
+    bool m_iconRepaintPending = false;
 
     std::shared_ptr<std::atomic<bool>> m_backupCancel;
     QPointer<QFutureWatcher<BackupResult>> m_backupWatcher;

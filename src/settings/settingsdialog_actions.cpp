@@ -117,9 +117,13 @@ void SettingsDialog::setLogViewerRunner(LogViewerRunner runner)
 
 void SettingsDialog::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
-        return; // the icon page's right-click export comes with that page
     const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::RightButton && m_page == 3) {
+        rightClickIconPage(toContent(pos));
+        return;
+    }
+    if (event->button() != Qt::LeftButton)
+        return;
     const int h = height();
     if (closeRect().adjusted(-4, -4, 4, 4).contains(pos)) {
         reject();
@@ -152,6 +156,8 @@ void SettingsDialog::mousePressEvent(QMouseEvent* event)
         }
     }
     m_pressedId = -1;
+    if (m_page == 3 && pressIconBadge(toContent(pos)))
+        return;
     for (int id : {2, 3, 4})
         if (footerRect(id).contains(pos))
             m_pressedId = id;
@@ -403,8 +409,11 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         openFolder(folder);
         return;
     }
+    case 240:
+        changeProtectPassword();
+        return;
     default:
-        // 240 and 302..308 belong to the protection and backup pages.
+        // 302..308 belong to the backup page.
         return;
     }
 }
@@ -414,19 +423,24 @@ void SettingsDialog::runRowAction(int id)
     const settingsids::Decoded d = settingsids::decode(m_page, id);
     if (d.target == settingsids::Target::None || d.row < 0 || d.row >= pageRowCount(m_page))
         return;
-    // The row lists of the interface buttons, icon management, protection and backup pages run their rows'
-    // actions; pageRowCount keeps every row id inert until those pages show rows.
+    switch (d.target) {
+    case settingsids::Target::ButtonRow:
+        applyButtonRowAction(d.row, d.column);
+        return;
+    case settingsids::Target::IconRow:
+        applyIconRowAction(d.row, d.column);
+        return;
+    case settingsids::Target::ProtectTarget:
+        chooseObfuscationTarget(d.row, d.column == 1);
+        return;
+    default:
+        return;
+    }
 }
 
-bool SettingsDialog::ensureProtectAccess()
+QAction* SettingsDialog::execMenu(QMenu& menu, const QPoint& globalPos)
 {
-    // Without a protection password the page is open to everyone; with one, the password dialog of the
-    // lock subsystem asks for it (it comes with the protection page).
-    if (m_edited.protectPasswordHash.isEmpty() && (!m_main || m_main->protectPasswordHash.isEmpty())) {
-        m_protectUnlocked = true;
-        return true;
-    }
-    return false;
+    return runMenu(menu, globalPos);
 }
 
 void SettingsDialog::showInfoCard(const QString& title, const QString& text, const QStringList& buttons)

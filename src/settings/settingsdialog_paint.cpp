@@ -149,6 +149,12 @@ void SettingsDialog::paintEvent(QPaintEvent*)
     if (m_page != 2 && m_page != 3)
         paintRows(p, pal);
     // The help, icon management, interface buttons, protection and backup sections paint here.
+    if (m_page == 1)
+        paintButtonsPage(p);
+    else if (m_page == 3)
+        paintGroupsPage(p);
+    else if (m_page == kProtectPage)
+        paintProtectPage(p, cardColour(pal.dark));
     p.restore();
     paintScrollBar(p, m_scrollBar, m_draggingThumb, pal);
 

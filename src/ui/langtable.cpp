@@ -93,7 +93,7 @@ extern const Lang::Pair kLangTable[] = {
     {"移除程序保护密码", "Remove Program Protection Password"},
     {"密码错误，无法移除", "Wrong password. Cannot remove it."},
     {"已通过账户解除程序锁定", "Program unlocked through your account"},
-    {"常显", "Always Show"},
+    {"常显", "Always"},
     {"密码错误，请重试", "Wrong password. Please try again."},
     {"旧密码错误，请重试", "Wrong old password. Please try again."},
     {"密码长度需在 4~32 位之间", "Password must be 4–32 characters"},
@@ -274,16 +274,16 @@ extern const Lang::Pair kLangTable[] = {
     {"用户协议", "User Agreement"},
     {"隐私政策", "Privacy Policy"},
     {"LGPLV3 许可", "LGPLv3 License"},
-    {"默认图标", "Default Icon"},
+    {"默认图标", "Default"},
     {"界面按钮", "Interface Buttons"},
     {"标题栏与底部栏功能按钮的显示与自定义图标", "Show and customize the icons of the title bar and bottom bar buttons"},
     {"  · 已隐藏", "  · Hidden"},
     {"显示", "Show"},
     {"隐藏", "Hide"},
-    {"按下图", "Pressed"},
+    {"按下图", "Press"},
     {"悬停图", "Hover"},
-    {"深色模式", "Dark Mode"},
-    {"浅色模式", "Light Mode"},
+    {"深色模式", "Dark"},
+    {"浅色模式", "Light"},
     {"分组", "Groups"},
     {"%1 个图标 · 显示与自定义图标", "%1 icons · show and customize icons"},
     {"点击上传浅色模式图标（浅色主题正常态）", "Click to upload the light mode icon (normal state in the light theme)"},
@@ -679,8 +679,8 @@ extern const Lang::Pair kLangTable[] = {
     {"混淆保护", "Obfuscation"},
     {"开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。", "When on, item names and icons in the panel stay the same, but clicking them opens the folder or program you specify instead."},
     {"本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。", "The \"program protection password\" on this page is also used for the interface lock; it is the same password, so set it once."},
-    {"设置程序保护密码", "Set Program Protection Password"},
-    {"修改程序保护密码", "Change Program Protection Password"},
+    {"设置程序保护密码", "Set Password"},
+    {"修改程序保护密码", "Change Password"},
     {"%1 项 · 指定实际打开位置", "%1 items · choose what actually opens"},
     {"混淆规则", "Obfuscation Rules"},
     {"共 %1 项", "%1 items in total"},
@@ -906,6 +906,7 @@ extern const Lang::Pair kLangTable[] = {
 
     // --- market
     {"无法写入下载文件，请检查磁盘空间后重试", "Cannot write the download to disk; check the free space and try again"},
+    {"卸载失败：应用文件无法删除，请关闭该应用后重试", "Uninstall failed: the app's files could not be deleted; close the app and try again"},
 
     // --- update
 

@@ -139,8 +139,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autologin");
         QTest::newRow("logged in, remembered") << QStringLiteral("tok-1") << QStringLiteral("pw123456") << true << true;
         QTest::newRow("logged out, remembered") << QString() << QStringLiteral("pw123456") << true << false;
-        QTest::newRow("not remembered: no password") << QStringLiteral("tok-2") << QStringLiteral("pw") << false
-                                                     << false;
+        QTest::newRow("not remembered: no password") << QStringLiteral("tok-2") << QStringLiteral("pw-not-kept-9")
+                                                     << false << false;
         QTest::newRow("remembered without password") << QStringLiteral("tok-3") << QString() << true << false;
     }
     void authFileRoundTrip()

@@ -1,6 +1,7 @@
 // The market against the state folder of ktr-servicehost: catalogue page, manifest and package files,
 // a download refused for a stale token that goes on after the next login.
 #include "fakeservicehost.h"
+#include "marketstate.h"
 #include "market/marketcatalogue.h"
 #include "market/marketfiles.h"
 #include "servicehoststate.h"
@@ -24,20 +25,7 @@ private Q_SLOTS:
     {
         const QString state = ktr::test::freshDir("state");
         const QByteArray package = QByteArray("PK\3\4") + QByteArray(5000, 'z');
-        const QString sha = QString::fromLatin1(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex());
-        auto json = [](const QJsonObject& o) { return QJsonDocument(o).toJson(); };
-        QVERIFY(writeFile(state + "/accounts.json",
-                          json({{"users", QJsonArray{QJsonObject{{"username", "u"}, {"password", "p"},
-                                                                 {"sessions", QJsonArray{QJsonObject{
-                                                                                  {"token", "live"}, {"device", "d"}}}}}}}})));
-        QVERIFY(writeFile(state + "/files/update/index/page-1.json",
-                          json({{"apps", QJsonArray{QJsonObject{{"id", "demo"}, {"name", "Demo"}, {"version", "1.0"},
-                                                                {"size", package.size()}}}}})));
-        QVERIFY(writeFile(state + "/files/update/sdk_min.json", json({{"minSdkVersion", "1.2.0"}})));
-        QVERIFY(writeFile(state + "/files/update/apps/demo.json",
-                          json({{"url", "https://cdn.example/pkgs/demo-1.0.zip"}, {"sha256", sha},
-                                {"launch", "demo.sh"}, {"version", "1.0"}})));
-        QVERIFY(writeFile(state + "/files/packages/demo/demo-1.0.zip", package));
+        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh", "1.2.0"));
 
         ktr::test::FakeServiceHost host(ktr::test::FakeServiceHost::Scheme::Http);
         ktr::test::ServiceHostState model(state);

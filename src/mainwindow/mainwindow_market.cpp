@@ -1,0 +1,146 @@
+// The main window's side of the app market: opening the market window and putting installed apps into
+// the panel's market group.
+#include "mainwindow/mainwindow.h"
+
+#include "account/appstat.h"
+#include "account/sessioncontroller.h"
+#include "market/appmarketdialog.h"
+#include "panel/icongrid.h"
+#include "panel/sidebar.h"
+#include "ui/lang.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kMarketGroup = QStringLiteral("应用市场");
+const QString kCommunityGroup = QStringLiteral("社区应用");
+
+// The English name of a group name as the language table has it (the text itself when it has none).
+QString englishName(const QString& zh)
+{
+    int count = 0;
+    const Lang::Pair* pairs = Lang::table(&count);
+    for (int i = 0; i < count; ++i) {
+        if (zh == QString::fromUtf8(pairs[i].zh))
+            return QString::fromUtf8(pairs[i].en);
+    }
+    return zh;
+}
+
+// A group under its stored name in either language, whichever language is shown now: a group created
+// in English carries the English name, and looking only for the Chinese one would add another group on
+// every install (and after every switch of the language).
+int findGroupInEitherLanguage(const QList<Group>& groups, const QString& zh)
+{
+    for (const QString& name : {zh, englishName(zh)}) {
+        const int i = findGroupByName(groups, name);
+        if (i >= 0)
+            return i;
+    }
+    return -1;
+}
+
+// The program to add: the path itself when it is an ".exe" file, else the first "*.exe" of its folder.
+QString resolveInstalledExe(const QString& exePath)
+{
+    const QString path = QDir::toNativeSeparators(exePath);
+    const QFileInfo info(path);
+    if (info.isFile() && info.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
+        return path;
+    const QString folder = info.isDir() ? path : info.path();
+    const QFileInfoList found =
+        QDir(folder).entryInfoList({QStringLiteral("*.exe")}, QDir::Files | QDir::Hidden, QDir::NoSort);
+    for (const QFileInfo& f : found) {
+        if (f.isFile())
+            return QDir::toNativeSeparators(f.absoluteFilePath());
+    }
+    return {};
+}
+
+} // namespace
+
+void MainWindow::openAppMarket()
+{
+    if (!m_appMarket) {
+        m_appMarket = new AppMarketDialog(this);
+        connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
+        connect(m_appMarket, &AppMarketDialog::appUninstalled, this, &MainWindow::onAppUninstalled);
+    }
+    m_appMarket->openAndRefresh(m_session->token());
+}
+
+void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
+{
+    int index = findGroupInEitherLanguage(m_model.groups(), kMarketGroup);
+    if (index < 0) {
+        const int community = findGroupInEitherLanguage(m_model.groups(), kCommunityGroup);
+        m_model.editGroups([&](QList<Group>& groups) {
+            if (community >= 0) {
+                groups[community].name = Lang::tr(kMarketGroup);
+                index = community;
+            } else {
+                Group g;
+                g.name = Lang::tr(kMarketGroup);
+                groups.append(g);
+                index = int(groups.size()) - 1;
+            }
+            return true;
+        });
+    }
+    const QString exe = resolveInstalledExe(exePath);
+    if (exe.isEmpty()) {
+        showToast(Lang::tr("未找到可执行文件，「%1」添加失败").arg(name), Toast::Info);
+        return;
+    }
+    const Group& group = m_model.groups().at(index);
+    for (const Item& existing : group.items) {
+        if (existing.path == exe) {
+            showToast(Lang::tr("「%1」已安装在「应用市场」分类中").arg(name), Toast::Info);
+            return;
+        }
+    }
+    Item item;
+    item.path = exe;
+    item.name = name.isEmpty() ? QFileInfo(exe).completeBaseName() : name;
+    m_model.editGroups([&](QList<Group>& groups) {
+        groups[index].items.append(item);
+        return true;
+    });
+    saveLayout();
+    setCurrentGroup(index);
+    if (m_grid) {
+        m_grid->resetScroll();
+        m_grid->update();
+    }
+    if (m_sidebar)
+        m_sidebar->update();
+    ensureIcon(exe);
+    showToast(Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg(item.name), Toast::Info);
+}
+
+// An uninstalled app leaves no icon behind that would only report a missing file.
+void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir)
+{
+    Q_UNUSED(appDir);
+    if (appId.isEmpty())
+        return;
+    const int removed = m_model.removeItems([&appId](const Item& item) { return appIdForPath(item.path) == appId; });
+    if (removed > 0)
+        repaintPanels();
+}
+
+void MainWindow::onIconsChanged()
+{
+    saveLayout();
+    if (m_grid)
+        m_grid->clearCaches();
+    refreshGridIcons();
+    repaintPanels();
+}
+
+AppMarketDialog* MainWindow::appMarket() const
+{
+    return m_appMarket;
+}

@@ -1,0 +1,232 @@
+// The panel's side of the app market: the market group (in both languages, never twice), and the whole
+// road against the fake service host: open the market, install, the icon in the panel, launch, uninstall.
+#include "fakeservicehost.h"
+#include "marketstate.h"
+#include "market/appmarketdialog.h"
+#include "market/marketfiles.h"
+#include "platform/ziparchive.h"
+#include "servicehoststate.h"
+#include "ui/lang.h"
+#include "windowfixture.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+using namespace ktr::test;
+
+namespace {
+
+int groupIndex(const MainWindow& w, const QString& name)
+{
+    for (int i = 0; i < w.groups().size(); ++i) {
+        if (w.groups()[i].name == name)
+            return i;
+    }
+    return -1;
+}
+
+// The events the fake service host recorded for an app, in order.
+QStringList reportedEvents(const QString& state, const QString& appId)
+{
+    QStringList events;
+    const QList<QByteArray> lines = readFile(state + "/appstat.jsonl").split('\n');
+    for (const QByteArray& l : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(l).object();
+        if (o.value("app_id").toString() == appId)
+            events << o.value("event").toString();
+    }
+    return events;
+}
+
+} // namespace
+
+class TestMainWindowMarket : public QObject
+{
+    Q_OBJECT
+
+    RecordingLauncher m_launcher;
+    std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
+    QStringList m_questions;
+    QStringList m_informations;
+    bool m_answer = true;
+    QString m_files;
+
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        installSeams(m_seams, recordingSeams(&m_questions, &m_answer, &m_informations));
+        return std::make_unique<MainWindow>();
+    }
+    QString exe(const QString& rel)
+    {
+        const QString path = m_files + u'/' + rel;
+        writeFile(path, "#!/bin/sh\n");
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_files = freshDir(QStringLiteral("files"));
+        ktr::platform::setLauncher(&m_launcher);
+    }
+    void cleanupTestCase()
+    {
+        ktr::platform::setLauncher(nullptr);
+        m_seams.reset();
+    }
+    void init()
+    {
+        QFile::remove(layoutFile());
+        m_launcher.calls.clear();
+        Lang::setLanguage(0);
+    }
+
+    void marketGroup_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QStringList>("groupsBefore");
+        QTest::addColumn<QString>("expectedGroup");
+        QTest::addColumn<int>("groupCount");
+        QTest::newRow("zh, none yet") << 0 << QStringList{"A"} << "应用市场" << 2;
+        QTest::newRow("en, none yet") << 1 << QStringList{"A"} << "App Market" << 2;
+        QTest::newRow("en, made in English earlier") << 1 << QStringList{"A", "App Market"} << "App Market" << 2;
+        QTest::newRow("en, stored in Chinese") << 1 << QStringList{"应用市场", "A"} << "应用市场" << 2;
+        QTest::newRow("zh, made in English earlier") << 0 << QStringList{"App Market", "A"} << "App Market" << 2;
+        QTest::newRow("community taken over") << 0 << QStringList{"A", "社区应用"} << "应用市场" << 2;
+        QTest::newRow("community taken over, en") << 1 << QStringList{"社区应用"} << "App Market" << 1;
+    }
+    void marketGroup()
+    {
+        QFETCH(int, language);
+        QFETCH(QStringList, groupsBefore);
+        QFETCH(QString, expectedGroup);
+        QFETCH(int, groupCount);
+        QList<Group> groups;
+        for (const QString& g : groupsBefore)
+            groups.append(Group{g, g == "社区应用" ? QList<Item>{item(exe("old/keep.exe"))} : QList<Item>{}});
+        writeLayout(groups);
+        auto w = makeWindow();
+        // The window takes the language of its settings; the UI language of the case comes after.
+        Lang::setLanguage(language);
+        w->openAppMarket();
+        AppMarketDialog* market = w->appMarket();
+        const QString first = exe("one/One.exe");
+        Q_EMIT market->addToPanelRequested("One", first);
+        // A second install: same group, never a second one.
+        Q_EMIT market->addToPanelRequested("Two", exe("two/two.exe"));
+        QCOMPARE(w->groups().size(), groupCount);
+        const int g = groupIndex(*w, expectedGroup);
+        QVERIFY(g >= 0);
+        QCOMPARE(w->currentIndex(), g);
+        const QList<Item>& items = w->groups()[g].items;
+        QCOMPARE(items.last().name, QStringLiteral("Two"));
+        QCOMPARE(items.at(items.size() - 2).path, first);
+        if (groupsBefore.contains("社区应用"))
+            QCOMPARE(items.first().name, QStringLiteral("keep"));
+        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(toastText(*w), Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg("Two"));
+        w->close();
+        market->close();
+    }
+
+    void addCases()
+    {
+        writeLayout({Group{"A", {}}});
+        auto w = makeWindow();
+        w->openAppMarket();
+        AppMarketDialog* market = w->appMarket();
+        market->close();
+        const QString upper = exe("caps/TOOL.EXE");
+        Q_EMIT market->addToPanelRequested("", upper);
+        const int g = groupIndex(*w, "应用市场");
+        QCOMPARE(w->groups()[g].items.last().path, upper);
+        QCOMPARE(w->groups()[g].items.last().name, QStringLiteral("TOOL"));
+        QCOMPARE(toastText(*w), Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg("TOOL"));
+        // Same path again: refused.
+        Q_EMIT market->addToPanelRequested("Tool", upper);
+        QCOMPARE(w->groups()[g].items.size(), 1);
+        QCOMPARE(toastText(*w), Lang::tr("「%1」已安装在「应用市场」分类中").arg("Tool"));
+        // A folder with one program: that one.
+        const QString inFolder = exe("folder/only.exe");
+        writeFile(m_files + "/folder/readme.txt", "x");
+        Q_EMIT market->addToPanelRequested("Only", m_files + "/folder");
+        QCOMPARE(w->groups()[g].items.last().path, inFolder);
+        // No program at all.
+        Q_EMIT market->addToPanelRequested("None", m_files + "/folder/readme.txt.missing/none");
+        QCOMPARE(toastText(*w), Lang::tr("未找到可执行文件，「%1」添加失败").arg("None"));
+        QCOMPARE(w->groups()[g].items.size(), 2);
+    }
+
+    void installLaunchUninstallAgainstTheService()
+    {
+        const QString state = freshDir("state");
+        const QString pkgSrc = freshDir("pkgsrc");
+        QVERIFY(writeFile(pkgSrc + "/x.exe", "#!/bin/sh\nexit 0\n"));
+        QCOMPARE(::chmod(QFile::encodeName(pkgSrc + "/x.exe").constData(), 0755), 0);
+        const QString package = freshDir("zipout") + "/demo.zip";
+        {
+            ktr::platform::ZipWriter zw;
+            QVERIFY(zw.open(package, nullptr));
+            QVERIFY(zw.addFile("x.exe", pkgSrc + "/x.exe", {}, nullptr));
+            QVERIFY(zw.finish(nullptr));
+        }
+        const QByteArray bytes = readFile(package);
+        QVERIFY(writeMarketState(state, "demo", "Demo", bytes, "x.exe"));
+        FakeServiceHost host(FakeServiceHost::Scheme::Http);
+        ServiceHostState model(state);
+        model.install(host);
+        QVERIFY(host.listen());
+        qputenv("KTR_SERVICE_HOST", host.baseUrl().toString().toUtf8());
+
+        writeLayout({Group{"A", {}}});
+        auto w = makeWindow();
+        w->openAppMarket();
+        AppMarketDialog* market = w->appMarket();
+        QVERIFY(market->isVisible());
+        market->setToken("live");
+        QTRY_VERIFY(market->catalogue().indexLoaded && market->catalogue().findRow("demo"));
+        // The install button of the card, clicked.
+        QImage img(market->size(), QImage::Format_ARGB32_Premultiplied);
+        market->render(&img);
+        QRect button;
+        for (const auto& h : market->hitAreas()) {
+            if (h.code == 0 * 256 + AppMarketDialog::MainButton)
+                button = h.rect;
+        }
+        QVERIFY(!button.isEmpty());
+        QVERIFY(QTest::qWaitForWindowExposed(market));
+        QTest::mouseClick(market, Qt::LeftButton, {}, button.center());
+        const QString launchFile = QDir::toNativeSeparators(appsRootDir() + "/demo/x.exe");
+        QTRY_VERIFY_WITH_TIMEOUT(groupIndex(*w, "应用市场") >= 0, 15000);
+        const int g = groupIndex(*w, "应用市场");
+        QCOMPARE(w->groups()[g].items.size(), 1);
+        QCOMPARE(w->groups()[g].items[0].path, launchFile);
+        QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QStringLiteral("1.0"));
+        QVERIFY(QFileInfo(launchFile).permissions() & QFile::ExeOwner);
+        QTRY_COMPARE(reportedEvents(state, "demo"), QStringList{"install"});
+
+        // Launched from the panel: started, and reported.
+        QCOMPARE(w->currentIndex(), g);
+        w->onItemActivated(0);
+        QCOMPARE(m_launcher.calls.size(), 1);
+        QCOMPARE(m_launcher.calls[0].program, launchFile);
+        QTRY_COMPARE(reportedEvents(state, "demo"), (QStringList{"install", "launch"}));
+
+        // Uninstalled through the card menu: folder and icon gone, reported.
+        const auto entries = market->itemMenuEntries(*market->catalogue().findRow("demo"));
+        QCOMPARE(entries.at(3).text, Lang::tr("卸载"));
+        entries.at(3).run();
+        QVERIFY(!QFileInfo::exists(appsRootDir() + "/demo"));
+        QVERIFY(w->groups()[g].items.isEmpty());
+        QVERIFY(savedGroups()[g].items.isEmpty());
+        QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QString());
+        QTRY_COMPARE(reportedEvents(state, "demo"), (QStringList{"install", "launch", "uninstall"}));
+        qunsetenv("KTR_SERVICE_HOST");
+    }
+};
+
+KTR_TEST_MAIN(TestMainWindowMarket)
+#include "tst_mainwindow_market.moc"
