@@ -11,10 +11,11 @@
 #include <QList>
 #include <QMutex>
 #include <QTemporaryFile>
-#include <QThread>
 #include <QThreadPool>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,17 +110,24 @@ QHash<qint64, QString>& firstSnapshotFiles()
 // times the time for a few percent of size.
 constexpr int kSnapshotPngQuality = 80;
 
-// The writer of queued snapshots: one thread at idle priority, so the icons being extracted and shown never
-// wait for the disk.
+// The writer of queued snapshots: one thread at the lowest nice level, so the icons being extracted and shown
+// never wait for the disk. (Not SCHED_IDLE, Qt's idle priority: on a busy machine that never runs at all.)
 QThreadPool* snapshotPool()
 {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool; // never deleted: a write still running at exit is abandoned
         p->setMaxThreadCount(1);
-        p->setThreadPriority(QThread::IdlePriority);
         return p;
     }();
     return pool;
+}
+
+void lowerThisThread()
+{
+    thread_local const bool lowered = [] {
+        return ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 19) == 0;
+    }();
+    Q_UNUSED(lowered);
 }
 
 bool isShellItem(const QString& path)
@@ -308,7 +316,10 @@ void queueIconSnapshot(const QString& path, const QImage& image)
 {
     if (path.isEmpty() || image.isNull())
         return;
-    snapshotPool()->start([path, image] { saveIconSnapshot(path, image); });
+    snapshotPool()->start([path, image] {
+        lowerThisThread();
+        saveIconSnapshot(path, image);
+    });
 }
 
 void waitForIconSnapshots()

@@ -54,7 +54,7 @@ QString iconSnapPath(const QString& path);
 // Paths showing one image share one file (hard links to the first snapshot of that image).
 void saveIconSnapshot(const QString& path, const QImage& image);
 
-// saveIconSnapshot later, on a writer thread of idle priority (what the extraction calls, so the icon shows
+// saveIconSnapshot later, on a writer thread of the lowest priority (what the extraction calls, so the icon shows
 // first). Any thread. waitForIconSnapshots returns once every queued snapshot is written (tests, exit).
 void queueIconSnapshot(const QString& path, const QImage& image);
 void waitForIconSnapshots();
