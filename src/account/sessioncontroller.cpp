@@ -1,16 +1,55 @@
 #include "account/sessioncontroller.h"
 
+#include "account/authstore.h"
+#include "account/logindialog.h"
+#include "account/marketapps.h"
+#include "account/sessionkickeddialog.h"
 #include "ui/datadir.h"
-#include "ui/jsonutil.h"
+#include "ui/lang.h"
 #include "ui/namedtimer.h"
-#include "ui/savefile.h"
+#include "ui/servicehost.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QFutureWatcher>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QTimer>
+#include <QWidget>
+#include <QtConcurrent/QtConcurrentRun>
 
-SessionController::SessionController(QObject* parent) : QObject(parent)
+namespace {
+
+QString authPath()
 {
+    return appDataDir() + QStringLiteral("/auth.json");
+}
+
+bool isNetworkFailure(const AuthManager::Result& r)
+{
+    return r.code == QLatin1String("NETWORK");
+}
+
+} // namespace
+
+SessionController::SessionController(QWidget* window, QObject* parent) : QObject(parent), m_window(window)
+{
+    m_loginRunner = [](LoginDialog& dialog) { return dialog.exec(); };
+    m_terminator = [] {
+        QStringList names;
+        terminateMarketApps(&names);
+        return names;
+    };
+}
+
+SessionController::~SessionController() = default;
+
+SessionKickedDialog* SessionController::kickedDialog() const
+{
+    return m_kicked;
 }
 
 int SessionController::heartbeatSeconds()
@@ -20,23 +59,45 @@ int SessionController::heartbeatSeconds()
     return ok && seconds >= 1 ? seconds : 60;
 }
 
+void SessionController::setNetworkManager(QNetworkAccessManager* manager)
+{
+    m_network = manager;
+    m_auth.setNetworkManager(manager);
+}
+
+void SessionController::setToken(const QString& token)
+{
+    if (token == m_token)
+        return;
+    m_token = token;
+    emit tokenChanged(m_token, m_userName);
+}
+
 void SessionController::load()
 {
-    m_token.clear();
-    m_userName.clear();
-    m_savedPassword.clear();
-    QByteArray data;
-    if (ktr::readFileCapped(appDataDir() + QStringLiteral("/auth.json"), 1024 * 1024, &data) != ktr::ReadStatus::Ok)
-        return;
-    QJsonObject object;
-    if (!parseJsonObject(data, object)) {
-        qInfo().noquote() << "loadAuth: bad JSON, ignored";
-        return;
-    }
-    // The stored token and password are protected per user; reading them comes with the account service.
-    m_userName = object.value(QStringLiteral("username")).toString();
-    m_rememberLogin = object.value(QStringLiteral("remember")).toBool();
-    m_autoLogin = object.value(QStringLiteral("autologin")).toBool();
+    const StoredSession stored = loadAuthFile(authPath());
+    m_userName = stored.username;
+    m_savedPassword = stored.remember ? stored.password : QString();
+    m_rememberLogin = stored.remember;
+    m_autoLogin = stored.autologin;
+    m_token = stored.token;
+    emit tokenChanged(m_token, m_userName);
+}
+
+bool SessionController::save()
+{
+    StoredSession session;
+    session.token = m_token;
+    session.username = m_userName;
+    session.password = m_rememberLogin ? m_savedPassword : QString();
+    session.remember = m_rememberLogin;
+    session.autologin = m_autoLogin;
+    QString message;
+    QString error;
+    if (saveAuthFile(authPath(), session, &message, &error))
+        return true;
+    qWarning().noquote() << "saveAuth: auth.json not written:" << error;
+    return false;
 }
 
 void SessionController::start()
@@ -45,10 +106,39 @@ void SessionController::start()
         tryAutoLogin();
         return;
     }
-    m_auth.fetchMe(m_token, [this](const AuthManager::Result& r) {
-        if (!r.ok && r.code != QLatin1String("NETWORK"))
-            onAuthLost(r.code);
+    // The check may answer late: a session made in between (a login) must not be ended by the old token's
+    // refusal.
+    const QString sent = m_token;
+    QPointer<SessionController> self(this);
+    m_auth.fetchMe(sent, [self, sent](const AuthManager::Result& r) {
+        if (!self || r.ok || isNetworkFailure(r) || sent != self->m_token)
+            return;
+        self->onAuthLost(r.msg);
     });
+}
+
+void SessionController::tryAutoLogin()
+{
+    if (!m_token.isEmpty() || !m_autoLogin || !m_rememberLogin || m_userName.isEmpty() || m_savedPassword.isEmpty())
+        return;
+    QPointer<SessionController> self(this);
+    m_auth.request(QStringLiteral("login"), m_userName, m_savedPassword, QString(),
+                   [self](const AuthManager::Result& r) {
+                       if (!self)
+                           return;
+                       if (r.ok) {
+                           // A login through the dialog meanwhile keeps its own session.
+                           if (!self->m_token.isEmpty())
+                               return;
+                           self->m_userName = r.username;
+                           self->setToken(r.token);
+                           self->save();
+                           emit self->toastRequested(Lang::tr("已自动登录：%1").arg(r.username), Toast::Info);
+                           return;
+                       }
+                       if (!self->m_userName.isEmpty())
+                           emit self->toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+                   });
 }
 
 void SessionController::startHeartbeat()
@@ -59,7 +149,9 @@ void SessionController::startHeartbeat()
     m_heartbeatTimer = ktr::makeNamedTimer(this, "heartbeatTimer", seconds * 1000);
     connect(m_heartbeatTimer, &QTimer::timeout, this, &SessionController::checkTokenAlive);
     m_heartbeatTimer->start();
-    QTimer::singleShot(kStartupStepDelayMs, this, [this] { startupAccountStep(); });
+    m_startupTimer = ktr::makeNamedTimer(this, "sessionStartupTimer", kStartupStepDelayMs, true);
+    connect(m_startupTimer, &QTimer::timeout, this, &SessionController::startupAccountStep);
+    m_startupTimer->start();
     qInfo().noquote() << "token heartbeat started, interval(s) =" << seconds;
 }
 
@@ -67,37 +159,8 @@ void SessionController::stop()
 {
     if (m_heartbeatTimer)
         m_heartbeatTimer->stop();
-}
-
-void SessionController::tryAutoLogin()
-{
-    // Logging in needs the account service; until it exists there is nothing to try.
-}
-
-void SessionController::onAuthLost(const QString& reason)
-{
-    if (m_authLostRunning)
-        return;
-    m_authLostRunning = true;
-    const bool hadToken = !m_token.isEmpty();
-    m_token.clear();
-    emit sessionLost(reason);
-    if (hadToken)
-        qWarning().noquote() << "auth lost:" << reason;
-    m_authLostRunning = false;
-}
-
-bool SessionController::signOut()
-{
-    if (m_token.isEmpty())
-        return false;
-    m_token.clear();
-    m_autoLogin = false;
-    if (!m_rememberLogin) {
-        m_userName.clear();
-        m_savedPassword.clear();
-    }
-    return true;
+    if (m_startupTimer)
+        m_startupTimer->stop();
 }
 
 void SessionController::checkTokenAlive()
@@ -106,24 +169,144 @@ void SessionController::checkTokenAlive()
         return;
     syncLockState();
     const QString sent = m_token;
-    m_auth.fetchMe(sent, [this, sent](const AuthManager::Result& r) {
-        if (r.ok || r.code == QLatin1String("NETWORK") || sent != m_token)
+    QPointer<SessionController> self(this);
+    m_auth.fetchMe(sent, [self, sent](const AuthManager::Result& r) {
+        if (!self || r.ok || isNetworkFailure(r) || sent != self->m_token)
             return;
-        qInfo().noquote() << "token heartbeat: session invalid ->" << r.code;
-        onAuthLost(r.code);
+        qInfo().noquote() << "token heartbeat: session invalid ->" << r.msg;
+        self->onAuthLost(r.msg);
     });
 }
 
 void SessionController::syncLockState()
 {
-    // The account unlock comes with the account service.
+    if (m_token.isEmpty() || m_lockSyncReply)
+        return;
+    if (!m_network) {
+        if (!m_ownNetwork)
+            m_ownNetwork = new QNetworkAccessManager(this);
+        m_network = m_ownNetwork;
+    }
+    QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/api/uc.php"), QStringLiteral("action=lock_sync")));
+    req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=utf-8"));
+    req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    req.setTransferTimeout(kLockSyncTimeoutMs);
+    const QJsonObject body{{QStringLiteral("token"), m_token}};
+    QNetworkReply* reply = m_network->post(req, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    m_lockSyncReply = reply; // an aborted reply (shutdown) clears it when it is deleted
+    QPointer<SessionController> self(this);
+    connect(reply, &QNetworkReply::finished, this, [self, reply] {
+        reply->deleteLater();
+        if (!self)
+            return;
+        self->m_lockSyncReply.clear();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+        emit self->lockSyncReplied(ok, ok ? reply->readAll() : QByteArray());
+    });
+}
+
+void SessionController::reportHostOnce()
+{
+    if (m_token.isEmpty() || m_token == m_reportedToken)
+        return;
+    m_reportedToken = m_token;
+    m_auth.reportHost(m_token);
 }
 
 void SessionController::startupAccountStep()
 {
     syncLockState();
-    if (!m_token.isEmpty() && m_token != m_reportedToken) {
-        m_reportedToken = m_token;
-        m_auth.reportHost(m_token);
+    reportHostOnce();
+}
+
+bool SessionController::showLoginDialog()
+{
+    QPointer<LoginDialog> dialog = new LoginDialog(m_window);
+    if (m_network)
+        dialog->auth().setNetworkManager(m_network);
+    dialog->setCredentials(m_userName, m_savedPassword, m_rememberLogin);
+    const int result = m_loginRunner(*dialog);
+    if (!dialog)
+        return false; // taken down with its parent
+    const bool accepted = result == QDialog::Accepted && !dialog->token().isEmpty();
+    QString token;
+    if (accepted) {
+        token = dialog->token();
+        m_userName = dialog->username();
+        m_rememberLogin = dialog->remember();
+        m_autoLogin = dialog->autoLogin();
+        m_savedPassword = m_rememberLogin ? dialog->password() : QString();
     }
+    delete dialog.data();
+    if (!accepted)
+        return false;
+    if (m_kicked) {
+        m_kicked->close(); // deleted later: a loss right after this login opens a new notice
+        m_kicked = nullptr;
+    }
+    m_token.clear(); // the user name changed too: always tell
+    setToken(token);
+    save();
+    syncLockState();
+    reportHostOnce();
+    emit toastRequested(Lang::tr("欢迎你，%1").arg(m_userName), Toast::Info);
+    return true;
+}
+
+bool SessionController::signOut()
+{
+    if (m_token.isEmpty())
+        return false;
+    const QString sent = m_token;
+    m_autoLogin = false;
+    if (!m_rememberLogin) {
+        m_userName.clear();
+        m_savedPassword.clear();
+    }
+    m_token.clear();
+    save();
+    m_auth.request(QStringLiteral("logout"), QString(), QString(), sent, [](const AuthManager::Result&) {});
+    emit tokenChanged(m_token, m_userName);
+    emit signedOut();
+    return true;
+}
+
+void SessionController::onAuthLost(const QString& reason)
+{
+    if (m_authLostRunning)
+        return;
+    m_authLostRunning = true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const bool hadToken = !m_token.isEmpty();
+    setToken(QString());
+    emit sessionLost(reason);
+    if (hadToken) {
+        save();
+        qWarning().noquote() << "auth lost:" << (reason.isEmpty() ? QStringLiteral("token invalid") : reason);
+    }
+    // A notice the user closed is only deleted later: it no longer counts as open.
+    if (hadToken && !(m_kicked && m_kicked->isVisible())) {
+        m_kicked = SessionKickedDialog::showKicked(reason, {}, m_window);
+        m_kicked->setPending(true);
+        qInfo().noquote() << "auth lost timing: showKicked done @" << elapsed.elapsed() << "ms";
+        auto* watcher = new QFutureWatcher<QStringList>(this);
+        m_terminateWatcher = watcher;
+        connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
+            if (m_terminateWatcher == watcher)
+                m_terminateWatcher = nullptr;
+            const QStringList names = watcher->result();
+            watcher->deleteLater();
+            if (!names.isEmpty())
+                qInfo().noquote() << "auth lost: terminated market app(s):" << names.join(QStringLiteral(", "));
+            if (m_kicked) {
+                m_kicked->setPending(false);
+                m_kicked->setKilledApps(names);
+            }
+            emit marketAppsEnded(names);
+        });
+        watcher->setFuture(QtConcurrent::run(m_terminator));
+    }
+    m_authLostRunning = false;
 }

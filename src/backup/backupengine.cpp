@@ -421,14 +421,17 @@ QList<BackupEngine::SnapshotInfo> BackupEngine::listSnapshots(const QString& dir
     return out;
 }
 
-void BackupEngine::purgeOld(const QString& dir, int keep)
+void BackupEngine::purgeOld(const QString& dir, int keep, const QString& spare)
 {
     if (keep <= 0)
         return;
     const EngineLock lock({dir}, nullptr);
     const QList<SnapshotInfo> all = listSnapshots(dir);
+    const QString spared = spare.isEmpty() ? QString() : QFileInfo(spare).absoluteFilePath();
     int failures = 0;
     for (qsizetype i = keep; i < all.size(); ++i) {
+        if (!spared.isEmpty() && QFileInfo(all.at(i).path).absoluteFilePath() == spared)
+            continue;
         if (!QFile::remove(all.at(i).path)) {
             qWarning().noquote() << "purgeOld: remove failed:" << all.at(i).path;
             ++failures;

@@ -37,8 +37,9 @@ public:
     static bool isSnapshotName(const QString& fileName);
     // The snapshots of a folder (only names of the snapshot pattern), newest first.
     static QList<SnapshotInfo> listSnapshots(const QString& dir);
-    // Deletes all but the keep newest snapshots of the folder; other files are never touched.
-    static void purgeOld(const QString& dir, int keep);
+    // Deletes all but the keep newest snapshots of the folder; other files are never touched, nor the
+    // snapshot `spare` (the one a restore reads, which may be among the oldest).
+    static void purgeOld(const QString& dir, int keep, const QString& spare = QString());
     static bool exportSnapshot(const QString& src, const QString& dst, QString& error);
     // Removes partial snapshot files at least maxAgeSecs old whose writing process is gone.
     static int removeStaleParts(const QString& dir, int maxAgeSecs);

@@ -1,12 +1,58 @@
 #include "backup/backupscheduler.h"
 
+#include "backup/backupengine.h"
+#include "backup/futurewait.h"
+#include "platform/clock.h"
+#include "ui/appsettings.h"
 #include "ui/namedtimer.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent>
 
-BackupScheduler::BackupScheduler(QObject* parent) : QObject(parent)
+BackupScheduler::BackupScheduler(Host host, QObject* parent) : QObject(parent), m_host(std::move(host))
 {
+}
+
+BackupScheduler::~BackupScheduler() = default;
+
+bool BackupScheduler::isDue(const QString& lastAt, int intervalDays, const QDateTime& now)
+{
+    const QDateTime last = QDateTime::fromString(lastAt, Qt::ISODate);
+    if (!last.isValid())
+        return true;
+    return last.addDays(intervalDays) <= now;
+}
+
+QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& dataDir, int keep,
+                                     const std::atomic<bool>* cancel)
+{
+    QString error;
+    bool cancelled = false;
+    const QString path = BackupEngine::createSnapshot(backupDir, dataDir, error, false, {}, cancel, &cancelled);
+    if (!path.isEmpty()) {
+        // A snapshot that finished while quitting stays, but pruning waits for a run nobody stopped.
+        if (!(cancel && cancel->load()))
+            BackupEngine::purgeOld(backupDir, keep);
+        return {};
+    }
+    if (cancelled)
+        return {};
+    return error.isEmpty() ? QStringLiteral("创建快照失败") : error;
+}
+
+void BackupScheduler::setClock(ktr::platform::Clock* clock)
+{
+    m_clock = clock;
+}
+
+void BackupScheduler::setSnapshotTask(SnapshotTask task)
+{
+    m_task = std::move(task);
 }
 
 void BackupScheduler::start()
@@ -16,7 +62,9 @@ void BackupScheduler::start()
     m_timer = ktr::makeNamedTimer(this, "autoBackupTimer", kIntervalMs);
     connect(m_timer, &QTimer::timeout, this, &BackupScheduler::runIfDue);
     m_timer->start();
-    QTimer::singleShot(kFirstRunDelayMs, this, [this] { runIfDue(); });
+    m_firstRun = ktr::makeNamedTimer(this, "autoBackupFirstRun", kFirstRunDelayMs, true);
+    connect(m_firstRun, &QTimer::timeout, this, &BackupScheduler::runIfDue);
+    m_firstRun->start();
     qInfo().noquote() << "auto backup scheduler started";
 }
 
@@ -24,14 +72,89 @@ void BackupScheduler::stop()
 {
     if (m_timer)
         m_timer->stop();
+    if (m_firstRun)
+        m_firstRun->stop();
+}
+
+QString BackupScheduler::backupFolder() const
+{
+    const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
+    const QString custom = m_host.settings ? m_host.settings->backupDir : QString();
+    return custom.isEmpty() ? BackupEngine::backupDir(dataDir) : custom;
+}
+
+bool BackupScheduler::isRunning() const
+{
+    return m_watcher && m_watcher->isRunning();
 }
 
 void BackupScheduler::runIfDue()
 {
+    if (!m_host.settings)
+        return;
+    if (!m_staleCleaned) {
+        m_staleCleaned = true;
+        const QString folder = backupFolder();
+        if (QDir(folder).exists())
+            BackupEngine::removeStaleParts(folder, kStalePartSecs);
+    }
+    const AppSettings& s = *m_host.settings;
+    if (!s.backupAuto || isRunning())
+        return;
+    ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
+    if (!isDue(s.backupLastAt, s.backupIntervalDays, clock->now()))
+        return;
+
+    const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
+    const QString folder = backupFolder();
+    const int keep = s.backupRetain;
+    if (!m_watcher) {
+        m_watcher = new QFutureWatcher<QString>(this);
+        connect(m_watcher, &QFutureWatcherBase::finished, this, &BackupScheduler::onFinished);
+    }
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    qInfo().noquote() << "auto backup due; creating snapshot ->" << folder;
+    const SnapshotTask task = m_task ? m_task : SnapshotTask(&BackupScheduler::runSnapshot);
+    std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
+    m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [task, folder, dataDir, keep, cancel] {
+        return task(folder, dataDir, keep, cancel.get());
+    }));
+}
+
+void BackupScheduler::onFinished()
+{
+    const QString result = m_watcher->future().resultCount() > 0 ? m_watcher->future().result() : QString();
+    if (m_cancel && m_cancel->load()) {
+        qInfo().noquote() << "auto backup cancelled, last-backup time unchanged";
+    } else if (!result.isEmpty()) {
+        qWarning().noquote() << "auto backup failed:" << result;
+    } else if (m_host.settings) {
+        ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
+        m_host.settings->backupLastAt = clock->now().toString(Qt::ISODate);
+        if (m_host.saveSettings)
+            m_host.saveSettings();
+        qInfo().noquote() << "auto backup done, next due in" << m_host.settings->backupIntervalDays << "days";
+    }
+    Q_EMIT runFinished();
+}
+
+void BackupScheduler::stopWorker(int budgetMs)
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    if (!isRunning())
+        return;
+    if (!ktr::waitFinished(m_watcher->future(), budgetMs))
+        qWarning().noquote() << "auto backup worker still running on exit; cancel requested,"
+                             << "orphan powershell may remain (hard exit)";
 }
 
 void BackupScheduler::waitWorkers(int budgetMs)
 {
-    // No backup worker runs until the backup engine's scheduler exists.
-    Q_UNUSED(budgetMs);
+    QElapsedTimer timer;
+    timer.start();
+    stopWorker(budgetMs);
+    const qint64 rest = budgetMs - timer.elapsed();
+    if (rest > 0 && m_host.cancelDialogWorker)
+        m_host.cancelDialogWorker(int(rest));
 }

@@ -1,27 +1,81 @@
 #pragma once
 
+#include <QDateTime>
+#include <QFutureWatcher>
 #include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
 
 class QTimer;
+struct AppSettings;
 
-// The main window's side of automatic backups: an hourly look whether a backup is due (and one shortly
-// after start). It owns its timer; the backups themselves come with the backup engine's scheduler.
+namespace ktr::platform {
+class Clock;
+}
+
+// The automatic backup: an hourly look whether a snapshot is due (and one shortly after start), the
+// snapshot and its pruning on the global pool, and the wait for it at quit. It has no interface of its
+// own: outcomes go to the log, the time of a success into the settings.
 class BackupScheduler : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kIntervalMs = 3600000;
     static constexpr int kFirstRunDelayMs = 2500;
+    static constexpr int kStalePartSecs = 21600;
 
-    explicit BackupScheduler(QObject* parent = nullptr);
+    // What the scheduler takes from the main window.
+    struct Host
+    {
+        AppSettings* settings = nullptr;      // the live record (read, and backupLastAt written)
+        std::function<QString()> dataDir;     // the folder of "layout.json"
+        std::function<bool()> saveSettings;   // writes "settings.json" after a success
+        std::function<void(int restMs)> cancelDialogWorker; // the settings dialog's worker, when one is open
+    };
+    // One run's work on the pool thread: an empty result for a finished or cancelled snapshot, else the
+    // error text. The default makes an automatic snapshot and prunes unless cancelled.
+    using SnapshotTask = std::function<QString(const QString& backupDir, const QString& dataDir, int keep,
+                                               const std::atomic<bool>* cancel)>;
 
-    // Starts the hourly look (once).
+    explicit BackupScheduler(Host host, QObject* parent = nullptr);
+    ~BackupScheduler() override;
+
+    // Whether a snapshot last made at lastAt (ISO 8601 local time, maybe empty or garbage) is due at now.
+    static bool isDue(const QString& lastAt, int intervalDays, const QDateTime& now);
+    static QString runSnapshot(const QString& backupDir, const QString& dataDir, int keep,
+                               const std::atomic<bool>* cancel);
+
+    void setClock(ktr::platform::Clock* clock); // null: the system clock
+    void setSnapshotTask(SnapshotTask task);    // empty: runSnapshot
+
+    // Starts the hourly look and the first one 2.5 s later (once).
     void start();
     void stop();
+    // The look: stale partial files once per process run, then a snapshot when on and due.
     void runIfDue();
-    // Waits up to budgetMs for running backup workers (quitting).
+    bool isRunning() const;
+    // Sets the cancel flag and waits up to budgetMs for a running snapshot (blocking the GUI thread).
+    void stopWorker(int budgetMs);
+    // At quit: the automatic backup first, then the settings dialog's worker with what is left.
     void waitWorkers(int budgetMs);
 
+Q_SIGNALS:
+    // After the completion of a run was handled (backupLastAt already written on success).
+    void runFinished();
+
 private:
+    void onFinished();
+    QString backupFolder() const;
+
+    Host m_host;
+    ktr::platform::Clock* m_clock = nullptr;
+    SnapshotTask m_task;
     QTimer* m_timer = nullptr;
+    QTimer* m_firstRun = nullptr;
+    QFutureWatcher<QString>* m_watcher = nullptr;
+    std::shared_ptr<std::atomic<bool>> m_cancel;
+    bool m_staleCleaned = false;
 };

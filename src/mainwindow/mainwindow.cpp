@@ -151,15 +151,16 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
 void MainWindow::buildControllers()
 {
-    m_session = new SessionController(this);
-    connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
-    m_backups = new BackupScheduler(this);
+    m_network = new QNetworkAccessManager(this);
+    m_session = new SessionController(this, this);
+    m_backups = new BackupScheduler(backupHost(), this);
     m_updates = new UpdateChecker(this);
-    m_support = new SupportPoller(this);
+    m_support = new SupportPoller(this, this);
     buildLockController();
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+    connectOnline();
 }
 
 void MainWindow::buildWidgets()
@@ -544,10 +545,10 @@ void MainWindow::abortNetwork()
         m_dock->stop();
     m_background->stop();
     m_session->stop();
-    m_support->stop();
+    m_support->shutdown();
     m_updates->stop();
     m_backups->stop();
-    if (auto* manager = findChild<QNetworkAccessManager*>()) {
+    if (QNetworkAccessManager* manager = m_network) {
         const QList<QNetworkReply*> replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
             reply->disconnect();
@@ -606,43 +607,6 @@ void MainWindow::onUiButton(int ub)
         handler();
 }
 
-void MainWindow::onGearMenuAction(int action)
-{
-    if (m_lock->blocks())
-        return;
-    switch (action) {
-    case GearMenuPopup::OpenSettings:
-        openSettings();
-        break;
-    case GearMenuPopup::CheckUpdate:
-        checkForUpdates(m_settings.updateChannel == 1, true);
-        break;
-    case GearMenuPopup::SignOut:
-        if (m_session->signOut())
-            showToast(Lang::tr("退出成功"), Toast::Info);
-        else
-            showToast(Lang::tr("尚未登录账户"), Toast::Error);
-        break;
-    default:
-        // Sign-in and the web site come with the account service.
-        break;
-    }
-}
-
-void MainWindow::openSupportChat()
-{
-    // Without an account there is nobody to chat as; the login window comes with the account service.
-    if (!m_session->signedIn())
-        return;
-    if (!m_supportChat) {
-        m_supportChat = new SupportChatDialog(this);
-        connect(m_supportChat, &SupportChatDialog::unreadChanged, m_bottomBar, &BottomBar::setBadgeCount);
-        connect(m_supportChat, &SupportChatDialog::chatHidden, this, [this] { pollSupportUnread(); });
-    }
-    m_supportChat->setSession(m_session->token(), m_session->userName());
-    m_bottomBar->setBadgeCount(0);
-}
-
 void MainWindow::switchTheme()
 {
     m_store.toggleTheme(m_settings, size());
@@ -650,38 +614,6 @@ void MainWindow::switchTheme()
 }
 
 // ---- controllers ----------------------------------------------------------------------------------------
-
-void MainWindow::loadAuth()
-{
-    m_session->load();
-}
-
-void MainWindow::checkTokenAlive()
-{
-    m_session->checkTokenAlive();
-}
-
-void MainWindow::onAuthLost(const QString& reason)
-{
-    m_session->onAuthLost(reason);
-}
-
-// The session ended: whatever runs with its token stops using it.
-void MainWindow::onSessionLost()
-{
-    if (m_appMarket)
-        m_appMarket->setToken(QString());
-}
-
-void MainWindow::pollSupportUnread()
-{
-    m_support->pollUnread();
-}
-
-void MainWindow::fetchLatestNotice()
-{
-    m_support->fetchLatestNotice();
-}
 
 void MainWindow::runAutoBackupIfDue()
 {

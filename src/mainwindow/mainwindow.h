@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/backupscheduler.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/windowappearance.h"
@@ -45,6 +46,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMovie;
+class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
@@ -138,6 +140,7 @@ public:
     void abortNetwork();
     // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
     void waitBackupWorkers(int budgetMs);
+    BackupScheduler* backupScheduler() const { return m_backups; }
 
     // Button actions of both bars.
     void onUiButton(int ub);
@@ -222,6 +225,9 @@ public:
     UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }
     SessionController* session() const { return m_session; }
+    SupportPoller* supportPoller() const { return m_support; }
+    SupportChatDialog* supportChat() const;
+    QNetworkAccessManager* network() const { return m_network; }
     Toast* toast() const { return m_toast; }
     AppMarketDialog* appMarket() const;
     // The market button: creates the market window on first use and opens it with the session's token.
@@ -343,6 +349,10 @@ private:
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
+    void connectOnline();
+    bool showLoginDialog();
+    void loginFromMarket();
+    void loginFromChat();
     void loadAuth();
     void checkTokenAlive();
     void onAuthLost(const QString& reason);
@@ -350,6 +360,7 @@ private:
     void pollSupportUnread();
     void fetchLatestNotice();
     void runAutoBackupIfDue();
+    BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void showLockOverlay();
 
     // The settings dialog bridge.
@@ -403,6 +414,7 @@ private:
     IconQueue* m_icons = nullptr;
 
     // The controllers of the other subsystems.
+    QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
     SessionController* m_session = nullptr;
     BackupScheduler* m_backups = nullptr;
     UpdateChecker* m_updates = nullptr;

@@ -84,11 +84,7 @@ void MainWindow::reloadAfterImport()
     m_lock->settingsReloaded();
     applySettings();
     refreshLockButtons();
-    loadAuth();
-    if (m_appMarket)
-        m_appMarket->setToken(m_session->token());
-    if (m_supportChat)
-        m_supportChat->setSession(m_session->token(), m_session->userName());
+    loadAuth(); // hands the imported session to the market, the chat and the pollers
     setCurrentGroup(0);
     refreshGridIcons();
     repaintPanels();
@@ -194,7 +190,12 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
         onProtectCommitted(hash, obfuscateMap);
     };
-    args.onSnapshotRestored = [this] { reloadUserData(); };
+    // Called by the restore's completion even when the dialog was closed meanwhile, so the window never
+    // saves its old settings and layout over the restored files.
+    args.onSnapshotRestored = [self = QPointer<MainWindow>(this)] {
+        if (self)
+            self->reloadUserData();
+    };
     return args;
 }
 

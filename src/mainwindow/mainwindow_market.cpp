@@ -67,6 +67,7 @@ void MainWindow::openAppMarket()
         m_appMarket = new AppMarketDialog(this);
         connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);
         connect(m_appMarket, &AppMarketDialog::appUninstalled, this, &MainWindow::onAppUninstalled);
+        connect(m_appMarket, &AppMarketDialog::loginRequested, this, &MainWindow::loginFromMarket);
     }
     m_appMarket->openAndRefresh(m_session->token());
 }

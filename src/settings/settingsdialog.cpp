@@ -70,7 +70,12 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     relayout();
 }
 
-SettingsDialog::~SettingsDialog() = default;
+SettingsDialog::~SettingsDialog()
+{
+    // A running backup, restore or export is asked to stop; its watcher outlives the dialog.
+    if (m_backupCancel)
+        m_backupCancel->store(true);
+}
 
 QSize SettingsDialog::windowSizeFor(const QRect* available)
 {
@@ -272,49 +277,13 @@ int SettingsDialog::pageRowCount(int page) const
     case 1:
     case 3:
         return int(m_iconRows.size());
+    case 6:
+        return int(std::min(m_snapshots.size(), m_backupLayout.rows.size()));
     case kProtectPage:
         return int(std::min(m_protectRows.size(), m_protectRowRects.size()));
     default:
         return 0;
     }
-}
-
-// ---- backup worker --------------------------------------------------------------------------------------
-
-bool SettingsDialog::backupWorkerRunning() const
-{
-    return m_backupWatcher && !m_backupWatcher->future().isFinished();
-}
-
-bool SettingsDialog::startBackupWorker(BackupTask task)
-{
-    if (backupWorkerRunning() || !task)
-        return false;
-    m_backupCancel = std::make_shared<std::atomic<bool>>(false);
-    auto* watcher = new QFutureWatcher<BackupResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
-    m_backupWatcher = watcher;
-    // The task holds its own reference to the flag, so the dialog may go first.
-    std::shared_ptr<std::atomic<bool>> cancel = m_backupCancel;
-    watcher->setFuture(QtConcurrent::run([task = std::move(task), cancel] { return task(cancel.get()); }));
-    return true;
-}
-
-void SettingsDialog::cancelBackupWorker(int budgetMs)
-{
-    if (m_backupCancel)
-        m_backupCancel->store(true);
-    if (!m_backupWatcher)
-        return;
-    // The future, not the watcher: the watcher only learns of the end through the event loop, which is not
-    // running while this waits.
-    const QFuture<BackupResult> future = m_backupWatcher->future();
-    QElapsedTimer timer;
-    timer.start();
-    while (!future.isFinished() && timer.elapsed() < budgetMs)
-        QThread::msleep(40);
-    if (!future.isFinished())
-        qWarning("settings backup worker still running on exit; cancel requested");
 }
 
 // ---- layout ---------------------------------------------------------------------------------------------
@@ -495,6 +464,8 @@ void SettingsDialog::relayout()
         m_contentBottom = 78;
         if (m_page == 3)
             layoutIconsPage();
+        if (m_page == 2)
+            layoutAboutPage(width() - 200);
     } else {
         computeRowGeometry();
         int dropCounter = 0;
@@ -507,6 +478,10 @@ void SettingsDialog::relayout()
             layoutButtonsPage();
         else if (m_page == kProtectPage)
             layoutProtectPage();
+        if (m_page == 6) {
+            backupSummaryText(false);
+            layoutBackupPage(width() - 200, 78);
+        }
     }
     const int maxScroll = m_contentBottom - height() + 62;
     m_scroll = maxScroll <= 0 ? 0 : std::clamp(m_scroll, 0, maxScroll);

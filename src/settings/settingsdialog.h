@@ -1,9 +1,11 @@
 #pragma once
 
+#include "settings/backupprogressdialog.h"
 #include "settings/settingsrows.h"
 #include "ui/appsettings.h"
 #include "ui/settingskit.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QFutureWatcher>
 #include <QList>
@@ -19,6 +21,7 @@
 
 struct Group;
 struct Item;
+class BackupProgressDialog;
 class ElideCombo;
 class QAction;
 class QMenu;
@@ -26,6 +29,10 @@ class QKeySequenceEdit;
 class QLineEdit;
 class SettingsSliders;
 class SliderWidget;
+
+namespace ktr::platform {
+class Clock;
+}
 
 // The settings window: a frameless, custom-painted, modeless dialog with a navigation column, a page area
 // and a footer. It edits its own copy of the main window's settings record, previews every change on the
@@ -47,7 +54,29 @@ public:
         bool wasRestore = false;
         bool cancelled = false;
     };
-    using BackupTask = std::function<BackupResult(const std::atomic<bool>* cancel)>;
+    // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
+    struct BackupJob
+    {
+        int op = 0; // 1 create, 2 restore, 3 export
+        QString dataDir;
+        QString backupDir;
+        QString first;  // restore, export: the snapshot
+        QString second; // export: the target file
+        QPointer<BackupProgressDialog> card;
+        int keep = 10;
+        std::shared_ptr<std::atomic<bool>> cancel;
+        QString unknownText;
+    };
+    using BackupExecutor = std::function<BackupResult(const BackupJob& job)>;
+    // One snapshot file of the backup page's list.
+    struct SnapshotRow
+    {
+        QString path;
+        QString name;
+        QDateTime time;
+        qint64 size = 0;
+        bool preRestore = false;
+    };
 
     // Kinds of hit areas: 1 header and navigation, 2 switch, 3 option of a two-way choice, 4 button.
     struct HitArea
@@ -130,11 +159,30 @@ public:
     void openProtectPage();
     QString dataDir() const { return m_dataDir; }
 
-    // Runs one backup operation on the global pool (at most one at a time); false while one runs.
-    bool startBackupWorker(BackupTask task);
+    // Backup worker (settingsdialog_backup.cpp). Runs operation op (1 create, 2 restore, 3 export) on the
+    // global pool behind the progress card; a request while one runs is dropped.
+    void runBackupOp(int op, const QString& first, const QString& second);
+    static BackupResult executeBackupOp(const BackupJob& job);
+    void onBackupFinished(const BackupResult& result);
     bool backupWorkerRunning() const;
     // At quit: asks a running operation to stop and waits for it at most `budgetMs`.
     void cancelBackupWorker(int budgetMs);
+    BackupProgressDialog* progressCard() const { return m_progressCard; }
+    // The work of an operation (tests run something else there); an empty one restores executeBackupOp.
+    static BackupExecutor setBackupExecutor(BackupExecutor executor);
+
+    // Backup page (settingsdialog_backuppage.cpp).
+    QString effectiveBackupDir() const;
+    // Lists the backup folder again (at most every 1.5 s unless forced) and rebuilds the summary.
+    void backupSummaryText(bool force);
+    const QList<SnapshotRow>& snapshotRows() const { return m_snapshots; }
+    QString backupSummary() const { return m_backupSummary; }
+    void confirmRestore(const SnapshotRow& row);
+    // The clock of the list's throttle (null: the system clock).
+    void setClock(ktr::platform::Clock* clock) { m_clock = clock; }
+
+    // Help and about page (settingsdialog_about.cpp): the memory line as painted ("—" when unreadable).
+    static QString memoryLine();
 
     void relayout();
     void placeEditors();
@@ -260,6 +308,14 @@ private:
     bool ensureProtectAccess();
     void showInfoCard(const QString& title, const QString& text, const QStringList& buttons);
 
+    // Backup page and help page (settingsdialog_backuppage.cpp, settingsdialog_about.cpp).
+    int layoutBackupPage(int cardWidth, int top);
+    void paintBackupPage(QPainter* painter);
+    void runBackupPageAction(int id);
+    void runSnapshotRowAction(bool restore, int row);
+    void layoutAboutPage(int width);
+    void paintAboutPage(QPainter* painter);
+
     // Painting (settingsdialog_paint.cpp).
     void paintFrame(QPainter& p, const DialogPalette& pal);
     void paintRows(QPainter& p, const DialogPalette& pal);
@@ -344,6 +400,32 @@ private:
     QSet<QString> m_iconsInFlight;
     bool m_iconRepaintPending = false;
 
+    // Backup worker: busy while an operation runs; the watcher has no parent, so the completion of a
+    // restore still reaches the main window when the dialog is gone.
+    bool m_backupBusy = false;
+    int m_backupOp = 0;
     std::shared_ptr<std::atomic<bool>> m_backupCancel;
-    QPointer<QFutureWatcher<BackupResult>> m_backupWatcher;
+    std::atomic<bool>* m_backupCancelRaw = nullptr;
+    QFutureWatcher<BackupResult>* m_backupWatcher = nullptr;
+    QPointer<BackupProgressDialog> m_progressCard;
+
+    // Backup page.
+    QList<SnapshotRow> m_snapshots;
+    qint64 m_snapshotBytes = 0;
+    QString m_backupSummary;
+    qint64 m_lastListMs = 0;
+    ktr::platform::Clock* m_clock = nullptr;
+    struct BackupPageLayout
+    {
+        int width = 0; // the card width A
+        int top = 0;   // T
+        int secondTop = 0; // U
+        QRect card1;
+        QRect card2;
+        QRect pathBox;
+        QRect summary;
+        QRect empty;
+        QList<QRect> rows;
+    };
+    BackupPageLayout m_backupLayout;
 };

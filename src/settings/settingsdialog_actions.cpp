@@ -412,8 +412,16 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
     case 240:
         changeProtectPassword();
         return;
+    case 302:
+    case 303:
+    case 304:
+    case 305:
+    case 306:
+    case 307:
+    case 308:
+        runBackupPageAction(id);
+        return;
     default:
-        // 302..308 belong to the backup page.
         return;
     }
 }
@@ -432,6 +440,10 @@ void SettingsDialog::runRowAction(int id)
         return;
     case settingsids::Target::ProtectTarget:
         chooseObfuscationTarget(d.row, d.column == 1);
+        return;
+    case settingsids::Target::SnapshotRestore:
+    case settingsids::Target::SnapshotDelete:
+        runSnapshotRowAction(d.target == settingsids::Target::SnapshotRestore, d.row);
         return;
     default:
         return;

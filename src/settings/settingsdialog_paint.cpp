@@ -155,6 +155,10 @@ void SettingsDialog::paintEvent(QPaintEvent*)
         paintGroupsPage(p);
     else if (m_page == kProtectPage)
         paintProtectPage(p, cardColour(pal.dark));
+    else if (m_page == 2)
+        paintAboutPage(&p);
+    else if (m_page == 6)
+        paintBackupPage(&p);
     p.restore();
     paintScrollBar(p, m_scrollBar, m_draggingThumb, pal);
 

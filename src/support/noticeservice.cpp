@@ -28,6 +28,9 @@ QString seenPath(const QString& dataDir)
 
 NoticeService::NoticeService(QWidget* dialogParent, QObject* parent) : QObject(parent), m_parent(dialogParent)
 {
+    // Found by name among their owner's children; members, so they go first.
+    m_first.setParent(this);
+    m_timer.setParent(this);
     m_first.setObjectName(QStringLiteral("noticeFirstTimer"));
     m_first.setSingleShot(true);
     m_first.setInterval(kFirstFetchDelayMs);

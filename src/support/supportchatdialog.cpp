@@ -156,6 +156,16 @@ void SupportChatDialog::reloadAfterLogin()
         m_pollTimer.start(kPollIntervalMs);
 }
 
+void SupportChatDialog::clearSession()
+{
+    setSession(QString(), QString());
+    m_pollTimer.stop();
+    removePendingPicture();
+    m_input->clear();
+    resetConversation();
+    hide();
+}
+
 void SupportChatDialog::hideEvent(QHideEvent* event)
 {
     m_pollTimer.stop();

@@ -49,6 +49,9 @@ public:
     void setSession(const QString& token, const QString& userName);
     void openAt(const QPoint& globalPos);
     void reloadAfterLogin();
+    // After a sign-out: no token, the conversation, the typed text and an attached picture are dropped and
+    // the window closes, so the next user sees nothing of it.
+    void clearSession();
 
     // Uses the given manager instead of making its own (not owned; tests record requests through it).
     void setNetworkManager(QNetworkAccessManager* manager);

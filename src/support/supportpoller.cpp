@@ -1,44 +1,88 @@
 #include "support/supportpoller.h"
 
-#include "ui/namedtimer.h"
+#include "support/noticedialog.h"
+#include "support/noticeservice.h"
+#include "support/supportchatdialog.h"
+#include "support/unreadpoller.h"
 
-#include <QTimer>
-
-SupportPoller::SupportPoller(QObject* parent)
-    : QObject(parent), m_unreadTimer(ktr::makeNamedTimer(this, "supportUnreadTimer", kUnreadIntervalMs))
+SupportPoller::SupportPoller(QWidget* window, QObject* parent)
+    : QObject(parent), m_unread(new UnreadPoller(this)), m_notices(new NoticeService(window, this))
 {
-    connect(m_unreadTimer, &QTimer::timeout, this, &SupportPoller::pollUnread);
+    connect(m_unread, &UnreadPoller::countChanged, this, &SupportPoller::unreadCountChanged);
+}
+
+SupportPoller::~SupportPoller() = default;
+
+void SupportPoller::setNetworkManager(QNetworkAccessManager* manager)
+{
+    m_unread->setNetworkManager(manager);
+    m_notices->setNetworkManager(manager);
+}
+
+void SupportPoller::setToken(const QString& token)
+{
+    m_unread->setToken(token);
+    m_notices->setToken(token);
+}
+
+void SupportPoller::setChat(SupportChatDialog* chat)
+{
+    if (m_chat == chat)
+        return;
+    if (m_chat)
+        m_chat->disconnect(this);
+    m_chat = chat;
+    m_unread->setChat(chat);
+    if (!chat)
+        return;
+    connect(chat, &SupportChatDialog::unreadChanged, m_unread, &UnreadPoller::setCount);
+    connect(chat, &SupportChatDialog::chatHidden, this, &SupportPoller::pollUnread);
+    connect(chat, &SupportChatDialog::loginRequested, this, &SupportPoller::loginRequested);
 }
 
 void SupportPoller::startUnreadPolling()
 {
-    if (m_unreadTimer->isActive())
-        return;
-    m_unreadTimer->start();
-    pollUnread();
-}
-
-void SupportPoller::startNotices()
-{
-    if (m_noticeTimer)
-        return;
-    m_noticeTimer = ktr::makeNamedTimer(this, "noticeTimer", kNoticeIntervalMs);
-    connect(m_noticeTimer, &QTimer::timeout, this, &SupportPoller::fetchLatestNotice);
-    m_noticeTimer->start();
-    QTimer::singleShot(kFirstNoticeDelayMs, this, [this] { fetchLatestNotice(); });
+    m_unread->startIfStopped();
 }
 
 void SupportPoller::pollUnread()
 {
+    m_unread->poll();
+}
+
+int SupportPoller::unreadCount() const
+{
+    return m_unread->count();
+}
+
+void SupportPoller::setUnreadCount(int count)
+{
+    m_unread->setCount(count);
+}
+
+void SupportPoller::startNotices()
+{
+    m_notices->start();
 }
 
 void SupportPoller::fetchLatestNotice()
 {
+    m_notices->fetchLatestNotice();
 }
 
 void SupportPoller::stop()
 {
-    m_unreadTimer->stop();
-    if (m_noticeTimer)
-        m_noticeTimer->stop();
+    m_notices->firstTimer()->stop();
+    m_notices->stop();
+}
+
+void SupportPoller::resume()
+{
+    m_notices->resume();
+}
+
+void SupportPoller::shutdown()
+{
+    m_unread->stop();
+    stop();
 }

@@ -13,6 +13,7 @@
 
 UnreadPoller::UnreadPoller(QObject* parent) : QObject(parent)
 {
+    m_timer.setParent(this); // found by name among its owner's children; a member, so it goes first
     m_timer.setObjectName(QStringLiteral("supportUnreadTimer"));
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &UnreadPoller::onTick);

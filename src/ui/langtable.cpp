@@ -884,6 +884,7 @@ extern const Lang::Pair kLangTable[] = {
     {"设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照", "The settings file holds content that can't be read. A copy was preserved and defaults are in use; you can restore the latest snapshot from Backup & Restore."},
 
     // --- settings
+    {"青岚舟工作室", "Kestrune Studio"},
 
     // --- lock
 
@@ -897,6 +898,8 @@ extern const Lang::Pair kLangTable[] = {
     {"上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n还原前的数据保存在：\n%1\n\n是否用它把数据恢复到还原前的状态？\n选择“否”将保留该目录，不做任何删除。", "The program ended unexpectedly while restoring a snapshot, so the data folder may be only partly restored.\nThe data as it was before the restore is kept at:\n%1\n\nPut the data back to how it was before the restore?\nChoosing \"No\" keeps that folder and deletes nothing."},
     {"上次还原快照时程序意外结束，当时数据目录尚未改动，只留下一份不完整的回滚副本：\n%1\n\n是否将它移到一旁保留？选择“否”则保持原样，下次启动再询问。", "The program ended unexpectedly while restoring a snapshot, before the data folder was changed; an incomplete rollback copy was left behind:\n%1\n\nMove it aside and keep it? Choosing \"No\" leaves it as it is and asks again at the next start."},
     {"回滚目录已保留在：%1", "The rollback folder has been kept at: %1"},
+    {" · ", " · "},
+    {"  ·  ", "  ·  "},
 
     // --- online
 

@@ -914,45 +914,6 @@ private slots:
         Lang::setChangedHandler({});
     }
 
-    // ---- backup worker --------------------------------------------------------------------------------------
-
-    void cancelBackupWorkerPollsTheFuture()
-    {
-        Fixture f;
-        SettingsDialog& d = *f.dialog;
-        QVERIFY(d.startBackupWorker([](const std::atomic<bool>* cancel) {
-            while (!cancel->load())
-                QThread::msleep(5);
-            SettingsDialog::BackupResult r;
-            r.cancelled = true;
-            return r;
-        }));
-        QVERIFY(!d.startBackupWorker([](const std::atomic<bool>*) { return SettingsDialog::BackupResult(); }));
-        QElapsedTimer timer;
-        timer.start();
-        d.cancelBackupWorker(2000);
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(!d.backupWorkerRunning());
-    }
-
-    void cancelBackupWorkerGivesUpAfterItsBudget()
-    {
-        Fixture f;
-        auto release = std::make_shared<std::atomic<bool>>(false);
-        QVERIFY(f.dialog->startBackupWorker([release](const std::atomic<bool>*) {
-            while (!release->load())
-                QThread::msleep(5);
-            return SettingsDialog::BackupResult();
-        }));
-        QTest::ignoreMessage(QtWarningMsg, "settings backup worker still running on exit; cancel requested");
-        QElapsedTimer timer;
-        timer.start();
-        f.dialog->cancelBackupWorker(200);
-        QVERIFY(timer.elapsed() >= 190);
-        release->store(true);
-        QTRY_VERIFY(!f.dialog->backupWorkerRunning());
-    }
-
     // ---- tooltip ------------------------------------------------------------------------------------------
 
     void tooltipPlacement_data()

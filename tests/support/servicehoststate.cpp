@@ -139,6 +139,59 @@ void ServiceHostState::installAccounts(FakeServiceHost& host)
     host.route("POST", auth, QStringLiteral("me"), [this](const Request& r) { return me(r); });
     host.route("POST", QStringLiteral("/api/uc.php"), QStringLiteral("report_host"),
                [this](const Request& r) { return reportHost(r); });
+    host.route("POST", QStringLiteral("/api/uc.php"), QStringLiteral("lock_sync"),
+               [this](const Request& r) { return lockSync(r); });
+    host.route("POST", QStringLiteral("/api/admin.php"), QStringLiteral("revoke"),
+               [this](const Request& r) { return revoke(r); });
+    host.route("POST", QStringLiteral("/api/admin.php"), QStringLiteral("unlock"),
+               [this](const Request& r) { return raiseUnlockEpoch(r); });
+}
+
+Reply ServiceHostState::lockSync(const Request& request)
+{
+    int u = -1;
+    int s = -1;
+    if (!findSession(request.json.value(QStringLiteral("token")).toString(), &u, &s))
+        return notLoggedIn(QStringLiteral("登录已失效，请重新登录"));
+    const QJsonObject user = m_users[u].toObject();
+    return Reply::json(QJsonObject{{"ok", 1}, {"epoch", user.value(QStringLiteral("unlockEpoch")).toInt(0)}});
+}
+
+bool ServiceHostState::revokeSessions(const QString& username, const QString& why)
+{
+    const int index = userIndex(username);
+    if (index < 0)
+        return false;
+    QJsonObject user = m_users[index].toObject();
+    for (const QJsonValue& v : user.value(QStringLiteral("sessions")).toArray())
+        m_kickedTokens.insert(v.toObject().value(QStringLiteral("token")).toString(), why);
+    user.insert(QStringLiteral("sessions"), QJsonArray());
+    m_users[index] = user;
+    save();
+    return true;
+}
+
+Reply ServiceHostState::revoke(const Request& request)
+{
+    QString why = request.json.value(QStringLiteral("msg")).toString();
+    if (why.isEmpty())
+        why = QStringLiteral("您的账户已被管理员强制下线");
+    if (!revokeSessions(request.json.value(QStringLiteral("username")).toString(), why))
+        return refused(QStringLiteral("NOT_FOUND"), QStringLiteral("用户不存在"), 404);
+    return Reply::json(QJsonObject{{"ok", 1}});
+}
+
+Reply ServiceHostState::raiseUnlockEpoch(const Request& request)
+{
+    const int index = userIndex(request.json.value(QStringLiteral("username")).toString());
+    if (index < 0)
+        return refused(QStringLiteral("NOT_FOUND"), QStringLiteral("用户不存在"), 404);
+    QJsonObject user = m_users[index].toObject();
+    const int epoch = user.value(QStringLiteral("unlockEpoch")).toInt(0) + 1;
+    user.insert(QStringLiteral("unlockEpoch"), epoch);
+    m_users[index] = user;
+    save();
+    return Reply::json(QJsonObject{{"ok", 1}, {"epoch", epoch}});
 }
 
 void ServiceHostState::installAppStat(FakeServiceHost& host)

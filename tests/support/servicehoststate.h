@@ -40,9 +40,15 @@ public:
 
     // Every area below.
     void install(FakeServiceHost& host);
-    // "/api/auth.php" captcha, register, login (device quota, precheck and confirm), logout, me, and
-    // "/api/uc.php" report_host.
+    // "/api/auth.php" captcha, register, login (device quota, precheck and confirm), logout, me;
+    // "/api/uc.php" report_host and lock_sync ({"ok": 1, "epoch": the user's "unlockEpoch", 0 when unset});
+    // and two requests of the service's staff, for trying the panel by hand: "/api/admin.php?action=revoke"
+    // {"username", "msg" (optional)} ends every session of the user (their next "me" is refused with that
+    // message) and "?action=unlock" {"username"} raises the user's "unlockEpoch" by one.
     void installAccounts(FakeServiceHost& host);
+    // Ends every session of the user; the next "me" of their tokens is refused with `why`. False when there
+    // is no such user.
+    bool revokeSessions(const QString& username, const QString& why);
     // "/api/appstat.php".
     void installAppStat(FakeServiceHost& host);
     // "/api/support.php" poll, read, send, welcome and unread for signed-in users.
@@ -66,6 +72,9 @@ private:
     FakeServiceHost::Reply logout(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply me(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply reportHost(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply lockSync(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply revoke(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply raiseUnlockEpoch(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
     FakeServiceHost::Reply support(const FakeServiceHost::Request& request);

@@ -1,0 +1,20 @@
+#include "mainwindow/mainwindow.h"
+
+#include "settings/settingsdialog.h"
+
+#include <QFileInfo>
+
+// The automatic backup works on the live record and the data folder of "layout.json"; at quit it leaves
+// what is left of the budget to the settings dialog's own backup, restore or export.
+BackupScheduler::Host MainWindow::backupHost()
+{
+    BackupScheduler::Host host;
+    host.settings = &m_settings;
+    host.dataDir = [this] { return QFileInfo(layoutPath()).absolutePath(); };
+    host.saveSettings = [this] { return saveSettings(); };
+    host.cancelDialogWorker = [this](int restMs) {
+        if (m_settingsDialog)
+            m_settingsDialog->cancelBackupWorker(restMs);
+    };
+    return host;
+}

@@ -1,0 +1,219 @@
+// The backup worker of the settings dialog: one create, restore or export at a time on the global pool,
+// the progress card over the dialog, and the outcome on the GUI thread.
+#include "settings/settingsdialog.h"
+
+#include "backup/backupengine.h"
+#include "backup/futurewait.h"
+#include "settings/backupprogressdialog.h"
+#include "ui/lang.h"
+#include "ui/msgdialog.h"
+#include "ui/modalcard.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeySequenceEdit>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace {
+
+SettingsDialog::BackupExecutor& executorSlot()
+{
+    static SettingsDialog::BackupExecutor executor;
+    return executor;
+}
+
+// Translated at every start, so a language switched while the dialog is open shows too.
+QString operationLabel(int op)
+{
+    static const char* const labels[4] = {"", "正在创建备份快照…", "正在还原快照…", "正在导出备份…"};
+    const int i = std::clamp(op, 0, 3);
+    return i == 0 ? QString() : Lang::tr(labels[i]);
+}
+
+// The engine's progress, mapped into lo..hi, reaches the card on the GUI thread (when both still exist).
+BackupEngine::Progress progressInto(QPointer<BackupProgressDialog> card, int lo, int hi, bool ranged)
+{
+    return [card, lo, hi, ranged](int percent, const QString& text) {
+        if (card.isNull() || !qApp)
+            return;
+        const int shown = ranged ? rangedProgress(lo, hi, percent) : percent;
+        QMetaObject::invokeMethod(
+            qApp,
+            [card, shown, text] {
+                if (card)
+                    card->setProgress(shown, text);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+} // namespace
+
+SettingsDialog::BackupExecutor SettingsDialog::setBackupExecutor(BackupExecutor executor)
+{
+    BackupExecutor previous = std::move(executorSlot());
+    executorSlot() = std::move(executor);
+    return previous;
+}
+
+bool SettingsDialog::backupWorkerRunning() const
+{
+    return m_backupBusy;
+}
+
+void SettingsDialog::runBackupOp(int op, const QString& first, const QString& second)
+{
+    if (m_backupBusy)
+        return;
+    m_backupBusy = true;
+    m_backupOp = op;
+    BackupJob job;
+    job.op = op;
+    job.dataDir = m_dataDir;
+    job.backupDir = effectiveBackupDir();
+    job.first = first;
+    job.second = second;
+    job.keep = m_edited.backupRetain;
+    m_backupCancel = std::make_shared<std::atomic<bool>>(false);
+    m_backupCancelRaw = m_backupCancel.get();
+    job.cancel = m_backupCancel;
+    job.unknownText = Lang::tr("未知操作");
+
+    if (m_progressCard) {
+        m_progressCard->deleteLater();
+        m_progressCard = nullptr;
+    }
+    std::shared_ptr<std::atomic<bool>> flag = m_backupCancel;
+    m_progressCard = new BackupProgressDialog(this, operationLabel(op), [flag] { flag->store(true); });
+    m_progressCard->show();
+    update();
+    job.card = m_progressCard;
+
+    if (m_backupWatcher)
+        m_backupWatcher->deleteLater();
+    // No parent: when the dialog goes first, the completion of a restore still reloads the main window.
+    auto* watcher = new QFutureWatcher<BackupResult>();
+    m_backupWatcher = watcher;
+    SettingsDialog* raw = this;
+    QPointer<SettingsDialog> alive(this);
+    const std::function<void()> restored = m_onSnapshotRestored;
+    connect(watcher, &QFutureWatcherBase::finished, watcher, [raw, alive, watcher, restored] {
+        const BackupResult result = watcher->future().result();
+        if (alive && raw->m_backupWatcher == watcher)
+            raw->m_backupWatcher = nullptr;
+        watcher->deleteLater();
+        if (alive) {
+            raw->onBackupFinished(result);
+        } else if (result.wasRestore && result.ok && restored) {
+            // The dialog was closed during the restore: the restored files are on disk, so the main window
+            // must take them up instead of later saving its old state over them.
+            restored();
+        }
+    });
+    const BackupExecutor executor = executorSlot() ? executorSlot() : BackupExecutor(&SettingsDialog::executeBackupOp);
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [executor, job] { return executor(job); }));
+}
+
+SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& job)
+{
+    BackupResult r;
+    const std::atomic<bool>* cancel = job.cancel.get();
+    QString error;
+    bool cancelled = false;
+    switch (job.op) {
+    case 1: {
+        const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, false,
+                                                          progressInto(job.card, 0, 100, false), cancel, &cancelled);
+        if (!path.isEmpty())
+            BackupEngine::purgeOld(job.backupDir, job.keep);
+        r.ok = !path.isEmpty();
+        r.message = error;
+        r.cancelled = cancelled;
+        return r;
+    }
+    case 2: {
+        r.wasRestore = true;
+        const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, true,
+                                                          progressInto(job.card, 0, 45, true), cancel, &cancelled);
+        if (cancelled) {
+            r.message = error;
+            r.cancelled = true;
+            return r;
+        }
+        if (path.isEmpty()) {
+            r.message = error.isEmpty() ? Lang::tr("还原前快照创建失败，已中止还原") : error;
+            return r;
+        }
+        r.ok = BackupEngine::restoreSnapshot(job.first, job.dataDir, error, progressInto(job.card, 45, 100, true),
+                                             cancel, &cancelled);
+        // Pruning only now, and never the snapshot just restored: the pre-restore snapshot may have pushed
+        // the chosen one, the oldest, over the limit.
+        BackupEngine::purgeOld(job.backupDir, job.keep, job.first);
+        r.message = error;
+        r.cancelled = cancelled;
+        return r;
+    }
+    case 3:
+        r.ok = BackupEngine::exportSnapshot(job.first, job.second, error);
+        r.message = error;
+        return r;
+    default:
+        r.message = job.unknownText;
+        return r;
+    }
+}
+
+void SettingsDialog::onBackupFinished(const BackupResult& result)
+{
+    m_backupBusy = false;
+    if (m_progressCard) {
+        m_progressCard->hide();
+        m_progressCard->deleteLater();
+        m_progressCard = nullptr;
+    }
+    m_backupCancel.reset();
+    m_backupCancelRaw = nullptr;
+
+    backupSummaryText(true);
+    relayout();
+    update();
+
+    if (result.wasRestore && result.ok) {
+        if (m_onSnapshotRestored)
+            m_onSnapshotRestored();
+        // The copy takes the restored record, so OK can't write the old values back.
+        if (m_main)
+            setEditedSettings(*m_main);
+        else
+            reloadEditorsFromCopy();
+    }
+    const QString title = Lang::tr("备份与恢复");
+    if (result.cancelled) {
+        showInfoCard(title, Lang::tr("已取消。"), {});
+    } else if (result.ok) {
+        const char* text = result.wasRestore ? "已恢复快照，设置已重新加载（分组布局将在下次启动时生效）。"
+                           : m_backupOp == 1 ? "已创建备份快照。"
+                                             : "已导出备份文件。";
+        showInfoCard(title, Lang::tr(text), {});
+    } else {
+        const QString text = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。") : Lang::tr(result.message);
+        MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
+        execCard(card);
+    }
+}
+
+void SettingsDialog::cancelBackupWorker(int budgetMs)
+{
+    if (m_backupCancel)
+        m_backupCancel->store(true);
+    if (!m_backupWatcher)
+        return;
+    if (!ktr::waitFinished(m_backupWatcher->future(), budgetMs))
+        qWarning("settings backup worker still running on exit; cancel requested");
+}
