@@ -3,7 +3,6 @@
 
 #include "mainwindow/mainwindow.h"
 
-#include "account/sessioncontroller.h"
 #include "icons/iconcache.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
@@ -71,9 +70,7 @@ void MainWindow::applySettings()
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
-    // Unread messages belong to an account: without a session the poll would only wake the idle panel.
-    if (m_session->signedIn())
-        m_support->startUnreadPolling();
+    m_support->startUnreadPolling();
     updateTrayVisibility();
     if (m_tray)
         m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text

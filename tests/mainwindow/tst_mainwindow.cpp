@@ -129,8 +129,8 @@ private Q_SLOTS:
         QTest::newRow("repaint") << "repaintTimer" << 50 << true << false;
         // Missing targets are found by watching their folders: a short settle timer, idle until a change.
         QTest::newRow("target settle") << "targetSettleTimer" << 250 << true << false;
-        // Unread messages need a session: signed out, the poll does not run.
-        QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << false;
+        // applySettings starts the support poll.
+        QTest::newRow("support unread") << "supportUnreadTimer" << 12000 << false << true;
         // Edge docking is on by default: the poll runs at its undocked pace.
         QTest::newRow("dock poll") << "dockPollTimer" << 320 << false << true;
         QTest::newRow("notice") << "noticeTimer" << 60000 << false << true;
