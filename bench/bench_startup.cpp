@@ -1,6 +1,7 @@
 // Start-up of the panel window on a layout of 2,000 items in 20 groups: the time from process start to the
 // first paint of the main window, and the resident memory once every icon has been loaded. Runs on its own
 // data folder below a temporary HOME; offscreen unless a display is set.
+#include "benchlayout.h"
 #include "icons/iconloader.h"
 #include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
@@ -65,30 +66,6 @@ protected:
     }
 };
 
-// 2,000 files of a few common kinds (so icons come from several MIME types) in 20 groups of 100.
-QList<Group> makeLayout(const QString& folder)
-{
-    static const char* const kSuffixes[] = {"txt", "png", "pdf", "html", "zip", "mp3", "sh", "json"};
-    QList<Group> groups;
-    for (int g = 0; g < 20; ++g) {
-        Group group;
-        group.name = QStringLiteral("Group %1").arg(g);
-        for (int i = 0; i < 100; ++i) {
-            const int n = g * 100 + i;
-            const QString path = QStringLiteral("%1/file%2.%3").arg(folder).arg(n).arg(QLatin1String(kSuffixes[n % 8]));
-            QFile f(path);
-            if (f.open(QIODevice::WriteOnly))
-                f.write("x");
-            Item item;
-            item.path = path;
-            item.name = QStringLiteral("file%1").arg(n);
-            group.items.append(item);
-        }
-        groups.append(group);
-    }
-    return groups;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,7 +97,7 @@ int main(int argc, char** argv)
     const double setupStart = msSinceProcessStart();
     {
         ConfigStore store(appDataDir());
-        store.saveLayout(makeLayout(files));
+        store.saveLayout(makeBenchLayout(files, 2000));
     }
     const double setupMs = msSinceProcessStart() - setupStart;
 

@@ -47,6 +47,7 @@ install(CODE [[
         "KestrunePanel ${_ktr_version}\n"
         "prefix=${CMAKE_INSTALL_PREFIX}\n"
         "${_ktr_exe}\n"
+        "${CMAKE_INSTALL_PREFIX}/${_ktr_bindir}/ktr-videomodule.so\n"
         "${_ktr_entry}\n"
         "${_ktr_icon}\n"
         "${_ktr_marker_path}\n")

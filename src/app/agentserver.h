@@ -40,10 +40,11 @@ public:
     static constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
     // A client that has not sent a whole line by then is dropped; at most this many are served at once
     // (a new one pushes out the oldest still waiting); a listening socket lost (to a failed accept when the
-    // process ran out of descriptors) is set up again at this interval.
+    // process ran out of descriptors) is set up again at this interval: a rare loss, so the check is slow
+    // enough that an idle panel does not wake for it every second.
     static constexpr int kIdleTimeoutMs = 5000;
     static constexpr int kMaxClients = 32;
-    static constexpr int kRelistenIntervalMs = 1000;
+    static constexpr int kRelistenIntervalMs = 30000;
     // Shorter limits for tests; applies to connections accepted from now on.
     void setLimits(int idleTimeoutMs, int maxClients, int relistenIntervalMs);
 

@@ -10,9 +10,12 @@
 #include <QImageReader>
 #include <QList>
 #include <QMutex>
-#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QThreadPool>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +94,40 @@ QHash<qint64, QByteArray>& encodedSnapshots()
 {
     static QHash<qint64, QByteArray> table;
     return table;
+}
+
+// The first snapshot file written for an image, by the image's cache key: the snapshots of the other paths
+// showing it are hard links to that one file, so a theme icon shown for a thousand paths is written once.
+// A hard link is a regular file, not a symbolic link, so the reader's rules are the same for it. Touched
+// only under the snapshot mutex.
+QHash<qint64, QString>& firstSnapshotFiles()
+{
+    static QHash<qint64, QString> table;
+    return table;
+}
+
+// PNG at zlib level 1 (Qt's quality 80): a cache is read back rarely, and the default level costs several
+// times the time for a few percent of size.
+constexpr int kSnapshotPngQuality = 80;
+
+// The writer of queued snapshots: one thread at the lowest nice level, so the icons being extracted and shown
+// never wait for the disk. (Not SCHED_IDLE, Qt's idle priority: on a busy machine that never runs at all.)
+QThreadPool* snapshotPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // never deleted: a write still running at exit is abandoned
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return pool;
+}
+
+void lowerThisThread()
+{
+    thread_local const bool lowered = [] {
+        return ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 19) == 0;
+    }();
+    Q_UNUSED(lowered);
 }
 
 bool isShellItem(const QString& path)
@@ -239,26 +276,55 @@ void saveIconSnapshot(const QString& path, const QImage& image)
     const QString dir = iconSnapDir();
     if (!QDir().mkpath(dir) || !snapDirIsSafe(dir))
         return;
-    QByteArray png = encodedSnapshots().value(image.cacheKey());
+    // A link (or anything else that isn't a regular file) in the snapshot's place goes first: nothing is ever
+    // written through a link.
+    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
+        QFile::remove(file);
+    const qint64 key = image.cacheKey();
+    const QString first = firstSnapshotFiles().value(key);
+    if (!first.isEmpty() && first != file) {
+        const QFileInfo firstInfo(first);
+        if (firstInfo.isFile() && !firstInfo.isSymLink() &&
+            ::link(QFile::encodeName(first).constData(), QFile::encodeName(file).constData()) == 0)
+            return;
+    }
+    QByteArray png = encodedSnapshots().value(key);
     if (png.isEmpty()) {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        if (!image.save(&buffer, "PNG") || png.isEmpty())
+        if (!image.save(&buffer, "PNG", kSnapshotPngQuality) || png.isEmpty())
             return;
         if (encodedSnapshots().size() >= kMaxEncodedSnapshots)
             encodedSnapshots().clear();
-        encodedSnapshots().insert(image.cacheKey(), png);
+        encodedSnapshots().insert(key, png);
     }
-    // QSaveFile would write to the target of a link: a link (or anything else that isn't a regular file) in the
-    // snapshot's place goes first. QSaveFile then writes beside the snapshot and renames over it, so a reader
-    // (or a writer in another process) sees either no file or a whole one.
-    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
-        QFile::remove(file);
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
-        out.cancelWriting();
-        QFile::remove(file);
-    }
+    // Written beside the snapshot and renamed over it, so a reader (or a writer in another process) sees either
+    // no file or a whole one. A cache needs no flush to the disk: a snapshot lost in a crash is made again.
+    QTemporaryFile out(file + QStringLiteral(".XXXXXX"));
+    out.setAutoRemove(true);
+    if (!out.open() || out.write(png) != png.size() || !out.flush())
+        return;
+    if (::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(file).constData()) != 0)
+        return;
+    out.setAutoRemove(false);
+    if (firstSnapshotFiles().size() >= kMaxEncodedSnapshots)
+        firstSnapshotFiles().clear();
+    firstSnapshotFiles().insert(key, file);
+}
+
+void queueIconSnapshot(const QString& path, const QImage& image)
+{
+    if (path.isEmpty() || image.isNull())
+        return;
+    snapshotPool()->start([path, image] {
+        lowerThisThread();
+        saveIconSnapshot(path, image);
+    });
+}
+
+void waitForIconSnapshots()
+{
+    snapshotPool()->waitForDone();
 }
 
 QImage readIconSnapshot(const QString& path)

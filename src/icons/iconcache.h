@@ -51,7 +51,13 @@ QString iconSnapPath(const QString& path);
 
 // Writes the snapshot of a path once: an existing non-empty snapshot is never replaced. Any thread; writers
 // in this process are serialised, and the file appears whole (written aside, then renamed) or not at all.
+// Paths showing one image share one file (hard links to the first snapshot of that image).
 void saveIconSnapshot(const QString& path, const QImage& image);
+
+// saveIconSnapshot later, on a writer thread of the lowest priority (what the extraction calls, so the icon shows
+// first). Any thread. waitForIconSnapshots returns once every queued snapshot is written (tests, exit).
+void queueIconSnapshot(const QString& path, const QImage& image);
+void waitForIconSnapshots();
 
 // The snapshot of a path as ARGB32, or a null image when there is none or it breaks the limits (a regular
 // file, not a link, 1 byte to 2 MiB, PNG of 1..4096 px per side). Any thread.

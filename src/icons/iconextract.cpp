@@ -358,7 +358,7 @@ QImage loadIconImage(const QString& path)
         img = QImage(QStringLiteral(":/res/resources/logo.png"));
         if (!img.isNull()) {
             img = fitCeiling(img.convertToFormat(QImage::Format_ARGB32));
-            saveIconSnapshot(path, img);
+            queueIconSnapshot(path, img);
             return img;
         }
     }
@@ -368,7 +368,7 @@ QImage loadIconImage(const QString& path)
     if (fi.isFile() && imageSuffixes().contains(fi.suffix().toLower())) {
         img = loadImageFile(path);
         if (!img.isNull()) {
-            saveIconSnapshot(path, img);
+            queueIconSnapshot(path, img);
             return img;
         }
     }
@@ -398,6 +398,6 @@ QImage loadIconImage(const QString& path)
 
     if (icon.isNull())
         return readIconSnapshot(path);
-    saveIconSnapshot(path, icon.image);
+    queueIconSnapshot(path, icon.image);
     return icon.image;
 }

@@ -1,12 +1,14 @@
 #include "mainwindow/edgedock.h"
 
 #include "platform/clock.h"
+#include "platform/inputactivity.h"
 #include "platform/pointerstate.h"
 
 #include <QEasingCurve>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -26,6 +28,35 @@ QRect interpolate(const QRect& a, const QRect& b, qreal p)
 
 } // namespace
 
+// Runs on the input thread: it drops what the dock has no use for there (keys, the wheel, motion while
+// nothing follows the pointer) and hands the rest to the GUI thread, motion folded while one is queued.
+class EdgeDock::RawRelay final : public ktr::platform::RawInputObserver
+{
+public:
+    explicit RawRelay(EdgeDock* dock) : m_dock(dock) {}
+
+    void rawInput(const ktr::platform::RawInputEvent& e) override
+    {
+        using Kind = ktr::platform::RawInputEvent::Kind;
+        if (e.kind == Kind::KeyDown || e.kind == Kind::KeyUp)
+            return;
+        if (e.kind == Kind::Motion) {
+            if (!wantMotion.load(std::memory_order_relaxed) || motionPending.exchange(true))
+                return;
+        } else if (e.detail < 1 || e.detail > 3) {
+            return; // wheel steps and extra buttons are no gesture
+        }
+        EdgeDock* dock = m_dock;
+        QMetaObject::invokeMethod(dock, [dock, e] { dock->onRawEvent(e); }, Qt::QueuedConnection);
+    }
+
+    std::atomic<bool> wantMotion{false};
+    std::atomic<bool> motionPending{false};
+
+private:
+    EdgeDock* m_dock;
+};
+
 EdgeDock::EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platform::Clock* clock, QObject* parent)
     : QObject(parent), m_host(std::move(host)), m_pointer(pointer), m_clock(clock), m_pollTimer(new QTimer(this)),
       m_frameTimer(new QTimer(this))
@@ -37,7 +68,105 @@ EdgeDock::EdgeDock(Host host, ktr::platform::PointerState* pointer, ktr::platfor
     connect(m_frameTimer, &QTimer::timeout, this, &EdgeDock::advanceAnimation);
 }
 
-EdgeDock::~EdgeDock() = default;
+EdgeDock::~EdgeDock()
+{
+    stop();
+}
+
+bool EdgeDock::useRawInput(ktr::platform::InputActivity* source)
+{
+    if (m_raw || !source)
+        return m_raw != nullptr;
+    // install() tells whether raw input runs here; the observer alone keeps it running afterwards.
+    const bool running = source->install();
+    if (!running) {
+        source->remove();
+        return false;
+    }
+    auto* relay = new RawRelay(this);
+    source->addObserver(relay);
+    source->remove();
+    m_raw = relay;
+    m_rawSource = source;
+    m_rawButtons = Qt::NoButton;
+    m_motionThrottle = new QTimer(this);
+    m_motionThrottle->setObjectName(QStringLiteral("dockMotionThrottle"));
+    m_motionThrottle->setSingleShot(true);
+    connect(m_motionThrottle, &QTimer::timeout, this, [this] {
+        if (!m_motionTrailing)
+            return;
+        m_motionTrailing = false;
+        evaluateRaw();
+        m_motionThrottle->start(m_dockEdge != NotDocked ? kDockedPollMs : kIdlePollMs);
+    });
+    m_holdTimer = new QTimer(this);
+    m_holdTimer->setObjectName(QStringLiteral("dockHoldTimer"));
+    m_holdTimer->setSingleShot(true);
+    m_holdTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire early, before the hold counts
+    connect(m_holdTimer, &QTimer::timeout, this, [this] { evaluateRaw(); });
+    m_pollTimer->stop();
+    updateDockPollTimer();
+    return true;
+}
+
+void EdgeDock::onRawEvent(const ktr::platform::RawInputEvent& e)
+{
+    if (!m_raw)
+        return;
+    if (e.kind == ktr::platform::RawInputEvent::Kind::Motion) {
+        m_raw->motionPending.store(false);
+        if (!wantsMotion())
+            return;
+        if (m_motionThrottle->isActive()) {
+            m_motionTrailing = true;
+            return;
+        }
+        evaluateRaw();
+        m_motionThrottle->start(m_dockEdge != NotDocked ? kDockedPollMs : kIdlePollMs);
+        return;
+    }
+    const Qt::MouseButton button = e.detail == 1 ? Qt::LeftButton : e.detail == 2 ? Qt::MiddleButton : Qt::RightButton;
+    m_rawButtons.setFlag(button, e.kind == ktr::platform::RawInputEvent::Kind::ButtonDown);
+    evaluateRaw();
+}
+
+// The buttons come from the events themselves: a quick click may be over before the server could be asked,
+// and a press that is missed would miss a gesture.
+void EdgeDock::evaluateRaw()
+{
+    ktr::platform::PointerSnapshot ptr = m_pointer->query();
+    ptr.buttons = m_rawButtons;
+    evaluate(ptr);
+    afterEvaluate();
+}
+
+bool EdgeDock::wantsMotion() const
+{
+    if (!m_edgeSnap && m_revealMethod <= 0)
+        return false;
+    return m_dockEdge != NotDocked || m_revealed || m_rawButtons != Qt::NoButton;
+}
+
+void EdgeDock::afterEvaluate()
+{
+    if (!m_raw)
+        return;
+    m_raw->wantMotion.store(wantsMotion());
+    // A hold gesture fires once its button has been down long enough, whether the pointer moves or not.
+    std::optional<qint64> start;
+    if (m_revealMethod == 3 && m_rawButtons.testFlag(Qt::MiddleButton))
+        start = m_middleHold.startMs;
+    else if (m_revealMethod == 4 && m_rawButtons.testFlag(Qt::RightButton))
+        start = m_rightHold.startMs;
+    if (start) {
+        const qint64 remaining = kHoldMs - (m_clock->monotonicMs() - *start);
+        if (remaining > 0) {
+            m_holdTimer->start(int(remaining));
+            return;
+        }
+    }
+    m_holdTimer->stop();
+}
 
 void EdgeDock::setSettings(bool edgeSnap, int snapRevealPx, int revealMethod)
 {
@@ -226,7 +355,10 @@ void EdgeDock::moveFinished()
     m_inZone = false;
     setTaskbarButtonVisible(false);
     animateGeometry(target);
-    m_pollTimer->start(kDockedPollMs);
+    if (m_raw)
+        updateDockPollTimer();
+    else
+        m_pollTimer->start(kDockedPollMs);
 }
 
 void EdgeDock::pollDockCursor()
@@ -234,8 +366,13 @@ void EdgeDock::pollDockCursor()
     m_pollTimer->setInterval(m_dockEdge != NotDocked ? kDockedPollMs : kIdlePollMs);
     if (!m_edgeSnap && m_revealMethod <= 0)
         return;
+    evaluate(m_pointer->query());
+}
 
-    const ktr::platform::PointerSnapshot ptr = m_pointer->query();
+void EdgeDock::evaluate(const ktr::platform::PointerSnapshot& ptr)
+{
+    if (!m_edgeSnap && m_revealMethod <= 0)
+        return;
     const bool middle = ptr.buttons.testFlag(Qt::MiddleButton);
     const bool right = ptr.buttons.testFlag(Qt::RightButton);
     const QRect win = m_host.geometry();
@@ -401,6 +538,11 @@ void EdgeDock::undock(bool animateBack)
 
 void EdgeDock::updateDockPollTimer()
 {
+    if (m_raw) {
+        m_pollTimer->stop();
+        afterEvaluate();
+        return;
+    }
     if (m_edgeSnap || m_revealMethod > 0) {
         const int interval = m_dockEdge != NotDocked ? kDockedPollMs : kIdlePollMs;
         if (!m_pollTimer->isActive() || m_pollTimer->interval() != interval)
@@ -491,4 +633,13 @@ void EdgeDock::stop()
 {
     m_pollTimer->stop();
     m_frameTimer->stop();
+    if (m_raw) {
+        // Once removed no callback of the relay runs; events it queued die with this object.
+        m_rawSource->removeObserver(m_raw);
+        delete m_raw;
+        m_raw = nullptr;
+        m_rawSource = nullptr;
+        m_motionThrottle->stop();
+        m_holdTimer->stop();
+    }
 }

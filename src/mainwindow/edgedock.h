@@ -11,7 +11,10 @@ class QTimer;
 
 namespace ktr::platform {
 class Clock;
+class InputActivity;
 class PointerState;
+struct PointerSnapshot;
+struct RawInputEvent;
 } // namespace ktr::platform
 
 // Edge docking and auto-hide of the panel window. The window is reached only through the callbacks of
@@ -19,10 +22,15 @@ class PointerState;
 // tested without a real window, mouse or waiting. Screens are plain lists of available rectangles.
 //
 // Docking: a move that ends within 20 px of the left, top or right edge slides the window into that
-// edge, leaving snapRevealPx pixels visible, without a taskbar button. A cursor poll (80 ms while docked,
-// 320 ms otherwise) peeks the window out while the cursor touches the edge strip and hides it again when
-// the cursor leaves it; a configured mouse gesture summons it to the cursor instead, and then it stays
-// out. Without docking the same gestures pull the visible window to the cursor.
+// edge, leaving snapRevealPx pixels visible, without a taskbar button. The window peeks out while the cursor
+// touches the edge strip and hides again when the cursor leaves it; a configured mouse gesture summons it to
+// the cursor instead, and then it stays out. Without docking the same gestures pull the visible window to
+// the cursor.
+//
+// Where raw input of the whole desktop can be watched (useRawInput), the pointer's own motion and button
+// events drive all of this, so a resting pointer costs nothing: button events are looked at at once, motion
+// at most once per poll interval (80 ms while docked, 320 ms otherwise), and a hold gesture has a timer of
+// its own. Elsewhere a cursor poll with the same intervals does the same work.
 class EdgeDock : public QObject
 {
     Q_OBJECT
@@ -81,6 +89,16 @@ public:
     // window returns to where it was docked from.
     void undock(bool animateBack = false);
     void updateDockPollTimer();
+    // Drives the dock from the source's raw pointer events instead of the poll. False, and the poll stays,
+    // when the source can't watch raw input here.
+    bool useRawInput(ktr::platform::InputActivity* source);
+    bool isEventDriven() const { return m_raw != nullptr; }
+    // One raw event, on the GUI thread (the source's observer queues them here).
+    void onRawEvent(const ktr::platform::RawInputEvent& event);
+    // Whether raw motion is looked at now (docked, peeked or a button held); button events always are.
+    bool wantsMotion() const;
+    // The timer that evaluates a hold gesture when its time is up (event-driven only).
+    QTimer* holdTimer() const { return m_holdTimer; }
     bool isPollActive() const;
     int pollInterval() const;
     // The poll timer itself, so the owner can stop it with its other timers.
@@ -126,6 +144,10 @@ private:
     void storeButtons(bool middle, bool right);
     bool elapsedMoreThan(const HoldClock& c, qint64 ms) const;
     void restorePinnedTopmost();
+    void evaluate(const ktr::platform::PointerSnapshot& ptr);
+    void afterEvaluate();
+    void evaluateRaw();
+    class RawRelay;
 
     Host m_host;
     ktr::platform::PointerState* m_pointer;
@@ -153,5 +175,12 @@ private:
 
     QTimer* m_pollTimer;
     QTimer* m_frameTimer;
+    // Event-driven mode.
+    ktr::platform::InputActivity* m_rawSource = nullptr;
+    RawRelay* m_raw = nullptr;
+    Qt::MouseButtons m_rawButtons;
+    QTimer* m_motionThrottle = nullptr;
+    bool m_motionTrailing = false;
+    QTimer* m_holdTimer = nullptr;
     std::optional<Animation> m_anim;
 };

@@ -5,6 +5,7 @@
 #include "platform/heaptrim.h"
 #include "ui/namedtimer.h"
 
+#include <QSet>
 #include <QTimer>
 
 IconQueue::IconQueue(QObject* parent)
@@ -15,22 +16,87 @@ IconQueue::IconQueue(QObject* parent)
     connect(m_repaintTimer, &QTimer::timeout, this, &IconQueue::repaintDue);
 }
 
+QStringList IconQueue::loadOrder(const QList<Group>& groups, int current)
+{
+    QStringList order;
+    QSet<QString> seen;
+    QStringList hidden;
+    const auto take = [&](const Group& g) {
+        for (const Item& item : g.items) {
+            if (item.path.isEmpty() || seen.contains(item.path))
+                continue;
+            if (item.hidden) {
+                hidden.append(item.path);
+                continue;
+            }
+            seen.insert(item.path);
+            order.append(item.path);
+        }
+    };
+    if (current >= 0 && current < groups.size())
+        take(groups[current]);
+    for (int g = 0; g < groups.size(); ++g) {
+        if (g != current)
+            take(groups[g]);
+    }
+    for (const QString& path : std::as_const(hidden)) {
+        if (!seen.contains(path)) {
+            seen.insert(path);
+            order.append(path);
+        }
+    }
+    return order;
+}
+
 void IconQueue::queue(const QString& path)
 {
-    if (path.isEmpty() || m_paths.size() >= kLimit)
+    if (path.isEmpty())
         return;
     m_paths.append(path);
+    m_stopped = false;
     if (!m_timer->isActive())
         m_timer->start();
 }
 
+void IconQueue::queueAll(const QList<Group>& groups, int current)
+{
+    m_paths = loadOrder(groups, current);
+    m_stopped = false;
+    if (!m_paths.isEmpty() && !m_timer->isActive())
+        m_timer->start();
+}
+
+void IconQueue::prioritize(const QStringList& paths)
+{
+    if (m_paths.isEmpty() || paths.isEmpty())
+        return;
+    const QSet<QString> wanted(paths.cbegin(), paths.cend());
+    QStringList front;
+    QStringList rest;
+    QSet<QString> queued;
+    for (const QString& p : std::as_const(m_paths)) {
+        if (wanted.contains(p))
+            queued.insert(p);
+        else
+            rest.append(p);
+    }
+    if (queued.isEmpty())
+        return;
+    for (const QString& p : paths) {
+        if (queued.remove(p))
+            front.append(p);
+    }
+    m_paths = front + rest;
+}
+
 void IconQueue::drain()
 {
-    while (!m_paths.isEmpty()) {
+    while (!m_paths.isEmpty() && m_inFlight < kMaxInFlight) {
         const QString path = m_paths.takeFirst();
         ++m_inFlight;
         loadIconAsync(path, this, [this](const QString& p, const QImage& image) { onLoaded(p, image); });
     }
+    // The rest goes out as results come back; the timer only moved the first batch out of the caller's stack.
     if (m_timer->isActive())
         m_timer->stop();
 }
@@ -39,10 +105,17 @@ void IconQueue::onLoaded(const QString& path, const QImage& image)
 {
     cacheIconImage(path, image);
     emit iconLoaded(path);
-    if (!m_repaintTimer->isActive())
+    if (!m_repaintTimer->isActive() && !m_stopped)
         m_repaintTimer->start();
+    if (m_inFlight > 0)
+        --m_inFlight;
+    if (!m_paths.isEmpty()) {
+        if (!m_stopped)
+            drain();
+        return;
+    }
     // The last result of a batch: the loader's workers freed their decoding buffers, give them back.
-    if (m_inFlight > 0 && --m_inFlight == 0 && m_paths.isEmpty())
+    if (m_inFlight == 0)
         ktr::platform::releaseFreeHeap();
 }
 
@@ -56,6 +129,7 @@ void IconQueue::ensure(const QString& path)
 
 void IconQueue::stop()
 {
+    m_stopped = true;
     m_timer->stop();
     m_repaintTimer->stop();
 }

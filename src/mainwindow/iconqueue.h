@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/panelmodel.h"
+
 #include <QImage>
 #include <QObject>
 #include <QStringList>
@@ -7,23 +9,36 @@
 class QTimer;
 
 // The window's queue of icons to load: paths queued by a load, a drop or a relocation are handed to the
-// asynchronous loader a batch at a time, and the panels repaint once shortly after results arrive.
+// asynchronous loader a few at a time, in the order they will be seen, and the panels repaint once shortly
+// after results arrive. Every item gets its icon however many there are; a group that comes on show moves
+// its paths to the front.
 class IconQueue : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kLimit = 2000;
     static constexpr int kIntervalMs = 16;
     static constexpr int kRepaintDelayMs = 50;
+    // Loads handed to the loader and not answered yet: enough to keep its workers busy, few enough that a
+    // group switch is served next.
+    static constexpr int kMaxInFlight = 32;
 
     explicit IconQueue(QObject* parent = nullptr);
 
+    // The order icons are asked for: the current group's shown items (its first cells first), then the other
+    // groups' in order, then hidden items; each path once, no empty one.
+    static QStringList loadOrder(const QList<Group>& groups, int current);
+
     void queue(const QString& path);
+    // Replaces what is queued by every item's path in loadOrder.
+    void queueAll(const QList<Group>& groups, int current);
+    // Moves the queued ones among paths to the front, in the order given.
+    void prioritize(const QStringList& paths);
     void drain();
     void onLoaded(const QString& path, const QImage& image);
     // Loads one icon at once, outside the queue.
     void ensure(const QString& path);
     QStringList paths() const { return m_paths; }
+    int inFlight() const { return m_inFlight; }
     void stop();
 
 signals:
@@ -34,6 +49,7 @@ signals:
 private:
     QStringList m_paths;
     int m_inFlight = 0; // queued loads whose result has not arrived yet
+    bool m_stopped = false;
     QTimer* m_timer;
     QTimer* m_repaintTimer;
 };

@@ -8,6 +8,7 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
+#include "mainwindow/targetwatch.h"
 #include "mainwindow/windowbackground.h"
 #include "model/buttonlayout.h"
 #include "model/defaultlayout.h"
@@ -117,9 +118,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             m_grid->forgetCustomIcon(path);
     });
     connect(m_icons, &IconQueue::repaintDue, this, &MainWindow::repaintPanels);
-    m_invalidPathsTimer = ktr::makeNamedTimer(this, "invalidPathsTimer", kInvalidPathsIntervalMs);
-    connect(m_invalidPathsTimer, &QTimer::timeout, this, [this] { refreshInvalidPaths(); });
-    m_invalidPathsTimer->start();
+    setupTargetWatch();
 
     // The model: the saved layout, else the defaults of a first start.
     if (!loadLayout()) {
@@ -305,10 +304,7 @@ bool MainWindow::loadLayout()
     m_model.replaceGroups(std::move(groups));
     if (m_model.currentIndex() >= m_model.groups().size())
         setCurrentGroup(0);
-    for (const Group& g : m_model.groups()) {
-        for (const Item& item : g.items)
-            queueIconLoad(item.path);
-    }
+    m_icons->queueAll(m_model.groups(), m_model.currentIndex());
     return true;
 }
 
@@ -329,10 +325,7 @@ void MainWindow::buildDefaultLayout()
         groups.append(Group{Lang::tr("默认分组"), {}});
     m_model.replaceGroups(std::move(groups));
     setCurrentGroup(0);
-    for (const Group& g : m_model.groups()) {
-        for (const Item& item : g.items)
-            queueIconLoad(item.path);
-    }
+    m_icons->queueAll(m_model.groups(), m_model.currentIndex());
 }
 
 void MainWindow::loadSettings()
@@ -519,10 +512,7 @@ void MainWindow::reloadAllIcons()
     clearIconCache();
     if (m_grid)
         m_grid->clearCaches();
-    for (const Group& g : m_model.groups()) {
-        for (const Item& item : g.items)
-            queueIconLoad(item.path);
-    }
+    m_icons->queueAll(m_model.groups(), m_model.currentIndex());
     if (m_grid)
         m_grid->update();
 }
@@ -549,8 +539,7 @@ void MainWindow::abortNetwork()
     // The appearance timers too: a late ratio refresh or video frame would load files and repaint a window
     // that is being taken down.
     m_icons->stop();
-    if (m_invalidPathsTimer)
-        m_invalidPathsTimer->stop();
+    m_targetWatch->disconnect(this);
     if (m_searchPanel)
         m_searchPanel->stop();
     if (m_dock)

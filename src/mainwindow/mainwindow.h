@@ -37,6 +37,7 @@ class FloatIcon;
 class FrameDrag;
 class IconGrid;
 class IconQueue;
+class TargetWatch;
 class LockController;
 class QAction;
 template <typename T>
@@ -73,8 +74,6 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kInvalidPathsIntervalMs = 5000;
-
     // Everything the settings dialog is built from, in its constructor's order. Tests replace the
     // construction to watch the callbacks.
     struct SettingsDialogArgs
@@ -255,6 +254,8 @@ public:
     // The invalid item paths of the last finished check, and whether a check is running on the worker.
     const QSet<QString>& invalidPaths() const { return m_invalidPaths; }
     bool invalidPathsCheckRunning() const;
+    // What tells of targets that appeared or went (instead of a periodic check).
+    TargetWatch* targetWatch() const { return m_targetWatch; }
 
     // Floating icons: the open windows in creation order.
     void floatItem(int itemIndex);
@@ -318,6 +319,8 @@ private:
     void removeMenuItem();
     void clearInvalidItems();
     void refreshInvalidPaths();
+    void setupTargetWatch();
+    void watchTargets();
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
     void setupUpdates();
@@ -444,7 +447,7 @@ private:
     ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
     // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
-    QTimer* m_invalidPathsTimer = nullptr;
+    TargetWatch* m_targetWatch = nullptr;
     QSet<QString> m_invalidPaths;
     QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
     bool m_invalidPathsAgain = false;

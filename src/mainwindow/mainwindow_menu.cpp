@@ -328,6 +328,7 @@ void MainWindow::editMenuItem()
 // request while one runs is remembered and runs once after it, so the last change of the model is seen.
 void MainWindow::refreshInvalidPaths()
 {
+    watchTargets();
     if (m_invalidPathsWatcher && m_invalidPathsWatcher->isRunning()) {
         m_invalidPathsAgain = true;
         return;

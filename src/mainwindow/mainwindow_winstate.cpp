@@ -11,6 +11,7 @@
 #include "mainwindow/summonhotkey.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
+#include "platform/inputactivity.h"
 #include "platform/pointerstate.h"
 #include "platform/windowhints.h"
 #include "mainwindow/windowbackground.h"
@@ -49,6 +50,11 @@ void MainWindow::setupWindowState()
     };
     m_dock = new EdgeDock(std::move(host), ktr::platform::PointerState::system(), ktr::platform::Clock::system(), this);
     m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));
+    // On X11 the pointer's raw events drive the dock, so a resting pointer wakes nothing; the poll stays
+    // where they can't be had.
+    // (The offscreen platform may open the X display for GL too: only a window on X itself is driven so.)
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_dock->useRawInput(ktr::platform::InputActivity::system());
     refreshDockScreens();
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens)

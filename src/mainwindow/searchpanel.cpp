@@ -37,7 +37,6 @@ SearchPanel::SearchPanel(const QList<Group>* groups, QWidget* parent)
     setAttribute(Qt::WA_StyledBackground); // a plain QWidget paints its style-sheet background only with this
     m_edit->setObjectName(QStringLiteral("searchEdit"));
     m_edit->setPlaceholderText(Lang::tr("搜索面板内的项目…（Esc 关闭）"));
-    m_edit->setClearButtonEnabled(true);
     m_list->setObjectName(QStringLiteral("searchResults"));
     m_list->setIconSize(QSize(24, 24));
     m_list->setSpacing(2);
@@ -100,6 +99,9 @@ void SearchPanel::toggle()
         hide();
         return;
     }
+    // The clear button loads its theme icon: a cost of the first search, not of every start.
+    if (!m_edit->isClearButtonEnabled())
+        m_edit->setClearButtonEnabled(true);
     applyStyle();
     raise();
     show();

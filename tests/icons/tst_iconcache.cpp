@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <sys/stat.h>
+
 class TestIconCache : public QObject
 {
     Q_OBJECT
@@ -183,6 +185,41 @@ private Q_SLOTS:
         saveIconSnapshot(QString(), solid(1, 1, Qt::red));
         saveIconSnapshot(QStringLiteral("/other"), QImage());
         QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files).size(), 1);
+    }
+
+    // Paths showing one image share one snapshot file: the first is written, the others are hard links to it,
+    // which the reader takes like any snapshot; another image gets a file of its own. Queued snapshots land
+    // on the writer thread.
+    void pathsOfOneImageShareOneFile()
+    {
+        const QImage shared = solid(16, 16, Qt::red);
+        const QStringList paths{QStringLiteral("/one/a"), QStringLiteral("/one/b"), QStringLiteral("/one/c")};
+        saveIconSnapshot(paths[0], shared);
+        for (const QString& p : paths.mid(1))
+            queueIconSnapshot(p, shared);
+        queueIconSnapshot(QStringLiteral("/other"), solid(16, 16, Qt::blue));
+        waitForIconSnapshots();
+        const auto inode = [](const QString& path, nlink_t* links = nullptr) {
+            struct stat st = {};
+            if (::stat(QFile::encodeName(iconSnapPath(path)).constData(), &st) != 0)
+                return ino_t(0);
+            if (links)
+                *links = st.st_nlink;
+            return st.st_ino;
+        };
+        nlink_t links = 0;
+        const ino_t first = inode(paths[0], &links);
+        QVERIFY(first != 0);
+        QCOMPARE(links, nlink_t(3));
+        for (const QString& p : paths) {
+            QCOMPARE(inode(p), first);
+            QVERIFY(!QFileInfo(iconSnapPath(p)).isSymLink());
+            QCOMPARE(readIconSnapshot(p).pixelColor(8, 8), QColor(Qt::red));
+        }
+        QVERIFY(inode(QStringLiteral("/other")) != first);
+        QCOMPARE(readIconSnapshot(QStringLiteral("/other")).pixelColor(8, 8), QColor(Qt::blue));
+        // Nothing is left beside the snapshots.
+        QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files).size(), 4);
     }
 
     void emptySnapshotIsIgnoredAndReplaced()

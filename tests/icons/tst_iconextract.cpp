@@ -149,6 +149,7 @@ private Q_SLOTS:
         QFETCH(QSize, size);
         QFETCH(QColor, centre);
         const QImage img = loadIconImage(path);
+        waitForIconSnapshots(); // written after the icon is handed out
         if (!size.isValid()) {
             QVERIFY(img.isNull());
             QVERIFY(!QFile::exists(iconSnapPath(path)) || path.isEmpty());
@@ -184,6 +185,7 @@ private Q_SLOTS:
         ktr::test::writeFile(path, "x");
         const QImage live = loadIconImage(path);
         QVERIFY(!live.isNull());
+        waitForIconSnapshots();
         QFile::remove(path);
         QCOMPARE(loadIconImage(path), live);
         QVERIFY(loadIconImage(files + "/never-seen.txt").isNull());
@@ -210,6 +212,7 @@ private Q_SLOTS:
         for (const QString& p : std::as_const(paths))
             all << loadIconImage(p);
         QCOMPARE(themeIconRenderCount() - before, 1u);
+        waitForIconSnapshots();
         for (const QImage& img : std::as_const(all)) {
             QCOMPARE(img.cacheKey(), first.cacheKey());
             QCOMPARE(img.constBits(), first.constBits());

@@ -6,7 +6,8 @@ function(check_tree root prefix)
     set(entry "${root}${prefix}/share/applications/kestrune-panel.desktop")
     set(icon "${root}${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png")
     set(marker "${root}${prefix}/bin/.kestrune-install-marker")
-    foreach(f IN ITEMS "${exe}" "${entry}" "${icon}" "${marker}")
+    set(videomodule "${root}${prefix}/bin/ktr-videomodule.so")
+    foreach(f IN ITEMS "${exe}" "${videomodule}" "${entry}" "${icon}" "${marker}")
         if(NOT EXISTS "${f}")
             message(FATAL_ERROR "not installed: ${f}")
         endif()
@@ -14,6 +15,19 @@ function(check_tree root prefix)
     execute_process(COMMAND test -x "${exe}" RESULT_VARIABLE notExecutable)
     if(NOT notExecutable EQUAL 0)
         message(FATAL_ERROR "not executable: ${exe}")
+    endif()
+    # FFmpeg and its chain come with the video module, opened when a video is played or recorded: the
+    # program itself does not load them at every start.
+    execute_process(COMMAND readelf -d "${exe}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelfRc)
+    if(NOT readelfRc EQUAL 0)
+        message(FATAL_ERROR "readelf failed on ${exe}")
+    endif()
+    if(dynamic MATCHES "libav|libswscale")
+        message(FATAL_ERROR "${exe} links FFmpeg itself:\n${dynamic}")
+    endif()
+    execute_process(COMMAND readelf -d "${videomodule}" OUTPUT_VARIABLE moduleDynamic)
+    if(NOT moduleDynamic MATCHES "libavcodec")
+        message(FATAL_ERROR "${videomodule} is not the FFmpeg module:\n${moduleDynamic}")
     endif()
     file(SHA256 "${icon}" iconHash)
     file(SHA256 "${SOURCE_DIR}/src/resources/logo.png" logoHash)
@@ -32,7 +46,7 @@ function(check_tree root prefix)
 
     # The marker names the prefix and every installed file by its final path (without DESTDIR).
     file(STRINGS "${marker}" lines)
-    foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel"
+    foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel" "${prefix}/bin/ktr-videomodule.so"
                           "${prefix}/share/applications/kestrune-panel.desktop"
                           "${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png"
                           "${prefix}/bin/.kestrune-install-marker")

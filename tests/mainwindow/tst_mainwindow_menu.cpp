@@ -3,6 +3,7 @@
 #include "model/configstore.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/targetwatch.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "model/shortcutfile.h"
@@ -554,8 +555,7 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("late.txt"))}},
                              Group{QStringLiteral("B"), {item("::{x}"), item(QString())}}});
         QTRY_COMPARE(w->invalidPaths(), QSet<QString>{file("late.txt")});
-        QVERIFY(ktr::test::writeFile(file("late.txt"), "x"));
-        QMetaObject::invokeMethod(w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer")), "timeout");
+        QVERIFY(ktr::test::writeFile(file("late.txt"), "x")); // the watched folder changes: a new check
         QTRY_VERIFY(w->invalidPaths().isEmpty());
         QFile::remove(file("late.txt"));
     }
@@ -573,7 +573,8 @@ private Q_SLOTS:
         };
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("gone.txt"))}}}, hooks);
         QTRY_VERIFY(!w->invalidPathsCheckRunning()); // the construction's check, before the hook was set
-        QTimer* timer = w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer"));
+        // Folder changes of the targets ask for the checks.
+        QTimer* timer = w->targetWatch()->settleTimer();
         QMetaObject::invokeMethod(timer, "timeout");
         QTRY_COMPARE(runs.load(), 1);
         for (int i = 0; i < 3; ++i)

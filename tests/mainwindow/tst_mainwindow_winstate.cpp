@@ -2,6 +2,7 @@
 // pinning, the autostart entry, docking when a move ends, fitting to the screen, the summon, the frame
 // hit test on the real children, the disk-full notice, and the small helpers of the menus and items.
 #include "mainwindow/edgedock.h"
+#include "mainwindow/targetwatch.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/menustyle.h"
@@ -65,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
         QVERIFY(QFile::exists(settingsFile())); // the close path saved the settings
-        QVERIFY(!w->findChild<QTimer*>(QStringLiteral("invalidPathsTimer"))->isActive());
+        QVERIFY(!w->targetWatch()->settleTimer()->isActive());
     }
 
     void withoutTrayHostMinimiseStaysMinimised()

@@ -1,0 +1,1 @@
+# Built by bench_idle.cmake.

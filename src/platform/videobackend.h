@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/mp4writer.h"
+#include "platform/videodecoder.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// The FFmpeg side of video decoding and MP4 writing lives in a module of its own ("ktr-videomodule.so"),
+// opened the first time a video is decoded or recorded: FFmpeg and the hundred libraries behind it are then
+// no part of every start. VideoDecoder and Mp4Writer forward to these interfaces.
+namespace ktr::platform {
+
+class VideoDecoderBackend
+{
+public:
+    virtual ~VideoDecoderBackend() = default;
+    virtual bool open(const QString& path, QString* message) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual QSize sourceSize() const = 0;
+    virtual double frameRate() const = 0;
+    virtual void setOutputSize(QSize size) = 0;
+    virtual VideoDecoder::ReadResult readFrame(QImage* frame, qint64* ptsMs, qint64* durationMs) = 0;
+    virtual bool rewind() = 0;
+};
+
+class Mp4WriterBackend
+{
+public:
+    virtual ~Mp4WriterBackend() = default;
+    virtual bool open(const QString& path, const Mp4Writer::EncoderSettings& settings) = 0;
+    virtual bool writeFrame(const QImage& frame, qint64 timeMs) = 0;
+    virtual bool close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual QString errorString() const = 0;
+    virtual qint64 framesWritten() const = 0;
+    virtual qint64 estimatedBytes() const = 0;
+};
+
+// What the module hands out; version changes with every change of these interfaces.
+struct VideoModuleApi
+{
+    static constexpr int kVersion = 1;
+    int version = kVersion;
+    VideoDecoderBackend* (*createDecoder)() = nullptr;
+    Mp4WriterBackend* (*createWriter)() = nullptr;
+};
+
+// The module's one exported symbol.
+#define KTR_VIDEO_MODULE_ENTRY "ktr_video_module_api"
+
+// The module's file name, looked for beside the executable, then where the build put it.
+inline constexpr const char* kVideoModuleFileName = "ktr-videomodule.so";
+
+// Opens the module once per process (thread-safe); null when it can't be found or loaded (logged once).
+const VideoModuleApi* videoModule();
+
+} // namespace ktr::platform

@@ -1,0 +1,112 @@
+// The order icons are asked for: what is on show first, every item in the end, and a group brought on show
+// moved to the front of what is still waiting.
+#include "icons/iconcache.h"
+#include "icons/iconloader.h"
+#include "mainwindow/iconqueue.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QtTest/QtTest>
+
+namespace {
+
+// A group named g with items "/g/<name>" for each letter of names; an upper-case letter is a hidden item,
+// '-' an item without a path.
+Group group(const QString& g, const QString& names)
+{
+    Group out{g, {}};
+    for (QChar c : names) {
+        Item item;
+        if (c != QLatin1Char('-'))
+            item.path = QLatin1Char('/') + g + QLatin1Char('/') + c.toLower();
+        item.hidden = c.isUpper();
+        out.items.append(item);
+    }
+    return out;
+}
+
+} // namespace
+
+class TestIconQueue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { setIconExtractorForTesting({}); }
+
+    void loadOrder_data()
+    {
+        QTest::addColumn<QList<Group>>("groups");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QStringList>("expected");
+        const QList<Group> three{group("x", "ab"), group("y", "cd"), group("z", "e")};
+        QTest::newRow("first group on show") << three << 0 << QStringList{"/x/a", "/x/b", "/y/c", "/y/d", "/z/e"};
+        QTest::newRow("middle group on show, then the others in order")
+            << three << 1 << QStringList{"/y/c", "/y/d", "/x/a", "/x/b", "/z/e"};
+        QTest::newRow("no group on show") << three << 7 << QStringList{"/x/a", "/x/b", "/y/c", "/y/d", "/z/e"};
+        QTest::newRow("hidden items last, empty paths never")
+            << QList<Group>{group("x", "aB-c"), group("y", "D")} << 0 << QStringList{"/x/a", "/x/c", "/x/b", "/y/d"};
+        Group twice = group("y", "c");
+        twice.items.append(group("x", "a").items);
+        QTest::newRow("a path in two groups once, where it is seen first")
+            << QList<Group>{group("x", "ab"), twice} << 1 << QStringList{"/y/c", "/x/a", "/x/b"};
+        QTest::newRow("nothing") << QList<Group>{} << 0 << QStringList{};
+    }
+    void loadOrder()
+    {
+        QFETCH(QList<Group>, groups);
+        QFETCH(int, current);
+        QFETCH(QStringList, expected);
+        QCOMPARE(IconQueue::loadOrder(groups, current), expected);
+    }
+
+    // Far more items than ever run at once: all of them get their icon, at most kMaxInFlight loads wait at a
+    // time, and a group put on show meanwhile is served before the rest.
+    void everyItemLoadsAndAGroupOnShowGoesFirst()
+    {
+        clearIconCache();
+        QStringList loaded;
+        setIconExtractorForTesting([](const QString&) {
+            QImage img(4, 4, QImage::Format_ARGB32);
+            img.fill(Qt::red);
+            return img;
+        });
+        QList<Group> groups;
+        for (int g = 0; g < 30; ++g) {
+            Group gr{QString::number(g), {}};
+            for (int i = 0; i < 100; ++i) {
+                Item item;
+                item.path = QStringLiteral("/g%1/i%2").arg(g).arg(i);
+                gr.items.append(item);
+            }
+            groups.append(gr);
+        }
+        IconQueue queue;
+        connect(&queue, &IconQueue::iconLoaded, this, [&](const QString& p) { loaded.append(p); });
+        int maxInFlight = 0;
+        connect(&queue, &IconQueue::iconLoaded, this, [&] { maxInFlight = std::max(maxInFlight, queue.inFlight()); });
+        queue.queueAll(groups, 0);
+        QCOMPARE(queue.paths().size(), 3000);
+        queue.drain();
+        QCOMPARE(queue.inFlight(), IconQueue::kMaxInFlight);
+        // Group 20 comes on show while group 0 loads.
+        QStringList shown;
+        for (const Item& item : groups[20].items)
+            shown.append(item.path);
+        queue.prioritize(shown);
+        QCOMPARE(queue.paths().first(), shown.first());
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 3000, 20000);
+        QVERIFY(maxInFlight <= IconQueue::kMaxInFlight);
+        // The loads already under way finish first, then group 20's come before any other group's (the two
+        // workers may swap neighbours).
+        const qsizetype window = IconQueue::kMaxInFlight + 100 + 2;
+        const auto of20 = std::count_if(loaded.cbegin(), loaded.cbegin() + window,
+                                        [](const QString& p) { return p.startsWith(QLatin1String("/g20/")); });
+        QCOMPARE(of20, 100);
+        QCOMPARE(QSet<QString>(loaded.cbegin(), loaded.cend()).size(), 3000);
+        clearIconCache();
+    }
+};
+
+KTR_TEST_MAIN(TestIconQueue)
+#include "tst_iconqueue.moc"

@@ -1,0 +1,110 @@
+// Missing targets without a poll: the folders of the items' targets are watched, and a target deleted (or
+// come back) shows on the grid after the folder's change, with no timer running while nothing changes.
+#include "mainwindow/targetwatch.h"
+#include "windowfixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace ktr::test;
+
+namespace {
+
+bool noTimerRuns(const QObject& owner)
+{
+    const QList<QTimer*> timers = owner.findChildren<QTimer*>();
+    return std::none_of(timers.cbegin(), timers.cend(), [](const QTimer* t) { return t->isActive(); });
+}
+
+} // namespace
+
+class TestTargetWatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { useRedIconExtractor(); }
+    void cleanup() { setIconExtractorForTesting({}); }
+
+    // The badge follows the disk: a target deleted is marked, one restored is not, and in between nothing runs.
+    void deletedTargetGetsItsBadgeWithoutAPoll()
+    {
+        const QString dir = freshDir(QStringLiteral("targets"));
+        const QString kept = dir + QStringLiteral("/kept.txt");
+        const QString doomed = dir + QStringLiteral("/doomed.txt");
+        QVERIFY(writeFile(kept, "k"));
+        QVERIFY(writeFile(doomed, "d"));
+        writeLayout({Group{QStringLiteral("A"), {item(kept), item(doomed)}}});
+        auto w = std::make_unique<MainWindow>();
+        QTRY_VERIFY(!w->invalidPathsCheckRunning());
+        QVERIFY(w->invalidPaths().isEmpty());
+        QVERIFY(w->targetWatch()->watchedFolders().contains(dir));
+        QTRY_VERIFY(noTimerRuns(*w->targetWatch()));
+
+        QVERIFY(QFile::remove(doomed));
+        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{doomed});
+        QTRY_VERIFY(noTimerRuns(*w->targetWatch()));
+
+        QVERIFY(writeFile(doomed, "back"));
+        QTRY_VERIFY(w->invalidPaths().isEmpty());
+    }
+
+    // A folder that went away is replaced by its nearest existing ancestor, so its return is seen as well.
+    void goneFolderIsWatchedThroughItsParent()
+    {
+        const QString base = freshDir(QStringLiteral("tree"));
+        const QString sub = base + QStringLiteral("/sub");
+        QVERIFY(QDir().mkpath(sub));
+        const QString target = sub + QStringLiteral("/t.txt");
+        QVERIFY(writeFile(target, "t"));
+        Item it = item(target);
+        TargetWatch watch;
+        QSignalSpy changed(&watch, &TargetWatch::targetsChanged);
+        watch.setGroups({Group{QStringLiteral("A"), {it}}}, 0);
+        QCOMPARE(watch.watchedFolders(), QStringList{sub});
+
+        QVERIFY(QDir(sub).removeRecursively());
+        QVERIFY(changed.wait(5000));
+        watch.setGroups({Group{QStringLiteral("A"), {it}}}, 0); // what the owner's check does
+        QCOMPARE(watch.watchedFolders(), QStringList{base});
+
+        changed.clear();
+        QVERIFY(QDir().mkpath(sub));
+        QVERIFY(changed.wait(5000));
+        watch.setGroups({Group{QStringLiteral("A"), {it}}}, 0);
+        QCOMPARE(watch.watchedFolders(), QStringList{sub});
+    }
+
+    // The number of folders is bounded; the current group's are among those watched, and the owner knows
+    // that the rest is not covered.
+    void foldersAreBoundedCurrentGroupFirst()
+    {
+        const QString base = freshDir(QStringLiteral("many"));
+        QList<Group> groups;
+        for (int g = 0; g < 3; ++g) {
+            Group group{QString::number(g), {}};
+            for (int i = 0; i < TargetWatch::kMaxFolders / 2; ++i) {
+                const QString folder = QStringLiteral("%1/g%2-%3").arg(base).arg(g).arg(i);
+                QVERIFY(QDir().mkpath(folder));
+                group.items.append(item(folder + QStringLiteral("/x.txt")));
+            }
+            groups.append(group);
+        }
+        TargetWatch watch;
+        watch.setGroups(groups, 2);
+        QVERIFY(!watch.coversAll());
+        const QStringList watched = watch.watchedFolders();
+        QCOMPARE(watched.size(), TargetWatch::kMaxFolders);
+        QVERIFY(watched.contains(base + QStringLiteral("/g2-0")));
+        QVERIFY(watched.contains(base + QStringLiteral("/g2-%1").arg(TargetWatch::kMaxFolders / 2 - 1)));
+
+        watch.setGroups(groups.mid(0, 2), 0);
+        QVERIFY(watch.coversAll());
+        QCOMPARE(watch.watchedFolders().size(), TargetWatch::kMaxFolders);
+    }
+};
+
+KTR_TEST_MAIN(TestTargetWatch)
+#include "tst_targetwatch.moc"
