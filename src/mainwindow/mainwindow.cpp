@@ -180,9 +180,7 @@ void MainWindow::buildWidgets()
     m_grid = new IconGrid(this);
     m_bottomBar = new BottomBar(this);
 
-    // The search panel, hidden until asked for.
-    m_searchPanel = new SearchPanel(&m_model.groups(), this);
-    connect(m_searchPanel, &SearchPanel::launchRequested, this, &MainWindow::runSearchItem);
+    // The search panel is built on first use (ensureSearchPanel): most starts never open it.
 
     connect(m_bottomBar, &BottomBar::buttonActivated, this, &MainWindow::onUiButton);
     buildButtonHandlers();

@@ -224,7 +224,10 @@ public:
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
     IconGrid* iconGrid() const { return m_grid; }
+    // nullptr until the panel is first asked for: it is built on first use, not at start.
     SearchPanel* searchPanel() const { return m_searchPanel; }
+    // The search panel, built (hidden, placed, connected) on the first call.
+    SearchPanel* ensureSearchPanel();
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }

@@ -364,17 +364,17 @@ void MainWindow::toggleSearch()
 {
     if (m_lock->blocks())
         return;
-    m_searchPanel->toggle();
+    ensureSearchPanel()->toggle();
 }
 
 void MainWindow::refreshSearch(const QString& text)
 {
-    m_searchPanel->refresh(text);
+    ensureSearchPanel()->refresh(text);
 }
 
 void MainWindow::runSearchResult(int row)
 {
-    m_searchPanel->runResult(row);
+    ensureSearchPanel()->runResult(row);
 }
 
 // The panel found the item again by its path: show its group, then open it as a double click does.
@@ -394,6 +394,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
     // A key that got past the lock screen (before it shows, while it fades) opens nothing.
     if (m_lock->blocks())
         return;
+    // Ctrl+F is the first use of the panel; other keys reach only a panel that already exists.
+    if (!m_searchPanel && SearchPanel::isToggleKey(event))
+        ensureSearchPanel();
     if (m_searchPanel && m_searchPanel->handleKey(event))
         return;
     QWidget::keyPressEvent(event);

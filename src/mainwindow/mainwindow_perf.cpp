@@ -3,6 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "mainwindow/iconqueue.h"
+#include "mainwindow/searchpanel.h"
 #include "mainwindow/targetwatch.h"
 
 void MainWindow::setupTargetWatch()
@@ -31,4 +32,14 @@ void MainWindow::watchTargets()
 {
     if (m_targetWatch)
         m_targetWatch->setGroups(m_model.groups(), m_model.currentIndex());
+}
+
+SearchPanel* MainWindow::ensureSearchPanel()
+{
+    if (!m_searchPanel) {
+        m_searchPanel = new SearchPanel(&m_model.groups(), this);
+        connect(m_searchPanel, &SearchPanel::launchRequested, this, &MainWindow::runSearchItem);
+        m_searchPanel->placeIn(width());
+    }
+    return m_searchPanel;
 }

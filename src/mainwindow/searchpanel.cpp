@@ -259,9 +259,14 @@ void SearchPanel::runHighlighted()
     runResult(m_list->currentRow());
 }
 
+bool SearchPanel::isToggleKey(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_F && (event->modifiers() & Qt::ControlModifier);
+}
+
 bool SearchPanel::handleKey(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_F && (event->modifiers() & Qt::ControlModifier)) {
+    if (isToggleKey(event)) {
         toggle();
         event->accept();
         return true;

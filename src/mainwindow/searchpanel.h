@@ -37,6 +37,8 @@ public:
 
     // The window's key handling: Ctrl+F toggles the panel, Escape hides a visible one. True when handled.
     bool handleKey(QKeyEvent* event);
+    // Ctrl+F, the key that toggles the panel.
+    static bool isToggleKey(const QKeyEvent* event);
 
     // Places the panel in an area of the given width: centred, 460 px wide at most, 64 px from the top.
     void placeIn(int areaWidth);

@@ -5,6 +5,7 @@
 #include "model/configstore.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/searchpanel.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "platform/launcher.h"
@@ -112,8 +113,14 @@ private Q_SLOTS:
         QVERIFY(w->windowFlags().testFlag(Qt::FramelessWindowHint));
         QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(w->titleBar() && w->bottomBar() && w->borderFrame());
-        QCOMPARE(w->searchPanel()->objectName(), QStringLiteral("searchPanel"));
-        QVERIFY(w->searchPanel()->isHidden());
+        // The search panel is built on first use, hidden and placed in the window.
+        QVERIFY(!w->searchPanel());
+        SearchPanel* panel = w->ensureSearchPanel();
+        QCOMPARE(w->searchPanel(), panel);
+        QCOMPARE(w->ensureSearchPanel(), panel);
+        QCOMPARE(panel->objectName(), QStringLiteral("searchPanel"));
+        QVERIFY(panel->isHidden());
+        QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));
         QVERIFY(w->borderFrame()->testAttribute(Qt::WA_TransparentForMouseEvents));
         QCOMPARE(w->size(), QSize(680, 496));
     }

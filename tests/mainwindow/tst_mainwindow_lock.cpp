@@ -154,7 +154,7 @@ private Q_SLOTS:
                 w.hide();
                 w.restoreWindow();
             } else if (attempt == "search result") {
-                emit w.searchPanel()->launchRequested(0, 0);
+                emit w.ensureSearchPanel()->launchRequested(0, 0);
             } else if (attempt == "floating icon") {
                 QVERIFY(!w.floatIcons().isEmpty());
                 emit w.floatIcons().first()->openRequested();
@@ -171,7 +171,7 @@ private Q_SLOTS:
         auto effect = [&](MainWindow& w, int itemsBefore, bool hiddenFirst) {
             QCoreApplication::processEvents();
             int n = int(m_launcher.calls.size());
-            n += w.searchPanel()->isVisible() ? 1 : 0;
+            n += w.searchPanel() && w.searchPanel()->isVisible() ? 1 : 0;
             n += int(w.groups().at(w.currentIndex()).items.size()) - itemsBefore;
             n += w.settingsDialog() ? 1 : 0;
             if (hiddenFirst)

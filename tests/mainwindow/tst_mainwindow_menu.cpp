@@ -710,8 +710,10 @@ private Q_SLOTS:
         w->resize(680, 496);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        SearchPanel* panel = w->searchPanel();
+        QVERIFY(!w->searchPanel()); // built by the first Ctrl+F
         QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+        SearchPanel* panel = w->searchPanel();
+        QVERIFY(panel);
         QVERIFY(panel->isVisible());
         QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
