@@ -236,12 +236,14 @@ private Q_SLOTS:
         h.scheduler->waitWorkers(2500);
         const qint64 spent = timer.elapsed();
         if (autoRunning) {
-            QVERIFY2(spent >= 2490 && spent < 2700, qPrintable(QString::number(spent)));
+            // The fake task never ends on its own: anything well short of "forever" keeps the budget, and a
+            // loaded machine may overrun it by a scheduling slice or two.
+            QVERIFY2(spent >= 2490 && spent < 4000, qPrintable(QString::number(spent)));
             QVERIFY(h.dialogBudgets.isEmpty());
             QVERIFY(log.contains(QStringLiteral("auto backup worker still running on exit; cancel requested, "
                                                 "orphan powershell may remain (hard exit)")));
         } else {
-            QVERIFY(spent < 100);
+            QVERIFY2(spent < 1000, qPrintable(QString::number(spent)));
             QCOMPARE(h.dialogBudgets.size(), 1);
             QVERIFY(h.dialogBudgets.first() > 2400);
         }
