@@ -10,6 +10,7 @@
 #include "platform/ziparchive.h"
 
 #include <QDebug>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -129,8 +130,12 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
     removeStaleParts(backupDir, 21600);
 
     const QString prefix = preRestore ? QStringLiteral("Kestrune-PreRestore-") : QStringLiteral("Kestrune-Auto-");
-    const QString stamp = backupdetail::clock()->now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-    const QString finalPath = QDir(QFileInfo(backupDir).absoluteFilePath()).filePath(prefix + stamp + QStringLiteral(".zip"));
+    QDateTime stampTime = backupdetail::clock()->now();
+    const QDir snapshotDir(QFileInfo(backupDir).absoluteFilePath());
+    const auto nameAt = [&](const QDateTime& t) {
+        return snapshotDir.filePath(prefix + t.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral(".zip"));
+    };
+    QString finalPath = nameAt(stampTime);
     const QString partial = finalPath + QStringLiteral(".%1.part").arg(ktr::platform::currentProcessId());
     const QString work =
         QDir(QDir::tempPath()).absoluteFilePath(QStringLiteral("ktrbak_") + QUuid::createUuid().toString(QUuid::WithoutBraces));
@@ -221,14 +226,24 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
 
     // Publish: one rename that refuses an existing snapshot, then the folder entry made durable.
     if (ok && job.check()) {
+        // Two snapshots within one millisecond (a create right after a pre-restore one) would share a name:
+        // the later one takes the next free millisecond instead of failing or replacing the other.
         bool exists = false;
         QString renameError;
-        if (ktr::platform::renameNoReplace(partial, finalPath, &renameError, &exists)) {
-            published = true;
-            ktr::platform::syncPath(QFileInfo(finalPath).absolutePath());
-        } else {
-            ok = job.fail(exists ? QStringLiteral("snapshot target already exists") : renameError);
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            exists = false;
+            if (ktr::platform::renameNoReplace(partial, finalPath, &renameError, &exists)) {
+                published = true;
+                ktr::platform::syncPath(QFileInfo(finalPath).absolutePath());
+                break;
+            }
+            if (!exists)
+                break;
+            stampTime = stampTime.addMSecs(1);
+            finalPath = nameAt(stampTime);
         }
+        if (!published)
+            ok = job.fail(exists ? QStringLiteral("snapshot target already exists") : renameError);
     } else {
         ok = false;
     }

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <atomic>
 #include <sys/stat.h>
@@ -280,10 +281,33 @@ private Q_SLOTS:
                 planted = ktr::test::writeFile(finalPath, "someone else's");
         });
         QVERIFY(planted);
-        QVERIFY(run.path.isEmpty());
-        QVERIFY2(run.error.contains(QLatin1String("snapshot target already exists")), qPrintable(run.error));
+        // The other file stays as it is; the new snapshot takes the next free millisecond.
+        const QString next = QDir(backups).absoluteFilePath(
+            QStringLiteral("Kestrune-Auto-") + clock.now().addMSecs(1).toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+            QStringLiteral(".zip"));
+        QCOMPARE(run.path, next);
         QCOMPARE(ktr::test::readFile(finalPath), QByteArray("someone else's"));
-        QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList{QFileInfo(finalPath).fileName()});
+        QCOMPARE(QDir(backups).entryList(QDir::Files, QDir::Name),
+                 (QStringList{QFileInfo(finalPath).fileName(), QFileInfo(next).fileName()}));
+    }
+
+    // Snapshots made within one millisecond (a create-now right after a pre-restore snapshot, or a fast
+    // machine) each get their own name.
+    void snapshotsOfOneMillisecondAllKept()
+    {
+        ktr::test::ManualClock clock;
+        BackupEngine::setClock(&clock);
+        const QString data = ktr::test::freshDir(QStringLiteral("samems"));
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/a.txt"), "a"));
+        const QString backups = BackupEngine::backupDir(data);
+        QSet<QString> paths;
+        for (int i = 0; i < 3; ++i) {
+            const Run run = create(backups, data, false);
+            QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
+            paths.insert(run.path);
+        }
+        QCOMPARE(paths.size(), 3);
+        QCOMPARE(BackupEngine::listSnapshots(backups).size(), 3);
     }
 
     void missingDataFolderFailsLikeTheCopy()
