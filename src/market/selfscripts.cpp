@@ -2,6 +2,7 @@
 
 #include "platform/autostart.h"
 #include "platform/launcher.h"
+#include "platform/videobackend.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -140,6 +141,7 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
     // The names the install step gives its files; anything else a marker might list is not ours to delete.
     static const QStringList ourNames = {QStringLiteral("kestrune-panel"), QStringLiteral("kestrune-panel.desktop"),
                                          QStringLiteral("kestrune-panel.png"),
+                                         QLatin1String(ktr::platform::kVideoModuleFileName),
                                          QLatin1String(ktr::platform::kInstallMarkerName)};
     out.files << program;
     for (const QString& line : lines) {
