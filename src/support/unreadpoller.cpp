@@ -29,9 +29,25 @@ bool UnreadPoller::chatVisible() const
     return m_chat && m_chat->isVisible();
 }
 
+void UnreadPoller::setToken(const QString& token)
+{
+    const bool had = !m_token.isEmpty();
+    m_token = token;
+    if (token.isEmpty()) {
+        if (had)
+            stopTimerAndReply();
+        return;
+    }
+    if (m_wanted && !m_timer.isActive()) {
+        m_timer.start();
+        poll();
+    }
+}
+
 bool UnreadPoller::startIfStopped()
 {
-    if (m_timer.isActive())
+    m_wanted = true;
+    if (m_timer.isActive() || m_token.isEmpty())
         return false;
     m_timer.start();
     poll();
@@ -39,6 +55,12 @@ bool UnreadPoller::startIfStopped()
 }
 
 void UnreadPoller::stop()
+{
+    m_wanted = false;
+    stopTimerAndReply();
+}
+
+void UnreadPoller::stopTimerAndReply()
 {
     m_timer.stop();
     if (QNetworkReply* old = m_pending.data()) {
@@ -64,7 +86,7 @@ void UnreadPoller::setCount(int count)
 
 void UnreadPoller::poll()
 {
-    if (chatVisible())
+    if (chatVisible() || m_token.isEmpty())
         return;
     // The newest question wins: an older reply still on its way could carry an older count.
     if (QNetworkReply* old = m_pending.data()) {

@@ -92,6 +92,44 @@ private Q_SLOTS:
         QTRY_COMPARE(requests(), 2);
     }
 
+    // Signed out there is nothing to count: the settings' start waits for a token, a login starts the timer
+    // and polls at once, a sign-out stops it and drops the answer on its way.
+    void followsTheToken()
+    {
+        QTimer* timer = m_poller->timer();
+        m_poller->setToken(QString());
+        QVERIFY(!m_poller->startIfStopped());
+        m_poller->poll();
+        QVERIFY(!timer->isActive());
+        QVERIFY(!m_poller->isPending());
+        QTest::qWait(50);
+        QCOMPARE(requests(), 0);
+
+        answer({{"ok", 1}, {"unread", 4}});
+        m_poller->setToken("tok2");
+        QVERIFY(timer->isActive());
+        QTRY_VERIFY(!m_poller->isPending());
+        QCOMPARE(requests(), 1);
+        QCOMPARE(m_host->requests().value(0).json.value("token").toString(), QStringLiteral("tok2"));
+        QCOMPARE(m_poller->count(), 4);
+        m_poller->setToken("tok3"); // another account: the timer runs on, no second start
+        QCOMPARE(requests(), 1);
+
+        answer({{"ok", 1}, {"unread", 9}}, 300);
+        m_poller->poll();
+        QTRY_COMPARE(requests(), 2);
+        m_poller->setToken(QString());
+        QVERIFY(!timer->isActive());
+        QVERIFY(!m_poller->isPending());
+        QTest::qWait(400);
+        QCOMPARE(m_poller->count(), 4);
+
+        // Stopped for good at shutdown: a later token starts nothing.
+        m_poller->stop();
+        m_poller->setToken("tok4");
+        QVERIFY(!timer->isActive());
+    }
+
     // The answers and the badge: an equal count is not sent again, 0 clears, a missing count is 0, and
     // anything but "ok" 1 changes nothing.
     void counts_data()
