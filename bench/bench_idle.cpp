@@ -3,7 +3,10 @@
 // frameless Qt window (bench_idle_floor, built with this program) measured in the same run. Every program
 // runs with its own HOME below a temporary folder; figures come from /proc.
 //
-//   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE]
+//   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE] [--warm]
+//
+// Each run starts cold (a fresh HOME: no icon snapshots, no caches of the program); --warm starts the panel
+// once on its HOME before the measured start, so that one finds its snapshots and the page cache warm.
 //
 // Needs DISPLAY (an Xvfb with or without a window manager; docking needs one that moves windows, such as
 // openbox). --compare also measures plank and lxqt-panel when they are installed. With several runs the
@@ -37,6 +40,7 @@ namespace {
 struct Figures
 {
     double mappedPaintedMs = -1;
+    double settledMs = -1; // the last change of the window's pixels in its first seconds: its icons shown
     double wakeupsPerSecond = -1;
     double cpuMsPerMinute = -1;
     double rssMb = -1;
@@ -135,6 +139,25 @@ public:
         const int sh = DisplayHeight(m_dpy, DefaultScreen(m_dpy));
         m_before = XGetImage(m_dpy, DefaultRootWindow(m_dpy), 0, 0, sw, sh, AllPlanes, ZPixmap);
     }
+    // The pixels of a rectangle of the screen as they are now.
+    QByteArray grab(int x, int y, int w, int h)
+    {
+        const int sw = DisplayWidth(m_dpy, DefaultScreen(m_dpy));
+        const int sh = DisplayHeight(m_dpy, DefaultScreen(m_dpy));
+        x = std::max(0, x);
+        y = std::max(0, y);
+        w = std::min(w, sw - x);
+        h = std::min(h, sh - y);
+        if (w <= 0 || h <= 0)
+            return {};
+        XImage* img = XGetImage(m_dpy, DefaultRootWindow(m_dpy), x, y, w, h, AllPlanes, ZPixmap);
+        if (!img)
+            return {};
+        QByteArray bytes(img->data, img->bytes_per_line * img->height);
+        XDestroyImage(img);
+        return bytes;
+    }
+
     bool changed(int x, int y)
     {
         return !m_before || pixel(x, y) != XGetPixel(m_before, x, y);
@@ -352,6 +375,20 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
             }
             QThread::usleep(500);
         }
+        // Then the window fills in (the icons of its first group): the time of the last change of its pixels
+        // until they have stood still for 1.5 s, within 5 s of the start.
+        if (f.mappedPaintedMs >= 0) {
+            QByteArray last = screen.grab(x, y, w, h);
+            f.settledMs = double(sinceExec.nsecsElapsed()) / 1e6;
+            while (sinceExec.elapsed() < 5000 && double(sinceExec.elapsed()) - f.settledMs < 1500) {
+                const QByteArray now = screen.grab(x, y, w, h);
+                if (now != last) {
+                    f.settledMs = double(sinceExec.nsecsElapsed()) / 1e6;
+                    last = now;
+                }
+                QThread::usleep(1000);
+            }
+        }
     }
 
     if (prog.dock) {
@@ -433,6 +470,7 @@ int main(int argc, char** argv)
     QList<int> itemCounts{2000, 20000};
     bool withDock = true;
     bool compare = false;
+    bool warm = false;
     QString panelOverride; // another build's executable, for a before/after comparison
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -448,6 +486,8 @@ int main(int argc, char** argv)
             withDock = false;
         else if (args[i] == QLatin1String("--compare"))
             compare = true;
+        else if (args[i] == QLatin1String("--warm"))
+            warm = true;
         else if (args[i] == QLatin1String("--panel") && i + 1 < args.size())
             panelOverride = args[++i];
     }
@@ -501,6 +541,11 @@ int main(int argc, char** argv)
                 }
             }
             bool docked = false;
+            if (warm && p.executable == panel) {
+                Program first = p;
+                first.dock = false;
+                measure(first, 1, &docked);
+            }
             const Figures f = measure(p, idleSeconds, &docked);
             results[p.label].append(f);
             if (p.dock)
@@ -524,9 +569,11 @@ int main(int argc, char** argv)
     const auto ratio = [](double v, double base) { return base > 0 && v >= 0 ? v / base : -1.0; };
     std::printf("runs: %d\n", runs);
     std::printf("idle window: %d s\n", idleSeconds);
+    std::printf("start: %s\n", warm ? "warm (second start on the same HOME)" : "cold (a fresh HOME)");
     for (const Program& p : std::as_const(programs)) {
         const QByteArray l = p.label.toUtf8();
         const double ms = med(p.label, &Figures::mappedPaintedMs);
+        const double settled = med(p.label, &Figures::settledMs);
         const double wake = med(p.label, &Figures::wakeupsPerSecond);
         const double cpu = med(p.label, &Figures::cpuMsPerMinute);
         const double rss = med(p.label, &Figures::rssMb);
@@ -536,6 +583,8 @@ int main(int argc, char** argv)
         std::printf("%s, exec to mapped and painted: %.1f ms\n", l.constData(), ms);
         std::printf("%s, exec to mapped and painted, ratio to the empty window: %.2f x\n", l.constData(),
                     ratio(ms, floorMs));
+        std::printf("%s, exec to the window's pixels settled (its first icons shown): %.1f ms\n", l.constData(),
+                    settled);
         std::printf("%s, idle wake-ups: %.3f per s\n", l.constData(), wake);
         std::printf("%s, idle wake-ups, ratio to the empty window: %.2f x\n", l.constData(), ratio(wake, floorWake));
         std::printf("%s, idle CPU: %.2f ms per min\n", l.constData(), cpu);

@@ -71,6 +71,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     // A frameless, translucent top-level window.
     setWindowFlags(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground, true);
+    // The layout is read and parsed beside the rest of the start.
+    startLayoutRead();
     m_reportAppStat = reportAppStat;
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
@@ -121,12 +123,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     setupTargetWatch();
 
     // The model: the saved layout, else the defaults of a first start.
-    if (!loadLayout()) {
-        buildDefaultLayout();
-        saveLayout();
-    }
-    refreshInvalidPaths();
-    refreshGridIcons();
+    takeStartupLayout();
     m_constructed = true;
 
     qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
@@ -296,8 +293,14 @@ void MainWindow::commitModelChange()
 
 bool MainWindow::loadLayout()
 {
+    finishLayoutNow();
+    return adoptLayout(ConfigStore::readLayoutFile(m_store.layoutPath()));
+}
+
+bool MainWindow::adoptLayout(ConfigStore::LayoutRead read)
+{
     QList<Group> groups;
-    if (!m_store.loadLayout(groups))
+    if (!m_store.takeLayout(std::move(read), groups))
         return false;
     m_model.replaceGroups(std::move(groups));
     if (m_model.currentIndex() >= m_model.groups().size())
@@ -308,6 +311,8 @@ bool MainWindow::loadLayout()
 
 bool MainWindow::saveLayout()
 {
+    // Never the empty model of a start still reading its layout over the file.
+    finishLayoutNow();
     if (!m_store.saveLayout(m_model.groups()))
         return false;
     if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)

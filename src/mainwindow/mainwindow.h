@@ -11,6 +11,7 @@
 #include "ui/toast.h"
 
 #include <QColor>
+#include <QFuture>
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -115,6 +116,14 @@ public:
     bool preserveCorruptFile(const QString& path);
     void scheduleSettingsRefresh();
     QString layoutPath() { return m_store.layoutPath(); }
+    // A large "layout.json" is parsed on a worker while the window starts and paints; until it is taken
+    // the model is empty and nothing is saved over the file. Any input, and every save, takes it first.
+    static constexpr qint64 kAsyncLayoutBytes = 1024 * 1024;
+    bool layoutPending() const { return m_layoutPending; }
+    // Waits for a layout still being read and takes it; true when one was pending.
+    bool finishLayoutNow();
+    // Runs on the worker before it reads the file (a test holds the read back to see the pending state).
+    static void setLayoutReadHook(std::function<void()> hook);
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
@@ -324,6 +333,10 @@ private:
     void refreshInvalidPaths();
     void setupTargetWatch();
     void watchTargets();
+    void startLayoutRead();
+    void takeStartupLayout();
+    void applyStartupLayout();
+    bool adoptLayout(ConfigStore::LayoutRead read);
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
     void setupUpdates();
@@ -454,6 +467,12 @@ private:
     QSet<QString> m_invalidPaths;
     QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
     bool m_invalidPathsAgain = false;
+    // The start's layout read (see kAsyncLayoutBytes).
+    QFuture<ConfigStore::LayoutRead> m_layoutRead;
+    QFutureWatcher<ConfigStore::LayoutRead>* m_layoutWatcher = nullptr;
+    QObject* m_layoutGate = nullptr;
+    bool m_layoutAsync = false;
+    bool m_layoutPending = false;
     QList<FloatIcon*> m_floatIcons;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;

@@ -31,6 +31,7 @@
 
 void MainWindow::syncDesktopIcons()
 {
+    finishLayoutNow(); // the collected icons join the saved layout, not the empty one of a start
     DesktopCollectResult result;
     m_model.editGroups([&result](QList<Group>& groups) {
         result = collectDesktopIcons(groups, desktopFolders());

@@ -69,11 +69,42 @@ QString ConfigStore::settingsPath()
     return m_settingsPath;
 }
 
+ConfigStore::FileRead ConfigStore::readFileObject(const QString& path, qint64 cap)
+{
+    FileRead read;
+    QByteArray bytes;
+    read.status = int(ktr::readFileCapped(path, cap, &bytes, &read.error));
+    if (read.status != int(ktr::ReadStatus::Ok))
+        return read;
+    if (bytes.isEmpty()) {
+        read.empty = true;
+        return read;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    bytes = QByteArray(); // a large file's bytes are not kept beside its parsed form
+    if (parseError.error == QJsonParseError::NoError && doc.isObject()) {
+        read.parsed = true;
+        read.object = doc.object();
+    } else {
+        read.parseError = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
+                                                                        : parseError.errorString();
+    }
+    return read;
+}
+
 ConfigStore::Read ConfigStore::readObject(const QString& path, qint64 cap, QJsonObject* object)
 {
-    QByteArray bytes;
-    QString error;
-    switch (ktr::readFileCapped(path, cap, &bytes, &error)) {
+    const FileRead read = readFileObject(path, cap);
+    const Read result = settleRead(path, read);
+    if (result == Read::Ok)
+        *object = read.object;
+    return result;
+}
+
+ConfigStore::Read ConfigStore::settleRead(const QString& path, const FileRead& read)
+{
+    switch (ktr::ReadStatus(read.status)) {
     case ktr::ReadStatus::Ok:
         break;
     case ktr::ReadStatus::Missing:
@@ -84,25 +115,20 @@ ConfigStore::Read ConfigStore::readObject(const QString& path, qint64 cap, QJson
     case ktr::ReadStatus::Failed:
         // Defaults written over it would destroy what may still be the user's data.
         m_protected.insert(path);
-        qWarning().noquote() << "[config] cannot read" << path << ":" << error
+        qWarning().noquote() << "[config] cannot read" << path << ":" << read.error
                              << "- left untouched and not overwritten in this run";
         return Read::Unusable;
     }
-    if (bytes.isEmpty()) {
+    if (read.empty) {
         // Nothing to lose: the next save may write over it.
         m_protected.remove(path);
         return Read::Empty;
     }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error == QJsonParseError::NoError && doc.isObject()) {
+    if (read.parsed) {
         m_protected.remove(path);
-        *object = doc.object();
         return Read::Ok;
     }
-    qWarning().noquote() << "[config] damaged file" << path << ":"
-                         << (parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
-                                                                          : parseError.errorString());
+    qWarning().noquote() << "[config] damaged file" << path << ":" << read.parseError;
     // A well-formed file that is not an object is kept as a copy too, so defaults saved later
     // replace nothing the user could still want.
     if (preserveCorruptFile(path)) {
@@ -135,11 +161,33 @@ void ConfigStore::scheduleCorruptNotice(int delayMs, const char* text)
     });
 }
 
+ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
+{
+    LayoutRead read;
+    read.file = readFileObject(path, kMaxLayoutBytes);
+    if (!read.file.parsed)
+        return read;
+    read.dropsData = layoutDropsData(read.file.object);
+    if (!read.dropsData) {
+        read.groups = layoutFromJson(read.file.object);
+        read.file.object = QJsonObject(); // read; its groups are what counts now
+        return read;
+    }
+    const QJsonValue readable = read.file.object.value(QStringLiteral("groups"));
+    if (readable.isArray() && !readable.toArray().isEmpty())
+        read.groups = layoutFromJson(read.file.object);
+    return read;
+}
+
 bool ConfigStore::loadLayout(QList<Group>& groups)
 {
+    return takeLayout(readLayoutFile(layoutPath()), groups);
+}
+
+bool ConfigStore::takeLayout(LayoutRead read, QList<Group>& groups)
+{
     const QString path = layoutPath();
-    QJsonObject object;
-    const Read result = readObject(path, kMaxLayoutBytes, &object);
+    const Read result = settleRead(path, read.file);
     if (result == Read::Damaged)
         scheduleCorruptNotice(kLayoutNoticeDelayMs,
                               "布局文件已损坏，已保留副本并重建默认分组；可从「备份与恢复」还原最近快照");
@@ -149,18 +197,18 @@ bool ConfigStore::loadLayout(QList<Group>& groups)
         scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件无法读取，本次运行不会覆盖它；请检查该文件");
     if (result != Read::Ok)
         return false;
-    if (layoutDropsData(object)) {
+    if (read.dropsData) {
         // Right type, wrong shape: what can't be read is kept aside before anything is saved over it.
         if (keepMisshapenCopy(path))
             scheduleCorruptNotice(kLayoutNoticeDelayMs,
                                   "布局文件含有无法识别的内容，已保留副本；可从「备份与恢复」还原最近快照");
         else
             scheduleCorruptNotice(kLayoutNoticeDelayMs, "布局文件已损坏，且未能保留副本；本次运行不会覆盖它");
-        const QJsonValue readable = object.value(QStringLiteral("groups"));
+        const QJsonValue readable = read.file.object.value(QStringLiteral("groups"));
         if (!readable.isArray() || readable.toArray().isEmpty())
             return false;
     }
-    groups = layoutFromJson(object);
+    groups = std::move(read.groups);
     if (fixLegacyWordpadPaths(groups))
         saveLayout(groups);
     return true;

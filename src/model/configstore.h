@@ -4,6 +4,7 @@
 #include "ui/appsettings.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QSize>
@@ -50,11 +51,35 @@ public:
     QString layoutPath();
     QString settingsPath();
 
+    // What a file's bytes gave, before anything is done about it: made by readFileObject on any thread.
+    struct FileRead
+    {
+        int status = 0;     // a ktr::ReadStatus
+        QString error;      // why it could not be read, in English
+        bool parsed = false; // the bytes were a JSON object, now in object
+        QString parseError; // otherwise what was wrong with them
+        bool empty = false;
+        QJsonObject object;
+    };
+    // The layout file read and turned into groups without touching the store, so a large one can be
+    // parsed on a worker thread while the window starts; takeLayout then decides on the GUI thread.
+    struct LayoutRead
+    {
+        FileRead file;
+        bool dropsData = false; // the right type in the wrong shape: content would be lost
+        QList<Group> groups;
+    };
+    static FileRead readFileObject(const QString& path, qint64 cap);
+    static LayoutRead readLayoutFile(const QString& path);
+
     // Replaces `groups` with the file's content and returns true; returns false and leaves `groups`
     // as it was when the file is missing, unusable or damaged. Items of an old layout pointing at
     // write.exe are moved to WordPad (then the layout is saved). The caller sets the current group
     // and queues the icon loads.
     bool loadLayout(QList<Group>& groups);
+    // The same for a file already read (by readLayoutFile on this store's layoutPath()): the damaged
+    // file's copy, the notices and the protection against overwriting happen here.
+    bool takeLayout(LayoutRead read, QList<Group>& groups);
     bool saveLayout(const QList<Group>& groups);
 
     // Fills `settings` and `savedSize` from the file and applies the language; a missing or unusable
@@ -80,6 +105,7 @@ private:
     enum class Read { Ok, Missing, Empty, Damaged, DamagedNotKept, Unusable };
     bool keepMisshapenCopy(const QString& path);
     Read readObject(const QString& path, qint64 cap, QJsonObject* object);
+    Read settleRead(const QString& path, const FileRead& read);
     bool writeFile(const QString& path, const QByteArray& data, const QString& message);
     void scheduleCorruptNotice(int delayMs, const char* text);
     QString dataDir();
