@@ -3,7 +3,8 @@
 // frameless Qt window (bench_idle_floor, built with this program) measured in the same run. Every program
 // runs with its own HOME below a temporary folder; figures come from /proc.
 //
-//   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE] [--warm]
+//   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE]
+//              [--warm] [--distinct-images]
 //
 // Each run starts cold (a fresh HOME: no icon snapshots, no caches of the program); --warm starts the panel
 // once on its HOME before the measured start, so that one finds its snapshots and the page cache warm.
@@ -19,7 +20,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QColor>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QMap>
 #include <QPoint>
 #include <QProcess>
@@ -326,7 +330,12 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
     env.insert(QStringLiteral("XDG_CACHE_HOME"), prog.home + QStringLiteral("/cache"));
     // A runtime folder of its own: a panel already running elsewhere would otherwise take this start as a
     // second instance.
-    const QString runtime = prog.home + QStringLiteral("/runtime");
+    // It lies in memory, as a session's /run/user folder does: the single-instance lock's flush is free there
+    // and would otherwise wait for the disk behind the layouts this benchmark has just written.
+    const QString shm = QStringLiteral("/dev/shm");
+    const QString runtime = (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : prog.home) +
+                            QStringLiteral("/ktr-bench-runtime-") + QFileInfo(prog.home).fileName();
+    QDir(runtime).removeRecursively();
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
@@ -413,17 +422,34 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
         proc.kill();
         proc.waitForFinished(2000);
     }
+    QDir(runtime).removeRecursively();
     return f;
 }
 
 // ---- layouts --------------------------------------------------------------------------------------------
 
-// The benchmark layout of count items, written as the panel's layout below home.
-bool writeLayout(const QString& home, int count)
+// The benchmark layout of count items, written as the panel's layout below home. With distinctImages its
+// ".png" items are real 256 px pictures, each of its own colour, so every one shows an icon of its own (as a
+// folder of photos does) instead of the shared theme icon of a file type.
+bool writeLayout(const QString& home, int count, bool distinctImages)
 {
     const QString files = home + QStringLiteral("/files");
     QDir().mkpath(files);
     const QList<Group> groups = makeBenchLayout(files, count);
+    if (distinctImages) {
+        int n = 0;
+        for (const Group& g : groups) {
+            for (const Item& item : g.items) {
+                if (!item.path.endsWith(QLatin1String(".png")))
+                    continue;
+                QImage image(256, 256, QImage::Format_RGB32);
+                image.fill(QColor::fromHsv((n * 37) % 360, 80 + (n * 13) % 176, 120 + (n * 7) % 136));
+                ++n;
+                if (!image.save(item.path, "PNG"))
+                    return false;
+            }
+        }
+    }
     // appDataDir() follows HOME and XDG_DATA_HOME: point them at the program's folder while writing.
     const QByteArray oldHome = qgetenv("HOME");
     const QByteArray oldData = qgetenv("XDG_DATA_HOME");
@@ -471,6 +497,7 @@ int main(int argc, char** argv)
     bool withDock = true;
     bool compare = false;
     bool warm = false;
+    bool distinctImages = false;
     QString panelOverride; // another build's executable, for a before/after comparison
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -486,6 +513,8 @@ int main(int argc, char** argv)
             withDock = false;
         else if (args[i] == QLatin1String("--compare"))
             compare = true;
+        else if (args[i] == QLatin1String("--distinct-images"))
+            distinctImages = true;
         else if (args[i] == QLatin1String("--warm"))
             warm = true;
         else if (args[i] == QLatin1String("--panel") && i + 1 < args.size())
@@ -535,7 +564,7 @@ int main(int argc, char** argv)
             QDir().mkpath(p.home);
             if (p.executable == panel) {
                 const int count = p.label.section(QLatin1Char(' '), 1, 1).toInt();
-                if (!writeLayout(p.home, count)) {
+                if (!writeLayout(p.home, count, distinctImages)) {
                     std::fprintf(stderr, "layout not written for %s\n", qPrintable(p.label));
                     continue;
                 }
@@ -570,6 +599,7 @@ int main(int argc, char** argv)
     std::printf("runs: %d\n", runs);
     std::printf("idle window: %d s\n", idleSeconds);
     std::printf("start: %s\n", warm ? "warm (second start on the same HOME)" : "cold (a fresh HOME)");
+    std::printf("items: %s\n", distinctImages ? "an eighth are distinct 256 px pictures" : "files of eight types");
     for (const Program& p : std::as_const(programs)) {
         const QByteArray l = p.label.toUtf8();
         const double ms = med(p.label, &Figures::mappedPaintedMs);

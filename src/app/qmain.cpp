@@ -146,6 +146,7 @@ int qMain(int argc, char** argv)
     const int code = QApplication::exec();
     qInfo().noquote() << "event loop exited, code" << code;
     joinTempCleanupThread();
+    dropQueuedIconSnapshots();
     singleInstanceLock().release();
     ktr::platform::hardExit(code);
 }

@@ -6,12 +6,16 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
 #include <QImageReader>
 #include <QList>
 #include <QMutex>
 #include <QTemporaryFile>
 #include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -208,6 +212,14 @@ bool wasIconEvicted(const QString& path)
     return evicted().contains(path);
 }
 
+int heldIconSide()
+{
+    constexpr int kLargestPainted = 96; // the grid's largest icon; float icons and lists paint smaller
+    constexpr int kCeiling = 192;
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    return std::clamp(int(std::ceil(kLargestPainted * std::max<qreal>(1.0, dpr))), kLargestPainted, kCeiling);
+}
+
 QPixmap iconPixmapFromImage(const QImage& image)
 {
     if (image.isNull())
@@ -220,7 +232,13 @@ QPixmap iconPixmapFromImage(const QImage& image)
     table.removeIf([](QHash<qint64, QPixmap>::iterator it) { return it.value().isDetached(); });
     if (table.size() >= kMaxSharedPixmaps)
         table.clear(); // pixmaps held elsewhere stay valid; only their sharing with later ones is lost
-    const QPixmap pixmap = QPixmap::fromImage(image);
+    // Held at the size it is painted at, not at the master's: a group of a thousand photos or application
+    // icons keeps a quarter of the pixels.
+    const int side = heldIconSide();
+    const QPixmap pixmap =
+        image.width() > side || image.height() > side
+            ? QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation))
+            : QPixmap::fromImage(image);
     table.insert(key, pixmap);
     return pixmap;
 }
@@ -324,6 +342,12 @@ void queueIconSnapshot(const QString& path, const QImage& image)
 
 void waitForIconSnapshots()
 {
+    snapshotPool()->waitForDone();
+}
+
+void dropQueuedIconSnapshots()
+{
+    snapshotPool()->clear();
     snapshotPool()->waitForDone();
 }
 

@@ -34,7 +34,11 @@ void cacheIconImage(const QString& path, const QImage& image);
 
 // The pixmap of an icon image (GUI thread): images that share their pixels (one theme icon shown for many
 // paths) get pixmaps that share theirs, rather than one converted copy each. A null image gives a null pixmap.
+// What is held is no larger than anything paints it: heldIconSide() pixels a side (the images themselves,
+// and their snapshots, keep the 192 px they were extracted at).
 QPixmap iconPixmapFromImage(const QImage& image);
+// The grid's largest icon (96 logical pixels) at the highest device pixel ratio of the screens, at most 192.
+int heldIconSide();
 
 // Empties the memory cache (GUI thread); snapshots on disk stay.
 void clearIconCache();
@@ -58,6 +62,9 @@ void saveIconSnapshot(const QString& path, const QImage& image);
 // first). Any thread. waitForIconSnapshots returns once every queued snapshot is written (tests, exit).
 void queueIconSnapshot(const QString& path, const QImage& image);
 void waitForIconSnapshots();
+// At exit: the snapshots still queued are dropped (the next start makes them again) and the one being written
+// is finished, so no half-written temporary file is left in the folder.
+void dropQueuedIconSnapshots();
 
 // The snapshot of a path as ARGB32, or a null image when there is none or it breaks the limits (a regular
 // file, not a link, 1 byte to 2 MiB, PNG of 1..4096 px per side). Any thread.

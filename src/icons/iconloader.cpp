@@ -245,6 +245,15 @@ QPixmap loadIconPixmap(const QString& path)
     return pixmap;
 }
 
+QImage loadFullIconImage(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    syncIconThemeFromQt();
+    const QImage image = extract(path);
+    return !image.isNull() ? image : loadIconPixmap(path).toImage();
+}
+
 void setIconExtractorForTesting(IconExtractor extractor)
 {
     QMutexLocker lock(&extractorMutex());

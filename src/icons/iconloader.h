@@ -32,6 +32,9 @@ int missingIconRequestsInFlight();
 // GUI thread only; may block for the whole extraction. The cached pixmap when there is one (null or not), else
 // the extracted icon (the placeholder for a path that yields nothing), remembered in the memory cache.
 QPixmap loadIconPixmap(const QString& path);
+// The icon at the size it was extracted at (up to 192 px), for a copy saved as a file: the memory cache holds
+// only what is painted. Extracts again (GUI thread); falls back to loadIconPixmap's picture.
+QImage loadFullIconImage(const QString& path);
 
 // The private pool of the icon loader (two threads), created on first use and never deleted.
 QThreadPool* iconLoadPool();

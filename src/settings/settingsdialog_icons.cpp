@@ -264,7 +264,7 @@ void SettingsDialog::exportDefaultIcon(QWidget* parent, const IconRow& row)
         QPainter p(&canvas);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        QPixmap icon = loadIconPixmap(row.path);
+        QPixmap icon = QPixmap::fromImage(loadFullIconImage(row.path));
         if (!icon.isNull()) {
             icon.setDevicePixelRatio(1.0);
             const QPixmap fitted = icon.scaled(256, 256, Qt::KeepAspectRatio, Qt::SmoothTransformation);

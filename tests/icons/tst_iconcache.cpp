@@ -138,6 +138,31 @@ private Q_SLOTS:
         QCOMPARE(iconCache()->size(), 256);
     }
 
+    // What the memory cache holds is no larger than the grid paints (96 px at this screen's ratio of 1): a
+    // 192 px master is held at 96, a smaller one as it is, and paths of one image still share one pixmap.
+    void heldAtThePaintedSize_data()
+    {
+        QTest::addColumn<QSize>("master");
+        QTest::addColumn<QSize>("held");
+        QTest::newRow("master size") << QSize(192, 192) << QSize(96, 96);
+        QTest::newRow("wide") << QSize(192, 96) << QSize(96, 48);
+        QTest::newRow("just above") << QSize(97, 97) << QSize(96, 96);
+        QTest::newRow("smaller stays") << QSize(64, 64) << QSize(64, 64);
+    }
+    void heldAtThePaintedSize()
+    {
+        QFETCH(QSize, master);
+        QFETCH(QSize, held);
+        QCOMPARE(heldIconSide(), 96);
+        const QImage image = solid(master.width(), master.height(), Qt::red);
+        cacheIconImage(QStringLiteral("/held/a"), image);
+        cacheIconImage(QStringLiteral("/held/b"), image);
+        const QPixmap a = iconCache()->value(QStringLiteral("/held/a"));
+        QCOMPARE(a.size(), held);
+        QCOMPARE(a.toImage().pixelColor(held.width() / 2, held.height() / 2), QColor(Qt::red));
+        QCOMPARE(iconCache()->value(QStringLiteral("/held/b")).cacheKey(), a.cacheKey());
+    }
+
     void snapshotNames_data()
     {
         QTest::addColumn<QString>("a");
@@ -220,6 +245,22 @@ private Q_SLOTS:
         QCOMPARE(readIconSnapshot(QStringLiteral("/other")).pixelColor(8, 8), QColor(Qt::blue));
         // Nothing is left beside the snapshots.
         QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files).size(), 4);
+    }
+
+    // At exit the queue is dropped and the write under way finished: only whole snapshots remain, no
+    // temporary file beside them.
+    void exitLeavesOnlyWholeSnapshots()
+    {
+        for (int i = 0; i < 300; ++i)
+            queueIconSnapshot(QStringLiteral("/exit/%1").arg(i), solid(64, 64, QColor(i % 256, 0, 0)));
+        dropQueuedIconSnapshots();
+        const QFileInfoList files = QDir(iconSnapDir()).entryInfoList(QDir::Files);
+        for (const QFileInfo& f : files) {
+            QCOMPARE(f.suffix(), QStringLiteral("png"));
+            QVERIFY2(!QImage(f.filePath()).isNull(), qPrintable(f.fileName()));
+        }
+        waitForIconSnapshots(); // nothing is left to run
+        QCOMPARE(QDir(iconSnapDir()).entryInfoList(QDir::Files).size(), files.size());
     }
 
     void emptySnapshotIsIgnoredAndReplaced()
