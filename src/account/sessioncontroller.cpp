@@ -148,15 +148,30 @@ void SessionController::startHeartbeat()
     const int seconds = heartbeatSeconds();
     m_heartbeatTimer = ktr::makeNamedTimer(this, "heartbeatTimer", seconds * 1000);
     connect(m_heartbeatTimer, &QTimer::timeout, this, &SessionController::checkTokenAlive);
-    m_heartbeatTimer->start();
+    // Signed out there is no token to check: the timer runs while there is one, so an idle signed-out panel
+    // is not woken every minute for nothing.
+    m_heartbeatWanted = true;
+    connect(this, &SessionController::tokenChanged, this, &SessionController::followTokenWithHeartbeat);
+    followTokenWithHeartbeat();
     m_startupTimer = ktr::makeNamedTimer(this, "sessionStartupTimer", kStartupStepDelayMs, true);
     connect(m_startupTimer, &QTimer::timeout, this, &SessionController::startupAccountStep);
     m_startupTimer->start();
     qInfo().noquote() << "token heartbeat started, interval(s) =" << seconds;
 }
 
+void SessionController::followTokenWithHeartbeat()
+{
+    if (!m_heartbeatTimer)
+        return;
+    if (!m_heartbeatWanted || m_token.isEmpty())
+        m_heartbeatTimer->stop();
+    else if (!m_heartbeatTimer->isActive())
+        m_heartbeatTimer->start();
+}
+
 void SessionController::stop()
 {
+    m_heartbeatWanted = false;
     if (m_heartbeatTimer)
         m_heartbeatTimer->stop();
     if (m_startupTimer)

@@ -98,6 +98,7 @@ signals:
     void toastRequested(const QString& text, Toast::Kind kind);
 
 private:
+    void followTokenWithHeartbeat();
     void tryAutoLogin();
     void startupAccountStep();
     void setToken(const QString& token);
@@ -107,6 +108,7 @@ private:
     QPointer<QNetworkAccessManager> m_network;
     QNetworkAccessManager* m_ownNetwork = nullptr;
     QTimer* m_heartbeatTimer = nullptr;
+    bool m_heartbeatWanted = false; // started and not stopped: runs while there is a token
     QTimer* m_startupTimer = nullptr;
     QPointer<SessionKickedDialog> m_kicked;
     QPointer<QNetworkReply> m_lockSyncReply; // the lock synchronisation in flight

@@ -224,7 +224,7 @@ private Q_SLOTS:
         // Edge docking is on by default: the poll runs at its undocked pace.
         QTest::newRow("dock poll") << "dockPollTimer" << 320 << false << true;
         QTest::newRow("notice") << "noticeTimer" << 60000 << false << true;
-        QTest::newRow("heartbeat") << "heartbeatTimer" << 60000 << false << true;
+        QTest::newRow("heartbeat") << "heartbeatTimer" << 60000 << false << false; // signed out
         QTest::newRow("auto backup") << "autoBackupTimer" << 3600000 << false << true;
     }
     void timers()
