@@ -4,7 +4,7 @@
 // runs with its own HOME below a temporary folder; figures come from /proc.
 //
 //   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE]
-//              [--warm] [--distinct-images]
+//              [--warm] [--distinct-images] [--idle-after S]
 //
 // Each run starts cold (a fresh HOME: no icon snapshots, no caches of the program); --warm starts the panel
 // once on its HOME before the measured start, so that one finds its snapshots and the page cache warm.
@@ -317,7 +317,7 @@ bool dockToTop(Screen& screen, qint64 pid, int x, int y, int w)
     return screen.windowTopOf(pid, &top) && top < 0;
 }
 
-Figures measure(const Program& prog, int idleSeconds, bool* docked)
+Figures measure(const Program& prog, int idleSeconds, int idleAfterSeconds, bool* docked)
 {
     Figures f;
     Screen screen;
@@ -404,9 +404,11 @@ Figures measure(const Program& prog, int idleSeconds, bool* docked)
         waitMs(3000);
         *docked = dockToTop(screen, pid, x, y, w);
     }
-    // Settled: icons loaded, start-up steps done. Memory 10 s after the start.
+    // Settled: icons loaded, start-up steps done. Memory 10 s after the start; the idle window opens then or
+    // later (--idle-after), past the start's one-time steps.
     waitMs(int(std::max<qint64>(0, 10000 - sinceExec.elapsed())));
     memoryOf(pid, &f);
+    waitMs(int(std::max<qint64>(0, idleAfterSeconds * 1000 - sinceExec.elapsed())));
     const Usage before = usageOf(pid);
     QElapsedTimer idle;
     idle.start();
@@ -493,6 +495,7 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
     int runs = 1;
     int idleSeconds = 30;
+    int idleAfterSeconds = 10;
     QList<int> itemCounts{2000, 20000};
     bool withDock = true;
     bool compare = false;
@@ -503,6 +506,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
             runs = std::max(1, args[++i].toInt());
+        else if (args[i] == QLatin1String("--idle-after") && i + 1 < args.size())
+            idleAfterSeconds = std::max(10, args[++i].toInt());
         else if (args[i] == QLatin1String("--idle-seconds") && i + 1 < args.size())
             idleSeconds = std::max(1, args[++i].toInt());
         else if (args[i] == QLatin1String("--items") && i + 1 < args.size()) {
@@ -573,9 +578,9 @@ int main(int argc, char** argv)
             if (warm && p.executable == panel) {
                 Program first = p;
                 first.dock = false;
-                measure(first, 1, &docked);
+                measure(first, 1, 10, &docked);
             }
-            const Figures f = measure(p, idleSeconds, &docked);
+            const Figures f = measure(p, idleSeconds, idleAfterSeconds, &docked);
             results[p.label].append(f);
             if (p.dock)
                 dockedAll[p.label] = dockedAll.value(p.label, true) && docked;
@@ -597,7 +602,7 @@ int main(int argc, char** argv)
     const double floorPss = med(floorLabel, &Figures::pssMb);
     const auto ratio = [](double v, double base) { return base > 0 && v >= 0 ? v / base : -1.0; };
     std::printf("runs: %d\n", runs);
-    std::printf("idle window: %d s\n", idleSeconds);
+    std::printf("idle window: %d s, from %d s after the start\n", idleSeconds, idleAfterSeconds);
     std::printf("start: %s\n", warm ? "warm (second start on the same HOME)" : "cold (a fresh HOME)");
     std::printf("items: %s\n", distinctImages ? "an eighth are distinct 256 px pictures" : "files of eight types");
     for (const Program& p : std::as_const(programs)) {
