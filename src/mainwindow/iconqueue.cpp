@@ -13,7 +13,7 @@ IconQueue::IconQueue(QObject* parent)
       m_repaintTimer(ktr::makeNamedTimer(this, "repaintTimer", kRepaintDelayMs, true))
 {
     connect(m_timer, &QTimer::timeout, this, &IconQueue::drain);
-    connect(m_repaintTimer, &QTimer::timeout, this, &IconQueue::repaintDue);
+    connect(m_repaintTimer, &QTimer::timeout, this, &IconQueue::repaintIntervalEnded);
 }
 
 QStringList IconQueue::loadOrder(const QList<Group>& groups, int current)
@@ -105,8 +105,15 @@ void IconQueue::onLoaded(const QString& path, const QImage& image)
 {
     cacheIconImage(path, image);
     emit iconLoaded(path);
-    if (!m_repaintTimer->isActive() && !m_stopped)
-        m_repaintTimer->start();
+    if (!m_stopped) {
+        if (m_repaintTimer->isActive()) {
+            m_repaintPending = true;
+        } else {
+            m_repaintPending = false;
+            m_repaintTimer->start();
+            emit repaintDue();
+        }
+    }
     if (m_inFlight > 0)
         --m_inFlight;
     if (!m_paths.isEmpty()) {
@@ -117,6 +124,15 @@ void IconQueue::onLoaded(const QString& path, const QImage& image)
     // The last result of a batch: the loader's workers freed their decoding buffers, give them back.
     if (m_inFlight == 0)
         ktr::platform::releaseFreeHeap();
+}
+
+void IconQueue::repaintIntervalEnded()
+{
+    if (!m_repaintPending || m_stopped)
+        return;
+    m_repaintPending = false;
+    m_repaintTimer->start();
+    emit repaintDue();
 }
 
 void IconQueue::ensure(const QString& path)
@@ -132,4 +148,5 @@ void IconQueue::stop()
     m_stopped = true;
     m_timer->stop();
     m_repaintTimer->stop();
+    m_repaintPending = false;
 }

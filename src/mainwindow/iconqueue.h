@@ -9,8 +9,9 @@
 class QTimer;
 
 // The window's queue of icons to load: paths queued by a load, a drop or a relocation are handed to the
-// asynchronous loader a few at a time, in the order they will be seen, and the panels repaint once shortly
-// after results arrive. Every item gets its icon however many there are; a group that comes on show moves
+// asynchronous loader a few at a time, in the order they will be seen, and the panels repaint at once for
+// the first result and then at most once every kRepaintDelayMs while more arrive (the first icons of a start
+// show without waiting out the delay; a flood of results still costs a repaint per interval). Every item gets its icon however many there are; a group that comes on show moves
 // its paths to the front.
 class IconQueue : public QObject
 {
@@ -35,6 +36,7 @@ public:
     void prioritize(const QStringList& paths);
     void drain();
     void onLoaded(const QString& path, const QImage& image);
+    void repaintIntervalEnded();
     // Loads one icon at once, outside the queue.
     void ensure(const QString& path);
     QStringList paths() const { return m_paths; }
@@ -50,6 +52,7 @@ private:
     QStringList m_paths;
     int m_inFlight = 0; // queued loads whose result has not arrived yet
     bool m_stopped = false;
+    bool m_repaintPending = false; // a result arrived while the repaint interval ran
     QTimer* m_timer;
     QTimer* m_repaintTimer;
 };

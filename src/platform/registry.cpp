@@ -46,6 +46,11 @@ bool writeRegistryString(RegistryHive hive, const QString& key, const QString& n
     if (hive == RegistryHive::CurrentUser)
         restrictToOwner(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
+    // Written at every start: a value already there is not written again (each write flushes the store to
+    // the disk on the way to the first paint).
+    if (settings.status() == QSettings::NoError && QFileInfo(path).isFile() &&
+        settings.value(settingsKey(key, name)).toString() == value && settings.contains(settingsKey(key, name)))
+        return true;
     settings.setValue(settingsKey(key, name), value);
     settings.sync();
     if (settings.status() != QSettings::NoError) {

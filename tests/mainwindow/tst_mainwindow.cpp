@@ -782,8 +782,7 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), {item("/q/1"), item("/q/2"), item("/q/3")}}});
         clearIconCache();
         auto w = makeWindow();
-        QTimer* repaint = w->findChild<QTimer*>(QStringLiteral("repaintTimer"));
-        QSignalSpy repaints(repaint, &QTimer::timeout);
+        QSignalSpy repaints(w->findChild<IconQueue*>(), &IconQueue::repaintDue);
         w->drainIconQueue();
         QVERIFY(w->iconQueue().isEmpty());
         QVERIFY(!w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
@@ -791,10 +790,10 @@ private Q_SLOTS:
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/1")) &&
                     iconCache()->contains(QStringLiteral("/q/2")) && iconCache()->contains(QStringLiteral("/q/3")));
         QCOMPARE(extracted->load(), 3);
-        // The three results share one repaint.
-        QTRY_COMPARE(repaints.count(), 1);
+        // The first result is painted at once, the ones arriving within the interval share one more repaint.
+        QVERIFY(repaints.count() >= 1);
         QTest::qWait(2 * IconQueue::kRepaintDelayMs);
-        QCOMPARE(repaints.count(), 1);
+        QVERIFY(repaints.count() <= 2);
         setIconExtractorForTesting([](const QString&) { return QImage(); });
     }
 

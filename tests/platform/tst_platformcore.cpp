@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTimer>
@@ -229,6 +231,23 @@ private Q_SLOTS:
         QCOMPARE(ktr::platform::readRegistryString(RegistryHive::CurrentUser, key, QStringLiteral("InstallPath")),
                  QStringLiteral("/opt/青岚 舟"));
         QCOMPARE(int(ktr::platform::entryStat(config + QStringLiteral("/Kestrune")).mode), 0700);
+        // The same value again leaves the store as it is (a write would replace the file); another one is written.
+        const QString store = ktr::platform::registryFilePath(RegistryHive::CurrentUser);
+        const QByteArray before = ktr::test::readFile(store);
+        {
+            QFile f(store);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
+        }
+        QVERIFY(ktr::platform::writeRegistryString(RegistryHive::CurrentUser, key, QStringLiteral("InstallPath"),
+                                                   QStringLiteral("/opt/青岚 舟")));
+        QCOMPARE(QFileInfo(store).lastModified().date().year(), 2020);
+        QCOMPARE(ktr::test::readFile(store), before);
+        QVERIFY(ktr::platform::writeRegistryString(RegistryHive::CurrentUser, key, QStringLiteral("InstallPath"),
+                                                   QStringLiteral("/opt/other")));
+        QCOMPARE(ktr::platform::readRegistryString(RegistryHive::CurrentUser, key, QStringLiteral("InstallPath")),
+                 QStringLiteral("/opt/other"));
+        QVERIFY(QFileInfo(store).lastModified().date().year() > 2020);
         QCOMPARE(ktr::platform::readRegistryString(RegistryHive::LocalMachine, key, QStringLiteral("InstallPath")),
                  QString());
 
