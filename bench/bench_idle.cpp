@@ -15,7 +15,6 @@
 #include "benchlayout.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
-#include "ui/datadir.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -452,18 +451,17 @@ bool writeLayout(const QString& home, int count, bool distinctImages)
             }
         }
     }
-    // appDataDir() follows HOME and XDG_DATA_HOME: point them at the program's folder while writing.
-    const QByteArray oldHome = qgetenv("HOME");
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("HOME", home.toUtf8());
-    qputenv("XDG_DATA_HOME", (home + QStringLiteral("/data")).toUtf8());
+    // The folder the panel's appDataDir() gives under the HOME and XDG_DATA_HOME it is started with (this
+    // process's own appDataDir() is fixed at its first use, so it can't be asked for each program).
+    const QString dataDir = home + QStringLiteral("/data/") + QCoreApplication::organizationName() + QLatin1Char('/') +
+                            QCoreApplication::applicationName();
+    if (!QDir().mkpath(dataDir))
+        return false;
     bool ok = false;
     {
-        ConfigStore store(appDataDir());
+        ConfigStore store(dataDir);
         ok = store.saveLayout(groups);
     }
-    qputenv("HOME", oldHome);
-    qputenv("XDG_DATA_HOME", oldData);
     return ok;
 }
 
