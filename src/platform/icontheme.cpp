@@ -168,7 +168,10 @@ std::unique_ptr<Theme> loadTheme(const QString& name, const QStringList& searchP
         theme->dirs << d;
         for (const QString& base : std::as_const(bases)) {
             const QDir dir(base + QLatin1Char('/') + dn);
-            const QStringList entries = dir.entryList(QDir::Files | QDir::Readable);
+            // Files only, without asking whether each is readable: that was an access() call for every one of
+            // a theme's thousands of files, the largest part of the first lookup. An unreadable file fails where
+            // it is loaded, like a broken one.
+            const QStringList entries = dir.entryList(QDir::Files);
             for (const QString& fileName : entries) {
                 const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
                 if (dot <= 0 || !iconSuffixes().contains(fileName.mid(dot + 1)))
