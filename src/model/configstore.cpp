@@ -69,6 +69,25 @@ QString ConfigStore::settingsPath()
     return m_settingsPath;
 }
 
+namespace {
+
+// The bytes of a file read whole (status Ok, not empty) parsed into `read`.
+void parseFileBytes(QByteArray bytes, ConfigStore::FileRead& read)
+{
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    bytes = QByteArray(); // a large file's bytes are not kept beside its parsed form
+    if (parseError.error == QJsonParseError::NoError && doc.isObject()) {
+        read.parsed = true;
+        read.object = doc.object();
+    } else {
+        read.parseError = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
+                                                                        : parseError.errorString();
+    }
+}
+
+} // namespace
+
 ConfigStore::FileRead ConfigStore::readFileObject(const QString& path, qint64 cap)
 {
     FileRead read;
@@ -80,16 +99,7 @@ ConfigStore::FileRead ConfigStore::readFileObject(const QString& path, qint64 ca
         read.empty = true;
         return read;
     }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
-    bytes = QByteArray(); // a large file's bytes are not kept beside its parsed form
-    if (parseError.error == QJsonParseError::NoError && doc.isObject()) {
-        read.parsed = true;
-        read.object = doc.object();
-    } else {
-        read.parseError = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
-                                                                        : parseError.errorString();
-    }
+    parseFileBytes(std::move(bytes), read);
     return read;
 }
 
@@ -164,7 +174,20 @@ void ConfigStore::scheduleCorruptNotice(int delayMs, const char* text)
 ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
 {
     LayoutRead read;
-    read.file = readFileObject(path, kMaxLayoutBytes);
+    QByteArray bytes;
+    read.file.status = int(ktr::readFileCapped(path, kMaxLayoutBytes, &bytes, &read.file.error));
+    if (read.file.status != int(ktr::ReadStatus::Ok))
+        return read;
+    if (bytes.isEmpty()) {
+        read.file.empty = true;
+        return read;
+    }
+    // The form the program saves goes straight into groups; anything else is parsed and judged in full.
+    if (parseSavedLayout(bytes, &read.groups)) {
+        read.file.parsed = true;
+        return read;
+    }
+    parseFileBytes(std::move(bytes), read.file);
     if (!read.file.parsed)
         return read;
     read.dropsData = layoutDropsData(read.file.object);

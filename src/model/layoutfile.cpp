@@ -18,6 +18,272 @@ const QString kWorkDir = QStringLiteral("workDir");
 const QString kArgs = QStringLiteral("args");
 const QString kRunAsAdmin = QStringLiteral("runAsAdmin");
 
+// What every reading of a layout does last: a layout without any group gets one empty group.
+void ensureOneGroup(QList<Group>& groups)
+{
+    if (groups.isEmpty())
+        groups.append(Group{Lang::tr("默认分组"), {}});
+}
+
+// A strict reader of the saved form: every method returns false where the bytes leave that form.
+class SavedLayoutReader
+{
+public:
+    explicit SavedLayoutReader(const QByteArray& bytes) : m_p(bytes.constData()), m_end(m_p + bytes.size()) {}
+
+    bool read(QList<Group>* groups)
+    {
+        QList<Group> out;
+        bool sawGroups = false;
+        const bool ok = object([&](const QString& key) {
+            if (key != kGroups || sawGroups)
+                return false;
+            sawGroups = true;
+            return array([&] {
+                Group g;
+                if (!group(&g))
+                    return false;
+                out.append(std::move(g));
+                return true;
+            });
+        });
+        skipSpace();
+        if (!ok || !sawGroups || m_p != m_end)
+            return false;
+        ensureOneGroup(out);
+        *groups = std::move(out);
+        return true;
+    }
+
+private:
+    bool group(Group* g)
+    {
+        bool sawName = false;
+        bool sawItems = false;
+        return object([&](const QString& key) {
+            if (key == kName && !sawName) {
+                sawName = true;
+                if (!string(&g->name))
+                    return false;
+                g->name = g->name.left(kMaxGroupNameLength);
+                return true;
+            }
+            if (key == kItems && !sawItems) {
+                sawItems = true;
+                return array([&] {
+                    Item it;
+                    if (!item(&it))
+                        return false;
+                    if (!it.path.isEmpty()) // as layoutFromJson: an item without a path is dropped
+                        g->items.append(std::move(it));
+                    return true;
+                });
+            }
+            return false;
+        });
+    }
+
+    bool item(Item* it)
+    {
+        unsigned seen = 0;
+        const auto once = [&seen](unsigned bit) {
+            if (seen & bit)
+                return false;
+            seen |= bit;
+            return true;
+        };
+        const bool ok = object([&](const QString& key) {
+            if (key == kPath)
+                return once(1) && string(&it->path);
+            if (key == kName)
+                return once(2) && string(&it->name);
+            if (key == kHidden)
+                return once(4) && boolean(&it->hidden);
+            if (key == kCustomIcon)
+                return once(8) && string(&it->customIcon);
+            if (key == kWorkDir)
+                return once(16) && string(&it->workDir);
+            if (key == kArgs)
+                return once(32) && string(&it->args);
+            if (key == kRunAsAdmin)
+                return once(64) && boolean(&it->runAsAdmin);
+            return false;
+        });
+        return ok && (seen & 1); // an item without "path" is for the general reader to judge
+    }
+
+    void skipSpace()
+    {
+        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
+            ++m_p;
+    }
+
+    bool take(char c)
+    {
+        skipSpace();
+        if (m_p < m_end && *m_p == c) {
+            ++m_p;
+            return true;
+        }
+        return false;
+    }
+
+    // {"key": value, ...}: `member` reads the value of each key.
+    template <typename Member> bool object(Member member)
+    {
+        if (!take('{'))
+            return false;
+        if (take('}'))
+            return true;
+        for (;;) {
+            QString key;
+            if (!string(&key) || !take(':') || !member(key))
+                return false;
+            if (take('}'))
+                return true;
+            if (!take(','))
+                return false;
+        }
+    }
+
+    // [element, ...]: `element` reads each one.
+    template <typename Element> bool array(Element element)
+    {
+        if (!take('['))
+            return false;
+        if (take(']'))
+            return true;
+        for (;;) {
+            if (!element())
+                return false;
+            if (take(']'))
+                return true;
+            if (!take(','))
+                return false;
+        }
+    }
+
+    bool boolean(bool* value)
+    {
+        skipSpace();
+        const auto word = [this](const char* w, qsizetype n) {
+            if (m_end - m_p < n || qstrncmp(m_p, w, size_t(n)) != 0)
+                return false;
+            m_p += n;
+            return true;
+        };
+        if (word("true", 4)) {
+            *value = true;
+            return true;
+        }
+        if (word("false", 5)) {
+            *value = false;
+            return true;
+        }
+        return false;
+    }
+
+    // Plain bytes are taken as UTF-8, refused unless they are valid (the round trip gives them back).
+    static bool appendUtf8(QString* out, const char* begin, const char* end, bool ascii)
+    {
+        if (ascii) {
+            out->append(QLatin1String(begin, end - begin));
+            return true;
+        }
+        const QByteArray raw = QByteArray::fromRawData(begin, end - begin);
+        const QString decoded = QString::fromUtf8(raw);
+        if (decoded.toUtf8() != raw)
+            return false;
+        out->append(decoded);
+        return true;
+    }
+
+    static int hex(char c)
+    {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    bool unit(char16_t* u)
+    {
+        if (m_end - m_p < 4)
+            return false;
+        int v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int h = hex(m_p[i]);
+            if (h < 0)
+                return false;
+            v = v * 16 + h;
+        }
+        m_p += 4;
+        *u = char16_t(v);
+        return true;
+    }
+
+    bool string(QString* out)
+    {
+        if (!take('"'))
+            return false;
+        out->clear();
+        for (;;) {
+            const char* run = m_p;
+            bool ascii = true;
+            while (m_p < m_end && *m_p != '"' && *m_p != '\\') {
+                const auto c = static_cast<unsigned char>(*m_p);
+                if (c < 0x20)
+                    return false; // a raw control character: damage
+                ascii = ascii && c < 0x80;
+                ++m_p;
+            }
+            if (m_p == m_end || !appendUtf8(out, run, m_p, ascii))
+                return false;
+            if (*m_p++ == '"')
+                return true;
+            if (m_p == m_end)
+                return false;
+            const char e = *m_p++;
+            switch (e) {
+            case '"': out->append(QLatin1Char('"')); break;
+            case '\\': out->append(QLatin1Char('\\')); break;
+            case '/': out->append(QLatin1Char('/')); break;
+            case 'b': out->append(QLatin1Char('\b')); break;
+            case 'f': out->append(QLatin1Char('\f')); break;
+            case 'n': out->append(QLatin1Char('\n')); break;
+            case 'r': out->append(QLatin1Char('\r')); break;
+            case 't': out->append(QLatin1Char('\t')); break;
+            case 'u': {
+                char16_t u = 0;
+                if (!unit(&u) || u == 0 || QChar::isLowSurrogate(u))
+                    return false;
+                if (QChar::isHighSurrogate(u)) {
+                    char16_t low = 0;
+                    if (m_end - m_p < 2 || m_p[0] != '\\' || m_p[1] != 'u')
+                        return false;
+                    m_p += 2;
+                    if (!unit(&low) || !QChar::isLowSurrogate(low))
+                        return false;
+                    out->append(QChar(u));
+                    out->append(QChar(low));
+                } else {
+                    out->append(QChar(u));
+                }
+                break;
+            }
+            default:
+                return false;
+            }
+        }
+    }
+
+    const char* m_p;
+    const char* m_end;
+};
+
 } // namespace
 
 QJsonObject layoutToJson(const QList<Group>& groups)
@@ -73,9 +339,13 @@ QList<Group> layoutFromJson(const QJsonObject& object)
         }
         groups.append(std::move(g));
     }
-    if (groups.isEmpty())
-        groups.append(Group{Lang::tr("默认分组"), {}});
+    ensureOneGroup(groups);
     return groups;
+}
+
+bool parseSavedLayout(const QByteArray& bytes, QList<Group>* groups)
+{
+    return SavedLayoutReader(bytes).read(groups);
 }
 
 bool layoutDropsData(const QJsonObject& object)

@@ -4,7 +4,9 @@
 #include "ui/lang.h"
 
 #include <QApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonParseError>
 
 using ktr::test::StoreHarness;
 
@@ -125,6 +127,72 @@ private Q_SLOTS:
         QCOMPARE(h.deferred.size(), 1);
         h.runDeferred();
         QCOMPARE(h.toasts.first().text, kMisshapenNotice);
+    }
+
+    // The saved form is read straight from the bytes; whatever it takes must give what the JSON reader and
+    // layoutFromJson give, and whatever it refuses is left to them.
+    void savedFormReadDirectly_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("direct");
+        Item odd{QStringLiteral("/a \"b\" \\c\td\n"), QStringLiteral("\x01\x1f控制"), false,
+                 QStringLiteral("/i/😀.png"), QStringLiteral("/w/é"), QStringLiteral("-x=\"1\""), false};
+        QTest::newRow("saved sample") << serializeLayout(sampleGroups()) << true;
+        QTest::newRow("saved escapes, CJK and emoji")
+            << serializeLayout({Group{QStringLiteral("组 \"1\" \\ 😀"), {odd}}}) << true;
+        QTest::newRow("compact, keys reordered")
+            << QByteArray(R"({"groups":[{"items":[{"runAsAdmin":true,"path":"/p","hidden":true}],"name":"n"}]})")
+            << true;
+        QTest::newRow("spaces everywhere")
+            << QByteArray(" \r\n{ \"groups\" :\t[ { \"name\" : \"a\" , \"items\" : [ ] } ] }\n ") << true;
+        QTest::newRow("group without name or items") << QByteArray(R"({"groups":[{}]})") << true;
+        QTest::newRow("empty path dropped") << QByteArray(R"({"groups":[{"items":[{"path":""},{"path":"/x"}]}]})")
+                                            << true;
+        QTest::newRow("escaped surrogate pair and slash")
+            << QByteArray(R"({"groups":[{"name":"\ud83d\ude00\/\u00e9\b\f","items":[]}]})") << true;
+        QTest::newRow("long name cut")
+            << QByteArray("{\"groups\":[{\"name\":\"" + QByteArray(70, 'x') + "\"}]}") << true;
+        QTest::newRow("no groups left") << QByteArray(R"({"groups":[]})") << true;
+
+        QTest::newRow("unknown item key") << QByteArray(R"({"groups":[{"items":[{"path":"/p","icon":""}]}]})")
+                                          << false;
+        QTest::newRow("unknown top key") << QByteArray(R"({"groups":[],"version":1})") << false;
+        QTest::newRow("duplicate key") << QByteArray(R"({"groups":[{"name":"a","name":"b"}]})") << false;
+        QTest::newRow("number") << QByteArray(R"({"groups":[{"items":[{"path":"/p","hidden":1}]}]})") << false;
+        QTest::newRow("null") << QByteArray(R"({"groups":[{"name":null}]})") << false;
+        QTest::newRow("item without path") << QByteArray(R"({"groups":[{"items":[{"name":"a"}]}]})") << false;
+        QTest::newRow("group not an object") << QByteArray(R"({"groups":[5]})") << false;
+        QTest::newRow("no groups key") << QByteArray(R"({})") << false;
+        QTest::newRow("escaped NUL") << QByteArray(R"({"groups":[{"name":"a\u0000b"}]})") << false;
+        QTest::newRow("lone high surrogate") << QByteArray(R"({"groups":[{"name":"\ud800x"}]})") << false;
+        QTest::newRow("lone low surrogate") << QByteArray(R"({"groups":[{"name":"\udc00"}]})") << false;
+        QTest::newRow("bad escape") << QByteArray(R"({"groups":[{"name":"\q"}]})") << false;
+        QTest::newRow("short unicode escape") << QByteArray(R"({"groups":[{"name":"\u12"}]})") << false;
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"groups\":[{\"name\":\"\xff\"}]}") << false;
+        QTest::newRow("overlong UTF-8") << QByteArray("{\"groups\":[{\"name\":\"\xc0\xaf\"}]}") << false;
+        QTest::newRow("raw control character") << QByteArray("{\"groups\":[{\"name\":\"a\x01\"}]}") << false;
+        QTest::newRow("trailing bytes") << QByteArray(R"({"groups":[]} x)") << false;
+        QTest::newRow("truncated") << serializeLayout(sampleGroups()).chopped(40) << false;
+        QTest::newRow("trailing comma") << QByteArray(R"({"groups":[{"name":"a"},]})") << false;
+        QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf{\"groups\":[]}") << false;
+        QTest::newRow("capital True") << QByteArray(R"({"groups":[{"items":[{"path":"/p","hidden":True}]}]})")
+                                      << false;
+    }
+    void savedFormReadDirectly()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, direct);
+        QList<Group> groups = sampleGroups();
+        QCOMPARE(parseSavedLayout(json, &groups), direct);
+        if (!direct) {
+            QCOMPARE(groups, sampleGroups());
+            return;
+        }
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(!layoutDropsData(doc.object()));
+        QCOMPARE(groups, layoutFromJson(doc.object()));
     }
 
     // Right type, wrong shape, nothing readable: like a damaged file, the defaults are built and the file is
