@@ -12,7 +12,11 @@
 #include <QSet>
 #include <QSvgRenderer>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <tuple>
+#include <vector>
 
 namespace ktr::platform {
 namespace {
@@ -113,8 +117,173 @@ struct ThemeDir
 
 struct IconFile
 {
-    int dir = 0; // index into Theme::dirs
+    int dir = 0;    // index into Theme::dirs
+    int base = 0;   // which of the theme's base folders holds it
+    int suffix = 0; // index into iconSuffixes()
     QString path;
+};
+
+// A theme folder's "icon-theme.cache", the index the desktop's own update tool keeps beside the icons (big
+// endian: a header, the directory names, a hash table of icon names, per icon its directories and the
+// suffixes found there). Reading it replaces listing the folder's thousands of files. Every offset is
+// checked; a damaged file answers nothing, and one the loader can't read at all is not used.
+class ThemeCache
+{
+public:
+    // The cache of `base`, when it is readable, of the version known here and not older than the folder
+    // (an icon installed since then would be missing from it).
+    static std::unique_ptr<ThemeCache> open(const QString& base)
+    {
+        const QString path = base + QStringLiteral("/icon-theme.cache");
+        const QFileInfo cacheInfo(path);
+        const QFileInfo baseInfo(base);
+        // In whole seconds, as the tool that writes the cache sets the folder's time to the cache's.
+        if (!cacheInfo.isFile() ||
+            cacheInfo.lastModified().toSecsSinceEpoch() < baseInfo.lastModified().toSecsSinceEpoch())
+            return nullptr;
+        auto cache = std::make_unique<ThemeCache>();
+        cache->m_data = readCapped(path, kMaxCacheFileBytes);
+        quint32 dirList = 0;
+        if (cache->u16(0) != 1 || cache->u16(2) != 0 || !cache->u32(4, &cache->m_hash) || !cache->u32(8, &dirList))
+            return nullptr;
+        quint32 dirCount = 0;
+        if (!cache->u32(dirList, &dirCount) || dirCount > 65536 || !cache->u32(cache->m_hash, &cache->m_buckets) ||
+            cache->m_buckets == 0)
+            return nullptr;
+        for (quint32 i = 0; i < dirCount; ++i) {
+            quint32 nameOffset = 0;
+            QByteArray name;
+            if (!cache->u32(dirList + 4 + 4 * i, &nameOffset) || !cache->cString(nameOffset, &name))
+                return nullptr;
+            cache->m_dirNames << QString::fromUtf8(name);
+        }
+        if (!cache->wholeTableReadable())
+            return nullptr;
+        return cache;
+    }
+
+    const QStringList& dirNames() const { return m_dirNames; }
+
+    // The directories (indexes into dirNames()) holding `name`, each with its suffix flags.
+    QList<QPair<int, int>> images(const QByteArray& name) const
+    {
+        QList<QPair<int, int>> out;
+        quint32 offset = 0;
+        if (!u32(m_hash + 4 + 4 * (hash(name) % m_buckets), &offset))
+            return out;
+        for (int guard = 0; offset != kNone && guard < 65536; ++guard) {
+            quint32 chain = 0;
+            quint32 nameOffset = 0;
+            quint32 list = 0;
+            QByteArray found;
+            if (!u32(offset, &chain) || !u32(offset + 4, &nameOffset) || !u32(offset + 8, &list) ||
+                !cString(nameOffset, &found))
+                return out;
+            if (found == name) {
+                quint32 count = 0;
+                if (!u32(list, &count) || count > 65536)
+                    return out;
+                for (quint32 i = 0; i < count; ++i) {
+                    const qint64 at = qint64(list) + 4 + 8 * qint64(i);
+                    const int dir = u16(at);
+                    const int flags = u16(at + 2);
+                    if (dir < 0 || flags < 0)
+                        return out;
+                    out.append({dir, flags});
+                }
+                return out;
+            }
+            offset = chain;
+        }
+        return out;
+    }
+
+    // Every bucket's chain, name and image list lies within the file: a truncated or damaged cache is not
+    // used at all (the folder is listed instead), rather than answering some names and not others.
+    bool wholeTableReadable() const
+    {
+        if (m_buckets > quint32(m_data.size()))
+            return false;
+        qint64 icons = 0;
+        for (quint32 b = 0; b < m_buckets; ++b) {
+            quint32 offset = 0;
+            if (!u32(m_hash + 4 + 4 * qint64(b), &offset))
+                return false;
+            while (offset != kNone) {
+                quint32 chain = 0;
+                quint32 nameOffset = 0;
+                quint32 list = 0;
+                quint32 count = 0;
+                QByteArray name;
+                if (++icons > m_data.size() / 12 || !u32(offset, &chain) || !u32(offset + 4, &nameOffset) ||
+                    !u32(offset + 8, &list) || !cString(nameOffset, &name) || !u32(list, &count) ||
+                    qint64(list) + 4 + 8 * qint64(count) > m_data.size())
+                    return false; // out of the file, or more icons than it can hold: a loop
+                offset = chain;
+            }
+        }
+        return true;
+    }
+
+    static constexpr int kXpm = 1;
+    static constexpr int kSvg = 2;
+    static constexpr int kPng = 4;
+
+private:
+    static constexpr quint32 kNone = 0xffffffffu;
+    static constexpr qint64 kMaxCacheFileBytes = 64 * 1024 * 1024;
+
+    // The tool's hash of an icon name (over signed chars).
+    static quint32 hash(const QByteArray& name)
+    {
+        const signed char* p = reinterpret_cast<const signed char*>(name.constData());
+        quint32 h = quint32(qint32(*p));
+        if (h != 0) {
+            for (++p; *p != '\0'; ++p)
+                h = (h << 5) - h + quint32(qint32(*p));
+        }
+        return h;
+    }
+
+    int u16(qint64 at) const
+    {
+        if (at < 0 || at + 2 > m_data.size())
+            return -1;
+        const auto* d = reinterpret_cast<const uchar*>(m_data.constData()) + at;
+        return (d[0] << 8) | d[1];
+    }
+    bool u32(qint64 at, quint32* value) const
+    {
+        if (at < 0 || at + 4 > m_data.size())
+            return false;
+        const auto* d = reinterpret_cast<const uchar*>(m_data.constData()) + at;
+        *value = (quint32(d[0]) << 24) | (quint32(d[1]) << 16) | (quint32(d[2]) << 8) | quint32(d[3]);
+        return true;
+    }
+    bool cString(qint64 at, QByteArray* out) const
+    {
+        if (at < 0 || at >= m_data.size())
+            return false;
+        const char* begin = m_data.constData() + at;
+        const void* nul = memchr(begin, 0, size_t(m_data.size() - at));
+        if (!nul)
+            return false;
+        *out = QByteArray(begin, static_cast<const char*>(nul) - begin);
+        return true;
+    }
+
+    QByteArray m_data;
+    quint32 m_hash = 0;
+    quint32 m_buckets = 0;
+    QStringList m_dirNames;
+};
+
+struct CachedBase
+{
+    int base = 0;
+    QString path;
+    std::unique_ptr<ThemeCache> cache;
+    QList<int> dirOf; // the cache's directory index -> index into Theme::dirs, -1 for one the theme doesn't list
 };
 
 struct Theme
@@ -122,7 +291,36 @@ struct Theme
     QString name;
     QStringList inherits;
     QList<ThemeDir> dirs;
-    QHash<QString, QList<IconFile>> files; // icon name -> every file of that name in the theme
+    QStringList dirNames;                  // as index.theme names them, beside dirs
+    QHash<QString, QList<IconFile>> files; // icon name -> every file of that name in the listed base folders
+    std::vector<CachedBase> cached;        // base folders read through their cache instead
+
+    // Every file of `name` in the order a listing of each directory (by index.theme), base by base, finds them.
+    QList<IconFile> filesOf(const QString& name) const
+    {
+        QList<IconFile> out = files.value(name);
+        if (cached.empty())
+            return out;
+        const QByteArray key = name.toUtf8();
+        for (const CachedBase& c : cached) {
+            for (const auto& [cacheDir, flags] : c.cache->images(key)) {
+                const int dir = cacheDir < c.dirOf.size() ? c.dirOf.at(cacheDir) : -1;
+                if (dir < 0)
+                    continue;
+                const QString stem = c.path + QLatin1Char('/') + dirNames.at(dir) + QLatin1Char('/') + name;
+                if (flags & ThemeCache::kPng)
+                    out.append({dir, c.base, 0, stem + QStringLiteral(".png")});
+                if (flags & ThemeCache::kSvg)
+                    out.append({dir, c.base, 1, stem + QStringLiteral(".svg")});
+                if (flags & ThemeCache::kXpm)
+                    out.append({dir, c.base, 3, stem + QStringLiteral(".xpm")});
+            }
+        }
+        std::stable_sort(out.begin(), out.end(), [](const IconFile& a, const IconFile& b) {
+            return std::tie(a.dir, a.base, a.suffix) < std::tie(b.dir, b.base, b.suffix);
+        });
+        return out;
+    }
 };
 
 // Loads one theme: the first index.theme found names its directories; every base folder of that name
@@ -148,6 +346,14 @@ std::unique_ptr<Theme> loadTheme(const QString& name, const QStringList& searchP
     theme->inherits = splitList(head.value(QStringLiteral("Inherits")));
     QStringList dirNames = splitList(head.value(QStringLiteral("Directories")));
     dirNames += splitList(head.value(QStringLiteral("ScaledDirectories")));
+    // A base folder with a usable cache is not listed.
+    QList<bool> cachedBase;
+    for (int b = 0; b < bases.size(); ++b) {
+        std::unique_ptr<ThemeCache> cache = ThemeCache::open(bases.at(b));
+        cachedBase << bool(cache);
+        if (cache)
+            theme->cached.push_back(CachedBase{b, bases.at(b), std::move(cache), {}});
+    }
     for (const QString& dn : std::as_const(dirNames)) {
         const auto g = ini.value(dn);
         ThemeDir d;
@@ -166,19 +372,27 @@ std::unique_ptr<Theme> loadTheme(const QString& name, const QStringList& searchP
                                                      : ThemeDir::Threshold;
         const int dirIndex = int(theme->dirs.size());
         theme->dirs << d;
-        for (const QString& base : std::as_const(bases)) {
-            const QDir dir(base + QLatin1Char('/') + dn);
+        theme->dirNames << dn;
+        for (int b = 0; b < bases.size(); ++b) {
+            if (cachedBase[b])
+                continue;
+            const QDir dir(bases.at(b) + QLatin1Char('/') + dn);
             // Files only, without asking whether each is readable: that was an access() call for every one of
             // a theme's thousands of files, the largest part of the first lookup. An unreadable file fails where
             // it is loaded, like a broken one.
             const QStringList entries = dir.entryList(QDir::Files);
             for (const QString& fileName : entries) {
                 const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-                if (dot <= 0 || !iconSuffixes().contains(fileName.mid(dot + 1)))
+                const qsizetype suffix = dot <= 0 ? -1 : iconSuffixes().indexOf(fileName.mid(dot + 1));
+                if (suffix < 0)
                     continue;
-                theme->files[fileName.left(dot)].append({dirIndex, dir.filePath(fileName)});
+                theme->files[fileName.left(dot)].append({dirIndex, b, int(suffix), dir.filePath(fileName)});
             }
         }
+    }
+    for (CachedBase& c : theme->cached) {
+        for (const QString& dn : c.cache->dirNames())
+            c.dirOf << int(theme->dirNames.indexOf(dn));
     }
     return theme;
 }
@@ -248,13 +462,11 @@ QList<std::shared_ptr<const Theme>> chainLocked(ThemeSet& set)
 
 QString bestFile(const Theme& theme, const QString& name, int size)
 {
-    const auto it = theme.files.constFind(name);
-    if (it == theme.files.constEnd())
-        return {};
+    const QList<IconFile> candidates = theme.filesOf(name);
     const IconFile* best = nullptr;
     int bestDistance = 0;
     int bestSize = 0;
-    for (const IconFile& f : it.value()) {
+    for (const IconFile& f : candidates) {
         const ThemeDir& d = theme.dirs.at(f.dir);
         // An image drawn for exactly this size first, then any directory that covers it, then the nearest.
         const int dist = d.type != ThemeDir::Scalable && d.size == size ? -2 : d.matches(size) ? -1 : d.distance(size);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -32,28 +33,79 @@ private Q_SLOTS:
         IconThemes::configure(fx.themes());
     }
 
+    void cleanup()
+    {
+        for (const char* theme : {"ktrtest", "ktrbase", "hicolor"})
+            QFile::remove(fx.root() + '/' + theme + "/icon-theme.cache");
+        IconThemes::configure(fx.themes());
+    }
+
+    // Each theme folder's cache, in one of the states a machine can hold; only a sound, current one is read.
+    void writeCaches(const QString& state, const QStringList& ghosts = {})
+    {
+        for (const char* theme : {"ktrtest", "ktrbase", "hicolor"}) {
+            const QString dir = fx.root() + '/' + theme;
+            const QString cache = dir + "/icon-theme.cache";
+            QFile::remove(cache);
+            if (state == "none")
+                continue;
+            QVERIFY(IconFixture::writeIconCache(dir, ghosts));
+            QByteArray bytes = ktr::test::readFile(cache);
+            if (state == "stale") {
+                QFile f(cache);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QVERIFY(f.setFileTime(QFileInfo(dir).lastModified().addSecs(-10), QFileDevice::FileModificationTime));
+                continue;
+            }
+            if (state == "truncated")
+                bytes.truncate(bytes.size() / 2);
+            else if (state == "offsets past the end")
+                qToBigEndian(quint32(bytes.size() + 100), bytes.data() + 4); // the hash table
+            else if (state == "other version")
+                qToBigEndian(quint16(2), bytes.data());
+            else if (state == "empty")
+                bytes.clear();
+            if (state != "sound")
+                QVERIFY(ktr::test::writeFile(cache, bytes));
+        }
+        IconThemes::configure(fx.themes());
+    }
+
     void lookup_data()
     {
+        QTest::addColumn<QString>("cache");
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<int>("size");
         QTest::addColumn<QString>("expected"); // path below the fixture root; empty: nothing found
-        QTest::newRow("exact fixed size") << QStringList{"folder"} << 48 << "ktrtest/48x48/places/folder.png";
-        QTest::newRow("nearest size") << QStringList{"folder"} << 192 << "ktrtest/256x256/places/folder.png";
-        QTest::newRow("scalable matches") << QStringList{"editor"} << 192 << "ktrtest/scalable/apps/editor.svg";
-        QTest::newRow("exact fixed beats scalable") << QStringList{"editor"} << 48 << "ktrtest/48x48/places/editor.png";
-        QTest::newRow("inherited theme") << QStringList{"text-x-generic"} << 256
+        // Every lookup gives the same file whether the themes are listed or read through a cache.
+        for (const char* cache : {"none", "sound", "stale", "truncated", "offsets past the end", "other version",
+                                  "empty"})
+            addLookupRows(QString::fromLatin1(cache));
+    }
+    void addLookupRows(const QString& cache)
+    {
+        const auto newRow = [&cache](const char* tag) -> QTestData& {
+            return QTest::newRow(qPrintable(cache + ": " + tag)) << cache;
+        };
+        newRow("exact fixed size") << QStringList{"folder"} << 48 << "ktrtest/48x48/places/folder.png";
+        newRow("nearest size") << QStringList{"folder"} << 192 << "ktrtest/256x256/places/folder.png";
+        newRow("scalable matches") << QStringList{"editor"} << 192 << "ktrtest/scalable/apps/editor.svg";
+        newRow("exact fixed beats scalable") << QStringList{"editor"} << 48 << "ktrtest/48x48/places/editor.png";
+        newRow("inherited theme") << QStringList{"text-x-generic"} << 256
                                          << "ktrbase/32x32/mimetypes/text-x-generic.png";
-        QTest::newRow("hicolor last") << QStringList{"calc"} << 256 << "hicolor/48x48/apps/calc.png";
-        QTest::newRow("theme before hicolor")
+        newRow("hicolor last") << QStringList{"calc"} << 256 << "hicolor/48x48/apps/calc.png";
+        newRow("theme before hicolor")
             << QStringList{"text-plain"} << 48 << "ktrtest/48x48/mimetypes/text-plain.png";
-        QTest::newRow("first name found wins") << QStringList{"nothing-here", "text-x-generic", "folder"} << 48
+        newRow("first name found wins") << QStringList{"nothing-here", "text-x-generic", "folder"} << 48
                                                << "ktrbase/32x32/mimetypes/text-x-generic.png";
-        QTest::newRow("unthemed fallback") << QStringList{"oldapp"} << 48 << "-pixmaps/oldapp.png";
-        QTest::newRow("unknown") << QStringList{"no-such-icon"} << 48 << "";
-        QTest::newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48 << "";
+        newRow("unthemed fallback") << QStringList{"oldapp"} << 48 << "-pixmaps/oldapp.png";
+        newRow("unknown") << QStringList{"no-such-icon"} << 48 << "";
+        newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48 << "";
     }
     void lookup()
     {
+        QFETCH(QString, cache);
+        writeCaches(cache);
         QFETCH(QStringList, names);
         QFETCH(int, size);
         QFETCH(QString, expected);
@@ -64,6 +116,27 @@ private Q_SLOTS:
             QCOMPARE(found, fx.root() + expected);
         else
             QCOMPARE(found, fx.root() + '/' + expected);
+    }
+
+    // A sound cache is what the themes hold: an icon it lists is found without looking at the folder (as
+    // the desktop's own lookups do); a stale or damaged one is not believed.
+    void cacheIsReadInsteadOfTheFolder_data()
+    {
+        QTest::addColumn<QString>("cache");
+        QTest::addColumn<bool>("believed");
+        QTest::newRow("sound") << "sound" << true;
+        QTest::newRow("stale") << "stale" << false;
+        QTest::newRow("damaged") << "offsets past the end" << false;
+    }
+    void cacheIsReadInsteadOfTheFolder()
+    {
+        QFETCH(QString, cache);
+        QFETCH(bool, believed);
+        writeCaches(cache, {"48x48/places/ghost.png", "unlisted/stray.png"});
+        const QString ghost = fx.root() + "/ktrtest/48x48/places/ghost.png";
+        QCOMPARE(IconThemes::findIconFile({"ghost"}, 48), believed ? ghost : QString());
+        // A directory index.theme does not name stays out, cached or not.
+        QCOMPARE(IconThemes::findIconFile({"stray"}, 48), QString());
     }
 
     void loadsFromAnyThread()

@@ -4,8 +4,11 @@
 #include "testenv.h"
 
 #include <QColor>
+#include <QDirIterator>
 #include <QImage>
+#include <QMap>
 #include <QString>
+#include <QtEndian>
 
 namespace ktr::test {
 
@@ -61,6 +64,88 @@ public:
                                    .toUtf8();
         writeFile(path, svg);
         return path;
+    }
+
+    // Writes <themeDir>/icon-theme.cache in the desktop's cache format for the icons below it, plus `ghosts`
+    // ("dir/name.png" entries with no file behind them, so a test can tell the cache was read). True when written.
+    static bool writeIconCache(const QString& themeDir, const QStringList& ghosts = {})
+    {
+        QMap<QString, QMap<QString, int>> icons; // name -> directory -> suffix flags
+        const auto add = [&icons](const QString& rel) {
+            const QString dir = rel.section(QLatin1Char('/'), 0, -2);
+            const QString file = rel.section(QLatin1Char('/'), -1);
+            const QString suffix = file.section(QLatin1Char('.'), -1);
+            const int flag = suffix == QLatin1String("png") ? 4 : suffix == QLatin1String("svg") ? 2
+                             : suffix == QLatin1String("xpm") ? 1 : 0;
+            if (flag && !dir.isEmpty())
+                icons[file.section(QLatin1Char('.'), 0, -2)][dir] |= flag;
+        };
+        QDirIterator it(themeDir, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            add(QDir(themeDir).relativeFilePath(it.next()));
+        for (const QString& g : ghosts)
+            add(g);
+        QStringList dirs;
+        for (const auto& perDir : std::as_const(icons))
+            for (auto d = perDir.cbegin(); d != perDir.cend(); ++d)
+                if (!dirs.contains(d.key()))
+                    dirs << d.key();
+
+        QByteArray out(12, '\0');
+        const auto put32 = [&out](quint32 v) {
+            const quint32 be = qToBigEndian(v);
+            out.append(reinterpret_cast<const char*>(&be), 4);
+        };
+        const auto put16 = [&out](quint16 v) {
+            const quint16 be = qToBigEndian(v);
+            out.append(reinterpret_cast<const char*>(&be), 2);
+        };
+        const auto set32 = [&out](qsizetype at, quint32 v) { qToBigEndian(v, out.data() + at); };
+        const auto putString = [&out](const QString& text) {
+            const quint32 at = quint32(out.size());
+            out.append(text.toUtf8()).append('\0');
+            return at;
+        };
+        qToBigEndian(quint16(1), out.data());
+        qToBigEndian(quint16(0), out.data() + 2);
+        // Directory list.
+        set32(8, quint32(out.size()));
+        put32(quint32(dirs.size()));
+        const qsizetype dirSlots = out.size();
+        for (qsizetype i = 0; i < dirs.size(); ++i)
+            put32(0);
+        for (qsizetype i = 0; i < dirs.size(); ++i)
+            set32(dirSlots + 4 * i, putString(dirs.at(i)));
+        // Hash table: a few buckets, so chains are walked too.
+        const quint32 buckets = 3;
+        set32(4, quint32(out.size()));
+        put32(buckets);
+        const qsizetype bucketSlots = out.size();
+        for (quint32 i = 0; i < buckets; ++i)
+            put32(0xffffffffu);
+        for (auto icon = icons.cbegin(); icon != icons.cend(); ++icon) {
+            const QByteArray name = icon.key().toUtf8();
+            quint32 h = quint32(qint32(static_cast<signed char>(name.at(0))));
+            for (qsizetype i = 1; i < name.size(); ++i)
+                h = (h << 5) - h + quint32(qint32(static_cast<signed char>(name.at(i))));
+            const qsizetype slot = bucketSlots + 4 * (h % buckets);
+            const quint32 at = quint32(out.size());
+            put32(qFromBigEndian<quint32>(out.constData() + slot)); // chained in front of the bucket's first
+            const qsizetype nameSlot = out.size();
+            put32(0);
+            const qsizetype listSlot = out.size();
+            put32(0);
+            set32(slot, at);
+            set32(nameSlot, putString(icon.key()));
+            set32(listSlot, quint32(out.size()));
+            put32(quint32(icon.value().size()));
+            for (auto d = icon.value().cbegin(); d != icon.value().cend(); ++d) {
+                put16(quint16(dirs.indexOf(d.key())));
+                put16(quint16(d.value()));
+                put32(0);
+            }
+        }
+        return writeFile(themeDir + QStringLiteral("/icon-theme.cache"), out);
     }
 
     static QImage square(int size, const QColor& color, int border)
