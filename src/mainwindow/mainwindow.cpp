@@ -144,6 +144,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_support->startNotices();
     m_session->startHeartbeat();
     m_backups->start();
+    // A large layout read while the rest was built is taken now, before the first paint, when it is there.
+    if (m_layoutPending && m_layoutRead.isFinished())
+        finishLayoutNow();
 }
 
 void MainWindow::buildControllers()

@@ -190,6 +190,8 @@ public:
     QIcon appIcon() const;
     void createTrayIcon();
     void updateTrayVisibility();
+    // The tray icon asked for by the start's settings, made once the window has painted (or a second later).
+    void takeDeferredTray();
     void updateTrayIcon();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* trayMenu() const { return m_trayMenu; }
@@ -447,6 +449,8 @@ private:
     QMap<int, std::function<void()>> m_buttonHandlers;
 
     bool m_constructed = false;
+    bool m_firstPaintDone = false;
+    bool m_trayAfterFirstPaint = false;
     bool m_pinned = false;
     bool m_quitRequested = false;
     QSystemTrayIcon* m_tray = nullptr;

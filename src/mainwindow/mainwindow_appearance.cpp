@@ -71,7 +71,14 @@ void MainWindow::applySettings()
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
     m_support->startUnreadPolling();
-    updateTrayVisibility();
+    // At start the tray icon (its menu, its scaled icon, the round trips to a tray host) waits for the window's
+    // first paint, which does not need it; a later change applies at once.
+    if (m_firstPaintDone) {
+        updateTrayVisibility();
+    } else if (!m_trayAfterFirstPaint) {
+        m_trayAfterFirstPaint = true;
+        QTimer::singleShot(1000, this, [this] { takeDeferredTray(); }); // a window that never paints
+    }
     if (m_tray)
         m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
     registerSummonHotkey(false);
@@ -376,6 +383,11 @@ void MainWindow::setVideoClock(const ktr::platform::Clock* clock)
 
 void MainWindow::paintEvent(QPaintEvent*)
 {
+    if (!m_firstPaintDone) {
+        m_firstPaintDone = true;
+        if (m_trayAfterFirstPaint)
+            QTimer::singleShot(0, this, [this] { takeDeferredTray(); });
+    }
     const Theme& theme = currentTheme();
     const int w = width();
     const int h = height();

@@ -129,7 +129,12 @@ void MainWindow::takeStartupLayout()
     }
     m_layoutPending = true;
     m_layoutWatcher = new QFutureWatcher<ConfigStore::LayoutRead>(this);
-    connect(m_layoutWatcher, &QFutureWatcherBase::finished, this, [this] { finishLayoutNow(); });
+    // Taken when the worker is done: its first icons go to the loader at once rather than at the queue's
+    // next tick (the window is painted already, and this is no caller's stack).
+    connect(m_layoutWatcher, &QFutureWatcherBase::finished, this, [this] {
+        if (finishLayoutNow())
+            drainIconQueue();
+    });
     m_layoutWatcher->setFuture(m_layoutRead);
     m_layoutGate = new LayoutGate([this] { finishLayoutNow(); }, this);
 }

@@ -231,6 +231,16 @@ void MainWindow::updateTrayVisibility()
     }
 }
 
+void MainWindow::takeDeferredTray()
+{
+    if (!m_trayAfterFirstPaint)
+        return;
+    m_trayAfterFirstPaint = false;
+    updateTrayVisibility();
+    if (m_tray)
+        m_tray->setToolTip(m_look.titleText);
+}
+
 void MainWindow::updateTrayIcon()
 {
     if (m_tray)

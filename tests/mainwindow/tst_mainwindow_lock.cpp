@@ -159,7 +159,7 @@ private Q_SLOTS:
                 QVERIFY(!w.floatIcons().isEmpty());
                 emit w.floatIcons().first()->openRequested();
             } else if (attempt == "tray menu") {
-                QVERIFY(w.trayMenu());
+                QTRY_VERIFY(w.trayMenu()); // made after the first paint
                 const QList<QAction*> actions = w.trayMenu()->actions();
                 // Every entry but the last (quit).
                 for (int i = 0; i + 1 < actions.size(); ++i)

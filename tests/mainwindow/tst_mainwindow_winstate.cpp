@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QScreen>
+#include <QElapsedTimer>
 #include <QSystemTrayIcon>
 #include <QScopeGuard>
 #include <QtTest/QtTest>
@@ -62,11 +63,39 @@ private Q_SLOTS:
         auto w = shownWindow();
         QVERIFY(w);
         QVERIFY(w->settings().closeToTray);
-        QVERIFY(w->trayIcon()); // asked for by the settings, but no tray shows it
+        QTRY_VERIFY(w->trayIcon()); // asked for by the settings, but no tray shows it
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
         QVERIFY(QFile::exists(settingsFile())); // the close path saved the settings
         QVERIFY(!w->targetWatch()->settleTimer()->isActive());
+    }
+
+    // The start's tray icon is made after the window's first paint, or a second after the start when the
+    // window never paints.
+    void trayIconAfterTheFirstPaint_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("shown") << true;
+        QTest::newRow("never shown") << false;
+    }
+    void trayIconAfterTheFirstPaint()
+    {
+        QFETCH(bool, shown);
+        auto w = std::make_unique<MainWindow>();
+        QVERIFY(w->settings().closeToTray);
+        QVERIFY(!w->trayIcon());
+        QElapsedTimer clock;
+        clock.start();
+        if (shown) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            QTRY_VERIFY_WITH_TIMEOUT(w->trayIcon(), 900);
+            QVERIFY(clock.elapsed() < 900);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(w->trayIcon(), 3000);
+            QVERIFY(clock.elapsed() >= 900);
+        }
+        QCOMPARE(w->trayIcon()->toolTip(), w->windowTitle());
     }
 
     void withoutTrayHostMinimiseStaysMinimised()

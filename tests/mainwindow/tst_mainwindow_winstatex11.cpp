@@ -166,7 +166,7 @@ private Q_SLOTS:
 
         auto w = shownWindow();
         QVERIFY(w);
-        QVERIFY(w->trayIcon() && w->trayIcon()->isVisible());
+        QTRY_VERIFY(w->trayIcon() && w->trayIcon()->isVisible());
         QVERIFY(!w->close());
         QVERIFY(!w->isVisible());
         Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::Trigger);
