@@ -161,6 +161,13 @@ public:
         return bytes;
     }
 
+    // Where the pointer rests while a program starts: near the bottom right corner, off the centred window
+    // and off the edges and bottom panels.
+    QPoint restPoint() const
+    {
+        return {DisplayWidth(m_dpy, DefaultScreen(m_dpy)) - 40, DisplayHeight(m_dpy, DefaultScreen(m_dpy)) - 80};
+    }
+
     bool changed(int x, int y)
     {
         return !m_before || pixel(x, y) != XGetPixel(m_before, x, y);
@@ -343,8 +350,10 @@ Figures measure(const Program& prog, int idleSeconds, int idleAfterSeconds, bool
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.info=false"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
 
-    // The pointer rests away from every window and edge while the program starts.
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+    // The pointer rests away from every window and edge while the program starts (over a cell of the grid
+    // it would start the cell's hover animation, which the settled time would count).
+    const QPoint rest = screen.restPoint();
+    xdotool({QStringLiteral("mousemove"), QString::number(rest.x()), QString::number(rest.y())});
     waitMs(200);
     screen.remember();
     screen.watchMaps();
