@@ -41,6 +41,22 @@ QSet<QString>& pinned()
     return set;
 }
 
+// How many entries of insertionOrder() are pinned: kept up as keys come and go, so an insert past the limit
+// does not count them over the whole order again (a start loading 20,000 icons did that 20,000 times).
+qsizetype& pinnedInOrder()
+{
+    static qsizetype count = 0;
+    return count;
+}
+
+// How many entries at the front of insertionOrder() are known to be pinned (eviction starts behind them);
+// valid until the pins change or the order is cleared.
+qsizetype& pinnedPrefix()
+{
+    static qsizetype count = 0;
+    return count;
+}
+
 // Keys evicted for room since they were last cached: their snapshot still shows what they showed.
 QSet<QString>& evicted()
 {
@@ -55,12 +71,8 @@ void evictUnpinned(IconCacheMap* map)
     if (order.size() <= kMaxCacheKeys)
         return;
     const QSet<QString>& keep = pinned();
-    qsizetype kept = 0;
-    if (!keep.isEmpty()) {
-        for (const QString& key : std::as_const(order))
-            kept += keep.contains(key);
-    }
-    qsizetype k = 0;
+    const qsizetype kept = pinnedInOrder();
+    qsizetype k = std::min(pinnedPrefix(), order.size());
     while (order.size() - kept > kMaxCacheKeys && k < order.size()) {
         if (keep.contains(order.at(k))) {
             ++k;
@@ -70,6 +82,7 @@ void evictUnpinned(IconCacheMap* map)
         if (map->remove(key) > 0)
             evicted().insert(key);
     }
+    pinnedPrefix() = k;
 }
 
 // Pixmaps already made from an image, by the image's cache key (which names the pixels, and changes when they
@@ -190,6 +203,8 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap)
     map->insert(path, pixmap);
     evicted().remove(path);
     insertionOrder().append(path);
+    if (pinned().contains(path))
+        ++pinnedInOrder();
     evictUnpinned(map);
 }
 
@@ -198,6 +213,13 @@ void pinIconPaths(const QSet<QString>& paths)
     if (paths == pinned())
         return;
     pinned() = paths;
+    qsizetype count = 0;
+    if (!paths.isEmpty()) {
+        for (const QString& key : std::as_const(insertionOrder()))
+            count += paths.contains(key);
+    }
+    pinnedInOrder() = count;
+    pinnedPrefix() = 0;
     // Keys that lost their pin count again.
     evictUnpinned(iconCache());
 }
@@ -255,6 +277,8 @@ void clearIconCache()
     // QMap::clear empties an unshared map in place and only drops this reference to a shared one.
     iconCache()->clear();
     insertionOrder().clear();
+    pinnedInOrder() = 0;
+    pinnedPrefix() = 0;
     evicted().clear();
     pixmapsByImage().clear();
 }

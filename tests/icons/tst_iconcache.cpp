@@ -72,6 +72,16 @@ private Q_SLOTS:
         QVERIFY(iconCache()->contains(QStringLiteral("pin7")));
         QVERIFY(!iconCache()->contains(QStringLiteral("pin8")));
         QVERIFY(iconCache()->contains(QStringLiteral("144")));
+        // New pins among the cached keys (one was free room), then new keys: the oldest unpinned go, one per key.
+        pinIconPaths({QStringLiteral("pin7"), QStringLiteral("200")});
+        for (int i = 0; i < 10; ++i)
+            cacheIconPixmap(QStringLiteral("n%1").arg(i), QPixmap());
+        QCOMPARE(iconCache()->size(), 258);
+        QVERIFY(!iconCache()->contains(QStringLiteral("152")));
+        QVERIFY(iconCache()->contains(QStringLiteral("153")));
+        QVERIFY(iconCache()->contains(QStringLiteral("200")));
+        QVERIFY(iconCache()->contains(QStringLiteral("pin7")));
+        QVERIFY(iconCache()->contains(QStringLiteral("n0")));
         pinIconPaths({});
         QCOMPARE(iconCache()->size(), 256);
     }
