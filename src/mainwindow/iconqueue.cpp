@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
 IconQueue::IconQueue(QObject* parent)
     : QObject(parent), m_timer(ktr::makeNamedTimer(this, "iconQueueTimer", kIntervalMs)),
       m_repaintTimer(ktr::makeNamedTimer(this, "repaintTimer", kRepaintDelayMs, true))
@@ -67,6 +69,7 @@ void IconQueue::queue(const QString& path)
 void IconQueue::queueAll(const QList<Group>& groups, int current)
 {
     m_paths = loadOrder(groups, current);
+    m_firstResults = int(std::min<qsizetype>(m_paths.size(), kMaxInFlight));
     m_stopped = false;
     if (!m_paths.isEmpty() && !m_timer->isActive())
         m_timer->start();
@@ -93,6 +96,7 @@ void IconQueue::prioritize(const QStringList& paths)
             front.append(p);
     }
     m_paths = front + rest;
+    m_firstResults = int(std::min<qsizetype>(front.size(), kMaxInFlight));
 }
 
 void IconQueue::drain()
@@ -116,10 +120,12 @@ void IconQueue::onLoaded(const QString& path, const QImage& image)
             m_repaintPending = true;
         } else {
             m_repaintPending = false;
-            m_repaintTimer->start();
+            m_repaintTimer->start(repaintInterval());
             emit repaintDue();
         }
     }
+    if (m_firstResults > 0)
+        --m_firstResults;
     if (m_inFlight > 0)
         --m_inFlight;
     if (!m_paths.isEmpty()) {
@@ -137,8 +143,13 @@ void IconQueue::repaintIntervalEnded()
     if (!m_repaintPending || m_stopped)
         return;
     m_repaintPending = false;
-    m_repaintTimer->start();
+    m_repaintTimer->start(repaintInterval());
     emit repaintDue();
+}
+
+int IconQueue::repaintInterval() const
+{
+    return m_firstResults > 0 ? kFirstResultsRepaintMs : kRepaintDelayMs;
 }
 
 void IconQueue::ensure(const QString& path)

@@ -10,15 +10,19 @@ class QTimer;
 
 // The window's queue of icons to load: paths queued by a load, a drop or a relocation are handed to the
 // asynchronous loader a few at a time, in the order they will be seen, and the panels repaint at once for
-// the first result and then at most once every kRepaintDelayMs while more arrive (the first icons of a start
-// show without waiting out the delay; a flood of results still costs a repaint per interval). Every item gets its icon however many there are; a group that comes on show moves
-// its paths to the front.
+// the first result and then at most once every kRepaintDelayMs while more arrive (the first results of a
+// whole queue or of a group coming on show once a frame; a flood of results still costs a repaint per
+// interval). Every item gets its icon however many there are; a group that comes on show moves its paths
+// to the front.
 class IconQueue : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kIntervalMs = 16;
     static constexpr int kRepaintDelayMs = 50;
+    // The first results of a whole queue (the cells on show) repaint once a frame: they arrive within a few
+    // milliseconds of each other, and at kRepaintDelayMs most of them would show a visible moment later.
+    static constexpr int kFirstResultsRepaintMs = 16;
     // Loads handed to the loader and not answered yet: enough to keep its workers busy, few enough that a
     // group switch is served next.
     static constexpr int kMaxInFlight = 32;
@@ -37,6 +41,7 @@ public:
     void drain();
     void onLoaded(const QString& path, const QImage& image);
     void repaintIntervalEnded();
+    int repaintInterval() const;
     // Loads one icon at once, outside the queue.
     void ensure(const QString& path);
     QStringList paths() const { return m_paths; }
@@ -53,6 +58,7 @@ private:
     int m_inFlight = 0; // queued loads whose result has not arrived yet
     bool m_stopped = false;
     bool m_repaintPending = false; // a result arrived while the repaint interval ran
+    int m_firstResults = 0;        // results of a whole queue still repainted at kFirstResultsRepaintMs
     QTimer* m_timer;
     QTimer* m_repaintTimer;
 };

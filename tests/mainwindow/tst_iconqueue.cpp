@@ -107,6 +107,47 @@ private slots:
         QCOMPARE(QSet<QString>(loaded.cbegin(), loaded.cend()).size(), 3000);
         clearIconCache();
     }
+
+    // The first results of a whole queue, or of a group brought on show, repaint once a frame; after them a
+    // flood of results repaints once per longer interval.
+    void firstResultsRepaintSooner_data()
+    {
+        QTest::addColumn<int>("results");    // delivered, the first starting the repaint interval
+        QTest::addColumn<bool>("prioritize"); // then a group comes on show
+        QTest::addColumn<int>("interval");   // of the repaint interval started next
+        QTest::newRow("second result") << 2 << false << int(IconQueue::kFirstResultsRepaintMs);
+        QTest::newRow("last of the first") << IconQueue::kMaxInFlight - 1 << false
+                                           << int(IconQueue::kFirstResultsRepaintMs);
+        QTest::newRow("past the first") << IconQueue::kMaxInFlight << false << int(IconQueue::kRepaintDelayMs);
+        QTest::newRow("a group on show") << 40 << true << int(IconQueue::kFirstResultsRepaintMs);
+    }
+    void firstResultsRepaintSooner()
+    {
+        QFETCH(int, results);
+        QFETCH(bool, prioritize);
+        QFETCH(int, interval);
+        QList<Group> groups{Group{QStringLiteral("a"), {}}, Group{QStringLiteral("b"), {}}};
+        for (int i = 0; i < 100; ++i) {
+            groups[0].items.append(Item{QStringLiteral("/a/%1").arg(i)});
+            groups[1].items.append(Item{QStringLiteral("/b/%1").arg(i)});
+        }
+        IconQueue queue;
+        QTimer* timer = queue.findChild<QTimer*>(QStringLiteral("repaintTimer"));
+        QVERIFY(timer);
+        QSignalSpy repaints(&queue, &IconQueue::repaintDue);
+        queue.queueAll(groups, 0);
+        for (int i = 0; i < results; ++i)
+            queue.onLoaded(QStringLiteral("/a/%1").arg(i), QImage());
+        QCOMPARE(repaints.count(), 1); // the first at once, the others within its interval
+        if (prioritize)
+            queue.prioritize({QStringLiteral("/b/90"), QStringLiteral("/b/91")});
+        queue.repaintIntervalEnded(); // the interval ran out with results waiting
+        QCOMPARE(repaints.count(), 2);
+        QCOMPARE(timer->interval(), interval);
+        QVERIFY(timer->isActive());
+        queue.stop();
+        clearIconCache();
+    }
 };
 
 KTR_TEST_MAIN(TestIconQueue)
