@@ -404,6 +404,8 @@ struct ThemeSet
     QHash<QString, std::shared_ptr<const Theme>> loaded; // a null entry: looked for, not installed
     QStringList chain;                                   // the themes to search, in order
     bool chainBuilt = false;
+    // Each name's answer at each size (empty: none), found once: every file of one type asks for the same.
+    QHash<QPair<QString, int>, QString> found;
 };
 
 QMutex& setMutex()
@@ -530,6 +532,7 @@ IconThemes::Config IconThemes::config()
 
 QString IconThemes::findIconFile(const QStringList& names, int size)
 {
+    std::shared_ptr<ThemeSet> set;
     QList<std::shared_ptr<const Theme>> chain;
     QStringList fallbackPaths;
     {
@@ -539,18 +542,35 @@ QString IconThemes::findIconFile(const QStringList& names, int size)
             currentSet() = std::make_shared<ThemeSet>();
             currentSet()->config = defaultConfig();
         }
-        chain = chainLocked(*currentSet());
-        fallbackPaths = currentSet()->config.fallbackPaths;
+        set = currentSet();
+        chain = chainLocked(*set);
+        fallbackPaths = set->config.fallbackPaths;
     }
     for (const QString& name : names) {
         if (name.isEmpty() || name.contains(QLatin1Char('/')))
             continue;
-        for (const auto& theme : std::as_const(chain)) {
-            const QString f = bestFile(*theme, name, size);
-            if (!f.isEmpty())
-                return f;
+        const QPair<QString, int> key(name, size);
+        QString f;
+        bool known = false;
+        {
+            QMutexLocker lock(&setMutex());
+            const auto it = set->found.constFind(key);
+            if (it != set->found.constEnd()) {
+                f = it.value();
+                known = true;
+            }
         }
-        const QString f = unthemedFile(fallbackPaths, name);
+        if (!known) {
+            for (const auto& theme : std::as_const(chain)) {
+                f = bestFile(*theme, name, size);
+                if (!f.isEmpty())
+                    break;
+            }
+            if (f.isEmpty())
+                f = unthemedFile(fallbackPaths, name);
+            QMutexLocker lock(&setMutex());
+            set->found.insert(key, f);
+        }
         if (!f.isEmpty())
             return f;
     }
