@@ -71,6 +71,17 @@ QString ConfigStore::settingsPath()
 
 namespace {
 
+// Reads the file whole into `bytes`, recording a failure or an empty file in `read`; true when there are
+// bytes to parse.
+bool readFileBytes(const QString& path, qint64 cap, ConfigStore::FileRead& read, QByteArray* bytes)
+{
+    read.status = int(ktr::readFileCapped(path, cap, bytes, &read.error));
+    if (read.status != int(ktr::ReadStatus::Ok))
+        return false;
+    read.empty = bytes->isEmpty();
+    return !read.empty;
+}
+
 // The bytes of a file read whole (status Ok, not empty) parsed into `read`.
 void parseFileBytes(QByteArray bytes, ConfigStore::FileRead& read)
 {
@@ -92,14 +103,8 @@ ConfigStore::FileRead ConfigStore::readFileObject(const QString& path, qint64 ca
 {
     FileRead read;
     QByteArray bytes;
-    read.status = int(ktr::readFileCapped(path, cap, &bytes, &read.error));
-    if (read.status != int(ktr::ReadStatus::Ok))
-        return read;
-    if (bytes.isEmpty()) {
-        read.empty = true;
-        return read;
-    }
-    parseFileBytes(std::move(bytes), read);
+    if (readFileBytes(path, cap, read, &bytes))
+        parseFileBytes(std::move(bytes), read);
     return read;
 }
 
@@ -175,13 +180,8 @@ ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
 {
     LayoutRead read;
     QByteArray bytes;
-    read.file.status = int(ktr::readFileCapped(path, kMaxLayoutBytes, &bytes, &read.file.error));
-    if (read.file.status != int(ktr::ReadStatus::Ok))
+    if (!readFileBytes(path, kMaxLayoutBytes, read.file, &bytes))
         return read;
-    if (bytes.isEmpty()) {
-        read.file.empty = true;
-        return read;
-    }
     // The form the program saves goes straight into groups; anything else is parsed and judged in full.
     if (parseSavedLayout(bytes, &read.groups)) {
         read.file.parsed = true;

@@ -125,8 +125,8 @@ struct IconFile
 
 // A theme folder's "icon-theme.cache", the index the desktop's own update tool keeps beside the icons (big
 // endian: a header, the directory names, a hash table of icon names, per icon its directories and the
-// suffixes found there). Reading it replaces listing the folder's thousands of files. Every offset is
-// checked; a damaged file answers nothing, and one the loader can't read at all is not used.
+// suffixes found there). Reading it replaces listing the folder's thousands of files. The whole table is
+// checked when it is opened: a stale, truncated or damaged cache is not used at all.
 class ThemeCache
 {
 public:
@@ -172,19 +172,12 @@ public:
         if (!u32(m_hash + 4 + 4 * (hash(name) % m_buckets), &offset))
             return out;
         for (int guard = 0; offset != kNone && guard < 65536; ++guard) {
-            quint32 chain = 0;
-            quint32 nameOffset = 0;
-            quint32 list = 0;
-            QByteArray found;
-            if (!u32(offset, &chain) || !u32(offset + 4, &nameOffset) || !u32(offset + 8, &list) ||
-                !cString(nameOffset, &found))
+            Icon icon;
+            if (!iconAt(offset, &icon))
                 return out;
-            if (found == name) {
-                quint32 count = 0;
-                if (!u32(list, &count) || count > 65536)
-                    return out;
-                for (quint32 i = 0; i < count; ++i) {
-                    const qint64 at = qint64(list) + 4 + 8 * qint64(i);
+            if (icon.name == name) {
+                for (quint32 i = 0; i < icon.count; ++i) {
+                    const qint64 at = qint64(icon.list) + 4 + 8 * qint64(i);
                     const int dir = u16(at);
                     const int flags = u16(at + 2);
                     if (dir < 0 || flags < 0)
@@ -193,7 +186,7 @@ public:
                 }
                 return out;
             }
-            offset = chain;
+            offset = icon.chain;
         }
         return out;
     }
@@ -210,16 +203,10 @@ public:
             if (!u32(m_hash + 4 + 4 * qint64(b), &offset))
                 return false;
             while (offset != kNone) {
-                quint32 chain = 0;
-                quint32 nameOffset = 0;
-                quint32 list = 0;
-                quint32 count = 0;
-                QByteArray name;
-                if (++icons > m_data.size() / 12 || !u32(offset, &chain) || !u32(offset + 4, &nameOffset) ||
-                    !u32(offset + 8, &list) || !cString(nameOffset, &name) || !u32(list, &count) ||
-                    qint64(list) + 4 + 8 * qint64(count) > m_data.size())
+                Icon icon;
+                if (++icons > m_data.size() / 12 || !iconAt(offset, &icon))
                     return false; // out of the file, or more icons than it can hold: a loop
-                offset = chain;
+                offset = icon.chain;
             }
         }
         return true;
@@ -232,6 +219,22 @@ public:
 private:
     static constexpr quint32 kNone = 0xffffffffu;
     static constexpr qint64 kMaxCacheFileBytes = 64 * 1024 * 1024;
+
+    // One entry of the hash table: the next in its bucket, its name, its list of `count` images.
+    struct Icon
+    {
+        quint32 chain = 0;
+        QByteArray name;
+        quint32 list = 0;
+        quint32 count = 0;
+    };
+    bool iconAt(quint32 offset, Icon* icon) const
+    {
+        quint32 nameOffset = 0;
+        return u32(offset, &icon->chain) && u32(offset + 4, &nameOffset) && u32(offset + 8, &icon->list) &&
+               cString(nameOffset, &icon->name) && u32(icon->list, &icon->count) &&
+               qint64(icon->list) + 4 + 8 * qint64(icon->count) <= m_data.size();
+    }
 
     // The tool's hash of an icon name (over signed chars).
     static quint32 hash(const QByteArray& name)
