@@ -17,6 +17,7 @@
 #include <QJsonParseError>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -159,6 +160,7 @@ QString readAuthToken()
 
 AgentServer::AgentServer(QObject* parent) : QObject(parent), m_relistenTimer(new QTimer(this))
 {
+    m_relistenTimer->setObjectName(QStringLiteral("agentRelistenTimer"));
     m_relistenTimer->setInterval(kRelistenIntervalMs);
     connect(m_relistenTimer, &QTimer::timeout, this, &AgentServer::checkListening);
 }
@@ -174,7 +176,7 @@ void AgentServer::checkListening()
 {
     // QLocalServer closes itself (and removes the socket file) when an accept fails, e.g. with no
     // descriptor left; the process still holds the lock, so without this no later start could reach it.
-    if (!m_server || m_server->isListening()) {
+    if (!m_watching || !m_server || m_server->isListening()) {
         m_relistenFailing = false;
         return;
     }
@@ -182,6 +184,27 @@ void AgentServer::checkListening()
         qWarning().noquote() << "agent server lost its listening socket (" + m_server->errorString() +
                                     "); listening again";
     m_relistenFailing = !listenOnce(nullptr, false);
+    // Still no descriptor to listen with: tried again at intervals until it works.
+    if (m_relistenFailing && m_watching)
+        m_relistenTimer->start();
+}
+
+void AgentServer::watchListening()
+{
+    m_watching = true;
+    // The server deletes the notifier on its listening socket when it gives that socket up, so the loss
+    // is noticed the moment it happens and an idle panel never wakes to look. Without such a notifier
+    // (another Qt) the socket is looked at every interval instead.
+    const QList<QSocketNotifier*> notifiers = m_server->findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
+    if (notifiers.isEmpty()) {
+        m_relistenTimer->start();
+        return;
+    }
+    m_relistenTimer->stop();
+    for (QSocketNotifier* notifier : notifiers)
+        connect(notifier, &QObject::destroyed, this, [this] {
+            QTimer::singleShot(0, this, &AgentServer::checkListening);
+        });
 }
 
 AgentServer::~AgentServer() = default;
@@ -213,6 +236,7 @@ bool AgentServer::listenOnce(QString* error, bool logFailure)
             (probeError != QLocalSocket::ServerNotFoundError && probeError != QLocalSocket::ConnectionRefusedError)) {
             failure = QStringLiteral("another process is serving %1").arg(m_name);
             m_relistenTimer->stop(); // the name is someone else's now: stop watching it
+            m_watching = false;
         }
     }
     if (failure.isEmpty()) {
@@ -223,13 +247,13 @@ bool AgentServer::listenOnce(QString* error, bool logFailure)
         m_server->setSocketOptions(QLocalServer::UserAccessOption);
         if (m_server->listen(m_name)) {
             connect(m_server, &QLocalServer::newConnection, this, &AgentServer::onNewConnection);
-            m_relistenTimer->start();
+            watchListening();
             qInfo().noquote() << "agent server listening:" << m_name;
             return true;
         }
         failure = m_server->errorString();
         // Kept while a watch is on (a lost socket is retried at the next check); else nothing listens.
-        if (!m_relistenTimer->isActive()) {
+        if (!m_watching) {
             m_server->deleteLater();
             m_server = nullptr;
         }
@@ -268,6 +292,7 @@ void AgentServer::startRetrying(int attempts, int intervalMs, std::function<void
 void AgentServer::stop()
 {
     m_relistenTimer->stop();
+    m_watching = false;
     if (!m_server)
         return;
     // close() removes the socket file; a server closed later, after a successor took the name over,

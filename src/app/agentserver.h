@@ -40,8 +40,7 @@ public:
     static constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
     // A client that has not sent a whole line by then is dropped; at most this many are served at once
     // (a new one pushes out the oldest still waiting); a listening socket lost (to a failed accept when the
-    // process ran out of descriptors) is set up again at this interval: a rare loss, so the check is slow
-    // enough that an idle panel does not wake for it every second.
+    // process ran out of descriptors) is set up again at once, and while that fails, at this interval.
     static constexpr int kIdleTimeoutMs = 5000;
     static constexpr int kMaxClients = 32;
     static constexpr int kRelistenIntervalMs = 30000;
@@ -63,6 +62,7 @@ private:
     bool listenOnce(QString* error, bool logFailure);
 
     void checkListening();
+    void watchListening();
 
     QPointer<QLocalServer> m_server;
     QString m_name;
@@ -71,6 +71,7 @@ private:
     int m_idleTimeoutMs = kIdleTimeoutMs;
     int m_maxClients = kMaxClients;
     bool m_relistenFailing = false; // warned once until listening again
+    bool m_watching = false;        // a socket of ours listened, so a lost one is set up again
 };
 
 // Full path of the socket: $XDG_RUNTIME_DIR/KestrunePanel_<numeric user id>. Server and clients compute
