@@ -51,6 +51,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -73,6 +74,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_TranslucentBackground, true);
     // The layout is read and parsed beside the rest of the start.
     startLayoutRead();
+    // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
+    QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
     m_reportAppStat = reportAppStat;
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
@@ -105,7 +108,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_session->start();
 
     resize(initialWindowSize(m_settings.rememberGeometry, m_savedSize, availableScreenSize(this)));
-    const QPixmap logo(QStringLiteral(":/res/resources/logo.png"));
+    const QPixmap logo = QPixmap::fromImage(logoRead.result());
     m_background->setBuiltInLogo(logo);
     if (!logo.isNull())
         setWindowIcon(QIcon(logo));

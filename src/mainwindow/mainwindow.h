@@ -192,6 +192,10 @@ public:
     void updateTrayVisibility();
     // The tray icon asked for by the start's settings, made once the window has painted (or a second later).
     void takeDeferredTray();
+    // Start steps the first frame does not need: run once the window has painted (or a second after the
+    // first was asked for, for a window that never paints); at once when it already has.
+    void afterFirstPaint(std::function<void()> step);
+    void runAfterFirstPaint();
     void updateTrayIcon();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* trayMenu() const { return m_trayMenu; }
@@ -451,6 +455,7 @@ private:
     bool m_constructed = false;
     bool m_firstPaintDone = false;
     bool m_trayAfterFirstPaint = false;
+    QList<std::function<void()>> m_afterFirstPaint;
     bool m_pinned = false;
     bool m_quitRequested = false;
     QSystemTrayIcon* m_tray = nullptr;

@@ -77,7 +77,7 @@ void MainWindow::applySettings()
         updateTrayVisibility();
     } else if (!m_trayAfterFirstPaint) {
         m_trayAfterFirstPaint = true;
-        QTimer::singleShot(1000, this, [this] { takeDeferredTray(); }); // a window that never paints
+        afterFirstPaint([this] { takeDeferredTray(); });
     }
     if (m_tray)
         m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
@@ -385,8 +385,8 @@ void MainWindow::paintEvent(QPaintEvent*)
 {
     if (!m_firstPaintDone) {
         m_firstPaintDone = true;
-        if (m_trayAfterFirstPaint)
-            QTimer::singleShot(0, this, [this] { takeDeferredTray(); });
+        if (!m_afterFirstPaint.isEmpty())
+            QTimer::singleShot(0, this, [this] { runAfterFirstPaint(); });
     }
     const Theme& theme = currentTheme();
     const int w = width();

@@ -31,6 +31,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <utility>
+
 void MainWindow::setupWindowState()
 {
     EdgeDock::Host host;
@@ -53,8 +55,10 @@ void MainWindow::setupWindowState()
     // On X11 the pointer's raw events drive the dock, so a resting pointer wakes nothing; the poll stays
     // where they can't be had.
     // (The offscreen platform may open the X display for GL too: only a window on X itself is driven so.)
+    // Opening the raw-input connection costs the start a few milliseconds: it waits for the first frame
+    // (the dock's poll is not due before then either).
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        m_dock->useRawInput(ktr::platform::InputActivity::system());
+        afterFirstPaint([this] { m_dock->useRawInput(ktr::platform::InputActivity::system()); });
     refreshDockScreens();
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens)
@@ -239,6 +243,24 @@ void MainWindow::takeDeferredTray()
     updateTrayVisibility();
     if (m_tray)
         m_tray->setToolTip(m_look.titleText);
+}
+
+void MainWindow::afterFirstPaint(std::function<void()> step)
+{
+    if (m_firstPaintDone) {
+        step();
+        return;
+    }
+    if (m_afterFirstPaint.isEmpty())
+        QTimer::singleShot(1000, this, [this] { runAfterFirstPaint(); }); // a window that never paints
+    m_afterFirstPaint.append(std::move(step));
+}
+
+void MainWindow::runAfterFirstPaint()
+{
+    const QList<std::function<void()>> steps = std::exchange(m_afterFirstPaint, {});
+    for (const std::function<void()>& step : steps)
+        step();
 }
 
 void MainWindow::updateTrayIcon()
