@@ -20,6 +20,7 @@
 #include "ui/datadir.h"
 #include "ui/lang.h"
 #include "ui/qtlanguage.h"
+#include "ui/theme.h"
 #include "platform/wakechannel.h"
 #include "ui/log.h"
 #include "ui/msgdialog.h"
@@ -50,6 +51,7 @@ int qMain(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    warmUpUiFonts();
     installMessageCards();
     // The settings dialog opens the log viewer through this seam, so settings need not know the support folder.
     SettingsDialog::setLogViewerRunner(

@@ -3,6 +3,8 @@
 #include "ui/uisignals.h"
 
 #include <QFont>
+#include <QFontMetrics>
+#include <QThread>
 #include <QStringList>
 
 #include <algorithm>
@@ -289,4 +291,14 @@ void installUiFontSubstitutions()
         QFont::insertSubstitutions(QStringLiteral("Microsoft YaHei UI"), cjk);
         QFont::insertSubstitutions(QStringLiteral("Microsoft YaHei"), cjk);
     });
+}
+
+void warmUpUiFonts()
+{
+    QThread* thread = QThread::create([] {
+        const QFontMetrics metrics{QFont(uiFontFamily())};
+        metrics.horizontalAdvance(QStringLiteral("青岚舟面板 Group 0"));
+    });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start(QThread::LowPriority);
 }

@@ -78,3 +78,6 @@ QString uiFontFamily();
 // "Microsoft YaHei UI" is not installed on Linux: maps it (and its plain sibling) to installed CJK
 // fonts, so Chinese text shows real glyphs. Runs once; uiFontFamily calls it too.
 void installUiFontSubstitutions();
+// Loads the font database and matches the interface font for Latin and Chinese text on a worker, so the
+// window's first text does not wait for fontconfig. Call once, after the application object exists.
+void warmUpUiFonts();
