@@ -143,4 +143,10 @@ QStringList windowStateHints(QWindow* window)
     return names;
 }
 
+void flushDisplay()
+{
+    if (xcb_connection_t* c = x11Connection())
+        xcb_flush(c);
+}
+
 } // namespace ktr::platform

@@ -19,4 +19,9 @@ bool setSkipTaskbar(QWindow* window, bool skip);
 // The names of the atoms in the window's _NET_WM_STATE property as the server holds it now.
 QStringList windowStateHints(QWindow* window);
 
+// Sends what the program has queued for the display server now, instead of when the event loop next
+// waits: a frame just painted reaches the screen before work that follows it in the same turn of the loop.
+// Nothing to do without X11.
+void flushDisplay();
+
 } // namespace ktr::platform
