@@ -10,8 +10,9 @@
 // once on its HOME before the measured start, so that one finds its snapshots and the page cache warm.
 //
 // Needs DISPLAY (an Xvfb with or without a window manager; docking needs one that moves windows, such as
-// openbox). --compare also measures plank and lxqt-panel when they are installed. With several runs the
-// medians are printed.
+// openbox). --compare also measures plank and lxqt-panel when they are installed. --panel, given more than
+// once, measures each build in every run, side by side (a before/after comparison that shares the machine's
+// moods). With several runs the medians are printed.
 #include "benchlayout.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
@@ -290,6 +291,7 @@ struct Program
     QStringList arguments;
     QString home; // a fresh HOME (with its XDG folders) for the program
     bool dock = false;
+    int items = 0; // a panel's layout; 0 for the other programs
 };
 
 void waitMs(int ms)
@@ -508,7 +510,7 @@ int main(int argc, char** argv)
     bool compare = false;
     bool warm = false;
     bool distinctImages = false;
-    QString panelOverride; // another build's executable, for a before/after comparison
+    QStringList panelOverrides; // other builds' executables, measured side by side for a before/after comparison
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
@@ -530,16 +532,16 @@ int main(int argc, char** argv)
         else if (args[i] == QLatin1String("--warm"))
             warm = true;
         else if (args[i] == QLatin1String("--panel") && i + 1 < args.size())
-            panelOverride = args[++i];
+            panelOverrides << args[++i];
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "bench_idle needs DISPLAY (an Xvfb)\n");
         return 1;
     }
-    const QString panel =
-        panelOverride.isEmpty() ? siblingExecutable(QStringLiteral("kestrune-panel")) : panelOverride;
+    const QStringList panels =
+        panelOverrides.isEmpty() ? QStringList{siblingExecutable(QStringLiteral("kestrune-panel"))} : panelOverrides;
     const QString floor = siblingExecutable(QStringLiteral("bench_idle_floor"));
-    if (panel.isEmpty() || floor.isEmpty()) {
+    if (panels.contains(QString()) || floor.isEmpty()) {
         std::fprintf(stderr, "kestrune-panel or bench_idle_floor not found beside %s\n",
                      qPrintable(QCoreApplication::applicationDirPath()));
         return 1;
@@ -554,8 +556,14 @@ int main(int argc, char** argv)
         for (bool dock : {false, true}) {
             if (dock && !withDock)
                 continue;
-            programs.append({QStringLiteral("panel, %1 items, %2").arg(count).arg(dock ? "docked" : "undocked"),
-                             panel, {}, {}, dock});
+            for (const QString& panel : panels) {
+                // Several builds are told apart by their folders.
+                const QString name = panels.size() > 1
+                                         ? QStringLiteral("panel (%1)").arg(QFileInfo(panel).absoluteDir().dirName())
+                                         : QStringLiteral("panel");
+                programs.append({QStringLiteral("%1, %2 items, %3").arg(name).arg(count).arg(dock ? "docked" : "undocked"),
+                                 panel, {}, {}, dock, count});
+            }
         }
     }
     if (compare) {
@@ -574,15 +582,14 @@ int main(int argc, char** argv)
             // A fresh HOME each run: a cold start (no snapshots, no caches of the program).
             p.home = root.path() + QStringLiteral("/home%1").arg(++homes);
             QDir().mkpath(p.home);
-            if (p.executable == panel) {
-                const int count = p.label.section(QLatin1Char(' '), 1, 1).toInt();
-                if (!writeLayout(p.home, count, distinctImages)) {
+            if (p.items > 0) {
+                if (!writeLayout(p.home, p.items, distinctImages)) {
                     std::fprintf(stderr, "layout not written for %s\n", qPrintable(p.label));
                     continue;
                 }
             }
             bool docked = false;
-            if (warm && p.executable == panel) {
+            if (warm && p.items > 0) {
                 Program first = p;
                 first.dock = false;
                 measure(first, 1, 10, &docked);
