@@ -1,5 +1,7 @@
 #include "platform/lazylibrary.h"
 
+#include "platform/lazycrypto.h"
+
 #include <QDebug>
 
 #include <dlfcn.h>
@@ -68,6 +70,13 @@ void LazyLibrary::load() const
         m_error = QStringLiteral("%1 could not be loaded: %2").arg(QLatin1String(m_soname), error);
         qWarning().noquote() << "[library]" << m_error;
     });
+}
+
+// The program's on-demand libraries, by the sonames of the libraries the build found.
+const LazyLibrary& cryptoLibrary()
+{
+    static const LazyLibrary library(KTR_CRYPTO_SONAME, {KTR_CRYPTO_SYMBOLS(KTR_LAZY_NAME)});
+    return library;
 }
 
 } // namespace ktr::platform

@@ -44,3 +44,11 @@ private:
 };
 
 } // namespace ktr::platform
+
+// Helpers for the per-library headers (lazy<library>.h). Each lists the functions it forwards as X(name) items:
+// an enum of them indexes LazyLibrary::symbol(), their names are what the library resolves.
+#define KTR_LAZY_ENUMERATOR(name) name,
+#define KTR_LAZY_NAME(name) #name,
+// The function `name` of a library, typed from its declaration in the library's own header; `decltype` is
+// not evaluated, so nothing refers to the real symbol and the program does not link the library.
+#define KTR_LAZY_FN(library, index, name) (reinterpret_cast<decltype(&::name)>((library).symbol(std::size_t(index))))
