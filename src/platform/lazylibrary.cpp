@@ -1,5 +1,6 @@
 #include "platform/lazylibrary.h"
 
+#include "platform/lazyarchive.h"
 #include "platform/lazycrypto.h"
 
 #include <QDebug>
@@ -76,6 +77,12 @@ void LazyLibrary::load() const
 const LazyLibrary& cryptoLibrary()
 {
     static const LazyLibrary library(KTR_CRYPTO_SONAME, {KTR_CRYPTO_SYMBOLS(KTR_LAZY_NAME)});
+    return library;
+}
+
+const LazyLibrary& archiveLibrary()
+{
+    static const LazyLibrary library(KTR_ARCHIVE_SONAME, {KTR_ARCHIVE_SYMBOLS(KTR_LAZY_NAME)});
     return library;
 }
 

@@ -3,10 +3,12 @@
 #include "platform/filehash.h"
 #include "platform/lazylibrary.h"
 #include "platform/secret.h"
+#include "platform/ziparchive.h"
 #include "testenv.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QProcess>
 
 #include <cstring>
 #include <functional>
@@ -20,6 +22,18 @@ class TestLazyLibrary : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A sound archive with an entry (made by the zip tool: this test's zip layer has no library), so that only
+    // the missing library stops the reader.
+    void initTestCase()
+    {
+        const QString dir = ktr::test::freshDir(QStringLiteral("sound"));
+        QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/a.txt"), "a"));
+        m_soundZip = dir + QStringLiteral("/in.zip");
+        QCOMPARE(QProcess::execute(QStringLiteral("zip"),
+                                   {QStringLiteral("-qj"), m_soundZip, dir + QStringLiteral("/a.txt")}),
+                 0);
+    }
+
     // A library is usable only whole: one that is not there, or lacks one of the functions, gives no address
     // at all, says why, and says it once in the log however often it is asked.
     void loads_data()
@@ -113,6 +127,22 @@ private Q_SLOTS:
             return !ktr::test::writeFile(key, QByteArray(32, 'k')) ||
                    !ktr::platform::SecretProtector(key).unprotect(QByteArray("KTS1") + QByteArray(40, 'b')).isEmpty();
         }) << none;
+        const QString archive = QStringLiteral(KTR_ARCHIVE_SONAME);
+        QTest::newRow("ZipWriter") << Call([](const QString& dir, QString* error) {
+            ktr::platform::ZipWriter zip;
+            QString later;
+            return zip.open(dir + QStringLiteral("/out.zip"), error) ||
+                   zip.addData(QStringLiteral("a.txt"), "a", QDateTime::currentDateTime(), &later) ||
+                   zip.addDirectory(QStringLiteral("d"), QDateTime::currentDateTime(), &later) || zip.finish(&later);
+        }) << archive;
+        QTest::newRow("ZipReader") << Call([this](const QString&, QString* error) {
+            ktr::platform::ZipReader zip;
+            ktr::platform::ZipEntryInfo entry;
+            char buffer[16];
+            QString later;
+            return zip.open(m_soundZip, error) || zip.next(&entry, &later) ||
+                   zip.read(buffer, sizeof buffer, &later) >= 0;
+        }) << archive;
     }
     void usersFailWithoutTheirLibrary()
     {
@@ -123,6 +153,9 @@ private Q_SLOTS:
         if (!errorNames.isEmpty())
             QVERIFY2(error.contains(errorNames), qPrintable(error));
     }
+
+private:
+    QString m_soundZip;
 };
 
 KTR_TEST_MAIN(TestLazyLibrary)
