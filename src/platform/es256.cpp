@@ -9,25 +9,24 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
+#include "platform/lazycrypto.h"
+
 #include <memory>
 
 namespace ktr::platform {
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter
-{
-    void operator()(T* p) const { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, OSSL_PARAM_free>>;
+// Owners of the library's objects. The deleters call the free functions instead of taking their addresses:
+// only a call goes through lazycrypto.h, an address would name the symbol of a library that is not linked.
+using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype([](EVP_PKEY* p) { EVP_PKEY_free(p); })>;
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype([](EVP_PKEY_CTX* p) { EVP_PKEY_CTX_free(p); })>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, decltype([](EVP_MD_CTX* p) { EVP_MD_CTX_free(p); })>;
+using SigPtr = std::unique_ptr<ECDSA_SIG, decltype([](ECDSA_SIG* p) { ECDSA_SIG_free(p); })>;
+using BnPtr = std::unique_ptr<BIGNUM, decltype([](BIGNUM* p) { BN_free(p); })>;
+using BioPtr = std::unique_ptr<BIO, decltype([](BIO* p) { BIO_free_all(p); })>;
+using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, decltype([](OSSL_PARAM_BLD* p) { OSSL_PARAM_BLD_free(p); })>;
+using ParamPtr = std::unique_ptr<OSSL_PARAM, decltype([](OSSL_PARAM* p) { OSSL_PARAM_free(p); })>;
 
 constexpr int kCoordBytes = 32;
 
@@ -96,7 +95,7 @@ bool pointOf(EVP_PKEY* key, QByteArray* x, QByteArray* y)
 
 bool es256Verify(const QByteArray& x, const QByteArray& y, const QByteArray& message, const QByteArray& signature)
 {
-    if (signature.size() != 2 * kCoordBytes)
+    if (!cryptoLibrary().available() || signature.size() != 2 * kCoordBytes)
         return false;
     PkeyPtr key = publicKeyFromPoint(x, y);
     if (!key)
@@ -129,11 +128,13 @@ bool es256Verify(const QByteArray& x, const QByteArray& y, const QByteArray& mes
 
 bool es256IsValidPublicKey(const QByteArray& x, const QByteArray& y)
 {
-    return bool(publicKeyFromPoint(x, y));
+    return cryptoLibrary().available() && publicKeyFromPoint(x, y);
 }
 
 QByteArray es256Sign(const QByteArray& privateKeyPem, const QByteArray& message)
 {
+    if (!cryptoLibrary().available())
+        return {};
     PkeyPtr key = privateKeyFromPem(privateKeyPem);
     MdCtxPtr md(EVP_MD_CTX_new());
     if (!key || !md || EVP_DigestSignInit(md.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
@@ -159,6 +160,8 @@ QByteArray es256Sign(const QByteArray& privateKeyPem, const QByteArray& message)
 
 bool es256GenerateKey(QByteArray* privateKeyPem, QByteArray* x, QByteArray* y)
 {
+    if (!cryptoLibrary().available())
+        return false;
     PkeyPtr key(EVP_EC_gen("prime256v1"));
     if (!key)
         return false;
@@ -173,6 +176,8 @@ bool es256GenerateKey(QByteArray* privateKeyPem, QByteArray* x, QByteArray* y)
 
 bool es256PublicKeyOf(const QByteArray& privateKeyPem, QByteArray* x, QByteArray* y)
 {
+    if (!cryptoLibrary().available())
+        return false;
     PkeyPtr key = privateKeyFromPem(privateKeyPem);
     return key && pointOf(key.get(), x, y);
 }

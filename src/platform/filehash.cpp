@@ -4,11 +4,14 @@
 
 #include <openssl/evp.h>
 
+#include "platform/lazycrypto.h"
 
 namespace ktr::platform {
 
 QByteArray sha256OfFile(const QString& path)
 {
+    if (!cryptoLibrary().available())
+        return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -31,6 +34,10 @@ namespace ktr::platform {
 
 Sha256Stream::Sha256Stream()
 {
+    if (!cryptoLibrary().available()) {
+        m_failed = true;
+        return;
+    }
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     if (!ctx || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1)
         m_failed = true;
@@ -39,7 +46,8 @@ Sha256Stream::Sha256Stream()
 
 Sha256Stream::~Sha256Stream()
 {
-    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(m_ctx));
+    if (m_ctx)
+        EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(m_ctx));
 }
 
 void Sha256Stream::addData(const char* data, qint64 size)

@@ -11,6 +11,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include "platform/lazycrypto.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -180,7 +182,7 @@ QString SecretProtector::defaultKeyFile()
 
 QByteArray SecretProtector::protect(const QByteArray& plain) const
 {
-    if (plain.size() > kMaxBlob)
+    if (!cryptoLibrary().available() || plain.size() > kMaxBlob)
         return {};
     KeyBytes key;
     if (!keyForProtect(m_keyFile, &key))
@@ -222,7 +224,7 @@ QByteArray SecretProtector::protect(const QByteArray& plain) const
 
 QByteArray SecretProtector::unprotect(const QByteArray& blob) const
 {
-    if (blob.size() < kMagicLen + kNonceLen + kTagLen || blob.size() > kMaxBlob ||
+    if (!cryptoLibrary().available() || blob.size() < kMagicLen + kNonceLen + kTagLen || blob.size() > kMaxBlob ||
         std::memcmp(blob.constData(), kMagic, kMagicLen) != 0)
         return {};
     KeyBytes key;

@@ -1,5 +1,7 @@
 #include "platform/videobackend.h"
 
+#include "platform/lazylibrary.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
@@ -26,9 +28,10 @@ const VideoModuleApi* videoModule()
         for (const QString& path : std::as_const(candidates)) {
             if (!QFile::exists(path))
                 continue;
-            void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+            QString error;
+            void* handle = openSharedLibrary(QFile::encodeName(path), &error);
             if (!handle) {
-                qWarning().noquote() << "[video] module not loaded:" << QString::fromLocal8Bit(dlerror());
+                qWarning().noquote() << "[video] module not loaded:" << error;
                 continue;
             }
             using Entry = const VideoModuleApi* (*)();

@@ -8,6 +8,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include "platform/lazyarchive.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -92,6 +94,10 @@ bool ZipWriter::open(const QString& path, QString* error)
     d->release();
     d->failed = false;
     d->path = path;
+    if (!archiveLibrary().available()) {
+        setError(error, archiveLibrary().errorString());
+        return false;
+    }
     d->fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (d->fd < 0) {
         setError(error, errnoText("cannot create", path));
@@ -437,6 +443,10 @@ bool ZipReader::open(const QString& path, QString* error)
     d->entries.clear();
     d->index = -1;
     d->atEnd = false;
+    if (!archiveLibrary().available()) {
+        setError(error, archiveLibrary().errorString());
+        return false;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         setError(error, QStringLiteral("cannot open %1").arg(path));
