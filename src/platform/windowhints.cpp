@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace ktr::platform {
 
@@ -32,38 +33,11 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
     return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
-xcb_window_t rootOf(xcb_connection_t* c, xcb_window_t window)
-{
-    Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
-    if (r)
-        return r->root;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
-}
-
-// A compliant window manager announces itself with _NET_SUPPORTING_WM_CHECK on the root window.
-bool windowManagerRuns(xcb_connection_t* c, xcb_window_t root)
-{
-    const xcb_atom_t check = internAtom(c, "_NET_SUPPORTING_WM_CHECK");
-    if (check == XCB_ATOM_NONE)
-        return false;
-    Reply<xcb_get_property_reply_t> r(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    return r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4;
-}
-
-bool isMapped(xcb_connection_t* c, xcb_window_t window)
-{
-    Reply<xcb_get_window_attributes_reply_t> r(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-    return r && r->map_state != XCB_MAP_STATE_UNMAPPED;
-}
-
-QList<xcb_atom_t> stateAtoms(xcb_connection_t* c, xcb_window_t window, xcb_atom_t netWmState)
+// The atoms of a window's _NET_WM_STATE, from the answer to a request for it.
+QList<xcb_atom_t> stateAtoms(xcb_connection_t* c, xcb_get_property_cookie_t request)
 {
     QList<xcb_atom_t> atoms;
-    Reply<xcb_get_property_reply_t> r(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, netWmState, XCB_ATOM_ATOM, 0, 64), nullptr));
+    Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(c, request, nullptr));
     if (r && r->format == 32 && r->type == XCB_ATOM_ATOM) {
         const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
         const int n = xcb_get_property_value_length(r.get()) / int(sizeof(xcb_atom_t));
@@ -73,22 +47,65 @@ QList<xcb_atom_t> stateAtoms(xcb_connection_t* c, xcb_window_t window, xcb_atom_
     return atoms;
 }
 
+xcb_get_property_cookie_t askStateAtoms(xcb_connection_t* c, xcb_window_t window, xcb_atom_t netWmState)
+{
+    return xcb_get_property(c, 0, window, netWmState, XCB_ATOM_ATOM, 0, 64);
+}
+
 bool changeState(QWindow* window, const char* name, bool on)
 {
     xcb_connection_t* c = x11Connection();
     if (!c || !window)
         return false;
     const auto win = xcb_window_t(window->winId());
-    const xcb_atom_t netWmState = internAtom(c, "_NET_WM_STATE");
-    const xcb_atom_t hint = internAtom(c, name);
-    const xcb_window_t root = rootOf(c, win);
+    // Every question goes out before the first answer is awaited: the server is asked in two turns instead
+    // of one turn per question (these calls sit on the start's path).
+    const auto intern = [c](const char* atomName) {
+        return xcb_intern_atom(c, 0, uint16_t(qstrlen(atomName)), atomName);
+    };
+    const xcb_intern_atom_cookie_t stateCookie = intern("_NET_WM_STATE");
+    const xcb_intern_atom_cookie_t hintCookie = intern(name);
+    const xcb_intern_atom_cookie_t checkCookie = intern("_NET_SUPPORTING_WM_CHECK");
+    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(c, win);
+    const xcb_get_window_attributes_cookie_t attributesCookie = xcb_get_window_attributes(c, win);
+    const auto atomOf = [c](xcb_intern_atom_cookie_t cookie) {
+        Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(c, cookie, nullptr));
+        return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    const xcb_atom_t netWmState = atomOf(stateCookie);
+    const xcb_atom_t hint = atomOf(hintCookie);
+    const xcb_atom_t check = atomOf(checkCookie);
+    xcb_window_t root = XCB_WINDOW_NONE;
+    {
+        Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(c, treeCookie, nullptr));
+        if (r) {
+            root = r->root;
+        } else {
+            const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+            root = screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
+        }
+    }
+    bool mapped = false;
+    {
+        Reply<xcb_get_window_attributes_reply_t> r(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
+        mapped = r && r->map_state != XCB_MAP_STATE_UNMAPPED;
+    }
     if (netWmState == XCB_ATOM_NONE || hint == XCB_ATOM_NONE || root == XCB_WINDOW_NONE)
         return false;
 
-    const bool wm = windowManagerRuns(c, root);
-    const bool mapped = isMapped(c, win);
+    // A compliant window manager announces itself with _NET_SUPPORTING_WM_CHECK on the root window.
+    std::optional<xcb_get_property_cookie_t> wmCookie;
+    if (check != XCB_ATOM_NONE)
+        wmCookie = xcb_get_property(c, 0, root, check, XCB_ATOM_WINDOW, 0, 1);
+    const xcb_get_property_cookie_t atomsCookie = askStateAtoms(c, win, netWmState);
+    bool wm = false;
+    if (wmCookie) {
+        Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(c, *wmCookie, nullptr));
+        wm = r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4;
+    }
+    QList<xcb_atom_t> atoms = stateAtoms(c, atomsCookie);
+
     if (!wm || !mapped) {
-        QList<xcb_atom_t> atoms = stateAtoms(c, win, netWmState);
         const bool present = atoms.contains(hint);
         if (on && !present)
             atoms.append(hint);
@@ -134,7 +151,7 @@ QStringList windowStateHints(QWindow* window)
     if (!c || !window)
         return names;
     const xcb_atom_t netWmState = internAtom(c, "_NET_WM_STATE");
-    const QList<xcb_atom_t> atoms = stateAtoms(c, xcb_window_t(window->winId()), netWmState);
+    const QList<xcb_atom_t> atoms = stateAtoms(c, askStateAtoms(c, xcb_window_t(window->winId()), netWmState));
     for (xcb_atom_t a : atoms) {
         Reply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr));
         if (r)
