@@ -51,7 +51,9 @@ int qMain(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QGuiApplication::setApplicationDisplayName(Lang::tr("青岚舟面板"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
-    warmUpUiFonts();
+    // The agent never draws text; everything else about to start does.
+    if (!QCoreApplication::arguments().contains(QStringLiteral("--agent")))
+        warmUpUiFonts();
     installMessageCards();
     // The settings dialog opens the log viewer through this seam, so settings need not know the support folder.
     SettingsDialog::setLogViewerRunner(
