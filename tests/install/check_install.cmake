@@ -16,14 +16,18 @@ function(check_tree root prefix)
     if(NOT notExecutable EQUAL 0)
         message(FATAL_ERROR "not executable: ${exe}")
     endif()
-    # FFmpeg and its chain come with the video module, opened when a video is played or recorded: the
-    # program itself does not load them at every start.
+    # FFmpeg and its chain come with the video module, opened when a video is played or recorded; libcrypto
+    # and libarchive are opened when something is signed, hashed, protected or zipped: the program itself
+    # does not load them at every start.
     execute_process(COMMAND readelf -d "${exe}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelfRc)
     if(NOT readelfRc EQUAL 0)
         message(FATAL_ERROR "readelf failed on ${exe}")
     endif()
     if(dynamic MATCHES "libav|libswscale")
         message(FATAL_ERROR "${exe} links FFmpeg itself:\n${dynamic}")
+    endif()
+    if(dynamic MATCHES "libcrypto|libarchive")
+        message(FATAL_ERROR "${exe} links libcrypto or libarchive at start:\n${dynamic}")
     endif()
     execute_process(COMMAND readelf -d "${videomodule}" OUTPUT_VARIABLE moduleDynamic)
     if(NOT moduleDynamic MATCHES "libavcodec")
