@@ -119,9 +119,18 @@ private:
 
 QThreadPool* iconLoadPool()
 {
+    constexpr int kExitWaitMs = 2000;
     static QThreadPool* pool = [] {
-        auto* p = new QThreadPool; // never deleted: tasks still running at exit are abandoned
+        auto* p = new QThreadPool; // never deleted
         p->setMaxThreadCount(2);
+        // A task still decoding while the application object goes (a diagnostic run, a test) would free its
+        // images after Qt's image support is gone: queued tasks are dropped and running ones awaited, for a
+        // while. The panel itself ends without that, past its saves.
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] {
+                iconLoadPool()->clear();
+                iconLoadPool()->waitForDone(kExitWaitMs);
+            });
         return p;
     }();
     return pool;
