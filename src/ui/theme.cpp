@@ -2,10 +2,12 @@
 
 #include "ui/uisignals.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
-#include <QThread>
+#include <QPointer>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
@@ -295,10 +297,19 @@ void installUiFontSubstitutions()
 
 void warmUpUiFonts()
 {
+    static QPointer<QThread> running;
+    if (running)
+        return;
     QThread* thread = QThread::create([] {
         const QFontMetrics metrics{QFont(uiFontFamily())};
         metrics.horizontalAdvance(QStringLiteral("青岚舟面板 Group 0"));
     });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    running = thread;
+    // A run that ends at once (a second start handing over) must not take the font database away under it.
+    qAddPostRoutine([] {
+        if (running)
+            running->wait();
+    });
     thread->start(QThread::LowPriority);
 }
