@@ -26,10 +26,15 @@ xcb_connection_t* x11Connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
+// An atom asked for now and taken later, so several questions share one round trip.
+xcb_intern_atom_cookie_t askAtom(xcb_connection_t* c, const char* name)
 {
-    Reply<xcb_intern_atom_reply_t> r(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr));
+    return xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name);
+}
+
+xcb_atom_t atomFrom(xcb_connection_t* c, xcb_intern_atom_cookie_t request)
+{
+    Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(c, request, nullptr));
     return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
@@ -60,21 +65,14 @@ bool changeState(QWindow* window, const char* name, bool on)
     const auto win = xcb_window_t(window->winId());
     // Every question goes out before the first answer is awaited: the server is asked in two turns instead
     // of one turn per question (these calls sit on the start's path).
-    const auto intern = [c](const char* atomName) {
-        return xcb_intern_atom(c, 0, uint16_t(qstrlen(atomName)), atomName);
-    };
-    const xcb_intern_atom_cookie_t stateCookie = intern("_NET_WM_STATE");
-    const xcb_intern_atom_cookie_t hintCookie = intern(name);
-    const xcb_intern_atom_cookie_t checkCookie = intern("_NET_SUPPORTING_WM_CHECK");
+    const xcb_intern_atom_cookie_t stateCookie = askAtom(c, "_NET_WM_STATE");
+    const xcb_intern_atom_cookie_t hintCookie = askAtom(c, name);
+    const xcb_intern_atom_cookie_t checkCookie = askAtom(c, "_NET_SUPPORTING_WM_CHECK");
     const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(c, win);
     const xcb_get_window_attributes_cookie_t attributesCookie = xcb_get_window_attributes(c, win);
-    const auto atomOf = [c](xcb_intern_atom_cookie_t cookie) {
-        Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(c, cookie, nullptr));
-        return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-    };
-    const xcb_atom_t netWmState = atomOf(stateCookie);
-    const xcb_atom_t hint = atomOf(hintCookie);
-    const xcb_atom_t check = atomOf(checkCookie);
+    const xcb_atom_t netWmState = atomFrom(c, stateCookie);
+    const xcb_atom_t hint = atomFrom(c, hintCookie);
+    const xcb_atom_t check = atomFrom(c, checkCookie);
     xcb_window_t root = XCB_WINDOW_NONE;
     {
         Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(c, treeCookie, nullptr));
@@ -150,7 +148,7 @@ QStringList windowStateHints(QWindow* window)
     xcb_connection_t* c = x11Connection();
     if (!c || !window)
         return names;
-    const xcb_atom_t netWmState = internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t netWmState = atomFrom(c, askAtom(c, "_NET_WM_STATE"));
     const QList<xcb_atom_t> atoms = stateAtoms(c, askStateAtoms(c, xcb_window_t(window->winId()), netWmState));
     for (xcb_atom_t a : atoms) {
         Reply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr));
