@@ -128,40 +128,34 @@ private:
         return false;
     }
 
-    // {"key": value, ...}: `member` reads the value of each key.
-    template <typename Member> bool object(Member member)
+    // open entry, entry, ... close: `entry` reads each one.
+    template <typename Entry> bool sequence(char open, char close, Entry entry)
     {
-        if (!take('{'))
+        if (!take(open))
             return false;
-        if (take('}'))
+        if (take(close))
             return true;
         for (;;) {
-            QString key;
-            if (!string(&key) || !take(':') || !member(key))
+            if (!entry())
                 return false;
-            if (take('}'))
+            if (take(close))
                 return true;
             if (!take(','))
                 return false;
         }
     }
 
-    // [element, ...]: `element` reads each one.
-    template <typename Element> bool array(Element element)
+    // {"key": value, ...}: `member` reads the value of each key.
+    template <typename Member> bool object(Member member)
     {
-        if (!take('['))
-            return false;
-        if (take(']'))
-            return true;
-        for (;;) {
-            if (!element())
-                return false;
-            if (take(']'))
-                return true;
-            if (!take(','))
-                return false;
-        }
+        return sequence('{', '}', [&] {
+            QString key;
+            return string(&key) && take(':') && member(key);
+        });
     }
+
+    // [element, ...]: `element` reads each one.
+    template <typename Element> bool array(Element element) { return sequence('[', ']', element); }
 
     bool boolean(bool* value)
     {
