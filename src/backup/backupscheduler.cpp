@@ -95,8 +95,14 @@ void BackupScheduler::runIfDue()
     if (!m_staleCleaned) {
         m_staleCleaned = true;
         const QString folder = backupFolder();
-        if (QDir(folder).exists())
-            BackupEngine::removeStaleParts(folder, kStalePartSecs);
+        const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
+        // What killed runs left (partial snapshots, restore work folders) goes at once when its run is
+        // proven dead; the rest by age. Off the GUI thread: a restore's work folder can be large.
+        QThreadPool::globalInstance()->start([folder, dataDir] {
+            if (QDir(folder).exists())
+                BackupEngine::removeStaleParts(folder, kStalePartSecs);
+            BackupEngine::removeDeadRunLeftovers(dataDir, QString());
+        });
     }
     const AppSettings& s = *m_host.settings;
     if (!s.backupAuto || isRunning())
