@@ -33,6 +33,8 @@ namespace {
 constexpr int kFiles = 5000;
 constexpr qint64 kTotal = 200LL * 1000 * 1000;
 
+void put(const QString& path, const QByteArray& data);
+
 // Text-like content (words from a small vocabulary with numbers), so it packs about as well as settings,
 // layouts and app data do.
 void makeData(const QString& root)
@@ -60,6 +62,7 @@ void makeData(const QString& root)
         f.write(data);
         written += size;
     }
+    put(root + QStringLiteral("/settings.json"), "{}");
 }
 
 // Incompressible bytes (images, packed app data).
