@@ -96,13 +96,12 @@ void BackupScheduler::runIfDue()
         m_staleCleaned = true;
         const QString folder = backupFolder();
         const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
-        // What killed runs left (partial snapshots, restore work folders) goes at once when its run is
-        // proven dead; the rest by age. Off the GUI thread: a restore's work folder can be large.
-        QThreadPool::globalInstance()->start([folder, dataDir] {
-            if (QDir(folder).exists())
-                BackupEngine::removeStaleParts(folder, kStalePartSecs);
-            BackupEngine::removeDeadRunLeftovers(dataDir, QString());
-        });
+        // What killed runs left goes at once when its run is proven dead, the rest by age: partial
+        // snapshots here, a restore's work folders (possibly large) off the GUI thread.
+        if (QDir(folder).exists())
+            BackupEngine::removeStaleParts(folder, kStalePartSecs);
+        if (!dataDir.isEmpty())
+            QThreadPool::globalInstance()->start([dataDir] { BackupEngine::removeDeadRunLeftovers(dataDir, QString()); });
     }
     const AppSettings& s = *m_host.settings;
     if (!s.backupAuto || isRunning())
