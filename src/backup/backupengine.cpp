@@ -392,8 +392,8 @@ bool readJournal(const QString& rollback, QList<JournalEntry>* entries)
         if (line.at(0) != '=' && line.at(0) != '+')
             return false;
         const QString rel = QUrl::fromPercentEncoding(line.mid(1));
-        QString checked;
-        if (rel.isEmpty() || rel.contains(QLatin1String("..")) || rel.startsWith(QLatin1Char('/')))
+        // A record that would reach outside the data folder is no record of ours.
+        if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.split(QLatin1Char('/')).contains(QLatin1String("..")))
             return false;
         entries->append({rel, line.at(0) == '='});
     }
