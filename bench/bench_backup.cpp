@@ -1,11 +1,17 @@
-// Snapshot and restore of a 200 MB data folder of 5,000 files, side by side with zip -qr and unzip -q on the
-// same folder in the same run. The engine runs on a pool thread, as in the program; the main thread keeps
-// an event loop turning and reports its longest stall.
+// Snapshot and restore of two data folders, side by side with zip -qr and unzip -q on the same folder in the
+// same run: 5,000 generated text files (200 MB), and a folder of the real shape (settings, layout, log days,
+// the icon cache, icons and a few market apps with their download cache: thousands of small files beside a
+// few large ones, a third of them left out of a snapshot). The engine runs on a pool thread, as in the
+// program; the main thread keeps an event loop turning and reports its longest stall.
+//
+// --baseline BINARY runs BINARY (this same program built against another engine, see
+// bench_backup_baseline.sh) with --raw first and prints its figures beside this build's.
 
 #include "backup/backupengine.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -19,11 +25,15 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 
 namespace {
 
 constexpr int kFiles = 5000;
 constexpr qint64 kTotal = 200LL * 1000 * 1000;
+
+void put(const QString& path, const QByteArray& data);
 
 // Text-like content (words from a small vocabulary with numbers), so it packs about as well as settings,
 // layouts and app data do.
@@ -52,6 +62,95 @@ void makeData(const QString& root)
         f.write(data);
         written += size;
     }
+    put(root + QStringLiteral("/settings.json"), "{}");
+}
+
+// Incompressible bytes (images, packed app data).
+QByteArray noise(QRandomGenerator& rng, qint64 size)
+{
+    QByteArray out(int(size), Qt::Uninitialized);
+    for (qint64 i = 0; i + 4 <= size; i += 4) {
+        const quint32 v = rng.generate();
+        std::memcpy(out.data() + i, &v, 4);
+    }
+    return out;
+}
+
+QByteArray textOf(QRandomGenerator& rng, qint64 size)
+{
+    static const char* words[] = {"panel", "group", "item", "icon", "path", "name", "true", "false", "settings",
+                                  "\"x\":", "{", "}", "[", "]", "launch", "desktop", "theme", "colour"};
+    QByteArray data;
+    data.reserve(int(size) + 32);
+    while (data.size() < size) {
+        data += words[rng.bounded(int(sizeof words / sizeof *words))];
+        data += ' ';
+        data += QByteArray::number(rng.bounded(100000));
+        data += rng.bounded(8) == 0 ? '\n' : ' ';
+    }
+    data.truncate(int(size));
+    return data;
+}
+
+// A JSON document of about size bytes, shaped like the layout: groups of items.
+QByteArray jsonOf(QRandomGenerator& rng, qint64 size)
+{
+    QByteArray out = "{\"groups\":[";
+    while (out.size() < size) {
+        out += "{\"name\":\"item" + QByteArray::number(rng.bounded(100000)) + "\",\"path\":\"/usr/share/applications/app"
+               + QByteArray::number(rng.bounded(1000)) + ".desktop\",\"icon\":\"icons/" + QByteArray::number(rng.bounded(1900))
+               + ".png\",\"pinned\":" + (rng.bounded(2) ? "true" : "false") + "},";
+    }
+    out.chop(1);
+    out += "]}";
+    return out;
+}
+
+void put(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(data);
+}
+
+// A data folder of the real shape. Returns the number of files.
+int makeRealData(const QString& root)
+{
+    QRandomGenerator rng(20261210);
+    int files = 0;
+    const auto w = [&](const QString& rel, const QByteArray& data) {
+        put(root + QLatin1Char('/') + rel, data);
+        ++files;
+    };
+    w(QStringLiteral("settings.json"), jsonOf(rng, 9000));
+    w(QStringLiteral("layout.json"), jsonOf(rng, 420000));
+    w(QStringLiteral("auth.json"), textOf(rng, 700));
+    w(QStringLiteral("device.id"), noise(rng, 64));
+    // Thirty log days (left out).
+    for (int d = 0; d < 30; ++d) {
+        const QString day = QStringLiteral("logs/2026-11-%1").arg(d + 1, 2, 10, QLatin1Char('0'));
+        for (int k = 0; k < 4; ++k)
+            w(day + QStringLiteral("/app.%1.log").arg(k), textOf(rng, 20000 + rng.bounded(60000)));
+    }
+    // The icon cache (left out) and the panel's own icons (kept): small images.
+    for (int i = 0; i < 880; ++i)
+        w(QStringLiteral("cache/icons/%1.png").arg(i), noise(rng, 1500 + rng.bounded(6000)));
+    for (int i = 0; i < 1900; ++i)
+        w(QStringLiteral("icons/%1/%2.png").arg(i % 16).arg(i), noise(rng, 1000 + rng.bounded(9000)));
+    // Market apps: scripts and pages, one large packed file each; their download cache (left out).
+    for (int a = 0; a < 4; ++a) {
+        const QString app = QStringLiteral("apps/app%1").arg(a);
+        w(app + QStringLiteral("/manifest.json"), textOf(rng, 2000));
+        for (int i = 0; i < 148; ++i)
+            w(app + QStringLiteral("/res/%1/file%2.js").arg(i % 6).arg(i), textOf(rng, 500 + rng.bounded(12000)));
+        QByteArray big = noise(rng, 2500000 + rng.bounded(2000000));
+        big += textOf(rng, 2000000);
+        w(app + QStringLiteral("/bin/app.pak"), big);
+    }
+    w(QStringLiteral("apps/_cache/app1.package.zip"), noise(rng, 6000000));
+    w(QStringLiteral("apps/_cache/index.json"), textOf(rng, 800));
+    return files;
 }
 
 qint64 runTool(const QString& program, const QStringList& args, const QString& workDir)
@@ -89,54 +188,144 @@ template <typename F> qint64 onWorker(F work, qint64* maxStall)
     return t.elapsed();
 }
 
+struct Figures
+{
+    qint64 zipMs = LLONG_MAX, engineMs = LLONG_MAX, unzipMs = LLONG_MAX, restoreMs = LLONG_MAX;
+    qint64 engineSize = 0, zipSize = 0;
+    // Where the engine's time goes (the last round): from the start to the given progress percent.
+    qint64 snapScanMs = 0, snapPackMs = 0, restUnpackMs = 0, restMoveMs = 0;
+    int files = 0;
+    qint64 bytes = 0;
+};
+
+// Two rounds each, the better one counted.
+bool measure(const QString& base, const std::function<int(const QString&)>& make, Figures* f, qint64* stall)
+{
+    const QString data = base + QStringLiteral("/data");
+    f->files = make(data);
+    QDirIterator it(data, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        f->bytes += it.fileInfo().size();
+    }
+    const QString backups = base + QStringLiteral("/snapshots");
+    const QString ref = base + QStringLiteral("/ref.zip");
+    QString snapshot;
+    for (int round = 0; round < 2; ++round) {
+        QFile::remove(ref);
+        f->zipMs = std::min(f->zipMs, runTool(QStringLiteral("zip"), {QStringLiteral("-qr"), ref, QStringLiteral(".")}, data));
+        if (!snapshot.isEmpty())
+            QFile::remove(snapshot);
+        QString error;
+        QElapsedTimer phase;
+        const auto snapProgress = [&](int p, const QString&) {
+            if (p <= 48)
+                f->snapScanMs = phase.elapsed();
+            if (p <= 98)
+                f->snapPackMs = phase.elapsed();
+        };
+        f->engineMs = std::min(f->engineMs, onWorker([&] {
+            phase.start();
+            snapshot = BackupEngine::createSnapshot(backups, data, error, false, snapProgress, nullptr, nullptr);
+        }, stall));
+        if (snapshot.isEmpty()) {
+            std::fprintf(stderr, "snapshot failed: %s\n", qPrintable(error));
+            return false;
+        }
+    }
+    for (int round = 0; round < 2; ++round) {
+        f->unzipMs = std::min(f->unzipMs, runTool(QStringLiteral("unzip"), {QStringLiteral("-qo"), ref, QStringLiteral("-d"), data}, data));
+        QString error;
+        bool ok = false;
+        QElapsedTimer phase;
+        const auto restProgress = [&](int p, const QString&) {
+            if (p <= 60)
+                f->restUnpackMs = phase.elapsed();
+            if (p <= 98)
+                f->restMoveMs = phase.elapsed();
+        };
+        f->restoreMs = std::min(f->restoreMs, onWorker([&] {
+            phase.start();
+            ok = BackupEngine::restoreSnapshot(snapshot, data, error, restProgress, nullptr, nullptr);
+        }, stall));
+        if (!ok) {
+            std::fprintf(stderr, "restore failed: %s\n", qPrintable(error));
+            return false;
+        }
+    }
+    f->engineSize = QFileInfo(snapshot).size();
+    f->zipSize = QFileInfo(ref).size();
+    return true;
+}
+
+QStringList rows(const Figures& f)
+{
+    const auto n = [](qint64 v) { return QString::number(v); };
+    return {n(f.files), n(f.bytes), n(f.engineSize), n(f.zipSize), n(f.engineMs), n(f.zipMs),
+            QString::number(double(f.engineMs) / double(f.zipMs), 'f', 2), n(f.restoreMs), n(f.unzipMs),
+            QString::number(double(f.restoreMs) / double(f.unzipMs), 'f', 2), n(f.snapScanMs),
+            n(f.snapPackMs - f.snapScanMs), n(f.restUnpackMs), n(f.restMoveMs - f.restUnpackMs)};
+}
+
+const QStringList kLabels = {QStringLiteral("files in the data folder"), QStringLiteral("bytes in the data folder"),
+                             QStringLiteral("snapshot size engine (bytes)"), QStringLiteral("snapshot size zip -qr (bytes)"),
+                             QStringLiteral("snapshot engine (ms)"), QStringLiteral("snapshot zip -qr (ms)"),
+                             QStringLiteral("snapshot ratio engine/zip"),
+                             QStringLiteral("restore engine, with rollback (ms)"), QStringLiteral("restore unzip -qo (ms)"),
+                             QStringLiteral("restore ratio engine/unzip"),
+                             QStringLiteral("  snapshot: to the end of the scan (ms)"),
+                             QStringLiteral("  snapshot: reading and packing (ms)"),
+                             QStringLiteral("  restore: to the end of unpacking (ms)"),
+                             QStringLiteral("  restore: moving into place (ms)")};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir tmp;
-    const QString data = tmp.path() + QStringLiteral("/data");
-    makeData(data);
-    const QString backups = tmp.path() + QStringLiteral("/snapshots");
-    qint64 stall = 0;
+    const QStringList args = app.arguments();
+    const bool raw = args.contains(QStringLiteral("--raw"));
+    const qsizetype b = args.indexOf(QStringLiteral("--baseline"));
+    QStringList baseline;
+    if (b > 0 && b + 1 < args.size()) {
+        QProcess p;
+        p.start(args.at(b + 1), {QStringLiteral("--raw")});
+        p.waitForFinished(-1);
+        baseline = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (p.exitCode() != 0 || baseline.size() != 2 * kLabels.size() + 1)
+            std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
+    }
 
-    qint64 zipMs = LLONG_MAX, engineMs = LLONG_MAX, unzipMs = LLONG_MAX, restoreMs = LLONG_MAX;
-    QString snapshot;
-    for (int round = 0; round < 2; ++round) {
-        QFile::remove(tmp.path() + QStringLiteral("/ref.zip"));
-        zipMs = std::min(zipMs, runTool(QStringLiteral("zip"), {QStringLiteral("-qr"), tmp.path() + QStringLiteral("/ref.zip"), QStringLiteral(".")}, data));
-        if (!snapshot.isEmpty())
-            QFile::remove(snapshot);
-        QString error;
-        engineMs = std::min(engineMs, onWorker([&] {
-            snapshot = BackupEngine::createSnapshot(backups, data, error, false, {}, nullptr, nullptr);
-        }, &stall));
-        if (snapshot.isEmpty()) {
-            std::fprintf(stderr, "snapshot failed: %s\n", qPrintable(error));
-            return 1;
+    qint64 stall = 0;
+    QTemporaryDir textTmp;
+    QTemporaryDir realTmp;
+    Figures text;
+    Figures real;
+    if (!measure(textTmp.path(), [](const QString& d) { makeData(d); return kFiles; }, &text, &stall)
+        || !measure(realTmp.path(), makeRealData, &real, &stall))
+        return 1;
+    const QStringList mine = rows(text) + rows(real);
+    if (raw) {
+        for (const QString& v : mine)
+            std::printf("%s\n", qPrintable(v));
+        std::printf("%lld\n", stall);
+        return 0;
+    }
+    const bool withBaseline = baseline.size() == mine.size() + 1;
+    for (int part = 0; part < 2; ++part) {
+        std::printf("%s\n", part == 0 ? "-- 5,000 generated text files" : "-- a data folder of the real shape");
+        std::printf("%-40s %14s%s\n", "", "this build", withBaseline ? "       baseline" : "");
+        for (qsizetype i = 0; i < kLabels.size(); ++i) {
+            const qsizetype k = part * kLabels.size() + i;
+            std::printf("%-40s %14s", qPrintable(kLabels.at(i)), qPrintable(mine.at(k)));
+            if (withBaseline)
+                std::printf(" %14s", qPrintable(baseline.at(k)));
+            std::printf("\n");
         }
     }
-    for (int round = 0; round < 2; ++round) {
-        unzipMs = std::min(unzipMs, runTool(QStringLiteral("unzip"), {QStringLiteral("-qo"), tmp.path() + QStringLiteral("/ref.zip"), QStringLiteral("-d"), data}, data));
-        QString error;
-        bool ok = false;
-        restoreMs = std::min(restoreMs, onWorker([&] {
-            ok = BackupEngine::restoreSnapshot(snapshot, data, error, {}, nullptr, nullptr);
-        }, &stall));
-        if (!ok) {
-            std::fprintf(stderr, "restore failed: %s\n", qPrintable(error));
-            return 1;
-        }
-    }
-    std::printf("data folder: %d files, %lld bytes\n", kFiles, kTotal);
-    std::printf("snapshot size engine: %lld bytes\n", QFileInfo(snapshot).size());
-    std::printf("snapshot size zip -qr: %lld bytes\n", QFileInfo(tmp.path() + QStringLiteral("/ref.zip")).size());
-    std::printf("snapshot engine: %lld ms\n", engineMs);
-    std::printf("snapshot zip -qr: %lld ms\n", zipMs);
-    std::printf("snapshot ratio engine/zip: %.2f x\n", double(engineMs) / double(zipMs));
-    std::printf("restore engine (over the data folder, with rollback): %lld ms\n", restoreMs);
-    std::printf("restore unzip -q: %lld ms\n", unzipMs);
-    std::printf("restore ratio engine/unzip: %.2f x\n", double(restoreMs) / double(unzipMs));
-    std::printf("gui thread longest stall: %lld ms\n", stall);
+    std::printf("%-40s %14lld", "gui thread longest stall (ms)", stall);
+    if (withBaseline)
+        std::printf(" %14s", qPrintable(baseline.last()));
+    std::printf("\n");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "platform/fsentry.h"
 #include "platform/process.h"
 #include "platform/processes.h"
+#include "ui/savefile.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -14,10 +15,18 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QUrl>
+#include <QUuid>
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,7 +154,8 @@ bool walk(const Scope& scope, const QString& relativeFolder,
         const QString rel = relativeFolder.isEmpty() ? name : relativeFolder + QLatin1Char('/') + name;
         const QString abs = fi.absoluteFilePath();
         if (fi.isDir()) {
-            if (isExcludedDirName(name) || scope.skipsDir(abs))
+            if (isExcludedDirName(name) || scope.skipsDir(abs)
+                || rel.compare(QLatin1String("apps/_cache"), Qt::CaseInsensitive) == 0)
                 continue;
             if (!visit(rel, abs, true) || !walk(scope, rel, visit))
                 return false;
@@ -211,6 +221,10 @@ QString EngineLock::lockPathFor(const QString& folder)
     QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (base.isEmpty() || !QFileInfo(base).isDir())
         base = QDir::tempPath();
+    // A temporary folder that is not a folder (TMPDIR naming a file) must not stop every run: the lock
+    // then lies beside the folder it guards.
+    if (!QFileInfo(base).isDir())
+        base = QFileInfo(clean).absolutePath();
     const QByteArray hash = QCryptographicHash::hash(clean.toUtf8(), QCryptographicHash::Sha1).toHex().left(20);
     return base + QStringLiteral("/ktr-backup-") + QString::fromLatin1(hash) + QStringLiteral(".lock");
 }
@@ -256,6 +270,189 @@ bool removeTree(const QString& path)
 QString rollbackMarkerPath(const QString& rollback)
 {
     return rollback + QStringLiteral("/.ktr-restore-pending");
+}
+
+QString rollbackJournalPath(const QString& rollback)
+{
+    return rollback + QStringLiteral("/.ktr-restore-journal");
+}
+
+namespace {
+const QByteArray kJournalHead = QByteArrayLiteral("kestrune restore journal 1");
+std::mutex g_seamMutex;
+FileOpener g_opener;
+MoveSeam g_moveSeam;
+} // namespace
+
+bool makePrivatePath(const QString& path)
+{
+    const QString clean = cleanAbsolute(path);
+    if (QFileInfo(clean).isDir())
+        return true;
+    const QString parent = QFileInfo(clean).absolutePath();
+    if (parent != clean && !makePrivatePath(parent))
+        return false;
+    if (::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || errno == EEXIST)
+        return QFileInfo(clean).isDir();
+    return false;
+}
+
+int openDataFile(const QString& path)
+{
+    FileOpener opener;
+    {
+        const std::lock_guard<std::mutex> guard(g_seamMutex);
+        opener = g_opener;
+    }
+    if (opener)
+        return opener(path);
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+void setFileOpener(FileOpener opener)
+{
+    const std::lock_guard<std::mutex> guard(g_seamMutex);
+    g_opener = std::move(opener);
+}
+
+void setMoveSeam(MoveSeam seam)
+{
+    const std::lock_guard<std::mutex> guard(g_seamMutex);
+    g_moveSeam = std::move(seam);
+}
+
+bool moveSeamStops(int moved)
+{
+    MoveSeam seam;
+    {
+        const std::lock_guard<std::mutex> guard(g_seamMutex);
+        seam = g_moveSeam;
+    }
+    return seam && seam(moved);
+}
+
+QString runTag()
+{
+    static const QString tag = [] {
+        const qint64 pid = ktr::platform::currentProcessId();
+        ktr::platform::ProcessEntry entry;
+        const quint64 ticks = ktr::platform::readProcessEntry(pid, &entry) ? entry.startTicks : 0;
+        return QStringLiteral("%1-%2").arg(pid).arg(ticks);
+    }();
+    return tag;
+}
+
+bool isDeadRunTag(const QString& tag)
+{
+    const QStringList parts = tag.split(QLatin1Char('-'));
+    if (parts.size() != 2)
+        return false;
+    bool pidOk = false;
+    bool ticksOk = false;
+    const qint64 pid = parts.at(0).toLongLong(&pidOk);
+    const quint64 ticks = parts.at(1).toULongLong(&ticksOk);
+    if (!pidOk || !ticksOk || pid <= 0 || ticks == 0)
+        return false;
+    if (tag == runTag())
+        return false;
+    ktr::platform::ProcessEntry entry;
+    if (!ktr::platform::readProcessEntry(pid, &entry))
+        return !ktr::platform::isProcessAlive(pid);
+    return entry.startTicks != ticks;
+}
+
+QString restoreWorkPath(const QString& dataDir)
+{
+    return cleanAbsolute(dataDir) + QStringLiteral(".ktrrest_") + runTag() + QLatin1Char('-')
+           + QUuid::createUuid().toString(QUuid::Id128).left(12);
+}
+
+bool writeJournal(const QString& rollback, const QString& dataDir, const QString& snapshotFolder,
+                  const QList<JournalEntry>& entries)
+{
+    QByteArray text = kJournalHead + '\n' + QUrl::toPercentEncoding(dataDir) + '\n'
+                      + QUrl::toPercentEncoding(snapshotFolder) + '\n';
+    for (const JournalEntry& e : entries)
+        text += (e.existed ? '=' : '+') + QUrl::toPercentEncoding(e.rel) + '\n';
+    return ktr::saveFileAtomic(rollbackJournalPath(rollback), text);
+}
+
+bool readJournal(const QString& rollback, QList<JournalEntry>* entries)
+{
+    QByteArray text;
+    if (ktr::readFileCapped(rollbackJournalPath(rollback), 256 * 1024 * 1024, &text) != ktr::ReadStatus::Ok)
+        return false;
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 3 || lines.first() != kJournalHead)
+        return false;
+    for (qsizetype i = 3; i < lines.size(); ++i) {
+        const QByteArray& line = lines.at(i);
+        if (line.isEmpty())
+            continue;
+        if (line.at(0) != '=' && line.at(0) != '+')
+            return false;
+        const QString rel = QUrl::fromPercentEncoding(line.mid(1));
+        // A record that would reach outside the data folder is no record of ours.
+        if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.split(QLatin1Char('/')).contains(QLatin1String("..")))
+            return false;
+        entries->append({rel, line.at(0) == '='});
+    }
+    return true;
+}
+
+bool moveFile(const QString& from, const QString& to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return false;
+    // Another file system (a data folder that is a mount point of its own): copied, then the source goes.
+    if (!ktr::platform::copyFileKeepTime(from, to, nullptr))
+        return false;
+    QFile::remove(from);
+    return true;
+}
+
+bool putBackJournal(const QString& rollback, const QString& dataDir)
+{
+    QList<JournalEntry> entries;
+    if (!readJournal(rollback, &entries))
+        return false;
+    bool ok = true;
+    for (const JournalEntry& e : entries) {
+        const QString target = dataDir + QLatin1Char('/') + e.rel;
+        const QString kept = rollback + QLatin1Char('/') + e.rel;
+        if (e.existed) {
+            // Not in the rollback folder: the restore never got to this file, the data folder holds it.
+            if (!ktr::platform::entryStat(kept).exists)
+                continue;
+            if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !moveFile(kept, target)) {
+                qWarning().noquote() << "restoreSnapshot: failed to put back:" << target;
+                ok = false;
+            }
+        } else {
+            const ktr::platform::EntryStat st = ktr::platform::entryStat(target);
+            if (st.exists && !(st.isDir && !st.isLink) && !QFile::remove(target)) {
+                qWarning().noquote() << "restoreSnapshot: failed to remove unrolled file:" << target;
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+bool discardRollback(const QString& rollback, const QString& dataDir)
+{
+    const QString trash = restoreWorkPath(dataDir);
+    const QString doomed = ::rename(QFile::encodeName(rollback).constData(), QFile::encodeName(trash).constData()) == 0
+                               ? trash
+                               : rollback;
+    if (doomed == rollback) {
+        // Can't be renamed: the record goes first, so a folder left half removed is never offered back.
+        QFile::remove(rollbackJournalPath(rollback));
+        QFile::remove(rollbackMarkerPath(rollback));
+    }
+    return removeTree(doomed);
 }
 
 bool rollBack(const QString& rollback, const QString& dataDir, const QString& excludedDir)
@@ -310,6 +507,10 @@ bool isBackupExcluded(const QString& relativePath)
     const QStringList parts = p.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (parts.isEmpty())
         return false;
+    // The market's download cache: packages it can fetch again, up to gigabytes each.
+    if (parts.size() > 2 && parts.at(0).compare(QLatin1String("apps"), Qt::CaseInsensitive) == 0
+        && parts.at(1).compare(QLatin1String("_cache"), Qt::CaseInsensitive) == 0)
+        return true;
     for (int i = 0; i + 1 < parts.size(); ++i) {
         const QString& part = parts.at(i);
         if (part.compare(QLatin1String("logs"), Qt::CaseInsensitive) == 0
@@ -456,28 +657,47 @@ bool BackupEngine::exportSnapshot(const QString& src, const QString& dst, QStrin
         error = QStringLiteral("导出失败，无法读取快照文件");
         return false;
     }
-    QSaveFile out(dst);
-    if (!out.open(QIODevice::WriteOnly)) {
+    // The copy is as private as the snapshot (it holds the account token and the device id), whatever
+    // folder it lands in: written under a partial name created 0600, then renamed over the target.
+    const QString target = QFileInfo(dst).absoluteFilePath();
+    const QString partial = target + QLatin1Char('.') + runTag() + QStringLiteral(".part");
+    if (QFileInfo(target).isDir()) {
         error = QStringLiteral("导出失败，请检查目标路径是否可写");
         return false;
     }
-    QByteArray chunk(65536, Qt::Uninitialized);
+    QFile::remove(partial);
+    const int fd = ::open(QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = QStringLiteral("导出失败，请检查目标路径是否可写");
+        return false;
+    }
+    const auto abandon = [&](const QString& text) {
+        ::close(fd);
+        QFile::remove(partial);
+        error = text;
+        return false;
+    };
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(chunk.data(), chunk.size());
-        if (n < 0) {
-            out.cancelWriting();
-            error = QStringLiteral("导出失败，读取快照出错");
-            return false;
-        }
+        if (n < 0)
+            return abandon(QStringLiteral("导出失败，读取快照出错"));
         if (n == 0)
             break;
-        if (out.write(chunk.constData(), n) != n) {
-            out.cancelWriting();
-            error = QStringLiteral("导出失败，请检查磁盘空间");
-            return false;
+        qint64 done = 0;
+        while (done < n) {
+            const ssize_t w = ::write(fd, chunk.constData() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return abandon(QStringLiteral("导出失败，请检查磁盘空间"));
+            done += w;
         }
     }
-    if (!out.commit()) {
+    if (::fsync(fd) != 0)
+        return abandon(QStringLiteral("导出失败，请检查磁盘空间"));
+    if (::close(fd) != 0 || ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(partial);
         error = QStringLiteral("导出失败，写入被拦截");
         return false;
     }
@@ -502,21 +722,63 @@ int BackupEngine::removeStaleParts(const QString& dir, int maxAgeSecs)
         if (!isPartialName(name))
             continue;
         const QStringList parts = name.split(QLatin1Char('.'));
-        bool ok = false;
-        const qint64 pid = parts.size() > 2 ? parts.at(parts.size() - 2).toLongLong(&ok) : 0;
-        if (ok && pid == self)
-            continue;
-        // A live process counts only when it runs this program: a reused id belongs to someone else.
-        if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty()
-            && imageOf(pid) == selfExe)
-            continue;
+        const QString owner = parts.size() > 2 ? parts.at(parts.size() - 2) : QString();
         const QString path = d.filePath(name);
         const ktr::platform::EntryStat st = ktr::platform::entryStat(path);
-        if (!st.exists || now - st.modifiedSecs < maxAgeSecs)
+        if (!st.exists)
             continue;
+        // A run tag (process id and start time) proves a writer gone, and its file goes at once; the
+        // age rule is kept for names that carry only an id.
+        bool dead = owner.contains(QLatin1Char('-')) && isDeadRunTag(owner);
+        if (!dead) {
+            if (owner.contains(QLatin1Char('-')))
+                continue; // a live run's file, or a tag that can't be read
+            bool ok = false;
+            const qint64 pid = owner.toLongLong(&ok);
+            if (ok && pid == self)
+                continue;
+            // A live process counts only when it runs this program: a reused id belongs to someone else.
+            if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty()
+                && imageOf(pid) == selfExe)
+                continue;
+            if (now - st.modifiedSecs < maxAgeSecs)
+                continue;
+        }
         if (QFile::remove(path)) {
             qInfo().noquote() << "stale backup part removed:" << path;
             ++removed;
+        }
+    }
+    return removed;
+}
+
+int BackupEngine::removeDeadRunLeftovers(const QString& dataDir, const QString& backupDir)
+{
+    int removed = backupDir.isEmpty() ? 0 : removeStaleParts(backupDir, int(kLeftoverAgeSecs));
+    if (dataDir.isEmpty())
+        return removed;
+    const QFileInfo data(QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath()));
+    const QString stem = data.fileName() + QStringLiteral(".ktrrest_");
+    const QDir parent(data.absolutePath());
+    const QStringList names =
+        parent.entryList({stem + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDir::NoSort);
+    const uint me = ktr::platform::currentUserId();
+    for (const QString& name : names) {
+        // "<data>.ktrrest_<pid>-<ticks>-<unique>": the run tag is the part before the last hyphen.
+        const QString rest = name.mid(stem.size());
+        const qsizetype cut = rest.lastIndexOf(QLatin1Char('-'));
+        if (cut <= 0 || !isDeadRunTag(rest.left(cut)))
+            continue;
+        const QString path = parent.filePath(name);
+        const ktr::platform::EntryStat st = ktr::platform::entryStat(path);
+        if (!st.exists || st.owner != me)
+            continue;
+        if (removeTree(path)) {
+            qInfo().noquote() << "restore leftover of a dead run removed:" << path;
+            ++removed;
+        } else {
+            qWarning().noquote() << "removeDeadRunLeftovers: failed to remove:" << path;
         }
     }
     return removed;

@@ -41,8 +41,12 @@ public:
     // snapshot `spare` (the one a restore reads, which may be among the oldest).
     static void purgeOld(const QString& dir, int keep, const QString& spare = QString());
     static bool exportSnapshot(const QString& src, const QString& dst, QString& error);
-    // Removes partial snapshot files at least maxAgeSecs old whose writing process is gone.
+    // Removes partial snapshot files whose writing run is proven gone (at once), and those at least
+    // maxAgeSecs old whose writer can't be told (names without a run tag).
     static int removeStaleParts(const QString& dir, int maxAgeSecs);
+    // Removes at once what dead runs of this program left: partial files in backupDir (as above, with a
+    // day for the ones that can't be told) and restore work folders beside dataDir. Returns the count.
+    static int removeDeadRunLeftovers(const QString& dataDir, const QString& backupDir);
 
     // Removes what earlier runs left in the temporary folder (tempDir, or the system's when empty) once it
     // is more than 24 hours old: work folders "ktrbak_*" and "ktrrest_*" (recursively), and the files
@@ -51,10 +55,15 @@ public:
     // Returns the number of entries removed. Safe on a worker thread.
     static int cleanupTempLeftovers(const QString& tempDir, const std::atomic<bool>* stop);
 
-    // Writes a snapshot of dataDir into backupDir; returns the new zip's absolute path, empty on failure.
+    // Writes a snapshot of dataDir into backupDir; returns the new zip's absolute path, empty on failure. The
+    // files are read straight from the data folder; one that can't be read is left out and named, like a
+    // file that kept changing while it was read, in warnings (user texts, empty when all went well).
     static QString createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
-                                  Progress progress, const std::atomic<bool>* cancel, bool* cancelled);
-    // Lays the snapshot over dataDir, with a rollback copy beside it while the data folder changes.
+                                  Progress progress, const std::atomic<bool>* cancel, bool* cancelled,
+                                  QStringList* warnings = nullptr);
+    // Lays the snapshot (any zip path) over dataDir. A zip not shaped like a snapshot is refused before the
+    // data folder is touched; the files are unpacked beside the data folder and moved in, the replaced ones
+    // kept in a rollback folder beside it until the restore has ended.
     static bool restoreSnapshot(const QString& zip, const QString& dataDir, QString& error, Progress progress,
                                 const std::atomic<bool>* cancel, bool* cancelled);
 
@@ -77,7 +86,8 @@ public:
 int backupTimeoutMs(qint64 bytes);
 // Folder names a snapshot never holds ("logs", "cache", "Backups", ".__restore_bak", any case).
 bool isExcludedDirName(const QString& name);
-// Files a snapshot never holds: below a "logs", "cache" or "Backups" folder, or named "*.log".
+// Files a snapshot never holds: below a "logs", "cache" or "Backups" folder or the market's download cache
+// ("apps/_cache"), or named "*.log".
 bool isBackupExcluded(const QString& relativePath);
 // Bytes of the files below root that isBackupExcluded keeps; the cancel flag is read every 256th file.
 qint64 dirSizeBytes(const QString& root, const std::atomic<bool>* cancel);

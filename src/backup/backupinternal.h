@@ -20,6 +20,32 @@ namespace backupdetail {
 
 // A restore refuses an entry that inflates to more than this many times its compressed size.
 constexpr qint64 kMaxInflateRatio = 1000;
+// A restore refuses a zip of more entries than this: no data folder holds that many files.
+constexpr qsizetype kMaxSnapshotEntries = 50000;
+
+// Creates the folder and its missing parents readable by the owner only (0700); folders that exist keep
+// their mode. False when the folder is not there afterwards.
+bool makePrivatePath(const QString& path);
+
+// Opens a data file for reading (no links followed): a descriptor, or -1 with errno set. Tests replace the
+// opener to make a read fail where permissions can't (a run as root).
+int openDataFile(const QString& path);
+using FileOpener = std::function<int(const QString& path)>;
+void setFileOpener(FileOpener opener);
+
+// This process as the name of what its runs leave behind: "<pid>-<start ticks>".
+QString runTag();
+// Whether a run tag names a process that is gone (its id is free, or taken by a process started at
+// another time): what it left can be removed at once. False for a live run or a tag that can't be read.
+bool isDeadRunTag(const QString& tag);
+
+// The work folders a restore makes beside the data folder: "<data>.ktrrest_<run tag>-<unique>".
+QString restoreWorkPath(const QString& dataDir);
+// Test seam: called after each file the restore moved into the data folder with the count so far; true
+// ends the run on the spot, leaving everything as a killed process would.
+using MoveSeam = std::function<bool(int moved)>;
+void setMoveSeam(MoveSeam seam);
+bool moveSeamStops(int moved);
 
 ktr::platform::Clock* clock();
 void setClock(ktr::platform::Clock* clock);
@@ -110,8 +136,28 @@ private:
 // Removes a folder with everything below it without following links; false when something stayed.
 bool removeTree(const QString& path);
 
-// The marker a complete rollback folder carries while its restore runs.
+// The marker a complete rollback folder (a whole copy of the data folder) carries while its restore runs.
 QString rollbackMarkerPath(const QString& rollback);
+// The journal of a rollback folder that keeps the replaced files by rename: written before the first file
+// of the data folder is moved, it names every file the restore replaces or adds.
+QString rollbackJournalPath(const QString& rollback);
+
+struct JournalEntry
+{
+    QString rel;
+    bool existed = false; // the data folder held it before: its old version goes to the rollback folder
+};
+bool writeJournal(const QString& rollback, const QString& dataDir, const QString& snapshotFolder,
+                  const QList<JournalEntry>& entries);
+bool readJournal(const QString& rollback, QList<JournalEntry>* entries);
+// Puts back what a journal names: the added files go, the replaced ones come back from the rollback
+// folder. False when a file could not be put back (the rest are still tried).
+bool putBackJournal(const QString& rollback, const QString& dataDir);
+// Moves a file, by rename on the same file system and by copy and delete across file systems.
+bool moveFile(const QString& from, const QString& to);
+// Removes a rollback folder no longer needed: first renamed out of the way in one step (a folder under
+// the rollback name is never half removed), then deleted.
+bool discardRollback(const QString& rollback, const QString& dataDir);
 
 // Puts the data folder back from the rollback folder: files the rollback lacks are deleted, then the
 // rollback is copied over the data folder. excludedDir is left alone as in the copy.

@@ -95,8 +95,13 @@ void BackupScheduler::runIfDue()
     if (!m_staleCleaned) {
         m_staleCleaned = true;
         const QString folder = backupFolder();
+        const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
+        // What killed runs left goes at once when its run is proven dead, the rest by age: partial
+        // snapshots here, a restore's work folders (possibly large) off the GUI thread.
         if (QDir(folder).exists())
             BackupEngine::removeStaleParts(folder, kStalePartSecs);
+        if (!dataDir.isEmpty())
+            QThreadPool::globalInstance()->start([dataDir] { BackupEngine::removeDeadRunLeftovers(dataDir, QString()); });
     }
     const AppSettings& s = *m_host.settings;
     if (!s.backupAuto || isRunning())

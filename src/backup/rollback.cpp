@@ -33,7 +33,7 @@ QString BackupEngine::findLeftoverRollback(const QString& dataDir, bool* complet
     if (!st.exists || st.isLink || !st.isDir)
         return {};
     if (complete)
-        *complete = QFileInfo(rollbackMarkerPath(path)).isFile();
+        *complete = QFileInfo(rollbackJournalPath(path)).isFile() || QFileInfo(rollbackMarkerPath(path)).isFile();
     return path;
 }
 
@@ -50,6 +50,18 @@ bool BackupEngine::putBackRollback(const QString& dataDir, QString& error)
     }
     const EngineLock lock({dataDir}, nullptr);
     const QString clean = QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath());
+    if (QFileInfo(rollbackJournalPath(path)).isFile()) {
+        // A rollback kept by rename: the journal names what the restore replaced and added.
+        if (!putBackJournal(path, clean)) {
+            qWarning().noquote() << "putBackRollback: rollback from snapshot failed:" << path;
+            error = Lang::tr("无法用回滚目录恢复数据，该目录已保留：%1").arg(path);
+            return false;
+        }
+        if (!discardRollback(path, clean))
+            qWarning().noquote() << "putBackRollback: failed to clean rollback snapshot:" << path;
+        qInfo().noquote() << "putBackRollback: data folder put back from" << path;
+        return true;
+    }
     // The marker names the snapshot folder that restore left out of its copy; it is left out here too.
     QByteArray marker;
     ktr::readFileCapped(rollbackMarkerPath(path), 64 * 1024, &marker);
@@ -96,14 +108,16 @@ int offerLeftoverRollback(QWidget* parent, const QString& dataDir)
     if (path.isEmpty())
         return RollbackNone;
     const QString title = Lang::tr("发现未完成的还原");
+    // The text says what the folder holds, as the restore's record shows it; nothing about the data folder
+    // is claimed that the record can't prove.
     QString text;
     if (complete) {
-        text = Lang::tr("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n还原前的数据保存在：\n%1\n\n"
-                        "是否用它把数据恢复到还原前的状态？\n选择“否”将保留该目录，不做任何删除。")
+        text = Lang::tr("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下的原有文件和还原新增文件的清单，可把数据恢复到还原前的状态：\n%1\n\n"
+                        "是否现在恢复？\n选择“否”将把该目录移到一旁保留，不做任何删除。")
                    .arg(path);
     } else {
-        text = Lang::tr("上次还原快照时程序意外结束，当时数据目录尚未改动，只留下一份不完整的回滚副本：\n%1\n\n"
-                        "是否将它移到一旁保留？选择“否”则保持原样，下次启动再询问。")
+        text = Lang::tr("上次还原快照时程序意外结束，留下的回滚目录不完整（没有还原记录），不能用它恢复数据：\n%1\n\n"
+                        "数据目录保持现在的内容。是否将该目录移到一旁保留？\n选择“否”则保持原样，下次启动再询问。")
                    .arg(path);
     }
     const int answer = ktr::dialogs::question(parent, title, text);

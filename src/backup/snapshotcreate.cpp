@@ -1,5 +1,6 @@
-// Snapshot creation: the data folder is copied into a fresh work folder, the copy is packed into a zip
-// under a partial name, and the zip is published under its final name by a rename that never replaces.
+// Snapshot creation: every file the snapshot keeps is read once, straight from the data folder, into a zip
+// under a partial name in the snapshot folder, and the zip is published under its final name by a rename
+// that never replaces. The panel saves its files by atomic renames, so an open file is one whole version.
 
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
@@ -8,6 +9,7 @@
 #include "platform/fsentry.h"
 #include "platform/processes.h"
 #include "platform/ziparchive.h"
+#include "ui/lang.h"
 
 #include <QDebug>
 #include <QDateTime>
@@ -15,7 +17,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace backupdetail;
 
@@ -23,32 +29,23 @@ namespace {
 
 const QString kStatus = QStringLiteral("正在创建备份快照…");
 
-struct WorkFile
+struct DataFile
 {
     QString rel;
     QString abs;
     qint64 size = 0;
 };
 
-void removeWorkFolder(const QString& work)
-{
-    if (!removeTree(work))
-        qWarning().noquote() << "createSnapshot: temp dir cleanup failed:" << work;
-}
-
-// Files and folders of the data folder that the snapshot keeps, with the bytes they hold.
-bool scanData(const Scope& scope, QList<WorkFile>& files, QStringList& dirs, qint64& total,
-              const std::atomic<bool>* cancel)
+// Files of the data folder that the snapshot keeps, with the bytes they hold.
+bool scanData(const Scope& scope, QList<DataFile>& files, qint64& total, const std::atomic<bool>* cancel)
 {
     total = 0;
     int seen = 0;
     return walk(scope, QString(), [&](const QString& rel, const QString& abs, bool isDir) {
         if (++seen % 256 == 0 && cancel && cancel->load())
             return false;
-        if (isDir) {
-            dirs.append(rel);
+        if (isDir)
             return true;
-        }
         const qint64 size = QFileInfo(abs).size();
         files.append({rel, abs, size});
         total += size;
@@ -56,13 +53,15 @@ bool scanData(const Scope& scope, QList<WorkFile>& files, QStringList& dirs, qin
     });
 }
 
-// Writes the work folder's files into a new zip at partial; reporter (when given) gets the cadence.
-bool packWorkFolder(const QString& partial, const QString& work, const QList<WorkFile>& packed,
-                    const QSet<QString>& stored, Job& job, PercentReporter* reporter)
+// Reads the data files into a new zip at partial (50..98 by bytes, or by files when all are empty). A file
+// that can't be opened is left out and named in warnings; one that went away since the scan is simply not
+// in the snapshot.
+bool packData(const QString& partial, const QList<DataFile>& files, const QSet<QString>& stored, Job& job,
+              PercentReporter* reporter, QStringList* warnings)
 {
-    const qsizetype n = packed.size();
+    const qsizetype n = files.size();
     qint64 tb = 0;
-    for (const WorkFile& f : packed)
+    for (const DataFile& f : files)
         tb += f.size;
     const bool useBytes = tb > 0;
     const qint64 tw = useBytes ? tb : std::max<qint64>(1, n);
@@ -71,18 +70,33 @@ bool packWorkFolder(const QString& partial, const QString& work, const QList<Wor
     if (!zip.open(partial, &zipError))
         return job.fail(zipError);
     qint64 dw = 0;
-    const QString rootTmp = QDir::cleanPath(work) + QLatin1Char('/');
     for (qsizetype i = 0; i < n; ++i) {
-        const WorkFile& f = packed.at(i);
-        if (!QDir::cleanPath(f.abs).startsWith(rootTmp))
-            return job.fail(QStringLiteral("unsafe snapshot source"));
-        const bool added =
-            zip.addFile(f.rel, f.abs, [&job](qint64) { return job.check(); }, &zipError, stored.contains(f.rel));
-        if (!added) {
-            if (!zipError.isEmpty())
-                job.fail(zipError);
-            job.check();
-            return false;
+        const DataFile& f = files.at(i);
+        const int fd = openDataFile(f.abs);
+        if (fd < 0) {
+            const int err = errno;
+            if (err != ENOENT) {
+                qWarning().noquote() << "createSnapshot: unreadable file skipped:" << f.abs
+                                     << QString::fromLocal8Bit(std::strerror(err));
+                if (warnings)
+                    warnings->append(Lang::tr("无法读取，未放入快照：%1").arg(f.rel));
+            }
+        } else {
+            bool changed = false;
+            const bool added = zip.addOpenFile(f.rel, fd, f.abs, [&job](qint64) { return job.check(); }, &zipError,
+                                               stored.contains(f.rel), &changed);
+            ::close(fd);
+            if (!added) {
+                if (!zipError.isEmpty())
+                    job.fail(zipError);
+                job.check();
+                return false;
+            }
+            if (changed) {
+                qWarning().noquote() << "createSnapshot: file changed while read:" << f.abs;
+                if (warnings)
+                    warnings->append(Lang::tr("读取时仍在改动，快照中为读到的内容：%1").arg(f.rel));
+            }
         }
         dw += useBytes ? f.size : 1;
         const qsizetype done = i + 1;
@@ -113,10 +127,13 @@ QSet<QString> entriesPastRatio(const QString& zipPath)
 } // namespace
 
 QString BackupEngine::createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
-                                     Progress progress, const std::atomic<bool>* cancel, bool* cancelled)
+                                     Progress progress, const std::atomic<bool>* cancel, bool* cancelled,
+                                     QStringList* warnings)
 {
     if (cancelled)
         *cancelled = false;
+    if (warnings)
+        warnings->clear();
     if (cancel && cancel->load()) {
         markCancelled(error, cancelled);
         return {};
@@ -126,7 +143,7 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
         markCancelled(error, cancelled);
         return {};
     }
-    QDir().mkpath(backupDir);
+    makePrivatePath(backupDir);
     removeStaleParts(backupDir, 21600);
 
     const QString prefix = preRestore ? QStringLiteral("Kestrune-PreRestore-") : QStringLiteral("Kestrune-Auto-");
@@ -136,91 +153,46 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
         return snapshotDir.filePath(prefix + t.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral(".zip"));
     };
     QString finalPath = nameAt(stampTime);
-    const QString partial = finalPath + QStringLiteral(".%1.part").arg(ktr::platform::currentProcessId());
-    const QString work =
-        QDir(QDir::tempPath()).absoluteFilePath(QStringLiteral("ktrbak_") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    const QString partial = finalPath + QLatin1Char('.') + runTag() + QStringLiteral(".part");
     QFile::remove(partial);
 
     PercentReporter reporter(progress, kStatus);
     reporter.report(1);
 
     const Scope scope(dataDir, backupDir);
-    QList<WorkFile> files;
-    QStringList dirs;
+    QList<DataFile> files;
     qint64 total = 0;
     const bool dataExists = QFileInfo(scope.root).isDir();
     if (dataExists)
-        scanData(scope, files, dirs, total, cancel);
+        scanData(scope, files, total, cancel);
     if (cancel && cancel->load()) {
-        removeWorkFolder(work);
         markCancelled(error, cancelled);
         return {};
     }
 
     Job job(error, cancel, cancelled);
     job.start(backupTimeoutMs(total));
-    bool ok = true;
+    // The copy tool's code for a source that can't be read: the run fails like the copy would.
+    bool ok = dataExists || job.fail(QStringLiteral("robocopy failed: 16"));
+    if (ok && total > 0)
+        reporter.report(3);
+    if (ok && job.check())
+        reporter.report(48);
+    else
+        ok = false;
     bool published = false;
 
-    // Copy into the work folder, empty folders included (3..48 by bytes copied).
-    const auto copyPercent = [total](qint64 copied) {
-        if (total < 1 || copied > total)
-            return 48;
-        return std::min(48, 3 + int(double(copied) / double(total) * 45.0));
-    };
-    if (!dataExists) {
-        // The copy tool's code for a source that can't be read: the run fails like the copy would.
-        ok = job.fail(QStringLiteral("robocopy failed: 16"));
-    } else if (!QDir().mkpath(work)) {
-        ok = job.fail(QStringLiteral("robocopy failed: 16"));
-    }
-    qint64 copied = 0;
+    // A file that deflates past the ratio a restore accepts (long runs of zero bytes) is packed again
+    // stored, so every snapshot made here can be restored.
+    QStringList packWarnings;
     if (ok) {
-        reporter.report(copyPercent(0));
-        for (const QString& rel : dirs) {
-            if (!QDir().mkpath(work + QLatin1Char('/') + rel)) {
-                ok = job.fail(QStringLiteral("robocopy failed: 8"));
-                break;
-            }
-        }
-    }
-    QList<WorkFile> packed;
-    for (qsizetype i = 0; ok && i < files.size(); ++i) {
-        if (!job.check()) {
-            ok = false;
-            break;
-        }
-        const WorkFile& f = files.at(i);
-        const QString target = work + QLatin1Char('/') + f.rel;
-        QString copyError;
-        if (!ktr::platform::copyFileKeepTime(f.abs, target, &copyError)) {
-            // A file that went away since the scan is simply not in the snapshot; any other failure fails
-            // the run, as a copy with failed files does.
-            if (!ktr::platform::entryStat(f.abs).exists)
-                continue;
-            qWarning().noquote() << "createSnapshot: copy failed:" << copyError;
-            ok = job.fail(QStringLiteral("robocopy failed: 8"));
-            break;
-        }
-        packed.append({f.rel, target, QFileInfo(target).size()});
-        copied += f.size;
-        reporter.report(copyPercent(copied));
-    }
-    if (ok && !job.check())
-        ok = false;
-    if (ok)
-        reporter.report(copyPercent(total));
-
-    // Pack the work folder into the partial file (50..98 by bytes, or by files when all are empty). A file
-    // that deflates past the ratio a restore accepts (long runs of zero bytes) is packed again stored, so
-    // every snapshot made here can be restored.
-    if (ok) {
-        ok = packWorkFolder(partial, work, packed, {}, job, &reporter);
+        ok = packData(partial, files, {}, job, &reporter, &packWarnings);
         const QSet<QString> stored = ok ? entriesPastRatio(partial) : QSet<QString>();
         if (ok && !stored.isEmpty()) {
             qInfo().noquote() << "createSnapshot: packed again with" << stored.size() << "file(s) stored";
             QFile::remove(partial);
-            ok = packWorkFolder(partial, work, packed, stored, job, nullptr);
+            packWarnings.clear();
+            ok = packData(partial, files, stored, job, nullptr, &packWarnings);
         }
     }
 
@@ -248,7 +220,6 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
         ok = false;
     }
 
-    removeWorkFolder(work);
     if (!ok || !published) {
         QFile::remove(partial);
         return {};
@@ -257,6 +228,8 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
         error = QStringLiteral("快照创建失败：未生成 zip 文件");
         return {};
     }
+    if (warnings)
+        *warnings = packWarnings;
     reporter.report(100);
     return finalPath;
 }

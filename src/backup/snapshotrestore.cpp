@@ -1,6 +1,8 @@
-// Snapshot restore: every entry of the zip is checked and unpacked into a work folder before the first
-// file reaches the data folder; the data folder's previous content waits in a rollback folder beside it
-// until the restore has ended, and is put back when the restore fails.
+// Snapshot restore: every entry of the zip is checked and unpacked into a work folder beside the data
+// folder before the first file reaches the data folder; then each file is moved in by a rename, the file
+// it replaces moved into a rollback folder beside the data folder, whose journal (written before the first
+// move) names every file the restore replaces or adds. A failure, or the user after a kill, puts back what
+// the journal names.
 
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
@@ -14,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <QSet>
 #include <QUuid>
 
@@ -70,8 +74,22 @@ struct Planned
     qint64 size = 0;
 };
 
+// True for a path a snapshot never holds: below an excluded folder name, an excluded file, or inside the
+// snapshot folder in use (skippedPrefix, relative to the data folder, "/"-terminated; empty for none).
+bool neverInSnapshot(const QStringList& parts, const QString& rel, const QString& skippedPrefix)
+{
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        if (isExcludedDirName(parts.at(i)))
+            return true;
+    }
+    return isBackupExcluded(rel) || (!skippedPrefix.isEmpty() && (rel + QLatin1Char('/')).startsWith(skippedPrefix));
+}
+
 // Checks every entry before anything is written: names, types, sizes, duplicates and file/folder clashes.
-bool planExtraction(const QList<ZipEntryInfo>& entries, QList<Planned>& plan, QString* refusal)
+// Entries of what a snapshot never holds (logs, caches, snapshots) are left out with a log line: they would
+// land outside what the rollback keeps.
+bool planExtraction(const QList<ZipEntryInfo>& entries, const QString& skippedPrefix, QList<Planned>& plan,
+                    QString* refusal)
 {
     QSet<QString> files;
     QSet<QString> folders;
@@ -82,6 +100,10 @@ bool planExtraction(const QList<ZipEntryInfo>& entries, QList<Planned>& plan, QS
         if (parts.isEmpty())
             return false;
         const QString rel = parts.join(QLatin1Char('/'));
+        if (e.type == ZipEntryInfo::Type::File && neverInSnapshot(parts, rel, skippedPrefix)) {
+            qInfo().noquote() << "restoreSnapshot: entry a snapshot never holds skipped:" << rel;
+            continue;
+        }
         const bool regular = e.type == ZipEntryInfo::Type::File;
         const bool ratioOk = e.compressedSize > 0 ? e.size / e.compressedSize <= kMaxInflateRatio : e.size == 0;
         if (!regular || e.encrypted || !ratioOk || files.contains(rel) || folders.contains(rel)) {
@@ -166,24 +188,40 @@ bool targetStaysInside(const QString& dataRoot, const QString& rel)
     return true;
 }
 
-bool placeFile(const QString& from, const QString& to)
-{
-    if (!QDir().mkpath(QFileInfo(to).absolutePath()))
-        return false;
-    const ktr::platform::EntryStat st = ktr::platform::entryStat(to);
-    if (st.exists && st.isDir && !st.isLink)
-        return false;
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    if (errno != EXDEV)
-        return false;
-    return ktr::platform::copyFileKeepTime(from, to, nullptr);
-}
-
 void finishTemp(const QString& work)
 {
     if (!removeTree(work))
         qWarning().noquote() << "restoreSnapshot: failed to clean temp dir:" << work;
+}
+
+// A snapshot holds the data folder's settings or layout at its root, and no more entries than a data folder
+// has files. Anything else (photos, an empty zip, a zip of another program) is not one.
+QString notASnapshot(const QList<ZipEntryInfo>& entries, const QList<Planned>& plan)
+{
+    if (entries.size() > kMaxSnapshotEntries)
+        return Lang::tr("所选文件有 %1 个条目，不是本程序的备份快照，未做任何改动").arg(entries.size());
+    for (const Planned& p : plan) {
+        if (p.rel == QLatin1String("settings.json") || p.rel == QLatin1String("layout.json"))
+            return {};
+    }
+    return Lang::tr("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动");
+}
+
+// The settings and layout a snapshot holds are JSON documents; a zip whose ones are not is no snapshot.
+QString damagedDocument(const QString& work, const QList<Planned>& plan)
+{
+    for (const Planned& p : plan) {
+        // An empty file stands for the defaults, as the program reads it.
+        if ((p.rel != QLatin1String("settings.json") && p.rel != QLatin1String("layout.json")) || p.size == 0)
+            continue;
+        QByteArray text;
+        QJsonParseError parsed{};
+        const bool read = ktr::readFileCapped(work + QLatin1Char('/') + p.rel, 256 * 1024 * 1024, &text) == ktr::ReadStatus::Ok;
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &parsed);
+        if (!read || parsed.error != QJsonParseError::NoError || doc.isNull())
+            return Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动").arg(p.rel);
+    }
+    return {};
 }
 
 } // namespace
@@ -202,7 +240,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         return false;
     }
     const QString dataDir = QDir::cleanPath(QFileInfo(dataDirIn).absoluteFilePath());
-    // The snapshot's own folder is the snapshot folder in use: never copied, emptied or put back.
+    // The snapshot's own folder is the snapshot folder in use: never written, emptied or put back.
     const QString snapshotFolder = QFileInfo(zipPath).absolutePath();
     const EngineLock lock({dataDir, snapshotFolder}, cancel);
     if (!lock.acquired()) {
@@ -215,59 +253,59 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         error = Lang::tr("上次未完成的还原留下了回滚目录，为保护其中的数据已中止本次还原：%1").arg(rollback);
         return false;
     }
-    const QString work =
-        QDir(QDir::tempPath()).absoluteFilePath(QStringLiteral("ktrrest_") + QUuid::createUuid().toString(QUuid::WithoutBraces));
 
     PercentReporter reporter(progress, kStatus);
     reporter.report(1);
     if (cancel && cancel->load()) {
-        finishTemp(work);
         markCancelled(error, cancelled);
         return false;
     }
 
-    // The rollback copy of what is there now.
-    bool hasRollback = false;
-    const bool hasData =
-        QFileInfo(dataDir).isDir() && !QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
-    if (hasData) {
-        const bool copiedAll = copyTreeWithExclusions(dataDir, rollback, cancel, snapshotFolder)
-                               && ktr::saveFileAtomic(rollbackMarkerPath(rollback), (dataDir + QLatin1Char('\n') + snapshotFolder).toUtf8());
-        if (!copiedAll) {
-            qWarning().noquote() << "restoreSnapshot: pre-snapshot incomplete, rollback will be skipped:" << dataDir;
-            if (cancel && cancel->load())
-                markCancelled(error, cancelled);
-            else
-                error = QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间，或关闭正在占用数据目录的程序后重试）");
-            // Only this run's own unfinished copy is removed: the data folder has not been touched.
-            if (ktr::platform::entryStat(rollback).exists && !removeTree(rollback))
-                qWarning().noquote() << "restoreSnapshot: failed to clean incomplete pre-snapshot:" << rollback;
-            finishTemp(work);
-            return false;
-        }
-        hasRollback = true;
-    }
-
     Job job(error, cancel, cancelled);
-    bool ok = job.check();
+    bool ok = true;
 
-    // Unpack every entry into the work folder (3..60).
+    // Every entry is checked, and the zip's shape, before anything is written.
     ktr::platform::ZipReader zip;
     QString zipError;
     QList<Planned> plan;
-    if (ok && !zip.open(zipPath, &zipError))
+    if (!zip.open(zipPath, &zipError))
         ok = job.fail(QStringLiteral("unsafe zip file: ") + zipError);
+    QString skippedPrefix;
+    const QString snapshotRel = QDir(dataDir).relativeFilePath(QDir::cleanPath(snapshotFolder));
+    if (snapshotRel == QLatin1String("."))
+        skippedPrefix = QString(); // snapshots at the data folder's root are excluded by name below
+    else if (!snapshotRel.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(snapshotRel))
+        skippedPrefix = snapshotRel + QLatin1Char('/');
     QString refusal;
-    if (ok && !planExtraction(zip.entries(), plan, &refusal))
+    if (ok && zip.entries().size() > kMaxSnapshotEntries)
+        ok = job.fail(notASnapshot(zip.entries(), plan));
+    if (ok && !planExtraction(zip.entries(), skippedPrefix, plan, &refusal))
         ok = job.fail(refusal);
+    if (ok && snapshotRel == QLatin1String(".")) {
+        plan.removeIf([](const Planned& p) {
+            return !p.rel.contains(QLatin1Char('/')) && (BackupEngine::isSnapshotName(p.rel) || isPartialName(p.rel));
+        });
+    }
+    if (ok) {
+        const QString shape = notASnapshot(zip.entries(), plan);
+        if (!shape.isEmpty())
+            ok = job.fail(shape);
+    }
     qint64 tb = 0;
     for (const Planned& p : plan)
         tb += p.size;
     // The deadline follows what will be written, not what the zip weighs.
     job.start(backupTimeoutMs(3 * tb));
+    if (ok)
+        ok = job.check();
+
+    // Unpack every entry into the work folder beside the data folder: the same file system, so each file
+    // reaches the data folder by one rename (3..60).
+    const QString work = restoreWorkPath(dataDir);
     if (ok) {
         reporter.report(3);
-        QDir().mkpath(work);
+        if (!QDir().mkpath(QFileInfo(dataDir).absolutePath()) || !makePrivatePath(work))
+            ok = job.fail(QStringLiteral("cannot create the restore work folder: ") + work);
     }
     const qsizetype n = plan.size();
     const bool useBytes = tb > 0;
@@ -290,8 +328,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         if (planIndex >= n || plan.at(planIndex).rel != rel)
             continue; // a folder entry, or nothing to write
         ++planIndex;
-        qint64 entryDone = 0;
-        if (!writeEntry(zip, work + QLatin1Char('/') + rel, entry, job, [&](qint64 bytes) { entryDone += bytes; })) {
+        if (!writeEntry(zip, work + QLatin1Char('/') + rel, entry, job, [](qint64) {})) {
             ok = false;
             break;
         }
@@ -302,11 +339,37 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
     }
     if (ok && planIndex != n)
         ok = job.fail(QStringLiteral("unsafe zip file: entries missing"));
+    if (ok) {
+        const QString damaged = damagedDocument(work, plan);
+        if (!damaged.isEmpty())
+            ok = job.fail(damaged);
+    }
 
-    // Lay the unpacked files over the data folder (60..98).
+    // The rollback folder and its journal, before the first file of the data folder moves. A missing or
+    // empty data folder (a first install) has nothing to keep.
+    bool hasRollback = false;
+    const bool hasData =
+        QFileInfo(dataDir).isDir() && !QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+    if (ok && hasData) {
+        QList<JournalEntry> journal;
+        journal.reserve(n);
+        for (const Planned& p : plan)
+            journal.append({p.rel, ktr::platform::entryStat(dataDir + QLatin1Char('/') + p.rel).exists});
+        const bool made = ::mkdir(QFile::encodeName(rollback).constData(), 0700) == 0;
+        if (!made || !writeJournal(rollback, dataDir, snapshotFolder, journal)) {
+            qWarning().noquote() << "restoreSnapshot: pre-snapshot incomplete, rollback will be skipped:" << dataDir;
+            ok = job.fail(QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间，或关闭正在占用数据目录的程序后重试）"));
+            if (made && !removeTree(rollback))
+                qWarning().noquote() << "restoreSnapshot: failed to clean incomplete pre-snapshot:" << rollback;
+        } else {
+            hasRollback = true;
+        }
+    }
+
+    // Move the unpacked files in, each replaced file into the rollback folder first (60..98).
     bool touched = false;
     if (ok) {
-        qint64 wt = std::max<qint64>(1, tb);
+        const qint64 wt = std::max<qint64>(1, tb);
         qint64 wd = 0;
         for (qsizetype k = 0; ok && k < n; ++k) {
             if (!job.check()) {
@@ -318,11 +381,27 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
                 ok = job.fail(QStringLiteral("unsafe restore target: ") + rel);
                 break;
             }
-            touched = true;
-            if (!placeFile(work + QLatin1Char('/') + rel, dataDir + QLatin1Char('/') + rel)) {
+            const QString target = dataDir + QLatin1Char('/') + rel;
+            const ktr::platform::EntryStat st = ktr::platform::entryStat(target);
+            if (st.exists && st.isDir && !st.isLink) {
                 ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
                 break;
             }
+            touched = true;
+            if (st.exists && hasRollback) {
+                const QString kept = rollback + QLatin1Char('/') + rel;
+                if (!QDir().mkpath(QFileInfo(kept).absolutePath()) || !moveFile(target, kept)) {
+                    ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
+                    break;
+                }
+            }
+            if (!QDir().mkpath(QFileInfo(target).absolutePath())
+                || !moveFile(work + QLatin1Char('/') + rel, target)) {
+                ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
+                break;
+            }
+            if (moveSeamStops(int(k + 1)))
+                return false; // as if the process had been killed here
             wd += plan.at(k).size;
             const qsizetype done = k + 1;
             if (done % 8 == 0 || done == n || n <= 32)
@@ -332,7 +411,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
 
     if (!ok && touched) {
         if (hasRollback) {
-            if (!rollBack(rollback, dataDir, snapshotFolder)) {
+            if (!putBackJournal(rollback, dataDir)) {
                 qWarning().noquote() << "restoreSnapshot: rollback from snapshot failed:" << rollback;
                 error += Lang::tr("（还原前的数据保留在：%1）").arg(rollback);
                 finishTemp(work);
@@ -354,12 +433,8 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
             return false;
         }
     }
-    if (hasRollback) {
-        // The marker goes first: a folder without it is never offered for putting back.
-        QFile::remove(rollbackMarkerPath(rollback));
-        if (!removeTree(rollback))
-            qWarning().noquote() << "restoreSnapshot: failed to clean rollback snapshot:" << rollback;
-    }
+    if (hasRollback && !discardRollback(rollback, dataDir))
+        qWarning().noquote() << "restoreSnapshot: failed to clean rollback snapshot:" << rollback;
     finishTemp(work);
     if (!ok)
         return false;

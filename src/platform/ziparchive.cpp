@@ -21,6 +21,8 @@ namespace ktr::platform {
 namespace {
 
 constexpr qint64 kChunk = 256 * 1024;
+// Files up to this size are read whole, checked for a change, and only then written as an entry.
+constexpr qint64 kWholeReadLimit = 8 * 1024 * 1024;
 
 QString archiveError(struct archive* a, const char* what)
 {
@@ -98,14 +100,16 @@ bool ZipWriter::open(const QString& path, QString* error)
         setError(error, archiveLibrary().errorString());
         return false;
     }
-    d->fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // Archives hold copies of private files (tokens, ids): only the owner may read them, wherever they land.
+    d->fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (d->fd < 0) {
         setError(error, errnoText("cannot create", path));
         return false;
     }
     d->a = archive_write_new();
     if (!d->a || archive_write_set_format_zip(d->a) != ARCHIVE_OK
-        || archive_write_set_options(d->a, "zip:compression=deflate,zip:hdrcharset=UTF-8") != ARCHIVE_OK
+        || archive_write_set_options(d->a, "zip:compression=deflate,zip:compression-level=6,zip:hdrcharset=UTF-8")
+               != ARCHIVE_OK
         || archive_write_set_bytes_per_block(d->a, int(kChunk)) != ARCHIVE_OK
         || archive_write_set_bytes_in_last_block(d->a, 1) != ARCHIVE_OK
         || archive_write_open_fd(d->a, d->fd) != ARCHIVE_OK) {
@@ -128,60 +132,152 @@ bool ZipWriter::addFile(const QString& entryName, const QString& sourcePath,
         setError(error, errnoText("cannot read", sourcePath));
         return false;
     }
+    const bool ok = addOpenFile(entryName, in, sourcePath, onChunk, error, stored, nullptr);
+    ::close(in);
+    return ok;
+}
+
+namespace {
+
+bool sameVersion(const struct stat& a, const struct stat& b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+           && a.st_ino == b.st_ino;
+}
+
+// Reads the whole file from its start: the byte count, or -1 with errno set.
+qint64 readWhole(int fd, char* out, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, out + done, size_t(size - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+} // namespace
+
+bool ZipWriter::addOpenFile(const QString& entryName, int fd, const QString& sourcePath,
+                            const std::function<bool(qint64)>& onChunk, QString* error, bool stored, bool* changed)
+{
+    if (changed)
+        *changed = false;
+    if (!d->a || d->failed) {
+        setError(error, QStringLiteral("zip writer not open"));
+        return false;
+    }
     struct stat st
     {
     };
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         setError(error, QStringLiteral("not a regular file: %1").arg(sourcePath));
         return false;
     }
-    if (stored)
-        archive_write_zip_set_compression_store(d->a);
-    const bool headed = d->writeHeader(entryName, AE_IFREG, int(st.st_mode & 0777), qint64(st.st_size),
-                                       qint64(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec), error);
-    if (stored)
-        archive_write_zip_set_compression_deflate(d->a);
-    if (!headed) {
-        ::close(in);
-        return false;
+    const auto header = [&](const struct stat& s, qint64 size) {
+        if (stored)
+            archive_write_zip_set_compression_store(d->a);
+        const bool headed = d->writeHeader(entryName, AE_IFREG, int(s.st_mode & 0777), size, qint64(s.st_mtim.tv_sec),
+                                           long(s.st_mtim.tv_nsec), error);
+        if (stored)
+            archive_write_zip_set_compression_deflate(d->a);
+        return headed;
+    };
+    const auto writeData = [&](const char* data, qint64 n) {
+        if (archive_write_data(d->a, data, size_t(n)) != n) {
+            d->failed = true;
+            setError(error, archiveError(d->a, "zip write"));
+            return false;
+        }
+        return true;
+    };
+    const auto finishEntry = [&]() {
+        if (archive_write_finish_entry(d->a) != ARCHIVE_OK) {
+            d->failed = true;
+            setError(error, archiveError(d->a, "zip write"));
+            return false;
+        }
+        return true;
+    };
+
+    if (qint64(st.st_size) <= kWholeReadLimit) {
+        // Small files are read whole before their entry starts: a version that changed while it was read
+        // (same size and time before and after, or it is read again) never reaches the archive half-way.
+        QByteArray data;
+        struct stat before = st;
+        bool settled = false;
+        for (int attempt = 0; attempt < 3 && !settled; ++attempt) {
+            if (attempt > 0 && ::fstat(fd, &before) != 0)
+                break;
+            // One byte more than stated shows a file that grew meanwhile.
+            data.resize(qsizetype(before.st_size) + 1);
+            const qint64 n = readWhole(fd, data.data(), qint64(before.st_size) + 1);
+            if (n < 0) {
+                setError(error, errnoText("cannot read", sourcePath));
+                return false;
+            }
+            data.resize(qsizetype(n));
+            struct stat after
+            {
+            };
+            settled = ::fstat(fd, &after) == 0 && sameVersion(before, after) && n == qint64(before.st_size);
+            st = before;
+        }
+        if (!settled && changed)
+            *changed = true;
+        if (!header(st, data.size()))
+            return false;
+        for (qint64 done = 0; done < data.size();) {
+            const qint64 n = std::min<qint64>(kChunk, data.size() - done);
+            if (!writeData(data.constData() + done, n))
+                return false;
+            done += n;
+            if (onChunk && !onChunk(done)) {
+                d->failed = true;
+                setError(error, QString());
+                return false;
+            }
+        }
+        return finishEntry();
     }
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    if (!header(st, qint64(st.st_size)))
+        return false;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     QByteArray buffer(int(kChunk), Qt::Uninitialized);
     qint64 done = 0;
     const qint64 size = qint64(st.st_size);
     while (done < size) {
-        const ssize_t n = ::read(in, buffer.data(), size_t(std::min<qint64>(kChunk, size - done)));
+        const ssize_t n = ::pread(fd, buffer.data(), size_t(std::min<qint64>(kChunk, size - done)), off_t(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            ::close(in);
             d->failed = true;
             setError(error, n < 0 ? errnoText("cannot read", sourcePath)
                                   : QStringLiteral("file shrank while being read: %1").arg(sourcePath));
             return false;
         }
-        if (archive_write_data(d->a, buffer.constData(), size_t(n)) != n) {
-            ::close(in);
-            d->failed = true;
-            setError(error, archiveError(d->a, "zip write"));
+        if (!writeData(buffer.constData(), n))
             return false;
-        }
         done += n;
         if (onChunk && !onChunk(done)) {
-            ::close(in);
             d->failed = true;
             setError(error, QString());
             return false;
         }
     }
-    ::close(in);
-    if (archive_write_finish_entry(d->a) != ARCHIVE_OK) {
-        d->failed = true;
-        setError(error, archiveError(d->a, "zip write"));
-        return false;
-    }
-    return true;
+    struct stat after
+    {
+    };
+    if (changed && (::fstat(fd, &after) != 0 || !sameVersion(st, after)))
+        *changed = true;
+    return finishEntry();
 }
 
 bool ZipWriter::addData(const QString& entryName, const QByteArray& data, const QDateTime& modified, QString* error)

@@ -45,6 +45,7 @@ public:
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
+    // The archive is created readable by its owner only (0600).
     bool open(const QString& path, QString* error);
     // Adds the regular file at sourcePath as entryName, with its size and modification time. onChunk is
     // called after each chunk with the bytes of this file written so far; returning false abandons the
@@ -53,6 +54,12 @@ public:
     // stored: written without compression (for data whose deflated form would look like a zip bomb).
     bool addFile(const QString& entryName, const QString& sourcePath, const std::function<bool(qint64)>& onChunk,
                  QString* error, bool stored = false);
+    // Adds the regular file open at fd (read from its start; the caller keeps and closes fd). A file up to
+    // 8 MiB is read whole and read again when its size or time changed meanwhile; *changed (when given) is
+    // set when it still changed after three reads, or when a larger file changed while it was streamed:
+    // the entry then holds what was read.
+    bool addOpenFile(const QString& entryName, int fd, const QString& sourcePath,
+                     const std::function<bool(qint64)>& onChunk, QString* error, bool stored, bool* changed);
     bool addData(const QString& entryName, const QByteArray& data, const QDateTime& modified, QString* error);
     bool addDirectory(const QString& entryName, const QDateTime& modified, QString* error);
     // Writes the central directory, flushes the file to the disk (fsync) and closes it.

@@ -39,7 +39,8 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
 
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
-    top->setAlignment(Qt::AlignTop);
+    // No alignment on the row itself: an aligned layout is given its size hint, not the height its
+    // wrapped text needs at the card's width, and long texts lost their first and last lines.
     auto* icon = new QLabel(card);
     icon->setObjectName(QStringLiteral("msgIcon"));
     icon->setPixmap(iconPixmap(kind));

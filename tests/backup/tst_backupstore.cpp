@@ -1,4 +1,6 @@
 #include "backup/backupengine.h"
+#include "backup/backupinternal.h"
+#include "platform/processes.h"
 #include "backupfixture.h"
 #include "logcapture.h"
 #include "testenv.h"
@@ -60,6 +62,26 @@ QProcess* startTwin()
     p->start(QCoreApplication::applicationFilePath(), {QStringLiteral("holdUntilStdinCloses")});
     p->waitForStarted();
     return p;
+}
+
+} // namespace
+
+namespace {
+
+QString tagOf(qint64 pid)
+{
+    ktr::platform::ProcessEntry entry;
+    return ktr::platform::readProcessEntry(pid, &entry) ? QStringLiteral("%1-%2").arg(pid).arg(entry.startTicks)
+                                                        : QString();
+}
+
+// This process's id with another start time: what a run whose id was taken over since left behind.
+QString deadRunTag()
+{
+    ktr::platform::ProcessEntry entry;
+    const qint64 pid = QCoreApplication::applicationPid();
+    ktr::platform::readProcessEntry(pid, &entry);
+    return QStringLiteral("%1-%2").arg(pid).arg(entry.startTicks + 1);
 }
 
 } // namespace
@@ -243,6 +265,7 @@ private Q_SLOTS:
         ended.start(QStringLiteral("true"));
         QVERIFY(ended.waitForFinished());
         const qint64 six = 21600;
+        const QString deadTag = deadRunTag();
         struct Case
         {
             QString name;
@@ -256,6 +279,10 @@ private Q_SLOTS:
             {QStringLiteral("Kestrune-Auto-20260101-100000-003.zip.%1.part").arg(ended.processId()), six, false},
             {QStringLiteral("Kestrune-Auto-20260101-100000-004.zip.%1.part").arg(ended.processId()), six - 60, true},
             {QStringLiteral("Kestrune-Auto-20260101-100000-005.zip.x.part"), six, false},
+            // A run tag (id and start time) proves a writer gone at once, whatever the age; a live one keeps.
+            {QStringLiteral("Kestrune-Auto-20260101-100000-006.zip.%1.part").arg(deadTag), 0, false},
+            {QStringLiteral("Kestrune-Auto-20260101-100000-007.zip.%1.part").arg(backupdetail::runTag()), 10 * six, true},
+            {QStringLiteral("Kestrune-PreRestore-20260101-100000-008.zip.%1.part").arg(tagOf(twin->processId())), 10 * six, true},
             {QStringLiteral("download.part"), 10 * six, true},
             {QStringLiteral("film.2.part"), 10 * six, true},
         };
@@ -264,7 +291,7 @@ private Q_SLOTS:
             QVERIFY(age(dir + QLatin1Char('/') + c.name, c.ageSecs));
         }
         ktr::test::LogCapture log;
-        QCOMPARE(BackupEngine::removeStaleParts(dir, int(six)), 3);
+        QCOMPARE(BackupEngine::removeStaleParts(dir, int(six)), 4);
         for (const Case& c : cases)
             QVERIFY2(QFileInfo::exists(dir + QLatin1Char('/') + c.name) == c.kept, qPrintable(c.name));
         QVERIFY(log.contains(QStringLiteral("stale backup part removed:")));
@@ -273,6 +300,30 @@ private Q_SLOTS:
         sleeper.kill();
         sleeper.waitForFinished();
         QCOMPARE(BackupEngine::removeStaleParts(dir + QStringLiteral("/none"), 1), 0);
+    }
+
+    // A killed restore's work folders beside the data folder go at the next start when their run is proven
+    // gone; those of a live run and names that tell nothing stay.
+    void deadRunsWorkFoldersGoAtOnce()
+    {
+        const QString parent = ktr::test::freshDir(QStringLiteral("deadruns"));
+        const QString data = parent + QStringLiteral("/data");
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"), "{}"));
+        const QString dead = QStringLiteral("data.ktrrest_%1-0a1b").arg(deadRunTag());
+        const QString live = QStringLiteral("data.ktrrest_%1-0a1b").arg(backupdetail::runTag());
+        QVERIFY(ktr::test::writeFile(parent + QLatin1Char('/') + dead + QStringLiteral("/apps/big.bin"), "unpacked"));
+        QVERIFY(ktr::test::writeFile(parent + QLatin1Char('/') + live + QStringLiteral("/a"), "in use"));
+        QVERIFY(QDir().mkpath(parent + QStringLiteral("/data.ktrrest_unknown")));
+        QVERIFY(QDir().mkpath(parent + QStringLiteral("/other.ktrrest_%1-0a1b").arg(deadRunTag())));
+        const QString backups = data + QStringLiteral("/Backups");
+        const QString part = QStringLiteral("Kestrune-Auto-20260101-100000-000.zip.%1.part").arg(deadRunTag());
+        QVERIFY(ktr::test::writeFile(backups + QLatin1Char('/') + part, "half a snapshot"));
+        QCOMPARE(BackupEngine::removeDeadRunLeftovers(data, backups), 2);
+        QStringList expected{QStringLiteral("data"), live, QStringLiteral("data.ktrrest_unknown"),
+                             QStringLiteral("other.ktrrest_%1-0a1b").arg(deadRunTag())};
+        expected.sort();
+        QCOMPARE(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), expected);
+        QVERIFY(QDir(backups).isEmpty());
     }
 };
 

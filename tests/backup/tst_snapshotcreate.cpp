@@ -1,8 +1,10 @@
 #include "backup/backupengine.h"
+#include "backup/backupinternal.h"
 #include "backupfixture.h"
 #include "manualclock.h"
 #include "platform/ziparchive.h"
 #include "testenv.h"
+#include "ui/lang.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,6 +12,8 @@
 #include <QSet>
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +36,8 @@ QString makeFixture(QString* expectedSettings = nullptr)
     w("Backups/Kestrune-Auto-20250101-000000-000.zip", "old snapshot");
     w("x.LOG", "upper-case log");
     w("my.logs/a.txt", "kept");
+    w("apps/_cache/demo.package.zip", "a download the market can fetch again");
+    w("apps/demo/app.bin", "an installed app");
     w(".hidden", "dot file");
     w("中文目录/数据 文件.txt", "non-ASCII");
     w("café.txt", "accent");
@@ -95,6 +101,14 @@ void verifySeries(const QList<int>& p)
         QVERIFY(v == 1 || v == 100 || (v >= 3 && v <= 48) || (v >= 50 && v <= 98));
 }
 
+int modeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
 } // namespace
 
 class TestSnapshotCreate : public QObject
@@ -111,7 +125,7 @@ private Q_SLOTS:
         QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
         QVERIFY(QFileInfo(run.path).fileName().startsWith(QLatin1String("Kestrune-Auto-")));
         QVERIFY(BackupEngine::isSnapshotName(QFileInfo(run.path).fileName()));
-        const QStringList expected = {QStringLiteral("café.txt"), QStringLiteral("layout.json"),
+        const QStringList expected = {QStringLiteral("apps/demo/app.bin"), QStringLiteral("café.txt"), QStringLiteral("layout.json"),
                                       QStringLiteral("my.logs/a.txt"), QStringLiteral("settings.json"),
                                       QStringLiteral("中文目录/数据 文件.txt")};
         QCOMPARE(zipNames(run.path), expected);
@@ -149,6 +163,61 @@ private Q_SLOTS:
                          &out),
                  0);
         QCOMPARE(out, QByteArray("non-ASCII"));
+    }
+
+    // Snapshots hold the account token and the device id: private files in a private folder, wherever
+    // that folder lies, and an exported copy as private. Nothing is staged in the temporary folder, which
+    // may not even be a folder.
+    void snapshotIsPrivateAndNeedsNoTemporaryFolder()
+    {
+        const QString data = makeFixture();
+        const QString shared = ktr::test::freshDir(QStringLiteral("shared"));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0755) == 0);
+        const QString notAFolder = ktr::test::freshDir(QStringLiteral("tmpfile")) + QStringLiteral("/plain-file");
+        QVERIFY(ktr::test::writeFile(notAFolder, "x"));
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        const Run run = create(shared + QStringLiteral("/Backups"), data);
+        QString error;
+        const bool exported =
+            !run.path.isEmpty() && BackupEngine::exportSnapshot(run.path, shared + QStringLiteral("/exported.zip"), error);
+        qputenv("TMPDIR", savedTmp);
+        QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
+        QVERIFY2(exported, qPrintable(error));
+        QCOMPARE(modeOf(run.path), 0600);
+        QCOMPARE(modeOf(shared + QStringLiteral("/Backups")), 0700);
+        QCOMPARE(modeOf(shared + QStringLiteral("/exported.zip")), 0600);
+        QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{QStringLiteral("Backups"), QStringLiteral("exported.zip")}));
+    }
+
+    // A file that can't be read is left out and named; the snapshot of the rest is made.
+    void unreadableFileIsLeftOutAndNamed()
+    {
+        const QString data = ktr::test::freshDir(QStringLiteral("unreadable"));
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"), "{}"));
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/apps/locked.bin"), "secret"));
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/other.txt"), "other"));
+        QVERIFY(::chmod(QFile::encodeName(data + QStringLiteral("/apps/locked.bin")).constData(), 0) == 0);
+        // Reads as an ordinary user would: a file of mode 000 can't be opened.
+        backupdetail::setFileOpener([](const QString& path) {
+            struct stat st
+            {
+            };
+            if (::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & 0777) == 0) {
+                errno = EACCES;
+                return -1;
+            }
+            return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        });
+        QString error;
+        QStringList warnings;
+        const QString path = BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {},
+                                                          nullptr, nullptr, &warnings);
+        backupdetail::setFileOpener({});
+        QVERIFY2(!path.isEmpty(), qPrintable(error));
+        QCOMPARE(zipNames(path), (QStringList{QStringLiteral("other.txt"), QStringLiteral("settings.json")}));
+        QCOMPARE(warnings, QStringList{Lang::tr("无法读取，未放入快照：%1").arg(QStringLiteral("apps/locked.bin"))});
     }
 
     void effectiveSnapshotFolderIsLeftOutWhereverItLies_data()

@@ -7,6 +7,7 @@
 #include "platform/ziparchive.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
+#include "ui/lang.h"
 
 #include <QApplication>
 #include <QDir>
@@ -44,6 +45,11 @@ Run restore(const QString& zip, const QString& data, const std::function<void(in
     return run;
 }
 
+QString notASnapshot()
+{
+    return Lang::tr("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动");
+}
+
 QString writeZip(const QString& name, const QList<RawEntry>& entries)
 {
     const QString path = ktr::test::freshDir(QStringLiteral("zips")) + QLatin1Char('/') + name;
@@ -55,7 +61,7 @@ QString writeZip(const QString& name, const QList<RawEntry>& entries)
 QString makeData()
 {
     const QString data = ktr::test::freshDir(QStringLiteral("parent")) + QStringLiteral("/data");
-    ktr::test::writeFile(data + QStringLiteral("/settings.json"), "old settings");
+    ktr::test::writeFile(data + QStringLiteral("/settings.json"), "{\"s\":\"old\"}");
     ktr::test::writeFile(data + QStringLiteral("/only-here.txt"), "stays");
     ktr::test::writeFile(data + QStringLiteral("/sub/deep.txt"), "old deep");
     return data;
@@ -73,11 +79,11 @@ private Q_SLOTS:
     {
         const QString data = makeData();
         const QString zip = writeZip(QStringLiteral("good.zip"),
-                                     {file("settings.json", "new settings"), file("sub/deep.txt", "new deep"),
+                                     {file("settings.json", "{\"s\":\"new\"}"), file("sub/deep.txt", "new deep"),
                                       file("新的/文件.txt", "fresh")});
         const Run run = restore(zip, data);
         QVERIFY2(run.ok, qPrintable(run.error));
-        const QMap<QString, QByteArray> expected = {{QStringLiteral("settings.json"), "new settings"},
+        const QMap<QString, QByteArray> expected = {{QStringLiteral("settings.json"), "{\"s\":\"new\"}"},
                                                     {QStringLiteral("sub/deep.txt"), "new deep"},
                                                     {QStringLiteral("新的/文件.txt"), "fresh"},
                                                     {QStringLiteral("only-here.txt"), "stays"}};
@@ -125,7 +131,7 @@ private Q_SLOTS:
         ktr::test::writeFile(data + QStringLiteral("/b"), "a file named b");
         const QMap<QString, QByteArray> before = treeContent(data);
         const QString zip = writeZip(QStringLiteral("conflict.zip"),
-                                     {file("settings.json", "new settings"), file("added.txt", "added"),
+                                     {file("settings.json", "{\"s\":\"new\"}"), file("added.txt", "added"),
                                       file("b/x", "cannot land")});
         bool sawCopy = false;
         const Run run = restore(zip, data, [&](int p) {
@@ -145,7 +151,7 @@ private Q_SLOTS:
         BackupEngine::setClock(&clock);
         const QString data = ktr::test::freshDir(QStringLiteral("first")) + QStringLiteral("/data");
         const QString zip = writeZip(QStringLiteral("first.zip"),
-                                     {file("a.txt", "a"), file("b.txt", "b"), file("c/d.txt", "d")});
+                                     {file("settings.json", "{}"), file("a.txt", "a"), file("b.txt", "b"), file("c/d.txt", "d")});
         bool sawRollback = false;
         const Run run = restore(zip, data, [&](int p) {
             sawRollback = sawRollback || QFileInfo::exists(BackupEngine::rollbackDir(data));
@@ -163,7 +169,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<RawEntry>>("entries");
         QTest::addColumn<QString>("error"); // empty: the restore succeeds
-        const RawEntry ok = file("fine.txt", "fine");
+        const RawEntry ok = file("settings.json", "{}");
         auto typed = [](const QByteArray& name, quint32 mode) {
             RawEntry e = file(name, "target");
             e.mode = mode;
@@ -195,7 +201,7 @@ private Q_SLOTS:
         QTest::newRow("inflates past 1000x") << QList<RawEntry>{ok, bomb} << "unsafe zip entry: bomb.bin";
         QTest::newRow("more data than stated") << QList<RawEntry>{ok, longer} << "unsafe zip entry: longer.txt";
         QTest::newRow("folder entries only") << QList<RawEntry>{typed("dir/", 0040755), typed("dir/sub/", 0040755)}
-                                             << QString();
+                                             << notASnapshot();
     }
     void refusesHostileArchivesBeforeTouchingData()
     {
@@ -218,12 +224,109 @@ private Q_SLOTS:
         QVERIFY(tempItems(QStringLiteral("ktrrest_")).isEmpty());
     }
 
+    // A zip that is not a snapshot is refused before the data folder is touched.
+    void refusesWhatIsNotASnapshot_data()
+    {
+        QTest::addColumn<QList<RawEntry>>("entries");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("a readme and photos")
+            << QList<RawEntry>{file("README.md", "# holiday"), file("photos/beach.jpg", "\xff\xd8jpeg")} << notASnapshot();
+        QTest::newRow("empty zip") << QList<RawEntry>{} << notASnapshot();
+        QTest::newRow("settings below the root") << QList<RawEntry>{file("inner/settings.json", "{}")} << notASnapshot();
+        QTest::newRow("garbage settings")
+            << QList<RawEntry>{file("settings.json", "\x01\x02 not json {")}
+            << Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动").arg(QStringLiteral("settings.json"));
+        QList<RawEntry> many{file("settings.json", "{}")};
+        for (int i = 0; i < 50000; ++i)
+            many << file("f" + QByteArray::number(i), QByteArray());
+        QTest::newRow("50,001 entries")
+            << many << Lang::tr("所选文件有 %1 个条目，不是本程序的备份快照，未做任何改动").arg(50001);
+    }
+    void refusesWhatIsNotASnapshot()
+    {
+        QFETCH(QList<RawEntry>, entries);
+        QFETCH(QString, error);
+        const QString data = makeData();
+        const QMap<QString, QByteArray> before = treeContent(data);
+        const Run run = restore(writeZip(QStringLiteral("notasnapshot.zip"), entries), data);
+        QVERIFY(!run.ok);
+        QCOMPARE(run.error, error);
+        QCOMPARE(treeContent(data), before);
+        QCOMPARE(QDir(QFileInfo(data).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("data")});
+    }
+
+    // What a snapshot never holds (logs, caches, snapshots) is never laid over the data folder: such a zip
+    // could otherwise replace the user's other snapshots, which no rollback keeps.
+    void entriesASnapshotNeverHoldsAreLeftOut()
+    {
+        const QString data = makeData();
+        const QString mine = QStringLiteral("Kestrune-Auto-20250101-000000-000.zip");
+        ktr::test::writeFile(data + QStringLiteral("/Backups/") + mine, "my snapshot");
+        ktr::test::writeFile(data + QStringLiteral("/MySnaps/") + mine, "my other snapshot");
+        ktr::test::writeFile(data + QStringLiteral("/logs/today.txt"), "my log");
+        const QString zipPath = data + QStringLiteral("/MySnaps/Kestrune-Auto-20250102-000000-000.zip");
+        QVERIFY(ktr::test::writeFile(
+            zipPath, rawZip({file("settings.json", "{}"), file("Backups/" + mine.toUtf8(), "evil"),
+                             file("backups/other.zip", "evil"), file("MySnaps/" + mine.toUtf8(), "evil"),
+                             file("logs/today.txt", "evil"), file("sub/Cache/x.png", "evil"), file("x.log", "evil"),
+                             file("apps/_cache/demo.package.zip", "evil"), file("apps/demo/app.bin", "app")})));
+        const QMap<QString, QByteArray> before = treeContent(data);
+        const Run run = restore(zipPath, data);
+        QVERIFY2(run.ok, qPrintable(run.error));
+        QMap<QString, QByteArray> expected = before;
+        expected.insert(QStringLiteral("settings.json"), "{}");
+        expected.insert(QStringLiteral("apps/demo/app.bin"), "app");
+        QCOMPARE(treeContent(data), expected);
+    }
+
+    // A restore killed while it moves files in leaves a rollback folder that puts the data back exactly,
+    // and nothing in the temporary folder.
+    void killedWhileMovingLeavesACompleteRollback()
+    {
+        const QString data = makeData();
+        const QMap<QString, QByteArray> before = treeContent(data);
+        const QString notAFolder = ktr::test::freshDir(QStringLiteral("tmpfile")) + QStringLiteral("/plain-file");
+        QVERIFY(ktr::test::writeFile(notAFolder, "x"));
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        const QString zip = writeZip(QStringLiteral("killed.zip"), {file("settings.json", "{}"), file("added/new.txt", "new"),
+                                                                   file("sub/deep.txt", "new deep"), file(".hidden", "h")});
+        backupdetail::setMoveSeam([](int moved) { return moved == 3; });
+        const Run killed = restore(zip, data);
+        backupdetail::setMoveSeam({});
+        qputenv("TMPDIR", savedTmp);
+        QVERIFY(!killed.ok);
+        QVERIFY(treeContent(data) != before);
+        bool complete = false;
+        QCOMPARE(BackupEngine::findLeftoverRollback(data, &complete), BackupEngine::rollbackDir(data));
+        QVERIFY(complete);
+        QString asked;
+        ktr::dialogs::Seams seams;
+        seams.question = [&](QWidget*, const QString&, const QString& text) {
+            asked = text;
+            return 1;
+        };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        QCOMPARE(offerLeftoverRollback(nullptr, data), int(RollbackPutBack));
+        QVERIFY(asked.contains(BackupEngine::rollbackDir(data)));
+        QCOMPARE(treeContent(data), before);
+        QVERIFY(BackupEngine::findLeftoverRollback(data, nullptr).isEmpty());
+
+        // Unkilled, the same restore succeeds with TMPDIR a file.
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        const Run run = restore(zip, data);
+        qputenv("TMPDIR", savedTmp);
+        QVERIFY2(run.ok, qPrintable(run.error));
+        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/sub/deep.txt")), QByteArray("new deep"));
+    }
+
     void aLinkInTheDataFolderDoesNotCarryFilesOut()
     {
         const QString data = makeData();
         const QString outside = ktr::test::freshDir(QStringLiteral("elsewhere"));
         QVERIFY(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(data + QStringLiteral("/linked")).constData()) == 0);
-        const Run run = restore(writeZip(QStringLiteral("escape.zip"), {file("a.txt", "a"), file("linked/evil.txt", "x")}), data);
+        const Run run = restore(writeZip(QStringLiteral("escape.zip"), {file("settings.json", "{}"), file("a.txt", "a"), file("linked/evil.txt", "x")}), data);
         QVERIFY(!run.ok);
         QCOMPARE(run.error, QStringLiteral("unsafe restore target: linked/evil.txt"));
         QVERIFY(QDir(outside).isEmpty());
@@ -234,7 +337,8 @@ private Q_SLOTS:
     {
         const QString data = makeData();
         QList<RawEntry> entries;
-        for (int i = 0; i < 100; ++i)
+        entries << file("settings.json", QByteArray());
+        for (int i = 1; i < 100; ++i)
             entries << file(QStringLiteral("e%1").arg(i).toUtf8(), QByteArray());
         const Run run = restore(writeZip(QStringLiteral("empty.zip"), entries), data);
         QVERIFY2(run.ok, qPrintable(run.error));
@@ -261,6 +365,7 @@ private Q_SLOTS:
             big += block;
         const QString src = ktr::test::freshDir(QStringLiteral("bigsrc"));
         ktr::test::writeFile(src + QStringLiteral("/big.bin"), big);
+        ktr::test::writeFile(src + QStringLiteral("/settings.json"), "{}");
         QString error;
         const QString zip = BackupEngine::createSnapshot(ktr::test::freshDir(QStringLiteral("bigsnap")), src, error, false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
@@ -292,14 +397,14 @@ private Q_SLOTS:
         QVERIFY(!run.ok);
         QVERIFY(run.error.contains(rollback));
         QCOMPARE(ktr::test::readFile(rollback + QStringLiteral("/settings.json")), QByteArray("the only old copy"));
-        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("old settings"));
+        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("{\"s\":\"old\"}"));
     }
 
     void cancelDuringTheCopyRollsBack()
     {
         const QString data = makeData();
         const QMap<QString, QByteArray> before = treeContent(data);
-        QList<RawEntry> entries;
+        QList<RawEntry> entries{file("settings.json", "{}")};
         for (int i = 0; i < 20; ++i)
             entries << file(QStringLiteral("n%1.txt").arg(i).toUtf8(), "new");
         std::atomic<bool> cancel{false};
@@ -352,6 +457,9 @@ private Q_SLOTS:
         ktr::dialogs::ScopedSeams scoped(seams);
         QCOMPARE(offerLeftoverRollback(nullptr, data), outcome);
         QVERIFY(asked.contains(rollback));
+        // A rollback folder without its record proves nothing about the data folder: the question says what
+        // the folder holds, never that the data was left untouched.
+        QVERIFY(!asked.contains(QStringLiteral("尚未改动")));
 
         const QStringList siblings = QDir(QFileInfo(data).absolutePath()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         switch (outcome) {
@@ -377,18 +485,18 @@ private Q_SLOTS:
     void oneRunAtATimePerDataFolder()
     {
         const QString data = makeData();
-        const QString zip = writeZip(QStringLiteral("locked.zip"), {file("settings.json", "new settings")});
+        const QString zip = writeZip(QStringLiteral("locked.zip"), {file("settings.json", "{\"s\":\"new\"}")});
         ktr::test::LogCapture log;
         auto holder = std::make_unique<backupdetail::EngineLock>(QStringList{data}, nullptr);
         QVERIFY(holder->acquired());
         QFuture<Run> pending = QtConcurrent::run([&] { return restore(zip, data); });
         QTRY_VERIFY(log.contains(QStringLiteral("[backup] engine busy, waiting:")));
-        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("old settings"));
+        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("{\"s\":\"old\"}"));
         QVERIFY(!pending.isFinished());
         holder.reset();
         const Run run = pending.result();
         QVERIFY2(run.ok, qPrintable(run.error));
-        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("new settings"));
+        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray("{\"s\":\"new\"}"));
 
         // A waiting run gives up when it is cancelled.
         holder = std::make_unique<backupdetail::EngineLock>(QStringList{data}, nullptr);

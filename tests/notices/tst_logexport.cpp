@@ -193,6 +193,12 @@ private Q_SLOTS:
                                                 QStringLiteral("2026-01-11/日志.log"), today + QLatin1Char('/'),
                                                 today + QStringLiteral("/app.log")}));
         QCOMPARE(entries(dir), QStringList{QStringLiteral("logs.zip")}); // no partial left
+        // The logs name the data folder, accounts and machines: the export is the owner's alone.
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(target).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
     }
 
     // A zip that fails after it began removes its own partial and leaves the existing target alone.

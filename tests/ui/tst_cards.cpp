@@ -94,6 +94,23 @@ private Q_SLOTS:
         QVERIFY(buttons[0]->width() >= 86);
     }
 
+    // A long text of several paragraphs with an unbroken path is shown whole: the label is as tall as its
+    // wrapped text at the width it gets, its first and last lines inside the card.
+    void longTextShownWhole()
+    {
+        const QString text = QStringLiteral("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下的原有文件和还原新增文件的清单：\n"
+                                            "/home/someone/.local/share/Kestrune/KestrunePanel.__restore_bak\n\n是否现在恢复？\n选择“否”将把该目录移到一旁保留，不做任何删除。");
+        MsgDialog card(nullptr, 1, QStringLiteral("发现未完成的还原"), text, {QStringLiteral("否"), QStringLiteral("是")}, 1);
+        card.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&card));
+        const QLabel* label = card.findChild<QLabel*>(QStringLiteral("msgText"));
+        QVERIFY(label);
+        QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                 qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
+        const QRect inCard(label->mapTo(&card, QPoint(0, 0)), label->size());
+        QVERIFY(card.rect().contains(inCard));
+    }
+
     void primaryOutsideList()
     {
         MsgDialog card(nullptr, 0, QStringLiteral("t"), QStringLiteral("x"), {QStringLiteral("a"), QStringLiteral("b")},
