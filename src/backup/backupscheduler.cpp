@@ -23,7 +23,7 @@ BackupScheduler::~BackupScheduler() = default;
 bool BackupScheduler::isDue(const QString& lastAt, int intervalDays, const QDateTime& now)
 {
     const QDateTime last = QDateTime::fromString(lastAt, Qt::ISODate);
-    if (!last.isValid())
+    if (!last.isValid() || last > now)
         return true;
     return last.addDays(intervalDays) <= now;
 }
@@ -114,6 +114,7 @@ void BackupScheduler::runIfDue()
     }
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     qInfo().noquote() << "auto backup due; creating snapshot ->" << folder;
+    m_runFolder = folder;
     const SnapshotTask task = m_task ? m_task : SnapshotTask(&BackupScheduler::runSnapshot);
     std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [task, folder, dataDir, keep, cancel] {
@@ -127,8 +128,18 @@ void BackupScheduler::onFinished()
     if (m_cancel && m_cancel->load()) {
         qInfo().noquote() << "auto backup cancelled, last-backup time unchanged";
     } else if (!result.isEmpty()) {
-        qWarning().noquote() << "auto backup failed:" << result;
+        qWarning().noquote() << "auto backup failed:" << result << "| backup folder:" << m_runFolder
+                             << "| last success:"
+                             << (m_host.settings && !m_host.settings->backupLastAt.isEmpty()
+                                     ? m_host.settings->backupLastAt
+                                     : QStringLiteral("never"))
+                             << (m_failing ? "| user already told" : "| telling the user");
+        if (!m_failing) {
+            m_failing = true;
+            Q_EMIT failed(result, m_runFolder);
+        }
     } else if (m_host.settings) {
+        m_failing = false;
         ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
         m_host.settings->backupLastAt = clock->now().toString(Qt::ISODate);
         if (m_host.saveSettings)
