@@ -168,6 +168,7 @@ private Q_SLOTS:
 
     void init()
     {
+        QDir(authFile()).removeRecursively(); // left by a failed write test
         QFile::remove(authFile());
         QFile::remove(appDataDir() + QStringLiteral("/notice_seen.txt"));
         m_stateDir = freshDir(QStringLiteral("state"));
