@@ -4,11 +4,13 @@
 #include "backup/futurewait.h"
 #include "platform/clock.h"
 #include "ui/appsettings.h"
+#include "ui/lang.h"
 #include "ui/namedtimer.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -43,6 +45,18 @@ QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& da
     if (cancelled)
         return {};
     return error.isEmpty() ? QStringLiteral("创建快照失败") : error;
+}
+
+QString BackupScheduler::failureText(const QString& reason, const QString& backupDir)
+{
+    // The nearest existing part of the path decides: a file there means the folder can never be made.
+    QFileInfo probe(backupDir);
+    while (!probe.exists() && !probe.isRoot() && probe.absoluteFilePath() != probe.absolutePath())
+        probe = QFileInfo(probe.absolutePath());
+    if (!backupDir.isEmpty() && probe.exists() && !probe.isDir())
+        return Lang::tr("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录")
+            .arg(QDir::toNativeSeparators(backupDir));
+    return Lang::tr("自动备份失败：%1").arg(Lang::tr(reason));
 }
 
 void BackupScheduler::setClock(ktr::platform::Clock* clock)

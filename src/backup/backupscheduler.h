@@ -50,6 +50,10 @@ public:
     static QString runSnapshot(const QString& backupDir, const QString& dataDir, int keep,
                                const std::atomic<bool>* cancel);
 
+    // What the user is told of a failed run (translated): a backup folder that is, or lies below, a regular
+    // file is named as such; otherwise the snapshot's own error text.
+    static QString failureText(const QString& reason, const QString& backupDir);
+
     void setClock(ktr::platform::Clock* clock); // null: the system clock
     void setSnapshotTask(SnapshotTask task);    // empty: runSnapshot
 

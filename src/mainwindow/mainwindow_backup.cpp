@@ -2,7 +2,6 @@
 
 #include "backup/backupscheduler.h"
 #include "settings/settingsdialog.h"
-#include "ui/lang.h"
 
 #include <QFileInfo>
 
@@ -25,8 +24,8 @@ BackupScheduler::Host MainWindow::backupHost()
 // open backup page shows the new last-success time at once.
 void MainWindow::connectBackupOutcomes()
 {
-    connect(m_backups, &BackupScheduler::failed, this, [this](const QString& reason, const QString&) {
-        showToast(Lang::tr("自动备份失败：%1").arg(Lang::tr(reason)), Toast::Error);
+    connect(m_backups, &BackupScheduler::failed, this, [this](const QString& reason, const QString& folder) {
+        showToast(BackupScheduler::failureText(reason, folder), Toast::Error);
     });
     connect(m_backups, &BackupScheduler::runFinished, this, [this] {
         if (m_settingsDialog)

@@ -722,6 +722,7 @@ extern const Lang::Pair kLangTable[] = {
     {"上次成功：%1", "Last success: %1"},
     {"尚无成功的自动备份", "No successful automatic backup yet"},
     {"自动备份失败：%1", "Automatic backup failed: %1"},
+    {"自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录", "Automatic backup failed: the backup folder \"%1\" is not a folder. Change it in Settings → Backup & Restore."},
     {"还原前快照", "Pre-restore Snapshot"},
     {"自动快照", "Automatic Snapshot"},
     {"还原", "Restore"},

@@ -439,7 +439,8 @@ private Q_SLOTS:
         QSignalSpy done(w->backupScheduler(), &BackupScheduler::runFinished);
         w->backupScheduler()->runIfDue();
         QVERIFY(done.wait(20000));
-        QVERIFY2(toastText(*w).startsWith(QStringLiteral("Automatic backup failed: ")), qPrintable(toastText(*w)));
+        QCOMPARE(toastText(*w), QStringLiteral("Automatic backup failed: the backup folder \"%1\" is not a folder. "
+                                               "Change it in Settings → Backup & Restore.").arg(blocker));
         QVERIFY(w->settings().backupLastAt.isEmpty());
         w->showToast(QStringLiteral("sentinel"), Toast::Info);
         w->backupScheduler()->runIfDue();
