@@ -1,6 +1,7 @@
 #include "account/sessioncontroller.h"
 
 #include "account/authstore.h"
+#include "account/kickconfirmdialog.h"
 #include "account/logindialog.h"
 #include "account/marketapps.h"
 #include "account/sessionkickeddialog.h"
@@ -11,6 +12,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,6 +40,7 @@ bool isNetworkFailure(const AuthManager::Result& r)
 SessionController::SessionController(QWidget* window, QObject* parent) : QObject(parent), m_window(window)
 {
     m_loginRunner = [](LoginDialog& dialog) { return dialog.exec(); };
+    m_kickRunner = [](KickConfirmDialog& dialog) { return dialog.exec(); };
     m_terminator = [] {
         QStringList names;
         terminateMarketApps(&names);
@@ -97,6 +100,7 @@ bool SessionController::save()
     if (saveAuthFile(authPath(), session, &message, &error))
         return true;
     qWarning().noquote() << "saveAuth: auth.json not written:" << error;
+    emit saveFailed(authPath(), Lang::tr(message));
     return false;
 }
 
@@ -124,21 +128,74 @@ void SessionController::tryAutoLogin()
     QPointer<SessionController> self(this);
     m_auth.request(QStringLiteral("login"), m_userName, m_savedPassword, QString(),
                    [self](const AuthManager::Result& r) {
-                       if (!self)
-                           return;
-                       if (r.ok) {
-                           // A login through the dialog meanwhile keeps its own session.
-                           if (!self->m_token.isEmpty())
-                               return;
-                           self->m_userName = r.username;
-                           self->setToken(r.token);
-                           self->save();
-                           emit self->toastRequested(Lang::tr("已自动登录：%1").arg(r.username), Toast::Info);
-                           return;
-                       }
-                       if (!self->m_userName.isEmpty())
-                           emit self->toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+                       if (self)
+                           self->onAutoLoginReply(r);
                    });
+}
+
+void SessionController::onAutoLoginReply(const AuthManager::Result& r)
+{
+    // A login through the dialog meanwhile keeps its own session.
+    if (r.ok && !m_token.isEmpty())
+        return;
+    if (r.ok && !r.token.isEmpty()) {
+        if (!r.username.isEmpty())
+            m_userName = r.username;
+        setToken(r.token);
+        emit toastRequested(Lang::tr("已自动登录：%1").arg(m_userName), Toast::Info);
+        save();
+        return;
+    }
+    if (r.ok && r.needConfirm) {
+        // Not a session: the device quota is full. The remembered name, password and toggles stay, so the
+        // next start tries again; the user may sign the other computers out now.
+        qWarning().noquote() << "auto login: device quota full (maxDevices =" << r.maxDevices
+                             << "), confirmation asked";
+        emit toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+        // Out of the reply's handler: the confirmation runs its own event loop.
+        QPointer<SessionController> self(this);
+        QTimer::singleShot(0, this, [self, r] {
+            if (self)
+                self->confirmAutoLogin(r);
+        });
+        return;
+    }
+    if (!r.ok && !m_userName.isEmpty()) {
+        qWarning().noquote() << "auto login failed:" << (r.code.isEmpty() ? QStringLiteral("-") : r.code) << r.msg;
+        emit toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+    } else if (r.ok) {
+        qWarning().noquote() << "auto login: reply without a token ignored";
+        emit toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+    }
+}
+
+void SessionController::confirmAutoLogin(const AuthManager::Result& r)
+{
+    if (m_kickAsking || !m_token.isEmpty() || m_loginDialog)
+        return;
+    m_kickAsking = true;
+    QPointer<KickConfirmDialog> dialog = new KickConfirmDialog(r.willKick, r.maxDevices, m_window);
+    const int answer = m_kickRunner(*dialog);
+    delete dialog.data();
+    m_kickAsking = false;
+    if (answer != QDialog::Accepted || !m_token.isEmpty()) {
+        qInfo().noquote() << "auto login: device confirmation declined";
+        return;
+    }
+    QPointer<SessionController> self(this);
+    m_auth.request(
+        QStringLiteral("login"), m_userName, m_savedPassword, QString(),
+        [self](const AuthManager::Result& again) {
+            if (!self)
+                return;
+            if (again.ok && again.token.isEmpty()) {
+                // Asked to confirm once more: no second dialog in a row.
+                emit self->toastRequested(Lang::tr("自动登录失败，请重新登录"), Toast::Error);
+                return;
+            }
+            self->onAutoLoginReply(again);
+        },
+        QString(), QString(), false, true);
 }
 
 void SessionController::startHeartbeat()
@@ -237,36 +294,68 @@ void SessionController::startupAccountStep()
 
 bool SessionController::showLoginDialog()
 {
+    if (m_loginDialog) {
+        // Several requests in a row (refused downloads, the chat, the menu) share the one dialog: this one
+        // waits for its outcome instead of stacking a second modal dialog on it.
+        m_loginDialog->raise();
+        m_loginDialog->activateWindow();
+        QEventLoop wait;
+        connect(this, &SessionController::loginAttemptEnded, &wait, &QEventLoop::quit);
+        connect(m_loginDialog.data(), &QObject::destroyed, &wait, &QEventLoop::quit);
+        wait.exec();
+        return m_loginAccepted && signedIn();
+    }
     QPointer<LoginDialog> dialog = new LoginDialog(m_window);
     if (m_network)
         dialog->auth().setNetworkManager(m_network);
     dialog->setCredentials(m_userName, m_savedPassword, m_rememberLogin);
+    m_loginDialog = dialog;
+    m_loginTaken = false;
+    m_loginAccepted = false;
+    // Taken as soon as the dialog closes, so requests waiting for it see the session stored.
+    connect(dialog.data(), &QDialog::finished, this, [this, dialog](int result) {
+        if (dialog && dialog == m_loginDialog)
+            finishLogin(dialog, result);
+    });
     const int result = m_loginRunner(*dialog);
-    if (!dialog)
+    if (!dialog) {
+        m_loginDialog.clear();
+        emit loginAttemptEnded(false);
         return false; // taken down with its parent
+    }
+    const bool accepted = finishLogin(dialog, result);
+    m_loginDialog.clear();
+    delete dialog.data();
+    return accepted;
+}
+
+bool SessionController::finishLogin(LoginDialog* dialog, int result)
+{
+    if (m_loginTaken)
+        return m_loginAccepted;
+    m_loginTaken = true;
     const bool accepted = result == QDialog::Accepted && !dialog->token().isEmpty();
-    QString token;
+    m_loginAccepted = accepted;
     if (accepted) {
-        token = dialog->token();
+        const QString token = dialog->token();
         m_userName = dialog->username();
         m_rememberLogin = dialog->remember();
         m_autoLogin = dialog->autoLogin();
         m_savedPassword = m_rememberLogin ? dialog->password() : QString();
+        if (m_kicked) {
+            m_kicked->close(); // deleted later: a loss right after this login opens a new notice
+            m_kicked = nullptr;
+        }
+        m_token.clear(); // the user name changed too: always tell
+        setToken(token);
+        emit toastRequested(Lang::tr("欢迎你，%1").arg(m_userName), Toast::Info);
+        // After the welcome, so that a failed write is the notice left on screen.
+        save();
+        syncLockState();
+        reportHostOnce();
     }
-    delete dialog.data();
-    if (!accepted)
-        return false;
-    if (m_kicked) {
-        m_kicked->close(); // deleted later: a loss right after this login opens a new notice
-        m_kicked = nullptr;
-    }
-    m_token.clear(); // the user name changed too: always tell
-    setToken(token);
-    save();
-    syncLockState();
-    reportHostOnce();
-    emit toastRequested(Lang::tr("欢迎你，%1").arg(m_userName), Toast::Info);
-    return true;
+    emit loginAttemptEnded(accepted);
+    return accepted;
 }
 
 bool SessionController::signOut()

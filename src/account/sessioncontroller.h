@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class KickConfirmDialog;
 class LoginDialog;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -34,6 +35,8 @@ public:
 
     // Runs the login dialog and returns its result code (tests replace the modal run).
     using LoginRunner = std::function<int(LoginDialog& dialog)>;
+    // Runs the device confirmation of an automatic login and returns its result code (tests answer it).
+    using KickRunner = std::function<int(KickConfirmDialog& dialog)>;
     // Ends the running market apps and returns the names of the programs ended; runs on a worker thread.
     using AppTerminator = std::function<QStringList()>;
 
@@ -44,6 +47,7 @@ public:
     // Not owned: the window's shared manager for the account requests and the lock synchronisation.
     void setNetworkManager(QNetworkAccessManager* manager);
     void setLoginRunner(LoginRunner runner) { m_loginRunner = std::move(runner); }
+    void setKickRunner(KickRunner runner) { m_kickRunner = std::move(runner); }
     void setAppTerminator(AppTerminator terminator) { m_terminator = std::move(terminator); }
 
     const QString& token() const { return m_token; }
@@ -54,7 +58,7 @@ public:
 
     // Reads the saved session; a missing or damaged file leaves the account signed out.
     void load();
-    // Writes the session to "auth.json"; a failure is logged.
+    // Writes the session to "auth.json"; a failure is logged and reported through saveFailed.
     bool save();
     // Checks a saved token, else tries the remembered login.
     void start();
@@ -65,8 +69,10 @@ public:
     void syncLockState();
     // Reports the host name once per token.
     void reportHostOnce();
-    // Runs the login dialog modally; true when the user logged in (the session is then stored).
+    // Runs the login dialog modally; true when the user logged in (the session is then stored). One login
+    // dialog at a time: a call while one is open raises it and waits for its outcome.
     bool showLoginDialog();
+    bool loginDialogOpen() const { return !m_loginDialog.isNull(); }
     // Signs out (the service is told, its answer ignored); false when nobody was signed in.
     bool signOut();
     // Drops the token after the service refused it; re-entrant calls are ignored.
@@ -96,10 +102,18 @@ signals:
     void lockSyncReplied(bool replyOk, const QByteArray& body);
     // A notice for the user (already translated).
     void toastRequested(const QString& text, Toast::Kind kind);
+    // "auth.json" could not be written; message is translated.
+    void saveFailed(const QString& path, const QString& message);
+    // The open login dialog's outcome was taken (the session is stored when accepted).
+    void loginAttemptEnded(bool accepted);
 
 private:
     void followTokenWithHeartbeat();
     void tryAutoLogin();
+    void onAutoLoginReply(const AuthManager::Result& r);
+    // The device quota is full: the user decides whether the automatic login signs other computers out.
+    void confirmAutoLogin(const AuthManager::Result& r);
+    bool finishLogin(LoginDialog* dialog, int result);
     void startupAccountStep();
     void setToken(const QString& token);
 
@@ -114,6 +128,11 @@ private:
     QPointer<QNetworkReply> m_lockSyncReply; // the lock synchronisation in flight
     QFutureWatcher<QStringList>* m_terminateWatcher = nullptr;
     LoginRunner m_loginRunner;
+    KickRunner m_kickRunner;
+    QPointer<LoginDialog> m_loginDialog; // the one open login dialog
+    bool m_loginTaken = false;           // its outcome was handled
+    bool m_loginAccepted = false;
+    bool m_kickAsking = false;           // the automatic login's device confirmation is open
     AppTerminator m_terminator;
     QString m_token;
     QString m_userName;

@@ -4,11 +4,13 @@
 #include "backup/futurewait.h"
 #include "platform/clock.h"
 #include "ui/appsettings.h"
+#include "ui/lang.h"
 #include "ui/namedtimer.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -23,7 +25,7 @@ BackupScheduler::~BackupScheduler() = default;
 bool BackupScheduler::isDue(const QString& lastAt, int intervalDays, const QDateTime& now)
 {
     const QDateTime last = QDateTime::fromString(lastAt, Qt::ISODate);
-    if (!last.isValid())
+    if (!last.isValid() || last > now)
         return true;
     return last.addDays(intervalDays) <= now;
 }
@@ -43,6 +45,18 @@ QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& da
     if (cancelled)
         return {};
     return error.isEmpty() ? QStringLiteral("创建快照失败") : error;
+}
+
+QString BackupScheduler::failureText(const QString& reason, const QString& backupDir)
+{
+    // The nearest existing part of the path decides: a file there means the folder can never be made.
+    QFileInfo probe(backupDir);
+    while (!probe.exists() && !probe.isRoot() && probe.absoluteFilePath() != probe.absolutePath())
+        probe = QFileInfo(probe.absolutePath());
+    if (!backupDir.isEmpty() && probe.exists() && !probe.isDir())
+        return Lang::tr("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录")
+            .arg(QDir::toNativeSeparators(backupDir));
+    return Lang::tr("自动备份失败：%1").arg(Lang::tr(reason));
 }
 
 void BackupScheduler::setClock(ktr::platform::Clock* clock)
@@ -119,6 +133,7 @@ void BackupScheduler::runIfDue()
     }
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     qInfo().noquote() << "auto backup due; creating snapshot ->" << folder;
+    m_runFolder = folder;
     const SnapshotTask task = m_task ? m_task : SnapshotTask(&BackupScheduler::runSnapshot);
     std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [task, folder, dataDir, keep, cancel] {
@@ -132,8 +147,18 @@ void BackupScheduler::onFinished()
     if (m_cancel && m_cancel->load()) {
         qInfo().noquote() << "auto backup cancelled, last-backup time unchanged";
     } else if (!result.isEmpty()) {
-        qWarning().noquote() << "auto backup failed:" << result;
+        qWarning().noquote() << "auto backup failed:" << result << "| backup folder:" << m_runFolder
+                             << "| last success:"
+                             << (m_host.settings && !m_host.settings->backupLastAt.isEmpty()
+                                     ? m_host.settings->backupLastAt
+                                     : QStringLiteral("never"))
+                             << (m_failing ? "| user already told" : "| telling the user");
+        if (!m_failing) {
+            m_failing = true;
+            Q_EMIT failed(result, m_runFolder);
+        }
     } else if (m_host.settings) {
+        m_failing = false;
         ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
         m_host.settings->backupLastAt = clock->now().toString(Qt::ISODate);
         if (m_host.saveSettings)

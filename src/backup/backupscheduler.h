@@ -18,7 +18,8 @@ class Clock;
 
 // The automatic backup: an hourly look whether a snapshot is due (and one shortly after start), the
 // snapshot and its pruning on the global pool, and the wait for it at quit. It has no interface of its
-// own: outcomes go to the log, the time of a success into the settings.
+// own: outcomes go to the log, the time of a success into the settings, and the first failure of a streak
+// to whoever shows it to the user (failed).
 class BackupScheduler : public QObject
 {
     Q_OBJECT
@@ -43,10 +44,15 @@ public:
     explicit BackupScheduler(Host host, QObject* parent = nullptr);
     ~BackupScheduler() override;
 
-    // Whether a snapshot last made at lastAt (ISO 8601 local time, maybe empty or garbage) is due at now.
+    // Whether a snapshot last made at lastAt (ISO 8601 local time, maybe empty or garbage) is due at now. A time
+    // after now (stamped under a wrong clock) is due too, or no snapshot would be made until that date.
     static bool isDue(const QString& lastAt, int intervalDays, const QDateTime& now);
     static QString runSnapshot(const QString& backupDir, const QString& dataDir, int keep,
                                const std::atomic<bool>* cancel);
+
+    // What the user is told of a failed run (translated): a backup folder that is, or lies below, a regular
+    // file is named as such; otherwise the snapshot's own error text.
+    static QString failureText(const QString& reason, const QString& backupDir);
 
     void setClock(ktr::platform::Clock* clock); // null: the system clock
     void setSnapshotTask(SnapshotTask task);    // empty: runSnapshot
@@ -65,6 +71,9 @@ public:
 Q_SIGNALS:
     // After the completion of a run was handled (backupLastAt already written on success).
     void runFinished();
+    // A run failed after a success, or as the first of this process: the user is told once per streak of
+    // failures, not every hour. reason is the snapshot's error text (Chinese, to pass through Lang::tr).
+    void failed(const QString& reason, const QString& backupDir);
 
 private:
     void onFinished();
@@ -78,4 +87,6 @@ private:
     QFutureWatcher<QString>* m_watcher = nullptr;
     std::shared_ptr<std::atomic<bool>> m_cancel;
     bool m_staleCleaned = false;
+    bool m_failing = false;   // the last finished run failed (a cancelled one changes nothing)
+    QString m_runFolder;      // the backup folder of the run in progress, for the log
 };

@@ -157,6 +157,7 @@ void MainWindow::buildControllers()
     m_network = new QNetworkAccessManager(this);
     m_session = new SessionController(this, this);
     m_backups = new BackupScheduler(backupHost(), this);
+    connectBackupOutcomes();
     m_updates = new UpdateChecker(this);
     setupUpdates();
     m_support = new SupportPoller(this, this);

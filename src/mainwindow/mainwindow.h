@@ -390,6 +390,7 @@ private:
     void fetchLatestNotice();
     void runAutoBackupIfDue();
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
+    void connectBackupOutcomes();        // mainwindow_backup.cpp
     void showLockOverlay();
 
     // The settings dialog bridge.

@@ -1,5 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
+#include "backup/backupscheduler.h"
 #include "settings/settingsdialog.h"
 
 #include <QFileInfo>
@@ -17,4 +18,17 @@ BackupScheduler::Host MainWindow::backupHost()
             m_settingsDialog->cancelBackupWorker(restMs);
     };
     return host;
+}
+
+// The automatic backup has no window of its own: its first failure in a row is told on the panel, and an
+// open backup page shows the new last-success time at once.
+void MainWindow::connectBackupOutcomes()
+{
+    connect(m_backups, &BackupScheduler::failed, this, [this](const QString& reason, const QString& folder) {
+        showToast(BackupScheduler::failureText(reason, folder), Toast::Error);
+    });
+    connect(m_backups, &BackupScheduler::runFinished, this, [this] {
+        if (m_settingsDialog)
+            m_settingsDialog->update();
+    });
 }

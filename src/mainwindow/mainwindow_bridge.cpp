@@ -224,6 +224,11 @@ void MainWindow::openSettings()
     if (!dialog)
         return;
     dialog->setFactoryResetHandler([this] { factoryReset(); });
+    // A backup still running when the dialog goes (closed, the lock, an unlock) ends on the panel.
+    dialog->setBackupOutcomeHandler([self = QPointer<MainWindow>(this)](const QString& text, bool failed) {
+        if (self)
+            self->showToast(text, failed ? Toast::Error : Toast::Info);
+    });
     dialog->setAttribute(Qt::WA_DeleteOnClose, true);
     m_settingsDialog = dialog;
 

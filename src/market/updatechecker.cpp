@@ -217,6 +217,14 @@ void UpdateChecker::onHistoryReply(QNetworkReply* reply, const QString& version,
     showUpdatePrompt(version, text, title);
 }
 
+void UpdateChecker::onCardMinimized()
+{
+    // A minimised card is easy to lose: say where the offer comes back from.
+    if (m_seams.toast)
+        m_seams.toast(Lang::tr("更新提示已最小化，可在齿轮菜单「检查更新」重新打开"), 1);
+    Q_EMIT cardMinimized();
+}
+
 void UpdateChecker::showUpdatePrompt(const QString& version, const QString& notes, const QString& title)
 {
     if (m_busy) {
@@ -229,7 +237,7 @@ void UpdateChecker::showUpdatePrompt(const QString& version, const QString& note
     if (!m_dialog) {
         m_dialog = new UpdateDialog(m_seams.cardParent);
         connect(m_dialog, &UpdateDialog::updateClicked, this, &UpdateChecker::onUpdateClicked);
-        connect(m_dialog, &UpdateDialog::minimized, this, &UpdateChecker::cardMinimized);
+        connect(m_dialog, &UpdateDialog::minimized, this, &UpdateChecker::onCardMinimized);
         connect(m_dialog, &UpdateDialog::dismissed, this, &UpdateChecker::onUpdateDismissed);
     }
     QString heading = title;

@@ -98,6 +98,7 @@ private:
     void onManifestReply(QNetworkReply* reply, bool beta, bool manual);
     void onHistoryReply(QNetworkReply* reply, const QString& version, const QString& notes, const QString& title);
     void onDataReady();
+    void onCardMinimized();
     void installUpdate();
     void failDownload(const QString& text);
     QString localVersion() const;

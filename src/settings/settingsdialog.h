@@ -134,6 +134,12 @@ public:
     ~SettingsDialog() override;
 
     void setFactoryResetHandler(std::function<void()> handler) { m_onFactoryReset = std::move(handler); }
+    // Told how a backup, restore or export ended when the dialog was closed before it did (text translated,
+    // failed true for a failure or a cancel), so the panel can say it.
+    void setBackupOutcomeHandler(std::function<void(const QString& text, bool failed)> handler)
+    {
+        m_onBackupOutcome = std::move(handler);
+    }
 
     // The copy being edited, and its replacement. The main window hands over the record it has just
     // loaded from new files (an import or a restored snapshot), so OK can't write the old values back.
@@ -160,8 +166,13 @@ public:
     QString dataDir() const { return m_dataDir; }
 
     // Backup worker (settingsdialog_backup.cpp). Runs operation op (1 create, 2 restore, 3 export) on the
-    // global pool behind the progress card; a request while one runs is dropped.
+    // global pool behind the progress card; a request while one runs is refused with a notice and brings the
+    // progress card back.
     void runBackupOp(int op, const QString& first, const QString& second);
+    // The panel's words for an operation that ended after its dialog was closed.
+    static QString closedDialogOutcome(const BackupResult& result, int op, bool* failed);
+    // The last successful automatic backup, as the backup page shows it.
+    QString lastAutoBackupText() const;
     static BackupResult executeBackupOp(const BackupJob& job);
     void onBackupFinished(const BackupResult& result);
     bool backupWorkerRunning() const;
@@ -357,6 +368,7 @@ private:
     std::function<void(const QString&, const QMap<QString, QString>&)> m_onProtectCommitted;
     std::function<void()> m_onSnapshotRestored;
     std::function<void()> m_onFactoryReset;
+    std::function<void(const QString&, bool)> m_onBackupOutcome;
 
     int m_page = 0;
     int m_scroll = 0;

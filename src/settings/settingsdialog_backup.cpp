@@ -10,6 +10,7 @@
 #include "ui/modalcard.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QKeySequenceEdit>
 #include <QLineEdit>
@@ -67,10 +68,39 @@ bool SettingsDialog::backupWorkerRunning() const
     return m_backupBusy;
 }
 
+QString SettingsDialog::closedDialogOutcome(const BackupResult& result, int op, bool* failed)
+{
+    const QString name = Lang::tr(result.wasRestore ? "还原" : op == 1 ? "立即备份" : "导出备份");
+    bool bad = true;
+    QString text;
+    if (result.cancelled) {
+        text = Lang::tr("设置窗口已关闭，「%1」已取消。").arg(name);
+    } else if (result.ok) {
+        bad = false;
+        text = Lang::tr(result.wasRestore ? "已恢复快照，设置已重新加载（分组布局将在下次启动时生效）。"
+                        : op == 1         ? "已创建备份快照。"
+                                          : "已导出备份文件。");
+    } else {
+        const QString why = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。") : Lang::tr(result.message);
+        text = Lang::tr("「%1」失败：%2").arg(name, why);
+    }
+    if (failed)
+        *failed = bad;
+    return text;
+}
+
 void SettingsDialog::runBackupOp(int op, const QString& first, const QString& second)
 {
-    if (m_backupBusy)
+    if (m_backupBusy) {
+        // Say so instead of dropping the request, and bring back a progress card closed with Escape.
+        qInfo().noquote() << "backup operation" << op << "refused: operation" << m_backupOp << "still running";
+        showInfoCard(Lang::tr("备份与恢复"), Lang::tr("已有备份、还原或导出正在进行，请等它完成后再试。"), {});
+        if (m_progressCard && m_backupBusy) {
+            m_progressCard->show();
+            m_progressCard->raise();
+        }
         return;
+    }
     m_backupBusy = true;
     m_backupOp = op;
     BackupJob job;
@@ -103,18 +133,28 @@ void SettingsDialog::runBackupOp(int op, const QString& first, const QString& se
     SettingsDialog* raw = this;
     QPointer<SettingsDialog> alive(this);
     const std::function<void()> restored = m_onSnapshotRestored;
-    connect(watcher, &QFutureWatcherBase::finished, watcher, [raw, alive, watcher, restored] {
+    const std::function<void(const QString&, bool)> outcome = m_onBackupOutcome;
+    connect(watcher, &QFutureWatcherBase::finished, watcher, [raw, alive, watcher, restored, outcome, op] {
         const BackupResult result = watcher->future().result();
         if (alive && raw->m_backupWatcher == watcher)
             raw->m_backupWatcher = nullptr;
         watcher->deleteLater();
         if (alive) {
             raw->onBackupFinished(result);
-        } else if (result.wasRestore && result.ok && restored) {
+            return;
+        }
+        if (result.wasRestore && result.ok && restored) {
             // The dialog was closed during the restore: the restored files are on disk, so the main window
             // must take them up instead of later saving its old state over them.
             restored();
         }
+        // Nobody is left to show the outcome card: the panel says how it ended.
+        bool failed = false;
+        const QString text = closedDialogOutcome(result, op, &failed);
+        qInfo().noquote() << "backup operation" << op << "ended after its dialog closed:"
+                          << (result.cancelled ? "cancelled" : result.ok ? "ok" : "failed") << result.message;
+        if (outcome)
+            outcome(text, failed);
     });
     const BackupExecutor executor = executorSlot() ? executorSlot() : BackupExecutor(&SettingsDialog::executeBackupOp);
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [executor, job] { return executor(job); }));

@@ -67,6 +67,16 @@ QString SettingsDialog::effectiveBackupDir() const
     return m_edited.backupDir.isEmpty() ? BackupEngine::backupDir(m_dataDir) : m_edited.backupDir;
 }
 
+QString SettingsDialog::lastAutoBackupText() const
+{
+    // The live record: the automatic backup writes its time there while the dialog is open.
+    const QString stamp = m_main ? m_main->backupLastAt : m_edited.backupLastAt;
+    const QDateTime last = QDateTime::fromString(stamp, Qt::ISODate);
+    if (!last.isValid())
+        return Lang::tr("尚无成功的自动备份");
+    return Lang::tr("上次成功：%1").arg(snapshotTimeText(last));
+}
+
 void SettingsDialog::backupSummaryText(bool force)
 {
     ktr::platform::Clock* clock = m_clock ? m_clock : ktr::platform::Clock::system();
@@ -165,12 +175,24 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
         p.setFont(settingsFont13());
         p.setPen(pal.text);
         p.drawText(span(196, titleTop, right, titleTop + 19), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
+        if (!description)
+            return;
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
         p.drawText(span(196, titleTop + 22, right, titleTop + 37), Qt::AlignLeft | Qt::AlignVCenter,
                    Lang::tr(description));
     };
-    rowText(T + 66, A + 85, "启用自动备份", "开启后按下方间隔定时创建快照");
+    rowText(T + 66, A + 85, "启用自动备份", nullptr);
+    {
+        // The last success comes first, so that a failing automatic backup is seen here; the explanation
+        // gives way when the line is short.
+        const QRect line = span(196, T + 88, A + 85, T + 103);
+        const QString text = lastAutoBackupText() + Lang::tr(" · ") + Lang::tr("开启后按下方间隔定时创建快照");
+        p.setFont(settingsFont11());
+        p.setPen(pal.secondaryText);
+        p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(settingsFont11()).elidedText(text, Qt::ElideRight, line.width()));
+    }
     paintToggle(p, span(A + 112, T + 77, A + 155, T + 98), m_edited.backupAuto, pal);
     rowText(T + 128, A - 11, "备份间隔", "多久创建一份新的自动快照");
     paintButton(p, pal, span(A + 6, T + 134, A + 155, T + 165), 300, backupIntervalLabel(m_edited.backupIntervalDays));

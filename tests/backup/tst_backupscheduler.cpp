@@ -83,6 +83,9 @@ private Q_SLOTS:
         QTest::newRow("exactly a day") << now.addDays(-1).toString(Qt::ISODate) << 1 << true;
         QTest::newRow("a week, interval 7") << now.addDays(-7).toString(Qt::ISODate) << 7 << true;
         QTest::newRow("six days, interval 7") << now.addDays(-6).toString(Qt::ISODate) << 7 << false;
+        // Stamped once under a clock that ran ahead: waiting for that date would stop the backups for a year.
+        QTest::newRow("a year ahead") << now.addYears(1).toString(Qt::ISODate) << 1 << true;
+        QTest::newRow("a minute ahead") << now.addSecs(60).toString(Qt::ISODate) << 30 << true;
     }
     void dueRule()
     {
@@ -163,6 +166,52 @@ private Q_SLOTS:
             QCOMPARE(h.settings.backupLastAt, before);
             QCOMPARE(h.saves, 0);
         }
+    }
+
+    // A backup folder that is a regular file fails every hour: the user hears of it once, the log names the
+    // folder, and a success ends the streak so that the next failure is told again.
+    void failuresAreToldOncePerStreak()
+    {
+        Harness h(QStringLiteral("streak"));
+        ktr::test::writeFile(h.dataDir + QStringLiteral("/settings.json"), "{}");
+        const QString blocker = ktr::test::freshDir(QStringLiteral("streak-blocker")) + QStringLiteral("/not-a-folder");
+        QVERIFY(ktr::test::writeFile(blocker, "x"));
+        h.settings.backupDir = blocker;
+        h.settings.backupLastAt = QStringLiteral("2026-05-01T08:00:00");
+        QSignalSpy failed(h.scheduler.get(), &BackupScheduler::failed);
+        QSignalSpy done(h.scheduler.get(), &BackupScheduler::runFinished);
+        ktr::test::LogCapture log;
+        const auto runOnce = [&] {
+            const int before = int(done.size());
+            h.scheduler->runIfDue();
+            QTRY_COMPARE_WITH_TIMEOUT(int(done.size()), before + 1, 20000);
+            h.clock.advance(3600000);
+        };
+        for (int i = 0; i < 3; ++i)
+            runOnce();
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(!failed.first().at(0).toString().isEmpty());
+        QCOMPARE(failed.first().at(1).toString(), blocker);
+        // The user reads what is wrong with the folder, also when it lies below the file.
+        const QString folderText = QStringLiteral("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录");
+        QCOMPARE(BackupScheduler::failureText(failed.first().at(0).toString(), blocker), folderText.arg(blocker));
+        QCOMPARE(BackupScheduler::failureText(QStringLiteral("x"), blocker + QStringLiteral("/a/b")),
+                 folderText.arg(blocker + QStringLiteral("/a/b")));
+        QCOMPARE(BackupScheduler::failureText(QStringLiteral("磁盘已满"), h.dataDir), QStringLiteral("自动备份失败：磁盘已满"));
+        QCOMPARE(log.count(QStringLiteral("auto backup failed:")), 3);
+        QVERIFY2(log.contains(QStringLiteral("| backup folder: ") + blocker), qPrintable(log.messages().join('\n')));
+        QVERIFY(log.contains(QStringLiteral("| last success: 2026-05-01T08:00:00")));
+        QCOMPARE(h.settings.backupLastAt, QStringLiteral("2026-05-01T08:00:00"));
+
+        // The folder is fixed: one success, then a new failure is a new streak.
+        h.settings.backupDir = ktr::test::freshDir(QStringLiteral("streak-good"));
+        runOnce();
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(h.settings.backupLastAt != QStringLiteral("2026-05-01T08:00:00"));
+        h.settings.backupDir = blocker;
+        h.clock.advance(2 * 86400000LL);
+        runOnce();
+        QCOMPARE(failed.size(), 2);
     }
 
     void notDueAndOffMakeNothingButStalePartsGoOnce()

@@ -1,3 +1,4 @@
+#include "backup/backupscheduler.h"
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
 #include "model/configstore.h"
@@ -21,6 +22,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtTest/QtTest>
 
 #include <memory>
@@ -401,6 +403,50 @@ private Q_SLOTS:
         w->onUiButton(UiBtn::Lock);
         QVERIFY(!w->settingsDialog());
         QVERIFY(w->settings().uiLocked);
+    }
+
+    // A backup running when the lock closes the dialog is stopped, and the panel says so.
+    void backupCutShortByTheLockIsToldOnThePanel()
+    {
+        auto w = twoGroups();
+        w->settings().protectPasswordHash = QStringLiteral("hash");
+        SettingsDialog::BackupExecutor previous = SettingsDialog::setBackupExecutor([](const SettingsDialog::BackupJob& job) {
+            while (!job.cancel->load())
+                QThread::msleep(2);
+            SettingsDialog::BackupResult r;
+            r.cancelled = true;
+            return r;
+        });
+        w->openSettings();
+        QVERIFY(w->settingsDialog());
+        w->settingsDialog()->runBackupOp(1, QString(), QString());
+        w->onUiButton(UiBtn::Lock);
+        QVERIFY(!w->settingsDialog());
+        QTRY_COMPARE(toastText(*w), QStringLiteral("设置窗口已关闭，「立即备份」已取消。"));
+        SettingsDialog::setBackupExecutor(std::move(previous));
+    }
+
+    // The automatic backup into a folder that is a regular file: the panel tells the first failure, in the
+    // user's language, and not the next ones of the same streak.
+    void failingAutomaticBackupIsTold()
+    {
+        auto w = twoGroups();
+        Lang::setLanguage(1);
+        const QString blocker = ktr::test::testRoot() + QStringLiteral("/backup-blocker");
+        QVERIFY(ktr::test::writeFile(blocker, "x"));
+        w->settings().backupDir = blocker;
+        w->settings().backupLastAt.clear();
+        QSignalSpy done(w->backupScheduler(), &BackupScheduler::runFinished);
+        w->backupScheduler()->runIfDue();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(toastText(*w), QStringLiteral("Automatic backup failed: the backup folder \"%1\" is not a folder. "
+                                               "Change it in Settings → Backup & Restore.").arg(blocker));
+        QVERIFY(w->settings().backupLastAt.isEmpty());
+        w->showToast(QStringLiteral("sentinel"), Toast::Info);
+        w->backupScheduler()->runIfDue();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(toastText(*w), QStringLiteral("sentinel"));
+        QFile::remove(blocker);
     }
 
     void acceptSavesAndCancelUndoesThePreview()

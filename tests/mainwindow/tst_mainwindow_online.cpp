@@ -3,6 +3,7 @@
 // the session, the support chat with its unread badge and the server notices.
 
 #include "account/authstore.h"
+#include "account/kickconfirmdialog.h"
 #include "account/logindialog.h"
 #include "account/sessioncontroller.h"
 #include "account/sessionkickeddialog.h"
@@ -167,6 +168,7 @@ private Q_SLOTS:
 
     void init()
     {
+        QDir(authFile()).removeRecursively(); // left by a failed write test
         QFile::remove(authFile());
         QFile::remove(appDataDir() + QStringLiteral("/notice_seen.txt"));
         m_stateDir = freshDir(QStringLiteral("state"));
@@ -313,6 +315,113 @@ private Q_SLOTS:
         // The remembered credentials and toggles stay either way.
         QCOMPARE(saved.password, password);
         QVERIFY(saved.remember && saved.autologin);
+    }
+
+    // The remembered login meets a full device quota: no session came, so it failed (name and password kept),
+    // and the user decides, as in a manual login, whether the other computer is signed out.
+    void autoLoginWithFullDeviceQuota_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("declined") << false;
+        QTest::newRow("confirmed") << true;
+    }
+    void autoLoginWithFullDeviceQuota()
+    {
+        QFETCH(bool, confirm);
+        QVERIFY(writeFile(m_stateDir + QStringLiteral("/config.json"), R"({"maxDevices":1})"));
+        QVERIFY(writeFile(m_stateDir + QStringLiteral("/accounts.json"),
+                          R"({"users":[{"username":"alice","password":"secret66","sessions":[{"token":"office-token",)"
+                          R"("device":"office-device","name":"OFFICE-PC","ip":"10.0.0.8","lastSeen":"2026-05-01 09:00"}]}]})"));
+        // The state as written now; the first one stays alive for the routes it installed.
+        std::unique_ptr<ServiceHostState> first = std::exchange(m_state, std::make_unique<ServiceHostState>(m_stateDir));
+        m_state->install(*m_host);
+        storeSession(QString(), true, true, QStringLiteral("secret66"));
+        auto w = makeWindow();
+        int asked = 0;
+        QString toastWhenAsked;
+        QList<AuthManager::KickDevice> devices;
+        w->session()->setKickRunner([&](KickConfirmDialog& d) {
+            ++asked;
+            toastWhenAsked = toastText(*w);
+            devices = d.devices();
+            return int(confirm ? QDialog::Accepted : QDialog::Rejected);
+        });
+        QTRY_COMPARE(asked, 1);
+        QCOMPARE(toastWhenAsked, QStringLiteral("自动登录失败，请重新登录"));
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.first().name, QStringLiteral("OFFICE-PC"));
+        QCOMPARE(w->session()->userName(), QStringLiteral("alice"));
+        const QList<Host::Request> logins = requestsWith(QStringLiteral("login"));
+        if (!confirm) {
+            QTest::qWait(100); // nothing more may come
+            QCOMPARE(requestsWith(QStringLiteral("login")).size(), 1);
+            QVERIFY(!w->session()->signedIn());
+            const StoredSession saved = loadAuthFile(authFile());
+            QCOMPARE(saved.username, QStringLiteral("alice"));
+            QCOMPARE(saved.password, QStringLiteral("secret66"));
+            QVERIFY(saved.remember && saved.autologin);
+            return;
+        }
+        QTRY_VERIFY(w->session()->signedIn());
+        QCOMPARE(asked, 1);
+        QCOMPARE(toastText(*w), QStringLiteral("已自动登录：alice"));
+        const QList<Host::Request> all = requestsWith(QStringLiteral("login"));
+        QCOMPARE(all.size(), 2);
+        QVERIFY(!all.first().json.contains(QStringLiteral("confirm")));
+        QCOMPARE(all.last().json.value(QStringLiteral("confirm")).toInt(), 1);
+        const QJsonArray sessions = m_state->user(QStringLiteral("alice")).value(QStringLiteral("sessions")).toArray();
+        QCOMPARE(sessions.size(), 1);
+        QVERIFY(sessions.first().toObject().value(QStringLiteral("token")).toString() != QLatin1String("office-token"));
+        QCOMPARE(loadAuthFile(authFile()).token, w->session()->token());
+        QCOMPARE(loadAuthFile(authFile()).username, QStringLiteral("alice"));
+    }
+
+    // "auth.json" can't be written (a folder stands in its place): the login holds for this run, and the
+    // user is told that the next start may ask again.
+    void authWriteFailureIsShown()
+    {
+        QVERIFY(QDir().mkpath(authFile()));
+        auto w = makeWindow();
+        gearLogin(*w);
+        QCOMPARE(toastText(*w), QStringLiteral("登录状态写入失败，下次启动可能需要重新登录"));
+        QVERIFY(w->session()->signedIn());
+        QVERIFY(QDir(authFile()).removeRecursively());
+    }
+
+    // Refused downloads in a row share one login dialog: the later request waits for its outcome.
+    void refusedDownloadsShareOneLoginDialog()
+    {
+        auto w = makeWindow();
+        w->onUiButton(UiBtn::Market);
+        AppMarketDialog* market = w->appMarket();
+        QVERIFY(market);
+        int runs = 0;
+        bool secondReturned = false;
+        bool signedInWhenSecondReturned = false;
+        w->session()->setLoginRunner([&](LoginDialog& d) {
+            ++runs;
+            if (runs > 1)
+                return int(QDialog::Rejected); // a stacked second dialog
+            d.setCredentials(QStringLiteral("alice"), QStringLiteral("secret66"), false);
+            QSignalSpy done(&d, &QDialog::finished);
+            // The next refusal arrives while this dialog is open; the user then signs in.
+            QTimer::singleShot(0, &d, [&] {
+                emit market->loginRequested();
+                secondReturned = true;
+                signedInWhenSecondReturned = w->session()->signedIn();
+            });
+            QTimer::singleShot(0, &d, [&d] { d.submit(); });
+            if (done.isEmpty() && !done.wait(5000))
+                return int(QDialog::Rejected);
+            return d.result();
+        });
+        emit market->loginRequested();
+        QCOMPARE(runs, 1);
+        QVERIFY(secondReturned);
+        QVERIFY(signedInWhenSecondReturned);
+        QVERIFY(w->session()->signedIn());
+        QCOMPARE(market->token(), w->session()->token());
+        QVERIFY(!w->session()->loginDialogOpen());
     }
 
     // The heartbeat checks the token and posts the lock synchronisation, one at a time; the 2.5 s step posts

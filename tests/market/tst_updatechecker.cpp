@@ -135,6 +135,16 @@ private Q_SLOTS:
         QVERIFY(m_toasts.isEmpty());
         QVERIFY(!m_checker->offeredFromBeta());
         QCOMPARE(m_checker->dialog()->noteLines(), QStringList({"从历史", "①第一项"}));
+
+        // Minimising the card says where the offer comes back from.
+        UpdateDialog* card = m_checker->dialog();
+        const QPoint minimise(card->width() - 53, 25);
+        QCOMPARE(card->partAt(minimise), 5);
+        QTest::mouseClick(card, Qt::LeftButton, {}, minimise);
+        QCOMPARE(m_toasts.size(), 1);
+        QCOMPARE(m_toasts.first(), qMakePair(QStringLiteral("更新提示已最小化，可在齿轮菜单「检查更新」重新打开"), 1));
+        m_toasts.clear();
+        card->showNormal();
         QStringList paths;
         for (const auto& r : m_host->requests())
             paths << r.path;

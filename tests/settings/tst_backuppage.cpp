@@ -363,7 +363,6 @@ private Q_SLOTS:
         ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
 
         f.d().runBackupOp(1, QString(), QString());
-        f.d().runBackupOp(3, QStringLiteral("a"), QStringLiteral("b"));
         QTRY_COMPARE(fake.count(), 1);
         QPointer<BackupProgressDialog> card = f.d().progressCard();
         QVERIFY(card && card->isVisible());
@@ -372,11 +371,17 @@ private Q_SLOTS:
         QVERIFY(!card->isVisible());
         QVERIFY(!fake.jobs->first().cancel->load());
         QVERIFY(f.d().backupWorkerRunning());
+        // A second request is refused with a notice, and the card closed with Escape comes back.
+        f.d().runBackupOp(3, QStringLiteral("a"), QStringLiteral("b"));
+        QCOMPARE(log.texts.size(), 1);
+        QVERIFY(log.texts.first().contains(QStringLiteral("已有备份、还原或导出正在进行，请等它完成后再试。")));
+        QVERIFY(card && card->isVisible());
+        QCOMPARE(card->labelText(), QStringLiteral("正在创建备份快照…"));
 
         fake.release->store(true);
         QTRY_VERIFY(!f.d().backupWorkerRunning());
-        QCOMPARE(log.texts.size(), 1);
-        QVERIFY(log.texts.first().contains(QStringLiteral("已创建备份快照。")));
+        QCOMPARE(log.texts.size(), 2);
+        QVERIFY(log.texts.last().contains(QStringLiteral("已创建备份快照。")));
         QTRY_VERIFY(card.isNull());
         QCOMPARE(fake.count(), 1);
     }
@@ -436,6 +441,73 @@ private Q_SLOTS:
         // The restore reports success (with the cancel it could no longer honour): its files are on disk,
         // so the main window's side reloads although the dialog is gone.
         QTRY_COMPARE(f.restored, 1);
+    }
+
+    // The dialog goes (closed, the lock, an unlock) while an operation runs: the operation is asked to stop
+    // and the panel is told how it ended, whatever that was.
+    void closingTheDialogLeavesTheOutcomeToThePanel_data()
+    {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("honoursCancel");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("backup cancelled") << 1 << false << true << QString()
+                                          << QStringLiteral("设置窗口已关闭，「立即备份」已取消。") << true;
+        QTest::newRow("restore failed") << 2 << false << false << QStringLiteral("磁盘已满")
+                                        << QStringLiteral("「还原」失败：磁盘已满") << true;
+        QTest::newRow("export failed, no text") << 3 << false << false << QString()
+                                                << QStringLiteral("「导出备份」失败：操作失败，请稍后重试。") << true;
+        QTest::newRow("export done") << 3 << true << false << QString() << QStringLiteral("已导出备份文件。") << false;
+    }
+    void closingTheDialogLeavesTheOutcomeToThePanel()
+    {
+        QFETCH(int, op);
+        QFETCH(bool, ok);
+        QFETCH(bool, honoursCancel);
+        QFETCH(QString, message);
+        QFETCH(QString, text);
+        QFETCH(bool, failed);
+        Dialog f(makeDataDir(QStringLiteral("gone")));
+        FakeExecutor fake;
+        fake.release->store(false);
+        fake.result.ok = ok;
+        fake.result.message = message;
+        auto inner = fake.fn();
+        // The fake reports the cancel only where the real operation honours it (export does not).
+        ScopedExecutor exec([inner, honoursCancel](const SettingsDialog::BackupJob& job) {
+            SettingsDialog::BackupResult r = inner(job);
+            if (!honoursCancel)
+                r.cancelled = false;
+            return r;
+        });
+        QList<QPair<QString, bool>> told;
+        f.d().setBackupOutcomeHandler([&told](const QString& t, bool bad) { told.append({t, bad}); });
+        CardLog log;
+        ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
+        f.d().runBackupOp(op, QStringLiteral("/x.zip"), QStringLiteral("/y.zip"));
+        QTRY_COMPARE(fake.count(), 1);
+        f.dialog.reset();
+        fake.release->store(true);
+        QTRY_COMPARE(told.size(), 1);
+        QCOMPARE(told.first().first, text);
+        QCOMPARE(told.first().second, failed);
+        QVERIFY(log.texts.isEmpty());
+    }
+
+    // The page shows the last successful automatic backup from the live record, which the automatic backup
+    // writes while the dialog is open.
+    void lastAutomaticSuccessIsShown()
+    {
+        AppSettings start;
+        Dialog f(makeDataDir(QStringLiteral("last")), start);
+        QCOMPARE(f.d().lastAutoBackupText(), QStringLiteral("尚无成功的自动备份"));
+        f.live.backupLastAt = QStringLiteral("2026-05-10T07:05:09");
+        QCOMPARE(f.d().lastAutoBackupText(), QStringLiteral("上次成功：2026/5/10 7:05"));
+        Lang::setLanguage(1);
+        QCOMPARE(f.d().lastAutoBackupText(), QStringLiteral("Last success: 2026/5/10 7:05"));
+        Lang::setLanguage(0);
     }
 
     void cancelBackupWorkerPollsTheFuture()
