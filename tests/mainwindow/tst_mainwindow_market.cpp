@@ -15,6 +15,7 @@
 
 #include <QCryptographicHash>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -169,10 +170,10 @@ private Q_SLOTS:
     // Lifting the lock gives the market back.
     void lockedPanelMarketDoesNothing()
     {
-        QVERIFY(writeFile(appsRootDir() + "/demo/x.exe", "#!/bin/sh\nexit 0\n"));
-        QVERIFY(QFile::setPermissions(appsRootDir() + "/demo/x.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(appsRootDir() + "/locked/x.exe", "#!/bin/sh\nexit 0\n"));
+        QVERIFY(QFile::setPermissions(appsRootDir() + "/locked/x.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QString why;
-        QVERIFY2(writeAppsRegistry(appsRegistryPath(), appsRootDir(), {{"demo", {"1.0", "x.exe"}}}, &why),
+        QVERIFY2(writeAppsRegistry(appsRegistryPath(), appsRootDir(), {{"locked", {"1.0", "x.exe"}}}, &why),
                  qPrintable(why));
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();
@@ -181,7 +182,7 @@ private Q_SLOTS:
         AppMarketDialog* market = w->appMarket();
         QVERIFY(market->isVisible());
         MarketCatalogue::AppRow row;
-        row.id = "demo";
+        row.id = "locked";
         row.name = "Demo";
         row.version = row.installedVersion = "1.0";
         row.launch = "x.exe";
@@ -195,14 +196,18 @@ private Q_SLOTS:
         QVERIFY(!market->isVisible());
         w->openAppMarket(); // a way around the bar's gate
         QVERIFY(!market->isVisible());
-        QVERIFY(!market->launchApp("demo"));
+        QVERIFY(!market->launchApp("locked"));
         entries.at(0).run();
         entries.at(4).run();
-        Q_EMIT market->addToPanelRequested("Demo", appsRootDir() + "/demo/x.exe");
+        Q_EMIT market->addToPanelRequested("Demo", appsRootDir() + "/locked/x.exe");
         QVERIFY(m_launcher.calls.isEmpty());
         QCOMPARE(w->groups().size(), 1);
         QCOMPARE(savedGroups().size(), 1);
 
+        // The market button asks to unlock instead.
+        w->onUiButton(UiBtn::Market);
+        QVERIFY(!market->isVisible());
+        QVERIFY(w->lockOverlay() && w->lockOverlay()->isInputMode());
         w->lockOverlay()->passwordEdit()->setText(QStringLiteral("s3cret"));
         w->lockOverlay()->submitPassword();
         QVERIFY(!w->settings().uiLocked);
@@ -213,6 +218,7 @@ private Q_SLOTS:
         w->openAppMarket();
         QVERIFY(market->isVisible());
         market->close();
+        QVERIFY(QDir(appsRootDir()).removeRecursively());
     }
 
     void installLaunchUninstallAgainstTheService()
