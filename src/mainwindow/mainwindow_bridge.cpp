@@ -286,8 +286,9 @@ void MainWindow::startScreenMonitor()
     case RecorderButton::Outcome::NeedsSetup:
         showToast(Lang::tr("请先在 设置→屏幕监控 完成配置"), Toast::Info);
         openSettings();
+        // The page holds the protection settings too: it asks for the password as every way to it does.
         if (m_settingsDialog)
-            m_settingsDialog->showProtectPage();
+            m_settingsDialog->openProtectPage();
         break;
     case RecorderButton::Outcome::Started:
         showToast(Lang::tr("屏幕监控已启动"), Toast::Info);

@@ -7,6 +7,7 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/videobackground.h"
+#include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
 #include "settings/settingsdialog.h"
@@ -42,6 +43,9 @@ void MainWindow::buildLockController()
     connect(m_lock, &LockController::changed, this, [this] {
         saveSettings();
         refreshLockButtons();
+        // The market follows the lock both ways: hidden and inert while locked, live again after.
+        if (m_appMarket)
+            m_appMarket->setLocked(m_lock->isLocked());
     });
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
     connect(m_lock, &LockController::closeSettingsRequested, this, [this] {
@@ -73,6 +77,8 @@ void MainWindow::onLockEngaged()
     // Nothing the lock covers may stay open above it or launch from behind it.
     if (m_searchPanel)
         m_searchPanel->hide();
+    if (m_appMarket)
+        m_appMarket->setLocked(true);
 }
 
 void MainWindow::toggleUiLock()

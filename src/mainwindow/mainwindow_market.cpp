@@ -4,6 +4,7 @@
 
 #include "account/appstat.h"
 #include "account/sessioncontroller.h"
+#include "lock/lockcontroller.h"
 #include "market/appmarketdialog.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -69,11 +70,16 @@ void MainWindow::openAppMarket()
         connect(m_appMarket, &AppMarketDialog::appUninstalled, this, &MainWindow::onAppUninstalled);
         connect(m_appMarket, &AppMarketDialog::loginRequested, this, &MainWindow::loginFromMarket);
     }
+    m_appMarket->setLocked(m_lock->isLocked());
     m_appMarket->openAndRefresh(m_session->token());
 }
 
 void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
 {
+    if (m_lock->isLocked()) {
+        qWarning().noquote() << "market add refused: the panel is locked" << exePath;
+        return;
+    }
     int index = findGroupInEitherLanguage(m_model.groups(), kMarketGroup);
     if (index < 0) {
         const int community = findGroupInEitherLanguage(m_model.groups(), kCommunityGroup);

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QGuiApplication>
 #include <QHash>
@@ -28,6 +29,8 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -119,8 +122,26 @@ void AppMarketDialog::applySearchStyle()
     }
 }
 
+void AppMarketDialog::setLocked(bool locked)
+{
+    if (m_locked == locked)
+        return;
+    m_locked = locked;
+    if (locked) {
+        hide();
+        return;
+    }
+    const QList<QPair<QString, QString>> held = std::exchange(m_heldPanelAdds, {});
+    for (const auto& add : held)
+        Q_EMIT addToPanelRequested(add.first, add.second);
+}
+
 void AppMarketDialog::openAndRefresh(const QString& token)
 {
+    if (m_locked) {
+        qWarning().noquote() << "market: not opened while the panel is locked";
+        return;
+    }
     setToken(token);
     loadRegistry();
     m_scrollY = 0;
@@ -207,6 +228,8 @@ void AppMarketDialog::mouseReleaseEvent(QMouseEvent* event)
 
 void AppMarketDialog::onRelease(int code)
 {
+    if (m_locked)
+        return; // a click that arrives after the lock was engaged does nothing
     if (code == CloseButton) {
         close();
         return;
@@ -324,6 +347,10 @@ QList<AppMarketDialog::MenuEntry> AppMarketDialog::itemMenuEntries(const AppRow&
     entries.append({Lang::tr("添加到面板"), 4, installed, withRow([](AppMarketDialog* d, AppRow& r) {
                         const QString launch = d->m_registry.value(r.id).launch;
                         const QString path = appsRootDir() + u'/' + r.id + u'/' + launch;
+                        if (d->m_locked) {
+                            qWarning().noquote() << "market: add to panel refused while the panel is locked:" << r.id;
+                            return;
+                        }
                         if (!launch.isEmpty() && QFileInfo(path).isFile())
                             Q_EMIT d->addToPanelRequested(r.name, path);
                     })});

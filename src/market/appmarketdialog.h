@@ -58,6 +58,11 @@ public:
     void setToken(const QString& token);
     QString token() const { return m_token; }
 
+    // The panel's interface lock: while locked the window is hidden, cannot be opened, launches nothing and
+    // adds nothing to the panel. An install that completes meanwhile offers its icon once the lock is lifted.
+    void setLocked(bool locked);
+    bool isLocked() const { return m_locked; }
+
     // --- install, launch, uninstall
     void startExtract(AppRow& row, const QString& packagePath);
     bool launchApp(const QString& appId);
@@ -125,6 +130,8 @@ private:
     QString m_noticeText;
     QTimer* m_noticeTimer = nullptr;
     QString m_token;
+    bool m_locked = false;
+    QList<QPair<QString, QString>> m_heldPanelAdds; // installs completed while locked: name, program
     MarketCatalogue m_market;
     QHash<QString, InstalledApp> m_registry;
     QList<HitArea> m_hits;

@@ -212,7 +212,10 @@ void AppMarketDialog::finishInstall(AppRow& row)
         return;
     // The signal may reach code that rebuilds the rows: take what is needed first.
     const QString name = row.name;
-    Q_EMIT addToPanelRequested(name, QDir::toNativeSeparators(launchFile));
+    if (m_locked)
+        m_heldPanelAdds.append({name, QDir::toNativeSeparators(launchFile)});
+    else
+        Q_EMIT addToPanelRequested(name, QDir::toNativeSeparators(launchFile));
     const bool made = createDesktopShortcut(QDir::toNativeSeparators(launchFile), QDir::toNativeSeparators(appDir),
                                             name, QDir::toNativeSeparators(launchFile));
     qInfo().noquote() << "desktop shortcut" << (made ? "created" : "failed") << launchFile;
@@ -220,6 +223,10 @@ void AppMarketDialog::finishInstall(AppRow& row)
 
 bool AppMarketDialog::launchApp(const QString& appId)
 {
+    if (m_locked) {
+        qWarning().noquote() << "launchApp: refused while the panel is locked" << appId;
+        return false;
+    }
     const QString launch = m_registry.value(appId).launch;
     if (launch.isEmpty() || launch.size() > 128 || launch.contains(QLatin1String("..")) || launch.contains(u'/')
         || launch.contains(u'\\') || launch.contains(u':'))

@@ -162,6 +162,13 @@ qint64 contentRangeStart(const QByteArray& header)
     return first;
 }
 
+// A package is proven only by a digest that was computed and equals a hash the manifest gave: with no
+// expected hash, or a file that could not be read, two empty texts must not count as a match.
+bool digestMatches(const QByteArray& digest, const QString& expected)
+{
+    return !digest.isEmpty() && !expected.isEmpty() && QString::fromLatin1(digest.toHex()) == expected.toLower();
+}
+
 } // namespace
 
 void MarketCatalogue::startDownload(AppRow& row)
@@ -183,12 +190,20 @@ void MarketCatalogue::startDownload(AppRow& row)
         AppRow* r = findRow(id);
         if (!r || r->cancelRequested || r->generation != generation)
             return;
-        if (QString::fromLatin1(digest.toHex()) == r->sha256.toLower()) {
+        if (digestMatches(digest, r->sha256)) {
             r->downloading = r->paused = false;
             r->received = r->total = r->size;
             qInfo().noquote() << "package cache hit:" << id << cached;
             Q_EMIT changed();
             Q_EMIT packageVerified(id, cached);
+        } else if (r->sha256.isEmpty() || digest.isEmpty()) {
+            // Nothing to prove the package with, or no digest of it: it is not installed. A cached file that
+            // can't be read is of no further use.
+            qWarning().noquote() << "package cache unverifiable:" << id
+                                 << (r->sha256.isEmpty() ? "no sha256 in the manifest" : "the file could not be hashed");
+            if (digest.isEmpty())
+                removePackageFile(cached, QStringLiteral("corrupt-cache"));
+            setRowError(*r, Lang::tr("校验失败（文件损坏）"));
         } else {
             r->downloading = false;
             removePackageFile(cached, QStringLiteral("corrupt-cache"));
@@ -557,7 +572,7 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
     AppRow* row = findRow(id);
     if (!row || row->cancelRequested || row->generation != t->generation)
         return;
-    if (QString::fromLatin1(digest.toHex()) == row->sha256.toLower()) {
+    if (digestMatches(digest, row->sha256)) {
         row->resumeRetried = false;
         removePackageFile(t->finalPath, QStringLiteral("assembled-zip-replace"));
         if (QFile::rename(t->partPath, t->finalPath)) {

@@ -6,8 +6,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <functional>
 
 namespace selfremoval {
 
@@ -22,22 +25,36 @@ const QString& shortcutName()
     return name;
 }
 
-// Writes and starts a script; on failure the message of the failed step.
-bool writeAndStart(const QString& script, const QByteArray& text, const QString& workDir, const char* openFailed,
-                   const char* incomplete, const char* notStarted, QString* message)
+// Writes a script made by build (given its own path) into a fresh private folder and starts it there; on
+// failure the message of the failed step.
+bool writeAndStart(const QString& base, const QString& name, const std::function<QByteArray(const QString&)>& build,
+                   const char* openFailed, const char* incomplete, const char* notStarted, QString* message,
+                   QString* scriptPath)
 {
-    switch (selfscripts::writeScript(script, text)) {
+    const QString folder = selfscripts::makeScriptFolder(base);
+    if (folder.isEmpty()) {
+        *message = QString::fromUtf8(openFailed);
+        return false;
+    }
+    const QString script = folder + QLatin1Char('/') + name;
+    if (scriptPath)
+        *scriptPath = script;
+    switch (selfscripts::writeScript(script, build(script))) {
     case selfscripts::WriteResult::OpenFailed:
         *message = QString::fromUtf8(openFailed);
+        QDir().rmdir(folder);
         return false;
     case selfscripts::WriteResult::Incomplete:
         *message = QString::fromUtf8(incomplete);
+        QDir().rmdir(folder);
         return false;
     case selfscripts::WriteResult::Ok:
         break;
     }
-    if (!selfscripts::startScript(script, workDir)) {
+    if (!selfscripts::startScript(script, folder)) {
         *message = QString::fromUtf8(notStarted);
+        QFile::remove(script);
+        QDir().rmdir(folder);
         return false;
     }
     return true;
@@ -50,7 +67,7 @@ Env Env::system()
     Env env;
     env.exe = QCoreApplication::applicationFilePath();
     env.dataDir = appDataDir();
-    env.tempDir = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    env.tempDir.clear(); // the session's private runtime folder
     env.desktopDir = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     env.applicationsDir = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
     env.autostartEntry = ktr::platform::autostartFilePath();
@@ -85,24 +102,17 @@ selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env)
     return plan;
 }
 
-QString uninstallScriptPath(const Env& env)
-{
-    return env.tempDir + QStringLiteral("/Kestrune_uninstall.sh");
-}
-
-QString factoryResetScriptPath(const Env& env)
-{
-    return env.tempDir + QStringLiteral("/Kestrune_factory_reset.sh");
-}
-
 bool startUninstall(bool full, const Env& env, QString* message, QString* scriptPath)
 {
-    const QString script = uninstallScriptPath(env);
-    if (scriptPath)
-        *scriptPath = script;
-    return writeAndStart(script, selfscripts::uninstallScript(uninstallPlan(full, env)), env.tempDir,
-                         "卸载失败：无法写临时脚本", "卸载失败：临时脚本写入不完整，请检查磁盘空间",
-                         "卸载失败：无法启动卸载脚本，请手动卸载", message);
+    selfscripts::UninstallPlan plan = uninstallPlan(full, env);
+    return writeAndStart(
+        env.tempDir, QStringLiteral("Kestrune_uninstall.sh"),
+        [&plan](const QString& script) {
+            plan.scriptPath = script;
+            return selfscripts::uninstallScript(plan);
+        },
+        "卸载失败：无法写临时脚本", "卸载失败：临时脚本写入不完整，请检查磁盘空间",
+        "卸载失败：无法启动卸载脚本，请手动卸载", message, scriptPath);
 }
 
 bool startFactoryReset(const Env& env, QString* message, QString* scriptPath)
@@ -112,18 +122,19 @@ bool startFactoryReset(const Env& env, QString* message, QString* scriptPath)
         *message = QStringLiteral("初始化失败：数据目录无效，已中止");
         return false;
     }
-    const QString script = factoryResetScriptPath(env);
-    if (scriptPath)
-        *scriptPath = script;
     selfscripts::ResetPlan plan;
     plan.target = env.target;
     plan.dataFolder = data;
     plan.autostartEntry = env.autostartEntry;
     plan.restartProgram = env.exe;
-    plan.scriptPath = script;
-    return writeAndStart(script, selfscripts::factoryResetScript(plan), env.tempDir, "初始化失败：无法写临时脚本",
-                         "初始化失败：临时脚本写入不完整，请检查磁盘空间",
-                         "初始化失败：无法启动重置脚本，请手动清理数据目录", message);
+    return writeAndStart(
+        env.tempDir, QStringLiteral("Kestrune_factory_reset.sh"),
+        [&plan](const QString& script) {
+            plan.scriptPath = script;
+            return selfscripts::factoryResetScript(plan);
+        },
+        "初始化失败：无法写临时脚本", "初始化失败：临时脚本写入不完整，请检查磁盘空间",
+        "初始化失败：无法启动重置脚本，请手动清理数据目录", message, scriptPath);
 }
 
 } // namespace selfremoval

@@ -12,7 +12,7 @@ struct Env
 {
     QString exe;             // the running executable
     QString dataDir;         // the data folder
-    QString tempDir;         // where the script goes
+    QString tempDir;         // below it a fresh private folder takes the script; empty: the runtime folder
     QString desktopDir;      // the user's desktop folder
     QString applicationsDir; // the user's menu entries ($XDG_DATA_HOME/applications)
     QString autostartEntry;  // the XDG autostart entry
@@ -25,11 +25,8 @@ struct Env
 selfscripts::ProgramFiles programFilesOf(const Env& env);
 
 selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env);
-QString uninstallScriptPath(const Env& env);
-QString factoryResetScriptPath(const Env& env);
-
-// Writes and starts the script. False with the Chinese message (not translated) when it could not be
-// written or started; scriptPath receives its path.
+// Writes the script into a fresh private folder below env.tempDir and starts it. False with the Chinese
+// message (not translated) when it could not be written or started; scriptPath receives its path.
 bool startUninstall(bool full, const Env& env, QString* message, QString* scriptPath = nullptr);
 // Also refuses a data folder of 9 characters or fewer, one that is not a folder, or a protected one.
 bool startFactoryReset(const Env& env, QString* message, QString* scriptPath = nullptr);

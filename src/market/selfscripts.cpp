@@ -1,10 +1,12 @@
 #include "market/selfscripts.h"
 
 #include "platform/autostart.h"
+#include "platform/fsentry.h"
 #include "platform/launcher.h"
 #include "platform/videobackend.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +49,15 @@ QString removeFiles(const QStringList& files)
     return s + QLatin1Char('\n');
 }
 
+// The last lines of a script: it deletes itself, then its folder when nothing else is left in it.
+QString removeSelf(const QString& scriptPath)
+{
+    if (scriptPath.isEmpty())
+        return {};
+    return QStringLiteral("rm -f -- %1\nrmdir -- %2 2>/dev/null\n")
+        .arg(shQuote(scriptPath), shQuote(QFileInfo(scriptPath).absolutePath()));
+}
+
 } // namespace
 
 QString shQuote(const QString& path)
@@ -56,13 +67,14 @@ QString shQuote(const QString& path)
     return QLatin1Char('\'') + s + QLatin1Char('\'');
 }
 
-QByteArray updateScript(const QString& installer, const Target& target, int delaySeconds)
+QByteArray updateScript(const QString& installer, const Target& target, int delaySeconds, const QString& scriptPath)
 {
     QString s = header("update", delaySeconds);
     s += endProcess(target);
     s += QStringLiteral("chmod u+x -- %1\n").arg(shQuote(installer));
     s += QStringLiteral("%1 /SILENT /SUPPRESSMSGBOXES /NORESTART /CLOSEAPPLICATIONS /FORCECLOSEAPPLICATIONS\n")
              .arg(shQuote(installer));
+    s += removeSelf(scriptPath);
     return s.toUtf8();
 }
 
@@ -78,6 +90,7 @@ QByteArray uninstallScript(const UninstallPlan& plan)
         s += QStringLiteral("rm -rf -- %1\n").arg(shQuote(plan.dataFolder));
     if (!plan.autostartEntry.isEmpty())
         s += removeFiles({plan.autostartEntry});
+    s += removeSelf(plan.scriptPath);
     return s.toUtf8();
 }
 
@@ -94,8 +107,7 @@ QByteArray factoryResetScript(const ResetPlan& plan)
         s += removeFiles({plan.autostartEntry});
     if (!plan.restartProgram.isEmpty())
         s += QStringLiteral("setsid %1 </dev/null >/dev/null 2>&1 &\n").arg(shQuote(plan.restartProgram));
-    if (!plan.scriptPath.isEmpty())
-        s += removeFiles({plan.scriptPath});
+    s += removeSelf(plan.scriptPath);
     return s.toUtf8();
 }
 
@@ -161,20 +173,30 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
     return out;
 }
 
+QString makeScriptFolder(const QString& base)
+{
+    const QString parent = base.isEmpty() ? ktr::platform::privateRuntimeDir() : base;
+    QString error;
+    const QString folder = ktr::platform::makeFreshPrivateDir(parent, QStringLiteral("kestrune-script-"), &error);
+    if (folder.isEmpty())
+        qWarning().noquote() << "[selfscripts] no private folder for the script:" << error;
+    return folder;
+}
+
 WriteResult writeScript(const QString& path, const QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QString error;
+    switch (ktr::platform::writeNewFile(path, bytes, 0700, &error)) {
+    case ktr::platform::NewFileResult::Ok:
+        return WriteResult::Ok;
+    case ktr::platform::NewFileResult::NotCreated:
+        qWarning().noquote() << "[selfscripts] script not written:" << error;
         return WriteResult::OpenFailed;
-    const qint64 written = file.write(bytes);
-    const bool flushed = file.flush();
-    if (written != bytes.size() || !flushed || file.error() != QFileDevice::NoError) {
-        file.close();
-        file.remove();
+    case ktr::platform::NewFileResult::Incomplete:
+        qWarning().noquote() << "[selfscripts] script incomplete:" << error;
         return WriteResult::Incomplete;
     }
-    file.close();
-    return WriteResult::Ok;
+    return WriteResult::Incomplete;
 }
 
 bool startScript(const QString& path, const QString& workDir)

@@ -4,8 +4,9 @@
 #include <QString>
 #include <QStringList>
 
-// The shell scripts the panel hands its self-update, uninstall and factory reset to: it writes one to the
-// temporary folder, starts it detached in its own session and ends itself; the script waits a moment,
+// The shell scripts the panel hands its self-update, uninstall and factory reset to: it writes one into a
+// fresh folder only this user may enter (never under a fixed name in a shared folder, where another user
+// could plant a link or swap the content before it runs), starts it detached in its own session and ends itself; the script waits a moment,
 // ends any panel process that is still there and does the work. The builders are pure: everything they
 // need comes in as text. Every path is single-quoted ('\'' for a quote in it), so blanks, quotes, $, %,
 // backslashes, wildcards and any UTF-8 text reach the commands unchanged; nothing in a path is expanded.
@@ -22,8 +23,10 @@ struct Target
     QString exe; // canonical path, as /proc/<pid>/exe reads
 };
 
-// Runs the downloaded installer with the installer's silent switches after a pause of delaySeconds.
-QByteArray updateScript(const QString& installer, const Target& target, int delaySeconds = 1);
+// Runs the downloaded installer with the installer's silent switches after a pause of delaySeconds; then
+// deletes scriptPath (when given) and its folder when that is left empty.
+QByteArray updateScript(const QString& installer, const Target& target, int delaySeconds = 1,
+                        const QString& scriptPath = {});
 
 struct UninstallPlan
 {
@@ -33,6 +36,7 @@ struct UninstallPlan
     QStringList shortcuts;      // the panel's desktop entries
     QString dataFolder;         // removed whole; empty keeps the user's data
     QString autostartEntry;     // the XDG autostart entry
+    QString scriptPath;         // the script deletes itself (and its folder when left empty) at its end
     int delaySeconds = 2;
 };
 QByteArray uninstallScript(const UninstallPlan& plan);
@@ -43,7 +47,7 @@ struct ResetPlan
     QString dataFolder;      // emptied and made again
     QString autostartEntry;
     QString restartProgram;  // started again in a session of its own
-    QString scriptPath;      // the script deletes itself at its end
+    QString scriptPath;      // the script deletes itself (and its folder when left empty) at its end
     int delaySeconds = 2;
 };
 QByteArray factoryResetScript(const ResetPlan& plan);
@@ -66,8 +70,13 @@ struct ProgramFiles
 // copy without a marker, run from anywhere (Downloads, the desktop), removes only the executable itself.
 ProgramFiles programFiles(const QString& exe, const QByteArray* markerText);
 
-// Writes a script: truncating, whole, flushed. OpenFailed when the file can't be opened; Incomplete when
-// fewer bytes were written, the flush failed or the file reports an error (the file is then deleted).
+// A fresh folder for one script, made by this call below base (the session's runtime folder when base is
+// empty) with mode 0700 and checked to be ours. Empty when none can be made.
+QString makeScriptFolder(const QString& base = {});
+
+// Writes a script as a new file (mode 0700), whole and flushed. It never opens what already lies at path,
+// nor follows a link there: OpenFailed when the file can't be created (or something is in the way);
+// Incomplete when the write or the flush failed (the file is then deleted).
 enum class WriteResult { Ok, OpenFailed, Incomplete };
 WriteResult writeScript(const QString& path, const QByteArray& bytes);
 

@@ -85,9 +85,7 @@ QString UpdateChecker::installerPath() const
 
 QString UpdateChecker::scriptPath() const
 {
-    const QString dir =
-        m_seams.tempDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::TempLocation) : m_seams.tempDir;
-    return dir + QStringLiteral("/Kestrune_update.sh");
+    return m_scriptPath;
 }
 
 QNetworkAccessManager* UpdateChecker::network()
@@ -377,8 +375,15 @@ void UpdateChecker::installUpdate()
     if (m_dialog)
         m_dialog->setStatusText(Lang::tr("准备安装…"));
 
-    const QString script = scriptPath();
-    switch (selfscripts::writeScript(script, selfscripts::updateScript(installer, selfscripts::currentProcess()))) {
+    const QString folder = selfscripts::makeScriptFolder(m_seams.tempDir);
+    if (folder.isEmpty()) {
+        failDownload(Lang::tr("无法写入更新脚本，请到官网手动下载新版"));
+        return;
+    }
+    const QString script = folder + QStringLiteral("/Kestrune_update.sh");
+    m_scriptPath = script;
+    switch (selfscripts::writeScript(script,
+                                     selfscripts::updateScript(installer, selfscripts::currentProcess(), 1, script))) {
     case selfscripts::WriteResult::OpenFailed:
         failDownload(Lang::tr("无法写入更新脚本，请到官网手动下载新版"));
         return;
@@ -388,7 +393,7 @@ void UpdateChecker::installUpdate()
     case selfscripts::WriteResult::Ok:
         break;
     }
-    if (!selfscripts::startScript(script, QFileInfo(script).absolutePath())) {
+    if (!selfscripts::startScript(script, folder)) {
         failDownload(Lang::tr("无法启动安装程序，请到官网手动下载新版"));
         return;
     }

@@ -44,7 +44,7 @@ public:
         std::function<void()> prepareExit;                        // before the hard exit: stop network, recorder
         std::function<void(int code)> hardExit;
         QString dataDir;      // where the installer is downloaded
-        QString tempDir;      // where the script is written
+        QString tempDir;      // below it a fresh private folder takes the script; empty: the runtime folder
         QWidget* cardParent = nullptr;
         QNetworkAccessManager* network = nullptr; // shared manager; the updater makes its own when null
         qint64 maxInstallerBytes = kMaxInstallerBytes;
@@ -82,7 +82,7 @@ public:
     bool offeredFromBeta() const { return m_fromBeta; }
     UpdateDialog* dialog() const { return m_dialog; }
 
-    // The paths the updater writes.
+    // The paths the updater writes: the installer, and the script of the last hand-over (empty before).
     QString installerPath() const;
     QString scriptPath() const;
 
@@ -112,6 +112,7 @@ private:
     QString m_url;
     QString m_sha256;
     bool m_fromBeta = false;
+    QString m_scriptPath;
     QPointer<UpdateDialog> m_dialog;
 
     QPointer<QNetworkReply> m_download;

@@ -332,7 +332,8 @@ void IconGrid::dragEnterEvent(QDragEnterEvent* event)
         m_dragActive = true;
         m_dropIndex = dropIndexAt(event->position().toPoint());
     } else if (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
-        event->acceptProposedAction();
+        if (!acceptFileDrop(event))
+            return;
         m_dragActive = true;
         m_dropIndex = -1;
     } else {
@@ -353,7 +354,7 @@ void IconGrid::dragMoveEvent(QDragMoveEvent* event)
         }
         event->acceptProposedAction();
     } else if (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
-        event->acceptProposedAction();
+        acceptFileDrop(event);
     } else {
         event->ignore();
     }
@@ -391,17 +392,16 @@ void IconGrid::dropEvent(QDropEvent* event)
         // Windows drop would give.
         QList<QUrl> rest;
         const QList<ShellItemPair> places = shellItemsFromUrls(mime->urls(), &rest);
-        if (!places.isEmpty())
-            emit shellItemsDropped(places);
-        if (!rest.isEmpty())
-            emit urlsDropped(rest);
-        event->acceptProposedAction();
+        if (acceptFileDrop(event)) {
+            if (!places.isEmpty())
+                emit shellItemsDropped(places);
+            if (!rest.isEmpty())
+                emit urlsDropped(rest);
+        }
     } else if (mime->hasFormat(QString::fromLatin1(kShellIdListMime))) {
         const QList<ShellItemPair> items = parseShellIdList(mime->data(QString::fromLatin1(kShellIdListMime)));
-        if (!items.isEmpty()) {
+        if (!items.isEmpty() && acceptFileDrop(event))
             emit shellItemsDropped(items);
-            event->acceptProposedAction();
-        }
     }
     m_dragActive = false;
     m_dropIndex = -1;

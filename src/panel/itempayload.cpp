@@ -1,5 +1,7 @@
 #include "panel/itempayload.h"
 
+#include <QDropEvent>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,4 +62,19 @@ bool itemPayloadInModel(const ItemPayload& payload, const QList<Group>& groups)
 {
     return payload.group >= 0 && payload.group < groups.size() && payload.item >= 0 &&
            payload.item < groups.at(payload.group).items.size();
+}
+
+bool acceptFileDrop(QDropEvent* event)
+{
+    const Qt::DropActions offered = event->possibleActions();
+    const Qt::DropAction action = offered.testFlag(Qt::LinkAction)   ? Qt::LinkAction
+                                  : offered.testFlag(Qt::CopyAction) ? Qt::CopyAction
+                                                                     : Qt::IgnoreAction;
+    if (action == Qt::IgnoreAction) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
 }

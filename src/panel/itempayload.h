@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QDropEvent;
+
 // The MIME type of an item dragged out of the icon grid (the sidebar reads it as well).
 inline constexpr char kItemMime[] = "application/x-ktr-item";
 
@@ -29,3 +31,9 @@ bool decodeItemPayload(const QByteArray& data, ItemPayload* out);
 
 // True when the payload names an existing item: group in range, item index below that group's item count.
 bool itemPayloadInModel(const ItemPayload& payload, const QList<Group>& groups);
+
+// Files and places dropped from another program (URIs, shell item lists): the panel only keeps their paths,
+// so it takes them as a link, or as a copy when the source offers no link, never as a move, after which the
+// source may delete the user's originals. Accepts the enter, move or drop event with that action; false
+// (event ignored) when the source offers neither.
+bool acceptFileDrop(QDropEvent* event);

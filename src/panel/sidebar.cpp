@@ -526,6 +526,17 @@ void Sidebar::startGroupDrag(int index)
 
 // ---- drop target ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// Files or places from another program, as against our own item and group drags.
+bool isFileDrop(const QMimeData* mime)
+{
+    return mime && !mime->hasFormat(QString::fromLatin1(kItemMime)) && !mime->hasFormat(QString::fromLatin1(kGroupMime)) &&
+           (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime)));
+}
+
+} // namespace
+
 void Sidebar::dragEnterEvent(QDragEnterEvent* event)
 {
     const QMimeData* mime = event->mimeData();
@@ -535,7 +546,12 @@ void Sidebar::dragEnterEvent(QDragEnterEvent* event)
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    if (isFileDrop(mime)) {
+        if (!acceptFileDrop(event))
+            return;
+    } else {
+        event->acceptProposedAction();
+    }
     m_dropRow = rowAt(rounded(event->position()));
     update();
 }
@@ -554,7 +570,10 @@ void Sidebar::dragMoveEvent(QDragMoveEvent* event)
         m_dropRow = i;
         update();
     }
-    event->acceptProposedAction();
+    if (isFileDrop(event->mimeData()))
+        acceptFileDrop(event);
+    else
+        event->acceptProposedAction();
 }
 
 void Sidebar::dragLeaveEvent(QDragLeaveEvent*)
@@ -623,10 +642,12 @@ void Sidebar::dropEvent(QDropEvent* event)
             }
         }
     }
-    if (accepted)
-        event->acceptProposedAction();
-    else
+    if (!accepted)
         event->ignore();
+    else if (isFileDrop(mime))
+        acceptFileDrop(event);
+    else
+        event->acceptProposedAction();
     m_dropRow = -1;
     m_groupDrag = false;
     update();

@@ -5,7 +5,9 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +116,80 @@ QString privateRuntimeDir()
         return {};
     const QString ours = cache + QStringLiteral("/KestrunePanel-runtime");
     return ensurePrivateDir(ours) ? ours : QString();
+}
+
+QString makeFreshPrivateDir(const QString& parent, const QString& prefix, QString* error)
+{
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return QString();
+    };
+    if (parent.isEmpty())
+        return fail(QStringLiteral("no folder to make it in"));
+    QByteArray pattern = QFile::encodeName(parent + QLatin1Char('/') + prefix) + "XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return fail(QStringLiteral("mkdtemp below %1 failed: %2").arg(parent, QString::fromLocal8Bit(std::strerror(errno))));
+    const QString made = QFile::decodeName(pattern);
+    struct stat st
+    {
+    };
+    if (::lstat(pattern.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 07777) != 0700)
+        return fail(made + QStringLiteral(": not a private folder of ours after creation"));
+    if (error)
+        error->clear();
+    return made;
+}
+
+NewFileResult writeNewFile(const QString& path, const QByteArray& bytes, uint mode, QString* error)
+{
+    auto why = [error, &path](const char* what) {
+        if (error)
+            *error = path + QStringLiteral(": ") + QLatin1String(what) + QStringLiteral(": ") +
+                     QString::fromLocal8Bit(std::strerror(errno));
+    };
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode & 0777));
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        why("create");
+        return NewFileResult::NotCreated;
+    }
+    const char* data = bytes.constData();
+    qint64 left = bytes.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            why("write");
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= n;
+    }
+    if (ok) {
+        QString syncError;
+        ok = syncFileToDisk(fd, &syncError);
+        if (!ok && error)
+            *error = path + QStringLiteral(": ") + syncError;
+    }
+    if (::close(fd) != 0 && ok) {
+        why("close");
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(native.constData());
+        return NewFileResult::Incomplete;
+    }
+    if (error)
+        error->clear();
+    return NewFileResult::Ok;
 }
 
 } // namespace ktr::platform

@@ -40,4 +40,16 @@ void restrictToOwner(const QString& path);
 // folder; never a name in a shared folder. Empty when no private folder can be had.
 QString privateRuntimeDir();
 
+// A folder made new by this call (mkdtemp) below parent, named prefix + six random characters, that only we
+// may enter (mode 0700); it is checked after creation to be a real folder of ours with that mode. Empty with
+// the reason when it can't be made.
+QString makeFreshPrivateDir(const QString& parent, const QString& prefix, QString* error = nullptr);
+
+// Creates path as a new file with the permission bits `mode` and writes bytes to it, flushed to the disk.
+// An existing entry of that name (a file, a link, anything) is never opened or followed: the creation
+// fails. NotCreated when the file could not be created; Incomplete when the write or the flush failed (the
+// new file is then removed).
+enum class NewFileResult { Ok, NotCreated, Incomplete };
+NewFileResult writeNewFile(const QString& path, const QByteArray& bytes, uint mode, QString* error = nullptr);
+
 } // namespace ktr::platform

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,41 +28,68 @@ QString canonical(const QString& path)
     return c.isEmpty() ? path : c;
 }
 
-// The script a process runs when its executable is the interpreter named on the script's "#!" line.
-// argv[1] names the script (relative to the process's working folder when not absolute).
+// Whether a process whose program is exe and whose first argument is argv0 is the interpreter that a "#!"
+// line (split into words) names. The kernel starts a script as "interpreter [its one argument] script", so
+// argv0 is the interpreter as written there; "#!/usr/bin/env NAME" then runs NAME found on PATH with argv0
+// NAME. NAME is often a link to a versioned program (python3 -> python3.11), so the resolved program only
+// has to agree with the link's target, its own name, or the name the process was started under.
+bool interpreterMatches(const QList<QByteArray>& words, const QString& argv0, const QString& exe)
+{
+    QString name = QFile::decodeName(words[0]);
+    bool viaEnv = false;
+    if (QFileInfo(name).fileName() == QLatin1String("env")) {
+        name.clear();
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            if (!words[i].startsWith('-')) {
+                name = QFile::decodeName(words[i]);
+                break;
+            }
+        }
+        if (name.isEmpty())
+            return false;
+        viaEnv = true;
+    }
+    if (argv0 == name || QFileInfo(exe).fileName() == QFileInfo(name).fileName())
+        return true;
+    const QString program = viaEnv && !name.contains(u'/') ? QStandardPaths::findExecutable(name) : name;
+    return !program.isEmpty() && canonical(program) == exe;
+}
+
+// The script a process runs when its executable is the interpreter named on the script's "#!" line: the
+// first argument that is not an option names it (relative to the process's working folder when not
+// absolute, as for an app started in its own folder). An argument that is not such a script, or a
+// program that is not the script's interpreter (an editor or a viewer of it), gives nothing.
 QString scriptOf(const QString& procDir, const QString& exe)
 {
     const QList<QByteArray> args = readProcFile(procDir + QStringLiteral("/cmdline"), 64 * 1024).split('\0');
-    if (args.size() < 2 || args[1].isEmpty() || args[1].startsWith('-'))
+    if (args.size() < 2 || args[0].isEmpty())
         return {};
-    QString script = QFile::decodeName(args[1]);
-    if (!QDir::isAbsolutePath(script)) {
-        const QString cwd = QFileInfo(procDir + QStringLiteral("/cwd")).symLinkTarget();
-        if (cwd.isEmpty())
+    // interpreter, its one "#!" argument, env's options for NAME: the script comes within the first few.
+    const qsizetype last = std::min<qsizetype>(args.size(), 6);
+    for (qsizetype i = 1; i < last; ++i) {
+        if (args[i].isEmpty())
             return {};
-        script = cwd + u'/' + script;
-    }
-    QFile file(script);
-    if (!QFileInfo(script).isFile() || !file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray first = file.readLine(512);
-    if (!first.startsWith("#!"))
-        return {};
-    const QList<QByteArray> words = first.mid(2).simplified().split(' ');
-    if (words.isEmpty() || words[0].isEmpty())
-        return {};
-    const QString interpreter = QFile::decodeName(words[0]);
-    bool matches = canonical(interpreter) == exe;
-    if (!matches && QFileInfo(interpreter).fileName() == QLatin1String("env")) {
-        // "#!/usr/bin/env NAME": the first word that is not an option names the interpreter.
-        for (qsizetype i = 1; i < words.size() && !matches; ++i) {
-            if (words[i].startsWith('-'))
-                continue;
-            matches = QFileInfo(exe).fileName() == QFile::decodeName(words[i]);
-            break;
+        if (args[i].startsWith('-'))
+            continue;
+        QString script = QFile::decodeName(args[i]);
+        if (!QDir::isAbsolutePath(script)) {
+            const QString cwd = QFileInfo(procDir + QStringLiteral("/cwd")).symLinkTarget();
+            if (cwd.isEmpty())
+                return {};
+            script = cwd + u'/' + script;
         }
+        QFile file(script);
+        if (!QFileInfo(script).isFile() || !file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray first = file.readLine(512);
+        if (!first.startsWith("#!"))
+            return {};
+        const QList<QByteArray> words = first.mid(2).simplified().split(' ');
+        if (words.isEmpty() || words[0].isEmpty())
+            return {};
+        return interpreterMatches(words, QFile::decodeName(args[0]), exe) ? QDir::cleanPath(script) : QString();
     }
-    return matches ? QDir::cleanPath(script) : QString();
+    return {};
 }
 
 } // namespace

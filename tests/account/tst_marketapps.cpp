@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <csignal>
@@ -163,6 +164,71 @@ private Q_SLOTS:
         QCOMPARE(sibling.state(), QProcess::Running);
         sibling.kill();
         sibling.waitForFinished();
+    }
+
+    // A market script whose "#!" line names its interpreter through env, where that name is a link to a
+    // program of another name (as python3 is to python3.11): found by its arguments, whether started by its
+    // path or by name in its own folder, and ended. A program that merely shows the script is left alone.
+    void scriptThroughEnvIsFound_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("isApp");
+        QTest::newRow("started by its path") << "apps/x/run.sh" << QStringList() << true;
+        QTest::newRow("env NAME script, in its folder") << "/usr/bin/env" << QStringList{"ktrsh", "run.sh"} << true;
+        QTest::newRow("a viewer of the script") << "/usr/bin/tail" << QStringList{"-f", "run.sh"} << false;
+    }
+    void scriptThroughEnvIsFound()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, isApp);
+        const QString data = ktr::test::freshDir("envdata");
+        const QString bin = ktr::test::freshDir("bin");
+        const QString shell = QFileInfo("/bin/sh").canonicalFilePath();
+        QVERIFY(QFile::copy(shell, bin + "/ktrsh-1.0"));
+        QVERIFY(QFile::setPermissions(bin + "/ktrsh-1.0", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::link(bin + "/ktrsh-1.0", bin + "/ktrsh"));
+        const QString script = data + "/apps/x/run.sh";
+        QVERIFY(ktr::test::writeFile(script, "#!/usr/bin/env ktrsh\n/bin/sleep 300 &\nwait\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", bin + ":" + env.value("PATH"));
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(data + "/apps/x");
+        app.start(program.startsWith('/') ? program : data + "/" + program, arguments);
+        QVERIFY(app.waitForStarted());
+        const qint64 pid = app.processId();
+        // env replaces itself with the interpreter: wait until the process runs it.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() !=
+                                     "/usr/bin/env",
+                                 5000);
+        ProcessEntry e;
+        QVERIFY(ktr::platform::readProcessEntry(pid, &e));
+        if (isApp)
+            QCOMPARE(e.imagePath, script);
+        else
+            QCOMPARE(e.imagePath, QFileInfo(program).canonicalFilePath());
+
+        QList<ProcessEntry> snapshot;
+        QVERIFY(ktr::platform::snapshotProcesses(&snapshot));
+        QList<qint64> signalled;
+        terminateMarketAppsIn(data + "/apps", snapshot, ktr::platform::currentProcessId(),
+                              [&](qint64 p) {
+                                  signalled << p;
+                                  return ktr::platform::killProcess(p);
+                              },
+                              nullptr);
+        QCOMPARE(signalled.contains(pid), isApp);
+        if (isApp) {
+            QVERIFY(app.waitForFinished(5000));
+        } else {
+            QCOMPARE(app.state(), QProcess::Running);
+            app.kill();
+            app.waitForFinished();
+        }
     }
 
     void noMarketAppRunning()

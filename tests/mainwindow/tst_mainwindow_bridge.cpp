@@ -1,5 +1,7 @@
 #include "backup/backupscheduler.h"
 #include "icons/iconloader.h"
+#include "lock/lockdialog.h"
+#include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
 #include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
@@ -13,6 +15,7 @@
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
+#include "ui/modalcard.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
@@ -21,6 +24,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <QThread>
 #include <QtTest/QtTest>
@@ -631,14 +635,52 @@ private Q_SLOTS:
 
     // ---- recorder button and gear menu ----
 
-    void recorderWithoutFolderOpensTheProtectPage()
+    // Without a recording folder the button leads to the protection page, which is guarded there as on
+    // every other way to it: the verify card (or, with no password yet, the card that sets one) comes first.
+    void recorderWithoutFolderAsksBeforeTheProtectPage_data()
     {
+        QTest::addColumn<bool>("hasPassword");
+        QTest::addColumn<QString>("typed"); // empty: the card is cancelled
+        QTest::addColumn<int>("card");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("password, cancelled") << true << QString() << int(LockDialog::Verify) << false;
+        QTest::newRow("password, wrong one") << true << QStringLiteral("nope") << int(LockDialog::Verify) << false;
+        QTest::newRow("password, right one") << true << QStringLiteral("s3cret") << int(LockDialog::Verify) << true;
+        QTest::newRow("none yet, cancelled") << false << QString() << int(LockDialog::Set) << false;
+        QTest::newRow("none yet, set one") << false << QStringLiteral("s3cret") << int(LockDialog::Set) << true;
+    }
+    void recorderWithoutFolderAsksBeforeTheProtectPage()
+    {
+        QFETCH(bool, hasPassword);
+        QFETCH(QString, typed);
+        QFETCH(int, card);
+        QFETCH(bool, opens);
         auto w = twoGroups();
+        if (hasPassword)
+            w->settings().protectPasswordHash = makePasswordHash(QStringLiteral("s3cret"), 1);
+        QList<int> modes;
+        ScopedCardRunner runner([&](QDialog& c) {
+            auto* lock = qobject_cast<LockDialog*>(&c);
+            if (!lock)
+                return 0;
+            modes.append(lock->mode());
+            if (typed.isEmpty())
+                return 0;
+            lock->findChild<QLineEdit*>(QStringLiteral("lockPassword"))->setText(typed);
+            if (auto* second = lock->findChild<QLineEdit*>(QStringLiteral("lockSecond")))
+                second->setText(typed);
+            lock->tryAccept(false);
+            if (!QTest::qWaitFor([lock] { return lock->isClosing() || !lock->errorText().isEmpty(); }, 5000))
+                return 0;
+            return lock->isClosing() ? 1 : 0;
+        });
         w->onUiButton(UiBtn::Monitor);
         QCOMPARE(toastText(*w), Lang::tr("请先在 设置→屏幕监控 完成配置"));
         QVERIFY(!ScreenMonitor::instance()->isRunning());
+        QCOMPARE(modes, QList<int>{card});
         QVERIFY(w->settingsDialog());
-        QCOMPARE(w->settingsDialog()->currentPage(), SettingsDialog::kProtectPage);
+        QCOMPARE(w->settingsDialog()->currentPage() == SettingsDialog::kProtectPage, opens);
+        QCOMPARE(w->settings().protectPasswordHash.isEmpty(), !hasPassword && !opens);
     }
 
     void recorderStartsAndStops()

@@ -3,14 +3,19 @@
 #include "fakeservicehost.h"
 #include "marketstate.h"
 #include "market/appmarketdialog.h"
+#include "lock/passwordhash.h"
+#include "lock/uilockoverlay.h"
 #include "market/marketfiles.h"
+#include "market/marketinstall.h"
 #include "platform/ziparchive.h"
 #include "servicehoststate.h"
 #include "ui/lang.h"
+#include "ui/uibtn.h"
 #include "windowfixture.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -158,6 +163,62 @@ private Q_SLOTS:
         Q_EMIT market->addToPanelRequested("None", m_files + "/folder/readme.txt.missing/none");
         QCOMPARE(toastText(*w), Lang::tr("未找到可执行文件，「%1」添加失败").arg("None"));
         QCOMPARE(w->groups()[g].items.size(), 2);
+    }
+
+    // The interface lock covers the market too: engaging it hides the window, it can't be opened again,
+    // and nothing that still reaches it (a click, a menu entry, a signal) launches or changes the panel.
+    // Lifting the lock gives the market back.
+    void lockedPanelMarketDoesNothing()
+    {
+        QVERIFY(writeFile(appsRootDir() + "/locked/x.exe", "#!/bin/sh\nexit 0\n"));
+        QVERIFY(QFile::setPermissions(appsRootDir() + "/locked/x.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QString why;
+        QVERIFY2(writeAppsRegistry(appsRegistryPath(), appsRootDir(), {{"locked", {"1.0", "x.exe"}}}, &why),
+                 qPrintable(why));
+        writeLayout({Group{"A", {}}});
+        auto w = makeWindow();
+        w->settings().protectPasswordHash = makePasswordHash(QStringLiteral("s3cret"), 1);
+        w->openAppMarket();
+        AppMarketDialog* market = w->appMarket();
+        QVERIFY(market->isVisible());
+        MarketCatalogue::AppRow row;
+        row.id = "locked";
+        row.name = "Demo";
+        row.version = row.installedVersion = "1.0";
+        row.launch = "x.exe";
+        market->catalogue().rows.append(row);
+        const auto entries = market->itemMenuEntries(row);
+        QCOMPARE(entries.at(0).text, Lang::tr("打开"));
+        QCOMPARE(entries.at(4).text, Lang::tr("添加到面板"));
+
+        w->onUiButton(UiBtn::Lock);
+        QVERIFY(w->settings().uiLocked);
+        QVERIFY(!market->isVisible());
+        w->openAppMarket(); // a way around the bar's gate
+        QVERIFY(!market->isVisible());
+        QVERIFY(!market->launchApp("locked"));
+        entries.at(0).run();
+        entries.at(4).run();
+        Q_EMIT market->addToPanelRequested("Demo", appsRootDir() + "/locked/x.exe");
+        QVERIFY(m_launcher.calls.isEmpty());
+        QCOMPARE(w->groups().size(), 1);
+        QCOMPARE(savedGroups().size(), 1);
+
+        // The market button asks to unlock instead.
+        w->onUiButton(UiBtn::Market);
+        QVERIFY(!market->isVisible());
+        QVERIFY(w->lockOverlay() && w->lockOverlay()->isInputMode());
+        w->lockOverlay()->passwordEdit()->setText(QStringLiteral("s3cret"));
+        w->lockOverlay()->submitPassword();
+        QVERIFY(!w->settings().uiLocked);
+        entries.at(0).run();
+        QCOMPARE(m_launcher.calls.size(), 1);
+        entries.at(4).run();
+        QCOMPARE(w->groups().size(), 2);
+        w->openAppMarket();
+        QVERIFY(market->isVisible());
+        market->close();
+        QVERIFY(QDir(appsRootDir()).removeRecursively());
     }
 
     void installLaunchUninstallAgainstTheService()

@@ -176,6 +176,39 @@ private Q_SLOTS:
         QCOMPARE(downloads().size(), 1);
     }
 
+    // A cached package counts only when a digest was computed and equals the manifest's hash: an empty
+    // hash and a file that can't be read (here /proc/self/mem, whose first page reads fail) never agree.
+    void unprovableCacheFailsClosed_data()
+    {
+        QTest::addColumn<bool>("withSha");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("no sha256, unreadable file") << false << false;
+        QTest::newRow("sha256, unreadable file") << true << false;
+        QTest::newRow("no sha256, readable file") << false << true;
+    }
+    void unprovableCacheFailsClosed()
+    {
+        QFETCH(bool, withSha);
+        QFETCH(bool, readable);
+        serve();
+        QVERIFY(writeFile(packageFilePath("staged"), m_package));
+        cachePackage(kId, "1.0", packageFilePath("staged"));
+        const QString cachedPath = lookupCachedPackage(kId, "1.0");
+        QVERIFY(!cachedPath.isEmpty());
+        if (!readable) {
+            QVERIFY(QFile::remove(cachedPath));
+            QVERIFY(QFile::link("/proc/self/mem", cachedPath));
+            QVERIFY(!lookupCachedPackage(kId, "1.0").isEmpty());
+        }
+        if (!withSha)
+            row().sha256.clear();
+        start();
+        QCOMPARE(m_verified->count(), 0);
+        QCOMPARE(row().errorText, QStringLiteral("校验失败（文件损坏）"));
+        QVERIFY(downloads().isEmpty());
+        QVERIFY(!QFile::exists(packageFilePath(kId)));
+    }
+
     void resume_data()
     {
         QTest::addColumn<Host::RangeMode>("mode");

@@ -2,6 +2,7 @@
 #include "market/selfscripts.h"
 #include "platform/videobackend.h"
 #include "platform/autostart.h"
+#include "platform/launcher.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -80,6 +81,20 @@ selfremoval::Env sandboxEnv(const QString& root, const QString& exe)
     writeFile(env.autostartEntry, "[Desktop Entry]\n");
     return env;
 }
+
+// Records what would be started instead of starting it.
+class RecordingLauncher : public ktr::platform::Launcher
+{
+public:
+    bool startDetached(const QString& program, const QStringList& arguments, const QString& workDir) override
+    {
+        calls << (QStringList{program} + arguments);
+        workDirs << workDir;
+        return true;
+    }
+    QList<QStringList> calls;
+    QStringList workDirs;
+};
 
 } // namespace
 
@@ -263,9 +278,11 @@ private Q_SLOTS:
         selfremoval::Env env = sandboxEnv(freshDir("badreset"), "/bin/true");
         env.dataDir = dataDir;
         QString message;
-        QVERIFY(!selfremoval::startFactoryReset(env, &message));
+        QString script;
+        QVERIFY(!selfremoval::startFactoryReset(env, &message, &script));
         QCOMPARE(message, QStringLiteral("初始化失败：数据目录无效，已中止"));
-        QVERIFY(!QFileInfo::exists(selfremoval::factoryResetScriptPath(env)));
+        QVERIFY(script.isEmpty());
+        QCOMPARE(entries(env.tempDir), QStringList());
     }
 
     void scriptWriteFailures()
@@ -274,6 +291,16 @@ private Q_SLOTS:
         writeFile(root + "/file", "x");
         QCOMPARE(writeScript(root + "/file/below", "x"), WriteResult::OpenFailed);
         QCOMPARE(writeScript(root + "/ok.sh", "echo\n"), WriteResult::Ok);
+        // Whatever already lies at the name is never opened: a file, or a link (followed, it would write
+        // into its target).
+        QCOMPARE(writeScript(root + "/ok.sh", "echo again\n"), WriteResult::OpenFailed);
+        QCOMPARE(readFile(root + "/ok.sh"), QByteArray("echo\n"));
+        QVERIFY(QFile::link(root + "/file", root + "/link.sh"));
+        QCOMPARE(writeScript(root + "/link.sh", "echo\n"), WriteResult::OpenFailed);
+        QVERIFY(QFile::link(root + "/missing", root + "/dangling.sh"));
+        QCOMPARE(writeScript(root + "/dangling.sh", "echo\n"), WriteResult::OpenFailed);
+        QVERIFY(!QFileInfo::exists(root + "/missing"));
+        QCOMPARE(readFile(root + "/file"), QByteArray("x"));
 
         selfremoval::Env env = sandboxEnv(root, "/bin/true");
         env.tempDir = root + "/file"; // a file where the temporary folder should be
@@ -282,6 +309,64 @@ private Q_SLOTS:
         QCOMPARE(message, QStringLiteral("卸载失败：无法写临时脚本"));
         QVERIFY(!selfremoval::startFactoryReset(env, &message));
         QCOMPARE(message, QStringLiteral("初始化失败：无法写临时脚本"));
+    }
+
+    // Another user may plant a link or a file of their own under the names the scripts once had in the shared
+    // temporary folder: neither is written through nor started. Each script goes into a fresh folder of ours
+    // (0700) below the session's runtime folder, is created there as a new file and started from there.
+    void scriptsLeaveWhatOthersPlantAlone()
+    {
+        const QString root = freshDir("planted");
+        const selfremoval::Env sandbox = sandboxEnv(root, "/bin/true");
+        selfremoval::Env env = selfremoval::Env::system(); // where the program puts its scripts
+        const QString base = env.tempDir;
+        env.exe = sandbox.exe;
+        env.dataDir = sandbox.dataDir;
+        env.desktopDir = sandbox.desktopDir;
+        env.applicationsDir = sandbox.applicationsDir;
+        env.autostartEntry = sandbox.autostartEntry;
+        env.target = {};
+        env.tempDir = base;
+
+        const QString victim = root + "/victim.txt";
+        QVERIFY(writeFile(victim, "the user's own text"));
+        const QString linkName = QDir::tempPath() + "/Kestrune_uninstall.sh";
+        const QString fileName = QDir::tempPath() + "/Kestrune_factory_reset.sh";
+        const QByteArray foreign = "#!/bin/sh\necho someone else's commands\n";
+        QFile::remove(linkName);
+        QFile::remove(fileName);
+        QVERIFY(QFile::link(victim, linkName));
+        QVERIFY(writeFile(fileName, foreign));
+
+        RecordingLauncher launcher;
+        ktr::platform::setLauncher(&launcher);
+        QString message, uninstall, reset;
+        const bool uninstallStarted = selfremoval::startUninstall(true, env, &message, &uninstall);
+        const bool resetStarted = selfremoval::startFactoryReset(env, &message, &reset);
+        ktr::platform::setLauncher(nullptr);
+        QVERIFY2(uninstallStarted && resetStarted, qPrintable(message));
+
+        QCOMPARE(readFile(victim), QByteArray("the user's own text"));
+        QVERIFY(QFileInfo(linkName).isSymLink());
+        QCOMPARE(readFile(fileName), foreign);
+        QCOMPARE(launcher.calls, (QList<QStringList>{{"setsid", "/bin/sh", uninstall}, {"setsid", "/bin/sh", reset}}));
+        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        const int owner = int(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString& script : {uninstall, reset}) {
+            const QFileInfo folder(QFileInfo(script).absolutePath());
+            QCOMPARE(folder.absolutePath(), runtime);
+            QVERIFY(!folder.isSymLink());
+            QCOMPARE(int(folder.permissions() & 0xf0ff), owner);
+            QCOMPARE(int(QFileInfo(script).permissions() & 0xf0ff), owner);
+            QCOMPARE(entries(folder.absoluteFilePath()), QStringList{QFileInfo(script).fileName()});
+            // It removes itself and its folder at its end.
+            const QString text = QString::fromUtf8(readFile(script));
+            QVERIFY(text.contains("rm -f -- " + shQuote(script) + "\nrmdir -- " + shQuote(folder.absoluteFilePath())));
+        }
+        QCOMPARE(launcher.workDirs, QStringList({QFileInfo(uninstall).absolutePath(), QFileInfo(reset).absolutePath()}));
+        QVERIFY(QFileInfo(uninstall).absolutePath() != QFileInfo(reset).absolutePath());
+        QFile::remove(linkName);
+        QFile::remove(fileName);
     }
 };
 

@@ -13,6 +13,8 @@
 #include <QSignalSpy>
 #include <QtTest/QtTest>
 
+#include <unistd.h>
+
 #include <memory>
 
 using namespace ktr::test;
@@ -207,6 +209,53 @@ private Q_SLOTS:
         QVERIFY(m_launcher.calls.isEmpty());
     }
 
+    // Another user of the machine may plant a link or a file of their own under the name the script once had
+    // in the shared temporary folder: the hand-over neither writes through it nor runs it. The script goes
+    // into a fresh folder of ours below the session's runtime folder.
+    void handOverIgnoresWhatOthersPlant_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("a link to a file of the user") << true;
+        QTest::newRow("a file with someone's commands") << false;
+    }
+    void handOverIgnoresWhatOthersPlant()
+    {
+        QFETCH(bool, link);
+        const QString planted = QDir::tempPath() + "/Kestrune_update.sh";
+        const QString victim = m_dir + "/victim.txt";
+        QFile::remove(planted);
+        QVERIFY(writeFile(victim, "the user's own text"));
+        if (link)
+            QVERIFY(QFile::link(victim, planted));
+        else
+            QVERIFY(writeFile(planted, "#!/bin/sh\necho owned\n"));
+        UpdateChecker::Seams s = m_checker->seams();
+        s.tempDir.clear(); // as the program runs
+        m_checker->setSeams(s);
+
+        serveManifest("/update/apps/panel.json", m_signer.sign(panelManifest("1.1.0", installerUrl(), installerSha())));
+        m_checker->check(false, true);
+        QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
+        m_checker->onUpdateClicked();
+        QTRY_COMPARE(m_exits, QList<int>{0});
+
+        QCOMPARE(readFile(victim), QByteArray("the user's own text"));
+        QCOMPARE(QFileInfo(planted).isSymLink(), link);
+        if (!link)
+            QCOMPARE(readFile(planted), QByteArray("#!/bin/sh\necho owned\n"));
+        const QString script = m_checker->scriptPath();
+        QCOMPARE(m_launcher.calls, QList<QStringList>{QStringList({"setsid", "/bin/sh", script})});
+        const QFileInfo folder(QFileInfo(script).absolutePath());
+        QCOMPARE(folder.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+        QVERIFY(!folder.isSymLink());
+        QCOMPARE(folder.ownerId(), uint(::getuid()));
+        const int owner = int(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(int(folder.permissions() & 0xf0ff), owner);
+        QCOMPARE(int(QFileInfo(script).permissions() & 0xf0ff), owner);
+        QVERIFY(readFile(script).contains("/SILENT"));
+        QFile::remove(planted);
+    }
+
     // The real hand-over in a child process: the script starts, the process ends at once with 0 and
     // nothing runs at exit; the script then runs the downloaded installer.
     void installEndsTheProcess()
@@ -214,8 +263,11 @@ private Q_SLOTS:
         const QString out = qEnvironmentVariable("KTR_UPDATE_OUT");
         if (!out.isEmpty()) { // the child
             ktr::platform::setLauncher(nullptr);
-            const QByteArray installer =
-                QStringLiteral("#!/bin/sh\necho \"$1\" > %1\n").arg(selfscriptsQuote(out + "/installed")).toUtf8();
+            // It keeps what it finds in its working folder: the script, which deletes itself afterwards.
+            const QByteArray installer = QStringLiteral("#!/bin/sh\ncat Kestrune_update.sh > %1\necho \"$1\" > %2\n")
+                                             .arg(selfscriptsQuote(out + "/script-copy"),
+                                                  selfscriptsQuote(out + "/installed"))
+                                             .toUtf8();
             m_host->route("GET", "/files/setup.run", "", Host::Reply::raw(200, installer, "application/octet-stream"));
             UpdateChecker::Seams s = m_checker->seams();
             s.hardExit = {};
@@ -250,13 +302,15 @@ private Q_SLOTS:
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
         QVERIFY(!QFileInfo::exists(dir + "/saved-at-exit"));
-        const QString script = QString::fromUtf8(ktr::test::readFile(dir + "/Kestrune_update.sh"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir + "/installed"), 10000);
+        QCOMPARE(ktr::test::readFile(dir + "/installed"), QByteArray("/SILENT\n"));
+        const QString script = QString::fromUtf8(ktr::test::readFile(dir + "/script-copy"));
         QVERIFY2(script.startsWith("#!/bin/sh\n"), qPrintable(script));
         QVERIFY(script.contains("\nsleep 1\n"));
         QVERIFY(script.contains("kill -9 " + QString::number(pid)));
         QVERIFY(script.contains("'" + dir + "/data/panel_update_setup.exe' /SILENT /SUPPRESSMSGBOXES"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir + "/installed"), 10000);
-        QCOMPARE(ktr::test::readFile(dir + "/installed"), QByteArray("/SILENT\n"));
+        // The script and its private folder are gone once it has run.
+        QTRY_COMPARE(QDir(dir).entryList({"kestrune-script-*"}, QDir::AllEntries | QDir::Hidden), QStringList());
     }
 };
 

@@ -924,6 +924,50 @@ private slots:
         QVERIFY(!fx.grid->isDragActive());
     }
 
+    // Files from another program are taken as a link, or a copy where no link is offered, never as a move
+    // (after which the source may delete the originals): on entering, moving and dropping alike.
+    void fileDropsAreNeverMoves_data()
+    {
+        QTest::addColumn<int>("offered");
+        QTest::addColumn<bool>("shift"); // the user asks the source for a move
+        QTest::addColumn<int>("taken");  // IgnoreAction: refused
+        const int moveCopy = int(Qt::MoveAction | Qt::CopyAction);
+        QTest::newRow("move or copy") << moveCopy << false << int(Qt::CopyAction);
+        QTest::newRow("move or copy, shift held") << moveCopy << true << int(Qt::CopyAction);
+        QTest::newRow("move, copy or link") << int(moveCopy | Qt::LinkAction) << true << int(Qt::LinkAction);
+        QTest::newRow("link only") << int(Qt::LinkAction) << false << int(Qt::LinkAction);
+        QTest::newRow("move only") << int(Qt::MoveAction) << false << int(Qt::IgnoreAction);
+    }
+    void fileDropsAreNeverMoves()
+    {
+        QFETCH(int, offered);
+        QFETCH(bool, shift);
+        QFETCH(int, taken);
+        const Qt::KeyboardModifiers keys = shift ? Qt::ShiftModifier : Qt::NoModifier;
+        GridFixture fx(3, QSize(400, 300));
+        QSignalSpy urls(fx.grid.get(), &IconGrid::urlsDropped);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/home/u/report.txt"))});
+        const Qt::DropActions actions(offered);
+        const bool accept = taken != Qt::IgnoreAction;
+        QDragEnterEvent enter(QPoint(50, 50), actions, &mime, Qt::LeftButton, keys);
+        QApplication::sendEvent(fx.grid.get(), &enter);
+        QCOMPARE(enter.isAccepted(), accept);
+        QDragMoveEvent move(QPoint(50, 50), actions, &mime, Qt::LeftButton, keys);
+        QApplication::sendEvent(fx.grid.get(), &move);
+        QCOMPARE(move.isAccepted(), accept);
+        QDropEvent drop(QPointF(QPoint(50, 50)), actions, &mime, Qt::LeftButton, keys);
+        drop.setAccepted(false);
+        QApplication::sendEvent(fx.grid.get(), &drop);
+        QCOMPARE(drop.isAccepted(), accept);
+        QCOMPARE(urls.count(), accept ? 1 : 0);
+        if (accept) {
+            QCOMPARE(int(enter.dropAction()), taken);
+            QCOMPARE(int(move.dropAction()), taken);
+            QCOMPARE(int(drop.dropAction()), taken);
+        }
+    }
+
     void foreignDrops()
     {
         GridFixture fx(3, QSize(400, 300));

@@ -777,6 +777,50 @@ private Q_SLOTS:
             QVERIFY2(log.contains(warning), qPrintable(log.messages().join('\n')));
     }
 
+    // Files from another program are taken as a link, or a copy where no link is offered, never as a move
+    // (after which the source may delete the originals): on entering, moving and dropping alike.
+    void fileDropsAreNeverMoves_data()
+    {
+        QTest::addColumn<int>("offered");
+        QTest::addColumn<bool>("shift"); // the user asks the source for a move
+        QTest::addColumn<int>("taken");  // IgnoreAction: refused
+        const int moveCopy = int(Qt::MoveAction | Qt::CopyAction);
+        QTest::newRow("move or copy") << moveCopy << false << int(Qt::CopyAction);
+        QTest::newRow("move or copy, shift held") << moveCopy << true << int(Qt::CopyAction);
+        QTest::newRow("move, copy or link") << int(moveCopy | Qt::LinkAction) << true << int(Qt::LinkAction);
+        QTest::newRow("link only") << int(Qt::LinkAction) << false << int(Qt::LinkAction);
+        QTest::newRow("move only") << int(Qt::MoveAction) << false << int(Qt::IgnoreAction);
+    }
+    void fileDropsAreNeverMoves()
+    {
+        QFETCH(int, offered);
+        QFETCH(bool, shift);
+        QFETCH(int, taken);
+        const Qt::KeyboardModifiers keys = shift ? Qt::ShiftModifier : Qt::NoModifier;
+        Fixture f({1, 1, 1});
+        QSignalSpy urls(&f.sidebar, &Sidebar::urlsDropped);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/home/u/report.txt"))});
+        const Qt::DropActions actions(offered);
+        const bool accept = taken != Qt::IgnoreAction;
+        QDragEnterEvent enter(rowPoint(2), actions, &mime, Qt::LeftButton, keys);
+        QApplication::sendEvent(&f.sidebar, &enter);
+        QCOMPARE(enter.isAccepted(), accept);
+        QDragMoveEvent move(rowPoint(2), actions, &mime, Qt::LeftButton, keys);
+        QApplication::sendEvent(&f.sidebar, &move);
+        QCOMPARE(move.isAccepted(), accept);
+        QDropEvent drop(QPointF(rowPoint(2)), actions, &mime, Qt::LeftButton, keys);
+        drop.setAccepted(false);
+        QApplication::sendEvent(&f.sidebar, &drop);
+        QCOMPARE(drop.isAccepted(), accept);
+        QCOMPARE(urls.count(), accept ? 1 : 0);
+        if (accept) {
+            QCOMPARE(int(enter.dropAction()), taken);
+            QCOMPARE(int(move.dropAction()), taken);
+            QCOMPARE(int(drop.dropAction()), taken);
+        }
+    }
+
     void dropUrlsAndShellItems_data()
     {
         QTest::addColumn<QList<QUrl>>("urls");
