@@ -231,7 +231,10 @@ int main(int argc, char** argv)
                      QString::fromLocal8Bit(qgetenv("DISPLAY")),
                      "-t",
                      QString::number(seconds)};
-    args << ktr::platform::Mp4Writer::ffmpegArguments(s) << ffmpegOut;
+    // Only the frames it grabbed: by default ffmpeg repeats frames into an MP4 to keep the rate constant,
+    // which would count a missed capture as a frame.
+    args << ktr::platform::Mp4Writer::ffmpegArguments(s) << QStringLiteral("-fps_mode") << QStringLiteral("passthrough")
+         << ffmpegOut;
     const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
