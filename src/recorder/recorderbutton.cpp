@@ -28,9 +28,11 @@ QString RecorderButton::pauseText(int cause, const QString& detail)
     case RecorderCore::PauseCause::LowDisk:
         return Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）");
     case RecorderCore::PauseCause::FolderMissing:
-        return Lang::tr("录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：%1").arg(QDir::toNativeSeparators(detail));
+        return Lang::tr("录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：%1")
+            .arg(QDir::toNativeSeparators(detail));
     case RecorderCore::PauseCause::NotAFolder:
-        return Lang::tr("录屏保存位置不是文件夹，录屏已暂停（恢复后会自动继续）：%1").arg(QDir::toNativeSeparators(detail));
+        return Lang::tr("录屏保存位置不是文件夹，录屏已暂停（恢复后会自动继续）：%1")
+            .arg(QDir::toNativeSeparators(detail));
     case RecorderCore::PauseCause::WriteFailed:
         break;
     }
