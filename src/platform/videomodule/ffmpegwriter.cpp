@@ -336,9 +336,11 @@ bool FfmpegWriter::writeFrame(const QImage& image, qint64 timeMs)
     {
         std::unique_lock lock(d->mutex);
         if (!d->encodeError.isEmpty()) {
-            // The encoder failed on an earlier frame: this one is refused in its place.
+            // The encoder failed on an earlier frame: this one is refused in its place. A failed write
+            // refuses every frame after it (the file can't take more), as when writing was done here.
             d->error = d->encodeError;
-            d->encodeError.clear();
+            if (!d->failed)
+                d->encodeError.clear();
             return false;
         }
         // Waits only when the encoder is two frames behind.
