@@ -1,16 +1,20 @@
 // The screen recorder beside ffmpeg's x11grab: the same screen, rate, encoder settings and time, one after
-// the other in the same run; prints the CPU time of each, their ratio, the frames each wrote and how long the
-// GUI thread was held up while recording.
+// the other in the same run, the recorder at the panel's default settings (59 fps, MP4); prints the frame
+// rate each reached, the CPU time of each and their ratio, the memory the recorder added while recording
+// and kept after the stop beside ffmpeg's whole process, and how long the GUI thread was held up.
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_recorder
 //
 // KTR_BENCH_SECONDS shortens the 30 s of each recording.
 #include "platform/mp4writer.h"
+#include "platform/videobackend.h"
 #include "recorder/screenmonitor.h"
+#include "ui/appsettings.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
@@ -24,7 +28,42 @@
 
 namespace {
 
-constexpr int kFps = 10;
+const AppSettings kDefaults;
+const int kFps = kDefaults.monitorFps;
+
+struct Memory
+{
+    qint64 rss = 0;  // VmRSS
+    qint64 anon = 0; // RssAnon: the heap and other private memory (the rest is mapped files)
+    qint64 peak = 0; // VmHWM
+};
+
+// Memory of a process from its status file, in bytes.
+Memory memoryOf(const QString& statusPath)
+{
+    QFile f(statusPath);
+    Memory m;
+    if (!f.open(QIODevice::ReadOnly))
+        return m;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.simplified().split(' ');
+        if (parts.size() < 2)
+            continue;
+        const qint64 bytes = parts[1].toLongLong() * 1024;
+        if (parts[0] == "VmRSS:")
+            m.rss = bytes;
+        else if (parts[0] == "RssAnon:")
+            m.anon = bytes;
+        else if (parts[0] == "VmHWM:")
+            m.peak = bytes;
+    }
+    return m;
+}
+
+double mb(qint64 bytes)
+{
+    return double(bytes) / 1048576.0;
+}
 
 double cpuSeconds(int who)
 {
@@ -114,7 +153,8 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     // --- the recorder, with the GUI thread's longest pause measured by a fast timer beside it
     ScreenMonitor monitor(ScreenMonitor::systemSeams());
-    monitor.configure(dir.path(), 512, 600, kFps, 1, 0);
+    monitor.configure(dir.path(), kDefaults.monitorMaxMB, kDefaults.monitorIdleSec, kFps, kDefaults.monitorFormat,
+                      kDefaults.monitorTrigger);
     qint64 longestGapMs = 0;
     QElapsedTimer gap;
     QTimer probe;
@@ -132,6 +172,13 @@ int main(int argc, char** argv)
     const qint64 idleGapMs = longestGapMs;
     longestGapMs = 0;
 
+    const Memory memBefore = memoryOf(QStringLiteral("/proc/self/status"));
+    // The FFmpeg module is loaded once per process and stays (video backgrounds use it too): its share of
+    // what the recorder keeps is told apart. Loading it here adds what its libraries bring at load; what
+    // they set up at the first encoder stays counted as the recorder's.
+    ktr::platform::videoModule();
+    const Memory memModule = memoryOf(QStringLiteral("/proc/self/status"));
+    Memory memPeak = memBefore;
     const double selfBefore = cpuSeconds(RUSAGE_SELF);
     const double guiBefore = cpuSeconds(RUSAGE_THREAD);
     QElapsedTimer call;
@@ -142,17 +189,20 @@ int main(int argc, char** argv)
         return 1;
     }
     const qint64 startMs = call.elapsed();
-    QString segment;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (segment.isEmpty())
-            segment = monitor.segmentPath();
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        const Memory m = memoryOf(QStringLiteral("/proc/self/status"));
+        memPeak.rss = std::max(memPeak.rss, m.rss);
+        memPeak.anon = std::max(memPeak.anon, m.anon);
     });
+    sampler.start(100);
     gap.start();
     probe.start(4);
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     probe.stop();
+    sampler.stop();
     call.restart();
     monitor.requestStop();
     const qint64 requestStopMs = call.elapsed();
@@ -160,6 +210,13 @@ int main(int argc, char** argv)
     const qint64 stopMs = call.elapsed();
     // The GUI thread's own share (the timer, the event loop) is not the recorder's.
     const double recorderCpu = (cpuSeconds(RUSAGE_SELF) - selfBefore) - (cpuSeconds(RUSAGE_THREAD) - guiBefore);
+    // What the stop gave back, after a moment for anything the recorder hands back late.
+    {
+        QEventLoop settleLoop;
+        QTimer::singleShot(1000, &settleLoop, &QEventLoop::quit);
+        settleLoop.exec();
+    }
+    const Memory memAfter = memoryOf(QStringLiteral("/proc/self/status"));
 
     // --- ffmpeg's x11grab with the same settings
     const ktr::platform::Mp4Writer::EncoderSettings s =
@@ -180,12 +237,20 @@ int main(int argc, char** argv)
                      QString::fromLocal8Bit(qgetenv("DISPLAY")),
                      "-t",
                      QString::number(seconds)};
-    args << ktr::platform::Mp4Writer::ffmpegArguments(s) << ffmpegOut;
+    // Only the frames it grabbed: by default ffmpeg repeats frames into an MP4 to keep the rate constant,
+    // which would count a missed capture as a frame.
+    args << ktr::platform::Mp4Writer::ffmpegArguments(s) << QStringLiteral("-fps_mode") << QStringLiteral("passthrough")
+         << ffmpegOut;
     const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    if (!ffmpeg.waitForFinished((seconds + 60) * 1000) || ffmpeg.exitCode() != 0) {
+    // Its peak, read while it runs (the last reading before it ends holds the whole run's).
+    qint64 ffmpegPeak = 0;
+    const QString ffmpegStatus = QStringLiteral("/proc/%1/status").arg(ffmpeg.processId());
+    while (!ffmpeg.waitForFinished(100))
+        ffmpegPeak = std::max(ffmpegPeak, memoryOf(ffmpegStatus).peak);
+    if (ffmpeg.exitCode() != 0) {
         std::fprintf(stderr, "ffmpeg failed\n");
         return 1;
     }
@@ -194,9 +259,26 @@ int main(int argc, char** argv)
     animator.kill();
     animator.waitForFinished();
 
-    const int recorderFrames = frameCount(segment);
+    int recorderFrames = 0;
+    int segments = 0;
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("Screen_*")}, QDir::Files, QDir::Name);
+    for (const QString& name : files) {
+        recorderFrames += frameCount(dir.filePath(name));
+        ++segments;
+    }
     const int ffmpegFrames = frameCount(ffmpegOut);
     std::printf("screen: %dx%d at %d fps for %d s\n", screen.width(), screen.height(), kFps, seconds);
+    std::printf("recorder frame rate: %.1f fps (%.1f %% of %d; %d frames in %d segments)\n",
+                double(recorderFrames) / seconds, 100.0 * recorderFrames / (double(kFps) * seconds), kFps,
+                recorderFrames, segments);
+    std::printf("ffmpeg frame rate: %.1f fps\n", double(ffmpegFrames) / seconds);
+    std::printf("recorder memory added while recording: %.1f MB (private %.1f MB)\n", mb(memPeak.rss - memBefore.rss),
+                mb(memPeak.anon - memBefore.anon));
+    std::printf("recorder memory kept after the stop: %.1f MB (private %.1f MB)\n", mb(memAfter.rss - memBefore.rss),
+                mb(memAfter.anon - memBefore.anon));
+    std::printf("  of which the video module loaded once per process: %.1f MB (private %.1f MB)\n",
+                mb(memModule.rss - memBefore.rss), mb(memModule.anon - memBefore.anon));
+    std::printf("ffmpeg whole process peak: %.1f MB\n", mb(ffmpegPeak));
     std::printf("encoder: libx264 %s/%s %lld bit/s, gop %d, %d threads\n", qPrintable(s.preset), qPrintable(s.tune),
                 s.bitrate, s.gop, s.threads);
     std::printf("recorder cpu: %.2f s\n", recorderCpu);

@@ -165,6 +165,8 @@ void MainWindow::buildControllers()
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+    connect(m_recorder, &RecorderButton::paused, this, [this](const QString& text) { showToast(text, Toast::Error); });
+    connect(m_recorder, &RecorderButton::resumed, this, [this] { showToast(Lang::tr("录屏已继续"), Toast::Info); });
     connectOnline();
 }
 

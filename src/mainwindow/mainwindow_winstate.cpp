@@ -405,9 +405,7 @@ void MainWindow::summonWindow()
 
 void MainWindow::showDiskFullNotice()
 {
-    if (m_bottomBar)
-        m_bottomBar->setButtonActive(UiBtn::Monitor, false);
-    if (m_titleBar)
-        m_titleBar->setButtonActive(UiBtn::Monitor, false);
+    // The recorder is paused, not stopped: it goes on by itself and the button's next press stops it, so
+    // the button keeps showing it runs.
     showToast(Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"), Toast::Error);
 }

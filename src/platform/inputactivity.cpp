@@ -27,6 +27,18 @@ qint64 nowMs()
     return Clock::system()->monotonicMs();
 }
 
+// The raw-input thread's display: a broken connection there ends that thread, not the process.
+std::atomic<Display*> s_inputDisplay{nullptr};
+XIOErrorHandler s_previousIoHandler = nullptr;
+
+int ioErrorHandler(Display* dpy)
+{
+    if (dpy == s_inputDisplay.load())
+        return 0; // its exit handler only marks the connection lost
+    // Every other display keeps what it had (Xlib's default ends the process).
+    return s_previousIoHandler ? s_previousIoHandler(dpy) : 0;
+}
+
 class X11InputActivity final : public InputActivity
 {
 public:
@@ -47,6 +59,8 @@ public:
         const qint64 now = nowMs();
         m_keyboard.store(now);
         m_mouse.store(now);
+        if (m_lost)
+            stopThread(); // a connection that died is made anew
         if (!m_running)
             startThread();
         return m_running;
@@ -64,7 +78,8 @@ public:
     bool isInstalled() const override
     {
         std::lock_guard lock(m_mutex);
-        return m_running && m_users > 0;
+        // Once the connection died the ticks stand still: the idle time answers instead.
+        return m_running && m_users > 0 && !m_lost;
     }
 
     qint64 lastKeyboardMs() const override { return m_keyboard.load(); }
@@ -101,6 +116,8 @@ public:
             m_observers.push_back(observer);
             m_observerCount = int(m_observers.size());
         }
+        if (m_lost)
+            stopThread();
         if (!m_running)
             startThread();
     }
@@ -143,6 +160,14 @@ private:
         XISetMask(bits, XI_RawButtonRelease);
         XISetMask(bits, XI_RawMotion);
         XIEventMask mask{XIAllDevices, int(sizeof bits), bits};
+        // A broken connection must not end the process (Xlib's default): the thread ends and the idle time
+        // takes over.
+        m_ioError = false;
+        static std::once_flag handlerOnce;
+        std::call_once(handlerOnce, [] { s_previousIoHandler = XSetIOErrorHandler(ioErrorHandler); });
+        s_inputDisplay = dpy;
+        XSetIOErrorExitHandler(
+            dpy, [](Display*, void* self) { static_cast<X11InputActivity*>(self)->m_ioError = true; }, this);
         XISelectEvents(dpy, DefaultRootWindow(dpy), &mask, 1);
         XFlush(dpy);
         const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -155,6 +180,7 @@ private:
         m_thread = std::thread([this, dpy, opcode, wake] {
             loop(dpy, opcode, wake);
             XCloseDisplay(dpy);
+            s_inputDisplay = nullptr;
         });
     }
 
@@ -170,13 +196,23 @@ private:
         ::close(m_wake);
         m_wake = -1;
         m_running = false;
+        m_lost = false;
     }
 
     void loop(Display* dpy, int opcode, int wake)
     {
+        if (!watch(dpy, opcode, wake)) {
+            qWarning() << "[input] the XInput2 connection was lost: activity falls back to the idle time";
+            m_lost = true;
+        }
+    }
+
+    // False when the connection broke, true when told to stop.
+    bool watch(Display* dpy, int opcode, int wake)
+    {
         const int xfd = ConnectionNumber(dpy);
         for (;;) {
-            while (XPending(dpy) > 0) {
+            while (!m_ioError && XPending(dpy) > 0) {
                 XEvent ev;
                 XNextEvent(dpy, &ev);
                 XGenericEventCookie* cookie = &ev.xcookie;
@@ -185,15 +221,15 @@ private:
                 handle(cookie->evtype, static_cast<const XIRawEvent*>(cookie->data));
                 XFreeEventData(dpy, cookie);
             }
+            if (m_ioError)
+                return false;
             pollfd fds[2] = {{xfd, POLLIN, 0}, {wake, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-                return;
+                return false;
             if (fds[1].revents)
-                return;
-            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-                qWarning() << "[input] the display connection closed";
-                return;
-            }
+                return true;
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+                return false;
         }
     }
 
@@ -233,6 +269,9 @@ private:
     int m_users = 0;
     int m_observerCount = 0;
     bool m_running = false;
+    // The thread ended because its connection broke (it is joined by the next stop or install).
+    std::atomic<bool> m_lost{false};
+    std::atomic<bool> m_ioError{false};
     std::thread m_thread;
     int m_wake = -1;
     std::atomic<qint64> m_keyboard{0};

@@ -60,6 +60,41 @@ void blendCursor(QImage& image, const uint32_t* pixels, int width, int height, i
     }
 }
 
+// Whether pictures of this screen come as 32-bit little-endian RGB, the one form we hand out: a 24- or
+// 32-bit TrueColor root with 8 bits a colour, stored in 32 bits a pixel. Empty when they do; else why not.
+const char* formatFault(xcb_connection_t* conn, const xcb_screen_t* screen)
+{
+    const char* const unsupported = "当前 X 显示的颜色格式无法录制，屏幕录制需要 24 位或 32 位真彩色显示";
+    if (screen->root_depth != 24 && screen->root_depth != 32)
+        return unsupported;
+    const xcb_setup_t* setup = xcb_get_setup(conn);
+    bool has32 = false;
+    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+        if (f.data->depth == screen->root_depth && f.data->bits_per_pixel == 32)
+            has32 = true;
+    }
+    if (!has32 || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+        return unsupported;
+    for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
+        for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+            if (v.data->visual_id != screen->root_visual)
+                continue;
+            const bool rgb = v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR && v.data->red_mask == 0xff0000u &&
+                             v.data->green_mask == 0xff00u && v.data->blue_mask == 0xffu;
+            return rgb ? nullptr : unsupported;
+        }
+    }
+    return unsupported;
+}
+
+const xcb_screen_t* screenOf(xcb_connection_t* conn, int number)
+{
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+    for (int i = 0; i < number && it.rem; ++i)
+        xcb_screen_next(&it);
+    return it.rem ? it.data : nullptr;
+}
+
 class X11ScreenCapture final : public ScreenCapture
 {
 public:
@@ -78,23 +113,10 @@ public:
         m_conn = xcb_connect(nullptr, &screenNumber);
         if (!m_conn || xcb_connection_has_error(m_conn))
             return false;
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_conn));
-        for (int i = 0; i < screenNumber && it.rem; ++i)
-            xcb_screen_next(&it);
-        if (!it.rem)
+        const xcb_screen_t* screen = screenOf(m_conn, screenNumber);
+        if (!screen || formatFault(m_conn, screen))
             return false;
-        m_root = it.data->root;
-        if (it.data->root_depth != 24 && it.data->root_depth != 32)
-            return false;
-        // Pictures are handed out as 32-bit RGB: the server must store 24-bit depth in 32 bits per pixel.
-        bool has32 = false;
-        const xcb_setup_t* setup = xcb_get_setup(m_conn);
-        for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
-            if (f.data->depth == it.data->root_depth && f.data->bits_per_pixel == 32)
-                has32 = true;
-        }
-        if (!has32 || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
-            return false;
+        m_root = screen->root;
 
         const xcb_query_extension_reply_t* randr = xcb_get_extension_data(m_conn, &xcb_randr_id);
         if (randr && randr->present) {
@@ -323,12 +345,19 @@ bool ScreenCapture::available(QString* message)
     // Under Wayland the X server is only XWayland, which sees none of the native windows.
     if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0)
         return fail("Wayland 会话下无法录制屏幕，请使用 X11 会话");
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const bool ok = c && !xcb_connection_has_error(c);
-    if (c)
-        xcb_disconnect(c);
-    if (!ok)
+    int number = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &number);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
         return fail("无法连接 X11 显示，屏幕录制需要 X11 桌面会话");
+    }
+    // A connection alone is not enough: the capture needs the screen's pixels in a form it can read.
+    const xcb_screen_t* screen = screenOf(c, number);
+    const char* fault = screen ? formatFault(c, screen) : "无法连接 X11 显示，屏幕录制需要 X11 桌面会话";
+    xcb_disconnect(c);
+    if (fault)
+        return fail(fault);
     return true;
 }
 

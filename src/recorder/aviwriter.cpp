@@ -156,34 +156,54 @@ bool AviWriter::finish()
     if (!m_file.isOpen())
         return false;
     const quint32 frames = quint32(m_index.size());
-    bool ok = patch(48, frames) && patch(140, frames);
+    // A chunk cut short by a failed write lies past the last whole one: it is no part of the file.
+    bool ok = m_file.size() <= m_end || m_file.resize(m_end);
+    ok = patch(48, frames) && ok;
+    ok = patch(140, frames) && ok;
     // The rate the frames really came at, so the file plays at the speed it was recorded.
     if (frames >= 2 && m_lastMs > m_firstMs) {
         const double span = double(m_lastMs - m_firstMs);
         const auto rate = quint32(std::max(1.0, std::round((frames - 1) * 1000000.0 / span)));
         const auto usPerFrame = quint32(std::max(1.0, std::round(span * 1000.0 / (frames - 1))));
-        ok = ok && patch(32, usPerFrame) && patch(132, rate);
+        ok = patch(32, usPerFrame) && ok;
+        ok = patch(132, rate) && ok;
     }
-    ok = ok && patch(216, quint32(m_end - 220));
-    if (ok) {
-        QByteArray index;
-        index.reserve(qsizetype(16) * frames + 8);
-        index.resize(8);
-        putFourcc(index.data(), "idx1");
-        put32(index.data() + 4, 16 * frames);
-        char entry[16];
-        for (const auto& [offset, length] : m_index) {
-            putFourcc(entry, "00dc");
-            put32(entry + 4, 0x10); // key frame
-            put32(entry + 8, offset);
-            put32(entry + 12, length);
-            index.append(entry, 16);
+    ok = patch(216, quint32(m_end - 220)) && ok;
+
+    QByteArray index;
+    index.reserve(qsizetype(16) * frames + 8);
+    index.resize(8);
+    putFourcc(index.data(), "idx1");
+    put32(index.data() + 4, 16 * frames);
+    char entry[16];
+    for (const auto& [offset, length] : m_index) {
+        putFourcc(entry, "00dc");
+        put32(entry + 4, 0x10); // key frame
+        put32(entry + 8, offset);
+        put32(entry + 12, length);
+        index.append(entry, 16);
+    }
+    qint64 end = m_end + index.size();
+    if (!m_file.seek(m_end) || m_file.write(index) != index.size()) {
+        // The disk took part of the index at most: keep the entries that landed whole, so a player finds
+        // those frames; without even the chunk's header the file says it has no index (players then read
+        // the frames one after the other).
+        ok = false;
+        m_error = m_file.errorString();
+        const qint64 landed = std::max<qint64>(0, m_file.size() - m_end);
+        const qint64 entries = landed >= 8 ? std::min<qint64>(frames, (landed - 8) / 16) : 0;
+        if (landed >= 8) {
+            end = m_end + 8 + 16 * entries;
+            patch(m_end + 4, quint32(16 * entries));
+        } else {
+            end = m_end;
+            patch(44, 0);
         }
-        ok = m_file.seek(m_end) && m_file.write(index) == index.size();
-        if (ok)
-            ok = patch(4, quint32(m_end + index.size() - 8));
+        m_file.resize(end);
     }
-    if (!ok)
+    // The RIFF size makes the file readable at all: it is written whatever else failed.
+    ok = patch(4, quint32(end - 8)) && ok;
+    if (!ok && m_error.isEmpty())
         m_error = m_file.errorString();
     m_file.close();
     return ok;

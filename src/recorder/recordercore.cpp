@@ -13,8 +13,8 @@
 
 namespace {
 
-// How long a failure that is not about disk space (no screen, a segment file that can't be made) holds
-// off the next attempt, so a lasting fault is not retried at the frame rate.
+// How long a missing screen holds off the next attempt, so a lasting fault is not retried at the frame
+// rate.
 constexpr qint64 kRetryMs = 1000;
 
 qint64 storageFreeBytes(const QString& dir)
@@ -53,6 +53,7 @@ void RecorderCore::configure(const QString& dir, int maxMB, int idleSec, int fps
     m_segmentMiB = std::clamp(maxMB, 10, 512);
     m_idleMs = std::clamp(idleSec, 10, 600) * 1000;
     m_useMp4 = format > 0;
+    m_wantMp4 = format > 0;
     m_idleMode = std::clamp(trigger, 0, 2);
     const int f = std::clamp(fps, 2, 60);
     m_fps = f;
@@ -86,6 +87,19 @@ void RecorderCore::step()
 {
     const qint64 now = m_seams.clock->monotonicMs();
     bool open = hasSegment();
+    if (open && now >= m_nextFileCheckMs) {
+        // Writes into an open file go on after its folder was removed: they would fill a file nobody can
+        // reach. The file's name is looked for now and then instead.
+        m_nextFileCheckMs = now + kFileCheckMs;
+        const QString path = segmentPath();
+        if (!path.isEmpty() && !QFileInfo::exists(path)) {
+            QString detail;
+            const PauseCause cause = diagnose(QStringLiteral("the segment file vanished"), &detail);
+            abandonSegment();
+            pause(now, cause, detail);
+            open = false;
+        }
+    }
     if (isUserActive(now)) {
         if (!open && (!m_lowDiskPaused || now >= m_pausedUntilMs) && now >= m_retryAtMs)
             open = openSegment(now);
@@ -113,16 +127,72 @@ QString RecorderCore::segmentFileName(const QString& extension) const
     return path;
 }
 
-void RecorderCore::pause(qint64 nowMs)
+void RecorderCore::pause(qint64 nowMs, PauseCause cause, const QString& detail)
 {
-    m_lowDiskPaused = true;
-    m_pausedUntilMs = nowMs + kPauseMs;
-    // Every pause is told once, whatever began it; a pause that only goes on is not told again.
-    if (!m_pauseSignalled) {
-        m_pauseSignalled = true;
-        if (onDiskFull)
-            onDiskFull();
+    qint64 wait = kPauseMs;
+    if (cause == PauseCause::FolderMissing || cause == PauseCause::NotAFolder) {
+        wait = kFolderRetryMs;
+    } else if (cause == PauseCause::WriteFailed) {
+        // Each try makes a file; a fault that lasts is tried ever less often.
+        wait = std::min(kMaxRetryMs, kPauseMs << std::min(m_failedPauses, 4));
+        ++m_failedPauses;
     }
+    m_lowDiskPaused = true;
+    m_pausedUntilMs = nowMs + wait;
+    // A pause is told once, whatever began it; a pause that only goes on is not told again, one whose
+    // cause changed is.
+    if (m_pauseSignalled && cause == m_pauseCause)
+        return;
+    m_pauseSignalled = true;
+    m_pauseCause = cause;
+    static const char* const names[] = {"low disk space", "folder missing", "not a folder", "write failed"};
+    if (cause != PauseCause::LowDisk) // the low-space line has its own form, written by openSegment
+        qWarning().noquote() << "screen monitor paused:" << names[int(cause)] << detail;
+    if (onPause)
+        onPause(cause, detail);
+}
+
+bool RecorderCore::folderFault(PauseCause* cause) const
+{
+    const QFileInfo info(m_outputDir);
+    if (!info.exists()) {
+        *cause = PauseCause::FolderMissing;
+        return true;
+    }
+    if (!info.isDir()) {
+        *cause = PauseCause::NotAFolder;
+        return true;
+    }
+    return false;
+}
+
+RecorderCore::PauseCause RecorderCore::diagnose(const QString& error, QString* detail) const
+{
+    PauseCause cause;
+    if (folderFault(&cause)) {
+        *detail = m_outputDir;
+        return cause;
+    }
+    if (m_seams.freeBytes) {
+        const qint64 free = m_seams.freeBytes(m_outputDir);
+        const qint64 threshold = std::max(kMinFreeBytes, 2 * qint64(m_segmentMiB) * kMiB);
+        if (free >= 0 && free < threshold) {
+            *detail = m_outputDir;
+            return PauseCause::LowDisk;
+        }
+    }
+    *detail = error;
+    return PauseCause::WriteFailed;
+}
+
+void RecorderCore::abandonSegment()
+{
+    const QString path = segmentPath();
+    const bool empty = m_framesInSegment == 0;
+    closeSegment();
+    // A file without a frame would only be a stub left by each retry.
+    if (empty && !path.isEmpty() && QFileInfo(path).isFile())
+        QFile::remove(path);
 }
 
 bool RecorderCore::ensureCapture()
@@ -146,18 +216,26 @@ QString RecorderCore::segmentPath() const
 
 bool RecorderCore::openSegment(qint64 nowMs)
 {
+    if (!m_outputDir.isEmpty()) {
+        PauseCause fault;
+        if (folderFault(&fault)) {
+            pause(nowMs, fault, m_outputDir);
+            return false;
+        }
+    }
     if (!m_outputDir.isEmpty() && m_seams.freeBytes) {
         const qint64 free = m_seams.freeBytes(m_outputDir);
         const qint64 threshold = std::max(kMinFreeBytes, 2 * qint64(m_segmentMiB) * kMiB);
         if (free >= 0 && free < threshold) {
-            if (!m_lowDiskPaused)
+            if (!m_lowDiskPaused || m_pauseCause != PauseCause::LowDisk)
                 qWarning().noquote() << "screen monitor paused: low disk space" << free << "<" << threshold;
-            pause(nowMs);
+            pause(nowMs, PauseCause::LowDisk, m_outputDir);
             return false;
         }
     }
-    m_lowDiskPaused = false;
-    m_pauseSignalled = false;
+    const bool wasPaused = m_lowDiskPaused;
+    if (wasPaused)
+        m_useMp4 = m_wantMp4; // a fallback made while the folder was failing is tried again
 
     const QSize screen = ensureCapture() ? m_capture->screenSize() : QSize();
     if (screen.width() < 1 || screen.height() < 1) {
@@ -169,7 +247,16 @@ bool RecorderCore::openSegment(qint64 nowMs)
     m_segmentBytes = 0;
     m_refusals = 0;
     m_segmentStartMs = nowMs;
+    m_nextFileCheckMs = nowMs + kFileCheckMs;
 
+    // The pause ends here; the spell the user was told of ends with the first frame written.
+    auto opened = [&] {
+        m_segmentBytes = m_sink->bytes();
+        m_lowDiskPaused = false;
+        return true;
+    };
+
+    QString mp4Error;
     if (m_useMp4) {
         const QString path = segmentFileName(QStringLiteral(".mp4"));
         setSegmentPath(path);
@@ -177,13 +264,11 @@ bool RecorderCore::openSegment(qint64 nowMs)
         if (sink && sink->open(path, screen, m_fps)) {
             m_sink = std::move(sink);
             m_segmentIsMp4 = true;
-            m_segmentBytes = m_sink->bytes();
-            return true;
+            return opened();
         }
-        // The writer removed what it made. Every further segment of this run is AVI, under a name of its own
-        // (a file of that name may exist beside the failed one).
-        qWarning().noquote() << "screen monitor MP4 writer failed, recording AVI from now on:"
-                             << (sink ? sink->errorString() : QString()) << path;
+        // The writer removed what it made. Further segments are AVI, under a name of their own (a file of
+        // that name may exist beside the failed one), until writing works again after a pause.
+        mp4Error = sink ? sink->errorString() : QString();
         m_useMp4 = false;
     }
 
@@ -191,16 +276,19 @@ bool RecorderCore::openSegment(qint64 nowMs)
     setSegmentPath(path);
     std::unique_ptr<SegmentSink> sink = m_seams.sinks(SegmentSink::Format::Avi);
     if (!sink || !sink->open(path, screen, m_fps)) {
-        qWarning().noquote() << "screen monitor segment not created:" << (sink ? sink->errorString() : QString())
-                             << path;
         setSegmentPath(QString());
-        m_retryAtMs = nowMs + kRetryMs;
+        // Neither file could be made: the folder is at fault, not the MP4 writer.
+        m_useMp4 = m_wantMp4;
+        QString detail;
+        const PauseCause cause = diagnose(sink ? sink->errorString() : QString(), &detail);
+        pause(nowMs, cause, detail);
         return false;
     }
+    if (!mp4Error.isNull())
+        qWarning().noquote() << "screen monitor MP4 writer failed, recording AVI for now:" << mp4Error;
     m_sink = std::move(sink);
     m_segmentIsMp4 = false;
-    m_segmentBytes = m_sink->bytes();
-    return true;
+    return opened();
 }
 
 void RecorderCore::closeSegment()
@@ -230,6 +318,13 @@ void RecorderCore::captureFrame(qint64 nowMs)
     switch (m_sink->write(frame, nowMs - m_segmentStartMs)) {
     case SegmentSink::Write::Written:
         m_refusals = 0;
+        m_failedPauses = 0;
+        if (m_pauseSignalled) {
+            m_pauseSignalled = false;
+            qInfo().noquote() << "screen monitor resumed:" << segmentPath();
+            if (onResume)
+                onResume();
+        }
         ++m_framesInSegment;
         m_segmentBytes = m_sink->bytes();
         if (m_segmentBytes >= qint64(m_segmentMiB) * kMiB) {
@@ -243,14 +338,16 @@ void RecorderCore::captureFrame(qint64 nowMs)
         break;
     }
     if (m_segmentIsMp4) {
-        // A lone refusal only loses that frame; refusals in a row mean the disk is full. What was written
-        // is kept and recording pauses like for low space.
+        // A lone refusal only loses that frame; refusals in a row mean writing fails. What was written is
+        // kept and recording pauses.
         if (++m_refusals < kMaxRefusals)
             return;
         qWarning().noquote() << "screen monitor MP4 writes refused, closing segment:" << m_sink->errorString();
     } else {
         qWarning().noquote() << "screen monitor AVI write failed, closing segment:" << m_sink->errorString();
     }
-    closeSegment();
-    pause(nowMs);
+    QString detail;
+    const PauseCause cause = diagnose(m_sink->errorString(), &detail);
+    abandonSegment();
+    pause(nowMs, cause, detail);
 }

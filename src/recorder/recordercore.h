@@ -39,6 +39,21 @@ public:
     static constexpr qint64 kMiB = 1048576;
     static constexpr qint64 kMinFreeBytes = 500 * kMiB;
     static constexpr qint64 kPauseMs = 10000;
+    // A missing folder is looked for this often (a look costs one stat and makes no file).
+    static constexpr qint64 kFolderRetryMs = 2000;
+    // A write failure of another kind is retried after kPauseMs, then twice as long each time, up to this.
+    static constexpr qint64 kMaxRetryMs = 80000;
+    // How often the open segment's file is looked for (a removed folder takes the file with it while
+    // writes into the open file still succeed).
+    static constexpr qint64 kFileCheckMs = 1000;
+
+    // Why recording waits.
+    enum class PauseCause {
+        LowDisk,       // too little free space on the folder's volume
+        FolderMissing, // the folder is gone (removed, or its drive unmounted)
+        NotAFolder,    // something other than a folder has its name
+        WriteFailed,   // a segment could not be made or written, for another reason (detail says which)
+    };
     // An MP4 segment whose writes fail this many times in a row is closed and recording pauses.
     static constexpr int kMaxRefusals = 3;
 
@@ -75,11 +90,22 @@ public:
     bool isPaused() const { return m_lowDiskPaused; }
     qint64 pausedUntilMs() const { return m_pausedUntilMs; }
 
-    // Called (on the recorder thread) each time a pause begins that the user has not been told of yet.
-    std::function<void()> onDiskFull;
+    // Called (on the recorder thread) when a pause begins that the user has not been told of yet: once
+    // per spell, again only when the cause changes. detail: the folder or the system's error text.
+    std::function<void(PauseCause cause, const QString& detail)> onPause;
+    // Called (on the recorder thread) when a segment opens again after a pause the user was told of.
+    std::function<void()> onResume;
+    PauseCause pauseCause() const { return m_pauseCause; }
 
 private:
-    void pause(qint64 nowMs);
+    // Pauses recording for the cause; the user hears of it once per spell.
+    void pause(qint64 nowMs, PauseCause cause, const QString& detail);
+    // What is wrong with the folder itself, if anything (no file is made to find out).
+    bool folderFault(PauseCause* cause) const;
+    // Why writing failed: the folder, the free space, or else the writer's own error.
+    PauseCause diagnose(const QString& error, QString* detail) const;
+    // Closes the open segment after a failure; a segment that holds no frame is removed.
+    void abandonSegment();
     bool ensureCapture();
     void setSegmentPath(const QString& path);
 
@@ -91,12 +117,18 @@ private:
     std::atomic<int> m_frameIntervalMs{125};
     std::atomic<int> m_fps{59};
     std::atomic<bool> m_useMp4{false};
+    // What configure asked for: a fallback to AVI lasts until writing works again after a pause.
+    bool m_wantMp4 = false;
     std::atomic<int> m_idleMode{0};
 
     std::atomic<bool> m_lowDiskPaused{false};
     std::atomic<qint64> m_pausedUntilMs{0};
     // Whether the user has been told of the pause in force; cleared when recording may go on again.
     bool m_pauseSignalled = false;
+    PauseCause m_pauseCause = PauseCause::LowDisk;
+    // Consecutive write-failure pauses, for the growing wait.
+    int m_failedPauses = 0;
+    qint64 m_nextFileCheckMs = 0;
     // After a failure that is not the disk's (no screen, a file that can't be made) the next open waits.
     qint64 m_retryAtMs = 0;
 

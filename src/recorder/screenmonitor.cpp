@@ -1,5 +1,6 @@
 #include "recorder/screenmonitor.h"
 
+#include "platform/heaptrim.h"
 #include "platform/inputactivity.h"
 #include "platform/process.h"
 #include "platform/screencapture.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <chrono>
 
 ScreenMonitor::Seams ScreenMonitor::systemSeams()
@@ -48,7 +50,12 @@ void ScreenMonitor::setSeams(Seams seams)
                         m_core->useMp4() ? 1 : 0, m_core->idleMode());
     }
     // The signal is emitted on the recorder thread; receivers in the GUI thread get it queued.
-    core->onDiskFull = [this] { Q_EMIT diskFull(); };
+    core->onPause = [this](RecorderCore::PauseCause cause, const QString& detail) {
+        if (cause == RecorderCore::PauseCause::LowDisk)
+            Q_EMIT diskFull();
+        Q_EMIT paused(int(cause), detail);
+    };
+    core->onResume = [this] { Q_EMIT resumed(); };
     m_core = std::move(core);
     m_seams = std::move(seams);
 }
@@ -95,6 +102,7 @@ bool ScreenMonitor::start(QString* message)
         qWarning() << "[recorder] no raw input: activity comes from the idle time";
     m_running = true;
     m_thread = std::thread([this] { run(); });
+    Q_EMIT runningChanged(true);
     return true;
 }
 
@@ -103,11 +111,14 @@ void ScreenMonitor::requestStop()
     if (m_activityInstalled && m_seams.core.activity)
         m_seams.core.activity->remove();
     m_activityInstalled = false;
+    bool wasRunning;
     {
         std::lock_guard lock(m_waitMutex);
-        m_running = false;
+        wasRunning = m_running.exchange(false);
     }
     m_wake.notify_all();
+    if (wasRunning)
+        Q_EMIT runningChanged(false);
 }
 
 void ScreenMonitor::joinStopped()
@@ -132,17 +143,19 @@ void ScreenMonitor::run()
     auto next = Clock::now();
     while (m_running) {
         m_core->step();
-        // Frames are due at the configured rate; one that came late pushes the next a whole interval out,
-        // so a slow machine records fewer frames instead of running the thread flat out.
-        int interval = m_core->frameIntervalMs();
-        if (interval < 5)
-            interval = 4;
+        // Frames are due at the configured rate, on a fixed schedule: a frame that took a little longer
+        // than its slot is followed at once by the next, so jitter costs no frames. Only when a whole slot
+        // has passed is it given up (a slow machine records fewer frames instead of piling them up).
+        // The slot is the exact frame time (17 ms would be 58.8 frames a second at 59).
+        const std::chrono::microseconds interval(std::max(4000, 1000000 / std::max(1, m_core->fps())));
         const auto now = Clock::now();
-        next += std::chrono::milliseconds(interval);
-        if (next <= now)
-            next = now + std::chrono::milliseconds(interval);
+        next += interval;
+        if (now - next >= interval)
+            next = now;
         std::unique_lock lock(m_waitMutex);
         m_wake.wait_until(lock, next, [this] { return !m_running; });
     }
     m_core->finish();
+    // The encoder's threads freed their buffers into heaps of their own: hand those back to the system.
+    ktr::platform::releaseFreeHeap();
 }

@@ -60,9 +60,17 @@ public Q_SLOTS:
     void requestStop();
 
 Q_SIGNALS:
-    // Recording paused for want of disk space (or after a write failed); emitted on the recorder thread once
-    // per pause. It goes on by itself when space is free again.
+    // Recording paused for want of disk space; emitted on the recorder thread once per pause. It goes on by
+    // itself when space is free again.
     void diskFull();
+    // Recording paused, for any cause (a RecorderCore::PauseCause as int; detail: the folder or the system's
+    // error text); emitted on the recorder thread once per pause and cause. The recorder keeps running and
+    // goes on by itself when writing works again.
+    void paused(int cause, const QString& detail);
+    // Recording goes on after a pause that was told (recorder thread).
+    void resumed();
+    // The recorder started or stopped (emitted on the thread that called start or stop).
+    void runningChanged(bool running);
 
 private:
     void run();

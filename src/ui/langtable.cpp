@@ -796,6 +796,10 @@ extern const Lang::Pair kLangTable[] = {
     {"卸载失败：临时脚本写入不完整，请检查磁盘空间", "Uninstall failed: the temporary script was not written completely. Please check the disk space."},
     {"已跳过 %1 个不存在的路径", "Skipped %1 paths that do not exist"},
     {"磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）", "Low disk space; recording paused (it resumes automatically when space is freed)"},
+    {"录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：%1", "The recordings folder is gone; recording paused (it resumes automatically when the folder is back): %1"},
+    {"录屏保存位置不是文件夹，录屏已暂停（恢复后会自动继续）：%1", "The recordings location is not a folder; recording paused (it resumes automatically once it is a folder again): %1"},
+    {"录屏文件写入失败，录屏已暂停，稍后会自动重试：%1", "Recording files could not be written; recording paused and will retry later: %1"},
+    {"录屏已继续", "Recording resumed"},
     {"未设置程序保护密码，无法解除混淆保护", "No program protection password is set, so obfuscation cannot be turned off"},
     {"程序保护密码已设置", "Program protection password set"},
     {"程序保护密码已移除", "Program protection password removed"},
@@ -939,6 +943,7 @@ extern const Lang::Pair kLangTable[] = {
     {"录屏文件夹无法写入：%1", "Cannot write into the recordings folder: %1"},
     {"Wayland 会话下无法录制屏幕，请使用 X11 会话", "The screen cannot be recorded in a Wayland session; please use an X11 session"},
     {"无法连接 X11 显示，屏幕录制需要 X11 桌面会话", "Cannot connect to the X11 display; screen recording needs an X11 desktop session"},
+    {"当前 X 显示的颜色格式无法录制，屏幕录制需要 24 位或 32 位真彩色显示", "The colour format of this X display cannot be recorded; screen recording needs a 24-bit or 32-bit true-colour display"},
 
     // --- preview
     {"无法创建预览输出文件夹：%1", "Cannot create the preview output folder: %1"},

@@ -693,15 +693,27 @@ private Q_SLOTS:
         QVERIFY(w->titleBar()->buttonState(UiBtn::Monitor));
         QCOMPARE(toastText(*w), Lang::tr("屏幕监控已启动"));
 
-        // A full disk pauses the recording: the button goes inactive with a notice.
+        // A pause is told, but the recorder still runs (it goes on by itself): the button stays on, and its
+        // next press stops the recorder.
         Q_EMIT ScreenMonitor::instance()->diskFull();
-        QTRY_VERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
-        QVERIFY(!w->titleBar()->buttonState(UiBtn::Monitor));
-        QCOMPARE(toastText(*w), Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
+        QTRY_COMPARE(toastText(*w), Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"));
+        Q_EMIT ScreenMonitor::instance()->paused(int(RecorderCore::PauseCause::FolderMissing), QStringLiteral("/rec"));
+        QTRY_COMPARE(toastText(*w), Lang::tr("录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：%1").arg("/rec"));
+        QVERIFY(w->bottomBar()->buttonState(UiBtn::Monitor));
+        QVERIFY(w->titleBar()->buttonState(UiBtn::Monitor));
 
         w->onUiButton(UiBtn::Monitor);
         QVERIFY(!ScreenMonitor::instance()->isRunning());
         QCOMPARE(toastText(*w), Lang::tr("屏幕监控已停止"));
+        QVERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
+        QVERIFY(!w->titleBar()->buttonState(UiBtn::Monitor));
+
+        // Stopped from elsewhere (the quit, update and reset paths): the button follows.
+        w->onUiButton(UiBtn::Monitor);
+        QVERIFY(w->bottomBar()->buttonState(UiBtn::Monitor));
+        ScreenMonitor::instance()->stop();
+        QVERIFY(!w->bottomBar()->buttonState(UiBtn::Monitor));
+        QVERIFY(!w->titleBar()->buttonState(UiBtn::Monitor));
     }
 
     void gearMenuShowsNoNameWithoutToken()

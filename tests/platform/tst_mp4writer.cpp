@@ -222,6 +222,10 @@ private Q_SLOTS:
                 refused = !writer.writeFrame(noise, i * 100);
             }
             QVERIFY(refused);
+            // Once the file takes no more, every later frame is refused too (the recorder counts refusals
+            // in a row to close the segment).
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(!writer.writeFrame(QImage(320, 240, QImage::Format_RGB32), 6000 + i * 100));
             QVERIFY(!writer.close());
         }
         QVERIFY(QFileInfo::exists(QStringLiteral("/dev/full")));

@@ -11,6 +11,10 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 namespace {
 
 quint32 u32(const QByteArray& b, qsizetype at)
@@ -249,6 +253,64 @@ private Q_SLOTS:
         QCOMPARE(probe.values.value("codec_name"), QStringLiteral("mjpeg"));
         QCOMPARE(probe.values.value("width"), QStringLiteral("96"));
         QCOMPARE(probe.values.value("nb_read_frames"), QStringLiteral("5"));
+    }
+
+    // A disk that fills up under a segment (a file-size limit stands in for it; it binds root too): the
+    // chunk cut short is dropped, the sizes add up, and the index holds what fitted of it.
+    void fullDiskKeepsWhatWasWritten_data()
+    {
+        QTest::addColumn<int>("slack");   // bytes the "disk" takes after the last whole chunk
+        QTest::addColumn<int>("indexed"); // index entries that fit, -1 for no index at all
+        // Five chunks of 1010 bytes fit; the index of five needs 8 + 80 bytes.
+        QTest::newRow("index fits") << 500 << 5;
+        QTest::newRow("two entries fit") << 40 + 8 << 2;
+        QTest::newRow("not even the index header") << 5 << -1;
+    }
+    void fullDiskKeepsWhatWasWritten()
+    {
+        QFETCH(int, slack);
+        QFETCH(int, indexed);
+        const QString path = ktr::test::freshDir(QStringLiteral("avi")) + QStringLiteral("/full.avi");
+        const QByteArray jpeg(1001, 'j'); // odd: 8 + 1001 + 1 = 1010 bytes a chunk
+        AviWriter writer;
+        QVERIFY(writer.open(path, 64, 48, 10));
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old;
+        limit.rlim_cur = rlim_t(224 + 5 * 1010 + slack);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        int written = 0;
+        while (written < 50 && writer.writeFrame(jpeg, written * 100))
+            ++written;
+        writer.finish();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldSignal);
+        QCOMPARE(written, 5);
+
+        const QByteArray f = ktr::test::readFile(path);
+        QCOMPARE(u32(f, 4), quint32(f.size() - 8));
+        QCOMPARE(u32(f, 48), 5u);
+        QCOMPARE(u32(f, 140), 5u);
+        QCOMPARE(u32(f, 216), quint32(5 * 1010 + 4));
+        if (indexed < 0) {
+            QCOMPARE(f.size(), 224 + 5 * 1010);
+            QCOMPARE(u32(f, 44), 0u); // no index, and it says so
+            return;
+        }
+        QCOMPARE(f.mid(224 + 5 * 1010, 4), QByteArray("idx1"));
+        QCOMPARE(u32(f, 224 + 5 * 1010 + 4), quint32(16 * indexed));
+        QCOMPARE(f.size(), 224 + 5 * 1010 + 8 + 16 * indexed);
+        if (indexed == 5) {
+            QList<IndexEntry> entries;
+            QCOMPARE(strictRead(f, &entries), QString());
+        }
+        for (int e = 0; e < indexed; ++e) {
+            const qsizetype at = 224 + 5 * 1010 + 8 + 16 * e;
+            QCOMPARE(f.mid(at, 4), QByteArray("00dc"));
+            QCOMPARE(u32(f, at + 8), quint32(4 + 1010 * e));
+            QCOMPARE(u32(f, at + 12), 1001u);
+        }
     }
 
     void existingFileIsNeverReused()

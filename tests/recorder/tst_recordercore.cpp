@@ -29,6 +29,8 @@ struct Rig
     FakeFiles files;
     std::atomic<qint64> freeBytes{100000 * kMiB};
     int diskFull = 0;
+    QList<QPair<RecorderCore::PauseCause, QString>> pauses; // every pause the user was told of
+    int resumes = 0;
     QString dir = ktr::test::freshDir(QStringLiteral("rec"));
     std::unique_ptr<RecorderCore> core;
 
@@ -36,11 +38,29 @@ struct Rig
     {
         core = std::make_unique<RecorderCore>(ktr::test::fakeCoreSeams(&clock, &activity, &screen, &files, &freeBytes));
         core->configure(dir, maxMB, idleSec, 10, format, trigger);
-        core->onDiskFull = [this] { ++diskFull; };
+        listen();
         activity.installTick = clock.monotonicMs();
         activity.install();
     }
+    void listen()
+    {
+        core->onPause = [this](RecorderCore::PauseCause cause, const QString& detail) {
+            pauses.append({cause, detail});
+            if (cause == RecorderCore::PauseCause::LowDisk)
+                ++diskFull;
+        };
+        core->onResume = [this] { ++resumes; };
+    }
     void touchMouse() { activity.mouse = clock.monotonicMs(); }
+    // Steps for ms milliseconds at the given pace with the user active throughout.
+    void run(qint64 ms, qint64 pace = 500)
+    {
+        for (qint64 t = 0; t < ms; t += pace) {
+            clock.advance(pace);
+            touchMouse();
+            core->step();
+        }
+    }
     QString name(const QString& suffix) const { return dir + QStringLiteral("/Screen_20260115_") + suffix; }
 };
 
@@ -275,8 +295,9 @@ private Q_SLOTS:
         QCOMPARE(rig.diskFull, 2);
     }
 
-    // A failed AVI write pauses and tells the user; the low-space checks during that pause stay silent.
-    void aviWriteFailurePausesAndTells()
+    // A failed AVI write with room on the disk is told once as what it is (not as a full disk); the
+    // frameless stub it leaves is removed, and a failure that lasts is tried ever less often.
+    void writeFailureIsToldOnceAndRetriedSlowly()
     {
         Rig rig;
         rig.core->step();
@@ -285,25 +306,87 @@ private Q_SLOTS:
         QVERIFY(!rig.core->hasSegment());
         QCOMPARE(rig.files.closed.size(), 1);
         QVERIFY(rig.core->isPaused());
-        QCOMPARE(rig.diskFull, 1);
+        QCOMPARE(rig.diskFull, 0);
+        using C = RecorderCore::PauseCause;
+        QCOMPARE(rig.pauses, (QList<QPair<C, QString>>{{C::WriteFailed, QStringLiteral("fake failure")}}));
 
-        rig.freeBytes = 100 * kMiB;
-        rig.clock.advance(10000);
-        rig.touchMouse();
-        rig.core->step();
-        QCOMPARE(rig.diskFull, 1);
+        // Each retry opens a file whose first frame fails: tried after 10, 20, 40, 80 and again 80 s.
+        QList<qint64> tries;
+        const qint64 t0 = rig.clock.monotonicMs();
+        for (int i = 0; i < 240 * 2; ++i) {
+            const int before = rig.files.opened.size();
+            rig.run(500);
+            if (rig.files.opened.size() > before)
+                tries << (rig.clock.monotonicMs() - t0) / 1000;
+        }
+        QCOMPARE(tries, (QList<qint64>{10, 30, 70, 150, 230}));
+        QCOMPARE(rig.pauses.size(), 1);
+        for (const QString& stub : std::as_const(rig.files.opened).mid(1))
+            QVERIFY2(!QFileInfo::exists(stub), qPrintable(stub));
 
-        rig.freeBytes = 100000 * kMiB;
         rig.files.nextWrite = SegmentSink::Write::Written;
-        rig.clock.advance(10000);
-        rig.touchMouse();
-        rig.core->step();
+        rig.run(80000);
         QVERIFY(rig.core->hasSegment());
-        QCOMPARE(rig.core->framesInSegment(), 1);
+        QVERIFY(!rig.core->isPaused());
+        QCOMPARE(rig.resumes, 1);
+    }
+
+    // The folder vanishes under a running recording, or a file takes its name: the user hears it once,
+    // with the cause, no file is tried meanwhile, and once the folder is back recording goes on in MP4.
+    void folderGoneMidRun_data()
+    {
+        QTest::addColumn<bool>("fileInItsPlace");
+        QTest::newRow("folder removed") << false;
+        QTest::newRow("folder replaced by a file") << true;
+    }
+    void folderGoneMidRun()
+    {
+        QFETCH(bool, fileInItsPlace);
+        Rig rig(1);
+        rig.core->step();
+        QCOMPARE(rig.core->segmentPath(), rig.name("100001.mp4"));
+        QVERIFY(QDir(rig.dir).removeRecursively());
+        if (fileInItsPlace)
+            QVERIFY(ktr::test::writeFile(rig.dir, "not a folder"));
+
+        rig.run(30000);
+        QVERIFY(!rig.core->hasSegment());
+        QVERIFY(rig.core->isPaused());
+        using C = RecorderCore::PauseCause;
+        const C cause = fileInItsPlace ? C::NotAFolder : C::FolderMissing;
+        QCOMPARE(rig.pauses, (QList<QPair<C, QString>>{{cause, rig.dir}}));
+        QCOMPARE(rig.diskFull, 0);
+        QCOMPARE(rig.files.opened.size(), 1);
+        QCOMPARE(rig.files.mp4Attempts, 1);
+
+        if (fileInItsPlace)
+            QVERIFY(QFile::remove(rig.dir));
+        QVERIFY(QDir().mkpath(rig.dir));
+        rig.run(2000);
+        QVERIFY(rig.core->hasSegment());
+        QVERIFY(rig.core->segmentPath().endsWith(QLatin1String(".mp4")));
+        QVERIFY(!rig.core->isPaused());
+        QCOMPARE(rig.resumes, 1);
+        QCOMPARE(rig.pauses.size(), 1);
+    }
+
+    // The MP4 writer failed while the folder was failing too: the AVI fallback ends with the pause.
+    void mp4ComesBackAfterAPause()
+    {
+        Rig rig(1);
+        rig.files.failMp4Open = true;
+        rig.files.failAviOpen = true;
+        rig.core->step();
+        QVERIFY(rig.core->isPaused());
+        QVERIFY(rig.core->useMp4());
+        rig.files.failMp4Open = false;
+        rig.files.failAviOpen = false;
+        rig.run(10000);
+        QVERIFY(rig.core->segmentPath().endsWith(QLatin1String(".mp4")));
     }
 
     // A full disk under an MP4 segment: a lone refusal loses a frame; three in a row close the segment (its
-    // file kept) and pause with the notice.
+    // file kept) and pause with the disk-full notice.
     void mp4RefusalsInARowCloseAndPause()
     {
         Rig rig(1);
@@ -314,6 +397,7 @@ private Q_SLOTS:
         }
         QVERIFY(rig.core->hasSegment());
         QCOMPARE(rig.diskFull, 0);
+        rig.freeBytes = 10 * kMiB; // the disk filled up under the segment
         rig.core->step();
         QVERIFY(!rig.core->hasSegment());
         QCOMPARE(rig.files.closed, QStringList{rig.name("100001.mp4")});

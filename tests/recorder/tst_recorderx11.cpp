@@ -2,6 +2,7 @@
 // (xdotool), and a short real recording read back by ffprobe.
 #include "ffprobe.h"
 #include "manualclock.h"
+#include "platform/clock.h"
 #include "platform/inputactivity.h"
 #include "platform/screencapture.h"
 #include "platform/videodecoder.h"
@@ -15,6 +16,13 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+
+#include <QDir>
+#include <QProcess>
+#include <QSet>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <mutex>
@@ -78,6 +86,20 @@ int squareX(const QImage& frame)
             return x;
     }
     return -1;
+}
+
+// The sockets this process holds open.
+QSet<int> socketFds()
+{
+    QSet<int> fds;
+    const QStringList entries = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::Files);
+    for (const QString& name : entries) {
+        char target[64] = {};
+        const QByteArray link = "/proc/self/fd/" + name.toLatin1();
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 && qstrncmp(target, "socket:", 7) == 0)
+            fds.insert(name.toInt());
+    }
+    return fds;
 }
 
 struct EventLog : ktr::platform::RawInputObserver
@@ -239,6 +261,83 @@ private Q_SLOTS:
         core.configure(QString(), 100, 10, 10, 0, mode);
         QCOMPARE(core.isUserActive(clock.monotonicMs()), active);
         activity->remove();
+    }
+
+    // The raw-input connection dies (its socket shut under it): the user's activity comes from the server's
+    // idle time, not from ticks that stand still (which would count the user idle for ever), and the next
+    // install connects anew.
+    void lostInputConnectionFallsBackToIdleTime()
+    {
+        InputActivity* activity = InputActivity::system();
+        QVERIFY(activity->systemIdleMs() >= 0); // the idle time's own connection is made first
+        const QSet<int> before = socketFds();
+        QVERIFY(activity->install());
+        const QSet<int> added = socketFds() - before;
+        QCOMPARE(added.size(), 1);
+        QCOMPARE(::shutdown(*added.begin(), SHUT_RDWR), 0);
+        QTRY_VERIFY(!activity->isInstalled());
+
+        RecorderCore::Seams seams;
+        seams.clock = ktr::platform::Clock::system();
+        seams.activity = activity;
+        RecorderCore core(seams);
+        core.configure(QString(), 100, 10, 10, 0, 0);
+        QVERIFY(xdotool({"mousemove_relative", "--", "7", "0"}));
+        QTRY_VERIFY(activity->systemIdleMs() < 1000);
+        // Twenty seconds after the connection died its ticks would say idle; the user has just moved.
+        QVERIFY(core.isUserActive(seams.clock->monotonicMs() + 20000));
+
+        activity->remove();
+        QVERIFY(activity->install());
+        QVERIFY(activity->isInstalled());
+        const qint64 mouse = activity->lastMouseMs();
+        QVERIFY(xdotool({"mousemove_relative", "--", "-7", "0"}));
+        QTRY_VERIFY(activity->lastMouseMs() > mouse);
+        activity->remove();
+    }
+
+    // A server whose screen is not 24-bit true colour: the start is refused with the reason instead of a
+    // recorder that runs and records nothing.
+    void startRefusedOnAScreenItCannotRead_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("16 bits") << 16 << false;
+        QTest::newRow("8 bits, palette") << 8 << false;
+        QTest::newRow("24 bits") << 24 << true;
+    }
+    void startRefusedOnAScreenItCannotRead()
+    {
+        QFETCH(int, depth);
+        QFETCH(bool, usable);
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                                            QStringLiteral("320x240x%1").arg(depth)});
+        QVERIFY(xvfb.waitForStarted());
+        QVERIFY(xvfb.waitForReadyRead(20000));
+        const QByteArray display = ":" + xvfb.readLine().trimmed();
+        const QByteArray oldDisplay = qgetenv("DISPLAY");
+        qputenv("DISPLAY", display);
+        QString why;
+        const bool available = ScreenCapture::available(&why);
+        const bool captured = ScreenCapture::createX11() != nullptr;
+        ScreenMonitor monitor(ScreenMonitor::systemSeams());
+        monitor.configure(ktr::test::freshDir(QStringLiteral("rec")), 100, 10, 10, 0, 0);
+        QString refusal;
+        const bool started = monitor.start(&refusal);
+        monitor.stop();
+        qputenv("DISPLAY", oldDisplay);
+        xvfb.terminate();
+        xvfb.waitForFinished();
+
+        QCOMPARE(available, usable);
+        QCOMPARE(captured, usable);
+        QCOMPARE(started, usable);
+        if (!usable) {
+            const QString text = QStringLiteral("当前 X 显示的颜色格式无法录制，屏幕录制需要 24 位或 32 位真彩色显示");
+            QCOMPARE(why, text);
+            QCOMPARE(refusal, text);
+        }
     }
 
     // A short real recording of an animated window, read back by ffprobe and decoded.

@@ -13,10 +13,19 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace ktr::platform::ffmpeg {
 namespace {
+
+// Converted frames in flight: one being encoded, one waiting, one being filled by the capture thread. The
+// capture of the next picture overlaps the encoding of the last; a fourth would only add memory.
+constexpr int kFramesInFlight = 3;
 
 // Fragments make a file that lost its end still playable; an empty first "moov" lets the header be written
 // before any frame exists.
@@ -36,7 +45,6 @@ struct FfmpegWriter::Private
     AVFormatContext* fmt = nullptr;
     AVCodecContext* enc = nullptr;
     AVStream* stream = nullptr;
-    AVFrame* frame = nullptr;
     SwsContext* sws = nullptr;
     Mp4Writer::EncoderSettings settings;
     QString path;
@@ -44,24 +52,87 @@ struct FfmpegWriter::Private
     bool open = false;
     bool fileCreated = false;
     bool headerWritten = false;
-    bool failed = false; // a write failed: the end of the file can't be trusted to land
-    qint64 framesWritten = 0;
-    qint64 bytes = 0;
+    std::atomic<bool> failed{false}; // a write failed: the end of the file can't be trusted to land
+    std::atomic<qint64> framesWritten{0};
+    std::atomic<qint64> bytes{0};
     int64_t lastPts = -1;
     // The stamps of frames handed to the encoder whose packets are not written yet: a packet's duration is
-    // the gap to the next frame's stamp, so each packet waits for the frame after it.
+    // the gap to the next frame's stamp, so each packet waits for the frame after it. Encoder thread only.
     std::deque<int64_t> submitted;
     std::deque<AVPacket*> pending;
 
+    // Encoding runs on a thread of its own, fed converted frames by writeFrame.
+    std::vector<AVFrame*> frames; // all of them, for freeing
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<AVFrame*> spare;  // free for the capture thread to fill
+    std::deque<AVFrame*> queued; // waiting for the encoder
+    bool stopping = false;
+    QString encodeError; // a failure of the encoder thread not yet reported by writeFrame
+    std::thread encoder;
+
+    void encoderLoop()
+    {
+        for (;;) {
+            AVFrame* f = nullptr;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return !queued.empty() || stopping; });
+                if (queued.empty())
+                    return;
+                f = queued.front();
+                queued.pop_front();
+            }
+            QString why;
+            submitted.push_back(f->pts);
+            int r = avcodec_send_frame(enc, f);
+            if (r < 0) {
+                submitted.pop_back();
+                why = QStringLiteral("encoding failed: ") + avError(r);
+            } else if ((r = receivePackets()) < 0) {
+                why = QStringLiteral("encoding failed: ") + avError(r);
+            } else if ((r = writeReady(false)) < 0) {
+                failed = true;
+                why = QStringLiteral("write failed: ") + avError(r);
+            }
+            {
+                std::lock_guard lock(mutex);
+                spare.push_back(f);
+                if (!why.isEmpty())
+                    encodeError = why;
+            }
+            wake.notify_all();
+        }
+    }
+
+    void stopEncoder()
+    {
+        if (!encoder.joinable())
+            return;
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        encoder.join(); // the frames queued are encoded first
+    }
+
     void release()
     {
+        stopEncoder();
+        for (AVFrame* f : frames)
+            av_frame_free(&f);
+        frames.clear();
+        spare.clear();
+        queued.clear();
+        stopping = false;
+        encodeError.clear();
         for (AVPacket* p : pending)
             av_packet_free(&p);
         pending.clear();
         submitted.clear();
         sws_freeContext(sws);
         sws = nullptr;
-        av_frame_free(&frame);
         avcodec_free_context(&enc);
         if (fmt) {
             if (fmt->pb)
@@ -222,16 +293,20 @@ bool FfmpegWriter::open(const QString& path, const Mp4Writer::EncoderSettings& s
         return fail(QStringLiteral("header not written: ") + avError(r));
     d->headerWritten = true;
 
-    d->frame = av_frame_alloc();
-    if (!d->frame)
-        return fail(QStringLiteral("out of memory"));
-    d->frame->format = AV_PIX_FMT_NV12;
-    d->frame->width = s.width;
-    d->frame->height = s.height;
-    d->frame->color_range = AVCOL_RANGE_MPEG;
-    d->frame->colorspace = AVCOL_SPC_SMPTE170M;
-    if ((r = av_frame_get_buffer(d->frame, 0)) < 0)
-        return fail(QStringLiteral("frame buffer: ") + avError(r));
+    for (int i = 0; i < kFramesInFlight; ++i) {
+        AVFrame* f = av_frame_alloc();
+        if (!f)
+            return fail(QStringLiteral("out of memory"));
+        d->frames.push_back(f);
+        f->format = AV_PIX_FMT_NV12;
+        f->width = s.width;
+        f->height = s.height;
+        f->color_range = AVCOL_RANGE_MPEG;
+        f->colorspace = AVCOL_SPC_SMPTE170M;
+        if ((r = av_frame_get_buffer(f, 0)) < 0)
+            return fail(QStringLiteral("frame buffer: ") + avError(r));
+        d->spare.push_back(f);
+    }
     // QImage's 32-bit RGB is B, G, R, X in memory on this little-endian machine.
     d->sws = sws_getContext(s.width, s.height, AV_PIX_FMT_BGRA, s.width, s.height, AV_PIX_FMT_NV12, SWS_BILINEAR,
                             nullptr, nullptr, nullptr);
@@ -241,6 +316,7 @@ bool FfmpegWriter::open(const QString& path, const Mp4Writer::EncoderSettings& s
     sws_setColorspaceDetails(d->sws, bt601, 1, bt601, 0, 0, 1 << 16, 1 << 16);
 
     d->bytes = avio_tell(d->fmt->pb);
+    d->encoder = std::thread([p = d.get()] { p->encoderLoop(); });
     d->open = true;
     return true;
 }
@@ -256,29 +332,44 @@ bool FfmpegWriter::writeFrame(const QImage& image, qint64 timeMs)
     if ((src.width() & ~1) != d->settings.width || (src.height() & ~1) != d->settings.height)
         return d->fail(QStringLiteral("frame size differs from the segment's"));
 
-    int r = av_frame_make_writable(d->frame);
-    if (r < 0)
+    AVFrame* f = nullptr;
+    {
+        std::unique_lock lock(d->mutex);
+        if (!d->encodeError.isEmpty()) {
+            // The encoder failed on an earlier frame: this one is refused in its place. A failed write
+            // refuses every frame after it (the file can't take more), as when writing was done here.
+            d->error = d->encodeError;
+            if (!d->failed)
+                d->encodeError.clear();
+            return false;
+        }
+        // Waits only when the encoder is two frames behind.
+        d->wake.wait(lock, [this] { return !d->spare.empty(); });
+        f = d->spare.front();
+        d->spare.pop_front();
+    }
+    auto giveBack = [&] {
+        std::lock_guard lock(d->mutex);
+        d->spare.push_front(f);
+    };
+    int r = av_frame_make_writable(f);
+    if (r < 0) {
+        giveBack();
         return d->fail(QStringLiteral("frame buffer: ") + avError(r));
+    }
     // Converting only the even top-left rectangle drops an odd last column or row without a copy.
     const uint8_t* srcData[4] = {src.constBits(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {int(src.bytesPerLine()), 0, 0, 0};
-    sws_scale(d->sws, srcData, srcStride, 0, d->settings.height, d->frame->data, d->frame->linesize);
+    sws_scale(d->sws, srcData, srcStride, 0, d->settings.height, f->data, f->linesize);
 
     const int64_t pts = std::max<int64_t>(timeMs, d->lastPts + 1);
     d->lastPts = pts;
-    d->frame->pts = pts;
-    d->submitted.push_back(pts);
-    r = avcodec_send_frame(d->enc, d->frame);
-    if (r < 0) {
-        d->submitted.pop_back();
-        return d->fail(QStringLiteral("encoding failed: ") + avError(r));
+    f->pts = pts;
+    {
+        std::lock_guard lock(d->mutex);
+        d->queued.push_back(f);
     }
-    if ((r = d->receivePackets()) < 0)
-        return d->fail(QStringLiteral("encoding failed: ") + avError(r));
-    if ((r = d->writeReady(false)) < 0) {
-        d->failed = true;
-        return d->fail(QStringLiteral("write failed: ") + avError(r));
-    }
+    d->wake.notify_all();
     return true;
 }
 
@@ -286,6 +377,7 @@ bool FfmpegWriter::close()
 {
     if (!d->fmt && !d->enc)
         return true;
+    d->stopEncoder();
     bool ok = d->headerWritten && !d->failed;
     int code = 0;
     if (d->headerWritten) {
