@@ -42,6 +42,7 @@ void MainWindow::buildLockController()
     connect(m_lock, &LockController::changed, this, [this] {
         saveSettings();
         refreshLockButtons();
+        followPanelInSettingsDialog();
     });
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
     connect(m_lock, &LockController::closeSettingsRequested, this, [this] {
