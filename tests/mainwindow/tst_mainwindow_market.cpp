@@ -152,7 +152,7 @@ private Q_SLOTS:
         w->close();
     }
 
-
+    void addCases()
     {
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();

@@ -712,7 +712,7 @@ private Q_SLOTS:
         QVERIFY(icon->singleClickOpen());
     }
 
-
+    void floatingIconsGoWithTheWindow()
     {
         auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
         w->floatItem(0);
