@@ -137,7 +137,11 @@ void SettingsDialog::takeHotkeyFromEditor()
     const QString text = sequence.toString(QKeySequence::PortableText);
     // Only the first combination is ever grabbed; a bare key ("A") can't be a global hotkey and would leave
     // the panel with none: the editor goes back to the hotkey that works, and the user is told why.
-    if (sequence.isEmpty() || ktr::platform::parseHotkeyText(text)) {
+    // The editor clears itself when a recording starts; Escape, Backspace and Delete clear the copy themselves
+    // (eventFilter). So an empty sequence here says nothing about the hotkey.
+    if (sequence.isEmpty())
+        return;
+    if (ktr::platform::parseHotkeyText(text)) {
         m_edited.summonHotkey = text;
         return;
     }

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -831,6 +832,29 @@ private slots:
             QVERIFY2(shown.first().contains(QStringLiteral("不能作为快捷键")), qPrintable(shown.first()));
         f.click(4);
         QCOMPARE(f.live.summonHotkey, kept);
+    }
+
+    // Typed as a person types it: the editor clears itself first, then records the key.
+    void typedBareKeyKeepsTheHotkey()
+    {
+        int cards = 0;
+        ScopedCardRunner runner([&](QDialog&) {
+            ++cards;
+            return 1;
+        });
+        Fixture f;
+        QKeySequenceEdit* editor = f.dialog->hotkeyEditor();
+        QSignalSpy finished(editor, &QKeySequenceEdit::editingFinished);
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_A);
+        QVERIFY(finished.wait(5000));
+        QTRY_COMPARE(cards, 1);
+        QCOMPARE(f.dialog->editedSettings().summonHotkey, QStringLiteral("Ctrl+Alt+G"));
+        QCOMPARE(editor->keySequence().toString(QKeySequence::PortableText), QStringLiteral("Ctrl+Alt+G"));
+        QTest::keyClick(editor, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(f.dialog->editedSettings().summonHotkey, QStringLiteral("Ctrl+Shift+K"));
+        QCOMPARE(cards, 1);
     }
 
     // "已清理 ✓" only when a cache was cleared.
