@@ -1,6 +1,7 @@
 #include "mainwindow/framedrag.h"
 
 #include "platform/pointerstate.h"
+#include "platform/windowhints.h"
 
 #include <QTimer>
 #include <QWindow>
@@ -52,49 +53,57 @@ FrameDrag::FrameDrag(ktr::platform::PointerState* pointer, QObject* parent)
 {
     m_timer->setInterval(kReleasePollMs);
     connect(m_timer, &QTimer::timeout, this, &FrameDrag::checkRelease);
+    setSystemCalls({}, {});
+}
+
+void FrameDrag::setSystemCalls(Starter starter, Canceller canceller)
+{
+    m_starter = starter ? std::move(starter) : Starter(&FrameDrag::startSystem);
+    m_canceller = canceller ? std::move(canceller)
+                            : Canceller([](QWindow* w) { ktr::platform::cancelMoveResize(w); });
+}
+
+bool FrameDrag::startSystem(QWindow* window, FrameHit hit)
+{
+    switch (hit) {
+    case FrameHit::Caption:
+        return window->startSystemMove();
+    case FrameHit::Left:
+        return window->startSystemResize(Qt::LeftEdge);
+    case FrameHit::Right:
+        return window->startSystemResize(Qt::RightEdge);
+    case FrameHit::Top:
+        return window->startSystemResize(Qt::TopEdge);
+    case FrameHit::Bottom:
+        return window->startSystemResize(Qt::BottomEdge);
+    case FrameHit::TopLeft:
+        return window->startSystemResize(Qt::TopEdge | Qt::LeftEdge);
+    case FrameHit::TopRight:
+        return window->startSystemResize(Qt::TopEdge | Qt::RightEdge);
+    case FrameHit::BottomLeft:
+        return window->startSystemResize(Qt::BottomEdge | Qt::LeftEdge);
+    case FrameHit::BottomRight:
+        return window->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+    case FrameHit::Client:
+        break;
+    }
+    return false;
 }
 
 bool FrameDrag::start(QWindow* window, FrameHit hit)
 {
     if (!window || hit == FrameHit::Client)
         return false;
-    bool ok = false;
-    switch (hit) {
-    case FrameHit::Caption:
-        ok = window->startSystemMove();
-        break;
-    case FrameHit::Left:
-        ok = window->startSystemResize(Qt::LeftEdge);
-        break;
-    case FrameHit::Right:
-        ok = window->startSystemResize(Qt::RightEdge);
-        break;
-    case FrameHit::Top:
-        ok = window->startSystemResize(Qt::TopEdge);
-        break;
-    case FrameHit::Bottom:
-        ok = window->startSystemResize(Qt::BottomEdge);
-        break;
-    case FrameHit::TopLeft:
-        ok = window->startSystemResize(Qt::TopEdge | Qt::LeftEdge);
-        break;
-    case FrameHit::TopRight:
-        ok = window->startSystemResize(Qt::TopEdge | Qt::RightEdge);
-        break;
-    case FrameHit::BottomLeft:
-        ok = window->startSystemResize(Qt::BottomEdge | Qt::LeftEdge);
-        break;
-    case FrameHit::BottomRight:
-        ok = window->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
-        break;
-    case FrameHit::Client:
-        break;
-    }
-    if (ok)
-        watchRelease();
-    return ok;
+    // The press event comes after the fact: a tap (a touchpad, a synthetic click) is released by now.
+    if (!m_pointer->query().buttons.testFlag(Qt::LeftButton))
+        return false;
+    if (!m_starter(window, hit))
+        return false;
+    m_window = window;
+    m_startGeometry = window->frameGeometry();
+    watchRelease();
+    return true;
 }
-
 void FrameDrag::watchRelease()
 {
     m_timer->start();
@@ -110,5 +119,11 @@ void FrameDrag::checkRelease()
     if (m_pointer->query().buttons.testFlag(Qt::LeftButton))
         return;
     m_timer->stop();
+    // Released before the window moved or changed size at all: the window manager may have taken the move over after the
+    // release and would now carry the window until the next click. Ending it costs nothing when it already
+    // ended; a window that moved was followed with the button held and ends on its own.
+    if (m_window && m_window->frameGeometry() == m_startGeometry && m_canceller)
+        m_canceller(m_window);
+    m_window = nullptr;
     Q_EMIT sizeMoveFinished();
 }

@@ -2,7 +2,11 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
+#include <QRect>
 #include <QSize>
+
+#include <functional>
 
 class QTimer;
 class QWindow;
@@ -39,9 +43,16 @@ class FrameDrag : public QObject
 public:
     explicit FrameDrag(ktr::platform::PointerState* pointer, QObject* parent = nullptr);
 
-    // Call from the mouse press. False for Client hits and when the platform can't move the window
-    // itself (no window manager support, offscreen).
+    // Call from the mouse press. False for Client hits, for a press whose button is already up again (a
+    // tap: the window manager would take the move over with no button held and glue the window to the
+    // pointer until the next click) and when the platform can't move the window itself (no window manager
+    // support, offscreen).
     bool start(QWindow* window, FrameHit hit);
+
+    // What hands the drag to the window manager and what takes it back; the system's by default.
+    using Starter = std::function<bool(QWindow*, FrameHit)>;
+    using Canceller = std::function<void(QWindow*)>;
+    void setSystemCalls(Starter starter, Canceller canceller);
     // Watches the pointer until the left button is up, then emits sizeMoveFinished.
     void watchRelease();
     bool isWatching() const;
@@ -50,8 +61,13 @@ Q_SIGNALS:
     void sizeMoveFinished();
 
 private:
+    static bool startSystem(QWindow* window, FrameHit hit);
     void checkRelease();
 
     ktr::platform::PointerState* m_pointer;
     QTimer* m_timer;
+    Starter m_starter;
+    Canceller m_canceller;
+    QPointer<QWindow> m_window;
+    QRect m_startGeometry;
 };

@@ -72,6 +72,8 @@ ItemMenuFacts itemMenuFacts(const QList<Group>& groups, const Item& item)
         const QFileInfo info(item.path);
         facts.isDir = info.isDir();
         facts.exists = info.exists();
+        // A document opens in its program, which the elevation would not reach.
+        facts.runnable = facts.exists && !facts.isDir && (info.isExecutable() || isShortcutFile(item.path));
     }
     facts.invalid = isItemTargetMissing(item);
     if (facts.invalid)
@@ -90,7 +92,7 @@ QMenu* buildItemMenu(const QList<Group>& groups, int currentGroup, const Item& i
     auto* menu = new QMenu(parent);
     applyMenuStyle(menu);
     addEntry(menu, Lang::tr("打开"), 0, normal, f.shellItem || f.exists, ItemMenuAction::Open);
-    addEntry(menu, Lang::tr("以管理员身份运行"), 1, normal, f.exists && !f.isDir, ItemMenuAction::RunAsAdmin);
+    addEntry(menu, Lang::tr("以管理员身份运行"), 1, normal, f.runnable, ItemMenuAction::RunAsAdmin);
     addEntry(menu, Lang::tr("打开所在位置"), 2, normal, f.exists && !f.shellItem, ItemMenuAction::OpenLocation);
     menu->addSeparator();
     addEntry(menu, Lang::tr("编辑..."), 11, normal, f.exists, ItemMenuAction::Edit);

@@ -52,6 +52,7 @@ struct ItemMenuFacts
     bool shellItem = false; // "::{CLSID}": neither a folder nor an existing file
     bool isDir = false;
     bool exists = false;
+    bool runnable = false; // a program or a desktop entry: something that runs, so it can run elevated
     bool invalid = false;
     int invalidCount = 0; // over all groups; counted only when the item itself is invalid
 };

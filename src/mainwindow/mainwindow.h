@@ -395,6 +395,7 @@ private:
 
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();
+    void followPanelInSettingsDialog();
     void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
     void setRecorderButtonActive(bool active);
     void reloadAfterImport();

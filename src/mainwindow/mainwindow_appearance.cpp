@@ -13,6 +13,7 @@
 #include "support/supportpoller.h"
 #include "mainwindow/windowappearance.h"
 #include "panel/bottombar.h"
+#include "panel/floaticon.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "panel/titlebaractions.h"
@@ -84,6 +85,7 @@ void MainWindow::applySettings()
     registerSummonHotkey(false);
     update();
     m_settingsNotifier.notify(m_settings);
+    followPanelInSettingsDialog();
     qInfo().noquote() << "settings applied: iconSize" << m_settings.iconSize << "radius" << m_settings.cornerRadius
                       << "opacity" << m_settings.opacity << "theme" << (m_settings.darkTheme ? "dark" : "light")
                       << "layout" << (m_settings.horizontalGroups ? "horizontal" : "vertical") << "edgeSnap"
@@ -170,6 +172,8 @@ void MainWindow::applyAppearance(const AppSettings& s)
         m_grid->setShowNames(s.showItemNames);
         m_grid->setSingleClickOpen(s.singleClickOpen);
     }
+    for (FloatIcon* icon : std::as_const(m_floatIcons))
+        icon->setSingleClickOpen(s.singleClickOpen);
     if (m_sidebar)
         m_sidebar->setShowNewGroupButton(s.showNewGroupBtn);
 
@@ -530,4 +534,5 @@ void MainWindow::moveUiButton(int ub, int toArea, int insertIndex)
     normalizeButtonLayouts(title, bottom);
     saveSettings();
     applyAppearance(m_settings);
+    followPanelInSettingsDialog();
 }

@@ -5,6 +5,7 @@
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
+#include "mainwindow/summonhotkey.h"
 #include "model/desktopcollect.h"
 #include "model/userdatatransfer.h"
 #include "market/appmarketdialog.h"
@@ -162,6 +163,13 @@ QPoint MainWindow::settingsDialogPosition(const QRect& available, const QRect& f
     return best;
 }
 
+void MainWindow::followPanelInSettingsDialog()
+{
+    // An open dialog previews its whole copy: it must hear of what the panel changed meanwhile.
+    if (m_settingsDialog && m_settingsDialog->isVisible())
+        m_settingsDialog->followPanel();
+}
+
 bool MainWindow::updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel)
 {
     if (dialogOpen && editedChannel >= 0)
@@ -256,8 +264,12 @@ void MainWindow::openSettings()
 void MainWindow::onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore)
 {
     if (result == QDialog::Accepted) {
-        // The dialog has already written its copy into the record.
-        registerSummonHotkey(m_settings.summonHotkey != hotkeyBefore);
+        // The dialog has already written its copy into the record. A new hotkey the display server won't grab
+        // is not kept: the previous one goes on working.
+        if (m_settings.summonHotkey != hotkeyBefore && m_summonHotkey)
+            m_settings.summonHotkey = m_summonHotkey->replaceSummonHotkey(m_settings.summonHotkey, hotkeyBefore);
+        else
+            registerSummonHotkey(false);
         saveSettings();
         if (!autoClassifyBefore && m_settings.autoClassify)
             syncDesktopIcons();

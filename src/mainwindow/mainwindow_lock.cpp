@@ -46,6 +46,7 @@ void MainWindow::buildLockController()
         // The market follows the lock both ways: hidden and inert while locked, live again after.
         if (m_appMarket)
             m_appMarket->setLocked(m_lock->isLocked());
+        followPanelInSettingsDialog();
     });
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
     connect(m_lock, &LockController::closeSettingsRequested, this, [this] {

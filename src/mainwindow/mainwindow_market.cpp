@@ -43,16 +43,18 @@ int findGroupInEitherLanguage(const QList<Group>& groups, const QString& zh)
     return -1;
 }
 
-// The program to add: the path itself when it is an ".exe" file, else the first "*.exe" of its folder.
+// The program to add. The market hands over the launch target it resolved inside the app's folder, as its
+// own launch does: a script or a program of any name, taken as it is. A folder yields its first "*.exe".
 QString resolveInstalledExe(const QString& exePath)
 {
     const QString path = QDir::toNativeSeparators(exePath);
     const QFileInfo info(path);
-    if (info.isFile() && info.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
+    if (info.isFile())
         return path;
-    const QString folder = info.isDir() ? path : info.path();
+    if (!info.isDir())
+        return {};
     const QFileInfoList found =
-        QDir(folder).entryInfoList({QStringLiteral("*.exe")}, QDir::Files | QDir::Hidden, QDir::NoSort);
+        QDir(path).entryInfoList({QStringLiteral("*.exe")}, QDir::Files | QDir::Hidden, QDir::NoSort);
     for (const QFileInfo& f : found) {
         if (f.isFile())
             return QDir::toNativeSeparators(f.absoluteFilePath());

@@ -428,6 +428,7 @@ void MainWindow::floatItem(int itemIndex)
                                          : m_grid->itemGlobalRect(itemIndex).topLeft();
     }
     auto* icon = new FloatIcon(pixmap, item.name, position);
+    icon->setSingleClickOpen(m_settings.singleClickOpen);
     connect(icon, &FloatIcon::openRequested, this,
             [this, item] { launchTarget(item.path, item.workDir, item.args, item.runAsAdmin); });
     connect(icon, &FloatIcon::removeRequested, this, [this, icon] { removeFloatIcon(icon); });

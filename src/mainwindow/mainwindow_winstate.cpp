@@ -23,6 +23,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -163,6 +164,16 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // The gear menu opens without taking the keyboard: Escape pressed anywhere in the panel closes it, before
+    // the grid or the search field use the key for themselves.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
+        GearMenuPopup* gear = m_titleBar ? m_titleBar->gearMenu() : nullptr;
+        if (gear && gear->isVisible()) {
+            gear->hide();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonPress && watched != this && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         auto* mouse = static_cast<QMouseEvent*>(event);

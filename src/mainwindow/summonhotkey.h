@@ -17,9 +17,19 @@ public:
     // toast(text, kind): the owner's notice (kind 0 information, 1 error); the text is already translated.
     explicit SummonHotkey(std::function<void(const QString&, int)> toast, QObject* parent = nullptr);
 
+    enum class Outcome {
+        Registered,
+        None,      // an empty text: no hotkey wanted
+        Unusable,  // a text that can't be a global hotkey (a key without a modifier, an unknown key)
+        Refused,   // the display server would not grab it (taken by another program, no key code)
+        NoDisplay, // no X11 display: no global hotkey exists at all
+    };
     // Replaces any registered combination with hotkeyText. An empty or unusable text registers nothing and
     // says nothing. With announce the user learns whether it worked; otherwise failures stay silent.
-    void registerSummonHotkey(const QString& hotkeyText, bool announce);
+    Outcome registerSummonHotkey(const QString& hotkeyText, bool announce);
+    // A hotkey newly chosen by the user: when it can't be grabbed, `previous` is registered again and kept
+    // (returned), and the user is told; otherwise the new text is returned.
+    QString replaceSummonHotkey(const QString& hotkeyText, const QString& previous);
     void unregisterSummonHotkey();
     bool isRegistered() const { return m_hotkey.isRegistered(); }
 

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -305,6 +306,17 @@ void AppMarketDialog::closeEvent(QCloseEvent* event)
 {
     // Closing only hides the window; it keeps its rows and downloads.
     QWidget::closeEvent(event);
+}
+
+void AppMarketDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes the market as it closes every other window of the panel (the search field passes it on).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 // ---- card menu

@@ -212,12 +212,20 @@ void AppMarketDialog::finishInstall(AppRow& row)
         return;
     // The signal may reach code that rebuilds the rows: take what is needed first.
     const QString name = row.name;
+    // The launcher on the desktop shows the catalogue's picture of the app when there is one; it is kept in
+    // the app's own folder, so the uninstall takes it away with the rest.
+    QString iconFile;
+    if (!row.icon.isNull()) {
+        const QString saved = appDir + QStringLiteral("/.market-icon.png");
+        if (row.icon.toImage().save(saved, "PNG"))
+            iconFile = saved;
+    }
     if (m_locked)
         m_heldPanelAdds.append({name, QDir::toNativeSeparators(launchFile)});
     else
         Q_EMIT addToPanelRequested(name, QDir::toNativeSeparators(launchFile));
     const bool made = createDesktopShortcut(QDir::toNativeSeparators(launchFile), QDir::toNativeSeparators(appDir),
-                                            name, QDir::toNativeSeparators(launchFile));
+                                            name, iconFile.isEmpty() ? QDir::toNativeSeparators(launchFile) : iconFile);
     qInfo().noquote() << "desktop shortcut" << (made ? "created" : "failed") << launchFile;
 }
 

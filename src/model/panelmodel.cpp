@@ -1,5 +1,8 @@
 #include "model/panelmodel.h"
 
+#include "model/shortcutfile.h"
+#include "ui/lang.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -39,6 +42,13 @@ QString nameForDroppedPath(const QFileInfo& info)
 {
     if (info.isDir() || info.suffix().isEmpty())
         return info.fileName();
+    // A desktop entry is shown by the name it gives itself, in the user's language, as launchers show it.
+    if (info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0) {
+        const QString name =
+            desktopEntryName(info.filePath(), Lang::language() == 0 ? QStringLiteral("zh_CN") : QStringLiteral("en_US"));
+        if (!name.isEmpty())
+            return name;
+    }
     const QString base = info.completeBaseName();
     return base.isEmpty() ? info.fileName() : base;
 }

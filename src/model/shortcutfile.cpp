@@ -396,6 +396,39 @@ bool readShortcut(const QString& path, ShortcutInfo* info, QString* error)
     return true;
 }
 
+QString desktopEntryName(const QString& path, const QString& locale)
+{
+    QByteArray data;
+    if (ktr::readFileCapped(path, kMaxDesktopFileSize, &data) != ktr::ReadStatus::Ok)
+        return {};
+    const EntryFile f = EntryFile::parse(data);
+    if (f.groupStart < 0)
+        return {};
+    QByteArray lang = locale.toUtf8();
+    for (const char cut : {'.', '@'}) {
+        const qsizetype at = lang.indexOf(cut);
+        if (at >= 0)
+            lang.truncate(at);
+    }
+    QList<QByteArray> keys;
+    if (!lang.isEmpty()) {
+        keys << "Name[" + lang + ']';
+        const qsizetype underscore = lang.indexOf('_');
+        if (underscore > 0)
+            keys << "Name[" + lang.left(underscore) + ']';
+    }
+    keys << "Name";
+    QByteArray raw;
+    for (const QByteArray& key : std::as_const(keys)) {
+        if (f.find(key, &raw) < 0)
+            continue;
+        const QString name = unescapeValue(raw).trimmed();
+        if (!name.isEmpty())
+            return name;
+    }
+    return {};
+}
+
 bool writeShortcut(const QString& path, const ShortcutInfo& info, QString* error)
 {
     // Read what is there first: a rewrite keeps every key, comment and group it does not set.

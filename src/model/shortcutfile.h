@@ -35,3 +35,8 @@ QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype,
 
 // The Exec value for an argument vector, each argument quoted when it must be, % written as %%.
 QString desktopExecString(const QStringList& arguments);
+
+// The name a desktop entry gives itself, as launchers show it: Name[lang_COUNTRY], then Name[lang], then Name of
+// its [Desktop Entry] group, for a locale such as "zh_CN" (an encoding or modifier is ignored). Empty when the
+// file can't be read or names nothing.
+QString desktopEntryName(const QString& path, const QString& locale);

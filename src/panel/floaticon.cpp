@@ -123,10 +123,23 @@ void FloatIcon::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const bool wasClick = m_pressed && !m_dragged;
+    const bool wasClick = m_pressed && !m_dragged && !m_secondPress;
     m_pressed = false;
     m_dragged = false;
-    if (wasClick)
+    m_secondPress = false;
+    if (wasClick && m_singleClickOpen)
+        Q_EMIT openRequested();
+}
+
+void FloatIcon::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    // The second press may still start a drag; it never opens a second time. In single-click mode the
+    // first click already opened.
+    mousePressEvent(event);
+    m_secondPress = true;
+    if (!m_singleClickOpen)
         Q_EMIT openRequested();
 }
 

@@ -22,6 +22,9 @@ public:
     const QPixmap& scaledPixmap() const { return m_scaled; }
     bool isDragging() const { return m_dragged; }
     bool isHovered() const { return m_hovered; }
+    // As the grid: a single click opens, or a double click does (then a single click does nothing).
+    void setSingleClickOpen(bool on) { m_singleClickOpen = on; }
+    bool singleClickOpen() const { return m_singleClickOpen; }
 
     // The context menu with its actions wired to the signals; the caller runs and deletes it.
     QMenu* buildMenu(QWidget* parent);
@@ -41,6 +44,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -57,4 +61,6 @@ private:
     bool m_pressed = false;
     bool m_dragged = false;
     bool m_hovered = false;
+    bool m_singleClickOpen = true;
+    bool m_secondPress = false; // the press of a double click: its release opens nothing
 };

@@ -158,6 +158,14 @@ QString Sidebar::displayName(int index) const
     return Lang::tr(m_groups->at(index).name);
 }
 
+int Sidebar::shownItemCount(int index) const
+{
+    if (!m_groups || index < 0 || index >= m_groups->size())
+        return 0;
+    const QList<Item>& items = m_groups->at(index).items;
+    return int(std::count_if(items.cbegin(), items.cend(), [](const Item& item) { return !item.hidden; }));
+}
+
 int Sidebar::reserve() const
 {
     return m_showNewGroupButton ? 50 : 12;
@@ -733,8 +741,7 @@ void Sidebar::paintList(QPainter& p)
         p.drawText(QRect(20, t, w - 62, 30), Qt::AlignLeft | Qt::AlignVCenter,
                    fm.elidedText(displayName(i), Qt::ElideRight, w - 62));
         p.setPen(theme.hintText);
-        p.drawText(QRect(8, t, w - 28, 30), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(m_groups->at(i).items.size()));
+        p.drawText(QRect(8, t, w - 28, 30), Qt::AlignRight | Qt::AlignVCenter, QString::number(shownItemCount(i)));
     }
     p.restore();
 

@@ -32,6 +32,8 @@ class Sidebar : public QWidget
 {
     Q_OBJECT
 public:
+    // The number a group's row shows: its items the grid shows, hidden ones left out.
+    int shownItemCount(int index) const;
     // Asks for a group name; returns the name, or an empty string when the user cancelled.
     using NamePrompter = std::function<QString(bool rename, const QString& preset)>;
     // Runs a prepared drag to its end (blocking) and returns its result.

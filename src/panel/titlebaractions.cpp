@@ -6,6 +6,7 @@
 
 #include <QCursor>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -108,9 +109,17 @@ void GearMenuPopup::relayout()
     for (int i = 0; i < kEntryCount; ++i)
         widest = std::max(widest, fm.horizontalAdvance(gearLabel(i)));
     const int w = std::max(widest + 48, 94);
-    setFixedSize(w, 176);
-    for (int i = 0; i < kEntryCount; ++i)
-        m_entries[i] = QRect(QPoint(8, 8 + 32 * i), QPoint(w - 9, 8 + 32 * i + 31));
+    // Signing out is offered only to a signed-in user.
+    int shown = 0;
+    for (int i = 0; i < kEntryCount; ++i) {
+        if (i == SignOut && m_account.isEmpty()) {
+            m_entries[i] = QRect();
+            continue;
+        }
+        m_entries[i] = QRect(QPoint(8, 8 + 32 * shown), QPoint(w - 9, 8 + 32 * shown + 31));
+        ++shown;
+    }
+    setFixedSize(w, 16 + 32 * shown);
 }
 
 void GearMenuPopup::setAccountText(const QString& text)
@@ -118,6 +127,7 @@ void GearMenuPopup::setAccountText(const QString& text)
     if (m_account == text)
         return;
     m_account = text;
+    relayout();
     update();
 }
 
@@ -163,6 +173,8 @@ void GearMenuPopup::paintEvent(QPaintEvent*)
     const QFontMetrics fm(font);
     for (int i = 0; i < kEntryCount; ++i) {
         const QRect r = m_entries[i];
+        if (r.isNull())
+            continue;
         QColor iconColor = t.hintText;
         QColor textColor = t.labelText;
         if (i == m_hovered) {
@@ -207,6 +219,16 @@ void GearMenuPopup::mousePressEvent(QMouseEvent* event)
     m_hovered = -1;
     update();
     Q_EMIT actionRequested(entry);
+}
+
+void GearMenuPopup::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void GearMenuPopup::leaveEvent(QEvent* event)

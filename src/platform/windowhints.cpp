@@ -132,6 +132,29 @@ bool changeState(QWindow* window, const char* name, bool on)
 
 } // namespace
 
+bool cancelMoveResize(QWindow* window)
+{
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window)
+        return false;
+    const xcb_atom_t moveResize = atomFrom(c, askAtom(c, "_NET_WM_MOVERESIZE"));
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+    if (moveResize == XCB_ATOM_NONE || !screens.rem)
+        return false;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = xcb_window_t(window->winId());
+    ev.type = moveResize;
+    ev.data.data32[2] = 11; // _NET_WM_MOVERESIZE_CANCEL
+    ev.data.data32[4] = 1;  // a normal application asks
+    xcb_send_event(c, 0, screens.data->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+    return true;
+}
+
 bool setKeepAbove(QWindow* window, bool on)
 {
     return changeState(window, "_NET_WM_STATE_ABOVE", on);

@@ -19,6 +19,10 @@ bool setSkipTaskbar(QWindow* window, bool skip);
 // The names of the atoms in the window's _NET_WM_STATE property as the server holds it now.
 QStringList windowStateHints(QWindow* window);
 
+// Ends a move or resize the window manager runs for the window (_NET_WM_MOVERESIZE_CANCEL), as if the user
+// had pressed Escape. False without X11.
+bool cancelMoveResize(QWindow* window);
+
 // Sends what the program has queued for the display server now, instead of when the event loop next
 // waits: a frame just painted reaches the screen before work that follows it in the same turn of the loop.
 // Nothing to do without X11.

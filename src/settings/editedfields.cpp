@@ -18,7 +18,32 @@ bool ownedElsewhere(const void* member, const AppSettings& s)
            member == &s.backupLastAt;
 }
 
+template <typename T>
+void follow(const AppSettings& base, AppSettings& edited, const AppSettings& live, T AppSettings::*member)
+{
+    if (!(live.*member == base.*member))
+        edited.*member = live.*member;
+}
+
 } // namespace
+
+void followLiveFields(AppSettings& base, AppSettings& edited, const AppSettings& live)
+{
+    using namespace settingsschema;
+    for (const IntKey& k : intKeys())
+        follow(base, edited, live, k.member);
+    for (const BoolKey& k : boolKeys())
+        follow(base, edited, live, k.member);
+    for (const StringKey& k : stringKeys())
+        follow(base, edited, live, k.member);
+    for (const IconListKey& k : iconListKeys())
+        follow(base, edited, live, k.member);
+    follow(base, edited, live, &AppSettings::btnVisible);
+    follow(base, edited, live, &AppSettings::btnLayoutTitle);
+    follow(base, edited, live, &AppSettings::btnLayoutBottom);
+    follow(base, edited, live, &AppSettings::obfuscateMap);
+    base = live;
+}
 
 void writeEditedFields(const AppSettings& base, const AppSettings& edited, AppSettings& live)
 {

@@ -8,3 +8,8 @@
 // and never the lock and protection fields, the unlock epoch or the last backup time, which only their
 // owners write.
 void writeEditedFields(const AppSettings& base, const AppSettings& edited, AppSettings& live);
+
+// The other direction, for the copy the dialog edits and previews: what the panel changed in its record since
+// `base` reaches `edited` (the later change wins over an earlier edit of the same field), and `base` becomes the
+// record. Every other edit of the copy stays.
+void followLiveFields(AppSettings& base, AppSettings& edited, const AppSettings& live);

@@ -1,5 +1,6 @@
 #include "settings/settingsdialog.h"
 
+#include "platform/globalhotkey.h"
 #include "settings/editedfields.h"
 #include "settings/elidecombo.h"
 #include "settings/settingsids.h"
@@ -96,9 +97,7 @@ void SettingsDialog::buildEditors()
     m_hotkeyEdit->setFocusPolicy(Qt::StrongFocus);
     m_hotkeyEdit->installEventFilter(this);
     m_hotkeyEdit->hide();
-    connect(m_hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, [this] {
-        m_edited.summonHotkey = m_hotkeyEdit->keySequence().toString(QKeySequence::PortableText);
-    });
+    connect(m_hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, [this] { takeHotkeyFromEditor(); });
 
     m_titleEdit = new QLineEdit(m_edited.customTitle, this);
     m_titleEdit->setObjectName(QStringLiteral("titleEditor"));
@@ -128,17 +127,72 @@ void SettingsDialog::buildEditors()
 
     m_sliders = new SettingsSliders(
         this, &m_edited,
-        [this](const AppSettings& copy) {
-            if (m_onSettingsChanged)
-                m_onSettingsChanged(copy);
-        },
+        [this](const AppSettings&) { report(); },
         [this] { update(); });
+}
+
+void SettingsDialog::takeHotkeyFromEditor()
+{
+    const QKeySequence sequence = m_hotkeyEdit->keySequence();
+    const QString text = sequence.toString(QKeySequence::PortableText);
+    // Only the first combination is ever grabbed; a bare key ("A") can't be a global hotkey and would leave
+    // the panel with none: the editor goes back to the hotkey that works, and the user is told why.
+    // The editor clears itself when a recording starts; Escape, Backspace and Delete clear the copy themselves
+    // (eventFilter). So an empty sequence here says nothing about the hotkey.
+    if (sequence.isEmpty())
+        return;
+    if (ktr::platform::parseHotkeyText(text)) {
+        m_edited.summonHotkey = text;
+        return;
+    }
+    qInfo().noquote() << "[settings] hotkey refused (needs a modifier):" << text;
+    {
+        const QSignalBlocker block(m_hotkeyEdit);
+        m_hotkeyEdit->setKeySequence(QKeySequence(m_edited.summonHotkey, QKeySequence::PortableText));
+    }
+    // Not from inside the editor's own key handling: the card runs an event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            showInfoCard(Lang::tr("呼出面板快捷键"),
+                         Lang::tr("“%1”不能作为快捷键：请同时按下 Ctrl、Alt、Shift 或 Win 键与另一个键，例如 "
+                                  "Ctrl+Alt+G。")
+                             .arg(QKeySequence(text, QKeySequence::PortableText).toString(QKeySequence::NativeText)),
+                         {});
+        },
+        Qt::QueuedConnection);
 }
 
 void SettingsDialog::report()
 {
+    // The preview sends the whole copy: without the panel's own changes it would undo them.
+    takePanelChanges();
     if (m_onSettingsChanged)
         m_onSettingsChanged(m_edited);
+}
+
+bool SettingsDialog::takePanelChanges()
+{
+    if (!m_main || m_base == *m_main)
+        return false;
+    followLiveFields(m_base, m_edited, *m_main);
+    m_edited.btnVisible[1] = true;
+    const QSignalBlocker hotkeyBlock(m_hotkeyEdit);
+    m_hotkeyEdit->setKeySequence(QKeySequence(m_edited.summonHotkey, QKeySequence::PortableText));
+    const QSignalBlocker titleBlock(m_titleEdit);
+    if (m_titleEdit->text().trimmed() != m_edited.customTitle)
+        m_titleEdit->setText(m_edited.customTitle);
+    m_sliders->reloadValues();
+    return true;
+}
+
+void SettingsDialog::followPanel()
+{
+    if (!takePanelChanges())
+        return;
+    if (m_main && !(m_edited == *m_main) && m_onSettingsChanged)
+        m_onSettingsChanged(m_edited);
+    refresh();
 }
 
 SliderWidget* SettingsDialog::sliderForKey(int key) const
@@ -578,8 +632,10 @@ void SettingsDialog::accept()
 {
     m_edited.customTitle = m_titleEdit->text().trimmed();
     m_edited.summonHotkey = m_edited.summonHotkey.trimmed();
-    if (m_main)
+    if (m_main) {
+        takePanelChanges();
         writeEditedFields(m_base, m_edited, *m_main);
+    }
     QDialog::accept();
 }
 

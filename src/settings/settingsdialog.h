@@ -147,6 +147,10 @@ public:
     void setEditedSettings(const AppSettings& settings);
     // An edit of the copy: previewed at once through onSettingsChanged; the main record stays untouched.
     void editSettings(const std::function<void(AppSettings&)>& edit);
+    // The panel changed its record itself while the dialog is open (its theme button, a dragged bar button,
+    // the lock and protection): the copy takes those fields, shows them, and the dialog's own edits are
+    // previewed again over the panel's new state.
+    void followPanel();
 
     // Window size for a screen's available area (none: 780 x 800).
     static QSize windowSizeFor(const QRect* available);
@@ -301,6 +305,9 @@ private:
     void resetPointer();
     void switchPage(int page);
     void reloadEditorsFromCopy();
+    void takeHotkeyFromEditor();
+    // The copy takes what the panel changed in its record since the dialog last looked; true when anything did.
+    bool takePanelChanges();
 
     // Actions (settingsdialog_actions.cpp).
     void restoreDefaults();

@@ -419,6 +419,7 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
     case 306:
     case 307:
     case 308:
+    case 309:
         runBackupPageAction(id);
         return;
     default:

@@ -120,9 +120,9 @@ int SettingsDialog::layoutBackupPage(int A, int T)
 
     const int U = T + 361;
     L.secondTop = U;
-    const int Z = (A - 60) / 3;
-    const int ids[3] = {305, 304, 307};
-    for (int k = 0; k < 3; ++k) {
+    const int Z = (A - 70) / 4;
+    const int ids[4] = {305, 304, 307, 309};
+    for (int k = 0; k < 4; ++k) {
         const int x = 196 + k * (Z + 10);
         m_hits.append({span(x, U + 62, x + Z - 1, U + 95), 4, ids[k]});
     }
@@ -215,10 +215,10 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
 
     paintBackupCard(ctx, cardGeometry(L.card2, U), QStringLiteral("本机快照"), 10,
                     QStringLiteral("自动快照用于故障恢复，还原前快照用于撤消最近一次还原"));
-    const int Z = (A - 60) / 3;
-    const char* const labels[3] = {"导出备份", "立即备份", "刷新"};
-    const int ids[3] = {305, 304, 307};
-    for (int k = 0; k < 3; ++k) {
+    const int Z = (A - 70) / 4;
+    const char* const labels[4] = {"导出备份", "立即备份", "刷新", "从文件还原"};
+    const int ids[4] = {305, 304, 307, 309};
+    for (int k = 0; k < 4; ++k) {
         const int x = 196 + k * (Z + 10);
         paintButton(p, pal, span(x, U + 62, x + Z - 1, U + 95), ids[k], Lang::tr(labels[k]), k == 1);
     }
@@ -316,6 +316,20 @@ void SettingsDialog::runBackupPageAction(int id)
         if (target.isEmpty())
             return;
         runBackupOp(3, source, QDir::toNativeSeparators(target));
+        return;
+    }
+    case 309: {
+        // A snapshot from elsewhere (another computer, a copy named by hand that the list leaves out): the
+        // user picks the zip, and it goes through the same question and checks as a listed one.
+        const QString chosen = ktr::dialogs::openFile(this, Lang::tr("选择要还原的快照"), effectiveBackupDir(),
+                                                      Lang::tr("ZIP 压缩包 (*.zip)"));
+        m_pressedId = -1;
+        m_hoveredId = -1;
+        if (chosen.isEmpty())
+            return;
+        SnapshotRow row;
+        row.path = QDir::toNativeSeparators(chosen);
+        confirmRestore(row);
         return;
     }
     default:

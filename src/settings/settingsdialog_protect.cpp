@@ -39,15 +39,16 @@ void protectButtons(const QRect& row, int a, int b, QRect* choose, QRect* clear)
 
 void SettingsDialog::commitProtection()
 {
+    // The password and the rules are committed whole: a copy that missed the panel's own change of the
+    // password (set, or removed with the protection button) would bring the old one back or wipe the new one.
     if (m_onProtectCommitted)
         m_onProtectCommitted(m_edited.protectPasswordHash, m_edited.obfuscateMap);
 }
 
 bool SettingsDialog::ensureProtectAccess()
 {
-    // A password set on the panel since the dialog opened guards the page too.
-    if (m_edited.protectPasswordHash.isEmpty() && m_main && !m_main->protectPasswordHash.isEmpty())
-        m_edited.protectPasswordHash = m_main->protectPasswordHash;
+    // A password set or removed on the panel since the dialog opened counts here too.
+    takePanelChanges();
     QPointer<SettingsDialog> alive(this);
     if (!m_edited.protectPasswordHash.isEmpty()) {
         LockDialog card(LockDialog::Verify, this);
@@ -83,6 +84,7 @@ bool SettingsDialog::ensureProtectAccess()
 
 void SettingsDialog::changeProtectPassword()
 {
+    takePanelChanges();
     QPointer<SettingsDialog> alive(this);
     QString next;
     if (!m_edited.protectPasswordHash.isEmpty()) {
@@ -113,6 +115,7 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
     // rows rebuilt, so the row index means nothing once they return.
     const QString key = m_protectRows[row].path;
     if (clear) {
+        takePanelChanges();
         m_edited.obfuscateMap.remove(key);
     } else {
         QPointer<SettingsDialog> alive(this);
@@ -122,11 +125,13 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
         QAction* picked = execMenu(menu, QCursor::pos());
         if (!alive || !picked || (picked != folder && picked != file))
             return;
+        // The user's own files are what stands in for an entry; programs here have no extension, so "*.*"
+        // would hide them.
+        const QString home = QDir::homePath();
         const QString chosen =
-            picked == folder
-                ? ktr::dialogs::chooseFolder(this, Lang::tr("选择混淆后实际打开的文件夹"), m_dataDir)
-                : ktr::dialogs::openFile(this, Lang::tr("选择混淆后实际打开的文件或程序"), m_dataDir,
-                                         QStringLiteral("*.*"));
+            picked == folder ? ktr::dialogs::chooseFolder(this, Lang::tr("选择混淆后实际打开的文件夹"), home)
+                             : ktr::dialogs::openFile(this, Lang::tr("选择混淆后实际打开的文件或程序"), home,
+                                                      QStringLiteral("*"));
         if (!alive)
             return;
         m_hoveredId = -1;
@@ -135,6 +140,7 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
             update();
             return;
         }
+        takePanelChanges(); // the choosers ran event loops of their own
         m_edited.obfuscateMap.insert(key, QDir::toNativeSeparators(chosen));
     }
     for (ProtectRow& r : m_protectRows)

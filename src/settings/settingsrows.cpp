@@ -3,6 +3,10 @@
 #include "ui/lang.h"
 #include "ui/settingsschema.h"
 
+using settingsrows::kExportDataRow;
+using settingsrows::kImportDataRow;
+using settingsrows::kOpenDataRow;
+
 namespace {
 
 QString t(const char* utf8)
@@ -123,6 +127,16 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
                                "锁定界面的背景：图片（PNG / JPG / BMP）、动图（GIF）或视频（MP4 / WMV / AVI / MKV，"
                                "静音循环）；横版、竖版窗口都按等比铺满裁切，不设时使用内置动态光晕",
                                lockControls, false)},
+                  2,
+                  46});
+    // The data folder and moving the panel to another computer; the buttons take 150, 151 and 152 in this order.
+    cards.append({t("数据迁移"),
+                  t("把分组、图标与设置带到另一台电脑：在这里导出为一个文件，到新电脑上导入"),
+                  {dropDownRow("打开数据目录", "分组、设置、已装应用清单与登录态所在的文件夹", kOpenDataRow),
+                   dropDownRow("导出数据（备份）", "把分组图标、设置、已装应用清单与登录态保存为一个备份文件",
+                               kExportDataRow),
+                   dropDownRow("导入数据（恢复）", "用备份文件替换当前的分组图标、设置、已装应用清单与登录态",
+                               kImportDataRow)},
                   2,
                   46});
     return cards;
@@ -332,6 +346,12 @@ QString dropDownText(int index, const AppSettings& s)
         return revealMethodName(s.revealMethod);
     if (index == 18)
         return monitorTriggerName(s.monitorTrigger);
+    if (index == kOpenDataRow)
+        return QStringLiteral("打开目录");
+    if (index == kExportDataRow)
+        return QStringLiteral("导出...");
+    if (index == kImportDataRow)
+        return QStringLiteral("导入...");
     return {};
 }
 

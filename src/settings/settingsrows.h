@@ -62,6 +62,10 @@ inline int choiceHitId(int choiceIndex, int option)
 }
 // Drop-down 7 (revealMethod) → 5, 18 (monitorTrigger) → 237; -1 for any other.
 int dropDownHitId(int dropDownIndex);
+// The button rows of the data card: no setting behind them, their ids come from their order (150, 151, 152).
+inline constexpr int kOpenDataRow = 19;
+inline constexpr int kExportDataRow = 20;
+inline constexpr int kImportDataRow = 21;
 
 // The field a toggle index flips; nullptr for indexes that edit nothing (7, 9, 10, 11, 15, ...).
 bool AppSettings::*toggleMember(int toggleIndex);

@@ -191,6 +191,9 @@ void NoticeDialog::openLink()
     reportAction(QStringLiteral("opened"));
     if (isOpenableLink(m_url))
         ktr::dialogs::openUrl(QUrl(m_url, QUrl::TolerantMode));
+    // The notice is done with once its details are open, as with the other button: it goes, and counts as seen.
+    Q_EMIT dismissed();
+    close();
 }
 
 void NoticeDialog::reportAction(const QString& action)

@@ -83,10 +83,51 @@ private Q_SLOTS:
         QVERIFY(!drag.isWatching());
     }
 
+    // A tap on the title strip: the press arrives when its button is already up again. Handing that to the
+    // window manager glues the window to the pointer until the next click, so nothing starts; a drag that
+    // did start and ends before the window moved is taken back from the window manager.
+    void tapsNeverGlueTheWindow()
+    {
+        FakePointer pointer;
+        FrameDrag drag(&pointer);
+        int started = 0;
+        int cancelled = 0;
+        drag.setSystemCalls([&](QWindow*, FrameHit) {
+            ++started;
+            return true;
+        }, [&](QWindow*) { ++cancelled; });
+        QWidget w;
+        w.resize(200, 100);
+        w.show();
+        QSignalSpy finished(&drag, &FrameDrag::sizeMoveFinished);
+
+        pointer.state = {QPoint(50, 10), Qt::NoButton};
+        QVERIFY(!drag.start(w.windowHandle(), FrameHit::Caption));
+        QCOMPARE(started, 0);
+        QVERIFY(!drag.isWatching());
+
+        pointer.state = {QPoint(50, 10), Qt::LeftButton};
+        QVERIFY(drag.start(w.windowHandle(), FrameHit::Caption));
+        QCOMPARE(started, 1);
+        pointer.state = {QPoint(50, 10), Qt::NoButton}; // released before the window manager moved anything
+        QVERIFY(finished.wait(2000));
+        QCOMPARE(cancelled, 1);
+
+        // A real drag moved the window: the window manager ends it with the release, nothing is taken back.
+        pointer.state = {QPoint(50, 10), Qt::LeftButton};
+        QVERIFY(drag.start(w.windowHandle(), FrameHit::Caption));
+        w.move(w.pos() + QPoint(40, 30));
+        pointer.state = {QPoint(90, 40), Qt::NoButton};
+        QVERIFY(finished.wait(2000));
+        QCOMPARE(finished.count(), 2);
+        QCOMPARE(cancelled, 1);
+    }
+
     // Content clicks stay with the window; without a window manager to hand the drag to, nothing starts.
     void startNeedsAFrameHitAndAPlatform()
     {
         FakePointer pointer;
+        pointer.state = {QPoint(10, 10), Qt::LeftButton};
         FrameDrag drag(&pointer);
         QWidget w;
         w.resize(200, 100);

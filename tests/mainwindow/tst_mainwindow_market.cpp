@@ -137,6 +137,24 @@ private Q_SLOTS:
         market->close();
     }
 
+    // Escape closes the market as it closes the panel's other windows, also from its search field.
+    void escapeClosesTheMarket()
+    {
+        writeLayout({Group{"A", {}}});
+        auto w = makeWindow();
+        w->openAppMarket();
+        AppMarketDialog* market = w->appMarket();
+        QVERIFY(market->isVisible());
+        QLineEdit* search = market->findChild<QLineEdit*>();
+        QTest::keyClick(search ? static_cast<QWidget*>(search) : market, Qt::Key_Escape);
+        QVERIFY(!market->isVisible());
+        w->openAppMarket();
+        QVERIFY(market->isVisible());
+        QTest::keyClick(market, Qt::Key_Escape);
+        QVERIFY(!market->isVisible());
+        w->close();
+    }
+
     void addCases()
     {
         writeLayout({Group{"A", {}}});
@@ -221,21 +239,31 @@ private Q_SLOTS:
         QVERIFY(QDir(appsRootDir()).removeRecursively());
     }
 
+    // The manifest names the launch target inside the app's folder: on this system a script or a program of
+    // any name, not only an ".exe".
+    void installLaunchUninstallAgainstTheService_data()
+    {
+        QTest::addColumn<QString>("launch");
+        QTest::newRow("exe") << "x.exe";
+        QTest::newRow("script") << "run.sh";
+        QTest::newRow("program without a dot") << "start";
+    }
     void installLaunchUninstallAgainstTheService()
     {
+        QFETCH(QString, launch);
         const QString state = freshDir("state");
         const QString pkgSrc = freshDir("pkgsrc");
-        QVERIFY(writeFile(pkgSrc + "/x.exe", "#!/bin/sh\nexit 0\n"));
-        QCOMPARE(::chmod(QFile::encodeName(pkgSrc + "/x.exe").constData(), 0755), 0);
+        QVERIFY(writeFile(pkgSrc + "/" + launch, "#!/bin/sh\nexit 0\n"));
+        QCOMPARE(::chmod(QFile::encodeName(pkgSrc + "/" + launch).constData(), 0755), 0);
         const QString package = freshDir("zipout") + "/demo.zip";
         {
             ktr::platform::ZipWriter zw;
             QVERIFY(zw.open(package, nullptr));
-            QVERIFY(zw.addFile("x.exe", pkgSrc + "/x.exe", {}, nullptr));
+            QVERIFY(zw.addFile(launch, pkgSrc + "/" + launch, {}, nullptr));
             QVERIFY(zw.finish(nullptr));
         }
         const QByteArray bytes = readFile(package);
-        QVERIFY(writeMarketState(state, "demo", "Demo", bytes, "x.exe"));
+        QVERIFY(writeMarketState(state, "demo", "Demo", bytes, launch));
         FakeServiceHost host(FakeServiceHost::Scheme::Http);
         ServiceHostState model(state);
         model.install(host);
@@ -249,6 +277,10 @@ private Q_SLOTS:
         QVERIFY(market->isVisible());
         market->setToken("live");
         QTRY_VERIFY(market->catalogue().indexLoaded && market->catalogue().findRow("demo"));
+        // The catalogue's picture of the app, as it arrives with the card.
+        QImage picture(32, 32, QImage::Format_ARGB32);
+        picture.fill(QColor(0x20, 0xA0, 0x60));
+        market->catalogue().findRow("demo")->icon = QPixmap::fromImage(picture);
         // The install button of the card, clicked.
         QImage img(market->size(), QImage::Format_ARGB32_Premultiplied);
         market->render(&img);
@@ -260,7 +292,7 @@ private Q_SLOTS:
         QVERIFY(!button.isEmpty());
         QVERIFY(QTest::qWaitForWindowExposed(market));
         QTest::mouseClick(market, Qt::LeftButton, {}, button.center());
-        const QString launchFile = QDir::toNativeSeparators(appsRootDir() + "/demo/x.exe");
+        const QString launchFile = QDir::toNativeSeparators(appsRootDir() + "/demo/" + launch);
         QTRY_VERIFY_WITH_TIMEOUT(groupIndex(*w, "应用市场") >= 0, 15000);
         const int g = groupIndex(*w, "应用市场");
         QCOMPARE(w->groups()[g].items.size(), 1);
@@ -268,6 +300,9 @@ private Q_SLOTS:
         QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QStringLiteral("1.0"));
         QVERIFY(QFileInfo(launchFile).permissions() & QFile::ExeOwner);
         QTRY_COMPARE(reportedEvents(state, "demo"), QStringList{"install"});
+        // The launcher on the desktop shows the catalogue's picture.
+        const QString entry = readFile(desktopFolder() + "/" + desktopEntryFileName("Demo"));
+        QVERIFY2(entry.contains("\nIcon=" + appsRootDir() + "/demo/.market-icon.png\n"), qPrintable(entry));
 
         // Launched from the panel: started, and reported.
         QCOMPARE(w->currentIndex(), g);

@@ -8,6 +8,8 @@
 #include "mainwindow/shortcuteditdialog.h"
 #include "model/shortcutfile.h"
 #include "panel/floaticon.h"
+#include "panel/icongrid.h"
+#include "panel/titlebaractions.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
 #include "testenv.h"
@@ -87,7 +89,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_files = ktr::test::freshDir(QStringLiteral("files"));
-        for (const char* name : {"a.txt", "b.txt", "c.txt", "icon.png"})
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "icon.png", "app.desktop"})
             QVERIFY(ktr::test::writeFile(file(QString::fromLatin1(name)), "x"));
         QDir().mkpath(file(QStringLiteral("folder")));
         m_program = file(QStringLiteral("tool.sh"));
@@ -117,7 +119,11 @@ private Q_SLOTS:
         // open, admin, location, edit, relocate, restore icon, desktop shortcut
         QTest::addColumn<QList<bool>>("enabled");
         QTest::addColumn<bool>("clearEntry");
-        QTest::newRow("file") << "a.txt" << "" << QList<bool>{true, true, true, true, true, false, true} << false;
+        // Only what runs can run elevated: a program or a desktop entry, not a document or a folder.
+        QTest::newRow("document") << "a.txt" << "" << QList<bool>{true, false, true, true, true, false, true} << false;
+        QTest::newRow("program") << "tool.sh" << "" << QList<bool>{true, true, true, true, true, false, true} << false;
+        QTest::newRow("desktop entry") << "app.desktop" << ""
+                                       << QList<bool>{true, true, true, true, true, false, true} << false;
         QTest::newRow("folder") << "folder" << "" << QList<bool>{true, false, true, true, true, false, true} << false;
         QTest::newRow("shell item") << "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}" << ""
                                     << QList<bool>{true, false, false, false, false, false, false} << false;
@@ -691,6 +697,21 @@ private Q_SLOTS:
         QTRY_VERIFY(!second);
     }
 
+    // A floating icon opens as the grid does: made in double-click mode it waits for a double click, and a
+    // switch of the mode reaches the icons already floating.
+    void floatingIconsFollowTheOpenMode()
+    {
+        auto w = windowWith({Group{QStringLiteral("G"), {item(m_program)}}});
+        w->settings().singleClickOpen = false;
+        w->floatItem(0);
+        QPointer<FloatIcon> icon = w->floatIcons().value(0);
+        QVERIFY(icon && !icon->singleClickOpen());
+        AppSettings single = w->settings();
+        single.singleClickOpen = true;
+        w->applyAppearance(single);
+        QVERIFY(icon->singleClickOpen());
+    }
+
     void floatingIconsGoWithTheWindow()
     {
         auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
@@ -735,6 +756,21 @@ private Q_SLOTS:
         QCOMPARE(panel->resultCount(), 1);
         QTest::keyClick(w.get(), Qt::Key_Escape);
         QVERIFY(!panel->isVisible());
+    }
+
+    // The gear menu opens without taking the keyboard: Escape pressed in the panel closes it, wherever the
+    // focus is.
+    void escapeClosesTheGearMenu()
+    {
+        auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        for (QWidget* target : {static_cast<QWidget*>(w.get()), static_cast<QWidget*>(w->iconGrid())}) {
+            w->titleBar()->showGearMenu();
+            QVERIFY(w->titleBar()->gearMenu()->isVisible());
+            QTest::keyClick(target, Qt::Key_Escape);
+            QVERIFY(!w->titleBar()->gearMenu()->isVisible());
+        }
     }
 };
 

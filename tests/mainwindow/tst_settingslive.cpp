@@ -66,6 +66,34 @@ private Q_SLOTS:
         QCOMPARE(w->settings().protectPasswordHash, QStringLiteral("pbkdf2$1$00$00"));
         QCOMPARE(w->settings().backupLastAt, QStringLiteral("2026-12-10T03:00:00"));
     }
+
+    // The panel's theme button and a dragged bar button while the dialog is open: the next slider move keeps
+    // them, and the dialog's own edit still shows over them.
+    void panelChangesSurviveTheNextPreview()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->settings().darkTheme = false;
+        w->applySettings();
+        w->openSettings();
+        SettingsDialog* dialog = w->settingsDialog();
+        QVERIFY(dialog);
+        dialog->sliderForKey(3)->setValue(60, true); // opacity, previewed
+        w->onUiButton(6);                            // the panel's theme button
+        QVERIFY(currentTheme().isDark);
+        QCOMPARE(qRound(w->windowOpacity() * 100), 60); // the preview is applied again over the new theme
+        QVERIFY(dialog->editedSettings().darkTheme);
+        w->moveUiButton(9, 0, 0); // the recorder button dragged to the title bar
+        QCOMPARE(w->settings().btnLayoutTitle.first(), 9);
+        dialog->sliderForKey(3)->setValue(70, true);
+        QVERIFY(currentTheme().isDark);
+        QCOMPARE(qRound(w->windowOpacity() * 100), 70);
+        QCOMPARE(dialog->editedSettings().btnLayoutTitle.first(), 9);
+        click(dialog, 4); // OK
+        QTRY_VERIFY(!w->settingsDialog());
+        QVERIFY(w->settings().darkTheme);
+        QCOMPARE(w->settings().opacity, 70);
+        QCOMPARE(w->settings().btnLayoutTitle.first(), 9);
+    }
 };
 
 KTR_TEST_MAIN(TestSettingsLive)

@@ -39,6 +39,19 @@ private Q_SLOTS:
         }
     }
 
+    // Off X11 nothing can be grabbed, the previous hotkey neither: a usable new one is kept for a session
+    // that can; a bare key never is.
+    void replacingWithoutADisplay()
+    {
+        QList<QPair<QString, int>> toasts;
+        SummonHotkey hk([&](const QString& t, int kind) { toasts.append({t, kind}); });
+        QCOMPARE(hk.replaceSummonHotkey("A", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+G"));
+        QCOMPARE(toasts.size(), 1);
+        QCOMPARE(toasts[0].second, 1);
+        QCOMPARE(hk.replaceSummonHotkey("Ctrl+Alt+K", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(hk.replaceSummonHotkey("", "Ctrl+Alt+G"), QString());
+    }
+
     void failureTextFollowsTheLanguage()
     {
         Lang::setLanguage(1);

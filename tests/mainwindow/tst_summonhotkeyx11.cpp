@@ -78,6 +78,36 @@ private Q_SLOTS:
         holder.kill();
         holder.waitForFinished(5000);
     }
+
+    // A hotkey newly chosen in the settings that can't be grabbed is not kept: the previous one goes on
+    // working, and the user is told which one that is.
+    void aRefusedNewHotkeyKeepsThePreviousOne()
+    {
+        QProcess holder;
+        holder.start(QStringLiteral(KTR_HOTKEY_HOLDER), {QStringLiteral("Ctrl+Alt+H")});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("registered"));
+
+        QList<QPair<QString, int>> toasts;
+        SummonHotkey hk([&](const QString& t, int kind) { toasts.append({t, kind}); });
+        QSignalSpy spy(&hk, &SummonHotkey::summonRequested);
+        hk.registerSummonHotkey("Ctrl+Alt+G", false);
+        QCOMPARE(hk.replaceSummonHotkey("Ctrl+Alt+H", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+G"));
+        QCOMPARE(toasts.size(), 1);
+        QCOMPARE(toasts[0].first, QStringLiteral("快捷键 Ctrl+Alt+H 注册失败，可能已被其他程序占用；仍使用 Ctrl+Alt+G"));
+        QVERIFY(hk.isRegistered());
+        QVERIFY(xdotool({"key", "ctrl+alt+g"}));
+        QTRY_COMPARE(spy.count(), 1);
+        // A bare key can't be grabbed at all: the same.
+        QCOMPARE(hk.replaceSummonHotkey("A", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+G"));
+        QVERIFY(hk.isRegistered());
+        // One that works replaces it.
+        QCOMPARE(hk.replaceSummonHotkey("Ctrl+Alt+J", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+J"));
+        QCOMPARE(toasts.last().first, QStringLiteral("呼出快捷键已启用：Ctrl+Alt+J"));
+
+        holder.kill();
+        holder.waitForFinished(5000);
+    }
 };
 
 KTR_TEST_MAIN(TestSummonHotkeyX11)

@@ -1,9 +1,11 @@
 #include "model/buttonlayout.h"
 #include "model/panelmodel.h"
 #include "testenv.h"
+#include "ui/lang.h"
 
 #include <QApplication>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 using Mutation = std::function<bool(PanelModel&)>;
@@ -100,6 +102,42 @@ private Q_SLOTS:
         QList<int> list{7, 7, 7};
         readButtonLayout(o, "btnLayoutTitle", list);
         QTEST(list, "expected");
+    }
+
+    // A dropped file is named as the desktop shows it: a desktop entry by its own Name in the user's language,
+    // anything else by its file name without the last suffix.
+    void droppedNames_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("expected");
+        const QByteArray entry = "[Desktop Entry]\nType=Application\nName=Firefox ESR\nName[zh_CN]=火狐浏览器\n"
+                                 "Name[de]=Firefox\nExec=firefox %u\n";
+        QTest::newRow("entry, Chinese") << "firefox-esr.desktop" << entry << 0 << QString::fromUtf8("火狐浏览器");
+        QTest::newRow("entry, English") << "firefox-esr.desktop" << entry << 1 << "Firefox ESR";
+        QTest::newRow("entry with only Name")
+            << "term.desktop" << QByteArray("[Desktop Entry]\nName=Terminal\nExec=xterm\n") << 0 << "Terminal";
+        QTest::newRow("language without country")
+            << "x.desktop" << QByteArray("[Desktop Entry]\nName=X\nName[zh]=某程序\n") << 0 << QString::fromUtf8("某程序");
+        QTest::newRow("Name of another group only")
+            << "y.desktop" << QByteArray("[Desktop Entry]\nExec=y\n[Desktop Action new]\nName=New\n") << 0 << "y";
+        QTest::newRow("document") << "notes.txt" << QByteArray("Name=not read") << 0 << "notes";
+    }
+    void droppedNames()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(int, language);
+        QFETCH(QString, expected);
+        const QString path = ktr::test::freshDir(QStringLiteral("drop")) + QLatin1Char('/') + file;
+        QVERIFY(ktr::test::writeFile(path, content));
+        Lang::setLanguage(language);
+        const auto back = qScopeGuard([] { Lang::setLanguage(0); });
+        PanelModel model;
+        model.replaceGroups({Group{"A", {}}});
+        QCOMPARE(model.addFiles(0, {QUrl::fromLocalFile(path)}).paths, QStringList{path});
+        QCOMPARE(model.groups()[0].items[0].name, expected);
     }
 
     // Every mutator tells the window what it did: `changed` for what is saved, `currentChanged` for another

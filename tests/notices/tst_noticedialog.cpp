@@ -192,7 +192,7 @@ private Q_SLOTS:
         QTest::newRow("one button: left area is no button") << QString() << "left" << false << false;
         QTest::newRow("one button: close") << QString() << "close" << true << false;
         QTest::newRow("two buttons: 关闭") << "https://e.com/x" << "left" << true << false;
-        QTest::newRow("two buttons: 查看详情 stays open") << "https://e.com/x" << "right" << false << true;
+        QTest::newRow("two buttons: 查看详情 opens and closes") << "https://e.com/x" << "right" << true << true;
         QTest::newRow("escape") << "https://e.com/x" << "escape" << true << false;
         QTest::newRow("body") << "https://e.com/x" << "body" << false << false;
     }

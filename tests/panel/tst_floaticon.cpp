@@ -101,6 +101,38 @@ private Q_SLOTS:
         QCOMPARE(open.count(), opens ? 2 : 1);
     }
 
+    // One gesture, one launch, in the grid's open mode: a double click is press, release, double-click
+    // press, release.
+    void oneOpenPerGesture_data()
+    {
+        QTest::addColumn<bool>("singleClick");
+        QTest::addColumn<bool>("doubleClick");
+        QTest::addColumn<int>("opens");
+        QTest::newRow("single-click mode, click") << true << false << 1;
+        QTest::newRow("single-click mode, double click") << true << true << 1;
+        QTest::newRow("double-click mode, click") << false << false << 0;
+        QTest::newRow("double-click mode, double click") << false << true << 1;
+    }
+    void oneOpenPerGesture()
+    {
+        QFETCH(bool, singleClick);
+        QFETCH(bool, doubleClick);
+        QFETCH(int, opens);
+        FloatIcon icon(stripes(48, 48), QStringLiteral("x"), QPoint(200, 200));
+        icon.setSingleClickOpen(singleClick);
+        icon.show();
+        QSignalSpy open(&icon, &FloatIcon::openRequested);
+        const QPoint at = icon.frameGeometry().topLeft() + QPoint(30, 40);
+        sendMouse(&icon, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        sendMouse(&icon, QEvent::MouseButtonRelease, at, Qt::LeftButton);
+        if (doubleClick) {
+            sendMouse(&icon, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+            sendMouse(&icon, QEvent::MouseButtonRelease, at, Qt::LeftButton);
+        }
+        QCOMPARE(open.count(), opens);
+        QCOMPARE(icon.pos(), QPoint(200, 200));
+    }
+
     void otherButtonsNeitherDragNorOpen()
     {
         FloatIcon icon(QPixmap(), QStringLiteral("x"), QPoint(200, 200));

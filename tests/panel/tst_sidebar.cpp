@@ -170,6 +170,16 @@ class TestSidebar : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A group's number counts what its grid shows: a hidden item is not there for the user.
+    void countLeavesOutHiddenItems()
+    {
+        Fixture withHidden({3});
+        withHidden.groups[0].items[1].hidden = true;
+        Fixture plain({2});
+        QCOMPARE(withHidden.sidebar.shownItemCount(0), 2);
+        QCOMPARE(withHidden.sidebar.grab().toImage(), plain.sidebar.grab().toImage());
+    }
+
     void cleanup()
     {
         setDarkTheme(false);

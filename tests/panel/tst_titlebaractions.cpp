@@ -218,20 +218,29 @@ private Q_SLOTS:
         QCOMPARE(clicked.count(), 0);
     }
 
+    // Signed in, the menu holds five entries; signed out, "退出账户" is not offered and the menu is one entry
+    // shorter.
     void gearEntries_data()
     {
         QTest::addColumn<int>("entry");
+        QTest::addColumn<bool>("signedIn");
         for (int i = 0; i < 5; ++i)
-            QTest::addRow("entry %d", i) << i;
+            QTest::addRow("entry %d, signed in", i) << i << true;
+        for (int i = 0; i < 4; ++i)
+            QTest::addRow("entry %d, signed out", i) << i << false;
     }
     void gearEntries()
     {
         QFETCH(int, entry);
+        QFETCH(bool, signedIn);
         TitleBarActions bar;
         QSignalSpy chosen(&bar, &TitleBarActions::gearMenuAction);
+        connect(&bar, &TitleBarActions::gearMenuAboutToShow, &bar,
+                [&] { bar.gearMenu()->setAccountText(signedIn ? QStringLiteral("alice") : QString()); });
         bar.showGearMenu();
         GearMenuPopup* menu = bar.gearMenu();
-        QCOMPARE(menu->height(), 176);
+        QCOMPARE(menu->height(), signedIn ? 176 : 144);
+        QCOMPARE(menu->entryRect(GearMenuPopup::SignOut).isNull(), !signedIn);
         const QRect r = menu->entryRect(entry);
         QCOMPARE(r, QRect(8, 8 + 32 * entry, menu->width() - 16, 32));
         bars::move(menu, r.center());
@@ -241,6 +250,14 @@ private Q_SLOTS:
         QCOMPARE(chosen.at(0).at(0).toInt(), entry);
         QVERIFY(!menu->isVisible());
         QCOMPARE(menu->hoveredEntry(), -1);
+    }
+
+    void escapeClosesTheGearMenu()
+    {
+        TitleBarActions bar;
+        bar.showGearMenu();
+        QTest::keyClick(bar.gearMenu(), Qt::Key_Escape);
+        QVERIFY(!bar.gearMenu()->isVisible());
     }
 
     void gearMenuPressOutsideEntriesHides()

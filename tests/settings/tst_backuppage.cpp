@@ -591,6 +591,43 @@ private Q_SLOTS:
         QVERIFY(f.d().snapshotRows().first().preRestore);
     }
 
+    // A snapshot the list does not hold (brought from another computer, renamed by hand) is restored from the
+    // zip the user picks, after the same question as a listed one.
+    void restoreFromAChosenZip()
+    {
+        Dialog f(makeDataDir(QStringLiteral("chosen")));
+        FakeExecutor fake;
+        fake.result.ok = true;
+        ScopedExecutor exec(fake.fn());
+        const QString zip = ktr::test::freshDir(QStringLiteral("elsewhere")) + QStringLiteral("/my panel.zip");
+        QVERIFY(ktr::test::writeFile(zip, "PK"));
+        QStringList answers{QString(), zip, zip};
+        QStringList filters;
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString&, const QString&, const QString& filter) {
+            filters << filter;
+            return answers.takeFirst();
+        };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        f.d().setPage(6);
+        QCOMPARE(f.d().snapshotRows().size(), 0);
+        f.click(309); // the chooser cancelled
+        {
+            ScopedCardRunner no(answer(QStringLiteral("否"), nullptr));
+            f.click(309); // the question answered no
+        }
+        QCOMPARE(fake.count(), 0);
+        CardLog log;
+        ScopedCardRunner yes(answer(QStringLiteral("是"), &log));
+        f.click(309);
+        QTRY_COMPARE(fake.count(), 1);
+        QCOMPARE(fake.jobs->first().op, 2);
+        QCOMPARE(fake.jobs->first().first, QDir::toNativeSeparators(zip));
+        QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")), qPrintable(log.texts.first()));
+        QCOMPARE(filters.first(), QStringLiteral("ZIP 压缩包 (*.zip)"));
+        QTRY_VERIFY(!f.d().backupWorkerRunning());
+    }
+
     void rowsAreFoundAgainAfterAQuestion_data()
     {
         QTest::addColumn<bool>("restore");

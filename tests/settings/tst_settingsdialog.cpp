@@ -17,9 +17,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeySequenceEdit>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -768,6 +770,70 @@ private slots:
         QCOMPARE(f.calls.lastChanged, f.live);
     }
 
+    // The general page carries the data folder and the move to another computer: open, export, import, in
+    // this order of ids.
+    void dataCardButtons()
+    {
+        QList<QUrl> opened;
+        ktr::dialogs::Seams seams;
+        seams.openUrl = [&](const QUrl& url) {
+            opened.append(url);
+            return true;
+        };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        Fixture f;
+        f.scrollTo(152);
+        QVERIFY(!f.dialog->hitRectInWindow(150).isNull());
+        f.click(150);
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/ktr-data"))});
+        f.click(151);
+        QCOMPARE(f.calls.exported, 1);
+        QCOMPARE(f.calls.imported, 0);
+        f.click(152);
+        QCOMPARE(f.calls.imported, 1);
+        QVERIFY(f.dialog->hitRectInWindow(153).isNull());
+    }
+
+    // A key without a modifier can't be a global hotkey: it is refused with a word, and the hotkey that works
+    // stays, in the copy and in the editor.
+    void hotkeyNeedsAModifier_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("bare letter") << "A" << "Ctrl+Alt+G";
+        QTest::newRow("bare function key") << "F5" << "Ctrl+Alt+G";
+        QTest::newRow("bare space") << "Space" << "Ctrl+Alt+G";
+        QTest::newRow("with a modifier") << "Ctrl+Shift+K" << "Ctrl+Shift+K";
+        QTest::newRow("Win and a letter") << "Meta+E" << "Meta+E";
+    }
+    void hotkeyNeedsAModifier()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QStringList shown;
+        ScopedCardRunner cards([&](QDialog& card) {
+            QStringList parts;
+            for (QLabel* l : card.findChildren<QLabel*>())
+                parts << l->text();
+            shown << parts.join(QLatin1Char('|'));
+            return 1;
+        });
+        Fixture f;
+        f.dialog->hotkeyEditor()->setKeySequence(QKeySequence(typed, QKeySequence::PortableText));
+        QCOMPARE(f.dialog->editedSettings().summonHotkey, kept);
+        QCOMPARE(f.dialog->hotkeyEditor()->keySequence().toString(QKeySequence::PortableText), kept);
+        const bool refused = typed != kept;
+        if (refused)
+            QTRY_COMPARE(shown.size(), 1);
+        else
+            QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), refused ? 1 : 0);
+        if (refused)
+            QVERIFY2(shown.first().contains(QStringLiteral("不能作为快捷键")), qPrintable(shown.first()));
+        f.click(4);
+        QCOMPARE(f.live.summonHotkey, kept);
+    }
+
     // "已清理 ✓" only when a cache was cleared.
     void clearIconCacheNeedsItsCallback_data()
     {
@@ -881,6 +947,55 @@ private slots:
         QCOMPARE(f.live.btnLayoutBottom, (QList<int>{9, 8, 7, 6, 5, 10}));
         QCOMPARE(f.live.backupLastAt, QStringLiteral("2026-12-10T03:00:00"));
         QCOMPARE(f.live.progUnlockEpoch, 5);
+    }
+
+    // The preview sends the whole copy: what the panel changed meanwhile must be in it, or the next slider
+    // move puts the panel back as it was when the dialog opened.
+    void previewKeepsWhatThePanelChanged()
+    {
+        Fixture f;
+        SettingsDialog& d = *f.dialog;
+        d.editSettings([](AppSettings& s) { s.iconSize = 77; });
+        f.live.darkTheme = true;                      // the theme button
+        f.live.btnLayoutBottom = {9, 8, 7, 6, 5, 10}; // a dragged bar button
+        f.live.horizontalGroups = true;
+        d.sliderForKey(0)->setValue(64, true); // the icon-size slider, a live one
+        QCOMPARE(f.calls.lastChanged.iconSize, 64);
+        QVERIFY(f.calls.lastChanged.darkTheme);
+        QVERIFY(f.calls.lastChanged.horizontalGroups);
+        QCOMPARE(f.calls.lastChanged.btnLayoutBottom, (QList<int>{9, 8, 7, 6, 5, 10}));
+        QVERIFY(d.editedSettings().darkTheme); // the dialog's own theme choice shows it too
+
+        // Told at once, the dialog previews its edits again over the panel's new state; the later change of a
+        // field wins, whichever side made it.
+        f.live.darkTheme = false;
+        const int before = f.calls.changed;
+        d.followPanel();
+        QCOMPARE(f.calls.changed, before + 1);
+        QVERIFY(!f.calls.lastChanged.darkTheme);
+        QCOMPARE(f.calls.lastChanged.iconSize, 64);
+        d.followPanel(); // nothing new: no preview
+        QCOMPARE(f.calls.changed, before + 1);
+        f.click(4);
+        QCOMPARE(f.live.iconSize, 64);
+        QVERIFY(!f.live.darkTheme);
+    }
+
+    // The copy follows every field the panel may change.
+    void followLiveFieldsCoversEveryField()
+    {
+        AppSettings base;
+        AppSettings edited;
+        edited.iconSize = 90; // an edit of the dialog the panel did not touch
+        const AppSettings live = everythingChanged();
+        followLiveFields(base, edited, live);
+        QCOMPARE(edited, live);
+        QCOMPARE(base, live);
+        AppSettings second;
+        second.iconSize = 90;
+        AppSettings newBase;
+        followLiveFields(newBase, second, AppSettings());
+        QCOMPARE(second.iconSize, 90);
     }
 
     // Every field the dialog may edit is written; the lock, protection, epoch and backup time never are.

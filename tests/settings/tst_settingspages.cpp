@@ -571,6 +571,61 @@ private Q_SLOTS:
         QCOMPARE(f.dialog->protectRows()[0].target, QString());
     }
 
+    // The stand-in for an entry is one of the user's own files or programs: the choosers start at home, and
+    // the file chooser lists files without an extension (programs here have none).
+    void targetChoosersStartAtHomeAndListEveryFile()
+    {
+        Fixture f({group(QStringLiteral("G"), 1)});
+        f.dialog->showProtectPage();
+        QStringList asked;
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString&, const QString& dir, const QString& filter) {
+            asked << dir << filter;
+            return QStringLiteral("/usr/bin/ls");
+        };
+        seams.folder = [&](QWidget*, const QString&, const QString& dir) {
+            asked << dir;
+            return QString();
+        };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        int pick = 1;
+        const auto previous = SettingsDialog::setMenuRunner([&](QMenu& menu, const QPoint&) {
+            return menu.actions().at(pick);
+        });
+        f.dialog->chooseObfuscationTarget(0, false);
+        pick = 0;
+        f.dialog->chooseObfuscationTarget(0, false);
+        SettingsDialog::setMenuRunner(previous);
+        QCOMPARE(asked, (QStringList{QDir::homePath(), QStringLiteral("*"), QDir::homePath()}));
+        QCOMPARE(f.calls.commits.size(), 1);
+        QCOMPARE(f.calls.commits[0].second.value(f.groups[0].items[0].path), QStringLiteral("/usr/bin/ls"));
+    }
+
+    // A rule change commits the password the panel holds now, not the one the dialog saw when it opened.
+    void ruleChangeCommitsThePanelsPassword_data()
+    {
+        QTest::addColumn<QString>("atOpen");
+        QTest::addColumn<QString>("onPanel");
+        QTest::newRow("removed with the protection button") << makePasswordHash(QStringLiteral("abcd")) << QString();
+        QTest::newRow("set on the panel") << QString() << makePasswordHash(QStringLiteral("wxyz"));
+    }
+    void ruleChangeCommitsThePanelsPassword()
+    {
+        QFETCH(QString, atOpen);
+        QFETCH(QString, onPanel);
+        QList<Group> groups{group(QStringLiteral("G"), 2)};
+        AppSettings start;
+        start.protectPasswordHash = atOpen;
+        start.obfuscateMap.insert(groups[0].items[0].path, QStringLiteral("/decoy"));
+        Fixture f(groups, start);
+        f.dialog->showProtectPage();
+        f.live.protectPasswordHash = onPanel;
+        f.dialog->chooseObfuscationTarget(0, true);
+        QCOMPARE(f.calls.commits.size(), 1);
+        QCOMPARE(f.calls.commits[0].first, onPanel);
+        QVERIFY(f.calls.commits[0].second.isEmpty());
+    }
+
     void protectLayoutWithoutEntries()
     {
         Fixture empty({group(QStringLiteral("G"), 0)});

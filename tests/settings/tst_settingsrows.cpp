@@ -133,6 +133,12 @@ const QString kHoverRow =
 const QString kLockCard = QStringLiteral("card 界面锁定 g2 h46 +d");
 const QString kLockRow = QStringLiteral("  锁屏背景 +d: path 180 | button 选择背景 #233 100");
 const QString kLockReset = QStringLiteral(" | button 恢复默认 #234 92");
+const QStringList kDataCard = {
+    QStringLiteral("card 数据迁移 g2 h46 +d"),
+    QStringLiteral("  打开数据目录 +d: dropdown 19 #-1"),
+    QStringLiteral("  导出数据（备份） +d: dropdown 20 #-1"),
+    QStringLiteral("  导入数据（恢复） +d: dropdown 21 #-1"),
+};
 
 const QStringList kAppearance = {
     QStringLiteral("card 自定义程序名称 g8 h46 +d"),
@@ -195,6 +201,8 @@ QStringList tableTexts()
         texts << revealMethodName(i);
     for (int i = 0; i <= 2; ++i)
         texts << monitorTriggerName(i);
+    for (int i : {kOpenDataRow, kExportDataRow, kImportDataRow})
+        texts << dropDownText(i, AppSettings());
     for (int i = 0; i <= 6; ++i)
         texts << colourKindName(i);
     texts.removeAll(QString());
@@ -216,10 +224,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("lockBg");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("general, icon animation, no lock background")
-            << 0 << 1 << QString() << (kGeneralHead + QStringList{kLockCard, kLockRow});
+            << 0 << 1 << QString() << (kGeneralHead + QStringList{kLockCard, kLockRow} + kDataCard);
         QTest::newRow("general, highlight, lock background set")
             << 0 << 0 << QStringLiteral("/pics/lock.mp4")
-            << (kGeneralHead + QStringList{kHoverRow, kLockCard, kLockRow + kLockReset});
+            << (kGeneralHead + QStringList{kHoverRow, kLockCard, kLockRow + kLockReset} + kDataCard);
         QTest::newRow("appearance") << 1 << 0 << QStringLiteral("/x.png") << kAppearance;
         QTest::newRow("protection") << 5 << 0 << QStringLiteral("/x.png") << kProtection;
         for (int page : {2, 3, 4, 6, -1, 9})
