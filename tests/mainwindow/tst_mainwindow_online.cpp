@@ -407,6 +407,39 @@ private Q_SLOTS:
         QTRY_COMPARE(int(*m_terminations), 1);
     }
 
+    // The service host's maintenance switch: while it lasts every answer is a 503 page and the session stays;
+    // after it, the heartbeat finds the session valid again.
+    void maintenanceWindowKeepsSession()
+    {
+        auto w = makeWindow();
+        gearLogin(*w);
+        QNetworkAccessManager staff;
+        auto post = [&](const QJsonObject& body) {
+            QNetworkRequest request(QUrl(m_host->baseUrl().toString() + "/api/admin.php?action=outage"));
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+            QNetworkReply* reply = staff.post(request, QJsonDocument(body).toJson());
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            QVERIFY(done.wait(5000));
+            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+            reply->deleteLater();
+        };
+        post(QJsonObject{{"seconds", 60}});
+        QList<int> statuses;
+        connect(w->network(), &QNetworkAccessManager::finished, this, [&statuses](QNetworkReply* reply) {
+            if (actionOf(reply->url()) == QLatin1String("me"))
+                statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+        });
+        fire(w->session()->heartbeatTimer());
+        QTRY_COMPARE(statuses, QList<int>{503});
+        QVERIFY(w->session()->signedIn());
+        post(QJsonObject{{"seconds", 0}});
+        fire(w->session()->heartbeatTimer());
+        QTRY_COMPARE(statuses, (QList<int>{503, 200}));
+        QVERIFY(w->session()->signedIn());
+        QVERIFY(openKickedDialogs(*w).isEmpty());
+        QCOMPARE(int(*m_terminations), 0);
+    }
+
     // The heartbeat's lock synchronisation reaches the lock: an epoch the account raised after the protection
     // was set lifts it.
     void accountUnlockThroughHeartbeat()
