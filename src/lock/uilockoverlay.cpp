@@ -1,5 +1,7 @@
 #include "lock/uilockoverlay.h"
 
+#include "lock/passwordhash.h"
+
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
@@ -8,6 +10,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -15,7 +18,9 @@
 #include <QPainter>
 #include <QRadialGradient>
 #include <QTimer>
+#include <QThreadPool>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -173,9 +178,37 @@ void UiLockOverlay::leaveInputMode()
 
 void UiLockOverlay::submitPassword()
 {
+    if (m_unlocking || !m_edit || m_checking)
+        return;
+    if (!m_verifier.isEmpty()) {
+        // A stored hash costs up to 100,000 rounds: checked off the GUI thread, so the lock screen stays alive.
+        m_checking = true;
+        m_edit->setReadOnly(true);
+        auto* watcher = new QFutureWatcher<bool>(this);
+        const QString password = m_edit->text();
+        connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, password] {
+            watcher->deleteLater();
+            m_checking = false;
+            if (m_edit)
+                m_edit->setReadOnly(false);
+            const bool ok = watcher->result();
+            if (ok && onPasswordVerified)
+                onPasswordVerified(password);
+            finishSubmit(ok);
+        });
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [hash = m_verifier, password] {
+            return verifyPasswordHash(hash, password);
+        }));
+        return;
+    }
+    finishSubmit(!checkPassword || checkPassword(m_edit->text()));
+}
+
+void UiLockOverlay::finishSubmit(bool accepted)
+{
     if (m_unlocking || !m_edit)
         return;
-    if (checkPassword && !checkPassword(m_edit->text())) {
+    if (!accepted) {
         m_error = Lang::tr("密码错误，请重试");
         m_shake = 1.0;
         m_edit->selectAll();

@@ -1,3 +1,4 @@
+#include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
@@ -182,6 +183,37 @@ private Q_SLOTS:
         QVERIFY(!l.overlay->isVisible());
         QCOMPARE(finished, 1);
         QCOMPARE(unlocked + removed, 1);
+    }
+
+    // Against a stored hash of the full 100,000 rounds the check runs off the GUI thread: the lock screen keeps
+    // answering (timers fire, a second submit waits), then the wrong entry shakes and the right one unlocks.
+    void storedHashCheckedOffTheGuiThread()
+    {
+        Locked l;
+        int unlocked = 0;
+        QStringList verified;
+        l.overlay->setVerifier(makePasswordHash(QStringLiteral("abcd")));
+        l.overlay->checkPassword = [](const QString&) { return true; }; // not asked when a hash is set
+        l.overlay->onPasswordVerified = [&](const QString& p) { verified.append(p); };
+        l.overlay->onUnlocked = [&] { ++unlocked; };
+        l.overlay->setMode(false);
+        QLineEdit* edit = l.overlay->passwordEdit();
+        QTest::keyClicks(edit, QStringLiteral("abce"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(l.overlay->isChecking());
+        QVERIFY(l.overlay->errorText().isEmpty());
+        int ticks = 0;
+        QTimer::singleShot(0, l.overlay, [&] { ticks += l.overlay->isChecking() ? 1 : 0; });
+        QTest::keyClick(edit, Qt::Key_Return); // waits for the first
+        QTRY_VERIFY(!l.overlay->isChecking());
+        QCOMPARE(ticks, 1);
+        QCOMPARE(l.overlay->errorText(), QString::fromUtf8("密码错误，请重试"));
+        QCOMPARE(unlocked, 0);
+        edit->setText(QStringLiteral("abcd"));
+        l.overlay->submitPassword();
+        QTRY_COMPARE(unlocked, 1);
+        QCOMPARE(verified, QStringList{QStringLiteral("abcd")});
+        QVERIFY(l.overlay->isUnlocking());
     }
 
     void noCheckerAccepts()
