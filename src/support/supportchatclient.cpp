@@ -98,6 +98,16 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(kApiTimeoutMs);
     QNetworkReply* reply = manager()->post(req, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    // Stopped at the cap, as every read is: a reply of hundreds of megabytes is not buffered first.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, action](qint64 received, qint64 total) {
+        if (received <= kMaxApiReplyBytes && total <= kMaxApiReplyBytes)
+            return;
+        if (!reply->property("ktrTooLarge").toBool())
+            qWarning().noquote() << "support postApi reply too large, dropped: action =" << action
+                                 << "bytes =" << std::max(received, total);
+        reply->setProperty("ktrTooLarge", true);
+        reply->abort();
+    });
     const quint64 generation = m_generation;
     connect(reply, &QNetworkReply::finished, reply,
             [reply, self = QPointer<SupportChatDialog>(this), generation, callback = std::move(callback)] {
@@ -108,9 +118,11 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                 const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                 const bool transportError = reply->error() != QNetworkReply::NoError;
                 QJsonObject out;
-                if (!transportError && status >= 200 && status <= 299) {
+                if (reply->property("ktrTooLarge").toBool()) {
+                    // Logged when it was stopped.
+                } else if (!transportError && status >= 200 && status <= 299) {
                     QJsonParseError error;
-                    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
+                    const QJsonDocument doc = QJsonDocument::fromJson(reply->read(kMaxApiReplyBytes + 1), &error);
                     if (error.error == QJsonParseError::NoError && doc.isObject())
                         out = doc.object();
                     else
@@ -126,6 +138,23 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                 if (callback)
                     callback(out);
             });
+}
+
+QString SupportChatDialog::shownText(const QString& text)
+{
+    qsizetype end = std::min<qsizetype>(text.size(), kMaxShownChars);
+    int lines = 1;
+    for (qsizetype i = 0; i < end; ++i) {
+        if (text.at(i) == QLatin1Char('\n') && ++lines > kMaxShownLines) {
+            end = i;
+            break;
+        }
+    }
+    if (end == text.size())
+        return text;
+    if (end > 0 && text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end) + QChar(0x2026);
 }
 
 void SupportChatDialog::pollOnce()
@@ -155,6 +184,7 @@ void SupportChatDialog::pollOnce()
             } else {
                 if (!m.img.isEmpty())
                     downloadImage(m.img);
+                m.text = shownText(m.text);
                 m_messages.append(m);
                 appended = true;
             }
@@ -282,13 +312,13 @@ void SupportChatDialog::applyWelcome(const QJsonObject& o)
     m_welcomeShown = true;
     const QString title = str(o, "title");
     if (!title.isEmpty())
-        m_title = title;
+        m_title = title.left(200);
     const QString text = str(o, "text");
     const bool anySupport =
         std::any_of(m_messages.cbegin(), m_messages.cend(), [](const ChatMessage& m) { return !m.mine; });
     if (!text.isEmpty() && !anySupport) {
         ChatMessage welcome;
-        welcome.text = text;
+        welcome.text = shownText(text);
         m_messages.insert(0, welcome);
         if (m_pendingIndex >= 0)
             ++m_pendingIndex;

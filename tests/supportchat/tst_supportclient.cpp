@@ -14,6 +14,7 @@
 #include "ui/servicehost.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 
@@ -170,6 +171,57 @@ private Q_SLOTS:
         settle();
         QCOMPARE(m_dlg->messages().size(), 2);
         QCOMPARE(m_dlg->lastId(), qint64(8000000000LL));
+    }
+
+    // A message far longer than any bubble: kept cut to what a bubble shows, so laying out and painting the
+    // column stays quick on every repaint; the conversation goes on after it.
+    void hugeMessagesShownCut_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("5 MB on one line") << QString(5 << 20, QLatin1Char('x'));
+        QTest::newRow("a million newlines") << QStringLiteral("a\n").repeated(1000000);
+        QTest::newRow("emoji across the cut")
+            << QString::fromUtf8("😀").repeated(SupportChatDialog::kMaxShownChars);
+    }
+    void hugeMessagesShownCut()
+    {
+        QFETCH(QString, text);
+        m_chat.add(true, text);
+        m_chat.add(true, QStringLiteral("after"));
+        open();
+        const qsizetype n = m_dlg->messages().size();
+        QVERIFY(n >= 2); // the welcome only while no support message has arrived
+        const QString shown = m_dlg->messages().at(n - 2).text;
+        QVERIFY(shown.size() <= SupportChatDialog::kMaxShownChars + 1);
+        QVERIFY(shown.count(QLatin1Char('\n')) < SupportChatDialog::kMaxShownLines);
+        QVERIFY(shown.endsWith(QChar(0x2026)));
+        QVERIFY(!shown.at(shown.size() - 2).isHighSurrogate());
+        QVERIFY(text.startsWith(shown.chopped(1)));
+        QCOMPARE(m_dlg->messages().at(n - 1).text, QStringLiteral("after"));
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 5; ++i)
+            m_dlg->grab();
+        // Generous for a loaded machine; the whole text took tens of seconds a paint.
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(SupportChatDialog::shownText(QStringLiteral("short\ntext")), QStringLiteral("short\ntext"));
+    }
+
+    // A reply announcing more than the cap is stopped unread and logged; the next poll goes on.
+    void oversizedReplyStopped()
+    {
+        ktr::test::LogCapture log;
+        m_host->route("POST", "/api/support.php", "poll",
+                      Reply::lyingLength(R"({"ok":1,"messages":[]})", SupportChatDialog::kMaxApiReplyBytes + 1));
+        m_dlg->setSession(QStringLiteral("tok"), QStringLiteral("alice"));
+        m_dlg->openAt(QPoint(10, 10));
+        QTRY_VERIFY(log.contains(QStringLiteral("support postApi reply too large, dropped: action = poll")));
+        QTRY_VERIFY(!m_dlg->isPolling());
+        QCOMPARE(m_dlg->lastId(), qint64(0));
+        m_chat.install(*m_host);
+        m_chat.add(true, QStringLiteral("back"));
+        m_dlg->pollOnce();
+        QTRY_COMPARE(m_dlg->messages().last().text, QStringLiteral("back"));
     }
 
     // A poll answered while the window is hidden changes nothing, not even lastId.
