@@ -1,6 +1,7 @@
 #include "lock/uilockoverlay.h"
 
 #include "lock/passwordhash.h"
+#include "platform/fsentry.h"
 
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -97,6 +98,8 @@ void UiLockOverlay::setVideoFactory(VideoFactory factory)
 
 bool UiLockOverlay::isAnimatedImageUsable(const QString& path)
 {
+    if (!ktr::platform::isRegularFile(path))
+        return false;
     QImageReader reader(path, "gif");
     const QSize size = reader.size();
     const int frames = reader.imageCount();
@@ -310,7 +313,9 @@ void UiLockOverlay::setBackgroundPath(const QString& path)
         m_video->stop();
         m_video.reset();
     }
-    if (!path.isEmpty() && QFileInfo::exists(path)) {
+    // A named pipe or a device as the background would hold the locked panel's start (and its quit) until
+    // someone writes to it: only a regular file is opened.
+    if (!path.isEmpty() && ktr::platform::isRegularFile(path)) {
         if (videoFactory())
             m_video = videoFactory()(path);
         if (m_video) {
@@ -341,6 +346,8 @@ QImage UiLockOverlay::backgroundImage()
     }
     if (!m_pictureLoaded) {
         m_pictureLoaded = true;
+        if (!ktr::platform::isRegularFile(m_backgroundPath))
+            return QImage();
         QImageReader reader(m_backgroundPath);
         reader.setAutoTransform(true);
         m_picture = reader.read();

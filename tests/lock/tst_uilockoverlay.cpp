@@ -1,5 +1,6 @@
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "fifoguard.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -214,6 +215,29 @@ private Q_SLOTS:
         QTRY_COMPARE(unlocked, 1);
         QCOMPARE(verified, QStringList{QStringLiteral("abcd")});
         QVERIFY(l.overlay->isUnlocking());
+    }
+
+    // A named pipe as the background (a still picture or a GIF by its name) is never opened: the locked panel
+    // paints its plain lock screen instead of waiting for a writer.
+    void namedPipeBackgroundNeverOpened_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("picture") << "bg.png";
+        QTest::newRow("animation") << "bg.gif";
+    }
+    void namedPipeBackgroundNeverOpened()
+    {
+        QFETCH(QString, name);
+        const QString path = ktr::test::freshDir(QStringLiteral("pipe")) + QLatin1Char('/') + name;
+        ktr::test::FifoGuard pipe(path);
+        QVERIFY(pipe.made());
+        Locked l;
+        l.overlay->setBackgroundPath(path);
+        grab(l.panel);
+        const bool usable = UiLockOverlay::isAnimatedImageUsable(path);
+        QVERIFY2(pipe.done(), "the lock screen waited on a named pipe");
+        QVERIFY(!usable);
+        QCOMPARE(l.overlay->backgroundPath(), path);
     }
 
     void noCheckerAccepts()
