@@ -182,8 +182,7 @@ void SupportChatDialog::pollOnce()
                 m_pendingEcho = false;
                 m_pendingIndex = -1;
             } else {
-                if (!m.img.isEmpty())
-                    downloadImage(m.img);
+                // Its picture is fetched when it comes into view (painting asks for it).
                 m.text = shownText(m.text);
                 m_messages.append(m);
                 appended = true;
@@ -352,13 +351,13 @@ void SupportChatDialog::trimMessages()
 
 void SupportChatDialog::downloadImage(const QString& key)
 {
-    // Each key is asked for at most once per conversation, so a column with more pictures than the cache
-    // holds can't evict and fetch the same pictures over and over.
+    // Asked for by painting, for the pictures in view only: one evicted from the cache is fetched again when
+    // it comes back into view, and one never scrolled to is never fetched. A picture that failed is not
+    // asked for again in this conversation.
     if (!isPictureKey(key) || m_pictures.contains(key) || m_downloading.contains(key) ||
-        m_failedPictures.contains(key) || m_requestedPictures.contains(key))
+        m_failedPictures.contains(key))
         return;
     m_downloading.insert(key);
-    m_requestedPictures.insert(key);
     QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/uploads/") + key));
     req.setTransferTimeout(kPictureTimeoutMs);
     QNetworkReply* reply = manager()->get(req);
@@ -442,8 +441,8 @@ void SupportChatDialog::cachePicture(const QString& key, const QPixmap& picture)
             m_pictures.clear();
             break;
         }
-        // The oldest picture that is not on screen goes; one on screen would vanish under the user's eyes
-        // and, fetched only once, never come back.
+        // The picture shown least recently that is not on screen now goes; one on screen would vanish under
+        // the user's eyes.
         qsizetype victim = 0;
         while (victim < m_pictureOrder.size() && isPictureShown(m_pictureOrder[victim]))
             ++victim;
@@ -451,7 +450,19 @@ void SupportChatDialog::cachePicture(const QString& key, const QPixmap& picture)
             victim = 0;
         m_pictures.remove(m_pictureOrder.takeAt(victim));
     }
-    if (!m_pictureOrder.contains(key))
-        m_pictureOrder.append(key);
+    m_pictureOrder.removeOne(key);
+    m_pictureOrder.append(key);
     m_pictures.insert(key, picture);
+}
+
+void SupportChatDialog::notePictureShown(const QString& key)
+{
+    if (!m_pictures.contains(key)) {
+        downloadImage(key);
+        return;
+    }
+    if (!m_pictureOrder.isEmpty() && m_pictureOrder.constLast() == key)
+        return;
+    m_pictureOrder.removeOne(key);
+    m_pictureOrder.append(key);
 }

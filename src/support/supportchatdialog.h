@@ -68,7 +68,13 @@ public:
     void markRead();
     void send();
     void downloadImage(const QString& key);
+    // Stores a picture as the most recently shown; beyond kMaxPictures the one shown least recently and
+    // not on screen now is dropped.
     void cachePicture(const QString& key, const QPixmap& picture);
+    // A picture painted in view: marked as shown now, or fetched when it is not in the cache.
+    void notePictureShown(const QString& key);
+    // True when a listed message with this picture key lies in the visible band.
+    bool isPictureShown(const QString& key) const;
     void trimMessages();
 
     // Picture attachment.
@@ -144,8 +150,6 @@ private:
     void startEncode(const QImage& image);
     void onEncodeFinished(const QString& base64);
     void onPictureFinished(QNetworkReply* reply, const QString& key);
-    // True when a listed message with this picture key lies in the visible band.
-    bool isPictureShown(const QString& key) const;
     void paintMessages(class QPainter& p);
 
     // The conversation.
@@ -169,7 +173,6 @@ private:
     QStringList m_pictureOrder;
     QSet<QString> m_downloading;
     QSet<QString> m_failedPictures;
-    QSet<QString> m_requestedPictures; // keys fetched in this conversation: each at most once
     QSet<QNetworkReply*> m_pictureReplies;
     QNetworkAccessManager* m_manager = nullptr;
     bool m_ownsManager = false;

@@ -496,23 +496,28 @@ private Q_SLOTS:
         QCOMPARE(out.devicePixelRatio(), fittedDpr);
     }
 
-    // The cache holds 120: the 121st evicts the first key inserted; storing a key again does not move it.
+    // The cache holds 120: the 121st evicts the picture shown least recently; storing or showing a key again
+    // makes it the most recent.
     void cache()
     {
         for (int i = 0; i < 120; ++i)
             m_dlg->cachePicture(QStringLiteral("k%1").arg(i), QPixmap(4, 4));
         m_dlg->cachePicture("k0", QPixmap(8, 8));
-        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k0"));
+        QCOMPARE(m_dlg->pictureOrder().last(), QStringLiteral("k0"));
         QCOMPARE(m_dlg->pictures().value("k0").size(), QSize(8, 8));
+        m_dlg->notePictureShown("k1");
         m_dlg->cachePicture("k120", QPixmap(4, 4));
         QCOMPARE(m_dlg->pictures().size(), 120);
-        QVERIFY(!m_dlg->pictures().contains("k0"));
-        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k1"));
+        QVERIFY(!m_dlg->pictures().contains("k2"));
+        QVERIFY(m_dlg->pictures().contains("k0") && m_dlg->pictures().contains("k1"));
+        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k3"));
         QCOMPARE(m_dlg->pictureOrder().last(), QStringLiteral("k120"));
     }
 
-    // More distinct pictures than the cache holds: each is fetched once, however often the column is laid
-    // out and painted, and the pictures on screen stay.
+    // More distinct pictures than the cache holds: only those in view are fetched, each once however often
+    // the column is laid out and painted; scrolling through the whole conversation fetches each as it comes
+    // into view, and the pictures that were evicted meanwhile are fetched again when they come back, so
+    // nothing is left an empty box.
     void manyPicturesBounded()
     {
         QList<Msg> list;
@@ -523,15 +528,51 @@ private Q_SLOTS:
         }
         m_dlg->show();
         m_dlg->setMessages(list);
-        for (int round = 0; round < 4; ++round) {
+        auto inView = [&] {
+            QStringList keys;
+            for (int i = 0; i < 130; ++i) {
+                const QString key = QStringLiteral("p%1.png").arg(i);
+                if (m_dlg->isPictureShown(key))
+                    keys.append(key);
+            }
+            return keys;
+        };
+        auto paintUntilSettled = [&] {
+            for (int round = 0; round < 3; ++round) {
+                m_dlg->grab();
+                settle();
+            }
+        };
+        paintUntilSettled();
+        const int firstScreen = ktr::test::pictureRequests(*m_host);
+        QVERIFY(firstScreen > 0 && firstScreen < 20);
+        paintUntilSettled();
+        QCOMPARE(ktr::test::pictureRequests(*m_host), firstScreen); // painting again fetches nothing
+        for (const QString& key : inView())
+            QVERIFY2(m_dlg->pictures().contains(key), qPrintable(key));
+
+        // Up to the oldest: every picture is fetched once as it comes into view, and what is on screen is there.
+        auto wheel = [&](int delta) {
+            QWheelEvent e(QPointF(200, 200), m_dlg->mapToGlobal(QPointF(200, 200)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(m_dlg.get(), &e);
             m_dlg->grab();
-            settle();
-        }
+            QTRY_VERIFY(m_dlg->downloading().isEmpty());
+            m_dlg->grab();
+            for (const QString& key : inView())
+                QVERIFY2(m_dlg->pictures().contains(key), qPrintable(key));
+        };
+        while (m_dlg->scrollOffset() < m_dlg->maxScroll())
+            wheel(120);
         QCOMPARE(ktr::test::pictureRequests(*m_host), 130);
-        QCOMPARE(m_dlg->pictures().size(), 120);
-        // The newest ones are on screen (scroll offset 0): none of them was evicted.
-        for (int i = 125; i < 130; ++i)
-            QVERIFY2(m_dlg->pictures().contains(QStringLiteral("p%1.png").arg(i)), qPrintable(QString::number(i)));
+        QVERIFY(m_dlg->pictures().size() <= SupportChatDialog::kMaxPictures);
+        QVERIFY(!m_dlg->pictures().contains(QStringLiteral("p129.png"))); // the newest went first
+        // Back down: the newest come back into view and are fetched again.
+        while (m_dlg->scrollOffset() > 0)
+            wheel(-120);
+        QVERIFY(m_dlg->pictures().contains(QStringLiteral("p129.png")));
+        QVERIFY(ktr::test::pictureRequests(*m_host) > 130);
+        QVERIFY(m_dlg->pictures().size() <= SupportChatDialog::kMaxPictures);
     }
 
     // The whole road against the state host of tools/servicehost: a picture sent, a support reply with
