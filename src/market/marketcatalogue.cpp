@@ -81,9 +81,8 @@ QNetworkReply* MarketCatalogue::sendGet(const QUrl& url, ReplyHandler handler, q
     request.setTransferTimeout(kGetTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = networkManager()->get(request);
-    // The buffer stops reading one byte past the cap, and that byte (or an announced length beyond it) ends
-    // the transfer: what a burst brings in can't outgrow the buffer before the check sees it.
-    reply->setReadBufferSize(maxBytes + 1);
+    // Every arrival is checked (downloadProgress alone is throttled): the transfer ends as soon as more than the
+    // cap is in, or announced, so what is held never outgrows the cap by more than one read.
     const auto stopBeyondCap = [reply, maxBytes](qint64 received, qint64 total) {
         if ((received <= maxBytes && total <= maxBytes) || reply->property("ktrTooLarge").toBool())
             return;
