@@ -30,9 +30,12 @@ QString authPath()
     return appDataDir() + QStringLiteral("/auth.json");
 }
 
-bool isNetworkFailure(const AuthManager::Result& r)
+// Only the service saying the session is gone ends it. A transport failure, an HTTP error status, a page or
+// a reply of the wrong shape says nothing about the session: a service in maintenance must not end the user's
+// running apps and their unsaved work.
+bool endsSession(const AuthManager::Result& r)
 {
-    return r.code == QLatin1String("NETWORK");
+    return !r.ok && r.code == QLatin1String("NOT_LOGIN");
 }
 
 } // namespace
@@ -73,6 +76,8 @@ void SessionController::setToken(const QString& token)
     if (token == m_token)
         return;
     m_token = token;
+    m_undecidedBeats = 0;
+    m_undecidedNoticeShown = false;
     emit tokenChanged(m_token, m_userName);
 }
 
@@ -115,8 +120,12 @@ void SessionController::start()
     const QString sent = m_token;
     QPointer<SessionController> self(this);
     m_auth.fetchMe(sent, [self, sent](const AuthManager::Result& r) {
-        if (!self || r.ok || isNetworkFailure(r) || sent != self->m_token)
+        if (!self || sent != self->m_token)
             return;
+        if (!endsSession(r)) {
+            self->noteUndecidedAnswer(r, "token check at start");
+            return;
+        }
         self->onAuthLost(r.msg);
     });
 }
@@ -243,11 +252,35 @@ void SessionController::checkTokenAlive()
     const QString sent = m_token;
     QPointer<SessionController> self(this);
     m_auth.fetchMe(sent, [self, sent](const AuthManager::Result& r) {
-        if (!self || r.ok || isNetworkFailure(r) || sent != self->m_token)
+        if (!self || sent != self->m_token)
             return;
+        if (!endsSession(r)) {
+            self->noteUndecidedAnswer(r, "token heartbeat");
+            return;
+        }
         qInfo().noquote() << "token heartbeat: session invalid ->" << r.msg;
         self->onAuthLost(r.msg);
     });
+}
+
+void SessionController::noteUndecidedAnswer(const AuthManager::Result& r, const char* what)
+{
+    if (r.ok) {
+        m_undecidedBeats = 0;
+        m_undecidedNoticeShown = false;
+        return;
+    }
+    qWarning().noquote() << what << "undecided, session kept: code =" << (r.code.isEmpty() ? "(none)" : r.code)
+                         << "msg =" << r.msg;
+    // An unreachable network is the user's own to see; a service that keeps answering wrongly is told once,
+    // so the user knows the panel can't confirm the sign-in while it goes on.
+    if (r.code == QLatin1String("NETWORK"))
+        return;
+    if (++m_undecidedBeats < kUndecidedAnswersBeforeNotice || m_undecidedNoticeShown)
+        return;
+    m_undecidedNoticeShown = true;
+    emit toastRequested(Lang::tr("账户服务暂时无法确认登录状态（%1），已保留登录，稍后自动重试").arg(r.msg),
+                        Toast::Error);
 }
 
 void SessionController::syncLockState()

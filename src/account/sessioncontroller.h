@@ -32,6 +32,8 @@ class SessionController : public QObject
 public:
     static constexpr int kStartupStepDelayMs = 2500;
     static constexpr int kLockSyncTimeoutMs = 12000;
+    // Answers in a row that neither confirm nor end the session before the user is told.
+    static constexpr int kUndecidedAnswersBeforeNotice = 3;
 
     // Runs the login dialog and returns its result code (tests replace the modal run).
     using LoginRunner = std::function<int(LoginDialog& dialog)>;
@@ -109,6 +111,8 @@ signals:
 
 private:
     void followTokenWithHeartbeat();
+    // A token check answered neither "valid" nor "gone": logged, kept, told once when it persists.
+    void noteUndecidedAnswer(const AuthManager::Result& r, const char* what);
     void tryAutoLogin();
     void onAutoLoginReply(const AuthManager::Result& r);
     // The device quota is full: the user decides whether the automatic login signs other computers out.
@@ -141,4 +145,6 @@ private:
     bool m_rememberLogin = false;
     bool m_autoLogin = false;
     bool m_authLostRunning = false;
+    int m_undecidedBeats = 0;
+    bool m_undecidedNoticeShown = false;
 };

@@ -138,6 +138,10 @@ void LockController::showOverlay()
                 noteChanged();
             return ok;
         };
+        m_overlay->onPasswordVerified = [this](const QString& password) {
+            if (ktr::protection::upgradeLegacyHash(*m_settings, password))
+                noteChanged();
+        };
         m_overlay->onUnlocked = [this] { unlockUi(); };
         m_overlay->onRemovePassword = [this] {
             ktr::protection::clearProtection(*m_settings);
@@ -148,6 +152,7 @@ void LockController::showOverlay()
         m_overlay->onUnlockFinished = [this] { hideOverlay(); };
         m_overlay->setBackgroundPath(m_settings->lockBgPath);
     }
+    m_overlay->setVerifier(m_settings->protectPasswordHash);
     m_overlay->setGeometry(m_host->rect());
     emit coverChanged(true);
     m_overlay->show();

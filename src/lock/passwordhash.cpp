@@ -1,5 +1,7 @@
 #include "lock/passwordhash.h"
 
+#include "ui/settingsschema.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QPasswordDigestor>
@@ -8,8 +10,7 @@
 
 namespace {
 
-constexpr int kIterations = 100000;
-constexpr int kMaxIterations = 5000000;
+constexpr int kIterations = settingsschema::kMaxPasswordHashIterations;
 
 // Compares without an early exit, so the time taken tells nothing about where the two sides differ.
 bool constantTimeEqual(const QByteArray& a, const QByteArray& b)
@@ -48,7 +49,8 @@ QString makePasswordHash(const QString& password, int iterations)
 
 bool verifyPasswordHash(const QString& storedHash, const QString& password)
 {
-    if (storedHash.isEmpty())
+    // Beyond what the panel writes, a check would only cost time (millions of rounds, a key of kilobytes).
+    if (storedHash.isEmpty() || !settingsschema::passwordHashWithinBounds(storedHash))
         return false;
     const QStringList parts = storedHash.split(QLatin1Char('$'), Qt::KeepEmptyParts);
     if (parts.size() == 2) {
@@ -60,7 +62,7 @@ bool verifyPasswordHash(const QString& storedHash, const QString& password)
         return false;
     bool ok = false;
     const int iterations = parts[1].toInt(&ok, 10);
-    if (!ok || iterations < 1 || iterations > kMaxIterations)
+    if (!ok)
         return false;
     const QByteArray salt = QByteArray::fromHex(parts[2].toLatin1());
     const QByteArray expected = QByteArray::fromHex(parts[3].toLatin1());

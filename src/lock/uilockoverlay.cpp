@@ -1,5 +1,8 @@
 #include "lock/uilockoverlay.h"
 
+#include "lock/passwordhash.h"
+#include "platform/fsentry.h"
+
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
@@ -8,6 +11,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -15,7 +19,9 @@
 #include <QPainter>
 #include <QRadialGradient>
 #include <QTimer>
+#include <QThreadPool>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -92,6 +98,8 @@ void UiLockOverlay::setVideoFactory(VideoFactory factory)
 
 bool UiLockOverlay::isAnimatedImageUsable(const QString& path)
 {
+    if (!ktr::platform::isRegularFile(path))
+        return false;
     QImageReader reader(path, "gif");
     const QSize size = reader.size();
     const int frames = reader.imageCount();
@@ -173,9 +181,37 @@ void UiLockOverlay::leaveInputMode()
 
 void UiLockOverlay::submitPassword()
 {
+    if (m_unlocking || !m_edit || m_checking)
+        return;
+    if (!m_verifier.isEmpty()) {
+        // A stored hash costs up to 100,000 rounds: checked off the GUI thread, so the lock screen stays alive.
+        m_checking = true;
+        m_edit->setReadOnly(true);
+        auto* watcher = new QFutureWatcher<bool>(this);
+        const QString password = m_edit->text();
+        connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, password] {
+            watcher->deleteLater();
+            m_checking = false;
+            if (m_edit)
+                m_edit->setReadOnly(false);
+            const bool ok = watcher->result();
+            if (ok && onPasswordVerified)
+                onPasswordVerified(password);
+            finishSubmit(ok);
+        });
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [hash = m_verifier, password] {
+            return verifyPasswordHash(hash, password);
+        }));
+        return;
+    }
+    finishSubmit(!checkPassword || checkPassword(m_edit->text()));
+}
+
+void UiLockOverlay::finishSubmit(bool accepted)
+{
     if (m_unlocking || !m_edit)
         return;
-    if (checkPassword && !checkPassword(m_edit->text())) {
+    if (!accepted) {
         m_error = Lang::tr("密码错误，请重试");
         m_shake = 1.0;
         m_edit->selectAll();
@@ -277,7 +313,9 @@ void UiLockOverlay::setBackgroundPath(const QString& path)
         m_video->stop();
         m_video.reset();
     }
-    if (!path.isEmpty() && QFileInfo::exists(path)) {
+    // A named pipe or a device as the background would hold the locked panel's start (and its quit) until
+    // someone writes to it: only a regular file is opened.
+    if (!path.isEmpty() && ktr::platform::isRegularFile(path)) {
         if (videoFactory())
             m_video = videoFactory()(path);
         if (m_video) {
@@ -308,6 +346,8 @@ QImage UiLockOverlay::backgroundImage()
     }
     if (!m_pictureLoaded) {
         m_pictureLoaded = true;
+        if (!ktr::platform::isRegularFile(m_backgroundPath))
+            return QImage();
         QImageReader reader(m_backgroundPath);
         reader.setAutoTransform(true);
         m_picture = reader.read();

@@ -41,7 +41,10 @@ public:
     explicit UiLockOverlay(QWidget* parent = nullptr);
     ~UiLockOverlay() override;
 
+    // A check on the GUI thread, used when no stored hash is set with setVerifier.
     std::function<bool(const QString&)> checkPassword;
+    // After a password matched the hash of setVerifier (on the GUI thread), before the unlock or removal.
+    std::function<void(const QString&)> onPasswordVerified;
     std::function<void()> onUnlocked;
     std::function<void()> onRemovePassword;
     std::function<void()> onUnlockFinished;
@@ -56,7 +59,12 @@ public:
     Mode mode() const { return m_removeMode ? Mode::RemoveProtection : Mode::Unlock; }
     void setBackgroundPath(const QString& path);
     QString backgroundPath() const { return m_backgroundPath; }
+    // Checks the entry: against the stored hash on a pool thread (the lock screen keeps painting and
+    // answering meanwhile; a second submit waits for the first), else through checkPassword.
     void submitPassword();
+    // The stored hash the entry is checked against; empty: checkPassword decides.
+    void setVerifier(const QString& hash) { m_verifier = hash; }
+    bool isChecking() const { return m_checking; }
     // Plays the unlock animation without a check (the owner unlocked by itself).
     void beginUnlock();
     void animationTick();
@@ -95,6 +103,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void finishSubmit(bool accepted);
     void leaveInputMode();
     QImage backgroundImage();
     void paintContent(QPainter& p, bool pictureStyle);
@@ -105,6 +114,8 @@ private:
     QSize devicePixelSize() const;
 
     QString m_backgroundPath;
+    QString m_verifier;
+    bool m_checking = false;
     QLineEdit* m_edit = nullptr;
     bool m_inputMode = false;
     bool m_removeMode = false;

@@ -75,12 +75,25 @@ void MarketCatalogue::scheduleRepaint()
     m_repaintTimer->start();
 }
 
-QNetworkReply* MarketCatalogue::sendGet(const QUrl& url, ReplyHandler handler)
+QNetworkReply* MarketCatalogue::sendGet(const QUrl& url, ReplyHandler handler, qint64 maxBytes)
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(kGetTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = networkManager()->get(request);
+    // Every arrival is checked (downloadProgress alone is throttled): the transfer ends as soon as more than the
+    // cap is in, or announced, so what is held never outgrows the cap by more than one read.
+    const auto stopBeyondCap = [reply, maxBytes](qint64 received, qint64 total) {
+        if ((received <= maxBytes && total <= maxBytes) || reply->property("ktrTooLarge").toBool())
+            return;
+        reply->setProperty("ktrTooLarge", true);
+        qWarning().noquote() << "[market] reply beyond its cap, stopped:" << reply->url().toString()
+                             << "cap =" << maxBytes << "bytes =" << std::max(received, total);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::downloadProgress, reply, stopBeyondCap);
+    connect(reply, &QNetworkReply::readyRead, reply,
+            [reply, stopBeyondCap] { stopBeyondCap(reply->bytesAvailable(), -1); });
     QPointer<MarketCatalogue> self(this);
     connect(reply, &QNetworkReply::finished, reply, [self, reply, handler = std::move(handler)] {
         if (self) {
@@ -190,7 +203,7 @@ void MarketCatalogue::fetchIcon(AppRow& row)
             return;
         if (reply->bytesAvailable() > kMaxIconBytes)
             return; // refused before it is read
-        const QByteArray bytes = reply->readAll();
+        const QByteArray bytes = reply->read(kMaxIconBytes + 1);
         if (bytes.isEmpty() || bytes.size() > kMaxIconBytes)
             return;
         QBuffer buffer;
@@ -214,7 +227,7 @@ void MarketCatalogue::fetchIcon(AppRow& row)
                                 pixmap.width() >= side ? Qt::SmoothTransformation : Qt::FastTransformation);
         r->icon.setDevicePixelRatio(m_pixelRatio);
         Q_EMIT changed();
-    });
+    }, kMaxIconBytes);
 }
 
 void MarketCatalogue::fetchSdkMin()

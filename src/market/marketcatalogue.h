@@ -35,6 +35,7 @@ public:
     static constexpr int kDownloadTimeoutMs = 30000;
     static constexpr qint64 kMaxIconBytes = 2097152;
     static constexpr int kMaxIconSide = 4096;
+    static constexpr qint64 kMaxJsonBytes = 8 * 1024 * 1024; // a catalogue page, a manifest
 
     explicit MarketCatalogue(QObject* parent = nullptr);
     ~MarketCatalogue() override;
@@ -48,7 +49,9 @@ public:
     void setIconPixelRatio(qreal ratio) { m_pixelRatio = ratio > 0 ? ratio : 1.0; }
 
     // --- catalogue
-    QNetworkReply* sendGet(const QUrl& url, ReplyHandler handler);
+    // A GET whose body is never held beyond maxBytes: the transfer stops (the reply ends with an error) as
+    // soon as more arrives, so a hostile stream costs no more memory than the cap.
+    QNetworkReply* sendGet(const QUrl& url, ReplyHandler handler, qint64 maxBytes = kMaxJsonBytes);
     void fetchIndex(int page);
     void applyIndexPage(QNetworkReply* reply, int seq);
     void fetchIcon(AppRow& row);

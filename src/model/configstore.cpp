@@ -167,12 +167,17 @@ bool ConfigStore::keepMisshapenCopy(const QString& path)
 
 void ConfigStore::scheduleCorruptNotice(int delayMs, const char* text)
 {
+    scheduleCorruptNotice(delayMs, [text] { return Lang::tr(text); });
+}
+
+void ConfigStore::scheduleCorruptNotice(int delayMs, std::function<QString()> text)
+{
     if (m_corruptNoticeScheduled)
         return;
     m_corruptNoticeScheduled = true;
-    m_defer(delayMs, [this, text] {
+    m_defer(delayMs, [this, text = std::move(text)] {
         if (m_toast)
-            m_toast(Lang::tr(text), 1);
+            m_toast(text(), 1);
     });
 }
 
@@ -262,6 +267,20 @@ void ConfigStore::loadSettings(AppSettings& settings, QSize& savedSize)
                                   "设置文件含有无法识别的内容，已保留副本并使用默认值；可从「备份与恢复」还原最近快照");
         else
             scheduleCorruptNotice(kSettingsNoticeDelayMs, "设置文件已损坏，且未能保留副本；本次运行不会覆盖它");
+    } else if (const QStringList changed = settingsValuesChangedOnLoad(object); !changed.isEmpty()) {
+        // The rest of the file is read; what it held for these keys is kept in a copy before any save
+        // replaces it, and each key is named.
+        for (const QString& entry : changed)
+            qWarning().noquote() << "[config] settings value not usable, default taken:" << entry;
+        const bool kept = preserveCorruptFile(path, true);
+        QStringList keys;
+        for (const QString& entry : changed)
+            keys.append(entry.section(QLatin1Char(' '), 0, 0));
+        const QString list = keys.join(QStringLiteral(", "));
+        scheduleCorruptNotice(kSettingsNoticeDelayMs, [kept, list] {
+            return kept ? Lang::tr("设置文件中有无法使用的值，已改用默认值并保留原文件副本：%1").arg(list)
+                        : Lang::tr("设置文件中有无法使用的值，已改用默认值（未能保留副本）：%1").arg(list);
+        });
     }
     settingsFromJson(object, settings, savedSize);
     Lang::setLanguage(settings.language);
@@ -306,7 +325,7 @@ void ConfigStore::reportSaveFailure(const QString& path, const QString& message,
         m_toast(message.isEmpty() ? Lang::tr("保存失败：无法写入配置文件") : message, 1);
 }
 
-bool ConfigStore::preserveCorruptFile(const QString& path)
+bool ConfigStore::preserveCorruptFile(const QString& path, bool keepOriginal)
 {
     if (path.isEmpty() || !QFileInfo::exists(path))
         return false;
@@ -317,7 +336,9 @@ bool ConfigStore::preserveCorruptFile(const QString& path)
                     m_clock->now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-') +
                     QString::number(n);
     bool ok = false;
-    if (!QFileInfo::exists(candidate)) {
+    if (!QFileInfo::exists(candidate) && keepOriginal) {
+        ok = QFile::copy(path, candidate);
+    } else if (!QFileInfo::exists(candidate)) {
         ok = QFile::rename(path, candidate);
         if (!ok && QFile::copy(path, candidate)) {
             ok = true;

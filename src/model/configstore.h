@@ -94,7 +94,8 @@ public:
     void reportSaveFailure(const QString& path, const QString& message, const QString& detail = QString());
     // Moves a damaged file aside as "<path>.corrupt-yyyyMMdd-HHmmss-zzz" ("-0".."-99" appended when
     // taken); copies and deletes when renaming fails. True when the file was preserved.
-    bool preserveCorruptFile(const QString& path);
+    // With keepOriginal the file is copied and stays where it is (it was read, only some values were not).
+    bool preserveCorruptFile(const QString& path, bool keepOriginal = false);
 
     // True once a damaged-file notice has been scheduled in this run (never cleared).
     bool corruptNoticeScheduled() const { return m_corruptNoticeScheduled; }
@@ -108,6 +109,7 @@ private:
     Read settleRead(const QString& path, const FileRead& read);
     bool writeFile(const QString& path, const QByteArray& data, const QString& message);
     void scheduleCorruptNotice(int delayMs, const char* text);
+    void scheduleCorruptNotice(int delayMs, std::function<QString()> text);
     QString dataDir();
 
     QString m_dataDir;

@@ -1,5 +1,7 @@
 #include "support/logviewerdialog.h"
 
+#include "platform/fsentry.h"
+
 #include "platform/clock.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
@@ -60,6 +62,9 @@ QString programVersion()
 
 QString readLogTail(const QString& path)
 {
+    // A named pipe in the log's place would wait for a writer with the window frozen: only a regular file.
+    if (!ktr::platform::isRegularFile(path))
+        return QString();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();

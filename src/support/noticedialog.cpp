@@ -54,7 +54,7 @@ const QImage& logoImage()
 NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString& body, const QString& url,
                            const QString& titleColor, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_noticeId(noticeId),
-      m_title(title.trimmed()), m_body(body), m_url(url.trimmed()), m_titleColor(titleColor.trimmed())
+      m_title(title.left(kMaxTitleChars).trimmed()), m_body(body), m_url(url.trimmed()), m_titleColor(titleColor.trimmed())
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -66,32 +66,41 @@ NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString&
     m_row = rowFor(fm);
     const QScreen* s = screen();
     const int available = s ? s->availableGeometry().height() : 1080;
-    m_lines = capLines(wrapBody(m_body, fm), available, m_row);
+    // Only what can be shown is laid out: one line past the cap tells capLines to end with an ellipsis.
+    m_lines = capLines(wrapBody(m_body, fm, kBodyWidth, maxLinesFor(available, m_row) + 1), available, m_row);
     setFixedSize(kWidth, std::max(bodyHeight(), 118) + 146);
 }
 
-QStringList NoticeDialog::wrapBody(const QString& body, const QFontMetrics& fm, int width)
+QStringList NoticeDialog::wrapBody(const QString& body, const QFontMetrics& fm, int width, int maxLines)
 {
+    // Each line is measured within a window a little wider than the line can be in characters, and the text
+    // is walked by index, so the work grows with the lines made, not with the length of the text; with
+    // maxLines it stops there, whatever the size of the notice.
     QStringList out;
-    const QStringList parts = body.split(QLatin1Char('\n'));
-    for (const QString& part : parts) {
-        if (part.isEmpty()) {
+    const QStringView all(body);
+    const qsizetype window = qsizetype(std::max(width, 1)) + 1;
+    const auto full = [&] { return maxLines >= 0 && out.size() >= maxLines; };
+    qsizetype start = 0;
+    while (!full()) {
+        const qsizetype newline = all.indexOf(u'\n', start);
+        const qsizetype end = newline < 0 ? all.size() : newline;
+        QStringView rest = all.mid(start, end - start);
+        if (rest.isEmpty())
             out.append(QString());
-            continue;
-        }
-        QString rest = part;
-        while (!rest.isEmpty()) {
-            if (fm.horizontalAdvance(rest) <= width) {
-                out.append(rest);
+        while (!rest.isEmpty() && !full()) {
+            const QStringView head = rest.left(window);
+            const bool whole = head.size() == rest.size();
+            if (whole && fm.horizontalAdvance(head.toString()) <= width) {
+                out.append(rest.toString());
                 break;
             }
             // The longest prefix that fits, by halving the range.
             qsizetype lo = 1;
-            qsizetype hi = rest.size() - 1;
+            qsizetype hi = whole ? rest.size() - 1 : head.size();
             qsizetype n = 1;
             while (lo <= hi) {
                 const qsizetype mid = (lo + hi) / 2;
-                if (fm.horizontalAdvance(rest.left(mid)) <= width) {
+                if (fm.horizontalAdvance(head.left(mid).toString()) <= width) {
                     n = mid;
                     lo = mid + 1;
                 } else {
@@ -101,20 +110,28 @@ QStringList NoticeDialog::wrapBody(const QString& body, const QFontMetrics& fm, 
             // Never between the halves of a surrogate pair: back off one, or take the whole pair.
             if (n < rest.size() && rest.at(n - 1).isHighSurrogate() && rest.at(n).isLowSurrogate())
                 n = n > 1 ? n - 1 : 2;
-            const qsizetype s = rest.lastIndexOf(QLatin1Char(' '), n - 1);
+            const qsizetype s = rest.left(n).lastIndexOf(u' ');
             const qsizetype cut = (s > 0 && n - s < 12) ? s : n;
-            out.append(rest.left(cut));
+            out.append(rest.left(cut).toString());
             rest = rest.mid(cut).trimmed();
         }
+        if (newline < 0)
+            break;
+        start = newline + 1;
     }
     if (out.isEmpty())
         out.append(QString());
     return out;
 }
 
+int NoticeDialog::maxLinesFor(int availableHeight, int row)
+{
+    return std::max(1, (availableHeight - 186) / std::max(1, row));
+}
+
 QStringList NoticeDialog::capLines(const QStringList& lines, int availableHeight, int row)
 {
-    const int max = std::max(1, (availableHeight - 186) / std::max(1, row));
+    const int max = maxLinesFor(availableHeight, row);
     if (lines.size() <= max)
         return lines;
     QStringList kept = lines.mid(0, max);

@@ -18,6 +18,7 @@ public:
     static constexpr int kWidth = 470;
     static constexpr int kBodyTop = 70;
     static constexpr int kBodyWidth = 420;
+    static constexpr int kMaxTitleChars = 200; // the title is one elided line
 
     NoticeDialog(qint64 noticeId, const QString& title, const QString& body, const QString& url,
                  const QString& titleColor, QWidget* parent = nullptr);
@@ -38,7 +39,11 @@ public:
     // The body wrapped into lines no wider than `width` for the metrics (lines split at "\n"; a break goes
     // to the last space when it lies fewer than 12 characters back, else where the text stops fitting;
     // a surrogate pair is never split).
-    static QStringList wrapBody(const QString& body, const QFontMetrics& metrics, int width = kBodyWidth);
+    // maxLines >= 0: stops after that many lines (a long notice costs no more than what fits).
+    static QStringList wrapBody(const QString& body, const QFontMetrics& metrics, int width = kBodyWidth,
+                                int maxLines = -1);
+    // The number of body lines that fit a screen of that available height.
+    static int maxLinesFor(int availableHeight, int row);
     // At most max(1, (availableHeight - 186) / row) lines; a cut list ends in "…".
     static QStringList capLines(const QStringList& lines, int availableHeight, int row);
     // The title colour painted on a card colour: the requested one, darkened or lightened by 170 % when

@@ -99,6 +99,16 @@ void NoticeService::fetchLatestNotice()
     if (!m_token.isEmpty())
         body.insert(QStringLiteral("token"), m_token);
     QNetworkReply* reply = manager->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const auto stopBeyondCap = [reply](qint64 received, qint64 total) {
+        if ((received <= kMaxReplyBytes && total <= kMaxReplyBytes) || reply->property("ktrTooLarge").toBool())
+            return;
+        reply->setProperty("ktrTooLarge", true);
+        qWarning().noquote() << "notice reply beyond its cap, stopped: bytes =" << std::max(received, total);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::downloadProgress, reply, stopBeyondCap);
+    connect(reply, &QNetworkReply::readyRead, reply,
+            [reply, stopBeyondCap] { stopBeyondCap(reply->bytesAvailable(), -1); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onNoticeReply(reply); });
 }
 

@@ -25,6 +25,8 @@ public:
     static constexpr int kFirstFetchDelayMs = 3000;
     static constexpr int kIntervalMs = 60000;
     static constexpr int kTimeoutMs = 10000;
+    // A notice reply larger than this is stopped unread (the card shows a screenful of it at most).
+    static constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
 
     struct Seen
     {

@@ -98,6 +98,16 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(kApiTimeoutMs);
     QNetworkReply* reply = manager()->post(req, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    // Stopped at the cap, as every read is: a reply of hundreds of megabytes is not buffered first.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, action](qint64 received, qint64 total) {
+        if (received <= kMaxApiReplyBytes && total <= kMaxApiReplyBytes)
+            return;
+        if (!reply->property("ktrTooLarge").toBool())
+            qWarning().noquote() << "support postApi reply too large, dropped: action =" << action
+                                 << "bytes =" << std::max(received, total);
+        reply->setProperty("ktrTooLarge", true);
+        reply->abort();
+    });
     const quint64 generation = m_generation;
     connect(reply, &QNetworkReply::finished, reply,
             [reply, self = QPointer<SupportChatDialog>(this), generation, callback = std::move(callback)] {
@@ -108,9 +118,11 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                 const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                 const bool transportError = reply->error() != QNetworkReply::NoError;
                 QJsonObject out;
-                if (!transportError && status >= 200 && status <= 299) {
+                if (reply->property("ktrTooLarge").toBool()) {
+                    // Logged when it was stopped.
+                } else if (!transportError && status >= 200 && status <= 299) {
                     QJsonParseError error;
-                    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
+                    const QJsonDocument doc = QJsonDocument::fromJson(reply->read(kMaxApiReplyBytes + 1), &error);
                     if (error.error == QJsonParseError::NoError && doc.isObject())
                         out = doc.object();
                     else
@@ -126,6 +138,23 @@ void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                 if (callback)
                     callback(out);
             });
+}
+
+QString SupportChatDialog::shownText(const QString& text)
+{
+    qsizetype end = std::min<qsizetype>(text.size(), kMaxShownChars);
+    int lines = 1;
+    for (qsizetype i = 0; i < end; ++i) {
+        if (text.at(i) == QLatin1Char('\n') && ++lines > kMaxShownLines) {
+            end = i;
+            break;
+        }
+    }
+    if (end == text.size())
+        return text;
+    if (end > 0 && text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end) + QChar(0x2026);
 }
 
 void SupportChatDialog::pollOnce()
@@ -153,8 +182,8 @@ void SupportChatDialog::pollOnce()
                 m_pendingEcho = false;
                 m_pendingIndex = -1;
             } else {
-                if (!m.img.isEmpty())
-                    downloadImage(m.img);
+                // Its picture is fetched when it comes into view (painting asks for it).
+                m.text = shownText(m.text);
                 m_messages.append(m);
                 appended = true;
             }
@@ -282,13 +311,13 @@ void SupportChatDialog::applyWelcome(const QJsonObject& o)
     m_welcomeShown = true;
     const QString title = str(o, "title");
     if (!title.isEmpty())
-        m_title = title;
+        m_title = title.left(200);
     const QString text = str(o, "text");
     const bool anySupport =
         std::any_of(m_messages.cbegin(), m_messages.cend(), [](const ChatMessage& m) { return !m.mine; });
     if (!text.isEmpty() && !anySupport) {
         ChatMessage welcome;
-        welcome.text = text;
+        welcome.text = shownText(text);
         m_messages.insert(0, welcome);
         if (m_pendingIndex >= 0)
             ++m_pendingIndex;
@@ -322,13 +351,13 @@ void SupportChatDialog::trimMessages()
 
 void SupportChatDialog::downloadImage(const QString& key)
 {
-    // Each key is asked for at most once per conversation, so a column with more pictures than the cache
-    // holds can't evict and fetch the same pictures over and over.
+    // Asked for by painting, for the pictures in view only: one evicted from the cache is fetched again when
+    // it comes back into view, and one never scrolled to is never fetched. A picture that failed is not
+    // asked for again in this conversation.
     if (!isPictureKey(key) || m_pictures.contains(key) || m_downloading.contains(key) ||
-        m_failedPictures.contains(key) || m_requestedPictures.contains(key))
+        m_failedPictures.contains(key))
         return;
     m_downloading.insert(key);
-    m_requestedPictures.insert(key);
     QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/uploads/") + key));
     req.setTransferTimeout(kPictureTimeoutMs);
     QNetworkReply* reply = manager()->get(req);
@@ -412,8 +441,8 @@ void SupportChatDialog::cachePicture(const QString& key, const QPixmap& picture)
             m_pictures.clear();
             break;
         }
-        // The oldest picture that is not on screen goes; one on screen would vanish under the user's eyes
-        // and, fetched only once, never come back.
+        // The picture shown least recently that is not on screen now goes; one on screen would vanish under
+        // the user's eyes.
         qsizetype victim = 0;
         while (victim < m_pictureOrder.size() && isPictureShown(m_pictureOrder[victim]))
             ++victim;
@@ -421,7 +450,19 @@ void SupportChatDialog::cachePicture(const QString& key, const QPixmap& picture)
             victim = 0;
         m_pictures.remove(m_pictureOrder.takeAt(victim));
     }
-    if (!m_pictureOrder.contains(key))
-        m_pictureOrder.append(key);
+    m_pictureOrder.removeOne(key);
+    m_pictureOrder.append(key);
     m_pictures.insert(key, picture);
+}
+
+void SupportChatDialog::notePictureShown(const QString& key)
+{
+    if (!m_pictures.contains(key)) {
+        downloadImage(key);
+        return;
+    }
+    if (!m_pictureOrder.isEmpty() && m_pictureOrder.constLast() == key)
+        return;
+    m_pictureOrder.removeOne(key);
+    m_pictureOrder.append(key);
 }

@@ -115,7 +115,6 @@ void SupportChatDialog::resetConversation()
     m_pendingImageKey.clear();
     m_pendingIndex = -1;
     m_echoIds.clear();
-    m_requestedPictures.clear();
     showNewest();
 }
 

@@ -39,6 +39,12 @@ public:
     static constexpr int kMaxMessages = 500;
     static constexpr int kMaxPictures = 120;
     static constexpr qint64 kMaxPictureBytes = 4194304;
+    // What a bubble shows of one message; the rest is cut with an ellipsis, so a message of megabytes costs
+    // no more to lay out and paint than a long one.
+    static constexpr int kMaxShownChars = 3000;
+    static constexpr int kMaxShownLines = 80;
+    // A reply of the support service larger than this is stopped unread.
+    static constexpr qint64 kMaxApiReplyBytes = 64 * 1024 * 1024;
     static constexpr int kPollIntervalMs = 3000;
     static constexpr int kApiTimeoutMs = 15000;
     static constexpr int kPictureTimeoutMs = 20000;
@@ -62,7 +68,13 @@ public:
     void markRead();
     void send();
     void downloadImage(const QString& key);
+    // Stores a picture as the most recently shown; beyond kMaxPictures the one shown least recently and
+    // not on screen now is dropped.
     void cachePicture(const QString& key, const QPixmap& picture);
+    // A picture painted in view: marked as shown now, or fetched when it is not in the cache.
+    void notePictureShown(const QString& key);
+    // True when a listed message with this picture key lies in the visible band.
+    bool isPictureShown(const QString& key) const;
     void trimMessages();
 
     // Picture attachment.
@@ -79,6 +91,8 @@ public:
     // A key the service may have a picture for: letters, digits, "_", "-" and single dots only. Both the
     // download and the click that opens a picture in the browser ask this.
     static bool isPictureKey(const QString& key);
+    // A message's text as a bubble shows it: at most kMaxShownChars characters and kMaxShownLines lines.
+    static QString shownText(const QString& text);
     // A message id from a number or a numeric string; 0 for anything else.
     static qint64 readId(const QJsonValue& value);
     // A downloaded picture fitted into 190 x 140 logical pixels at the device pixel ratio (at most 2).
@@ -136,8 +150,6 @@ private:
     void startEncode(const QImage& image);
     void onEncodeFinished(const QString& base64);
     void onPictureFinished(QNetworkReply* reply, const QString& key);
-    // True when a listed message with this picture key lies in the visible band.
-    bool isPictureShown(const QString& key) const;
     void paintMessages(class QPainter& p);
 
     // The conversation.
@@ -161,7 +173,6 @@ private:
     QStringList m_pictureOrder;
     QSet<QString> m_downloading;
     QSet<QString> m_failedPictures;
-    QSet<QString> m_requestedPictures; // keys fetched in this conversation: each at most once
     QSet<QNetworkReply*> m_pictureReplies;
     QNetworkAccessManager* m_manager = nullptr;
     bool m_ownsManager = false;

@@ -47,7 +47,6 @@ void SupportChatDialog::layoutMessages()
         int bh = 0;
         QRect picture;
         if (!m.img.isEmpty()) {
-            downloadImage(m.img);
             const auto it = m_pictures.constFind(m.img);
             int w = it != m_pictures.constEnd() ? it->width() : 160;
             int h = it != m_pictures.constEnd() ? it->height() : 120;
@@ -200,6 +199,7 @@ void SupportChatDialog::paintMessages(QPainter& p)
             p.drawText(b.adjusted(11, 8, -11, -8), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, m.text);
             continue;
         }
+        notePictureShown(m.img);
         const auto it = m_pictures.constFind(m.img);
         if (it != m_pictures.constEnd())
             p.drawPixmap(pic, *it);

@@ -1,5 +1,6 @@
 #include "ui/settingskit.h"
 
+#include "platform/fsentry.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 
@@ -191,7 +192,8 @@ QString thumbnailCacheKey(const QString& path, const QSize& size, const QString&
 
 QPixmap cachedThumbnail(const QString& path, const QSize& size, const QString& prefix, bool expanding)
 {
-    if (path.isEmpty())
+    // Painted with the dialog: a named pipe chosen as the picture must not be opened (it waits for a writer).
+    if (path.isEmpty() || !ktr::platform::isRegularFile(path))
         return {};
     const QScreen* screen = QGuiApplication::primaryScreen();
     const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;

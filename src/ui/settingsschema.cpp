@@ -1,5 +1,7 @@
 #include "ui/settingsschema.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <limits>
 
@@ -133,6 +135,22 @@ QString StringKey::bound(QString text) const
     if (rule == Rule::Truncate && maxLength >= 0 && text.size() > maxLength)
         text.truncate(maxLength);
     return text;
+}
+
+bool passwordHashWithinBounds(const QString& hash)
+{
+    // Text that is no hash at all matches no password and costs nothing to refuse; only what would make a check
+    // dearer than one the panel writes is out of bounds.
+    if (hash.size() > 512)
+        return false;
+    const QStringList parts = hash.split(QLatin1Char('$'), Qt::KeepEmptyParts);
+    if (parts.size() != 4 || parts[0] != QLatin1String("pbkdf2"))
+        return true;
+    bool ok = false;
+    const qint64 iterations = parts[1].toLongLong(&ok, 10);
+    if (ok && iterations > kMaxPasswordHashIterations)
+        return false;
+    return parts[2].size() <= 2 * kMaxPasswordHashSaltBytes && parts[3].size() <= 2 * kPasswordHashKeyBytes;
 }
 
 std::span<const IntKey> intKeys()

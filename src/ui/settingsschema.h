@@ -83,6 +83,17 @@ inline constexpr const char kObfuscateMap[] = "obfuscateMap";       // StringMap
 inline constexpr const char kLegacyPasswordHash[] = "uiPasswordHash";
 inline constexpr int kAlwaysVisibleButton = 1; // the settings button
 
+// What a protection hash that is present but can't be read becomes: non-empty, so the protection stays on,
+// and matched by no password, so only the account unlock or the forgotten-password path end it.
+inline constexpr const char kUnreadablePasswordHash[] = "unreadable";
+// The bounds of the hashes the panel writes: more rounds or a longer key only make each check slower.
+inline constexpr int kMaxPasswordHashIterations = 100000;
+inline constexpr int kPasswordHashKeyBytes = 32; // at most
+inline constexpr int kMaxPasswordHashSaltBytes = 64;
+// False when checking a password against the hash would cost more than against one the panel writes (more
+// rounds, a longer key or salt, an overlong text); true otherwise, for malformed text too (it matches nothing).
+bool passwordHashWithinBounds(const QString& hash);
+
 // The entry of a field; nullptr for a field of another type.
 const IntKey* intKey(int AppSettings::*member);
 const IntKey* intKey(const QString& key);

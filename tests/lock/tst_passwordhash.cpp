@@ -1,6 +1,7 @@
 #include "lock/passwordhash.h"
 #include "testenv.h"
 
+#include <QPasswordDigestor>
 #include <QRegularExpression>
 
 class TestPasswordHash : public QObject
@@ -73,12 +74,38 @@ private Q_SLOTS:
 
     void countLimits()
     {
-        // 1 and 5,000,000 are inside the accepted range; only the cheap end is derived here.
+        // 1 and 100,000 (what the panel writes) are inside the accepted range; only the cheap end is derived here.
         const QString made = makePasswordHash(QStringLiteral("abcd"), 1);
         QVERIFY(verifyPasswordHash(made, QStringLiteral("abcd")));
         QStringList parts = made.split(QLatin1Char('$'));
         parts[1] = QStringLiteral("5000001");
         QVERIFY(!verifyPasswordHash(parts.join(QLatin1Char('$')), QStringLiteral("abcd")));
+    }
+
+    // Hashes the panel never writes are refused before any round is spent, even when the password matches: a
+    // file holding one would otherwise stall every unlock attempt for seconds.
+    void beyondWrittenBounds_data()
+    {
+        QTest::addColumn<int>("iterations");
+        QTest::addColumn<int>("keyBytes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("what the panel writes") << 1 << 32 << true;
+        QTest::newRow("100,001 rounds") << 100001 << 32 << false;
+        QTest::newRow("33-byte key") << 1 << 33 << false;
+        QTest::newRow("20 KB key") << 1 << 20 * 1024 << false;
+    }
+    void beyondWrittenBounds()
+    {
+        QFETCH(int, iterations);
+        QFETCH(int, keyBytes);
+        QFETCH(bool, accepted);
+        const QByteArray salt = QByteArrayLiteral("0123456789abcdef");
+        const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, "abcd", salt,
+                                                                  iterations, quint64(keyBytes));
+        const QString stored = QStringLiteral("pbkdf2$%1$%2$%3")
+                                   .arg(iterations)
+                                   .arg(QString::fromLatin1(salt.toHex()), QString::fromLatin1(key.toHex()));
+        QCOMPARE(verifyPasswordHash(stored, QStringLiteral("abcd")), accepted);
     }
 
     // The one case that pays for the stored 100,000 rounds: the format of what is written and what it verifies.

@@ -1,4 +1,6 @@
+#include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "fifoguard.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -182,6 +184,60 @@ private Q_SLOTS:
         QVERIFY(!l.overlay->isVisible());
         QCOMPARE(finished, 1);
         QCOMPARE(unlocked + removed, 1);
+    }
+
+    // Against a stored hash of the full 100,000 rounds the check runs off the GUI thread: the lock screen keeps
+    // answering (timers fire, a second submit waits), then the wrong entry shakes and the right one unlocks.
+    void storedHashCheckedOffTheGuiThread()
+    {
+        Locked l;
+        int unlocked = 0;
+        QStringList verified;
+        l.overlay->setVerifier(makePasswordHash(QStringLiteral("abcd")));
+        l.overlay->checkPassword = [](const QString&) { return true; }; // not asked when a hash is set
+        l.overlay->onPasswordVerified = [&](const QString& p) { verified.append(p); };
+        l.overlay->onUnlocked = [&] { ++unlocked; };
+        l.overlay->setMode(false);
+        QLineEdit* edit = l.overlay->passwordEdit();
+        QTest::keyClicks(edit, QStringLiteral("abce"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(l.overlay->isChecking());
+        QVERIFY(l.overlay->errorText().isEmpty());
+        int ticks = 0;
+        QTimer::singleShot(0, l.overlay, [&] { ticks += l.overlay->isChecking() ? 1 : 0; });
+        QTest::keyClick(edit, Qt::Key_Return); // waits for the first
+        QTRY_VERIFY(!l.overlay->isChecking());
+        QCOMPARE(ticks, 1);
+        QCOMPARE(l.overlay->errorText(), QString::fromUtf8("密码错误，请重试"));
+        QCOMPARE(unlocked, 0);
+        edit->setText(QStringLiteral("abcd"));
+        l.overlay->submitPassword();
+        QTRY_COMPARE(unlocked, 1);
+        QCOMPARE(verified, QStringList{QStringLiteral("abcd")});
+        QVERIFY(l.overlay->isUnlocking());
+    }
+
+    // A named pipe as the background (a still picture or a GIF by its name) is never opened: the locked panel
+    // paints its plain lock screen instead of waiting for a writer.
+    void namedPipeBackgroundNeverOpened_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("picture") << "bg.png";
+        QTest::newRow("animation") << "bg.gif";
+    }
+    void namedPipeBackgroundNeverOpened()
+    {
+        QFETCH(QString, name);
+        const QString path = ktr::test::freshDir(QStringLiteral("pipe")) + QLatin1Char('/') + name;
+        ktr::test::FifoGuard pipe(path);
+        QVERIFY(pipe.made());
+        Locked l;
+        l.overlay->setBackgroundPath(path);
+        grab(l.panel);
+        const bool usable = UiLockOverlay::isAnimatedImageUsable(path);
+        QVERIFY2(pipe.done(), "the lock screen waited on a named pipe");
+        QVERIFY(!usable);
+        QCOMPARE(l.overlay->backgroundPath(), path);
     }
 
     void noCheckerAccepts()

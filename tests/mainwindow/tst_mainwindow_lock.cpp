@@ -273,12 +273,12 @@ private Q_SLOTS:
 
         overlay->passwordEdit()->setText(QStringLiteral("wrong"));
         overlay->submitPassword();
+        QTRY_COMPARE(overlay->errorText(), QStringLiteral("密码错误，请重试"));
         QVERIFY(w->settings().uiLocked);
-        QCOMPARE(overlay->errorText(), QStringLiteral("密码错误，请重试"));
 
         overlay->passwordEdit()->setText(kPassword);
         overlay->submitPassword();
-        QVERIFY(!w->settings().uiLocked);
+        QTRY_VERIFY(!w->settings().uiLocked);
         QVERIFY(!readObject(settingsFile()).value("uiLocked").toBool());
         QVERIFY(!w->bottomBar()->buttonState(UiBtn::Lock) && !w->titleBar()->buttonState(UiBtn::Lock));
         for (int i = 0; i < 200 && w->lockOverlay(); ++i)

@@ -8,6 +8,7 @@
 #include "account/sessioncontroller.h"
 #include "account/sessionkickeddialog.h"
 #include "fakeservicehost.h"
+#include "logcapture.h"
 #include "mainwindow/mainwindow.h"
 #include "market/appmarketdialog.h"
 #include "noticeroutes.h"
@@ -38,6 +39,7 @@
 #include <memory>
 
 using Host = ktr::test::FakeServiceHost;
+Q_DECLARE_METATYPE(Host::Reply)
 using namespace ktr::test;
 
 namespace {
@@ -210,6 +212,7 @@ private Q_SLOTS:
         QTest::newRow("accepted") << "live" << true;
         QTest::newRow("service unreachable") << "drop" << true;
         QTest::newRow("refused with 401") << "revoked" << false;
+        QTest::newRow("service in maintenance (503)") << "503" << true;
     }
     void storedSessionAtStart()
     {
@@ -223,6 +226,9 @@ private Q_SLOTS:
             m_loginRuns = 0;
         } else if (mode == QLatin1String("drop")) {
             m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"), Host::Reply::dropped());
+        } else if (mode == QLatin1String("503")) {
+            m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"),
+                          Host::Reply::raw(503, "<html>maintenance</html>", "text/html"));
         }
         QVERIFY(!token.isEmpty());
         storeSession(token);
@@ -464,6 +470,83 @@ private Q_SLOTS:
         }
         QVERIFY(w->session()->signedIn());
         QVERIFY(openKickedDialogs(*w).isEmpty());
+    }
+
+    // Only the service saying the session is gone ends it: an error status, a page or a reply of the wrong shape
+    // keeps the session and the running apps, is logged, tried again at the next beat, and told once when it
+    // persists; the service answering again ends that.
+    void heartbeatKeepsSessionOnServiceFaults_data()
+    {
+        QTest::addColumn<Host::Reply>("reply");
+        QTest::newRow("503") << Host::Reply::raw(503, "");
+        QTest::newRow("500 with a message") << Host::Reply::json(QJsonObject{{"ok", 0}, {"msg", "维护中"}}, 500);
+        QTest::newRow("404 page") << Host::Reply::raw(404, "<html>not found</html>", "text/html");
+        QTest::newRow("200 page") << Host::Reply::raw(200, "<html>captive portal</html>", "text/html");
+        QTest::newRow("ok true") << Host::Reply::raw(200, R"({"ok":true})", "application/json");
+        QTest::newRow("ok as a string") << Host::Reply::raw(200, R"({"ok":"1"})", "application/json");
+        QTest::newRow("array") << Host::Reply::raw(200, R"([{"ok":1}])", "application/json");
+    }
+    void heartbeatKeepsSessionOnServiceFaults()
+    {
+        QFETCH(Host::Reply, reply);
+        auto w = makeWindow();
+        gearLogin(*w);
+        const QString token = w->session()->token();
+        m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"), reply);
+        LogCapture log;
+        for (int beat = 1; beat <= SessionController::kUndecidedAnswersBeforeNotice + 1; ++beat) {
+            fire(w->session()->heartbeatTimer());
+            QTRY_COMPARE(m_finished.value(QStringLiteral("me")), beat);
+            QCOMPARE(w->session()->token(), token);
+            QVERIFY(openKickedDialogs(*w).isEmpty());
+            const bool told = toastText(*w).contains(QStringLiteral("已保留登录"));
+            QCOMPARE(told, beat >= SessionController::kUndecidedAnswersBeforeNotice);
+        }
+        QCOMPARE(log.count(QStringLiteral("token heartbeat undecided, session kept")),
+                 SessionController::kUndecidedAnswersBeforeNotice + 1);
+        QCOMPARE(int(*m_terminations), 0);
+        QCOMPARE(loadAuthFile(authFile()).token, token);
+        QVERIFY(w->session()->heartbeatTimer()->isActive());
+
+        // The service answers again and later refuses the token: the session ends then.
+        m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"),
+                      Host::Reply::json(QJsonObject{{"ok", 0}, {"code", "NOT_LOGIN"}, {"msg", "已下线"}}));
+        fire(w->session()->heartbeatTimer());
+        QTRY_VERIFY(!w->session()->signedIn());
+        QTRY_COMPARE(int(*m_terminations), 1);
+    }
+
+    // The service host's maintenance switch: while it lasts every answer is a 503 page and the session stays;
+    // after it, the heartbeat finds the session valid again.
+    void maintenanceWindowKeepsSession()
+    {
+        auto w = makeWindow();
+        gearLogin(*w);
+        QNetworkAccessManager staff;
+        auto post = [&](const QJsonObject& body) {
+            QNetworkRequest request(QUrl(m_host->baseUrl().toString() + "/api/admin.php?action=outage"));
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+            QNetworkReply* reply = staff.post(request, QJsonDocument(body).toJson());
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            QVERIFY(done.wait(5000));
+            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+            reply->deleteLater();
+        };
+        post(QJsonObject{{"seconds", 60}});
+        QList<int> statuses;
+        connect(w->network(), &QNetworkAccessManager::finished, this, [&statuses](QNetworkReply* reply) {
+            if (actionOf(reply->url()) == QLatin1String("me"))
+                statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+        });
+        fire(w->session()->heartbeatTimer());
+        QTRY_COMPARE(statuses, QList<int>{503});
+        QVERIFY(w->session()->signedIn());
+        post(QJsonObject{{"seconds", 0}});
+        fire(w->session()->heartbeatTimer());
+        QTRY_COMPARE(statuses, (QList<int>{503, 200}));
+        QVERIFY(w->session()->signedIn());
+        QVERIFY(openKickedDialogs(*w).isEmpty());
+        QCOMPARE(int(*m_terminations), 0);
     }
 
     // The heartbeat's lock synchronisation reaches the lock: an epoch the account raised after the protection

@@ -1,4 +1,5 @@
 #include "fakeservicehost.h"
+#include "logcapture.h"
 #include "market/appmarketdialog.h"
 #include "market/marketcatalogue.h"
 #include "market/marketfiles.h"
@@ -13,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include <memory>
@@ -348,6 +350,25 @@ private Q_SLOTS:
             QCOMPARE(qMax(icon.width(), icon.height()), 96); // 48 at ratio 2, aspect kept
             QCOMPARE(icon.devicePixelRatio(), 2.0);
         }
+    }
+
+    // An icon stream beyond the cap, with no length announced and no end: the transfer is stopped as soon as
+    // the cap is passed, not buffered until the time-out (a 1.2 GB stream once took the panel to 1.3 GB).
+    void endlessIconStreamStopped()
+    {
+        ktr::test::LogCapture log;
+        Reply endless = Reply::raw(200, QByteArray(3 * 1024 * 1024, 'x'), "image/png");
+        endless.omitLength = true;
+        endless.holdOpen = true;
+        endless.chunkSize = 256 * 1024;
+        m_host->route("GET", "/big.png", "", endless);
+        load(QJsonArray{app("a", {{"icon", url("/big.png")}})});
+        QElapsedTimer timer;
+        timer.start();
+        waitReplies(2);
+        QVERIFY(timer.elapsed() < MarketCatalogue::kGetTimeoutMs);
+        QVERIFY(log.contains(QStringLiteral("[market] reply beyond its cap, stopped:")));
+        QVERIFY(m_market->findRow("a")->icon.isNull());
     }
 
     void sdkMinimum_data()

@@ -338,6 +338,84 @@ private Q_SLOTS:
         QVERIFY(h.store->saveSettings(s, size));
     }
 
+    // A value the reader can't use is not dropped in silence: the file is copied aside before any save replaces
+    // it, each key is logged and named in the notice, the rest of the file is read. An unreadable protection
+    // hash keeps the protection on.
+    void unusableValuesAreKeptAndNamed_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<bool>("reported");
+        const QString slowHash = QStringLiteral("pbkdf2$5000000$73616c74$") + QString(64, QLatin1Char('a'));
+        const QString bigKey = QStringLiteral("pbkdf2$1$73616c74$") + QString(40000, QLatin1Char('a'));
+        QTest::newRow("recorder size as text") << "monitorMaxMB" << QJsonValue("100") << true;
+        QTest::newRow("recorder fps 0") << "monitorFps" << QJsonValue(0) << true;
+        QTest::newRow("recorder folder as number") << "monitorDir" << QJsonValue(5) << true;
+        QTest::newRow("backup retain 500") << "backupRetain" << QJsonValue(500) << true;
+        QTest::newRow("backup auto as text") << "backupAuto" << QJsonValue("yes") << true;
+        QTest::newRow("update channel 2") << "updateChannel" << QJsonValue(2) << true;
+        QTest::newRow("skipped version as array") << "skippedVersion" << QJsonValue(QJsonArray{1}) << true;
+        QTest::newRow("epoch beyond int") << "progUnlockEpoch" << QJsonValue(3e9) << true;
+        QTest::newRow("obfuscation as number") << "obfuscateEnabled" << QJsonValue(1) << true;
+        QTest::newRow("obfuscation map as array") << "obfuscateMap" << QJsonValue(QJsonArray{}) << true;
+        QTest::newRow("obfuscation map entry as number")
+            << "obfuscateMap" << QJsonValue(QJsonObject{{"a", 1}}) << true;
+        QTest::newRow("visible buttons of numbers") << "btnVisible" << QJsonValue(QJsonArray{1, 0}) << true;
+        QTest::newRow("button icons as text") << "btnIcons" << QJsonValue("x.png") << true;
+        QTest::newRow("title bar layout with text") << "btnLayoutTitle" << QJsonValue(QJsonArray{0, "a"}) << true;
+        QTest::newRow("bottom bar layout with 11") << "btnLayoutBottom" << QJsonValue(QJsonArray{8, 11}) << true;
+        QTest::newRow("password hash as number") << "protectPasswordHash" << QJsonValue(42) << true;
+        QTest::newRow("password hash of 5,000,000 rounds") << "protectPasswordHash" << QJsonValue(slowHash) << true;
+        QTest::newRow("password hash with a 20 KB key") << "protectPasswordHash" << QJsonValue(bigKey) << true;
+        QTest::newRow("older password hash as number") << "uiPasswordHash" << QJsonValue(42) << true;
+        QTest::newRow("title too long") << "customTitle" << QJsonValue(QString(30, QLatin1Char('t'))) << true;
+        // Values read as they are: nothing to keep aside.
+        QTest::newRow("backup retain 50") << "backupRetain" << QJsonValue(50) << false;
+        QTest::newRow("password hash as written")
+            << "protectPasswordHash" << QJsonValue(QStringLiteral("pbkdf2$100000$73616c74$") + QString(64, 'a'))
+            << false;
+        QTest::newRow("bottom bar layout") << "btnLayoutBottom" << QJsonValue(QJsonArray{8, 9, 10}) << false;
+    }
+    void unusableValuesAreKeptAndNamed()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        QFETCH(bool, reported);
+        StoreHarness h(QStringLiteral("sunusable-") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
+        const QByteArray content =
+            QJsonDocument(QJsonObject{{"iconSize", 60}, {"uiLocked", true}, {key, value}}).toJson();
+        QVERIFY(ktr::test::writeFile(h.store->settingsPath(), content));
+        ktr::test::LogCapture log;
+        AppSettings s;
+        QSize size;
+        h.store->loadSettings(s, size);
+        QCOMPARE(s.iconSize, 60); // the rest of the file is read
+        QVERIFY(s.uiLocked);
+        const QString copy = QStringLiteral("settings.json.corrupt-20260115-100001-000");
+        QCOMPARE(h.entries(), reported ? QStringList({"settings.json", copy}) : QStringList{"settings.json"});
+        QCOMPARE(log.count(QStringLiteral("settings value not usable, default taken: ") + key), reported ? 1 : 0);
+        if (key.contains(QLatin1String("PasswordHash")) && reported) {
+            QVERIFY(!s.protectPasswordHash.isEmpty());
+            QCOMPARE(s.protectPasswordHash, QStringLiteral("unreadable"));
+        }
+        if (!reported) {
+            QVERIFY(h.deferred.isEmpty());
+            return;
+        }
+        QCOMPARE(ktr::test::readFile(h.dir + "/" + copy), content);
+        h.runDeferred();
+        QCOMPARE(h.toasts.size(), 1);
+        QVERIFY2(h.toasts.first().text.endsWith(key), qPrintable(h.toasts.first().text));
+        // Saved and read again: the replacement is read as it is, with no second copy.
+        QVERIFY(h.store->saveSettings(s, size));
+        h.restart();
+        AppSettings again;
+        h.store->loadSettings(again, size);
+        QCOMPARE(again, s);
+        QCOMPARE(h.entries().size(), 2);
+        QVERIFY(h.deferred.isEmpty());
+    }
+
     void folderInPlaceIsLeftAlone()
     {
         StoreHarness h(QStringLiteral("sfolder"));

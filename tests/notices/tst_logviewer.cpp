@@ -1,6 +1,7 @@
 // The log viewer: reading the tail of a log file, the file it picks, the header, copy and folder, its size
 // over a parent, and what it looks like.
 
+#include "fifoguard.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
 #include "support/logviewerdialog.h"
@@ -110,6 +111,17 @@ private Q_SLOTS:
         QCOMPARE(lines.at(1), QString::fromLocal8Bit(bad));
         QCOMPARE(lines.at(2), QStringLiteral("中文二"));
         QCOMPARE(readLogTail(QStringLiteral("/nonexistent/app.log")), QString());
+    }
+
+    // A named pipe in the log's place is not opened: the viewer shows nothing instead of waiting for a writer.
+    void namedPipeNeverOpened()
+    {
+        const QString path = ktr::test::freshDir(QStringLiteral("pipe")) + QStringLiteral("/app.log");
+        ktr::test::FifoGuard pipe(path);
+        QVERIFY(pipe.made());
+        const QString text = readLogTail(path);
+        QVERIFY2(pipe.done(), "the log viewer waited on a named pipe");
+        QCOMPARE(text, QString());
     }
 
     void chosenFile_data()

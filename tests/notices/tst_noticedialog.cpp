@@ -8,6 +8,7 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QScreen>
 
@@ -144,6 +145,32 @@ private Q_SLOTS:
         NoticeDialog dialog(1, QStringLiteral("t"), many.join(QLatin1Char('\n')).repeated(1), QString(), QString());
         const int available = dialog.screen()->availableGeometry().height();
         QCOMPARE(dialog.lines().size(), std::max(1, (available - 186) / dialog.rowHeight()));
+        QVERIFY(dialog.lines().last().endsWith(QChar(0x2026)));
+    }
+
+    // A notice far longer than the card: only what fits is laid out, so the card opens at once (the same text
+    // laid out whole took minutes) and ends in an ellipsis; so does a title of a megabyte.
+    void hugeNoticeOpensAtOnce_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::newRow("1 MB on one line") << QString(1 << 20, QLatin1Char('x'));
+        QTest::newRow("1 MB of words") << QStringLiteral("word ").repeated(200000);
+        QTest::newRow("a million newlines") << QString(1000000, QLatin1Char('\n'));
+        QTest::newRow("1 MB of Chinese") << QStringLiteral("服务器维护").repeated(200000);
+    }
+    void hugeNoticeOpensAtOnce()
+    {
+        QFETCH(QString, body);
+        QElapsedTimer timer;
+        timer.start();
+        NoticeDialog dialog(1, QString(1 << 20, QLatin1Char('t')), body, QString(), QString());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.grab();
+        // Generous for a loaded machine; the whole text took 14 s for a tenth of this.
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        const int available = dialog.screen()->availableGeometry().height();
+        QCOMPARE(dialog.lines().size(), NoticeDialog::maxLinesFor(available, dialog.rowHeight()));
         QVERIFY(dialog.lines().last().endsWith(QChar(0x2026)));
     }
 

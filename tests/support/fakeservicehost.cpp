@@ -342,7 +342,8 @@ FakeServiceHost::Handler FakeServiceHost::handlerFor(const Request& request) con
 void FakeServiceHost::answer(QTcpSocket* socket, const Request& request)
 {
     const Handler handler = handlerFor(request);
-    const Reply reply = handler ? handler(request) : Reply::raw(404, {});
+    std::optional<Reply> gated = m_gate ? m_gate(request) : std::nullopt;
+    const Reply reply = gated ? *gated : handler ? handler(request) : Reply::raw(404, {});
     QPointer<QTcpSocket> guarded(socket);
     if (reply.delayMs > 0)
         QTimer::singleShot(reply.delayMs, this, [this, guarded, reply] { send(guarded, reply); });

@@ -17,6 +17,7 @@
 #include <QUrlQuery>
 
 #include <functional>
+#include <optional>
 
 class QTcpServer;
 class QTcpSocket;
@@ -101,6 +102,9 @@ public:
     void route(const QByteArray& method, const QString& path, const QString& action, Handler handler);
     void route(const QByteArray& method, const QString& path, const QString& action, const Reply& reply);
     void setFallback(Handler handler);
+    // Asked before any route: a reply it gives answers the request instead (an outage of the whole service).
+    using Gate = std::function<std::optional<Reply>(const Request&)>;
+    void setGate(Gate gate) { m_gate = std::move(gate); }
 
     QList<Request> requests() const { return m_log; }
     void clearRequests() { m_log.clear(); }
@@ -130,6 +134,7 @@ private:
     QTcpServer* m_server = nullptr;
     QHash<QString, Handler> m_routes;
     Handler m_fallback;
+    Gate m_gate;
     QList<Request> m_log;
     QList<QPointer<QTcpSocket>> m_sockets;
     QHash<QTcpSocket*, QByteArray> m_buffers;

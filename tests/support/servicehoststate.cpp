@@ -145,6 +145,13 @@ void ServiceHostState::installAccounts(FakeServiceHost& host)
                [this](const Request& r) { return revoke(r); });
     host.route("POST", QStringLiteral("/api/admin.php"), QStringLiteral("unlock"),
                [this](const Request& r) { return raiseUnlockEpoch(r); });
+    host.route("POST", QStringLiteral("/api/admin.php"), QStringLiteral("outage"),
+               [this](const Request& r) { return startOutage(r); });
+    host.setGate([this](const Request& r) -> std::optional<Reply> {
+        if (m_outageEnd.hasExpired() || r.path == QLatin1String("/api/admin.php"))
+            return std::nullopt;
+        return Reply::raw(m_outageStatus, "<html><body>Service under maintenance</body></html>", "text/html");
+    });
 }
 
 Reply ServiceHostState::lockSync(const Request& request)
@@ -179,6 +186,19 @@ Reply ServiceHostState::revoke(const Request& request)
     if (!revokeSessions(request.json.value(QStringLiteral("username")).toString(), why))
         return refused(QStringLiteral("NOT_FOUND"), QStringLiteral("用户不存在"), 404);
     return Reply::json(QJsonObject{{"ok", 1}});
+}
+
+// {"seconds": N, "status": S}: for N seconds (60 when absent) every request but the staff's is answered with
+// status S (503 when absent) and a page, as a service in maintenance does; 0 seconds ends it.
+Reply ServiceHostState::startOutage(const Request& request)
+{
+    const int seconds = request.json.value(QStringLiteral("seconds")).toInt(60);
+    const int status = request.json.value(QStringLiteral("status")).toInt(503);
+    if (seconds < 0 || status < 100 || status > 599)
+        return refused(QStringLiteral("BAD_REQUEST"), QStringLiteral("seconds >= 0, status 100..599"), 400);
+    m_outageStatus = status;
+    m_outageEnd = QDeadlineTimer(qint64(seconds) * 1000);
+    return Reply::json(QJsonObject{{"ok", 1}, {"seconds", seconds}, {"status", status}});
 }
 
 Reply ServiceHostState::raiseUnlockEpoch(const Request& request)

@@ -3,6 +3,7 @@
 #include "fakeservicehost.h"
 
 #include <QHash>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -75,6 +76,7 @@ private:
     FakeServiceHost::Reply lockSync(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply revoke(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply raiseUnlockEpoch(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply startOutage(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
     FakeServiceHost::Reply support(const FakeServiceHost::Request& request);
@@ -95,6 +97,8 @@ private:
     int m_defaultQuota = 1;
     QHash<QString, QString> m_captchas;        // id -> answer
     QHash<QString, QString> m_kickedTokens;    // token -> why it ended
+    QDeadlineTimer m_outageEnd{0};             // until then every request but the staff's gets m_outageStatus
+    int m_outageStatus = 503;
 };
 
 } // namespace ktr::test

@@ -14,6 +14,7 @@
 #include "ui/servicehost.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 
@@ -170,6 +171,57 @@ private Q_SLOTS:
         settle();
         QCOMPARE(m_dlg->messages().size(), 2);
         QCOMPARE(m_dlg->lastId(), qint64(8000000000LL));
+    }
+
+    // A message far longer than any bubble: kept cut to what a bubble shows, so laying out and painting the
+    // column stays quick on every repaint; the conversation goes on after it.
+    void hugeMessagesShownCut_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("5 MB on one line") << QString(5 << 20, QLatin1Char('x'));
+        QTest::newRow("a million newlines") << QStringLiteral("a\n").repeated(1000000);
+        QTest::newRow("emoji across the cut")
+            << QString::fromUtf8("😀").repeated(SupportChatDialog::kMaxShownChars);
+    }
+    void hugeMessagesShownCut()
+    {
+        QFETCH(QString, text);
+        m_chat.add(true, text);
+        m_chat.add(true, QStringLiteral("after"));
+        open();
+        const qsizetype n = m_dlg->messages().size();
+        QVERIFY(n >= 2); // the welcome only while no support message has arrived
+        const QString shown = m_dlg->messages().at(n - 2).text;
+        QVERIFY(shown.size() <= SupportChatDialog::kMaxShownChars + 1);
+        QVERIFY(shown.count(QLatin1Char('\n')) < SupportChatDialog::kMaxShownLines);
+        QVERIFY(shown.endsWith(QChar(0x2026)));
+        QVERIFY(!shown.at(shown.size() - 2).isHighSurrogate());
+        QVERIFY(text.startsWith(shown.chopped(1)));
+        QCOMPARE(m_dlg->messages().at(n - 1).text, QStringLiteral("after"));
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 5; ++i)
+            m_dlg->grab();
+        // Generous for a loaded machine; the whole text took tens of seconds a paint.
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(SupportChatDialog::shownText(QStringLiteral("short\ntext")), QStringLiteral("short\ntext"));
+    }
+
+    // A reply announcing more than the cap is stopped unread and logged; the next poll goes on.
+    void oversizedReplyStopped()
+    {
+        ktr::test::LogCapture log;
+        m_host->route("POST", "/api/support.php", "poll",
+                      Reply::lyingLength(R"({"ok":1,"messages":[]})", SupportChatDialog::kMaxApiReplyBytes + 1));
+        m_dlg->setSession(QStringLiteral("tok"), QStringLiteral("alice"));
+        m_dlg->openAt(QPoint(10, 10));
+        QTRY_VERIFY(log.contains(QStringLiteral("support postApi reply too large, dropped: action = poll")));
+        QTRY_VERIFY(!m_dlg->isPolling());
+        QCOMPARE(m_dlg->lastId(), qint64(0));
+        m_chat.install(*m_host);
+        m_chat.add(true, QStringLiteral("back"));
+        m_dlg->pollOnce();
+        QTRY_COMPARE(m_dlg->messages().last().text, QStringLiteral("back"));
     }
 
     // A poll answered while the window is hidden changes nothing, not even lastId.
@@ -444,23 +496,28 @@ private Q_SLOTS:
         QCOMPARE(out.devicePixelRatio(), fittedDpr);
     }
 
-    // The cache holds 120: the 121st evicts the first key inserted; storing a key again does not move it.
+    // The cache holds 120: the 121st evicts the picture shown least recently; storing or showing a key again
+    // makes it the most recent.
     void cache()
     {
         for (int i = 0; i < 120; ++i)
             m_dlg->cachePicture(QStringLiteral("k%1").arg(i), QPixmap(4, 4));
         m_dlg->cachePicture("k0", QPixmap(8, 8));
-        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k0"));
+        QCOMPARE(m_dlg->pictureOrder().last(), QStringLiteral("k0"));
         QCOMPARE(m_dlg->pictures().value("k0").size(), QSize(8, 8));
+        m_dlg->notePictureShown("k1");
         m_dlg->cachePicture("k120", QPixmap(4, 4));
         QCOMPARE(m_dlg->pictures().size(), 120);
-        QVERIFY(!m_dlg->pictures().contains("k0"));
-        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k1"));
+        QVERIFY(!m_dlg->pictures().contains("k2"));
+        QVERIFY(m_dlg->pictures().contains("k0") && m_dlg->pictures().contains("k1"));
+        QCOMPARE(m_dlg->pictureOrder().first(), QStringLiteral("k3"));
         QCOMPARE(m_dlg->pictureOrder().last(), QStringLiteral("k120"));
     }
 
-    // More distinct pictures than the cache holds: each is fetched once, however often the column is laid
-    // out and painted, and the pictures on screen stay.
+    // More distinct pictures than the cache holds: only those in view are fetched, each once however often
+    // the column is laid out and painted; scrolling through the whole conversation fetches each as it comes
+    // into view, and the pictures that were evicted meanwhile are fetched again when they come back, so
+    // nothing is left an empty box.
     void manyPicturesBounded()
     {
         QList<Msg> list;
@@ -471,15 +528,51 @@ private Q_SLOTS:
         }
         m_dlg->show();
         m_dlg->setMessages(list);
-        for (int round = 0; round < 4; ++round) {
+        auto inView = [&] {
+            QStringList keys;
+            for (int i = 0; i < 130; ++i) {
+                const QString key = QStringLiteral("p%1.png").arg(i);
+                if (m_dlg->isPictureShown(key))
+                    keys.append(key);
+            }
+            return keys;
+        };
+        auto paintUntilSettled = [&] {
+            for (int round = 0; round < 3; ++round) {
+                m_dlg->grab();
+                settle();
+            }
+        };
+        paintUntilSettled();
+        const int firstScreen = ktr::test::pictureRequests(*m_host);
+        QVERIFY(firstScreen > 0 && firstScreen < 20);
+        paintUntilSettled();
+        QCOMPARE(ktr::test::pictureRequests(*m_host), firstScreen); // painting again fetches nothing
+        for (const QString& key : inView())
+            QVERIFY2(m_dlg->pictures().contains(key), qPrintable(key));
+
+        // Up to the oldest: every picture is fetched once as it comes into view, and what is on screen is there.
+        auto wheel = [&](int delta) {
+            QWheelEvent e(QPointF(200, 200), m_dlg->mapToGlobal(QPointF(200, 200)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(m_dlg.get(), &e);
             m_dlg->grab();
-            settle();
-        }
+            QTRY_VERIFY(m_dlg->downloading().isEmpty());
+            m_dlg->grab();
+            for (const QString& key : inView())
+                QVERIFY2(m_dlg->pictures().contains(key), qPrintable(key));
+        };
+        while (m_dlg->scrollOffset() < m_dlg->maxScroll())
+            wheel(120);
         QCOMPARE(ktr::test::pictureRequests(*m_host), 130);
-        QCOMPARE(m_dlg->pictures().size(), 120);
-        // The newest ones are on screen (scroll offset 0): none of them was evicted.
-        for (int i = 125; i < 130; ++i)
-            QVERIFY2(m_dlg->pictures().contains(QStringLiteral("p%1.png").arg(i)), qPrintable(QString::number(i)));
+        QVERIFY(m_dlg->pictures().size() <= SupportChatDialog::kMaxPictures);
+        QVERIFY(!m_dlg->pictures().contains(QStringLiteral("p129.png"))); // the newest went first
+        // Back down: the newest come back into view and are fetched again.
+        while (m_dlg->scrollOffset() > 0)
+            wheel(-120);
+        QVERIFY(m_dlg->pictures().contains(QStringLiteral("p129.png")));
+        QVERIFY(ktr::test::pictureRequests(*m_host) > 130);
+        QVERIFY(m_dlg->pictures().size() <= SupportChatDialog::kMaxPictures);
     }
 
     // The whole road against the state host of tools/servicehost: a picture sent, a support reply with
