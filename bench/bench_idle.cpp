@@ -600,10 +600,10 @@ int main(int argc, char** argv)
             if (dock && !withDock)
                 continue;
             for (const QString& panel : panels) {
-                // Several builds are told apart by their folders.
-                const QString name = panels.size() > 1
-                                         ? QStringLiteral("panel (%1)").arg(QFileInfo(panel).absoluteDir().dirName())
-                                         : QStringLiteral("panel");
+                // Several builds are told apart by their folders
+                // (by the whole path: two builds' executables lie in folders of the same name)
+                const QString name =
+                    panels.size() > 1 ? QStringLiteral("panel (%1)").arg(QDir::cleanPath(panel)) : QStringLiteral("panel");
                 programs.append({QStringLiteral("%1, %2 items, %3").arg(name).arg(count).arg(dock ? "docked" : "undocked"),
                                  panel, {}, {}, dock, count, visit});
             }
