@@ -4,7 +4,10 @@
 // runs with its own HOME below a temporary folder; figures come from /proc.
 //
 //   bench_idle [--runs N] [--idle-seconds S] [--items 2000,20000] [--no-dock] [--compare] [--panel EXE]
-//              [--warm] [--distinct-images] [--idle-after S]
+//              [--warm] [--distinct-images] [--idle-after S] [--visit-groups]
+//
+// --visit-groups: once the idle window has been measured, an undocked panel is shown every group of its
+// layout in turn (a click on each in the sidebar, scrolling it with the wheel) and its memory read again.
 //
 // Each run starts cold (a fresh HOME: no icon snapshots, no caches of the program); --warm starts the panel
 // once on its HOME before the measured start, so that one finds its snapshots and the page cache warm.
@@ -49,6 +52,8 @@ struct Figures
     double cpuMsPerMinute = -1;
     double rssMb = -1;
     double pssMb = -1;
+    double visitedRssMb = -1; // after every group was shown once
+    double visitedPssMb = -1;
 };
 
 // ---- /proc ----------------------------------------------------------------------------------------------
@@ -292,6 +297,7 @@ struct Program
     QString home; // a fresh HOME (with its XDG folders) for the program
     bool dock = false;
     int items = 0; // a panel's layout; 0 for the other programs
+    bool visitGroups = false;
 };
 
 void waitMs(int ms)
@@ -323,6 +329,33 @@ bool dockToTop(Screen& screen, qint64 pid, int x, int y, int w)
     waitMs(1500);
     int top = 0;
     return screen.windowTopOf(pid, &top) && top < 0;
+}
+
+// Shows every group of a panel whose window lies at (x, y) with height h, as a user would: a click on its
+// row in the sidebar, the sidebar scrolled down one row per group with the wheel. The sidebar's rows are
+// 34 px apart from 10 px below its top (28 px below the window's), above the "new group" button's 50 px.
+void visitGroups(int x, int y, int h, int groups)
+{
+    constexpr int kPitch = 34;
+    const int listHeight = (h - 56) - 10 - 50;
+    const int maxScroll = std::max(0, kPitch * groups - listHeight);
+    const QString cx = QString::number(x + 86);
+    int scroll = 0;
+    for (int i = 0; i < groups; ++i) {
+        const int want = std::min(kPitch * i, maxScroll);
+        xdotool({QStringLiteral("mousemove"), cx, QString::number(y + 28 + 60)});
+        while (scroll < want) {
+            xdotool({QStringLiteral("click"), QStringLiteral("5")});
+            scroll = std::min(scroll + kPitch, maxScroll);
+        }
+        const int rowY = y + 28 + 10 + kPitch * i + 15 - scroll;
+        xdotool({QStringLiteral("mousemove"), cx, QString::number(rowY)});
+        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        waitMs(300); // its icons come from the memory cache or their snapshots
+    }
+    // Off the window, so nothing is hovered while the memory is read.
+    xdotool({QStringLiteral("mousemove"), QString::number(x + 400), QString::number(y + h + 200)});
+    waitMs(2000);
 }
 
 Figures measure(const Program& prog, int idleSeconds, int idleAfterSeconds, bool* docked)
@@ -428,6 +461,13 @@ Figures measure(const Program& prog, int idleSeconds, int idleAfterSeconds, bool
     const ThreadUsage d = delta(before, after);
     f.wakeupsPerSecond = double(d.switches) / seconds;
     f.cpuMsPerMinute = double(d.cpuNs) / 1e6 / seconds * 60.0;
+    if (prog.visitGroups && !prog.dock && prog.items > 0 && w > 0) {
+        visitGroups(x, y, h, (prog.items + 99) / 100);
+        Figures visited;
+        memoryOf(pid, &visited);
+        f.visitedRssMb = visited.rssMb;
+        f.visitedPssMb = visited.pssMb;
+    }
 
     proc.terminate();
     if (!proc.waitForFinished(5000)) {
@@ -510,6 +550,7 @@ int main(int argc, char** argv)
     bool compare = false;
     bool warm = false;
     bool distinctImages = false;
+    bool visit = false;
     QStringList panelOverrides; // other builds' executables, measured side by side for a before/after comparison
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -531,6 +572,8 @@ int main(int argc, char** argv)
             distinctImages = true;
         else if (args[i] == QLatin1String("--warm"))
             warm = true;
+        else if (args[i] == QLatin1String("--visit-groups"))
+            visit = true;
         else if (args[i] == QLatin1String("--panel") && i + 1 < args.size())
             panelOverrides << args[++i];
     }
@@ -557,12 +600,12 @@ int main(int argc, char** argv)
             if (dock && !withDock)
                 continue;
             for (const QString& panel : panels) {
-                // Several builds are told apart by their folders.
-                const QString name = panels.size() > 1
-                                         ? QStringLiteral("panel (%1)").arg(QFileInfo(panel).absoluteDir().dirName())
-                                         : QStringLiteral("panel");
+                // Several builds are told apart by their folders
+                // (by the whole path: two builds' executables lie in folders of the same name)
+                const QString name =
+                    panels.size() > 1 ? QStringLiteral("panel (%1)").arg(QDir::cleanPath(panel)) : QStringLiteral("panel");
                 programs.append({QStringLiteral("%1, %2 items, %3").arg(name).arg(count).arg(dock ? "docked" : "undocked"),
-                                 panel, {}, {}, dock, count});
+                                 panel, {}, {}, dock, count, visit});
             }
         }
     }
@@ -642,6 +685,12 @@ int main(int argc, char** argv)
         std::printf("%s, RSS, ratio to the empty window: %.2f x\n", l.constData(), ratio(rss, floorRss));
         std::printf("%s, PSS 10 s after start: %.1f MB\n", l.constData(), pss);
         std::printf("%s, PSS, ratio to the empty window: %.2f x\n", l.constData(), ratio(pss, floorPss));
+        if (p.visitGroups && !p.dock && p.items > 0) {
+            std::printf("%s, RSS after visiting every group: %.1f MB\n", l.constData(),
+                        med(p.label, &Figures::visitedRssMb));
+            std::printf("%s, PSS after visiting every group: %.1f MB\n", l.constData(),
+                        med(p.label, &Figures::visitedPssMb));
+        }
     }
     return 0;
 }

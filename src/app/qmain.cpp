@@ -37,6 +37,7 @@ void onAboutToQuit(MainWindow& window)
     joinTempCleanupThread();
     window.saveSettings();
     window.saveLayout();
+    window.finishLayoutSaves(MainWindow::kQuitLayoutSaveMs);
     clearIconCache();
 }
 

@@ -96,6 +96,42 @@ QHash<qint64, QPixmap>& pixmapsByImage()
     return table;
 }
 
+// The same for images read from snapshots, by the picture they hold: every read makes a new image, but the
+// snapshots of a thousand paths showing one theme icon are links to one file, or files of the same bytes.
+QHash<QString, QPixmap>& pixmapsByPicture()
+{
+    static QHash<QString, QPixmap> table;
+    return table;
+}
+
+// The text key readIconSnapshot gives an image: a digest of its pixels.
+const QString& pictureKeyName()
+{
+    static const QString name = QStringLiteral("ktr-picture");
+    return name;
+}
+
+// A table entry of a shared pixmap, made once: entries nothing else holds any more go first.
+template <typename Key>
+QPixmap sharedPixmap(QHash<Key, QPixmap>& table, const Key& key, const QImage& image)
+{
+    const auto hit = table.constFind(key);
+    if (hit != table.constEnd())
+        return hit.value();
+    table.removeIf([](typename QHash<Key, QPixmap>::iterator it) { return it.value().isDetached(); });
+    if (table.size() >= kMaxSharedPixmaps)
+        table.clear(); // pixmaps held elsewhere stay valid; only their sharing with later ones is lost
+    // Held at the size it is painted at, not at the master's: a group of a thousand photos or application
+    // icons keeps a quarter of the pixels.
+    const int side = heldIconSide();
+    const QPixmap pixmap =
+        image.width() > side || image.height() > side
+            ? QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation))
+            : QPixmap::fromImage(image);
+    table.insert(key, pixmap);
+    return pixmap;
+}
+
 QMutex& snapshotMutex()
 {
     static QMutex m;
@@ -246,23 +282,10 @@ QPixmap iconPixmapFromImage(const QImage& image)
 {
     if (image.isNull())
         return {};
-    QHash<qint64, QPixmap>& table = pixmapsByImage();
-    const qint64 key = image.cacheKey();
-    const auto hit = table.constFind(key);
-    if (hit != table.constEnd())
-        return hit.value();
-    table.removeIf([](QHash<qint64, QPixmap>::iterator it) { return it.value().isDetached(); });
-    if (table.size() >= kMaxSharedPixmaps)
-        table.clear(); // pixmaps held elsewhere stay valid; only their sharing with later ones is lost
-    // Held at the size it is painted at, not at the master's: a group of a thousand photos or application
-    // icons keeps a quarter of the pixels.
-    const int side = heldIconSide();
-    const QPixmap pixmap =
-        image.width() > side || image.height() > side
-            ? QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation))
-            : QPixmap::fromImage(image);
-    table.insert(key, pixmap);
-    return pixmap;
+    const QString picture = image.text(pictureKeyName());
+    if (!picture.isEmpty())
+        return sharedPixmap(pixmapsByPicture(), picture, image);
+    return sharedPixmap(pixmapsByImage(), image.cacheKey(), image);
 }
 
 void cacheIconImage(const QString& path, const QImage& image)
@@ -281,6 +304,7 @@ void clearIconCache()
     pinnedPrefix() = 0;
     evicted().clear();
     pixmapsByImage().clear();
+    pixmapsByPicture().clear();
 }
 
 void iconCacheRemove(IconCacheMap& map, const QString& path)
@@ -395,5 +419,17 @@ QImage readIconSnapshot(const QString& path)
     const QImage img = reader.read();
     if (img.isNull() || img.width() > kMaxSnapshotSide || img.height() > kMaxSnapshotSide)
         return {};
-    return img.convertToFormat(QImage::Format_ARGB32);
+    QImage argb = img.convertToFormat(QImage::Format_ARGB32);
+    // Equal pixels are the same picture, whichever path's snapshot (a link to one file, or a file of its own)
+    // they came from: the memory cache then holds one pixmap for all of them. Two independent 64-bit
+    // digests of the pixels name it.
+    const size_t bytesOfPixels = size_t(argb.sizeInBytes());
+    const size_t a = qHashBits(argb.constBits(), bytesOfPixels, 0x6b7472);
+    const size_t b = qHashBits(argb.constBits(), bytesOfPixels, 0x70696374);
+    argb.setText(pictureKeyName(), QStringLiteral("%1x%2:%3:%4")
+                                       .arg(argb.width())
+                                       .arg(argb.height())
+                                       .arg(quint64(a), 16, 16, QLatin1Char('0'))
+                                       .arg(quint64(b), 16, 16, QLatin1Char('0')));
+    return argb;
 }

@@ -33,7 +33,8 @@ bool wasIconEvicted(const QString& path);
 void cacheIconImage(const QString& path, const QImage& image);
 
 // The pixmap of an icon image (GUI thread): images that share their pixels (one theme icon shown for many
-// paths) get pixmaps that share theirs, rather than one converted copy each. A null image gives a null pixmap.
+// paths), and snapshots read back with the same bytes, get pixmaps that share theirs, rather than one
+// converted copy each. A null image gives a null pixmap.
 // What is held is no larger than anything paints it: heldIconSide() pixels a side (the images themselves,
 // and their snapshots, keep the 192 px they were extracted at).
 QPixmap iconPixmapFromImage(const QImage& image);
@@ -67,5 +68,7 @@ void waitForIconSnapshots();
 void dropQueuedIconSnapshots();
 
 // The snapshot of a path as ARGB32, or a null image when there is none or it breaks the limits (a regular
-// file, not a link, 1 byte to 2 MiB, PNG of 1..4096 px per side). Any thread.
+// file, not a link, 1 byte to 2 MiB, PNG of 1..4096 px per side). The image carries a digest of its pixels as
+// its text "ktr-picture", by which iconPixmapFromImage shares one pixmap among snapshots of one picture.
+// Any thread.
 QImage readIconSnapshot(const QString& path);

@@ -303,6 +303,7 @@ void MainWindow::commitModelChange()
 bool MainWindow::loadLayout()
 {
     finishLayoutNow();
+    finishLayoutSaves(); // the file as the last save left it
     return adoptLayout(ConfigStore::readLayoutFile(m_store.layoutPath()));
 }
 
@@ -322,12 +323,20 @@ bool MainWindow::saveLayout()
 {
     // Never the empty model of a start still reading its layout over the file.
     finishLayoutNow();
-    if (!m_store.saveLayout(m_model.groups()))
+    if (!m_store.saveLayoutSoon(m_model.groups()))
         return false;
     if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
         scheduleSettingsRefresh();
     relayoutGrid();
     return true;
+}
+
+bool MainWindow::finishLayoutSaves(int budgetMs)
+{
+    if (m_store.waitForLayoutSaves(budgetMs))
+        return true;
+    qWarning().noquote() << "layout save still running after" << budgetMs << "ms:" << m_store.layoutPath();
+    return false;
 }
 
 void MainWindow::buildDefaultLayout()

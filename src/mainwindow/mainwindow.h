@@ -108,7 +108,11 @@ public:
 
     // Files of the window ("layout.json", "settings.json"), through the one store.
     bool loadLayout();
+    // A large layout is written on the store's writer thread (ConfigStore::saveLayoutSoon), so an edit never
+    // holds the window for the write; finishLayoutSaves waits for it (the quit, a reload, an export).
     bool saveLayout();
+    static constexpr int kQuitLayoutSaveMs = 5000;
+    bool finishLayoutSaves(int budgetMs = -1);
     void buildDefaultLayout();
     void loadSettings();
     bool saveSettings();

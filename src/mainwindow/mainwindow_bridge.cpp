@@ -52,6 +52,7 @@ void MainWindow::exportUserData()
         this, exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
     if (target.isEmpty())
         return;
+    finishLayoutSaves(); // the export copies the file: it must hold the last change
     const ExportOutcome outcome = ::exportUserData(target, userDataPaths(m_store), QDateTime::currentDateTime());
     showToast(outcome.message, Toast::Kind(outcome.toastKind));
 }
@@ -62,6 +63,7 @@ void MainWindow::importUserData()
     const QString source = ktr::dialogs::openFile(this, importDialogCaption(), desktop, backupFileFilter());
     if (source.isEmpty())
         return;
+    finishLayoutSaves(); // no earlier save may land over the imported file
     ImportHooks hooks;
     hooks.confirm = [this] { return ktr::dialogs::question(this, importQuestionTitle(), importQuestionText()) == 1; };
     hooks.reload = [this] { reloadAfterImport(); };

@@ -126,6 +126,20 @@ bool okStatus(int status)
     return status >= 200 && status <= 299;
 }
 
+// The connection failed or was cut (closed, reset, timed out) with no error reply from the server: the bytes
+// that arrived before are as good as any, so the partial file stays for the resume. An error status is the
+// server's answer and a failed handshake its certificate; neither is a cut.
+bool cutByNetwork(QNetworkReply* reply, int status)
+{
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::NoError || error == QNetworkReply::SslHandshakeFailedError ||
+        error == QNetworkReply::TooManyRedirectsError || error == QNetworkReply::InsecureRedirectError)
+        return false;
+    if (status >= 1 && !okStatus(status))
+        return false;
+    return error < QNetworkReply::ProxyConnectionRefusedError; // the connection-level errors
+}
+
 qint64 contentLength(QNetworkReply* reply)
 {
     const QVariant v = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -440,9 +454,12 @@ bool MarketCatalogue::drainReply(QNetworkReply* reply, AppRow& row, const std::s
 void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const std::shared_ptr<Transfer>& t)
 {
     // What is still unread (at most the read buffer) belongs to the file before it is closed.
-    if (AppRow* r = findRow(id); r && r->reply == reply && !r->cancelRequested && !r->paused && !r->rangeMismatch &&
-                                 t->file && t->file->isOpen() && reply->error() == QNetworkReply::NoError &&
-                                 okStatus(httpStatus(reply)) && (t->offset == 0 || t->firstChunkSeen))
+    // So does what a cut connection delivered before it broke: the resume continues after it.
+    if (AppRow* r = findRow(id);
+        r && r->reply == reply && !r->cancelRequested && !r->paused && !r->rangeMismatch &&
+        r->localAbort == AppRow::LocalAbort::None && t->file && t->file->isOpen() && okStatus(httpStatus(reply)) &&
+        (reply->error() == QNetworkReply::NoError || cutByNetwork(reply, httpStatus(reply))) &&
+        (t->offset == 0 || t->firstChunkSeen))
         drainReply(reply, *r, t, -1);
     reply->disconnect();
     reply->deleteLater();
@@ -491,6 +508,16 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         if (localAbort == AppRow::LocalAbort::SizeCap) {
             removePackageFile(t->partPath, QStringLiteral("size-limit"));
             setRowError(*row, Lang::tr("下载超出大小上限，已中止"));
+            return;
+        }
+        if (cutByNetwork(reply, status)) {
+            // Not the server's answer: what arrived stays, and "retry" resumes after it.
+            qWarning().noquote() << "download cut:" << id << "http =" << status << "kept"
+                                 << QFileInfo(t->partPath).size() << "bytes, err ="
+                                 << withoutToken(reply->errorString(), token);
+            row->received = row->total = 0;
+            row->errorBody.clear();
+            setRowError(*row, Lang::tr("下载失败（网络中断，请重试）"));
             return;
         }
         if (status == 416 && t->offset > 0) {

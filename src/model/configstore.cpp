@@ -8,6 +8,10 @@
 #include "ui/savefile.h"
 
 #include <QDebug>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThreadPool>
+#include <QWaitCondition>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -34,13 +38,59 @@ bool settingsDropData(const QJsonObject& object)
     return true;
 }
 
+// The layout's writer: one thread for every store, so writes of one file never overtake each other.
+QThreadPool* layoutWriterPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // never deleted: the stores wait for their own writes
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return pool;
+}
+
+QMutex& writeHookMutex()
+{
+    static QMutex m;
+    return m;
+}
+
+std::function<void()>& writeHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 } // namespace
 
-ConfigStore::ConfigStore(const QString& dataDir) : m_dataDir(dataDir), m_clock(ktr::platform::Clock::system())
+// What the GUI thread hands the writer and what comes back, under one mutex.
+struct ConfigStore::LayoutWriter
+{
+    QMutex mutex;
+    QWaitCondition idle;
+    bool running = false;      // a task is on the writer thread or queued for it
+    bool hasPending = false;   // `pending` waits to be written
+    QList<Group> pending;
+    QStringList failures;      // why writes failed, in English, not yet reported
+    // The layout last handed over, while no write has failed since.
+    bool haveLast = false;
+    QList<Group> last;
+};
+
+ConfigStore::ConfigStore(const QString& dataDir)
+    : m_dataDir(dataDir), m_clock(ktr::platform::Clock::system()), m_writer(std::make_shared<LayoutWriter>())
 {
     m_defer = [this](int delayMs, std::function<void()> task) {
         QTimer::singleShot(delayMs, Qt::CoarseTimer, &m_timerContext, std::move(task));
     };
+}
+
+ConfigStore::~ConfigStore()
+{
+    QMutexLocker lock(&m_writer->mutex);
+    while (m_writer->running)
+        m_writer->idle.wait(&m_writer->mutex);
 }
 
 void ConfigStore::setClock(ktr::platform::Clock* clock)
@@ -245,6 +295,106 @@ bool ConfigStore::takeLayout(LayoutRead read, QList<Group>& groups)
 bool ConfigStore::saveLayout(const QList<Group>& groups)
 {
     return writeFile(layoutPath(), serializeLayout(groups), Lang::tr("分组布局写入失败"));
+}
+
+bool ConfigStore::saveLayoutSoon(const QList<Group>& groups)
+{
+    const QString path = layoutPath();
+    if (m_protected.contains(path))
+        return saveLayout(groups); // refused and reported there
+    qsizetype items = 0;
+    for (const Group& g : groups)
+        items += g.items.size();
+    LayoutWriter& w = *m_writer;
+    QMutexLocker lock(&w.mutex);
+    if (!w.running && items < kBackgroundSaveItems) {
+        w.haveLast = false; // the file now holds what this writes, not the last hand-over
+        lock.unlock();
+        return saveLayout(groups);
+    }
+    // Shared lists compare by their data first, so an unchanged model is told apart at once.
+    if (w.haveLast && w.last == groups)
+        return true;
+    w.haveLast = true;
+    w.last = groups;
+    w.pending = groups;
+    w.hasPending = true;
+    if (w.running)
+        return true; // the running task takes it next
+    w.running = true;
+    std::shared_ptr<LayoutWriter> writer = m_writer;
+    QObject* context = &m_timerContext;
+    layoutWriterPool()->start([writer, path, context, store = this] {
+        QMutexLocker lock(&writer->mutex);
+        bool failed = false;
+        while (writer->hasPending) {
+            const QList<Group> snapshot = std::exchange(writer->pending, {});
+            writer->hasPending = false;
+            lock.unlock();
+            std::function<void()> hook;
+            {
+                QMutexLocker hookLock(&writeHookMutex());
+                hook = writeHook();
+            }
+            if (hook)
+                hook();
+            QString error;
+            const bool ok = ktr::saveFileAtomic(path, serializeLayout(snapshot), &error);
+            lock.relock();
+            if (!ok) {
+                writer->failures.append(error);
+                writer->haveLast = false; // the next save writes again, even the same layout
+                failed = true;
+            }
+        }
+        writer->running = false;
+        // The report goes to the store's thread; a store being destroyed waits for `idle` first, so the
+        // context is still there while this is posted.
+        if (failed)
+            QMetaObject::invokeMethod(context, [store] { store->reportLayoutWrites(); }, Qt::QueuedConnection);
+        writer->idle.wakeAll();
+    });
+    return true;
+}
+
+void ConfigStore::setLayoutWriteHook(std::function<void()> hook)
+{
+    QMutexLocker lock(&writeHookMutex());
+    writeHook() = std::move(hook);
+}
+
+bool ConfigStore::waitForLayoutSaves(int budgetMs)
+{
+    const QDeadlineTimer deadline = budgetMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(budgetMs);
+    bool done = true;
+    {
+        QMutexLocker lock(&m_writer->mutex);
+        while (m_writer->running) {
+            if (!m_writer->idle.wait(&m_writer->mutex, deadline)) {
+                done = !m_writer->running;
+                break;
+            }
+        }
+    }
+    reportLayoutWrites();
+    return done;
+}
+
+bool ConfigStore::layoutSavesPending() const
+{
+    QMutexLocker lock(&m_writer->mutex);
+    return m_writer->running;
+}
+
+void ConfigStore::reportLayoutWrites()
+{
+    QStringList failures;
+    {
+        QMutexLocker lock(&m_writer->mutex);
+        failures = std::exchange(m_writer->failures, {});
+    }
+    for (const QString& error : std::as_const(failures))
+        reportSaveFailure(layoutPath(), Lang::tr("分组布局写入失败"), error);
 }
 
 void ConfigStore::loadSettings(AppSettings& settings, QSize& savedSize)

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace ktr::platform {
 class Clock;
@@ -41,6 +42,8 @@ public:
 
     // An empty folder means the data folder of the program, determined on first use.
     explicit ConfigStore(const QString& dataDir = QString());
+    // Waits for the layout's background writes (nothing of them is reported any more).
+    ~ConfigStore();
     ConfigStore(const ConfigStore&) = delete;
     ConfigStore& operator=(const ConfigStore&) = delete;
 
@@ -82,6 +85,23 @@ public:
     bool takeLayout(LayoutRead read, QList<Group>& groups);
     bool saveLayout(const QList<Group>& groups);
 
+    // A layout of at least this many items takes longer to serialise and write than a frame lasts.
+    static constexpr qsizetype kBackgroundSaveItems = 5000;
+    // The window's save. A small layout is written at once (saveLayout). A large one is handed to the writer
+    // thread as it is now (an implicitly shared copy: the model goes on changing its own), serialised and
+    // written there with the same atomic write; saves asked for meanwhile are coalesced, so the latest one
+    // is written next and none in between. While one is queued or being written every save goes that way,
+    // so they reach the disk in order. A failure is reported as saveLayout's is (log, toast) once the writer
+    // is done. A layout equal to the one last handed over (written or on its way) is not written again.
+    // False only for what fails at once: a protected file, or a small layout's failed write.
+    bool saveLayoutSoon(const QList<Group>& groups);
+    // Waits at most budgetMs (-1: as long as it takes) for the writer to write what was handed over, then
+    // reports its failures; true when nothing is left to write.
+    bool waitForLayoutSaves(int budgetMs = -1);
+    bool layoutSavesPending() const;
+    // Runs on the writer thread before each background write (a test holds a write back with it).
+    static void setLayoutWriteHook(std::function<void()> hook);
+
     // Fills `settings` and `savedSize` from the file and applies the language; a missing or unusable
     // file leaves both unchanged. Failures are only logged or shown, never returned.
     void loadSettings(AppSettings& settings, QSize& savedSize);
@@ -122,4 +142,7 @@ private:
     QSet<QString> m_protected;
     bool m_corruptNoticeScheduled = false;
     QObject m_timerContext; // deferred notices die with the store
+    struct LayoutWriter;
+    std::shared_ptr<LayoutWriter> m_writer;
+    void reportLayoutWrites();
 };

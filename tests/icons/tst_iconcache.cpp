@@ -257,6 +257,35 @@ private Q_SLOTS:
         QCOMPARE(QDir(iconSnapDir()).entryList(QDir::Files).size(), 4);
     }
 
+    // Every read of a snapshot makes a new image; paths whose snapshots hold one picture (links to one file,
+    // or files of equal bytes) still end up sharing one pixmap in the memory cache, another picture not.
+    void snapshotsOfOnePictureShareOnePixmap()
+    {
+        const QImage red = solid(16, 16, Qt::red);
+        saveIconSnapshot(QStringLiteral("/pic/a"), red);
+        saveIconSnapshot(QStringLiteral("/pic/b"), red); // a link to a's file
+        QVERIFY(ktr::test::writeFile(iconSnapPath(QStringLiteral("/pic/c")), png(red)));
+        QVERIFY(ktr::test::writeFile(iconSnapPath(QStringLiteral("/pic/d")), png(solid(16, 16, Qt::blue))));
+        const QStringList paths{QStringLiteral("/pic/a"), QStringLiteral("/pic/b"), QStringLiteral("/pic/c"),
+                                QStringLiteral("/pic/d")};
+        for (const QString& p : paths) {
+            const QImage read = readIconSnapshot(p);
+            QVERIFY(!read.isNull());
+            cacheIconImage(p, read);
+        }
+        const qint64 a = iconCache()->value(paths[0]).cacheKey();
+        QCOMPARE(iconCache()->value(paths[1]).cacheKey(), a);
+        QCOMPARE(iconCache()->value(paths[2]).cacheKey(), a);
+        QVERIFY(iconCache()->value(paths[3]).cacheKey() != a);
+        QCOMPARE(iconCache()->value(paths[2]).toImage().pixelColor(8, 8), QColor(Qt::red));
+        QCOMPARE(iconCache()->value(paths[3]).toImage().pixelColor(8, 8), QColor(Qt::blue));
+        // Read again after the cache let them go: still one pixmap for the picture.
+        clearIconCache();
+        cacheIconImage(paths[0], readIconSnapshot(paths[0]));
+        cacheIconImage(paths[2], readIconSnapshot(paths[2]));
+        QCOMPARE(iconCache()->value(paths[2]).cacheKey(), iconCache()->value(paths[0]).cacheKey());
+    }
+
     // At exit the queue is dropped and the write under way finished: only whole snapshots remain, no
     // temporary file beside them.
     void exitLeavesOnlyWholeSnapshots()

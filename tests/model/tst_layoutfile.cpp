@@ -7,6 +7,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMutex>
+#include <QWaitCondition>
 
 using ktr::test::StoreHarness;
 
@@ -27,6 +29,69 @@ QList<Group> sampleGroups()
     plain.path = QStringLiteral("::{645FF040-5081-101B-9F08-00AA002F954E}");
     plain.name = QStringLiteral("回收站");
     return {Group{QStringLiteral("常用"), {full, plain}}, Group{QStringLiteral("空"), {}}};
+}
+
+// A layout the store writes on its writer thread: `items` items in one group named `name`.
+QList<Group> largeGroups(const QString& name, qsizetype items = ConfigStore::kBackgroundSaveItems)
+{
+    Group g{name, {}};
+    g.items.reserve(items);
+    for (qsizetype i = 0; i < items; ++i)
+        g.items.append(Item{QStringLiteral("/data/file-%1.txt").arg(i), QStringLiteral("file %1").arg(i)});
+    return {g};
+}
+
+// Holds each background write until the test lets it go, and counts them.
+class WriteGate
+{
+public:
+    WriteGate()
+    {
+        ConfigStore::setLayoutWriteHook([this] {
+            QMutexLocker lock(&m_mutex);
+            ++m_started;
+            m_changed.wakeAll();
+            while (!m_open)
+                m_changed.wait(&m_mutex);
+        });
+    }
+    ~WriteGate()
+    {
+        open();
+        ConfigStore::setLayoutWriteHook({});
+    }
+    bool waitStarted(int n)
+    {
+        QMutexLocker lock(&m_mutex);
+        while (m_started < n) {
+            if (!m_changed.wait(&m_mutex, 10000))
+                return false;
+        }
+        return true;
+    }
+    void open()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_open = true;
+        m_changed.wakeAll();
+    }
+    int started()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_started;
+    }
+
+private:
+    QMutex m_mutex;
+    QWaitCondition m_changed;
+    int m_started = 0;
+    bool m_open = false;
+};
+
+QString firstGroupName(const QString& path)
+{
+    ConfigStore::LayoutRead read = ConfigStore::readLayoutFile(path);
+    return read.groups.isEmpty() ? QString() : read.groups.first().name;
 }
 
 } // namespace
@@ -370,6 +435,79 @@ private Q_SLOTS:
         QCOMPARE(h.toasts.size(), 2);
         if (setup == QLatin1String("folder"))
             QVERIFY(QFileInfo(path).isDir());
+    }
+
+    // A large layout is written on the writer thread while the caller goes on; what is asked for meanwhile
+    // is coalesced into one write of the latest layout, small ones included, so nothing lands out of order.
+    void largeLayoutWrittenBehindTheCaller()
+    {
+        StoreHarness h(QStringLiteral("background"));
+        const QString path = h.store->layoutPath();
+        WriteGate gate;
+        QVERIFY(h.store->saveLayoutSoon(largeGroups(QStringLiteral("A"))));
+        QVERIFY(gate.waitStarted(1)); // held on the writer thread while this one goes on
+        QVERIFY(h.store->layoutSavesPending());
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(h.store->saveLayoutSoon(largeGroups(QStringLiteral("B"))));
+        QVERIFY(h.store->saveLayoutSoon(sampleGroups())); // small, but behind the others
+        QVERIFY(!QFileInfo::exists(path));
+        gate.open();
+        QVERIFY(h.store->waitForLayoutSaves());
+        QVERIFY(!h.store->layoutSavesPending());
+        QCOMPARE(gate.started(), 2); // A, then the latest; B never
+        QList<Group> loaded;
+        QVERIFY(h.store->loadLayout(loaded));
+        QCOMPARE(loaded, sampleGroups());
+
+        // Idle again: a small layout is written at once, a large one unchanged since its hand-over not again.
+        const QList<Group> large = largeGroups(QStringLiteral("C"));
+        QVERIFY(h.store->saveLayoutSoon(large));
+        QVERIFY(h.store->waitForLayoutSaves());
+        QCOMPARE(firstGroupName(path), QStringLiteral("C"));
+        QVERIFY(h.store->saveLayoutSoon(large));
+        QVERIFY(h.store->waitForLayoutSaves());
+        QCOMPARE(gate.started(), 3);
+        QVERIFY(h.store->saveLayoutSoon(sampleGroups()));
+        QCOMPARE(firstGroupName(path), QStringLiteral("常用"));
+        QVERIFY(h.toasts.isEmpty());
+    }
+
+    // A background write that fails is told as a direct one is, once the writer is done, through the event
+    // loop or a wait; the same layout is then written again on the next save.
+    void failedBackgroundWriteIsReported()
+    {
+        StoreHarness h(QStringLiteral("background-fail"));
+        const QString path = h.store->layoutPath();
+        QVERIFY(QDir().mkpath(path)); // a folder where the file should be
+        ktr::test::LogCapture log;
+        const QList<Group> large = largeGroups(QStringLiteral("A"));
+        QVERIFY(h.store->saveLayoutSoon(large));
+        QTRY_COMPARE(h.toasts.size(), 1);
+        QCOMPARE(h.toasts.first().text, QStringLiteral("分组布局写入失败"));
+        QCOMPARE(h.toasts.first().kind, 1);
+        QVERIFY(log.contains(QStringLiteral("config save failed: ") + path + QStringLiteral(" 分组布局写入失败")));
+        QVERIFY(QDir(path).removeRecursively());
+        QVERIFY(h.store->saveLayoutSoon(large));
+        QVERIFY(h.store->waitForLayoutSaves());
+        QCOMPARE(firstGroupName(path), QStringLiteral("A"));
+    }
+
+    // A write still held when the store goes is finished first; a wait with a budget gives up in time.
+    void pendingWriteOutlivesTheWait()
+    {
+        StoreHarness h(QStringLiteral("background-end"));
+        const QString path = h.store->layoutPath();
+        {
+            WriteGate gate;
+            QVERIFY(h.store->saveLayoutSoon(largeGroups(QStringLiteral("A"))));
+            QVERIFY(gate.waitStarted(1));
+            QVERIFY(!h.store->waitForLayoutSaves(20));
+            QVERIFY(h.store->layoutSavesPending());
+            gate.open();
+            h.store.reset(); // waits for the write let go just now
+            QVERIFY(QFileInfo::exists(path));
+        }
+        QCOMPARE(firstGroupName(path), QStringLiteral("A"));
     }
 
     void reportSaveFailureThrottlesPerPath()

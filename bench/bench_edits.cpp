@@ -1,0 +1,177 @@
+// Edits of a large layout (100,000 items in 1,000 groups by default) in the panel window: for each kind of
+// edit (rename a group, add one, drop a file, reorder an item, move one to another group) the longest time
+// the GUI thread went without turning its event loop, from the edit until its save is on disk; then the
+// time the quit holds the window for the layout, right after an edit and once everything is saved. Runs
+// on its own data folder below a temporary HOME; offscreen unless a display is set.
+//
+//   bench_edits [--items N] [--repeat R]
+#include "benchlayout.h"
+#include "model/configstore.h"
+#include "mainwindow/mainwindow.h"
+#include "ui/datadir.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// The quit's wait for the layout, where the build has one (a build that saves at once has nothing to wait for).
+template <typename W>
+void finishQuitSave(W& window)
+{
+    if constexpr (requires { window.finishLayoutSaves(1); })
+        window.finishLayoutSaves(W::kQuitLayoutSaveMs);
+}
+
+template <typename W>
+bool savesPending(W& window)
+{
+    if constexpr (requires { window.finishLayoutSaves(1); })
+        return !window.finishLayoutSaves(0);
+    else
+        return false;
+}
+
+// Runs `edit` and the event loop until the file changed and the loop stood idle for settleMs; the longest
+// stretch the GUI thread spent away from its loop (the edit's own call included).
+double blockOf(MainWindow& window, const QString& layout, const std::function<void()>& edit, int settleMs = 400)
+{
+    const QDateTime before = QFileInfo(layout).lastModified();
+    double longest = 0;
+    QElapsedTimer sinceTick;
+    QTimer tick; // a zero timer runs once per turn of the loop: the gap between runs is how long it was held
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+    sinceTick.start();
+    tick.start(0);
+    QElapsedTimer call;
+    call.start();
+    edit();
+    longest = std::max(longest, call.nsecsElapsed() / 1e6);
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 20000 && (QFileInfo(layout).lastModified() == before || savesPending(window)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    wait.restart();
+    while (wait.elapsed() < settleMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    tick.stop();
+    return longest;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir root;
+    if (!root.isValid())
+        return 1;
+    qputenv("HOME", root.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (root.path() + "/config").toUtf8());
+    qputenv("XDG_CACHE_HOME", (root.path() + "/cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", root.path().toUtf8());
+    qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "*.info=false");
+
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    int items = 100000;
+    int repeat = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--items"))
+            items = std::max(100, args[++i].toInt());
+        else if (args[i] == QLatin1String("--repeat"))
+            repeat = std::max(1, args[++i].toInt());
+    }
+
+    const QString files = root.path() + QStringLiteral("/files");
+    QDir().mkpath(files);
+    {
+        ConfigStore store(appDataDir());
+        if (!store.saveLayout(makeBenchLayout(files, items)))
+            return 2;
+    }
+    const QString layout = appDataDir() + QStringLiteral("/layout.json");
+
+    MainWindow window;
+    window.show();
+    window.finishLayoutNow();
+    QElapsedTimer warm;
+    warm.start();
+    while (warm.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (window.groups().size() < 2)
+        return 3;
+    const int groups = int(window.groups().size());
+
+    struct Kind
+    {
+        const char* label;
+        std::function<void(int)> edit;
+    };
+    int added = 0;
+    const QList<Kind> kinds{
+        {"rename a group", [&](int n) { window.onRenameGroup(n % groups, QStringLiteral("renamed %1").arg(n)); }},
+        {"add a group", [&](int n) { window.onCreateGroup(QStringLiteral("new %1").arg(n)); }},
+        {"drop a file on a group",
+         [&](int n) {
+             const QString path = files + QStringLiteral("/dropped%1.txt").arg(++added);
+             QFile f(path);
+             if (f.open(QIODevice::WriteOnly))
+                 f.write("x");
+             f.close();
+             window.onUrlsDroppedToGroup(n % groups, {QUrl::fromLocalFile(path)});
+         }},
+        {"drag an item within its group",
+         [&](int n) {
+             window.setCurrentGroup(1 + n % (groups - 1));
+             window.onItemReordered(0, 50);
+         }},
+        {"drag an item to another group",
+         [&](int n) {
+             window.setCurrentGroup(1 + n % (groups - 1));
+             window.onItemMoved(window.currentIndex(), 0, 0);
+         }},
+    };
+    std::printf("items: %d in %d groups\n", items, groups);
+    for (const Kind& k : kinds) {
+        double worst = 0;
+        for (int r = 0; r < repeat; ++r)
+            worst = std::max(worst, blockOf(window, layout, [&] { k.edit(r); }));
+        std::printf("GUI-thread block, %s: %.1f ms\n", k.label, worst);
+    }
+
+    // The quit right after an edit (its save still to write), then once all is saved.
+    window.onRenameGroup(0, QStringLiteral("last edit"));
+    QElapsedTimer quit;
+    quit.start();
+    window.saveLayout();
+    finishQuitSave(window);
+    std::printf("GUI-thread block at quit, right after an edit: %.1f ms\n", quit.nsecsElapsed() / 1e6);
+    quit.restart();
+    window.saveLayout();
+    finishQuitSave(window);
+    std::printf("GUI-thread block at quit, all saved: %.1f ms\n", quit.nsecsElapsed() / 1e6);
+
+    ConfigStore check(appDataDir());
+    QList<Group> saved;
+    const bool ok = check.loadLayout(saved) && saved == window.groups();
+    std::printf("layout on disk equals the model: %s\n", ok ? "yes" : "no");
+    return ok ? 0 : 4;
+}
