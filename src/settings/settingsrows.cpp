@@ -1,7 +1,10 @@
 #include "settings/settingsrows.h"
 
 #include "ui/lang.h"
+#include "ui/settingskit.h"
 #include "ui/settingsschema.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -90,7 +93,7 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     cards.append(
         {t("启动"),
          t("开机自启与桌面新图标自动归类"),
-         {toggleRow("开机自动启动", "登录 Windows 后自动运行青岚舟面板", 4),
+         {toggleRow("开机自动启动", "登录桌面后自动运行青岚舟面板", 4),
           toggleRow("启动时收纳桌面新图标",
                     "把桌面上新出现的图标按类型归入「程序 / 文档 / 图片 / 影音 / 压缩包 / 其他」；只新增不移动，"
                     "不改动桌面文件",
@@ -283,6 +286,15 @@ bool toggleValue(int index, const AppSettings& s)
 {
     bool AppSettings::*member = toggleMember(index);
     return member && s.*member;
+}
+
+int choiceTrackWidth(int index)
+{
+    const QFontMetrics& fm = settingsFont13Metrics();
+    const int label = std::max(fm.horizontalAdvance(Lang::tr(choiceLabel(index, 0))),
+                               fm.horizontalAdvance(Lang::tr(choiceLabel(index, 1))));
+    const int needed = 2 * (label + 16 + 4);
+    return std::max(index == 3 ? 218 : 200, needed + (needed & 1));
 }
 
 QString choiceLabel(int index, int option)

@@ -70,6 +70,9 @@ bool toggleValue(int toggleIndex, const AppSettings& s);
 // The two option labels of a two-way choice (empty for an unknown index) and which one is selected.
 QString choiceLabel(int choiceIndex, int option);
 int choiceSelected(int choiceIndex, const AppSettings& s);
+// Width of a choice's segmented control: 218 for index 3, else 200, wider when a translated label needs
+// more (each half holds its label with 8 px on either side).
+int choiceTrackWidth(int choiceIndex);
 
 // The names of the current value of a drop-down, clamped into range first.
 QString revealMethodName(int method);    // 0..4
