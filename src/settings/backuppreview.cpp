@@ -32,12 +32,12 @@ void previewBackupDialogs(const QString& folder)
     }
     BackupProgressDialog progress(nullptr, Lang::tr("正在创建备份快照…"), [] {});
     const QPixmap progressShot = progress.grab();
-        reportCutLabels(&progress);
-        progressShot.save(folder + QStringLiteral("/progress-backup.png"));
+    reportCutLabels(&progress);
+    progressShot.save(folder + QStringLiteral("/progress-backup.png"));
     progress.setProgress(45, QStringLiteral("正在创建备份快照…"));
-    const QPixmap progressShot = progress.grab();
-        reportCutLabels(&progress);
-        progressShot.save(folder + QStringLiteral("/progress-backup-45.png"));
+    const QPixmap halfShot = progress.grab();
+    reportCutLabels(&progress);
+    halfShot.save(folder + QStringLiteral("/progress-backup-45.png"));
 }
 
 void renderBackupNavIconCandidates(const QString& folder)

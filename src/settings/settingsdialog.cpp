@@ -420,7 +420,7 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
                 id = (row.value >= 120 && row.value <= 132) || row.value == 231 ? row.value : 150 + (*dropCounter)++;
             }
         }
-        m_hits.append({QRect(QPoint(x2 - 120, y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
+        m_hits.append({QRect(QPoint(x2 - settingsrows::dropDownWidth(row.value), y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
         break;
     }
     case SettingsRow::Hotkey:

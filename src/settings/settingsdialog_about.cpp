@@ -114,14 +114,22 @@ QString SettingsDialog::memoryLine()
         .arg(QString::number(double(rss) / 1048576.0, 'f', 1), QString::number(double(peak) / 1048576.0, 'f', 1));
 }
 
+int SettingsDialog::channelControlLeft() const
+{
+    // At x 260 unless the translated "update channel" label reaches it.
+    const int labelRight = 192 + QFontMetrics(aboutFont(12, false)).horizontalAdvance(Lang::tr("更新通道"));
+    return std::max(260, labelRight + 12);
+}
+
 void SettingsDialog::layoutAboutPage(int W)
 {
     const auto button = [this](int x1, int y1, int x2, int y2, int id) { m_hits.append({span(x1, y1, x2, y2), 4, id}); };
     button(W + 60, 217, W + 159, 244, 200);
     button(W + 60, 245, W + 159, 272, 219);
     button(W + 60, 360, W + 159, 387, 201);
-    m_hits.append({span(260, 360, 347, 387), 3, 202});
-    m_hits.append({span(347, 360, 434, 387), 3, 203});
+    const int channelLeft = channelControlLeft();
+    m_hits.append({span(channelLeft, 360, channelLeft + 87, 387), 3, 202});
+    m_hits.append({span(channelLeft + 87, 360, channelLeft + 174, 387), 3, 203});
     button(W + 60, 474, W + 159, 501, 204);
     button(W + 60, 514, W + 159, 541, 205);
     button(W + 60, 554, W + 159, 581, 206);
@@ -206,14 +214,19 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         const QFontMetrics fm(f12);
         const int lineHeight = std::clamp(fm.height() + 2, 22, 28);
         const int valueRight = W + 60 - 9;
+        // The label column is 76 px unless a translated label needs more; the values move right with it.
+        int labelWidth = 76;
+        for (const auto& line : lines)
+            labelWidth = std::max(labelWidth, fm.horizontalAdvance(line[0]));
+        const int valueLeft = L + 24 + labelWidth;
         p.setFont(f12);
         for (int i = 0; i < 5; ++i) {
             const int y = T + 58 + 28 * i;
             p.setPen(pal.secondaryText);
-            drawKitText(p, QRect(L + 16, y, 76, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][0]);
+            drawKitText(p, QRect(L + 16, y, labelWidth, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][0]);
             p.setPen(pal.text);
-            const int w = std::max(0, valueRight - (L + 100));
-            drawKitText(p, QRect(L + 100, y, w, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][1],
+            const int w = std::max(0, valueRight - valueLeft);
+            drawKitText(p, QRect(valueLeft, y, w, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][1],
                         TextFit::ElideRight);
         }
         button(200, span(W + 60, 217, W + 159, 244), Lang::tr("访问官网"));
@@ -228,8 +241,10 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         header(card, 7, "检测更新");
         p.setFont(f12);
         p.setPen(pal.secondaryText);
-        drawKitText(p, span(L + 16, T + 58, L + 83, T + 85), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("更新通道"));
-        const QRect control = span(260, 360, 435, 387);
+        const int channelLeft = channelControlLeft();
+        drawKitText(p, span(L + 16, T + 58, channelLeft - 8, T + 85), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr("更新通道"));
+        const QRect control = span(channelLeft, 360, channelLeft + 175, 387);
         p.setPen(Qt::NoPen);
         p.setBrush(pal.trackFill);
         p.drawRoundedRect(QRectF(control), 8, 8);
@@ -273,7 +288,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
                                {"运行日志", QString(), W - 48, false}};
         p.setFont(f12);
         for (int i = 0; i < 4; ++i) {
-            const QRect line = span(L + 16, T + 58 + 40 * i, L + 83, T + 85 + 40 * i);
+            // The label may use the room up to its value (L + 112), for a longer translation.
+            const QRect line = span(L + 16, T + 58 + 40 * i, L + 104, T + 85 + 40 * i);
             p.setPen(pal.secondaryText);
             drawKitText(p, line, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(lines[i].label));
             if (lines[i].value.isEmpty())

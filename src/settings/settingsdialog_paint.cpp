@@ -323,7 +323,8 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
         int id = settingsrows::dropDownHitId(row.value);
         if (id < 0)
             id = 150 + (*buttonCounter)++;
-        const QRect button(QPoint(r.right() - 119, r.top() + 2), QPoint(r.right(), r.top() + 31));
+        const QRect button(QPoint(r.right() + 1 - settingsrows::dropDownWidth(row.value), r.top() + 2),
+                           QPoint(r.right(), r.top() + 31));
         paintButton(p, pal, button.adjusted(-1, 0, -1, 0), id, Lang::tr(settingsrows::dropDownText(row.value, m_edited)));
         break;
     }

@@ -45,7 +45,18 @@ RowControl colour(const char* label, int key)
 
 RowControl button(const char* label, int actionId, int width)
 {
-    return {t(label), RowControl::Button, actionId, width};
+    // A longer translation of any text the button shows widens it, 10 px of room either side.
+    QStringList shown{Lang::tr(label)};
+    if (actionId == 124 || actionId == 127 || actionId == 233)
+        shown = {Lang::tr("选择背景"), Lang::tr("更换背景")};
+    else if (actionId == 121)
+        shown << Lang::tr("更换图片");
+    else if (actionId == 231)
+        shown << Lang::tr("已清理 ✓") << Lang::tr("立即清理");
+    int needed = 0;
+    for (const QString& text : shown)
+        needed = std::max(needed, settingsFont13Metrics().horizontalAdvance(text) + 20);
+    return {t(label), RowControl::Button, actionId, std::max(width, needed)};
 }
 
 RowControl inlineToggle(const char* label, int index)
@@ -119,6 +130,11 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     QList<RowControl> lockControls = {pathField(180), button("选择背景", 233, 100)};
     if (!copy.lockBgPath.isEmpty())
         lockControls.append(button("恢复默认", 234, 92));
+    // Wider buttons and a longer row title are paid for by the path field, which elides.
+    int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) - settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
+    for (int i = 1; i < lockControls.size(); ++i)
+        grown += lockControls[i].width - (i == 1 ? 100 : 92);
+    lockControls[0].width = std::max(80, 180 - std::max(0, grown));
     cards.append({t("界面锁定"),
                   t("底栏左侧的锁形按钮可锁定主界面，锁定后需输入「程序保护密码」才能解锁；该密码在「保护」页设置，"
                     "与混淆保护共用同一套（无法找回，请牢记）；首次点击锁按钮且未设密码时会引导设置，留空即清除密码"),
@@ -336,6 +352,16 @@ QString monitorTriggerName(int trigger)
 {
     static const char* const names[] = {"键盘或鼠标输入", "仅键盘输入", "仅鼠标输入"};
     return QString::fromUtf8(names[bounded(&AppSettings::monitorTrigger, trigger)]);
+}
+
+int dropDownWidth(int index)
+{
+    int widest = 0;
+    const int count = index == 7 ? 5 : index == 18 ? 3 : 0;
+    for (int i = 0; i < count; ++i)
+        widest = std::max(widest, settingsFont13Metrics().horizontalAdvance(
+                                      Lang::tr(index == 7 ? revealMethodName(i) : monitorTriggerName(i))));
+    return std::max(120, widest + 20);
 }
 
 QString dropDownText(int index, const AppSettings& s)

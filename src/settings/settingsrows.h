@@ -78,6 +78,8 @@ int choiceTrackWidth(int choiceIndex);
 QString revealMethodName(int method);    // 0..4
 QString monitorTriggerName(int trigger); // 0..2
 QString dropDownText(int dropDownIndex, const AppSettings& s);
+// Width of a drop-down's button: 120, wider when a translated choice needs more (10 px either side).
+int dropDownWidth(int dropDownIndex);
 
 // Colour keys (9, 10, 11, 15, 17, 120, 129): the colour-kind field and the name of its kind
 // ("跟随主题" … "自定义颜色"), the kind clamped to 0..6.

@@ -170,9 +170,11 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
         m_captions[i]->setTextInteractionFlags(Qt::NoTextInteraction);
         *values[i] = new QLabel(card);
         (*values[i])->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // A long path or system name is cut, never widens the window past its size.
-        (*values[i])->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        (*values[i])->setMinimumWidth(60);
+        // Version and system show whole; a long log path is what gives way, never widening the window.
+        if (i == 2) {
+            (*values[i])->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            (*values[i])->setMinimumWidth(60);
+        }
         column->addWidget(m_captions[i]);
         column->addWidget(*values[i]);
         if (i > 0)

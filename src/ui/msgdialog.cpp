@@ -46,7 +46,8 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
 
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
-    top->setAlignment(Qt::AlignTop);
+    // No alignment on the row itself: an aligned box gets its size hint's height, and the wrapped text
+    // would lose lines; the icon alone is held at the top.
     auto* icon = new QLabel(card);
     icon->setObjectName(QStringLiteral("msgIcon"));
     icon->setPixmap(iconPixmap(kind));
