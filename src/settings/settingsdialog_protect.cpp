@@ -12,6 +12,7 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
+#include "ui/theme.h"
 
 #include <QCursor>
 #include <QDir>
@@ -117,6 +118,7 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
     } else {
         QPointer<SettingsDialog> alive(this);
         QMenu menu(this);
+        applyThemedMenuStyle(&menu);
         QAction* folder = menu.addAction(Lang::tr("选择文件夹..."));
         QAction* file = menu.addAction(Lang::tr("选择文件或程序..."));
         QAction* picked = execMenu(menu, QCursor::pos());

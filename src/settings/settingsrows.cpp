@@ -45,7 +45,7 @@ RowControl colour(const char* label, int key)
 
 RowControl button(const char* label, int actionId, int width)
 {
-    // A longer translation of any text the button shows widens it, 10 px of room either side.
+    // A longer translation of any text the button shows widens it, 8 px of room either side.
     QStringList shown{Lang::tr(label)};
     if (actionId == 124 || actionId == 127 || actionId == 233)
         shown = {Lang::tr("选择背景"), Lang::tr("更换背景")};
@@ -55,7 +55,7 @@ RowControl button(const char* label, int actionId, int width)
         shown << Lang::tr("已清理 ✓") << Lang::tr("立即清理");
     int needed = 0;
     for (const QString& text : shown)
-        needed = std::max(needed, settingsFont13Metrics().horizontalAdvance(text) + 20);
+        needed = std::max(needed, settingsFont13Metrics().horizontalAdvance(text) + 16);
     return {t(label), RowControl::Button, actionId, std::max(width, needed)};
 }
 
@@ -220,8 +220,8 @@ QList<SettingsCard> protectionPage()
           dropDownRow("触发条件",
                       "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
           choiceRow("视频格式",
-                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，Windows 10+ "
-                    "系统播放器直接播放，无需任何解码器",
+                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，常见系统播放器"
+                    "可直接播放，无需额外解码器",
                     5),
           controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
                       {slider("帧率", 17)}, false),

@@ -9,6 +9,7 @@
 #include "ui/lang.h"
 #include "ui/log.h"
 #include "ui/theme.h"
+#include "ui/uisignals.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -136,6 +137,7 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
     setMouseTracking(true);
     setModal(true);
     setWindowTitle(Lang::tr("运行日志"));
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] { setWindowTitle(Lang::tr("运行日志")); });
 
     if (parent) {
         const QWidget* top = parent->window();
