@@ -444,6 +444,7 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
         }
         case RowControl::PathField: {
             QString text;
+            bool isPath = false;
             if (!c.label.isEmpty())
                 text = Lang::tr(c.label);
             else if (hasLockChooser)
@@ -455,11 +456,15 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                                                      : QDir::toNativeSeparators(m_edited.monitorDir);
             else
                 text = QDir::toNativeSeparators(m_dataDir);
+            // Paths and file names elide in the middle; our own sentences show whole.
+            isPath = (hasLockChooser && !m_edited.lockBgPath.isEmpty() && c.label.isEmpty())
+                     || (hasFolderChooser && !m_edited.monitorDir.isEmpty() && c.label.isEmpty())
+                     || (!hasLockChooser && !hasFolderChooser && c.label.isEmpty());
             p.save();
             p.setClipRect(part, Qt::IntersectClip); // inside the page area, never over the footer
             p.setFont(settingsFont13());
             p.setPen(pal.secondaryText);
-            drawKitText(p, part, Qt::AlignLeft | Qt::AlignVCenter, text, TextFit::ElideMiddle);
+            drawKitText(p, part, Qt::AlignLeft | Qt::AlignVCenter, text, isPath ? TextFit::ElideMiddle : TextFit::Whole);
             p.restore();
             break;
         }

@@ -649,7 +649,7 @@ extern const Lang::Pair kLangTable[] = {
     {"屏幕监控", "Screen Monitor"},
     {"开启底栏监控按钮：键鼠有输入即录屏，空闲自动停止，满容量自动切割", "Enables the monitor button on the bottom bar: records the screen on keyboard or mouse input, stops when idle and splits files when they are full"},
     {"存储位置", "Storage Location"},
-    {"未配置 · 点击右侧选择目录", "Not configured · choose a folder on the right"},
+    {"未配置 · 点击右侧选择目录", "No folder chosen yet"},
     {"选择目录", "Choose Folder"},
     {"单文件上限", "File Size Limit"},
     {"大小", "Size"},

@@ -1,11 +1,8 @@
 #include "ui/modalcard.h"
 
 #include <QDialog>
-#include <QLabel>
 #include <QGraphicsDropShadowEffect>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 
@@ -60,20 +57,4 @@ void fitCardToWidth(QDialog& dialog, int width)
     // Wrapped text is as tall as the fixed width makes it, which adjustSize alone does not ask.
     if (dialog.layout() && dialog.layout()->hasHeightForWidth())
         dialog.resize(width, dialog.layout()->totalHeightForWidth(width));
-    // A wrapped label nested in boxes is still asked for its height at a guessed width: once laid out at
-    // its real width it may need more lines, and the card grows by what is missing.
-    for (int round = 0; round < 3; ++round) {
-        for (QWidget* child : dialog.findChildren<QWidget*>())
-            if (child->layout())
-                child->layout()->activate();
-        if (dialog.layout())
-            dialog.layout()->activate();
-        int missing = 0;
-        for (QLabel* label : dialog.findChildren<QLabel*>())
-            if (label->wordWrap() && !label->isHidden())
-                missing = std::max(missing, label->heightForWidth(label->width()) - label->height());
-        if (missing <= 0)
-            break;
-        dialog.resize(width, dialog.height() + missing);
-    }
 }

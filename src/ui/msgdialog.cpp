@@ -66,6 +66,7 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
     textLabel->setStyleSheet(dark ? QStringLiteral("color:#D6D6D6;") : QStringLiteral("color:#3A3A3A;"));
     column->addWidget(titleLabel);
     column->addWidget(textLabel);
+    column->addStretch(1);
     top->addLayout(column, 1);
     layout->addLayout(top);
 
