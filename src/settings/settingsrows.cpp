@@ -134,7 +134,9 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) - settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
     for (int i = 1; i < lockControls.size(); ++i)
         grown += lockControls[i].width - (i == 1 ? 100 : 92);
-    lockControls[0].width = std::max(80, 180 - std::max(0, grown));
+    // The field still holds the built-in background's name whole (a path elides).
+    const int placeholder = settingsFont13Metrics().horizontalAdvance(Lang::tr("内置动态光晕")) + 4;
+    lockControls[0].width = std::max(placeholder, 180 - std::max(0, grown));
     cards.append({t("界面锁定"),
                   t("底栏左侧的锁形按钮可锁定主界面，锁定后需输入「程序保护密码」才能解锁；该密码在「保护」页设置，"
                     "与混淆保护共用同一套（无法找回，请牢记）；首次点击锁按钮且未设密码时会引导设置，留空即清除密码"),

@@ -324,7 +324,7 @@ extern const Lang::Pair kLangTable[] = {
     {"立即清理", "Clear Now"},
     {"未设置密码", "No password set"},
     {"已设置密码", "Password set"},
-    {"内置动态光晕", "Built-in animated glow"},
+    {"内置动态光晕", "Built-in glow"},
     {"自定义 · ", "Custom · "},
     {"选择背景", "Choose Background"},
     {"更换背景", "Change Background"},
