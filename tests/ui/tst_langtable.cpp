@@ -132,10 +132,8 @@ private Q_SLOTS:
         QFETCH(QString, english);
         Lang::setLanguage(1);
         const QString looked = Lang::tr(key);
-        const QString one = Lang::trCount(key, 1);
         Lang::setLanguage(0);
-        QCOMPARE(looked, forms.last());
-        QCOMPARE(one, forms.first());
+        QCOMPARE(looked, english);
     }
 };
 
