@@ -3,6 +3,7 @@
 #include "lock/passwordhash.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/settingskit.h"
 #include "ui/modalcard.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
@@ -98,8 +99,24 @@ LockDialog::LockDialog(int mode, QWidget* parent) : QDialog(parent), m_mode(mode
         setFixedSize(kWidth, 292);
         break;
     }
+    // A hint longer than the card's width (a translation) wraps, and the card grows by the extra lines.
+    if (m_mode == Set || m_mode == Change) {
+        const int extra = std::max(0, bottomHintHeight() - 18);
+        setFixedSize(kWidth, height() + extra);
+    }
     relayout();
     m_edit->setFocus();
+}
+
+QString LockDialog::bottomHint() const
+{
+    return m_mode == Set ? Lang::tr("4~32 位密码，用于解锁程序与保护设置") : Lang::tr("新密码留空表示清除保护密码");
+}
+
+int LockDialog::bottomHintHeight() const
+{
+    const QFontMetrics fm(cardFont(12));
+    return fm.boundingRect(QRect(0, 0, kWidth - 32, 1000), Qt::AlignCenter | Qt::TextWordWrap, bottomHint()).height();
 }
 
 LockDialog::~LockDialog() = default;
@@ -453,7 +470,7 @@ void LockDialog::paintEvent(QPaintEvent*)
 
     p.setFont(cardFont(15, true));
     p.setPen(t.strongText);
-    p.drawText(QRectF(-1.5, 72, kWidth, 28), Qt::AlignCenter, m_title);
+    drawKitText(p, QRectF(-1.5, 72, kWidth, 28), Qt::AlignCenter, m_title);
 
     if (m_hovered == 3) {
         p.setPen(Qt::NoPen);
@@ -477,7 +494,7 @@ void LockDialog::paintEvent(QPaintEvent*)
         p.setBrush(red);
         p.drawEllipse(QPointF(x0 + 3, m_errorTop + 13), 3, 3);
         p.setPen(red);
-        p.drawText(QRect(x0 + 14, m_errorTop, tw + 2, 26), Qt::AlignLeft | Qt::AlignVCenter, m_error);
+        drawKitText(p, QRect(x0 + 14, m_errorTop, tw + 2, 26), Qt::AlignLeft | Qt::AlignVCenter, m_error);
         p.restore();
     }
 
@@ -491,7 +508,7 @@ void LockDialog::paintEvent(QPaintEvent*)
     p.drawRoundedRect(m_okRect, 8, 8);
     p.setPen(Qt::white);
     p.setFont(cardFont(14));
-    p.drawText(m_okRect, Qt::AlignCenter,
+    drawKitText(p, m_okRect, Qt::AlignCenter,
                m_mode == Verify   ? Lang::tr("解  锁")
                : m_mode == Change ? Lang::tr("保  存")
                                   : Lang::tr("确  定"));
@@ -500,15 +517,14 @@ void LockDialog::paintEvent(QPaintEvent*)
     const int b = m_okRect.bottom();
     if (m_mode == Verify) {
         p.setPen(m_hovered == 4 ? t.accent : t.mutedText);
-        p.drawText(m_removeRect, Qt::AlignCenter, Lang::tr("移除密码"));
+        drawKitText(p, m_removeRect, Qt::AlignCenter, Lang::tr("移除密码"));
         p.setPen(t.mutedText);
         p.drawText(QRect(m_removeRect.right() - 1, b + 17, 22, 22), Qt::AlignCenter, QStringLiteral("·"));
         p.setPen(m_hovered == 5 ? t.accent : t.mutedText);
-        p.drawText(m_forgotRect, Qt::AlignCenter, Lang::tr("忘记密码"));
+        drawKitText(p, m_forgotRect, Qt::AlignCenter, Lang::tr("忘记密码"));
     } else {
         p.setPen(t.mutedText);
-        p.drawText(QRect(0, b + 12, kWidth, 18), Qt::AlignCenter,
-                   m_mode == Set ? Lang::tr("4~32 位密码，用于解锁程序与保护设置")
-                                 : Lang::tr("新密码留空表示清除保护密码"));
+        drawKitText(p, QRect(16, b + 12, kWidth - 32, std::max(18, bottomHintHeight())), Qt::AlignCenter,
+                    bottomHint(), TextFit::Wrap);
     }
 }

@@ -54,6 +54,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QString bottomHint() const;
+    int bottomHintHeight() const;
     void relayout();
     int hitTest(const QPoint& pos) const;
     void shakeWith(const QString& text);

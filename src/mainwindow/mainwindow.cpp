@@ -440,7 +440,7 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
         queueIconLoad(path);
     if (added.missing > 0)
         showToast(added.missing == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
-                                     : Lang::tr("已跳过 %1 个不存在的路径").arg(added.missing),
+                                     : Lang::trCount("已跳过 %1 个不存在的路径", added.missing).arg(added.missing),
                   Toast::Error);
 }
 

@@ -10,29 +10,12 @@
 
 QString menuStyleSheet()
 {
-    const bool dark = currentTheme().isDark;
-    auto c = [dark](const char* darkName, const char* lightName) {
-        return QColor(QLatin1String(dark ? darkName : lightName)).name();
-    };
-    return QStringLiteral("QMenu{background:%1;border:1px solid %2;border-radius:10px;padding:5px;"
-                          "font-family:'%8';font-size:13px;color:%3;}"
-                          "QMenu::item{padding:3px 14px 3px 6px;border-radius:7px;background:transparent;}"
-                          "QMenu::item:selected{background:%4;color:%5;}"
-                          "QMenu::item:disabled{color:%6;}"
-                          "QMenu::separator{height:1px;background:%7;margin:3px 9px;}"
-                          "QMenu::icon{padding-left:9px;}"
-                          "QMenu::right-arrow{width:10px;height:10px;}")
-        .arg(c("#2A2F3A", "#FFFFFF"), c("#3A404D", "#DCE1EB"), c("#E6E9F0", "#2E3440"), c("#333D52", "#EDF2FE"),
-             c("#9FBEFF", "#2B5FD9"), c("#6B7280", "#A8AFBC"), c("#3A404D", "#E8ECF3"), uiFontFamily());
+    return themedMenuStyleSheet();
 }
 
 void applyMenuStyle(QMenu* menu)
 {
-    if (!menu)
-        return;
-    menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
-    menu->setAttribute(Qt::WA_TranslucentBackground);
-    menu->setStyleSheet(menuStyleSheet());
+    applyThemedMenuStyle(menu);
 }
 
 namespace {

@@ -123,7 +123,7 @@ void AppMarketDialog::onExtractDone(const std::shared_ptr<ExtractJob>& job, int 
         update();
         return;
     }
-    setRowError(*row, Lang::tr("解压程序启动失败"));
+    setRowError(*row, Lang::tr("解压超时，请稍后重试"));
 }
 
 void AppMarketDialog::installPackage(const std::shared_ptr<ExtractJob>& job, bool failed)

@@ -143,6 +143,6 @@ DesktopCollectResult collectDesktopIcons(QList<Group>& groups, const QStringList
     qInfo().noquote() << "desktop sync: added =" << result.added << "groups =" << groups.size();
     // One of something reads as one in English: the singular has its own text.
     result.message = result.added == 1 ? Lang::tr("已收纳 1 个桌面新图标")
-                                       : Lang::tr("已收纳 %1 个桌面新图标").arg(result.added);
+                                       : Lang::trCount("已收纳 %1 个桌面新图标", result.added).arg(result.added);
     return result;
 }

@@ -158,6 +158,7 @@ void FloatIcon::leaveEvent(QEvent*)
 QMenu* FloatIcon::buildMenu(QWidget* parent)
 {
     auto* menu = new QMenu(parent);
+    applyThemedMenuStyle(menu);
     connect(menu->addAction(Lang::tr("打开")), &QAction::triggered, this, &FloatIcon::openRequested);
     menu->addSeparator();
     connect(menu->addAction(Lang::tr("取消悬浮")), &QAction::triggered, this, &FloatIcon::removeRequested);

@@ -439,6 +439,7 @@ void Sidebar::resizeEvent(QResizeEvent* event)
 QMenu* Sidebar::buildContextMenu(int row, QWidget* parent)
 {
     auto* menu = new QMenu(parent);
+    applyThemedMenuStyle(menu);
     if (row >= 0 && row < groupCount()) {
         QAction* rename = menu->addAction(Lang::tr("重命名分组"));
         connect(rename, &QAction::triggered, this, [this, row] { askRename(row); });
@@ -459,6 +460,7 @@ QMenu* Sidebar::buildContextMenu(int row, QWidget* parent)
 QMenu* Sidebar::buildOverflowMenu(QWidget* parent)
 {
     auto* menu = new QMenu(parent);
+    applyThemedMenuStyle(menu);
     for (int i = firstOverflowIndex(); i < groupCount(); ++i) {
         QAction* action = menu->addAction(displayName(i));
         action->setData(i);

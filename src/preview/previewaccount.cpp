@@ -31,7 +31,7 @@ void previewKickDialogs(const QString& folder)
     };
     for (const Confirm& c : confirms) {
         KickConfirmDialog dialog(c.devices, c.maxDevices);
-        dialog.grab().save(folder + QLatin1String(c.file));
+        savePreviewShot(&dialog, folder + QLatin1String(c.file));
     }
 
     const QString elsewhere = QStringLiteral("账号已在其他设备登录（当前授权 1 台设备），本机已下线，"
@@ -54,7 +54,7 @@ void previewKickDialogs(const QString& folder)
         auto dialog = std::make_unique<SessionKickedDialog>(k.reason, k.apps);
         if (k.pending)
             dialog->setPending(true);
-        dialog->grab().save(folder + QLatin1String(k.file));
+        savePreviewShot(dialog.get(), folder + QLatin1String(k.file));
     }
 
     qInfo().noquote() << "ui preview written to" << folder;

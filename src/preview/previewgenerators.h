@@ -8,10 +8,17 @@
 #include <QStringList>
 
 struct UiPreviewKit;
+class QWidget;
 
 // The screenshot generators of the preview run. Each takes the output folder (no trailing slash) and writes
 // its files as folder + "/" + name; a file that can't be written is skipped. Each leaves the light palette
-// and Chinese selected when it returns, whatever it switched to for a variant.
+// and the run's language (previewBaseLanguage) selected when it returns, whatever it switched to for a variant.
+
+// The language a run draws in (0 Chinese, the default; 1 English); setting it also selects it.
+void setPreviewBaseLanguage(int language);
+int previewBaseLanguage();
+// Grabs a widget into folder/name, after reporting its cut labels to a text check (settingskit.h).
+void savePreviewShot(QWidget* widget, const QString& path);
 
 // The device confirmation and signed-out cards: "kick-confirm-*.png" and "kicked-*.png". Makes the folder.
 void previewKickDialogs(const QString& folder);
@@ -23,7 +30,8 @@ void previewLockOverlay(const QString& folder);
 void previewSettingsGeneral(const QString& folder);
 // The settings pages on the full sample model, light and dark, and the log viewer.
 void previewSettings258(const QString& folder);
-// The protection, general and appearance pages on the small model, one in English, and the hint card.
+// The protection, general and appearance pages on the small model, one in English, the hint card and the
+// restore-defaults question.
 void previewSettingsProtect(const QString& folder);
 // The backup page over nine sample snapshots in "_backup_preview", Chinese and English.
 void previewSettingsBackup(const QString& folder);

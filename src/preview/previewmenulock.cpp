@@ -84,9 +84,10 @@ void previewLockOverlay(const QString& folder)
 {
     renderLockOverlayPng(folder, QStringLiteral("lock-overlay-landscape.png"), QSize(900, 520));
     renderLockOverlayPng(folder, QStringLiteral("lock-overlay-portrait.png"), QSize(420, 700));
+    const bool wasDark = currentTheme().isDark;
     setDarkTheme(true);
     renderLockOverlayPng(folder, QStringLiteral("lock-overlay-dark.png"), QSize(900, 520));
-    setDarkTheme(false);
+    setDarkTheme(wasDark);
 
     {
         UiLockOverlay overlay;

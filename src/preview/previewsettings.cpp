@@ -6,12 +6,15 @@
 #include "ui/appsettings.h"
 #include "ui/hintcarddialog.h"
 #include "ui/lang.h"
+#include "ui/modalcard.h"
+#include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QPointingDevice>
 #include <QWheelEvent>
 
@@ -50,7 +53,23 @@ void save(QWidget* widget, const QString& folder, const QString& name, bool proc
 {
     if (processEvents)
         QCoreApplication::processEvents();
-    widget->grab().save(folder + QLatin1Char('/') + name);
+    savePreviewShot(widget, folder + QLatin1Char('/') + name);
+}
+
+int& baseLanguage()
+{
+    static int language = 0;
+    return language;
+}
+
+// A left click at a point of the dialog.
+void click(QWidget* widget, const QPoint& pos)
+{
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(pos), widget->mapToGlobal(QPointF(pos)), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &event);
+    }
 }
 
 void shot(SettingsDialog* dialog, int page, const QString& folder, const QString& name)
@@ -77,6 +96,24 @@ void writeZeroFile(const QString& path, int kib)
 }
 
 } // namespace
+
+void setPreviewBaseLanguage(int language)
+{
+    baseLanguage() = language == 1 ? 1 : 0;
+    setPreviewLanguage(baseLanguage());
+}
+
+int previewBaseLanguage()
+{
+    return baseLanguage();
+}
+
+void savePreviewShot(QWidget* widget, const QString& path)
+{
+    const QPixmap shot = widget->grab();
+    reportCutLabels(widget);
+    shot.save(path);
+}
 
 QString previewProgramFolder()
 {
@@ -173,13 +210,24 @@ void previewSettings258(const QString& folder)
     scroll(dialog.get(), -1920);
     save(dialog.get(), folder, QStringLiteral("settings-about-bottom.png"));
 
+    // Every page painted from top to bottom (not saved), so a text check sees every row.
+    for (int page = 0; page < SettingsDialog::kPageCount; ++page) {
+        dialog->setPage(page);
+        for (int step = 0; step < 12; ++step) {
+            QCoreApplication::processEvents();
+            dialog->grab();
+            scroll(dialog.get(), -240);
+        }
+    }
+
+    const bool wasDark = currentTheme().isDark;
     setDarkTheme(true);
     dialog->applyEditorStyles();
     dialog->update();
     const std::pair<const char*, int> darkPages[] = {{"appearance-top", 1}, {"general", 0}, {"icons", 3}, {"about", 2}};
     for (const auto& [name, page] : darkPages)
         shot(dialog.get(), page, folder, QStringLiteral("settings-%1-dark.png").arg(QLatin1String(name)));
-    setDarkTheme(false);
+    setDarkTheme(wasDark);
     dialog->applyEditorStyles();
     dialog->update();
     dialog->hide();
@@ -192,7 +240,8 @@ void previewSettings258(const QString& folder)
     viewer.applyTheme();
     viewer.reload();
     save(&viewer, folder, QStringLiteral("log-viewer-dark.png"));
-    setDarkTheme(false);
+    setDarkTheme(wasDark);
+    viewer.applyTheme();
 }
 
 void previewSettingsProtect(const QString& folder)
@@ -210,11 +259,19 @@ void previewSettingsProtect(const QString& folder)
     save(dialog.get(), folder, QStringLiteral("settings-general-bottom.png"));
     setPreviewLanguage(1);
     shot(dialog.get(), 5, folder, QStringLiteral("settings-protect-en.png"));
-    setPreviewLanguage(0);
+    setPreviewLanguage(previewBaseLanguage());
     dialog->setPage(1);
     scroll(dialog.get(), -6400);
     save(dialog.get(), folder, QStringLiteral("settings-appearance-bg.png"));
     previewBackgroundHintCard(dialog.get(), folder + QStringLiteral("/hint-bg.png"));
+    {
+        // The footer's "restore defaults" asks first; the question card is grabbed and declined.
+        ScopedCardRunner runner([&folder](QDialog& card) {
+            savePreviewShot(&card, folder + QStringLiteral("/msg-restore-defaults.png"));
+            return int(QDialog::Rejected);
+        });
+        click(dialog.get(), dialog->footerRect(2).center());
+    }
     dialog->hide();
 }
 
@@ -245,6 +302,6 @@ void previewSettingsBackup(const QString& folder)
     save(dialog.get(), folder, QStringLiteral("settings-backup.png"));
     setPreviewLanguage(1);
     shot(dialog.get(), 6, folder, QStringLiteral("settings-backup-en.png"));
-    setPreviewLanguage(0);
+    setPreviewLanguage(previewBaseLanguage());
     dialog->hide();
 }

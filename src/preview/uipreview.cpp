@@ -4,6 +4,7 @@
 #include "market/updatedialog.h"
 #include "preview/previewgenerators.h"
 #include "settings/backuppreview.h"
+#include "ui/settingskit.h"
 #include "ui/lang.h"
 
 #include <QDebug>
@@ -29,7 +30,7 @@ bool makeOutputFolder(const QString& folder, QString* error)
 
 void grabTo(QWidget* widget, const QString& path)
 {
-    widget->grab().save(path);
+    savePreviewShot(widget, path);
 }
 
 // The update card with a sample release of two items; setting the info shows it, so it is hidden again
@@ -98,6 +99,21 @@ void previewShortcutDialogs(const QString& folder, const UiPreviewKit& kit)
 
 } // namespace
 
+void runUiPreviewTexts(const QString& folder, const UiPreviewKit& kit)
+{
+    previewKickDialogs(folder);
+    previewUpdateDialog(folder);
+    previewLockDialogs(folder);
+    previewItemMenu(folder, kit);
+    previewLockOverlay(folder);
+    previewSettingsGeneral(folder);
+    previewSettings258(folder);
+    previewSettingsProtect(folder);
+    previewSettingsBackup(folder);
+    previewBackupDialogs(folder);
+    previewShortcutDialogs(folder, kit);
+}
+
 bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error)
 {
     if (!makeOutputFolder(folder, error))
@@ -117,5 +133,13 @@ bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error
 
     previewGlyphSheets(folder);
     previewShortcutDialogs(folder, kit);
+
+    // The same dialogs, pages and cards in English, under "en".
+    const QString english = folder + QStringLiteral("/en");
+    if (QDir().mkpath(english)) {
+        setPreviewBaseLanguage(1);
+        runUiPreviewTexts(english, kit);
+        setPreviewBaseLanguage(0);
+    }
     return true;
 }

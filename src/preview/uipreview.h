@@ -31,3 +31,6 @@ struct UiPreviewKit
 // The folder is made first; false with the translated message when it can't be, and
 // nothing is drawn then. Otherwise every step runs; a file that can't be written is skipped.
 bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error);
+// The part of the run that draws texts (dialogs, cards, menus, settings pages), in the language
+// previewBaseLanguage selects, into an existing folder.
+void runUiPreviewTexts(const QString& folder, const UiPreviewKit& kit);

@@ -13,3 +13,7 @@ QString backupIntervalLabel(int days);
 QString backupRetainLabel(int count);
 // A snapshot's time as "yyyy/M/d h:mm", "—" when it is not known.
 QString snapshotTimeText(const QDateTime& time);
+// What the user reads when a backup operation (1 create, 2 restore, 3 export) failed with `message`: a
+// sentence of ours is translated; anything else is a technical detail, which is logged, and a sentence
+// for the operation is shown instead.
+QString backupFailureText(int op, const QString& message);

@@ -12,22 +12,32 @@ void previewBackupDialogs(const QString& folder)
     {
         MsgDialog card(nullptr, MsgDialog::Information, Lang::tr("备份与恢复"), Lang::tr("已创建备份快照。"),
                        {Lang::tr("确定")}, 0);
-        card.grab().save(folder + QStringLiteral("/msg-info.png"));
+        const QPixmap cardShot = card.grab();
+        reportCutLabels(&card);
+        cardShot.save(folder + QStringLiteral("/msg-info.png"));
     }
     {
         MsgDialog card(nullptr, MsgDialog::Question, Lang::tr("还原快照"),
                        Lang::tr("还原将覆盖当前所有设置，确定继续吗？"), {Lang::tr("否"), Lang::tr("是")}, 1);
-        card.grab().save(folder + QStringLiteral("/msg-question.png"));
+        const QPixmap cardShot = card.grab();
+        reportCutLabels(&card);
+        cardShot.save(folder + QStringLiteral("/msg-question.png"));
     }
     {
         MsgDialog card(nullptr, MsgDialog::Warning, Lang::tr("删除快照"),
                        Lang::tr("该备份快照将被永久删除，无法恢复。"), {Lang::tr("取消"), Lang::tr("删除")}, 1);
-        card.grab().save(folder + QStringLiteral("/msg-warning.png"));
+        const QPixmap cardShot = card.grab();
+        reportCutLabels(&card);
+        cardShot.save(folder + QStringLiteral("/msg-warning.png"));
     }
     BackupProgressDialog progress(nullptr, Lang::tr("正在创建备份快照…"), [] {});
-    progress.grab().save(folder + QStringLiteral("/progress-backup.png"));
+    const QPixmap progressShot = progress.grab();
+    reportCutLabels(&progress);
+    progressShot.save(folder + QStringLiteral("/progress-backup.png"));
     progress.setProgress(45, QStringLiteral("正在创建备份快照…"));
-    progress.grab().save(folder + QStringLiteral("/progress-backup-45.png"));
+    const QPixmap halfShot = progress.grab();
+    reportCutLabels(&progress);
+    halfShot.save(folder + QStringLiteral("/progress-backup-45.png"));
 }
 
 void renderBackupNavIconCandidates(const QString& folder)

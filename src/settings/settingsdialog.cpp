@@ -65,6 +65,12 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     });
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
         m_titleEdit->setPlaceholderText(Lang::tr("青岚舟面板"));
+        setWindowTitle(Lang::tr("设置"));
+        m_fontCombo->setItemText(0, Lang::tr("默认（微软雅黑）"));
+        if (m_fontCombo->currentIndex() == 0) {
+            m_fontCombo->setProperty("fullText", m_fontCombo->itemText(0));
+            m_fontCombo->refreshElide();
+        }
         relayout();
         update();
     });
@@ -254,8 +260,11 @@ QRect SettingsDialog::footerRect(int id) const
     const int h = height();
     const int w = width();
     switch (id) {
-    case 2:
-        return QRect(QPoint(20, h - 54), QPoint(137, h - 21));
+    case 2: {
+        // As wide as a longer translation of its text needs.
+        const int textWidth = settingsFont13Metrics().horizontalAdvance(Lang::tr("恢复默认"));
+        return QRect(QPoint(20, h - 54), QPoint(std::max(137, 20 + textWidth + 24), h - 21));
+    }
     case 3:
         return QRect(QPoint(w - 252, h - 54), QPoint(w - 143, h - 21));
     case 4:
@@ -440,9 +449,9 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
         break;
     }
     case SettingsRow::Choice: {
-        const bool hover = row.value == 3;
-        const int w = hover ? 109 : 100;
-        const int left = x2 - (hover ? 218 : 200);
+        const int trackWidth = settingsrows::choiceTrackWidth(row.value);
+        const int w = trackWidth / 2;
+        const int left = x2 - trackWidth;
         const int top = row.isInline ? y1 + (y2 - y1 - 27) / 2 : y1 + 3;
         for (int option = 0; option < 2; ++option)
             m_hits.append({QRect(left + option * w, top, w, 28), 3, settingsrows::choiceHitId(row.value, option)});
@@ -465,7 +474,7 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
                 id = (row.value >= 120 && row.value <= 132) || row.value == 231 ? row.value : 150 + (*dropCounter)++;
             }
         }
-        m_hits.append({QRect(QPoint(x2 - 120, y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
+        m_hits.append({QRect(QPoint(x2 - settingsrows::dropDownWidth(row.value), y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
         break;
     }
     case SettingsRow::Hotkey:

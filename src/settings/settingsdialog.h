@@ -311,6 +311,7 @@ private:
 
     // Actions (settingsdialog_actions.cpp).
     void restoreDefaults();
+    int channelControlLeft() const;
     void showMenu(int id, const QPoint& globalPos);
     void showColourMenu(int which, const QPoint& globalPos);
     void chooseLogo();

@@ -114,14 +114,22 @@ QString SettingsDialog::memoryLine()
         .arg(QString::number(double(rss) / 1048576.0, 'f', 1), QString::number(double(peak) / 1048576.0, 'f', 1));
 }
 
+int SettingsDialog::channelControlLeft() const
+{
+    // At x 260 unless the translated "update channel" label reaches it.
+    const int labelRight = 192 + QFontMetrics(aboutFont(12, false)).horizontalAdvance(Lang::tr("更新通道"));
+    return std::max(260, labelRight + 12);
+}
+
 void SettingsDialog::layoutAboutPage(int W)
 {
     const auto button = [this](int x1, int y1, int x2, int y2, int id) { m_hits.append({span(x1, y1, x2, y2), 4, id}); };
     button(W + 60, 217, W + 159, 244, 200);
     button(W + 60, 245, W + 159, 272, 219);
     button(W + 60, 360, W + 159, 387, 201);
-    m_hits.append({span(260, 360, 347, 387), 3, 202});
-    m_hits.append({span(347, 360, 434, 387), 3, 203});
+    const int channelLeft = channelControlLeft();
+    m_hits.append({span(channelLeft, 360, channelLeft + 87, 387), 3, 202});
+    m_hits.append({span(channelLeft + 87, 360, channelLeft + 174, 387), 3, 203});
     button(W + 60, 474, W + 159, 501, 204);
     button(W + 60, 514, W + 159, 541, 205);
     button(W + 60, 554, W + 159, 581, 206);
@@ -161,14 +169,14 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         p.drawRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
         p.setFont(f11);
         p.setPen(pal.text);
-        p.drawText(r, Qt::AlignCenter, QFontMetrics(f11).elidedText(text, Qt::ElideRight, r.width() - 6));
+        drawKitText(p, r.adjusted(3, 0, -3, 0), Qt::AlignCenter, text);
     };
     const auto header = [&](const QRect& card, int glyph, const char* title) {
         paintGlyph(p, QPointF(card.left() + 20, card.top() + 29), pal.accent, glyph);
         p.setFont(f13b);
         p.setPen(pal.text);
-        p.drawText(span(card.left() + 34, card.top() + 19, card.right() - 12, card.top() + 38),
-                   Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
+        drawKitText(p, span(card.left() + 34, card.top() + 19, card.right() - 12, card.top() + 38),
+                    Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
     };
 
     // Product card.
@@ -191,11 +199,11 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         }
         p.setFont(f15);
         p.setPen(pal.titleText);
-        p.drawText(span(L + 100, T + 12, L + 399, T + 33), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("青岚舟面板"));
+        drawKitText(p, span(L + 100, T + 12, L + 399, T + 33), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("青岚舟面板"));
         p.setFont(f11);
         p.setPen(pal.secondaryText);
-        p.drawText(span(L + 100, T + 34, L + 479, T + 49), Qt::AlignLeft | Qt::AlignVCenter,
-                   Lang::tr("青岚舟 · Windows 桌面图标面板"));
+        drawKitText(p, span(L + 100, T + 34, L + 479, T + 49), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr("青岚舟 · 桌面图标面板"));
         const QString lines[5][2] = {
             {Lang::tr("版本"), QStringLiteral("v") + fileVersionString()},
             {Lang::tr("构建日期"), buildDateString()},
@@ -206,16 +214,20 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         const QFontMetrics fm(f12);
         const int lineHeight = std::clamp(fm.height() + 2, 22, 28);
         const int valueRight = W + 60 - 9;
+        // The label column is 76 px unless a translated label needs more; the values move right with it.
+        int labelWidth = 76;
+        for (const auto& line : lines)
+            labelWidth = std::max(labelWidth, fm.horizontalAdvance(line[0]));
+        const int valueLeft = L + 24 + labelWidth;
         p.setFont(f12);
         for (int i = 0; i < 5; ++i) {
             const int y = T + 58 + 28 * i;
             p.setPen(pal.secondaryText);
-            p.drawText(QRect(L + 16, y, 76, lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                       fm.elidedText(lines[i][0], Qt::ElideRight, 76));
+            drawKitText(p, QRect(L + 16, y, labelWidth, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][0]);
             p.setPen(pal.text);
-            const int w = std::max(0, valueRight - (L + 100));
-            p.drawText(QRect(L + 100, y, w, lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                       fm.elidedText(lines[i][1], Qt::ElideRight, w));
+            const int w = std::max(0, valueRight - valueLeft);
+            drawKitText(p, QRect(valueLeft, y, w, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][1],
+                        TextFit::ElideRight);
         }
         button(200, span(W + 60, 217, W + 159, 244), Lang::tr("访问官网"));
         button(219, span(W + 60, 245, W + 159, 272), Lang::tr("加入社区"));
@@ -229,8 +241,10 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         header(card, 7, "检测更新");
         p.setFont(f12);
         p.setPen(pal.secondaryText);
-        p.drawText(span(L + 16, T + 58, L + 83, T + 85), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("更新通道"));
-        const QRect control = span(260, 360, 435, 387);
+        const int channelLeft = channelControlLeft();
+        drawKitText(p, span(L + 16, T + 58, channelLeft - 8, T + 85), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr("更新通道"));
+        const QRect control = span(channelLeft, 360, channelLeft + 175, 387);
         p.setPen(Qt::NoPen);
         p.setBrush(pal.trackFill);
         p.drawRoundedRect(QRectF(control), 8, 8);
@@ -247,7 +261,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
                 p.drawRoundedRect(QRectF(inner), 6, 6);
             }
             p.setPen(i == chosen ? pal.text : pal.secondaryText);
-            p.drawText(inner, Qt::AlignCenter, Lang::tr(texts[i]));
+            drawKitText(p, inner, Qt::AlignCenter, Lang::tr(texts[i]));
         }
         button(201, span(W + 60, 360, W + 159, 387), Lang::tr("检查更新"));
     }
@@ -274,19 +288,20 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
                                {"运行日志", QString(), W - 48, false}};
         p.setFont(f12);
         for (int i = 0; i < 4; ++i) {
-            const QRect line = span(L + 16, T + 58 + 40 * i, L + 83, T + 85 + 40 * i);
+            // The label may use the room up to its value (L + 112), for a longer translation.
+            const QRect line = span(L + 16, T + 58 + 40 * i, L + 104, T + 85 + 40 * i);
             p.setPen(pal.secondaryText);
-            p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(lines[i].label));
+            drawKitText(p, line, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(lines[i].label));
             if (lines[i].value.isEmpty())
                 continue;
             const int available = lines[i].elideMiddle ? lines[i].buttonLeft - L - 120 : lines[i].buttonLeft - 9 - (L + 112);
             const QRect value(L + 112, line.top(), std::max(0, lines[i].buttonLeft - 9 - (L + 112)), line.height());
             p.save();
-            p.setClipRect(value);
+            p.setClipRect(value, Qt::IntersectClip);
             p.setPen(pal.text);
-            p.drawText(value, Qt::AlignLeft | Qt::AlignVCenter,
-                       fm.elidedText(lines[i].value, lines[i].elideMiddle ? Qt::ElideMiddle : Qt::ElideRight,
-                                     std::max(0, available)));
+            drawKitText(p, QRect(value.topLeft(), QSize(std::min(value.width(), std::max(0, available)), value.height())),
+                        Qt::AlignLeft | Qt::AlignVCenter, lines[i].value,
+                        lines[i].elideMiddle ? TextFit::ElideMiddle : TextFit::ElideRight);
             p.restore();
         }
         button(204, span(W + 60, 474, W + 159, 501), Lang::tr("立即回收"));
@@ -316,8 +331,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             "「完全初始化程序」会清空全部数据并自动重启，回到首次安装状态（不可恢复）。"};
         for (int k = 0; k < 3; ++k) {
             const QRect r = span(L + 16, T + 96 + 17 * k, R - 16, T + 110 + 17 * k);
-            p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter,
-                       QFontMetrics(f11).elidedText(Lang::tr(notes[k]), Qt::ElideRight, r.width()));
+            drawKitText(p, r, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(notes[k]));
         }
     }
 
@@ -332,9 +346,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         p.setFont(f11);
         p.setPen(pal.secondaryText);
         const QRect note = span(L + 44 + titleAdvance, T + 19, R - 12, T + 38);
-        p.drawText(note, Qt::AlignLeft | Qt::AlignVCenter,
-                   QFontMetrics(f11).elidedText(Lang::tr("官方条款与开源许可，点击在浏览器中查看最新版本"),
-                                                Qt::ElideRight, std::max(0, note.width())));
+        drawKitText(p, note, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("官方条款与开源许可，点击在浏览器中查看最新版本"));
         const QList<QRect> pills = linkPills();
         const char* const labels[3] = {"用户协议", "隐私政策", "LGPLV3 许可"};
         for (int k = 0; k < pills.size(); ++k) {
@@ -353,8 +365,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             p.drawLine(QPointF(doc.left() + 2.2, doc.top() + 7.2), QPointF(doc.right() - 3.4, doc.top() + 7.2));
             p.setFont(f11);
             p.setPen(pressed ? pal.accent.darker(115) : active ? pal.accent : pal.text);
-            p.drawText(span(r.left() + 34, r.top(), r.right() - 8, r.bottom()), Qt::AlignLeft | Qt::AlignVCenter,
-                       Lang::tr(labels[k]));
+            drawKitText(p, span(r.left() + 34, r.top(), r.right() - 8, r.bottom()), Qt::AlignLeft | Qt::AlignVCenter,
+                        Lang::tr(labels[k]));
         }
     }
     p.restore();

@@ -4,6 +4,7 @@
 
 #include "backup/backupengine.h"
 #include "backup/futurewait.h"
+#include "settings/backupformat.h"
 #include "settings/backupprogressdialog.h"
 #include "ui/lang.h"
 #include "ui/msgdialog.h"
@@ -237,12 +238,12 @@ void SettingsDialog::onBackupFinished(const BackupResult& result)
     if (result.cancelled) {
         showInfoCard(title, Lang::tr("已取消。"), {});
     } else if (result.ok) {
-        const char* text = result.wasRestore ? "已恢复快照，设置已重新加载（分组布局将在下次启动时生效）。"
+        const char* text = result.wasRestore ? "已恢复快照，设置与分组布局已重新加载。"
                            : m_backupOp == 1 ? "已创建备份快照。"
                                              : "已导出备份文件。";
         showInfoCard(title, Lang::tr(text), {});
     } else {
-        const QString text = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。") : Lang::tr(result.message);
+        const QString text = backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message);
         MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
         execCard(card);
     }

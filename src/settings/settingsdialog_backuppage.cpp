@@ -53,6 +53,26 @@ QString snapshotTimeText(const QDateTime& time)
     return time.isValid() ? time.toString(QStringLiteral("yyyy/M/d h:mm")) : QStringLiteral("—");
 }
 
+QString backupFailureText(int op, const QString& message)
+{
+    const bool ours = std::any_of(message.cbegin(), message.cend(),
+                                  [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+    if (ours)
+        return Lang::tr(message);
+    if (!message.isEmpty())
+        qWarning().noquote() << "[backup] operation" << op << "failed:" << message;
+    switch (op) {
+    case 1:
+        return Lang::tr("创建备份快照失败，详细原因已写入运行日志。");
+    case 2:
+        return Lang::tr("还原快照失败，详细原因已写入运行日志。");
+    case 3:
+        return Lang::tr("导出备份文件失败，详细原因已写入运行日志。");
+    default:
+        return Lang::tr("操作失败，请稍后重试。");
+    }
+}
+
 namespace {
 
 QRect span(int x1, int y1, int x2, int y2)
@@ -97,7 +117,7 @@ void SettingsDialog::backupSummaryText(bool force)
         m_lastListMs = std::max<qint64>(now, 1);
     }
     QString summary =
-        Lang::tr("共 %1 个快照，占用 %2").arg(m_snapshots.size()).arg(formatByteSize(m_snapshotBytes));
+        Lang::trCount("共 %1 个快照，占用 %2", m_snapshots.size()).arg(m_snapshots.size()).arg(formatByteSize(m_snapshotBytes));
     if (!m_snapshots.isEmpty() && m_snapshots.first().time.isValid())
         summary += Lang::tr("；最近一份：%1").arg(snapshotTimeText(m_snapshots.first().time));
     m_backupSummary = summary;
@@ -174,13 +194,13 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
     const auto rowText = [&](int titleTop, int right, const char* title, const char* description) {
         p.setFont(settingsFont13());
         p.setPen(pal.text);
-        p.drawText(span(196, titleTop, right, titleTop + 19), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
+        drawKitText(p, span(196, titleTop, right, titleTop + 19), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
         if (!description)
             return;
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
-        p.drawText(span(196, titleTop + 22, right, titleTop + 37), Qt::AlignLeft | Qt::AlignVCenter,
-                   Lang::tr(description));
+        drawKitText(p, span(196, titleTop + 22, right, titleTop + 37), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr(description));
     };
     rowText(T + 66, A + 85, "启用自动备份", nullptr);
     {
@@ -206,8 +226,7 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
     p.setFont(settingsFont11());
     p.setPen(pal.text);
     const QRect pathText = L.pathBox.adjusted(10, 0, -10, 0);
-    p.drawText(pathText, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(settingsFont11()).elidedText(effectiveBackupDir(), Qt::ElideMiddle, pathText.width()));
+    drawKitText(p, pathText, Qt::AlignLeft | Qt::AlignVCenter, effectiveBackupDir(), TextFit::ElideMiddle);
     p.restore();
     paintButton(p, pal, span(A - 188, T + 294, A - 81, T + 325), 302, Lang::tr("更改目录"));
     paintButton(p, pal, span(A - 70, T + 294, A + 37, T + 325), 306, Lang::tr("打开目录"));
@@ -224,7 +243,7 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
     }
     p.setFont(settingsFont11());
     p.setPen(pal.secondaryText);
-    p.drawText(L.summary, Qt::AlignLeft | Qt::AlignVCenter, m_backupSummary);
+    drawKitText(p, L.summary, Qt::AlignLeft | Qt::AlignVCenter, m_backupSummary);
 
     if (m_snapshots.isEmpty() || L.rows.isEmpty()) {
         p.save();
@@ -233,7 +252,7 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
         p.drawRoundedRect(QRectF(L.empty), 8, 8);
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
-        p.drawText(L.empty, Qt::AlignCenter, Lang::tr("暂无快照，点击「立即备份」创建第一份。"));
+        drawKitText(p, L.empty, Qt::AlignCenter, Lang::tr("暂无快照，点击「立即备份」创建第一份。"));
         p.restore();
         return;
     }
@@ -249,7 +268,7 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
         p.setPen(pal.text);
         const QString first = Lang::tr(row.preRestore ? "还原前快照" : "自动快照") + Lang::tr(" · ") +
                               snapshotTimeText(row.time);
-        p.drawText(span(210, y + 8, A - 11, y + 25), Qt::AlignLeft | Qt::AlignVCenter, first);
+        drawKitText(p, span(210, y + 8, A - 11, y + 25), Qt::AlignLeft | Qt::AlignVCenter, first);
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
         const QRect second = span(210, y + 29, A - 11, y + 44);

@@ -196,15 +196,12 @@ void SettingsDialog::paintButtonsPage(QPainter& p)
         const QRect nameBox(QPoint(L + 64, T + 7), QPoint(R - 388, T + 26));
         p.setFont(settingsFont13Bold());
         p.setPen(row.hidden ? pal.secondaryText : pal.text);
-        p.drawText(nameBox, Qt::AlignLeft | Qt::AlignVCenter,
-                   QFontMetrics(settingsFont13Bold()).elidedText(row.name, Qt::ElideRight, nameBox.width()));
+        drawKitText(p, nameBox, Qt::AlignLeft | Qt::AlignVCenter, row.name, TextFit::ElideRight);
         const QRect captionBox(QPoint(L + 64, T + 28), QPoint(R - 388, T + 43));
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
-        p.drawText(captionBox, Qt::AlignLeft | Qt::AlignVCenter,
-                   QFontMetrics(settingsFont11())
-                       .elidedText(row.caption + (row.hidden ? Lang::tr("  · 已隐藏") : QString()), Qt::ElideRight,
-                                   captionBox.width()));
+        drawKitText(p, captionBox, Qt::AlignLeft | Qt::AlignVCenter,
+                    row.caption + (row.hidden ? Lang::tr("  · 已隐藏") : QString()), TextFit::ElideRight);
 
         const QRect chip(QPoint(R - 64, M), QPoint(R - 1, M + 27));
         if (row.id == 1) {
@@ -213,7 +210,7 @@ void SettingsDialog::paintButtonsPage(QPainter& p)
             p.drawRoundedRect(QRectF(chip).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
             p.setFont(font12());
             p.setPen(pal.secondaryText);
-            p.drawText(chip, Qt::AlignCenter, Lang::tr("常显"));
+            drawKitText(p, chip, Qt::AlignCenter, Lang::tr("常显"));
         } else {
             paintToggleChip(p, pal, chip, {row.hidden, m_hoveredId == B, m_pressedId == B});
         }

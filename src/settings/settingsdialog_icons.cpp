@@ -96,7 +96,7 @@ void SettingsDialog::paintGroupsPage(QPainter& p)
             continue;
         const Group* group = m_groups && g < m_groups->size() ? &m_groups->at(g) : nullptr;
         paintSectionCard(p, pal, card, 5, group ? Lang::tr(group->name) : Lang::tr("分组"),
-                         Lang::tr("%1 个图标 · 显示与自定义图标").arg(group ? group->items.size() : 0));
+                         Lang::trCount("%1 个图标 · 显示与自定义图标", group ? group->items.size() : 0).arg(group ? group->items.size() : 0));
     }
     for (int i = 0; i < m_iconRowRects.size() && i < m_iconRows.size(); ++i) {
         const QRect r = m_iconRowRects[i];
@@ -126,7 +126,7 @@ void SettingsDialog::paintGroupsPage(QPainter& p)
         p.setFont(settingsFont13Bold());
         p.setPen(row.hidden ? pal.secondaryText : pal.text);
         const QString name = Lang::tr(row.name) + (row.hidden ? Lang::tr("  · 已隐藏") : QString());
-        p.drawText(nameBox, Qt::AlignLeft | Qt::AlignVCenter, bold.elidedText(name, Qt::ElideRight, nameBox.width()));
+        drawKitText(p, nameBox, Qt::AlignLeft | Qt::AlignVCenter, name, TextFit::ElideRight);
 
         paintToggleChip(p, pal, QRect(QPoint(R - 52, M), QPoint(R - 1, M + 27)),
                         {row.hidden, m_hoveredId == B, m_pressedId == B});

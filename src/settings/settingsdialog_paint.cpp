@@ -187,7 +187,7 @@ void SettingsDialog::paintFrame(QPainter& p, const DialogPalette& pal)
 
     p.setFont(dialogTitleFont());
     p.setPen(pal.titleText);
-    p.drawText(QRect(QPoint(20, 0), QPoint(137, 43)), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("设置"));
+    drawKitText(p, QRect(QPoint(20, 0), QPoint(137, 43)), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("设置"));
 
     const QRect close = closeRect();
     const QPointF c = QRectF(close).center();
@@ -215,13 +215,18 @@ void SettingsDialog::paintFrame(QPainter& p, const DialogPalette& pal)
         static const char* const labels[] = {"通用", "外观", "图标", "保护", "备份", "帮助与关于"};
         p.setFont(navFont(selected));
         p.setPen(selected ? pal.accent : pal.text);
-        p.drawText(QRect(QPoint(r.x() + 48, r.top()), QPoint(r.right() - 8, r.bottom())),
-                   Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(labels[i]));
+        // A longer translation starts closer to its glyph and takes the item's right margin.
+        const QString label = Lang::tr(labels[i]);
+        QRect box(QPoint(r.x() + 48, r.top()), QPoint(r.right() - 8, r.bottom()));
+        if (QFontMetrics(p.font()).horizontalAdvance(label) > box.width())
+            box.setCoords(r.x() + 38, r.top(), r.right() - 2, r.bottom());
+        drawKitText(p, box, Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 
     p.setFont(pageTitleFont());
     p.setPen(pal.titleText);
-    p.drawText(QRect(QPoint(176, 0), QPoint(675, 57)), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(pageTitle(m_page)));
+    drawKitText(p, QRect(QPoint(176, 0), QPoint(675, 57)), Qt::AlignLeft | Qt::AlignVCenter,
+                Lang::tr(pageTitle(m_page)));
 }
 
 void SettingsDialog::paintButton(QPainter& p, const DialogPalette& pal, const QRect& rect, int id, const QString& text,
@@ -238,8 +243,7 @@ void SettingsDialog::paintButton(QPainter& p, const DialogPalette& pal, const QR
     p.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
     p.setPen(primary ? QColor(Qt::white) : pal.text);
     p.setFont(settingsFont13());
-    // A translated label longer than its button is cut rather than spilled over the neighbours.
-    p.drawText(rect, Qt::AlignCenter, settingsFont13Metrics().elidedText(text, Qt::ElideRight, rect.width() - 8));
+    drawKitText(p, rect.adjusted(4, 0, -4, 0), Qt::AlignCenter, text);
     p.restore();
 }
 
@@ -259,8 +263,8 @@ void SettingsDialog::paintRows(QPainter& p, const DialogPalette& pal)
         const int t = height >= 46 ? 13 : height > 33 ? (height - 19) / 2 : 6;
         p.setFont(settingsFont13Bold());
         p.setPen(pal.text);
-        p.drawText(QRect(QPoint(210, y + t), QPoint(W - 37, y + t + 19)), Qt::AlignLeft | Qt::AlignVCenter,
-                   Lang::tr(card.title));
+        drawKitText(p, QRect(QPoint(210, y + t), QPoint(W - 37, y + t + 19)), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr(card.title));
         paintGlyph(p, QPointF(196, y + t + 10), pal.accent, card.glyph);
         for (int r = 0; r < card.rows.size() && r < m_geometry[c].rows.size(); ++r) {
             const SettingsRow& row = card.rows[r];
@@ -274,8 +278,8 @@ void SettingsDialog::paintRows(QPainter& p, const DialogPalette& pal)
                 }
                 p.setFont(settingsFont13());
                 p.setPen(pal.text);
-                p.drawText(QRect(g.rect.left(), g.rect.top(), std::max(0, labelWidth), g.rect.height()),
-                           Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(row.title));
+                drawKitText(p, QRect(g.rect.left(), g.rect.top(), std::max(0, labelWidth), g.rect.height()),
+                            Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(row.title));
             }
             if (row.kind == SettingsRow::Controls)
                 paintControlsRow(p, pal, row, g);
@@ -295,7 +299,7 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
         break;
     }
     case SettingsRow::Choice: {
-        const int width = row.value == 3 ? 218 : 200;
+        const int width = settingsrows::choiceTrackWidth(row.value);
         const int top = row.isInline ? r.top() + (r.height() - 28) / 2 : r.top() + 3;
         const QRect track(r.right() + 1 - width, top, width, 28);
         p.setPen(Qt::NoPen);
@@ -311,7 +315,7 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
                 p.drawRoundedRect(QRectF(seg).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
             }
             p.setPen(k == selected ? pal.accent : pal.secondaryText);
-            p.drawText(seg, Qt::AlignCenter, Lang::tr(settingsrows::choiceLabel(row.value, k)));
+            drawKitText(p, seg, Qt::AlignCenter, Lang::tr(settingsrows::choiceLabel(row.value, k)));
         }
         break;
     }
@@ -319,7 +323,8 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
         int id = settingsrows::dropDownHitId(row.value);
         if (id < 0)
             id = 150 + (*buttonCounter)++;
-        const QRect button(QPoint(r.right() - 119, r.top() + 2), QPoint(r.right(), r.top() + 31));
+        const QRect button(QPoint(r.right() + 1 - settingsrows::dropDownWidth(row.value), r.top() + 2),
+                           QPoint(r.right(), r.top() + 31));
         paintButton(p, pal, button.adjusted(-1, 0, -1, 0), id, Lang::tr(settingsrows::dropDownText(row.value, m_edited)));
         break;
     }
@@ -352,8 +357,8 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
             p.drawRoundedRect(QRectF(left, part.center().y() - 6.5, 14, 14), 4, 4);
             p.setFont(settingsFont13());
             p.setPen(pal.text);
-            p.drawText(QRect(left + 20, part.top(), part.width(), part.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                       text);
+            drawKitText(p, QRect(left + 20, part.top(), part.width(), part.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                        text);
             break;
         }
         case RowControl::Button: {
@@ -380,9 +385,10 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                             cachedThumbnail(path, thumb.size(), c.value == 124 ? QStringLiteral("bgthumb")
                                                                                : QStringLiteral("bgthumbP"), true);
                         if (!px.isNull()) {
-                            p.setClipPath(clip);
+                            p.save();
+                            p.setClipPath(clip, Qt::IntersectClip);
                             p.drawPixmap(thumb, px);
-                            p.setClipping(false);
+                            p.restore();
                         }
                     }
                     p.setPen(QPen(pal.cardBorder, 1));
@@ -404,9 +410,10 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                     QPainterPath clip;
                     clip.addRoundedRect(thumb, 5, 5);
                     if (!px.isNull()) {
-                        p.setClipPath(clip);
+                        p.save();
+                        p.setClipPath(clip, Qt::IntersectClip);
                         p.drawPixmap(thumb, px);
-                        p.setClipping(false);
+                        p.restore();
                     }
                     p.setPen(QPen(pal.cardBorder, 1));
                     p.drawPath(clip);
@@ -415,7 +422,7 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                                1.7);
                     p.setPen(pal.accent);
                     p.setFont(settingsFont13());
-                    p.drawText(QRect(QPoint(part.left() + 30, part.top()), part.bottomRight()), Qt::AlignCenter, text);
+                    drawKitText(p, QRect(QPoint(part.left() + 30, part.top()), part.bottomRight()), Qt::AlignCenter, text);
                 }
             } else {
                 if (c.value == 231)
@@ -429,14 +436,15 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
             if (!c.label.isEmpty()) {
                 p.setFont(settingsFont13());
                 p.setPen(pal.text);
-                p.drawText(QRect(QPoint(g.rect.left(), part.top()), QPoint(sw.left() - 9, part.bottom())),
-                           Qt::AlignRight | Qt::AlignVCenter, Lang::tr(c.label));
+                drawKitText(p, QRect(QPoint(g.rect.left(), part.top()), QPoint(sw.left() - 9, part.bottom())),
+                            Qt::AlignRight | Qt::AlignVCenter, Lang::tr(c.label));
             }
             paintToggle(p, sw, settingsrows::toggleValue(c.value, m_edited), pal);
             break;
         }
         case RowControl::PathField: {
             QString text;
+            bool isPath = false;
             if (!c.label.isEmpty())
                 text = Lang::tr(c.label);
             else if (hasLockChooser)
@@ -448,12 +456,15 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                                                      : QDir::toNativeSeparators(m_edited.monitorDir);
             else
                 text = QDir::toNativeSeparators(m_dataDir);
+            // Paths and file names elide in the middle; our own sentences show whole.
+            isPath = (hasLockChooser && !m_edited.lockBgPath.isEmpty() && c.label.isEmpty())
+                     || (hasFolderChooser && !m_edited.monitorDir.isEmpty() && c.label.isEmpty())
+                     || (!hasLockChooser && !hasFolderChooser && c.label.isEmpty());
             p.save();
-            p.setClipRect(part);
+            p.setClipRect(part, Qt::IntersectClip); // inside the page area, never over the footer
             p.setFont(settingsFont13());
             p.setPen(pal.secondaryText);
-            p.drawText(part, Qt::AlignLeft | Qt::AlignVCenter,
-                       settingsFont13Metrics().elidedText(text, Qt::ElideMiddle, part.width()));
+            drawKitText(p, part, Qt::AlignLeft | Qt::AlignVCenter, text, isPath ? TextFit::ElideMiddle : TextFit::Whole);
             p.restore();
             break;
         }
@@ -469,7 +480,7 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
             const int left = std::max(centre - boxWidth / 2, part.left() + 2);
             p.setFont(settingsFont11());
             p.setPen(pal.secondaryText);
-            p.drawText(QRect(left, g.rect.top() + 2, boxWidth, 14), Qt::AlignCenter, text);
+            drawKitText(p, QRect(left, g.rect.top() + 2, boxWidth, 14), Qt::AlignCenter, text);
         }
     }
 }

@@ -12,6 +12,7 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
+#include "ui/theme.h"
 
 #include <QCursor>
 #include <QDir>
@@ -120,6 +121,7 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
     } else {
         QPointer<SettingsDialog> alive(this);
         QMenu menu(this);
+        applyThemedMenuStyle(&menu);
         QAction* folder = menu.addAction(Lang::tr("选择文件夹..."));
         QAction* file = menu.addAction(Lang::tr("选择文件或程序..."));
         QAction* picked = execMenu(menu, QCursor::pos());
@@ -280,24 +282,24 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
                                        : QColor(0xF7, 0xF7, 0xF9));
         p.drawRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
         p.setPen(pal.text);
-        p.drawText(r, Qt::AlignCenter, p.fontMetrics().elidedText(text, Qt::ElideRight, r.width() - 6));
+        drawKitText(p, r.adjusted(3, 0, -3, 0), Qt::AlignCenter, text);
     };
 
     const QRect h = m_protectHeader;
     card(h);
     p.setFont(settingsFont13Bold());
     p.setPen(pal.text);
-    p.drawText(QRect(h.left() + 16, h.top() + 6, h.width() - 32, 30), Qt::AlignLeft | Qt::AlignVCenter,
-               Lang::tr("混淆保护"));
+    drawKitText(p, QRect(h.left() + 16, h.top() + 6, h.width() - 32, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                Lang::tr("混淆保护"));
     p.setFont(settingsFont13());
     p.setPen(pal.secondaryText);
     const int lineWidth = h.width() - 32;
-    p.drawText(QRect(h.left() + 16, h.top() + 38, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
-               regular.elidedText(Lang::tr("开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。"),
-                                  Qt::ElideRight, lineWidth));
-    p.drawText(QRect(h.left() + 16, h.top() + 62, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
-               regular.elidedText(Lang::tr("本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。"),
-                                  Qt::ElideRight, lineWidth));
+    drawKitText(p, QRect(h.left() + 16, h.top() + 38, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                Lang::tr("开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。"),
+                TextFit::ElideRight);
+    drawKitText(p, QRect(h.left() + 16, h.top() + 62, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                Lang::tr("本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。"),
+                TextFit::ElideRight);
     smallButton(m_protectPasswordButton, 240,
                 m_edited.protectPasswordHash.isEmpty() ? Lang::tr("设置程序保护密码") : Lang::tr("修改程序保护密码"));
 
@@ -313,16 +315,15 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         const QRect titleBox(r.left() + 34, r.top() + 13, r.width() - 200, 20);
         const QString title =
             bold.elidedText(group ? Lang::tr(group->name) : Lang::tr("分组"), Qt::ElideRight, titleBox.width());
-        p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, title);
+        drawKitText(p, titleBox, Qt::AlignLeft | Qt::AlignVCenter, title);
         // A longer translation takes the room left of its box up to the title rather than being cut.
         const QRect count(QPoint(std::min(r.right() - 184, titleBox.left() + bold.horizontalAdvance(title) + 12),
                                  r.top() + 12),
                           QPoint(r.right() - 16, r.top() + 31));
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
-        p.drawText(count, Qt::AlignRight | Qt::AlignVCenter,
-                   small.elidedText(Lang::tr("%1 项 · 指定实际打开位置").arg(group ? group->items.size() : 0),
-                                    Qt::ElideRight, count.width()));
+        drawKitText(p, count, Qt::AlignRight | Qt::AlignVCenter,
+                    Lang::trCount("%1 项 · 指定实际打开位置", group ? group->items.size() : 0).arg(group ? group->items.size() : 0));
     }
 
     int a = 40, b = 40;
@@ -351,13 +352,16 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         const int t = std::max(30, r.width() - a - b - 54);
         p.setFont(settingsFont13Bold());
         p.setPen(pal.text);
-        p.drawText(QRect(r.left() + 40, r.top() + 8, t, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                   bold.elidedText(Lang::tr(row.name), Qt::ElideRight, t));
+        drawKitText(p, QRect(r.left() + 40, r.top() + 8, t, 20), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(row.name),
+                    TextFit::ElideRight);
         p.setFont(settingsFont11());
         p.setPen(row.target.isEmpty() ? pal.secondaryText : pal.accent);
-        p.drawText(QRect(r.left() + 40, r.top() + 30, t, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                   row.target.isEmpty() ? small.elidedText(Lang::tr("未设置（按原路径打开）"), Qt::ElideRight, t)
-                                        : small.elidedText(row.target, Qt::ElideMiddle, t));
+        if (row.target.isEmpty())
+            drawKitText(p, QRect(r.left() + 40, r.top() + 30, t, 18), Qt::AlignLeft | Qt::AlignVCenter,
+                        Lang::tr("未设置（按原路径打开）"));
+        else
+            drawKitText(p, QRect(r.left() + 40, r.top() + 30, t, 18), Qt::AlignLeft | Qt::AlignVCenter, row.target,
+                        TextFit::ElideMiddle);
         QRect choose, clear;
         protectButtons(r, a, b, &choose, &clear);
         p.setFont(settingsFont13());
@@ -369,7 +373,7 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         const QRect first = m_protectCards.first();
         p.setFont(settingsFont13());
         p.setPen(pal.secondaryText);
-        p.drawText(QRect(first.left() + 16, first.top() + 46, first.width() - 32, 56),
+        drawKitText(p, QRect(first.left() + 16, first.top() + 46, first.width() - 32, 56),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
                    Lang::tr("面板中还没有条目，添加桌面图标后即可在此配置。"));
     }

@@ -65,13 +65,12 @@ void paintSectionCard(QPainter& p, const DialogPalette& pal, const QRect& card, 
     const QString shown = bold.elidedText(title, Qt::ElideRight, titleBox.width() / 2);
     p.setFont(settingsFont13Bold());
     p.setPen(pal.text);
-    p.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    drawKitText(p, titleBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
     const QRect subtitleBox(QPoint(card.left() + 46 + bold.horizontalAdvance(shown), card.top() + 14),
                             QPoint(card.right() - 12, card.top() + 31));
     p.setFont(settingsFont11());
     p.setPen(pal.secondaryText);
-    p.drawText(subtitleBox, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(settingsFont11()).elidedText(subtitle, Qt::ElideRight, subtitleBox.width()));
+    drawKitText(p, subtitleBox, Qt::AlignLeft | Qt::AlignVCenter, subtitle, TextFit::ElideRight);
     p.restore();
 }
 
@@ -93,7 +92,7 @@ void paintToggleChip(QPainter& p, const DialogPalette& pal, const QRect& rect, c
     p.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
     p.setFont(font12());
     p.setPen(state.hidden ? pal.accent : state.hovered ? pal.accentHover : pal.text);
-    p.drawText(rect, Qt::AlignCenter, state.hidden ? Lang::tr("显示") : Lang::tr("隐藏"));
+    drawKitText(p, rect, Qt::AlignCenter, state.hidden ? Lang::tr("显示") : Lang::tr("隐藏"));
     p.restore();
 }
 

@@ -1,7 +1,10 @@
 #include "settings/settingsrows.h"
 
 #include "ui/lang.h"
+#include "ui/settingskit.h"
 #include "ui/settingsschema.h"
+
+#include <algorithm>
 
 using settingsrows::kExportDataRow;
 using settingsrows::kImportDataRow;
@@ -46,7 +49,18 @@ RowControl colour(const char* label, int key)
 
 RowControl button(const char* label, int actionId, int width)
 {
-    return {t(label), RowControl::Button, actionId, width};
+    // A longer translation of any text the button shows widens it, 8 px of room either side.
+    QStringList shown{Lang::tr(label)};
+    if (actionId == 124 || actionId == 127 || actionId == 233)
+        shown = {Lang::tr("选择背景"), Lang::tr("更换背景")};
+    else if (actionId == 121)
+        shown << Lang::tr("更换图片");
+    else if (actionId == 231)
+        shown << Lang::tr("已清理 ✓") << Lang::tr("立即清理");
+    int needed = 0;
+    for (const QString& text : shown)
+        needed = std::max(needed, settingsFont13Metrics().horizontalAdvance(text) + 16);
+    return {t(label), RowControl::Button, actionId, std::max(width, needed)};
 }
 
 RowControl inlineToggle(const char* label, int index)
@@ -94,7 +108,7 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     cards.append(
         {t("启动"),
          t("开机自启与桌面新图标自动归类"),
-         {toggleRow("开机自动启动", "登录 Windows 后自动运行青岚舟面板", 4),
+         {toggleRow("开机自动启动", "登录桌面后自动运行青岚舟面板", 4),
           toggleRow("启动时收纳桌面新图标",
                     "把桌面上新出现的图标按类型归入「程序 / 文档 / 图片 / 影音 / 压缩包 / 其他」；只新增不移动，"
                     "不改动桌面文件",
@@ -120,6 +134,13 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     QList<RowControl> lockControls = {pathField(180), button("选择背景", 233, 100)};
     if (!copy.lockBgPath.isEmpty())
         lockControls.append(button("恢复默认", 234, 92));
+    // Wider buttons and a longer row title are paid for by the path field, which elides.
+    int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) - settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
+    for (int i = 1; i < lockControls.size(); ++i)
+        grown += lockControls[i].width - (i == 1 ? 100 : 92);
+    // The field still holds the built-in background's name whole (a path elides).
+    const int placeholder = settingsFont13Metrics().horizontalAdvance(Lang::tr("内置动态光晕")) + 4;
+    lockControls[0].width = std::max(placeholder, 180 - std::max(0, grown));
     cards.append({t("界面锁定"),
                   t("底栏左侧的锁形按钮可锁定主界面，锁定后需输入「程序保护密码」才能解锁；该密码在「保护」页设置，"
                     "与混淆保护共用同一套（无法找回，请牢记）；首次点击锁按钮且未设密码时会引导设置，留空即清除密码"),
@@ -215,8 +236,8 @@ QList<SettingsCard> protectionPage()
           dropDownRow("触发条件",
                       "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
           choiceRow("视频格式",
-                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，Windows 10+ "
-                    "系统播放器直接播放，无需任何解码器",
+                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，常见系统播放器"
+                    "可直接播放，无需额外解码器",
                     5),
           controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
                       {slider("帧率", 17)}, false),
@@ -299,6 +320,15 @@ bool toggleValue(int index, const AppSettings& s)
     return member && s.*member;
 }
 
+int choiceTrackWidth(int index)
+{
+    const QFontMetrics& fm = settingsFont13Metrics();
+    const int label = std::max(fm.horizontalAdvance(Lang::tr(choiceLabel(index, 0))),
+                               fm.horizontalAdvance(Lang::tr(choiceLabel(index, 1))));
+    const int needed = 2 * (label + 16 + 4);
+    return std::max(index == 3 ? 218 : 200, needed + (needed & 1));
+}
+
 QString choiceLabel(int index, int option)
 {
     static const char* const labels[][2] = {{"浅色", "深色"},         {"纵向", "横向"},    {"双击运行", "单击运行"},
@@ -338,6 +368,16 @@ QString monitorTriggerName(int trigger)
 {
     static const char* const names[] = {"键盘或鼠标输入", "仅键盘输入", "仅鼠标输入"};
     return QString::fromUtf8(names[bounded(&AppSettings::monitorTrigger, trigger)]);
+}
+
+int dropDownWidth(int index)
+{
+    int widest = 0;
+    const int count = index == 7 ? 5 : index == 18 ? 3 : 0;
+    for (int i = 0; i < count; ++i)
+        widest = std::max(widest, settingsFont13Metrics().horizontalAdvance(
+                                      Lang::tr(index == 7 ? revealMethodName(i) : monitorTriggerName(i))));
+    return std::max(120, widest + 20);
 }
 
 QString dropDownText(int index, const AppSettings& s)

@@ -74,11 +74,16 @@ bool toggleValue(int toggleIndex, const AppSettings& s);
 // The two option labels of a two-way choice (empty for an unknown index) and which one is selected.
 QString choiceLabel(int choiceIndex, int option);
 int choiceSelected(int choiceIndex, const AppSettings& s);
+// Width of a choice's segmented control: 218 for index 3, else 200, wider when a translated label needs
+// more (each half holds its label with 8 px on either side).
+int choiceTrackWidth(int choiceIndex);
 
 // The names of the current value of a drop-down, clamped into range first.
 QString revealMethodName(int method);    // 0..4
 QString monitorTriggerName(int trigger); // 0..2
 QString dropDownText(int dropDownIndex, const AppSettings& s);
+// Width of a drop-down's button: 120, wider when a translated choice needs more (10 px either side).
+int dropDownWidth(int dropDownIndex);
 
 // Colour keys (9, 10, 11, 15, 17, 120, 129): the colour-kind field and the name of its kind
 // ("跟随主题" … "自定义颜色"), the kind clamped to 0..6.

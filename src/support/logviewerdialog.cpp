@@ -11,6 +11,7 @@
 #include "ui/lang.h"
 #include "ui/log.h"
 #include "ui/theme.h"
+#include "ui/uisignals.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -141,6 +142,7 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
     setMouseTracking(true);
     setModal(true);
     setWindowTitle(Lang::tr("运行日志"));
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] { setWindowTitle(Lang::tr("运行日志")); });
 
     if (parent) {
         const QWidget* top = parent->window();
@@ -175,9 +177,11 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
         m_captions[i]->setTextInteractionFlags(Qt::NoTextInteraction);
         *values[i] = new QLabel(card);
         (*values[i])->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // A long path or system name is cut, never widens the window past its size.
-        (*values[i])->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        (*values[i])->setMinimumWidth(60);
+        // Version and system show whole; a long log path is what gives way, never widening the window.
+        if (i == 2) {
+            (*values[i])->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            (*values[i])->setMinimumWidth(60);
+        }
         column->addWidget(m_captions[i]);
         column->addWidget(*values[i]);
         if (i > 0)

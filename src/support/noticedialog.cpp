@@ -5,6 +5,7 @@
 #include "ui/lang.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
+#include "ui/uisignals.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -59,6 +60,10 @@ NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString&
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Lang::tr("消息"));
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
+        setWindowTitle(Lang::tr("消息"));
+        update();
+    });
     setCursor(Qt::ArrowCursor);
     setMouseTracking(true);
 
@@ -111,7 +116,12 @@ QStringList NoticeDialog::wrapBody(const QString& body, const QFontMetrics& fm, 
             if (n < rest.size() && rest.at(n - 1).isHighSurrogate() && rest.at(n).isLowSurrogate())
                 n = n > 1 ? n - 1 : 2;
             const qsizetype s = rest.left(n).lastIndexOf(u' ');
-            const qsizetype cut = (s > 0 && n - s < 12) ? s : n;
+            qsizetype cut = (s > 0 && n - s < 12) ? s : n;
+            // Closing punctuation never starts a line: the character before it goes down with it.
+            static const QString closing = QStringLiteral("。，、；：！？）」』”’》,.;:!?)");
+            while (cut > 1 && cut < rest.size() && closing.contains(rest.at(cut)) && !rest.at(cut - 1).isSpace()
+                   && !rest.at(cut - 1).isLowSurrogate())
+                --cut;
             out.append(rest.left(cut).toString());
             rest = rest.mid(cut).trimmed();
         }

@@ -151,7 +151,9 @@ void previewBackgroundHintCard(QWidget* parent, const QString& outputPath)
     card->setModal(false);
     card->show();
     QApplication::processEvents();
-    card->grab().save(outputPath);
+    const QPixmap shot = card->grab();
+    reportCutLabels(card);
+    shot.save(outputPath);
     card->hide();
     delete card;
 }

@@ -71,6 +71,20 @@ void Lang::notifyChanged()
     UiSignals::instance().emitLanguageChanged();
 }
 
+QString Lang::trCount(const QString& text, qint64 count)
+{
+    if (language() != 1 || text.isEmpty())
+        return text;
+    const auto& map = translationMap();
+    auto it = map.constFind(text);
+    if (it == map.constEnd())
+        return tr(text);
+    const int bar = it.value().indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return it.value();
+    return count == 1 ? it.value().left(bar) : it.value().mid(bar + 1);
+}
+
 QString Lang::tr(const QString& text)
 {
     if (language() != 1 || text.isEmpty())
@@ -78,8 +92,11 @@ QString Lang::tr(const QString& text)
     const auto& map = translationMap();
     if (!map.isEmpty()) {
         auto it = map.constFind(text);
-        if (it != map.constEnd())
-            return it.value();
+        if (it != map.constEnd()) {
+            // A counted text without its count reads in the plural.
+            const int bar = it.value().indexOf(QLatin1Char('|'));
+            return bar < 0 ? it.value() : it.value().mid(bar + 1);
+        }
     }
     static const QString diskPrefix = QString::fromUtf8("本地磁盘 (");
     if (text.startsWith(diskPrefix) && text.endsWith(QLatin1Char(')')))

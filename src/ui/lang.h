@@ -18,6 +18,9 @@ public:
     static QString tr(const QString& text);
     static QString tr(const char* utf8);
     static QString tr(const QChar* utf16);
+    // A text with a count in it: English entries hold "singular|plural" and the form for `count` is
+    // returned (placeholders still to fill); Chinese has one form.
+    static QString trCount(const QString& text, qint64 count);
 
     // The compiled-in table, in its order (for tests and tools).
     struct Pair

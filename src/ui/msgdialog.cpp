@@ -21,6 +21,10 @@ const char kSecondaryStyle[] =
     "QPushButton{border:1px solid #DADADA;border-radius:2px;background:#F2F2F2;color:#1A1A1A;font-size:12px;"
     "padding:0 14px;}QPushButton:hover{background:#E5F1FB;border:1px solid #C9E4FB;}"
     "QPushButton:pressed{background:#CCE4F7;}";
+const char kSecondaryDarkStyle[] =
+    "QPushButton{border:1px solid #4A4A4A;border-radius:2px;background:#3A3A3A;color:#F0F0F0;font-size:12px;"
+    "padding:0 14px;}QPushButton:hover{background:#454545;border:1px solid #5A5A5A;}"
+    "QPushButton:pressed{background:#2F2F2F;}";
 
 } // namespace
 
@@ -28,10 +32,13 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
                      int primaryIndex)
     : QDialog(parent)
 {
-    QWidget* card =
-        buildCardShell(*this, QStringLiteral("msgCard"), 14,
-                       QStringLiteral("#msgCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"),
-                       {28, QPointF(0, 6), QColor(0, 0, 0, 70)});
+    // The card follows the theme: a dark card in the dark theme, the white one otherwise.
+    const bool dark = currentTheme().isDark;
+    QWidget* card = buildCardShell(
+        *this, QStringLiteral("msgCard"), 14,
+        dark ? QStringLiteral("#msgCard{background:#2B2B2B;border:1px solid #454545;border-radius:8px;}")
+             : QStringLiteral("#msgCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"),
+        {28, QPointF(0, 6), QColor(0, 0, 0, dark ? 140 : 70)});
 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 22, 24, 20);
@@ -39,8 +46,8 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
 
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
-    // No alignment on the row itself: an aligned layout is given its size hint, not the height its
-    // wrapped text needs at the card's width, and long texts lost their first and last lines.
+    // No alignment on the row itself: an aligned box gets its size hint's height, and the wrapped text
+    // would lose lines; the icon alone is held at the top.
     auto* icon = new QLabel(card);
     icon->setObjectName(QStringLiteral("msgIcon"));
     icon->setPixmap(iconPixmap(kind));
@@ -51,14 +58,15 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
     auto* titleLabel = new QLabel(title, card);
     titleLabel->setObjectName(QStringLiteral("msgTitle"));
     titleLabel->setFont(pixelFont(uiFontFamily(), 14, 600));
-    titleLabel->setStyleSheet(QStringLiteral("color:#1A1A1A;"));
+    titleLabel->setStyleSheet(dark ? QStringLiteral("color:#F2F2F2;") : QStringLiteral("color:#1A1A1A;"));
     auto* textLabel = new QLabel(text, card);
     textLabel->setObjectName(QStringLiteral("msgText"));
     textLabel->setFont(pixelFont(uiFontFamily(), 12, 400));
     textLabel->setWordWrap(true);
-    textLabel->setStyleSheet(QStringLiteral("color:#3A3A3A;"));
+    textLabel->setStyleSheet(dark ? QStringLiteral("color:#D6D6D6;") : QStringLiteral("color:#3A3A3A;"));
     column->addWidget(titleLabel);
     column->addWidget(textLabel);
+    column->addStretch(1);
     top->addLayout(column, 1);
     layout->addLayout(top);
 
@@ -70,7 +78,7 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
         b->setCursor(Qt::PointingHandCursor);
         b->setFixedHeight(32);
         b->setMinimumWidth(86);
-        b->setStyleSheet(QLatin1String(i == primaryIndex ? kPrimaryStyle : kSecondaryStyle));
+        b->setStyleSheet(QLatin1String(i == primaryIndex ? kPrimaryStyle : dark ? kSecondaryDarkStyle : kSecondaryStyle));
         b->setProperty("primary", i == primaryIndex);
         connect(b, &QPushButton::clicked, this, [this, i] {
             m_clicked = i;

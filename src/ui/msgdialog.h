@@ -6,7 +6,7 @@
 
 // The program's own message box: a frameless, modal white card with a soft shadow, a painted 36 px icon
 // by kind, a bold title, a wrapped text and a right-aligned row of buttons, one of them the primary
-// (blue) one. It keeps its light look in both themes. Built on the stack and run once.
+// (blue) one. It follows the theme (light or dark card). Built on the stack and run once.
 class MsgDialog : public QDialog
 {
     Q_OBJECT

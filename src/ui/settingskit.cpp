@@ -6,6 +6,8 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
@@ -49,6 +51,87 @@ QColor cardColour(bool dark)
 QColor cardColour()
 {
     return cardColour(dialogPalette().isDark);
+}
+
+namespace {
+
+TextOverflowObserver& overflowObserver()
+{
+    static TextOverflowObserver observer;
+    return observer;
+}
+
+} // namespace
+
+TextOverflowObserver setTextOverflowObserver(TextOverflowObserver observer)
+{
+    TextOverflowObserver previous = std::move(overflowObserver());
+    overflowObserver() = std::move(observer);
+    return previous;
+}
+
+void reportTextOverflow(const TextOverflow& overflow)
+{
+    if (overflowObserver())
+        overflowObserver()(overflow);
+}
+
+void reportCutLabels(QWidget* root)
+{
+    if (!overflowObserver() || !root)
+        return;
+    root->ensurePolished();
+    if (QLayout* layout = root->layout())
+        layout->activate();
+    for (QWidget* child : root->findChildren<QWidget*>())
+        if (QLayout* layout = child->layout())
+            layout->activate();
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isHidden() || label->text().isEmpty() || !label->pixmap().isNull())
+            continue;
+        const QRect box = label->contentsRect();
+        const QString text = label->textFormat() == Qt::RichText ? QString() : label->text();
+        if (text.isEmpty())
+            continue;
+        const QFontMetrics fm(label->font());
+        if (label->wordWrap()) {
+            const int needed = label->heightForWidth(label->width());
+            if (needed > label->height())
+                reportTextOverflow({text, box, QSize(box.width(), needed)});
+        } else {
+            const QRect needed = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop, text);
+            if (needed.width() > box.width() || needed.height() > box.height() + 2)
+                reportTextOverflow({text, box, needed.size()});
+        }
+    }
+}
+
+void drawKitText(QPainter& painter, const QRectF& rect, int flags, const QString& text, TextFit fit)
+{
+    const QFontMetricsF fm(painter.font());
+    if (fit == TextFit::ElideRight || fit == TextFit::ElideMiddle) {
+        const Qt::TextElideMode mode = fit == TextFit::ElideRight ? Qt::ElideRight : Qt::ElideMiddle;
+        painter.drawText(rect, flags, fm.elidedText(text, mode, std::max<qreal>(0, rect.width())));
+        return;
+    }
+    if (fit == TextFit::Wrap)
+        flags |= Qt::TextWordWrap;
+    painter.drawText(rect, flags, text);
+    if (!overflowObserver() || text.isEmpty())
+        return;
+    // Half a pixel of slack: fractional advances are rounded when the glyphs are placed.
+    const QRectF needed = fm.boundingRect(QRectF(rect.topLeft(), QSizeF(rect.width(), 100000)),
+                                          (flags & ~Qt::AlignVertical_Mask) | Qt::AlignTop, text);
+    const bool tooWide = needed.width() > rect.width() + 0.5;
+    const bool tooTall = (fit == TextFit::Wrap || text.contains(QLatin1Char('\n')))
+                         && needed.height() > rect.height() + 0.5;
+    if (tooWide || tooTall)
+        reportTextOverflow({text, rect.toAlignedRect(), needed.size().toSize()});
+}
+
+void drawKitText(QPainter& painter, const QRect& rect, int flags, const QString& text, TextFit fit)
+{
+    drawKitText(painter, QRectF(rect), flags, text, fit);
 }
 
 QFont pixelFont(const QString& family, int pixelSize, int weight)
@@ -233,7 +316,7 @@ void paintIconTile(QPainter& painter, const DialogPalette& palette, const QColor
         painter.save();
         QPainterPath clip;
         clip.addRoundedRect(QRectF(tl + QPointF(1, 1), QSizeF(26, 26)), 5, 5);
-        painter.setClipPath(clip);
+        painter.setClipPath(clip, Qt::IntersectClip);
         painter.drawPixmap(QRect(topLeft, QSize(28, 28)), thumb);
         painter.restore();
 
@@ -259,8 +342,8 @@ void paintIconTile(QPainter& painter, const DialogPalette& palette, const QColor
     if (!label.isEmpty()) {
         painter.setFont(font);
         painter.setPen(hovered ? palette.accentHover : palette.secondaryText);
-        painter.drawText(QRect(QPoint(topLeft.x() + 32, topLeft.y()), QPoint(topLeft.x() + 89, topLeft.y() + 27)),
-                         Qt::AlignLeft | Qt::AlignVCenter, label);
+        drawKitText(painter, QRect(QPoint(topLeft.x() + 32, topLeft.y()), QPoint(topLeft.x() + 89, topLeft.y() + 27)),
+                    Qt::AlignLeft | Qt::AlignVCenter, label);
     }
     painter.restore();
 }
@@ -279,13 +362,11 @@ void paintBackupCard(const BackupCardContext& ctx, const BackupCardGeometry& g, 
     paintGlyph(p, g.glyphCentre, ctx.palette.accent, glyph);
     p.setFont(ctx.titleFont);
     p.setPen(ctx.palette.text);
-    p.drawText(g.titleBox, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
+    drawKitText(p, g.titleBox, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(title));
     if (!subtitle.isEmpty()) {
         p.setFont(ctx.subtitleFont);
         p.setPen(ctx.palette.secondaryText);
-        const QString text =
-            QFontMetrics(ctx.subtitleFont).elidedText(Lang::tr(subtitle), Qt::ElideRight, g.subtitleBox.width());
-        p.drawText(g.subtitleBox, Qt::AlignRight | Qt::AlignVCenter, text);
+        drawKitText(p, g.subtitleBox, Qt::AlignRight | Qt::AlignVCenter, Lang::tr(subtitle));
     }
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(ctx.separator, 1.0));

@@ -9,7 +9,10 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 class QPainter;
+class QWidget;
 struct Theme;
 
 // What the settings dialog's painters share (and the backup, lock and start-up cards with them): the
@@ -57,6 +60,37 @@ QFont settingsFont13();
 QFont settingsFont11();
 // Metrics of settingsFont13, kept for eliding value texts.
 const QFontMetrics& settingsFont13Metrics();
+
+// Every text of the settings dialog and its cards is drawn through here. `fit` says what the text may do
+// when its rectangle is too narrow: nothing (Whole: the rectangle has to be made to fit), be elided, or
+// wrap inside the rectangle. The painter's font measures it.
+enum class TextFit
+{
+    Whole,
+    ElideRight,
+    ElideMiddle,
+    Wrap,
+};
+void drawKitText(QPainter& painter, const QRect& rect, int flags, const QString& text,
+                 TextFit fit = TextFit::Whole);
+void drawKitText(QPainter& painter, const QRectF& rect, int flags, const QString& text,
+                 TextFit fit = TextFit::Whole);
+// A text that does not fit: drawn whole but wider than its rectangle, or wrapped but taller.
+struct TextOverflow
+{
+    QString text;
+    QRect rect;
+    QSize needed;
+};
+// Told of every text that does not fit (a check renders the dialogs with one installed); returns the
+// previous observer. Nothing is measured while none is installed.
+using TextOverflowObserver = std::function<void(const TextOverflow&)>;
+TextOverflowObserver setTextOverflowObserver(TextOverflowObserver observer);
+// Reports a text a widget shows (a label) the same way, for cards built of widgets.
+void reportTextOverflow(const TextOverflow& overflow);
+// Reports every visible label below `root` whose text needs more room than the label has (wrapped labels:
+// more height; others: more width). Does nothing while no observer is installed.
+void reportCutLabels(QWidget* root);
 
 // Section glyphs 0..10 (any other id draws 0, the window), about 10 to 13 px across, 1.3 px strokes.
 void paintGlyph(QPainter& painter, const QPointF& centre, const QColor& colour, int glyph);

@@ -75,6 +75,11 @@ void setUiFontFamily(const QString& family);
 // The user's font family, or "Microsoft YaHei UI" when none is set.
 QString uiFontFamily();
 
+// The look every popup menu of the program shares: frameless, rounded, in the colours of the current light
+// or dark palette, in the UI font. Applied when a menu is built, so it follows the theme in use then.
+QString themedMenuStyleSheet();
+void applyThemedMenuStyle(class QMenu* menu);
+
 // "Microsoft YaHei UI" is not installed on Linux: maps it (and its plain sibling) to installed CJK
 // fonts, so Chinese text shows real glyphs. Runs once; uiFontFamily calls it too.
 void installUiFontSubstitutions();

@@ -311,7 +311,7 @@ private Q_SLOTS:
         m_dlg->setExtractDeadlineMs(0);
         MarketAppRow* row = install(packageFilePath("demo"));
         QVERIFY(row);
-        QCOMPARE(row->errorText, Lang::tr("解压程序启动失败"));
+        QCOMPARE(row->errorText, Lang::tr("解压超时，请稍后重试"));
         QVERIFY(QFileInfo::exists(packageFilePath("demo")));
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
         QVERIFY(!QFileInfo::exists(appDir()));

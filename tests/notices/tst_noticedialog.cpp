@@ -125,6 +125,11 @@ private Q_SLOTS:
         const QStringList nearLines = NoticeDialog::wrapBody(near, fm);
         QCOMPARE(nearLines.first(), QString(n - 5, QLatin1Char('x')));
         QVERIFY(nearLines.at(1).startsWith(QLatin1Char('x')));
+        // A full stop that would start a line takes the character before it along.
+        const QString stop = QString(n, QLatin1Char('x')) + QStringLiteral("。");
+        const QStringList stopLines = NoticeDialog::wrapBody(stop, fm);
+        QCOMPARE(stopLines.size(), 2);
+        QCOMPARE(stopLines.at(1), QStringLiteral("x。"));
         QCOMPARE(NoticeDialog::wrapBody(QString(), fm), QStringList{QString()});
         QCOMPARE(NoticeDialog::wrapBody(QStringLiteral("a\n\nb"), fm),
                  (QStringList{QStringLiteral("a"), QString(), QStringLiteral("b")}));

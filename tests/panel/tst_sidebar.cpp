@@ -606,6 +606,28 @@ private Q_SLOTS:
         QCOMPARE(context->actions().first()->text(), QStringLiteral("Rename Group"));
     }
 
+    // Both group menus take the theme's menu look: dark colours in the dark theme, never the stock white.
+    void menusFollowTheTheme_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void menusFollowTheTheme()
+    {
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        auto restore = qScopeGuard([] { setDarkTheme(false); });
+        Fixture f({1, 1}, QSize(60, 40), true);
+        render(f.sidebar);
+        std::unique_ptr<QMenu> context(f.sidebar.buildContextMenu(1, nullptr));
+        std::unique_ptr<QMenu> overflow(f.sidebar.buildOverflowMenu(nullptr));
+        for (QMenu* menu : {context.get(), overflow.get()}) {
+            QCOMPARE(menu->styleSheet(), themedMenuStyleSheet());
+            QCOMPARE(menu->styleSheet().contains(QStringLiteral("background:#2a2f3a")), dark);
+        }
+    }
+
     // ---- group drag ----
 
     void groupDragLooks()

@@ -49,13 +49,13 @@ QSet<QString> expectedFiles()
         "log-viewer", "log-viewer-dark", "settings-general-bottom", "settings-protect-en",
         "settings-appearance-bg", "hint-bg", "settings-backup", "settings-backup-en",
         // The backup cards.
-        "msg-info", "msg-question", "msg-warning", "progress-backup", "progress-backup-45", "backup-nav-icons",
+        "msg-info", "msg-question", "msg-warning", "msg-restore-defaults", "progress-backup", "progress-backup-45", "backup-nav-icons",
         // The glyph sheets and the shortcut dialog.
         "uibtn-glyphs", "rotate-icon-green", "uibtn-obfuscate-frames", "uibtn-hover-anim", "shortcut-edit-dialog",
         "shortcut-edit-dialog-nolnk"};
     QStringList all = pngs(images, int(std::size(images)));
     all << QStringLiteral("uibtn-glyphs-check.txt") << QStringLiteral("uibtn-obfuscate-anim-check.txt")
-        << QStringLiteral("uibtn-ink.txt") << QStringLiteral("_backup_preview");
+        << QStringLiteral("uibtn-ink.txt") << QStringLiteral("_backup_preview") << QStringLiteral("en");
     return QSet<QString>(all.cbegin(), all.cend());
 }
 

@@ -184,6 +184,35 @@ private Q_SLOTS:
         QCOMPARE(formatByteSize(bytes), text);
     }
 
+    // An engine's technical detail never reaches the card: a sentence for the operation does (in English
+    // too); a sentence of ours is translated.
+    void failureTexts_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("op");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("zip entry") << 0 << 2 << "unsafe zip entry: layout.json" << "还原快照失败，详细原因已写入运行日志。";
+        QTest::newRow("robocopy") << 0 << 1 << "robocopy failed: 8" << "创建备份快照失败，详细原因已写入运行日志。";
+        QTest::newRow("target en") << 1 << 2 << "cannot write restore target: /x"
+                                   << "Restoring the snapshot failed. The details are in the log.";
+        QTest::newRow("export") << 0 << 3 << "rename failed" << "导出备份文件失败，详细原因已写入运行日志。";
+        QTest::newRow("ours en") << 1 << 2 << "还原前快照创建失败，已中止还原"
+                                 << "Failed to create the pre-restore snapshot; restore aborted";
+        QTest::newRow("empty") << 0 << 1 << "" << "创建备份快照失败，详细原因已写入运行日志。";
+    }
+    void failureTexts()
+    {
+        QFETCH(int, language);
+        QFETCH(int, op);
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        Lang::setLanguage(language);
+        const QString text = backupFailureText(op, message);
+        Lang::setLanguage(0);
+        QCOMPARE(text, shown);
+    }
+
     void intervalAndRetentionLabels_data()
     {
         QTest::addColumn<int>("days");

@@ -245,7 +245,7 @@ private Q_SLOTS:
         ktr::dialogs::setDefaultCards({}, {});
     }
 
-    // The message card keeps its light look in the dark theme; rendered for both languages.
+    // The message card follows the theme (white light, #2B2B2B dark); rendered for both languages.
     void msgCardLook_data()
     {
         ktr::test::addThemeAndLanguageRows();
@@ -273,7 +273,7 @@ private Q_SLOTS:
             ktr::test::saveShot(img, QStringLiteral("msg-%1-%2").arg(c.kind).arg(QTest::currentDataTag()));
             QWidget* inner = card.findChild<QWidget*>(QStringLiteral("msgCard"));
             const QPoint inside = inner->geometry().topLeft() + QPoint(inner->width() - 30, 12);
-            QCOMPARE(img.pixelColor(inside), QColor(Qt::white));
+            QCOMPARE(img.pixelColor(inside), dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(Qt::white));
             QCOMPARE(qAlpha(img.pixel(1, 1)), 0); // outside the card: translucent
             const QPoint icon = card.findChild<QLabel*>(QStringLiteral("msgIcon"))->mapTo(&card, QPoint(26, 26));
             QCOMPARE(img.pixelColor(icon), MsgDialog::iconPixmap(c.kind).toImage().pixelColor(26, 26));

@@ -102,6 +102,27 @@ private Q_SLOTS:
         QCOMPARE(Lang::tr("已清除 %1 个失效图标").arg(3), QStringLiteral("Removed 3 broken icons"));
     }
 
+    // Counted texts: English has a singular; Chinese one form; a counted text read without a count is plural.
+    void countedTexts_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("en 1") << 1 << 1 << "1 snapshot, using 2 KB";
+        QTest::newRow("en 0") << 1 << 0 << "0 snapshots, using 2 KB";
+        QTest::newRow("en 2") << 1 << 2 << "2 snapshots, using 2 KB";
+        QTest::newRow("zh 1") << 0 << 1 << "共 1 个快照，占用 2 KB";
+    }
+    void countedTexts()
+    {
+        QFETCH(int, language);
+        QFETCH(int, count);
+        QFETCH(QString, text);
+        Lang::setLanguage(language);
+        QCOMPARE(Lang::trCount("共 %1 个快照，占用 %2", count).arg(count).arg(QStringLiteral("2 KB")), text);
+        QCOMPARE(Lang::tr("共 %1 个快照，占用 %2").contains(QLatin1Char('|')), false);
+    }
+
     void handlerIsCalledOnlyOnNotify()
     {
         int calls = 0;

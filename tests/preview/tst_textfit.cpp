@@ -1,0 +1,80 @@
+// Every text the settings dialog, its cards and the other previewed dialogs draw fits the room it is given,
+// in both languages and both themes: the preview generators are run with an overflow observer installed.
+#include "app/diagnosticruns.h"
+#include "preview/previewgenerators.h"
+#include "preview/uipreview.h"
+#include "testenv.h"
+#include "ui/lang.h"
+#include "ui/settingskit.h"
+#include "ui/theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QSet>
+
+class TestTextFit : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        setTextOverflowObserver({});
+        setPreviewBaseLanguage(0);
+        setDarkTheme(false);
+    }
+
+    void everyPreviewedTextFits_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("chinese-light") << 0 << false;
+        QTest::newRow("chinese-dark") << 0 << true;
+        QTest::newRow("english-light") << 1 << false;
+        QTest::newRow("english-dark") << 1 << true;
+    }
+    void everyPreviewedTextFits()
+    {
+        QFETCH(int, language);
+        QFETCH(bool, dark);
+        QSet<QString> seen;
+        QStringList cut;
+        setTextOverflowObserver([&](const TextOverflow& o) {
+            const QString line = QStringLiteral("\"%1\" needs %2x%3 in %4x%5")
+                                     .arg(o.text)
+                                     .arg(o.needed.width())
+                                     .arg(o.needed.height())
+                                     .arg(o.rect.width())
+                                     .arg(o.rect.height());
+            if (!seen.contains(line)) {
+                seen.insert(line);
+                cut << line;
+                qWarning().noquote() << "cut:" << line;
+            }
+        });
+        setDarkTheme(dark);
+        setPreviewBaseLanguage(language);
+        const QString folder = ktr::test::freshDir(QStringLiteral("textfit-") + QString::fromLatin1(QTest::currentDataTag()));
+        runUiPreviewTexts(folder, panelPreviewKit());
+        QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 cut texts (listed above)").arg(cut.size())));
+    }
+
+    void overflowIsSeen()
+    {
+        // The observer itself: a text wider than its box is reported, an elided one is not.
+        QStringList cut;
+        setTextOverflowObserver([&](const TextOverflow& o) { cut << o.text; });
+        QImage image(200, 40, QImage::Format_ARGB32);
+        QPainter p(&image);
+        p.setFont(settingsFont13());
+        drawKitText(p, QRect(0, 0, 30, 20), Qt::AlignCenter, QStringLiteral("Double-click to Run"));
+        drawKitText(p, QRect(0, 0, 30, 20), Qt::AlignLeft, QStringLiteral("/a/long/path/name"), TextFit::ElideMiddle);
+        drawKitText(p, QRect(0, 0, 190, 20), Qt::AlignLeft, QStringLiteral("Fits"));
+        drawKitText(p, QRect(0, 0, 60, 20), Qt::AlignLeft, QStringLiteral("one two three four five six"), TextFit::Wrap);
+        QCOMPARE(cut, (QStringList{QStringLiteral("Double-click to Run"), QStringLiteral("one two three four five six")}));
+    }
+};
+
+KTR_TEST_MAIN(TestTextFit)
+#include "tst_textfit.moc"
