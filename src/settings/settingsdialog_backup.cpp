@@ -78,7 +78,7 @@ QString SettingsDialog::closedDialogOutcome(const BackupResult& result, int op, 
         text = Lang::tr("设置窗口已关闭，「%1」已取消。").arg(name);
     } else if (result.ok) {
         bad = false;
-        text = Lang::tr(result.wasRestore ? "已恢复快照，设置已重新加载（分组布局将在下次启动时生效）。"
+        text = Lang::tr(result.wasRestore ? "已恢复快照，设置与分组布局已重新加载。"
                         : op == 1         ? "已创建备份快照。"
                                           : "已导出备份文件。");
     } else {
