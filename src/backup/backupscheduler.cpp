@@ -35,7 +35,11 @@ QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& da
 {
     QString error;
     bool cancelled = false;
-    const QString path = BackupEngine::createSnapshot(backupDir, dataDir, error, false, {}, cancel, &cancelled);
+    QStringList warnings;
+    const QString path =
+        BackupEngine::createSnapshot(backupDir, dataDir, error, false, {}, cancel, &cancelled, &warnings);
+    for (const QString& w : warnings)
+        qWarning().noquote() << "auto backup: left out or changed while read:" << w;
     if (!path.isEmpty()) {
         // A snapshot that finished while quitting stays, but pruning waits for a run nobody stopped.
         if (!(cancel && cancel->load()))

@@ -53,6 +53,7 @@ public:
         QString message;
         bool wasRestore = false;
         bool cancelled = false;
+        QStringList warnings; // files the snapshot had to leave out or took while they changed
     };
     // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
     struct BackupJob

@@ -170,7 +170,8 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
     switch (job.op) {
     case 1: {
         const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, false,
-                                                          progressInto(job.card, 0, 100, false), cancel, &cancelled);
+                                                          progressInto(job.card, 0, 100, false), cancel, &cancelled,
+                                                          &r.warnings);
         if (!path.isEmpty())
             BackupEngine::purgeOld(job.backupDir, job.keep);
         r.ok = !path.isEmpty();
@@ -181,7 +182,8 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
     case 2: {
         r.wasRestore = true;
         const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, true,
-                                                          progressInto(job.card, 0, 45, true), cancel, &cancelled);
+                                                          progressInto(job.card, 0, 45, true), cancel, &cancelled,
+                                                          &r.warnings);
         if (cancelled) {
             r.message = error;
             r.cancelled = true;
@@ -241,7 +243,11 @@ void SettingsDialog::onBackupFinished(const BackupResult& result)
         const char* text = result.wasRestore ? "已恢复快照，设置与分组布局已重新加载。"
                            : m_backupOp == 1 ? "已创建备份快照。"
                                              : "已导出备份文件。";
-        showInfoCard(title, Lang::tr(text), {});
+        QString shown = Lang::tr(text);
+        // A file left out is named here, or the user would believe the snapshot holds it.
+        if (!result.warnings.isEmpty())
+            shown += QLatin1Char('\n') + result.warnings.join(QLatin1Char('\n'));
+        showInfoCard(title, shown, {});
     } else {
         const QString text = backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message);
         MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
