@@ -206,6 +206,19 @@ bool ZipWriter::addOpenFile(const QString& entryName, int fd, const QString& sou
         return true;
     };
 
+    // One chunk into the entry, then the caller's progress; a caller that says stop fails the archive quietly.
+    const auto writeChunk = [&](const char* bytes, qint64 n, qint64& done) {
+        if (!writeData(bytes, n))
+            return false;
+        done += n;
+        if (onChunk && !onChunk(done)) {
+            d->failed = true;
+            setError(error, QString());
+            return false;
+        }
+        return true;
+    };
+
     if (qint64(st.st_size) <= kWholeReadLimit) {
         // Small files are read whole before their entry starts: a version that changed while it was read
         // (same size and time before and after, or it is read again) never reaches the archive half-way.
@@ -235,14 +248,8 @@ bool ZipWriter::addOpenFile(const QString& entryName, int fd, const QString& sou
             return false;
         for (qint64 done = 0; done < data.size();) {
             const qint64 n = std::min<qint64>(kChunk, data.size() - done);
-            if (!writeData(data.constData() + done, n))
+            if (!writeChunk(data.constData() + done, n, done))
                 return false;
-            done += n;
-            if (onChunk && !onChunk(done)) {
-                d->failed = true;
-                setError(error, QString());
-                return false;
-            }
         }
         return finishEntry();
     }
@@ -263,14 +270,8 @@ bool ZipWriter::addOpenFile(const QString& entryName, int fd, const QString& sou
                                   : QStringLiteral("file shrank while being read: %1").arg(sourcePath));
             return false;
         }
-        if (!writeData(buffer.constData(), n))
+        if (!writeChunk(buffer.constData(), n, done))
             return false;
-        done += n;
-        if (onChunk && !onChunk(done)) {
-            d->failed = true;
-            setError(error, QString());
-            return false;
-        }
     }
     struct stat after
     {

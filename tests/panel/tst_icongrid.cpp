@@ -2,6 +2,7 @@
 #include "icons/iconloader.h"
 #include "panel/icongrid.h"
 #include "panel/itempayload.h"
+#include "dropactioncases.h"
 #include "testenv.h"
 #include "ui/theme.h"
 
@@ -928,15 +929,7 @@ private slots:
     // (after which the source may delete the originals): on entering, moving and dropping alike.
     void fileDropsAreNeverMoves_data()
     {
-        QTest::addColumn<int>("offered");
-        QTest::addColumn<bool>("shift"); // the user asks the source for a move
-        QTest::addColumn<int>("taken");  // IgnoreAction: refused
-        const int moveCopy = int(Qt::MoveAction | Qt::CopyAction);
-        QTest::newRow("move or copy") << moveCopy << false << int(Qt::CopyAction);
-        QTest::newRow("move or copy, shift held") << moveCopy << true << int(Qt::CopyAction);
-        QTest::newRow("move, copy or link") << int(moveCopy | Qt::LinkAction) << true << int(Qt::LinkAction);
-        QTest::newRow("link only") << int(Qt::LinkAction) << false << int(Qt::LinkAction);
-        QTest::newRow("move only") << int(Qt::MoveAction) << false << int(Qt::IgnoreAction);
+        addFileDropActionRows();
     }
     void fileDropsAreNeverMoves()
     {
