@@ -3,6 +3,7 @@
 #include "ui/datadir.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -145,8 +146,8 @@ constexpr qsizetype kMaxEncodedSnapshots = 32;
 
 QHash<qint64, QByteArray>& encodedSnapshots()
 {
-    static QHash<qint64, QByteArray> table;
-    return table;
+    static auto* table = new QHash<qint64, QByteArray>; // never deleted: a writer may outlive the statics
+    return *table;
 }
 
 // The first snapshot file written for an image, by the image's cache key: the snapshots of the other paths
@@ -155,8 +156,8 @@ QHash<qint64, QByteArray>& encodedSnapshots()
 // only under the snapshot mutex.
 QHash<qint64, QString>& firstSnapshotFiles()
 {
-    static QHash<qint64, QString> table;
-    return table;
+    static auto* table = new QHash<qint64, QString>; // never deleted: a writer may outlive the statics
+    return *table;
 }
 
 // PNG at zlib level 1 (Qt's quality 80): a cache is read back rarely, and the default level costs several
@@ -170,6 +171,14 @@ QThreadPool* snapshotPool()
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool; // never deleted: a write still running at exit is abandoned
         p->setMaxThreadCount(1);
+        // A run that ends by returning (a diagnostic run, a test) drops what is queued and waits a while for
+        // the write in progress, which encodes with Qt's image support and must not outlive it. The panel
+        // itself drops the queue before it ends.
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] {
+                snapshotPool()->clear();
+                snapshotPool()->waitForDone(2000);
+            });
         return p;
     }();
     return pool;
