@@ -24,7 +24,8 @@ int runToEnd(const QStringList& args)
 {
     QProcess p;
     p.start(QStringLiteral(KTR_PANEL_EXE), args);
-    if (!p.waitForFinished(15000)) {
+    // A whole preview run takes several seconds, many more under the sanitizers.
+    if (!p.waitForFinished(90000)) {
         p.kill();
         p.waitForFinished();
         return -1;
