@@ -3,6 +3,7 @@
 #include "platform/fsentry.h"
 
 #include "platform/clock.h"
+#include "platform/localcodepage.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
 #include "support/logexport.h"
@@ -12,6 +13,7 @@
 #include "ui/log.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +22,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -84,25 +87,28 @@ QString readLogTail(const QString& path)
         cut = true;
     }
     file.close();
-    QString text;
-    if (bytes.size() >= 3 && bytes.startsWith("\xEF\xBB\xBF")) {
-        text = QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
-    } else {
-        // Line by line, so one line of another encoding doesn't spoil the UTF-8 lines around it.
-        const QList<QByteArray> lines = bytes.split('\n');
-        QStringList decoded;
-        decoded.reserve(lines.size());
-        for (const QByteArray& line : lines) {
-            QString s = QString::fromUtf8(line);
-            if (!line.isEmpty() && s.contains(QChar::ReplacementCharacter))
-                s = QString::fromLocal8Bit(line);
-            decoded.append(s);
-        }
-        text = decoded.join(QLatin1Char('\n'));
-    }
+    QString text = decodeLogText(bytes, ktr::platform::localCodePageName());
     if (cut)
         text.prepend(Lang::tr("（日志较大，仅显示最近 8 MB）") + QStringLiteral("\n\n"));
     return text;
+}
+
+QString decodeLogText(const QByteArray& bytes, const QByteArray& codePage)
+{
+    if (bytes.size() >= 3 && bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
+    // Line by line, so one line of another encoding doesn't spoil the UTF-8 lines around it.
+    QStringDecoder local(codePage.constData(), QStringDecoder::Flag::Stateless);
+    const QList<QByteArray> lines = bytes.split('\n');
+    QStringList decoded;
+    decoded.reserve(lines.size());
+    for (const QByteArray& line : lines) {
+        QString s = QString::fromUtf8(line);
+        if (!line.isEmpty() && s.contains(QChar::ReplacementCharacter))
+            s = local.isValid() ? QString(local.decode(line)) : QString::fromLatin1(line);
+        decoded.append(s);
+    }
+    return decoded.join(QLatin1Char('\n'));
 }
 
 QString chooseLogFile(const QString& root, const QDate& today)
@@ -139,6 +145,7 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return currentTheme().windowBackground; });
     setMouseTracking(true);
     setModal(true);
     setWindowTitle(Lang::tr("运行日志"));
@@ -514,7 +521,8 @@ void LogViewerDialog::paintEvent(QPaintEvent*)
     const int h = height();
     p.setPen(QPen(t.border, 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     p.setBrush(t.windowBackground);
-    p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 12, 12);
+    const qreal radius = windowCornerRadius(12.0);
+    p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), radius, radius);
 
     p.setPen(Qt::NoPen);
     p.setBrush(t.accentSoft);

@@ -82,8 +82,11 @@ private:
 
 // The decoded text of one log file, at most its last 8 MiB (then starting at a whole line, behind a note).
 // A file with a UTF-8 byte-order mark is decoded whole as UTF-8; otherwise line by line, a line that is not
-// valid UTF-8 being decoded with the local 8-bit encoding.
+// valid UTF-8 being decoded with the machine's 8-bit code page (platform/localcodepage.h).
 QString readLogTail(const QString& path);
+// The decoding of readLogTail, with the code page for lines that are not UTF-8 given (a QStringDecoder name;
+// Latin-1 when it names none).
+QString decodeLogText(const QByteArray& bytes, const QByteArray& codePage);
 
 // The log file the viewer shows under root: today's "app.log", else the "app.log" of the sub-folder with the
 // greatest name that holds one, else today's (missing) path. Empty when root is empty.

@@ -2,6 +2,7 @@
 // over a parent, and what it looks like.
 
 #include "fifoguard.h"
+#include "platform/localcodepage.h"
 #include "platform/sysinfo.h"
 #include "platform/version.h"
 #include "support/logviewerdialog.h"
@@ -108,9 +109,46 @@ private Q_SLOTS:
         const QStringList lines = text.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines.at(0), QStringLiteral("中文一"));
-        QCOMPARE(lines.at(1), QString::fromLocal8Bit(bad));
+        // Decoded with this machine's 8-bit code page, never as UTF-8 again.
+        QCOMPARE(lines.at(1), decodeLogText(bad, ktr::platform::localCodePageName()));
+        QVERIFY(!lines.at(1).contains(QChar::ReplacementCharacter));
         QCOMPARE(lines.at(2), QStringLiteral("中文二"));
         QCOMPARE(readLogTail(QStringLiteral("/nonexistent/app.log")), QString());
+    }
+
+    // Lines that are not UTF-8 are read in the code page of the locale: what a program writing GBK under a
+    // Chinese locale, or Latin-1 under an ISO-8859-1 one, meant.
+    void localCodePageLines_data()
+    {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QByteArray>("systemCodeset");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        const QByteArray gbk("\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7"); // 你好，世界
+        const QByteArray latin1("caf\xE9 cr\xE8me br\xFBl\xE9""e");
+        QTest::newRow("GBK line, Chinese UTF-8 locale") << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8") << gbk
+                                                        << QStringLiteral("你好，世界");
+        QTest::newRow("GBK line, locale names GBK") << QByteArray("zh_CN.GBK") << QByteArray("ANSI_X3.4-1968") << gbk
+                                                    << QStringLiteral("你好，世界");
+        QTest::newRow("Latin-1 line, ISO-8859-1 locale") << QByteArray("en_US.ISO-8859-1") << QByteArray("ISO-8859-1")
+                                                         << latin1 << QStringLiteral("café crème brûlée");
+        QTest::newRow("UTF-8 lines stay UTF-8 under a Chinese locale")
+            << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8") << QByteArray("日志 café\n第二行")
+            << QStringLiteral("日志 café\n第二行");
+        QTest::newRow("mixed file, each line on its own")
+            << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8")
+            << QByteArray("[INFO] 启动\n[WARN] " + gbk + "\n\n[INFO] 结束\n")
+            << QStringLiteral("[INFO] 启动\n[WARN] 你好，世界\n\n[INFO] 结束\n");
+        QTest::newRow("Latin-1 line, English UTF-8 locale") << QByteArray("en_US.UTF-8") << QByteArray("UTF-8")
+                                                            << latin1 << QStringLiteral("café crème brûlée");
+    }
+    void localCodePageLines()
+    {
+        QFETCH(QByteArray, locale);
+        QFETCH(QByteArray, systemCodeset);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        QCOMPARE(decodeLogText(bytes, ktr::platform::localCodePageName(locale, systemCodeset)), expected);
     }
 
     // A named pipe in the log's place is not opened: the viewer shows nothing instead of waiting for a writer.
