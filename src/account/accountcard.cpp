@@ -1,6 +1,9 @@
 #include "account/accountcard.h"
 
+#include "account/accountpaint.h"
+#include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QMouseEvent>
 
@@ -8,6 +11,7 @@ AccountCardDialog::AccountCardDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return accountCardFill(currentTheme().isDark); });
     setAttribute(Qt::WA_MouseTracking);
     setMouseTracking(true);
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {

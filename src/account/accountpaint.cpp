@@ -2,6 +2,7 @@
 
 #include "ui/settingskit.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -144,7 +145,7 @@ void drawAccountCard(QPainter& p, const QRect& widgetRect, const Theme& theme)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
-    const qreal radius = std::max(themeCornerRadius() + 2, 10);
+    const qreal radius = windowCornerRadius(std::max(themeCornerRadius() + 2, 10));
     p.setPen(QPen(theme.border, 1));
     p.setBrush(accountCardFill(theme.isDark));
     p.drawRoundedRect(QRectF(widgetRect).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);

@@ -7,6 +7,7 @@
 #include "ui/lang.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -50,6 +51,7 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return AccountRoles::of(currentTheme()).background; });
     setModal(true);
     setFixedSize(kWidth, kLoginHeight);
     setAttribute(Qt::WA_MouseTracking);
@@ -497,7 +499,7 @@ void LoginDialog::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
 
-    const qreal radius = std::max(themeCornerRadius(), 4);
+    const qreal radius = windowCornerRadius(std::max(themeCornerRadius(), 4));
     p.setPen(QPen(roles.border, 1));
     p.setBrush(roles.background);
     p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);

@@ -7,6 +7,7 @@
 #include "ui/modalcard.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
@@ -52,6 +53,7 @@ LockDialog::LockDialog(int mode, QWidget* parent) : QDialog(parent), m_mode(mode
 {
     setWindowFlag(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return currentTheme().isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white); });
     setModal(true);
     setMouseTracking(true);
 
@@ -432,7 +434,7 @@ void LockDialog::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
 
-    const qreal radius = std::max(4, themeCornerRadius());
+    const qreal radius = windowCornerRadius(std::max(4, themeCornerRadius()));
     p.setPen(QPen(t.border, 1));
     p.setBrush(t.isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white));
     p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);

@@ -34,6 +34,7 @@
 #include "ui/savefile.h"
 #include "ui/theme.h"
 #include "ui/toast.h"
+#include "ui/windowcorners.h"
 #include "ui/uisignals.h"
 
 #include <QApplication>
@@ -72,6 +73,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     // A frameless, translucent top-level window.
     setWindowFlags(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground, true);
+    // Without a compositor the corners are square and painted, not left transparent (they would be black).
+    followCompositing(this, [] { return currentTheme().windowBackground; });
+    connect(&CompositingSignals::instance(), &CompositingSignals::changed, this, [this] { applyCornerRadius(); });
     // The layout is read and parsed beside the rest of the start.
     startLayoutRead();
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.

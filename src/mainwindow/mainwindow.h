@@ -164,6 +164,8 @@ public:
     // Pushes the whole settings record into the running window, or only its visual half.
     void applySettings();
     void applyAppearance(const AppSettings& s);
+    // Gives the window and the children at its corners the corner radius the compositor allows.
+    void applyCornerRadius();
     // Rebuilds the scaled background and logo caches that are stale; true when one was rebuilt.
     bool refreshScaledPixmaps();
     // A device pixel ratio seen on the window's screen: when it differs from the last one, the scaled

@@ -22,6 +22,7 @@
 #include "platform/fsentry.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -93,17 +94,28 @@ void MainWindow::applySettings()
                       << (m_settings.autoStart ? "true" : "false");
 }
 
+void MainWindow::applyCornerRadius()
+{
+    // The chosen radius while a compositor shows the rounded corners, square corners without one.
+    const int radius = windowCornerRadius(m_look.radius);
+    if (m_sidebar)
+        m_sidebar->setCornerRadius(radius);
+    if (m_grid)
+        m_grid->setCornerRadius(radius);
+    if (m_bottomBar)
+        m_bottomBar->setCornerRadius(radius);
+    if (m_borderFrame)
+        m_borderFrame->setCornerRadius(radius);
+    update();
+}
+
 void MainWindow::applyAppearance(const AppSettings& s)
 {
     // Palette and corner radius.
     setDarkTheme(s.darkTheme);
     m_look.radius = std::clamp(s.cornerRadius, 0, 24);
     setThemeCornerRadius(m_look.radius);
-    if (m_sidebar)
-        m_sidebar->setCornerRadius(m_look.radius);
-    if (m_grid)
-        m_grid->setCornerRadius(m_look.radius);
-    m_bottomBar->setCornerRadius(m_look.radius);
+    applyCornerRadius();
 
     // The buttons of both bars.
     UiBtnBar::Flags visible{};
@@ -126,8 +138,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
 
     layoutChildren();
-    if (m_borderFrame)
-        m_borderFrame->setCornerRadius(m_look.radius);
+    applyCornerRadius();
     applyWindowOpacity(s);
 
     // Logo and program icon.
@@ -399,7 +410,8 @@ void MainWindow::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     QPainterPath outline;
-    outline.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), m_look.radius, m_look.radius);
+    const int radius = windowCornerRadius(m_look.radius);
+    outline.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), radius, radius);
 
     p.save();
     p.setClipPath(outline);

@@ -4,6 +4,7 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -114,6 +115,7 @@ ShortcutEditDialog::ShortcutEditDialog(const QString& itemPath, const QString& n
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return dialogColors(currentTheme().isDark).background; });
     setModal(true);
     setWindowTitle(Lang::tr("编辑快捷方式"));
     if (m_preview.isNull())
@@ -287,7 +289,7 @@ void ShortcutEditDialog::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const qreal radius = std::max(4, themeCornerRadius());
+    const qreal radius = windowCornerRadius(std::max(4, themeCornerRadius()));
     p.setPen(QPen(t.border, 1));
     p.setBrush(c.background);
     p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), radius, radius);

@@ -9,6 +9,7 @@
 #include "ui/lang.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -52,6 +53,7 @@ AppMarketDialog::AppMarketDialog(QWidget* parent)
       m_endProcesses(endAppProcesses), m_now([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return QColor(currentTheme().isDark ? 0x23262E : 0xF7F8FB); });
     setMouseTracking(true);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();

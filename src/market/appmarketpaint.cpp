@@ -4,6 +4,7 @@
 #include "market/versioncompare.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -83,7 +84,7 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const int W = m_w;
     const int H = m_h;
-    const int corner = themeCornerRadius() > 4 ? themeCornerRadius() : 4;
+    const int corner = windowCornerRadius(themeCornerRadius() > 4 ? themeCornerRadius() : 4);
     QPainterPath frame;
     frame.addRoundedRect(QRectF(0.5, 0.5, W - 1, H - 1), corner, corner);
     p.fillPath(frame, pick(light, "#23262E", "#F7F8FB"));

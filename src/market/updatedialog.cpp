@@ -5,6 +5,7 @@
 #include "ui/servicehost.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -45,6 +46,7 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_TranslucentBackground, true);
+    followCompositing(this, [] { return currentTheme().windowBackground; });
     setAttribute(Qt::WA_MouseTracking, true);
     setMouseTracking(true);
     setFixedSize(440, 236);
@@ -169,7 +171,8 @@ void UpdateDialog::paintEvent(QPaintEvent*)
     const int hovered = partAt(mapFromGlobal(QCursor::pos()));
     const bool busy = !m_statusText.isEmpty();
 
-    fillRounded(p, QRectF(0.5, 0.5, w - 1, h - 1), std::max(4, themeCornerRadius()), t.windowBackground, t.border);
+    fillRounded(p, QRectF(0.5, 0.5, w - 1, h - 1), windowCornerRadius(std::max(4, themeCornerRadius())), t.windowBackground,
+                t.border);
 
     if (!logoImage().isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -2,6 +2,7 @@
 
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@ FloatIcon::FloatIcon(const QPixmap& pixmap, const QString& name, const QPoint& p
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_source(pixmap)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return QColor(Qt::white); });
     setFixedSize(kSide, kSide);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);

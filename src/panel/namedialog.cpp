@@ -2,6 +2,7 @@
 
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -15,6 +16,7 @@ NameDialog::NameDialog(bool rename, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_title(Lang::tr(rename ? "重命名分组" : "新建分组"))
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return currentTheme().isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white); });
     setModal(true);
     setFixedSize(300, 168);
     setMouseTracking(true);
@@ -112,7 +114,7 @@ void NameDialog::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const int radius = std::max(themeCornerRadius(), 4);
+    const int radius = windowCornerRadius(std::max(themeCornerRadius(), 4));
     p.setPen(QPen(theme.border, 1));
     p.setBrush(theme.isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white));
     p.drawRoundedRect(QRectF(0.5, 0.5, width() - 1, height() - 1), radius, radius);

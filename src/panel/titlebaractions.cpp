@@ -3,6 +3,7 @@
 #include "panel/uibtndrag.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QCursor>
 #include <QFontMetrics>
@@ -89,6 +90,7 @@ void drawEntryIcon(QPainter& p, int entry, const QPointF& c, const QColor& color
 GearMenuPopup::GearMenuPopup(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return currentTheme().surface; });
     setAttribute(Qt::WA_ShowWithoutActivating);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
@@ -166,7 +168,8 @@ void GearMenuPopup::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(t.controlBorder, 1));
     p.setBrush(t.surface);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    const qreal radius = windowCornerRadius(8.0);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
 
     const QFont font = menuFont();
     p.setFont(font);

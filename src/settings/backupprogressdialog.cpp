@@ -47,7 +47,7 @@ BackupProgressDialog::BackupProgressDialog(QWidget* parent, const QString& text,
     QWidget* card = buildCardShell(*this, QStringLiteral("progCard"), 14,
                                    QStringLiteral("#progCard{background:#FFFFFF;border:1px solid #D9D9D9;"
                                                   "border-radius:8px;}"),
-                                   {28, QPointF(0, 6), QColor(0, 0, 0, 70)});
+                                   {28, QPointF(0, 6), QColor(0, 0, 0, 70)}, QColor(Qt::white));
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 20, 24, 18);
     layout->setSpacing(12);

@@ -9,6 +9,7 @@
 #include "ui/lang.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QElapsedTimer>
 #include <QFontDatabase>
@@ -52,6 +53,7 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     // The settings button can't be hidden: it is the way back here.
     m_edited.btnVisible[1] = true;
     setAttribute(Qt::WA_TranslucentBackground, true);
+    followCompositing(this, [] { return dialogRoles().background; });
     setModal(false);
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();

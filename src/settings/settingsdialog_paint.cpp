@@ -4,6 +4,7 @@
 
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -174,7 +175,7 @@ void SettingsDialog::paintFrame(QPainter& p, const DialogPalette& pal)
 {
     const int W = width();
     const int H = height();
-    const qreal radius = std::clamp(m_edited.cornerRadius, 0, 24);
+    const qreal radius = windowCornerRadius(std::clamp(m_edited.cornerRadius, 0, 24));
     QPainterPath outer;
     outer.addRoundedRect(QRectF(0.5, 0.5, W - 1, H - 1), radius, radius);
     p.setPen(QPen(pal.frameBorder, 1));

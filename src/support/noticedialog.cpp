@@ -6,6 +6,7 @@
 #include "ui/servicehost.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -58,6 +59,7 @@ NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString&
       m_title(title.left(kMaxTitleChars).trimmed()), m_body(body), m_url(url.trimmed()), m_titleColor(titleColor.trimmed())
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [this] { return cardColor(); });
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Lang::tr("消息"));
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
@@ -354,14 +356,18 @@ void NoticeDialog::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, dark ? 30 : 14));
-    p.drawRoundedRect(QRectF(2, 2, W - 4, H - 6), 16, 16);
-    p.drawRoundedRect(QRectF(1, 1, W - 2, H - 3), 16, 16);
+    const qreal radius = windowCornerRadius(16.0);
+    if (windowsComposited()) {
+        // The soft edge only shows over what lies behind the window.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, dark ? 30 : 14));
+        p.drawRoundedRect(QRectF(2, 2, W - 4, H - 6), radius, radius);
+        p.drawRoundedRect(QRectF(1, 1, W - 2, H - 3), radius, radius);
+    }
     const QColor card = cardColor();
     p.setBrush(card);
     p.setPen(QPen(t.separatorLine, 1));
-    p.drawRoundedRect(QRectF(0.5, 0.5, W - 1, H - 1), 16, 16);
+    p.drawRoundedRect(QRectF(0.5, 0.5, W - 1, H - 1), radius, radius);
 
     const QImage& logo = logoImage();
     if (!logo.isNull()) {

@@ -6,6 +6,7 @@
 #include "ui/servicehost.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QBuffer>
 #include <QFontMetrics>
@@ -27,6 +28,7 @@ constexpr int kThumbnailSide = 320;
 SupportChatDialog::SupportChatDialog(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    followCompositing(this, [] { return currentTheme().windowBackground; });
     setFixedSize(420, 420);
     setMouseTracking(true);
     setWindowTitle(Lang::tr("反馈中心"));

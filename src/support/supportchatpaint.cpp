@@ -4,6 +4,7 @@
 
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QCursor>
 #include <QFontMetrics>
@@ -91,7 +92,7 @@ void SupportChatDialog::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
 
     QPainterPath shape;
-    const qreal radius = std::max(4, themeCornerRadius());
+    const qreal radius = windowCornerRadius(std::max(4, themeCornerRadius()));
     shape.addRoundedRect(QRectF(0.5, 0.5, width() - 1, height() - 1), radius, radius);
     p.setPen(QPen(t.border, 1));
     p.setBrush(t.windowBackground);

@@ -22,7 +22,7 @@ HintCardDialog::HintCardDialog(const QString& title, const QString& body, const 
         *this, QStringLiteral("hintCard"), 16,
         QStringLiteral("#hintCard{background:%1;border:1px solid %2;border-radius:14px;}")
             .arg(pal.dark ? QStringLiteral("#252A33") : QStringLiteral("#FFFFFF"), pal.cardBorder.name()),
-        {30, QPointF(0, 8), QColor(0, 0, 0, pal.dark ? 130 : 60)});
+        {30, QPointF(0, 8), QColor(0, 0, 0, pal.dark ? 130 : 60)}, QColor(pal.dark ? 0x252A33 : 0xFFFFFF));
 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 20, 24, 18);

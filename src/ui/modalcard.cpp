@@ -1,5 +1,7 @@
 #include "ui/modalcard.h"
 
+#include "ui/windowcorners.h"
+
 #include <QDialog>
 #include <QGraphicsDropShadowEffect>
 #include <QVBoxLayout>
@@ -30,7 +32,7 @@ int execCard(QDialog& card)
 }
 
 QWidget* buildCardShell(QDialog& dialog, const QString& name, int margin, const QString& styleSheet,
-                        const CardShadow& shadow)
+                        const CardShadow& shadow, const QColor& backdrop)
 {
     dialog.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     dialog.setAttribute(Qt::WA_TranslucentBackground);
@@ -46,6 +48,10 @@ QWidget* buildCardShell(QDialog& dialog, const QString& name, int margin, const 
     effect->setOffset(shadow.offset);
     effect->setColor(shadow.colour);
     card->setGraphicsEffect(effect);
+    effect->setEnabled(windowsComposited());
+    followCompositing(&dialog, [backdrop] { return backdrop; });
+    QObject::connect(&CompositingSignals::instance(), &CompositingSignals::changed, effect,
+                     [effect](bool composited) { effect->setEnabled(composited); });
     outer->addWidget(card);
     return card;
 }

@@ -11,7 +11,9 @@ class QWidget;
 
 // The shell every modal card shares: a frameless, translucent, modal dialog whose only child is a card
 // widget (object name `name`, styled by `styleSheet`) with a drop shadow, inside `margin` px of room for
-// the shadow. Returns the card widget; the caller lays out its contents.
+// the shadow. Returns the card widget; the caller lays out its contents. Without a compositor, which would
+// show the transparent room black, the room is painted in `backdrop` (the card's colour) and the shadow is
+// left out.
 struct CardShadow
 {
     qreal blur;
@@ -19,7 +21,7 @@ struct CardShadow
     QColor colour;
 };
 QWidget* buildCardShell(QDialog& dialog, const QString& name, int margin, const QString& styleSheet,
-                        const CardShadow& shadow);
+                        const CardShadow& shadow, const QColor& backdrop);
 // Fixes the card's width and makes it as tall as its (wrapped) contents need at that width.
 void fitCardToWidth(QDialog& dialog, int width);
 

@@ -38,7 +38,7 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
         *this, QStringLiteral("msgCard"), 14,
         dark ? QStringLiteral("#msgCard{background:#2B2B2B;border:1px solid #454545;border-radius:8px;}")
              : QStringLiteral("#msgCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"),
-        {28, QPointF(0, 6), QColor(0, 0, 0, dark ? 140 : 70)});
+        {28, QPointF(0, 6), QColor(0, 0, 0, dark ? 140 : 70)}, QColor(dark ? 0x2B2B2B : 0xFFFFFF));
 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 22, 24, 20);

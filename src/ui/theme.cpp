@@ -1,6 +1,7 @@
 #include "ui/theme.h"
 
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -321,7 +322,8 @@ QString themedMenuStyleSheet()
     auto c = [dark](const char* darkName, const char* lightName) {
         return QColor(QLatin1String(dark ? darkName : lightName)).name();
     };
-    return QStringLiteral("QMenu{background:%1;border:1px solid %2;border-radius:10px;padding:5px;"
+    // Square corners where nothing composes the menu's transparent ones (they would show black).
+    return QStringLiteral("QMenu{background:%1;border:1px solid %2;border-radius:%9px;padding:5px;"
                           "font-family:'%8';font-size:13px;color:%3;}"
                           "QMenu::item{padding:3px 14px 3px 6px;border-radius:7px;background:transparent;}"
                           "QMenu::item:selected{background:%4;color:%5;}"
@@ -330,7 +332,8 @@ QString themedMenuStyleSheet()
                           "QMenu::icon{padding-left:9px;}"
                           "QMenu::right-arrow{width:10px;height:10px;}")
         .arg(c("#2A2F3A", "#FFFFFF"), c("#3A404D", "#DCE1EB"), c("#E6E9F0", "#2E3440"), c("#333D52", "#EDF2FE"),
-             c("#9FBEFF", "#2B5FD9"), c("#6B7280", "#A8AFBC"), c("#3A404D", "#E8ECF3"), uiFontFamily());
+             c("#9FBEFF", "#2B5FD9"), c("#6B7280", "#A8AFBC"), c("#3A404D", "#E8ECF3"), uiFontFamily(),
+             QString::number(windowCornerRadius(10)));
 }
 
 void applyThemedMenuStyle(QMenu* menu)
@@ -340,4 +343,5 @@ void applyThemedMenuStyle(QMenu* menu)
     menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
     menu->setAttribute(Qt::WA_TranslucentBackground);
     menu->setStyleSheet(themedMenuStyleSheet());
+    followCompositing(menu, [] { return QColor(currentTheme().isDark ? 0x2A2F3A : 0xFFFFFF); });
 }

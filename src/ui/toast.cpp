@@ -1,6 +1,7 @@
 #include "ui/toast.h"
 
 #include "ui/theme.h"
+#include "ui/windowcorners.h"
 
 #include <QEasingCurve>
 #include <QFontMetrics>
@@ -11,6 +12,15 @@
 
 #include <algorithm>
 
+namespace {
+
+QColor bubbleFill()
+{
+    return currentTheme().isDark ? QColor(0x2C, 0x31, 0x3E) : QColor(0x33, 0x39, 0x47);
+}
+
+} // namespace
+
 Toast::Toast(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
 {
@@ -18,6 +28,7 @@ Toast::Toast(QWidget* parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    followCompositing(this, bubbleFill);
 
     m_hideTimer = new QTimer(this);
     m_hideTimer->setObjectName(QStringLiteral("toastHideTimer"));
@@ -102,9 +113,9 @@ void Toast::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
 
     const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = std::min(shape.height(), qreal(kHeight)) / 2.0;
+    const qreal radius = windowCornerRadius(std::min(shape.height(), qreal(kHeight)) / 2.0);
     p.setPen(Qt::NoPen);
-    p.setBrush(currentTheme().isDark ? QColor(0x2C, 0x31, 0x3E) : QColor(0x33, 0x39, 0x47));
+    p.setBrush(bubbleFill());
     p.drawRoundedRect(shape, radius, radius);
 
     QPen outline(QColor(255, 255, 255, 28), 1.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
