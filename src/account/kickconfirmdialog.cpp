@@ -118,6 +118,22 @@ QRect KickConfirmDialog::ipBox(int row) const
     return QRect(name.right() + 1, name.y(), advance(12, m_rows[row].device.ip) + 8, name.height());
 }
 
+KickConfirmDialog::TitleLayout KickConfirmDialog::titleLayout() const
+{
+    // The title is read whole: a longer translation first gets a smaller size, then a second line in the
+    // room above the list, and is elided only past that.
+    const QString title = Lang::tr("该账户已在其他电脑登录");
+    const QFont font = fittedUiFont(title, m_titleRect.width(), 17, 13, true);
+    const QFontMetrics metrics(font);
+    if (metrics.horizontalAdvance(title) <= m_titleRect.width())
+        return {font, m_titleRect, Qt::AlignLeft | Qt::AlignVCenter};
+    const int top = m_titleRect.top() - 6;
+    const QRect twoLines(m_titleRect.left(), top, m_titleRect.width(), m_listRect.top() - 2 - top);
+    if (metrics.boundingRect(QRect(0, 0, twoLines.width(), 100000), Qt::TextWordWrap, title).height() <= twoLines.height())
+        return {font, twoLines, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap};
+    return {font, m_titleRect, Qt::AlignLeft | Qt::AlignVCenter};
+}
+
 void KickConfirmDialog::paintEvent(QPaintEvent*)
 {
     const Theme& theme = currentTheme();
@@ -129,12 +145,13 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     drawAccountCard(p, rect(), theme);
     drawAccountLogo(p, m_logoRect);
 
-    QFont titleFont = uiFont(17, true);
-    p.setFont(titleFont);
+    const TitleLayout title = titleLayout();
+    const QString titleText = Lang::tr("该账户已在其他电脑登录");
+    p.setFont(title.font);
     p.setPen(roles.titleText);
-    p.drawText(
-        m_titleRect, Qt::AlignLeft | Qt::AlignVCenter,
-        QFontMetrics(titleFont).elidedText(Lang::tr("该账户已在其他电脑登录"), Qt::ElideRight, m_titleRect.width()));
+    p.drawText(title.box, title.flags,
+               QFontMetrics(title.font).elidedText(titleText, Qt::ElideRight,
+                                                   (title.flags & Qt::TextWordWrap) ? 100000 : title.box.width()));
 
     p.setPen(Qt::NoPen);
     p.setBrush(roles.dark ? QColor(0x3B, 0x2C, 0x31) : QColor(0xFD, 0xED, 0xED));

@@ -3,6 +3,7 @@
 #include "account/accountcard.h"
 #include "account/authmanager.h"
 
+#include <QFont>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -34,6 +35,15 @@ public:
     QRect listRect() const { return m_listRect; }
     QRect warningRect() const { return m_warningRect; }
     QRect titleRect() const { return m_titleRect; }
+    // Where and how the title is drawn: the title box at 17 px, or smaller (down to 13 px) for a longer
+    // translation, or word-wrapped into the room above the list when even that is too wide.
+    struct TitleLayout
+    {
+        QFont font;
+        QRect box;
+        int flags;
+    };
+    TitleLayout titleLayout() const;
     QRect logoRect() const { return m_logoRect; }
     QList<QRect> rowRects() const { return m_rowRects; }
     // The name and ip boxes of a row as painted (the ip box is empty for a row without an ip).

@@ -162,6 +162,10 @@ QPoint MainWindow::settingsDialogPosition(const QRect& available, const QRect& f
             bestOverlap = area;
         }
     }
+    // No side has room: the dialog covers the panel wherever it goes, and pushed against a screen edge it
+    // would sit in the corner under the tray. Centred on the screen it is whole and where the eye looks.
+    if (bestOverlap > 0)
+        return clamped(available.left() + (available.width() - w) / 2, available.top() + (available.height() - h) / 2);
     return best;
 }
 
@@ -250,8 +254,13 @@ void MainWindow::openSettings()
     const bool autoStartBefore = m_settings.autoStart;
 
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen)
-        dialog->move(settingsDialogPosition(screen->availableGeometry(), frameGeometry(), dialog->size()));
+    if (screen) {
+        // The dialog sized itself for the primary screen: the panel's may be smaller.
+        const QRect available = screen->availableGeometry();
+        if (screen != QGuiApplication::primaryScreen())
+            dialog->setFixedSize(SettingsDialog::windowSizeFor(&available));
+        dialog->move(settingsDialogPosition(available, frameGeometry(), dialog->size()));
+    }
     connect(dialog, &QDialog::finished, this, [this, hotkeyBefore, autoClassifyBefore, autoStartBefore](int result) {
         onSettingsFinished(result, hotkeyBefore, autoClassifyBefore);
         // The user switched "start with the system" himself: that is written whatever the program's place.

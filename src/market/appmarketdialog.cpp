@@ -55,7 +55,9 @@ AppMarketDialog::AppMarketDialog(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     followCompositing(this, [] { return QColor(currentTheme().isDark ? 0x23262E : 0xF7F8FB); });
     setMouseTracking(true);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // On the panel's screen (the parent's), centred.
+    const QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
         const QRect avail = screen->availableGeometry();
         m_w = std::clamp(avail.width() - 40, 640, 780);
         m_h = std::clamp(avail.height() - 80, 420, 540);

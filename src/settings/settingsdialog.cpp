@@ -622,9 +622,11 @@ void SettingsDialog::applyEditorStyles()
                                         "font-size:12px;font-family:'Microsoft YaHei UI';selection-background-color:%4;")
                              .arg(border, bg, text, accent);
     const QString focus = QStringLiteral("border:1px solid %1;background:%2;").arg(accent, bg);
-    m_hotkeyEdit->setStyleSheet(QStringLiteral("QKeySequenceEdit{") + base + QStringLiteral("}QKeySequenceEdit:focus{") +
-                                focus + QStringLiteral("}QKeySequenceEdit QLineEdit{border:none;background:transparent;color:") +
-                                text + QStringLiteral(";}"));
+    // The box is the inner line edit's: a key-sequence editor is a plain widget, which paints no style-sheet
+    // frame or background of its own, so the field showed no box at all while it waited for a key.
+    m_hotkeyEdit->setStyleSheet(QStringLiteral("QKeySequenceEdit{border:none;background:transparent;}"
+                                               "QKeySequenceEdit QLineEdit{") +
+                                base + QStringLiteral("}QKeySequenceEdit QLineEdit:focus{") + focus + QStringLiteral("}"));
     m_titleEdit->setStyleSheet(QStringLiteral("QLineEdit{") + base + QStringLiteral("}QLineEdit:focus{") + focus +
                                QStringLiteral("}"));
     m_fontCombo->setStyleSheet(

@@ -11,6 +11,7 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/log.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 #include "ui/windowcorners.h"
@@ -154,7 +155,8 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
     if (parent) {
         const QWidget* top = parent->window();
         const QRect g(top->mapToGlobal(QPoint(0, 0)), top->size());
-        setGeometry(geometryFor(g));
+        // Over the panel, but whole on its screen however near an edge the panel stands.
+        setGeometry(keptWithin(geometryFor(g), availableGeometryAt(g.center())));
     } else {
         setGeometry(120, 120, 920, 680);
     }

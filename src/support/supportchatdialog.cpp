@@ -3,6 +3,7 @@
 #include "support/chatedit.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
@@ -122,7 +123,8 @@ void SupportChatDialog::resetConversation()
 
 void SupportChatDialog::openAt(const QPoint& globalPos)
 {
-    move(globalPos);
+    // Whole on the screen of that point: the panel may stand at an edge.
+    move(keptWithin(QRect(globalPos, size()), availableGeometryAt(globalPos)).topLeft());
     show();
     raise();
     activateWindow();

@@ -223,6 +223,36 @@ private Q_SLOTS:
         Lang::setLanguage(0);
         Lang::notifyChanged();
     }
+
+    // The title is read whole in both languages, whatever room the quota badge leaves it: it keeps to its
+    // box, which stays clear of the badge, the close button and the list.
+    void titleShownWhole_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("maxDevices");
+        QTest::newRow("Chinese") << 0 << 2;
+        QTest::newRow("English, one device") << 1 << 1;
+        QTest::newRow("English, two devices") << 1 << 2;
+        QTest::newRow("English, no limit") << 1 << 0;
+    }
+    void titleShownWhole()
+    {
+        QFETCH(int, language);
+        QFETCH(int, maxDevices);
+        Lang::setLanguage(language);
+        Lang::notifyChanged();
+        KickConfirmDialog d(devicesOf(3), maxDevices);
+        const QString title = Lang::tr("该账户已在其他电脑登录");
+        const KickConfirmDialog::TitleLayout layout = d.titleLayout();
+        const QRect needed = QFontMetrics(layout.font).boundingRect(layout.box, layout.flags, title);
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
+        QVERIFY2(layout.box.contains(needed), qPrintable(title));
+        QVERIFY(layout.font.pixelSize() >= 13);
+        QVERIFY(!layout.box.intersects(d.quotaRect()));
+        QVERIFY(!layout.box.intersects(d.closeRect()));
+        QVERIFY(layout.box.bottom() < d.listRect().top());
+    }
 };
 
 KTR_TEST_MAIN(TestKickConfirmDialog)
