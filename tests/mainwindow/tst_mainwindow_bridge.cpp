@@ -606,8 +606,20 @@ private Q_SLOTS:
         // Left and right both cover the window fully: below wins when it covers less.
         QTest::newRow("full width, room below")
             << screen << QRect(0, 0, 1920, 400) << QSize(600, 500) << QPoint(0, 399 + 8);
-        // Everything overlaps equally: the right-hand candidate, clamped into the screen.
-        QTest::newRow("full screen") << screen << QRect(0, 0, 1920, 1040) << QSize(600, 500) << QPoint(1320, 0);
+        // No side has room: centred on the screen, not pushed into a corner.
+        QTest::newRow("full screen") << screen << QRect(0, 0, 1920, 1040) << QSize(600, 500) << QPoint(660, 270);
+        const QRect small(0, 0, 1280, 1024);
+        QTest::newRow("panel at its default place, small screen")
+            << small << QRect(300, 264, 680, 496) << QSize(780, 800) << QPoint(250, 112);
+        QTest::newRow("panel at the right edge, small screen")
+            << small << QRect(600, 0, 680, 1024) << QSize(780, 800) << QPoint(250, 112);
+        QTest::newRow("panel at the right edge, room on the left")
+            << screen << QRect(1240, 100, 680, 496) << QSize(780, 800) << QPoint(1240 - 780 - 8, 100);
+        const QRect second(1280, 0, 1920, 1040);
+        QTest::newRow("second screen, room on the right")
+            << second << QRect(1300, 100, 680, 496) << QSize(780, 800) << QPoint(1300 + 679 + 8, 100);
+        QTest::newRow("second screen, no room") << second << QRect(1600, 100, 1000, 900) << QSize(780, 800)
+                                                << QPoint(1280 + 570, 120);
         QTest::newRow("window partly off screen")
             << screen << QRect(-300, 200, 680, 496) << QSize(600, 500) << QPoint(379 + 8, 200);
         QTest::newRow("dialog larger than the screen")
@@ -619,7 +631,10 @@ private Q_SLOTS:
         QFETCH(QRect, frame);
         QFETCH(QSize, size);
         QFETCH(QPoint, expected);
-        QCOMPARE(MainWindow::settingsDialogPosition(available, frame, size), expected);
+        const QPoint placed = MainWindow::settingsDialogPosition(available, frame, size);
+        QCOMPARE(placed, expected);
+        if (size.width() <= available.width() && size.height() <= available.height())
+            QVERIFY(available.contains(QRect(placed, size)));
     }
 
     void dialogIsPlacedBesideTheWindow()

@@ -13,9 +13,11 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 
 namespace {
@@ -282,6 +284,39 @@ private Q_SLOTS:
         LogViewerDialog dialog(m_dataDir, &owner);
         QCOMPARE(dialog.size(), expected);
         QCOMPARE(dialog.closeRect(), QRect(QPoint(expected.width() - 44, 10), QPoint(expected.width() - 11, 39)));
+    }
+
+    // Over the panel, but whole on its screen wherever the panel stands.
+    void staysOnScreen_data()
+    {
+        QTest::addColumn<QRect>("panel"); // relative to the screen's available top-left
+        QTest::addColumn<QSize>("size");  // the viewer's size there
+        QTest::newRow("short panel at the top edge") << QRect(100, 0, 700, 200) << QSize(700, 480);
+        QTest::newRow("short panel at the bottom edge") << QRect(100, -1, 700, 200) << QSize(700, 480);
+        QTest::newRow("panel half off the right edge") << QRect(-1, 100, 760, 560) << QSize(760, 520);
+    }
+    void staysOnScreen()
+    {
+        QFETCH(QRect, panel);
+        QFETCH(QSize, size);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(avail.width() >= 760 && avail.height() >= 560);
+        // -1 stands for "against the far edge", half off it for the right-edge row.
+        if (panel.y() < 0)
+            panel.moveBottom(avail.bottom());
+        else
+            panel.translate(0, avail.top());
+        if (panel.x() < 0)
+            panel.moveLeft(avail.right() - panel.width() / 2);
+        else
+            panel.translate(avail.left(), 0);
+        QWidget owner;
+        owner.setGeometry(panel);
+        LogViewerDialog dialog(m_dataDir, &owner);
+        QCOMPARE(dialog.size(), size);
+        QVERIFY2(avail.contains(dialog.geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                   .arg(dialog.x()).arg(dialog.y())
+                                                                   .arg(dialog.width()).arg(dialog.height())));
     }
 
     void closeAndDrag()

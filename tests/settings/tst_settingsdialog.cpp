@@ -444,6 +444,39 @@ private slots:
         QVERIFY(f.dialog->titleEditor()->isVisible());
     }
 
+    // While it waits for a key the hotkey field shows its box like the other fields: a frame in the accent
+    // colour around the field's own background, not the bare dialog behind it.
+    void hotkeyFieldBoxWhileCapturing_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void hotkeyFieldBoxWhileCapturing()
+    {
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        Fixture f;
+        SettingsDialog& d = *f.dialog;
+        d.setPage(0);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QKeySequenceEdit* hotkey = d.hotkeyEditor();
+        QVERIFY(hotkey->isVisible());
+        d.activateWindow();
+        hotkey->setFocus();
+        QTRY_VERIFY(hotkey->hasFocus());
+        QImage image(d.size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        d.render(&image);
+        setDarkTheme(false);
+        const QRect box = hotkey->geometry();
+        const int y = box.center().y();
+        QCOMPARE(image.pixelColor(box.left(), y).name(), dialogRoles().accent.name());
+        QCOMPARE(image.pixelColor(box.right(), y).name(), dialogRoles().accent.name());
+        QCOMPARE(image.pixelColor(box.left() + 3, y).name(), QColor(dark ? "#2D2D2D" : "#FDFDFD").name());
+    }
+
     void keys()
     {
         Fixture f;

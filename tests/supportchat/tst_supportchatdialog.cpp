@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QMimeData>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTextDocument>
 
@@ -102,6 +103,23 @@ private Q_SLOTS:
         QCOMPARE(dlg.title(), QStringLiteral("青岚舟 · 反馈中心"));
         QVERIFY(!dlg.inputBox()->acceptRichText());
         QCOMPARE(dlg.inputBox()->geometry(), QRect(60, 374, 286, 32));
+    }
+
+    // Opened at a point near the screen's edge (a panel standing there), the chat stays whole on the screen.
+    void opensWholeOnScreen_data()
+    {
+        QTest::addColumn<QPoint>("offset"); // from the available area's bottom-right corner
+        QTest::newRow("bottom-right corner") << QPoint(-100, -50);
+        QTest::newRow("left of the screen") << QPoint(-2000, -500);
+    }
+    void opensWholeOnScreen()
+    {
+        QFETCH(QPoint, offset);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        SupportChatDialog dlg;
+        dlg.openAt(avail.bottomRight() + offset);
+        QVERIFY(avail.contains(dlg.geometry()));
+        dlg.hide();
     }
 
     // Without a token: only the login hint, nothing requested, loginRequested 150 ms later.
