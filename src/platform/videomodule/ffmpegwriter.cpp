@@ -1,5 +1,7 @@
 #include "platform/videomodule/ffmpegbackends.h"
 
+#include "platform/videomodule/bgrxtonv12.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +11,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -23,9 +24,12 @@ extern "C" {
 namespace ktr::platform::ffmpeg {
 namespace {
 
-// Converted frames in flight: one being encoded, one waiting, one being filled by the capture thread. The
-// capture of the next picture overlaps the encoding of the last; a fourth would only add memory.
-constexpr int kFramesInFlight = 3;
+// Converted frames in flight: one being filled by the capture thread, one being encoded, four waiting. The
+// capture of the next picture overlaps the encoding of the last, and the queue takes up the key frames and
+// the moments the encoder's threads don't get a processor (with three, the capture waited for the encoder
+// every two seconds and lost a frame or two each time). When it is full the capture waits and the pacing
+// gives the slot up: the queue never grows past this.
+constexpr int kFramesInFlight = 6;
 
 // Fragments make a file that lost its end still playable; an empty first "moov" lets the header be written
 // before any frame exists.
@@ -45,7 +49,6 @@ struct FfmpegWriter::Private
     AVFormatContext* fmt = nullptr;
     AVCodecContext* enc = nullptr;
     AVStream* stream = nullptr;
-    SwsContext* sws = nullptr;
     Mp4Writer::EncoderSettings settings;
     QString path;
     QString error;
@@ -131,8 +134,6 @@ struct FfmpegWriter::Private
             av_packet_free(&p);
         pending.clear();
         submitted.clear();
-        sws_freeContext(sws);
-        sws = nullptr;
         avcodec_free_context(&enc);
         if (fmt) {
             if (fmt->pb)
@@ -307,13 +308,6 @@ bool FfmpegWriter::open(const QString& path, const Mp4Writer::EncoderSettings& s
             return fail(QStringLiteral("frame buffer: ") + avError(r));
         d->spare.push_back(f);
     }
-    // QImage's 32-bit RGB is B, G, R, X in memory on this little-endian machine.
-    d->sws = sws_getContext(s.width, s.height, AV_PIX_FMT_BGRA, s.width, s.height, AV_PIX_FMT_NV12, SWS_BILINEAR,
-                            nullptr, nullptr, nullptr);
-    if (!d->sws)
-        return fail(QStringLiteral("no colour converter"));
-    const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(d->sws, bt601, 1, bt601, 0, 0, 1 << 16, 1 << 16);
 
     d->bytes = avio_tell(d->fmt->pb);
     d->encoder = std::thread([p = d.get()] { p->encoderLoop(); });
@@ -357,10 +351,10 @@ bool FfmpegWriter::writeFrame(const QImage& image, qint64 timeMs)
         giveBack();
         return d->fail(QStringLiteral("frame buffer: ") + avError(r));
     }
-    // Converting only the even top-left rectangle drops an odd last column or row without a copy.
-    const uint8_t* srcData[4] = {src.constBits(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {int(src.bytesPerLine()), 0, 0, 0};
-    sws_scale(d->sws, srcData, srcStride, 0, d->settings.height, f->data, f->linesize);
+    // QImage's 32-bit RGB is B, G, R, X in memory on this little-endian machine. Converting only the even
+    // top-left rectangle drops an odd last column or row without a copy.
+    bgrxToNv12(src.constBits(), int(src.bytesPerLine()), d->settings.width, d->settings.height, f->data[0],
+               f->linesize[0], f->data[1], f->linesize[1]);
 
     const int64_t pts = std::max<int64_t>(timeMs, d->lastPts + 1);
     d->lastPts = pts;
