@@ -173,16 +173,22 @@ int main(int argc, char** argv)
     longestGapMs = 0;
 
     const Memory memBefore = memoryOf(QStringLiteral("/proc/self/status"));
-    // The FFmpeg module is loaded once per process and stays (video backgrounds use it too): its share of
-    // what the recorder keeps is told apart. Loading it here adds what its libraries bring at load; what
-    // they set up at the first encoder stays counted as the recorder's.
-    ktr::platform::videoModule();
-    const Memory memModule = memoryOf(QStringLiteral("/proc/self/status"));
+    // The FFmpeg module's own share, for the record: loaded here and let go again (the recorder loads it for
+    // its run and lets it go at the stop, so it is part of what it adds, not of what it keeps).
+    Memory memModule;
+    {
+        const ktr::platform::VideoModuleHold module;
+        memModule = memoryOf(QStringLiteral("/proc/self/status"));
+    }
     Memory memPeak = memBefore;
     const double selfBefore = cpuSeconds(RUSAGE_SELF);
     const double guiBefore = cpuSeconds(RUSAGE_THREAD);
     QElapsedTimer call;
     call.start();
+    // The rate is counted over the time the recorder really ran: a coarse timer of 15 s may end the
+    // recording up to 5 % early.
+    QElapsedTimer recording;
+    recording.start();
     QString why;
     if (!monitor.start(&why)) {
         std::fprintf(stderr, "recorder not started: %s\n", qPrintable(why));
@@ -199,12 +205,13 @@ int main(int argc, char** argv)
     gap.start();
     probe.start(4);
     QEventLoop loop;
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
     probe.stop();
     sampler.stop();
     call.restart();
     monitor.requestStop();
+    const double recordedSeconds = double(recording.elapsed()) / 1000.0;
     const qint64 requestStopMs = call.elapsed();
     monitor.stop(); // waits for the segment to be finished
     const qint64 stopMs = call.elapsed();
@@ -268,15 +275,17 @@ int main(int argc, char** argv)
     }
     const int ffmpegFrames = frameCount(ffmpegOut);
     std::printf("screen: %dx%d at %d fps for %d s\n", screen.width(), screen.height(), kFps, seconds);
-    std::printf("recorder frame rate: %.1f fps (%.1f %% of %d; %d frames in %d segments)\n",
-                double(recorderFrames) / seconds, 100.0 * recorderFrames / (double(kFps) * seconds), kFps,
-                recorderFrames, segments);
-    std::printf("ffmpeg frame rate: %.1f fps\n", double(ffmpegFrames) / seconds);
+    std::printf("recorder frame rate: %.1f fps (%.1f %% of %d; %d frames in %d segments in %.2f s)\n",
+                double(recorderFrames) / recordedSeconds, 100.0 * recorderFrames / (double(kFps) * recordedSeconds),
+                kFps, recorderFrames, segments, recordedSeconds);
+    std::printf("ffmpeg frame rate: %.1f fps (%.1f %% of %d)\n", double(ffmpegFrames) / seconds,
+                100.0 * ffmpegFrames / (double(kFps) * seconds), kFps);
     std::printf("recorder memory added while recording: %.1f MB (private %.1f MB)\n", mb(memPeak.rss - memBefore.rss),
                 mb(memPeak.anon - memBefore.anon));
     std::printf("recorder memory kept after the stop: %.1f MB (private %.1f MB)\n", mb(memAfter.rss - memBefore.rss),
                 mb(memAfter.anon - memBefore.anon));
-    std::printf("  of which the video module loaded once per process: %.1f MB (private %.1f MB)\n",
+    std::printf("video module alone, loaded and let go (part of the above while recording): %.1f MB (private "
+                "%.1f MB)\n",
                 mb(memModule.rss - memBefore.rss), mb(memModule.anon - memBefore.anon));
     std::printf("ffmpeg whole process peak: %.1f MB\n", mb(ffmpegPeak));
     std::printf("encoder: libx264 %s/%s %lld bit/s, gop %d, %d threads\n", qPrintable(s.preset), qPrintable(s.tune),

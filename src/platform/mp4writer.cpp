@@ -19,9 +19,10 @@ constexpr const char* kMovFlags = "+frag_keyframe+empty_moov+default_base_moof";
 
 } // namespace
 
-// The encoder and muxer come from the video module, opened on the first open().
+// The encoder and muxer come from the video module, held from the first open() until the writer goes.
 struct Mp4Writer::Private
 {
+    std::unique_ptr<VideoModuleHold> module; // outlives the backend
     std::unique_ptr<Mp4WriterBackend> backend;
     EncoderSettings settings;
     QString path;
@@ -77,12 +78,13 @@ bool Mp4Writer::open(const QString& path, int screenWidth, int screenHeight, int
     d->error.clear();
     d->settings = settingsFor(screenWidth, screenHeight, fps);
     if (!d->backend) {
-        const VideoModuleApi* api = videoModule();
-        if (!api) {
+        auto module = std::make_unique<VideoModuleHold>();
+        if (!module->api()) {
             d->error = QStringLiteral("no video module");
             return false;
         }
-        d->backend.reset(api->createWriter());
+        d->backend.reset(module->api()->createWriter());
+        d->module = std::move(module);
     }
     return d->backend->open(path, d->settings);
 }
@@ -113,7 +115,11 @@ QString Mp4Writer::path() const
 
 QString Mp4Writer::errorString() const
 {
-    return d->backend ? d->backend->errorString() : d->error;
+    if (!d->backend)
+        return d->error;
+    // A copy of its own: a text written in the module would vanish with it.
+    const QString text = d->backend->errorString();
+    return QString(text.constData(), text.size());
 }
 
 int Mp4Writer::width() const

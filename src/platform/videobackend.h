@@ -8,8 +8,10 @@
 #include <QString>
 
 // The FFmpeg side of video decoding and MP4 writing lives in a module of its own ("ktr-videomodule.so"),
-// opened the first time a video is decoded or recorded: FFmpeg and the hundred libraries behind it are then
-// no part of every start. VideoDecoder and Mp4Writer forward to these interfaces.
+// opened while a video is decoded or recorded: FFmpeg and the hundred libraries behind it are then no part
+// of every start, nor of the memory of a panel that has stopped recording. VideoDecoder and Mp4Writer
+// forward to these interfaces. Nothing the module hands out may point into it once it is closed: texts
+// and images that cross are copied or allocated by the C library.
 namespace ktr::platform {
 
 class VideoDecoderBackend
@@ -54,7 +56,24 @@ struct VideoModuleApi
 // The module's file name, looked for beside the executable, then where the build put it.
 inline constexpr const char* kVideoModuleFileName = "ktr-videomodule.so";
 
-// Opens the module once per process (thread-safe); null when it can't be found or loaded (logged once).
-const VideoModuleApi* videoModule();
+// A hold on the module: the first hold opens it, the last one let go closes it again, so FFmpeg, its codec
+// libraries and what they set up (about 20 MB) go back to the system once nothing records or plays a video.
+// Everything made through api() must be gone before the hold that made it: Mp4Writer and VideoDecoder each
+// keep one beside their backend. Thread-safe.
+class VideoModuleHold
+{
+public:
+    VideoModuleHold();
+    ~VideoModuleHold();
+    VideoModuleHold(const VideoModuleHold&) = delete;
+    VideoModuleHold& operator=(const VideoModuleHold&) = delete;
+
+    // Null when the module can't be found or loaded (logged on the first failure only); such a hold holds
+    // nothing.
+    const VideoModuleApi* api() const { return m_api; }
+
+private:
+    const VideoModuleApi* m_api = nullptr;
+};
 
 } // namespace ktr::platform

@@ -4,9 +4,10 @@
 
 namespace ktr::platform {
 
-// The decoder itself comes from the video module, opened on the first open().
+// The decoder itself comes from the video module, held from the first open() until the decoder goes.
 struct VideoDecoder::Private
 {
+    std::unique_ptr<VideoModuleHold> module; // outlives the backend
     std::unique_ptr<VideoDecoderBackend> backend;
     QSize outputSize;
 };
@@ -20,16 +21,21 @@ VideoDecoder::~VideoDecoder() = default;
 bool VideoDecoder::open(const QString& path, QString* message)
 {
     if (!d->backend) {
-        const VideoModuleApi* api = videoModule();
-        if (!api) {
+        auto module = std::make_unique<VideoModuleHold>();
+        if (!module->api()) {
             if (message)
                 *message = QString::fromUtf8("无法初始化视频解码器");
             return false;
         }
-        d->backend.reset(api->createDecoder());
+        d->backend.reset(module->api()->createDecoder());
+        d->module = std::move(module);
         d->backend->setOutputSize(d->outputSize);
     }
-    return d->backend->open(path, message);
+    const bool opened = d->backend->open(path, message);
+    // A copy of its own: a text written in the module would vanish with it.
+    if (message)
+        *message = QString(message->constData(), message->size());
+    return opened;
 }
 
 void VideoDecoder::close()

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/inputactivity.h"
 #include "platform/screencapture.h"
+#include "platform/videobackend.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -35,6 +36,7 @@ RecorderCore::Seams RecorderCore::systemSeams()
     s.freeBytes = storageFreeBytes;
     s.capture = [] { return ktr::platform::ScreenCapture::createX11(); };
     s.sinks = makeSegmentSink;
+    s.keepMp4Encoder = [] { return std::shared_ptr<void>(std::make_shared<ktr::platform::VideoModuleHold>()); };
     return s;
 }
 
@@ -114,6 +116,8 @@ void RecorderCore::step()
 void RecorderCore::finish()
 {
     closeSegment();
+    // The encoder's libraries go once the run is over, not at every segment.
+    m_mp4Encoder.reset();
     m_capture.reset();
 }
 
@@ -258,6 +262,8 @@ bool RecorderCore::openSegment(qint64 nowMs)
 
     QString mp4Error;
     if (m_useMp4) {
+        if (!m_mp4Encoder && m_seams.keepMp4Encoder)
+            m_mp4Encoder = m_seams.keepMp4Encoder();
         const QString path = segmentFileName(QStringLiteral(".mp4"));
         setSegmentPath(path);
         std::unique_ptr<SegmentSink> sink = m_seams.sinks(SegmentSink::Format::Mp4);

@@ -32,6 +32,9 @@ public:
         // A capture of the primary display, made on the recorder thread at its first use.
         std::function<std::unique_ptr<ktr::platform::ScreenCapture>()> capture;
         SegmentSinkFactory sinks;
+        // Keeps what MP4 segments are made with loaded from the first MP4 segment to the end of the run, so a
+        // new segment does not load it again; what it returns is let go at finish(). May be empty.
+        std::function<std::shared_ptr<void>()> keepMp4Encoder;
     };
     // The program's own: the system clock and input, QStorageInfo, X11 capture, AVI and MP4 files.
     static Seams systemSeams();
@@ -132,6 +135,7 @@ private:
     // After a failure that is not the disk's (no screen, a file that can't be made) the next open waits.
     qint64 m_retryAtMs = 0;
 
+    std::shared_ptr<void> m_mp4Encoder; // see Seams::keepMp4Encoder
     std::unique_ptr<SegmentSink> m_sink;
     bool m_segmentIsMp4 = false;
     qint64 m_segmentStartMs = 0;

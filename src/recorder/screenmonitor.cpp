@@ -141,21 +141,29 @@ void ScreenMonitor::run()
     // Encoding is heavy: the panel's own thread (and the user's programs) come first.
     ktr::platform::lowerCurrentThreadPriority();
     auto next = Clock::now();
+    qint64 slotsGivenUp = 0;
     while (m_running) {
         m_core->step();
         // Frames are due at the configured rate, on a fixed schedule: a frame that took a little longer
-        // than its slot is followed at once by the next, so jitter costs no frames. Only when a whole slot
-        // has passed is it given up (a slow machine records fewer frames instead of piling them up).
+        // than its slot is followed at once by the next, so jitter costs no frames. Only the whole slots
+        // that have passed are given up (a slow machine records fewer frames instead of piling them up); the
+        // schedule keeps its phase, so a frame late by a slot and a half costs one slot, not two.
         // The slot is the exact frame time (17 ms would be 58.8 frames a second at 59).
         const std::chrono::microseconds interval(std::max(4000, 1000000 / std::max(1, m_core->fps())));
         const auto now = Clock::now();
         next += interval;
-        if (now - next >= interval)
-            next = now;
+        if (now - next >= interval) {
+            const auto missed = (now - next) / interval;
+            slotsGivenUp += missed;
+            next += missed * interval;
+        }
         std::unique_lock lock(m_waitMutex);
         m_wake.wait_until(lock, next, [this] { return !m_running; });
     }
     m_core->finish();
+    // Where frames went missing: the capture or the encoder did not keep up (a busy machine).
+    if (slotsGivenUp > 0)
+        qInfo().noquote() << "screen monitor: gave up" << slotsGivenUp << "frame slots the machine was too busy for";
     // The encoder's threads freed their buffers into heaps of their own: hand those back to the system.
     ktr::platform::releaseFreeHeap();
 }

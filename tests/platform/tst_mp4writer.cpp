@@ -44,6 +44,13 @@ QList<qint64> evenTimes(int frames, int fps)
     return t;
 }
 
+// Whether the FFmpeg module is mapped into this process now.
+bool videoModuleLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("ktr-videomodule.so");
+}
+
 // The first frame's bytes as ffmpeg decodes them to NV12, without any colour conversion.
 QByteArray decodeNv12(const QString& path)
 {
@@ -203,6 +210,29 @@ private Q_SLOTS:
         QVERIFY(!writer.writeFrame(flat(QSize(64, 48), Qt::red), 0));
         QVERIFY(!writer.open(dir + "/none.mp4", 0, 48, 10));
         QVERIFY(!QFileInfo::exists(dir + "/none.mp4"));
+    }
+
+    // FFmpeg and the libraries behind it stay loaded only while a writer needs them: the last writer to go
+    // closes the module (its memory goes back to the system), the next one opens it again, and what a writer
+    // said outlives the module.
+    void moduleIsClosedWithTheLastWriter()
+    {
+        QVERIFY(!videoModuleLoaded());
+        QString said;
+        {
+            Mp4Writer failed;
+            QVERIFY(!failed.open(ktr::test::freshDir(QStringLiteral("mp4")) + QStringLiteral("/none.mp4"), 0, 48, 10));
+            said = failed.errorString();
+            QVERIFY(videoModuleLoaded());
+            QVERIFY(!writeFile(QStringLiteral("beside.mp4"), QSize(64, 48), 10, evenTimes(3, 10)).isEmpty());
+            QVERIFY(videoModuleLoaded()); // the first writer still holds it
+        }
+        QVERIFY(!videoModuleLoaded());
+        QCOMPARE(said, QStringLiteral("no frame size or rate"));
+        const QString again = writeFile(QStringLiteral("again.mp4"), QSize(64, 48), 10, evenTimes(3, 10));
+        QVERIFY(!again.isEmpty());
+        QVERIFY(!videoModuleLoaded());
+        QCOMPARE(ktr::test::probeVideo(again).values.value("nb_read_frames"), QStringLiteral("3"));
     }
 
     // The disk full from the first byte: the writer refuses frames (it does not pretend), and the failed end

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 
 using ktr::platform::VideoDecoder;
 using Result = VideoDecoder::ReadResult;
@@ -135,6 +136,29 @@ private Q_SLOTS:
         QCOMPARE(dec.readFrame(&image), Result::Error);
         QVERIFY(image.isNull());
         QVERIFY(!dec.rewind());
+    }
+
+    // The module is closed with the last decoder, but the frames it decoded are the caller's: they stay
+    // readable and are freed without it.
+    void framesOutliveTheModule()
+    {
+        QImage frame;
+        {
+            VideoDecoder dec;
+            QVERIFY(dec.open(smallClip()));
+            QCOMPARE(dec.readFrame(&frame), Result::Frame);
+        }
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        QVERIFY(!maps.readAll().contains("ktr-videomodule.so"));
+        QCOMPARE(ktr::test::checkTestsrcBars(frame), QString());
+        frame = QImage(); // frees the pixels
+        QString message;
+        {
+            VideoDecoder dec;
+            QVERIFY(!dec.open(smallClip() + ".missing", &message));
+        }
+        QVERIFY(!message.isEmpty());
     }
 
     void reopensAfterAFailure()

@@ -205,6 +205,47 @@ private Q_SLOTS:
         QCOMPARE(rig.core->framesInSegment(), 0);
     }
 
+    // What MP4 segments are made with (the video module) is loaded once for a run, not at every segment:
+    // each load costs the capture thread frames. It goes at the end of the run; AVI never loads it.
+    void encoderKeptForTheWholeRun_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("holds");
+        QTest::newRow("mp4") << 1 << 1;
+        QTest::newRow("avi") << 0 << 0;
+    }
+    void encoderKeptForTheWholeRun()
+    {
+        QFETCH(int, format);
+        QFETCH(int, holds);
+        Rig rig(format, 10);
+        int taken = 0;
+        auto held = std::make_shared<int>(0);
+        RecorderCore::Seams seams =
+            ktr::test::fakeCoreSeams(&rig.clock, &rig.activity, &rig.screen, &rig.files, &rig.freeBytes);
+        seams.keepMp4Encoder = [&taken, held] {
+            ++taken;
+            ++*held;
+            return std::shared_ptr<void>(new int(0), [held](void* p) {
+                delete static_cast<int*>(p);
+                --*held;
+            });
+        };
+        rig.core = std::make_unique<RecorderCore>(seams);
+        rig.core->configure(rig.dir, 10, 10, 10, format, 0);
+        rig.files.bytesPerFrame = 4 * kMiB;
+        rig.run(5000); // segments of 10 MiB: several rotations
+        QVERIFY(rig.files.opened.size() >= 3);
+        rig.clock.advance(11000); // idle: the segment closes, the run goes on
+        rig.core->step();
+        QVERIFY(!rig.core->hasSegment());
+        rig.run(1000);
+        QCOMPARE(taken, holds);
+        QCOMPARE(*held, holds);
+        rig.core->finish();
+        QCOMPARE(*held, 0);
+    }
+
     // A broken MP4 writer: AVI for the rest of the run, under a free name, in a file made anew.
     void mp4OpenFailureFallsBackToAvi()
     {

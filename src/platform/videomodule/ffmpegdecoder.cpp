@@ -7,11 +7,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
 #include <cmath>
+#include <cstdlib>
 
 namespace ktr::platform::ffmpeg {
 namespace {
@@ -24,19 +24,15 @@ constexpr int kRowAlign = 64;
 // A size no background needs; larger requests are refused rather than allocated.
 constexpr int kMaxSide = 16384;
 
-void freeAligned(void* data)
-{
-    av_free(data);
-}
-
-// A Format_RGB32 image whose rows are aligned for swscale; the pixels are freed with the last copy.
+// A Format_RGB32 image whose rows are aligned for swscale; the pixels are freed with the last copy. The C
+// library allocates and frees them: an image may outlive this module, which is closed when no video plays.
 QImage alignedImage(int width, int height)
 {
     const qsizetype stride = (qsizetype(width) * 4 + kRowAlign - 1) / kRowAlign * kRowAlign;
-    auto* data = static_cast<uchar*>(av_malloc(size_t(stride) * size_t(height)));
+    auto* data = static_cast<uchar*>(std::aligned_alloc(kRowAlign, size_t(stride) * size_t(height)));
     if (!data)
         return {};
-    return QImage(data, width, height, stride, QImage::Format_RGB32, freeAligned, data);
+    return QImage(data, width, height, stride, QImage::Format_RGB32, ::free, data);
 }
 
 } // namespace
