@@ -87,7 +87,7 @@ bool RecorderCore::isUserActive(qint64 nowMs) const
 
 void RecorderCore::step()
 {
-    const qint64 now = m_seams.clock->monotonicMs();
+    qint64 now = m_seams.clock->monotonicMs();
     bool open = hasSegment();
     if (open && now >= m_nextFileCheckMs) {
         // Writes into an open file go on after its folder was removed: they would fill a file nobody can
@@ -103,8 +103,12 @@ void RecorderCore::step()
         }
     }
     if (isUserActive(now)) {
-        if (!open && (!m_lowDiskPaused || now >= m_pausedUntilMs) && now >= m_retryAtMs)
+        if (!open && (!m_lowDiskPaused || now >= m_pausedUntilMs) && now >= m_retryAtMs) {
             open = openSegment(now);
+            // Opening may take a while (the encoder, its libraries): the first frame is taken now.
+            if (open)
+                now = m_seams.clock->monotonicMs();
+        }
         if (open)
             captureFrame(now);
     } else if (open) {
@@ -257,6 +261,9 @@ bool RecorderCore::openSegment(qint64 nowMs)
     auto opened = [&] {
         m_segmentBytes = m_sink->bytes();
         m_lowDiskPaused = false;
+        // The segment's time starts when it can take its first frame: the time spent opening is no part of
+        // the recording, and would otherwise stretch the first frame over it.
+        m_segmentStartMs = m_seams.clock->monotonicMs();
         return true;
     };
 
@@ -318,6 +325,7 @@ void RecorderCore::captureFrame(qint64 nowMs)
         closeSegment();
         if (!openSegment(nowMs) || frame.size() != m_captureSize)
             return;
+        nowMs = m_seams.clock->monotonicMs();
     }
     if (!m_sink)
         return;

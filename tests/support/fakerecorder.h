@@ -106,6 +106,7 @@ struct FakeFiles
     SegmentSink::Write nextWrite = SegmentSink::Write::Written;
     qint64 bytesPerFrame = 1000;
     int writes = 0;
+    QList<qint64> times; // every frame's time in its segment, as written
     int mp4Attempts = 0;
 };
 
@@ -129,10 +130,11 @@ public:
         m_bytes = 224;
         return true;
     }
-    Write write(const QImage&, qint64) override
+    Write write(const QImage&, qint64 timeMs) override
     {
         std::lock_guard lock(m_files->mutex);
         ++m_files->writes;
+        m_files->times << timeMs;
         if (m_files->nextWrite == Write::Written)
             m_bytes += m_files->bytesPerFrame;
         return m_files->nextWrite;
