@@ -375,7 +375,9 @@ private Q_SLOTS:
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         QCOMPARE(probe.values.value("width").toInt(), screen.width() & ~1);
         const int frames = probe.values.value("nb_read_frames").toInt();
-        QVERIFY2(frames >= 15 && frames <= 30, qPrintable(QString::number(frames)));
+        // The recorder runs at a lowered priority and gives up the slots a busy machine takes from it (its rate on
+        // quiet cores is bench_recorder's figure): a few frames at least, never more than the slots.
+        QVERIFY2(frames >= 5 && frames <= 30, qPrintable(QString::number(frames)));
         const double duration = probe.values.value("duration").toDouble();
         QVERIFY2(duration > 1.8 && duration < 3.2, qPrintable(QString::number(duration)));
 
