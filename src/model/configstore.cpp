@@ -240,6 +240,10 @@ ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
     // The form the program saves goes straight into groups; anything else is parsed and judged in full.
     if (parseSavedLayout(bytes, &read.groups)) {
         read.file.parsed = true;
+        qsizetype items = 0;
+        for (const Group& g : std::as_const(read.groups))
+            items += g.items.size();
+        read.asSaved = items >= kBackgroundSaveItems && serializeLayout(read.groups) == bytes;
         return read;
     }
     parseFileBytes(std::move(bytes), read.file);
@@ -287,8 +291,15 @@ bool ConfigStore::takeLayout(LayoutRead read, QList<Group>& groups)
             return false;
     }
     groups = std::move(read.groups);
-    if (fixLegacyWordpadPaths(groups))
+    if (fixLegacyWordpadPaths(groups)) {
         saveLayout(groups);
+    } else if (read.asSaved) {
+        QMutexLocker lock(&m_writer->mutex);
+        if (!m_writer->running) { // else the file is about to hold what the writer has
+            m_writer->haveLast = true;
+            m_writer->last = groups;
+        }
+    }
     return true;
 }
 

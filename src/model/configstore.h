@@ -71,6 +71,9 @@ public:
         FileRead file;
         bool dropsData = false; // the right type in the wrong shape: content would be lost
         QList<Group> groups;
+        // A large layout whose file is byte for byte what saving `groups` writes: saving it unchanged again
+        // (at the quit of a start without an edit) need not rewrite the file.
+        bool asSaved = false;
     };
     static FileRead readFileObject(const QString& path, qint64 cap);
     static LayoutRead readLayoutFile(const QString& path);

@@ -497,6 +497,42 @@ private Q_SLOTS:
         QVERIFY(h.toasts.isEmpty());
     }
 
+    // A large layout read from a file in the saved form is that file: saving it unchanged (the quit of a start
+    // without an edit) writes nothing. Another spelling of it, or a change, is written.
+    void loadedLayoutNotRewrittenUnchanged_data()
+    {
+        QTest::addColumn<bool>("compact");
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("saved form, unchanged") << false << false << 0;
+        QTest::newRow("saved form, changed") << false << true << 1;
+        QTest::newRow("another spelling, unchanged") << true << false << 1;
+    }
+    void loadedLayoutNotRewrittenUnchanged()
+    {
+        QFETCH(bool, compact);
+        QFETCH(bool, change);
+        QFETCH(int, writes);
+        StoreHarness h(QStringLiteral("loaded-unchanged"));
+        const QList<Group> large = largeGroups(QStringLiteral("A"));
+        const QByteArray bytes =
+            compact ? QJsonDocument(layoutToJson(large)).toJson(QJsonDocument::Compact) : serializeLayout(large);
+        QVERIFY(ktr::test::writeFile(h.store->layoutPath(), bytes));
+        h.restart();
+        QList<Group> loaded;
+        QVERIFY(h.store->loadLayout(loaded));
+        QCOMPARE(loaded, large);
+        if (change)
+            loaded[0].items[0].name = QStringLiteral("changed");
+        WriteGate gate;
+        gate.open();
+        QVERIFY(h.store->saveLayoutSoon(loaded));
+        QVERIFY(h.store->waitForLayoutSaves());
+        QCOMPARE(gate.started(), writes);
+        ConfigStore::LayoutRead read = ConfigStore::readLayoutFile(h.store->layoutPath());
+        QCOMPARE(read.groups, loaded);
+    }
+
     // A background write that fails is told as a direct one is, once the writer is done, through the event
     // loop or a wait; the same layout is then written again on the next save.
     void failedBackgroundWriteIsReported()
