@@ -4,7 +4,7 @@
 // time the quit holds the window for the layout, right after an edit and once everything is saved. Runs
 // on its own data folder below a temporary HOME; offscreen unless a display is set.
 //
-//   bench_edits [--items N] [--repeat R]
+//   bench_edits [--items N] [--repeat R] [--explain]
 #include "benchlayout.h"
 #include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
@@ -23,6 +23,31 @@
 #include <functional>
 
 namespace {
+
+// With --explain, every event the GUI thread took longer than 4 ms to deliver is named (receiver and type),
+// so a block can be traced to the handler that made it.
+bool g_explain = false;
+
+class ExplainingApp : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    bool explain = false;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (!explain)
+            return QApplication::notify(receiver, event);
+        QElapsedTimer t;
+        t.start();
+        const int type = int(event->type());
+        const bool done = QApplication::notify(receiver, event);
+        const double ms = t.nsecsElapsed() / 1e6;
+        if (ms > 4)
+            std::fprintf(stderr, "  slow event: %.1f ms, type %d to %s \"%s\"\n", ms, type,
+                         receiver->metaObject()->className(), qPrintable(receiver->objectName()));
+        return done;
+    }
+};
 
 // The quit's wait for the layout, where the build has one (a build that saves at once has nothing to wait for).
 template <typename W>
@@ -59,6 +84,8 @@ double blockOf(MainWindow& window, const QString& layout, const std::function<vo
     call.start();
     edit();
     longest = std::max(longest, call.nsecsElapsed() / 1e6);
+    if (g_explain)
+        std::fprintf(stderr, "  the edit's own call: %.1f ms\n", call.nsecsElapsed() / 1e6);
     QElapsedTimer wait;
     wait.start();
     while (wait.elapsed() < 20000 && (QFileInfo(layout).lastModified() == before || savesPending(window)))
@@ -87,7 +114,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "*.info=false");
 
-    QApplication app(argc, argv);
+    ExplainingApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
     int items = 100000;
@@ -99,6 +126,7 @@ int main(int argc, char** argv)
         else if (args[i] == QLatin1String("--repeat"))
             repeat = std::max(1, args[++i].toInt());
     }
+    const bool explain = args.contains(QLatin1String("--explain"));
 
     const QString files = root.path() + QStringLiteral("/files");
     QDir().mkpath(files);
@@ -150,7 +178,10 @@ int main(int argc, char** argv)
          }},
     };
     std::printf("items: %d in %d groups\n", items, groups);
+    app.explain = g_explain = explain;
     for (const Kind& k : kinds) {
+        if (explain)
+            std::fprintf(stderr, "%s:\n", k.label);
         double worst = 0;
         for (int r = 0; r < repeat; ++r)
             worst = std::max(worst, blockOf(window, layout, [&] { k.edit(r); }));

@@ -128,14 +128,17 @@ void IconQueue::onLoaded(const QString& path, const QImage& image)
         --m_firstResults;
     if (m_inFlight > 0)
         --m_inFlight;
+    ++m_loadedSinceTrim;
     if (!m_paths.isEmpty()) {
         if (!m_stopped)
             drain();
         return;
     }
     // The last result of a batch: the loader's workers freed their decoding buffers, give them back.
-    if (m_inFlight == 0)
+    if (m_inFlight == 0 && m_loadedSinceTrim >= kTrimAfterLoads) {
+        m_loadedSinceTrim = 0;
         ktr::platform::releaseFreeHeap();
+    }
 }
 
 void IconQueue::repaintIntervalEnded()

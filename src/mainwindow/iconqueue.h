@@ -26,6 +26,9 @@ public:
     // Loads handed to the loader and not answered yet: enough to keep its workers busy, few enough that a
     // group switch is served next.
     static constexpr int kMaxInFlight = 32;
+    // The heap is given back to the system after a batch of at least this many loads: after a few (a dropped
+    // file) there is little to give, and walking a large layout's heap would hold the GUI thread for nothing.
+    static constexpr int kTrimAfterLoads = 64;
 
     explicit IconQueue(QObject* parent = nullptr);
 
@@ -59,6 +62,7 @@ private:
     bool m_stopped = false;
     bool m_repaintPending = false; // a result arrived while the repaint interval ran
     int m_firstResults = 0;        // results of a whole queue still repainted at kFirstResultsRepaintMs
+    int m_loadedSinceTrim = 0;
     QTimer* m_timer;
     QTimer* m_repaintTimer;
 };

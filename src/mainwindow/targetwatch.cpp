@@ -34,17 +34,20 @@ QString existingFolder(QString folder)
     return {};
 }
 
-void addFolders(const Group& group, QStringList& ordered, QSet<QString>& seen)
+QStringList foldersOfItems(const QList<Item>& items)
 {
-    for (const Item& item : group.items) {
+    QStringList ordered;
+    QSet<QString> seen;
+    for (const Item& item : items) {
         for (const QString* p : {&item.path, &item.customIcon}) {
-            const QString f = folderOf(*p);
+            QString f = folderOf(*p);
             if (!f.isEmpty() && !seen.contains(f)) {
                 seen.insert(f);
-                ordered.append(f);
+                ordered.append(std::move(f));
             }
         }
     }
+    return ordered;
 }
 
 } // namespace
@@ -58,16 +61,48 @@ TargetWatch::TargetWatch(QObject* parent)
     connect(m_settle, &QTimer::timeout, this, &TargetWatch::targetsChanged);
 }
 
+const QStringList& TargetWatch::foldersOf(const QList<Item>& items, QHash<const Item*, GroupFolders>& next)
+{
+    static const QStringList none;
+    if (items.isEmpty())
+        return none;
+    const Item* key = items.constData();
+    auto known = next.find(key);
+    if (known != next.end() && known->items.size() == items.size())
+        return known->folders;
+    const auto cached = m_groupFolders.constFind(key);
+    GroupFolders entry = cached != m_groupFolders.constEnd() && cached->items.size() == items.size()
+                             ? *cached
+                             : GroupFolders{items, foldersOfItems(items)};
+    return next.insert(key, std::move(entry))->folders;
+}
+
 void TargetWatch::setGroups(const QList<Group>& groups, int current)
 {
+    // Folders in order (the current group's first) until one more than the bound is known.
+    QHash<const Item*, GroupFolders> next;
+    next.reserve(groups.size());
     QStringList ordered;
     QSet<QString> seen;
+    const auto take = [&](const Group& group) {
+        const QStringList& folders = foldersOf(group.items, next); // kept for the next call even past the bound
+        for (const QString& f : folders) {
+            if (ordered.size() > kMaxFolders)
+                return;
+            if (!seen.contains(f)) {
+                seen.insert(f);
+                ordered.append(f);
+            }
+        }
+    };
     if (current >= 0 && current < groups.size())
-        addFolders(groups[current], ordered, seen);
+        take(groups[current]);
     for (int g = 0; g < groups.size(); ++g) {
         if (g != current)
-            addFolders(groups[g], ordered, seen);
+            take(groups[g]);
     }
+    // Groups no longer in the model are let go, with their shared items.
+    m_groupFolders = std::move(next);
     m_coversAll = ordered.size() <= kMaxFolders;
     if (!m_coversAll)
         ordered = ordered.mid(0, kMaxFolders);

@@ -2,6 +2,7 @@
 
 #include "model/panelmodel.h"
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
@@ -22,7 +23,8 @@ public:
 
     explicit TargetWatch(QObject* parent = nullptr);
 
-    // The targets to watch now; cheap when they have not changed.
+    // The targets to watch now. Called on every change of the model: only groups whose items changed are
+    // looked at again, so an edit costs what it touched, not the whole layout.
     void setGroups(const QList<Group>& groups, int current);
 
     QStringList watchedFolders() const;
@@ -34,6 +36,17 @@ signals:
     void targetsChanged();
 
 private:
+    // A group's folders, in the order its items name them. The items are held as a shared copy: while it is
+    // held, any change to the model's list makes that list a new one (copy on write), so the same data
+    // address means the same items.
+    struct GroupFolders
+    {
+        QList<Item> items;
+        QStringList folders;
+    };
+    const QStringList& foldersOf(const QList<Item>& items, QHash<const Item*, GroupFolders>& next);
+
+    QHash<const Item*, GroupFolders> m_groupFolders;
     QFileSystemWatcher* m_watcher;
     QTimer* m_settle;
     bool m_coversAll = true;

@@ -65,6 +65,18 @@ std::function<void()>& writeHook()
 } // namespace
 
 // What the GUI thread hands the writer and what comes back, under one mutex.
+namespace {
+
+// Two independent digests of a layout file's bytes: with its size, what tells the file holds given bytes
+// without keeping a copy of them.
+std::pair<size_t, size_t> layoutDigest(const QByteArray& bytes)
+{
+    return {qHashBits(bytes.constData(), size_t(bytes.size()), 0x9e3779b9u),
+            qHashBits(bytes.constData(), size_t(bytes.size()), 0x85ebca6bu)};
+}
+
+} // namespace
+
 struct ConfigStore::LayoutWriter
 {
     QMutex mutex;
@@ -76,6 +88,10 @@ struct ConfigStore::LayoutWriter
     // The layout last handed over, while no write has failed since.
     bool haveLast = false;
     QList<Group> last;
+    // What the file holds, when known (read in the saved form, or written here since): its size (-1:
+    // unknown) and the digests of its bytes.
+    qsizetype fileSize = -1;
+    std::pair<size_t, size_t> fileDigest;
 };
 
 ConfigStore::ConfigStore(const QString& dataDir)
@@ -240,6 +256,13 @@ ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
     // The form the program saves goes straight into groups; anything else is parsed and judged in full.
     if (parseSavedLayout(bytes, &read.groups)) {
         read.file.parsed = true;
+        qsizetype items = 0;
+        for (const Group& g : std::as_const(read.groups))
+            items += g.items.size();
+        if (items >= kBackgroundSaveItems) {
+            read.savedSize = bytes.size();
+            read.savedDigest = layoutDigest(bytes);
+        }
         return read;
     }
     parseFileBytes(std::move(bytes), read.file);
@@ -287,13 +310,24 @@ bool ConfigStore::takeLayout(LayoutRead read, QList<Group>& groups)
             return false;
     }
     groups = std::move(read.groups);
-    if (fixLegacyWordpadPaths(groups))
+    if (fixLegacyWordpadPaths(groups)) {
         saveLayout(groups);
+    } else if (read.savedSize >= 0) {
+        QMutexLocker lock(&m_writer->mutex);
+        if (!m_writer->running) { // else the file is about to hold what the writer has
+            m_writer->fileSize = read.savedSize;
+            m_writer->fileDigest = read.savedDigest;
+        }
+    }
     return true;
 }
 
 bool ConfigStore::saveLayout(const QList<Group>& groups)
 {
+    {
+        QMutexLocker lock(&m_writer->mutex);
+        m_writer->fileSize = -1; // the file is no longer what the writer last knew of it
+    }
     return writeFile(layoutPath(), serializeLayout(groups), Lang::tr("分组布局写入失败"));
 }
 
@@ -330,7 +364,15 @@ bool ConfigStore::saveLayoutSoon(const QList<Group>& groups)
         while (writer->hasPending) {
             const QList<Group> snapshot = std::exchange(writer->pending, {});
             writer->hasPending = false;
+            const qsizetype fileSize = writer->fileSize;
+            const std::pair<size_t, size_t> fileDigest = writer->fileDigest;
             lock.unlock();
+            const QByteArray bytes = serializeLayout(snapshot);
+            const std::pair<size_t, size_t> digest = layoutDigest(bytes);
+            if (bytes.size() == fileSize && digest == fileDigest) {
+                lock.relock();
+                continue; // the file holds these bytes already
+            }
             std::function<void()> hook;
             {
                 QMutexLocker hookLock(&writeHookMutex());
@@ -339,8 +381,10 @@ bool ConfigStore::saveLayoutSoon(const QList<Group>& groups)
             if (hook)
                 hook();
             QString error;
-            const bool ok = ktr::saveFileAtomic(path, serializeLayout(snapshot), &error);
+            const bool ok = ktr::saveFileAtomic(path, bytes, &error);
             lock.relock();
+            writer->fileSize = ok ? bytes.size() : -1;
+            writer->fileDigest = digest;
             if (!ok) {
                 writer->failures.append(error);
                 writer->haveLast = false; // the next save writes again, even the same layout

@@ -71,6 +71,10 @@ public:
         FileRead file;
         bool dropsData = false; // the right type in the wrong shape: content would be lost
         QList<Group> groups;
+        // Of a large layout in the saved form: the file's size and two digests of its bytes, so a save that
+        // would write the same bytes (the quit of a start without an edit) leaves the file alone.
+        qsizetype savedSize = -1;
+        std::pair<size_t, size_t> savedDigest;
     };
     static FileRead readFileObject(const QString& path, qint64 cap);
     static LayoutRead readLayoutFile(const QString& path);

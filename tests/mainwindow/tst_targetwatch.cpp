@@ -104,6 +104,96 @@ private slots:
         QVERIFY(watch.coversAll());
         QCOMPARE(watch.watchedFolders().size(), TargetWatch::kMaxFolders);
     }
+
+    // A watch that has seen the model before each edit watches what a new one given the edited model does:
+    // only changed groups are looked at again, and a change made in place must not pass for no change.
+    void editedModelWatchedLikeAFreshOne_data()
+    {
+        QTest::addColumn<int>("edit");
+        QTest::newRow("item's path changed in place") << 0;
+        QTest::newRow("custom icon set in place") << 1;
+        QTest::newRow("item added") << 2;
+        QTest::newRow("item removed") << 3;
+        QTest::newRow("item moved to another group") << 4;
+        QTest::newRow("items replaced by as many others") << 5;
+        QTest::newRow("group added") << 6;
+        QTest::newRow("group deleted") << 7;
+        QTest::newRow("groups reordered") << 8;
+        QTest::newRow("another current group") << 9;
+        QTest::newRow("group renamed") << 10;
+        QTest::newRow("the bound passed") << 11;
+    }
+    void editedModelWatchedLikeAFreshOne()
+    {
+        QFETCH(int, edit);
+        const QString base = freshDir(QStringLiteral("edits"));
+        const auto in = [&](const QString& folder, const QString& file) {
+            QDir().mkpath(base + QLatin1Char('/') + folder);
+            return base + QLatin1Char('/') + folder + QLatin1Char('/') + file;
+        };
+        QList<Group> groups{
+            Group{QStringLiteral("A"),
+                  {item(in(QStringLiteral("a"), QStringLiteral("1"))),
+                   item(in(QStringLiteral("a"), QStringLiteral("2")))}},
+            Group{QStringLiteral("B"),
+                  {item(in(QStringLiteral("b"), QStringLiteral("1"))),
+                   item(in(QStringLiteral("c"), QStringLiteral("1")))}},
+            Group{QStringLiteral("C"), {item(in(QStringLiteral("d"), QStringLiteral("1")))}},
+        };
+        int current = 0;
+        TargetWatch watch;
+        watch.setGroups(groups, current);
+        watch.setGroups(groups, current); // what it knows now is its own, not the first call's
+        switch (edit) {
+        case 0:
+            groups[1].items[0].path = in(QStringLiteral("e"), QStringLiteral("1"));
+            break;
+        case 1:
+            groups[2].items[0].customIcon = in(QStringLiteral("icons"), QStringLiteral("i.png"));
+            break;
+        case 2:
+            groups[0].items.append(item(in(QStringLiteral("f"), QStringLiteral("1"))));
+            break;
+        case 3:
+            groups[1].items.removeAt(1);
+            break;
+        case 4:
+            groups[2].items.append(groups[1].items.takeAt(1));
+            break;
+        case 5:
+            groups[1].items = {item(in(QStringLiteral("g"), QStringLiteral("1"))),
+                               item(in(QStringLiteral("g"), QStringLiteral("2")))};
+            break;
+        case 6:
+            groups.append(Group{QStringLiteral("D"), {item(in(QStringLiteral("h"), QStringLiteral("1")))}});
+            break;
+        case 7:
+            groups.removeAt(1);
+            break;
+        case 8:
+            groups.move(2, 0);
+            break;
+        case 9:
+            current = 2;
+            break;
+        case 10:
+            groups[0].name = QStringLiteral("renamed");
+            break;
+        case 11:
+            for (int i = 0; i < TargetWatch::kMaxFolders; ++i)
+                groups[2].items.append(item(in(QStringLiteral("many%1").arg(i), QStringLiteral("x"))));
+            break;
+        }
+        watch.setGroups(groups, current);
+        TargetWatch fresh;
+        fresh.setGroups(groups, current);
+        QStringList got = watch.watchedFolders();
+        QStringList want = fresh.watchedFolders();
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+        QCOMPARE(watch.coversAll(), fresh.coversAll());
+    }
 };
 
 KTR_TEST_MAIN(TestTargetWatch)

@@ -194,6 +194,31 @@ private Q_SLOTS:
         QCOMPARE(h.toasts.first().text, kMisshapenNotice);
     }
 
+    // The file is written without building a JSON tree first; it must still be what Qt's writer makes of the
+    // same layout, byte for byte, whatever the texts hold.
+    void savedBytesAreQtsWriterBytes_data()
+    {
+        QTest::addColumn<QList<Group>>("groups");
+        const auto named = [](const QString& text) {
+            Item it{QStringLiteral("/p/") + text, text, false, text, text, text, false};
+            return QList<Group>{Group{text, {it}}};
+        };
+        QTest::newRow("sample, with an empty group") << sampleGroups();
+        QTest::newRow("no group") << QList<Group>{};
+        QTest::newRow("quotes and backslashes") << named(QStringLiteral("a \"b\" \\c\\"));
+        QTest::newRow("control characters") << named(QString::fromUtf16(u"\u0001\b\f\n\r\t\u001f\u007f end"));
+        QTest::newRow("CJK, accents and emoji") << named(QStringLiteral("常用 é ü 😀 𠀀"));
+        QTest::newRow("lone high surrogate") << named(QString::fromUtf16(u"x\xd83d y"));
+        QTest::newRow("lone low surrogate") << named(QString::fromUtf16(u"x\xde00 y"));
+        QTest::newRow("high surrogate at the end") << named(QString::fromUtf16(u"x\xd83d"));
+        QTest::newRow("large") << largeGroups(QStringLiteral("many"), 3000);
+    }
+    void savedBytesAreQtsWriterBytes()
+    {
+        QFETCH(QList<Group>, groups);
+        QCOMPARE(serializeLayout(groups), QJsonDocument(layoutToJson(groups)).toJson(QJsonDocument::Indented));
+    }
+
     // The saved form is read straight from the bytes; whatever it takes must give what the JSON reader and
     // layoutFromJson give, and whatever it refuses is left to them.
     void savedFormReadDirectly_data()
@@ -470,6 +495,42 @@ private Q_SLOTS:
         QVERIFY(h.store->saveLayoutSoon(sampleGroups()));
         QCOMPARE(firstGroupName(path), QStringLiteral("常用"));
         QVERIFY(h.toasts.isEmpty());
+    }
+
+    // A large layout read from a file in the saved form is that file: saving it unchanged (the quit of a start
+    // without an edit) writes nothing. Another spelling of it, or a change, is written.
+    void loadedLayoutNotRewrittenUnchanged_data()
+    {
+        QTest::addColumn<bool>("compact");
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("saved form, unchanged") << false << false << 0;
+        QTest::newRow("saved form, changed") << false << true << 1;
+        QTest::newRow("another spelling, unchanged") << true << false << 1;
+    }
+    void loadedLayoutNotRewrittenUnchanged()
+    {
+        QFETCH(bool, compact);
+        QFETCH(bool, change);
+        QFETCH(int, writes);
+        StoreHarness h(QStringLiteral("loaded-unchanged"));
+        const QList<Group> large = largeGroups(QStringLiteral("A"));
+        const QByteArray bytes =
+            compact ? QJsonDocument(layoutToJson(large)).toJson(QJsonDocument::Compact) : serializeLayout(large);
+        QVERIFY(ktr::test::writeFile(h.store->layoutPath(), bytes));
+        h.restart();
+        QList<Group> loaded;
+        QVERIFY(h.store->loadLayout(loaded));
+        QCOMPARE(loaded, large);
+        if (change)
+            loaded[0].items[0].name = QStringLiteral("changed");
+        WriteGate gate;
+        gate.open();
+        QVERIFY(h.store->saveLayoutSoon(loaded));
+        QVERIFY(h.store->waitForLayoutSaves());
+        QCOMPARE(gate.started(), writes);
+        ConfigStore::LayoutRead read = ConfigStore::readLayoutFile(h.store->layoutPath());
+        QCOMPARE(read.groups, loaded);
     }
 
     // A background write that fails is told as a direct one is, once the writer is done, through the event
