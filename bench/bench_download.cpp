@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     const double ourSec = timer.nsecsElapsed() / 1e9;
     tick.stop();
     if (!verified) {
-        std::fprintf(stderr, "download failed: %s\n", qPrintable(market.rows[0].errorText));
+        std::fprintf(stderr, "download failed: %s\n", qPrintable(market.rows[0].errorText.shown()));
         return 1;
     }
 

@@ -55,6 +55,9 @@ SupportChatDialog::SupportChatDialog(QWidget* parent) : QWidget(parent, Qt::Dial
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
         setWindowTitle(Lang::tr("反馈中心"));
         m_input->setPlaceholderText(Lang::tr("输入你的问题…（可直接 Ctrl+V 粘贴截图）"));
+        for (ChatMessage& m : m_messages)
+            if (m.label)
+                m.text = m.label();
         update();
     });
     connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
@@ -132,7 +135,8 @@ void SupportChatDialog::openAt(const QPoint& globalPos)
     if (m_token.isEmpty()) {
         resetConversation();
         ChatMessage hint;
-        hint.text = Lang::tr("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。");
+        hint.label = [] { return Lang::tr("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"); };
+        hint.text = hint.label();
         m_messages.append(hint);
         m_pollTimer.stop();
         update();

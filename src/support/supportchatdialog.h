@@ -34,6 +34,9 @@ public:
         QString text;
         QString created; // the server's time text, kept, not drawn
         QString img;     // picture key; "local:N" exists only in this window's cache
+        // A hint of this window (not a message of the service): gives `text` again in the language of the
+        // moment, so a language switch re-labels hints already on screen.
+        std::function<QString()> label;
     };
 
     static constexpr int kMaxMessages = 500;
@@ -145,7 +148,7 @@ private:
     // Starts a new conversation: the list, the poll and echo state; replies of the older one are dropped.
     void resetConversation();
     void applyWelcome(const QJsonObject& reply);
-    void appendHint(const QString& text);
+    void appendHint(const std::function<QString()>& label);
     void showNewest(); // layout dirty, newest at the bottom, repaint
     void startEncode(const QImage& image);
     void onEncodeFinished(const QString& base64);

@@ -53,7 +53,7 @@ QList<Row> fortyApps()
             r.installedSize = 123456;
             break;
         case 5: r.installedVersion = "1.0"; break;
-        case 6: r.errorText = QStringLiteral("解压失败"); break;
+        case 6: r.errorText = Lang::later("解压失败"); break;
         case 7:
             r.sdkVersion = "1.0.0";
             break;
