@@ -25,8 +25,14 @@ namespace {
 const QColor kErrorRed(0xE8, 0x11, 0x23);
 const QColor kOkGreen(0x2E, 0xB3, 0x5C);
 
+// The fields follow the theme as the card does: white fields on the light card, dark ones on the dark card.
 QString fieldStyle()
 {
+    if (currentTheme().isDark)
+        return QStringLiteral("QLineEdit{border:1px solid #3A4150;border-radius:10px;padding:4px 14px;background:#1C2027;"
+                              "color:#E6E9EF;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
+                              "QLineEdit:focus{border:1px solid #4C7DF0;background:#20252D;}")
+            .arg(uiFontFamily());
     return QStringLiteral("QLineEdit{border:1px solid #D3D8E2;border-radius:10px;padding:4px 14px;background:white;"
                           "color:#39404C;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
                           "QLineEdit:focus{border:1px solid #4C7DF0;background:#FBFCFF;}")
@@ -92,7 +98,12 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent)
         layoutFields();
         update();
     });
-    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
+    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] {
+        const QString style = fieldStyle();
+        for (QLineEdit* edit : {m_userEdit, m_passEdit, m_pass2Edit, m_captchaEdit})
+            edit->setStyleSheet(style);
+        update();
+    });
 }
 
 void LoginDialog::applyPlaceholders()
