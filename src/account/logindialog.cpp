@@ -583,11 +583,12 @@ void LoginDialog::paintRegisterExtras(QPainter& p)
     const bool hovered = m_hoverId == Captcha;
     const QRect box = m_captchaRect;
 
-    p.setPen(QPen(QColor(0xD3, 0xD8, 0xE2), 1));
-    p.setBrush(hovered ? roles.hoverFill : QColor(0xF4, 0xF6, 0xFA));
+    // Drawn like the fields beside it, in the theme's colours.
+    p.setPen(QPen(theme.isDark ? QColor(0x3A, 0x41, 0x50) : QColor(0xD3, 0xD8, 0xE2), 1));
+    p.setBrush(hovered ? roles.hoverFill : theme.isDark ? QColor(0x1C, 0x20, 0x27) : QColor(0xF4, 0xF6, 0xFA));
     p.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
     p.setFont(uiFont(13, true));
-    p.setPen(QColor(0x39, 0x40, 0x4C));
+    p.setPen(theme.isDark ? QColor(0xE6, 0xE9, 0xEF) : QColor(0x39, 0x40, 0x4C));
     p.drawText(QRect(QPoint(box.left() + 10, box.top()), QPoint(box.right() - 24, box.bottom())), Qt::AlignCenter,
                captchaText());
     // The refresh glyph: an open circle with an arrow head.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QHash>
 #include <QImage>
 #include <QJsonObject>
@@ -38,6 +39,9 @@ public:
         // moment, so a language switch re-labels hints already on screen.
         std::function<QString()> label;
     };
+
+    // The fill of support bubbles and of the picture button in the current theme.
+    static QColor supportBubbleColour();
 
     static constexpr int kMaxMessages = 500;
     static constexpr int kMaxPictures = 120;
@@ -149,6 +153,7 @@ private:
     void resetConversation();
     void applyWelcome(const QJsonObject& reply);
     void appendHint(const std::function<QString()>& label);
+    void applyInputStyle();
     void showNewest(); // layout dirty, newest at the bottom, repaint
     void startEncode(const QImage& image);
     void onEncodeFinished(const QString& base64);

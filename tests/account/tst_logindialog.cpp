@@ -639,7 +639,7 @@ private Q_SLOTS:
                     d.autoLoginRect().left());
         } else {
             QVERIFY(near(pixelAt(img, d.captchaRect().left() + 4, d.captchaRect().center().y()),
-                         QColor(0xF4, 0xF6, 0xFA), 2));
+                         dark ? QColor(0x1C, 0x20, 0x27) : QColor(0xF4, 0xF6, 0xFA), 2));
             QVERIFY(countNear(img, d.userTermsRect(), t.accent, 40) > 5);
             QVERIFY(countNear(img, d.privacyTermsRect(), t.accent, 40) > 5);
             QVERIFY(d.privacyTermsRect().right() < d.width() - 8); // the sentence fits

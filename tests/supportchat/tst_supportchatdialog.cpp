@@ -454,10 +454,16 @@ private Q_SLOTS:
         const QRect support = dlg.bubbleRects()[0];
         const QRect mine = dlg.bubbleRects()[1];
         const int shift = dlg.maxScroll() - dlg.scrollOffset();
-        QVERIFY(near(img.pixelColor(support.left() + 4, support.center().y() - shift), QColor(0xF0F2F7)));
+        // Support bubbles and the picture button are grey of the theme: light on light, dark on dark.
+        const QColor grey = dark ? QColor(0x2C323C) : QColor(0xF0F2F7);
+        QVERIFY(near(img.pixelColor(support.left() + 4, support.center().y() - shift), grey));
         QVERIFY(near(img.pixelColor(mine.right() - 4, mine.center().y() - shift), QColor(0x2F6FED)));
         QVERIFY(near(img.pixelColor(356, 390), QColor(0x2F6FED)));
-        QVERIFY(near(img.pixelColor(20, 390), QColor(0xF0F2F7)));
+        QVERIFY(near(img.pixelColor(20, 390), grey));
+        // The input box too (its right end, away from the placeholder).
+        const QRect input = dlg.inputBox()->geometry();
+        const QColor inputFill = img.pixelColor(input.right() - 8, input.center().y());
+        QVERIFY2(dark ? inputFill.lightnessF() < 0.3 : inputFill.lightnessF() > 0.9, qPrintable(inputFill.name()));
         setDarkTheme(false);
     }
 
