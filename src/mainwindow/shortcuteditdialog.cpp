@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -179,7 +180,14 @@ ShortcutInfo ShortcutEditDialog::result() const
     out.workingDir = m_workingDirEdit->text().trimmed();
     // Untouched arguments come back exactly as passed in, so an unchanged entry is not rewritten.
     const QString typed = m_argumentsEdit->text();
-    out.arguments = typed == m_shownArguments ? m_info.arguments : commandLineFromExecQuoted(typed);
+    // Typed text that means the same arguments under both quoting rules is kept as typed; otherwise it is
+    // rewritten into the command-line form entries store.
+    if (typed == m_shownArguments)
+        out.arguments = m_info.arguments;
+    else {
+        const QString converted = commandLineFromExecQuoted(typed);
+        out.arguments = QProcess::splitCommand(typed) == QProcess::splitCommand(converted) ? typed : converted;
+    }
     out.runAsAdmin = m_runAsAdmin->isChecked();
     return out;
 }

@@ -35,8 +35,8 @@ public:
     // The name edit's text, trimmed.
     QString name() const;
     // The record passed in with target and working folder (trimmed), arguments (typed with an Exec line's
-    // quoting, returned as a command line for QProcess::splitCommand) and the administrator flag from the
-    // form; iconPath and iconIndex stay as passed in.
+    // quoting; returned as typed when QProcess::splitCommand reads them alike, else rewritten for it) and the
+    // administrator flag from the form; iconPath and iconIndex stay as passed in.
     ShortcutInfo result() const;
     int iconChoice() const { return m_iconChoice; }
     QString chosenIconPath() const { return m_chosenIconPath; }
