@@ -154,7 +154,7 @@ int main(int argc, char** argv)
     const double ourCpu = cpuOf(RUSAGE_SELF) - threadCpu(serverHandle) - cpuBefore;
     tick.stop();
     if (!verified) {
-        std::fprintf(stderr, "download failed: %s\n", qPrintable(market.rows[0].errorText));
+        std::fprintf(stderr, "download failed: %s\n", qPrintable(market.rows[0].errorText.shown()));
         return 1;
     }
 

@@ -25,8 +25,14 @@ namespace {
 const QColor kErrorRed(0xE8, 0x11, 0x23);
 const QColor kOkGreen(0x2E, 0xB3, 0x5C);
 
+// The fields follow the theme as the card does: white fields on the light card, dark ones on the dark card.
 QString fieldStyle()
 {
+    if (currentTheme().isDark)
+        return QStringLiteral("QLineEdit{border:1px solid #3A4150;border-radius:10px;padding:4px 14px;background:#1C2027;"
+                              "color:#E6E9EF;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
+                              "QLineEdit:focus{border:1px solid #4C7DF0;background:#20252D;}")
+            .arg(uiFontFamily());
     return QStringLiteral("QLineEdit{border:1px solid #D3D8E2;border-radius:10px;padding:4px 14px;background:white;"
                           "color:#39404C;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
                           "QLineEdit:focus{border:1px solid #4C7DF0;background:#FBFCFF;}")
@@ -92,7 +98,12 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent)
         layoutFields();
         update();
     });
-    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
+    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] {
+        const QString style = fieldStyle();
+        for (QLineEdit* edit : {m_userEdit, m_passEdit, m_pass2Edit, m_captchaEdit})
+            edit->setStyleSheet(style);
+        update();
+    });
 }
 
 void LoginDialog::applyPlaceholders()
@@ -572,11 +583,12 @@ void LoginDialog::paintRegisterExtras(QPainter& p)
     const bool hovered = m_hoverId == Captcha;
     const QRect box = m_captchaRect;
 
-    p.setPen(QPen(QColor(0xD3, 0xD8, 0xE2), 1));
-    p.setBrush(hovered ? roles.hoverFill : QColor(0xF4, 0xF6, 0xFA));
+    // Drawn like the fields beside it, in the theme's colours.
+    p.setPen(QPen(theme.isDark ? QColor(0x3A, 0x41, 0x50) : QColor(0xD3, 0xD8, 0xE2), 1));
+    p.setBrush(hovered ? roles.hoverFill : theme.isDark ? QColor(0x1C, 0x20, 0x27) : QColor(0xF4, 0xF6, 0xFA));
     p.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
     p.setFont(uiFont(13, true));
-    p.setPen(QColor(0x39, 0x40, 0x4C));
+    p.setPen(theme.isDark ? QColor(0xE6, 0xE9, 0xEF) : QColor(0x39, 0x40, 0x4C));
     p.drawText(QRect(QPoint(box.left() + 10, box.top()), QPoint(box.right() - 24, box.bottom())), Qt::AlignCenter,
                captchaText());
     // The refresh glyph: an open circle with an arrow head.

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -135,7 +136,9 @@ ShortcutEditDialog::ShortcutEditDialog(const QString& itemPath, const QString& n
     m_workingDirEdit->setPlaceholderText(Lang::tr("可选，如无需要留空即可。"));
     m_browseWorkingDirButton = makeButton(Lang::tr("选择文件夹"), this, "browseWorkingDirButton");
     m_argumentsEdit = makeEdit(this, "argumentsEdit");
-    m_argumentsEdit->setText(m_info.arguments);
+    // Shown quoted as a desktop entry's Exec line quotes them (the form a Linux user reads and types).
+    m_shownArguments = execQuotedArguments(m_info.arguments);
+    m_argumentsEdit->setText(m_shownArguments);
     m_argumentsEdit->setPlaceholderText(Lang::tr("可选，如无需要留空即可。"));
     m_runAsAdmin = new TickCheckBox(Lang::tr("优先以管理员权限运行"), this);
     m_runAsAdmin->setObjectName(QStringLiteral("runAsAdminCheck"));
@@ -175,7 +178,16 @@ ShortcutInfo ShortcutEditDialog::result() const
     ShortcutInfo out = m_info;
     out.target = m_targetEdit->text().trimmed();
     out.workingDir = m_workingDirEdit->text().trimmed();
-    out.arguments = m_argumentsEdit->text();
+    // Untouched arguments come back exactly as passed in, so an unchanged entry is not rewritten.
+    const QString typed = m_argumentsEdit->text();
+    // Typed text that means the same arguments under both quoting rules is kept as typed; otherwise it is
+    // rewritten into the command-line form entries store.
+    if (typed == m_shownArguments)
+        out.arguments = m_info.arguments;
+    else {
+        const QString converted = commandLineFromExecQuoted(typed);
+        out.arguments = QProcess::splitCommand(typed) == QProcess::splitCommand(converted) ? typed : converted;
+    }
     out.runAsAdmin = m_runAsAdmin->isChecked();
     return out;
 }
@@ -394,7 +406,7 @@ void ShortcutEditDialog::chooseIcon()
 {
     const QString file = ktr::dialogs::openFile(this, Lang::tr("选择图标图片"), QString(),
                                                 Lang::tr("图标图片 (*.png *.jpg *.jpeg *.bmp *.gif *.ico *.webp);;"
-                                                         "可执行文件 (*.exe *.dll);;所有文件 (*.*)"));
+                                                         "所有文件 (*)"));
     if (file.isEmpty())
         return;
     setIconFromFile(file);

@@ -34,7 +34,8 @@ public:
 
     // The name edit's text, trimmed.
     QString name() const;
-    // The record passed in with target and working folder (trimmed), arguments (as typed) and the
+    // The record passed in with target and working folder (trimmed), arguments (typed with an Exec line's
+    // quoting; returned as typed when QProcess::splitCommand reads them alike, else rewritten for it) and the
     // administrator flag from the form; iconPath and iconIndex stay as passed in.
     ShortcutInfo result() const;
     int iconChoice() const { return m_iconChoice; }
@@ -78,6 +79,7 @@ private:
     QLineEdit* m_targetEdit = nullptr;
     QLineEdit* m_workingDirEdit = nullptr;
     QLineEdit* m_argumentsEdit = nullptr;
+    QString m_shownArguments; // the arguments as first shown
     QCheckBox* m_runAsAdmin = nullptr;
     QPushButton* m_changeIconButton = nullptr;
     QPushButton* m_restoreIconButton = nullptr;

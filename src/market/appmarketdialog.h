@@ -70,7 +70,7 @@ public:
     void loadRegistry();
     void saveRegistry();
     void showRegistryWriteNotice();
-    void setRowError(AppRow& row, const QString& text);
+    void setRowError(AppRow& row, const LangText& text);
     const QHash<QString, InstalledApp>& registry() const { return m_registry; }
 
     // --- texts of a card

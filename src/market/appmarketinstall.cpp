@@ -52,7 +52,7 @@ struct AppMarketDialog::ExtractJob
     std::shared_ptr<std::atomic<bool>> abandon = std::make_shared<std::atomic<bool>>(false);
 };
 
-void AppMarketDialog::setRowError(AppRow& row, const QString& text)
+void AppMarketDialog::setRowError(AppRow& row, const LangText& text)
 {
     m_market.setRowError(row, text);
     update();
@@ -72,13 +72,13 @@ void AppMarketDialog::startExtract(AppRow& row, const QString& packagePath)
     if (!removeTree(job->tmpDir)) {
         qWarning().noquote() << "startExtract: failed to clean stale temp dir:" << job->tmpDir;
         row.extracting = false;
-        setRowError(row, Lang::tr("临时目录清理失败，请重试"));
+        setRowError(row, Lang::later("临时目录清理失败，请重试"));
         return;
     }
     if (!QDir().mkpath(job->tmpDir)) {
         qWarning().noquote() << "startExtract: failed to create temp dir:" << job->tmpDir;
         row.extracting = false;
-        setRowError(row, Lang::tr("临时目录创建失败，请重试"));
+        setRowError(row, Lang::later("临时目录创建失败，请重试"));
         return;
     }
     auto* watcher = new QFutureWatcher<ExtractOutcome>(this);
@@ -123,7 +123,7 @@ void AppMarketDialog::onExtractDone(const std::shared_ptr<ExtractJob>& job, int 
         update();
         return;
     }
-    setRowError(*row, Lang::tr("解压超时，请稍后重试"));
+    setRowError(*row, Lang::later("解压超时，请稍后重试"));
 }
 
 void AppMarketDialog::installPackage(const std::shared_ptr<ExtractJob>& job, bool failed)
@@ -148,7 +148,7 @@ void AppMarketDialog::installPackage(const std::shared_ptr<ExtractJob>& job, boo
         if (!inCache)
             removePackageFile(job->packagePath, QStringLiteral("install-temp"));
         removeTree(job->tmpDir);
-        setRowError(*row, Lang::tr("解压失败"));
+        setRowError(*row, Lang::later("解压失败"));
         return;
     }
     const QString oldDir = job->appDir + QStringLiteral(".__old");
@@ -165,7 +165,7 @@ void AppMarketDialog::installPackage(const std::shared_ptr<ExtractJob>& job, boo
     }
     if (!swapped) {
         removeTree(job->tmpDir);
-        setRowError(*row, Lang::tr("安装目录替换失败"));
+        setRowError(*row, Lang::later("安装目录替换失败"));
         return;
     }
     QString launch = row->launch;
@@ -183,7 +183,7 @@ void AppMarketDialog::installPackage(const std::shared_ptr<ExtractJob>& job, boo
     if (hadOld && QFileInfo::exists(oldDir))
         QDir().rename(oldDir, job->appDir);
     removeTree(job->tmpDir);
-    setRowError(*row, Lang::tr("包内缺少启动文件"));
+    setRowError(*row, Lang::later("包内缺少启动文件"));
 }
 
 void AppMarketDialog::finishInstall(AppRow& row)
@@ -276,7 +276,7 @@ void AppMarketDialog::uninstallApp(AppRow& row)
         qWarning().noquote() << "uninstallApp: folder could not be deleted:" << appDir;
         // The registry keeps the app: its files are still there.
         if (AppRow* r = m_market.findRow(id))
-            setRowError(*r, Lang::tr("卸载失败：应用文件无法删除，请关闭该应用后重试"));
+            setRowError(*r, Lang::later("卸载失败：应用文件无法删除，请关闭该应用后重试"));
         return;
     }
     m_registry.remove(id);

@@ -66,7 +66,7 @@ QString AppMarketDialog::statusLine(const AppRow& row) const
         return Lang::tr("下载中 %1%").arg(p);
     }
     if (!row.errorText.isEmpty())
-        return row.errorText;
+        return row.errorText.shown();
     if (!row.installedVersion.isEmpty()) {
         if (row.installedVersion != row.version)
             return QStringLiteral("%1 → %2").arg(row.installedVersion, row.version);

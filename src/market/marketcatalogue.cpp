@@ -268,7 +268,7 @@ void MarketCatalogue::parseManifest(QNetworkReply* reply, const QString& id, qin
         return;
     QJsonObject m;
     if (!parseReplyObject(reply, m)) {
-        setRowError(*row, Lang::tr("清单获取失败"));
+        setRowError(*row, Lang::later("清单获取失败"));
         return;
     }
     const QString url = m.value(QStringLiteral("url")).toString();
@@ -284,7 +284,7 @@ void MarketCatalogue::parseManifest(QNetworkReply* reply, const QString& id, qin
     if (!row->packageUrl.isEmpty() && !row->launch.isEmpty())
         startDownload(*row);
     else
-        setRowError(*row, Lang::tr("清单数据不完整"));
+        setRowError(*row, Lang::later("清单数据不完整"));
 }
 
 MarketCatalogue::AppRow* MarketCatalogue::findRow(const QString& id)
@@ -308,7 +308,7 @@ bool MarketCatalogue::matchesSearch(const AppRow& row) const
     return searchText.isEmpty() || row.searchKey.contains(searchText);
 }
 
-void MarketCatalogue::setRowError(AppRow& row, const QString& text)
+void MarketCatalogue::setRowError(AppRow& row, const LangText& text)
 {
     row.received = row.total = 0;
     row.downloading = row.paused = row.cancelRequested = row.installing = false;

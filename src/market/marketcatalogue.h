@@ -73,7 +73,7 @@ public:
     void pauseDownload(AppRow& row);
     void cancelDownload(AppRow& row);
     // The common failure exit: progress and flags cleared, the text shown on the row.
-    void setRowError(AppRow& row, const QString& text);
+    void setRowError(AppRow& row, const LangText& text);
 
     QList<AppRow> rows;
     int indexSeq = 0;

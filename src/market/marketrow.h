@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/lang.h"
+
 #include <QByteArray>
 #include <QNetworkReply>
 #include <QPixmap>
@@ -33,7 +35,7 @@ struct MarketAppRow
     bool installing = false;
     qint64 received = 0;
     qint64 total = 0;
-    QString errorText;
+    LangText errorText; // translated when painted, so a language switch re-labels the row
     QByteArray errorBody; // first 8192 bytes of an error reply
     // Cleared together.
     bool resumeRetried = false;

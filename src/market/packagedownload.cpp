@@ -217,7 +217,7 @@ void MarketCatalogue::startDownload(AppRow& row)
                                  << (r->sha256.isEmpty() ? "no sha256 in the manifest" : "the file could not be hashed");
             if (digest.isEmpty())
                 removePackageFile(cached, QStringLiteral("corrupt-cache"));
-            setRowError(*r, Lang::tr("校验失败（文件损坏）"));
+            setRowError(*r, Lang::later("校验失败（文件损坏）"));
         } else {
             r->downloading = false;
             removePackageFile(cached, QStringLiteral("corrupt-cache"));
@@ -232,7 +232,7 @@ void MarketCatalogue::beginNetworkDownload(AppRow& row)
     if (token.isEmpty()) {
         row.downloading = row.paused = false;
         pendingLoginIds.insert(row.id);
-        setRowError(row, Lang::tr("请先登录青岚舟账号后再下载"));
+        setRowError(row, Lang::later("请先登录青岚舟账号后再下载"));
         Q_EMIT loginRequested();
         return;
     }
@@ -261,7 +261,7 @@ void MarketCatalogue::beginNetworkDownload(AppRow& row)
                 qWarning().noquote() << "discard corrupt .part (" << partSize << "bytes ):" << t->partPath;
                 if (!removePackageFile(t->partPath, QStringLiteral("corrupt-part"))) {
                     row.received = row.total = 0;
-                    setRowError(row, Lang::tr("续传文件损坏且无法清理，请稍后重试"));
+                    setRowError(row, Lang::later("续传文件损坏且无法清理，请稍后重试"));
                     return;
                 }
                 row.resumeRetried = false;
@@ -303,7 +303,7 @@ void MarketCatalogue::beginNetworkDownload(AppRow& row)
         row.reply = nullptr;
         reply->abort();
         reply->deleteLater();
-        setRowError(row, Lang::tr("无法写入临时文件"));
+        setRowError(row, Lang::later("无法写入临时文件"));
         return;
     }
     const QString id = row.id;
@@ -489,7 +489,7 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         row->received = row->total = 0;
         row->errorBody.clear();
         removePackageFile(t->partPath, QStringLiteral("resume-range-mismatch"));
-        setRowError(*row, Lang::tr("续传数据错位，已重置，请重新下载"));
+        setRowError(*row, Lang::later("续传数据错位，已重置，请重新下载"));
         return;
     }
     if (row->paused) {
@@ -502,12 +502,12 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         row->downloading = row->paused = false;
         if (localAbort == AppRow::LocalAbort::WriteFailed) {
             // Our disk failed, not the transfer: what arrived stays for a later resume.
-            setRowError(*row, Lang::tr("无法写入下载文件，请检查磁盘空间后重试"));
+            setRowError(*row, Lang::later("无法写入下载文件，请检查磁盘空间后重试"));
             return;
         }
         if (localAbort == AppRow::LocalAbort::SizeCap) {
             removePackageFile(t->partPath, QStringLiteral("size-limit"));
-            setRowError(*row, Lang::tr("下载超出大小上限，已中止"));
+            setRowError(*row, Lang::later("下载超出大小上限，已中止"));
             return;
         }
         if (cutByNetwork(reply, status)) {
@@ -517,7 +517,7 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
                                  << withoutToken(reply->errorString(), token);
             row->received = row->total = 0;
             row->errorBody.clear();
-            setRowError(*row, Lang::tr("下载失败（网络中断，请重试）"));
+            setRowError(*row, Lang::later("下载失败（网络中断，请重试）"));
             return;
         }
         if (status == 416 && t->offset > 0) {
@@ -525,7 +525,7 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
             qInfo().noquote() << "resume not satisfiable, restart from scratch:" << id;
             row->errorBody.clear();
             if (!removePackageFile(t->partPath, QStringLiteral("resume-unsatisfiable"))) {
-                setRowError(*row, Lang::tr("续传文件损坏且无法清理，请稍后重试"));
+                setRowError(*row, Lang::later("续传文件损坏且无法清理，请稍后重试"));
                 return;
             }
             beginNetworkDownload(*row);
@@ -544,16 +544,16 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         removePackageFile(t->partPath, QStringLiteral("dirty-part"));
         if (status == 401 || code == QStringLiteral("NOT_LOGIN")) {
             pendingLoginIds.insert(id);
-            setRowError(*row, Lang::tr("登录已失效，请重新登录（登录后自动继续下载）"));
+            setRowError(*row, Lang::later("登录已失效，请重新登录（登录后自动继续下载）"));
             Q_EMIT loginRequested();
         } else if (!msg.isEmpty()) {
-            setRowError(*row, msg);
+            setRowError(*row, Lang::later(msg));
         } else if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
-            setRowError(*row, Lang::tr("下载失败（服务器证书校验未通过）"));
+            setRowError(*row, Lang::later("下载失败（服务器证书校验未通过）"));
         } else if (status < 1) {
-            setRowError(*row, Lang::tr("下载失败（网络中断，请重试）"));
+            setRowError(*row, Lang::later("下载失败（网络中断，请重试）"));
         } else {
-            setRowError(*row, Lang::tr("下载失败（服务器 HTTP %1）").arg(status));
+            setRowError(*row, Lang::later("下载失败（服务器 HTTP %1）", {QString::number(status)}));
         }
         return;
     }
@@ -565,10 +565,10 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         removePackageFile(t->partPath, QStringLiteral("size-limit"));
         row->downloading = row->paused = false;
         row->received = row->total = 0;
-        setRowError(*row, Lang::tr("下载超出大小上限，已中止"));
+        setRowError(*row, Lang::later("下载超出大小上限，已中止"));
     } else if (n < row->total) {
         row->downloading = false;
-        setRowError(*row, Lang::tr("下载不完整，可重试续传"));
+        setRowError(*row, Lang::later("下载不完整，可重试续传"));
     } else if (!row->sha256.isEmpty()) {
         row->received = n;
         Q_EMIT changed();
@@ -590,7 +590,7 @@ void MarketCatalogue::onFinished(QNetworkReply* reply, const QString& id, const 
         }
     } else {
         removePackageFile(t->partPath, QStringLiteral("no-checksum"));
-        setRowError(*row, Lang::tr("清单缺少校验值，已中止"));
+        setRowError(*row, Lang::later("清单缺少校验值，已中止"));
     }
 }
 
@@ -607,7 +607,7 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
             Q_EMIT changed();
             Q_EMIT packageVerified(id, t->finalPath);
         } else {
-            setRowError(*row, Lang::tr("写入失败"));
+            setRowError(*row, Lang::later("写入失败"));
         }
     } else if (t->offset > 0 && !row->resumeRetried) {
         row->resumeRetried = true;
@@ -616,7 +616,7 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
         beginNetworkDownload(*row);
     } else {
         removePackageFile(t->partPath, QStringLiteral("hash-mismatch"));
-        setRowError(*row, Lang::tr("校验失败（文件损坏）"));
+        setRowError(*row, Lang::later("校验失败（文件损坏）"));
     }
 }
 

@@ -263,7 +263,36 @@ QString joinArguments(const QStringList& args)
 
 } // namespace
 
+namespace {
+
+QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut);
+QString execString(const QStringList& arguments, bool withFieldCodes);
+
+} // namespace
+
 QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype, QString>>* codesOut)
+{
+    return execArguments(exec, true, codesOut);
+}
+
+QString desktopExecString(const QStringList& arguments)
+{
+    return execString(arguments, true);
+}
+
+QString execQuotedArguments(const QString& commandLine)
+{
+    return execString(QProcess::splitCommand(commandLine), false);
+}
+
+QString commandLineFromExecQuoted(const QString& text)
+{
+    return joinArguments(execArguments(text, false, nullptr));
+}
+
+namespace {
+
+QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut)
 {
     static const QString fieldCodes = QStringLiteral("fFuUdDnNickvm");
     QStringList out;
@@ -287,7 +316,7 @@ QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype,
     for (qsizetype i = 0; i < exec.size(); ++i) {
         const QChar c = exec[i];
         const QChar next = i + 1 < exec.size() ? exec[i + 1] : QChar();
-        if (c == u'%' && quote != Quote::Single) {
+        if (withFieldCodes && c == u'%' && quote != Quote::Single) {
             started = true;
             if (next == u'%') {
                 cur += u'%';
@@ -341,7 +370,7 @@ QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype,
     return out;
 }
 
-QString desktopExecString(const QStringList& arguments)
+QString execString(const QStringList& arguments, bool withFieldCodes)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     QStringList parts;
@@ -361,11 +390,14 @@ QString desktopExecString(const QStringList& arguments)
             s += u'"';
         } else
             s = a;
-        s.replace(QStringLiteral("%"), QStringLiteral("%%"));
+        if (withFieldCodes)
+            s.replace(QStringLiteral("%"), QStringLiteral("%%"));
         parts += s;
     }
     return parts.join(u' ');
 }
+
+} // namespace
 
 bool readShortcut(const QString& path, ShortcutInfo* info, QString* error)
 {

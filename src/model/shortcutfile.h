@@ -36,6 +36,13 @@ QStringList desktopExecArguments(const QString& exec, QList<std::pair<qsizetype,
 // The Exec value for an argument vector, each argument quoted when it must be, % written as %%.
 QString desktopExecString(const QStringList& arguments);
 
+// An entry's arguments string (QProcess::splitCommand rules, as entries and shortcuts hold it) written as an
+// Exec line quotes its arguments: double quotes with \" \` \$ \\ escapes, where needed. The shortcut dialog shows
+// this form and reads it back with commandLineFromExecQuoted, which also takes single quotes; a % is a plain
+// character here (field codes are kept by writeShortcut, not typed).
+QString execQuotedArguments(const QString& commandLine);
+QString commandLineFromExecQuoted(const QString& text);
+
 // The name a desktop entry gives itself, as launchers show it: Name[lang_COUNTRY], then Name[lang], then Name of
 // its [Desktop Entry] group, for a locale such as "zh_CN" (an encoding or modifier is ignored). Empty when the
 // file can't be read or names nothing.

@@ -44,7 +44,7 @@ void previewKickDialogs(const QString& folder)
         bool pending;
     };
     const Kicked kicked[] = {
-        {"/kicked-elsewhere.png", elsewhere, {QStringLiteral("NoteFlow.exe"), QStringLiteral("DemoApp.exe")}, false},
+        {"/kicked-elsewhere.png", elsewhere, {QStringLiteral("NoteFlow"), QStringLiteral("DemoApp")}, false},
         {"/kicked-admin.png", Lang::tr("账号已被管理员强制下线，请重新登录"), {}, false},
         {"/kicked-expired.png", QString(), {}, false},
         {"/kicked-pending.png", elsewhere, {}, true},

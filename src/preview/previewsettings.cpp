@@ -115,9 +115,11 @@ void savePreviewShot(QWidget* widget, const QString& path)
     shot.save(path);
 }
 
+// A data folder as a Linux user has it. Only shown: nothing of the preview creates or reads anything there
+// that matters (the screenshots go to the output folder only).
 QString previewProgramFolder()
 {
-    return QStringLiteral("C:/Kestrune/KestrunePanel");
+    return QStringLiteral("/home/user/.local/share/Kestrune/KestrunePanel");
 }
 
 void addPreviewGroup(QList<Group>& groups, const QString& name, const QStringList& paths)
@@ -135,13 +137,13 @@ void addPreviewGroup(QList<Group>& groups, const QString& name, const QStringLis
 
 QList<Group> previewModel(bool full)
 {
-    const QString sys = QStringLiteral("C:/Windows/System32/");
-    QStringList common{sys + QStringLiteral("notepad.exe"), sys + QStringLiteral("mspaint.exe"),
-                       sys + QStringLiteral("calc.exe")};
-    QStringList tools{sys + QStringLiteral("taskmgr.exe")};
+    const QString bin = QStringLiteral("/usr/bin/");
+    QStringList common{bin + QStringLiteral("gnome-text-editor"), bin + QStringLiteral("gimp"),
+                       bin + QStringLiteral("gnome-calculator")};
+    QStringList tools{bin + QStringLiteral("gnome-system-monitor")};
     if (full) {
-        common << sys + QStringLiteral("cmd.exe") << QStringLiteral("C:/Windows/explorer.exe");
-        tools << sys + QStringLiteral("control.exe") << sys + QStringLiteral("winver.exe");
+        common << bin + QStringLiteral("gnome-terminal") << bin + QStringLiteral("nautilus");
+        tools << bin + QStringLiteral("gnome-control-center") << bin + QStringLiteral("gnome-disks");
     }
     QList<Group> groups;
     addPreviewGroup(groups, QStringLiteral("常用"), common);
@@ -154,7 +156,7 @@ void previewSettingsGeneral(const QString& folder)
 {
     const std::pair<const char*, QString> variants[] = {
         {"settings-lock-default.png", QString()},
-        {"settings-lock-custom.png", QStringLiteral("C:/Users/Public/Videos/lock-demo.mp4")},
+        {"settings-lock-custom.png", QStringLiteral("/home/user/Videos/lock-demo.mp4")},
     };
     const QList<Group> noGroups;
     for (const auto& [name, lockBackground] : variants) {

@@ -73,20 +73,20 @@ void previewShortcutDialogs(const QString& folder, const UiPreviewKit& kit)
         ShortcutInfo info;
     };
     ShortcutInfo link;
-    link.target = QStringLiteral("C:\\Program Files\\Demo\\demo.exe");
-    link.workingDir = QStringLiteral("C:\\Program Files\\Demo");
+    link.target = QStringLiteral("/opt/Demo/demo");
+    link.workingDir = QStringLiteral("/opt/Demo");
     link.arguments = QStringLiteral("--start --minimized");
     link.runAsAdmin = true;
     ShortcutInfo plain;
-    plain.target = QStringLiteral("C:\\Windows\\System32\\notepad.exe");
-    plain.workingDir = QStringLiteral("C:\\Windows\\System32");
-    plain.arguments = QStringLiteral("/A readme.txt");
+    plain.target = QStringLiteral("/usr/bin/gnome-text-editor");
+    plain.workingDir = QStringLiteral("/home/user/Documents");
+    plain.arguments = QStringLiteral("\"read me.txt\"");
     plain.runAsAdmin = false;
     const Sample samples[] = {
-        {"/shortcut-edit-dialog.png", QStringLiteral("C:\\Users\\Owner\\Desktop\\Demo.lnk"),
-         QStringLiteral("Demo 应用"), true, link},
-        {"/shortcut-edit-dialog-nolnk.png", QStringLiteral("C:\\Windows\\System32\\notepad.exe"),
-         QStringLiteral("记事本"), false, plain},
+        {"/shortcut-edit-dialog.png", QStringLiteral("/home/user/Desktop/Demo.desktop"), QStringLiteral("Demo 应用"),
+         true, link},
+        {"/shortcut-edit-dialog-nolnk.png", QStringLiteral("/usr/bin/gnome-text-editor"), QStringLiteral("文本编辑器"),
+         false, plain},
     };
     for (const Sample& s : samples) {
         QPixmap icon(32, 32);

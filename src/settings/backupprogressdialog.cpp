@@ -24,7 +24,7 @@ void ProgressTrack::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     const int w = width();
     const int h = height();
-    p.setBrush(QColor(0xEE, 0xEE, 0xEE));
+    p.setBrush(currentTheme().isDark ? QColor(0x45, 0x45, 0x45) : QColor(0xEE, 0xEE, 0xEE));
     p.drawRoundedRect(QRect(0, 0, w, h), 4, 4);
     p.setBrush(QColor(0x00, 0x67, 0xC0));
     if (m_percent >= 0) {
@@ -44,10 +44,13 @@ void ProgressTrack::paintEvent(QPaintEvent*)
 BackupProgressDialog::BackupProgressDialog(QWidget* parent, const QString& text, std::function<void()> onCancel)
     : QDialog(parent), m_onCancel(std::move(onCancel))
 {
-    QWidget* card = buildCardShell(*this, QStringLiteral("progCard"), 14,
-                                   QStringLiteral("#progCard{background:#FFFFFF;border:1px solid #D9D9D9;"
-                                                  "border-radius:8px;}"),
-                                   {28, QPointF(0, 6), QColor(0, 0, 0, 70)}, QColor(Qt::white));
+    // The card follows the theme as the message cards do: dark in the dark theme, white otherwise.
+    const bool dark = currentTheme().isDark;
+    QWidget* card = buildCardShell(
+        *this, QStringLiteral("progCard"), 14,
+        dark ? QStringLiteral("#progCard{background:#2B2B2B;border:1px solid #454545;border-radius:8px;}")
+             : QStringLiteral("#progCard{background:#FFFFFF;border:1px solid #D9D9D9;border-radius:8px;}"),
+        {28, QPointF(0, 6), QColor(0, 0, 0, dark ? 140 : 70)}, QColor(dark ? 0x2B2B2B : 0xFFFFFF));
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(24, 20, 24, 18);
     layout->setSpacing(12);
@@ -56,7 +59,7 @@ BackupProgressDialog::BackupProgressDialog(QWidget* parent, const QString& text,
     QFont font(uiFontFamily());
     font.setPixelSize(12);
     m_label->setFont(font);
-    m_label->setStyleSheet(QStringLiteral("color:#3A3A3A;"));
+    m_label->setStyleSheet(dark ? QStringLiteral("color:#D6D6D6;") : QStringLiteral("color:#3A3A3A;"));
     layout->addWidget(m_label);
 
     m_track = new ProgressTrack(card);
@@ -68,10 +71,13 @@ BackupProgressDialog::BackupProgressDialog(QWidget* parent, const QString& text,
     m_cancel->setCursor(Qt::PointingHandCursor);
     m_cancel->setFixedHeight(28);
     m_cancel->setMinimumWidth(86);
-    m_cancel->setStyleSheet(QStringLiteral(
-        "QPushButton{border:1px solid #DADADA;border-radius:2px;background:#F2F2F2;color:#1A1A1A;font-size:12px;"
-        "padding:0 14px;}QPushButton:hover{background:#E5F1FB;border:1px solid #C9E4FB;}"
-        "QPushButton:disabled{color:#9A9A9A;background:#F7F7F7;}"));
+    m_cancel->setStyleSheet(
+        dark ? QStringLiteral("QPushButton{border:1px solid #4A4A4A;border-radius:2px;background:#3A3A3A;color:#F0F0F0;"
+                              "font-size:12px;padding:0 14px;}QPushButton:hover{background:#454545;border:1px solid "
+                              "#5A5A5A;}QPushButton:disabled{color:#7A7A7A;background:#333333;}")
+             : QStringLiteral("QPushButton{border:1px solid #DADADA;border-radius:2px;background:#F2F2F2;color:#1A1A1A;"
+                              "font-size:12px;padding:0 14px;}QPushButton:hover{background:#E5F1FB;border:1px solid "
+                              "#C9E4FB;}QPushButton:disabled{color:#9A9A9A;background:#F7F7F7;}"));
     layout->addWidget(m_cancel, 0, Qt::AlignRight);
     if (m_onCancel)
         connect(m_cancel, &QPushButton::clicked, this, [this] { cancel(); });

@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequenceEdit>
@@ -68,7 +69,7 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
         m_titleEdit->setPlaceholderText(Lang::tr("青岚舟面板"));
         setWindowTitle(Lang::tr("设置"));
-        m_fontCombo->setItemText(0, Lang::tr("默认（微软雅黑）"));
+        m_fontCombo->setItemText(0, defaultFontLabel());
         if (m_fontCombo->currentIndex() == 0) {
             m_fontCombo->setProperty("fullText", m_fontCombo->itemText(0));
             m_fontCombo->refreshElide();
@@ -77,6 +78,13 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
         update();
     });
     relayout();
+}
+
+// The default entry names the font that really draws the interface here (the Chinese interface font the
+// system matched), not a font of another system.
+QString SettingsDialog::defaultFontLabel()
+{
+    return Lang::tr("默认（%1）").arg(QFontInfo(QFont(uiFontFamily())).family());
 }
 
 SettingsDialog::~SettingsDialog()
@@ -119,7 +127,7 @@ void SettingsDialog::buildEditors()
 
     m_fontCombo = new ElideCombo(this);
     m_fontCombo->setObjectName(QStringLiteral("fontChooser"));
-    m_fontCombo->addItem(Lang::tr("默认（微软雅黑）"), QString());
+    m_fontCombo->addItem(defaultFontLabel(), QString());
     for (const QString& family : QFontDatabase::families())
         m_fontCombo->addItem(family, family);
     const int current = std::max(0, m_fontCombo->findData(m_edited.fontFamily));

@@ -324,6 +324,8 @@ private:
     void openServicePage(const QString& path);
     void clearIconCache();
     void runRowAction(int id);
+    // The font chooser's first entry: the default interface font, by the name of the font it matched.
+    static QString defaultFontLabel();
     static QAction* execMenu(QMenu& menu, const QPoint& globalPos);
     bool ensureProtectAccess();
     void showInfoCard(const QString& title, const QString& text, const QStringList& buttons);

@@ -104,8 +104,8 @@ void SettingsDialog::backupSummaryText(bool force)
     // The folder is listed at most every 1.5 s; the text is built every time, so a change of language shows
     // at once.
     if (force || m_lastListMs <= 0 || now - m_lastListMs >= 1500) {
+        // Listing only: a folder that is merely shown is not created (the first backup or "open" makes it).
         const QString folder = effectiveBackupDir();
-        QDir().mkpath(folder);
         if (force)
             BackupEngine::removeStaleParts(folder, 21600);
         m_snapshots.clear();
@@ -310,6 +310,8 @@ void SettingsDialog::runBackupPageAction(int id)
         update();
         return;
     case 306:
+        // Asked to open it: the file manager needs the folder to exist.
+        QDir().mkpath(effectiveBackupDir());
         openFolder(effectiveBackupDir());
         return;
     case 307:

@@ -197,6 +197,12 @@ bool NoticeDialog::onClose(const QPoint& p) const
     return QRect(QPoint(432, 12), QPoint(447, 27)).contains(p);
 }
 
+void NoticeDialog::setDate(const QString& date)
+{
+    m_date = date.trimmed().left(64);
+    update();
+}
+
 void NoticeDialog::showCentered()
 {
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
@@ -401,20 +407,25 @@ void NoticeDialog::paintEvent(QPaintEvent*)
     p.drawLine(QPoint(435, 15), QPoint(443, 23));
     p.drawLine(QPoint(443, 15), QPoint(435, 23));
 
+    // The separator carries the notice's date in a gap; a notice without one gets an unbroken line.
     const QFont small = pixelFont(this, 11);
     p.setFont(small);
-    const QString host = ktr::serviceHost().host();
-    const int hw = QFontMetrics(small).horizontalAdvance(host);
-    const int hx = (470 - hw) / 2;
-    p.setPen(t.mutedText);
-    p.drawText(QRect(QPoint(0, 44), QPoint(469, 59)), Qt::AlignCenter, host);
     QColor line = t.separatorLine;
     line.setAlpha(dark ? 200 : 160);
-    p.setPen(QPen(line, 1));
-    if (hx - 12 > 74)
-        p.drawLine(QPointF(74, 52.5), QPointF(hx - 12, 52.5));
-    if (hx + hw + 12 < 396)
-        p.drawLine(QPointF(hx + hw + 12, 52.5), QPointF(396, 52.5));
+    if (m_date.isEmpty()) {
+        p.setPen(QPen(line, 1));
+        p.drawLine(QPointF(74, 52.5), QPointF(396, 52.5));
+    } else {
+        const int hw = QFontMetrics(small).horizontalAdvance(m_date);
+        const int hx = (470 - hw) / 2;
+        p.setPen(t.mutedText);
+        p.drawText(QRect(QPoint(0, 44), QPoint(469, 59)), Qt::AlignCenter, m_date);
+        p.setPen(QPen(line, 1));
+        if (hx - 12 > 74)
+            p.drawLine(QPointF(74, 52.5), QPointF(hx - 12, 52.5));
+        if (hx + hw + 12 < 396)
+            p.drawLine(QPointF(hx + hw + 12, 52.5), QPointF(396, 52.5));
+    }
 
     const QFont bodyFont = pixelFont(this, 13);
     p.setFont(bodyFont);

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QWidget>
 
-// The small frameless window of one server notice: logo and title, the service's address, the text and one
+// The small frameless window of one server notice: logo and title, the notice's date, the text and one
 // button ("我知道了") or two ("关闭", "查看详情") when the notice has a link. Deletes itself when closed and
 // reports "delivered", "opened" and "closed" for its notice.
 class NoticeDialog : public QWidget
@@ -22,6 +22,10 @@ public:
 
     NoticeDialog(qint64 noticeId, const QString& title, const QString& body, const QString& url,
                  const QString& titleColor, QWidget* parent = nullptr);
+
+    // The notice's date, shown under the title (as the notice record gives it); empty shows none.
+    void setDate(const QString& date);
+    QString date() const { return m_date; }
 
     void showCentered();
     void dismiss();
@@ -75,6 +79,7 @@ private:
     QString m_body;
     QString m_url;
     QString m_titleColor;
+    QString m_date;
     bool m_closeHover = false;
     bool m_primaryHover = false;
     bool m_secondaryHover = false;

@@ -139,6 +139,9 @@ void NoticeService::onNoticeReply(QNetworkReply* reply)
                                     notice.value(QStringLiteral("body")).toString(),
                                     notice.value(QStringLiteral("url")).toString(),
                                     notice.value(QStringLiteral("title_color")).toString(), m_parent);
+    // Minutes are enough for a notice; a record without a readable time shows no date.
+    if (created.isValid())
+        dialog->setDate(created.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     m_dialog = dialog;
     connect(dialog, &NoticeDialog::dismissed, this, [this, gen, id] {
         saveNoticeSeen(dataDir(), gen, id);

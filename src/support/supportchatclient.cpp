@@ -204,10 +204,11 @@ void SupportChatDialog::markRead()
     postApi(QStringLiteral("read"), QJsonObject{{"token", m_token}}, nullptr);
 }
 
-void SupportChatDialog::appendHint(const QString& text)
+void SupportChatDialog::appendHint(const std::function<QString()>& label)
 {
     ChatMessage hint;
-    hint.text = text;
+    hint.label = label;
+    hint.text = label();
     m_messages.append(hint);
     trimMessages();
     showNewest();
@@ -222,11 +223,11 @@ void SupportChatDialog::send()
     if (text.isEmpty() && !havePicture)
         return;
     if (havePicture && !m_base64Ready) {
-        appendHint(Lang::tr("图片正在处理中，请稍候再发送。"));
+        appendHint([] { return Lang::tr("图片正在处理中，请稍候再发送。"); });
         return;
     }
     if (m_token.isEmpty()) {
-        appendHint(Lang::tr("请先登录账户后再发送消息。"));
+        appendHint([] { return Lang::tr("请先登录账户后再发送消息。"); });
         emit loginRequested();
         return;
     }
@@ -297,7 +298,10 @@ void SupportChatDialog::send()
         }
         const QString msg = str(o, "msg");
         ChatMessage failure;
-        failure.text = Lang::tr("⚠ 发送失败：") + (msg.isEmpty() ? Lang::tr("网络异常，请稍后重试") : msg);
+        failure.label = [msg] {
+            return Lang::tr("⚠ 发送失败：") + (msg.isEmpty() ? Lang::tr("网络异常，请稍后重试") : msg);
+        };
+        failure.text = failure.label();
         m_messages.append(failure);
         trimMessages();
         showNewest();

@@ -36,11 +36,7 @@ SupportChatDialog::SupportChatDialog(QWidget* parent) : QWidget(parent, Qt::Dial
 
     m_input = new ChatEdit(this);
     m_input->setPlaceholderText(Lang::tr("输入你的问题…（可直接 Ctrl+V 粘贴截图）"));
-    m_input->setStyleSheet(
-        QStringLiteral("QTextEdit{border:1px solid #D8DCE6;border-radius:9px;padding:4px 12px;background:#F5F6F9;"
-                       "color:#39404C;font-size:13px;font-family:'%1';selection-background-color:#2F6FED;}"
-                       "QTextEdit:focus{border:1px solid #2F6FED;}")
-            .arg(uiFontFamily()));
+    applyInputStyle();
     m_input->setAcceptRichText(false);
     m_input->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_input->setWordWrapMode(QTextOption::WrapAnywhere);
@@ -55,10 +51,34 @@ SupportChatDialog::SupportChatDialog(QWidget* parent) : QWidget(parent, Qt::Dial
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] {
         setWindowTitle(Lang::tr("反馈中心"));
         m_input->setPlaceholderText(Lang::tr("输入你的问题…（可直接 Ctrl+V 粘贴截图）"));
+        for (ChatMessage& m : m_messages)
+            if (m.label)
+                m.text = m.label();
         update();
     });
-    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] { update(); });
+    connect(&UiSignals::instance(), &UiSignals::themeChanged, this, [this] {
+        applyInputStyle();
+        update();
+    });
     layoutControls();
+}
+
+QColor SupportChatDialog::supportBubbleColour()
+{
+    return currentTheme().isDark ? QColor(0x2C323C) : QColor(0xF0F2F7);
+}
+
+// The input box follows the theme as the window does.
+void SupportChatDialog::applyInputStyle()
+{
+    const bool dark = currentTheme().isDark;
+    m_input->setStyleSheet(
+        QStringLiteral("QTextEdit{border:1px solid %2;border-radius:9px;padding:4px 12px;background:%3;"
+                       "color:%4;font-size:13px;font-family:'%1';selection-background-color:#2F6FED;}"
+                       "QTextEdit:focus{border:1px solid #2F6FED;}")
+            .arg(uiFontFamily(), dark ? QStringLiteral("#3A4150") : QStringLiteral("#D8DCE6"),
+                 dark ? QStringLiteral("#1C2027") : QStringLiteral("#F5F6F9"),
+                 dark ? QStringLiteral("#E6E9EF") : QStringLiteral("#39404C")));
 }
 
 SupportChatDialog::~SupportChatDialog()
@@ -132,7 +152,8 @@ void SupportChatDialog::openAt(const QPoint& globalPos)
     if (m_token.isEmpty()) {
         resetConversation();
         ChatMessage hint;
-        hint.text = Lang::tr("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。");
+        hint.label = [] { return Lang::tr("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"); };
+        hint.text = hint.label();
         m_messages.append(hint);
         m_pollTimer.stop();
         update();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QHash>
 #include <QImage>
 #include <QJsonObject>
@@ -34,7 +35,13 @@ public:
         QString text;
         QString created; // the server's time text, kept, not drawn
         QString img;     // picture key; "local:N" exists only in this window's cache
+        // A hint of this window (not a message of the service): gives `text` again in the language of the
+        // moment, so a language switch re-labels hints already on screen.
+        std::function<QString()> label;
     };
+
+    // The fill of support bubbles and of the picture button in the current theme.
+    static QColor supportBubbleColour();
 
     static constexpr int kMaxMessages = 500;
     static constexpr int kMaxPictures = 120;
@@ -145,7 +152,8 @@ private:
     // Starts a new conversation: the list, the poll and echo state; replies of the older one are dropped.
     void resetConversation();
     void applyWelcome(const QJsonObject& reply);
-    void appendHint(const QString& text);
+    void appendHint(const std::function<QString()>& label);
+    void applyInputStyle();
     void showNewest(); // layout dirty, newest at the bottom, repaint
     void startEncode(const QImage& image);
     void onEncodeFinished(const QString& base64);

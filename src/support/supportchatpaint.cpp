@@ -137,7 +137,7 @@ void SupportChatDialog::paintEvent(QPaintEvent*)
 
     const int hover = hitTest(cursor);
     p.setPen(Qt::NoPen);
-    p.setBrush(hover == 3 ? QColor(0xE8F0FE) : QColor(0xF0F2F7));
+    p.setBrush(hover == 3 ? (t.isDark ? QColor(0x2A3550) : QColor(0xE8F0FE)) : supportBubbleColour());
     p.drawRoundedRect(m_pictureButtonRect, 8, 8);
     QPen plus(hover == 3 ? QColor(0x2F6FED) : QColor(0x8A93A3), 1.4);
     plus.setCapStyle(Qt::RoundCap);
@@ -192,9 +192,9 @@ void SupportChatDialog::paintMessages(QPainter& p)
             break;
         const ChatMessage& m = m_messages[i];
         p.setPen(Qt::NoPen);
-        p.setBrush(m.mine ? QColor(0x2F6FED) : QColor(0xF0F2F7));
+        p.setBrush(m.mine ? QColor(0x2F6FED) : supportBubbleColour());
         p.drawRoundedRect(b, 10, 10);
-        p.setPen(m.mine ? QColor(Qt::white) : QColor(0x39404C));
+        p.setPen(m.mine ? QColor(Qt::white) : currentTheme().isDark ? QColor(0xE6E9EF) : QColor(0x39404C));
         const QRect& pic = m_pictureRects[i];
         if (pic.isNull()) {
             p.drawText(b.adjusted(11, 8, -11, -8), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, m.text);

@@ -118,6 +118,40 @@ QString Lang::tr(const QChar* utf16)
     return tr(QString(utf16));
 }
 
+LangText Lang::later(const QString& text, const QStringList& args)
+{
+    return LangText(text, args);
+}
+
+LangText Lang::later(const char* utf8, const QStringList& args)
+{
+    return LangText(utf8 ? QString::fromUtf8(utf8) : QString(), args);
+}
+
+QString LangText::shown() const
+{
+    const QString text = Lang::tr(m_text);
+    if (m_args.isEmpty())
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%' && i + 1 < text.size() && text[i + 1].isDigit()) {
+            qsizetype j = i + 1;
+            int n = 0;
+            while (j < text.size() && text[j].isDigit() && n < 100)
+                n = n * 10 + text[j++].digitValue();
+            if (n >= 1 && n <= m_args.size()) {
+                out += m_args[n - 1];
+                i = j - 1;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 const Lang::Pair* Lang::table(int* count)
 {
     if (count)

@@ -620,6 +620,10 @@ private Q_SLOTS:
         const Theme& t = currentTheme();
         QVERIFY(near(pixelAt(img, 12, d.height() / 2), t.windowBackground, 2));
         QVERIFY(near(pixelAt(img, d.submitRect().left() + 6, d.submitRect().center().y()), t.accent, 2));
+        // The fields follow the theme too: no white field on the dark card.
+        const QRect field = d.passEdit()->geometry();
+        const QColor fieldFill = pixelAt(img, field.right() - 12, field.center().y());
+        QVERIFY2(dark ? fieldFill.lightnessF() < 0.3 : fieldFill.lightnessF() > 0.9, qPrintable(fieldFill.name()));
         const QString msg = d.message();
         const int k = QFontMetrics(uiFont(12)).horizontalAdvance(msg);
         const int dotX = (d.width() - 1 - k - 13) / 2;
@@ -635,7 +639,7 @@ private Q_SLOTS:
                     d.autoLoginRect().left());
         } else {
             QVERIFY(near(pixelAt(img, d.captchaRect().left() + 4, d.captchaRect().center().y()),
-                         QColor(0xF4, 0xF6, 0xFA), 2));
+                         dark ? QColor(0x1C, 0x20, 0x27) : QColor(0xF4, 0xF6, 0xFA), 2));
             QVERIFY(countNear(img, d.userTermsRect(), t.accent, 40) > 5);
             QVERIFY(countNear(img, d.privacyTermsRect(), t.accent, 40) > 5);
             QVERIFY(d.privacyTermsRect().right() < d.width() - 8); // the sentence fits

@@ -338,7 +338,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("shown name") << QStringLiteral("desk") << QStringList{row("Desktop", "Favorites")};
         QTest::newRow("stored name") << QString::fromUtf8("桌面") << QStringList{row("Desktop", "Favorites")};
-        QTest::newRow("shell place") << QStringLiteral("this pc") << QStringList{row("This PC", "Favorites")};
+        QTest::newRow("shell place") << QStringLiteral("comp") << QStringList{row("Computer", "Favorites")};
         QTest::newRow("own name kept") << QStringLiteral("mine") << QStringList{row("Mine", "Favorites")};
     }
     void displayedNamesInEnglish()

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
@@ -122,6 +123,39 @@ private Q_SLOTS:
         QCOMPARE(previewColor(dlg), QColor(0x30, 0x50, 0xD0));
     }
 
+    // The arguments read with the entry are shown as a desktop entry's Exec line quotes them (not with the
+    // tripled quotes of a Windows command line), and come back unchanged when left alone.
+    void argumentsShownAsAnExecLine_data()
+    {
+        QTest::addColumn<QStringList>("argv");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QStringList{"--new-window", "%U"} << "--new-window %U";
+        QTest::newRow("spaces") << QStringList{"--file", "/home/u/My Notes/a.txt"}
+                                << "--file \"/home/u/My Notes/a.txt\"";
+        QTest::newRow("quotes inside") << QStringList{"-m", "say \"hi\""} << "-m \"say \\\"hi\\\"\"";
+        QTest::newRow("shell characters") << QStringList{"$HOME", "a;b"} << "\"\\$HOME\" \"a;b\"";
+        QTest::newRow("none") << QStringList() << "";
+    }
+    void argumentsShownAsAnExecLine()
+    {
+        QFETCH(QStringList, argv);
+        QFETCH(QString, shown);
+        // The entry's arguments as reading a desktop file gives them.
+        const QString path = ktr::test::testRoot() + QStringLiteral("/shown.desktop");
+        QVERIFY(ktr::test::writeFile(path, "[Desktop Entry]\nType=Application\nExec=" +
+                                               desktopExecString(QStringList{"/usr/bin/tool"} + argv).toUtf8() +
+                                               "\n"));
+        ShortcutInfo info;
+        QVERIFY(readShortcut(path, &info));
+        QCOMPARE(QProcess::splitCommand(info.arguments), argv);
+        ShortcutEditDialog dlg(path, QStringLiteral("Tool"), true, info, QPixmap());
+        QCOMPARE(child<QLineEdit>(dlg, "argumentsEdit")->text(), shown);
+        QCOMPARE(dlg.result().arguments, info.arguments);
+        // Typed again as shown, they give the same arguments.
+        child<QLineEdit>(dlg, "argumentsEdit")->setText(QLatin1Char(' ') + shown);
+        QCOMPARE(QProcess::splitCommand(dlg.result().arguments), argv);
+    }
+
     void result_data()
     {
         QTest::addColumn<QString>("name");
@@ -129,10 +163,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("workingDir");
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<bool>("admin");
-        QTest::newRow("trimmed target and folder, arguments as typed")
+        QTest::addColumn<QStringList>("argv"); // what the launcher gets from the returned arguments
+        QTest::newRow("trimmed target and folder, quoted arguments")
             << QStringLiteral("  Editor  ") << QStringLiteral("  /usr/bin/ed  ") << QStringLiteral(" /tmp ")
-            << QStringLiteral("  -x 'a b'  ") << false;
-        QTest::newRow("empty fields") << QStringLiteral("E") << QString() << QString() << QString() << true;
+            << QStringLiteral("  -x 'a b'  ") << false << QStringList{"-x", "a b"};
+        QTest::newRow("empty fields") << QStringLiteral("E") << QString() << QString() << QString() << true
+                                      << QStringList();
+        QTest::newRow("escapes of an Exec line") << QStringLiteral("E") << QStringLiteral("/usr/bin/sh")
+                                                 << QString() << QStringLiteral("-c \"echo \\\"\\$HOME\\\" \\\\\" 100%")
+                                                 << false << QStringList{"-c", "echo \"$HOME\" \\", "100%"};
     }
     void result()
     {
@@ -141,6 +180,7 @@ private Q_SLOTS:
         QFETCH(QString, workingDir);
         QFETCH(QString, arguments);
         QFETCH(bool, admin);
+        QFETCH(QStringList, argv);
         ShortcutEditDialog dlg(kItemPath, QStringLiteral("Editor"), true, sampleInfo(), QPixmap());
         child<QLineEdit>(dlg, "nameEdit")->setText(name);
         child<QLineEdit>(dlg, "targetEdit")->setText(target);
@@ -151,7 +191,7 @@ private Q_SLOTS:
         const ShortcutInfo r = dlg.result();
         QCOMPARE(r.target, target.trimmed());
         QCOMPARE(r.workingDir, workingDir.trimmed());
-        QCOMPARE(r.arguments, arguments);
+        QCOMPARE(QProcess::splitCommand(r.arguments), argv);
         QCOMPARE(r.runAsAdmin, admin);
         // The icon location is not edited here.
         QCOMPARE(r.iconPath, QStringLiteral("accessories-text-editor"));

@@ -53,7 +53,7 @@ QList<Row> fortyApps()
             r.installedSize = 123456;
             break;
         case 5: r.installedVersion = "1.0"; break;
-        case 6: r.errorText = QStringLiteral("解压失败"); break;
+        case 6: r.errorText = Lang::later("解压失败"); break;
         case 7:
             r.sdkVersion = "1.0.0";
             break;
@@ -113,6 +113,38 @@ private Q_SLOTS:
         QCOMPARE(d.size(), QSize(w, h));
         QCOMPARE(d.cardWidth(), (w - 44) / 2);
         QVERIFY(d.windowFlags() & Qt::FramelessWindowHint);
+    }
+
+    // The window's fixed texts fit whole in both languages: the hint beside the title (11 px), each tab at its
+    // normal 13 px, and the footer hint (11 px). The painter would shorten or shrink them unseen.
+    void fixedTextsFit_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("chinese") << 0;
+        QTest::newRow("english") << 1;
+    }
+    void fixedTextsFit()
+    {
+        QFETCH(int, language);
+        Lang::setLanguage(language);
+        const int W = AppMarketDialog().width();
+        const auto font = [](int px) {
+            QFont f(uiFontFamily());
+            f.setPixelSize(px);
+            return QFontMetrics(f);
+        };
+        QStringList cut;
+        const auto check = [&](const char* text, int px, int room) {
+            const int w = font(px).horizontalAdvance(Lang::tr(text));
+            if (w > room)
+                cut << QStringLiteral("\"%1\" needs %2 of %3").arg(Lang::tr(text)).arg(w).arg(room);
+        };
+        check("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载", 11, W - 51 - 130);
+        for (const char* tab : {"程序应用", "网页应用", "界面美化"})
+            check(tab, 13, 88 - 4);
+        check("点右侧按钮即可安装或升级；安装完成后会自动创建「应用市场」分组并把程序图标加入面板，也可通过「⋮」菜单重装 / 卸载。",
+              11, W - 17 - 16);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 
     void formatSize_data()

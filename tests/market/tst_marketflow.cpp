@@ -43,7 +43,7 @@ private Q_SLOTS:
         QTRY_COMPARE(market.minSdkVersion, QString("1.2.0"));
         market.fetchManifest(*market.findRow("demo"));
         QTRY_COMPARE(login.count(), 1);
-        QCOMPARE(market.findRow("demo")->errorText, Lang::tr("登录已失效，请重新登录（登录后自动继续下载）"));
+        QCOMPARE(market.findRow("demo")->errorText.shown(), Lang::tr("登录已失效，请重新登录（登录后自动继续下载）"));
         QVERIFY(market.pendingLoginIds.contains("demo"));
         market.setToken("live");
         QTRY_COMPARE(verified.count(), 1);

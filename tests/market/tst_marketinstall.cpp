@@ -125,6 +125,7 @@ private Q_SLOTS:
     {
         m_dlg.reset();
         ktr::platform::setLauncher(nullptr);
+        Lang::setLanguage(0);
     }
 
     void limits_data()
@@ -197,7 +198,7 @@ private Q_SLOTS:
             QVERIFY(ktr::test::writeFile(package, backuptest::rawZip(entries)));
         MarketAppRow* row = install(package);
         QVERIFY(row);
-        QCOMPARE(row->errorText, Lang::tr("解压失败"));
+        QCOMPARE(row->errorText.shown(), Lang::tr("解压失败"));
         QVERIFY(!row->extracting);
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
         QCOMPARE(ktr::test::readFile(appDir() + "/old.exe"), QByteArray("old"));
@@ -208,6 +209,35 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(package));
         QVERIFY(m_reports.isEmpty());
         QVERIFY(m_dlg->registry().isEmpty());
+    }
+
+    // A card's error is set in the language of the moment and must follow a later switch, like the rest of the
+    // card does.
+    void errorFollowsALaterLanguageSwitch_data()
+    {
+        QTest::addColumn<QList<RawEntry>>("entries");
+        QTest::addColumn<QString>("zh");
+        QTest::addColumn<QString>("en");
+        QTest::newRow("not a zip") << QList<RawEntry>{} << "解压失败" << "Extraction failed";
+        QTest::newRow("no startup file") << QList{RawEntry{"bin/a.exe", kScript, 0100755}} << "包内缺少启动文件"
+                                         << "The package has no startup file";
+    }
+    void errorFollowsALaterLanguageSwitch()
+    {
+        QFETCH(QList<RawEntry>, entries);
+        QFETCH(QString, zh);
+        QFETCH(QString, en);
+        addRow();
+        const QString package = packageFilePath("demo");
+        QVERIFY(ktr::test::writeFile(package, entries.isEmpty() ? QByteArray("PK\3\4 not really")
+                                                                : backuptest::rawZip(entries)));
+        MarketAppRow* row = install(package);
+        QVERIFY(row);
+        QCOMPARE(m_dlg->statusLine(*row), zh);
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        QCOMPARE(m_dlg->statusLine(*m_dlg->catalogue().findRow("demo")), en);
+        QCOMPARE(m_dlg->mainButtonCaption(*m_dlg->catalogue().findRow("demo")), QStringLiteral("Retry"));
     }
 
     void tooManyEntries()
@@ -224,7 +254,7 @@ private Q_SLOTS:
         addRow();
         MarketAppRow* row = install(package);
         QVERIFY(row);
-        QCOMPARE(row->errorText, Lang::tr("解压失败"));
+        QCOMPARE(row->errorText.shown(), Lang::tr("解压失败"));
         QVERIFY(!QFileInfo::exists(appDir()));
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
     }
@@ -238,7 +268,7 @@ private Q_SLOTS:
         QVERIFY(makeZip(package, {{"x.exe", kScript, 0755}, {"lib/data.txt", "d", 0644}}));
         MarketAppRow* row = install(package);
         QVERIFY(row);
-        QCOMPARE(row->errorText, QString());
+        QCOMPARE(row->errorText.shown(), QString());
         QCOMPARE(row->installedVersion, QStringLiteral("1.0"));
         QCOMPARE(row->installedSize, qint64(kScript.size()));
         QVERIFY(!QFileInfo::exists(appDir() + "/old.exe"));
@@ -289,11 +319,11 @@ private Q_SLOTS:
         MarketAppRow* row = install(packageFilePath("demo"));
         QVERIFY(row);
         if (expected.isEmpty()) {
-            QCOMPARE(row->errorText, Lang::tr("包内缺少启动文件"));
+            QCOMPARE(row->errorText.shown(), Lang::tr("包内缺少启动文件"));
             QCOMPARE(ktr::test::readFile(appDir() + "/old.exe"), QByteArray("old"));
             QVERIFY(!QFileInfo::exists(appDir() + ".__old"));
         } else {
-            QCOMPARE(row->errorText, QString());
+            QCOMPARE(row->errorText.shown(), QString());
             QCOMPARE(row->launch, expected);
         }
     }
@@ -311,7 +341,7 @@ private Q_SLOTS:
         m_dlg->setExtractDeadlineMs(0);
         MarketAppRow* row = install(packageFilePath("demo"));
         QVERIFY(row);
-        QCOMPARE(row->errorText, Lang::tr("解压超时，请稍后重试"));
+        QCOMPARE(row->errorText.shown(), Lang::tr("解压超时，请稍后重试"));
         QVERIFY(QFileInfo::exists(packageFilePath("demo")));
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
         QVERIFY(!QFileInfo::exists(appDir()));
@@ -327,7 +357,7 @@ private Q_SLOTS:
         QVERIFY(row->installing); // busy until the run ends
         QTRY_VERIFY(!m_dlg->catalogue().findRow("demo")->installing);
         row = m_dlg->catalogue().findRow("demo");
-        QCOMPARE(row->errorText, QString());
+        QCOMPARE(row->errorText.shown(), QString());
         QCOMPARE(row->installedVersion, QString());
         QVERIFY(!QFileInfo::exists(appDir()));
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
@@ -405,7 +435,7 @@ private Q_SLOTS:
         QSignalSpy gone(m_dlg.get(), &AppMarketDialog::appUninstalled);
         m_dlg->uninstallApp(row);
         MarketAppRow* r = m_dlg->catalogue().findRow("demo");
-        QCOMPARE(r->errorText, Lang::tr("卸载失败：应用文件无法删除，请关闭该应用后重试"));
+        QCOMPARE(r->errorText.shown(), Lang::tr("卸载失败：应用文件无法删除，请关闭该应用后重试"));
         QCOMPARE(r->installedVersion, QStringLiteral("1.0"));
         QVERIFY(m_dlg->registry().contains("demo"));
         QVERIFY(readAppsRegistry(appsRegistryPath()).contains("demo"));

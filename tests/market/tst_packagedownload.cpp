@@ -113,7 +113,7 @@ private Q_SLOTS:
     {
         serve();
         start();
-        QCOMPARE(row().errorText, QString());
+        QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(m_verified->count(), 1);
         QCOMPARE(m_verified->at(0).at(1).toString(), packageFilePath(kId));
         QCOMPARE(readFile(packageFilePath(kId)), m_package);
@@ -135,7 +135,7 @@ private Q_SLOTS:
         row().sha256 = hexSha(m_package);
         serve();
         start();
-        QCOMPARE(row().errorText, QString());
+        QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(m_verified->count(), 1);
         QCOMPARE(readFile(packageFilePath(kId)), m_package);
     }
@@ -204,7 +204,7 @@ private Q_SLOTS:
             row().sha256.clear();
         start();
         QCOMPARE(m_verified->count(), 0);
-        QCOMPARE(row().errorText, QStringLiteral("校验失败（文件损坏）"));
+        QCOMPARE(row().errorText.shown(), QStringLiteral("校验失败（文件损坏）"));
         QVERIFY(downloads().isEmpty());
         QVERIFY(!QFile::exists(packageFilePath(kId)));
     }
@@ -226,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(part(), m_package.left(10)));
         start();
         QCOMPARE(downloads().value(0).header("range"), QByteArray("bytes=10-"));
-        QCOMPARE(row().errorText, Lang::tr(error.toUtf8().constData()));
+        QCOMPARE(row().errorText.shown(), Lang::tr(error.toUtf8().constData()));
         if (error.isEmpty()) {
             QCOMPARE(readFile(packageFilePath(kId)), m_package);
         } else {
@@ -242,7 +242,7 @@ private Q_SLOTS:
         serve();
         QVERIFY(writeFile(part(), makePackage(m_package.size() + 100)));
         start();
-        QCOMPARE(row().errorText, QString());
+        QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(readFile(packageFilePath(kId)), m_package);
         const QList<Request> sent = downloads();
         QCOMPARE(sent.size(), 2);
@@ -272,7 +272,7 @@ private Q_SLOTS:
         QCOMPARE(sent.size(), 2);
         QCOMPARE(sent[0].header("range"), QByteArray("bytes=10-"));
         QVERIFY(sent[1].header("range").isEmpty());
-        QCOMPARE(row().errorText, Lang::tr("校验失败（文件损坏）"));
+        QCOMPARE(row().errorText.shown(), Lang::tr("校验失败（文件损坏）"));
         QVERIFY(!QFile::exists(part()));
         QCOMPARE(m_verified->count(), 0);
     }
@@ -307,10 +307,10 @@ private Q_SLOTS:
         start();
         QCOMPARE(log.contains("download Content-Length exceeds cap, abort:"), aborted);
         if (aborted) {
-            QCOMPARE(row().errorText, Lang::tr("下载超出大小上限，已中止"));
+            QCOMPARE(row().errorText.shown(), Lang::tr("下载超出大小上限，已中止"));
             QVERIFY(!QFile::exists(part()));
         } else {
-            QVERIFY(row().errorText != Lang::tr("下载超出大小上限，已中止"));
+            QVERIFY(row().errorText.shown() != Lang::tr("下载超出大小上限，已中止"));
         }
     }
 
@@ -328,7 +328,7 @@ private Q_SLOTS:
         ktr::test::LogCapture log;
         start();
         QVERIFY(log.contains("download on-disk bytes exceed cap, abort:"));
-        QCOMPARE(row().errorText, Lang::tr("下载超出大小上限，已中止")); // its own text, not "HTTP 200"
+        QCOMPARE(row().errorText.shown(), Lang::tr("下载超出大小上限，已中止")); // its own text, not "HTTP 200"
         QVERIFY(!QFile::exists(part()));
     }
 
@@ -342,7 +342,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link("/dev/full", part()));
         ktr::test::LogCapture log;
         start();
-        QCOMPARE(row().errorText, Lang::tr("无法写入下载文件，请检查磁盘空间后重试"));
+        QCOMPARE(row().errorText.shown(), Lang::tr("无法写入下载文件，请检查磁盘空间后重试"));
         QVERIFY(QFileInfo(part()).isSymLink());
         QVERIFY(log.contains("download write failed:"));
     }
@@ -366,7 +366,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(part(), m_package.left(10)));
         ktr::test::LogCapture log;
         start();
-        QCOMPARE(row().errorText, error);
+        QCOMPARE(row().errorText.shown(), error);
         QVERIFY(!QFile::exists(part())); // "dirty-part"
         QVERIFY(m_market->pendingLoginIds.isEmpty());
         // The URL carries the token; our log never does.
@@ -412,7 +412,7 @@ private Q_SLOTS:
         });
         ktr::test::LogCapture log;
         start();
-        QCOMPARE(row().errorText, Lang::tr("下载失败（网络中断，请重试）"));
+        QCOMPARE(row().errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"));
         QCOMPARE(readFile(part()), m_package.left(before + sent));
         QVERIFY(log.contains("download cut:"));
         for (const QString& line : log.messages())
@@ -421,7 +421,7 @@ private Q_SLOTS:
         cut = false;
         const qsizetype asked = downloads().size();
         start(); // the row's "retry"
-        QCOMPARE(row().errorText, QString());
+        QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(m_verified->count(), 1);
         QCOMPARE(readFile(packageFilePath(kId)), m_package);
         const QList<Request> sent2 = downloads();
@@ -440,7 +440,7 @@ private Q_SLOTS:
         QFETCH(Reply, reply);
         m_host->route("GET", kDownload, "", reply);
         start();
-        QCOMPARE(row().errorText, Lang::tr("登录已失效，请重新登录（登录后自动继续下载）"));
+        QCOMPARE(row().errorText.shown(), Lang::tr("登录已失效，请重新登录（登录后自动继续下载）"));
         QCOMPARE(m_market->pendingLoginIds, QSet<QString>{kId});
         QCOMPARE(m_login->count(), 1);
         serve();
@@ -455,7 +455,7 @@ private Q_SLOTS:
         serve();
         m_market->token.clear();
         start();
-        QCOMPARE(row().errorText, Lang::tr("请先登录青岚舟账号后再下载"));
+        QCOMPARE(row().errorText.shown(), Lang::tr("请先登录青岚舟账号后再下载"));
         QCOMPARE(m_login->count(), 1);
         QVERIFY(downloads().isEmpty());
         m_market->setToken(QString()); // an empty token restarts nothing
@@ -489,7 +489,7 @@ private Q_SLOTS:
         m_market->cancelDownload(row());
         QTRY_VERIFY(!row().reply);
         QTRY_VERIFY(!QFile::exists(part()));
-        QCOMPARE(row().errorText, QString());
+        QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(m_verified->count(), 0);
     }
 

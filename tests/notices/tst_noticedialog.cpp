@@ -292,6 +292,42 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), openable ? 1 : 0);
     }
 
+    // Under the title sits the notice's date in a gap of the separator; without a date the line runs unbroken
+    // and nothing else (such as the service's address) takes the date's place.
+    void dateUnderTheTitle_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("dated") << "2026-01-15 09:00" << false;
+        QTest::newRow("dated, dark") << "2026-01-15 09:00" << true;
+        QTest::newRow("no date") << QString() << false;
+        QTest::newRow("no date, dark") << QString() << true;
+    }
+    void dateUnderTheTitle()
+    {
+        QFETCH(QString, date);
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        NoticeDialog dialog(3, QStringLiteral("标题"), QStringLiteral("正文"), QString(), QString());
+        dialog.setDate(date);
+        const QImage img = render(dialog);
+        // Text stands out from the card far more than the faint picture behind it; the separator's own rows
+        // (52 and 53, antialiased) are left out.
+        const double card = NoticeDialog::cardColor().lightnessF();
+        int textPixels = 0;
+        for (int y = 42; y < 62; ++y)
+            for (int x = 74; x <= 396; ++x)
+                textPixels += y != 52 && y != 53 && std::abs(img.pixelColor(x, y).lightnessF() - card) > 0.2;
+        if (date.isEmpty()) {
+            QCOMPARE(textPixels, 0);
+            // The line runs unbroken through the middle.
+            for (int x = 200; x <= 270; x += 10)
+                QVERIFY2(img.pixelColor(x, 52).rgb() != NoticeDialog::cardColor().rgb(), qPrintable(QString::number(x)));
+        } else {
+            QVERIFY2(textPixels > 40, qPrintable(QString::number(textPixels)));
+        }
+    }
+
     void rendered_data()
     {
         QTest::addColumn<bool>("dark");
@@ -314,6 +350,7 @@ private Q_SLOTS:
                                            "可能暂时不可用。\n\nWe are sorry for the inconvenience. A long English sentence "
                                            "wraps at the last space before the right edge of the body."),
                             url, QStringLiteral("#E67E22"));
+        dialog.setDate(QStringLiteral("2026-01-15 09:00"));
         const QImage img = render(dialog);
         Lang::setLanguage(0);
         ktr::test::saveShot(img, QStringLiteral("notice-") + QString::fromLatin1(QTest::currentDataTag()));

@@ -117,21 +117,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("created");
         QTest::addColumn<bool>("shown");
         QTest::addColumn<QByteArray>("fileAfter"); // after the dialog is dismissed, or right after the reply
+        QTest::addColumn<QString>("date");         // what the shown dialog gives as its date
         const QString recent = QStringLiteral("2026-01-15 09:00:00");
-        QTest::newRow("(3,50) against 50") << QByteArray("3\n50") << 3 << qint64(50) << recent << false << QByteArray("3\n50");
-        QTest::newRow("(3,50) against 51") << QByteArray("3\n50") << 3 << qint64(51) << recent << true << QByteArray("3\n51");
+        const QString shownDate = QStringLiteral("2026-01-15 09:00");
+        QTest::newRow("(3,50) against 50") << QByteArray("3\n50") << 3 << qint64(50) << recent << false
+                                           << QByteArray("3\n50") << QString();
+        QTest::newRow("(3,50) against 51") << QByteArray("3\n50") << 3 << qint64(51) << recent << true
+                                           << QByteArray("3\n51") << shownDate;
         QTest::newRow("(3,50) against generation 4 id 1") << QByteArray("3\n50") << 4 << qint64(1) << recent << true
-                                                           << QByteArray("4\n1");
+                                                           << QByteArray("4\n1") << shownDate;
         QTest::newRow("(0,50) against generation 9 id 50") << QByteArray("0\n50") << 9 << qint64(50) << recent << false
-                                                            << QByteArray("0\n50");
+                                                            << QByteArray("0\n50") << QString();
         QTest::newRow("(0,50) against generation 9 id 51") << QByteArray("0\n50") << 9 << qint64(51) << recent << true
-                                                            << QByteArray("9\n51");
+                                                            << QByteArray("9\n51") << shownDate;
         QTest::newRow("first install, 5 days old") << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-10 09:00:00")
-                                                   << false << QByteArray("2\n8");
+                                                   << false << QByteArray("2\n8") << QString();
         QTest::newRow("first install, 2 days old") << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-13 09:00:00")
-                                                   << true << QByteArray("2\n8");
+                                                   << true << QByteArray("2\n8") << QStringLiteral("2026-01-13 09:00");
+        // A time that can't be read is no date to show (and never the service's address in its place).
         QTest::newRow("first install, unparsable time") << QByteArray() << 2 << qint64(8) << QStringLiteral("gestern")
-                                                        << true << QByteArray("2\n8");
+                                                        << true << QByteArray("2\n8") << QString();
     }
     void showRule()
     {
@@ -141,6 +146,7 @@ private Q_SLOTS:
         QFETCH(QString, created);
         QFETCH(bool, shown);
         QFETCH(QByteArray, fileAfter);
+        QFETCH(QString, date);
         const QString dir = ktr::test::freshDir(QStringLiteral("rule"));
         const QString file = dir + QStringLiteral("/notice_seen.txt");
         if (!stored.isEmpty())
@@ -165,6 +171,7 @@ private Q_SLOTS:
             QCOMPARE(service.shownNoticeId(), id);
             QVERIFY(service.openDialog());
             QCOMPARE(service.openDialog()->parentWidget(), &window);
+            QCOMPARE(service.openDialog()->date(), date);
             QTest::keyClick(service.openDialog(), Qt::Key_Escape);
             QCOMPARE(service.shownNoticeId(), qint64(0));
         } else {

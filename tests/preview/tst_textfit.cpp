@@ -3,6 +3,7 @@
 #include "app/diagnosticruns.h"
 #include "preview/previewgenerators.h"
 #include "preview/uipreview.h"
+#include "settings/settingsrows.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/settingskit.h"
@@ -58,6 +59,29 @@ private slots:
         const QString folder = ktr::test::freshDir(QStringLiteral("textfit-") + QString::fromLatin1(QTest::currentDataTag()));
         runUiPreviewTexts(folder, panelPreviewKit());
         QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 cut texts (listed above)").arg(cut.size())));
+    }
+
+    // A colour button shortens its kind's name to the room beside the swatch (100 px less 25), which the
+    // observer does not see: every name must fit there whole in both languages.
+    void colourKindNamesFitTheirButton_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("chinese") << 0;
+        QTest::newRow("english") << 1;
+    }
+    void colourKindNamesFitTheirButton()
+    {
+        QFETCH(int, language);
+        Lang::setLanguage(language);
+        const QFontMetrics fm(settingsFont13());
+        QStringList cut;
+        for (int kind = 0; kind <= 6; ++kind) {
+            const QString name = Lang::tr(settingsrows::colourKindName(kind));
+            if (fm.horizontalAdvance(name) > 100 - 25)
+                cut << QStringLiteral("%1 (%2 px)").arg(name).arg(fm.horizontalAdvance(name));
+        }
+        Lang::setLanguage(0);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
     }
 
     void overflowIsSeen()

@@ -184,6 +184,8 @@ private Q_SLOTS:
         QDir::setCurrent(cwd);
         QVERIFY2(ok, qPrintable(error));
         checkRun(base + QStringLiteral("/out/deeper"));
+        // Nothing lands beside the output folder (no sample folder of a demo path made relative to it).
+        QCOMPARE(filesIn(base), QSet<QString>{QStringLiteral("out")});
     }
 
     // Whatever a generator switches to for a variant, it leaves the light palette and Chinese behind.

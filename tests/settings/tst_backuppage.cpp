@@ -379,6 +379,48 @@ private Q_SLOTS:
             QCOMPARE(img.pixelColor(blueTo + 5, 4), grey);
     }
 
+    // The progress card follows the theme as the message card does: its fill, its text, the empty track and
+    // the cancel button.
+    void progressCardFollowsTheTheme_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<QColor>("fill");
+        QTest::addColumn<QColor>("emptyTrack");
+        QTest::newRow("light") << false << QColor(Qt::white) << QColor(0xEE, 0xEE, 0xEE);
+        QTest::newRow("dark") << true << QColor(0x2B, 0x2B, 0x2B) << QColor(0x45, 0x45, 0x45);
+    }
+    void progressCardFollowsTheTheme()
+    {
+        QFETCH(bool, dark);
+        QFETCH(QColor, fill);
+        QFETCH(QColor, emptyTrack);
+        setDarkTheme(dark);
+        BackupProgressDialog card(nullptr, QStringLiteral("正在创建备份快照…"), [] {});
+        card.setProgress(10, QStringLiteral("正在创建备份快照…"));
+        card.show();
+        QApplication::processEvents();
+        const QImage img = card.grab().toImage();
+        ktr::test::saveShot(img, QStringLiteral("progress-card-%1").arg(QTest::currentDataTag()));
+        // Inside the card, between the label and the track; the track's empty end.
+        const QPoint trackPos = card.track()->mapTo(&card, QPoint(0, 0));
+        QCOMPARE(img.pixelColor(card.width() / 2, trackPos.y() - 5), fill);
+        QCOMPARE(img.pixelColor(trackPos.x() + card.track()->width() - 10, trackPos.y() + 4), emptyTrack);
+        // The label's text and the button's face stand out from the card the same way in both themes.
+        const double cardL = fill.lightnessF();
+        QLabel* label = card.findChild<QLabel*>();
+        QVERIFY(label);
+        const QRect textRect(label->mapTo(&card, QPoint(0, 0)), label->size());
+        double textContrast = 0;
+        for (int y = textRect.top(); y <= textRect.bottom(); ++y)
+            for (int x = textRect.left(); x <= textRect.right(); ++x)
+                textContrast = std::max(textContrast, std::abs(img.pixelColor(x, y).lightnessF() - cardL));
+        QVERIFY2(textContrast > 0.5, qPrintable(QString::number(textContrast)));
+        const QPoint b = card.cancelButton()->mapTo(&card, QPoint(6, card.cancelButton()->height() / 2));
+        const QColor face = img.pixelColor(b);
+        QVERIFY2(std::abs(face.lightnessF() - cardL) < 0.2, qPrintable(face.name()));
+        card.hide();
+    }
+
     // ---- worker -----------------------------------------------------------------------------------------
 
     void oneOperationAtATimeAndEscapeKeepsTheOutcome()
@@ -711,7 +753,9 @@ private Q_SLOTS:
         s.backupDir = missing;
         f.d().setEditedSettings(s);
         f.d().setPage(6);
-        QVERIFY(QDir(missing).exists()); // a missing folder is created by the listing
+        QVERIFY(!QDir(missing).exists()); // the page only lists: a missing folder is not created
+        QVERIFY(f.d().snapshotRows().isEmpty());
+        QVERIFY(QDir().mkpath(missing));
         ktr::test::writeFile(missing + QLatin1Char('/') + snapshotName(1), "zip");
         clock.advance(1499);
         f.d().relayout();
@@ -766,8 +810,10 @@ private Q_SLOTS:
         const bool autoBefore = f.d().editedSettings().backupAuto;
         f.click(308);
         QCOMPARE(f.d().editedSettings().backupAuto, !autoBefore);
+        QVERIFY(!QFileInfo::exists(BackupEngine::backupDir(data)));
         f.click(306);
         QCOMPARE(opened, QStringList{BackupEngine::backupDir(data)});
+        QVERIFY(QFileInfo(BackupEngine::backupDir(data)).isDir()); // opening it makes it
         f.click(302);
         QCOMPARE(folderAsked, BackupEngine::backupDir(data));
         QCOMPARE(f.d().effectiveBackupDir(), QDir::toNativeSeparators(chosen));

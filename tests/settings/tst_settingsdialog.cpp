@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QKeySequenceEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -475,6 +477,23 @@ private slots:
         QCOMPARE(image.pixelColor(box.left(), y).name(), dialogRoles().accent.name());
         QCOMPARE(image.pixelColor(box.right(), y).name(), dialogRoles().accent.name());
         QCOMPARE(image.pixelColor(box.left() + 3, y).name(), QColor(dark ? "#2D2D2D" : "#FDFDFD").name());
+    }
+
+    // The default font entry names the font that draws the interface on this machine (an installed family),
+    // in either language, and follows a live switch.
+    void defaultFontEntryNamesTheMatchedFont()
+    {
+        Fixture f;
+        ElideCombo* combo = f.dialog->fontChooser();
+        const QString family = QFontInfo(QFont(uiFontFamily())).family();
+        QVERIFY(QFontDatabase::families().contains(family));
+        // The combo elides what it shows; the entry's whole text is kept beside it.
+        QCOMPARE(combo->property("fullText").toString(), QStringLiteral("默认（%1）").arg(family));
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        QCOMPARE(combo->property("fullText").toString(), QStringLiteral("Default (%1)").arg(family));
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
     }
 
     void keys()

@@ -482,7 +482,7 @@ private Q_SLOTS:
         setDarkTheme(dark);
         Lang::setLanguage(language);
         ElideCombo combo;
-        const QString first = Lang::tr("默认（微软雅黑）");
+        const QString first = Lang::tr("默认（%1）").arg(QStringLiteral("WenQuanYi Micro Hei"));
         combo.addItem(first);
         combo.setProperty("fullText", first);
         combo.resize(120, 28);

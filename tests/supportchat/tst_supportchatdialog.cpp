@@ -233,6 +233,50 @@ private Q_SLOTS:
         QVERIFY(!dlg.isVisible());
     }
 
+    // This window's own hints are set in the language of the moment; a later switch re-labels those already
+    // shown (the service's own words stay as sent) and the window title.
+    void hintsFollowALaterLanguageSwitch_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::addColumn<QString>("zh");
+        QTest::addColumn<QString>("en");
+        QTest::newRow("opened signed out") << 0 << "请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"
+                                           << "Please sign in before using the Feedback Center. Once signed in, "
+                                              "you can chat with support in real time.";
+        QTest::newRow("sent signed out") << 1 << "请先登录账户后再发送消息。" << "Please sign in before sending messages.";
+        QTest::newRow("send failed") << 2 << "⚠ 发送失败：网络异常，请稍后重试"
+                                     << "⚠ Send failed: Network error. Please try again later.";
+        QTest::newRow("send refused by the service") << 3 << "⚠ 发送失败：忙" << "⚠ Send failed: 忙";
+    }
+    void hintsFollowALaterLanguageSwitch()
+    {
+        QFETCH(int, how);
+        QFETCH(QString, zh);
+        QFETCH(QString, en);
+        if (how == 2)
+            m_chat.sendOverride = QJsonObject{{"ok", 0}};
+        if (how == 3)
+            m_chat.sendOverride = QJsonObject{{"ok", 0}, {"msg", "忙"}};
+        SupportChatDialog dlg;
+        if (how == 0) {
+            dlg.openAt(QPoint(5, 5));
+        } else {
+            if (how >= 2)
+                dlg.setSession("tok", "alice");
+            dlg.show();
+            dlg.inputBox()->setPlainText("typed");
+            dlg.send();
+            QTRY_VERIFY(!dlg.isSending());
+        }
+        QCOMPARE(dlg.messages().last().text, zh);
+        Lang::setLanguage(1);
+        Lang::notifyChanged();
+        QCOMPARE(dlg.messages().last().text, en);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Feedback"));
+        Lang::setLanguage(0);
+        Lang::notifyChanged();
+    }
+
     // Bubble and picture rectangles of one message.
     void layout_data()
     {
@@ -410,10 +454,16 @@ private Q_SLOTS:
         const QRect support = dlg.bubbleRects()[0];
         const QRect mine = dlg.bubbleRects()[1];
         const int shift = dlg.maxScroll() - dlg.scrollOffset();
-        QVERIFY(near(img.pixelColor(support.left() + 4, support.center().y() - shift), QColor(0xF0F2F7)));
+        // Support bubbles and the picture button are grey of the theme: light on light, dark on dark.
+        const QColor grey = dark ? QColor(0x2C323C) : QColor(0xF0F2F7);
+        QVERIFY(near(img.pixelColor(support.left() + 4, support.center().y() - shift), grey));
         QVERIFY(near(img.pixelColor(mine.right() - 4, mine.center().y() - shift), QColor(0x2F6FED)));
         QVERIFY(near(img.pixelColor(356, 390), QColor(0x2F6FED)));
-        QVERIFY(near(img.pixelColor(20, 390), QColor(0xF0F2F7)));
+        QVERIFY(near(img.pixelColor(20, 390), grey));
+        // The input box too (its right end, away from the placeholder).
+        const QRect input = dlg.inputBox()->geometry();
+        const QColor inputFill = img.pixelColor(input.right() - 8, input.center().y());
+        QVERIFY2(dark ? inputFill.lightnessF() < 0.3 : inputFill.lightnessF() > 0.9, qPrintable(inputFill.name()));
         setDarkTheme(false);
     }
 

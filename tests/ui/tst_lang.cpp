@@ -102,6 +102,34 @@ private Q_SLOTS:
         QCOMPARE(Lang::tr("已清除 %1 个失效图标").arg(3), QStringLiteral("Removed 3 broken icons"));
     }
 
+    // A held text is translated when shown, so a switch after it was set still re-labels it.
+    void heldTextsFollowTheLanguage_data()
+    {
+        QTest::addColumn<LangText>("held");
+        QTest::addColumn<QString>("zh");
+        QTest::addColumn<QString>("en");
+        QTest::newRow("plain") << Lang::later("解压失败") << "解压失败" << "Extraction failed";
+        QTest::newRow("value") << Lang::later("下载失败（服务器 HTTP %1）", {QStringLiteral("503")})
+                               << "下载失败（服务器 HTTP 503）" << "Download failed (server HTTP 503)";
+        QTest::newRow("value holding a placeholder")
+            << Lang::later("已清除 %1 个失效图标", {QStringLiteral("%2")}) << "已清除 %2 个失效图标"
+            << "Removed %2 broken icons";
+        QTest::newRow("text from elsewhere") << Lang::later(QStringLiteral("server says no")) << "server says no"
+                                             << "server says no";
+        QTest::newRow("empty") << LangText() << "" << "";
+    }
+    void heldTextsFollowTheLanguage()
+    {
+        QFETCH(LangText, held);
+        QFETCH(QString, zh);
+        QFETCH(QString, en);
+        Lang::setLanguage(0);
+        QCOMPARE(held.shown(), zh);
+        Lang::setLanguage(1);
+        QCOMPARE(held.shown(), en);
+        QCOMPARE(held.isEmpty(), zh.isEmpty());
+    }
+
     // Counted texts: English has a singular; Chinese one form; a counted text read without a count is plural.
     void countedTexts_data()
     {

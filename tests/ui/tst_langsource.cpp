@@ -259,9 +259,12 @@ QList<Found> trLiterals(const QByteArray& src)
     QList<Found> found;
     const QList<Token> tokens = tokenize(src);
     for (qsizetype k = 0; k + 3 < tokens.size(); ++k) {
+        // Lang::later holds a text to translate when shown: its first argument counts like Lang::tr's.
         if (tokens[k].kind != Token::Ident || tokens[k].text != "Lang" || tokens[k + 1].text != "::" ||
-            tokens[k + 2].kind != Token::Ident || tokens[k + 2].text != "tr" || tokens[k + 3].text != "(")
+            tokens[k + 2].kind != Token::Ident || (tokens[k + 2].text != "tr" && tokens[k + 2].text != "later") ||
+            tokens[k + 3].text != "(")
             continue;
+        const bool firstArgumentOnly = tokens[k + 2].text == "later";
         // The argument up to the matching parenthesis, split at the top-level ? and : of a conditional.
         QList<QList<Token>> segments(1);
         int depth = 0;
@@ -275,6 +278,22 @@ QList<Found> trLiterals(const QByteArray& src)
                     if (depth == 0)
                         break;
                     --depth;
+                } else if (depth == 0 && firstArgumentOnly && t.text == ",") {
+                    // The rest are the placeholder values.
+                    int inner = 0;
+                    for (++m; m < tokens.size(); ++m) {
+                        const QByteArray& x = tokens[m].text;
+                        if (tokens[m].kind != Token::Punct)
+                            continue;
+                        if (x == "(" || x == "[" || x == "{")
+                            ++inner;
+                        else if (x == ")" || x == "]" || x == "}") {
+                            if (inner == 0)
+                                break;
+                            --inner;
+                        }
+                    }
+                    break;
                 } else if (depth == 0 && (t.text == "?" || t.text == ":")) {
                     segments.append(QList<Token>());
                     continue;
@@ -325,6 +344,10 @@ private Q_SLOTS:
             << QByteArray("Lang::tr(c == '?' ? \"是\" : d ? QStringLiteral(\"否\") : name)") << list({"是", "否"});
         QTest::newRow("several calls") << QByteArray("a(Lang::tr(\"打开\"), Lang::tr(\"关闭\"));")
                                        << list({"打开", "关闭"});
+        QTest::newRow("held for later") << QByteArray("e = Lang::later(\"解压失败\");") << list({"解压失败"});
+        QTest::newRow("held with values")
+            << QByteArray("f(Lang::later(\"HTTP %1\", {QString::number(f(s))}), Lang::tr(\"关闭\"))")
+            << list({"HTTP %1", "关闭"});
         QTest::newRow("variable") << QByteArray("Lang::tr(name)") << QStringList();
         QTest::newRow("expression") << QByteArray("Lang::tr(\"a\" + name)") << QStringList();
         QTest::newRow("other function") << QByteArray("Lang::translate(\"a\"); Other::tr(\"b\")") << QStringList();

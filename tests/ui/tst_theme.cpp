@@ -2,6 +2,9 @@
 #include "ui/theme.h"
 
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -295,6 +298,39 @@ private Q_SLOTS:
     }
 
     // The default family is not installed here: its substitute must carry real CJK glyphs.
+    // A themed menu opened near an edge of the screen flips or shifts into the available area.
+    void themedMenuStaysOnScreen_data()
+    {
+        QTest::addColumn<int>("corner"); // 0 bottom right, 1 right edge, 2 bottom edge, 3 top left
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("bottom right") << 0 << false;
+        QTest::newRow("right edge, dark") << 1 << true;
+        QTest::newRow("bottom edge") << 2 << false;
+        QTest::newRow("top left") << 3 << false;
+    }
+    void themedMenuStaysOnScreen()
+    {
+        QFETCH(int, corner);
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QMenu menu;
+        applyThemedMenuStyle(&menu);
+        menu.addAction(QStringLiteral("选择文件夹..."));
+        menu.addAction(QStringLiteral("选择文件或程序..."));
+        menu.addAction(QStringLiteral("Choose File or Program..."));
+        const QPoint at[] = {avail.bottomRight() - QPoint(2, 2), QPoint(avail.right() - 2, avail.center().y()),
+                             QPoint(avail.center().x(), avail.bottom() - 2), avail.topLeft()};
+        menu.popup(at[corner]);
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        const QRect g = menu.geometry();
+        setDarkTheme(false);
+        QVERIFY2(avail.contains(g), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
+                                                   .arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())
+                                                   .arg(avail.x()).arg(avail.y()).arg(avail.width()).arg(avail.height())));
+        menu.hide();
+    }
+
     void chineseRendersWithRealGlyphs()
     {
         QFont f(uiFontFamily());
