@@ -1,5 +1,6 @@
 // The market against the state folder of ktr-servicehost: catalogue page, manifest and package files,
-// a download refused for a stale token that goes on after the next login.
+// a download refused for a stale token that goes on after the next login, a download cut by the host that
+// resumes where it stopped.
 #include "fakeservicehost.h"
 #include "marketstate.h"
 #include "market/marketcatalogue.h"
@@ -11,11 +12,69 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSignalSpy>
 
 using ktr::test::writeFile;
+using Host = ktr::test::FakeServiceHost;
+
+namespace {
+
+// What a GET of the host's download route brings: the status, the body received and the transport's error.
+struct Fetched
+{
+    int status = 0;
+    QByteArray body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+};
+
+Fetched fetchPackage(const QUrl& base, const QByteArray& range = {})
+{
+    QNetworkAccessManager nam;
+    QUrl url = base;
+    url.setPath("/api/download.php");
+    url.setQuery("app=demo&file=demo-1.0.zip&token=live");
+    QNetworkRequest request(url);
+    if (!range.isEmpty())
+        request.setRawHeader("Range", range);
+    QNetworkReply* reply = nam.get(request);
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    done.wait(10000);
+    Fetched out{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(), reply->error()};
+    delete reply;
+    return out;
+}
+
+bool armCuts(const QUrl& base, const QJsonObject& body)
+{
+    QNetworkAccessManager nam;
+    QUrl url = base;
+    url.setPath("/api/admin.php");
+    url.setQuery("action=cutdownloads");
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    QNetworkReply* reply = nam.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    done.wait(5000);
+    const bool ok = QJsonDocument::fromJson(reply->readAll()).object().value("ok").toInt() == 1;
+    delete reply;
+    return ok;
+}
+
+QByteArray packageOf(qsizetype size)
+{
+    QByteArray package = QByteArray("PK\3\4");
+    package.reserve(size);
+    for (qsizetype i = package.size(); i < size; ++i)
+        package.append(char('a' + (i * 7) % 26));
+    return package;
+}
+
+} // namespace
 
 class TestMarketFlow : public QObject
 {
@@ -48,6 +107,97 @@ private Q_SLOTS:
         market.setToken("live");
         QTRY_COMPARE(verified.count(), 1);
         QCOMPARE(verified.at(0).at(1).toString(), packageFilePath("demo"));
+        QCOMPARE(ktr::test::readFile(packageFilePath("demo")), package);
+    }
+
+    // The staff's cut closes the connection mid-body (the whole length announced), for as many downloads
+    // as asked; a Range request after it gets exactly the rest.
+    void cutDownloadsThenRangeGetsTheRest_data()
+    {
+        QTest::addColumn<qint64>("after");
+        QTest::addColumn<int>("count");
+        QTest::newRow("after 1 byte, once") << qint64(1) << 1;
+        QTest::newRow("after 1.5 MB, twice") << qint64(1572864) << 2;
+        QTest::newRow("one byte short of the end") << qint64(3 * 1024 * 1024 - 1) << 1;
+    }
+
+    void cutDownloadsThenRangeGetsTheRest()
+    {
+        QFETCH(qint64, after);
+        QFETCH(int, count);
+        const QString state = ktr::test::freshDir("state");
+        const QByteArray package = packageOf(3 * 1024 * 1024);
+        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh"));
+        Host host(Host::Scheme::Http);
+        ktr::test::ServiceHostState model(state);
+        model.install(host);
+        QVERIFY(host.listen());
+        QVERIFY(armCuts(host.baseUrl(), QJsonObject{{"afterBytes", after}, {"count", count}}));
+
+        for (int i = 0; i < count; ++i) {
+            const Fetched cut = fetchPackage(host.baseUrl());
+            QCOMPARE(cut.status, 200);
+            QCOMPARE(cut.error, QNetworkReply::RemoteHostClosedError);
+            QCOMPARE(cut.body, package.left(after));
+        }
+        const QByteArray range = "bytes=" + QByteArray::number(after) + '-';
+        const Fetched rest = fetchPackage(host.baseUrl(), range);
+        QCOMPARE(rest.error, QNetworkReply::NoError);
+        QCOMPARE(rest.status, 206);
+        QCOMPARE(package.left(after) + rest.body, package);
+        const Fetched whole = fetchPackage(host.baseUrl());
+        QCOMPARE(whole.error, QNetworkReply::NoError);
+        QCOMPARE(whole.body, package);
+    }
+
+    void badCutRequestsAreRefused()
+    {
+        const QString state = ktr::test::freshDir("state");
+        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", packageOf(4096), "demo.sh"));
+        Host host(Host::Scheme::Http);
+        ktr::test::ServiceHostState model(state);
+        model.install(host);
+        QVERIFY(host.listen());
+        QVERIFY(!armCuts(host.baseUrl(), QJsonObject{{"afterBytes", -1}}));
+        QVERIFY(!armCuts(host.baseUrl(), QJsonObject{{"count", 1}}));
+        QCOMPARE(fetchPackage(host.baseUrl()).error, QNetworkReply::NoError);
+        // count 0 ends cuts still armed.
+        QVERIFY(armCuts(host.baseUrl(), QJsonObject{{"afterBytes", 10}, {"count", 3}}));
+        QVERIFY(armCuts(host.baseUrl(), QJsonObject{{"afterBytes", 10}, {"count", 0}}));
+        QCOMPARE(fetchPackage(host.baseUrl()).body.size(), 4096);
+    }
+
+    // The market against a cut download: the row names the network, and the retry asks for the rest.
+    void marketResumesACutDownloadOnRetry()
+    {
+        const QString state = ktr::test::freshDir("state");
+        const QByteArray package = packageOf(3 * 1024 * 1024);
+        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh"));
+        Host host(Host::Scheme::Http);
+        ktr::test::ServiceHostState model(state);
+        model.install(host);
+        QVERIFY(host.listen());
+        qputenv("KTR_SERVICE_HOST", host.baseUrl().toString().toUtf8());
+        model.cutDownloads(1572864, 1);
+
+        MarketCatalogue market;
+        QSignalSpy verified(&market, &MarketCatalogue::packageVerified);
+        market.token = "live";
+        market.fetchSdkMin();
+        market.fetchIndex(1);
+        QTRY_VERIFY(market.findRow("demo"));
+        market.fetchManifest(*market.findRow("demo"));
+        QTRY_COMPARE_WITH_TIMEOUT(market.findRow("demo")->errorText, Lang::tr("下载失败（网络中断，请重试）"), 10000);
+        QCOMPARE(QFileInfo(packageFilePath("demo") + ".part").size(), 1572864);
+        host.clearRequests();
+        market.fetchManifest(*market.findRow("demo"));
+        QTRY_COMPARE_WITH_TIMEOUT(verified.count(), 1, 10000);
+        QByteArray range;
+        for (const Host::Request& r : host.requests()) {
+            if (r.path == "/api/download.php")
+                range = r.header("range");
+        }
+        QCOMPARE(range, QByteArray("bytes=1572864-"));
         QCOMPARE(ktr::test::readFile(packageFilePath("demo")), package);
     }
 };

@@ -108,9 +108,29 @@ void ServiceHostState::install(FakeServiceHost& host)
 void ServiceHostState::installMarket(FakeServiceHost& host)
 {
     host.route("GET", QStringLiteral("/api/download.php"), QString(), [this](const Request& r) { return download(r); });
+    host.route("POST", QStringLiteral("/api/admin.php"), QStringLiteral("cutdownloads"),
+               [this](const Request& r) { return startDownloadCuts(r); });
 }
 
-Reply ServiceHostState::download(const Request& request) const
+void ServiceHostState::cutDownloads(qint64 afterBytes, int count)
+{
+    m_cutAfterBytes = std::max<qint64>(0, afterBytes);
+    m_cutsLeft = std::max(0, count);
+}
+
+// {"afterBytes": N, "count": C}: the next C package downloads (1 when absent; 0 ends the cuts) close their
+// connection after N bytes of the body, as a network that breaks mid-transfer does.
+Reply ServiceHostState::startDownloadCuts(const Request& request)
+{
+    const QJsonValue after = request.json.value(QStringLiteral("afterBytes"));
+    const int count = request.json.value(QStringLiteral("count")).toInt(1);
+    if (!after.isDouble() || after.toDouble() < 0 || count < 0)
+        return refused(QStringLiteral("BAD_REQUEST"), QStringLiteral("afterBytes >= 0, count >= 0"), 400);
+    cutDownloads(qint64(after.toDouble()), count);
+    return Reply::json(QJsonObject{{"ok", 1}, {"afterBytes", m_cutAfterBytes}, {"count", m_cutsLeft}});
+}
+
+Reply ServiceHostState::download(const Request& request)
 {
     int user = -1, session = -1;
     if (!findSession(request.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded), &user, &session))
@@ -126,7 +146,14 @@ Reply ServiceHostState::download(const Request& request) const
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return Reply::raw(500, {});
-    return FakeServiceHost::rangeReply(request, f.readAll());
+    Reply reply = FakeServiceHost::rangeReply(request, f.readAll());
+    if (m_cutsLeft > 0 && (reply.status == 200 || reply.status == 206) && reply.body.size() > m_cutAfterBytes) {
+        --m_cutsLeft;
+        reply.sendBytes = m_cutAfterBytes; // Content-Length still announces the whole body
+        qInfo().noquote() << "[servicehost] download of" << app << "cut after" << m_cutAfterBytes << "of"
+                          << reply.body.size() << "bytes;" << m_cutsLeft << "more cuts armed";
+    }
+    return reply;
 }
 
 void ServiceHostState::installAccounts(FakeServiceHost& host)

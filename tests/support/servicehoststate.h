@@ -58,7 +58,12 @@ public:
     qint64 addSupportReply(const QString& username, const QString& text, const QString& img = QString());
     // "/api/download.php?app=&ver=&file=&token=": the package files/packages/<app>/<file> (Range requests
     // answered) for a token of a live session, else 401 {"code":"NOT_LOGIN"}; 404 when there is none.
+    // A staff request cuts downloads as a broken network does: "/api/admin.php?action=cutdownloads"
+    // {"afterBytes": N, "count": C} makes the next C package downloads (0 ends it) close their connection
+    // after N bytes of the body, the full length announced.
     void installMarket(FakeServiceHost& host);
+    // Arms the cut of the next `count` package downloads after `afterBytes` bytes of body.
+    void cutDownloads(qint64 afterBytes, int count);
     // GET of any other path: the file of that path below files/, else 404.
     void installFiles(FakeServiceHost& host);
 
@@ -80,7 +85,8 @@ private:
     FakeServiceHost::Reply appStat(const FakeServiceHost::Request& request);
     FakeServiceHost::Reply file(const FakeServiceHost::Request& request) const;
     FakeServiceHost::Reply support(const FakeServiceHost::Request& request);
-    FakeServiceHost::Reply download(const FakeServiceHost::Request& request) const;
+    FakeServiceHost::Reply download(const FakeServiceHost::Request& request);
+    FakeServiceHost::Reply startDownloadCuts(const FakeServiceHost::Request& request);
 
     void load();
     void save() const;
@@ -99,6 +105,8 @@ private:
     QHash<QString, QString> m_kickedTokens;    // token -> why it ended
     QDeadlineTimer m_outageEnd{0};             // until then every request but the staff's gets m_outageStatus
     int m_outageStatus = 503;
+    qint64 m_cutAfterBytes = 0;                // the next m_cutsLeft downloads stop after this many body bytes
+    int m_cutsLeft = 0;
 };
 
 } // namespace ktr::test
