@@ -158,8 +158,12 @@ void UpdateChecker::onManifestReply(QNetworkReply* reply, bool beta, bool manual
 
 void UpdateChecker::onManifest(const QByteArray& body, bool ok, bool manual, bool beta)
 {
-    if (m_busy)
+    if (m_busy) {
+        // The installer is downloading: the user asking again gets the card that shows it.
+        if (manual && m_dialog)
+            m_dialog->bringBack();
         return;
+    }
     if (!ok) {
         if (manual)
             m_seams.toast(Lang::tr("检查更新失败，请检查网络后重试"), kToastError);
@@ -226,10 +230,8 @@ void UpdateChecker::onCardMinimized()
 void UpdateChecker::showUpdatePrompt(const QString& version, const QString& notes, const QString& title)
 {
     if (m_busy) {
-        if (m_dialog) {
-            m_dialog->raise();
-            m_dialog->activateWindow();
-        }
+        if (m_dialog)
+            m_dialog->bringBack();
         return;
     }
     if (!m_dialog) {
@@ -277,8 +279,12 @@ void UpdateChecker::notifyUpdateStatus(const QString& text)
 {
     m_busy = false;
     Q_EMIT downloadFailed();
-    if (m_dialog)
+    if (m_dialog) {
         m_dialog->setStatusText(text);
+        // A card put away while the installer downloaded would keep the failure to itself.
+        if (m_dialog->isPutAway())
+            m_dialog->bringBack();
+    }
 }
 
 void UpdateChecker::failDownload(const QString& text)

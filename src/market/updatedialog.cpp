@@ -84,6 +84,12 @@ void UpdateDialog::setUpdateInfo(const QString& version, const QString& notes, c
     m_statusText.clear();
     m_progress = -1;
     relayout();
+    bringBack();
+}
+
+void UpdateDialog::bringBack()
+{
+    m_putAway = false;
     setWindowModality(Qt::ApplicationModal);
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -286,7 +292,11 @@ void UpdateDialog::mouseReleaseEvent(QMouseEvent* event)
         Q_EMIT dismissed();
         break;
     case MinimizePart:
-        showMinimized();
+        // Put away rather than iconified: window managers iconify a dialog together with the window it
+        // belongs to, so the panel would go with it. The card has no taskbar entry of its own; "检查更新"
+        // brings it back (and a failed download does).
+        m_putAway = true;
+        hide();
         Q_EMIT minimized();
         break;
     case SitePart:

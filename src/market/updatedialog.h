@@ -19,6 +19,10 @@ public:
     // Fills the card (notes broken into lines before each of ① … ⑳), clears the status line and
     // the progress, sizes it, and shows it application-modal.
     void setUpdateInfo(const QString& version, const QString& notes, const QString& third);
+    // Shows the card again as it was (application-modal, raised and active), after it was put away.
+    void bringBack();
+    // True from the minimise button until the card is brought back or filled again.
+    bool isPutAway() const { return m_putAway; }
     void setStatusText(const QString& text);
     void setProgress(int percent);
     int partAt(const QPoint& p) const;
@@ -58,6 +62,7 @@ private:
     int m_notesHeight = 52;
     QString m_statusText;
     int m_progress = -1;
+    bool m_putAway = false;
     QRect m_updateRect, m_laterRect, m_closeRect, m_minimizeRect, m_siteRect;
     int m_pressedPart = 0;
 };

@@ -166,6 +166,38 @@ private Q_SLOTS:
         QVERIFY(script.contains("'" + m_checker->installerPath() + "' /SILENT"));
     }
 
+    // The minimised card leaves the panel usable (it neither takes the panel with it nor blocks it unseen),
+    // and comes back when the user checks again during the download and when the download fails.
+    void minimisedCardComesBack()
+    {
+        m_host->route("GET", "/files/slow.run", "", Host::Reply::stalled(m_installer, 10));
+        serveManifest("/update/apps/panel.json",
+                      m_signer.sign(panelManifest("1.1.0", m_host->baseUrl().toString() + "/files/slow.run",
+                                                  installerSha())));
+        m_checker->check(false, true);
+        QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
+        UpdateDialog* card = m_checker->dialog();
+        m_checker->onUpdateClicked();
+        QTRY_VERIFY(m_checker->busy());
+        const QPoint minimise(card->width() - 53, 25);
+        QTest::mouseClick(card, Qt::LeftButton, {}, minimise);
+        QCOMPARE(m_toasts.size(), 1);
+        QVERIFY(!card->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+
+        m_checker->check(false, true); // the gear menu's "check for updates"
+        QTRY_VERIFY(card->isVisible());
+        QVERIFY(!card->isMinimized());
+        QCOMPARE(QApplication::activeModalWidget(), card);
+        QVERIFY(m_checker->busy());
+
+        QTest::mouseClick(card, Qt::LeftButton, {}, minimise);
+        QVERIFY(!card->isVisible());
+        m_checker->notifyUpdateStatus(QStringLiteral("下载失败，请检查网络后重试"));
+        QVERIFY(card->isVisible());
+        QCOMPARE(card->statusText(), QStringLiteral("下载失败，请检查网络后重试"));
+    }
+
     void downloadFailures_data()
     {
         QTest::addColumn<QString>("url");
