@@ -51,13 +51,20 @@ QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& da
     return error.isEmpty() ? QStringLiteral("创建快照失败") : error;
 }
 
-QString BackupScheduler::failureText(const QString& reason, const QString& backupDir)
+bool BackupScheduler::isBlockedByFile(const QString& backupDir)
 {
+    if (backupDir.isEmpty())
+        return false;
     // The nearest existing part of the path decides: a file there means the folder can never be made.
     QFileInfo probe(backupDir);
     while (!probe.exists() && !probe.isRoot() && probe.absoluteFilePath() != probe.absolutePath())
         probe = QFileInfo(probe.absolutePath());
-    if (!backupDir.isEmpty() && probe.exists() && !probe.isDir())
+    return probe.exists() && !probe.isDir();
+}
+
+QString BackupScheduler::failureText(const QString& reason, const QString& backupDir)
+{
+    if (isBlockedByFile(backupDir))
         return Lang::tr("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录")
             .arg(QDir::toNativeSeparators(backupDir));
     return Lang::tr("自动备份失败：%1").arg(Lang::tr(reason));

@@ -53,6 +53,8 @@ public:
     // What the user is told of a failed run (translated): a backup folder that is, or lies below, a regular
     // file is named as such; otherwise the snapshot's own error text.
     static QString failureText(const QString& reason, const QString& backupDir);
+    // True when the backup folder is, or lies below, a regular file: no snapshot can ever be made there.
+    static bool isBlockedByFile(const QString& backupDir);
 
     void setClock(ktr::platform::Clock* clock); // null: the system clock
     void setSnapshotTask(SnapshotTask task);    // empty: runSnapshot

@@ -15,5 +15,6 @@ QString backupRetainLabel(int count);
 QString snapshotTimeText(const QDateTime& time);
 // What the user reads when a backup operation (1 create, 2 restore, 3 export) failed with `message`: a
 // sentence of ours is translated; anything else is a technical detail, which is logged, and a sentence
-// for the operation is shown instead.
-QString backupFailureText(int op, const QString& message);
+// for the operation is shown instead. A create or restore (which snapshots first) whose backupDir is, or
+// lies below, a regular file is told so, as no other folder problem can be mended by the user this plainly.
+QString backupFailureText(int op, const QString& message, const QString& backupDir = QString());

@@ -427,6 +427,7 @@ private:
     // restore still reaches the main window when the dialog is gone.
     bool m_backupBusy = false;
     int m_backupOp = 0;
+    QString m_backupRunDir; // the snapshot folder of the running operation, for its outcome
     std::shared_ptr<std::atomic<bool>> m_backupCancel;
     std::atomic<bool>* m_backupCancelRaw = nullptr;
     QFutureWatcher<BackupResult>* m_backupWatcher = nullptr;

@@ -108,6 +108,7 @@ void SettingsDialog::runBackupOp(int op, const QString& first, const QString& se
     job.op = op;
     job.dataDir = m_dataDir;
     job.backupDir = effectiveBackupDir();
+    m_backupRunDir = job.backupDir;
     job.first = first;
     job.second = second;
     job.keep = m_edited.backupRetain;
@@ -249,7 +250,7 @@ void SettingsDialog::onBackupFinished(const BackupResult& result)
             shown += QLatin1Char('\n') + result.warnings.join(QLatin1Char('\n'));
         showInfoCard(title, shown, {});
     } else {
-        const QString text = backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message);
+        const QString text = backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message, m_backupRunDir);
         MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
         execCard(card);
     }

@@ -3,6 +3,7 @@
 #include "settings/settingsdialog.h"
 
 #include "backup/backupengine.h"
+#include "backup/backupscheduler.h"
 #include "settings/backupformat.h"
 #include "settings/settingsids.h"
 #include "platform/clock.h"
@@ -53,8 +54,14 @@ QString snapshotTimeText(const QDateTime& time)
     return time.isValid() ? time.toString(QStringLiteral("yyyy/M/d h:mm")) : QStringLiteral("—");
 }
 
-QString backupFailureText(int op, const QString& message)
+QString backupFailureText(int op, const QString& message, const QString& backupDir)
 {
+    if ((op == 1 || op == 2) && BackupScheduler::isBlockedByFile(backupDir)) {
+        if (!message.isEmpty())
+            qWarning().noquote() << "[backup] operation" << op << "failed:" << message;
+        return Lang::tr("备份目录「%1」不是文件夹，无法创建快照，请在上方「备份目录」中更改。")
+            .arg(QDir::toNativeSeparators(backupDir));
+    }
     const bool ours = std::any_of(message.cbegin(), message.cend(),
                                   [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
     if (ours)

@@ -771,6 +771,7 @@ extern const Lang::Pair kLangTable[] = {
     {"「%1」失败：%2", "\"%1\" failed: %2"},
     {"已有备份、还原或导出正在进行，请等它完成后再试。", "A backup, restore or export is already running. Please try again when it has finished."},
     {"创建备份快照失败，详细原因已写入运行日志。", "Creating the snapshot failed. The details are in the log."},
+    {"备份目录「%1」不是文件夹，无法创建快照，请在上方「备份目录」中更改。", "The backup folder \"%1\" is not a folder, so no snapshot can be made. Change it under \"Backup Folder\" above."},
     {"还原快照失败，详细原因已写入运行日志。", "Restoring the snapshot failed. The details are in the log."},
     {"导出备份文件失败，详细原因已写入运行日志。", "Exporting the backup file failed. The details are in the log."},
     {"已导出备份文件。", "Backup file exported."},

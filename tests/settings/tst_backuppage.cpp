@@ -696,6 +696,43 @@ private Q_SLOTS:
                  qPrintable(log.texts.last()));
     }
 
+    // "立即备份" into a backup folder that is a regular file says what is wrong and where to change it, as the
+    // automatic backup does, instead of pointing at the log; so does a restore, which snapshots first.
+    void aBackupFolderThatIsAFileIsNamed_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("below"); // the folder's path below the file
+        QTest::newRow("zh, the file itself") << 0 << QString();
+        QTest::newRow("en, below the file") << 1 << QStringLiteral("/snaps");
+    }
+    void aBackupFolderThatIsAFileIsNamed()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, below);
+        const QString data = makeDataDir(QStringLiteral("blocked"));
+        const QString blocker = ktr::test::freshDir(QStringLiteral("blocker")) + QStringLiteral("/file");
+        QVERIFY(ktr::test::writeFile(blocker, "not a folder"));
+        AppSettings start;
+        start.backupDir = blocker + below;
+        Lang::setLanguage(language);
+        Dialog f(data, start);
+        CardLog log;
+        ScopedCardRunner cards(answer(Lang::tr("确定"), &log));
+        f.d().setPage(6);
+        f.click(304); // 立即备份
+        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        const QString expected =
+            Lang::tr("备份目录「%1」不是文件夹，无法创建快照，请在上方「备份目录」中更改。").arg(blocker + below);
+        const QString restoreText = backupFailureText(2, QStringLiteral("cannot create x.part: Not a directory"),
+                                                      blocker + below);
+        Lang::setLanguage(0);
+        QVERIFY(!log.texts.isEmpty());
+        QVERIFY2(log.texts.last().contains(expected), qPrintable(log.texts.last()));
+        QCOMPARE(restoreText, expected);
+        // Export writes where the user picks: the folder is not its concern.
+        QCOMPARE(backupFailureText(3, QString(), blocker), Lang::tr("导出备份文件失败，详细原因已写入运行日志。"));
+    }
+
     // A snapshot the list does not hold (brought from another computer, renamed by hand) is restored from the
     // zip the user picks, after the same question as a listed one.
     void restoreFromAChosenZip()
