@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWindow>
@@ -184,6 +185,23 @@ QList<int> AppMarketDialog::visibleRows() const
 }
 
 // ---- mouse
+
+bool AppMarketDialog::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        for (const TipArea& tip : std::as_const(m_tips)) {
+            if (tip.rect.contains(help->pos())) {
+                QToolTip::showText(help->globalPos(), tip.text, this, tip.rect);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    return QWidget::event(event);
+}
 
 int AppMarketDialog::hitTest(const QPoint& pos) const
 {

@@ -84,6 +84,14 @@ public:
     // --- state for the main window and tests
     MarketCatalogue& catalogue() { return m_market; }
     const QList<HitArea>& hitAreas() const { return m_hits; }
+    // A card line drawn shortened (an English error text often is): where it is, and the whole text, shown
+    // as the tooltip there.
+    struct TipArea
+    {
+        QRect rect;
+        QString text;
+    };
+    const QList<TipArea>& tipAreas() const { return m_tips; }
     QString noticeText() const { return m_noticeText; }
     int scrollY() const { return m_scrollY; }
     int selectedTab() const { return m_selectedTab; }
@@ -106,6 +114,7 @@ Q_SIGNALS:
     void appUninstalled(const QString& appId, const QString& appDir);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -136,6 +145,7 @@ private:
     MarketCatalogue m_market;
     QHash<QString, InstalledApp> m_registry;
     QList<HitArea> m_hits;
+    QList<TipArea> m_tips;
     QRect m_closeRect;
     int m_scrollY = 0;
     int m_selectedTab = 0;

@@ -92,6 +92,7 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
     p.drawPath(frame);
 
     m_hits.clear();
+    m_tips.clear();
     m_closeRect = QRect(W - 34, 8, 26, 26);
     m_hits.append({m_closeRect, CloseButton});
     {
@@ -209,14 +210,19 @@ void AppMarketDialog::paintCard(QPainter& p, int index, const AppRow& row, int x
     }
 
     const int textW = C - 168;
+    // Draws one line, shortened to the card; a shortened line keeps its whole text as a tooltip.
+    const auto line = [&](const QRect& r, const QString& full) {
+        const QString shown = p.fontMetrics().elidedText(full, Qt::ElideRight, textW);
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, shown);
+        if (shown != full)
+            m_tips.append({r, full});
+    };
     p.setFont(uiFont(13, true));
     p.setPen(text);
-    p.drawText(QRect(x + 71, y + 9, textW, 18), Qt::AlignLeft | Qt::AlignVCenter,
-               p.fontMetrics().elidedText(row.name, Qt::ElideRight, textW));
+    line(QRect(x + 71, y + 9, textW, 18), row.name);
     p.setFont(uiFont(11));
     p.setPen(muted);
-    p.drawText(QRect(x + 71, y + 28, textW, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               p.fontMetrics().elidedText(row.desc, Qt::ElideRight, textW));
+    line(QRect(x + 71, y + 28, textW, 16), row.desc);
     QString status = statusLine(row);
     if (!row.isWeb) {
         qint64 size = 0;
@@ -229,8 +235,7 @@ void AppMarketDialog::paintCard(QPainter& p, int index, const AppRow& row, int x
         if (size > 0)
             status = formatSize(size) + QStringLiteral(" · ") + status;
     }
-    p.drawText(QRect(x + 71, y + 47, textW, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               p.fontMetrics().elidedText(status, Qt::ElideRight, textW));
+    line(QRect(x + 71, y + 47, textW, 16), status);
 
     const auto button = [&](const QRect& r, int radius, bool primary, const QString& caption, int code, int px) {
         QPainterPath path;

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QToolTip>
 #include <QtTest/QtTest>
 
 namespace {
@@ -296,6 +297,50 @@ private Q_SLOTS:
         QCOMPARE(d->scrollY(), 0);
         QTest::mouseClick(d.get(), Qt::LeftButton, {}, QPoint(d->width() - 21, 21));
         QVERIFY(!d->isVisible());
+    }
+
+    // A card line too long for the card (an English error text often is) is shortened on the card and shown
+    // whole as the tooltip; a line that fits has none.
+    void shortenedLinesShowWholeAsTooltip_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("tip");
+        QTest::newRow("short error fits") << 0 << QStringLiteral("解压失败") << false;
+        QTest::newRow("en network error") << 1 << QStringLiteral("下载失败（网络中断，请重试）") << true;
+    }
+    void shortenedLinesShowWholeAsTooltip()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, error);
+        QFETCH(bool, tip);
+        Lang::setLanguage(language);
+        Row r = app(QStringLiteral("cut"), QStringLiteral("Cut"));
+        r.desc = QStringLiteral("demo");
+        r.errorText = Lang::tr(error);
+        auto d = makeDialog({r});
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        render(*d);
+        const QString status = d->statusLine(d->catalogue().rows.first());
+        QVERIFY(status.contains(r.errorText));
+        QRect where;
+        for (const auto& t : d->tipAreas()) {
+            if (t.text.endsWith(status))
+                where = t.rect;
+        }
+        QCOMPARE(!where.isNull(), tip);
+        if (!tip)
+            return;
+        QHelpEvent help(QEvent::ToolTip, where.center(), d->mapToGlobal(where.center()));
+        QApplication::sendEvent(d.get(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().endsWith(status), qPrintable(QToolTip::text()));
+        // Away from the line, no tooltip.
+        QHelpEvent away(QEvent::ToolTip, QPoint(d->width() / 2, d->height() - 60),
+                        d->mapToGlobal(QPoint(d->width() / 2, d->height() - 60)));
+        QApplication::sendEvent(d.get(), &away);
+        QTRY_VERIFY(!QToolTip::isVisible());
     }
 
     void search()
