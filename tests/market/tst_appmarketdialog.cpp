@@ -317,13 +317,13 @@ private Q_SLOTS:
         Lang::setLanguage(language);
         Row r = app(QStringLiteral("cut"), QStringLiteral("Cut"));
         r.desc = QStringLiteral("demo");
-        r.errorText = Lang::tr(error);
+        r.errorText = Lang::later(error);
         auto d = makeDialog({r});
         d->show();
         QVERIFY(QTest::qWaitForWindowExposed(d.get()));
         render(*d);
         const QString status = d->statusLine(d->catalogue().rows.first());
-        QVERIFY(status.contains(r.errorText));
+        QVERIFY(status.contains(r.errorText.shown()));
         QRect where;
         for (const auto& t : d->tipAreas()) {
             if (t.text.endsWith(status))

@@ -205,7 +205,7 @@ private Q_SLOTS:
         market.fetchIndex(1);
         QTRY_VERIFY(market.findRow("demo"));
         market.fetchManifest(*market.findRow("demo"));
-        QTRY_COMPARE_WITH_TIMEOUT(market.findRow("demo")->errorText, Lang::tr("下载失败（网络中断，请重试）"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(market.findRow("demo")->errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"), 10000);
         QCOMPARE(QFileInfo(packageFilePath("demo") + ".part").size(), 1572864);
         host.clearRequests();
         market.fetchManifest(*market.findRow("demo"));
