@@ -539,7 +539,7 @@ extern const Lang::Pair kLangTable[] = {
     {"清空本分组图标", "Clear Icons in This Group"},
     {"收纳桌面新图标", "Collect New Desktop Icons"},
     {"反馈中心", "Feedback"},
-    {"输入你的问题…（可直接 Ctrl+V 粘贴截图）", "Type your question… (paste screenshots with Ctrl+V)"},
+    {"输入你的问题…（可直接 Ctrl+V 粘贴截图）", "Ask a question (Ctrl+V pastes images)"},
     {"请先登录账户后再使用反馈中心。登录后即可与客服实时对话。", "Please sign in before using the Feedback Center. Once signed in, you can chat with support in real time."},
     {"图片正在处理中，请稍候再发送。", "The image is still being processed. Please wait a moment before sending."},
     {"请先登录账户后再发送消息。", "Please sign in before sending messages."},

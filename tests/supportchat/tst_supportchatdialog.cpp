@@ -538,6 +538,27 @@ private Q_SLOTS:
         QCOMPARE(dlg.messages().last().text, QStringLiteral("⚠ 发送失败：busy"));
     }
 
+    // The input box's placeholder shows whole on its one line, in either language.
+    void placeholderFits_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("zh") << 0;
+        QTest::newRow("en") << 1;
+    }
+    void placeholderFits()
+    {
+        QFETCH(int, language);
+        Lang::setLanguage(language);
+        SupportChatDialog dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const ChatEdit* box = dlg.inputBox();
+        const int room = box->viewport()->width() - 2 * int(box->document()->documentMargin());
+        const int needed = box->fontMetrics().horizontalAdvance(box->placeholderText());
+        Lang::setLanguage(0);
+        QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 px for %2 px").arg(needed).arg(room)));
+    }
+
     // 50 messages with pictures, in both palettes and both languages, saved for a look.
     void shots_data()
     {
