@@ -91,6 +91,26 @@ QByteArray packageOf(qsizetype size)
     return package;
 }
 
+// A state host serving one market app "demo" whose package is the given bytes.
+struct DemoHost
+{
+    static QString stateWith(const QByteArray& package, bool* written)
+    {
+        const QString state = ktr::test::freshDir("state");
+        *written = ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh");
+        return state;
+    }
+    bool written = false;
+    Host host{Host::Scheme::Http};
+    ktr::test::ServiceHostState model;
+    bool ready = false;
+    explicit DemoHost(const QByteArray& package) : model(stateWith(package, &written))
+    {
+        model.install(host);
+        ready = written && host.listen();
+    }
+};
+
 } // namespace
 
 class TestMarketFlow : public QObject
@@ -142,13 +162,10 @@ private Q_SLOTS:
     {
         QFETCH(qint64, after);
         QFETCH(int, count);
-        const QString state = ktr::test::freshDir("state");
         const QByteArray package = packageOf(3 * 1024 * 1024);
-        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh"));
-        Host host(Host::Scheme::Http);
-        ktr::test::ServiceHostState model(state);
-        model.install(host);
-        QVERIFY(host.listen());
+        DemoHost demo(package);
+        QVERIFY(demo.ready);
+        Host& host = demo.host;
         QVERIFY(armCuts(host.baseUrl(), QJsonObject{{"afterBytes", after}, {"count", count}}));
 
         for (int i = 0; i < count; ++i) {
@@ -170,12 +187,9 @@ private Q_SLOTS:
 
     void badCutRequestsAreRefused()
     {
-        const QString state = ktr::test::freshDir("state");
-        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", packageOf(4096), "demo.sh"));
-        Host host(Host::Scheme::Http);
-        ktr::test::ServiceHostState model(state);
-        model.install(host);
-        QVERIFY(host.listen());
+        DemoHost demo(packageOf(4096));
+        QVERIFY(demo.ready);
+        Host& host = demo.host;
         QVERIFY(!armCuts(host.baseUrl(), QJsonObject{{"afterBytes", -1}}));
         QVERIFY(!armCuts(host.baseUrl(), QJsonObject{{"count", 1}}));
         QCOMPARE(fetchPackage(host.baseUrl()).body.size(), 4096);
@@ -188,15 +202,12 @@ private Q_SLOTS:
     // The market against a cut download: the row names the network, and the retry asks for the rest.
     void marketResumesACutDownloadOnRetry()
     {
-        const QString state = ktr::test::freshDir("state");
         const QByteArray package = packageOf(3 * 1024 * 1024);
-        QVERIFY(ktr::test::writeMarketState(state, "demo", "Demo", package, "demo.sh"));
-        Host host(Host::Scheme::Http);
-        ktr::test::ServiceHostState model(state);
-        model.install(host);
-        QVERIFY(host.listen());
+        DemoHost demo(package);
+        QVERIFY(demo.ready);
+        Host& host = demo.host;
         qputenv("KTR_SERVICE_HOST", host.baseUrl().toString().toUtf8());
-        model.cutDownloads(1572864, 1);
+        demo.model.cutDownloads(1572864, 1);
 
         MarketCatalogue market;
         QSignalSpy verified(&market, &MarketCatalogue::packageVerified);
