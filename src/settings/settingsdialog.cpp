@@ -92,6 +92,10 @@ SettingsDialog::~SettingsDialog()
     // A running backup, restore or export is asked to stop; its watcher outlives the dialog.
     if (m_backupCancel)
         m_backupCancel->store(true);
+    // The editors are destroyed after this dialog's own part is gone, and an editor that loses its focus on the
+    // way (the hotkey field ends its capture) would still call into it.
+    for (QObject* child : children())
+        child->disconnect(this);
 }
 
 QSize SettingsDialog::windowSizeFor(const QRect* available)
