@@ -118,21 +118,9 @@ bool runUiPreview(const QString& folder, const UiPreviewKit& kit, QString* error
 {
     if (!makeOutputFolder(folder, error))
         return false;
-    previewKickDialogs(folder);
-    previewUpdateDialog(folder);
-    previewLockDialogs(folder);
-
-    previewItemMenu(folder, kit);
-    previewLockOverlay(folder);
-    previewSettingsGeneral(folder);
-    previewSettings258(folder);
-    previewSettingsProtect(folder);
-    previewSettingsBackup(folder);
-    previewBackupDialogs(folder);
+    runUiPreviewTexts(folder, kit);
     renderBackupNavIconCandidates(folder);
-
     previewGlyphSheets(folder);
-    previewShortcutDialogs(folder, kit);
 
     // The same dialogs, pages and cards in English, under "en".
     const QString english = folder + QStringLiteral("/en");
