@@ -227,9 +227,25 @@ void LockController::onLockBackgroundChosen(const QString& path)
 
 void LockController::guardImport(AppSettings& imported)
 {
-    const AppSettings& local = *m_settings;
+    guardProtection(*m_settings, imported, "import");
+}
+
+bool LockController::guardRestore(const AppSettings& before)
+{
+    const AppSettings read = *m_settings;
+    AppSettings restored = read;
+    // While the card asks, the record keeps the protection it had: nothing the snapshot would lift is lifted
+    // behind the card.
+    ktr::protection::keepLocalProtection(before, *m_settings, QString());
+    guardProtection(before, restored, "restore");
+    *m_settings = restored;
+    return !sameProtection(read, restored) || read.progUnlockEpoch != restored.progUnlockEpoch;
+}
+
+void LockController::guardProtection(const AppSettings& local, AppSettings& incoming, const char* what)
+{
     QString password;
-    if (!sameProtection(local, imported) && !local.protectPasswordHash.isEmpty()) {
+    if (!sameProtection(local, incoming) && !local.protectPasswordHash.isEmpty()) {
         LockDialog dialog(LockDialog::Verify, m_host);
         dialog.setVerifier(local.protectPasswordHash);
         dialog.onVerified = [&password](const QString& given) { password = given; };
@@ -237,12 +253,12 @@ void LockController::guardImport(AppSettings& imported)
             password.clear();
     }
     const bool given = !password.isEmpty();
-    ktr::protection::keepLocalProtection(local, imported, password);
-    if (imported.protectPasswordHash.isEmpty())
-        ktr::protection::clearProtection(imported);
-    if (given && !sameProtection(local, imported) && !imported.protectPasswordHash.isEmpty())
-        fixEpochBaseline(imported);
-    qInfo().noquote() << "[lock] import protection:" << (given ? "taken from the file" : "kept local");
+    ktr::protection::keepLocalProtection(local, incoming, password);
+    if (incoming.protectPasswordHash.isEmpty())
+        ktr::protection::clearProtection(incoming);
+    if (given && !sameProtection(local, incoming) && !incoming.protectPasswordHash.isEmpty())
+        fixEpochBaseline(incoming);
+    qInfo().noquote() << "[lock]" << what << "protection:" << (given ? "taken from the file" : "kept local");
 }
 
 void LockController::settingsReloaded()

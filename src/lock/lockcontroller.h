@@ -58,6 +58,10 @@ public:
     // An import is about to write `imported`: unless the current protection password is given (asked for
     // here when the protection would change), the local protection fields stay.
     void guardImport(AppSettings& imported);
+    // A restore has just read the record back from a snapshot's file: the same guard, against the record as it
+    // was before. A snapshot from before the password was set must not lift it, nor one with another password.
+    // True when the record now differs from what was read (the caller saves it).
+    bool guardRestore(const AppSettings& before);
     // The record was read again from its file (import, restore): the lock screen follows it.
     void settingsReloaded();
 
@@ -83,6 +87,8 @@ Q_SIGNALS:
     void accountUnlocked(bool hadProtection);
 
 private:
+    // Asks for the local password when `incoming` would change the protection; keeps the local fields unless given.
+    void guardProtection(const AppSettings& local, AppSettings& incoming, const char* what);
     // Sets a new password through the set card; false when it was not given.
     bool askNewPassword();
     // Protection was just set: only an epoch the server raises from now on may lift it.

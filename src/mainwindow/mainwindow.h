@@ -224,7 +224,8 @@ public:
     // The panel's own data as one backup file, and back (both ask for the file first).
     void exportUserData();
     void importUserData();
-    // Re-reads the layout and the settings after a snapshot was restored.
+    // Re-reads the layout and the settings after a snapshot was restored; the protection stays as it was unless
+    // the current password is given.
     void reloadUserData();
 
     // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of

@@ -103,7 +103,12 @@ void MainWindow::reloadUserData()
         setCurrentGroup(0);
     refreshGridIcons();
     const int languageBefore = Lang::language();
+    const AppSettings before = m_settings;
     loadSettings();
+    // The backup page is not behind the protection password: a snapshot brings back everything but the
+    // protection, unless the current password is given.
+    if (m_lock->guardRestore(before))
+        saveSettings();
     applyReloadedLanguage(languageBefore);
     m_lock->settingsReloaded();
     applyAppearance(m_settings);

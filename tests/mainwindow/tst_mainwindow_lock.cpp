@@ -339,45 +339,69 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(green(), 5000);
     }
 
-    // An import keeps the local protection fields unless the current protection password is given; the file
-    // written holds what was kept, also when the backup carries only the older name of the hash.
+    // An import, and a snapshot restore alike, keep the local protection fields unless the current protection
+    // password is given; the file written holds what was kept, also when the backup carries only the older name
+    // of the hash. The backup page is not behind the password: a snapshot from before the password was set must
+    // not lift it.
     void importKeepsTheLocalProtection_data()
     {
-        QTest::addColumn<QString>("typed"); // empty: the password card is cancelled
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<bool>("unprotectedFile"); // the file holds no password (taken from before one was set)
+        QTest::addColumn<QString>("typed");        // empty: the password card is cancelled
         QTest::addColumn<bool>("legacyKey");
         QTest::addColumn<bool>("taken");
-        QTest::newRow("no password") << QString() << false << false;
-        QTest::newRow("no password, older key in the backup") << QString() << true << false;
-        QTest::newRow("wrong password") << QStringLiteral("abce") << false << false;
-        QTest::newRow("current password") << kPassword << false << true;
+        QTest::newRow("no password") << false << false << QString() << false << false;
+        QTest::newRow("no password, older key in the backup") << false << false << QString() << true << false;
+        QTest::newRow("wrong password") << false << false << QStringLiteral("abce") << false << false;
+        QTest::newRow("current password") << false << false << kPassword << false << true;
+        QTest::newRow("restore, no password") << true << false << QString() << false << false;
+        QTest::newRow("restore, older key in the snapshot") << true << false << QString() << true << false;
+        QTest::newRow("restore, wrong password") << true << false << QStringLiteral("abce") << false << false;
+        QTest::newRow("restore, current password") << true << false << kPassword << false << true;
+        QTest::newRow("restore from before the password, cancelled") << true << true << QString() << false << false;
+        QTest::newRow("restore from before the password, given") << true << true << kPassword << false << true;
     }
     void importKeepsTheLocalProtection()
     {
+        QFETCH(bool, restore);
+        QFETCH(bool, unprotectedFile);
         QFETCH(QString, typed);
         QFETCH(bool, legacyKey);
         QFETCH(bool, taken);
-        auto w = shownPanel();
+        MainWindow::SettingsDialogArgs args;
+        std::unique_ptr<MainWindow> w = shownPanel();
         QVERIFY(w);
+        w->setSettingsDialogFactory([&args](const MainWindow::SettingsDialogArgs& a) {
+            args = a;
+            return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
+                                      a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
+                                      a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
+                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
+        });
         const QString localHash = makePasswordHash(kPassword, 1);
+        const QMap<QString, QString> localRules{{m_files + "/b.txt", m_files + "/new.txt"}};
         w->settings().protectPasswordHash = localHash;
+        w->settings().obfuscateEnabled = true;
+        w->settings().obfuscateMap = localRules;
         w->saveSettings();
 
-        const QString foreignHash = makePasswordHash(QStringLiteral("zzzz"), 1);
-        QJsonObject settings{{"uiLocked", true},
-                             {"obfuscateEnabled", true},
-                             {"obfuscateMap", QJsonObject{{m_files + "/a.txt", m_files + "/c.txt"}}},
-                             {"darkTheme", true}};
-        settings.insert(legacyKey ? "uiPasswordHash" : "protectPasswordHash", foreignHash);
-        const QJsonObject backup{
-            {"app", "KestrunePanel"}, {"layout", QJsonObject{{"groups", QJsonArray()}}}, {"settings", settings}};
-        m_chosenFile = freshDir(QStringLiteral("import")) + "/backup.json";
-        QVERIFY(writeFile(m_chosenFile, QJsonDocument(backup).toJson()));
+        const QString foreignHash = unprotectedFile ? QString() : makePasswordHash(QStringLiteral("zzzz"), 1);
+        QJsonObject settings{{"darkTheme", true}};
+        if (!unprotectedFile) {
+            settings.insert("uiLocked", true);
+            settings.insert("obfuscateEnabled", true);
+            settings.insert("obfuscateMap", QJsonObject{{m_files + "/a.txt", m_files + "/c.txt"}});
+            settings.insert(legacyKey ? "uiPasswordHash" : "protectPasswordHash", foreignHash);
+        }
         int cards = 0;
         ScopedCardRunner runner([&](QDialog& card) {
             auto* dialog = qobject_cast<LockDialog*>(&card);
             if (!dialog)
                 return 0;
             ++cards;
+            // Nothing the file would lift is lifted while the card asks.
+            if (w->settings().protectPasswordHash != localHash || !w->settings().obfuscateEnabled)
+                return 0;
             if (typed.isEmpty() || !verifyPasswordHash(localHash, typed))
                 return 0;
             dialog->onVerified(typed);
@@ -386,24 +410,39 @@ private Q_SLOTS:
 
         w->openSettings();
         QVERIFY(w->settingsDialog());
-        w->importUserData();
+        if (restore) {
+            // What the engine leaves in the data folder before it reports the restore.
+            QVERIFY(writeFile(settingsFile(), QJsonDocument(settings).toJson()));
+            QVERIFY(args.onSnapshotRestored);
+            args.onSnapshotRestored();
+        } else {
+            const QJsonObject backup{
+                {"app", "KestrunePanel"}, {"layout", QJsonObject{{"groups", QJsonArray()}}}, {"settings", settings}};
+            m_chosenFile = freshDir(QStringLiteral("import")) + "/backup.json";
+            QVERIFY(writeFile(m_chosenFile, QJsonDocument(backup).toJson()));
+            w->importUserData();
+        }
         QCOMPARE(cards, 1);
+        const bool lockCameIn = taken && !unprotectedFile;
         // A lock that came in closes the settings dialog above it.
-        QTRY_COMPARE(w->settingsDialog() == nullptr, taken);
-        QVERIFY(w->settings().darkTheme); // the rest of the file is imported
+        QTRY_COMPARE(w->settingsDialog() == nullptr, lockCameIn);
+        QVERIFY(w->settings().darkTheme); // the rest of the file is taken
         const QJsonObject saved = readObject(settingsFile());
         QVERIFY(!saved.contains("uiPasswordHash"));
-        for (const AppSettings* s : {&w->settings()}) {
-            QCOMPARE(s->protectPasswordHash, taken ? foreignHash : localHash);
-            QCOMPARE(s->uiLocked, taken);
-            QCOMPARE(s->obfuscateEnabled, taken);
-            QCOMPARE(s->obfuscateMap.isEmpty(), !taken);
-        }
+        const AppSettings& s = w->settings();
+        QCOMPARE(s.protectPasswordHash, taken ? foreignHash : localHash);
+        QCOMPARE(s.uiLocked, lockCameIn);
+        QCOMPARE(s.obfuscateEnabled, taken ? lockCameIn : true);
+        QCOMPARE(s.obfuscateMap.isEmpty(), taken && unprotectedFile);
+        if (!taken)
+            QCOMPARE(s.obfuscateMap, localRules);
         QCOMPARE(saved.value("protectPasswordHash").toString(), taken ? foreignHash : localHash);
-        QCOMPARE(saved.value("uiLocked").toBool(), taken);
+        QCOMPARE(saved.value("uiLocked").toBool(), lockCameIn);
+        QCOMPARE(saved.value("obfuscateEnabled").toBool(), taken ? lockCameIn : true);
         // A lock that came in with the file covers the window at once.
-        QCOMPARE(w->lockOverlay() != nullptr, taken);
-        QCOMPARE(w->bottomBar()->buttonState(UiBtn::Lock), taken);
+        QCOMPARE(w->lockOverlay() != nullptr, lockCameIn);
+        QCOMPARE(w->bottomBar()->buttonState(UiBtn::Lock), lockCameIn);
+        QCOMPARE(w->bottomBar()->buttonState(UiBtn::Obfuscate), s.obfuscateEnabled);
     }
 
     // The protection page clears the password: the lock and the obfuscation end with it, and the obfuscation
