@@ -232,6 +232,14 @@ void LockController::guardImport(AppSettings& imported)
 
 bool LockController::guardRestore(const AppSettings& before)
 {
+    // Without a password there is nothing to guard: the snapshot's protection comes back with the rest, but an
+    // account unlock already seen is not seen again.
+    if (before.protectPasswordHash.isEmpty()) {
+        const int epoch = std::max(before.progUnlockEpoch, m_settings->progUnlockEpoch);
+        const bool raised = epoch != m_settings->progUnlockEpoch;
+        m_settings->progUnlockEpoch = epoch;
+        return raised;
+    }
     const AppSettings read = *m_settings;
     AppSettings restored = read;
     // While the card asks, the record keeps the protection it had: nothing the snapshot would lift is lifted

@@ -59,8 +59,9 @@ public:
     // here when the protection would change), the local protection fields stay.
     void guardImport(AppSettings& imported);
     // A restore has just read the record back from a snapshot's file: the same guard, against the record as it
-    // was before. A snapshot from before the password was set must not lift it, nor one with another password.
-    // True when the record now differs from what was read (the caller saves it).
+    // was before. A snapshot from before the password was set must not lift it, nor one with another password;
+    // without a password set the snapshot's protection is taken. True when the record now differs from what
+    // was read (the caller saves it).
     bool guardRestore(const AppSettings& before);
     // The record was read again from its file (import, restore): the lock screen follows it.
     void settingsReloaded();

@@ -390,25 +390,38 @@ private Q_SLOTS:
         QCOMPARE(rig.changed->count(), 2);
     }
 
-    // An import brings another file's protection only with the current protection password.
+    // An import brings another file's protection only with the current protection password; so does a restore,
+    // which has already read the snapshot's settings into the record. Without a local password an import still
+    // keeps none, while a restore brings the snapshot's protection back with the rest of the snapshot.
     void guardImport_data()
     {
+        QTest::addColumn<bool>("restore");
         QTest::addColumn<bool>("localPassword");
         QTest::addColumn<bool>("sameProtection");
         QTest::addColumn<bool>("importedHash");
         QTest::addColumn<QString>("typed"); // empty: the card is cancelled
         QTest::addColumn<bool>("asked");
         QTest::addColumn<bool>("taken");
-        QTest::newRow("card cancelled") << true << false << true << QString() << true << false;
-        QTest::newRow("wrong password") << true << false << true << QStringLiteral("abce") << true << false;
-        QTest::newRow("right password") << true << false << true << kPassword << true << true;
-        QTest::newRow("no local password: nothing to give") << false << false << true << QString() << false << false;
-        QTest::newRow("same protection: nothing asked") << true << true << true << QString() << false << true;
-        QTest::newRow("right password, file without hash: no obfuscation left")
-            << true << false << false << kPassword << true << true;
+        for (const bool restore : {false, true}) {
+            const QString way = restore ? QStringLiteral("restore: ") : QStringLiteral("import: ");
+            const auto row = [&way](const char* name) { return qPrintable(way + QLatin1String(name)); };
+            QTest::newRow(row("card cancelled")) << restore << true << false << true << QString() << true << false;
+            QTest::newRow(row("wrong password"))
+                << restore << true << false << true << QStringLiteral("abce") << true << false;
+            QTest::newRow(row("right password")) << restore << true << false << true << kPassword << true << true;
+            QTest::newRow(row("no local password"))
+                << restore << false << false << true << QString() << false << restore;
+            QTest::newRow(row("same protection: nothing asked"))
+                << restore << true << true << true << QString() << false << true;
+            QTest::newRow(row("right password, file without hash: no obfuscation left"))
+                << restore << true << false << false << kPassword << true << true;
+            QTest::newRow(row("cancelled, file without hash: the local password stays"))
+                << restore << true << false << false << QString() << true << false;
+        }
     }
     void guardImport()
     {
+        QFETCH(bool, restore);
         QFETCH(bool, localPassword);
         QFETCH(bool, sameProtection);
         QFETCH(bool, importedHash);
@@ -422,20 +435,36 @@ private Q_SLOTS:
         AppSettings imported = sameProtection ? rig.settings : protectedSettings(1);
         if (!importedHash)
             imported.protectPasswordHash.clear();
+        const AppSettings local = rig.settings;
         CardScript script;
+        // While the card asks, the record still holds the local protection.
         checkAgainst(script, &rig.settings);
         script.answers.append({typed, QString(), typed.isEmpty() ? 0 : 1});
         const AppSettings fromFile = imported;
 
-        rig.lock->guardImport(imported);
+        bool saveAgain = false;
+        if (restore) {
+            rig.settings = imported;
+            saveAgain = rig.lock->guardRestore(local);
+            imported = rig.settings;
+        } else {
+            rig.lock->guardImport(imported);
+        }
         QCOMPARE(script.modes, asked ? QList<int>{LockDialog::Verify} : QList<int>());
-        const AppSettings& expected = taken ? fromFile : rig.settings;
+        const AppSettings& expected = taken ? fromFile : local;
         QCOMPARE(imported.protectPasswordHash, expected.protectPasswordHash);
         QCOMPARE(imported.obfuscateMap, expected.obfuscateMap);
         QCOMPARE(imported.uiLocked, expected.uiLocked && !imported.protectPasswordHash.isEmpty());
         QCOMPARE(imported.obfuscateEnabled, expected.obfuscateEnabled && !imported.protectPasswordHash.isEmpty());
         QVERIFY(imported.progUnlockEpoch >= 4 || imported.progUnlockEpoch == LockController::kEpochUnknown);
-        QVERIFY(rig.changed->isEmpty()); // the import writes the file itself
+        QVERIFY(rig.changed->isEmpty()); // the import and the restore's caller write the file themselves
+        // What was read from the snapshot's file is written again when the guard changed it.
+        if (restore)
+            QCOMPARE(saveAgain, imported.protectPasswordHash != fromFile.protectPasswordHash
+                                    || imported.obfuscateMap != fromFile.obfuscateMap
+                                    || imported.uiLocked != fromFile.uiLocked
+                                    || imported.obfuscateEnabled != fromFile.obfuscateEnabled
+                                    || imported.progUnlockEpoch != fromFile.progUnlockEpoch);
     }
 
     // At start: a saved lock covers the window before it first paints; a lock or an obfuscation without a
