@@ -295,11 +295,9 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
     p.setPen(pal.secondaryText);
     const int lineWidth = h.width() - 32;
     drawKitText(p, QRect(h.left() + 16, h.top() + 38, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                Lang::tr("开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。"),
-                TextFit::ElideRight);
+                Lang::tr("开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。"));
     drawKitText(p, QRect(h.left() + 16, h.top() + 62, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                Lang::tr("本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。"),
-                TextFit::ElideRight);
+                Lang::tr("本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。"));
     smallButton(m_protectPasswordButton, 240,
                 m_edited.protectPasswordHash.isEmpty() ? Lang::tr("设置程序保护密码") : Lang::tr("修改程序保护密码"));
 
