@@ -118,6 +118,14 @@ void SettingsDialog::buildEditors()
     m_hotkeyEdit->installEventFilter(this);
     m_hotkeyEdit->hide();
     connect(m_hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, [this] { takeHotkeyFromEditor(); });
+    // A recording left without a usable key (a modifier let go, the focus moved on) leaves the editor blank
+    // while the hotkey is unchanged: show the one OK will keep.
+    connect(m_hotkeyEdit, &QKeySequenceEdit::editingFinished, this, [this] {
+        if (m_hotkeyEdit->keySequence().toString(QKeySequence::PortableText) == m_edited.summonHotkey)
+            return;
+        const QSignalBlocker block(m_hotkeyEdit);
+        m_hotkeyEdit->setKeySequence(QKeySequence(m_edited.summonHotkey, QKeySequence::PortableText));
+    });
 
     m_titleEdit = new QLineEdit(m_edited.customTitle, this);
     m_titleEdit->setObjectName(QStringLiteral("titleEditor"));

@@ -118,6 +118,10 @@ void SettingsDialog::setLogViewerRunner(LogViewerRunner runner)
 void SettingsDialog::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
+    // The hotkey field keeps recording while it has the focus, and the painted rows take none: a click anywhere
+    // else ends the recording, so Return and Escape afterwards reach the dialog and not the field.
+    if (m_hotkeyEdit->hasFocus())
+        setFocus(Qt::MouseFocusReason);
     if (event->button() == Qt::RightButton && m_page == 3) {
         rightClickIconPage(toContent(pos));
         return;

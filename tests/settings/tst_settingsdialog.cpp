@@ -886,6 +886,82 @@ private slots:
         QCOMPARE(f.live.summonHotkey, kept);
     }
 
+    // Typed into the editor key by key, as a person does. The editor clears itself when a recording starts and
+    // reports what was recorded when the keys have been let go for a second or the focus leaves: neither a
+    // recording abandoned nor a refused key may lose the hotkey that works, and the field shows the one OK keeps.
+    // Steps: "+Key" press, "-Key" release, "Key" press and release, "away" a click elsewhere in the dialog,
+    // "end" waits until the recording is over (each row ends with one).
+    void typedHotkey_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("refusals");
+        QTest::newRow("modifier pressed and let go") << QStringList{"+Ctrl", "-Ctrl", "end"} << "Ctrl+Alt+G" << 0;
+        QTest::newRow("recording left by a click elsewhere") << QStringList{"+Ctrl", "+Alt", "away"} << "Ctrl+Alt+G" << 0;
+        QTest::newRow("bare letter") << QStringList{"A", "end"} << "Ctrl+Alt+G" << 1;
+        QTest::newRow("with two modifiers")
+            << QStringList{"+Ctrl", "+Alt", "Ctrl+Alt+K", "-Alt", "-Ctrl", "end"} << "Ctrl+Alt+K" << 0;
+        QTest::newRow("bare letter, then a good one")
+            << QStringList{"A", "end", "+Ctrl", "+Alt", "Ctrl+Alt+K", "-Alt", "-Ctrl", "end"} << "Ctrl+Alt+K" << 1;
+        QTest::newRow("abandoned, then a bare letter")
+            << QStringList{"+Shift", "-Shift", "end", "A", "end"} << "Ctrl+Alt+G" << 1;
+    }
+    void typedHotkey()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, kept);
+        QFETCH(int, refusals);
+        int cards = 0;
+        ScopedCardRunner runner([&](QDialog&) {
+            ++cards;
+            return 1;
+        });
+        Fixture f;
+        QKeySequenceEdit* editor = f.dialog->hotkeyEditor();
+        QVERIFY(editor->isVisible());
+        QCOMPARE(f.dialog->editedSettings().summonHotkey, QStringLiteral("Ctrl+Alt+G"));
+        QApplication::setActiveWindow(f.dialog.get());
+        QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        QSignalSpy finished(editor, &QKeySequenceEdit::editingFinished);
+
+        const QHash<QString, Qt::Key> keys{{"Ctrl", Qt::Key_Control}, {"Alt", Qt::Key_Alt}, {"Shift", Qt::Key_Shift}};
+        const QHash<QString, Qt::KeyboardModifier> mods{
+            {"Ctrl", Qt::ControlModifier}, {"Alt", Qt::AltModifier}, {"Shift", Qt::ShiftModifier}};
+        Qt::KeyboardModifiers held;
+        int ends = 0;
+        for (const QString& step : steps) {
+            if (step == QLatin1String("away")) {
+                // A click on the row's label, left of the part that puts the focus into the field.
+                const QPoint elsewhere(f.dialog->hitRectInWindow(9).left() - 20, editor->geometry().center().y());
+                f.press(elsewhere);
+                f.release(elsewhere);
+                QVERIFY(!editor->hasFocus());
+                QCOMPARE(finished.count(), ++ends);
+            } else if (step == QLatin1String("end")) {
+                ++ends;
+                QVERIFY(finished.count() >= ends || finished.wait(3000));
+                QCOMPARE(finished.count(), ends);
+            } else if (step.startsWith(QLatin1Char('+'))) {
+                held |= mods.value(step.mid(1));
+                QTest::keyPress(editor, keys.value(step.mid(1)), held);
+            } else if (step.startsWith(QLatin1Char('-'))) {
+                held &= ~mods.value(step.mid(1));
+                QTest::keyRelease(editor, keys.value(step.mid(1)), held);
+            } else {
+                const QKeyCombination combo = QKeySequence(step, QKeySequence::PortableText)[0];
+                QTest::keyClick(editor, combo.key(), combo.keyboardModifiers());
+            }
+        }
+        QTRY_COMPARE(cards, refusals);
+        QCOMPARE(f.dialog->editedSettings().summonHotkey, kept);
+        // The field shows the hotkey OK will keep.
+        QCOMPARE(editor->keySequence().toString(QKeySequence::PortableText), kept);
+        f.click(4);
+        QCOMPARE(f.live.summonHotkey, kept);
+    }
+
     // "已清理 ✓" only when a cache was cleared.
     void clearIconCacheNeedsItsCallback_data()
     {
