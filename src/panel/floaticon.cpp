@@ -2,6 +2,7 @@
 
 #include "ui/lang.h"
 #include "ui/theme.h"
+#include "ui/uisignals.h"
 #include "ui/windowcorners.h"
 
 #include <QContextMenuEvent>
@@ -23,8 +24,13 @@ FloatIcon::FloatIcon(const QPixmap& pixmap, const QString& name, const QPoint& p
     setFixedSize(kSide, kSide);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
-    setWindowTitle(name);
-    setToolTip(name);
+    // The item's name as stored; it is shown in the language of the moment, as the grid shows it.
+    auto retitle = [this, name] {
+        setWindowTitle(Lang::tr(name));
+        setToolTip(Lang::tr(name));
+    };
+    retitle();
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, retitle);
 
     qreal ratio = 0;
     if (!position.isNull()) {

@@ -1,8 +1,10 @@
 #include "panel/floaticon.h"
 #include "testenv.h"
+#include "ui/lang.h"
 #include "ui/theme.h"
 
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 
@@ -63,6 +65,35 @@ private Q_SLOTS:
         QCOMPARE(icon.toolTip(), QStringLiteral("终端"));
         QCOMPARE(icon.cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(!icon.isVisible());
+    }
+
+    // The tile's title and tooltip read as the grid's label does: the stored name in the language shown,
+    // also after the language changes while it floats.
+    void nameInTheLanguageShown_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("afterSwitch");
+        QTest::newRow("Chinese, then English") << 0 << "此电脑" << "Computer";
+        QTest::newRow("English, then Chinese") << 1 << "Computer" << "此电脑";
+    }
+    void nameInTheLanguageShown()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, shown);
+        QFETCH(QString, afterSwitch);
+        const auto restore = qScopeGuard([] {
+            Lang::setLanguage(0);
+            Lang::notifyChanged();
+        });
+        Lang::setLanguage(language);
+        FloatIcon icon(stripes(48, 48), QStringLiteral("此电脑"), QPoint(120, 80));
+        QCOMPARE(icon.windowTitle(), shown);
+        QCOMPARE(icon.toolTip(), shown);
+        Lang::setLanguage(1 - language);
+        Lang::notifyChanged();
+        QCOMPARE(icon.windowTitle(), afterSwitch);
+        QCOMPARE(icon.toolTip(), afterSwitch);
     }
 
     // Press, move the pointer by (dx, dy), release: small wobbles launch, larger moves drag.
