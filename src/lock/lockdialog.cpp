@@ -112,7 +112,17 @@ LockDialog::LockDialog(int mode, QWidget* parent) : QDialog(parent), m_mode(mode
 
 QString LockDialog::bottomHint() const
 {
-    return m_mode == Set ? Lang::tr("4~32 位密码，用于解锁程序与保护设置") : Lang::tr("新密码留空表示清除保护密码");
+    switch (m_mode) {
+    case Set:
+        return Lang::tr("4~32 位密码，用于解锁程序与保护设置");
+    case Change:
+        return Lang::tr("新密码留空表示清除保护密码");
+    case Remove:
+        // This card has no new-password field: the change card's hint would point at one.
+        return Lang::tr("输入当前密码后即清除保护密码");
+    default:
+        return QString();
+    }
 }
 
 int LockDialog::bottomHintHeight() const

@@ -44,6 +44,8 @@ public:
     QRect closeRect() const { return m_closeRect; }
     QRect removeLinkRect() const { return m_removeRect; }
     QRect forgotLinkRect() const { return m_forgotRect; }
+    // The muted line under the button (empty in the verify mode, which shows its two links there).
+    QString bottomHint() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -54,7 +56,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QString bottomHint() const;
     int bottomHintHeight() const;
     void relayout();
     int hitTest(const QPoint& pos) const;

@@ -89,6 +89,7 @@ extern const Lang::Pair kLangTable[] = {
     {"验证程序保护密码", "Verify Program Protection Password"},
     {"4~32 位密码，用于解锁程序与保护设置", "A 4–32 character password to unlock the program and the protection settings"},
     {"新密码留空表示清除保护密码", "Leave the new password empty to clear the protection password"},
+    {"输入当前密码后即清除保护密码", "Enter the current password to remove it"},
     {"忘记密码", "Forgot password"},
     {"移除程序保护密码", "Remove Program Protection Password"},
     {"密码错误，无法移除", "Wrong password. Cannot remove it."},

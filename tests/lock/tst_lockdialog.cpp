@@ -245,6 +245,29 @@ private Q_SLOTS:
         QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
     }
 
+    // The line under the button speaks of a new password only on a card that has a field for one.
+    void hintMatchesTheFields_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("language");
+        for (int language : {0, 1})
+            for (int mode : {0, 2, 3})
+                QTest::addRow("mode %d %s", mode, language ? "en" : "zh") << mode << language;
+    }
+    void hintMatchesTheFields()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, language);
+        Lang::setLanguage(language);
+        LockDialog d(mode);
+        // The change card's second field is the new password; the set card's repeats the first.
+        const bool hasNewField = mode == LockDialog::Change && d.findChild<QLineEdit*>(QStringLiteral("lockSecond"));
+        const QString hint = d.bottomHint();
+        QVERIFY(!hint.isEmpty());
+        const bool speaksOfNew = hint.contains(QStringLiteral("新密码")) || hint.contains(QStringLiteral("new password"));
+        QCOMPARE(speaksOfNew, hasNewField);
+    }
+
     void render_data()
     {
         QTest::addColumn<bool>("dark");
