@@ -593,11 +593,33 @@ private:
             finish(Outcome::WriteFailed);
             return false;
         }
+        reportProgress();
+        return true;
+    }
+
+    // At most one report per interval; the last count of a burst follows when the interval is over, so a
+    // pause in the stream never leaves an old figure on the screen.
+    void reportProgress()
+    {
         if (m_sinceProgress.elapsed() >= HttpDownload::kProgressIntervalMs) {
             m_sinceProgress.restart();
+            if (m_progressTimer)
+                m_progressTimer->stop();
             m_progress(m_result.fileSize, m_result.total);
+            return;
         }
-        return true;
+        if (!m_progressTimer) {
+            m_progressTimer = new QTimer(this);
+            m_progressTimer->setSingleShot(true);
+            connect(m_progressTimer, &QTimer::timeout, this, [this] {
+                if (m_done)
+                    return;
+                m_sinceProgress.restart();
+                m_progress(m_result.fileSize, m_result.total);
+            });
+        }
+        if (!m_progressTimer->isActive())
+            m_progressTimer->start(int(qMax<qint64>(1, HttpDownload::kProgressIntervalMs - m_sinceProgress.elapsed())));
     }
 
     void bodyEnded()
@@ -651,6 +673,8 @@ private:
         m_done = true;
         if (m_idleTimer)
             m_idleTimer->stop();
+        if (m_progressTimer)
+            m_progressTimer->stop();
         dropSocket();
         m_file.close();
         m_result.outcome = outcome;
@@ -662,6 +686,7 @@ private:
     HttpDownload::Request m_request;
     std::shared_ptr<HttpDownloadShared> m_shared;
     QTimer* m_idleTimer = nullptr;
+    QTimer* m_progressTimer = nullptr;
     Report m_report;
     Progress m_progress;
     std::unique_ptr<char[]> m_buffer;
