@@ -522,7 +522,9 @@ private:
             const QList<QByteArray> range = head.values("content-range");
             qint64 first = -1;
             qint64 announced = -1;
-            if (m_request.resumeFrom <= 0 || range.size() != 1 || !parseContentRange(range[0], first, announced)) {
+            const bool parsed = range.size() == 1 && parseContentRange(range[0], first, announced);
+            m_result.rangeStart = parsed ? first : -1;
+            if (m_request.resumeFrom <= 0 || !parsed) {
                 m_result.detail = QStringLiteral("206 without a usable Content-Range");
                 finish(Outcome::RangeMismatch);
                 return false;

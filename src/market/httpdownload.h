@@ -61,6 +61,7 @@ public:
         qint64 fileSize = 0;     // bytes in the file at the end
         qint64 total = -1;       // the whole file's announced size; -1 when not announced
         bool restarted = false;  // a 200 answered the Range: the file was started again
+        qint64 rangeStart = -1;  // a 206's Content-Range first byte; -1 when missing or malformed
         QByteArray sha256;       // Done only: the whole file's digest (empty if its first part was unreadable)
         QByteArray errorBody;    // HttpError: the first maxErrorBody bytes of the answer
         QString detail;          // English, for the log (never holds the URL's query)

@@ -214,7 +214,7 @@ void MarketCatalogue::onFinished(HttpDownload* download, const QString& id, cons
         break;
     case Outcome::RangeMismatch:
         qWarning().noquote() << "resume Content-Range mismatch, discard reply:" << id << "expected" << t->offset
-                             << "got:" << detail;
+                             << "got" << result.rangeStart;
         row->downloading = row->paused = false;
         row->received = row->total = 0;
         removePackageFile(t->partPath, QStringLiteral("resume-range-mismatch"));
@@ -234,8 +234,9 @@ void MarketCatalogue::onFinished(HttpDownload* download, const QString& id, cons
         return;
     case Outcome::TooLarge:
     case Outcome::SizeCap:
-        qWarning().noquote() << (result.outcome == Outcome::TooLarge ? "download Content-Length exceeds cap, abort:"
-                                                                     : "download on-disk bytes exceed cap, abort:")
+        qWarning().noquote() << (result.outcome == Outcome::SizeCap ? "download on-disk bytes exceed cap, abort:"
+                                 : result.restarted                 ? "download(200) Content-Length exceeds cap, abort:"
+                                                                    : "download Content-Length exceeds cap, abort:")
                              << id << detail;
         row->downloading = row->paused = false;
         removePackageFile(t->partPath, QStringLiteral("size-limit"));
