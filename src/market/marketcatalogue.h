@@ -1,5 +1,6 @@
 #pragma once
 
+#include "market/httpdownload.h"
 #include "market/marketrow.h"
 
 #include <QHash>
@@ -96,12 +97,8 @@ Q_SIGNALS:
 
 private:
     struct Transfer;
-    void onMetaData(QNetworkReply* reply, const QString& id);
-    void onReadyRead(QNetworkReply* reply, const QString& id, const std::shared_ptr<Transfer>& t);
-    void onFinished(QNetworkReply* reply, const QString& id, const std::shared_ptr<Transfer>& t);
-    // Writes what the reply holds to the partial file, for at most budgetMs (-1: all of it); false when a
-    // write or a size cap aborted the transfer.
-    bool drainReply(QNetworkReply* reply, AppRow& row, const std::shared_ptr<Transfer>& t, int budgetMs);
+    void onFinished(HttpDownload* download, const QString& id, const std::shared_ptr<Transfer>& t,
+                    const HttpDownload::Result& result);
     void verifyDownload(const QString& id, const std::shared_ptr<Transfer>& t, const QByteArray& digest);
     void scheduleRepaint();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "market/httpdownload.h"
 #include "ui/lang.h"
 
 #include <QByteArray>
@@ -42,7 +43,7 @@ struct MarketAppRow
     bool rangeMismatch = false;
     qint64 generation = 0;
     bool extracting = false;
-    QPointer<QNetworkReply> reply; // the running package transfer; not owned
+    QPointer<HttpDownload> reply; // the running package transfer; not owned
     QString packageUrl;
     QString sha256;
     QString launch;

@@ -3,7 +3,6 @@
 #include "market/selfscripts.h"
 #include "market/updatedialog.h"
 #include "market/versioncompare.h"
-#include "platform/filehash.h"
 #include "platform/process.h"
 #include "platform/version.h"
 #include "ui/datadir.h"
@@ -20,7 +19,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -134,6 +132,15 @@ void UpdateChecker::stop()
         reply->deleteLater();
     }
     m_replies.clear();
+    if (m_download) {
+        m_download->disconnect(this);
+        m_download->abort();
+        m_download->deleteLater();
+        m_download = nullptr;
+        if (!m_partPath.isEmpty())
+            QFile::remove(m_partPath);
+        m_partPath.clear();
+    }
 }
 
 void UpdateChecker::onManifestReply(QNetworkReply* reply, bool beta, bool manual)
@@ -289,8 +296,9 @@ void UpdateChecker::notifyUpdateStatus(const QString& text)
 
 void UpdateChecker::failDownload(const QString& text)
 {
-    m_file.reset(); // an uncommitted save file leaves no partial installer
-    m_hash.reset();
+    if (!m_partPath.isEmpty())
+        QFile::remove(m_partPath); // no partial installer stays behind
+    m_partPath.clear();
     notifyUpdateStatus(text);
 }
 
@@ -306,78 +314,65 @@ void UpdateChecker::downloadUpdate(const QString& url)
     }
     const QString target = installerPath();
     QDir().mkpath(QFileInfo(target).absolutePath());
-    m_file = std::make_unique<QSaveFile>(target);
-    if (!m_file->open(QIODevice::WriteOnly)) {
-        failDownload(Lang::tr("无法写入临时文件"));
-        return;
-    }
-    m_hash = std::make_unique<ktr::platform::Sha256Stream>();
-    m_received = 0;
-    QNetworkReply* reply = network()->get(updateRequest(QUrl(url), kDownloadTimeoutMs));
-    m_download = reply;
-    m_replies.append(reply);
-    connect(reply, &QIODevice::readyRead, this, &UpdateChecker::onDataReady);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+    // Written beside the installer and renamed over it only once its hash is proven.
+    m_partPath = target + QStringLiteral(".download");
+    auto* download = new HttpDownload(this);
+    m_download = download;
+    connect(download, &HttpDownload::progress, this, [this](qint64 received, qint64 total) {
         if (total > 0 && m_dialog)
             m_dialog->setProgress(int(received * 100 / total));
     });
-    connect(reply, &QNetworkReply::finished, this, &UpdateChecker::installUpdate);
+    connect(download, &HttpDownload::finished, this, [this, download](const HttpDownload::Result& result) {
+        download->deleteLater();
+        if (m_download == download)
+            installUpdate(result);
+    });
+    HttpDownload::Request request;
+    request.url = QUrl(url);
+    request.filePath = m_partPath;
+    request.maxBytes = m_seams.maxInstallerBytes;
+    request.idleTimeoutMs = kDownloadTimeoutMs;
+    request.httpsOnly = true;
+    download->start(request);
 }
 
-void UpdateChecker::onDataReady()
+void UpdateChecker::installUpdate(const HttpDownload::Result& result)
 {
-    if (!m_download || !m_file)
-        return;
-    const QByteArray chunk = m_download->readAll();
-    if (chunk.isEmpty())
-        return;
-    m_received += chunk.size();
-    if (m_received > m_seams.maxInstallerBytes || m_file->write(chunk) != chunk.size()) {
-        qWarning().noquote() << "[update] download aborted: too large or short write, bytes" << m_received;
-        m_download->abort();
-        return;
-    }
-    m_hash->addData(chunk.constData(), chunk.size());
-}
-
-void UpdateChecker::installUpdate()
-{
-    QNetworkReply* reply = m_download;
-    if (!reply || !m_file)
-        return;
-    reply->disconnect(this);
-    reply->deleteLater();
+    using Outcome = HttpDownload::Outcome;
     m_download = nullptr;
-    const QByteArray rest = reply->readAll();
-    const int status = httpStatus(reply);
-    const QNetworkReply::NetworkError error = reply->error();
-    if (error != QNetworkReply::NoError || status < 200 || status > 299 || m_received > m_seams.maxInstallerBytes) {
-        qWarning().noquote() << "update download rejected: http =" << status << "transportError ="
-                             << (error != QNetworkReply::NoError ? "true" : "false");
-        failDownload(error == QNetworkReply::SslHandshakeFailedError ? Lang::tr("下载失败（服务器证书校验未通过）")
-                                                                     : Lang::tr("下载失败，请检查网络后重试"));
+    if (result.outcome != Outcome::Done || result.status < 200 || result.status > 299) {
+        qWarning().noquote() << "update download rejected: http =" << result.status << "outcome ="
+                             << QVariant::fromValue(result.outcome).toString() << result.detail;
+        switch (result.outcome) {
+        case Outcome::OpenFailed:
+            failDownload(Lang::tr("无法写入临时文件"));
+            break;
+        case Outcome::WriteFailed:
+            failDownload(Lang::tr("下载失败，磁盘空间不足或临时文件被占用"));
+            break;
+        case Outcome::TlsFailed:
+            failDownload(Lang::tr("下载失败（服务器证书校验未通过）"));
+            break;
+        default:
+            failDownload(Lang::tr("下载失败，请检查网络后重试"));
+            break;
+        }
         return;
     }
-    m_received += rest.size();
-    if (m_received > m_seams.maxInstallerBytes) {
-        failDownload(Lang::tr("下载失败，请检查网络后重试"));
-        return;
-    }
-    if (m_file->write(rest) != rest.size() || !m_file->commit()) {
-        qWarning().noquote() << "update download: tail write/commit failed:" << m_file->errorString();
-        failDownload(Lang::tr("下载失败，磁盘空间不足或临时文件被占用"));
-        return;
-    }
-    m_file.reset();
-    m_hash->addData(rest.constData(), rest.size());
-    const QString got = QString::fromLatin1(m_hash->result().toHex());
-    m_hash.reset();
+    const QString got = QString::fromLatin1(result.sha256.toHex());
     const QString installer = installerPath();
-    if (m_sha256.isEmpty() || m_sha256.toLower() != got) {
+    if (m_sha256.isEmpty() || got.isEmpty() || m_sha256.toLower() != got) {
         QFile::remove(installer);
         failDownload(Lang::tr("安装包校验失败，已取消更新"));
         return;
     }
+    QFile::remove(installer);
+    if (!QFile::rename(m_partPath, installer)) {
+        qWarning().noquote() << "update download: cannot move the installer into place:" << installer;
+        failDownload(Lang::tr("下载失败，磁盘空间不足或临时文件被占用"));
+        return;
+    }
+    m_partPath.clear();
     if (m_dialog)
         m_dialog->setStatusText(Lang::tr("准备安装…"));
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "market/httpdownload.h"
 #include "market/updatedialog.h"
 #include "market/updatemanifest.h"
 
@@ -14,17 +15,14 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
 class QTimer;
 class QWidget;
-namespace ktr::platform {
-class Sha256Stream;
-}
 
 // The main window's side of the panel's self-update: one quiet check a while after start and the checks the
 // user asks for, the signed manifest and its release notes, the offer in the update card, the installer
 // download with its SHA-256 checked on the fly, and the hand-over to the update script, after which the
-// process ends at once. Everything runs on the GUI thread.
+// process ends at once. Everything runs on the GUI thread but the installer download, which streams on its
+// own thread.
 class UpdateChecker : public QObject
 {
     Q_OBJECT
@@ -97,9 +95,8 @@ private:
     QNetworkAccessManager* network();
     void onManifestReply(QNetworkReply* reply, bool beta, bool manual);
     void onHistoryReply(QNetworkReply* reply, const QString& version, const QString& notes, const QString& title);
-    void onDataReady();
     void onCardMinimized();
-    void installUpdate();
+    void installUpdate(const HttpDownload::Result& result);
     void failDownload(const QString& text);
     QString localVersion() const;
 
@@ -115,9 +112,7 @@ private:
     QString m_scriptPath;
     QPointer<UpdateDialog> m_dialog;
 
-    QPointer<QNetworkReply> m_download;
+    QPointer<HttpDownload> m_download;
     QList<QPointer<QNetworkReply>> m_replies; // every request of the updater, for stop()
-    std::unique_ptr<QSaveFile> m_file;
-    std::unique_ptr<ktr::platform::Sha256Stream> m_hash;
-    qint64 m_received = 0;
+    QString m_partPath; // the installer while it downloads
 };

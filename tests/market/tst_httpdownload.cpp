@@ -1,0 +1,412 @@
+#include "fakeservicehost.h"
+#include "market/httpdownload.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+using Outcome = HttpDownload::Outcome;
+using ktr::test::readFile;
+using ktr::test::writeFile;
+
+namespace {
+
+// A loopback server answering each connection with scripted bytes: every piece is its own write, a few
+// milliseconds after the one before, so the reader meets them in separate reads (a header or a chunk line
+// split anywhere). Then it closes the connection, or keeps it open.
+class ScriptedServer : public QObject
+{
+public:
+    struct Answer
+    {
+        QList<QByteArray> pieces;
+        bool close = true;
+    };
+    QList<Answer> answers; // the n-th connection gets the n-th answer; the last one repeats
+    QList<QByteArray> requests;
+
+    ScriptedServer()
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                const Answer answer = answers.value(qMin(m_connections++, int(answers.size()) - 1));
+                auto head = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket, head, answer] {
+                    head->append(socket->readAll());
+                    if (!head->contains("\r\n\r\n") || head->isEmpty())
+                        return;
+                    requests.append(*head);
+                    head->clear();
+                    send(socket, answer, 0);
+                });
+            }
+        });
+    }
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    QUrl url(const QString& path = QStringLiteral("/pkg.zip")) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+
+private:
+    void send(QPointer<QTcpSocket> socket, const Answer& answer, int index)
+    {
+        if (!socket)
+            return;
+        if (index >= answer.pieces.size()) {
+            if (answer.close)
+                socket->disconnectFromHost();
+            return;
+        }
+        socket->write(answer.pieces[index]);
+        socket->flush();
+        QTimer::singleShot(5, this, [this, socket, answer, index] { send(socket, answer, index + 1); });
+    }
+
+    QTcpServer m_server;
+    int m_connections = 0;
+};
+
+QByteArray sha(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char('a' + (i * 7 + i / 251) % 26);
+    return bytes;
+}
+
+// A chunked body of `body` in chunks of `chunk` bytes, the wire text cut into pieces of `piece` bytes.
+QList<QByteArray> chunkedPieces(const QByteArray& body, int chunk, int piece)
+{
+    QByteArray wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int at = 0; at < body.size(); at += chunk) {
+        const QByteArray part = body.mid(at, chunk);
+        wire += QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n";
+    }
+    wire += "0\r\n\r\n";
+    QList<QByteArray> pieces;
+    for (int at = 0; at < wire.size(); at += piece)
+        pieces.append(wire.mid(at, piece));
+    return pieces;
+}
+
+} // namespace
+
+class TestHttpDownload : public QObject
+{
+    Q_OBJECT
+
+    QString m_file;
+
+    HttpDownload::Request request(const QUrl& url) const
+    {
+        HttpDownload::Request r;
+        r.url = url;
+        r.filePath = m_file;
+        r.maxBytes = 64 << 20;
+        r.idleTimeoutMs = 10000;
+        return r;
+    }
+    static HttpDownload::Result run(const HttpDownload::Request& r)
+    {
+        HttpDownload download;
+        QSignalSpy done(&download, &HttpDownload::finished);
+        download.start(r);
+        if (!done.wait(15000))
+            return {};
+        return done.at(0).at(0).value<HttpDownload::Result>();
+    }
+
+private Q_SLOTS:
+    void init() { m_file = ktr::test::freshDir(QStringLiteral("dl")) + "/file.part"; }
+
+    // How an answer is read: its framing, its faults, and what ends in the file. A naive reader (read
+    // until the close, trust any 2xx) writes framing or a second copy into the file, or calls a cut
+    // transfer complete.
+    void answers_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<int>("resumeFrom");   // the file already holds this many bytes of "0123456789"
+        QTest::addColumn<qint64>("maxBytes");  // 0: 64 MiB
+        QTest::addColumn<qint64>("expected");  // the size the caller was told
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("errorBody");
+
+        const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+        const QByteArray chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
+        auto row = [](const char* name, const QList<QByteArray>& pieces, Outcome outcome, int status,
+                      const QByteArray& file, bool close = true) {
+            QTest::newRow(name) << pieces << close << 0 << qint64(0) << qint64(0) << outcome << status << file
+                                << QByteArray();
+        };
+        row("length, head and body split", {ok + "Content-Le", "ngth: 10\r\n\r\n01234", "56789"}, Outcome::Done, 200,
+            "0123456789");
+        row("length, bytes past it dropped", {ok + "Content-Length: 4\r\n\r\n0123EXTRA"}, Outcome::Done, 200, "0123");
+        row("length, closed early", {ok + "Content-Length: 10\r\n\r\n01234"}, Outcome::Cut, 200, "01234");
+        row("no length: until the close", {"HTTP/1.0 200 OK\n\n", "abc", "def"}, Outcome::Done, 200, "abcdef");
+        row("chunked over Content-Length, split anywhere",
+            {ok + "Content-Length: 3\r\nTransfer-Encoding: Chunked\r\n\r\n4\r\nWi", "ki\r\n5;ext=1\r", "\npedia\r\nE",
+             "\r\n in\r\n\r\nchunks.\r\n0\r\nX-Trailer: 1\r\n", "\r\n"},
+            Outcome::Done, 200, "Wikipedia in\r\n\r\nchunks.");
+        row("chunked, cut inside a chunk", {chunked + "a\r\n01234"}, Outcome::Cut, 200, "01234");
+        row("chunked, cut before the last chunk", {chunked + "2\r\nab\r\n"}, Outcome::Cut, 200, "ab");
+        row("chunked, size not hex", {chunked + "zz\r\nab\r\n0\r\n\r\n"}, Outcome::BadResponse, 200, "");
+        row("chunked, data longer than its size", {chunked + "2\r\nabc\r\n0\r\n\r\n"}, Outcome::BadResponse, 200,
+            "ab");
+        row("gzip content", {ok + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\nxx"}, Outcome::BadResponse, 200,
+            "");
+        row("unknown transfer coding", {ok + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"},
+            Outcome::BadResponse, 200, "");
+        row("two different lengths", {ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc"}, Outcome::BadResponse,
+            200, "");
+        row("not HTTP", {"SSH-2.0-OpenSSH_9.2\r\n\r\n"}, Outcome::BadResponse, 0, "");
+        row("folded header", {ok + "X-A: 1\r\n  2\r\nContent-Length: 0\r\n\r\n"}, Outcome::BadResponse, 0, "");
+        // Never ends its headers and keeps the line open: refused at the limit, not after the time-out.
+        row("headers over the limit", {ok + "X-Filler: " + QByteArray(HttpDownload::kMaxHeaderBytes, 'a')},
+            Outcome::BadResponse, 0, "", false);
+        row("interim 100 first", {"HTTP/1.1 100 Continue\r\n\r\n", ok + "Content-Length: 2\r\n\r\nok"}, Outcome::Done,
+            200, "ok");
+        row("closed before an answer", {}, Outcome::Cut, 0, "");
+        QTest::newRow("404 with a body") << QList<QByteArray>{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}
+                                         << true << 0 << qint64(0) << qint64(0) << Outcome::HttpError << 404
+                                         << QByteArray() << QByteArray("not found");
+        QTest::newRow("503, chunked body, closed")
+            << QList<QByteArray>{"HTTP/1.1 503 Busy\r\nTransfer-Encoding: chunked\r\n\r\n3\r\n{}\n\r\n"} << true << 0
+            << qint64(0) << qint64(0) << Outcome::HttpError << 503 << QByteArray() << QByteArray("{}\n");
+
+        const QByteArray partial = "HTTP/1.1 206 Partial Content\r\n";
+        QTest::newRow("206 from the file's end")
+            << QList<QByteArray>{partial + "Content-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n456789"} << true
+            << 4 << qint64(0) << qint64(0) << Outcome::Done << 206 << QByteArray("0123456789") << QByteArray();
+        QTest::newRow("206 starting elsewhere")
+            << QList<QByteArray>{partial + "Content-Range: bytes 0-9/10\r\nContent-Length: 10\r\n\r\n0123456789"}
+            << true << 4 << qint64(0) << qint64(0) << Outcome::RangeMismatch << 206 << QByteArray("0123")
+            << QByteArray();
+        QTest::newRow("206 without Content-Range")
+            << QList<QByteArray>{partial + "Content-Length: 6\r\n\r\n456789"} << true << 4 << qint64(0) << qint64(0)
+            << Outcome::RangeMismatch << 206 << QByteArray("0123") << QByteArray();
+        QTest::newRow("200 to a Range: the file starts again")
+            << QList<QByteArray>{ok + "Content-Length: 10\r\n\r\n0123456789"} << true << 4 << qint64(0) << qint64(0)
+            << Outcome::Done << 200 << QByteArray("0123456789") << QByteArray();
+        QTest::newRow("206 whose total is over the cap")
+            << QList<QByteArray>{partial + "Content-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n456789"} << true
+            << 4 << qint64(9) << qint64(0) << Outcome::TooLarge << 206 << QByteArray("0123") << QByteArray();
+        QTest::newRow("length over the cap") << QList<QByteArray>{ok + "Content-Length: 10\r\n\r\n0123456789"} << true
+                                             << 0 << qint64(8) << qint64(0) << Outcome::TooLarge << 200 << QByteArray()
+                                             << QByteArray();
+        QTest::newRow("no length, past 1.5 x the told size")
+            << QList<QByteArray>{ok + "\r\n0123456789"} << true << 0 << qint64(0) << qint64(4) << Outcome::SizeCap
+            << 200 << QByteArray() << QByteArray();
+
+        // Bodies larger than the read buffer: chunk lines and data cut at every buffer boundary.
+        const QByteArray big = pattern(3 * int(HttpDownload::kBufferBytes) + 123);
+        QTest::newRow("large chunked body") << chunkedPieces(big, 100003, 65536) << true << 0 << qint64(0) << qint64(0)
+                                            << Outcome::Done << 200 << big << QByteArray();
+        QTest::newRow("large body with a length")
+            << QList<QByteArray>{ok + "Content-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" + big} << true
+            << 0 << qint64(0) << qint64(0) << Outcome::Done << 200 << big << QByteArray();
+    }
+    void answers()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, close);
+        QFETCH(int, resumeFrom);
+        QFETCH(qint64, maxBytes);
+        QFETCH(qint64, expected);
+        QFETCH(Outcome, outcome);
+        QFETCH(int, status);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, errorBody);
+        ScriptedServer server;
+        server.answers = {{pieces, close}};
+        QVERIFY(server.listen());
+        if (resumeFrom > 0)
+            QVERIFY(writeFile(m_file, QByteArray("0123456789").left(resumeFrom)));
+        HttpDownload::Request r = request(server.url());
+        r.resumeFrom = resumeFrom;
+        if (maxBytes > 0)
+            r.maxBytes = maxBytes;
+        r.expectedSize = expected;
+        const HttpDownload::Result result = run(r);
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.status, status);
+        QCOMPARE(readFile(m_file), file);
+        QCOMPARE(result.fileSize, file.size());
+        QCOMPARE(result.errorBody, errorBody);
+        QCOMPARE(result.sha256, outcome == Outcome::Done ? sha(file) : QByteArray());
+        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(server.requests[0].contains("\r\nRange: bytes=4-\r\n"), resumeFrom == 4);
+    }
+
+    // The request line and the headers a server sees.
+    void requestHead()
+    {
+        ScriptedServer server;
+        server.answers = {{{"HTTP/1.1 204 No Content\r\n\r\n"}, true}};
+        QVERIFY(server.listen());
+        QUrl url = server.url(QStringLiteral("/api/download.php"));
+        url.setQuery(QStringLiteral("app=a%20b&token=t%2Bk"));
+        const HttpDownload::Result result = run(request(url));
+        QCOMPARE(result.outcome, Outcome::Done);
+        QCOMPARE(server.requests.size(), 1);
+        const QList<QByteArray> lines = server.requests[0].split('\n');
+        QCOMPARE(lines[0], QByteArray("GET /api/download.php?app=a%20b&token=t%2Bk HTTP/1.1\r"));
+        QVERIFY(lines.contains("Host: " + url.authority().toLatin1() + "\r"));
+        QVERIFY(lines.contains("Connection: close\r"));
+        QVERIFY(!server.requests[0].contains("Range:"));
+    }
+
+    void redirects_data()
+    {
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<bool>("loop");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("relative, followed") << QByteArray("/next?x=1") << false << Outcome::Done << 2;
+        QTest::newRow("to another scheme") << QByteArray("ftp://127.0.0.1/x") << false << Outcome::BadRedirect << 1;
+        QTest::newRow("without a target") << QByteArray() << false << Outcome::BadRedirect << 1;
+        QTest::newRow("a loop ends") << QByteArray("/again") << true << Outcome::BadRedirect
+                                     << HttpDownload::kMaxRedirects + 1;
+    }
+    void redirects()
+    {
+        QFETCH(QByteArray, location);
+        QFETCH(bool, loop);
+        QFETCH(Outcome, outcome);
+        QFETCH(int, requests);
+        const QByteArray moved = "HTTP/1.1 302 Found\r\n" + (location.isEmpty() ? QByteArray() : "Location: " + location + "\r\n") +
+                                 "Content-Length: 0\r\n\r\n";
+        ScriptedServer server;
+        server.answers = {{{moved}, true}};
+        if (!loop)
+            server.answers.append({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, true});
+        QVERIFY(server.listen());
+        const HttpDownload::Result result = run(request(server.url()));
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(server.requests.size(), requests);
+        if (outcome == Outcome::Done) {
+            QVERIFY(server.requests[1].startsWith("GET /next?x=1 HTTP/1.1\r\n"));
+            QCOMPARE(readFile(m_file), QByteArray("ok"));
+        }
+    }
+
+    // Over TLS: the host's certificate is checked against the trusted CAs, and a redirect may not leave
+    // https for plain http.
+    void https_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<bool>("toHttp");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::newRow("trusted") << true << false << Outcome::Done;
+        QTest::newRow("unknown CA") << false << false << Outcome::TlsFailed;
+        QTest::newRow("redirect to http refused") << true << true << Outcome::BadRedirect;
+    }
+    void https()
+    {
+        QFETCH(bool, trusted);
+        QFETCH(bool, toHttp);
+        QFETCH(Outcome, outcome);
+        ktr::test::FakeServiceHost::setTestCaTrusted(trusted);
+        ScriptedServer plain;
+        plain.answers = {{{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, true}};
+        QVERIFY(plain.listen());
+        ktr::test::FakeServiceHost host(ktr::test::FakeServiceHost::Scheme::Https);
+        const QByteArray body = pattern(300000);
+        host.route("GET", "/pkg.zip", "", [&](const ktr::test::FakeServiceHost::Request&) {
+            if (!toHttp)
+                return ktr::test::FakeServiceHost::Reply::raw(200, body, "application/zip");
+            auto reply = ktr::test::FakeServiceHost::Reply::raw(302, {});
+            reply.addHeader("Location", plain.url().toEncoded());
+            return reply;
+        });
+        QVERIFY(host.listen());
+        const HttpDownload::Result result = run(request(QUrl(host.baseUrl().toString() + "/pkg.zip")));
+        ktr::test::FakeServiceHost::setTestCaTrusted(true);
+        QCOMPARE(result.outcome, outcome);
+        QVERIFY(plain.requests.isEmpty());
+        if (outcome == Outcome::Done) {
+            QCOMPARE(readFile(m_file), body);
+            QCOMPARE(result.sha256, sha(body));
+        }
+    }
+
+    // A stalled line ends with the time-out, an abort ends at once; what arrived stays in the file either way.
+    void stalledOrAborted_data()
+    {
+        QTest::addColumn<bool>("abort");
+        QTest::newRow("no data for the time-out") << false;
+        QTest::newRow("aborted") << true;
+    }
+    void stalledOrAborted()
+    {
+        QFETCH(bool, abort);
+        ScriptedServer server;
+        server.answers = {{{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n01234"}, false}};
+        QVERIFY(server.listen());
+        HttpDownload::Request r = request(server.url());
+        r.idleTimeoutMs = abort ? 10000 : 300;
+        HttpDownload download;
+        QSignalSpy done(&download, &HttpDownload::finished);
+        QSignalSpy progress(&download, &HttpDownload::progress);
+        download.start(r);
+        if (abort) {
+            QTRY_VERIFY(!progress.isEmpty() && progress.last().at(0).toLongLong() == 5);
+            download.abort();
+        }
+        QVERIFY(done.wait(abort ? 2000 : 5000));
+        const auto result = done.at(0).at(0).value<HttpDownload::Result>();
+        QCOMPARE(result.outcome, abort ? Outcome::Aborted : Outcome::Timeout);
+        QCOMPARE(readFile(m_file), QByteArray("01234"));
+        QVERIFY(!download.isRunning());
+    }
+
+    // A file that can't be opened fails before anything is asked of the server.
+    void unopenableFile()
+    {
+        ScriptedServer server;
+        server.answers = {{{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, true}};
+        QVERIFY(server.listen());
+        const QString blocker = ktr::test::freshDir(QStringLiteral("blocked")) + "/plain";
+        QVERIFY(writeFile(blocker, "a file, not a folder"));
+        HttpDownload::Request r = request(server.url());
+        r.filePath = blocker + "/file.part";
+        const HttpDownload::Result result = run(r);
+        QCOMPARE(result.outcome, Outcome::OpenFailed);
+        QVERIFY(server.requests.isEmpty());
+    }
+
+    // Deleting a running download stops it without waiting for the server.
+    void deletedWhileRunning()
+    {
+        ScriptedServer server;
+        server.answers = {{{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n01"}, false}};
+        QVERIFY(server.listen());
+        auto download = std::make_unique<HttpDownload>();
+        QSignalSpy progress(download.get(), &HttpDownload::progress);
+        download->start(request(server.url()));
+        QTRY_VERIFY(!progress.isEmpty());
+        QElapsedTimer timer;
+        timer.start();
+        download.reset();
+        QVERIFY(timer.elapsed() < 2000);
+        QCOMPARE(readFile(m_file), QByteArray("01"));
+    }
+};
+
+KTR_TEST_MAIN(TestHttpDownload)
+#include "tst_httpdownload.moc"
