@@ -56,7 +56,7 @@ public:
         QStringList candidates;
         if (QCoreApplication::instance())
             candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                              QLatin1String(wire::kEncoderFileName);
+                              QLatin1String(kVideoEncoderFileName);
 #ifdef KTR_VIDEOENCODER_BUILD_PATH
         candidates << QStringLiteral(KTR_VIDEOENCODER_BUILD_PATH);
 #endif

@@ -10,7 +10,6 @@
 // names the slot. Both ends are built from the same sources, so the records are plain structs.
 namespace ktr::platform::encoderwire {
 
-inline constexpr const char* kEncoderFileName = "ktr-videoencoder";
 // The socket's number in the encoder process.
 inline constexpr int kSocketFd = 3;
 // Frames in flight, one shared memory slot each: one filled by the capture, one encoding, four waiting.

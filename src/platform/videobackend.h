@@ -55,6 +55,8 @@ struct VideoModuleApi
 
 // The module's file name, looked for beside the executable, then where the build put it.
 inline constexpr const char* kVideoModuleFileName = "ktr-videomodule.so";
+// The encoder process's program (encoderprocess.h), looked for the same way.
+inline constexpr const char* kVideoEncoderFileName = "ktr-videoencoder";
 
 // A hold on the module: the first hold opens it, the last one let go closes it again, so FFmpeg, its codec
 // libraries and what they set up go back to the system (as far as the C library lets them) once nothing
