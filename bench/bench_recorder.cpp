@@ -1,13 +1,14 @@
 // The screen recorder beside ffmpeg's x11grab: the same screen, rate, encoder settings and time, one after
 // the other in the same run, the recorder at the panel's default settings (59 fps, MP4); prints the frame
 // rate each reached, the CPU time of each and their ratio, the memory the recorder added while recording
-// and kept after the stop beside ffmpeg's whole process, and how long the GUI thread was held up.
+// and kept after the stop beside ffmpeg's whole process, and how long the GUI thread was held up. The
+// recorder's encoder process is part of the recorder: its memory while recording and its CPU time count.
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_recorder
 //
 // KTR_BENCH_SECONDS shortens the 30 s of each recording.
 #include "platform/mp4writer.h"
-#include "platform/videobackend.h"
+#include "platform/encoderprocess.h"
 #include "recorder/screenmonitor.h"
 #include "ui/appsettings.h"
 
@@ -36,6 +37,7 @@ struct Memory
     qint64 rss = 0;  // VmRSS
     qint64 anon = 0; // RssAnon: the heap and other private memory (the rest is mapped files)
     qint64 peak = 0; // VmHWM
+    qint64 shmem = 0; // RssShmem: shared memory (the frames the recorder shares with its encoder process)
 };
 
 // Memory of a process from its status file, in bytes.
@@ -56,6 +58,8 @@ Memory memoryOf(const QString& statusPath)
             m.anon = bytes;
         else if (parts[0] == "VmHWM:")
             m.peak = bytes;
+        else if (parts[0] == "RssShmem:")
+            m.shmem = bytes;
     }
     return m;
 }
@@ -173,16 +177,11 @@ int main(int argc, char** argv)
     longestGapMs = 0;
 
     const Memory memBefore = memoryOf(QStringLiteral("/proc/self/status"));
-    // The FFmpeg module's own share, for the record: loaded here and let go again (the recorder loads it for
-    // its run and lets it go at the stop, so it is part of what it adds, not of what it keeps).
-    Memory memModule;
-    {
-        const ktr::platform::VideoModuleHold module;
-        memModule = memoryOf(QStringLiteral("/proc/self/status"));
-    }
     Memory memPeak = memBefore;
+    qint64 encoderPeak = 0;
     const double selfBefore = cpuSeconds(RUSAGE_SELF);
     const double guiBefore = cpuSeconds(RUSAGE_THREAD);
+    const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
     QElapsedTimer call;
     call.start();
     // The rate is counted over the time the recorder really ran: a coarse timer of 15 s may end the
@@ -197,7 +196,15 @@ int main(int argc, char** argv)
     const qint64 startMs = call.elapsed();
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        const Memory m = memoryOf(QStringLiteral("/proc/self/status"));
+        // This process and its encoder processes at the same moment. The frames they share are counted once
+        // (in this process).
+        Memory m = memoryOf(QStringLiteral("/proc/self/status"));
+        for (pid_t pid : ktr::platform::encoderProcessIds()) {
+            const Memory e = memoryOf(QStringLiteral("/proc/%1/status").arg(pid));
+            m.rss += e.rss - e.shmem;
+            m.anon += e.anon;
+            encoderPeak = std::max(encoderPeak, e.rss);
+        }
         memPeak.rss = std::max(memPeak.rss, m.rss);
         memPeak.anon = std::max(memPeak.anon, m.anon);
     });
@@ -215,8 +222,11 @@ int main(int argc, char** argv)
     const qint64 requestStopMs = call.elapsed();
     monitor.stop(); // waits for the segment to be finished
     const qint64 stopMs = call.elapsed();
-    // The GUI thread's own share (the timer, the event loop) is not the recorder's.
-    const double recorderCpu = (cpuSeconds(RUSAGE_SELF) - selfBefore) - (cpuSeconds(RUSAGE_THREAD) - guiBefore);
+    // The GUI thread's own share (the timer, the event loop) is not the recorder's; its encoder process,
+    // ended and waited for at the stop, is.
+    const std::size_t encodersLeft = ktr::platform::encoderProcessIds().size();
+    const double recorderCpu = (cpuSeconds(RUSAGE_SELF) - selfBefore) - (cpuSeconds(RUSAGE_THREAD) - guiBefore) +
+                               (cpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
     // What the stop gave back, after a moment for anything the recorder hands back late.
     {
         QEventLoop settleLoop;
@@ -284,9 +294,9 @@ int main(int argc, char** argv)
                 mb(memPeak.anon - memBefore.anon));
     std::printf("recorder memory kept after the stop: %.1f MB (private %.1f MB)\n", mb(memAfter.rss - memBefore.rss),
                 mb(memAfter.anon - memBefore.anon));
-    std::printf("video module alone, loaded and let go (part of the above while recording): %.1f MB (private "
-                "%.1f MB)\n",
-                mb(memModule.rss - memBefore.rss), mb(memModule.anon - memBefore.anon));
+    std::printf("recorder's encoder process peak (part of the above while recording): %.1f MB; left after "
+                "the stop: %zu\n",
+                mb(encoderPeak), encodersLeft);
     std::printf("ffmpeg whole process peak: %.1f MB\n", mb(ffmpegPeak));
     std::printf("encoder: libx264 %s/%s %lld bit/s, gop %d, %d threads\n", qPrintable(s.preset), qPrintable(s.tune),
                 s.bitrate, s.gop, s.threads);

@@ -48,6 +48,7 @@ install(CODE [[
         "prefix=${CMAKE_INSTALL_PREFIX}\n"
         "${_ktr_exe}\n"
         "${CMAKE_INSTALL_PREFIX}/${_ktr_bindir}/ktr-videomodule.so\n"
+        "${CMAKE_INSTALL_PREFIX}/${_ktr_bindir}/ktr-videoencoder\n"
         "${_ktr_entry}\n"
         "${_ktr_icon}\n"
         "${_ktr_marker_path}\n")

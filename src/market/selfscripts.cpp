@@ -154,6 +154,7 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
     static const QStringList ourNames = {QStringLiteral("kestrune-panel"), QStringLiteral("kestrune-panel.desktop"),
                                          QStringLiteral("kestrune-panel.png"),
                                          QLatin1String(ktr::platform::kVideoModuleFileName),
+                                         QLatin1String(ktr::platform::kVideoEncoderFileName),
                                          QLatin1String(ktr::platform::kInstallMarkerName)};
     out.files << program;
     for (const QString& line : lines) {

@@ -1,6 +1,6 @@
 #include "platform/mp4writer.h"
 
-#include "platform/videobackend.h"
+#include "platform/encoderprocess.h"
 
 #include <QThread>
 
@@ -19,10 +19,10 @@ constexpr const char* kMovFlags = "+frag_keyframe+empty_moov+default_base_moof";
 
 } // namespace
 
-// The encoder and muxer come from the video module, held from the first open() until the writer goes.
+// The encoder and muxer run in an encoder process, taken at the first open() and given back when the writer
+// goes.
 struct Mp4Writer::Private
 {
-    std::unique_ptr<VideoModuleHold> module; // outlives the backend
     std::unique_ptr<Mp4WriterBackend> backend;
     EncoderSettings settings;
     QString path;
@@ -77,15 +77,8 @@ bool Mp4Writer::open(const QString& path, int screenWidth, int screenHeight, int
     d->path = path;
     d->error.clear();
     d->settings = settingsFor(screenWidth, screenHeight, fps);
-    if (!d->backend) {
-        auto module = std::make_unique<VideoModuleHold>();
-        if (!module->api()) {
-            d->error = QStringLiteral("no video module");
-            return false;
-        }
-        d->backend.reset(module->api()->createWriter());
-        d->module = std::move(module);
-    }
+    if (!d->backend)
+        d->backend = makeEncoderProcessWriter();
     return d->backend->open(path, d->settings);
 }
 
@@ -115,11 +108,7 @@ QString Mp4Writer::path() const
 
 QString Mp4Writer::errorString() const
 {
-    if (!d->backend)
-        return d->error;
-    // A copy of its own: a text written in the module would vanish with it.
-    const QString text = d->backend->errorString();
-    return QString(text.constData(), text.size());
+    return d->backend ? d->backend->errorString() : d->error;
 }
 
 int Mp4Writer::width() const

@@ -8,8 +8,8 @@
 
 namespace ktr::platform {
 
-// Writes one H.264 MP4 file from screen frames (FFmpeg with libx264 behind it). Used by the screen
-// recorder's thread only; it touches no widget or pixmap.
+// Writes one H.264 MP4 file from screen frames (FFmpeg with libx264 behind it, in an encoder process:
+// encoderprocess.h). Used by the screen recorder's thread only; it touches no widget or pixmap.
 //
 // The file is a fragmented MP4: a fragment is written every two seconds, so a segment cut short by a
 // full disk or a killed process still plays up to its last complete fragment.
@@ -47,7 +47,7 @@ public:
     // Encodes one frame shown from timeMs (milliseconds since the segment began, from a steady clock; a
     // stamp not after the previous one is moved just behind it). A frame of odd size loses its last column
     // or row. False when the frame was refused: the writer is closed, the frame's size does not match, or
-    // encoding or writing failed (a full disk shows here).
+    // encoding or writing failed (a full disk, or an encoder process that died, shows here).
     bool writeFrame(const QImage& frame, qint64 timeMs);
 
     // Finishes the file. Frames already written stay playable even when the end can't be written; a file

@@ -7,11 +7,12 @@
 #include <QSize>
 #include <QString>
 
-// The FFmpeg side of video decoding and MP4 writing lives in a module of its own ("ktr-videomodule.so"),
-// opened while a video is decoded or recorded: FFmpeg and the hundred libraries behind it are then no part
-// of every start, nor of the memory of a panel that has stopped recording. VideoDecoder and Mp4Writer
-// forward to these interfaces. Nothing the module hands out may point into it once it is closed: texts
-// and images that cross are copied or allocated by the C library.
+// The FFmpeg side of video decoding lives in a module of its own ("ktr-videomodule.so"), opened while a
+// video is decoded: FFmpeg and the hundred libraries behind it are then no part of every start.
+// VideoDecoder forwards to its interface. Nothing the module hands out may point into it once it is
+// closed: texts and images that cross are copied or allocated by the C library. MP4 writing goes to an
+// encoder process instead (encoderprocess.h): some of those libraries can never be unloaded from a
+// process, and a recording's memory must all go back at its stop.
 namespace ktr::platform {
 
 class VideoDecoderBackend
@@ -44,10 +45,9 @@ public:
 // What the module hands out; version changes with every change of these interfaces.
 struct VideoModuleApi
 {
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
     int version = kVersion;
     VideoDecoderBackend* (*createDecoder)() = nullptr;
-    Mp4WriterBackend* (*createWriter)() = nullptr;
 };
 
 // The module's one exported symbol.
@@ -55,11 +55,13 @@ struct VideoModuleApi
 
 // The module's file name, looked for beside the executable, then where the build put it.
 inline constexpr const char* kVideoModuleFileName = "ktr-videomodule.so";
+// The encoder process's program (encoderprocess.h), looked for the same way.
+inline constexpr const char* kVideoEncoderFileName = "ktr-videoencoder";
 
 // A hold on the module: the first hold opens it, the last one let go closes it again, so FFmpeg, its codec
-// libraries and what they set up (about 20 MB) go back to the system once nothing records or plays a video.
-// Everything made through api() must be gone before the hold that made it: Mp4Writer and VideoDecoder each
-// keep one beside their backend. Thread-safe.
+// libraries and what they set up go back to the system (as far as the C library lets them) once nothing
+// plays a video. Everything made through api() must be gone before the hold that made it: VideoDecoder keeps
+// one beside its backend. Thread-safe.
 class VideoModuleHold
 {
 public:

@@ -44,7 +44,7 @@ void load()
         using Entry = const VideoModuleApi* (*)();
         auto entry = reinterpret_cast<Entry>(dlsym(handle, KTR_VIDEO_MODULE_ENTRY));
         const VideoModuleApi* found = entry ? entry() : nullptr;
-        if (!found || found->version != VideoModuleApi::kVersion || !found->createDecoder || !found->createWriter) {
+        if (!found || found->version != VideoModuleApi::kVersion || !found->createDecoder) {
             errors << QStringLiteral("module of another build ignored: ") + path;
             dlclose(handle);
             continue;
@@ -88,7 +88,7 @@ VideoModuleHold::~VideoModuleHold()
     dlclose(g_handle);
     g_handle = nullptr;
     qInfo().noquote() << "[video] module unloaded";
-    // The encoder's and decoder's threads freed into heaps of their own: give those back too.
+    // The decoder's threads freed into heaps of their own: give those back too.
     releaseFreeHeap();
 }
 

@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "platform/inputactivity.h"
 #include "platform/screencapture.h"
-#include "platform/videobackend.h"
+#include "platform/encoderprocess.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -36,7 +36,7 @@ RecorderCore::Seams RecorderCore::systemSeams()
     s.freeBytes = storageFreeBytes;
     s.capture = [] { return ktr::platform::ScreenCapture::createX11(); };
     s.sinks = makeSegmentSink;
-    s.keepMp4Encoder = [] { return std::shared_ptr<void>(std::make_shared<ktr::platform::VideoModuleHold>()); };
+    s.keepMp4Encoder = [] { return std::shared_ptr<void>(std::make_shared<ktr::platform::EncoderProcessHold>()); };
     return s;
 }
 

@@ -32,8 +32,9 @@ public:
         // A capture of the primary display, made on the recorder thread at its first use.
         std::function<std::unique_ptr<ktr::platform::ScreenCapture>()> capture;
         SegmentSinkFactory sinks;
-        // Keeps what MP4 segments are made with loaded from the first MP4 segment to the end of the run, so a
-        // new segment does not load it again; what it returns is let go at finish(). May be empty.
+        // Keeps what MP4 segments are made with (the encoder process) from the first MP4 segment to the end of
+        // the run, so a new segment does not start it again; what it returns is let go at finish(). May be
+        // empty.
         std::function<std::shared_ptr<void>()> keepMp4Encoder;
     };
     // The program's own: the system clock and input, QStorageInfo, X11 capture, AVI and MP4 files.

@@ -7,16 +7,20 @@ function(check_tree root prefix)
     set(icon "${root}${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png")
     set(marker "${root}${prefix}/bin/.kestrune-install-marker")
     set(videomodule "${root}${prefix}/bin/ktr-videomodule.so")
-    foreach(f IN ITEMS "${exe}" "${videomodule}" "${entry}" "${icon}" "${marker}")
+    set(encoder "${root}${prefix}/bin/ktr-videoencoder")
+    foreach(f IN ITEMS "${exe}" "${videomodule}" "${encoder}" "${entry}" "${icon}" "${marker}")
         if(NOT EXISTS "${f}")
             message(FATAL_ERROR "not installed: ${f}")
         endif()
     endforeach()
-    execute_process(COMMAND test -x "${exe}" RESULT_VARIABLE notExecutable)
-    if(NOT notExecutable EQUAL 0)
-        message(FATAL_ERROR "not executable: ${exe}")
-    endif()
-    # FFmpeg and its chain come with the video module, opened when a video is played or recorded; libcrypto
+    foreach(f IN ITEMS "${exe}" "${encoder}")
+        execute_process(COMMAND test -x "${f}" RESULT_VARIABLE notExecutable)
+        if(NOT notExecutable EQUAL 0)
+            message(FATAL_ERROR "not executable: ${f}")
+        endif()
+    endforeach()
+    # FFmpeg and its chain come with the video module, opened when a video is played, and the encoder process,
+    # started for a recording; libcrypto
     # and libarchive are opened when something is signed, hashed, protected or zipped: the program itself
     # does not load them at every start.
     execute_process(COMMAND readelf -d "${exe}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelfRc)
@@ -32,6 +36,10 @@ function(check_tree root prefix)
     execute_process(COMMAND readelf -d "${videomodule}" OUTPUT_VARIABLE moduleDynamic)
     if(NOT moduleDynamic MATCHES "libavcodec")
         message(FATAL_ERROR "${videomodule} is not the FFmpeg module:\n${moduleDynamic}")
+    endif()
+    execute_process(COMMAND readelf -d "${encoder}" OUTPUT_VARIABLE encoderDynamic)
+    if(NOT encoderDynamic MATCHES "libavcodec" OR encoderDynamic MATCHES "libQt")
+        message(FATAL_ERROR "${encoder} is not the FFmpeg encoder without Qt:\n${encoderDynamic}")
     endif()
     file(SHA256 "${icon}" iconHash)
     file(SHA256 "${SOURCE_DIR}/src/resources/logo.png" logoHash)
@@ -51,6 +59,7 @@ function(check_tree root prefix)
     # The marker names the prefix and every installed file by its final path (without DESTDIR).
     file(STRINGS "${marker}" lines)
     foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel" "${prefix}/bin/ktr-videomodule.so"
+                          "${prefix}/bin/ktr-videoencoder"
                           "${prefix}/share/applications/kestrune-panel.desktop"
                           "${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png"
                           "${prefix}/bin/.kestrune-install-marker")

@@ -44,10 +44,10 @@ QByteArray marker(const QString& prefix)
 {
     return QStringLiteral("KestrunePanel 1.0.0\nprefix=%1\n%1/bin/kestrune-panel\n"
                           "%1/share/applications/kestrune-panel.desktop\n"
-                          "%1/share/icons/hicolor/128x128/apps/kestrune-panel.png\n%1/bin/%3\n%1/bin/%2\n"
+                          "%1/share/icons/hicolor/128x128/apps/kestrune-panel.png\n%1/bin/%3\n%1/bin/%4\n%1/bin/%2\n"
                           "%1/bin/notes.txt\n/etc/passwd\n")
         .arg(prefix, QLatin1String(ktr::platform::kInstallMarkerName),
-             QLatin1String(ktr::platform::kVideoModuleFileName))
+             QLatin1String(ktr::platform::kVideoModuleFileName), QLatin1String(ktr::platform::kVideoEncoderFileName))
         .toUtf8();
 }
 
@@ -57,6 +57,7 @@ QString makeInstall(const QString& root)
     const QString prefix = root + QStringLiteral("/prefix ") + kAwkward;
     writeFile(prefix + "/bin/kestrune-panel", "#!/bin/sh\n");
     writeFile(prefix + "/bin/" + ktr::platform::kVideoModuleFileName, "module");
+    writeFile(prefix + "/bin/" + ktr::platform::kVideoEncoderFileName, "encoder");
     writeFile(prefix + "/bin/" + ktr::platform::kInstallMarkerName, marker(prefix));
     writeFile(prefix + "/share/applications/kestrune-panel.desktop", "[Desktop Entry]\n");
     writeFile(prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png", "png");
@@ -162,6 +163,7 @@ private Q_SLOTS:
                  QStringList({prefix + "/bin/kestrune-panel", prefix + "/share/applications/kestrune-panel.desktop",
                               prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png",
                               prefix + "/bin/" + ktr::platform::kVideoModuleFileName,
+                              prefix + "/bin/" + ktr::platform::kVideoEncoderFileName,
                               prefix + "/bin/" + ktr::platform::kInstallMarkerName}));
         QCOMPARE(installed.folder, prefix + "/bin");
 

@@ -1,6 +1,7 @@
 // The H.264 MP4 segment writer, checked with ffprobe and ffmpeg (readers that are not ours) and with the
 // project's decoder.
 #include "ffprobe.h"
+#include "platform/encoderprocess.h"
 #include "platform/mp4writer.h"
 #include "platform/videodecoder.h"
 #include "testenv.h"
@@ -9,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/wait.h>
+
+#include <csignal>
 #include <cmath>
 
 using ktr::platform::Mp4Writer;
@@ -44,11 +48,21 @@ QList<qint64> evenTimes(int frames, int fps)
     return t;
 }
 
-// Whether the FFmpeg module is mapped into this process now.
-bool videoModuleLoaded()
+// Whether FFmpeg or the encoder is mapped into this process now (Debian's libavcodec pulls in libraries
+// that can never be unloaded again).
+bool encoderLibrariesHere()
 {
     QFile maps(QStringLiteral("/proc/self/maps"));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("ktr-videomodule.so");
+    if (!maps.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = maps.readAll();
+    return text.contains("libavcodec") || text.contains("libx264") || text.contains("ktr-videomodule.so");
+}
+
+// Whether a process is still there (a zombie not yet waited for counts).
+bool processExists(pid_t pid)
+{
+    return QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
 }
 
 // The first frame's bytes as ffmpeg decodes them to NV12, without any colour conversion.
@@ -72,6 +86,107 @@ private Q_SLOTS:
     {
         if (!ktr::test::haveFfprobe())
             QSKIP("needs ffprobe and ffmpeg");
+    }
+
+    // Declared first: before anything in this test decodes a video (which maps FFmpeg here for good).
+    // FFmpeg and the encoder run in an encoder process, never in this one; it lives while a writer (or a hold)
+    // does and ends with the last, taking all it loaded with it; the next writer starts one again.
+    void encoderRunsOutsideAndEndsWithTheLastWriter()
+    {
+        QVERIFY(ktr::platform::encoderProcessIds().empty());
+        const QString dir = ktr::test::freshDir(QStringLiteral("mp4"));
+        QString said;
+        std::vector<pid_t> running;
+        {
+            Mp4Writer failed;
+            QVERIFY(!failed.open(dir + QStringLiteral("/none.mp4"), 0, 48, 10));
+            said = failed.errorString();
+            Mp4Writer writer;
+            QVERIFY2(writer.open(dir + QStringLiteral("/one.mp4"), 64, 48, 10), qPrintable(writer.errorString()));
+            for (qint64 t : evenTimes(3, 10))
+                QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), t));
+            running = ktr::platform::encoderProcessIds();
+            QCOMPARE(running.size(), std::size_t(1));
+            QVERIFY(!encoderLibrariesHere());
+            QVERIFY(writer.close());
+            QCOMPARE(writer.framesWritten(), 3);
+            // The next segment of this writer goes to the same process.
+            QVERIFY(writer.open(dir + QStringLiteral("/two.mp4"), 64, 48, 10));
+            QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), 0));
+            QVERIFY(writer.close());
+            QCOMPARE(ktr::platform::encoderProcessIds(), running);
+        }
+        QVERIFY(ktr::platform::encoderProcessIds().empty());
+        QVERIFY(!processExists(running.front())); // ended and waited for
+        QCOMPARE(said, QStringLiteral("no frame size or rate"));
+        const QString again = writeFile(QStringLiteral("again.mp4"), QSize(64, 48), 10, evenTimes(3, 10));
+        QVERIFY(!again.isEmpty());
+        QVERIFY(ktr::platform::encoderProcessIds().empty());
+        QVERIFY(!encoderLibrariesHere());
+        QCOMPARE(ktr::test::probeVideo(dir + QStringLiteral("/one.mp4")).values.value("nb_read_frames"),
+                 QStringLiteral("3"));
+        QCOMPARE(ktr::test::probeVideo(again).values.value("nb_read_frames"), QStringLiteral("3"));
+    }
+
+    // A hold keeps the process of a finished segment for the next writer (a recording's rotation), and the
+    // process ends with the hold.
+    void holdKeepsTheProcessForTheNextSegment()
+    {
+        std::vector<pid_t> first;
+        {
+            const ktr::platform::EncoderProcessHold hold;
+            QVERIFY(!writeFile(QStringLiteral("a.mp4"), QSize(64, 48), 10, evenTimes(2, 10)).isEmpty());
+            first = ktr::platform::encoderProcessIds();
+            QCOMPARE(first.size(), std::size_t(1));
+            QVERIFY(!writeFile(QStringLiteral("b.mp4"), QSize(64, 48), 10, evenTimes(2, 10)).isEmpty());
+            QCOMPARE(ktr::platform::encoderProcessIds(), first);
+        }
+        QVERIFY(ktr::platform::encoderProcessIds().empty());
+        QVERIFY(!processExists(first.front()));
+    }
+
+    // An encoder process that dies is a failed write, never success: later frames are refused, the end
+    // fails, the fragments already on disk stay and a file without a frame goes. The next writer gets a new
+    // process.
+    void lostEncoderFailsTheSegment_data()
+    {
+        QTest::addColumn<int>("framesFirst");
+        QTest::newRow("before any frame") << 0;
+        QTest::newRow("after a fragment") << 21;
+    }
+    void lostEncoderFailsTheSegment()
+    {
+        QFETCH(int, framesFirst);
+        const int fps = 10; // a key frame (and a fragment) every 20 frames
+        const QString path = ktr::test::freshDir(QStringLiteral("mp4")) + QStringLiteral("/lost.mp4");
+        Mp4Writer writer;
+        QVERIFY(writer.open(path, 64, 48, fps));
+        // Frames until the encoder says the first fragment is written (it answers as it goes).
+        qint64 t = 0;
+        for (int i = 0; framesFirst > 0 && writer.framesWritten() < framesFirst && i < 2000; ++i, t += 100)
+            QVERIFY(writer.writeFrame(flat(QSize(64, 48), QColor::fromHsv(i % 360, 200, 200)), t));
+        QVERIFY(writer.framesWritten() >= framesFirst);
+        const std::vector<pid_t> ids = ktr::platform::encoderProcessIds();
+        QCOMPARE(ids.size(), std::size_t(1));
+        QCOMPARE(::kill(ids.front(), SIGKILL), 0);
+        siginfo_t info{};
+        QCOMPARE(::waitid(P_PID, id_t(ids.front()), &info, WEXITED | WNOWAIT), 0); // dead, left for the writer
+
+        QVERIFY(!writer.writeFrame(flat(QSize(64, 48), Qt::red), t));
+        QCOMPARE(writer.errorString(), QStringLiteral("encoder process ended unexpectedly"));
+        QVERIFY(!writer.writeFrame(flat(QSize(64, 48), Qt::red), t + 100));
+        QVERIFY(!writer.close());
+        QVERIFY(!processExists(ids.front()));
+        if (framesFirst == 0) {
+            QVERIFY(!QFileInfo::exists(path));
+        } else {
+            const int played = ktr::test::probeVideo(path).values.value("nb_read_frames").toInt();
+            QVERIFY2(played >= 20, qPrintable(QString::number(played)));
+        }
+        QVERIFY(writer.open(path + QStringLiteral(".next.mp4"), 64, 48, fps));
+        QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), 0));
+        QVERIFY(writer.close());
+        QVERIFY(ktr::platform::encoderProcessIds() != ids);
     }
 
     void settingsFollowTheScreen_data()
@@ -210,29 +325,6 @@ private Q_SLOTS:
         QVERIFY(!writer.writeFrame(flat(QSize(64, 48), Qt::red), 0));
         QVERIFY(!writer.open(dir + "/none.mp4", 0, 48, 10));
         QVERIFY(!QFileInfo::exists(dir + "/none.mp4"));
-    }
-
-    // FFmpeg and the libraries behind it stay loaded only while a writer needs them: the last writer to go
-    // closes the module (its memory goes back to the system), the next one opens it again, and what a writer
-    // said outlives the module.
-    void moduleIsClosedWithTheLastWriter()
-    {
-        QVERIFY(!videoModuleLoaded());
-        QString said;
-        {
-            Mp4Writer failed;
-            QVERIFY(!failed.open(ktr::test::freshDir(QStringLiteral("mp4")) + QStringLiteral("/none.mp4"), 0, 48, 10));
-            said = failed.errorString();
-            QVERIFY(videoModuleLoaded());
-            QVERIFY(!writeFile(QStringLiteral("beside.mp4"), QSize(64, 48), 10, evenTimes(3, 10)).isEmpty());
-            QVERIFY(videoModuleLoaded()); // the first writer still holds it
-        }
-        QVERIFY(!videoModuleLoaded());
-        QCOMPARE(said, QStringLiteral("no frame size or rate"));
-        const QString again = writeFile(QStringLiteral("again.mp4"), QSize(64, 48), 10, evenTimes(3, 10));
-        QVERIFY(!again.isEmpty());
-        QVERIFY(!videoModuleLoaded());
-        QCOMPARE(ktr::test::probeVideo(again).values.value("nb_read_frames"), QStringLiteral("3"));
     }
 
     // The disk full from the first byte: the writer refuses frames (it does not pretend), and the failed end

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-// The module's FFmpeg implementations of the video interfaces (the only code that includes FFmpeg).
+// The module's FFmpeg implementation of the video decoder interface (the only code that includes FFmpeg).
 namespace ktr::platform::ffmpeg {
 
 class FfmpegDecoder final : public VideoDecoderBackend
@@ -21,24 +21,6 @@ public:
     void setOutputSize(QSize size) override;
     ReadResult readFrame(QImage* frame, qint64* ptsMs, qint64* durationMs) override;
     bool rewind() override;
-
-private:
-    struct Private;
-    std::unique_ptr<Private> d;
-};
-
-class FfmpegWriter final : public Mp4WriterBackend
-{
-public:
-    FfmpegWriter();
-    ~FfmpegWriter() override;
-    bool open(const QString& path, const Mp4Writer::EncoderSettings& settings) override;
-    bool writeFrame(const QImage& frame, qint64 timeMs) override;
-    bool close() override;
-    bool isOpen() const override;
-    QString errorString() const override;
-    qint64 framesWritten() const override;
-    qint64 estimatedBytes() const override;
 
 private:
     struct Private;
