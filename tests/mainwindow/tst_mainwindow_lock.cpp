@@ -92,6 +92,18 @@ class TestMainWindowLock : public QObject
         return w;
     }
 
+    // The real settings dialog, with the arguments the panel gave it kept for the test to call.
+    static void keepDialogArgs(MainWindow& w, MainWindow::SettingsDialogArgs& args)
+    {
+        w.setSettingsDialogFactory([&args](const MainWindow::SettingsDialogArgs& a) {
+            args = a;
+            return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
+                                      a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
+                                      a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
+                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
+        });
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -371,13 +383,7 @@ private Q_SLOTS:
         MainWindow::SettingsDialogArgs args;
         std::unique_ptr<MainWindow> w = shownPanel();
         QVERIFY(w);
-        w->setSettingsDialogFactory([&args](const MainWindow::SettingsDialogArgs& a) {
-            args = a;
-            return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
-                                      a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
-                                      a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
-                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
-        });
+        keepDialogArgs(*w, args);
         const QString localHash = makePasswordHash(kPassword, 1);
         const QMap<QString, QString> localRules{{m_files + "/b.txt", m_files + "/new.txt"}};
         w->settings().protectPasswordHash = localHash;
@@ -452,13 +458,7 @@ private Q_SLOTS:
         auto w = shownPanel();
         QVERIFY(w);
         MainWindow::SettingsDialogArgs args;
-        w->setSettingsDialogFactory([&args](const MainWindow::SettingsDialogArgs& a) {
-            args = a;
-            return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
-                                      a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
-                                      a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
-                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
-        });
+        keepDialogArgs(*w, args);
         w->settings().protectPasswordHash = makePasswordHash(kPassword, 1);
         w->onUiButton(UiBtn::Obfuscate);
         QVERIFY(w->settings().obfuscateEnabled);
