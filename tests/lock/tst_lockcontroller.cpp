@@ -403,19 +403,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("asked");
         QTest::addColumn<bool>("taken");
         for (const bool restore : {false, true}) {
-            const QString way = restore ? QStringLiteral("restore: ") : QStringLiteral("import: ");
-            const auto row = [&way](const char* name) { return qPrintable(way + QLatin1String(name)); };
-            QTest::newRow(row("card cancelled")) << restore << true << false << true << QString() << true << false;
-            QTest::newRow(row("wrong password"))
+            const char* const way = restore ? "restore: " : "import: ";
+            QTest::addRow("%s%s", way, "card cancelled")
+                << restore << true << false << true << QString() << true << false;
+            QTest::addRow("%s%s", way, "wrong password")
                 << restore << true << false << true << QStringLiteral("abce") << true << false;
-            QTest::newRow(row("right password")) << restore << true << false << true << kPassword << true << true;
-            QTest::newRow(row("no local password"))
+            QTest::addRow("%s%s", way, "right password")
+                << restore << true << false << true << kPassword << true << true;
+            QTest::addRow("%s%s", way, "no local password")
                 << restore << false << false << true << QString() << false << restore;
-            QTest::newRow(row("same protection: nothing asked"))
+            QTest::addRow("%s%s", way, "same protection: nothing asked")
                 << restore << true << true << true << QString() << false << true;
-            QTest::newRow(row("right password, file without hash: no obfuscation left"))
+            QTest::addRow("%s%s", way, "right password, file without hash: no obfuscation left")
                 << restore << true << false << false << kPassword << true << true;
-            QTest::newRow(row("cancelled, file without hash: the local password stays"))
+            QTest::addRow("%s%s", way, "cancelled, file without hash: the local password stays")
                 << restore << true << false << false << QString() << true << false;
         }
     }
