@@ -51,6 +51,13 @@ bool digestMatches(const QByteArray& digest, const QString& expected)
     return !digest.isEmpty() && !expected.isEmpty() && QString::fromLatin1(digest.toHex()) == expected.toLower();
 }
 
+// A refused package names both digests, so a damaged download and a wrong manifest can be told apart.
+void logDigestMismatch(const char* what, const QString& id, const QString& expected, const QByteArray& digest)
+{
+    qWarning().noquote() << "package sha256 mismatch (" + QLatin1String(what) + "):" << id << "expected"
+                         << expected.toLower() << "computed" << QString::fromLatin1(digest.toHex());
+}
+
 } // namespace
 
 void MarketCatalogue::startDownload(AppRow& row)
@@ -87,6 +94,7 @@ void MarketCatalogue::startDownload(AppRow& row)
                 removePackageFile(cached, QStringLiteral("corrupt-cache"));
             setRowError(*r, Lang::later("校验失败（文件损坏）"));
         } else {
+            logDigestMismatch("cache", id, r->sha256, digest);
             r->downloading = false;
             removePackageFile(cached, QStringLiteral("corrupt-cache"));
             beginNetworkDownload(*r);
@@ -334,11 +342,13 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
             setRowError(*row, Lang::later("写入失败"));
         }
     } else if (t->offset > 0 && !row->resumeRetried) {
+        logDigestMismatch("resumed download", id, row->sha256, digest);
         row->resumeRetried = true;
         removePackageFile(t->partPath, QStringLiteral("resume-retry"));
         qWarning().noquote() << "resume hash mismatch, restart from scratch:" << id;
         beginNetworkDownload(*row);
     } else {
+        logDigestMismatch("download", id, row->sha256, digest);
         removePackageFile(t->partPath, QStringLiteral("hash-mismatch"));
         setRowError(*row, Lang::later("校验失败（文件损坏）"));
     }

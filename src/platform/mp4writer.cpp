@@ -2,9 +2,13 @@
 
 #include "platform/encoderprocess.h"
 
+#include <QFile>
 #include <QThread>
 
 #include <algorithm>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ktr::platform {
 namespace {
@@ -79,7 +83,17 @@ bool Mp4Writer::open(const QString& path, int screenWidth, int screenHeight, int
     d->settings = settingsFor(screenWidth, screenHeight, fps);
     if (!d->backend)
         d->backend = makeEncoderProcessWriter();
-    return d->backend->open(path, d->settings);
+    // The file is made here, owner-only, before the encoder opens it (its open keeps the mode): a segment
+    // shows everything that was on the screen. A name that is taken is left as it is.
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    if (d->backend->open(path, d->settings))
+        return true;
+    if (fd >= 0)
+        ::unlink(native.constData());
+    return false;
 }
 
 bool Mp4Writer::writeFrame(const QImage& frame, qint64 timeMs)

@@ -101,7 +101,9 @@ bool AviWriter::open(const QString& path, int width, int height, int fps)
     m_file.setFileName(path);
     // NewOnly: a name picked as free that turned out taken is refused rather than written over. Unbuffered:
     // each chunk reaches the file in one write, so a full disk shows at that frame.
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    // Owner-only, whatever the folder allows: a segment shows everything that was on the screen.
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         m_error = m_file.errorString();
         return false;
     }

@@ -8,10 +8,32 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
 #include <chrono>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace {
+
+// The recording folder, made owner-only when it is made here (its parents as the system makes them): the
+// segments show everything that was on the screen. A folder the user already has keeps its mode.
+bool makeRecordingFolder(const QString& dir)
+{
+    if (QFileInfo(dir).isDir())
+        return true;
+    const QString clean = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    QDir().mkpath(QFileInfo(clean).absolutePath());
+    if (::mkdir(QFile::encodeName(clean).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return QFileInfo(clean).isDir();
+}
+
+} // namespace
 
 ScreenMonitor::Seams ScreenMonitor::systemSeams()
 {
@@ -80,7 +102,7 @@ bool ScreenMonitor::start(QString* message)
     const QString dir = m_core->outputDir();
     if (dir.isEmpty())
         return fail(Lang::tr("请先设置录屏保存文件夹"));
-    if (!QDir().mkpath(dir))
+    if (!makeRecordingFolder(dir))
         return fail(Lang::tr("无法创建录屏文件夹：%1").arg(QDir::toNativeSeparators(dir)));
     if (m_running)
         return true;

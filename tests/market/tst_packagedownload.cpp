@@ -277,6 +277,39 @@ private Q_SLOTS:
         QCOMPARE(m_verified->count(), 0);
     }
 
+    // A package refused for its SHA-256 leaves a warning with both digests, whichever way it came: fresh, resumed
+    // or from the cache.
+    void refusedDigestIsLogged_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("fresh download") << "fresh" << "download";
+        QTest::newRow("resumed download") << "resumed" << "resumed download";
+        QTest::newRow("cached package") << "cache" << "cache";
+    }
+    void refusedDigestIsLogged()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, tag);
+        serve();
+        const QString expected = hexSha("something else");
+        row().sha256 = expected.toUpper();
+        QByteArray refused = m_package; // what was hashed when the row was refused
+        if (how == QLatin1String("resumed")) {
+            QVERIFY(writeFile(part(), m_package.left(10)));
+        } else if (how == QLatin1String("cache")) {
+            refused = "PK\3\4 cached but damaged";
+            QVERIFY(writeFile(packageFilePath("staged"), refused));
+            cachePackage(kId, "1.0", packageFilePath("staged"));
+        }
+        ktr::test::LogCapture log;
+        start();
+        const QString line = QStringLiteral("package sha256 mismatch (%1): %2 expected %3 computed %4")
+                                 .arg(tag, kId, expected, hexSha(refused));
+        QVERIFY2(log.contains(line), qPrintable(log.messages().join(QLatin1Char('\n'))));
+        QCOMPARE(m_verified->count(), 0);
+    }
+
     // Content-Length against the 2 GiB cap, with what is already on disk.
     void contentLengthCap_data()
     {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -187,6 +188,22 @@ private Q_SLOTS:
         QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), 0));
         QVERIFY(writer.close());
         QVERIFY(ktr::platform::encoderProcessIds() != ids);
+    }
+
+    // A segment shows what was on the screen: owner-only, also in a folder others may read.
+    void segmentIsOwnerOnly()
+    {
+        const QString dir = ktr::test::freshDir(QStringLiteral("mp4"));
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const QString path = dir + QStringLiteral("/seg.mp4");
+        Mp4Writer writer;
+        QVERIFY2(writer.open(path, 64, 48, 10), qPrintable(writer.errorString()));
+        QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), 0));
+        QVERIFY(writer.close());
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(uint(st.st_mode & 07777), 0600u);
+        QCOMPARE(ktr::test::probeVideo(path).values.value("nb_read_frames"), QStringLiteral("1"));
     }
 
     void settingsFollowTheScreen_data()

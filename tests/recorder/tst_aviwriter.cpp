@@ -12,6 +12,7 @@
 #include <QtEndian>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -311,6 +312,21 @@ private Q_SLOTS:
             QCOMPARE(u32(f, at + 8), quint32(4 + 1010 * e));
             QCOMPARE(u32(f, at + 12), 1001u);
         }
+    }
+
+    // A segment shows what was on the screen: owner-only, also in a folder others may read.
+    void segmentIsOwnerOnly()
+    {
+        const QString dir = ktr::test::freshDir(QStringLiteral("avi"));
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const QString path = dir + QStringLiteral("/seg.avi");
+        AviWriter writer;
+        QVERIFY(writer.open(path, 64, 48, 10));
+        QVERIFY(writer.writeFrame(jpegOf(Qt::red, QSize(8, 8)), 0));
+        QVERIFY(writer.finish());
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(uint(st.st_mode & 07777), 0600u);
     }
 
     void existingFileIsNeverReused()

@@ -8,6 +8,10 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QThread>
+#include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
 
 using ktr::test::FakeActivity;
 using ktr::test::FakeFiles;
@@ -135,6 +139,36 @@ private Q_SLOTS:
         QVERIFY(!rig.monitor.isRunning());
         QCOMPARE(rig.activity.installs.load(), 0);
         rig.monitor.stop();
+    }
+
+    // A recording folder the recorder makes is owner-only, its missing parents too are made; one the user
+    // already has keeps its mode.
+    void madeFolderIsPrivate_data()
+    {
+        QTest::addColumn<QString>("below"); // the recording folder, relative to a fresh folder
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<uint>("mode");
+        QTest::newRow("made here") << QStringLiteral("rec") << false << 0700u;
+        QTest::newRow("made with a parent") << QStringLiteral("new/rec") << false << 0700u;
+        QTest::newRow("the user's 0755 folder") << QStringLiteral("rec") << true << 0755u;
+    }
+    void madeFolderIsPrivate()
+    {
+        QFETCH(QString, below);
+        QFETCH(bool, exists);
+        QFETCH(uint, mode);
+        const QString dir = ktr::test::freshDir(QStringLiteral("privrec")) + QLatin1Char('/') + below;
+        if (exists) {
+            QVERIFY(QDir().mkpath(dir));
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        }
+        MonitorRig rig;
+        rig.monitor.configure(dir, 100, 10, 10, 0, 0);
+        QVERIFY(rig.monitor.start());
+        rig.monitor.stop();
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(dir).constData(), &st), 0);
+        QCOMPARE(uint(st.st_mode & 07777), mode);
     }
 
     // The notice is emitted on the recorder thread and reaches a GUI-thread receiver queued, once a pause.
