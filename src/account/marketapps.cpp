@@ -1,5 +1,6 @@
 #include "account/marketapps.h"
 
+#include "platform/process.h"
 #include "ui/datadir.h"
 
 #include <QDebug>
@@ -56,11 +57,36 @@ int terminateMarketAppsIn(const QString& appsDir, const QList<ktr::platform::Pro
         return false;
     };
 
+    // The folder itself counts for a working folder or an argument (an app runs in its own folder).
+    const auto inRoot = [&underRoot](const QString& path) { return !path.isEmpty() && underRoot(withSlash(path)); };
+    // A process of ours that works in the folder or was handed a path in it, whatever program runs it: an app
+    // started through a chain of launchers (a version manager's "python3" shim that starts the real
+    // interpreter) runs a program outside the folder and is known only by these.
+    const uint me = ktr::platform::currentUserId();
+    const auto touchesRoot = [&inRoot, me](const ktr::platform::ProcessEntry& e) {
+        if (e.owner != me)
+            return false;
+        if (inRoot(e.workingDir))
+            return true;
+        for (const QString& arg : e.arguments) {
+            if (arg.isEmpty() || arg.startsWith(u'-'))
+                continue;
+            const QString path = QDir::isAbsolutePath(arg) ? QDir::cleanPath(arg)
+                                 : e.workingDir.isEmpty() ? QString()
+                                                          : QDir::cleanPath(e.workingDir + u'/' + arg);
+            if (inRoot(path))
+                return true;
+        }
+        return false;
+    };
+
     QSet<qint64> kill_set;
     QHash<qint64, quint64> startOf;
     for (const auto& e : snapshot) {
         startOf.insert(e.pid, e.startTicks);
-        if (!isProtected(e.pid, selfPid) && !e.imagePath.isEmpty() && underRoot(e.imagePath))
+        if (isProtected(e.pid, selfPid))
+            continue;
+        if ((!e.imagePath.isEmpty() && underRoot(e.imagePath)) || touchesRoot(e))
             kill_set.insert(e.pid);
     }
     // Descendants: a parent id counts only when that process started no later than the child, or a

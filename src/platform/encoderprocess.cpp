@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,8 +21,10 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 extern char** environ;
 
@@ -32,6 +35,29 @@ namespace wire = encoderwire;
 
 std::mutex g_liveMutex;
 std::vector<pid_t> g_live;
+
+// How long the program waits for an answer of the encoder, and for a process told to end to be gone. An
+// encoder that is stopped (SIGSTOP) or hangs must not hold the recorder's stop, and the quit, for ever: past
+// the bound it is ended.
+std::atomic<int> g_replyWaitMs{8000};
+std::atomic<int> g_endWaitMs{2000};
+
+// Waits for the socket to have something to read within the reply bound; false when nothing came.
+bool readableWithin(int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_replyWaitMs.load());
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(std::max<qint64>(0, left.count())));
+        if (r > 0)
+            return true;
+        if (r == 0)
+            return false;
+        if (errno != EINTR)
+            return true; // let the read report it
+    }
+}
 
 QString errnoText(int code)
 {
@@ -110,10 +136,14 @@ public:
         ::close(m_fd);
         m_fd = -1;
         int status = 0;
-        pid_t r;
-        do
-            r = ::waitpid(m_pid, &status, 0);
-        while (r < 0 && errno == EINTR);
+        pid_t r = waitWithin(kill ? 0 : g_endWaitMs.load(), &status);
+        if (r == 0) {
+            // It did not leave on the end of its socket (stopped, or hung): ended.
+            qWarning().noquote() << "[video] encoder process did not end within" << g_endWaitMs.load()
+                                 << "ms, killing it:" << m_pid;
+            ::kill(m_pid, SIGKILL);
+            r = waitWithin(-1, &status);
+        }
         {
             std::lock_guard lock(g_liveMutex);
             g_live.erase(std::remove(g_live.begin(), g_live.end(), m_pid), g_live.end());
@@ -125,6 +155,23 @@ public:
     }
 
 private:
+    // waitpid for at most ms milliseconds (-1: as long as it takes, 0 too for a killed process, which goes at
+    // once); 0 when it is still there.
+    pid_t waitWithin(int ms, int* status)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+        for (;;) {
+            const pid_t r = ::waitpid(m_pid, status, ms < 0 || ms == 0 ? 0 : WNOHANG);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r != 0 || ms <= 0)
+                return r;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
     EncoderProcess(pid_t pid, int fd) : m_pid(pid), m_fd(fd)
     {
         std::lock_guard lock(g_liveMutex);
@@ -376,6 +423,10 @@ private:
     bool readOne(bool wait, wire::Reply* reply, QString* text)
     {
         char buffer[sizeof(wire::Reply) + wire::kMaxText];
+        if (wait && !readableWithin(m_process->fd())) {
+            m_stuck = true;
+            return false;
+        }
         ssize_t n;
         do
             n = ::recv(m_process->fd(), buffer, sizeof buffer, wait ? 0 : MSG_DONTWAIT);
@@ -451,7 +502,9 @@ private:
     void lost()
     {
         m_failed = true;
-        m_error = QStringLiteral("encoder process ended unexpectedly");
+        m_error = m_stuck ? QStringLiteral("encoder process did not answer within %1 ms").arg(g_replyWaitMs.load())
+                          : QStringLiteral("encoder process ended unexpectedly");
+        m_stuck = false;
         m_pendingError = m_error;
         if (m_process) {
             const QString how = m_process->end(true);
@@ -470,6 +523,7 @@ private:
     bool m_open = false;
     bool m_failed = false; // a write failed: every later frame is refused
     bool m_broken = false;
+    bool m_stuck = false; // the encoder did not answer within the bound
     std::atomic<qint64> m_framesWritten{0};
     std::atomic<qint64> m_bytes{0};
     int64_t m_lastPts = -1;
@@ -506,6 +560,12 @@ EncoderProcessHold::~EncoderProcessHold()
 std::unique_ptr<Mp4WriterBackend> makeEncoderProcessWriter()
 {
     return std::make_unique<ProcessWriter>();
+}
+
+void setEncoderWaitBounds(int replyMs, int endMs)
+{
+    g_replyWaitMs.store(replyMs);
+    g_endWaitMs.store(endMs);
 }
 
 std::vector<pid_t> encoderProcessIds()

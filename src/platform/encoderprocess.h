@@ -32,6 +32,10 @@ public:
 // its first open; given back when the backend goes).
 std::unique_ptr<Mp4WriterBackend> makeEncoderProcessWriter();
 
+// How long an answer of an encoder process is waited for, and a process told to end (defaults 8000 ms and
+// 2000 ms). One that is stopped or hangs past them is killed; its segment fails as a write does. For tests.
+void setEncoderWaitBounds(int replyMs, int endMs);
+
 // The encoder processes alive now, busy or idle (the benchmark adds their memory and time to the
 // recorder's).
 std::vector<pid_t> encoderProcessIds();

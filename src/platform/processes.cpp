@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -114,6 +115,20 @@ bool readProcessEntry(qint64 pid, ProcessEntry* out)
     e.startTicks = fields[19].toULongLong(&okStart);
     if (!okParent || !okStart)
         return false;
+    struct stat owner
+    {
+    };
+    if (::stat(QFile::encodeName(procDir).constData(), &owner) == 0)
+        e.owner = uint(owner.st_uid);
+    const QByteArray cmdline = readProcFile(procDir + QStringLiteral("/cmdline"), 64 * 1024);
+    if (!cmdline.isEmpty()) {
+        QList<QByteArray> args = cmdline.split('\0');
+        if (args.size() > 1 && args.last().isEmpty())
+            args.removeLast(); // the text ends with a NUL
+        for (const QByteArray& a : args)
+            e.arguments.append(QFile::decodeName(a));
+    }
+    e.workingDir = QFileInfo(procDir + QStringLiteral("/cwd")).symLinkTarget();
     QString exe = QFileInfo(procDir + QStringLiteral("/exe")).symLinkTarget();
     if (exe.endsWith(QLatin1String(" (deleted)")))
         exe.chop(10);

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace ktr::platform {
@@ -18,6 +19,13 @@ struct ProcessEntry
     // "#!" line (an interpreter whose first argument is a script naming that interpreter). Empty when it
     // can't be read (another user's process, a kernel thread).
     QString imagePath;
+    // The user the process runs as (the owner of /proc/PID); kUnknownOwner when it can't be read.
+    static constexpr uint kUnknownOwner = ~0u;
+    uint owner = kUnknownOwner;
+    // Its arguments as it was started (argv, the program's own name first) and its working folder (empty when
+    // they can't be read: another user's process, a kernel thread).
+    QStringList arguments;
+    QString workingDir;
 };
 
 // The processes running now, in ascending id order. False when /proc can't be listed.

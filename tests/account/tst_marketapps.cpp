@@ -1,12 +1,14 @@
 #include "account/marketapps.h"
 #include "logcapture.h"
 #include "testenv.h"
+#include "ui/datadir.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <memory>
@@ -174,15 +176,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("isApp");
-        QTest::newRow("started by its path") << "apps/x/run.sh" << QStringList() << true;
-        QTest::newRow("env NAME script, in its folder") << "/usr/bin/env" << QStringList{"ktrsh", "run.sh"} << true;
-        QTest::newRow("a viewer of the script") << "/usr/bin/tail" << QStringList{"-f", "run.sh"} << false;
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("started by its path") << "apps/x/run.sh" << QStringList() << true << true;
+        QTest::newRow("env NAME script, in its folder") << "/usr/bin/env" << QStringList{"ktrsh", "run.sh"} << true
+                                                        << true;
+        // Not the app's program, but it works in the app's folder, which is going away.
+        QTest::newRow("a viewer of the script, in its folder") << "/usr/bin/tail" << QStringList{"-f", "run.sh"}
+                                                               << false << true;
     }
     void scriptThroughEnvIsFound()
     {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
         QFETCH(bool, isApp);
+        QFETCH(bool, ended);
         const QString data = ktr::test::freshDir("envdata");
         const QString bin = ktr::test::freshDir("bin");
         const QString shell = QFileInfo("/bin/sh").canonicalFilePath();
@@ -221,13 +228,84 @@ private Q_SLOTS:
                                   return ktr::platform::killProcess(p);
                               },
                               nullptr);
-        QCOMPARE(signalled.contains(pid), isApp);
-        if (isApp) {
+        QCOMPARE(signalled.contains(pid), ended);
+        if (ended) {
             QVERIFY(app.waitForFinished(5000));
         } else {
             QCOMPARE(app.state(), QProcess::Running);
             app.kill();
             app.waitForFinished();
+        }
+    }
+
+    // A market app started through "#!/usr/bin/env python3", where the python3 first on PATH is a script that
+    // starts the real interpreter (a version manager's shim): what runs is the system's python3 with the app as
+    // its argument, from wherever it was started. It is ended at sign-out (the whole apps folder) and at
+    // uninstall (its own folder); a process of the same kind in a folder beside it is not.
+    void appThroughAShimIsEnded_data()
+    {
+        QTest::addColumn<QString>("scope");  // "sign-out": terminateMarketApps; "uninstall": the app's folder
+        QTest::addColumn<QString>("folder"); // where the app lies, below the data folder
+        QTest::addColumn<bool>("inItsFolder"); // started with its folder as the working folder
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("sign-out, started in its folder") << "sign-out" << "apps/x" << true << true;
+        QTest::newRow("sign-out, started from elsewhere") << "sign-out" << "apps/x" << false << true;
+        QTest::newRow("uninstall, started from elsewhere") << "uninstall" << "apps/x" << false << true;
+        QTest::newRow("uninstall of x, an app of x2 beside it") << "uninstall" << "apps/x2" << true << false;
+        QTest::newRow("sign-out, a script in apps2") << "sign-out" << "apps2/x" << true << false;
+    }
+    void appThroughAShimIsEnded()
+    {
+        QFETCH(QString, scope);
+        QFETCH(QString, folder);
+        QFETCH(bool, inItsFolder);
+        QFETCH(bool, ended);
+        const QString python = QStandardPaths::findExecutable("python3");
+        if (python.isEmpty())
+            QSKIP("needs python3");
+        const QString data = QDir::cleanPath(appDataDir());
+        const QString appDir = data + "/" + folder;
+        QVERIFY(QDir(data + "/apps").removeRecursively() || !QFileInfo::exists(data + "/apps"));
+        const QString app = appDir + "/app.py";
+        QVERIFY(ktr::test::writeFile(app, "#!/usr/bin/env python3\nimport time\ntime.sleep(300)\n"));
+        QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString shims = ktr::test::freshDir("shims");
+        QVERIFY(ktr::test::writeFile(shims + "/python3", QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(python).toUtf8()));
+        QVERIFY(QFile::setPermissions(shims + "/python3", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        QProcess proc;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", shims + ":" + env.value("PATH"));
+        proc.setProcessEnvironment(env);
+        proc.setWorkingDirectory(inItsFolder ? appDir : ktr::test::freshDir("elsewhere"));
+        proc.start(app, {});
+        QVERIFY(proc.waitForStarted());
+        const qint64 pid = proc.processId();
+        const QString real = QFileInfo(python).canonicalFilePath();
+        // env, then the shim's shell, replace themselves: wait until the real interpreter runs.
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget(), real, 5000);
+        ProcessEntry e;
+        QVERIFY(ktr::platform::readProcessEntry(pid, &e));
+        QVERIFY2(!e.imagePath.startsWith(data), qPrintable(e.imagePath)); // the program itself lies outside
+
+        ktr::test::LogCapture log;
+        int count = 0;
+        if (scope == QLatin1String("sign-out")) {
+            count = terminateMarketApps(nullptr);
+        } else {
+            QList<ProcessEntry> snapshot;
+            QVERIFY(ktr::platform::snapshotProcesses(&snapshot));
+            count = terminateMarketAppsIn(data + "/apps/x", snapshot, ktr::platform::currentProcessId(),
+                                          ktr::platform::killProcess, nullptr);
+        }
+        if (ended) {
+            QVERIFY(proc.waitForFinished(5000));
+            QVERIFY(count >= 1);
+        } else {
+            QCOMPARE(count, 0);
+            QCOMPARE(proc.state(), QProcess::Running);
+            proc.kill();
+            proc.waitForFinished();
         }
     }
 

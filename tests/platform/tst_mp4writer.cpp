@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -204,6 +205,59 @@ private Q_SLOTS:
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(uint(st.st_mode & 07777), 0600u);
         QCOMPARE(ktr::test::probeVideo(path).values.value("nb_read_frames"), QStringLiteral("1"));
+    }
+
+    // An encoder process that is stopped (SIGSTOP) does not hold the writer, and so the recorder's stop and the
+    // quit: past the bound it is killed and the segment fails as a write does, keeping the fragments it wrote.
+    // An idle one stopped in the pool is ended when the last hold goes.
+    void stoppedEncoderIsEndedWithinTheBound_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("while frames are written") << "frames";
+        QTest::newRow("at the end of the segment") << "close";
+        QTest::newRow("idle in the pool") << "idle";
+    }
+    void stoppedEncoderIsEndedWithinTheBound()
+    {
+        QFETCH(QString, when);
+        ktr::platform::setEncoderWaitBounds(300, 300);
+        struct Bounds
+        {
+            ~Bounds() { ktr::platform::setEncoderWaitBounds(8000, 2000); }
+        } restoreBounds;
+        const int fps = 10; // a key frame (and a fragment) every 20 frames
+        const QString path = ktr::test::freshDir(QStringLiteral("mp4")) + QStringLiteral("/stopped.mp4");
+        std::vector<pid_t> ids;
+        QElapsedTimer timer;
+        {
+            const ktr::platform::EncoderProcessHold hold;
+            Mp4Writer writer;
+            QVERIFY(writer.open(path, 64, 48, fps));
+            qint64 t = 0;
+            for (int i = 0; writer.framesWritten() < 21 && i < 2000; ++i, t += 100)
+                QVERIFY(writer.writeFrame(flat(QSize(64, 48), QColor::fromHsv(i % 360, 200, 200)), t));
+            ids = ktr::platform::encoderProcessIds();
+            QCOMPARE(ids.size(), std::size_t(1));
+            if (when == QLatin1String("idle"))
+                QVERIFY(writer.close());
+            QCOMPARE(::kill(ids.front(), SIGSTOP), 0);
+            timer.start();
+            if (when == QLatin1String("frames")) {
+                bool refused = false;
+                for (int i = 0; i < 20 && !refused; ++i, t += 100)
+                    refused = !writer.writeFrame(flat(QSize(64, 48), Qt::red), t);
+                QVERIFY(refused);
+                QVERIFY2(writer.errorString().startsWith(QStringLiteral("encoder process did not answer")),
+                         qPrintable(writer.errorString()));
+            }
+            if (when != QLatin1String("idle"))
+                QVERIFY(!writer.close());
+        }
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(ktr::platform::encoderProcessIds().empty());
+        QVERIFY(!processExists(ids.front()));
+        const int played = ktr::test::probeVideo(path).values.value("nb_read_frames").toInt();
+        QVERIFY2(played >= 20, qPrintable(QString::number(played)));
     }
 
     void settingsFollowTheScreen_data()
