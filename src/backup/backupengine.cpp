@@ -212,19 +212,27 @@ bool Job::fail(const QString& text)
     return false;
 }
 
+namespace {
+std::atomic<int> g_lockWaitMs{10000};
+} // namespace
+
+void EngineLock::setWaitMs(int ms)
+{
+    g_lockWaitMs.store(ms);
+}
+
 QString EngineLock::lockPathFor(const QString& folder)
 {
     QString clean = cleanAbsolute(folder);
     const QString canonical = QFileInfo(clean).canonicalFilePath();
     if (!canonical.isEmpty())
         clean = canonical;
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty() || !QFileInfo(base).isDir())
-        base = QDir::tempPath();
-    // A temporary folder that is not a folder (TMPDIR naming a file) must not stop every run: the lock
-    // then lies beside the folder it guards.
-    if (!QFileInfo(base).isDir())
-        base = QFileInfo(clean).absolutePath();
+    // Never a name in a shared folder (the temporary folder when the session has no runtime folder): another
+    // user could plant a link there, or hold the lock. The folder the update and uninstall scripts use is
+    // ours and private, checked so.
+    const QString base = ktr::platform::privateRuntimeDir();
+    if (base.isEmpty())
+        return {};
     const QByteArray hash = QCryptographicHash::hash(clean.toUtf8(), QCryptographicHash::Sha1).toHex().left(20);
     return base + QStringLiteral("/ktr-backup-") + QString::fromLatin1(hash) + QStringLiteral(".lock");
 }
@@ -233,20 +241,42 @@ EngineLock::EngineLock(const QStringList& folders, const std::atomic<bool>* canc
 {
     QStringList paths;
     for (const QString& f : folders) {
-        if (!f.isEmpty())
-            paths << lockPathFor(f);
+        if (f.isEmpty())
+            continue;
+        const QString p = lockPathFor(f);
+        if (p.isEmpty()) {
+            qWarning().noquote() << "[backup] no private folder for the engine lock of" << f;
+            m_error = QStringLiteral("找不到只属于当前用户的运行目录来存放备份锁，已中止（请检查 XDG_RUNTIME_DIR 或主目录下的缓存目录）");
+            return;
+        }
+        paths << p;
     }
     paths.sort();
     paths.removeDuplicates();
+    // Real time, not the engine's clock (which tests hold still).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockWaitMs.load());
     for (const QString& p : paths) {
         auto lock = std::make_unique<ktr::platform::FileLock>();
         bool logged = false;
-        while (!lock->tryLock(p)) {
+        for (;;) {
+            const ktr::platform::FileLock::Result r = lock->tryLockOwn(p);
+            if (r == ktr::platform::FileLock::Result::Locked)
+                break;
+            if (r == ktr::platform::FileLock::Result::Refused) {
+                qWarning().noquote() << "[backup] engine lock refused (a link, not ours, or can't be opened):" << p;
+                m_error = QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+                return;
+            }
             if (cancel && cancel->load())
                 return;
             if (!logged) {
                 qInfo().noquote() << "[backup] engine busy, waiting:" << p;
                 logged = true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                qWarning().noquote() << "[backup] engine still busy after" << g_lockWaitMs.load() << "ms, giving up:" << p;
+                m_error = QStringLiteral("另一个备份或还原正在进行，等了一会儿仍未结束，请稍后重试");
+                return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -627,10 +657,21 @@ void BackupEngine::purgeOld(const QString& dir, int keep, const QString& spare)
     if (keep <= 0)
         return;
     const EngineLock lock({dir}, nullptr);
+    if (!lock.acquired()) {
+        qWarning().noquote() << "purgeOld: skipped:" << lock.error();
+        return;
+    }
     const QList<SnapshotInfo> all = listSnapshots(dir);
     const QString spared = spare.isEmpty() ? QString() : QFileInfo(spare).absoluteFilePath();
     int failures = 0;
-    for (qsizetype i = keep; i < all.size(); ++i) {
+    // The safety snapshots of restores are counted among themselves: however many restores (or refused
+    // tries) there were, they never push out a snapshot the user or the schedule made.
+    qsizetype seenAuto = 0;
+    qsizetype seenPreRestore = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        qsizetype& seen = all.at(i).isPreRestore ? seenPreRestore : seenAuto;
+        if (++seen <= keep)
+            continue;
         if (!spared.isEmpty() && QFileInfo(all.at(i).path).absoluteFilePath() == spared)
             continue;
         if (!QFile::remove(all.at(i).path)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -37,8 +38,9 @@ public:
     static bool isSnapshotName(const QString& fileName);
     // The snapshots of a folder (only names of the snapshot pattern), newest first.
     static QList<SnapshotInfo> listSnapshots(const QString& dir);
-    // Deletes all but the keep newest snapshots of the folder; other files are never touched, nor the
-    // snapshot `spare` (the one a restore reads, which may be among the oldest).
+    // Deletes all but the keep newest automatic snapshots of the folder, and all but the keep newest
+    // pre-restore snapshots (each kind counted by itself); other files are never touched, nor the snapshot
+    // `spare` (the one a restore reads, which may be among the oldest).
     static void purgeOld(const QString& dir, int keep, const QString& spare = QString());
     static bool exportSnapshot(const QString& src, const QString& dst, QString& error);
     // Removes partial snapshot files whose writing run is proven gone (at once), and those at least
@@ -61,11 +63,22 @@ public:
     static QString createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
                                   Progress progress, const std::atomic<bool>* cancel, bool* cancelled,
                                   QStringList* warnings = nullptr);
+    // Whether the zip is a snapshot a restore into dataDir would take: a whole zip (every entry read through),
+    // shaped like a snapshot, with nothing unsafe or too large to unpack, its settings and layout readable.
+    // Writes nothing. On false, error holds a sentence for the user (in the current language) saying what is
+    // wrong with the file.
+    static bool checkRestorable(const QString& zip, const QString& dataDir, QString& error,
+                                const std::atomic<bool>* cancel = nullptr, bool* cancelled = nullptr);
     // Lays the snapshot (any zip path) over dataDir. A zip not shaped like a snapshot is refused before the
     // data folder is touched; the files are unpacked beside the data folder and moved in, the replaced ones
     // kept in a rollback folder beside it until the restore has ended.
     static bool restoreSnapshot(const QString& zip, const QString& dataDir, QString& error, Progress progress,
                                 const std::atomic<bool>* cancel, bool* cancelled);
+
+    // Sets the given members of the data folder's "settings.json" (after a restore: the values that belong to
+    // this computer, not to the snapshot), keeping every other member as the file has it. A missing file is
+    // left missing (true); an unreadable one is not rewritten (false).
+    static bool keepSettingsMembers(const QString& dataDir, const QJsonObject& members);
 
     // The rollback folder of a data folder: its path with ".__restore_bak" appended, a sibling of it.
     static QString rollbackDir(const QString& dataDir);

@@ -119,18 +119,25 @@ private:
 
 // The engine lock of the folders a run touches (a data folder, a snapshot folder): held while one
 // creation, purge, restore or put-back runs, so none of them overlap on the same folder, in this process
-// or another. Waits for a busy folder until it is free or the cancel flag is set.
+// or another. The lock files lie in the user's private runtime folder (checked to be ours, 0700), are
+// opened without following links and must be ours. Waits for a busy folder until it is free, the cancel
+// flag is set, or the wait bound passed; then error() says why it was not taken (for the user).
 class EngineLock
 {
 public:
     EngineLock(const QStringList& folders, const std::atomic<bool>* cancel);
     ~EngineLock();
     bool acquired() const { return m_acquired; }
+    QString error() const { return m_error; }
+    // The lock file of a folder; empty when there is no private folder to keep it in.
     static QString lockPathFor(const QString& folder);
+    // How long a busy lock is waited for (default 10000 ms). For tests.
+    static void setWaitMs(int ms);
 
 private:
     std::vector<std::unique_ptr<ktr::platform::FileLock>> m_locks;
     bool m_acquired = false;
+    QString m_error;
 };
 
 // Removes a folder with everything below it without following links; false when something stayed.

@@ -49,6 +49,10 @@ bool BackupEngine::putBackRollback(const QString& dataDir, QString& error)
         return false;
     }
     const EngineLock lock({dataDir}, nullptr);
+    if (!lock.acquired()) {
+        error = lock.error();
+        return false;
+    }
     const QString clean = QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath());
     if (QFileInfo(rollbackJournalPath(path)).isFile()) {
         // A rollback kept by rename: the journal names what the restore replaced and added.

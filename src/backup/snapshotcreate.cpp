@@ -140,7 +140,10 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
     }
     const EngineLock lock({dataDir, backupDir}, cancel);
     if (!lock.acquired()) {
-        markCancelled(error, cancelled);
+        if (lock.error().isEmpty())
+            markCancelled(error, cancelled);
+        else
+            error = lock.error();
         return {};
     }
     makePrivatePath(backupDir);

@@ -89,7 +89,7 @@ bool neverInSnapshot(const QStringList& parts, const QString& rel, const QString
 // Entries of what a snapshot never holds (logs, caches, snapshots) are left out with a log line: they would
 // land outside what the rollback keeps.
 bool planExtraction(const QList<ZipEntryInfo>& entries, const QString& skippedPrefix, QList<Planned>& plan,
-                    QString* refusal)
+                    QString* refusal, QString* tooLarge = nullptr)
 {
     QSet<QString> files;
     QSet<QString> folders;
@@ -108,6 +108,8 @@ bool planExtraction(const QList<ZipEntryInfo>& entries, const QString& skippedPr
         const bool ratioOk = e.compressedSize > 0 ? e.size / e.compressedSize <= kMaxInflateRatio : e.size == 0;
         if (!regular || e.encrypted || !ratioOk || files.contains(rel) || folders.contains(rel)) {
             *refusal = unsafeEntry(e.name);
+            if (tooLarge && regular && !e.encrypted && !ratioOk)
+                *tooLarge = rel;
             return false;
         }
         QString prefix;
@@ -226,6 +228,124 @@ QString damagedDocument(const QString& work, const QList<Planned>& plan)
 
 } // namespace
 
+bool BackupEngine::keepSettingsMembers(const QString& dataDir, const QJsonObject& members)
+{
+    const QString path = QDir(dataDir).filePath(QStringLiteral("settings.json"));
+    if (!ktr::platform::entryStat(path).exists)
+        return true;
+    QByteArray text;
+    if (ktr::readFileCapped(path, 64 * 1024 * 1024, &text) != ktr::ReadStatus::Ok)
+        return false;
+    QJsonParseError parsed{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parsed);
+    if (parsed.error != QJsonParseError::NoError || !doc.isObject())
+        return false;
+    QJsonObject object = doc.object();
+    for (auto it = members.begin(); it != members.end(); ++it)
+        object.insert(it.key(), it.value());
+    return ktr::saveFileAtomic(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDirIn, QString& error,
+                                   const std::atomic<bool>* cancel, bool* cancelled)
+{
+    if (cancelled)
+        *cancelled = false;
+    if (!QFile::exists(zipPath)) {
+        error = Lang::tr("快照文件不存在");
+        return false;
+    }
+    const QString damaged = Lang::tr("所选文件已损坏（不是完整的 zip 压缩包），未做任何改动");
+    const auto refuse = [&error, &zipPath](const QString& text, const QString& detail) {
+        qWarning().noquote() << "[backup] restore refused:" << zipPath << detail;
+        error = text;
+        return false;
+    };
+    ktr::platform::ZipReader zip;
+    QString zipError;
+    if (!zip.open(zipPath, &zipError))
+        return refuse(damaged, zipError);
+    const QList<ZipEntryInfo>& entries = zip.entries();
+    QList<Planned> plan;
+    if (entries.size() > kMaxSnapshotEntries)
+        return refuse(notASnapshot(entries, plan), QStringLiteral("%1 entries").arg(entries.size()));
+    // The snapshot folder is left out as the restore leaves it out.
+    const QString dataDir = QDir::cleanPath(QFileInfo(dataDirIn).absoluteFilePath());
+    const QString snapshotRel = QDir(dataDir).relativeFilePath(QFileInfo(zipPath).absolutePath());
+    QString skippedPrefix;
+    if (snapshotRel != QLatin1String(".") && !snapshotRel.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(snapshotRel))
+        skippedPrefix = snapshotRel + QLatin1Char('/');
+    QString refusal;
+    QString tooLarge;
+    if (!planExtraction(entries, skippedPrefix, plan, &refusal, &tooLarge)) {
+        if (!tooLarge.isEmpty())
+            return refuse(Lang::tr("所选文件中的 %1 解压后过大（超过压缩大小的 %2 倍），已拒绝解压，未做任何改动")
+                              .arg(tooLarge)
+                              .arg(kMaxInflateRatio),
+                          refusal);
+        return refuse(Lang::tr("所选文件不是本程序的备份快照（含有不安全或不支持的条目），未做任何改动"), refusal);
+    }
+    if (snapshotRel == QLatin1String(".")) {
+        plan.removeIf([](const Planned& p) {
+            return !p.rel.contains(QLatin1Char('/')) && (BackupEngine::isSnapshotName(p.rel) || isPartialName(p.rel));
+        });
+    }
+    const QString shape = notASnapshot(entries, plan);
+    if (!shape.isEmpty())
+        return refuse(shape, QStringLiteral("no settings.json or layout.json"));
+
+    // Every planned entry is read through (its data checked by the zip layer) and the settings and layout
+    // parsed, so a damaged snapshot is refused before anything is written.
+    QSet<QString> planned;
+    for (const Planned& p : plan)
+        planned.insert(p.rel);
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    ZipEntryInfo entry;
+    qsizetype seen = 0;
+    for (;;) {
+        if (cancel && cancel->load()) {
+            markCancelled(error, cancelled);
+            return false;
+        }
+        if (!zip.next(&entry, &zipError)) {
+            if (!zipError.isEmpty())
+                return refuse(damaged, zipError);
+            break;
+        }
+        if (entry.type == ZipEntryInfo::Type::Directory)
+            continue;
+        QString skip;
+        const QString rel = entryParts(entry, &skip).join(QLatin1Char('/'));
+        if (!planned.contains(rel))
+            continue;
+        ++seen;
+        const bool document = rel == QLatin1String("settings.json") || rel == QLatin1String("layout.json");
+        QByteArray text;
+        qint64 read = 0;
+        for (;;) {
+            const qint64 n = zip.read(buffer.data(), buffer.size(), &zipError);
+            if (n < 0)
+                return refuse(damaged, rel + QStringLiteral(": ") + zipError);
+            if (n == 0)
+                break;
+            read += n;
+            if (document && text.size() < 256 * 1024 * 1024)
+                text.append(buffer.constData(), n);
+        }
+        if (read != entry.size)
+            return refuse(damaged, rel + QStringLiteral(": short entry"));
+        if (document && entry.size > 0) {
+            QJsonParseError parsed{};
+            if (QJsonDocument::fromJson(text, &parsed).isNull() || parsed.error != QJsonParseError::NoError)
+                return refuse(Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动").arg(rel),
+                              rel + QStringLiteral(": ") + parsed.errorString());
+        }
+    }
+    if (seen != plan.size())
+        return refuse(damaged, QStringLiteral("entries missing"));
+    return true;
+}
+
 bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString& error,
                                    Progress progress, const std::atomic<bool>* cancel, bool* cancelled)
 {
@@ -244,7 +364,10 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
     const QString snapshotFolder = QFileInfo(zipPath).absolutePath();
     const EngineLock lock({dataDir, snapshotFolder}, cancel);
     if (!lock.acquired()) {
-        markCancelled(error, cancelled);
+        if (lock.error().isEmpty())
+            markCancelled(error, cancelled);
+        else
+            error = lock.error();
         return false;
     }
     const QString rollback = rollbackDir(dataDir);

@@ -140,6 +140,27 @@ bool FileLock::tryLock(const QString& path)
     return true;
 }
 
+FileLock::Result FileLock::tryLockOwn(const QString& path)
+{
+    unlock();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Result::Refused;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        ::close(fd);
+        return Result::Refused;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return Result::Busy;
+    }
+    m_fd = fd;
+    return Result::Locked;
+}
+
 void FileLock::unlock()
 {
     if (m_fd >= 0) {

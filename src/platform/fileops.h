@@ -31,6 +31,10 @@ public:
 
     // Creates the file when missing; false when another holder has it (or it can't be opened).
     bool tryLock(const QString& path);
+    // The same, but a lock file that is a link, or not a regular file of the current user, is refused
+    // (never followed, never created where a link points): Refused; Busy when another holder has it.
+    enum class Result { Locked, Busy, Refused };
+    Result tryLockOwn(const QString& path);
     void unlock();
     bool isLocked() const { return m_fd >= 0; }
 

@@ -10,6 +10,7 @@
 #include <QFutureWatcher>
 #include <QList>
 #include <QMap>
+#include <QJsonObject>
 #include <QPointer>
 #include <QRect>
 #include <QSet>
@@ -54,6 +55,7 @@ public:
         bool wasRestore = false;
         bool cancelled = false;
         QStringList warnings; // files the snapshot had to leave out or took while they changed
+        bool messageForUser = false; // message is a sentence for the user, already in the shown language
     };
     // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
     struct BackupJob
@@ -67,6 +69,9 @@ public:
         int keep = 10;
         std::shared_ptr<std::atomic<bool>> cancel;
         QString unknownText;
+        // restore: this computer's values a snapshot does not bring back (backup folder, last backup, recording
+        // folder), put back into the restored settings.
+        QJsonObject localSettings;
     };
     using BackupExecutor = std::function<BackupResult(const BackupJob& job)>;
     // One snapshot file of the backup page's list.

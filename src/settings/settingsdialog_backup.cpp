@@ -24,6 +24,9 @@
 
 namespace {
 
+// Said after every restore: what the snapshot did not bring back.
+constexpr const char* kKeptLocalText = "本机的备份目录、上次备份时间与录屏目录已保留，未被快照中的设置替换。";
+
 SettingsDialog::BackupExecutor& executorSlot()
 {
     static SettingsDialog::BackupExecutor executor;
@@ -81,8 +84,12 @@ QString SettingsDialog::closedDialogOutcome(const BackupResult& result, int op, 
         text = Lang::tr(result.wasRestore ? "已恢复快照，设置与分组布局已重新加载。"
                         : op == 1         ? "已创建备份快照。"
                                           : "已导出备份文件。");
+        if (result.wasRestore)
+            text += Lang::tr(kKeptLocalText);
     } else {
-        const QString why = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。") : Lang::tr(result.message);
+        const QString why = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。")
+                            : result.messageForUser ? result.message
+                                                    : Lang::tr(result.message);
         text = Lang::tr("「%1」失败：%2").arg(name, why);
     }
     if (failed)
@@ -116,6 +123,13 @@ void SettingsDialog::runBackupOp(int op, const QString& first, const QString& se
     m_backupCancelRaw = m_backupCancel.get();
     job.cancel = m_backupCancel;
     job.unknownText = Lang::tr("未知操作");
+    if (op == 2) {
+        // The folder whose snapshots the page lists (also one chosen but not yet confirmed with OK), and the
+        // live record's last backup and recording folder: this computer's, not the snapshot's.
+        job.localSettings.insert(QStringLiteral("backupDir"), m_edited.backupDir);
+        job.localSettings.insert(QStringLiteral("backupLastAt"), m_main ? m_main->backupLastAt : m_edited.backupLastAt);
+        job.localSettings.insert(QStringLiteral("monitorDir"), m_main ? m_main->monitorDir : m_edited.monitorDir);
+    }
 
     if (m_progressCard) {
         m_progressCard->deleteLater();
@@ -182,6 +196,14 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
     }
     case 2: {
         r.wasRestore = true;
+        // A file that is no restorable snapshot is refused before anything is written: no safety snapshot is
+        // made for it (each one would count against the snapshots kept), and the user is told what is wrong.
+        if (!BackupEngine::checkRestorable(job.first, job.dataDir, error, cancel, &cancelled)) {
+            r.message = error;
+            r.cancelled = cancelled;
+            r.messageForUser = !cancelled;
+            return r;
+        }
         const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, true,
                                                           progressInto(job.card, 0, 45, true), cancel, &cancelled,
                                                           &r.warnings);
@@ -196,6 +218,8 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
         }
         r.ok = BackupEngine::restoreSnapshot(job.first, job.dataDir, error, progressInto(job.card, 45, 100, true),
                                              cancel, &cancelled);
+        if (r.ok && !job.localSettings.isEmpty() && !BackupEngine::keepSettingsMembers(job.dataDir, job.localSettings))
+            qWarning() << "[backup] restore: this computer's backup and recording folders could not be kept";
         // Pruning only now, and never the snapshot just restored: the pre-restore snapshot may have pushed
         // the chosen one, the oldest, over the limit.
         BackupEngine::purgeOld(job.backupDir, job.keep, job.first);
@@ -245,12 +269,16 @@ void SettingsDialog::onBackupFinished(const BackupResult& result)
                            : m_backupOp == 1 ? "已创建备份快照。"
                                              : "已导出备份文件。";
         QString shown = Lang::tr(text);
+        if (result.wasRestore)
+            shown += Lang::tr(kKeptLocalText);
         // A file left out is named here, or the user would believe the snapshot holds it.
         if (!result.warnings.isEmpty())
             shown += QLatin1Char('\n') + result.warnings.join(QLatin1Char('\n'));
         showInfoCard(title, shown, {});
     } else {
-        const QString text = backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message, m_backupRunDir);
+        const QString text = result.messageForUser
+                                 ? result.message
+                                 : backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message, m_backupRunDir);
         MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
         execCard(card);
     }

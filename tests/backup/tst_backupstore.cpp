@@ -207,12 +207,13 @@ private Q_SLOTS:
         BackupEngine::purgeOld(dir, -1);
         QCOMPARE(BackupEngine::listSnapshots(dir).size(), 3);
         BackupEngine::purgeOld(dir, 1);
-        QCOMPARE(names(BackupEngine::listSnapshots(dir)), QStringList{ours.at(2)});
+        // One of each kind: the newest pre-restore snapshot and the newest automatic one.
+        QCOMPARE(names(BackupEngine::listSnapshots(dir)), (QStringList{ours.at(2), ours.at(1)}));
         for (const QString& n : foreign)
             QVERIFY2(QFileInfo::exists(dir + QLatin1Char('/') + n), qPrintable(n));
     }
 
-    void purgeKeepsTheNewestOfBothPrefixes()
+    void purgeKeepsTheNewestOfEachPrefix()
     {
         const QString dir = ktr::test::freshDir(QStringLiteral("purge"));
         QStringList made;
@@ -223,8 +224,42 @@ private Q_SLOTS:
             QVERIFY(writeAfter(dir + QLatin1Char('/') + n, &last));
             made << n;
         }
-        BackupEngine::purgeOld(dir, 3);
-        QCOMPARE(names(BackupEngine::listSnapshots(dir)), (QStringList{made.at(4), made.at(3), made.at(2)}));
+        BackupEngine::purgeOld(dir, 2);
+        // Each kind keeps its two newest: the oldest automatic one goes, both pre-restore ones stay.
+        QCOMPARE(names(BackupEngine::listSnapshots(dir)), (QStringList{made.at(4), made.at(3), made.at(2), made.at(0)}));
+    }
+
+    // Restores (and refused tries) write a pre-restore snapshot each: however many, they never push out a
+    // snapshot the user or the schedule made; among themselves the newest keep are kept.
+    void preRestoreSnapshotsNeverPushOutAutomaticOnes_data()
+    {
+        QTest::addColumn<int>("autos");       // made first, oldest
+        QTest::addColumn<int>("preRestores"); // made after them
+        QTest::addColumn<int>("keep");
+        QTest::newRow("one automatic, eleven restores, keep 10") << 1 << 11 << 10;
+        QTest::newRow("keep automatic ones exactly, one restore more") << 3 << 4 << 3;
+        QTest::newRow("one restore, automatic ones one over") << 4 << 1 << 3;
+    }
+    void preRestoreSnapshotsNeverPushOutAutomaticOnes()
+    {
+        QFETCH(int, autos);
+        QFETCH(int, preRestores);
+        QFETCH(int, keep);
+        const QString dir = ktr::test::freshDir(QStringLiteral("purgekinds"));
+        QStringList autoNames;
+        QStringList preNames;
+        QDateTime last;
+        for (int i = 0; i < autos + preRestores; ++i) {
+            const bool pre = i >= autos;
+            const QString n = QStringLiteral("Kestrune-%1-20260101-1000%2-000.zip")
+                                  .arg(pre ? QStringLiteral("PreRestore") : QStringLiteral("Auto"))
+                                  .arg(i, 2, 10, QLatin1Char('0'));
+            QVERIFY(writeAfter(dir + QLatin1Char('/') + n, &last));
+            (pre ? preNames : autoNames).prepend(n); // newest first
+        }
+        BackupEngine::purgeOld(dir, keep);
+        QStringList expected = preNames.mid(0, keep) + autoNames.mid(0, keep);
+        QCOMPARE(names(BackupEngine::listSnapshots(dir)), expected);
     }
 
     void exportCopiesWholeOrNothing()
