@@ -7,11 +7,14 @@
 #include "ui/lang.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
 #include <atomic>
+#include <memory>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -398,6 +401,88 @@ private Q_SLOTS:
         QVERIFY(run.cancelled);
         QVERIFY(run.percents.isEmpty());
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Backups")));
+    }
+
+    // The engine lock never lies in a shared folder: with the session's runtime folder unset (su, cron, ssh)
+    // it goes to the private folder the scripts use, so a link another user plants at the name it had in the
+    // temporary folder creates nothing, and the backup works. A link or a foreign file at its own name is
+    // refused with a message; a lock held past a short wait gives up with one.
+    void engineLockIsPrivate_data()
+    {
+        QTest::addColumn<bool>("runtimeSet");
+        QTest::addColumn<QString>("plant"); // "old link", "link", "foreign", "held"
+        QTest::addColumn<QString>("error"); // empty: the snapshot is made
+        QTest::newRow("runtime folder unset, a link at the old name") << false << "old link" << QString();
+        QTest::newRow("runtime folder set, a link at the old name") << true << "old link" << QString();
+        QTest::newRow("a link at the lock's name") << true << "link"
+                                                   << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+        QTest::newRow("runtime folder unset, a link at the lock's name")
+            << false << "link" << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+        QTest::newRow("another user's lock file") << true << "foreign"
+                                                  << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+        QTest::newRow("held past the wait") << true << "held"
+                                            << QStringLiteral("另一个备份或还原正在进行，等了一会儿仍未结束，请稍后重试");
+    }
+    void engineLockIsPrivate()
+    {
+        QFETCH(bool, runtimeSet);
+        QFETCH(QString, plant);
+        QFETCH(QString, error);
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        struct Restore
+        {
+            QByteArray runtime;
+            ~Restore()
+            {
+                qputenv("XDG_RUNTIME_DIR", runtime);
+                backupdetail::EngineLock::setWaitMs(10000);
+            }
+        } restore{runtime};
+        if (!runtimeSet)
+            qunsetenv("XDG_RUNTIME_DIR");
+        backupdetail::EngineLock::setWaitMs(300);
+        const QString root = ktr::test::freshDir(QStringLiteral("lockdata"));
+        const QString data = root + QStringLiteral("/data");
+        const QString backups = root + QStringLiteral("/backups");
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"), "{}"));
+        QVERIFY(QDir().mkpath(backups));
+        const QString victim = ktr::test::freshDir(QStringLiteral("victim")) + QStringLiteral("/planted");
+        QStringList lockPaths;
+        for (const QString& folder : {data, backups}) {
+            const QString canonical = QFileInfo(folder).canonicalFilePath();
+            const QString hash = QString::fromLatin1(
+                QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(20));
+            const QString oldName = QDir::tempPath() + QStringLiteral("/ktr-backup-") + hash + QStringLiteral(".lock");
+            const QString lockPath = backupdetail::EngineLock::lockPathFor(folder);
+            QVERIFY(!lockPath.isEmpty());
+            QVERIFY2(!lockPath.startsWith(QDir::tempPath() + QStringLiteral("/ktr-backup-")), qPrintable(lockPath));
+            lockPaths << lockPath;
+            if (plant == QLatin1String("old link"))
+                QVERIFY(QFile::link(victim, oldName));
+            else if (plant == QLatin1String("link"))
+                QVERIFY(QFile::link(victim, lockPath));
+        }
+        if (plant == QLatin1String("foreign")) {
+            if (::geteuid() != 0)
+                QSKIP("needs root to give a file to another user");
+            QVERIFY(ktr::test::writeFile(lockPaths.first(), ""));
+            QCOMPARE(::chown(QFile::encodeName(lockPaths.first()).constData(), 65534, 65534), 0);
+        }
+        std::unique_ptr<backupdetail::EngineLock> holder;
+        if (plant == QLatin1String("held")) {
+            holder = std::make_unique<backupdetail::EngineLock>(QStringList{data}, nullptr);
+            QVERIFY(holder->acquired());
+        }
+        QElapsedTimer timer;
+        timer.start();
+        QString said;
+        const QString zip = BackupEngine::createSnapshot(backups, data, said, false, {}, nullptr, nullptr);
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(zip.isEmpty(), !error.isEmpty());
+        QCOMPARE(said, error);
+        QVERIFY(!QFileInfo::exists(victim));
+        if (plant == QLatin1String("foreign"))
+            QFile::remove(lockPaths.first());
     }
 };
 

@@ -256,6 +256,70 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("data")});
     }
 
+    // The check made before anything is written (before the pre-restore snapshot) tells the user what is wrong
+    // with the chosen file, in the user's language: damaged, not a snapshot, or too large to unpack. A whole
+    // snapshot passes, one byte off does not. Nothing is written either way.
+    void checkSaysWhatIsWrong_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QByteArray>("zip");
+        QTest::addColumn<QString>("error"); // as the zh table has it; empty: restorable
+        const QByteArray whole = rawZip({file("settings.json", "{\"s\":\"new\"}"), file("notes.txt", "some notes")});
+        const QString damaged = QStringLiteral("所选文件已损坏（不是完整的 zip 压缩包），未做任何改动");
+        QByteArray flipped = whole;
+        const qsizetype at = flipped.indexOf("some notes");
+        flipped[at] = 'S'; // one byte of an entry's data: its CRC no longer agrees
+        RawEntry bomb = file("bomb.bin", QByteArray(5000, '\0'));
+        bomb.statedCompressed = 4;
+        for (int language : {0, 1}) {
+            const char* lang = language ? "en" : "zh";
+            QTest::addRow("%s: a whole snapshot", lang) << language << whole << QString();
+            QTest::addRow("%s: cut short", lang) << language << whole.left(whole.size() - 30) << damaged;
+            QTest::addRow("%s: not a zip at all", lang) << language << QByteArray("PK\3\4 nothing more") << damaged;
+            QTest::addRow("%s: one byte of data off", lang) << language << flipped << damaged;
+            QTest::addRow("%s: photos", lang) << language << rawZip({file("photos/beach.jpg", "\xff\xd8jpeg")})
+                                              << QStringLiteral("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动");
+            QTest::addRow("%s: an unsafe entry", lang)
+                << language << rawZip({file("settings.json", "{}"), file("../x", "x")})
+                << QStringLiteral("所选文件不是本程序的备份快照（含有不安全或不支持的条目），未做任何改动");
+            QTest::addRow("%s: too large to unpack", lang)
+                << language << rawZip({file("settings.json", "{}"), bomb})
+                << QStringLiteral("所选文件中的 %1 解压后过大（超过压缩大小的 %2 倍），已拒绝解压，未做任何改动");
+            QTest::addRow("%s: damaged settings", lang) << language << rawZip({file("settings.json", "{ broken")})
+                                                        << QStringLiteral("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动");
+        }
+    }
+    void checkSaysWhatIsWrong()
+    {
+        QFETCH(int, language);
+        QFETCH(QByteArray, zip);
+        QFETCH(QString, error);
+        const QString data = makeData();
+        const QMap<QString, QByteArray> before = treeContent(data);
+        const QString path = ktr::test::freshDir(QStringLiteral("checked")) + QStringLiteral("/chosen.zip");
+        QVERIFY(ktr::test::writeFile(path, zip));
+        Lang::setLanguage(language);
+        QString said;
+        const bool ok = BackupEngine::checkRestorable(path, data, said);
+        QString expected;
+        if (error.contains(QLatin1String("%2")))
+            expected = Lang::tr(error).arg(QStringLiteral("bomb.bin")).arg(1000);
+        else if (error.contains(QLatin1String("%1")))
+            expected = Lang::tr(error).arg(QStringLiteral("settings.json"));
+        else if (!error.isEmpty())
+            expected = Lang::tr(error);
+        Lang::setLanguage(0);
+        QCOMPARE(ok, error.isEmpty());
+        QCOMPARE(said, expected);
+        if (language == 1 && !error.isEmpty())
+            QVERIFY2(said != error, "no English for the text");
+        QCOMPARE(treeContent(data), before);
+        QCOMPARE(QDir(QFileInfo(data).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("data")});
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("chosen.zip")});
+    }
+
     // What a snapshot never holds (logs, caches, snapshots) is never laid over the data folder: such a zip
     // could otherwise replace the user's other snapshots, which no rollback keeps.
     void entriesASnapshotNeverHoldsAreLeftOut()

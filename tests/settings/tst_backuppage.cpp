@@ -2,6 +2,7 @@
 // snapshot folder, the help and about page, and the preview renders.
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
+#include "../backup/backupfixture.h"
 #include "logcapture.h"
 #include "looktable.h"
 #include "manualclock.h"
@@ -18,12 +19,15 @@
 #include "ui/lang.h"
 #include "ui/modalcard.h"
 #include "ui/servicehost.h"
+#include "ui/savefile.h"
 #include "ui/theme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -768,6 +772,124 @@ private Q_SLOTS:
         QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")), qPrintable(log.texts.first()));
         QCOMPARE(filters.first(), QStringLiteral("ZIP 压缩包 (*.zip)"));
         QTRY_VERIFY(!f.d().backupWorkerRunning());
+    }
+
+    // Restores of files that are no snapshot (damaged, foreign, too large to unpack), tried again and again:
+    // nothing is written, so the automatic snapshot stays listed, and the card says what is wrong, in the
+    // user's language.
+    void refusedRestoresWriteNothing_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QByteArray>("zip");
+        QTest::addColumn<QString>("text"); // zh, before the arguments
+        QTest::addColumn<QString>("arg");
+        backuptest::RawEntry bomb = backuptest::file("bomb.bin", QByteArray(5000, '\0'));
+        bomb.statedCompressed = 4;
+        const QByteArray whole = backuptest::rawZip({backuptest::file("settings.json", "{}")});
+        for (int language : {0, 1}) {
+            const char* lang = language ? "en" : "zh";
+            QTest::addRow("%s: damaged", lang) << language << whole.left(whole.size() - 30)
+                                               << QStringLiteral("所选文件已损坏（不是完整的 zip 压缩包），未做任何改动") << QString();
+            QTest::addRow("%s: another program's zip", lang)
+                << language << backuptest::rawZip({backuptest::file("photos/beach.jpg", "jpeg")})
+                << QStringLiteral("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动") << QString();
+            QTest::addRow("%s: too large to unpack", lang)
+                << language << backuptest::rawZip({backuptest::file("settings.json", "{}"), bomb})
+                << QStringLiteral("所选文件中的 %1 解压后过大（超过压缩大小的 %2 倍），已拒绝解压，未做任何改动")
+                << QStringLiteral("bomb.bin");
+        }
+    }
+    void refusedRestoresWriteNothing()
+    {
+        QFETCH(int, language);
+        QFETCH(QByteArray, zip);
+        QFETCH(QString, text);
+        QFETCH(QString, arg);
+        const QString data = makeDataDir(QStringLiteral("refused"));
+        AppSettings start;
+        start.backupRetain = 10;
+        Lang::setLanguage(language);
+        Dialog f(data, start);
+        CardLog log;
+        ScopedCardRunner ok(answer(Lang::tr("确定"), &log));
+        f.d().setPage(6);
+        QString error;
+        QVERIFY(!BackupEngine::createSnapshot(f.d().effectiveBackupDir(), data, error, false, {}, nullptr, nullptr).isEmpty());
+        f.click(307); // 刷新
+        QCOMPARE(f.d().snapshotRows().size(), 1);
+        const QString path = ktr::test::freshDir(QStringLiteral("picked")) + QStringLiteral("/picked.zip");
+        QVERIFY(ktr::test::writeFile(path, zip));
+        ktr::dialogs::Seams seams;
+        seams.openFile = [&](QWidget*, const QString&, const QString&, const QString&) { return path; };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        const QString expected = arg.isEmpty() ? Lang::tr(text) : Lang::tr(text).arg(arg).arg(1000);
+        for (int i = 0; i < 4; ++i) {
+            ScopedCardRunner yes(answer(Lang::tr("是"), &log));
+            f.click(309); // 从文件还原…
+            ScopedCardRunner okAgain(answer(Lang::tr("确定"), &log));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+            QVERIFY2(log.texts.last().contains(expected), qPrintable(log.texts.last()));
+        }
+        Lang::setLanguage(0);
+        QCOMPARE(f.restored, 0);
+        QCOMPARE(f.d().snapshotRows().size(), 1);
+        QVERIFY(!f.d().snapshotRows().first().preRestore);
+        QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray(R"({"darkTheme":false})"));
+    }
+
+    // A restore brings back the snapshot's settings but keeps this computer's backup folder (the one the page
+    // lists, also when it was just chosen), last backup time and recording folder, and says so.
+    void restoreKeepsThisComputersFolders_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("zh") << 0;
+        QTest::newRow("en") << 1;
+    }
+    void restoreKeepsThisComputersFolders()
+    {
+        QFETCH(int, language);
+        const QString data = ktr::test::freshDir(QStringLiteral("keeplocal"));
+        const QString chosen = ktr::test::freshDir(QStringLiteral("chosenbackups"));
+        const QString recordings = ktr::test::freshDir(QStringLiteral("recordings"));
+        // The snapshot was made when the defaults were in use, long ago.
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"),
+                                     R"({"darkTheme":true,"backupDir":"","backupLastAt":"2020-01-01T08:00:00","monitorDir":""})"));
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/layout.json"), R"({"groups":[{"name":"A"}]})"));
+        QString error;
+        QVERIFY(!BackupEngine::createSnapshot(chosen, data, error, false, {}, nullptr, nullptr).isEmpty());
+        // Since then: another theme, a recording folder and a last backup of today.
+        AppSettings start;
+        start.darkTheme = false;
+        start.backupLastAt = QStringLiteral("2026-12-11T04:00:00");
+        start.monitorDir = recordings;
+        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"),
+                                     QStringLiteral(R"({"darkTheme":false,"backupDir":"","backupLastAt":"%1","monitorDir":"%2"})")
+                                         .arg(start.backupLastAt, recordings).toUtf8()));
+        Lang::setLanguage(language);
+        Dialog f(data, start);
+        f.d().setPage(6);
+        // The folder is chosen in the page (not yet confirmed with OK); its snapshot is listed.
+        ktr::dialogs::Seams seams;
+        seams.folder = [&](QWidget*, const QString&, const QString&) { return chosen; };
+        ktr::dialogs::ScopedSeams scoped(seams);
+        f.click(302);
+        QCOMPARE(f.d().snapshotRows().size(), 1);
+        CardLog log;
+        ScopedCardRunner yes(answer(Lang::tr("是"), &log));
+        f.d().runAction(settingsids::snapshotRestoreId(0));
+        ScopedCardRunner ok(answer(Lang::tr("确定"), &log));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        const QString kept = Lang::tr("本机的备份目录、上次备份时间与录屏目录已保留，未被快照中的设置替换。");
+        Lang::setLanguage(0);
+        QVERIFY2(log.texts.last().contains(kept), qPrintable(log.texts.last()));
+        QCOMPARE(f.restored, 1);
+        QByteArray text;
+        QCOMPARE(ktr::readFileCapped(data + QStringLiteral("/settings.json"), 1 << 20, &text), ktr::ReadStatus::Ok);
+        const QJsonObject restored = QJsonDocument::fromJson(text).object();
+        QCOMPARE(restored.value(QStringLiteral("darkTheme")).toBool(), true); // the snapshot's
+        QCOMPARE(restored.value(QStringLiteral("backupDir")).toString(), QDir::toNativeSeparators(chosen));
+        QCOMPARE(restored.value(QStringLiteral("backupLastAt")).toString(), start.backupLastAt);
+        QCOMPARE(restored.value(QStringLiteral("monitorDir")).toString(), recordings);
     }
 
     void rowsAreFoundAgainAfterAQuestion_data()
