@@ -32,7 +32,7 @@ public:
 // its first open; given back when the backend goes).
 std::unique_ptr<Mp4WriterBackend> makeEncoderProcessWriter();
 
-// How long an answer of an encoder process is waited for, and a process told to end (defaults 8000 ms and
+// How long an answer of an encoder process is waited for, and a process told to end (defaults 5000 ms and
 // 2000 ms). One that is stopped or hangs past them is killed; its segment fails as a write does. For tests.
 void setEncoderWaitBounds(int replyMs, int endMs);
 

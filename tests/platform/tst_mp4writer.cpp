@@ -223,7 +223,7 @@ private Q_SLOTS:
         ktr::platform::setEncoderWaitBounds(300, 300);
         struct Bounds
         {
-            ~Bounds() { ktr::platform::setEncoderWaitBounds(8000, 2000); }
+            ~Bounds() { ktr::platform::setEncoderWaitBounds(5000, 2000); }
         } restoreBounds;
         const int fps = 10; // a key frame (and a fragment) every 20 frames
         const QString path = ktr::test::freshDir(QStringLiteral("mp4")) + QStringLiteral("/stopped.mp4");
