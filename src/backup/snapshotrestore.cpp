@@ -241,9 +241,15 @@ bool BackupEngine::keepSettingsMembers(const QString& dataDir, const QJsonObject
     if (parsed.error != QJsonParseError::NoError || !doc.isObject())
         return false;
     QJsonObject object = doc.object();
-    for (auto it = members.begin(); it != members.end(); ++it)
+    bool changed = false;
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        // A member the file lacks reads as its default (an empty text): nothing to write for one.
+        if (object.value(it.key()) == it.value() || (!object.contains(it.key()) && it.value() == QJsonValue(QString())))
+            continue;
         object.insert(it.key(), it.value());
-    return ktr::saveFileAtomic(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+        changed = true;
+    }
+    return !changed || ktr::saveFileAtomic(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
 bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDirIn, QString& error,

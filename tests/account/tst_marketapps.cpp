@@ -22,7 +22,12 @@ namespace {
 
 ProcessEntry entry(qint64 pid, qint64 parent, quint64 start, const QString& path)
 {
-    return ProcessEntry{pid, parent, start, path};
+    ProcessEntry e;
+    e.pid = pid;
+    e.parentPid = parent;
+    e.startTicks = start;
+    e.imagePath = path;
+    return e;
 }
 
 bool alive(qint64 pid)
@@ -260,7 +265,8 @@ private Q_SLOTS:
         QFETCH(QString, folder);
         QFETCH(bool, inItsFolder);
         QFETCH(bool, ended);
-        const QString python = QStandardPaths::findExecutable("python3");
+        // Debian's interpreter (scripts/deps.sh), not whatever this machine's PATH names first.
+        const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin", "/bin"});
         if (python.isEmpty())
             QSKIP("needs python3");
         const QString data = QDir::cleanPath(appDataDir());
