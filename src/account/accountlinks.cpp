@@ -4,9 +4,12 @@
 
 namespace ktr::account {
 
+// Empty without a service: a bare fragment would be no page of anyone's.
 QUrl devicesPageUrl()
 {
     QUrl url = ktr::serviceUrl(QStringLiteral("/"));
+    if (url.isEmpty())
+        return url;
     url.setFragment(QStringLiteral("devices"));
     return url;
 }
@@ -14,6 +17,8 @@ QUrl devicesPageUrl()
 QUrl securityPageUrl()
 {
     QUrl url = ktr::serviceUrl(QStringLiteral("/uc.html"));
+    if (url.isEmpty())
+        return url;
     url.setFragment(QStringLiteral("security"));
     return url;
 }

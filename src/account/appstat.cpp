@@ -33,7 +33,7 @@ QString marketAppIdForPath(const QString& path)
 
 void sendAppStat(QNetworkAccessManager* manager, const QString& appId, const QString& event, const QString& token)
 {
-    if (!manager || appId.isEmpty() || event.isEmpty())
+    if (!manager || appId.isEmpty() || event.isEmpty() || !ktr::serviceConfigured())
         return;
     QJsonObject body{{QStringLiteral("app_id"), appId},
                      {QStringLiteral("event"), event},

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <climits>
 
@@ -85,6 +86,13 @@ void AuthManager::watch(QNetworkReply* reply, std::function<void(QNetworkReply*)
 
 void AuthManager::fetchCaptcha(const CaptchaCallback& callback)
 {
+    if (!ktr::serviceConfigured()) {
+        QTimer::singleShot(0, this, [callback] {
+            if (callback)
+                callback(false, QString(), QString(), ktr::noServiceText());
+        });
+        return;
+    }
     QNetworkRequest req(authUrl(QStringLiteral("captcha")));
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(kAuthTimeoutMs);
@@ -141,7 +149,7 @@ void AuthManager::fetchMe(const QString& token, const Callback& callback)
 
 void AuthManager::reportHost(const QString& token)
 {
-    if (token.isEmpty())
+    if (token.isEmpty() || !ktr::serviceConfigured())
         return;
     const QJsonObject body{{QStringLiteral("token"), token}, {QStringLiteral("host"), deviceDisplayName()}};
     QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/api/uc.php"), QStringLiteral("action=report_host")));
@@ -152,6 +160,18 @@ void AuthManager::reportHost(const QString& token)
 
 void AuthManager::postJson(const QUrl& url, const QByteArray& body, const Callback& callback)
 {
+    if (url.isEmpty()) {
+        // No service configured: nothing is sent (no name, no password, no device), and the caller hears so
+        // as it hears any outcome, on a later turn of the event loop.
+        QTimer::singleShot(0, this, [callback] {
+            Result r;
+            r.code = QStringLiteral("NO_SERVICE");
+            r.msg = ktr::noServiceText();
+            if (callback)
+                callback(r);
+        });
+        return;
+    }
     QNetworkRequest req(url);
     req.setHeader(QNetworkRequest::ContentTypeHeader, kJsonType);
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);

@@ -29,7 +29,8 @@ public:
         QString lastSeen;
     };
     // The outcome of one JSON request. The client makes the codes "NOT_LOGIN" (HTTP 401 or the service's
-    // own), "NETWORK" (no HTTP status: the session is then kept) and "SERVER" (any other failure).
+    // own), "NETWORK" (no HTTP status: the session is then kept), "SERVER" (any other failure) and
+    // "NO_SERVICE" (no service host configured: nothing was sent).
     struct Result
     {
         bool ok = false;

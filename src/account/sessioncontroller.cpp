@@ -111,6 +111,11 @@ bool SessionController::save()
 
 void SessionController::start()
 {
+    // Without a service a stored session is kept as it is, unchecked: there is nobody to ask.
+    if (!ktr::serviceConfigured()) {
+        qInfo().noquote() << "[servicehost] no service host configured (KTR_SERVICE_HOST unset): online features off";
+        return;
+    }
     if (m_token.isEmpty()) {
         tryAutoLogin();
         return;
@@ -209,7 +214,7 @@ void SessionController::confirmAutoLogin(const AuthManager::Result& r)
 
 void SessionController::startHeartbeat()
 {
-    if (m_heartbeatTimer)
+    if (m_heartbeatTimer || !ktr::serviceConfigured())
         return;
     const int seconds = heartbeatSeconds();
     m_heartbeatTimer = ktr::makeNamedTimer(this, "heartbeatTimer", seconds * 1000);
@@ -246,7 +251,7 @@ void SessionController::stop()
 
 void SessionController::checkTokenAlive()
 {
-    if (m_token.isEmpty())
+    if (m_token.isEmpty() || !ktr::serviceConfigured())
         return;
     syncLockState();
     const QString sent = m_token;
@@ -285,7 +290,7 @@ void SessionController::noteUndecidedAnswer(const AuthManager::Result& r, const 
 
 void SessionController::syncLockState()
 {
-    if (m_token.isEmpty() || m_lockSyncReply)
+    if (m_token.isEmpty() || m_lockSyncReply || !ktr::serviceConfigured())
         return;
     if (!m_network) {
         if (!m_ownNetwork)
@@ -313,7 +318,7 @@ void SessionController::syncLockState()
 
 void SessionController::reportHostOnce()
 {
-    if (m_token.isEmpty() || m_token == m_reportedToken)
+    if (m_token.isEmpty() || m_token == m_reportedToken || !ktr::serviceConfigured())
         return;
     m_reportedToken = m_token;
     m_auth.reportHost(m_token);
@@ -327,6 +332,11 @@ void SessionController::startupAccountStep()
 
 bool SessionController::showLoginDialog()
 {
+    // No service: no dialog whose login or registration could go nowhere; the user is told why.
+    if (!ktr::serviceConfigured()) {
+        emit toastRequested(ktr::noServiceText(), Toast::Info);
+        return false;
+    }
     if (m_loginDialog) {
         // Several requests in a row (refused downloads, the chat, the menu) share the one dialog: this one
         // waits for its outcome instead of stacking a second modal dialog on it.

@@ -62,9 +62,10 @@ public:
     void load();
     // Writes the session to "auth.json"; a failure is logged and reported through saveFailed.
     bool save();
-    // Checks a saved token, else tries the remembered login.
+    // Checks a saved token, else tries the remembered login; nothing without a service.
     void start();
-    // Starts the heartbeat (once) and arms the lock synchronisation and host report 2.5 s later.
+    // Starts the heartbeat (once) and arms the lock synchronisation and host report 2.5 s later; without a
+    // service none of them starts.
     void startHeartbeat();
     void checkTokenAlive();
     // Posts the lock synchronisation when signed in and none is in flight; lockSyncReplied carries the answer.
@@ -72,7 +73,8 @@ public:
     // Reports the host name once per token.
     void reportHostOnce();
     // Runs the login dialog modally; true when the user logged in (the session is then stored). One login
-    // dialog at a time: a call while one is open raises it and waits for its outcome.
+    // dialog at a time: a call while one is open raises it and waits for its outcome. Without a service no
+    // dialog opens: the not-configured line goes out through toastRequested and the result is false.
     bool showLoginDialog();
     bool loginDialogOpen() const { return !m_loginDialog.isNull(); }
     // Signs out (the service is told, its answer ignored); false when nobody was signed in.

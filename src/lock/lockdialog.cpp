@@ -416,7 +416,7 @@ void LockDialog::mouseReleaseEvent(QMouseEvent* event)
         runRemoveDialog();
         break;
     case 5:
-        ktr::dialogs::openUrl(ktr::serviceUrl(QStringLiteral("/forgot-lock.html")));
+        ktr::openServicePage(this, QStringLiteral("/forgot-lock.html"));
         break;
     default:
         break;

@@ -657,7 +657,7 @@ void UiLockOverlay::mouseReleaseEvent(QMouseEvent* event)
         else if (pressed == 2)
             setMode(!m_removeMode);
         else
-            ktr::dialogs::openUrl(ktr::serviceUrl(QStringLiteral("/forgot-lock.html")));
+            ktr::openServicePage(this, QStringLiteral("/forgot-lock.html"));
         return;
     }
     setMode(false);

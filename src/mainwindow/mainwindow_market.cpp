@@ -9,6 +9,7 @@
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "ui/lang.h"
+#include "ui/servicehost.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,6 +67,11 @@ QString resolveInstalledExe(const QString& exePath)
 
 void MainWindow::openAppMarket()
 {
+    // No service, no catalogue: the button says why nothing opens.
+    if (!ktr::serviceConfigured()) {
+        showToast(ktr::noServiceText(), Toast::Info);
+        return;
+    }
     if (!m_appMarket) {
         m_appMarket = new AppMarketDialog(this);
         connect(m_appMarket, &AppMarketDialog::addToPanelRequested, this, &MainWindow::onAppInstalled);

@@ -107,6 +107,10 @@ void MainWindow::fetchLatestNotice()
 
 void MainWindow::openSupportChat()
 {
+    if (!ktr::serviceConfigured()) {
+        showToast(ktr::noServiceText(), Toast::Info);
+        return;
+    }
     if (!m_supportChat) {
         m_supportChat = new SupportChatDialog(this);
         m_supportChat->setNetworkManager(m_network);
@@ -136,7 +140,7 @@ void MainWindow::onGearMenuAction(int action)
         openSettings();
         break;
     case GearMenuPopup::Website:
-        ktr::dialogs::openUrl(ktr::serviceHost());
+        ktr::openServicePage(this, QString()); // the home page: the host address as it is
         break;
     case GearMenuPopup::CheckUpdate:
         checkForUpdates(m_settings.updateChannel == 1, true);

@@ -3,6 +3,7 @@
 
 #include "market/versioncompare.h"
 #include "ui/lang.h"
+#include "ui/servicehost.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -142,7 +143,7 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
         if (m_market.indexLoaded)
             centred(Lang::tr("该分类下暂无应用"));
         else if (m_market.indexFailed)
-            centred(Lang::tr("加载失败，请检查网络后重开"));
+            centred(ktr::serviceConfigured() ? Lang::tr("加载失败，请检查网络后重开") : ktr::noServiceText());
         else
             centred(Lang::tr("正在加载应用市场…"));
     } else {

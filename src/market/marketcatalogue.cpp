@@ -77,6 +77,8 @@ void MarketCatalogue::scheduleRepaint()
 
 QNetworkReply* MarketCatalogue::sendGet(const QUrl& url, ReplyHandler handler, qint64 maxBytes)
 {
+    if (url.isEmpty())
+        return nullptr; // no service configured: nothing to ask
     QNetworkRequest request(url);
     request.setTransferTimeout(kGetTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -107,7 +109,11 @@ QNetworkReply* MarketCatalogue::sendGet(const QUrl& url, ReplyHandler handler, q
 
 void MarketCatalogue::fetchIndex(int page)
 {
-    indexFailed = false;
+    indexFailed = !ktr::serviceConfigured(); // shown as the not-configured line
+    if (indexFailed) {
+        Q_EMIT changed();
+        return;
+    }
     const int seq = ++indexSeq;
     sendGet(ktr::serviceUrl(QStringLiteral("/update/index/page-%1.json").arg(page)),
             [this, seq](QNetworkReply* reply) { applyIndexPage(reply, seq); });
@@ -255,6 +261,10 @@ void MarketCatalogue::fetchManifest(AppRow& row)
     row.errorText.clear();
     row.installing = true;
     Q_EMIT changed();
+    if (!ktr::serviceConfigured()) {
+        setRowError(row, Lang::later(ktr::noServiceSource()));
+        return;
+    }
     const QString id = row.id;
     const qint64 generation = row.generation;
     sendGet(ktr::serviceUrl(QStringLiteral("/update/apps/%1.json").arg(id)),

@@ -105,6 +105,11 @@ void MarketCatalogue::startDownload(AppRow& row)
 void MarketCatalogue::beginNetworkDownload(AppRow& row)
 {
     row.received = row.total = 0;
+    if (!ktr::serviceConfigured()) {
+        row.downloading = row.paused = false;
+        setRowError(row, Lang::later(ktr::noServiceSource()));
+        return;
+    }
     if (token.isEmpty()) {
         row.downloading = row.paused = false;
         pendingLoginIds.insert(row.id);

@@ -97,6 +97,8 @@ QNetworkAccessManager* UpdateChecker::network()
 
 void UpdateChecker::scheduleStartupCheck(bool beta)
 {
+    if (!ktr::serviceConfigured())
+        return; // no service: no check, not even one that would fail
     m_startupBeta = beta;
     if (!m_startupTimer) {
         m_startupTimer = ktr::makeNamedTimer(this, "updateCheckTimer", kStartupDelayMs, true);
@@ -107,6 +109,12 @@ void UpdateChecker::scheduleStartupCheck(bool beta)
 
 void UpdateChecker::check(bool beta, bool manual)
 {
+    if (!ktr::serviceConfigured()) {
+        // Asked by the user: told why nothing is checked rather than that the network failed.
+        if (manual)
+            m_seams.toast(ktr::noServiceText(), kToastNormal);
+        return;
+    }
     const QString path = beta ? QStringLiteral("/update/apps/panel-beta.json") : QStringLiteral("/update/apps/panel.json");
     QNetworkReply* reply = network()->get(updateRequest(ktr::serviceUrl(path), kManifestTimeoutMs));
     m_replies.append(reply);

@@ -301,7 +301,7 @@ void UpdateDialog::mouseReleaseEvent(QMouseEvent* event)
         break;
     case SitePart:
         if (m_statusText.isEmpty())
-            ktr::dialogs::openUrl(ktr::serviceUrl(QStringLiteral("/")));
+            ktr::openServicePage(this, QStringLiteral("/"));
         break;
     case UpdatePart:
         if (!m_statusText.isEmpty())

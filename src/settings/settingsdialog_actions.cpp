@@ -363,8 +363,8 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
     case 221:
     case 222: {
         static const char* const types[] = {"user", "privacy", "lgpl"};
-        ktr::dialogs::openUrl(ktr::serviceUrl(QStringLiteral("/protocol.php"),
-                                              QStringLiteral("type=") + QLatin1String(types[id - 220])));
+        ktr::openServicePage(this, QStringLiteral("/protocol.php"),
+                             QStringLiteral("type=") + QLatin1String(types[id - 220]));
         return;
     }
     case 201:
@@ -759,7 +759,7 @@ void SettingsDialog::openFolder(const QString& path)
 
 void SettingsDialog::openServicePage(const QString& path)
 {
-    ktr::dialogs::openUrl(ktr::serviceUrl(path));
+    ktr::openServicePage(this, path);
 }
 
 void SettingsDialog::clearIconCache()

@@ -64,8 +64,8 @@ QString NoticeService::dataDir() const
 
 void NoticeService::start()
 {
-    if (m_started)
-        return;
+    if (m_started || !ktr::serviceConfigured())
+        return; // without a service there is nobody to ask for notices
     m_started = true;
     m_timer.start();
     m_first.start();
@@ -84,7 +84,7 @@ void NoticeService::resume()
 
 void NoticeService::fetchLatestNotice()
 {
-    if (m_shownNoticeId >= 1)
+    if (m_shownNoticeId >= 1 || !ktr::serviceConfigured())
         return;
     QNetworkAccessManager* manager = m_manager;
     if (!manager) {

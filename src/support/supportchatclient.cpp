@@ -91,6 +91,8 @@ void SupportChatDialog::setNetworkManager(QNetworkAccessManager* manager)
 void SupportChatDialog::postApi(const QString& action, QJsonObject body,
                                 std::function<void(const QJsonObject&)> callback)
 {
+    if (!ktr::serviceConfigured())
+        return; // the chat is not offered without a service; nothing goes out if it is reached anyway
     body.insert(QStringLiteral("device"), deviceId());
     body.insert(QStringLiteral("as_user"), 1);
     QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/api/support.php"), QStringLiteral("action=") + action));
@@ -359,7 +361,7 @@ void SupportChatDialog::downloadImage(const QString& key)
     // it comes back into view, and one never scrolled to is never fetched. A picture that failed is not
     // asked for again in this conversation.
     if (!isPictureKey(key) || m_pictures.contains(key) || m_downloading.contains(key) ||
-        m_failedPictures.contains(key))
+        m_failedPictures.contains(key) || !ktr::serviceConfigured())
         return;
     m_downloading.insert(key);
     QNetworkRequest req(ktr::serviceUrl(QStringLiteral("/uploads/") + key));

@@ -38,7 +38,7 @@ void UnreadPoller::setToken(const QString& token)
             stopTimerAndReply();
         return;
     }
-    if (m_wanted && !m_timer.isActive()) {
+    if (m_wanted && !m_timer.isActive() && ktr::serviceConfigured()) {
         m_timer.start();
         poll();
     }
@@ -47,7 +47,7 @@ void UnreadPoller::setToken(const QString& token)
 bool UnreadPoller::startIfStopped()
 {
     m_wanted = true;
-    if (m_timer.isActive() || m_token.isEmpty())
+    if (m_timer.isActive() || m_token.isEmpty() || !ktr::serviceConfigured())
         return false;
     m_timer.start();
     poll();
@@ -86,7 +86,7 @@ void UnreadPoller::setCount(int count)
 
 void UnreadPoller::poll()
 {
-    if (chatVisible() || m_token.isEmpty())
+    if (chatVisible() || m_token.isEmpty() || !ktr::serviceConfigured())
         return;
     // The newest question wins: an older reply still on its way could carry an older count.
     if (QNetworkReply* old = m_pending.data()) {

@@ -945,6 +945,7 @@ extern const Lang::Pair kLangTable[] = {
     {"  ·  ", "  ·  "},
 
     // --- online
+    {"未配置在线服务：启动前设置环境变量 KTR_SERVICE_HOST 为服务地址后可用", "No online service is configured: set the environment variable KTR_SERVICE_HOST to the service address before starting"},
 
     // --- account dialogs
     {"授权 1 台设备", "1 device authorized"},

@@ -7,7 +7,9 @@
 #include "accountshots.h"
 #include "fakeservicehost.h"
 #include "servicehoststate.h"
+#include "connectlog.h"
 #include "ui/dialogseams.h"
+#include "ui/servicehost.h"
 
 #include <QApplication>
 #include <QJsonArray>
@@ -646,6 +648,39 @@ private Q_SLOTS:
         }
         saveShot(img, QStringLiteral("login-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
     }
+
+    // A dialog opened without a service (the panel does not open one, another caller might) sends neither the
+    // captcha request of registering nor the login with its name and password, and says why in its message.
+    void noServiceSendsNothing_data()
+    {
+        QTest::addColumn<bool>("login");
+        QTest::newRow("login") << true;
+        QTest::newRow("register") << false;
+    }
+    void noServiceSendsNothing()
+    {
+        QFETCH(bool, login);
+        const QByteArray saved = qgetenv("KTR_SERVICE_HOST");
+        qunsetenv("KTR_SERVICE_HOST");
+        ktr::setDefaultServiceHostForTesting(QUrl());
+        clearConnectAttempts();
+        {
+            LoginDialog d;
+            d.show();
+            if (login) {
+                d.setCredentials(QStringLiteral("alice"), QStringLiteral("secret66"), false);
+                d.submit();
+            } else {
+                d.setRegisterMode(true);
+            }
+            QTRY_COMPARE(d.message(), ktr::noServiceText());
+            QVERIFY(d.token().isEmpty());
+        }
+        ktr::resetDefaultServiceHostForTesting();
+        qputenv("KTR_SERVICE_HOST", saved);
+        QCOMPARE(connectAttempts(), QStringList());
+    }
+
 };
 
 KTR_TEST_MAIN(TestLoginDialog)

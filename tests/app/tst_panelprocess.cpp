@@ -1,4 +1,5 @@
 // Starts the built panel as the user would (offscreen, with this test's own HOME and XDG folders).
+#include "fakeservicehost.h"
 #include "panelprocess.h"
 #include "testenv.h"
 
@@ -40,11 +41,12 @@ class TestPanelProcess : public QObject
     Q_OBJECT
     QProcess* m_panel = nullptr;
 
-    bool startPanel()
+    bool startPanel(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
         QDir(ktr::test::panelDataDir() + QStringLiteral("/logs")).removeRecursively();
         m_panel = new QProcess(this);
         m_panel->setProcessChannelMode(QProcess::ForwardedChannels);
+        m_panel->setProcessEnvironment(env);
         m_panel->start(QStringLiteral(KTR_PANEL_EXE), QStringList());
         if (!m_panel->waitForStarted(10000))
             return false;
@@ -124,6 +126,64 @@ private Q_SLOTS:
         QVERIFY(m_panel->waitForFinished(15000));
         QCOMPARE(m_panel->exitCode(), 0);
     }
+
+    // The panel as a new user starts it from a build without a service address: it opens no Internet socket
+    // and looks up no name, past the moments its start-up steps and first notice poll would run, and its log
+    // holds no network failure. The same start with the fake host's address reaches the host, so the
+    // recording (every connect and name lookup of the process, through LD_PRELOAD) is seen to see.
+    void noServiceNoConnection_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::newRow("no service") << false;
+        QTest::newRow("the fake host's address") << true;
+    }
+    void noServiceNoConnection()
+    {
+        QFETCH(bool, configured);
+        if (!configured && !QByteArray(KTR_EXPECTED_BUILTIN_HOST).isEmpty())
+            QSKIP("this build carries a service address");
+        ktr::test::FakeServiceHost host(ktr::test::FakeServiceHost::Scheme::Http);
+        QVERIFY(host.listen());
+        const QString connectLog = ktr::test::freshDir(QStringLiteral("connect")) + QStringLiteral("/attempts.txt");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KTR_CONNECTLOG_LIB));
+        env.insert(QStringLiteral("KTR_CONNECT_LOG"), connectLog);
+        // A sanitized build wants its runtime first in the list; the recording library is harmless before it.
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
+        if (configured)
+            env.insert(QStringLiteral("KTR_SERVICE_HOST"), host.baseUrl().toString());
+        else
+            env.remove(QStringLiteral("KTR_SERVICE_HOST"));
+        QVERIFY(startPanel(env));
+        const auto attempts = [&connectLog] {
+            QFile f(connectLog);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'),
+                                                                                     Qt::SkipEmptyParts)
+                                               : QStringList();
+        };
+        if (configured) {
+            // The first notice poll, 3 s after the start.
+            QTRY_VERIFY_WITH_TIMEOUT(!host.requests().isEmpty(), 15000);
+            QVERIFY(attempts().contains(QStringLiteral("connect 127.0.0.1:") +
+                                        QString::number(host.baseUrl().port())));
+        } else {
+            // Nothing to wait for when nothing may happen: past the start-up account step (2.5 s) and the
+            // first notice poll (3 s), with a margin.
+            QTest::qWait(4500);
+            QCOMPARE(attempts(), QStringList());
+            QCOMPARE(host.requests().size(), 0);
+            const QStringList lines = ktr::test::panelLogLines();
+            QVERIFY(indexOf(lines, QStringLiteral("[servicehost] no service host configured")) >= 0);
+            for (const QString& line : lines)
+                QVERIFY2(!line.contains(QLatin1String("transportError")) && !line.contains(QLatin1String("http =")),
+                         qPrintable(line));
+        }
+        ::kill(static_cast<pid_t>(m_panel->processId()), SIGTERM);
+        QVERIFY(m_panel->waitForFinished(15000));
+        QCOMPARE(m_panel->exitCode(), 0);
+    }
+
 };
 
 KTR_TEST_MAIN(TestPanelProcess)

@@ -4,6 +4,7 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
+#include "ui/servicehost.h"
 #include "ui/theme.h"
 
 #include <QFutureWatcher>
@@ -225,24 +226,41 @@ private Q_SLOTS:
         QCOMPARE(watchers(d), 0);
     }
 
+    // The forgot link opens the service's page over https; a build without a service says so instead.
+    void forgotLinkOpensPage_data()
+    {
+        QTest::addColumn<QString>("builtIn"); // the build's address; empty = none
+        QTest::newRow("built-in service") << "https://service.example";
+        QTest::newRow("no service") << "";
+    }
     void forgotLinkOpensPage()
     {
+        QFETCH(QString, builtIn);
         QList<QUrl> opened;
+        QStringList notices;
         ktr::dialogs::Seams seams;
         seams.openUrl = [&](const QUrl& url) {
             opened << url;
             return true;
         };
+        seams.information = [&](QWidget*, const QString&, const QString& text, int) { notices << text; };
         ktr::dialogs::ScopedSeams scoped(seams);
         const QByteArray host = qgetenv("KTR_SERVICE_HOST");
-        qunsetenv("KTR_SERVICE_HOST"); // the compiled-in page; only opened through the seam
+        qunsetenv("KTR_SERVICE_HOST"); // the built-in page; only opened through the seam
+        ktr::setDefaultServiceHostForTesting(builtIn.isEmpty() ? QUrl() : QUrl(builtIn));
         LockDialog d(LockDialog::Verify);
         d.show();
         click(d, d.forgotLinkRect().center());
+        ktr::resetDefaultServiceHostForTesting();
         qputenv("KTR_SERVICE_HOST", host);
+        if (builtIn.isEmpty()) {
+            QCOMPARE(opened.size(), 0);
+            QCOMPARE(notices, QStringList{ktr::noServiceText()});
+            return;
+        }
+        QCOMPARE(notices.size(), 0);
         QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened[0].path(), QStringLiteral("/forgot-lock.html"));
-        QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
+        QCOMPARE(opened[0], QUrl(QStringLiteral("https://service.example/forgot-lock.html")));
     }
 
     // The line under the button speaks of a new password only on a card that has a field for one.

@@ -60,8 +60,9 @@ void prepareEnvironment()
     setDir("XDG_CONFIG_DIRS", buf + "/etc-xdg");
     setDir("TMPDIR", buf + "/tmp");
     ::unsetenv("KTR_VERBOSE");
-    // No test may reach the compiled-in service: whatever asks the service without a host of its own (a main
-    // window's polls, a panel process) is refused at once by a closed loopback port.
+    // No test may reach a service the build carries: whatever asks the service without a host of its own (a
+    // main window's polls, a panel process) is refused at once by a closed loopback port. A test of the
+    // program without a service removes this and stands in for the build's address.
     ::setenv("KTR_SERVICE_HOST", "http://127.0.0.1:9", 0);
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
