@@ -109,7 +109,7 @@ private Q_SLOTS:
             QVERIFY2(log.contains(QStringLiteral("[video] module loaded: ") + module), qPrintable(log.messages().join('\n')));
 
         const QString mp4 = prefix + QStringLiteral("/out.mp4");
-        Mp4Writer writer;
+        ktr::platform::Mp4Writer writer;
         const bool opened = writer.open(mp4, 64, 48, 10);
         QCOMPARE(opened, found);
         if (opened) {
