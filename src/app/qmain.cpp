@@ -2,6 +2,7 @@
 
 #include "app/agentmode.h"
 #include "app/agentserver.h"
+#include "app/commandline.h"
 #include "app/diagnosticruns.h"
 #include "app/secondinstance.h"
 #include "backup/backupengine.h"
@@ -43,6 +44,11 @@ void onAboutToQuit(MainWindow& window)
 
 int qMain(int argc, char** argv)
 {
+    // "--help", "--version" and an unknown option are answered on the terminal before anything else: no
+    // display, no data folder, no log.
+    if (const int code = commandline::answerAndExit(argc, argv); code >= 0)
+        return code;
+
     // Environment and scaling, before the application object exists.
     ktr::platform::cleanQtEnvironment();
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Floor);

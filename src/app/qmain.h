@@ -21,7 +21,7 @@ void startTempCleanupThread();
 // Asks the cleanup thread to stop and joins it (waiting up to 2 s), else detaches it. Any number of calls.
 void joinTempCleanupThread();
 
-// Records the executable's folder as "InstallPath" (machine-wide when allowed, else per user).
+// Records the executable's folder as "InstallPath" in the user's own store (never machine-wide).
 void writeInstallPath();
 
 // The program's version: three numbers joined by dots ("0.0.0" when unknown).

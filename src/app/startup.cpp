@@ -77,13 +77,12 @@ void joinTempCleanupThread()
 
 void writeInstallPath()
 {
+    // The user's own store only: an ordinary start has no business writing below /etc (nothing reads the
+    // value there, and it would outlive the program). The uninstall deletes the value again.
     using ktr::platform::RegistryHive;
     const QString path = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-    const QString key = QStringLiteral("SOFTWARE\\KestrunePanel");
-    const QString name = QStringLiteral("InstallPath");
-    if (ktr::platform::writeRegistryString(RegistryHive::LocalMachine, key, name, path)) {
-        qInfo().noquote() << "install path written to HKLM:" << path;
-    } else if (ktr::platform::writeRegistryString(RegistryHive::CurrentUser, key, name, path)) {
+    if (ktr::platform::writeRegistryString(RegistryHive::CurrentUser, QLatin1String(ktr::platform::kInstallPathKey),
+                                           QLatin1String(ktr::platform::kInstallPathName), path)) {
         qInfo().noquote() << "install path written to HKCU:" << path;
     } else {
         qWarning().noquote() << "install path not written (no permission):" << path;

@@ -1,6 +1,7 @@
 #include "market/selfremoval.h"
 
 #include "platform/autostart.h"
+#include "platform/registry.h"
 #include "ui/datadir.h"
 #include "ui/savefile.h"
 
@@ -71,6 +72,7 @@ Env Env::system()
     env.desktopDir = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     env.applicationsDir = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
     env.autostartEntry = ktr::platform::autostartFilePath();
+    env.installPathStores = ktr::platform::installPathStoresOf(QFileInfo(env.exe).absolutePath());
     env.target = selfscripts::currentProcess();
     return env;
 }
@@ -92,6 +94,8 @@ selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env)
     plan.target = env.target;
     plan.programFiles = files.files;
     plan.programFolder = files.folder;
+    plan.madeFolders = files.madeFolders;
+    plan.installPathStores = env.installPathStores;
     if (!env.desktopDir.isEmpty())
         plan.shortcuts << QDir::cleanPath(env.desktopDir + QLatin1Char('/') + shortcutName());
     if (!env.applicationsDir.isEmpty())

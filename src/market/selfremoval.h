@@ -16,6 +16,7 @@ struct Env
     QString desktopDir;      // the user's desktop folder
     QString applicationsDir; // the user's menu entries ($XDG_DATA_HOME/applications)
     QString autostartEntry;  // the XDG autostart entry
+    QStringList installPathStores; // the install path's stores that name this copy
     selfscripts::Target target;
 
     static Env system();

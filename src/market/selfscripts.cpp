@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace selfscripts {
 
 namespace {
@@ -83,8 +85,17 @@ QByteArray uninstallScript(const UninstallPlan& plan)
     QString s = header("uninstall", plan.delaySeconds);
     s += endProcess(plan.target);
     s += removeFiles(plan.programFiles);
+    // rmdir removes a folder only when it is empty.
     if (!plan.programFolder.isEmpty() && !isProtectedFolder(plan.programFolder))
-        s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(plan.programFolder)); // only when empty
+        s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(plan.programFolder));
+    for (const QString& folder : plan.madeFolders) {
+        if (folder != plan.programFolder && !isProtectedFolder(folder))
+            s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(folder));
+    }
+    for (const QString& store : plan.installPathStores) {
+        s += removeFiles({store});
+        s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(QFileInfo(store).absolutePath()));
+    }
     s += removeFiles(plan.shortcuts);
     if (!plan.dataFolder.isEmpty() && !isProtectedFolder(plan.dataFolder))
         s += QStringLiteral("rm -rf -- %1\n").arg(shQuote(plan.dataFolder));
@@ -169,6 +180,21 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
     }
     if (!out.files.contains(marker))
         out.files << marker;
+    // The folders the install made: only ancestors of our files below the prefix, deepest first.
+    for (const QString& line : lines) {
+        if (!line.startsWith(QLatin1String("dir=")))
+            continue;
+        const QString d = clean(line.mid(4));
+        if (prefix.isEmpty() || !d.startsWith(prefix + QLatin1Char('/')) || d.contains(QLatin1String("/../")) ||
+            out.madeFolders.contains(d) || isProtectedFolder(d))
+            continue;
+        const bool holdsOurs = std::any_of(out.files.cbegin(), out.files.cend(),
+                                           [&d](const QString& f) { return f.startsWith(d + QLatin1Char('/')); });
+        if (holdsOurs)
+            out.madeFolders << d;
+    }
+    std::stable_sort(out.madeFolders.begin(), out.madeFolders.end(),
+                     [](const QString& a, const QString& b) { return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/')); });
     if (!isProtectedFolder(folder))
         out.folder = folder;
     return out;

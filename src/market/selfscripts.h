@@ -33,6 +33,8 @@ struct UninstallPlan
     Target target;
     QStringList programFiles;   // our own files to delete
     QString programFolder;      // removed afterwards when it is empty; empty = left alone
+    QStringList madeFolders;    // the folders the install made, deepest first: each removed when empty
+    QStringList installPathStores; // the install path's stores that name this copy (registry.h), deleted
     QStringList shortcuts;      // the panel's desktop entries
     QString dataFolder;         // removed whole; empty keeps the user's data
     QString autostartEntry;     // the XDG autostart entry
@@ -63,6 +65,8 @@ struct ProgramFiles
     bool installed = false; // the install marker lies beside the executable
     QStringList files;      // the files to delete
     QString folder;         // the folder to remove when it is left empty; empty = none
+    QStringList madeFolders; // the folders the install made ("dir=" lines), deepest first, each an
+                             // ancestor of a listed file below the prefix; removed when left empty
 };
 // markerText is the install marker beside exe, or null when there is none. An installed copy removes the
 // files the marker lists below its prefix that carry our names (the executable, its desktop entry, its

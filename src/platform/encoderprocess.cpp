@@ -1,9 +1,9 @@
 #include "platform/encoderprocess.h"
 
 #include "platform/encoderwire.h"
+#include "platform/helperfiles.h"
 #include "platform/videomodule/bgrxtonv12.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -79,13 +79,7 @@ class EncoderProcess
 public:
     static std::unique_ptr<EncoderProcess> start(QString* error)
     {
-        QStringList candidates;
-        if (QCoreApplication::instance())
-            candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                              QLatin1String(kVideoEncoderFileName);
-#ifdef KTR_VIDEOENCODER_BUILD_PATH
-        candidates << QStringLiteral(KTR_VIDEOENCODER_BUILD_PATH);
-#endif
+        const QStringList candidates = helperFileCandidates(HelperFile::VideoEncoder);
         QString program;
         for (const QString& c : std::as_const(candidates)) {
             if (QFileInfo(c).isExecutable() && QFileInfo(c).isFile()) {

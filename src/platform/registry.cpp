@@ -70,4 +70,21 @@ QString readRegistryString(RegistryHive hive, const QString& key, const QString&
     return settings.value(settingsKey(key, name)).toString();
 }
 
+QStringList installPathStoresOf(const QString& programDir)
+{
+    QStringList out;
+    const QString key = settingsKey(QLatin1String(kInstallPathKey), QLatin1String(kInstallPathName));
+    for (RegistryHive hive : {RegistryHive::CurrentUser, RegistryHive::LocalMachine}) {
+        const QString path = registryFilePath(hive);
+        if (!QFileInfo(path).isFile())
+            continue;
+        QSettings settings(path, QSettings::IniFormat);
+        if (settings.status() != QSettings::NoError || settings.allKeys() != QStringList{key})
+            continue;
+        if (QDir::cleanPath(settings.value(key).toString()) == QDir::cleanPath(programDir))
+            out << path;
+    }
+    return out;
+}
+
 } // namespace ktr::platform

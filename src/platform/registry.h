@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace ktr::platform {
 
@@ -19,5 +20,13 @@ bool writeRegistryString(RegistryHive hive, const QString& key, const QString& n
 
 // The stored value, or an empty string when there is none.
 QString readRegistryString(RegistryHive hive, const QString& key, const QString& name);
+
+// The program's folder, as a start of the panel records it for the user (nothing in the program reads it).
+inline constexpr const char* kInstallPathKey = "SOFTWARE\\KestrunePanel";
+inline constexpr const char* kInstallPathName = "InstallPath";
+
+// The store files (both hives) that hold the install path value programDir and nothing else: what the
+// uninstall of the copy in programDir deletes. A store naming another copy, or holding anything more, stays.
+QStringList installPathStoresOf(const QString& programDir);
 
 } // namespace ktr::platform

@@ -53,7 +53,7 @@ struct VideoModuleApi
 // The module's one exported symbol.
 #define KTR_VIDEO_MODULE_ENTRY "ktr_video_module_api"
 
-// The module's file name, looked for beside the executable, then where the build put it.
+// The module's file name, looked for beside the executable and at its installed place (helperfiles.h).
 inline constexpr const char* kVideoModuleFileName = "ktr-videomodule.so";
 // The encoder process's program (encoderprocess.h), looked for the same way.
 inline constexpr const char* kVideoEncoderFileName = "ktr-videoencoder";

@@ -1,9 +1,9 @@
 #include "platform/videobackend.h"
 
 #include "platform/heaptrim.h"
+#include "platform/helperfiles.h"
 #include "platform/lazylibrary.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QStringList>
@@ -25,12 +25,7 @@ bool g_failureLogged = false;
 // Opens the module; g_mutex is held.
 void load()
 {
-    QStringList candidates;
-    if (QCoreApplication::instance())
-        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kVideoModuleFileName);
-#ifdef KTR_VIDEOMODULE_BUILD_PATH
-    candidates << QStringLiteral(KTR_VIDEOMODULE_BUILD_PATH);
-#endif
+    const QStringList candidates = helperFileCandidates(HelperFile::VideoModule);
     QStringList errors;
     for (const QString& path : std::as_const(candidates)) {
         if (!QFile::exists(path))

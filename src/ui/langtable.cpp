@@ -976,6 +976,19 @@ extern const Lang::Pair kLangTable[] = {
     // --- preview
     {"无法创建预览输出文件夹：%1", "Cannot create the preview output folder: %1"},
 
+    // --- command line
+    {"用法：kestrune-panel [选项]", "Usage: kestrune-panel [option]"},
+    {"不带选项时打开青岚舟面板（每个用户只运行一个，再次启动会唤醒已打开的面板）。", "Without an option it opens the Kestrune Panel (one per user; starting it again wakes the open panel)."},
+    {"运行方式：", "Run modes:"},
+    {"后台服务：只有托盘图标和本地接口，需要时再打开面板", "background service: only a tray icon and the local interface; opens the panel when asked"},
+    {"图标诊断：把取到的图标写入该文件夹后退出", "icon diagnostics: writes the icons obtained into the folder, then exits"},
+    {"界面预览：把对话框和设置页的截图写入该文件夹后退出", "interface preview: writes screenshots of dialogs and settings pages into the folder, then exits"},
+    {"其他选项：", "Other options:"},
+    {"显示本帮助后退出", "shows this help, then exits"},
+    {"显示版本号后退出", "shows the version, then exits"},
+    {"Qt 的标准选项（如 -platform、-display、-style）交给 Qt 处理。", "Qt's standard options (such as -platform, -display, -style) are left to Qt."},
+    {"kestrune-panel：未知选项 %1（--help 列出可用的选项）", "kestrune-panel: unknown option %1 (--help lists the options)"},
+
 };
 // clang-format on
 extern const int kLangTableSize = int(sizeof(kLangTable) / sizeof(kLangTable[0]));

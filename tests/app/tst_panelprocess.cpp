@@ -2,6 +2,7 @@
 #include "fakeservicehost.h"
 #include "panelprocess.h"
 #include "testenv.h"
+#include "platform/version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -101,7 +102,91 @@ private Q_SLOTS:
         }
         QVERIFY(QFileInfo::exists(settingsFile));
         QVERIFY(QFileInfo::exists(layoutFile));
-        QVERIFY(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/Kestrune/registry.ini")));
+        // The install path goes into the user's store; the machine-wide one is never written by a start.
+        QVERIFY(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Kestrune/registry.ini")));
+        QVERIFY(!QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/Kestrune")));
+    }
+
+    // Answered on the terminal with no display at all (Qt would abort trying to reach one), with a data
+    // folder that can't be made and a home that must stay empty: no application object, no panel, no log.
+    void terminalAnswers_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("outHas"); // every text in the standard output; empty: no output
+        QTest::addColumn<QString>("errHas");     // the one line on the standard error; empty: none
+        const QStringList help = {"--agent", "--icon-probe=", "--ui-preview=", "--help", "--version"};
+        QTest::newRow("--help") << QStringList{"--help"} << "C" << 0 << (help + QStringList{"Usage:"}) << "";
+        QTest::newRow("-h") << QStringList{"-h"} << "en_GB.UTF-8" << 0 << (help + QStringList{"Usage:"}) << "";
+        QTest::newRow("--help in Chinese") << QStringList{"--help"} << "zh_CN.UTF-8" << 0
+                                           << (help + QStringList{"用法："}) << "";
+        QTest::newRow("--help after a run mode") << QStringList{"--agent", "--help"} << "C" << 0 << help << "";
+        QTest::newRow("--help after Qt's own option")
+            << QStringList{"-platform", "xcb", "--help"} << "C" << 0 << help << "";
+        QTest::newRow("--version") << QStringList{"--version"} << "C" << 0
+                                   << QStringList{"kestrune-panel " + ktr::platform::compiledVersion() + "\n"}
+                                   << "";
+        QTest::newRow("unknown long option") << QStringList{"--bogus"} << "C" << 2 << QStringList() << "--bogus";
+        QTest::newRow("unknown short option") << QStringList{"-x"} << "C" << 2 << QStringList() << "-x";
+        QTest::newRow("a run mode with a value it does not take")
+            << QStringList{"--agent=1"} << "C" << 2 << QStringList() << "--agent=1";
+        QTest::newRow("a run mode without its =") << QStringList{"--icon-probe"} << "C" << 2 << QStringList()
+                                                  << "--icon-probe";
+        QTest::newRow("one letter more") << QStringList{"--helpx"} << "C" << 2 << QStringList() << "--helpx";
+        QTest::newRow("another case") << QStringList{"--Version"} << "C" << 2 << QStringList() << "--Version";
+        QTest::newRow("unknown, in Chinese") << QStringList{"--bogus"} << "zh_CN.UTF-8" << 2 << QStringList()
+                                             << "未知选项 --bogus";
+        QTest::newRow("unknown before --help") << QStringList{"--bogus", "--help"} << "C" << 2 << QStringList()
+                                               << "--bogus";
+    }
+    void terminalAnswers()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, lang);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, outHas);
+        QFETCH(QString, errHas);
+        const QString root = ktr::test::freshDir(QStringLiteral("terminal"));
+        const QString blocker = root + QStringLiteral("/file");
+        QVERIFY(ktr::test::writeFile(blocker, "x"));
+        const QString home = root + QStringLiteral("/home");
+        const QString runtime = root + QStringLiteral("/runtime");
+        QVERIFY(QDir().mkpath(home));
+        QVERIFY(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("LANG"), lang);
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), blocker + QStringLiteral("/share"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), blocker + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), blocker + QStringLiteral("/etc-xdg"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KTR_PANEL_EXE), args);
+        QVERIFY(p.waitForFinished(15000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() == exitCode, qPrintable(QString::number(p.exitCode()) + QLatin1Char(' ') + err));
+        if (outHas.isEmpty())
+            QCOMPARE(out, QString());
+        for (const QString& text : outHas)
+            QVERIFY2(out.contains(text), qPrintable(text + QStringLiteral(" not in:\n") + out));
+        if (errHas.isEmpty()) {
+            QCOMPARE(err, QString());
+        } else {
+            QVERIFY2(err.endsWith(QLatin1Char('\n')) && err.count(QLatin1Char('\n')) == 1, qPrintable(err));
+            QVERIFY2(err.contains(errHas), qPrintable(err));
+        }
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        QCOMPARE(QDir(home).entryList(all), QStringList());
+        QCOMPARE(QDir(runtime).entryList(all), QStringList());
+        QCOMPARE(QDir(root).entryList(all), (QStringList{"file", "home", "runtime"}));
     }
 
     void secondStartsEndWithZero()

@@ -5,6 +5,7 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -22,13 +23,16 @@ private Q_SLOTS:
         QVERIFY(QRegularExpression(QStringLiteral(R"(^\d+\.\d+\.\d+$)")).match(panelVersionString()).hasMatch());
     }
 
+    // An ordinary start writes the user's store only; the machine-wide one stays untouched even when it is
+    // writable (as for root), and nothing but that one value goes into the user's.
     void installPath_data()
     {
         QTest::addColumn<bool>("machineWritable");
         QTest::addColumn<bool>("userWritable");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("machine-wide") << true << true << "install path written to HKLM:";
-        QTest::newRow("per user") << false << true << "install path written to HKCU:";
+        QTest::newRow("both writable") << true << true << "install path written to HKCU:";
+        QTest::newRow("per user only") << false << true << "install path written to HKCU:";
+        QTest::newRow("machine-wide only") << true << false << "install path not written (no permission):";
         QTest::newRow("neither") << false << false << "install path not written (no permission):";
     }
     void installPath()
@@ -39,23 +43,27 @@ private Q_SLOTS:
         // A regular file where a folder should be makes a store unwritable, even for root.
         const QString blocker = ktr::test::freshDir(QStringLiteral("reg")) + QStringLiteral("/file");
         QVERIFY(ktr::test::writeFile(blocker, "x"));
+        const QString machineDir = ktr::test::freshDir(QStringLiteral("etc-xdg"));
+        const QString userDir = ktr::test::freshDir(QStringLiteral("config"));
         const QByteArray savedMachine = qgetenv("XDG_CONFIG_DIRS");
         const QByteArray savedUser = qgetenv("XDG_CONFIG_HOME");
-        if (!machineWritable)
-            qputenv("XDG_CONFIG_DIRS", blocker.toUtf8());
-        if (!userWritable)
-            qputenv("XDG_CONFIG_HOME", blocker.toUtf8());
+        qputenv("XDG_CONFIG_DIRS", (machineWritable ? machineDir : blocker).toUtf8());
+        qputenv("XDG_CONFIG_HOME", (userWritable ? userDir : blocker).toUtf8());
         ktr::test::LogCapture log;
         writeInstallPath();
-        const QString machine =
-            ktr::platform::readRegistryString(ktr::platform::RegistryHive::LocalMachine,
-                                              QStringLiteral("SOFTWARE\\KestrunePanel"), QStringLiteral("InstallPath"));
+        const QString user = ktr::platform::readRegistryString(ktr::platform::RegistryHive::CurrentUser,
+                                                               QLatin1String(ktr::platform::kInstallPathKey),
+                                                               QLatin1String(ktr::platform::kInstallPathName));
+        const QStringList stores = ktr::platform::installPathStoresOf(QCoreApplication::applicationDirPath());
         qputenv("XDG_CONFIG_DIRS", savedMachine);
         qputenv("XDG_CONFIG_HOME", savedUser);
         QVERIFY2(log.contains(expected + QLatin1Char(' ') + QCoreApplication::applicationDirPath()),
                  qPrintable(log.messages().join(QLatin1Char('\n'))));
-        if (machineWritable)
-            QCOMPARE(machine, QCoreApplication::applicationDirPath());
+        QCOMPARE(QDir(machineDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        if (userWritable) {
+            QCOMPARE(user, QCoreApplication::applicationDirPath());
+            QCOMPARE(stores, QStringList{userDir + QStringLiteral("/Kestrune/registry.ini")});
+        }
     }
 
     void selfHeal_data()

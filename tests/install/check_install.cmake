@@ -6,8 +6,8 @@ function(check_tree root prefix)
     set(entry "${root}${prefix}/share/applications/kestrune-panel.desktop")
     set(icon "${root}${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png")
     set(marker "${root}${prefix}/bin/.kestrune-install-marker")
-    set(videomodule "${root}${prefix}/bin/ktr-videomodule.so")
-    set(encoder "${root}${prefix}/bin/ktr-videoencoder")
+    set(videomodule "${root}${prefix}/lib/kestrune/ktr-videomodule.so")
+    set(encoder "${root}${prefix}/libexec/kestrune/ktr-videoencoder")
     foreach(f IN ITEMS "${exe}" "${videomodule}" "${encoder}" "${entry}" "${icon}" "${marker}")
         if(NOT EXISTS "${f}")
             message(FATAL_ERROR "not installed: ${f}")
@@ -20,9 +20,8 @@ function(check_tree root prefix)
         endif()
     endforeach()
     # FFmpeg and its chain come with the video module, opened when a video is played, and the encoder process,
-    # started for a recording; libcrypto
-    # and libarchive are opened when something is signed, hashed, protected or zipped: the program itself
-    # does not load them at every start.
+    # started for a recording; libcrypto and libarchive are opened by the program when something is signed,
+    # hashed, protected or zipped: it links neither.
     execute_process(COMMAND readelf -d "${exe}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelfRc)
     if(NOT readelfRc EQUAL 0)
         message(FATAL_ERROR "readelf failed on ${exe}")
@@ -41,6 +40,22 @@ function(check_tree root prefix)
     if(NOT encoderDynamic MATCHES "libavcodec" OR encoderDynamic MATCHES "libQt")
         message(FATAL_ERROR "${encoder} is not the FFmpeg encoder without Qt:\n${encoderDynamic}")
     endif()
+    # Installed without debug information or a symbol table (the module keeps the symbols it exports), and
+    # naming no folder of the build: nothing installed may look there.
+    foreach(f IN ITEMS "${exe}" "${videomodule}" "${encoder}")
+        execute_process(COMMAND readelf -S -W "${f}" OUTPUT_VARIABLE sections)
+        if(sections MATCHES "\\.debug_|\\.symtab")
+            message(FATAL_ERROR "${f} is not stripped:\n${sections}")
+        endif()
+        file(STRINGS "${f}" buildPaths REGEX "${BUILD_DIR}")
+        if(buildPaths)
+            message(FATAL_ERROR "${f} names the build folder: ${buildPaths}")
+        endif()
+    endforeach()
+    file(SIZE "${exe}" exeSize)
+    if(exeSize GREATER 40000000)
+        message(FATAL_ERROR "${exe} is ${exeSize} bytes")
+    endif()
     file(SHA256 "${icon}" iconHash)
     file(SHA256 "${SOURCE_DIR}/src/resources/logo.png" logoHash)
     if(NOT iconHash STREQUAL logoHash)
@@ -58,8 +73,8 @@ function(check_tree root prefix)
 
     # The marker names the prefix and every installed file by its final path (without DESTDIR).
     file(STRINGS "${marker}" lines)
-    foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel" "${prefix}/bin/ktr-videomodule.so"
-                          "${prefix}/bin/ktr-videoencoder"
+    foreach(line IN ITEMS "prefix=${prefix}" "${prefix}/bin/kestrune-panel" "${prefix}/lib/kestrune/ktr-videomodule.so"
+                          "${prefix}/libexec/kestrune/ktr-videoencoder"
                           "${prefix}/share/applications/kestrune-panel.desktop"
                           "${prefix}/share/icons/hicolor/128x128/apps/kestrune-panel.png"
                           "${prefix}/bin/.kestrune-install-marker")
@@ -68,6 +83,39 @@ function(check_tree root prefix)
             message(FATAL_ERROR "${marker} lacks ${line}: ${lines}")
         endif()
     endforeach()
+
+    # The marker lists exactly what lies below the prefix: every file, and every folder the install made
+    # (here all of them: the prefix was empty), the deepest first. The uninstall removes what it lists.
+    file(GLOB_RECURSE present LIST_DIRECTORIES false RELATIVE "${root}${prefix}" "${root}${prefix}/*")
+    file(GLOB_RECURSE presentDirs LIST_DIRECTORIES true RELATIVE "${root}${prefix}" "${root}${prefix}/*")
+    list(REMOVE_ITEM presentDirs ${present})
+    set(listed "")
+    set(listedDirs "")
+    foreach(line IN LISTS lines)
+        if(line MATCHES "^dir=(.*)$")
+            file(RELATIVE_PATH d "${prefix}" "${CMAKE_MATCH_1}")
+            list(APPEND listedDirs "${d}")
+        elseif(line MATCHES "^/")
+            file(RELATIVE_PATH f "${prefix}" "${line}")
+            list(APPEND listed "${f}")
+        endif()
+    endforeach()
+    foreach(v present listed presentDirs)
+        list(SORT ${v})
+    endforeach()
+    set(sortedDirs ${listedDirs})
+    list(SORT sortedDirs)
+    if(NOT present STREQUAL listed)
+        message(FATAL_ERROR "installed files ${present} but the marker lists ${listed}")
+    endif()
+    if(NOT presentDirs STREQUAL sortedDirs)
+        message(FATAL_ERROR "installed folders ${presentDirs} but the marker lists ${listedDirs}")
+    endif()
+    list(FIND listedDirs "share/icons/hicolor/128x128/apps" deep)
+    list(FIND listedDirs "share" shallow)
+    if(deep GREATER shallow)
+        message(FATAL_ERROR "the marker's folders are not deepest first: ${listedDirs}")
+    endif()
 endfunction()
 
 # 1. A prefix chosen on the command line, with a space in it.
@@ -76,6 +124,13 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${pr
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install --prefix failed: ${out}${err}")
+endif()
+check_tree("" "${prefix}")
+# Again into the same prefix: the folders the first install made are still listed as ours.
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "a second cmake --install --prefix failed: ${out}${err}")
 endif()
 check_tree("" "${prefix}")
 

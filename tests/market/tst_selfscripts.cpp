@@ -40,27 +40,43 @@ QStringList entries(const QString& dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
+// The folders an install into an empty prefix makes, as its marker lists them (deepest first).
+const QStringList kMadeFolders = {"share/icons/hicolor/128x128/apps", "share/icons/hicolor/128x128",
+                                  "share/icons/hicolor", "share/icons", "share/applications", "share",
+                                  "libexec/kestrune", "libexec", "lib/kestrune", "lib", "bin"};
+
 QByteArray marker(const QString& prefix)
 {
-    return QStringLiteral("KestrunePanel 1.0.0\nprefix=%1\n%1/bin/kestrune-panel\n"
-                          "%1/share/applications/kestrune-panel.desktop\n"
-                          "%1/share/icons/hicolor/128x128/apps/kestrune-panel.png\n%1/bin/%3\n%1/bin/%4\n%1/bin/%2\n"
-                          "%1/bin/notes.txt\n/etc/passwd\n")
-        .arg(prefix, QLatin1String(ktr::platform::kInstallMarkerName),
-             QLatin1String(ktr::platform::kVideoModuleFileName), QLatin1String(ktr::platform::kVideoEncoderFileName))
-        .toUtf8();
+    QString text = QStringLiteral("KestrunePanel 1.0.0\nprefix=%1\n%1/bin/kestrune-panel\n"
+                                  "%1/share/applications/kestrune-panel.desktop\n"
+                                  "%1/share/icons/hicolor/128x128/apps/kestrune-panel.png\n%1/lib/kestrune/%3\n"
+                                  "%1/libexec/kestrune/%4\n%1/bin/%2\n"
+                                  "%1/bin/notes.txt\n/etc/passwd\n")
+                       .arg(prefix, QLatin1String(ktr::platform::kInstallMarkerName),
+                            QLatin1String(ktr::platform::kVideoModuleFileName),
+                            QLatin1String(ktr::platform::kVideoEncoderFileName));
+    // Listed in a shuffled order; folders outside the prefix, above it, or holding none of our files never
+    // count.
+    for (const char* d : {"share", "bin", "libexec/kestrune", "share/icons/hicolor/128x128/apps", "lib",
+                             "share/icons/hicolor", "lib/kestrune", "share/applications", "libexec",
+                             "share/icons/hicolor/128x128", "share/icons", "var/other", "../", "lib/../.."})
+        text += QStringLiteral("dir=%1/%2\n").arg(prefix, QString::fromUtf8(d));
+    text += QStringLiteral("dir=/etc\ndir=%1\n").arg(prefix);
+    return text.toUtf8();
 }
 
-// An installed tree below root: bin/ with the executable and the marker, the desktop entry, the icon.
+// An installed tree below root: bin/ with the executable and the marker, the helpers in lib/ and libexec/,
+// the desktop entry, the icon.
 QString makeInstall(const QString& root)
 {
     const QString prefix = root + QStringLiteral("/prefix ") + kAwkward;
     writeFile(prefix + "/bin/kestrune-panel", "#!/bin/sh\n");
-    writeFile(prefix + "/bin/" + ktr::platform::kVideoModuleFileName, "module");
-    writeFile(prefix + "/bin/" + ktr::platform::kVideoEncoderFileName, "encoder");
+    writeFile(prefix + "/lib/kestrune/" + ktr::platform::kVideoModuleFileName, "module");
+    writeFile(prefix + "/libexec/kestrune/" + ktr::platform::kVideoEncoderFileName, "encoder");
     writeFile(prefix + "/bin/" + ktr::platform::kInstallMarkerName, marker(prefix));
     writeFile(prefix + "/share/applications/kestrune-panel.desktop", "[Desktop Entry]\n");
     writeFile(prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png", "png");
+    QDir().mkpath(prefix + "/var/other");
     return prefix;
 }
 
@@ -80,6 +96,8 @@ selfremoval::Env sandboxEnv(const QString& root, const QString& exe)
     writeFile(env.desktopDir + "/mine.txt", "the user's");
     writeFile(env.applicationsDir + "/青岚舟面板.desktop", "[Desktop Entry]\n");
     writeFile(env.autostartEntry, "[Desktop Entry]\n");
+    env.installPathStores = {root + QStringLiteral("/etc-xdg/Kestrune/registry.ini")};
+    writeFile(env.installPathStores.first(), "[SOFTWARE]\n");
     return env;
 }
 
@@ -162,10 +180,21 @@ private Q_SLOTS:
         QCOMPARE(installed.files,
                  QStringList({prefix + "/bin/kestrune-panel", prefix + "/share/applications/kestrune-panel.desktop",
                               prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png",
-                              prefix + "/bin/" + ktr::platform::kVideoModuleFileName,
-                              prefix + "/bin/" + ktr::platform::kVideoEncoderFileName,
+                              prefix + "/lib/kestrune/" + ktr::platform::kVideoModuleFileName,
+                              prefix + "/libexec/kestrune/" + ktr::platform::kVideoEncoderFileName,
                               prefix + "/bin/" + ktr::platform::kInstallMarkerName}));
         QCOMPARE(installed.folder, prefix + "/bin");
+        // Deepest first; a folder of the same depth keeps the marker's order.
+        QStringList made;
+        for (const QString& d : kMadeFolders)
+            made << prefix + "/" + d;
+        QStringList got = installed.madeFolders;
+        QCOMPARE(got.size(), made.size());
+        for (int i = 1; i < got.size(); ++i)
+            QVERIFY2(got.at(i - 1).count('/') >= got.at(i).count('/'), qPrintable(got.join('\n')));
+        got.sort();
+        made.sort();
+        QCOMPARE(got, made);
 
         const ProgramFiles loose = programFiles(QDir::homePath() + "/Downloads/kestrune-panel", nullptr);
         QVERIFY(!loose.installed);
@@ -220,6 +249,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(env.desktopDir + "/青岚舟面板.desktop"));
         QVERIFY(!QFileInfo::exists(env.applicationsDir + "/青岚舟面板.desktop"));
         QVERIFY(!QFileInfo::exists(env.autostartEntry));
+        QVERIFY(!QFileInfo::exists(root + "/etc-xdg/Kestrune")); // the install path's store and its folder
         QCOMPARE(entries(env.desktopDir), QStringList{"mine.txt"});
         QCOMPARE(QFileInfo::exists(env.dataDir + "/settings.json"), !full);
         if (installed) {
@@ -231,6 +261,9 @@ private Q_SLOTS:
             QCOMPARE(entries(programDir), QStringList{"holiday 照片.jpg"});
         else
             QVERIFY(!QFileInfo::exists(programDir));
+        // The prefix is left as it was before the install: only what was there already (var/other) stays.
+        if (installed)
+            QCOMPARE(entries(prefix), userFileBesideProgram ? QStringList({"bin", "var"}) : QStringList{"var"});
         QVERIFY(QFileInfo::exists("/etc/passwd")); // a listed file outside the prefix is never touched
     }
 

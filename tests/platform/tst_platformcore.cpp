@@ -264,6 +264,57 @@ private Q_SLOTS:
         QVERIFY(!error.isEmpty());
     }
 
+    // The uninstall deletes a store only when it names this very copy and holds nothing else.
+    void installPathStores_data()
+    {
+        QTest::addColumn<QByteArray>("userStore");
+        QTest::addColumn<QByteArray>("machineStore");
+        QTest::addColumn<QStringList>("expected"); // "user", "machine"
+        const QByteArray ours = "[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/k p/bin\n";
+        QTest::newRow("both name this copy") << ours << ours << QStringList{"user", "machine"};
+        QTest::newRow("the user's only") << ours << QByteArray() << QStringList{"user"};
+        QTest::newRow("machine-wide left by an earlier version") << QByteArray() << ours << QStringList{"machine"};
+        QTest::newRow("another copy")
+            << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/other/bin\n") << QByteArray() << QStringList();
+        QTest::newRow("one character more")
+            << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/k p/bin2\n") << QByteArray() << QStringList();
+        QTest::newRow("one character less")
+            << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/k p/bi\n") << QByteArray() << QStringList();
+        QTest::newRow("something else beside it")
+            << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/k p/bin\nKestrunePanel\\Other=1\n")
+            << QByteArray() << QStringList();
+        QTest::newRow("a folder where the store should be") << QByteArray("folder") << QByteArray() << QStringList();
+    }
+    void installPathStores()
+    {
+        QFETCH(QByteArray, userStore);
+        QFETCH(QByteArray, machineStore);
+        QFETCH(QStringList, expected);
+        const QString user = ktr::test::freshDir(QStringLiteral("user-config"));
+        const QString machine = ktr::test::freshDir(QStringLiteral("machine-config"));
+        const QString userFile = user + QStringLiteral("/Kestrune/registry.ini");
+        const QString machineFile = machine + QStringLiteral("/Kestrune/registry.ini");
+        if (userStore == "folder")
+            QVERIFY(QDir().mkpath(userFile));
+        else if (!userStore.isEmpty())
+            QVERIFY(ktr::test::writeFile(userFile, userStore));
+        if (!machineStore.isEmpty())
+            QVERIFY(ktr::test::writeFile(machineFile, machineStore));
+        const QByteArray savedUser = qgetenv("XDG_CONFIG_HOME");
+        const QByteArray savedMachine = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_HOME", user.toUtf8());
+        qputenv("XDG_CONFIG_DIRS", machine.toUtf8());
+        const QStringList stores = ktr::platform::installPathStoresOf(QStringLiteral("/opt/k p/bin/"));
+        qputenv("XDG_CONFIG_HOME", savedUser);
+        qputenv("XDG_CONFIG_DIRS", savedMachine);
+        QStringList want;
+        if (expected.contains(QStringLiteral("user")))
+            want << userFile;
+        if (expected.contains(QStringLiteral("machine")))
+            want << machineFile;
+        QCOMPARE(stores, want);
+    }
+
     // A quit signal ends the event loop even while a window refuses to close (a panel that closes to the
     // tray), and the quit handler runs.
     void quitSignalEndsTheLoopPastARefusingWindow()

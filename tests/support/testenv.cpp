@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include "platform/helperfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,6 +68,8 @@ void prepareEnvironment()
     ::setenv("KTR_SERVICE_HOST", "http://127.0.0.1:9", 0);
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The video module and the encoder's program lie beside the built program, not beside the tests.
+    ktr::platform::setProgramDirForTests(QStringLiteral(KTR_TEST_PROGRAM_DIR));
 }
 
 QString testRoot()
