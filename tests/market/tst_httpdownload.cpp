@@ -18,9 +18,11 @@ using ktr::test::writeFile;
 
 namespace {
 
-// A loopback server answering each connection with scripted bytes: every piece is its own write, a few
-// milliseconds after the one before, so the reader meets them in separate reads (a header or a chunk line
-// split anywhere). Then it closes the connection, or keeps it open.
+// A loopback server answering each connection with scripted bytes: every piece is its own write, gapMs
+// after the one before, so the reader meets them in separate reads (a header or a chunk line split
+// anywhere). Then it closes the connection, or keeps it open. With atOnce the whole answer is one write
+// and the close follows it at once, so the reader usually meets the answer and the end of the stream in
+// the same read, as it does behind most servers for a short answer.
 class ScriptedServer : public QObject
 {
 public:
@@ -28,6 +30,8 @@ public:
     {
         QList<QByteArray> pieces;
         bool close = true;
+        bool atOnce = false;
+        int gapMs = 5;
     };
     QList<Answer> answers; // the n-th connection gets the n-th answer; the last one repeats
     QList<QByteArray> requests;
@@ -60,6 +64,12 @@ private:
     {
         if (!socket)
             return;
+        if (answer.atOnce) {
+            socket->write(answer.pieces.join());
+            if (answer.close)
+                socket->disconnectFromHost();
+            return;
+        }
         if (index >= answer.pieces.size()) {
             if (answer.close)
                 socket->disconnectFromHost();
@@ -67,7 +77,7 @@ private:
         }
         socket->write(answer.pieces[index]);
         socket->flush();
-        QTimer::singleShot(5, this, [this, socket, answer, index] { send(socket, answer, index + 1); });
+        QTimer::singleShot(answer.gapMs, this, [this, socket, answer, index] { send(socket, answer, index + 1); });
     }
 
     QTcpServer m_server;
@@ -302,6 +312,85 @@ private Q_SLOTS:
         if (outcome == Outcome::Done) {
             QVERIFY(server.requests[1].startsWith("GET /next?x=1 HTTP/1.1\r\n"));
             QCOMPARE(readFile(m_file), QByteArray("ok"));
+        }
+    }
+
+    // Chains of redirects as mirrors send them. The end of a redirect's connection (its close, often in the
+    // same read as its head) belongs to that connection only: the next hop is asked and read on its own.
+    void redirectChains_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("absolute"); // Location with scheme and host, or relative to the asked path
+        QTest::addColumn<int>("hops");      // redirects before the file
+        QTest::addColumn<bool>("loop");     // every answer redirects to the first URL
+        QTest::addColumn<bool>("close");    // "Connection: close" and the close, or the line left open
+        QTest::addColumn<bool>("atOnce");   // each answer in one write (and closed with it), or in pieces
+
+        const int codes[] = {301, 302, 303, 307, 308};
+        auto add = [](int code, bool absolute, int hops, bool loop, bool close, bool atOnce) {
+            const QByteArray what = loop ? QByteArray("a loop") : QByteArray::number(hops) + (hops == 1 ? " hop" : " hops");
+            QTest::addRow("%d %s, %s, %s, %s", code, absolute ? "absolute" : "relative", what.constData(),
+                          close ? "Connection: close" : "kept open", atOnce ? "at once" : "in pieces")
+                << code << absolute << hops << loop << close << atOnce;
+        };
+        for (bool close : {true, false}) {
+            for (bool atOnce : {true, false}) {
+                for (int code : codes) {
+                    add(code, false, 1, false, close, atOnce);
+                    add(code, true, 1, false, close, atOnce);
+                }
+                for (int hops = 2; hops <= HttpDownload::kMaxRedirects + 1; ++hops)
+                    add(codes[hops % 5], hops % 2 == 1, hops, false, close, atOnce);
+                add(302, false, 0, true, close, atOnce);
+                add(307, true, 0, true, close, atOnce);
+            }
+        }
+    }
+    void redirectChains()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, absolute);
+        QFETCH(int, hops);
+        QFETCH(bool, loop);
+        QFETCH(bool, close);
+        QFETCH(bool, atOnce);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        const QByteArray base = server.url(QStringLiteral("/")).toEncoded();
+        const QByteArray connection = close ? "Connection: close\r\n" : "";
+        auto answer = [&](const QByteArray& wire) {
+            // In pieces: the head cut inside a header line, the body on its own.
+            const qsizetype cut = wire.indexOf("\r\n\r\n") + 4;
+            return ScriptedServer::Answer{{wire.left(cut / 2), wire.mid(cut / 2, cut - cut / 2), wire.mid(cut)},
+                                          close, atOnce};
+        };
+        auto moved = [&](const QByteArray& target) {
+            const QByteArray body = "<a href=\"" + target + "\">moved</a>";
+            return answer("HTTP/1.1 " + QByteArray::number(code) + " Moved\r\nLocation: " + target + "\r\n" +
+                          connection + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        };
+        const int redirects = loop ? HttpDownload::kMaxRedirects + 1 : hops;
+        for (int hop = 1; hop <= redirects; ++hop) {
+            const QByteArray path = loop ? QByteArray("files/pkg.zip") : "files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
+            server.answers.append(moved(absolute ? base + path : loop ? "/" + path : path.mid(6)));
+        }
+        server.answers.append(answer("HTTP/1.1 200 OK\r\n" + connection + "Content-Length: 8\r\n\r\npackage!"));
+
+        const HttpDownload::Result result = run(request(server.url(QStringLiteral("/files/pkg.zip"))));
+        const bool refused = redirects > HttpDownload::kMaxRedirects;
+        QCOMPARE(result.outcome, refused ? Outcome::BadRedirect : Outcome::Done);
+        QCOMPARE(server.requests.size(), refused ? HttpDownload::kMaxRedirects + 1 : hops + 1);
+        for (int hop = 1; hop < server.requests.size(); ++hop) {
+            const QByteArray asked = loop ? QByteArray("/files/pkg.zip")
+                                          : "/files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
+            QVERIFY2(server.requests[hop].startsWith("GET " + asked + " HTTP/1.1\r\n"), server.requests[hop].constData());
+        }
+        if (!refused) {
+            QCOMPARE(result.status, 200);
+            QCOMPARE(readFile(m_file), QByteArray("package!"));
+            QCOMPARE(result.sha256, sha("package!"));
+        } else {
+            QCOMPARE(result.status, code);
         }
     }
 
