@@ -189,6 +189,11 @@ private:
         m_filled = 0;
         m_encrypted = false;
         m_sslErrors = false;
+        m_interim = 0;
+        m_headClock.start();
+        // Every connection has its own number: whatever an earlier one still reports (its close, an error,
+        // a read that hit its end) is recognised as that connection's and never ends this one.
+        const quint64 connection = ++m_connection;
         if (tls) {
             auto* socket = new QSslSocket(this);
             m_socket = socket;
@@ -206,18 +211,18 @@ private:
             connect(m_socket, &QAbstractSocket::connected, this, [this] { sendRequest(); });
         }
         QAbstractSocket* socket = m_socket;
-        connect(socket, &QIODevice::readyRead, this, [this, socket] {
-            if (socket == m_socket)
+        connect(socket, &QIODevice::readyRead, this, [this, connection] {
+            if (connection == m_connection)
                 onReadable();
         });
-        connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
-            if (socket == m_socket)
+        connect(socket, &QAbstractSocket::errorOccurred, this, [this, connection](QAbstractSocket::SocketError error) {
+            if (connection == m_connection)
                 onSocketError(error);
         });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-            if (socket == m_socket)
-                QMetaObject::invokeMethod(this, [this, socket] {
-                    if (socket == m_socket)
+        connect(socket, &QAbstractSocket::disconnected, this, [this, connection] {
+            if (connection == m_connection)
+                QMetaObject::invokeMethod(this, [this, connection] {
+                    if (connection == m_connection)
                         onClosed();
                 }, Qt::QueuedConnection);
         });
@@ -247,9 +252,10 @@ private:
     {
         if (m_done)
             return;
+        const quint64 connection = m_connection;
         if (error == QAbstractSocket::RemoteHostClosedError) {
-            QMetaObject::invokeMethod(this, [this, socket = m_socket] {
-                if (socket == m_socket)
+            QMetaObject::invokeMethod(this, [this, connection] {
+                if (connection == m_connection)
                     onClosed();
             }, Qt::QueuedConnection);
             return;
@@ -264,8 +270,8 @@ private:
             return;
         }
         // Connection refused, reset, host not found, network down: the network's fault.
-        onReadable(); // what arrived before still counts
-        if (!m_done)
+        onReadable(); // what arrived before still counts (and may have been a redirect)
+        if (!m_done && connection == m_connection)
             endOfStream(true);
     }
 
@@ -273,8 +279,9 @@ private:
     {
         if (m_done)
             return;
+        const quint64 connection = m_connection;
         onReadable();
-        if (!m_done && m_socket && m_socket->bytesAvailable() <= 0)
+        if (!m_done && connection == m_connection && m_socket && m_socket->bytesAvailable() <= 0)
             endOfStream(false);
     }
 
@@ -283,6 +290,7 @@ private:
     // connected once it is drained) ends the transfer after what came before it is taken.
     void onReadable()
     {
+        const quint64 connection = m_connection;
         while (!m_done && m_socket) {
             bool any = false;
             bool ended = false;
@@ -300,7 +308,9 @@ private:
                 m_idle.restart();
                 consume();
             }
-            if (m_done || !m_socket)
+            // A redirect in what was read has opened the next connection: the end of this one (the read
+            // that hit it, its state) says nothing about that one.
+            if (m_done || !m_socket || connection != m_connection)
                 return;
             if (ended || (!full && m_socket->state() == QAbstractSocket::UnconnectedState &&
                           m_socket->bytesAvailable() <= 0)) {
@@ -698,6 +708,10 @@ private:
     bool m_encrypted = false;
     bool m_sslErrors = false;
     int m_redirects = 0;
+    quint64 m_connection = 0;
+    int m_interim = 0;
+    qint64 m_trailerBytes = 0;
+    QElapsedTimer m_headClock;
     Stage m_stage = Stage::Head;
     Framing m_framing = Framing::UntilClose;
     Chunk m_chunk = Chunk::Size;
