@@ -2,6 +2,7 @@
 
 #include "platform/filehash.h"
 
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -151,10 +152,16 @@ public:
         m_offset = m_request.resumeFrom > 0 ? m_request.resumeFrom : 0;
         m_result.fileSize = m_offset;
         auto* idle = m_idleTimer = new QTimer(this);
-        idle->setInterval(qBound(10, m_request.idleTimeoutMs / 4, 1000));
+        idle->setInterval(qBound(10, qMin(m_request.idleTimeoutMs, m_request.headTimeoutMs) / 4, 1000));
         connect(idle, &QTimer::timeout, this, [this] {
-            if (!m_done && m_idle.elapsed() >= m_request.idleTimeoutMs) {
+            if (m_done)
+                return;
+            if (m_idle.elapsed() >= m_request.idleTimeoutMs) {
                 m_result.detail = QStringLiteral("no data for %1 ms").arg(m_request.idleTimeoutMs);
+                finish(Outcome::Timeout);
+            } else if (m_stage == Stage::Head && m_headClock.elapsed() >= m_request.headTimeoutMs) {
+                // Bytes that trickle in keep the idle clock young; the head has a deadline of its own.
+                m_result.detail = QStringLiteral("no complete response head within %1 ms").arg(m_request.headTimeoutMs);
                 finish(Outcome::Timeout);
             }
         });
@@ -396,6 +403,13 @@ private:
                     bodyEnded();
                     return -1;
                 }
+                // Each line is short, but the lines need never end: their sum is bounded.
+                m_trailerBytes += used;
+                if (m_trailerBytes > HttpDownload::kMaxTrailerBytes) {
+                    m_result.detail = QStringLiteral("trailer over %1 bytes").arg(HttpDownload::kMaxTrailerBytes);
+                    finish(Outcome::Timeout);
+                    return -1;
+                }
             } else {
                 const qsizetype semicolon = line.indexOf(';');
                 const QByteArray hex = (semicolon >= 0 ? line.left(semicolon) : line).trimmed();
@@ -448,6 +462,11 @@ private:
         if (head.status < 200) {
             if (head.status == 101)
                 return bad("unexpected protocol switch");
+            if (++m_interim > HttpDownload::kMaxInterimAnswers) {
+                m_result.detail = QStringLiteral("more than %1 interim (1xx) answers").arg(HttpDownload::kMaxInterimAnswers);
+                finish(Outcome::Timeout);
+                return -1;
+            }
             return end; // an interim answer: the real one follows
         }
         if (isRedirect(head.status)) {
@@ -501,6 +520,7 @@ private:
             }
             m_framing = Framing::Chunked;
             m_chunk = Chunk::Size;
+            m_trailerBytes = 0;
         } else if (!lengths.isEmpty()) {
             length = parseDecimal(lengths[0]);
             for (const QByteArray& l : lengths) {
@@ -688,7 +708,12 @@ private:
         if (m_progressTimer)
             m_progressTimer->stop();
         dropSocket();
+        const bool opened = m_file.isOpen();
         m_file.close();
+        // Nothing arrived (or a restart emptied the file): no empty partial file stays behind to look like
+        // a download begun. An empty answer that succeeded is a file like any other.
+        if (opened && outcome != Outcome::Done && m_result.fileSize == 0 && !m_file.remove())
+            qWarning().noquote() << "download: cannot remove the empty partial file:" << m_file.errorString();
         m_result.outcome = outcome;
         m_progress(m_result.fileSize, m_result.total);
         m_report(m_result);

@@ -1,9 +1,14 @@
 #include "fakeservicehost.h"
+#include "logcapture.h"
 #include "market/httpdownload.h"
+#include "market/marketcatalogue.h"
+#include "market/marketfiles.h"
 #include "testenv.h"
+#include "ui/lang.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -109,6 +114,28 @@ QList<QByteArray> chunkedPieces(const QByteArray& body, int chunk, int piece)
     QList<QByteArray> pieces;
     for (int at = 0; at < wire.size(); at += piece)
         pieces.append(wire.mid(at, piece));
+    return pieces;
+}
+
+QList<QByteArray> repeated(const QByteArray& piece, int times)
+{
+    QList<QByteArray> pieces;
+    for (int i = 0; i < times; ++i)
+        pieces.append(piece);
+    return pieces;
+}
+
+// Trailer lines after the last chunk of a five-byte body, `lines` of `lineBytes` bytes each (line end
+// included) and one of `lastBytes`; closed by the blank line when `end`.
+QList<QByteArray> trailerPieces(int lines, int lineBytes, int lastBytes, bool end)
+{
+    QList<QByteArray> pieces{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nPK\3\4x\r\n0\r\n"};
+    auto line = [](int bytes) { return "X-Pad: " + QByteArray(bytes - 9, 'a') + "\r\n"; };
+    pieces += repeated(line(lineBytes), lines);
+    if (lastBytes > 0)
+        pieces.append(line(lastBytes));
+    if (end)
+        pieces.append("\r\n");
     return pieces;
 }
 
@@ -256,6 +283,8 @@ private Q_SLOTS:
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.status, status);
         QCOMPARE(readFile(m_file), file);
+        // A transfer that failed with nothing in the file leaves no empty file behind.
+        QCOMPARE(QFile::exists(m_file), outcome == Outcome::Done || !file.isEmpty());
         QCOMPARE(result.fileSize, file.size());
         QCOMPARE(result.errorBody, errorBody);
         QCOMPARE(result.sha256, outcome == Outcome::Done ? sha(file) : QByteArray());
@@ -462,6 +491,142 @@ private Q_SLOTS:
         QCOMPARE(result.outcome, abort ? Outcome::Aborted : Outcome::Timeout);
         QCOMPARE(readFile(m_file), QByteArray("01234"));
         QVERIFY(!download.isRunning());
+    }
+
+    // Answers that never stop arriving and never get anywhere: each is ended by its own bound, and says
+    // which; a body that moves, however slowly, is not. The bounds are short here (the head's deadline
+    // 300 ms, the idle time-out 1 s); a server that sends forever does so every 5 ms.
+    void stalls_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("bound"); // in the detail the log shows; empty for Done
+        QTest::addColumn<QByteArray>("file");
+
+        const QByteArray body = "PK\3\4" + QByteArray(12, 'x');
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n";
+        QList<QByteArray> trickle;
+        for (char c : head)
+            trickle.append(QByteArray(1, c));
+        trickle.append(body);
+        QList<QByteArray> slowBody{head};
+        for (char c : body)
+            slowBody.append(QByteArray(1, c));
+        const QByteArray cont = "HTTP/1.1 100 Continue\r\n\r\n";
+        const QByteArray hints = "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n";
+        const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        const int cap = HttpDownload::kMaxTrailerBytes;
+
+        QTest::newRow("head at a byte every 30 ms") << trickle << 30 << true << Outcome::Timeout
+                                                     << QStringLiteral("no complete response head within 300 ms")
+                                                     << QByteArray();
+        QTest::newRow("100 Continue without end") << repeated(cont, 400) << 5 << false << Outcome::Timeout
+                                                  << QStringLiteral("more than 10 interim (1xx) answers")
+                                                  << QByteArray();
+        QTest::newRow("eleven interim answers, then the file")
+            << repeated(hints, HttpDownload::kMaxInterimAnswers + 1) + QList<QByteArray>{ok} << 5 << true
+            << Outcome::Timeout << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
+        QTest::newRow("ten interim answers, then the file")
+            << repeated(hints, HttpDownload::kMaxInterimAnswers) + QList<QByteArray>{ok} << 5 << true << Outcome::Done
+            << QString() << QByteArray("ok");
+        QTest::newRow("trailer without end") << trailerPieces(400, 1000, 0, false) << 5 << false << Outcome::Timeout
+                                             << QStringLiteral("trailer over 16384 bytes")
+                                             << QByteArray("PK\3\4x");
+        QTest::newRow("trailer one byte over the cap")
+            << trailerPieces(cap / 1024 - 1, 1024, 1025, true) << 5 << true << Outcome::Timeout
+            << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
+        QTest::newRow("trailer at the cap") << trailerPieces(cap / 1024, 1024, 0, true) << 5 << true << Outcome::Done
+                                            << QString() << QByteArray("PK\3\4x");
+        QTest::newRow("body stops") << QList<QByteArray>{head + "PK\3\4x"} << 5 << false << Outcome::Timeout
+                                    << QStringLiteral("no data for 1000 ms") << QByteArray("PK\3\4x");
+        QTest::newRow("body at a byte every 50 ms, past the head's deadline")
+            << slowBody << 50 << true << Outcome::Done << QString() << body;
+    }
+    void stalls()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(int, gapMs);
+        QFETCH(bool, close);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, bound);
+        QFETCH(QByteArray, file);
+        ScriptedServer server;
+        server.answers = {{pieces, close, false, gapMs}};
+        QVERIFY(server.listen());
+        HttpDownload::Request r = request(server.url());
+        r.headTimeoutMs = 300;
+        r.idleTimeoutMs = 1000;
+        QElapsedTimer timer;
+        timer.start();
+        const HttpDownload::Result result = run(r);
+        QCOMPARE(result.outcome, outcome);
+        if (!bound.isEmpty())
+            QVERIFY2(result.detail == bound, qPrintable(result.detail));
+        QCOMPARE(readFile(m_file), file);
+        QCOMPARE(QFile::exists(m_file), !file.isEmpty());
+        // Ended by its bound, not by the server giving up (400 pieces at 5 ms take two seconds).
+        if (!bound.isEmpty())
+            QVERIFY2(timer.elapsed() < 1900, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // What the market shows and logs when a package's answer stalls or is cut: the network-failure text,
+    // a log line naming what ended it, and no empty partial file; bytes that did arrive stay for the resume.
+    void marketRow_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QByteArray>("part");
+
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 64\r\n\r\n";
+        QTest::newRow("100 Continue without end")
+            << repeated("HTTP/1.1 100 Continue\r\n\r\n", 400) << false
+            << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
+        QTest::newRow("trailer without end") << trailerPieces(400, 1000, 0, false) << false
+                                             << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
+        QTest::newRow("closed before an answer")
+            << QList<QByteArray>{} << true << QStringLiteral("connection closed before an answer") << QByteArray();
+        QTest::newRow("closed after the head") << QList<QByteArray>{head} << true
+                                               << QStringLiteral("connection closed before the body ended")
+                                               << QByteArray();
+        QTest::newRow("closed after one byte") << QList<QByteArray>{head + "P"} << true
+                                               << QStringLiteral("connection closed before the body ended")
+                                               << QByteArray("P");
+    }
+    void marketRow()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, close);
+        QFETCH(QString, logged);
+        QFETCH(QByteArray, part);
+        ScriptedServer server;
+        server.answers = {{pieces, close}};
+        QVERIFY(server.listen());
+        qputenv("KTR_SERVICE_HOST", server.url(QString()).toString().toUtf8());
+        QDir(appsRootDir()).removeRecursively();
+        MarketCatalogue market;
+        market.token = QStringLiteral("token");
+        MarketCatalogue::AppRow row;
+        row.id = QStringLiteral("app");
+        row.version = QStringLiteral("1.0");
+        row.size = 64;
+        row.sha256 = QString(64, QLatin1Char('0'));
+        market.rows.append(row);
+        ktr::test::LogCapture log;
+        QElapsedTimer timer;
+        timer.start();
+        market.startDownload(*market.findRow(row.id));
+        QTRY_VERIFY_WITH_TIMEOUT(!market.findRow(row.id)->downloading, 10000);
+        QVERIFY(timer.elapsed() < 1900); // not by the idle time-out
+        QCOMPARE(market.findRow(row.id)->errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"));
+        QVERIFY2(log.contains(QStringLiteral("download cut:")) && log.contains(logged),
+                 qPrintable(log.messages().join(QLatin1Char('\n'))));
+        const QString partPath = partialFilePath(row.id);
+        QCOMPARE(QFile::exists(partPath), !part.isEmpty());
+        QCOMPARE(readFile(partPath), part);
+        qunsetenv("KTR_SERVICE_HOST");
     }
 
     // A file that can't be opened fails before anything is asked of the server.
