@@ -2,6 +2,7 @@
 
 #include "platform/filehash.h"
 
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -151,10 +152,16 @@ public:
         m_offset = m_request.resumeFrom > 0 ? m_request.resumeFrom : 0;
         m_result.fileSize = m_offset;
         auto* idle = m_idleTimer = new QTimer(this);
-        idle->setInterval(qBound(10, m_request.idleTimeoutMs / 4, 1000));
+        idle->setInterval(qBound(10, qMin(m_request.idleTimeoutMs, m_request.headTimeoutMs) / 4, 1000));
         connect(idle, &QTimer::timeout, this, [this] {
-            if (!m_done && m_idle.elapsed() >= m_request.idleTimeoutMs) {
+            if (m_done)
+                return;
+            if (m_idle.elapsed() >= m_request.idleTimeoutMs) {
                 m_result.detail = QStringLiteral("no data for %1 ms").arg(m_request.idleTimeoutMs);
+                finish(Outcome::Timeout);
+            } else if (m_stage == Stage::Head && m_headClock.elapsed() >= m_request.headTimeoutMs) {
+                // Bytes that trickle in keep the idle clock young; the head has a deadline of its own.
+                m_result.detail = QStringLiteral("no complete response head within %1 ms").arg(m_request.headTimeoutMs);
                 finish(Outcome::Timeout);
             }
         });
@@ -189,6 +196,11 @@ private:
         m_filled = 0;
         m_encrypted = false;
         m_sslErrors = false;
+        m_interim = 0;
+        m_headClock.start();
+        // Every connection has its own number: whatever an earlier one still reports (its close, an error,
+        // a read that hit its end) is recognised as that connection's and never ends this one.
+        const quint64 connection = ++m_connection;
         if (tls) {
             auto* socket = new QSslSocket(this);
             m_socket = socket;
@@ -206,18 +218,18 @@ private:
             connect(m_socket, &QAbstractSocket::connected, this, [this] { sendRequest(); });
         }
         QAbstractSocket* socket = m_socket;
-        connect(socket, &QIODevice::readyRead, this, [this, socket] {
-            if (socket == m_socket)
+        connect(socket, &QIODevice::readyRead, this, [this, connection] {
+            if (connection == m_connection)
                 onReadable();
         });
-        connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
-            if (socket == m_socket)
+        connect(socket, &QAbstractSocket::errorOccurred, this, [this, connection](QAbstractSocket::SocketError error) {
+            if (connection == m_connection)
                 onSocketError(error);
         });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-            if (socket == m_socket)
-                QMetaObject::invokeMethod(this, [this, socket] {
-                    if (socket == m_socket)
+        connect(socket, &QAbstractSocket::disconnected, this, [this, connection] {
+            if (connection == m_connection)
+                QMetaObject::invokeMethod(this, [this, connection] {
+                    if (connection == m_connection)
                         onClosed();
                 }, Qt::QueuedConnection);
         });
@@ -247,9 +259,10 @@ private:
     {
         if (m_done)
             return;
+        const quint64 connection = m_connection;
         if (error == QAbstractSocket::RemoteHostClosedError) {
-            QMetaObject::invokeMethod(this, [this, socket = m_socket] {
-                if (socket == m_socket)
+            QMetaObject::invokeMethod(this, [this, connection] {
+                if (connection == m_connection)
                     onClosed();
             }, Qt::QueuedConnection);
             return;
@@ -264,8 +277,8 @@ private:
             return;
         }
         // Connection refused, reset, host not found, network down: the network's fault.
-        onReadable(); // what arrived before still counts
-        if (!m_done)
+        onReadable(); // what arrived before still counts (and may have been a redirect)
+        if (!m_done && connection == m_connection)
             endOfStream(true);
     }
 
@@ -273,8 +286,9 @@ private:
     {
         if (m_done)
             return;
+        const quint64 connection = m_connection;
         onReadable();
-        if (!m_done && m_socket && m_socket->bytesAvailable() <= 0)
+        if (!m_done && connection == m_connection && m_socket && m_socket->bytesAvailable() <= 0)
             endOfStream(false);
     }
 
@@ -283,6 +297,7 @@ private:
     // connected once it is drained) ends the transfer after what came before it is taken.
     void onReadable()
     {
+        const quint64 connection = m_connection;
         while (!m_done && m_socket) {
             bool any = false;
             bool ended = false;
@@ -300,7 +315,9 @@ private:
                 m_idle.restart();
                 consume();
             }
-            if (m_done || !m_socket)
+            // A redirect in what was read has opened the next connection: the end of this one (the read
+            // that hit it, its state) says nothing about that one.
+            if (m_done || !m_socket || connection != m_connection)
                 return;
             if (ended || (!full && m_socket->state() == QAbstractSocket::UnconnectedState &&
                           m_socket->bytesAvailable() <= 0)) {
@@ -386,6 +403,13 @@ private:
                     bodyEnded();
                     return -1;
                 }
+                // Each line is short, but the lines need never end: their sum is bounded.
+                m_trailerBytes += used;
+                if (m_trailerBytes > HttpDownload::kMaxTrailerBytes) {
+                    m_result.detail = QStringLiteral("trailer over %1 bytes").arg(HttpDownload::kMaxTrailerBytes);
+                    finish(Outcome::Timeout);
+                    return -1;
+                }
             } else {
                 const qsizetype semicolon = line.indexOf(';');
                 const QByteArray hex = (semicolon >= 0 ? line.left(semicolon) : line).trimmed();
@@ -438,6 +462,11 @@ private:
         if (head.status < 200) {
             if (head.status == 101)
                 return bad("unexpected protocol switch");
+            if (++m_interim > HttpDownload::kMaxInterimAnswers) {
+                m_result.detail = QStringLiteral("more than %1 interim (1xx) answers").arg(HttpDownload::kMaxInterimAnswers);
+                finish(Outcome::Timeout);
+                return -1;
+            }
             return end; // an interim answer: the real one follows
         }
         if (isRedirect(head.status)) {
@@ -491,6 +520,7 @@ private:
             }
             m_framing = Framing::Chunked;
             m_chunk = Chunk::Size;
+            m_trailerBytes = 0;
         } else if (!lengths.isEmpty()) {
             length = parseDecimal(lengths[0]);
             for (const QByteArray& l : lengths) {
@@ -678,7 +708,12 @@ private:
         if (m_progressTimer)
             m_progressTimer->stop();
         dropSocket();
+        const bool opened = m_file.isOpen();
         m_file.close();
+        // Nothing arrived (or a restart emptied the file): no empty partial file stays behind to look like
+        // a download begun. An empty answer that succeeded is a file like any other.
+        if (opened && outcome != Outcome::Done && m_result.fileSize == 0 && !m_file.remove())
+            qWarning().noquote() << "download: cannot remove the empty partial file:" << m_file.errorString();
         m_result.outcome = outcome;
         m_progress(m_result.fileSize, m_result.total);
         m_report(m_result);
@@ -698,6 +733,10 @@ private:
     bool m_encrypted = false;
     bool m_sslErrors = false;
     int m_redirects = 0;
+    quint64 m_connection = 0;
+    int m_interim = 0;
+    qint64 m_trailerBytes = 0;
+    QElapsedTimer m_headClock;
     Stage m_stage = Stage::Head;
     Framing m_framing = Framing::UntilClose;
     Chunk m_chunk = Chunk::Size;

@@ -18,7 +18,9 @@ struct HttpDownloadShared;
 //
 // One request per connection ("Connection: close"). Redirects are followed, but never from https to
 // http (nor to http at all when httpsOnly). Chunked bodies, Content-Length and bodies ended by the
-// close are understood; any other form of answer is refused rather than guessed at.
+// close are understood; any other form of answer is refused rather than guessed at. An answer that stalls
+// is ended by the first bound it meets (see Outcome::Timeout). A transfer that ends other than Done with
+// nothing in the file removes the file: "what arrived" is then no file at all.
 class HttpDownload : public QObject
 {
     Q_OBJECT
@@ -26,7 +28,9 @@ public:
     enum class Outcome {
         Done,          // a 2xx body written whole; sha256 holds the file's digest
         Cut,           // the connection failed or broke before the body ended: what arrived is in the file
-        Timeout,       // no byte for idleTimeoutMs: what arrived is in the file
+        Timeout,       // the answer stalled: no byte for idleTimeoutMs, no whole head within headTimeoutMs, more
+                       // than kMaxInterimAnswers 1xx answers, or a trailer over kMaxTrailerBytes; detail says
+                       // which. What arrived is in the file
         HttpError,     // a status other than 2xx (after redirects): status and errorBody say which
         TlsFailed,     // the handshake or the certificate check failed
         BadRedirect,   // a redirect to a less safe scheme, without a target, or too many of them
@@ -50,6 +54,9 @@ public:
         qint64 maxBytes = 0;     // the whole file's cap (announced or written)
         qint64 expectedSize = 0; // the size the caller was told (0: unknown); the file may reach 1.5 × this
         int idleTimeoutMs = 30000;
+        // From the start of each connection to the end of its head: a head that trickles in, byte by byte,
+        // never meets the idle time-out.
+        int headTimeoutMs = 60000;
         bool httpsOnly = false;
         int maxErrorBody = 8192;
     };
@@ -81,6 +88,8 @@ public:
     static constexpr qint64 kBufferBytes = 512 << 10;
     static constexpr int kMaxHeaderBytes = 64 << 10; // status line and headers together
     static constexpr int kMaxRedirects = 10;
+    static constexpr int kMaxInterimAnswers = 10; // 1xx answers before the real one, per connection
+    static constexpr int kMaxTrailerBytes = 16 << 10; // the lines after the last chunk, together
     static constexpr int kProgressIntervalMs = 100;
 
 Q_SIGNALS:

@@ -1,9 +1,14 @@
 #include "fakeservicehost.h"
+#include "logcapture.h"
 #include "market/httpdownload.h"
+#include "market/marketcatalogue.h"
+#include "market/marketfiles.h"
 #include "testenv.h"
+#include "ui/lang.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -18,9 +23,11 @@ using ktr::test::writeFile;
 
 namespace {
 
-// A loopback server answering each connection with scripted bytes: every piece is its own write, a few
-// milliseconds after the one before, so the reader meets them in separate reads (a header or a chunk line
-// split anywhere). Then it closes the connection, or keeps it open.
+// A loopback server answering each connection with scripted bytes: every piece is its own write, gapMs
+// after the one before, so the reader meets them in separate reads (a header or a chunk line split
+// anywhere). Then it closes the connection, or keeps it open. With atOnce the whole answer is one write
+// and the close follows it at once, so the reader usually meets the answer and the end of the stream in
+// the same read, as it does behind most servers for a short answer.
 class ScriptedServer : public QObject
 {
 public:
@@ -28,6 +35,8 @@ public:
     {
         QList<QByteArray> pieces;
         bool close = true;
+        bool atOnce = false;
+        int gapMs = 5;
     };
     QList<Answer> answers; // the n-th connection gets the n-th answer; the last one repeats
     QList<QByteArray> requests;
@@ -60,6 +69,12 @@ private:
     {
         if (!socket)
             return;
+        if (answer.atOnce) {
+            socket->write(answer.pieces.join());
+            if (answer.close)
+                socket->disconnectFromHost();
+            return;
+        }
         if (index >= answer.pieces.size()) {
             if (answer.close)
                 socket->disconnectFromHost();
@@ -67,7 +82,7 @@ private:
         }
         socket->write(answer.pieces[index]);
         socket->flush();
-        QTimer::singleShot(5, this, [this, socket, answer, index] { send(socket, answer, index + 1); });
+        QTimer::singleShot(answer.gapMs, this, [this, socket, answer, index] { send(socket, answer, index + 1); });
     }
 
     QTcpServer m_server;
@@ -99,6 +114,28 @@ QList<QByteArray> chunkedPieces(const QByteArray& body, int chunk, int piece)
     QList<QByteArray> pieces;
     for (int at = 0; at < wire.size(); at += piece)
         pieces.append(wire.mid(at, piece));
+    return pieces;
+}
+
+QList<QByteArray> repeated(const QByteArray& piece, int times)
+{
+    QList<QByteArray> pieces;
+    for (int i = 0; i < times; ++i)
+        pieces.append(piece);
+    return pieces;
+}
+
+// Trailer lines after the last chunk of a five-byte body, `lines` of `lineBytes` bytes each (line end
+// included) and one of `lastBytes`; closed by the blank line when `end`.
+QList<QByteArray> trailerPieces(int lines, int lineBytes, int lastBytes, bool end)
+{
+    QList<QByteArray> pieces{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nPK\3\4x\r\n0\r\n"};
+    auto line = [](int bytes) { return "X-Pad: " + QByteArray(bytes - 9, 'a') + "\r\n"; };
+    pieces += repeated(line(lineBytes), lines);
+    if (lastBytes > 0)
+        pieces.append(line(lastBytes));
+    if (end)
+        pieces.append("\r\n");
     return pieces;
 }
 
@@ -246,6 +283,8 @@ private Q_SLOTS:
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.status, status);
         QCOMPARE(readFile(m_file), file);
+        // A transfer that failed with nothing in the file leaves no empty file behind.
+        QCOMPARE(QFile::exists(m_file), outcome == Outcome::Done || !file.isEmpty());
         QCOMPARE(result.fileSize, file.size());
         QCOMPARE(result.errorBody, errorBody);
         QCOMPARE(result.sha256, outcome == Outcome::Done ? sha(file) : QByteArray());
@@ -302,6 +341,85 @@ private Q_SLOTS:
         if (outcome == Outcome::Done) {
             QVERIFY(server.requests[1].startsWith("GET /next?x=1 HTTP/1.1\r\n"));
             QCOMPARE(readFile(m_file), QByteArray("ok"));
+        }
+    }
+
+    // Chains of redirects as mirrors send them. The end of a redirect's connection (its close, often in the
+    // same read as its head) belongs to that connection only: the next hop is asked and read on its own.
+    void redirectChains_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("absolute"); // Location with scheme and host, or relative to the asked path
+        QTest::addColumn<int>("hops");      // redirects before the file
+        QTest::addColumn<bool>("loop");     // every answer redirects to the first URL
+        QTest::addColumn<bool>("close");    // "Connection: close" and the close, or the line left open
+        QTest::addColumn<bool>("atOnce");   // each answer in one write (and closed with it), or in pieces
+
+        const int codes[] = {301, 302, 303, 307, 308};
+        auto add = [](int code, bool absolute, int hops, bool loop, bool close, bool atOnce) {
+            const QByteArray what = loop ? QByteArray("a loop") : QByteArray::number(hops) + (hops == 1 ? " hop" : " hops");
+            QTest::addRow("%d %s, %s, %s, %s", code, absolute ? "absolute" : "relative", what.constData(),
+                          close ? "Connection: close" : "kept open", atOnce ? "at once" : "in pieces")
+                << code << absolute << hops << loop << close << atOnce;
+        };
+        for (bool close : {true, false}) {
+            for (bool atOnce : {true, false}) {
+                for (int code : codes) {
+                    add(code, false, 1, false, close, atOnce);
+                    add(code, true, 1, false, close, atOnce);
+                }
+                for (int hops = 2; hops <= HttpDownload::kMaxRedirects + 1; ++hops)
+                    add(codes[hops % 5], hops % 2 == 1, hops, false, close, atOnce);
+                add(302, false, 0, true, close, atOnce);
+                add(307, true, 0, true, close, atOnce);
+            }
+        }
+    }
+    void redirectChains()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, absolute);
+        QFETCH(int, hops);
+        QFETCH(bool, loop);
+        QFETCH(bool, close);
+        QFETCH(bool, atOnce);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        const QByteArray base = server.url(QStringLiteral("/")).toEncoded();
+        const QByteArray connection = close ? "Connection: close\r\n" : "";
+        auto answer = [&](const QByteArray& wire) {
+            // In pieces: the head cut inside a header line, the body on its own.
+            const qsizetype cut = wire.indexOf("\r\n\r\n") + 4;
+            return ScriptedServer::Answer{{wire.left(cut / 2), wire.mid(cut / 2, cut - cut / 2), wire.mid(cut)},
+                                          close, atOnce};
+        };
+        auto moved = [&](const QByteArray& target) {
+            const QByteArray body = "<a href=\"" + target + "\">moved</a>";
+            return answer("HTTP/1.1 " + QByteArray::number(code) + " Moved\r\nLocation: " + target + "\r\n" +
+                          connection + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        };
+        const int redirects = loop ? HttpDownload::kMaxRedirects + 1 : hops;
+        for (int hop = 1; hop <= redirects; ++hop) {
+            const QByteArray path = loop ? QByteArray("files/pkg.zip") : "files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
+            server.answers.append(moved(absolute ? base + path : loop ? "/" + path : path.mid(6)));
+        }
+        server.answers.append(answer("HTTP/1.1 200 OK\r\n" + connection + "Content-Length: 8\r\n\r\npackage!"));
+
+        const HttpDownload::Result result = run(request(server.url(QStringLiteral("/files/pkg.zip"))));
+        const bool refused = redirects > HttpDownload::kMaxRedirects;
+        QCOMPARE(result.outcome, refused ? Outcome::BadRedirect : Outcome::Done);
+        QCOMPARE(server.requests.size(), refused ? HttpDownload::kMaxRedirects + 1 : hops + 1);
+        for (int hop = 1; hop < server.requests.size(); ++hop) {
+            const QByteArray asked = loop ? QByteArray("/files/pkg.zip")
+                                          : "/files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
+            QVERIFY2(server.requests[hop].startsWith("GET " + asked + " HTTP/1.1\r\n"), server.requests[hop].constData());
+        }
+        if (!refused) {
+            QCOMPARE(result.status, 200);
+            QCOMPARE(readFile(m_file), QByteArray("package!"));
+            QCOMPARE(result.sha256, sha("package!"));
+        } else {
+            QCOMPARE(result.status, code);
         }
     }
 
@@ -373,6 +491,142 @@ private Q_SLOTS:
         QCOMPARE(result.outcome, abort ? Outcome::Aborted : Outcome::Timeout);
         QCOMPARE(readFile(m_file), QByteArray("01234"));
         QVERIFY(!download.isRunning());
+    }
+
+    // Answers that never stop arriving and never get anywhere: each is ended by its own bound, and says
+    // which; a body that moves, however slowly, is not. The bounds are short here (the head's deadline
+    // 300 ms, the idle time-out 1 s); a server that sends forever does so every 5 ms.
+    void stalls_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("bound"); // in the detail the log shows; empty for Done
+        QTest::addColumn<QByteArray>("file");
+
+        const QByteArray body = "PK\3\4" + QByteArray(12, 'x');
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n";
+        QList<QByteArray> trickle;
+        for (char c : head)
+            trickle.append(QByteArray(1, c));
+        trickle.append(body);
+        QList<QByteArray> slowBody{head};
+        for (char c : body)
+            slowBody.append(QByteArray(1, c));
+        const QByteArray cont = "HTTP/1.1 100 Continue\r\n\r\n";
+        const QByteArray hints = "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n";
+        const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        const int cap = HttpDownload::kMaxTrailerBytes;
+
+        QTest::newRow("head at a byte every 30 ms") << trickle << 30 << true << Outcome::Timeout
+                                                     << QStringLiteral("no complete response head within 300 ms")
+                                                     << QByteArray();
+        QTest::newRow("100 Continue without end") << repeated(cont, 400) << 5 << false << Outcome::Timeout
+                                                  << QStringLiteral("more than 10 interim (1xx) answers")
+                                                  << QByteArray();
+        QTest::newRow("eleven interim answers, then the file")
+            << repeated(hints, HttpDownload::kMaxInterimAnswers + 1) + QList<QByteArray>{ok} << 5 << true
+            << Outcome::Timeout << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
+        QTest::newRow("ten interim answers, then the file")
+            << repeated(hints, HttpDownload::kMaxInterimAnswers) + QList<QByteArray>{ok} << 5 << true << Outcome::Done
+            << QString() << QByteArray("ok");
+        QTest::newRow("trailer without end") << trailerPieces(400, 1000, 0, false) << 5 << false << Outcome::Timeout
+                                             << QStringLiteral("trailer over 16384 bytes")
+                                             << QByteArray("PK\3\4x");
+        QTest::newRow("trailer one byte over the cap")
+            << trailerPieces(cap / 1024 - 1, 1024, 1025, true) << 5 << true << Outcome::Timeout
+            << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
+        QTest::newRow("trailer at the cap") << trailerPieces(cap / 1024, 1024, 0, true) << 5 << true << Outcome::Done
+                                            << QString() << QByteArray("PK\3\4x");
+        QTest::newRow("body stops") << QList<QByteArray>{head + "PK\3\4x"} << 5 << false << Outcome::Timeout
+                                    << QStringLiteral("no data for 1000 ms") << QByteArray("PK\3\4x");
+        QTest::newRow("body at a byte every 50 ms, past the head's deadline")
+            << slowBody << 50 << true << Outcome::Done << QString() << body;
+    }
+    void stalls()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(int, gapMs);
+        QFETCH(bool, close);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, bound);
+        QFETCH(QByteArray, file);
+        ScriptedServer server;
+        server.answers = {{pieces, close, false, gapMs}};
+        QVERIFY(server.listen());
+        HttpDownload::Request r = request(server.url());
+        r.headTimeoutMs = 300;
+        r.idleTimeoutMs = 1000;
+        QElapsedTimer timer;
+        timer.start();
+        const HttpDownload::Result result = run(r);
+        QCOMPARE(result.outcome, outcome);
+        if (!bound.isEmpty())
+            QVERIFY2(result.detail == bound, qPrintable(result.detail));
+        QCOMPARE(readFile(m_file), file);
+        QCOMPARE(QFile::exists(m_file), !file.isEmpty());
+        // Ended by its bound, not by the server giving up (400 pieces at 5 ms take two seconds).
+        if (!bound.isEmpty())
+            QVERIFY2(timer.elapsed() < 1900, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // What the market shows and logs when a package's answer stalls or is cut: the network-failure text,
+    // a log line naming what ended it, and no empty partial file; bytes that did arrive stay for the resume.
+    void marketRow_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QByteArray>("part");
+
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 64\r\n\r\n";
+        QTest::newRow("100 Continue without end")
+            << repeated("HTTP/1.1 100 Continue\r\n\r\n", 400) << false
+            << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
+        QTest::newRow("trailer without end") << trailerPieces(400, 1000, 0, false) << false
+                                             << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
+        QTest::newRow("closed before an answer")
+            << QList<QByteArray>{} << true << QStringLiteral("connection closed before an answer") << QByteArray();
+        QTest::newRow("closed after the head") << QList<QByteArray>{head} << true
+                                               << QStringLiteral("connection closed before the body ended")
+                                               << QByteArray();
+        QTest::newRow("closed after one byte") << QList<QByteArray>{head + "P"} << true
+                                               << QStringLiteral("connection closed before the body ended")
+                                               << QByteArray("P");
+    }
+    void marketRow()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, close);
+        QFETCH(QString, logged);
+        QFETCH(QByteArray, part);
+        ScriptedServer server;
+        server.answers = {{pieces, close}};
+        QVERIFY(server.listen());
+        qputenv("KTR_SERVICE_HOST", server.url(QString()).toString().toUtf8());
+        QDir(appsRootDir()).removeRecursively();
+        MarketCatalogue market;
+        market.token = QStringLiteral("token");
+        MarketCatalogue::AppRow row;
+        row.id = QStringLiteral("app");
+        row.version = QStringLiteral("1.0");
+        row.size = 64;
+        row.sha256 = QString(64, QLatin1Char('0'));
+        market.rows.append(row);
+        ktr::test::LogCapture log;
+        QElapsedTimer timer;
+        timer.start();
+        market.startDownload(*market.findRow(row.id));
+        QTRY_VERIFY_WITH_TIMEOUT(!market.findRow(row.id)->downloading, 10000);
+        QVERIFY(timer.elapsed() < 1900); // not by the idle time-out
+        QCOMPARE(market.findRow(row.id)->errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"));
+        QVERIFY2(log.contains(QStringLiteral("download cut:")) && log.contains(logged),
+                 qPrintable(log.messages().join(QLatin1Char('\n'))));
+        const QString partPath = partialFilePath(row.id);
+        QCOMPARE(QFile::exists(partPath), !part.isEmpty());
+        QCOMPARE(readFile(partPath), part);
+        qunsetenv("KTR_SERVICE_HOST");
     }
 
     // A file that can't be opened fails before anything is asked of the server.
