@@ -1,6 +1,7 @@
 #include "account/accountcard.h"
 
 #include "account/accountpaint.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 #include "ui/windowcorners.h"
@@ -11,6 +12,7 @@ AccountCardDialog::AccountCardDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return accountCardFill(currentTheme().isDark); });
     setAttribute(Qt::WA_MouseTracking);
     setMouseTracking(true);

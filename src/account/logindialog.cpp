@@ -5,6 +5,7 @@
 #include "account/kickconfirmdialog.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 #include "ui/windowcorners.h"
@@ -57,6 +58,7 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return AccountRoles::of(currentTheme()).background; });
     setModal(true);
     setFixedSize(kWidth, kLoginHeight);

@@ -3,6 +3,7 @@
 #include "lock/passwordhash.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/settingskit.h"
 #include "ui/modalcard.h"
 #include "ui/servicehost.h"
@@ -53,6 +54,7 @@ LockDialog::LockDialog(int mode, QWidget* parent) : QDialog(parent), m_mode(mode
 {
     setWindowFlag(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return currentTheme().isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white); });
     setModal(true);
     setMouseTracking(true);

@@ -45,11 +45,23 @@ void MainWindow::syncDesktopIcons()
 
 // ---- user data export and import ------------------------------------------------------------------------
 
+namespace {
+
+// The window the file chooser and the question of an export or import belong to: the settings dialog they
+// are asked from when it is open, so closing them hands the focus back to it and does not bring the panel
+// up over it.
+QWidget* transferCardOwner(QWidget* panel, QWidget* settingsDialog)
+{
+    return settingsDialog && settingsDialog->isVisible() ? settingsDialog : panel;
+}
+
+} // namespace
+
 void MainWindow::exportUserData()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     const QString target = ktr::dialogs::saveFile(
-        this, exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
+        transferCardOwner(this, m_settingsDialog), exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
     if (target.isEmpty())
         return;
     finishLayoutSaves(); // the export copies the file: it must hold the last change
@@ -60,12 +72,15 @@ void MainWindow::exportUserData()
 void MainWindow::importUserData()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString source = ktr::dialogs::openFile(this, importDialogCaption(), desktop, backupFileFilter());
+    QWidget* owner = transferCardOwner(this, m_settingsDialog);
+    const QString source = ktr::dialogs::openFile(owner, importDialogCaption(), desktop, backupFileFilter());
     if (source.isEmpty())
         return;
     finishLayoutSaves(); // no earlier save may land over the imported file
     ImportHooks hooks;
-    hooks.confirm = [this] { return ktr::dialogs::question(this, importQuestionTitle(), importQuestionText()) == 1; };
+    hooks.confirm = [owner = QPointer<QWidget>(owner), this] {
+        return ktr::dialogs::question(owner ? owner.data() : this, importQuestionTitle(), importQuestionText()) == 1;
+    };
     hooks.reload = [this] { reloadAfterImport(); };
     hooks.guardSettings = [this](AppSettings& imported) { m_lock->guardImport(imported); };
     const ImportOutcome outcome = ::importUserData(source, userDataPaths(m_store), m_settings, hooks);
@@ -249,6 +264,9 @@ void MainWindow::openSettings()
             self->showToast(text, failed ? Toast::Error : Toast::Info);
     });
     dialog->setAttribute(Qt::WA_DeleteOnClose, true);
+    // Transient for the panel (a parentless dialog is transient for a hidden window of the toolkit): the
+    // window manager keeps it above the panel, also when the panel or a card of it is raised.
+    dialog->setParent(this, dialog->windowFlags() | Qt::Dialog);
     m_settingsDialog = dialog;
 
     // The dialog's hotkey editor must be able to capture the summon keys while it is open.

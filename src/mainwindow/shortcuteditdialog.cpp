@@ -3,6 +3,7 @@
 #include "icons/iconloader.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -116,6 +117,7 @@ ShortcutEditDialog::ShortcutEditDialog(const QString& itemPath, const QString& n
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return dialogColors(currentTheme().isDark).background; });
     setModal(true);
     setWindowTitle(Lang::tr("编辑快捷方式"));

@@ -7,6 +7,7 @@
 #include "platform/processes.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 #include "ui/windowcorners.h"
@@ -54,6 +55,7 @@ AppMarketDialog::AppMarketDialog(QWidget* parent)
       m_endProcesses(endAppProcesses), m_now([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return QColor(currentTheme().isDark ? 0x23262E : 0xF7F8FB); });
     setMouseTracking(true);
     // On the panel's screen (the parent's), centred.

@@ -2,6 +2,7 @@
 
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/servicehost.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
@@ -46,6 +47,7 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_TranslucentBackground, true);
+    keepOnScreen(this);
     followCompositing(this, [] { return currentTheme().windowBackground; });
     setAttribute(Qt::WA_MouseTracking, true);
     setMouseTracking(true);

@@ -1,6 +1,7 @@
 #include "panel/namedialog.h"
 
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -16,6 +17,7 @@ NameDialog::NameDialog(bool rename, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_title(Lang::tr(rename ? "重命名分组" : "新建分组"))
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return currentTheme().isDark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white); });
     setModal(true);
     setFixedSize(300, 168);

@@ -7,6 +7,7 @@
 #include "settings/settingssliders.h"
 #include "settings/sliderwidget.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 #include "ui/windowcorners.h"
@@ -54,6 +55,7 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
     // The settings button can't be hidden: it is the way back here.
     m_edited.btnVisible[1] = true;
     setAttribute(Qt::WA_TranslucentBackground, true);
+    keepOnScreen(this);
     followCompositing(this, [] { return dialogRoles().background; });
     setModal(false);
     QScreen* screen = QGuiApplication::primaryScreen();

@@ -146,6 +146,7 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return currentTheme().windowBackground; });
     setMouseTracking(true);
     setModal(true);

@@ -3,6 +3,7 @@
 #include "account/deviceid.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
 #include "ui/uisignals.h"
@@ -59,6 +60,7 @@ NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString&
       m_title(title.left(kMaxTitleChars).trimmed()), m_body(body), m_url(url.trimmed()), m_titleColor(titleColor.trimmed())
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [this] { return cardColor(); });
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Lang::tr("消息"));

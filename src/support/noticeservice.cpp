@@ -9,13 +9,16 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QVariant>
+#include <QWindow>
 
 namespace {
 
@@ -39,6 +42,10 @@ NoticeService::NoticeService(QWidget* dialogParent, QObject* parent) : QObject(p
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_first, &QTimer::timeout, this, &NoticeService::fetchLatestNotice);
     connect(&m_timer, &QTimer::timeout, this, &NoticeService::fetchLatestNotice);
+    m_modalWait.setParent(this);
+    m_modalWait.setObjectName(QStringLiteral("noticeModalWait"));
+    m_modalWait.setInterval(kModalWaitMs);
+    connect(&m_modalWait, &QTimer::timeout, this, &NoticeService::showWhenFree);
 }
 
 NoticeService::~NoticeService()
@@ -152,8 +159,56 @@ void NoticeService::onNoticeReply(QNetworkReply* reply)
         if (m_shownNoticeId == id)
             m_shownNoticeId = 0;
     });
-    dialog->showCentered();
-    Q_EMIT noticeShown(id);
+    dialog->installEventFilter(this);
+    m_everShown = false;
+    showWhenFree();
+}
+
+namespace {
+
+// A modal window other than the notice's own: a card the notice must not cover.
+bool modalCardOpen(const QWidget* notice)
+{
+    const QWindow* modal = QGuiApplication::modalWindow();
+    return modal && modal->isVisible() && (!notice || modal != notice->windowHandle());
+}
+
+} // namespace
+
+void NoticeService::showWhenFree()
+{
+    NoticeDialog* dialog = m_dialog;
+    if (!dialog) {
+        m_modalWait.stop();
+        return;
+    }
+    if (modalCardOpen(dialog)) {
+        if (!m_modalWait.isActive())
+            m_modalWait.start();
+        return;
+    }
+    m_modalWait.stop();
+    if (!m_everShown) {
+        m_everShown = true;
+        dialog->showCentered();
+        Q_EMIT noticeShown(m_shownNoticeId);
+        return;
+    }
+    // Back after a card: where the user left it.
+    dialog->show();
+    dialog->raise();
+}
+
+bool NoticeService::eventFilter(QObject* watched, QEvent* event)
+{
+    // A modal card opened over a notice already shown would block it (its buttons would do nothing) and be
+    // covered by it: the notice steps aside until the card is gone.
+    if (watched == m_dialog && event->type() == QEvent::WindowBlocked && m_dialog->isVisible() &&
+        modalCardOpen(m_dialog)) {
+        m_dialog->hide();
+        m_modalWait.start();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void NoticeService::markSeenIfNewer(int gen, qint64 id)

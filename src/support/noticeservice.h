@@ -27,6 +27,9 @@ public:
     static constexpr int kTimeoutMs = 10000;
     // A notice reply larger than this is stopped unread (the card shows a screenful of it at most).
     static constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
+    // A notice never stands over a modal card of ours (the login card, a question): the card would block
+    // it, so it could not be closed, and it would hide the card's fields. It waits, looking again this often.
+    static constexpr int kModalWaitMs = 300;
 
     struct Seen
     {
@@ -56,6 +59,8 @@ public:
     NoticeDialog* openDialog() const { return m_dialog; }
     QTimer* firstTimer() { return &m_first; }
     QTimer* timer() { return &m_timer; }
+    // Whether the notice to show waits for a modal card to close.
+    bool waitingForModal() const { return m_modalWait.isActive(); }
 
     // "notice_seen.txt": two decimal lines (generation, id), or one line (the id, generation 0); anything
     // else, a missing file or one above 4096 bytes reads as (0, 0).
@@ -70,8 +75,13 @@ public:
 Q_SIGNALS:
     void noticeShown(qint64 id);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void onNoticeReply(QNetworkReply* reply);
+    // Shows the notice's dialog unless a modal card is open; then it waits and looks again.
+    void showWhenFree();
     QString dataDir() const;
     void markSeenIfNewer(int gen, qint64 id);
 
@@ -84,7 +94,9 @@ private:
     QString m_dataDir;
     QTimer m_first;
     QTimer m_timer;
+    QTimer m_modalWait;
     bool m_started = false;
+    bool m_everShown = false;
     qint64 m_shownNoticeId = 0;
     int m_shownGen = 0;
 };

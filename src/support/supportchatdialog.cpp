@@ -29,6 +29,7 @@ constexpr int kThumbnailSide = 320;
 SupportChatDialog::SupportChatDialog(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    keepOnScreen(this);
     followCompositing(this, [] { return currentTheme().windowBackground; });
     setFixedSize(420, 420);
     setMouseTracking(true);

@@ -1,5 +1,6 @@
 #include "ui/modalcard.h"
 
+#include "ui/screenfit.h"
 #include "ui/windowcorners.h"
 
 #include <QDialog>
@@ -37,6 +38,7 @@ QWidget* buildCardShell(QDialog& dialog, const QString& name, int margin, const 
     dialog.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     dialog.setAttribute(Qt::WA_TranslucentBackground);
     dialog.setModal(true);
+    keepOnScreen(&dialog);
     auto* outer = new QVBoxLayout(&dialog);
     outer->setContentsMargins(margin, margin, margin, margin);
     auto* card = new QWidget(&dialog);

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QVariantAnimation>
 
@@ -19,7 +20,132 @@ QColor bubbleFill()
     return currentTheme().isDark ? QColor(0x2C, 0x31, 0x3E) : QColor(0x33, 0x39, 0x47);
 }
 
+// Chinese characters and full-width punctuation: a line may break between them, and they end a path.
+bool isWide(QChar c)
+{
+    return c.unicode() >= 0x2E80;
+}
+
+// What a path is made of: anything but white space and punctuation (Chinese names are part of a path, the
+// full-width colon or comma before or after it is not).
+bool isPathChar(QChar c)
+{
+    const char16_t u = c.unicode();
+    const bool punctuation = (u >= 0x2000 && u <= 0x206F) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF);
+    return !c.isSpace() && !punctuation;
+}
+
+// Where a line of the paragraph may end: after position i - 1 when allowed[i]. The usual line-break rules,
+// except inside a path (a run of path characters holding "/" or "\"): there a break only follows a
+// separator, so a name is never split at its "-" or "."; and a path may always start a line, which the
+// usual rules refuse before a "/" even after a space (the break that left "…is back): /" + "tmp/…").
+// pathStart and pathEnd give, for each position inside a path, where that path begins and ends (-1 else).
+struct Breaks
+{
+    QList<bool> allowed;
+    QList<int> pathStart;
+    QList<int> pathEnd;
+};
+
+Breaks breakOpportunities(const QString& text)
+{
+    const int n = int(text.size());
+    Breaks breaks{QList<bool>(n + 1, false), QList<int>(n + 1, -1), QList<int>(n + 1, -1)};
+    QList<bool>& allowed = breaks.allowed;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    for (qsizetype pos = finder.toNextBoundary(); pos != -1; pos = finder.toNextBoundary())
+        if (pos > 0 && pos < n)
+            allowed[pos] = true;
+    for (int a = 0; a < n;) {
+        if (!isPathChar(text.at(a))) {
+            ++a;
+            continue;
+        }
+        int b = a;
+        bool path = false;
+        while (b < n && isPathChar(text.at(b))) {
+            path = path || text.at(b) == QLatin1Char('/') || text.at(b) == QLatin1Char('\\');
+            ++b;
+        }
+        if (path) {
+            if (a > 0)
+                allowed[a] = true;
+            for (int i = a + 1; i < b; ++i) {
+                const QChar before = text.at(i - 1);
+                const bool separator = before == QLatin1Char('/') || before == QLatin1Char('\\');
+                // Not after the leading separator (a lone "/" on its line) nor inside "//".
+                allowed[i] = separator && i - 1 > a && text.at(i) != before;
+                breaks.pathStart[i] = a;
+                breaks.pathEnd[i] = b;
+            }
+        }
+        a = b;
+    }
+    return breaks;
+}
+
+QString trimmedRight(const QString& s)
+{
+    qsizetype end = s.size();
+    while (end > 0 && s.at(end - 1).isSpace())
+        --end;
+    return s.left(end);
+}
+
 } // namespace
+
+int Toast::showMsFor(const QString& text)
+{
+    // About 25 Latin letters or 12 Chinese characters a second, beyond what the first 2.2 s cover.
+    int weight = 0;
+    for (const QChar c : text)
+        weight += isWide(c) ? 2 : 1;
+    return std::min(kShowMs + std::max(0, weight - 40) * 40, kMaxShowMs);
+}
+
+QStringList Toast::wrapLines(const QString& text, const QFontMetrics& fm, int width)
+{
+    QStringList lines;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        const Breaks breaks = breakOpportunities(paragraph);
+        const QList<bool>& allowed = breaks.allowed;
+        const int n = int(paragraph.size());
+        int start = 0;
+        while (start < n && paragraph.at(start).isSpace())
+            ++start;
+        if (start >= n) {
+            lines << QString();
+            continue;
+        }
+        while (start < n) {
+            int best = -1;
+            int first = -1;
+            for (int end = start + 1; end <= n; ++end) {
+                if (end < n && !allowed[end])
+                    continue;
+                if (first < 0)
+                    first = end;
+                if (fm.horizontalAdvance(trimmedRight(paragraph.mid(start, end - start))) > width)
+                    break;
+                best = end;
+            }
+            // A path that begins on this line and would fit whole on the next goes there whole.
+            if (best > 0 && best < n && breaks.pathStart[best] > start) {
+                const int a = breaks.pathStart[best];
+                const int b = breaks.pathEnd[best];
+                if (fm.horizontalAdvance(paragraph.mid(a, b - a)) <= width)
+                    best = a;
+            }
+            // Nothing fits: the first piece goes whole on its own line, clipped rather than split mid-name.
+            const int end = best > 0 ? best : first;
+            lines << trimmedRight(paragraph.mid(start, end - start));
+            start = end;
+            while (start < n && paragraph.at(start).isSpace())
+                ++start;
+        }
+    }
+    return lines;
+}
 
 Toast::Toast(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
@@ -47,6 +173,12 @@ Toast::Toast(QWidget* parent)
     m_followTimer->setInterval(kFollowMs);
 
     connect(m_hideTimer, &QTimer::timeout, this, [this] {
+        m_hideTimer->stop(); // the message has had its time: a new one shows at once from here on
+        if (!m_pending.isEmpty()) {
+            const Pending next = m_pending.takeFirst();
+            display(next.text, next.kind);
+            return;
+        }
         m_followTimer->stop();
         m_fade->stop();
         m_fade->start();
@@ -61,9 +193,9 @@ Toast::Toast(QWidget* parent)
     hide();
 }
 
-QRect Toast::wrappedTextRect(const QFontMetrics& fm, int width) const
+QRect Toast::linesRect(const QFontMetrics& fm) const
 {
-    return fm.boundingRect(QRect(0, 0, std::max(width - 52, 1), 100000), Qt::TextWordWrap, m_text);
+    return fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop, m_lines.join(QLatin1Char('\n')));
 }
 
 QFont Toast::bubbleFont() const
@@ -75,6 +207,24 @@ QFont Toast::bubbleFont() const
 
 void Toast::showMessage(const QString& text, int kind)
 {
+    // The message shown has not had its time yet: the new one follows it (once, however often it is sent).
+    if (m_hideTimer->isActive() && isVisible()) {
+        const bool error = kind != 0;
+        if (text == m_text && error == m_error)
+            return;
+        for (const Pending& p : std::as_const(m_pending))
+            if (p.text == text && (p.kind != 0) == error)
+                return;
+        if (m_pending.size() >= kMaxPending)
+            m_pending.removeFirst();
+        m_pending.append({text, kind});
+        return;
+    }
+    display(text, kind);
+}
+
+void Toast::display(const QString& text, int kind)
+{
     m_text = text;
     m_error = kind != 0;
     const QFontMetrics fm(bubbleFont());
@@ -82,9 +232,9 @@ void Toast::showMessage(const QString& text, int kind)
     const int maxWidth = parentWidget() ? parentWidget()->width() - 40 : 620;
     const int w = std::max(std::min(advance + 52, maxWidth), 120);
     // A text wider than the bubble can be wraps onto more lines (long English sentences), so it is read whole.
-    int h = kHeight;
-    if (advance + 52 > w)
-        h = std::max(kHeight, wrappedTextRect(fm, w).height() + 2 * kWrapPadding);
+    m_lines = advance + 52 > w ? wrapLines(m_text, fm, w - 52) : QStringList{m_text};
+    // The lines' height as the text layout sets them (the drawing below uses the same layout).
+    const int h = m_lines.size() > 1 ? std::max(kHeight, linesRect(fm).height() + 2 * kWrapPadding) : kHeight;
     resize(w, h);
     reposition();
 
@@ -93,7 +243,7 @@ void Toast::showMessage(const QString& text, int kind)
     show();
     raise();
     update();
-    m_hideTimer->start();
+    m_hideTimer->start(showMsFor(m_text));
     m_followTimer->start();
 }
 
@@ -133,8 +283,9 @@ void Toast::paintEvent(QPaintEvent*)
         p.setBrush(m_error ? QColor(0xE8, 0x11, 0x23) : currentTheme().accent);
         p.drawEllipse(QRectF(18, top + (fm.height() - 7) / 2.0, 7, 7));
         p.setPen(Qt::white);
-        p.drawText(QRect(34, top, width() - 52, height() - 2 * top), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                   m_text);
+        p.setClipRect(QRect(0, 0, width() - 18, height()));
+        p.drawText(QRect(QPoint(34, top), linesRect(fm).size()), Qt::AlignLeft | Qt::AlignTop,
+                   m_lines.join(QLatin1Char('\n')));
         return;
     }
     const int advance = fm.horizontalAdvance(m_text);

@@ -2,14 +2,17 @@
 
 #include <QFontMetrics>
 #include <QRect>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QTimer;
 class QVariantAnimation;
 
-// A short message bubble near the top of its parent window: shown for 2.2 s, then faded out. It
-// never takes focus and lets the mouse through to the window beneath.
+// A short message bubble near the top of its parent window: shown for 2.2 s (longer for a longer text),
+// then faded out. A message that arrives while another is still within its time waits for it, so no notice
+// is cut short by the next. It never takes focus and lets the mouse through to the window beneath.
 class Toast : public QWidget
 {
 public:
@@ -19,6 +22,16 @@ public:
     explicit Toast(QWidget* parent);
 
     void showMessage(const QString& text, int kind);
+    // How long a text stays before it fades: 2.2 s, and more for a text that takes longer to read.
+    static int showMsFor(const QString& text);
+    // The lines a text is drawn in at the given width: broken at spaces and between Chinese characters; a
+    // path is kept whole when it fits on a line and otherwise broken after one of its "/", never inside a
+    // name. A single name wider than the line stays one line (the bubble clips it).
+    static QStringList wrapLines(const QString& text, const QFontMetrics& fm, int width);
+    // The lines of the message shown (one when it fits on one line).
+    QStringList lines() const { return m_lines; }
+    // Messages waiting for the one shown to have had its time.
+    int pendingCount() const { return int(m_pending.size()); }
     // Centres the bubble horizontally over the parent, 38 px below its top.
     void reposition();
 
@@ -26,6 +39,8 @@ public:
     bool isError() const { return m_error; }
 
     static constexpr int kShowMs = 2200;
+    static constexpr int kMaxShowMs = 8000;
+    static constexpr int kMaxPending = 3;
     static constexpr int kFadeMs = 280;
     static constexpr int kFollowMs = 250;
     static constexpr int kHeight = 38;     // one line
@@ -35,11 +50,19 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Pending
+    {
+        QString text;
+        int kind = 0;
+    };
+    void display(const QString& text, int kind);
     QFont bubbleFont() const;
-    QRect wrappedTextRect(const QFontMetrics& fm, int width) const;
+    QRect linesRect(const QFontMetrics& fm) const;
 
     QString m_text;
+    QStringList m_lines;
     bool m_error = false;
+    QList<Pending> m_pending;
     QTimer* m_hideTimer = nullptr;
     QVariantAnimation* m_fade = nullptr;
     QTimer* m_followTimer = nullptr;

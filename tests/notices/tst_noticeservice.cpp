@@ -11,6 +11,7 @@
 #include "ui/dialogseams.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QNetworkAccessManager>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -231,6 +232,69 @@ private Q_SLOTS:
         service.resume();
         QVERIFY(service.timer()->isActive());
         QTRY_VERIFY(dialog.isNull());
+    }
+
+    // A notice that arrives while a modal card is open (the login card) waits until the card is gone: over
+    // it, it could not be closed (the card blocks it) and it would hide the card's fields. A card opened over
+    // a notice already shown sends it aside until the card closes; it comes back where it was.
+    void noticeStandsAsideForModalCards_data()
+    {
+        QTest::addColumn<bool>("cardFirst");
+        QTest::newRow("card open when the notice arrives") << true;
+        QTest::newRow("card opened over the notice") << false;
+    }
+    void noticeStandsAsideForModalCards()
+    {
+        QFETCH(bool, cardFirst);
+        const QString dir = ktr::test::freshDir(QStringLiteral("modal"));
+        QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/notice_seen.txt"), "1\n1"));
+        m_host->route("POST", QStringLiteral("/api/notice.php"), QStringLiteral("latest"),
+                      FakeServiceHost::Reply::json(latest(1, 9)));
+        QWidget window;
+        window.show();
+        QNetworkAccessManager network;
+        NoticeService service(&window);
+        service.setDataDir(dir);
+        service.setClock(&m_clock);
+        service.setNetworkManager(&network);
+        QSignalSpy shownSpy(&service, &NoticeService::noticeShown);
+        QSignalSpy finishedSpy(&network, &QNetworkAccessManager::finished);
+
+        QDialog card(&window);
+        card.setWindowModality(Qt::ApplicationModal);
+        if (cardFirst)
+            card.show();
+        service.fetchLatestNotice();
+        QTRY_COMPARE(finishedSpy.count(), 1);
+        QPointer<NoticeDialog> notice = service.openDialog();
+        QVERIFY(notice);
+        QCOMPARE(service.shownNoticeId(), qint64(9));
+        if (cardFirst) {
+            QVERIFY(service.waitingForModal());
+            QVERIFY(!notice->isVisible());
+            QCOMPARE(shownSpy.count(), 0);
+        } else {
+            QVERIFY(notice->isVisible());
+            notice->move(notice->pos() + QPoint(30, 20)); // moved by the user
+            card.show();
+            QTRY_VERIFY(!notice->isVisible());
+            QVERIFY(service.waitingForModal());
+        }
+        const QPoint where = notice->pos();
+        // No second poll while the notice waits.
+        service.fetchLatestNotice();
+        QCOMPARE(countOf(*m_host, QStringLiteral("latest")), 1);
+
+        card.hide();
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY(!service.waitingForModal());
+        QCOMPARE(shownSpy.count(), 1);
+        if (!cardFirst)
+            QCOMPARE(notice->pos(), where);
+        // Free now: Escape closes it at once.
+        QTest::keyClick(notice, Qt::Key_Escape);
+        QTRY_VERIFY(notice.isNull());
+        QCOMPARE(service.shownNoticeId(), qint64(0));
     }
 
     void reportsDeliveredOpenedClosed()

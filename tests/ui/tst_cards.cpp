@@ -11,10 +11,13 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -125,6 +128,64 @@ private Q_SLOTS:
         parent.setGeometry(100, 200, 801, 601);
         MsgDialog card(&parent, 0, QStringLiteral("t"), QStringLiteral("x"), {QStringLiteral("确定")}, 0);
         QCOMPARE(card.pos(), QPoint((100 + 900) / 2 - card.width() / 2, (200 + 800) / 2 - card.height() / 2));
+    }
+
+    // A card centred on a window near or past a screen edge (the panel docked half into the edge, beside
+    // the tray) is moved whole into the available area when it is shown; one that fits stays centred.
+    void keptOnScreen_data()
+    {
+        QTest::addColumn<QRect>("parentFrac"); // the parent in thousandths of the available area
+        QTest::addColumn<bool>("hint");         // the hint card instead of the message card
+        QTest::addColumn<bool>("moved");
+        QTest::addColumn<int>("rightEdgeOffset"); // instead of parentFrac: the centred card's right edge this far
+                                                  // past the area's right edge (0 = exactly at it)
+        QTest::newRow("message, inside") << QRect(250, 250, 500, 500) << false << false << -1;
+        QTest::newRow("message, right edge exactly at the area's") << QRect() << false << false << 0;
+        QTest::newRow("message, one pixel past the right edge") << QRect() << false << true << 1;
+        QTest::newRow("message, past the right edge") << QRect(800, 300, 400, 400) << false << true << -1;
+        QTest::newRow("message, past the left edge") << QRect(-200, 300, 400, 400) << false << true << -1;
+        QTest::newRow("message, docked into the top") << QRect(300, -380, 400, 400) << false << true << -1;
+        QTest::newRow("message, docked into the bottom") << QRect(300, 980, 400, 400) << false << true << -1;
+        QTest::newRow("hint, past the bottom right corner") << QRect(850, 850, 400, 400) << true << true << -1;
+    }
+    void keptOnScreen()
+    {
+        QFETCH(QRect, parentFrac);
+        QFETCH(bool, hint);
+        QFETCH(bool, moved);
+        QFETCH(int, rightEdgeOffset);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        const auto at = [&](int frac, int span, int origin) { return origin + span * frac / 1000; };
+        QWidget parent;
+        parent.setGeometry(at(parentFrac.x(), avail.width(), avail.x()), at(parentFrac.y(), avail.height(), avail.y()),
+                           avail.width() * parentFrac.width() / 1000, avail.height() * parentFrac.height() / 1000);
+        if (rightEdgeOffset >= 0) {
+            // A 400 px parent centres the 420 px card 11 px left of its own left edge.
+            parent.setGeometry(avail.right() - 408 + rightEdgeOffset, avail.top() + 100, 400, 400);
+        }
+        std::unique_ptr<QDialog> card;
+        if (hint)
+            card = std::make_unique<HintCardDialog>(QStringLiteral("t"), QStringLiteral("x"), QStringLiteral("ok"),
+                                                    QString(), &parent);
+        else
+            card = std::make_unique<MsgDialog>(&parent, 0, QStringLiteral("t"), QStringLiteral("x"),
+                                               QStringList{QStringLiteral("确定")}, 0);
+        // Where the card asked to be, centred on its parent (the hint card: by the toolkit, on show).
+        card->show();
+        const QRect shown = card->frameGeometry();
+        QVERIFY2(avail.contains(shown), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                       .arg(shown.x())
+                                                       .arg(shown.y())
+                                                       .arg(shown.width())
+                                                       .arg(shown.height())));
+        const QRect g = parent.geometry();
+        const QPoint centred((g.left() + g.right()) / 2 - card->width() / 2,
+                             (g.top() + g.bottom()) / 2 - card->height() / 2);
+        if (!moved && !hint)
+            QCOMPARE(card->pos(), centred);
+        else if (moved)
+            QVERIFY(card->pos() != centred);
+        card->hide();
     }
 
     void icons_data()

@@ -3,6 +3,7 @@
 #include "ui/toast.h"
 
 #include <QFontMetrics>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QTimer>
 #include <QVariantAnimation>
@@ -226,6 +227,150 @@ private Q_SLOTS:
         };
         QVERIFY(whiteIn(toast.height() - 10 - fm.height(), toast.height() - 10, 34, 300));
         QVERIFY(!whiteIn(0, toast.height(), toast.width() - 17, toast.width()));
+    }
+
+    // How long a message stays: 2.2 s for a short one, longer for one that takes longer to read, never
+    // without end.
+    void showTimes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("atLeast");
+        QTest::addColumn<int>("atMost");
+        QTest::newRow("short") << QStringLiteral("saved") << 2200 << 2200;
+        QTest::newRow("short chinese") << QString::fromUtf8("配置保存失败") << 2200 << 2200;
+        QTest::newRow("recorder folder gone, english")
+            << QStringLiteral("The recordings folder is gone; recording paused (it resumes automatically when the "
+                              "folder is back): /tmp/kt-rec/recordings")
+            << 4500 << 8000;
+        QTest::newRow("recorder folder gone, chinese")
+            << QString::fromUtf8("录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：/tmp/kt-rec/recordings")
+            << 3500 << 8000;
+        QTest::newRow("endless") << QString(2000, QLatin1Char('x')) << 8000 << 8000;
+    }
+    void showTimes()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, atLeast);
+        QFETCH(int, atMost);
+        QWidget parent;
+        parent.resize(680, 496);
+        Toast toast(&parent);
+        toast.showMessage(text, 1);
+        QVERIFY(hideTimer(toast)->interval() >= atLeast);
+        QVERIFY(hideTimer(toast)->interval() <= atMost);
+    }
+
+    // A message sent while another is still within its time waits for it: an error is not replaced by the
+    // next notice after a second. The same message sent again is not queued twice.
+    void nextMessageWaitsItsTurn()
+    {
+        QWidget parent;
+        parent.resize(680, 496);
+        Toast toast(&parent);
+        toast.showMessage(QStringLiteral("export failed"), 1);
+        toast.showMessage(QStringLiteral("settings saved"), 0);
+        toast.showMessage(QStringLiteral("settings saved"), 0);
+        toast.showMessage(QStringLiteral("export failed"), 1);
+        QCOMPARE(toast.text(), QStringLiteral("export failed"));
+        QVERIFY(toast.isError());
+        QCOMPARE(toast.pendingCount(), 1);
+
+        QMetaObject::invokeMethod(hideTimer(toast), "timeout");
+        QCOMPARE(toast.text(), QStringLiteral("settings saved"));
+        QVERIFY(!toast.isError());
+        QCOMPARE(fade(toast)->state(), QAbstractAnimation::Stopped);
+        QVERIFY(hideTimer(toast)->isActive());
+        QCOMPARE(toast.pendingCount(), 0);
+
+        QMetaObject::invokeMethod(hideTimer(toast), "timeout");
+        QCOMPARE(fade(toast)->state(), QAbstractAnimation::Running);
+    }
+
+    // Measured: the first message stays its whole 2.2 s although the next one comes after 0.3 s.
+    void firstMessageKeepsItsTime()
+    {
+        QWidget parent;
+        parent.resize(680, 496);
+        Toast toast(&parent);
+        QElapsedTimer shown;
+        shown.start();
+        toast.showMessage(QStringLiteral("backup failed"), 1);
+        QTimer::singleShot(300, &toast, [&toast] { toast.showMessage(QStringLiteral("snapshot deleted"), 0); });
+        QTRY_COMPARE_WITH_TIMEOUT(toast.text(), QStringLiteral("snapshot deleted"), 5000);
+        QVERIFY2(shown.elapsed() >= 2200, qPrintable(QString::number(shown.elapsed())));
+    }
+
+    // Wrapped lines break at spaces and after a path's "/": a path that fits on a line stays whole (it
+    // starts the next line instead of leaving its "/" behind), a longer one breaks only after one of its
+    // separators, never inside a name ("kt-rec" stays together).
+    void wrapsAtSeparators_data()
+    {
+        QTest::addColumn<int>("parentWidth");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("path");
+        const QString english = QStringLiteral("The recordings folder is gone; recording paused (it resumes "
+                                               "automatically when the folder is back): %1");
+        const QString chinese = QString::fromUtf8("录屏文件夹不见了，录屏已暂停（文件夹恢复后会自动继续）：%1");
+        const QString shortPath = QStringLiteral("/tmp/kt-rec/screen-recordings");
+        const QString longPath = QStringLiteral("/srv/shared-storage/kestrune-panel/recordings-of-the-office-pc/"
+                                                "2026-12-11-morning-session/segment-files-kept-for-review");
+        const QString chinesePath = QString::fromUtf8("/home/kt-user/视频/屏幕录像-办公室/第一部分");
+        QTest::newRow("english, short path") << 680 << english.arg(shortPath) << shortPath;
+        QTest::newRow("english, path longer than a line") << 680 << english.arg(longPath) << longPath;
+        QTest::newRow("chinese, short path") << 400 << chinese.arg(shortPath) << shortPath;
+        QTest::newRow("chinese, path with chinese names") << 400 << chinese.arg(chinesePath) << chinesePath;
+        QTest::newRow("chinese, path longer than a line") << 680 << chinese.arg(longPath) << longPath;
+    }
+    void wrapsAtSeparators()
+    {
+        QFETCH(int, parentWidth);
+        QFETCH(QString, text);
+        QFETCH(QString, path);
+        QWidget parent;
+        parent.resize(parentWidth, 496);
+        Toast toast(&parent);
+        toast.showMessage(text, 1);
+        const QStringList lines = toast.lines();
+        QVERIFY2(lines.size() >= 2, qPrintable(lines.join(QLatin1Char('|'))));
+        QFont f(uiFontFamily());
+        f.setPixelSize(13);
+        const QFontMetrics fm(f);
+        QCOMPARE(toast.height(),
+                 fm.boundingRect(QRect(0, 0, 100000, 100000), 0, lines.join(QLatin1Char('\n'))).height() + 20);
+        const int lineWidth = toast.width() - 52;
+
+        // Nothing lost: the lines are the text, broken where a space was or right after a path's separator.
+        QString joined;
+        const qsizetype pathStart = text.indexOf(path);
+        for (int i = 0; i < lines.size(); ++i) {
+            if (i > 0 && text.at(joined.size()) == QLatin1Char(' '))
+                joined += QLatin1Char(' ');
+            const qsizetype at = joined.size();
+            if (i > 0 && at > pathStart && at < pathStart + path.size()) {
+                // Inside the path: after a separator, and not after its leading one.
+                QVERIFY2(text.at(at - 1) == QLatin1Char('/') && at - 1 > pathStart,
+                         qPrintable(lines.join(QLatin1Char('|'))));
+            }
+            joined += lines.at(i);
+            // Every line fits, unless it is one name too wide for any line.
+            if (lines.at(i).contains(QLatin1Char(' ')) || lines.at(i).contains(QLatin1Char('/')))
+                QVERIFY2(fm.horizontalAdvance(lines.at(i)) <= lineWidth, qPrintable(lines.at(i)));
+        }
+        QCOMPARE(joined, text);
+        if (fm.horizontalAdvance(path) <= lineWidth) {
+            bool whole = false;
+            for (const QString& line : lines)
+                whole = whole || line.contains(path);
+            QVERIFY2(whole, qPrintable(lines.join(QLatin1Char('|'))));
+        }
+        const QImage img = render(toast);
+        ktr::test::saveShot(img, QStringLiteral("toast-path-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+        // Text is drawn on the last line.
+        bool white = false;
+        for (int y = toast.height() - 10 - fm.height(); y < toast.height() - 10 && !white; ++y)
+            for (int x = 34; x < 300 && !white; ++x)
+                white = img.pixelColor(x, y) == QColor(Qt::white);
+        QVERIFY(white);
     }
 
     // A text wider than the bubble keeps its beginning readable: the dot stays inside the bubble.
