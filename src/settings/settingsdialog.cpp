@@ -183,7 +183,7 @@ void SettingsDialog::takeHotkeyFromEditor()
         this,
         [this, text] {
             showInfoCard(Lang::tr("呼出面板快捷键"),
-                         Lang::tr("“%1”不能作为快捷键：请同时按下 Ctrl、Alt、Shift 或 Win 键与另一个键，例如 "
+                         Lang::tr("“%1”不能作为快捷键：请同时按下 Ctrl、Alt、Shift 或 Super 键与另一个键，例如 "
                                   "Ctrl+Alt+G。")
                              .arg(QKeySequence(text, QKeySequence::PortableText).toString(QKeySequence::NativeText)),
                          {});
