@@ -129,13 +129,18 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
     showToast(Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg(item.name), Toast::Info);
 }
 
-// An uninstalled app leaves no icon behind that would only report a missing file.
-void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir)
+// An uninstalled app leaves no icon behind that would only report a missing file: neither its own nor one
+// collected from the desktop entry the uninstall removed.
+void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry)
 {
     Q_UNUSED(appDir);
     if (appId.isEmpty())
         return;
-    const int removed = m_model.removeItems([&appId](const Item& item) { return appIdForPath(item.path) == appId; });
+    const QString entry = QDir::cleanPath(QDir::fromNativeSeparators(desktopEntry));
+    const int removed = m_model.removeItems([&](const Item& item) {
+        return appIdForPath(item.path) == appId
+            || (!entry.isEmpty() && QDir::cleanPath(QDir::fromNativeSeparators(item.path)) == entry);
+    });
     if (removed > 0)
         repaintPanels();
 }

@@ -1,5 +1,7 @@
 // The panel's side of the app market: the market group (in both languages, never twice), and the whole
 // road against the fake service host: open the market, install, the icon in the panel, launch, uninstall.
+#include "account/logindialog.h"
+#include "account/sessioncontroller.h"
 #include "fakeservicehost.h"
 #include "marketstate.h"
 #include "market/appmarketdialog.h"
@@ -7,6 +9,7 @@
 #include "lock/uilockoverlay.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
+#include "panel/sidebar.h"
 #include "platform/ziparchive.h"
 #include "servicehoststate.h"
 #include "ui/lang.h"
@@ -264,6 +267,8 @@ private Q_SLOTS:
         }
         const QByteArray bytes = readFile(package);
         QVERIFY(writeMarketState(state, "demo", "Demo", bytes, launch));
+        QVERIFY(writeFile(state + "/accounts.json",
+                          R"({"users": [{"username": "alice", "password": "secret66"}]})"));
         FakeServiceHost host(FakeServiceHost::Scheme::Http);
         ServiceHostState model(state);
         model.install(host);
@@ -275,7 +280,17 @@ private Q_SLOTS:
         w->openAppMarket();
         AppMarketDialog* market = w->appMarket();
         QVERIFY(market->isVisible());
-        market->setToken("live");
+        // Signed out: "安装" asks for the login, and the install goes on once it is made.
+        int logins = 0;
+        w->session()->setLoginRunner([&](LoginDialog& d) {
+            ++logins;
+            d.setCredentials("alice", "secret66", false);
+            QSignalSpy done(&d, &QDialog::finished);
+            d.submit();
+            if (done.isEmpty() && !done.wait(5000))
+                return int(QDialog::Rejected);
+            return d.result();
+        });
         QTRY_VERIFY(market->catalogue().indexLoaded && market->catalogue().findRow("demo"));
         // The catalogue's picture of the app, as it arrives with the card.
         QImage picture(32, 32, QImage::Format_ARGB32);
@@ -292,6 +307,8 @@ private Q_SLOTS:
         QVERIFY(!button.isEmpty());
         QVERIFY(QTest::qWaitForWindowExposed(market));
         QTest::mouseClick(market, Qt::LeftButton, {}, button.center());
+        QCOMPARE(logins, 1);
+        QVERIFY(!market->token().isEmpty());
         const QString launchFile = QDir::toNativeSeparators(appsRootDir() + "/demo/" + launch);
         QTRY_VERIFY_WITH_TIMEOUT(groupIndex(*w, "应用市场") >= 0, 15000);
         const int g = groupIndex(*w, "应用市场");
@@ -303,6 +320,17 @@ private Q_SLOTS:
         // The launcher on the desktop shows the catalogue's picture.
         const QString entry = readFile(desktopFolder() + "/" + desktopEntryFileName("Demo"));
         QVERIFY2(entry.contains("\nIcon=" + appsRootDir() + "/demo/.market-icon.png\n"), qPrintable(entry));
+        // That launcher collected into the panel as well.
+        Q_EMIT w->sidebar()->desktopSyncRequested();
+        const QString desktopEntry = QDir::toNativeSeparators(desktopFolder() + "/" + desktopEntryFileName("Demo"));
+        auto pointsAtEntry = [&] {
+            for (const Group& group : w->groups())
+                for (const Item& it : group.items)
+                    if (it.path == desktopEntry)
+                        return true;
+            return false;
+        };
+        QVERIFY(pointsAtEntry());
 
         // Launched from the panel: started, and reported.
         QCOMPARE(w->currentIndex(), g);
@@ -316,6 +344,8 @@ private Q_SLOTS:
         QCOMPARE(entries.at(3).text, Lang::tr("卸载"));
         entries.at(3).run();
         QVERIFY(!QFileInfo::exists(appsRootDir() + "/demo"));
+        QVERIFY(!QFileInfo::exists(desktopEntry));
+        QVERIFY2(!pointsAtEntry(), "the collected desktop entry stays as a dead item");
         QVERIFY(w->groups()[g].items.isEmpty());
         QVERIFY(savedGroups()[g].items.isEmpty());
         QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QString());
