@@ -92,25 +92,36 @@ private Q_SLOTS:
         Lang::setLanguage(0);
     }
 
+    // One market group: found by what it is, not by its name, so a rename keeps it and a switch of the language
+    // makes no second one; its default name is stored untranslated and shown in the language shown, as the
+    // default groups' names are. Groups of older layouts (by either name, or the community group) are taken over.
     void marketGroup_data()
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<QStringList>("groupsBefore");
+        QTest::addColumn<QString>("renameTo"); // the user renames the market group after the first install
         QTest::addColumn<QString>("expectedGroup");
+        QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("groupCount");
-        QTest::newRow("zh, none yet") << 0 << QStringList{"A"} << "应用市场" << 2;
-        QTest::newRow("en, none yet") << 1 << QStringList{"A"} << "App Market" << 2;
-        QTest::newRow("en, made in English earlier") << 1 << QStringList{"A", "App Market"} << "App Market" << 2;
-        QTest::newRow("en, stored in Chinese") << 1 << QStringList{"应用市场", "A"} << "应用市场" << 2;
-        QTest::newRow("zh, made in English earlier") << 0 << QStringList{"App Market", "A"} << "App Market" << 2;
-        QTest::newRow("community taken over") << 0 << QStringList{"A", "社区应用"} << "应用市场" << 2;
-        QTest::newRow("community taken over, en") << 1 << QStringList{"社区应用"} << "App Market" << 1;
+        QTest::newRow("zh, none yet") << 0 << QStringList{"A"} << "" << "应用市场" << "应用市场" << 2;
+        QTest::newRow("en, none yet") << 1 << QStringList{"A"} << "" << "应用市场" << "App Market" << 2;
+        QTest::newRow("en, made in English earlier")
+            << 1 << QStringList{"A", "App Market"} << "" << "应用市场" << "App Market" << 2;
+        QTest::newRow("en, stored in Chinese") << 1 << QStringList{"应用市场", "A"} << "" << "应用市场" << "App Market" << 2;
+        QTest::newRow("zh, made in English earlier")
+            << 0 << QStringList{"App Market", "A"} << "" << "应用市场" << "应用市场" << 2;
+        QTest::newRow("community taken over") << 0 << QStringList{"A", "社区应用"} << "" << "应用市场" << "应用市场" << 2;
+        QTest::newRow("community taken over, en") << 1 << QStringList{"社区应用"} << "" << "应用市场" << "App Market" << 1;
+        QTest::newRow("renamed, zh") << 0 << QStringList{"A"} << "我的软件" << "我的软件" << "我的软件" << 2;
+        QTest::newRow("renamed, en") << 1 << QStringList{"A"} << "Tools" << "Tools" << "Tools" << 2;
     }
     void marketGroup()
     {
         QFETCH(int, language);
         QFETCH(QStringList, groupsBefore);
+        QFETCH(QString, renameTo);
         QFETCH(QString, expectedGroup);
+        QFETCH(QString, shown);
         QFETCH(int, groupCount);
         QList<Group> groups;
         for (const QString& g : groupsBefore)
@@ -123,12 +134,15 @@ private Q_SLOTS:
         AppMarketDialog* market = w->appMarket();
         const QString first = exe("one/One.exe");
         Q_EMIT market->addToPanelRequested("One", first);
+        if (!renameTo.isEmpty())
+            w->onRenameGroup(w->currentIndex(), renameTo);
         // A second install: same group, never a second one.
         Q_EMIT market->addToPanelRequested("Two", exe("two/two.exe"));
         QCOMPARE(w->groups().size(), groupCount);
         const int g = groupIndex(*w, expectedGroup);
         QVERIFY(g >= 0);
         QCOMPARE(w->currentIndex(), g);
+        QCOMPARE(w->sidebar()->displayName(g), shown);
         const QList<Item>& items = w->groups()[g].items;
         QCOMPARE(items.last().name, QStringLiteral("Two"));
         QCOMPARE(items.at(items.size() - 2).path, first);
@@ -136,6 +150,13 @@ private Q_SLOTS:
             QCOMPARE(items.first().name, QStringLiteral("keep"));
         QCOMPARE(savedGroups(), w->groups());
         QCOMPARE(toastText(*w), Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg("Two"));
+        // After a switch of the language the next install still finds it, and it shows the other name.
+        Lang::setLanguage(1 - language);
+        Q_EMIT market->addToPanelRequested("Three", exe("three/three.exe"));
+        QCOMPARE(w->groups().size(), groupCount);
+        QCOMPARE(w->groups()[g].items.last().name, QStringLiteral("Three"));
+        if (renameTo.isEmpty())
+            QCOMPARE(w->sidebar()->displayName(g), Lang::tr("应用市场"));
         w->close();
         market->close();
     }
