@@ -29,7 +29,7 @@ struct Group
     QList<Item> items;
     // What the group is for, when the program made it for something ("market": the app market's group);
     // empty for the user's own groups. It stays through a rename, so the program finds its group again.
-    QString kind;
+    QString kind = QString();
 
     bool operator==(const Group&) const = default;
 };

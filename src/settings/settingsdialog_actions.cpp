@@ -314,6 +314,7 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         return;
     case 125:
         m_edited.bgImagePath.clear();
+        relayout();
         report();
         return;
     case 126:

@@ -82,7 +82,7 @@ extern const Lang::Pair kLangTable[] = {
     {"请输入密码", "Enter password"},
     {"请输入旧密码", "Enter old password"},
     {"请输入密码（4~32 位）", "Enter password (4–32 characters)"},
-    {"输入新密码（留空 = 清除密码）", "Enter new password (leave empty to clear the password)"},
+    {"输入新密码（留空 = 清除密码）", "New password (empty clears it)"},
     {"设置保护密码", "Set Protection Password"},
     {"程序被锁定", "Program Locked"},
     {"修改保护密码", "Change Protection Password"},
