@@ -160,6 +160,15 @@ QString LoginDialog::captchaText() const
 
 void LoginDialog::setRegisterMode(bool registerMode)
 {
+    // A new account starts with a password of its own: the remembered login's one is not offered for it.
+    if (registerMode && m_loginMode) {
+        m_loginPassword = m_passEdit->text();
+        m_passEdit->clear();
+        m_pass2Edit->clear();
+    } else if (!registerMode && !m_loginMode) {
+        m_passEdit->setText(m_loginPassword);
+        m_loginPassword.clear();
+    }
     m_loginMode = !registerMode;
     if (m_message)
         m_message = nullptr;

@@ -121,6 +121,8 @@ private:
     QLineEdit* m_passEdit = nullptr;
     QLineEdit* m_pass2Edit = nullptr;
     QLineEdit* m_captchaEdit = nullptr;
+    // The login's password while the register mode shows its own empty fields, given back on the way back.
+    QString m_loginPassword;
     QRect m_submitRect;
     QRect m_switchRect;
     QRect m_closeRect;

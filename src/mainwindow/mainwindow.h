@@ -358,7 +358,7 @@ private:
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
-    void onAppUninstalled(const QString& appId, const QString& appDir);
+    void onAppUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry);
     void onIconsChanged();
     void layoutChildren();
     void exportLogs();

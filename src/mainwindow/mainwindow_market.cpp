@@ -16,34 +16,6 @@
 
 namespace {
 
-const QString kMarketGroup = QStringLiteral("应用市场");
-const QString kCommunityGroup = QStringLiteral("社区应用");
-
-// The English name of a group name as the language table has it (the text itself when it has none).
-QString englishName(const QString& zh)
-{
-    int count = 0;
-    const Lang::Pair* pairs = Lang::table(&count);
-    for (int i = 0; i < count; ++i) {
-        if (zh == QString::fromUtf8(pairs[i].zh))
-            return QString::fromUtf8(pairs[i].en);
-    }
-    return zh;
-}
-
-// A group under its stored name in either language, whichever language is shown now: a group created
-// in English carries the English name, and looking only for the Chinese one would add another group on
-// every install (and after every switch of the language).
-int findGroupInEitherLanguage(const QList<Group>& groups, const QString& zh)
-{
-    for (const QString& name : {zh, englishName(zh)}) {
-        const int i = findGroupByName(groups, name);
-        if (i >= 0)
-            return i;
-    }
-    return -1;
-}
-
 // The program to add. The market hands over the launch target it resolved inside the app's folder, as its
 // own launch does: a script or a program of any name, taken as it is. A folder yields its first "*.exe".
 QString resolveInstalledExe(const QString& exePath)
@@ -88,22 +60,12 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
         qWarning().noquote() << "market add refused: the panel is locked" << exePath;
         return;
     }
-    int index = findGroupInEitherLanguage(m_model.groups(), kMarketGroup);
-    if (index < 0) {
-        const int community = findGroupInEitherLanguage(m_model.groups(), kCommunityGroup);
-        m_model.editGroups([&](QList<Group>& groups) {
-            if (community >= 0) {
-                groups[community].name = Lang::tr(kMarketGroup);
-                index = community;
-            } else {
-                Group g;
-                g.name = Lang::tr(kMarketGroup);
-                groups.append(g);
-                index = int(groups.size()) - 1;
-            }
-            return true;
-        });
-    }
+    int index = -1;
+    m_model.editGroups([&index](QList<Group>& groups) {
+        bool changed = false;
+        index = ensureMarketGroup(groups, &changed);
+        return changed;
+    });
     const QString exe = resolveInstalledExe(exePath);
     if (exe.isEmpty()) {
         showToast(Lang::tr("未找到可执行文件，「%1」添加失败").arg(name), Toast::Info);
@@ -135,13 +97,18 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
     showToast(Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg(item.name), Toast::Info);
 }
 
-// An uninstalled app leaves no icon behind that would only report a missing file.
-void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir)
+// An uninstalled app leaves no icon behind that would only report a missing file: neither its own nor one
+// collected from the desktop entry the uninstall removed.
+void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry)
 {
     Q_UNUSED(appDir);
     if (appId.isEmpty())
         return;
-    const int removed = m_model.removeItems([&appId](const Item& item) { return appIdForPath(item.path) == appId; });
+    const QString entry = QDir::cleanPath(QDir::fromNativeSeparators(desktopEntry));
+    const int removed = m_model.removeItems([&](const Item& item) {
+        return appIdForPath(item.path) == appId
+            || (!entry.isEmpty() && QDir::cleanPath(QDir::fromNativeSeparators(item.path)) == entry);
+    });
     if (removed > 0)
         repaintPanels();
 }

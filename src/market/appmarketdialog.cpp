@@ -115,6 +115,13 @@ void AppMarketDialog::setToken(const QString& token)
 {
     m_token = token;
     m_market.setToken(token);
+    if (token.isEmpty() || m_actionAfterLogin.isEmpty())
+        return;
+    const QString id = std::exchange(m_actionAfterLogin, QString());
+    AppRow* row = m_market.findRow(id);
+    if (row && !row->downloading && !row->installing)
+        runMainAction(*row);
+    update();
 }
 
 void AppMarketDialog::applySearchStyle()
@@ -284,19 +291,28 @@ void AppMarketDialog::onRelease(int code)
         return;
     if ((code & 0xFF) == MainButton) {
         if (m_token.isEmpty()) {
+            // The login is asked for on the way to this card's action: a login made now carries it on
+            // (setToken), one made later from elsewhere does not.
+            m_actionAfterLogin = row.id;
             Q_EMIT loginRequested();
+            m_actionAfterLogin.clear();
             return;
         }
-        if (row.isWeb) {
-            if (isHttpUrl(row.url))
-                ktr::dialogs::openUrl(QUrl(row.url));
-        } else if (!row.installedVersion.isEmpty() && row.installedVersion == row.version) {
-            launchApp(row.id);
-        } else {
-            m_market.fetchManifest(row);
-        }
+        runMainAction(row);
     } else if ((code & 0xFF) == MenuButton) {
         showItemMenu(row);
+    }
+}
+
+void AppMarketDialog::runMainAction(AppRow& row)
+{
+    if (row.isWeb) {
+        if (isHttpUrl(row.url))
+            ktr::dialogs::openUrl(QUrl(row.url));
+    } else if (!row.installedVersion.isEmpty() && row.installedVersion == row.version) {
+        launchApp(row.id);
+    } else {
+        m_market.fetchManifest(row);
     }
 }
 
@@ -402,6 +418,8 @@ void AppMarketDialog::showItemMenu(AppRow& row)
 {
     const QList<MenuEntry> entries = itemMenuEntries(row);
     QMenu menu(this);
+    // Its own popup window: without the theme's style it would take the system's light palette in the dark theme.
+    applyThemedMenuStyle(&menu);
     QList<QAction*> actions;
     for (const MenuEntry& e : entries) {
         QAction* a = menu.addAction(QIcon(menuIcon(e.iconKind)), e.text);
@@ -418,13 +436,16 @@ void AppMarketDialog::showItemMenu(AppRow& row)
 QPixmap AppMarketDialog::menuIcon(int kind)
 {
     static QHash<int, QPixmap> cache;
-    if (const auto it = cache.constFind(kind); it != cache.constEnd())
+    // The menu follows the theme, so do its icons: the grey of the light menu would vanish on the dark one.
+    const bool dark = currentTheme().isDark;
+    const int key = kind + (dark ? 256 : 0);
+    if (const auto it = cache.constFind(key); it != cache.constEnd())
         return it.value();
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor c(0x55, 0x5F, 0x6E);
+    const QColor c = dark ? QColor(0xB4, 0xBB, 0xC8) : QColor(0x55, 0x5F, 0x6E);
     QPen pen(c, kind >= 4 ? 1.2 : 1.3, Qt::SolidLine, Qt::RoundCap, kind >= 4 ? Qt::BevelJoin : Qt::RoundJoin);
     p.setPen(pen);
     switch (kind) {
@@ -461,6 +482,6 @@ QPixmap AppMarketDialog::menuIcon(int kind)
     default: break;
     }
     p.end();
-    cache.insert(kind, pm);
+    cache.insert(key, pm);
     return pm;
 }

@@ -110,8 +110,9 @@ public:
 Q_SIGNALS:
     void addToPanelRequested(const QString& name, const QString& exePath);
     void loginRequested();
-    // An app was removed: the panel drops its icons.
-    void appUninstalled(const QString& appId, const QString& appDir);
+    // An app was removed: the panel drops its icons, also those collected from the desktop entry the
+    // uninstall took away (`desktopEntry`, empty when it removed none).
+    void appUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry);
 
 protected:
     bool event(QEvent* event) override;
@@ -135,11 +136,15 @@ private:
     void applySearchStyle();
     QList<int> visibleRows() const;
     void paintCard(class QPainter& p, int index, const AppRow& row, int x, int y, bool light);
+    // What the card's main button does for a signed-in user: open, launch, install or upgrade.
+    void runMainAction(AppRow& row);
 
     qint64 m_lastNoticeMs = -1;
     QString m_noticeText;
     QTimer* m_noticeTimer = nullptr;
     QString m_token;
+    // The app whose main button asked for the login now under way (empty otherwise).
+    QString m_actionAfterLogin;
     bool m_locked = false;
     QList<QPair<QString, QString>> m_heldPanelAdds; // installs completed while locked: name, program
     MarketCatalogue m_market;

@@ -283,8 +283,9 @@ void AppMarketDialog::uninstallApp(AppRow& row)
     m_market.setInstalledApps(m_registry);
     saveRegistry();
     AppRow* r = m_market.findRow(id);
-    if (r)
-        removeDesktopShortcut(r->name, appDir);
+    QString removedEntry;
+    if (r && removeDesktopShortcut(r->name, appDir))
+        removedEntry = QDir::toNativeSeparators(desktopFolder() + u'/' + desktopEntryFileName(r->name));
     if (r) {
         r->installedVersion.clear();
         r->installedSize = 0;
@@ -294,7 +295,7 @@ void AppMarketDialog::uninstallApp(AppRow& row)
         m_reportAppStat(id, QStringLiteral("uninstall"), QString());
     sweepPackageCache();
     update();
-    Q_EMIT appUninstalled(id, QDir::toNativeSeparators(appDir));
+    Q_EMIT appUninstalled(id, QDir::toNativeSeparators(appDir), removedEntry);
 }
 
 void AppMarketDialog::loadRegistry()

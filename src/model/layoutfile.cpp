@@ -11,6 +11,7 @@ namespace {
 const QString kGroups = QStringLiteral("groups");
 const QString kName = QStringLiteral("name");
 const QString kItems = QStringLiteral("items");
+const QString kKind = QStringLiteral("kind"); // written only for a group the program made for something
 const QString kPath = QStringLiteral("path");
 const QString kHidden = QStringLiteral("hidden");
 const QString kCustomIcon = QStringLiteral("customIcon");
@@ -60,7 +61,12 @@ private:
     {
         bool sawName = false;
         bool sawItems = false;
+        bool sawKind = false;
         return object([&](const QString& key) {
+            if (key == kKind && !sawKind) {
+                sawKind = true;
+                return string(&g->kind);
+            }
             if (key == kName && !sawName) {
                 sawName = true;
                 if (!string(&g->name))
@@ -296,7 +302,10 @@ QJsonObject layoutToJson(const QList<Group>& groups)
                 {kRunAsAdmin, it.runAsAdmin},
             });
         }
-        groupArray.append(QJsonObject{{kName, g.name}, {kItems, itemArray}});
+        QJsonObject group{{kName, g.name}, {kItems, itemArray}};
+        if (!g.kind.isEmpty())
+            group.insert(kKind, g.kind);
+        groupArray.append(group);
     }
     return QJsonObject{{kGroups, groupArray}};
 }
@@ -400,6 +409,8 @@ QByteArray serializeLayout(const QList<Group>& groups)
             out += i + 1 < group.items.size() ? "                },\n" : "                }\n";
         }
         out += "            ],\n";
+        if (!group.kind.isEmpty())
+            appendMember(out, "            \"kind\": ", group.kind);
         appendMember(out, "            \"name\": ", group.name, true);
         out += g + 1 < groups.size() ? "        },\n" : "        }\n";
     }
@@ -416,6 +427,7 @@ QList<Group> layoutFromJson(const QJsonObject& object)
         const QJsonObject go = gv.toObject(); // a non-object counts as an empty group
         Group g;
         g.name = go.value(kName).toString().left(kMaxGroupNameLength);
+        g.kind = go.value(kKind).toString();
         const QJsonArray itemArray = go.value(kItems).toArray();
         g.items.reserve(itemArray.size());
         for (const QJsonValue& iv : itemArray) {
@@ -456,7 +468,9 @@ bool layoutDropsData(const QJsonObject& object)
         const QJsonObject go = gv.toObject();
         const QJsonValue name = go.value(kName);
         const QJsonValue items = go.value(kItems);
-        if ((!name.isUndefined() && !name.isString()) || (!items.isUndefined() && !items.isArray()))
+        const QJsonValue kind = go.value(kKind);
+        if ((!name.isUndefined() && !name.isString()) || (!items.isUndefined() && !items.isArray())
+            || (!kind.isUndefined() && !kind.isString()))
             return true;
         for (const QJsonValue& iv : items.toArray()) {
             if (!iv.isObject() || !iv.toObject().value(kPath).isString())

@@ -6,7 +6,8 @@
 #include <QJsonObject>
 
 // The form of "layout.json": {"groups": [{"name", "items": [{"path", "name", "hidden", "customIcon",
-// "workDir", "args", "runAsAdmin"}]}]}, every item key always written.
+// "workDir", "args", "runAsAdmin"}], "kind"}]}, every item key always written, a group's "kind" only when it
+// has one (the market's group).
 QJsonObject layoutToJson(const QList<Group>& groups);
 // Indented JSON with the keys of each object sorted, so equal models give equal bytes.
 QByteArray serializeLayout(const QList<Group>& groups);

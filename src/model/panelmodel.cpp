@@ -16,6 +16,51 @@ int findGroupByName(const QList<Group>& groups, const QString& name, int exclude
     return -1;
 }
 
+namespace {
+
+// A group name as the language table has it in English (the name itself when the table has none).
+QString englishName(const QString& zh)
+{
+    int count = 0;
+    const Lang::Pair* pairs = Lang::table(&count);
+    for (int i = 0; i < count; ++i) {
+        if (zh == QString::fromUtf8(pairs[i].zh))
+            return QString::fromUtf8(pairs[i].en);
+    }
+    return zh;
+}
+
+} // namespace
+
+int ensureMarketGroup(QList<Group>& groups, bool* changed)
+{
+    *changed = false;
+    const QString kind = QString::fromLatin1(kMarketGroupKind);
+    for (int i = 0; i < groups.size(); ++i) {
+        if (groups.at(i).kind == kind)
+            return i;
+    }
+    // Layouts from before the kind: the group was known by its name, in either language (a group made
+    // with the English interface carried the English name), or as the community group of older versions.
+    const QString marketName = QString::fromUtf8(kMarketGroupName);
+    const QString community = QStringLiteral("社区应用");
+    for (const QString& name : {marketName, englishName(marketName), community, englishName(community)}) {
+        const int i = findGroupByName(groups, name);
+        if (i >= 0) {
+            groups[i].kind = kind;
+            groups[i].name = marketName;
+            *changed = true;
+            return i;
+        }
+    }
+    Group g;
+    g.name = marketName;
+    g.kind = kind;
+    groups.append(g);
+    *changed = true;
+    return int(groups.size()) - 1;
+}
+
 int clampGroupIndex(int index, int count)
 {
     if (count <= 0)

@@ -27,15 +27,29 @@ struct Group
 {
     QString name;
     QList<Item> items;
+    // What the group is for, when the program made it for something ("market": the app market's group);
+    // empty for the user's own groups. It stays through a rename, so the program finds its group again.
+    QString kind = QString();
 
     bool operator==(const Group&) const = default;
 };
+
+// The kind of the app market's group.
+inline constexpr char kMarketGroupKind[] = "market";
+// Its default name, stored untranslated like the default groups' names and shown in the language shown.
+inline constexpr char kMarketGroupName[] = "应用市场";
 
 // Group names read from a file are cut to this many characters.
 inline constexpr int kMaxGroupNameLength = 64;
 
 // Index of the first group other than `excluded` (-1 = none excluded) named exactly `name`; -1 if none.
 int findGroupByName(const QList<Group>& groups, const QString& name, int excluded = -1);
+
+// The index of the app market's group in `groups`, made when there is none; `changed` tells whether the
+// groups changed. The group of the market kind wins whatever its name; a group of an older layout named
+// "应用市场" (or its English name) or "社区应用" is taken over and given the kind, and the default name when it
+// carried one; else a new group with the default name is appended.
+int ensureMarketGroup(QList<Group>& groups, bool* changed);
 
 // The current-group index kept valid: clamped to 0..count-1 with groups present, 0 without.
 int clampGroupIndex(int index, int count);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSize>
 
@@ -87,6 +88,56 @@ void guardSettingsObject(QJsonObject& object, const AppSettings& current,
     }
 }
 
+// The data folder the files of `paths` live in: the settings file's folder.
+QString dataFolderOf(const UserDataPaths& paths)
+{
+    return QDir::cleanPath(QFileInfo(paths.settings).absolutePath());
+}
+
+// The exporting computer's data folder: recorded by the export; for a backup of an earlier version, read
+// off the market registry, whose entries name their folder as <data folder>/apps/<id>.
+QString exportedDataFolder(const QJsonObject& backup, const QJsonObject& registry)
+{
+    const QString recorded = backup.value(QStringLiteral("dataDir")).toString();
+    if (!recorded.isEmpty())
+        return QDir::cleanPath(QDir::fromNativeSeparators(recorded));
+    for (const QJsonValue& v : registry.value(QStringLiteral("installed")).toArray()) {
+        const QJsonObject o = v.toObject();
+        const QString id = o.value(QStringLiteral("id")).toString();
+        const QString dir = QDir::cleanPath(QDir::fromNativeSeparators(o.value(QStringLiteral("dir")).toString()));
+        const QString tail = QStringLiteral("/apps/") + id;
+        if (!id.isEmpty() && !id.contains(u'/') && dir.endsWith(tail) && dir.size() > tail.size())
+            return dir.left(dir.size() - tail.size());
+    }
+    return {};
+}
+
+// Every string of `value` naming `from` or a path inside it names the same place inside `to`. Counts them.
+QJsonValue movePaths(const QJsonValue& value, const QString& from, const QString& to, int* moved)
+{
+    if (value.isString()) {
+        const QString path = value.toString();
+        if (path == from || path.startsWith(from + u'/')) {
+            ++*moved;
+            return QJsonValue(to + path.mid(from.size()));
+        }
+        return value;
+    }
+    if (value.isArray()) {
+        QJsonArray array = value.toArray();
+        for (qsizetype i = 0; i < array.size(); ++i)
+            array[i] = movePaths(array.at(i), from, to, moved);
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            it.value() = movePaths(it.value(), from, to, moved);
+        return object;
+    }
+    return value;
+}
+
 } // namespace
 
 QString registryPathFor(const QString& settingsPath)
@@ -142,6 +193,9 @@ QJsonObject buildBackup(const UserDataPaths& paths, const QString& version, cons
     backup.insert(QStringLiteral("app"), QString::fromLatin1(kBackupAppName));
     backup.insert(QStringLiteral("version"), version);
     backup.insert(QStringLiteral("exportedAt"), exportedAt.toString(Qt::ISODate));
+    // Where the items of market apps and other files of the data folder were: an import on another
+    // computer takes them over into its own data folder.
+    backup.insert(QStringLiteral("dataDir"), dataFolderOf(paths));
     backup.insert(QStringLiteral("layout"), readObjectOrEmpty(paths.layout, ConfigStore::kMaxLayoutBytes));
     backup.insert(QStringLiteral("settings"), readObjectOrEmpty(paths.settings, ConfigStore::kMaxSettingsBytes));
     backup.insert(QStringLiteral("registry"), readObjectOrEmpty(paths.registry, kMaxCurrentFileBytes));
@@ -199,8 +253,20 @@ ImportOutcome importUserData(const QString& backupPath, const UserDataPaths& pat
         return outcome(Status::Refused, Lang::tr("导入失败：不是有效的备份文件"), 1);
     }
     // Only the layout is required; a missing or mistyped part counts as an empty object.
+    QJsonObject layoutObject = layout.toObject();
     QJsonObject settingsObject = backup.value(QStringLiteral("settings")).toObject();
-    const QJsonObject registryObject = backup.value(QStringLiteral("registry")).toObject();
+    QJsonObject registryObject = backup.value(QStringLiteral("registry")).toObject();
+    // Paths into the exporting computer's data folder point into this one's, at the same place.
+    const QString from = exportedDataFolder(backup, registryObject);
+    const QString to = dataFolderOf(paths);
+    if (!from.isEmpty() && from != to) {
+        int moved = 0;
+        layoutObject = movePaths(layoutObject, from, to, &moved).toObject();
+        settingsObject = movePaths(settingsObject, from, to, &moved).toObject();
+        registryObject = movePaths(registryObject, from, to, &moved).toObject();
+        if (moved > 0)
+            qInfo().noquote() << "importUserData:" << moved << "path(s) moved from" << from << "to" << to;
+    }
 
     if (hooks.confirm && !hooks.confirm())
         return outcome(Status::Cancelled, QString(), 0);
@@ -209,7 +275,7 @@ ImportOutcome importUserData(const QString& backupPath, const UserDataPaths& pat
         guardSettingsObject(settingsObject, current, hooks.guardSettings);
 
     QList<Target> targets;
-    targets.append(target(paths.layout, indented(layout.toObject())));
+    targets.append(target(paths.layout, indented(layoutObject)));
     targets.append(target(paths.settings, indented(settingsObject)));
     // An empty registry would wipe the market's list of installed apps: the current one stays.
     if (!registryObject.isEmpty())

@@ -15,13 +15,8 @@ QString labelKey(const QString& text, int avail)
 
 QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail)
 {
-    if (fm.horizontalAdvance(text) <= avail)
-        return text;
-    for (int k = 1; k <= text.size(); ++k) {
-        if (fm.horizontalAdvance(text.left(k)) > avail)
-            return text.left(k - 1);
-    }
-    return text;
+    // Shortened with an ellipsis: a label cut bare ("Local Disk (/") reads as a whole, wrong name.
+    return fm.elidedText(text, Qt::ElideRight, avail);
 }
 
 GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail)

@@ -14,7 +14,7 @@ struct GridLabel
 };
 GridLabel gridAutoLabel(const QFontMetrics& fm, const QString& text, int avail);
 
-// A label of the fixed-column layout: cut without ellipsis to the longest start that fits in avail.
+// A label of the fixed-column layout: whole when it fits in avail, else shortened at the right with an ellipsis.
 QString gridCutLabel(const QFontMetrics& fm, const QString& text, int avail);
 
 // Labels worked out once per text and width, for both layouts. The metrics are those of the one label font,

@@ -174,6 +174,8 @@ void previewSettings258(const QString& folder)
     QList<Group> groups = previewModel(true);
     loadModelIcons(groups);
     AppSettings settings;
+    // A chosen background, so its card shows the thumbnail beside the opacity slider (a video: nothing is read).
+    settings.bgImagePath = QStringLiteral("/home/user/Videos/panel-background.mp4");
     auto dialog = makeSettingsDialog(&settings, &groups);
 
     dialog->setPage(1);
@@ -244,6 +246,9 @@ void previewSettings258(const QString& folder)
     save(&viewer, folder, QStringLiteral("log-viewer-dark.png"));
     setDarkTheme(wasDark);
     viewer.applyTheme();
+    // Narrow, the long log path is what gives way.
+    viewer.resize(640, 620);
+    save(&viewer, folder, QStringLiteral("log-viewer-narrow.png"));
 }
 
 void previewSettingsProtect(const QString& folder)

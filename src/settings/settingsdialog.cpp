@@ -1,5 +1,6 @@
 #include "settings/settingsdialog.h"
 
+#include "platform/fontnames.h"
 #include "platform/globalhotkey.h"
 #include "settings/editedfields.h"
 #include "settings/elidecombo.h"
@@ -83,10 +84,12 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
 }
 
 // The default entry names the font that really draws the interface here (the Chinese interface font the
-// system matched), not a font of another system.
+// system matched), not a font of another system, by its name in the language shown.
 QString SettingsDialog::defaultFontLabel()
 {
-    return Lang::tr("默认（%1）").arg(QFontInfo(QFont(uiFontFamily())).family());
+    const QString family = QFontInfo(QFont(uiFontFamily())).family();
+    return Lang::tr("默认（%1）")
+        .arg(ktr::platform::fontFamilyNameIn(family, Lang::language() == 1 ? QStringLiteral("en") : QStringLiteral("zh")));
 }
 
 SettingsDialog::~SettingsDialog()
@@ -185,7 +188,7 @@ void SettingsDialog::takeHotkeyFromEditor()
         this,
         [this, text] {
             showInfoCard(Lang::tr("呼出面板快捷键"),
-                         Lang::tr("“%1”不能作为快捷键：请同时按下 Ctrl、Alt、Shift 或 Win 键与另一个键，例如 "
+                         Lang::tr("“%1”不能作为快捷键：请同时按下 Ctrl、Alt、Shift 或 Super 键与另一个键，例如 "
                                   "Ctrl+Alt+G。")
                              .arg(QKeySequence(text, QKeySequence::PortableText).toString(QKeySequence::NativeText)),
                          {});
@@ -452,8 +455,21 @@ void SettingsDialog::computeRowGeometry()
                 const int shift = controls && hasSlider && L >= 43 ? 3 : 0;
                 rg.rect = QRect(QPoint(x1, y + shift), QPoint(x2, y + shift + L - 1));
             }
-            if (controls)
+            if (controls) {
                 rg.controls = layoutRowControls(r, rg.rect, r.isInline);
+                // A chosen background shows its thumbnail in the 72 px left of its button: the controls to
+                // its left give that room (the opacity slider's value would lie under it).
+                for (int i = 0; i < r.controls.size() && i < rg.controls.size(); ++i) {
+                    const RowControl& c = r.controls[i];
+                    const bool thumb = c.kind == RowControl::Button
+                                    && ((c.value == 124 && !m_edited.bgImagePath.isEmpty())
+                                        || (c.value == 127 && !m_edited.bgImagePortrait.isEmpty()));
+                    if (!thumb)
+                        continue;
+                    for (int j = 0; j < i; ++j)
+                        rg.controls[j].translate(-72, 0);
+                }
+            }
             cg.rows.append(rg);
         }
         m_geometry.append(cg);

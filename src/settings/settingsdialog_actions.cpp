@@ -314,6 +314,7 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         return;
     case 125:
         m_edited.bgImagePath.clear();
+        relayout();
         report();
         return;
     case 126:
@@ -695,7 +696,7 @@ void SettingsDialog::chooseAppIcon()
 
 void SettingsDialog::chooseBackground(bool portrait)
 {
-    HintCardDialog hint(Lang::tr("背景已设置"), backgroundHintText(), Lang::tr("选择文件"), Lang::tr("取消"), this);
+    HintCardDialog hint(backgroundHintTitle(), backgroundHintText(), Lang::tr("选择文件"), Lang::tr("取消"), this);
     const int result = execCard(hint);
     m_hoveredId = -1;
     m_pressedId = -1;

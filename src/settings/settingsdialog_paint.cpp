@@ -2,6 +2,9 @@
 // Painting reads the dialog's state and never changes it.
 #include "settings/settingsdialog.h"
 
+#include "settings/settingssliders.h"
+#include "settings/sliderwidget.h"
+
 #include "ui/lang.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
@@ -371,6 +374,16 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                 text = Lang::tr(path.isEmpty() ? "选择背景" : "更换背景");
                 if (c.value != 233 && !path.isEmpty()) {
                     const QRect thumb(part.left() - 72, part.center().y() - 18, 64, 36);
+                    // The thumbnail must not cover a neighbour's text (the opacity slider's value).
+                    for (int j = 0; j < row.controls.size() && j < g.controls.size(); ++j) {
+                        if (j == i || !g.controls[j].intersects(thumb))
+                            continue;
+                        const SliderWidget* slider = row.controls[j].kind == RowControl::Slider
+                                                         ? m_sliders->sliderForKey(row.controls[j].value)
+                                                         : nullptr;
+                        reportTextOverflow({slider ? slider->valueText() : Lang::tr(row.controls[j].label),
+                                            g.controls[j].intersected(thumb), g.controls[j].size()});
+                    }
                     p.save();
                     QPainterPath clip;
                     clip.addRoundedRect(thumb, 6, 6);

@@ -42,6 +42,43 @@
 
 namespace {
 
+// The log file's path, shortened in the middle to the room the card leaves it (the file name and the start
+// of the folder stay readable); the whole path is its tooltip.
+class PathLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    void setPath(const QString& path)
+    {
+        m_path = path;
+        setToolTip(path);
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            elide();
+    }
+
+private:
+    void elide()
+    {
+        const QString shown = fontMetrics().elidedText(m_path, Qt::ElideMiddle, std::max(0, contentsRect().width()));
+        if (shown != text())
+            setText(shown);
+    }
+
+    QString m_path;
+};
+
 QString labelStyleSheet(const QColor& colour, const QString& pixelSize, bool bold)
 {
     return QStringLiteral("color:%1;font-size:%2px;%3font-family:'Microsoft YaHei UI';background:transparent;")
@@ -185,7 +222,7 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
         column->setSpacing(2);
         m_captions[i] = new QLabel(Lang::tr(captions[i]), card);
         m_captions[i]->setTextInteractionFlags(Qt::NoTextInteraction);
-        *values[i] = new QLabel(card);
+        *values[i] = i == 2 ? new PathLabel(card) : new QLabel(card);
         (*values[i])->setTextInteractionFlags(Qt::TextSelectableByMouse);
         // Version and system show whole; a long log path is what gives way, never widening the window.
         if (i == 2) {
@@ -331,7 +368,7 @@ void LogViewerDialog::reload()
 
     const QString root = logRootDir();
     const QString path = chooseLogFile(root, logexport::clock()->now().date());
-    m_fileValue->setText(QDir::toNativeSeparators(path));
+    static_cast<PathLabel*>(m_fileValue)->setPath(QDir::toNativeSeparators(path));
 
     QString content;
     if (path.isEmpty()) {

@@ -132,6 +132,11 @@ void HintCardDialog::mouseReleaseEvent(QMouseEvent* event)
     QDialog::mouseReleaseEvent(event);
 }
 
+QString backgroundHintTitle()
+{
+    return Lang::tr("选择背景");
+}
+
 QString backgroundHintText()
 {
     return QStringLiteral("<div style=\"line-height:168%\"><b>%1</b><br>· %2<br>· %3<br>· %4<br><br><b>%5</b><br>"
@@ -146,7 +151,7 @@ QString backgroundHintText()
 
 void previewBackgroundHintCard(QWidget* parent, const QString& outputPath)
 {
-    auto* card = new HintCardDialog(Lang::tr("背景已设置"), backgroundHintText(), Lang::tr("选择文件"),
+    auto* card = new HintCardDialog(backgroundHintTitle(), backgroundHintText(), Lang::tr("选择文件"),
                                     Lang::tr("取消"), parent);
     card->setModal(false);
     card->show();

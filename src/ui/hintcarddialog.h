@@ -25,7 +25,10 @@ private:
     QPoint m_dragOffset;
 };
 
-// The body of the hint shown before a background image is chosen (rich text, translated).
+// The title of the hint shown before a background image is chosen (translated): it leads to the choice, nothing is
+// set yet when it shows.
+QString backgroundHintTitle();
+// The body of that hint (rich text, translated).
 QString backgroundHintText();
 // Renders that hint card to `outputPath` (the UI preview).
 void previewBackgroundHintCard(QWidget* parent, const QString& outputPath);

@@ -6,8 +6,12 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QComboBox>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
@@ -103,6 +107,29 @@ void reportCutLabels(QWidget* root)
             if (needed.width() > box.width() || needed.height() > box.height() + 2)
                 reportTextOverflow({text, box, needed.size()});
         }
+    }
+    // An empty field shows its placeholder on one line, cut where the room inside its frame ends.
+    for (QLineEdit* edit : root->findChildren<QLineEdit*>()) {
+        if (!edit->isVisibleTo(root) || !edit->text().isEmpty() || edit->placeholderText().isEmpty())
+            continue;
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+        const QRect inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                                .marginsRemoved(edit->textMargins());
+        // The field's own horizontal margin (2 px each side) is part of what Qt leaves out.
+        const int room = inner.width() - 4;
+        const int needed = QFontMetrics(edit->font()).horizontalAdvance(edit->placeholderText());
+        if (needed > room)
+            reportTextOverflow({edit->placeholderText(), inner, QSize(needed, inner.height())});
+    }
+    // A combo that keeps its current entry's whole text beside the shortened one it shows ("fullText") is cut
+    // when the two differ.
+    for (QComboBox* combo : root->findChildren<QComboBox*>()) {
+        const QString full = combo->property("fullText").toString();
+        if (!combo->isVisibleTo(root) || full.isEmpty() || combo->currentText() == full)
+            continue;
+        reportTextOverflow({full, combo->rect(), QSize(QFontMetrics(combo->font()).horizontalAdvance(full), combo->height())});
     }
 }
 

@@ -466,6 +466,24 @@ private Q_SLOTS:
         QVERIFY(!d.remember() && !d.autoLogin());
     }
 
+    // The register mode opens with empty password fields though the login was filled with the remembered one;
+    // going back to the login gives that password back.
+    void registerStartsWithoutTheRememberedPassword()
+    {
+        startHost(freshDir("state"));
+        LoginDialog d;
+        d.show();
+        d.setCredentials("alice", "secret66", true);
+        toRegister(d);
+        QCOMPARE(d.userEdit()->text(), QStringLiteral("alice"));
+        QVERIFY(d.passEdit()->text().isEmpty());
+        QVERIFY(d.pass2Edit()->text().isEmpty());
+        QTest::keyClicks(d.passEdit(), "newpass1");
+        click(&d, d.switchRect().center());
+        QVERIFY(d.isLoginMode());
+        QCOMPARE(d.password(), QStringLiteral("secret66"));
+    }
+
     // Register: the captcha is fetched on the switch, the welcome shows, and the dialog closes when the
     // 900 ms timer fires.
     void registerWelcomesAndCloses()

@@ -386,6 +386,44 @@ private Q_SLOTS:
         QCOMPARE(entries.at(1).iconKind, 5);
     }
 
+    // The card menu is a popup of its own: it and its icons follow the theme (it stayed white in the dark one).
+    void cardMenuFollowsTheTheme_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void cardMenuFollowsTheTheme()
+    {
+        QFETCH(bool, dark);
+        setDarkTheme(dark);
+        QList<Row> rows = fortyApps();
+        AppMarketDialog d;
+        QImage shot;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            QWidget* popup = QApplication::activePopupWidget();
+            shot = popup->grab().toImage();
+            popup->close();
+        });
+        d.showItemMenu(rows[4]);
+        QVERIFY(!shot.isNull());
+        // Beside the entries' texts, right of the longest one: the menu's own ground.
+        const QColor ground = shot.pixelColor(shot.width() - 12, shot.height() / 2);
+        QVERIFY2(dark ? ground.lightness() < 80 : ground.lightness() > 200, qPrintable(ground.name()));
+        // The icons stand out from that ground.
+        const QImage icon = AppMarketDialog::menuIcon(1).toImage();
+        int darkest = 255, lightest = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                if (icon.pixelColor(x, y).alpha() > 200) {
+                    darkest = std::min(darkest, icon.pixelColor(x, y).lightness());
+                    lightest = std::max(lightest, icon.pixelColor(x, y).lightness());
+                }
+        QVERIFY2(dark ? darkest - ground.lightness() > 80 : ground.lightness() - lightest > 80,
+                 qPrintable(QStringLiteral("%1 %2").arg(darkest).arg(lightest)));
+    }
+
     void menuIcons()
     {
         for (int kind = 0; kind <= 5; ++kind) {

@@ -422,6 +422,8 @@ private Q_SLOTS:
         QCOMPARE(m_reports[0].event, QStringLiteral("uninstall"));
         QCOMPARE(gone.count(), 1);
         QCOMPARE(gone[0][0].toString(), QStringLiteral("demo"));
+        // The entry it removed, for the panel items collected from it.
+        QCOMPARE(gone[0][2].toString(), desktopFolder() + "/Demo.desktop");
     }
 
     void uninstallThatCannotDelete()

@@ -212,6 +212,7 @@ private Q_SLOTS:
         QTest::newRow("lone low surrogate") << named(QString::fromUtf16(u"x\xde00 y"));
         QTest::newRow("high surrogate at the end") << named(QString::fromUtf16(u"x\xd83d"));
         QTest::newRow("large") << largeGroups(QStringLiteral("many"), 3000);
+        QTest::newRow("market group") << QList<Group>{Group{"A", {}}, Group{"我的软件", {}, kMarketGroupKind}};
     }
     void savedBytesAreQtsWriterBytes()
     {
@@ -243,6 +244,9 @@ private Q_SLOTS:
         QTest::newRow("long name cut")
             << QByteArray("{\"groups\":[{\"name\":\"" + QByteArray(70, 'x') + "\"}]}") << true;
         QTest::newRow("no groups left") << QByteArray(R"({"groups":[]})") << true;
+        QTest::newRow("saved market group")
+            << serializeLayout({Group{"A", {}}, Group{"Tools", {}, kMarketGroupKind}}) << true;
+        QTest::newRow("group kind not a string") << QByteArray(R"({"groups":[{"name":"a","kind":1}]})") << false;
 
         QTest::newRow("unknown item key") << QByteArray(R"({"groups":[{"items":[{"path":"/p","icon":""}]}]})")
                                           << false;

@@ -109,7 +109,8 @@ private Q_SLOTS:
         const QByteArray bytes = readFile(target);
         QVERIFY(!bytes.contains("secret-token-42"));
         const QJsonObject o = QJsonDocument::fromJson(bytes).object();
-        QCOMPARE(o.keys(), (QStringList{"app", "exportedAt", "layout", "registry", "settings", "version"}));
+        QCOMPARE(o.keys(), (QStringList{"app", "dataDir", "exportedAt", "layout", "registry", "settings", "version"}));
+        QCOMPARE(o.value("dataDir").toString(), QDir::cleanPath(d.h.dir));
         QCOMPARE(o.value("app").toString(), QStringLiteral("KestrunePanel"));
         QCOMPARE(o.value("version").toString(), backupVersionString());
         QCOMPARE(o.value("exportedAt").toString(), at.toString(Qt::ISODate));
@@ -262,6 +263,70 @@ private Q_SLOTS:
         QCOMPARE(hooks.reloaded, 0);
         QCOMPARE(d.files(), before);
         QCOMPARE(d.h.entries().size(), 4);
+    }
+
+    // A backup made on another computer: what pointed into its data folder (the items and the registry of
+    // market apps, a background kept there) points into this one's, at the same place. Paths that only
+    // start with the same letters, or lie elsewhere, stay as they are.
+    void pathsIntoTheExportingDataFolderAreTakenOver_data()
+    {
+        QTest::addColumn<QString>("recorded"); // the backup's "dataDir"; empty: a backup of an earlier version
+        QTest::addColumn<QString>("registryDir");
+        QTest::addColumn<bool>("moved");
+        const QString old = QStringLiteral("/home/other/.local/share/KestrunePanel");
+        QTest::newRow("recorded folder") << old << old + "/apps/demo" << true;
+        QTest::newRow("earlier backup, read off the registry") << QString() << old + "/apps/demo" << true;
+        QTest::newRow("earlier backup, registry names no folder") << QString() << QStringLiteral("d") << false;
+        QTest::newRow("recorded folder without a trailing part, registry elsewhere")
+            << old << QStringLiteral("/opt/apps/demo") << true;
+        QTest::newRow("this very folder") << QStringLiteral("=") << QStringLiteral("=/apps/demo") << false;
+    }
+    void pathsIntoTheExportingDataFolderAreTakenOver()
+    {
+        QFETCH(QString, recorded);
+        QFETCH(QString, registryDir);
+        QFETCH(bool, moved);
+        DataFolder d(QStringLiteral("moved"));
+        const QString here = QDir::cleanPath(d.h.dir);
+        recorded.replace(QStringLiteral("="), here);
+        registryDir.replace(QStringLiteral("="), here);
+        const QString from = recorded.isEmpty() ? QStringLiteral("/home/other/.local/share/KestrunePanel") : recorded;
+        const QString app = from + "/apps/demo/run.sh";
+        const QString icon = from + "/icons/custom/demo.png";
+        const QString nearMiss = from + "X/apps/demo/run.sh"; // the same letters, another folder
+        const QString elsewhere = QStringLiteral("/usr/bin/tool");
+        QJsonArray items;
+        for (const QString& path : {app, nearMiss, elsewhere})
+            items.append(QJsonObject{{"path", path}, {"name", "x"}, {"customIcon", path == app ? icon : QString()}});
+        QJsonObject o{{"app", "KestrunePanel"},
+                      {"version", "1.0.0"},
+                      {"layout", QJsonObject{{"groups", QJsonArray{QJsonObject{{"name", "应用市场"}, {"items", items}}}}}},
+                      {"settings", QJsonObject{{"bgImagePath", from + "/backgrounds/a.png"}, {"iconSize", 64}}},
+                      {"registry", QJsonObject{{"installed", QJsonArray{QJsonObject{{"id", "demo"},
+                                                                                    {"version", "1.0"},
+                                                                                    {"launch", "run.sh"},
+                                                                                    {"dir", registryDir}}}}}}};
+        if (!recorded.isEmpty())
+            o.insert("dataDir", recorded);
+        const QString backup = freshDir(QStringLiteral("movedBackup")) + QStringLiteral("/b.json");
+        QVERIFY(writeFile(backup, QJsonDocument(o).toJson()));
+        Hooks hooks;
+        QCOMPARE(importUserData(backup, d.paths, AppSettings(), hooks.hooks).status, Status::Imported);
+
+        const QString to = moved ? here : from;
+        QList<Group> groups;
+        QVERIFY(d.h.store->loadLayout(groups));
+        QCOMPARE(groups.size(), 1);
+        QStringList paths;
+        for (const Item& it : groups[0].items)
+            paths << it.path;
+        QCOMPARE(paths, (QStringList{to + "/apps/demo/run.sh", nearMiss, elsewhere}));
+        QCOMPARE(groups[0].items[0].customIcon, to + "/icons/custom/demo.png");
+        const QJsonObject settings = QJsonDocument::fromJson(readFile(d.paths.settings)).object();
+        QCOMPARE(settings.value("bgImagePath").toString(), to + "/backgrounds/a.png");
+        const QJsonObject registry = QJsonDocument::fromJson(readFile(d.paths.registry)).object();
+        const QString dirAfter = registry.value("installed").toArray().at(0).toObject().value("dir").toString();
+        QCOMPARE(dirAfter, registryDir.startsWith(from + "/") && moved ? here + registryDir.mid(from.size()) : registryDir);
     }
 
     void acceptedBackups_data()

@@ -1,6 +1,7 @@
 // Every text the settings dialog, its cards and the other previewed dialogs draw fits the room it is given,
 // in both languages and both themes: the preview generators are run with an overflow observer installed.
 #include "app/diagnosticruns.h"
+#include "panel/gridlabels.h"
 #include "preview/previewgenerators.h"
 #include "preview/uipreview.h"
 #include "settings/settingsrows.h"
@@ -79,6 +80,32 @@ private slots:
             const QString name = Lang::tr(settingsrows::colourKindName(kind));
             if (fm.horizontalAdvance(name) > 100 - 25)
                 cut << QStringLiteral("%1 (%2 px)").arg(name).arg(fm.horizontalAdvance(name));
+        }
+        Lang::setLanguage(0);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+    }
+
+    // The portrait panel's fixed columns give a label one line of the cell (at least 60 px, 4 px kept on each
+    // side): a name that does not fit shows an ellipsis, never a bare cut that reads as another name.
+    void portraitLabelsAreWholeOrElided_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("chinese") << 0;
+        QTest::newRow("english") << 1;
+    }
+    void portraitLabelsAreWholeOrElided()
+    {
+        QFETCH(int, language);
+        Lang::setLanguage(language);
+        QFont font(uiFontFamily());
+        font.setPixelSize(12);
+        const QFontMetrics fm(font);
+        QStringList cut;
+        for (const QString& name : {Lang::tr(QStringLiteral("本地磁盘 (%1)").arg(QStringLiteral("/"))),
+                                    Lang::tr("本地磁盘"), Lang::tr("控制面板"), Lang::tr("回收站")}) {
+            const QString label = gridCutLabel(fm, name, 60 - 8);
+            if (label != name && !label.endsWith(QChar(0x2026)))
+                cut << QStringLiteral("%1 -> %2").arg(name, label);
         }
         Lang::setLanguage(0);
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));

@@ -345,7 +345,7 @@ private Q_SLOTS:
 
     void hintCardBuild()
     {
-        HintCardDialog card(QStringLiteral("背景已设置"), backgroundHintText(), QStringLiteral("选择文件"),
+        HintCardDialog card(backgroundHintTitle(), backgroundHintText(), QStringLiteral("选择文件"),
                             QStringLiteral("取消"));
         checkCardFrame(card, QStringLiteral("hintCard"));
         QCOMPARE(card.width(), 476);
