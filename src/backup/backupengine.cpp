@@ -443,6 +443,20 @@ bool moveFile(const QString& from, const QString& to)
     return true;
 }
 
+QString journalLinkedFolder(const QList<JournalEntry>& entries, const QString& dataDir)
+{
+    for (const JournalEntry& e : entries) {
+        const QStringList parts = e.rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        QString below = dataDir;
+        for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+            below += QLatin1Char('/') + parts.at(i);
+            if (ktr::platform::entryStat(below).isLink)
+                return below;
+        }
+    }
+    return {};
+}
+
 bool putBackJournal(const QString& rollback, const QString& dataDir)
 {
     QList<JournalEntry> entries;
@@ -450,6 +464,11 @@ bool putBackJournal(const QString& rollback, const QString& dataDir)
         return false;
     bool ok = true;
     for (const JournalEntry& e : entries) {
+        // A folder of the data that is a link would carry a put-back or a removal outside the data folder.
+        if (!journalLinkedFolder({e}, dataDir).isEmpty()) {
+            qWarning().noquote() << "restoreSnapshot: journal line leads through a link, left alone:" << e.rel;
+            continue;
+        }
         const QString target = dataDir + QLatin1Char('/') + e.rel;
         const QString kept = rollback + QLatin1Char('/') + e.rel;
         if (e.existed) {

@@ -157,8 +157,11 @@ struct JournalEntry
 bool writeJournal(const QString& rollback, const QString& dataDir, const QString& snapshotFolder,
                   const QList<JournalEntry>& entries);
 bool readJournal(const QString& rollback, QList<JournalEntry>* entries);
+// The first folder below dataDir that a journal line leads through and that is a link; empty when none.
+QString journalLinkedFolder(const QList<JournalEntry>& entries, const QString& dataDir);
 // Puts back what a journal names: the added files go, the replaced ones come back from the rollback
-// folder. False when a file could not be put back (the rest are still tried).
+// folder; a line leading through a link of the data folder is left alone. False when a file could not be
+// put back (the rest are still tried).
 bool putBackJournal(const QString& rollback, const QString& dataDir);
 // Moves a file, by rename on the same file system and by copy and delete across file systems.
 bool moveFile(const QString& from, const QString& to);

@@ -55,8 +55,13 @@ bool BackupEngine::putBackRollback(const QString& dataDir, QString& error)
     }
     const QString clean = QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath());
     if (QFileInfo(rollbackJournalPath(path)).isFile()) {
-        // A rollback kept by rename: the journal names what the restore replaced and added.
-        if (!putBackJournal(path, clean)) {
+        // A rollback kept by rename: the journal names what the restore replaced and added. Left behind by an
+        // earlier run, it is only trusted whole: a line that leads through a link of the data folder refuses it.
+        QList<JournalEntry> entries;
+        const QString linked = readJournal(path, &entries) ? journalLinkedFolder(entries, clean) : QString();
+        if (!linked.isEmpty())
+            qWarning().noquote() << "putBackRollback: journal line leads through a link, refused:" << linked;
+        if (!linked.isEmpty() || !putBackJournal(path, clean)) {
             qWarning().noquote() << "putBackRollback: rollback from snapshot failed:" << path;
             error = Lang::tr("无法用回滚目录恢复数据，该目录已保留：%1").arg(path);
             return false;

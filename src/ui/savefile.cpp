@@ -8,6 +8,20 @@
 #include <QSaveFile>
 
 namespace ktr {
+namespace {
+
+SaveFileSeams& seams()
+{
+    static SaveFileSeams current;
+    return current;
+}
+
+} // namespace
+
+void setSaveFileSeams(SaveFileSeams replacement)
+{
+    seams() = std::move(replacement);
+}
 
 bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error)
 {
@@ -40,13 +54,16 @@ bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error)
         done += n;
     }
     QString syncError;
-    if (!file.flush() || file.error() != QFileDevice::NoError ||
-        !ktr::platform::syncFileToDisk(int(file.handle()), &syncError)) {
+    const SaveFileSeams& seam = seams();
+    const auto sync = [&seam](int fd, QString* why) {
+        return seam.sync ? seam.sync(fd, why) : ktr::platform::syncFileToDisk(fd, why);
+    };
+    if (!file.flush() || file.error() != QFileDevice::NoError || !sync(int(file.handle()), &syncError)) {
         const QString why = syncError.isEmpty() ? file.errorString() : syncError;
         file.cancelWriting();
         return fail(QStringLiteral("flush failed: ") + why);
     }
-    if (!file.commit())
+    if (!(seam.commit ? seam.commit(file) : file.commit()))
         return fail(QStringLiteral("commit failed: ") + file.errorString());
     if (error)
         error->clear();

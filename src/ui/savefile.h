@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
+class QSaveFile;
+
 namespace ktr {
 
 // The one way a data file is written: whole, through QSaveFile (a temporary file beside the target,
@@ -12,6 +16,16 @@ namespace ktr {
 // the previous file stays untouched, false is returned and `error` (when given) holds the reason
 // in English for the log; callers show their own message.
 bool saveFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);
+
+// Seams of saveFileAtomic for tests: the sync of the written temporary file (by its descriptor) and the
+// commit that renames it over the target. An empty function is the real step. Set them from the GUI thread
+// while no save runs; a default-made value puts the real steps back.
+struct SaveFileSeams
+{
+    std::function<bool(int fd, QString* error)> sync;
+    std::function<bool(QSaveFile& file)> commit;
+};
+void setSaveFileSeams(SaveFileSeams seams);
 
 // Outcome of reading a data file.
 enum class ReadStatus {

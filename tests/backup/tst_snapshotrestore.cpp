@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <QtConcurrent>
 
 #include <atomic>
@@ -345,9 +346,21 @@ private Q_SLOTS:
     }
 
     // A restore killed while it moves files in leaves a rollback folder that puts the data back exactly,
-    // and nothing in the temporary folder.
+    // and nothing in the temporary folder. A journal with a line that points outside the data folder (a
+    // parent part, an absolute path, a folder of the data that is a link to elsewhere) is refused whole, and a
+    // rollback folder without its journal is never put back: the data folder and the rollback stay as they are.
+    void killedWhileMovingLeavesACompleteRollback_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::newRow("as the restore left it") << QString();
+        QTest::newRow("journal line with ..") << QStringLiteral("dotdot");
+        QTest::newRow("journal line with an absolute path") << QStringLiteral("absolute");
+        QTest::newRow("journal line through a link") << QStringLiteral("link");
+        QTest::newRow("journal missing: incomplete rollback") << QStringLiteral("incomplete");
+    }
     void killedWhileMovingLeavesACompleteRollback()
     {
+        QFETCH(QString, tamper);
         const QString data = makeData();
         const QMap<QString, QByteArray> before = treeContent(data);
         const QString notAFolder = ktr::test::freshDir(QStringLiteral("tmpfile")) + QStringLiteral("/plain-file");
@@ -365,6 +378,42 @@ private Q_SLOTS:
         bool complete = false;
         QCOMPARE(BackupEngine::findLeftoverRollback(data, &complete), BackupEngine::rollbackDir(data));
         QVERIFY(complete);
+        if (!tamper.isEmpty()) {
+            const QString rollback = BackupEngine::rollbackDir(data);
+            const QString journal = backupdetail::rollbackJournalPath(rollback);
+            // A file of the user's outside the data folder, which a line of the journal names.
+            const QString outside = ktr::test::freshDir(QStringLiteral("outside"));
+            QString victim = QFileInfo(data).absolutePath() + QStringLiteral("/victim.txt");
+            QByteArray line;
+            if (tamper == QLatin1String("dotdot")) {
+                line = "+" + QUrl::toPercentEncoding(QStringLiteral("../victim.txt"));
+            } else if (tamper == QLatin1String("absolute")) {
+                line = "+" + QUrl::toPercentEncoding(victim);
+            } else if (tamper == QLatin1String("link")) {
+                victim = outside + QStringLiteral("/victim.txt");
+                QVERIFY(QFile::link(outside, data + QStringLiteral("/out")));
+                line = "+" + QUrl::toPercentEncoding(QStringLiteral("out/victim.txt"));
+            }
+            QVERIFY(ktr::test::writeFile(victim, "the user's own"));
+            if (tamper == QLatin1String("incomplete")) {
+                QVERIFY(QFile::remove(journal));
+                QVERIFY(!QFileInfo::exists(backupdetail::rollbackMarkerPath(rollback)));
+            } else {
+                QByteArray text = ktr::test::readFile(journal);
+                QVERIFY(text.startsWith("kestrune restore journal 1\n"));
+                QVERIFY(ktr::test::writeFile(journal, text + line + "\n"));
+            }
+            const QMap<QString, QByteArray> leftByTheKill = treeContent(data);
+            const QMap<QString, QByteArray> rollbackHeld = treeContent(rollback);
+            QString error;
+            QVERIFY(!BackupEngine::putBackRollback(data, error));
+            QVERIFY(!error.isEmpty());
+            QVERIFY(error.contains(rollback));
+            QCOMPARE(treeContent(data), leftByTheKill);
+            QCOMPARE(treeContent(rollback), rollbackHeld);
+            QCOMPARE(ktr::test::readFile(victim), QByteArray("the user's own"));
+            return;
+        }
         QString asked;
         ktr::dialogs::Seams seams;
         seams.question = [&](QWidget*, const QString&, const QString& text) {

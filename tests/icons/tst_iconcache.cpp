@@ -258,14 +258,26 @@ private Q_SLOTS:
     }
 
     // Every read of a snapshot makes a new image; paths whose snapshots hold one picture (links to one file,
-    // or files of equal bytes) still end up sharing one pixmap in the memory cache, another picture not.
+    // or files of equal bytes) still end up sharing one pixmap in the memory cache, another picture not, even
+    // one alike but for its last pixel.
+    void snapshotsOfOnePictureShareOnePixmap_data()
+    {
+        QTest::addColumn<QImage>("other");
+        QTest::addColumn<QPoint>("differs"); // a pixel where the other picture is not red
+        QTest::newRow("another colour") << solid(16, 16, Qt::blue) << QPoint(8, 8);
+        QImage onePixel = solid(16, 16, Qt::red).convertToFormat(QImage::Format_ARGB32);
+        onePixel.setPixelColor(15, 15, QColor(254, 0, 0));
+        QTest::newRow("one pixel off by one") << onePixel << QPoint(15, 15);
+    }
     void snapshotsOfOnePictureShareOnePixmap()
     {
+        QFETCH(QImage, other);
+        QFETCH(QPoint, differs);
         const QImage red = solid(16, 16, Qt::red);
         saveIconSnapshot(QStringLiteral("/pic/a"), red);
         saveIconSnapshot(QStringLiteral("/pic/b"), red); // a link to a's file
         QVERIFY(ktr::test::writeFile(iconSnapPath(QStringLiteral("/pic/c")), png(red)));
-        QVERIFY(ktr::test::writeFile(iconSnapPath(QStringLiteral("/pic/d")), png(solid(16, 16, Qt::blue))));
+        QVERIFY(ktr::test::writeFile(iconSnapPath(QStringLiteral("/pic/d")), png(other)));
         const QStringList paths{QStringLiteral("/pic/a"), QStringLiteral("/pic/b"), QStringLiteral("/pic/c"),
                                 QStringLiteral("/pic/d")};
         for (const QString& p : paths) {
@@ -278,7 +290,8 @@ private Q_SLOTS:
         QCOMPARE(iconCache()->value(paths[2]).cacheKey(), a);
         QVERIFY(iconCache()->value(paths[3]).cacheKey() != a);
         QCOMPARE(iconCache()->value(paths[2]).toImage().pixelColor(8, 8), QColor(Qt::red));
-        QCOMPARE(iconCache()->value(paths[3]).toImage().pixelColor(8, 8), QColor(Qt::blue));
+        QCOMPARE(iconCache()->value(paths[3]).toImage().pixelColor(differs), other.pixelColor(differs));
+        QCOMPARE(iconCache()->value(paths[0]).toImage().pixelColor(differs), QColor(Qt::red));
         // Read again after the cache let them go: still one pixmap for the picture.
         clearIconCache();
         cacheIconImage(paths[0], readIconSnapshot(paths[0]));

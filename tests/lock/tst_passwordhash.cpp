@@ -25,6 +25,13 @@ private Q_SLOTS:
         QTest::newRow("1 iteration, other case") << one << QStringLiteral("Password") << false;
         QTest::newRow("2 iterations") << two << QStringLiteral("password") << true;
         QTest::newRow("2 iterations, empty password") << two << QString() << false;
+        // The stored key one byte off at either end: the whole key is compared, not a prefix or a suffix.
+        QString lastByteOff = one;
+        lastByteOff.replace(lastByteOff.size() - 2, 2, QStringLiteral("7a"));
+        QTest::newRow("key off in its last byte") << lastByteOff << QStringLiteral("password") << false;
+        QString firstByteOff = one;
+        firstByteOff.replace(firstByteOff.indexOf(QStringLiteral("$120f")) + 1, 2, QStringLiteral("13"));
+        QTest::newRow("key off in its first byte") << firstByteOff << QStringLiteral("password") << false;
         // A shorter stored key is compared at its own length.
         QTest::newRow("16-byte key") << one.left(one.size() - 32) << QStringLiteral("password") << true;
         QTest::newRow("legacy") << legacy << QStringLiteral("bc") << true;

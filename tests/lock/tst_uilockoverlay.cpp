@@ -188,18 +188,32 @@ private Q_SLOTS:
 
     // Against a stored hash of the full 100,000 rounds the check runs off the GUI thread: the lock screen keeps
     // answering (timers fire, a second submit waits), then the wrong entry shakes and the right one unlocks.
+    // The wrong entries are the near misses a user types: empty, one character short, a trailing space, the
+    // other case.
+    void storedHashCheckedOffTheGuiThread_data()
+    {
+        QTest::addColumn<QString>("wrong");
+        QTest::newRow("last character wrong") << QStringLiteral("abce");
+        QTest::newRow("empty field") << QString();
+        QTest::newRow("one character short") << QStringLiteral("abc");
+        QTest::newRow("trailing space") << QStringLiteral("abcd ");
+        QTest::newRow("other case") << QStringLiteral("ABCD");
+    }
     void storedHashCheckedOffTheGuiThread()
     {
+        QFETCH(QString, wrong);
+        static const QString stored = makePasswordHash(QStringLiteral("abcd"));
         Locked l;
         int unlocked = 0;
         QStringList verified;
-        l.overlay->setVerifier(makePasswordHash(QStringLiteral("abcd")));
+        l.overlay->setVerifier(stored);
         l.overlay->checkPassword = [](const QString&) { return true; }; // not asked when a hash is set
         l.overlay->onPasswordVerified = [&](const QString& p) { verified.append(p); };
         l.overlay->onUnlocked = [&] { ++unlocked; };
         l.overlay->setMode(false);
         QLineEdit* edit = l.overlay->passwordEdit();
-        QTest::keyClicks(edit, QStringLiteral("abce"));
+        QTest::keyClicks(edit, wrong);
+        QCOMPARE(edit->text(), wrong);
         QTest::keyClick(edit, Qt::Key_Return);
         QVERIFY(l.overlay->isChecking());
         QVERIFY(l.overlay->errorText().isEmpty());
@@ -210,6 +224,7 @@ private Q_SLOTS:
         QCOMPARE(ticks, 1);
         QCOMPARE(l.overlay->errorText(), QString::fromUtf8("密码错误，请重试"));
         QCOMPARE(unlocked, 0);
+        QVERIFY(verified.isEmpty());
         edit->setText(QStringLiteral("abcd"));
         l.overlay->submitPassword();
         QTRY_COMPARE(unlocked, 1);

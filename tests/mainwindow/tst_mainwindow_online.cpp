@@ -259,12 +259,22 @@ private Q_SLOTS:
         QVERIFY(!dialogs.first()->isPending());
     }
 
-    // A slow refusal of the old token must not end the session the user made meanwhile.
+    // A slow refusal of the old token must not end the session the user made meanwhile: whether it answers the
+    // start-up check or a later heartbeat.
+    void staleStartupRefusalKeepsNewLogin_data()
+    {
+        QTest::addColumn<int>("refused"); // which check of the old token is refused late: 1 at start, 2 a beat
+        QTest::newRow("start-up check") << 1;
+        QTest::newRow("heartbeat") << 2;
+    }
     void staleStartupRefusalKeepsNewLogin()
     {
+        QFETCH(int, refused);
         storeSession(QStringLiteral("old-token"));
-        m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"), [](const Host::Request& r) {
-            if (r.json.value(QStringLiteral("token")).toString() == QLatin1String("old-token")) {
+        int oldChecks = 0;
+        m_host->route("POST", QStringLiteral("/api/auth.php"), QStringLiteral("me"), [&](const Host::Request& r) {
+            if (r.json.value(QStringLiteral("token")).toString() == QLatin1String("old-token") &&
+                ++oldChecks == refused) {
                 Host::Reply late = Host::Reply::json(
                     QJsonObject{{"ok", 0}, {"code", "NOT_LOGIN"}, {"msg", QStringLiteral("登录已失效，请重新登录")}},
                     401);
@@ -275,6 +285,12 @@ private Q_SLOTS:
         });
         auto w = makeWindow();
         QCOMPARE(w->session()->token(), QStringLiteral("old-token"));
+        if (refused == 2) {
+            QTRY_COMPARE(m_finished.value(QStringLiteral("me")), 1); // the start-up check accepted it
+            QCOMPARE(w->session()->token(), QStringLiteral("old-token"));
+            fire(w->session()->heartbeatTimer());
+            QTRY_COMPARE(oldChecks, 2);
+        }
         // The market asks for a login (its download was refused) while the check of the old token is on its way.
         w->onUiButton(UiBtn::Market);
         w->session()->setLoginRunner(loginAs(QStringLiteral("alice"), QStringLiteral("secret66")));
@@ -282,7 +298,7 @@ private Q_SLOTS:
         QVERIFY(w->session()->signedIn());
         const QString fresh = w->session()->token();
         QVERIFY(fresh != QLatin1String("old-token"));
-        QTRY_COMPARE(m_finished.value(QStringLiteral("me")), 1);
+        QTRY_COMPARE(m_finished.value(QStringLiteral("me")), refused);
         QCOMPARE(w->session()->token(), fresh);
         QCOMPARE(w->appMarket()->token(), fresh);
         QVERIFY(openKickedDialogs(*w).isEmpty());
@@ -478,17 +494,20 @@ private Q_SLOTS:
     void heartbeatKeepsSessionOnServiceFaults_data()
     {
         QTest::addColumn<Host::Reply>("reply");
-        QTest::newRow("503") << Host::Reply::raw(503, "");
-        QTest::newRow("500 with a message") << Host::Reply::json(QJsonObject{{"ok", 0}, {"msg", "维护中"}}, 500);
-        QTest::newRow("404 page") << Host::Reply::raw(404, "<html>not found</html>", "text/html");
-        QTest::newRow("200 page") << Host::Reply::raw(200, "<html>captive portal</html>", "text/html");
-        QTest::newRow("ok true") << Host::Reply::raw(200, R"({"ok":true})", "application/json");
-        QTest::newRow("ok as a string") << Host::Reply::raw(200, R"({"ok":"1"})", "application/json");
-        QTest::newRow("array") << Host::Reply::raw(200, R"([{"ok":1}])", "application/json");
+        QTest::addColumn<bool>("serviceFault"); // told once it persists; an unreachable network is not
+        QTest::newRow("503") << Host::Reply::raw(503, "") << true;
+        QTest::newRow("500 with a message") << Host::Reply::json(QJsonObject{{"ok", 0}, {"msg", "维护中"}}, 500) << true;
+        QTest::newRow("404 page") << Host::Reply::raw(404, "<html>not found</html>", "text/html") << true;
+        QTest::newRow("200 page") << Host::Reply::raw(200, "<html>captive portal</html>", "text/html") << true;
+        QTest::newRow("ok true") << Host::Reply::raw(200, R"({"ok":true})", "application/json") << true;
+        QTest::newRow("ok as a string") << Host::Reply::raw(200, R"({"ok":"1"})", "application/json") << true;
+        QTest::newRow("array") << Host::Reply::raw(200, R"([{"ok":1}])", "application/json") << true;
+        QTest::newRow("network unreachable") << Host::Reply::dropped() << false;
     }
     void heartbeatKeepsSessionOnServiceFaults()
     {
         QFETCH(Host::Reply, reply);
+        QFETCH(bool, serviceFault);
         auto w = makeWindow();
         gearLogin(*w);
         const QString token = w->session()->token();
@@ -500,7 +519,7 @@ private Q_SLOTS:
             QCOMPARE(w->session()->token(), token);
             QVERIFY(openKickedDialogs(*w).isEmpty());
             const bool told = toastText(*w).contains(QStringLiteral("已保留登录"));
-            QCOMPARE(told, beat >= SessionController::kUndecidedAnswersBeforeNotice);
+            QCOMPARE(told, serviceFault && beat >= SessionController::kUndecidedAnswersBeforeNotice);
         }
         QCOMPARE(log.count(QStringLiteral("token heartbeat undecided, session kept")),
                  SessionController::kUndecidedAnswersBeforeNotice + 1);

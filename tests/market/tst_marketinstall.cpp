@@ -259,13 +259,35 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(appDir() + ".__new"));
     }
 
+    // The entries' modes as packed: execute bits survive, nothing writable by others and nothing set-id does.
+    void installReplacesOldVersion_data()
+    {
+        QTest::addColumn<int>("exeMode");  // as packed
+        QTest::addColumn<int>("dataMode");
+        QTest::addColumn<int>("exeOnDisk"); // as unpacked
+        QTest::addColumn<int>("dataOnDisk");
+        QTest::newRow("plain modes") << 0755 << 0644 << 0755 << 0644;
+        QTest::newRow("world-writable") << 0777 << 0666 << 0755 << 0644;
+        QTest::newRow("set-uid and set-gid") << 06755 << 02644 << 0755 << 0644;
+        QTest::newRow("sticky, group-writable") << 01775 << 0664 << 0755 << 0644;
+    }
     void installReplacesOldVersion()
     {
+        QFETCH(int, exeMode);
+        QFETCH(int, dataMode);
+        QFETCH(int, exeOnDisk);
+        QFETCH(int, dataOnDisk);
         putOldVersion();
         addRow();
         QSignalSpy toPanel(m_dlg.get(), &AppMarketDialog::addToPanelRequested);
         const QString package = packageFilePath("demo");
-        QVERIFY(makeZip(package, {{"x.exe", kScript, 0755}, {"lib/data.txt", "d", 0644}}));
+        if (exeMode == 0755 && dataMode == 0644) {
+            QVERIFY(makeZip(package, {{"x.exe", kScript, 0755}, {"lib/data.txt", "d", 0644}}));
+        } else {
+            // Modes beyond what our own zip writer stores: written by hand, as another tool would.
+            QVERIFY(ktr::test::writeFile(package, backuptest::rawZip({RawEntry{"x.exe", kScript, quint32(0100000 | exeMode)},
+                                                                      RawEntry{"lib/data.txt", "d", quint32(0100000 | dataMode)}})));
+        }
         MarketAppRow* row = install(package);
         QVERIFY(row);
         QCOMPARE(row->errorText.shown(), QString());
@@ -279,6 +301,11 @@ private Q_SLOTS:
         const QFileInfo exe(appDir() + "/x.exe");
         QVERIFY(exe.permissions() & QFile::ExeOwner);
         QVERIFY(!(QFileInfo(appDir() + "/lib/data.txt").permissions() & QFile::ExeOwner));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(appDir() + "/x.exe").constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), exeOnDisk);
+        QCOMPARE(::stat(QFile::encodeName(appDir() + "/lib/data.txt").constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), dataOnDisk);
         // Registry, usage report without token, hand-over to the panel.
         QCOMPARE(readAppsRegistry(appsRegistryPath()).value("demo").launch, QStringLiteral("x.exe"));
         QCOMPARE(readAppsRegistry(appsRegistryPath()).value("demo").version, QStringLiteral("1.0"));

@@ -109,17 +109,50 @@ private Q_SLOTS:
         m_host.reset();
     }
 
+    // The package is proven by the manifest's SHA-256 in either case; a digest equal to the package's in all but
+    // its last bytes, or a body of the right size with its last byte changed, is a damaged package: deleted,
+    // nothing handed on.
+    void freshDownload_data()
+    {
+        QTest::addColumn<QString>("digest"); // the manifest's; empty: the package's own, in upper case
+        QTest::addColumn<int>("flipAt");     // a body byte the server sends changed; -1: none
+        QTest::addColumn<bool>("accepted");
+        const QString real = hexSha(makePackage(64 * 1024));
+        QTest::newRow("upper-case digest") << QString() << -1 << true;
+        QTest::newRow("lower-case digest") << real << -1 << true;
+        QTest::newRow("digest off in its last byte") << real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00")
+                                                     << -1 << false;
+        QTest::newRow("digest off in its last 4 bytes, upper case")
+            << (real.left(56) + (real.mid(56) == QLatin1String("00000000") ? "00000001" : "00000000")).toUpper()
+            << -1 << false;
+        QTest::newRow("same size, last byte changed") << QString() << 64 * 1024 - 1 << false;
+    }
     void freshDownload()
     {
+        QFETCH(QString, digest);
+        QFETCH(int, flipAt);
+        QFETCH(bool, accepted);
+        if (!digest.isEmpty())
+            row().sha256 = digest;
+        const QByteArray original = m_package;
+        if (flipAt >= 0)
+            m_package[flipAt] = char(m_package[flipAt] ^ 0x01);
         serve();
         start();
+        const QList<Request> sent = downloads();
+        QCOMPARE(sent.size(), 1);
+        if (!accepted) {
+            QCOMPARE(row().errorText.shown(), Lang::tr("校验失败（文件损坏）"));
+            QCOMPARE(m_verified->count(), 0);
+            QVERIFY(!QFile::exists(part()));
+            QVERIFY(!QFile::exists(packageFilePath(kId)));
+            return;
+        }
         QCOMPARE(row().errorText.shown(), QString());
         QCOMPARE(m_verified->count(), 1);
         QCOMPARE(m_verified->at(0).at(1).toString(), packageFilePath(kId));
-        QCOMPARE(readFile(packageFilePath(kId)), m_package);
+        QCOMPARE(readFile(packageFilePath(kId)), original);
         QVERIFY(!QFile::exists(part()));
-        const QList<Request> sent = downloads();
-        QCOMPARE(sent.size(), 1);
         QVERIFY(sent[0].header("range").isEmpty());
         QList<QPair<QString, QString>> items = sent[0].query.queryItems(QUrl::FullyDecoded);
         QCOMPARE(items, (QList<QPair<QString, QString>>{
@@ -421,6 +454,7 @@ private Q_SLOTS:
         QTest::newRow("dropped before a byte") << 64 * 1024 << 10 << 0 << false;
         QTest::newRow("cut after 1.5 MB") << 3 * 1024 * 1024 << 0 << 1536 * 1024 << true;
         QTest::newRow("resumed, cut again") << 3 * 1024 * 1024 << 1000 << 700 * 1024 << true;
+        QTest::newRow("cut one byte before the end") << 64 * 1024 << 0 << 64 * 1024 - 1 << true;
     }
     void cutConnectionResumes()
     {

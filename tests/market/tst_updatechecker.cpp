@@ -208,6 +208,14 @@ private Q_SLOTS:
                               << "更新地址无效，已取消";
         QTest::newRow("no hash") << QString() << QString() << qint64(-1) << "安装包校验失败，已取消更新";
         QTest::newRow("wrong hash") << QString() << QString(64, 'a') << qint64(-1) << "安装包校验失败，已取消更新";
+        const QString real = QString::fromLatin1(installerSha());
+        const QString lastByteOff = real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00");
+        QTest::newRow("hash off in its last byte") << QString() << lastByteOff << qint64(-1)
+                                                   << "安装包校验失败，已取消更新";
+        QTest::newRow("hash off in its last byte, upper case") << QString() << lastByteOff.toUpper() << qint64(-1)
+                                                               << "安装包校验失败，已取消更新";
+        // The right hash in upper case proves the installer: it is handed over.
+        QTest::newRow("upper-case hash: handed over") << QString() << real.toUpper() << qint64(-1) << QString();
         QTest::newRow("too large") << QString() << QString::fromLatin1(installerSha()) << qint64(1000)
                                    << "下载失败，请检查网络后重试";
         QTest::newRow("404") << "/files/none" << QString::fromLatin1(installerSha()) << qint64(-1)
@@ -233,6 +241,13 @@ private Q_SLOTS:
         QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
         QSignalSpy failed(m_checker.get(), &UpdateChecker::downloadFailed);
         m_checker->onUpdateClicked();
+        if (status.isEmpty()) {
+            QTRY_COMPARE(m_exits, QList<int>{0});
+            QCOMPARE(failed.count(), 0);
+            QCOMPARE(readFile(m_checker->installerPath()), m_installer);
+            QCOMPARE(m_launcher.calls.size(), 1);
+            return;
+        }
         QTRY_COMPARE(failed.count(), 1);
         QCOMPARE(m_checker->dialog()->statusText(), status);
         QVERIFY(!m_checker->busy());

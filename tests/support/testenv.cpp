@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cstdlib>
 #include <string>
@@ -62,6 +63,10 @@ void prepareEnvironment()
     setDir("XDG_CONFIG_DIRS", buf + "/etc-xdg");
     setDir("TMPDIR", buf + "/tmp");
     ::unsetenv("KTR_VERBOSE");
+    // Not the desktop's session bus: what a test would ask there (a file manager to show a file) would reach
+    // the programs of the person running the suite. A socket that does not exist fails at once, where an
+    // unset address would let libdbus start a bus of its own through X11.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + buf + "/no-session-bus").c_str(), 1);
     // No test may reach a service the build carries: whatever asks the service without a host of its own (a
     // main window's polls, a panel process) is refused at once by a closed loopback port. A test of the
     // program without a service removes this and stands in for the build's address.
@@ -83,6 +88,34 @@ QString freshDir(const QString& name)
     const QString path = testRoot() + QStringLiteral("/t%1-%2").arg(++counter).arg(name);
     QDir().mkpath(path);
     return path;
+}
+
+QString startPrivateBus(QProcess& daemon)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (program.isEmpty())
+        return {};
+    const QString dir = freshDir(QStringLiteral("bus"));
+    const QString config = dir + QStringLiteral("/bus.conf");
+    const QByteArray text = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                            "<busconfig>\n"
+                            "  <type>session</type>\n"
+                            "  <listen>unix:dir=" + dir.toHtmlEscaped().toUtf8() + "</listen>\n"
+                            "  <auth>EXTERNAL</auth>\n"
+                            "  <policy context=\"default\">\n"
+                            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                            "    <allow eavesdrop=\"true\"/>\n"
+                            "    <allow own=\"*\"/>\n"
+                            "  </policy>\n"
+                            "</busconfig>\n";
+    if (!writeFile(config, text))
+        return {};
+    daemon.start(program, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted() || !QTest::qWaitFor([&daemon] { return daemon.canReadLine(); }, 10000))
+        return {};
+    return QString::fromUtf8(daemon.readLine()).trimmed();
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)

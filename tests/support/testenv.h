@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QProcess>
 #include <QString>
 #include <QtTest/QtTest>
 
@@ -16,6 +17,12 @@ QString testRoot();
 
 // A fresh empty folder below the test root.
 QString freshDir(const QString& name);
+
+// Starts a D-Bus daemon of the test's own, listening in a fresh folder below the test root, and returns its
+// address (empty when no dbus-daemon is installed or it did not start). Its configuration names no service
+// folders, so a name nobody owns stays unowned even where a desktop's service (a file manager owning
+// "org.freedesktop.FileManager1", say) is installed to be started on demand.
+QString startPrivateBus(QProcess& daemon);
 
 // Writes bytes to a file, creating parent folders; returns false on failure.
 bool writeFile(const QString& path, const QByteArray& bytes);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QSaveFile>
 
 #include <csignal>
 #include <sys/mount.h>
@@ -39,6 +40,9 @@ private Q_SLOTS:
         QTest::newRow("folder where the file should be") << QStringLiteral("folder");
         QTest::newRow("path below a regular file") << QStringLiteral("below-file");
         QTest::newRow("empty path") << QStringLiteral("empty");
+        // Over an old file: the final rename fails, or the sync before it does (then nothing is renamed).
+        QTest::newRow("final rename fails") << QStringLiteral("rename");
+        QTest::newRow("sync before the rename fails") << QStringLiteral("sync");
     }
     void failedWrites()
     {
@@ -53,9 +57,42 @@ private Q_SLOTS:
             QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/plain"), "keep"));
             path = dir + QStringLiteral("/plain/data.json");
         }
+        struct Undo
+        {
+            ~Undo() { ktr::setSaveFileSeams({}); }
+        } undo;
+        QStringList synced; // what the sync saw: the file behind the descriptor and what it held
+        if (setup == QLatin1String("rename") || setup == QLatin1String("sync")) {
+            path = dir + QStringLiteral("/data.json");
+            QVERIFY(ktr::saveFileAtomic(path, "old content"));
+            ktr::SaveFileSeams seams;
+            seams.sync = [&synced, setup](int fd, QString* why) {
+                // Through the descriptor: the temporary file may have no name yet (O_TMPFILE).
+                const QString fdPath = QStringLiteral("/proc/self/fd/%1").arg(fd);
+                synced << QFileInfo(QFile::symLinkTarget(fdPath)).fileName()
+                       << QString::fromUtf8(ktr::test::readFile(fdPath));
+                if (setup == QLatin1String("sync")) {
+                    *why = QStringLiteral("fsync failed: Input/output error");
+                    return false;
+                }
+                return ktr::platform::syncFileToDisk(fd, why);
+            };
+            if (setup == QLatin1String("rename"))
+                seams.commit = [](QSaveFile&) { return false; }; // the rename over the target failed
+            ktr::setSaveFileSeams(seams);
+        }
         QString error;
         QVERIFY(!ktr::saveFileAtomic(path, "new content", &error));
         QVERIFY(!error.isEmpty());
+        if (setup == QLatin1String("rename") || setup == QLatin1String("sync")) {
+            // The sync ran once, on the whole new content in the temporary file, before any rename.
+            QCOMPARE(synced.size(), 2);
+            QVERIFY(synced[0] != QLatin1String("data.json"));
+            QCOMPARE(synced[1], QStringLiteral("new content"));
+            QVERIFY(error.startsWith(setup == QLatin1String("sync") ? "flush failed: fsync failed" : "commit failed"));
+            QCOMPARE(ktr::test::readFile(path), QByteArray("old content"));
+            QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"data.json"});
+        }
         if (setup == QLatin1String("folder")) {
             QVERIFY(QFileInfo(path).isDir());
             QCOMPARE(ktr::test::readFile(path + QStringLiteral("/inside")), QByteArray("keep"));
@@ -154,6 +191,10 @@ private Q_SLOTS:
         QTest::newRow("missing") << "missing" << qint64(10) << int(ReadStatus::Missing) << QByteArray();
         QTest::newRow("folder") << "folder" << qint64(10) << int(ReadStatus::NotAFile) << QByteArray();
         QTest::newRow("below a regular file") << "below-file" << qint64(10) << int(ReadStatus::Missing) << QByteArray();
+        // A file whose size says 0 and that holds more (as /proc files do, or one growing while it is read):
+        // the read itself stops at the cap.
+        QTest::newRow("reports size 0, holds more than the cap")
+            << "proc" << qint64(16) << int(ReadStatus::TooLarge) << QByteArray();
     }
     void reads()
     {
@@ -173,6 +214,10 @@ private Q_SLOTS:
         else if (setup == QLatin1String("below-file")) {
             QVERIFY(ktr::test::writeFile(path, "x"));
             path += QStringLiteral("/inner.json");
+        } else if (setup == QLatin1String("proc")) {
+            path = QStringLiteral("/proc/self/status");
+            QCOMPARE(QFileInfo(path).size(), 0);
+            QVERIFY(ktr::test::readFile(path).size() > cap);
         }
         QByteArray out("stale");
         QString error;
