@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -711,9 +712,13 @@ private:
         const bool opened = m_file.isOpen();
         m_file.close();
         // Nothing arrived (or a restart emptied the file): no empty partial file stays behind to look like
-        // a download begun. An empty answer that succeeded is a file like any other.
-        if (opened && outcome != Outcome::Done && m_result.fileSize == 0 && !m_file.remove())
-            qWarning().noquote() << "download: cannot remove the empty partial file:" << m_file.errorString();
+        // a download begun. An empty answer that succeeded is a file like any other; only a plain file of
+        // our own is removed, never a link or a device the caller named.
+        if (opened && outcome != Outcome::Done && m_result.fileSize == 0) {
+            const QFileInfo info(m_file.fileName());
+            if (info.isFile() && !info.isSymLink() && info.size() == 0 && !m_file.remove())
+                qWarning().noquote() << "download: cannot remove the empty partial file:" << m_file.errorString();
+        }
         m_result.outcome = outcome;
         m_progress(m_result.fileSize, m_result.total);
         m_report(m_result);
