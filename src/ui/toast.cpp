@@ -159,6 +159,8 @@ Toast::Toast(QWidget* parent)
     m_hideTimer = new QTimer(this);
     m_hideTimer->setObjectName(QStringLiteral("toastHideTimer"));
     m_hideTimer->setSingleShot(true);
+    // A coarse timer may end up to 5 % early: a message is promised at least its time.
+    m_hideTimer->setTimerType(Qt::PreciseTimer);
     m_hideTimer->setInterval(kShowMs);
 
     m_fade = new QVariantAnimation(this);

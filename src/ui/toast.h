@@ -36,6 +36,8 @@ public:
     void reposition();
 
     QString text() const { return m_text; }
+    // The newest message sent, whether it is shown or still waiting for the one before it.
+    QString latestText() const { return m_pending.isEmpty() ? m_text : m_pending.last().text; }
     bool isError() const { return m_error; }
 
     static constexpr int kShowMs = 2200;

@@ -377,7 +377,7 @@ private Q_SLOTS:
         SettingsDialog* dialog = w->settingsDialog();
         QVERIFY(dialog && dialog->isVisible());
         QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
-        QVERIFY(!dialog->parent());
+        QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(w.get()));
         QCOMPARE(m_args.settings, &w->settings());
         QCOMPARE(m_args.groups, &w->groups());
         QCOMPARE(m_args.dataDir, QFileInfo(layoutFile()).absolutePath());

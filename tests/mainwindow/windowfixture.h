@@ -92,7 +92,7 @@ inline QJsonObject readObject(const QString& path)
 
 inline QString toastText(const MainWindow& w)
 {
-    return w.toast() ? w.toast()->text() : QString();
+    return w.toast() ? w.toast()->latestText() : QString();
 }
 
 inline QRect avail()

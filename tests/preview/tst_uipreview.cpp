@@ -46,7 +46,7 @@ QSet<QString> expectedFiles()
         "settings-appearance-mid", "settings-general", "settings-icons-groups", "settings-monitor",
         "settings-protect", "settings-protect-model-moved", "settings-about", "settings-about-bottom",
         "settings-appearance-top-dark", "settings-general-dark", "settings-icons-dark", "settings-about-dark",
-        "log-viewer", "log-viewer-dark", "settings-general-bottom", "settings-protect-en",
+        "log-viewer", "log-viewer-dark", "log-viewer-narrow", "settings-general-bottom", "settings-protect-en",
         "settings-appearance-bg", "hint-bg", "settings-backup", "settings-backup-en",
         // The backup cards.
         "msg-info", "msg-question", "msg-warning", "msg-restore-defaults", "progress-backup", "progress-backup-45", "backup-nav-icons",
