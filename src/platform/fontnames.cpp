@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 
-#include <cstring>
 
 namespace ktr::platform {
 
@@ -61,9 +60,11 @@ QString fontFamilyNameIn(const QString& family, const QString& language)
         return family;
     const auto getString = fn<FcPatternGetStringFn>(PatternGetString);
     // Only names of the font asked for: a fallback font that matched in its place says nothing about it.
+    // The name of exactly that language wins ("zh-cn" over "zh-tw"), else one of the same base language.
     bool isThatFont = false;
-    QString wanted;
-    const QByteArray prefix = language.toLatin1();
+    QString exact;
+    QString sameBase;
+    const QString base = language.section(u'-', 0, 0);
     for (int i = 0;; ++i) {
         FcChar8* value = nullptr;
         if (getString(match, "family", i, &value) != kFcResultMatch || !value)
@@ -71,12 +72,17 @@ QString fontFamilyNameIn(const QString& family, const QString& language)
         const QString candidate = QString::fromUtf8(reinterpret_cast<const char*>(value));
         if (candidate.compare(family, Qt::CaseInsensitive) == 0)
             isThatFont = true;
-        FcChar8* lang = nullptr;
-        if (wanted.isEmpty() && getString(match, "familylang", i, &lang) == kFcResultMatch && lang
-            && std::strncmp(reinterpret_cast<const char*>(lang), prefix.constData(), std::size_t(prefix.size())) == 0)
-            wanted = candidate;
+        FcChar8* langValue = nullptr;
+        if (getString(match, "familylang", i, &langValue) != kFcResultMatch || !langValue)
+            continue;
+        const QString lang = QString::fromUtf8(reinterpret_cast<const char*>(langValue));
+        if (exact.isEmpty() && lang.compare(language, Qt::CaseInsensitive) == 0)
+            exact = candidate;
+        if (sameBase.isEmpty() && lang.section(u'-', 0, 0).compare(base, Qt::CaseInsensitive) == 0)
+            sameBase = candidate;
     }
     fn<FcPatternDestroyFn>(PatternDestroy)(match);
+    const QString wanted = exact.isEmpty() ? sameBase : exact;
     return isThatFont && !wanted.isEmpty() ? wanted : family;
 }
 

@@ -247,7 +247,7 @@ void previewSettings258(const QString& folder)
     setDarkTheme(wasDark);
     viewer.applyTheme();
     // Narrow, the long log path is what gives way.
-    viewer.resize(640, 620);
+    viewer.resize(520, 620);
     save(&viewer, folder, QStringLiteral("log-viewer-narrow.png"));
 }
 

@@ -3,6 +3,8 @@
 #include "ui/theme.h"
 
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -26,7 +28,13 @@ void ElideCombo::refreshElide()
     const QString full = fullText();
     if (full.isEmpty() || currentIndex() < 0)
         return;
-    const int available = std::max(40, width() - 36);
+    // The room the style leaves the text (its padding and the drop-down taken off): the style shortens a
+    // longer text again on its own, into a cut that shows no ellipsis of ours.
+    ensurePolished();
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    const int available = std::max(40, field.width() - 2);
     setCurrentItemTextQuietly(fontMetrics().elidedText(full, Qt::ElideRight, available));
 }
 

@@ -89,7 +89,7 @@ QString SettingsDialog::defaultFontLabel()
 {
     const QString family = QFontInfo(QFont(uiFontFamily())).family();
     return Lang::tr("默认（%1）")
-        .arg(ktr::platform::fontFamilyNameIn(family, Lang::language() == 1 ? QStringLiteral("en") : QStringLiteral("zh")));
+        .arg(ktr::platform::fontFamilyNameIn(family, Lang::language() == 1 ? QStringLiteral("en") : QStringLiteral("zh-cn")));
 }
 
 SettingsDialog::~SettingsDialog()
@@ -402,7 +402,12 @@ QList<QRect> SettingsDialog::layoutRowControls(const SettingsRow& row, const QRe
                 if (controls[j].kind != RowControl::FontChooser)
                     before += controls[j].width;
             }
-            w = rect.right() - before - 12 * count - (isInline ? 82 : 0) - rect.left();
+            // Inline, the chooser keeps clear of the card's title (drawn from 18 px in, bold), with a gap of
+            // 16 px, rather than of a fixed 82 px: the default entry names a font, which needs the room.
+            int reserve = 0;
+            if (isInline)
+                reserve = std::min(82, 18 + QFontMetrics(settingsFont13Bold()).horizontalAdvance(Lang::tr(row.title)) + 16);
+            w = rect.right() - before - 12 * count - reserve - rect.left();
             w = std::max(w, 120);
         }
         placed.append(QRect(QPoint(x - w, t), QPoint(x - 1, t + 27)));
@@ -668,7 +673,7 @@ void SettingsDialog::applyEditorStyles()
     m_titleEdit->setStyleSheet(QStringLiteral("QLineEdit{") + base + QStringLiteral("}QLineEdit:focus{") + focus +
                                QStringLiteral("}"));
     m_fontCombo->setStyleSheet(
-        QStringLiteral("QComboBox{%1}QComboBox:focus{%2}").arg(base, focus) +
+        QStringLiteral("QComboBox{%1padding:4px 6px;}QComboBox:focus{%2}").arg(base, focus) +
         QStringLiteral("QComboBox::drop-down{border:none;width:22px;}") +
         QStringLiteral("QComboBox::down-arrow{image:none;width:0;height:0;}") +
         QStringLiteral("QComboBox QAbstractItemView{background:%1;color:%2;border:1px solid %3;"

@@ -327,7 +327,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         p.setPen(pal.secondaryText);
         const char* const notes[3] = {
             "「保留配置卸载」只删除程序，保留分组、设置与日志，重装后自动读回；",
-            "「无残留卸载」会把设置与分组一并清除。换机迁移请用「通用」页的「数据迁移」导出/导入。",
+            "「无残留卸载」会把设置与分组一并清除。换机请用「通用」页的「数据迁移」导出/导入。",
             "「完全初始化程序」会清空全部数据并自动重启，回到首次安装状态（不可恢复）。"};
         for (int k = 0; k < 3; ++k) {
             const QRect r = span(L + 16, T + 96 + 17 * k, R - 16, T + 110 + 17 * k);

@@ -830,7 +830,7 @@ extern const Lang::Pair kLangTable[] = {
     {"① 云 + 向下箭头（默认）", "① Cloud + down arrow (default)"},
     {"② 数据库鼓", "② Database drum"},
     {"「保留配置卸载」只删除程序，保留分组、设置与日志，重装后自动读回；", "\"Uninstall, Keep Settings\" removes the program and keeps groups, settings and logs for a reinstall;"},
-    {"「无残留卸载」会把设置与分组一并清除。换机迁移请用「通用」页的「数据迁移」导出/导入。", "\"Clean Uninstall\" also clears settings and groups; to move PCs, use \"Data Transfer\" on the \"General\" page."},
+    {"「无残留卸载」会把设置与分组一并清除。换机请用「通用」页的「数据迁移」导出/导入。", "\"Clean Uninstall\" also clears settings and groups; to move PCs, use \"Data Transfer\" under \"General\"."},
     {"保存失败：临时文件被占用，请稍后重试。", "Save failed: the temporary file is in use. Please try again later."},
     {"已写入临时文件，但无法替换原文件（可能被占用）：\n", "Wrote the temporary file but could not replace the original file (it may be in use):\n"},
     {"保存失败：无法完成文件替换，临时文件保留于\n", "Save failed: could not replace the file; the temporary file was kept at\n"},

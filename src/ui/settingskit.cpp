@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QPainter>
 #include <QPainterPath>
@@ -124,12 +125,23 @@ void reportCutLabels(QWidget* root)
             reportTextOverflow({edit->placeholderText(), inner, QSize(needed, inner.height())});
     }
     // A combo that keeps its current entry's whole text beside the shortened one it shows ("fullText") is cut
-    // when the two differ.
+    // when the two differ; any combo is when its text is wider than the room its style gives the text.
     for (QComboBox* combo : root->findChildren<QComboBox*>()) {
-        const QString full = combo->property("fullText").toString();
-        if (!combo->isVisibleTo(root) || full.isEmpty() || combo->currentText() == full)
+        if (!combo->isVisibleTo(root))
             continue;
-        reportTextOverflow({full, combo->rect(), QSize(QFontMetrics(combo->font()).horizontalAdvance(full), combo->height())});
+        combo->ensurePolished();
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        option.editable = combo->isEditable();
+        option.frame = combo->hasFrame();
+        option.currentText = combo->currentText();
+        const QRect field =
+            combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+        const QString full = combo->property("fullText").toString();
+        const QString whole = full.isEmpty() ? combo->currentText() : full;
+        const int shown = QFontMetrics(combo->font()).horizontalAdvance(combo->currentText());
+        if ((!full.isEmpty() && combo->currentText() != full) || shown > field.width())
+            reportTextOverflow({whole, field, QSize(QFontMetrics(combo->font()).horizontalAdvance(whole), field.height())});
     }
 }
 
