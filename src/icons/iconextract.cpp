@@ -39,6 +39,12 @@ const QStringList& imageSuffixes()
     return list;
 }
 
+// Drawn pictures are drawn at the ceiling instead of decoded at a size of their own.
+bool isVectorPicture(const QString& suffix)
+{
+    return suffix == QLatin1String("svg") || suffix == QLatin1String("svgz");
+}
+
 const QString& ownExecutable()
 {
     static const QString path = QDir::cleanPath(QCoreApplication::applicationFilePath());
@@ -169,6 +175,29 @@ FinishedIcon renderFinished(const QString& file)
 template <typename Render> auto themeIcon(const QStringList& names, Render render)
 {
     return render(ktr::platform::IconThemes::findIconFile(names, kAskSize));
+}
+
+// Each name followed by the generic names it falls back to, in order, each once.
+QStringList withFallbacks(const QStringList& names)
+{
+    QStringList out;
+    for (const QString& name : names)
+        for (const QString& n : ktr::platform::iconNameFallbacks(name))
+            if (!out.contains(n))
+                out << n;
+    return out;
+}
+
+// The panel's own picture for the first of the names it has one for (empty when none): the shell folders
+// still show something where no installed theme has their icons (a bare hicolor).
+QString shippedIconFile(const QStringList& names)
+{
+    for (const QString& name : names) {
+        const QString file = QStringLiteral(":/res/resources/icons/") + name + QStringLiteral(".svg");
+        if (QFileInfo(file).isFile())
+            return file;
+    }
+    return {};
 }
 
 // Icon= holds an absolute file or a theme name (some launchers write the name with an image suffix).
@@ -305,15 +334,15 @@ namespace {
 template <typename Render> auto shellFolderIcon(const QString& parsingName, Render render)
 {
     const ktr::platform::ShellFolder* folder = ktr::platform::findShellFolder(parsingName);
-    auto icon = render(QString());
-    if (folder)
-        icon = themeIcon({QString::fromLatin1(folder->iconName)}, render);
-    // The trash has a stock icon under several names across themes.
-    if (icon.isNull() &&
-        parsingName.compare(QLatin1String("::{645FF040-5081-101B-9F08-00AA002F954E}"), Qt::CaseInsensitive) == 0) {
-        icon = themeIcon(
-            {QStringLiteral("user-trash"), QStringLiteral("user-trash-full"), QStringLiteral("trash-empty")}, render);
-    }
+    if (!folder)
+        return render(QString());
+    QStringList names = withFallbacks({QString::fromLatin1(folder->iconName)});
+    // A theme that draws only the full trash still has a trash.
+    if (parsingName.compare(QLatin1String("::{645FF040-5081-101B-9F08-00AA002F954E}"), Qt::CaseInsensitive) == 0)
+        names << QStringLiteral("user-trash-full");
+    auto icon = themeIcon(names, render);
+    if (icon.isNull())
+        icon = render(shippedIconFile(names));
     return icon;
 }
 
@@ -323,7 +352,7 @@ template <typename Render> auto iconLocation(const QString& path, Render render)
         return render(QString());
     const QFileInfo fi(path);
     if (fi.isDir())
-        return themeIcon({folderIconName(path)}, render);
+        return themeIcon(withFallbacks({folderIconName(path)}), render);
     if (isDesktopEntry(path))
         return launcherIcon(path, render);
     return render(QString());
@@ -365,8 +394,9 @@ QImage loadIconImage(const QString& path)
 
     // Only a regular file is read: opening a named pipe would wait for a writer, a device could stream forever.
     const QFileInfo fi(path);
-    if (fi.isFile() && imageSuffixes().contains(fi.suffix().toLower())) {
-        img = loadImageFile(path);
+    const QString suffix = fi.suffix().toLower();
+    if (fi.isFile() && (imageSuffixes().contains(suffix) || isVectorPicture(suffix))) {
+        img = isVectorPicture(suffix) ? ktr::platform::renderIconFile(path, kCeiling) : loadImageFile(path);
         if (!img.isNull()) {
             queueIconSnapshot(path, img);
             return img;

@@ -7,18 +7,20 @@
 // shell folder) into one ARGB32 icon image of at most 192 x 192 pixels, from the freedesktop icon themes of the
 // machine. Every function here may run on any thread: none touches QIcon, QPixmap or a widget.
 
-// The whole chain: the program's own logo, image files, folders, shell folders, launchers, the MIME type's
-// icon; a found image is trimmed, fitted into 192 x 192 and snapshotted once; when nothing live answers, the
-// path's snapshot (or a null image). Synchronous: it reads files and may wait on a slow disk. An icon from the
-// themes is rendered once per file and shared (implicitly) by every path that shows it.
+// The whole chain: the program's own logo, image files (SVG drawn at 192 px), folders, shell folders,
+// launchers, the MIME type's icon; a found image is trimmed, fitted into 192 x 192 and snapshotted once;
+// when nothing live answers, the path's snapshot (or a null image). Synchronous: it reads files and may wait
+// on a slow disk. An icon from the themes is rendered once per file and shared (implicitly) by every path
+// that shows it.
 QImage loadIconImage(const QString& path);
 
 // The icon a folder or launcher names for itself: a user folder's or drive's own icon, "folder" for other
 // folders, the Icon= of a .desktop file. Null for anything else. Rendered for 256 px, untrimmed.
 QImage iconLocationImage(const QString& path);
 
-// The icon of a "::{CLSID}" shell folder from its table entry (the stock trash icon for the Recycle Bin when
-// the theme lacks the table's name); null for an unknown CLSID.
+// The icon of a "::{CLSID}" shell folder from its table entry: the theme's icon of its name or of the generic
+// names it falls back to (and the full trash for the Recycle Bin), else the panel's own picture of it; null
+// for an unknown CLSID or a folder the panel has no picture of either.
 QImage shellFolderImage(const QString& parsingName);
 
 // Clears a flat opaque matte (four equal opaque corners, 12 per channel) unless it covers over 99 % of the

@@ -324,6 +324,7 @@ void EdgeDock::moveFinished()
 {
     if (!m_edgeSnap)
         return;
+    expand();
     const QRect win = m_host.geometry();
     const QRect avail = availFor(win);
     const int k = revealPx();
@@ -354,7 +355,7 @@ void EdgeDock::moveFinished()
     m_summoned = false;
     m_inZone = false;
     setTaskbarButtonVisible(false);
-    animateGeometry(target);
+    hideTo(target);
     if (m_raw)
         updateDockPollTimer();
     else
@@ -489,7 +490,67 @@ void EdgeDock::snapToDockEdge()
         m_host.setTopmost(false);
     m_raised = false;
     setTaskbarButtonVisible(false);
-    animateGeometry(r);
+    hideTo(r);
+}
+
+void EdgeDock::hideTo(const QRect& hidden)
+{
+    if (m_collapsed && hidden == m_hiddenRect) {
+        collapse(); // the edge may have moved under it
+        return;
+    }
+    animateGeometry(hidden); // out of its strip first, when it is in one
+    m_hiddenRect = hidden;
+    m_collapseOnArrival = true;
+    if (!m_anim)
+        collapse();
+}
+
+// What stays on screen of the hidden rectangle: the k columns (rows) inside a left (top) edge, the k + 1
+// columns inside a right one. With nothing to show, one line just beyond the edge.
+QRect EdgeDock::stripOf(const QRect& hidden) const
+{
+    const QRect avail = availFor(hidden);
+    const int k = revealPx();
+    switch (m_dockEdge) {
+    case Left:
+        return k > 0 ? QRect(avail.left(), hidden.top(), k, hidden.height())
+                     : QRect(avail.left() - 1, hidden.top(), 1, hidden.height());
+    case Top:
+        return k > 0 ? QRect(hidden.left(), avail.top(), hidden.width(), k)
+                     : QRect(hidden.left(), avail.top() - 1, hidden.width(), 1);
+    case Right:
+        return QRect(avail.right() - k, hidden.top(), k + 1, hidden.height());
+    default:
+        return hidden;
+    }
+}
+
+void EdgeDock::collapse()
+{
+    m_collapseOnArrival = false;
+    if (!m_host.setCollapsed || m_dockEdge == NotDocked || m_revealed)
+        return;
+    m_collapsed = true;
+    m_host.setCollapsed(true);
+    m_host.setGeometry(stripOf(m_hiddenRect));
+}
+
+// Back to its own size, still where it lies hidden: whatever moves it next starts from there.
+void EdgeDock::expand()
+{
+    m_collapseOnArrival = false;
+    if (!m_collapsed)
+        return;
+    m_collapsed = false;
+    // Its size before its limits: a window smaller than its minimum would be grown where it stands.
+    m_host.setGeometry(m_hiddenRect);
+    m_host.setCollapsed(false);
+}
+
+QSize EdgeDock::windowSize() const
+{
+    return m_collapsed ? m_hiddenRect.size() : m_host.geometry().size();
 }
 
 bool EdgeDock::summonDocked()
@@ -524,6 +585,7 @@ void EdgeDock::restorePinnedTopmost()
 
 void EdgeDock::undock(bool animateBack)
 {
+    expand();
     const bool wasDocked = m_dockEdge != NotDocked;
     m_revealed = false;
     m_summoned = false;
@@ -566,6 +628,7 @@ void EdgeDock::animateGeometry(const QRect& target)
 {
     m_anim.reset();
     m_frameTimer->stop();
+    expand();
     const QRect current = m_host.geometry();
     if (target == current) {
         m_host.setGeometry(target);
@@ -585,6 +648,8 @@ void EdgeDock::advanceAnimation()
         m_anim.reset();
         m_frameTimer->stop();
         m_host.setGeometry(to);
+        if (m_collapseOnArrival)
+            collapse();
         return;
     }
     static const QEasingCurve curve(QEasingCurve::OutQuart);

@@ -22,7 +22,9 @@ struct RawInputEvent;
 // tested without a real window, mouse or waiting. Screens are plain lists of available rectangles.
 //
 // Docking: a move that ends within 20 px of the left, top or right edge slides the window into that
-// edge, leaving snapRevealPx pixels visible, without a taskbar button. The window peeks out while the cursor
+// edge, leaving snapRevealPx pixels visible, without a taskbar button. Once it is in, a host that can
+// (Host::setCollapsed) shrinks the window to exactly that strip, which lies wholly on screen, so no window
+// manager moves it back into view; it gets its size back the moment it comes out again. The window peeks out while the cursor
 // touches the edge strip and hides again when the cursor leaves it; a configured mouse gesture summons it to
 // the cursor instead, and then it stays out. Without docking the same gestures pull the visible window to
 // the cursor.
@@ -54,6 +56,11 @@ public:
         std::function<bool()> isMinimized;
         std::function<void()> unminimize;
         std::function<void()> activate; // show, raise and activate
+        // Optional. Readies the window to be as small as the visible strip (on) or gives it back its own
+        // limits (off); the dock sets the geometry itself afterwards. Without it a hidden window keeps its
+        // size and lies mostly beyond the edge, which window managers that keep a client-moved window on
+        // screen undo.
+        std::function<void(bool)> setCollapsed;
     };
 
     static constexpr int kSnapDistance = 20;
@@ -77,6 +84,10 @@ public:
     bool isRevealed() const { return m_revealed; }
     bool isSummoned() const { return m_summoned; }
     bool taskbarButtonVisible() const { return m_taskbarVisible; }
+    // Shrunk to the strip it shows at its edge (see Host::setCollapsed).
+    bool isCollapsed() const { return m_collapsed; }
+    // The window's own size: while it is shrunk to its strip, the size it has when it comes out.
+    QSize windowSize() const;
 
     // The docking decision, when the user lets go of a window he moved.
     void moveFinished();
@@ -144,6 +155,11 @@ private:
     void storeButtons(bool middle, bool right);
     bool elapsedMoreThan(const HoldClock& c, qint64 ms) const;
     void restorePinnedTopmost();
+    // Slides into the edge at hidden (a rectangle mostly beyond it) and shrinks to the strip on arrival.
+    void hideTo(const QRect& hidden);
+    QRect stripOf(const QRect& hidden) const;
+    void collapse();
+    void expand();
     void evaluate(const ktr::platform::PointerSnapshot& ptr);
     void afterEvaluate();
     void evaluateRaw();
@@ -183,4 +199,7 @@ private:
     bool m_motionTrailing = false;
     QTimer* m_holdTimer = nullptr;
     std::optional<Animation> m_anim;
+    bool m_collapseOnArrival = false;
+    bool m_collapsed = false;
+    QRect m_hiddenRect; // where the window lies while hidden, at its own size
 };

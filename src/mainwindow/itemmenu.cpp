@@ -3,6 +3,7 @@
 #include "mainwindow/menustyle.h"
 #include "model/shortcutfile.h"
 #include "mainwindow/windowutil.h"
+#include "platform/icontheme.h"
 #include "platform/launcher.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -12,8 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMimeDatabase>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -196,15 +195,17 @@ bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder
         const QString absolute = info.absoluteFilePath();
         ShortcutInfo shortcut;
         shortcut.workingDir = info.absolutePath();
+        // Icons by the names every theme carries (text/plain's own "text-plain" is in few of them).
         if (ktr::platform::isNativeExecutable(absolute)) {
             shortcut.target = absolute;
+            shortcut.iconPath = QStringLiteral("application-x-executable");
         } else {
-            // A document or folder has no command of its own: the desktop's opener starts its application.
-            const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-            shortcut.target = opener.isEmpty() ? QStringLiteral("xdg-open") : opener;
+            // A document or folder has no command of its own: the desktop's opener starts its application,
+            // found on PATH when the entry is opened (where it lives here may not be where it lives then).
+            shortcut.target = QStringLiteral("xdg-open");
             shortcut.arguments = quotedArgument(absolute);
+            shortcut.iconPath = ktr::platform::standardIconName(absolute);
         }
-        shortcut.iconPath = QMimeDatabase().mimeTypeForFile(info).iconName();
         if (!writeShortcut(destination, shortcut)) {
             if (error)
                 *error = QStringLiteral("快捷方式写入失败（目标可能被占用）");

@@ -361,7 +361,8 @@ void MainWindow::loadSettings()
 bool MainWindow::saveSettings()
 {
     // Portrait is not remembered (the next start is landscape), so neither is its size.
-    const QSize remembered = m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : size();
+    const QSize own = m_dock ? m_dock->windowSize() : size(); // not the docked strip's
+    const QSize remembered = m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : own;
     return m_store.saveSettings(m_settings, remembered);
 }
 
@@ -635,7 +636,7 @@ void MainWindow::onUiButton(int ub)
 
 void MainWindow::switchTheme()
 {
-    m_store.toggleTheme(m_settings, size());
+    m_store.toggleTheme(m_settings, m_dock ? m_dock->windowSize() : size());
     applySettings();
 }
 

@@ -309,6 +309,8 @@ void MainWindow::layoutChildren()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    if (m_dock && m_dock->isCollapsed())
+        return; // shrunk to its docked strip for a while: nothing is laid out for that size
     layoutChildren();
     refreshScaledPixmaps();
     m_lock->fitTo(rect());

@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <memory>
 #include <utility>
 
 void MainWindow::setupWindowState()
@@ -50,6 +51,16 @@ void MainWindow::setupWindowState()
         show();
         raise();
         activateWindow();
+    };
+    // Hidden at its edge the window is only as large as the strip it shows; its children keep their places
+    // meanwhile (resizeEvent leaves them), so it comes back exactly as it went.
+    host.setCollapsed = [this, minimum = std::make_shared<QSize>()](bool on) {
+        if (on) {
+            *minimum = minimumSize();
+            setMinimumSize(1, 1);
+        } else {
+            setMinimumSize(*minimum);
+        }
     };
     m_dock = new EdgeDock(std::move(host), ktr::platform::PointerState::system(), ktr::platform::Clock::system(), this);
     m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));
@@ -346,9 +357,10 @@ void MainWindow::restoreWindow()
     if (QGuiApplication::primaryScreen() && m_dock) {
         refreshDockScreens();
         const QRect avail = m_dock->availableGeometry();
-        // Ends a running dock animation where the window is, so it can't carry the window off again.
-        m_dock->animateGeometry(geometry());
+        // Out of the edge at its own size, and a running dock animation ended where the window is, so it
+        // can't carry the window off again.
         m_dock->undock();
+        m_dock->animateGeometry(geometry());
         QRect r = geometry();
         r.moveCenter(avail.center());
         setGeometry(r);

@@ -58,10 +58,11 @@ LaunchCommand launchCommandFor(const QString& target, const QString& workDir, co
     const QFileInfo info(target);
     const QStringList extra = QProcess::splitCommand(args);
     if (info.isFile() && info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0) {
-        ShortcutInfo entry;
-        if (readShortcut(target, &entry) && !entry.target.isEmpty()) {
-            return program(entry.target, QProcess::splitCommand(entry.arguments) + extra,
-                           workDir.isEmpty() ? entry.workingDir : workDir, runAsAdmin || entry.runAsAdmin);
+        // %c names the entry as the panel shows it, in the panel's language.
+        DesktopEntryLaunch entry;
+        if (desktopEntryLaunch(target, desktopEntryLocale(), &entry)) {
+            return program(entry.program, entry.arguments + extra, workDir.isEmpty() ? entry.workingDir : workDir,
+                           runAsAdmin || entry.runAsAdmin);
         }
         return open(QUrl::fromLocalFile(target));
     }

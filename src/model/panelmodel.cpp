@@ -89,8 +89,7 @@ QString nameForDroppedPath(const QFileInfo& info)
         return info.fileName();
     // A desktop entry is shown by the name it gives itself, in the user's language, as launchers show it.
     if (info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0) {
-        const QString name =
-            desktopEntryName(info.filePath(), Lang::language() == 0 ? QStringLiteral("zh_CN") : QStringLiteral("en_US"));
+        const QString name = desktopEntryName(info.filePath(), desktopEntryLocale());
         if (!name.isEmpty())
             return name;
     }

@@ -265,7 +265,16 @@ QString joinArguments(const QStringList& args)
 
 namespace {
 
-QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut);
+// What the field codes that describe the entry itself stand for when it is launched.
+struct EntryFields
+{
+    QString icon;     // %i: "--icon" and this, as two arguments; nothing when empty
+    QString name;     // %c
+    QString location; // %k
+};
+
+QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut,
+                          const EntryFields* fields = nullptr);
 QString execString(const QStringList& arguments, bool withFieldCodes);
 
 } // namespace
@@ -292,7 +301,8 @@ QString commandLineFromExecQuoted(const QString& text)
 
 namespace {
 
-QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut)
+QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::pair<qsizetype, QString>>* codesOut,
+                          const EntryFields* fields)
 {
     static const QString fieldCodes = QStringLiteral("fFuUdDnNickvm");
     QStringList out;
@@ -300,17 +310,20 @@ QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::p
     QString codes; // the field codes of the current argument, as written
     bool started = false; // an argument has begun (possibly empty, as "")
     bool hadText = false; // it holds more than field codes
+    bool icon = false;    // it holds %i
     enum class Quote { None, Double, Single } quote = Quote::None;
 
     auto flush = [&] {
-        // An argument that was nothing but field codes goes away with them.
+        // An argument that was nothing but field codes goes away with them; %i standing alone becomes two.
         if (started && hadText)
             out += cur;
+        else if (started && icon && fields && !fields->icon.isEmpty())
+            out << QStringLiteral("--icon") << fields->icon;
         else if (started && codesOut && !codes.isEmpty())
             codesOut->append({out.size(), codes});
         cur.clear();
         codes.clear();
-        started = hadText = false;
+        started = hadText = icon = false;
     };
 
     for (qsizetype i = 0; i < exec.size(); ++i) {
@@ -326,6 +339,16 @@ QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::p
                 codes += c;
                 codes += next;
                 ++i;
+                // The entry's own name and file are text within their argument; %i only counts alone.
+                const QString* value = !fields            ? nullptr
+                                       : next == u'c' ? &fields->name
+                                       : next == u'k' ? &fields->location
+                                                      : nullptr;
+                if (value && !value->isEmpty()) {
+                    cur += *value;
+                    hadText = true;
+                }
+                icon = icon || (fields && next == u'i');
             } else {
                 cur += c;
                 hadText = true;
@@ -425,6 +448,43 @@ bool readShortcut(const QString& path, ShortcutInfo* info, QString* error)
         info->workingDir = unescapeValue(raw);
     if (f.find("Icon", &raw) >= 0)
         info->iconPath = unescapeValue(raw);
+    return true;
+}
+
+QString desktopEntryLocale()
+{
+    return Lang::language() == 0 ? QStringLiteral("zh_CN") : QStringLiteral("en_US");
+}
+
+bool desktopEntryLaunch(const QString& path, const QString& locale, DesktopEntryLaunch* launch)
+{
+    QByteArray data;
+    if (ktr::readFileCapped(path, kMaxDesktopFileSize, &data) != ktr::ReadStatus::Ok)
+        return false;
+    const EntryFile f = EntryFile::parse(data);
+    QByteArray raw;
+    if (f.groupStart < 0 || f.find("Exec", &raw) < 0)
+        return false;
+    EntryFields fields;
+    QByteArray icon;
+    if (f.find("Icon", &icon) >= 0)
+        fields.icon = unescapeValue(icon).trimmed();
+    fields.name = desktopEntryName(path, locale);
+    fields.location = QFileInfo(path).absoluteFilePath();
+    const ExecParts p = splitExec(execArguments(unescapeValue(raw), true, nullptr, &fields));
+    if (p.program.isEmpty())
+        return false;
+    if (launch) {
+        *launch = DesktopEntryLaunch();
+        launch->program = p.envPrefix.isEmpty() ? p.program : p.envPrefix.first();
+        launch->arguments = p.envPrefix.mid(1);
+        if (!p.envPrefix.isEmpty())
+            launch->arguments += p.program;
+        launch->arguments += p.arguments;
+        launch->runAsAdmin = p.admin;
+        if (f.find("Path", &raw) >= 0)
+            launch->workingDir = unescapeValue(raw);
+    }
     return true;
 }
 

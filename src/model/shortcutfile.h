@@ -43,7 +43,24 @@ QString desktopExecString(const QStringList& arguments);
 QString execQuotedArguments(const QString& commandLine);
 QString commandLineFromExecQuoted(const QString& text);
 
+// What opening a desktop entry without files or URLs runs: its Exec line split as desktopExecArguments does,
+// with the codes that describe the entry itself expanded: %i to "--icon" and the entry's Icon as two
+// arguments (nothing when Icon is unset), %c to its name for locale (desktopEntryName), %k to the entry
+// file's path. The file and URL codes go away, %% is %. A leading pkexec becomes runAsAdmin; an
+// "env NAME=value" prefix stays part of the command. False when the file can't be read or runs nothing.
+struct DesktopEntryLaunch
+{
+    QString program;
+    QStringList arguments;
+    QString workingDir; // Path=
+    bool runAsAdmin = false;
+};
+bool desktopEntryLaunch(const QString& path, const QString& locale, DesktopEntryLaunch* launch);
+
 // The name a desktop entry gives itself, as launchers show it: Name[lang_COUNTRY], then Name[lang], then Name of
 // its [Desktop Entry] group, for a locale such as "zh_CN" (an encoding or modifier is ignored). Empty when the
 // file can't be read or names nothing.
 QString desktopEntryName(const QString& path, const QString& locale);
+
+// The locale desktop entries are named in: the panel's language ("zh_CN" or "en_US").
+QString desktopEntryLocale();

@@ -658,6 +658,74 @@ QStringList mimeIconNames(const QString& path)
     return names;
 }
 
+bool isStandardIconName(const QString& name)
+{
+    static const QSet<QString> names = [] {
+        const char* const list[] = {
+            // Applications
+            "accessories-calculator", "accessories-character-map", "accessories-dictionary",
+            "accessories-text-editor", "help-browser", "multimedia-volume-control",
+            "preferences-desktop-accessibility", "preferences-desktop-font", "preferences-desktop-keyboard",
+            "preferences-desktop-locale", "preferences-desktop-multimedia", "preferences-desktop-screensaver",
+            "preferences-desktop-theme", "preferences-desktop-wallpaper", "system-file-manager",
+            "system-software-install", "system-software-update", "utilities-system-monitor", "utilities-terminal",
+            // Categories
+            "applications-accessories", "applications-development", "applications-engineering",
+            "applications-games", "applications-graphics", "applications-internet", "applications-multimedia",
+            "applications-office", "applications-other", "applications-science", "applications-system",
+            "applications-utilities", "preferences-desktop", "preferences-desktop-peripherals",
+            "preferences-desktop-personal", "preferences-other", "preferences-system", "preferences-system-network",
+            "system-help",
+            // Devices
+            "audio-card", "audio-input-microphone", "battery", "camera-photo", "camera-video", "camera-web",
+            "computer", "drive-harddisk", "drive-optical", "drive-removable-media", "input-gaming",
+            "input-keyboard", "input-mouse", "input-tablet", "media-flash", "media-floppy", "media-optical",
+            "media-tape", "modem", "multimedia-player", "network-wired", "network-wireless", "pda", "phone",
+            "printer", "scanner", "video-display",
+            // MIME types
+            "application-x-executable", "audio-x-generic", "font-x-generic", "image-x-generic",
+            "package-x-generic", "text-html", "text-x-generic", "text-x-generic-template", "text-x-script",
+            "video-x-generic", "x-office-address-book", "x-office-calendar", "x-office-document",
+            "x-office-drawing", "x-office-presentation", "x-office-spreadsheet",
+            // Places
+            "folder", "folder-remote", "network-server", "network-workgroup", "start-here", "user-bookmarks",
+            "user-desktop", "user-home", "user-trash",
+            // Status of places
+            "folder-drag-accept", "folder-open", "folder-visiting", "user-trash-full",
+        };
+        QSet<QString> set;
+        for (const char* n : list)
+            set.insert(QString::fromLatin1(n));
+        return set;
+    }();
+    return names.contains(name);
+}
+
+QStringList iconNameFallbacks(const QString& name)
+{
+    QStringList out;
+    if (name.isEmpty())
+        return out;
+    out << name;
+    QString shorter = name;
+    for (qsizetype dash = shorter.lastIndexOf(QLatin1Char('-')); dash > 0; dash = shorter.lastIndexOf(QLatin1Char('-'))) {
+        shorter.truncate(dash);
+        if (isStandardIconName(shorter))
+            out << shorter;
+    }
+    return out;
+}
+
+QString standardIconName(const QString& path)
+{
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("folder");
+    for (const QString& name : mimeIconNames(path))
+        if (isStandardIconName(name))
+            return name;
+    return QStringLiteral("text-x-generic");
+}
+
 QString desktopEntryIcon(const QString& desktopFile)
 {
     const IniGroups ini = parseIni(readCapped(desktopFile, kMaxDesktopFileBytes));

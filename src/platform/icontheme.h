@@ -40,6 +40,20 @@ QImage renderIconFile(const QString& file, int size);
 // file, so a FIFO or device can't block the caller.
 QStringList mimeIconNames(const QString& path);
 
+// True for a name the freedesktop icon naming specification lists, in the contexts the panel names icons of:
+// applications, categories, devices, MIME types, places and the status icons of places.
+bool isStandardIconName(const QString& name);
+
+// The names to look `name` up by, most specific first: the name itself, then each shorter form (a trailing
+// "-part" dropped) that is a standard name: "folder-documents" then "folder", "user-trash-full" then
+// "user-trash". A theme without the specific icon still shows the generic one.
+QStringList iconNameFallbacks(const QString& name);
+
+// The standard icon name for a file, for entries the program writes: "folder" for a folder, else the first
+// standard name among its MIME type's names (mimeIconNames: "text-x-generic" for text/plain), else
+// "text-x-generic".
+QString standardIconName(const QString& path);
+
 // The Icon= value of the [Desktop Entry] group of a .desktop file (read with a size cap); empty when absent.
 QString desktopEntryIcon(const QString& desktopFile);
 

@@ -6,6 +6,7 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 using ktr::test::IconFixture;
@@ -138,7 +139,9 @@ private Q_SLOTS:
         QTest::newRow("launcher without icon") << files + "/noicon.desktop" << QSize(40, 40) << QColor(Qt::darkMagenta);
         QTest::newRow("recycle bin") << kTrash << QSize(192, 192) << QColor(Qt::gray);
         QTest::newRow("recycle bin, any case") << kTrash.toLower() << QSize(192, 192) << QColor(Qt::gray);
-        QTest::newRow("shell folder without theme icon") << kComputer << QSize() << QColor();
+        QTest::newRow("svg picture shows itself") << files + "/own.svg" << QSize(192, 96) << QColor(Qt::darkGreen);
+        QTest::newRow("shell folder without theme icon or picture")
+            << "::{5399E694-6CE5-4D6C-8FCE-1D8870FDCBA0}" << QSize() << QColor();
         QTest::newRow("unknown clsid") << "::{00000000-0000-0000-0000-000000000000}" << QSize() << QColor();
         QTest::newRow("missing file") << files + "/gone.txt" << QSize() << QColor();
         QTest::newRow("empty") << QString() << QSize() << QColor();
@@ -240,6 +243,50 @@ private Q_SLOTS:
         ktr::platform::IconThemes::configure(fx.themes());
         QCOMPARE(img.size(), QSize(48, 48));
         QCOMPARE(img.pixelColor(24, 24), QColor(Qt::red));
+    }
+
+    // With nothing but hicolor (as a bare install has it) the shell places still show an icon: the theme's
+    // under the place's name or a generic name it falls back to, else the panel's own picture.
+    void shellFoldersWithOnlyHicolor_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QColor>("centre");
+        QTest::newRow("此电脑 / Computer: own picture") << kComputer << QColor(0x63, 0xb3, 0xed);
+        QTest::newRow("回收站 / Trash: own picture") << kTrash << QColor(0x71, 0x80, 0x96);
+        QTest::newRow("网络 / Network: own picture")
+            << "::{208D2C60-3AEA-1069-A2D7-08002B30309D}" << QColor(0x38, 0xa1, 0x69);
+        QTest::newRow("网络 / Network, later CLSID: own picture")
+            << "::{F02C1A0D-BE21-4350-88B0-7367FC96EF3C}" << QColor(0x38, 0xa1, 0x69);
+        QTest::newRow("打印机 / Printers: own picture")
+            << "::{2227A280-3AEA-1069-A2DE-08002B30309D}" << QColor(0x4a, 0x55, 0x68);
+        QTest::newRow("网络连接: the theme's generic preferences-system")
+            << "::{7007ACC7-3202-11D1-AAD2-00805FC1270E}" << QColor(Qt::magenta);
+        QTest::newRow("文档: the theme's generic folder")
+            << "::{A8CDFF1C-4878-43BE-B5FD-F8091C1C60D0}" << QColor(Qt::cyan);
+    }
+    void shellFoldersWithOnlyHicolor()
+    {
+        QFETCH(QString, path);
+        QFETCH(QColor, centre);
+        const QString root = ktr::test::freshDir("hicolor-only");
+        QVERIFY(ktr::test::writeFile(root + "/hicolor/index.theme",
+                                     "[Icon Theme]\nName=Hicolor\nDirectories=256x256/categories,256x256/places\n\n"
+                                     "[256x256/categories]\nSize=256\nType=Fixed\n\n"
+                                     "[256x256/places]\nSize=256\nType=Fixed\n"));
+        QDir().mkpath(root + "/hicolor/256x256/categories");
+        QDir().mkpath(root + "/hicolor/256x256/places");
+        QVERIFY(IconFixture::square(256, Qt::magenta, 8).save(root + "/hicolor/256x256/categories/preferences-system.png"));
+        QVERIFY(IconFixture::square(256, Qt::cyan, 8).save(root + "/hicolor/256x256/places/folder.png"));
+        ktr::platform::IconThemes::configure({{root}, QString(), {}});
+        const auto back = qScopeGuard([this] { ktr::platform::IconThemes::configure(fx.themes()); });
+
+        const QImage img = shellFolderImage(path);
+        QVERIFY(!img.isNull());
+        const QImage shown = loadIconImage(path);
+        QVERIFY(!shown.isNull());
+        QVERIFY(shown.width() <= 192 && shown.height() <= 192);
+        QVERIFY(shown.width() >= 160 || shown.height() >= 160); // drawn for the panel's size, not a small one
+        QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), centre);
     }
 
     // A named pipe with an image suffix is not read (opening it would wait for a writer forever, holding a

@@ -36,7 +36,10 @@ struct Rig
     int unminimized = 0;
     std::unique_ptr<EdgeDock> dock;
 
-    Rig(bool edgeSnap = true, int revealPx = 4, int method = 0, QList<QRect> screens = {kAvail})
+    QList<bool> collapseCalls; // a host that can shrink to its strip (only when constructed so)
+
+    Rig(bool edgeSnap = true, int revealPx = 4, int method = 0, QList<QRect> screens = {kAvail},
+        bool collapsible = false)
     {
         EdgeDock::Host h;
         h.geometry = [this] { return geo; };
@@ -52,6 +55,8 @@ struct Rig
             ++unminimized;
         };
         h.activate = [this] { ++activations; };
+        if (collapsible)
+            h.setCollapsed = [this](bool on) { collapseCalls << on; };
         dock = std::make_unique<EdgeDock>(h, &pointer, &clock);
         dock->setSettings(edgeSnap, revealPx, method);
         dock->setScreens(screens);
@@ -127,6 +132,64 @@ private Q_SLOTS:
         QCOMPARE(rig.dock->pollInterval(), edge ? EdgeDock::kDockedPollMs : EdgeDock::kIdlePollMs);
         if (edge)
             QCOMPARE(rig.dock->dockRect(), window);
+    }
+
+    // A window manager may keep a window that moves itself mostly off screen partly in view: once in its
+    // edge the window is shrunk to exactly the strip the setting leaves, which lies wholly on screen, and it
+    // gets its size back before it comes out.
+    void collapsesToItsStrip_data()
+    {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("revealPx");
+        QTest::addColumn<QRect>("strip");
+        QTest::newRow("left, 1 px") << 1 << 1 << QRect(0, 300, 1, 600);
+        QTest::newRow("left, 4 px") << 1 << 4 << QRect(0, 300, 4, 600);
+        QTest::newRow("left, 24 px") << 1 << 24 << QRect(0, 300, 24, 600);
+        QTest::newRow("left, 0 px: a line beyond the edge") << 1 << 0 << QRect(-1, 300, 1, 600);
+        QTest::newRow("top, 1 px") << 2 << 1 << QRect(500, 0, 400, 1);
+        QTest::newRow("top, 0 px: a line beyond the edge") << 2 << 0 << QRect(500, -1, 400, 1);
+        QTest::newRow("right, 1 px: two columns") << 3 << 1 << QRect(1918, 300, 2, 600);
+        QTest::newRow("right, 0 px: one column") << 3 << 0 << QRect(1919, 300, 1, 600);
+    }
+    void collapsesToItsStrip()
+    {
+        QFETCH(int, edge);
+        QFETCH(int, revealPx);
+        QFETCH(QRect, strip);
+        Rig rig(true, revealPx, 0, {kAvail}, true);
+        rig.dockAt(dockRectFor(edge));
+        QCOMPARE(rig.geo, strip);
+        QVERIFY(rig.dock->isCollapsed());
+        QCOMPARE(rig.collapseCalls, QList<bool>{true});
+        QCOMPARE(rig.dock->windowSize(), QSize(400, 600));
+        QCOMPARE(rig.dock->dockEdge(), edge); // the strip itself is not a move away from the edge
+        rig.poll(kFar);
+        QCOMPARE(rig.dock->dockEdge(), edge);
+
+        // Into the strip: its own size first, then out flush with the edge.
+        rig.poll(strip.center());
+        QCOMPARE(rig.collapseCalls, (QList<bool>{true, false}));
+        QCOMPARE(rig.geo.size(), QSize(400, 600));
+        rig.finish();
+        QCOMPARE(rig.geo.size(), QSize(400, 600));
+        QVERIFY(!rig.dock->isCollapsed());
+        QVERIFY(rig.dock->isRevealed());
+        const QPoint flushCorner = edge == EdgeDock::Right ? rig.geo.topRight() : rig.geo.topLeft();
+        QCOMPARE(edge == EdgeDock::Top ? flushCorner.y() : flushCorner.x(),
+                 edge == EdgeDock::Top ? kAvail.top() : edge == EdgeDock::Left ? kAvail.left() : kAvail.right());
+
+        // Away from it: back into the edge and down to the strip once there, not before.
+        rig.poll(kFar);
+        QVERIFY(!rig.dock->isCollapsed());
+        rig.finish();
+        QCOMPARE(rig.geo, strip);
+        QCOMPARE(rig.collapseCalls, (QList<bool>{true, false, true}));
+
+        // Undocked from the strip (docking switched off): its own size at its own place.
+        rig.dock->undock(true);
+        QVERIFY(!rig.dock->isCollapsed());
+        rig.finish();
+        QCOMPARE(rig.geo, dockRectFor(edge));
     }
 
     void noDockingWhenSwitchedOff()

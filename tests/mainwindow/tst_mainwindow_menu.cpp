@@ -12,6 +12,7 @@
 #include "panel/titlebaractions.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
+#include "desktopvalidate.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -356,14 +357,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QStringList>("exec"); // the arguments of the new entry's Exec line
-        QTest::newRow("document") << "my \"doc\" file.txt" << QStringList{"xdg-open", "@"};
-        QTest::newRow("folder") << "folder" << QStringList{"xdg-open", "@"};
-        QTest::newRow("program") << "tool.sh" << QStringList{"@"};
+        QTest::addColumn<QString>("icon");     // by the icon naming specification's names
+        // The opener by name: where xdg-open lives now is not where it lives when the entry is opened.
+        QTest::newRow("document") << "my \"doc\" file.txt" << QStringList{"xdg-open", "@"} << "text-x-generic";
+        QTest::newRow("picture") << "photo.png" << QStringList{"xdg-open", "@"} << "image-x-generic";
+        QTest::newRow("folder") << "folder" << QStringList{"xdg-open", "@"} << "folder";
+        QTest::newRow("program") << "tool.sh" << QStringList{"@"} << "application-x-executable";
     }
     void desktopShortcut()
     {
         QFETCH(QString, target);
         QFETCH(QStringList, exec);
+        QFETCH(QString, icon);
         const QString path = file(target);
         if (!QFileInfo::exists(path))
             QVERIFY(ktr::test::writeFile(path, "x"));
@@ -385,13 +390,13 @@ private Q_SLOTS:
         ShortcutInfo info;
         QVERIFY(readShortcut(created, &info));
         QStringList argv = QStringList{info.target} + QProcess::splitCommand(info.arguments);
-        if (!argv.isEmpty())
-            argv[0] = argv[0] == m_program ? QStringLiteral("@") : QFileInfo(argv[0]).fileName();
         for (QString& a : argv)
             if (a == path)
                 a = QStringLiteral("@");
         QCOMPARE(argv, exec);
+        QCOMPARE(info.iconPath, icon);
         QCOMPARE(info.workingDir, m_files);
+        QCOMPARE(ktr::test::desktopEntryProblems(created), QString());
         QCOMPARE(ktr::test::readFile(desktop + "/" + base + ".desktop"), QByteArray("taken"));
     }
 

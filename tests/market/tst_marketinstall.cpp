@@ -8,6 +8,7 @@
 #include "model/shortcutfile.h"
 #include "platform/launcher.h"
 #include "platform/ziparchive.h"
+#include "desktopvalidate.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -545,6 +546,7 @@ private Q_SLOTS:
         for (const QString& l : lines)
             QVERIFY2(!l.startsWith("Exec=rm"), qPrintable(l));
         QCOMPARE(lines.filter(QRegularExpression("^Name=")).size(), 1);
+        QCOMPARE(ktr::test::desktopEntryProblems(path), QString());
     }
 
     void desktopEntryKeepsForeignFile()

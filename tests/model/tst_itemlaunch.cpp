@@ -1,4 +1,5 @@
 #include "model/itemlaunch.h"
+#include "ui/lang.h"
 #include "platform/launcher.h"
 #include "testenv.h"
 
@@ -56,7 +57,18 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(m_dir + "/admin.desktop",
                                      "[Desktop Entry]\nType=Application\nName=Adm\nExec=pkexec /usr/bin/tool -v\n"));
         QVERIFY(ktr::test::writeFile(m_dir + "/link.desktop", "[Desktop Entry]\nType=Link\nURL=https://example.org\n"));
+        // The codes that describe the entry itself: %i, %c, %k.
+        QVERIFY(ktr::test::writeFile(m_dir + "/viewer.desktop",
+                                     "[Desktop Entry]\nType=Application\nName=Viewer\nName[zh_CN]=\xE7\x9C\x8B\xE5\x9B\xBE\n"
+                                     "Icon=image-x-generic\nExec=viewer %i --title=%c --from %k %F\n"));
+        QVERIFY(ktr::test::writeFile(m_dir + "/noicon.desktop",
+                                     "[Desktop Entry]\nType=Application\nName=Bare\nExec=bare %i \"%c\" 100%% %u\n"));
+        QVERIFY(ktr::test::writeFile(m_dir + "/env.desktop",
+                                     "[Desktop Entry]\nType=Application\nName=Env\nIcon=/opt/e.png\n"
+                                     "Exec=pkexec env LANG=C tool %i --entry=%k\n"));
     }
+
+    void init() { Lang::setLanguage(0); }
 
     void commandFor_data()
     {
@@ -99,6 +111,17 @@ private Q_SLOTS:
                                                             << program("pkexec", {"/usr/bin/tool", "-v"}, QString());
         QTest::newRow("desktop link") << d + "/link.desktop" << QString() << QString() << false
                                       << open(QUrl::fromLocalFile(d + "/link.desktop"));
+        QTest::newRow("entry codes %i %c %k, file list dropped")
+            << d + "/viewer.desktop" << QString() << "a.png" << false
+            << program("viewer",
+                       {"--icon", "image-x-generic", QString::fromUtf8("--title=\xE7\x9C\x8B\xE5\x9B\xBE"), "--from", d + "/viewer.desktop", "a.png"},
+                       QString());
+        QTest::newRow("no Icon: %i gives nothing, %c quoted, %% kept")
+            << d + "/noicon.desktop" << QString() << QString() << false << program("bare", {"Bare", "100%"}, QString());
+        QTest::newRow("elevated env entry keeps env, icon path")
+            << d + "/env.desktop" << QString() << QString() << false
+            << program("pkexec", {"env", "LANG=C", "tool", "--icon", "/opt/e.png", "--entry=" + d + "/env.desktop"},
+                       QString());
     }
     void commandFor()
     {
@@ -113,6 +136,23 @@ private Q_SLOTS:
         QCOMPARE(got.arguments, expected.arguments);
         QCOMPARE(got.workDir, expected.workDir);
         QCOMPARE(got.url, expected.url);
+    }
+
+    // %c is the entry's name as the panel shows it: in the panel's language.
+    void entryNameFollowsLanguage_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("zh") << 0 << QString::fromUtf8("--title=\xE7\x9C\x8B\xE5\x9B\xBE");
+        QTest::newRow("en") << 1 << QStringLiteral("--title=Viewer");
+    }
+    void entryNameFollowsLanguage()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, title);
+        Lang::setLanguage(language);
+        const LaunchCommand got = launchCommandFor(m_dir + "/viewer.desktop", QString(), QString(), false);
+        QCOMPARE(got.arguments.value(2), title);
     }
 };
 

@@ -1,6 +1,7 @@
 // The XDG autostart entry: where it goes, how the program path is quoted, removal, and a folder that
 // can't be created.
 #include "platform/autostart.h"
+#include "desktopvalidate.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -59,6 +60,7 @@ private Q_SLOTS:
         QCOMPARE(lines.first(), QStringLiteral("[Desktop Entry]"));
         QVERIFY(lines.contains(QStringLiteral("Type=Application")));
         QCOMPARE(lines.filter(QStringLiteral("Exec=")), QStringList{exec});
+        QCOMPARE(ktr::test::desktopEntryProblems(autostartFilePath()), QString());
     }
 
     void offRemovesTheEntry()

@@ -206,6 +206,55 @@ private Q_SLOTS:
             QCOMPARE(names.mid(0, 2).join(','), expected);
     }
 
+    // Entries the program writes name their icons as the icon naming specification does: a theme like
+    // Adwaita has "text-x-generic" but no "text-plain".
+    void standardNames_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("text") << "notes.txt" << "text-x-generic";
+        QTest::newRow("picture") << "photo.png" << "image-x-generic";
+        QTest::newRow("web page") << "page.html" << "text-html";
+        QTest::newRow("shell script") << "run.sh" << "text-x-script";
+        QTest::newRow("pdf") << "paper.pdf" << "x-office-document";
+        QTest::newRow("unknown data") << "blob.ktr-unknown" << "text-x-generic";
+        QTest::newRow("folder") << "" << "folder";
+    }
+    void standardNames()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, expected);
+        const QString dir = ktr::test::freshDir("named");
+        QString path = dir;
+        if (!file.isEmpty()) {
+            path += '/' + file;
+            QVERIFY(ktr::test::writeFile(path, QByteArrayLiteral("\x89\x01\x02 no known kind")));
+        }
+        const QString name = ktr::platform::standardIconName(path);
+        QCOMPARE(name, expected);
+        QVERIFY(ktr::platform::isStandardIconName(name));
+    }
+
+    // A name a theme lacks falls back to the standard names it specialises, never to one outside the list.
+    void fallbacks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("user folder") << "folder-documents" << QStringList{"folder-documents", "folder"};
+        QTest::newRow("status of a place") << "user-trash-full" << QStringList{"user-trash-full", "user-trash"};
+        QTest::newRow("two levels") << "preferences-system-network"
+                                    << QStringList{"preferences-system-network", "preferences-system"};
+        QTest::newRow("prefix not a standard name") << "network-workgroup" << QStringList{"network-workgroup"};
+        QTest::newRow("one word") << "computer" << QStringList{"computer"};
+        QTest::newRow("empty") << "" << QStringList{};
+    }
+    void fallbacks()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, expected);
+        QCOMPARE(ktr::platform::iconNameFallbacks(name), expected);
+    }
+
     void desktopEntryIcon()
     {
         const QString path = ktr::test::freshDir("desk") + "/app.desktop";

@@ -1,9 +1,11 @@
+#include "platform/icontheme.h"
 #include "platform/shellfolders.h"
 #include "testenv.h"
 
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace ktr::platform;
@@ -26,6 +28,9 @@ private Q_SLOTS:
             seen.insert(name);
             QVERIFY(f.nameKey && *f.nameKey);
             QVERIFY(f.iconName && *f.iconName);
+            // Named so that every theme has it or a generic name it falls back to.
+            const QStringList names = ktr::platform::iconNameFallbacks(QString::fromLatin1(f.iconName));
+            QVERIFY2(std::any_of(names.cbegin(), names.cend(), ktr::platform::isStandardIconName), f.iconName);
             QCOMPARE(findShellFolder(name), &f);
         }
     }
