@@ -195,7 +195,9 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
     }
     std::stable_sort(out.madeFolders.begin(), out.madeFolders.end(),
                      [](const QString& a, const QString& b) { return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/')); });
-    if (!isProtectedFolder(folder))
+    // An installed program's folder (bin/ of the prefix) is ours to remove only when the install made it: an
+    // empty bin/ the user had before stays.
+    if (!isProtectedFolder(folder) && out.madeFolders.contains(folder))
         out.folder = folder;
     return out;
 }

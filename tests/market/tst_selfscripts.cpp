@@ -45,7 +45,8 @@ const QStringList kMadeFolders = {"share/icons/hicolor/128x128/apps", "share/ico
                                   "share/icons/hicolor", "share/icons", "share/applications", "share",
                                   "libexec/kestrune", "libexec", "lib/kestrune", "lib", "bin"};
 
-QByteArray marker(const QString& prefix)
+// binMade false: the prefix had its bin/ before the install, so the marker does not list it as made.
+QByteArray marker(const QString& prefix, bool binMade = true)
 {
     QString text = QStringLiteral("KestrunePanel 1.0.0\nprefix=%1\n%1/bin/kestrune-panel\n"
                                   "%1/share/applications/kestrune-panel.desktop\n"
@@ -57,7 +58,7 @@ QByteArray marker(const QString& prefix)
                             QLatin1String(ktr::platform::kVideoEncoderFileName));
     // Listed in a shuffled order; folders outside the prefix, above it, or holding none of our files never
     // count.
-    for (const char* d : {"share", "bin", "libexec/kestrune", "share/icons/hicolor/128x128/apps", "lib",
+    for (const char* d : {"share", binMade ? "bin" : "var/other", "libexec/kestrune", "share/icons/hicolor/128x128/apps", "lib",
                              "share/icons/hicolor", "lib/kestrune", "share/applications", "libexec",
                              "share/icons/hicolor/128x128", "share/icons", "var/other", "../", "lib/../.."})
         text += QStringLiteral("dir=%1/%2\n").arg(prefix, QString::fromUtf8(d));
@@ -67,13 +68,13 @@ QByteArray marker(const QString& prefix)
 
 // An installed tree below root: bin/ with the executable and the marker, the helpers in lib/ and libexec/,
 // the desktop entry, the icon.
-QString makeInstall(const QString& root)
+QString makeInstall(const QString& root, bool binMade = true)
 {
     const QString prefix = root + QStringLiteral("/prefix ") + kAwkward;
     writeFile(prefix + "/bin/kestrune-panel", "#!/bin/sh\n");
     writeFile(prefix + "/lib/kestrune/" + ktr::platform::kVideoModuleFileName, "module");
     writeFile(prefix + "/libexec/kestrune/" + ktr::platform::kVideoEncoderFileName, "encoder");
-    writeFile(prefix + "/bin/" + ktr::platform::kInstallMarkerName, marker(prefix));
+    writeFile(prefix + "/bin/" + ktr::platform::kInstallMarkerName, marker(prefix, binMade));
     writeFile(prefix + "/share/applications/kestrune-panel.desktop", "[Desktop Entry]\n");
     writeFile(prefix + "/share/icons/hicolor/128x128/apps/kestrune-panel.png", "png");
     QDir().mkpath(prefix + "/var/other");
@@ -200,6 +201,10 @@ private Q_SLOTS:
         QVERIFY(!loose.installed);
         QCOMPARE(loose.files, QStringList{QDir::homePath() + "/Downloads/kestrune-panel"});
         QVERIFY(loose.folder.isEmpty());
+
+        // A bin/ the prefix had before the install is not the program's folder to remove.
+        const QByteArray intoTheirs = marker(prefix, false);
+        QVERIFY(programFiles(prefix + "/bin/kestrune-panel", &intoTheirs).folder.isEmpty());
     }
 
     // Each generated script run for real in a sandbox; the pause is dropped and the panel's pid is one of
@@ -209,21 +214,24 @@ private Q_SLOTS:
         QTest::addColumn<bool>("installed");
         QTest::addColumn<bool>("userFileBesideProgram");
         QTest::addColumn<bool>("full");
-        QTest::newRow("installed, keep data") << true << false << false;
-        QTest::newRow("installed, full") << true << false << true;
-        QTest::newRow("installed, a user file in bin") << true << true << true;
-        QTest::newRow("loose copy among the user's files") << false << true << false;
+        QTest::addColumn<bool>("binMade");
+        QTest::newRow("installed, keep data") << true << false << false << true;
+        QTest::newRow("installed, full") << true << false << true << true;
+        QTest::newRow("installed, a user file in bin") << true << true << true << true;
+        QTest::newRow("installed into a bin/ that was there") << true << false << true << false;
+        QTest::newRow("loose copy among the user's files") << false << true << false << true;
     }
     void uninstallRemovesExactlyOurFiles()
     {
         QFETCH(bool, installed);
         QFETCH(bool, userFileBesideProgram);
         QFETCH(bool, full);
+        QFETCH(bool, binMade);
         const QString root = freshDir("uninstall");
         QString exe;
         QString prefix;
         if (installed) {
-            prefix = makeInstall(root);
+            prefix = makeInstall(root, binMade);
             exe = prefix + "/bin/kestrune-panel";
         } else {
             exe = root + "/Downloads " + kAwkward + "/kestrune-panel";
@@ -259,11 +267,13 @@ private Q_SLOTS:
         }
         if (userFileBesideProgram)
             QCOMPARE(entries(programDir), QStringList{"holiday 照片.jpg"});
-        else
+        else if (binMade)
             QVERIFY(!QFileInfo::exists(programDir));
+        else
+            QVERIFY(QFileInfo(programDir).isDir() && entries(programDir).isEmpty());
         // The prefix is left as it was before the install: only what was there already (var/other) stays.
         if (installed)
-            QCOMPARE(entries(prefix), userFileBesideProgram ? QStringList({"bin", "var"}) : QStringList{"var"});
+            QCOMPARE(entries(prefix), userFileBesideProgram || !binMade ? QStringList({"bin", "var"}) : QStringList{"var"});
         QVERIFY(QFileInfo::exists("/etc/passwd")); // a listed file outside the prefix is never touched
     }
 
