@@ -54,7 +54,7 @@ private Q_SLOTS:
         QFETCH(int, wakes);
         QFETCH(int, asks);
         QFETCH(bool, gaveUp);
-        Holder holder{panelAt, agentAt};
+        Holder holder{panelAt, agentAt, 0, 0, {}};
         ktr::test::LogCapture log;
         QCOMPARE(runSecondInstance(false, holder.handOver()), 0);
         QCOMPARE(holder.wakes, wakes);
@@ -65,7 +65,7 @@ private Q_SLOTS:
 
     void anAgentStartNeverHandsOver()
     {
-        Holder holder{1, 1};
+        Holder holder{1, 1, 0, 0, {}};
         QCOMPARE(runSecondInstance(true, holder.handOver()), 0);
         QCOMPARE(holder.wakes + holder.asks, 0);
     }

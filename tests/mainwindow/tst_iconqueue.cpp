@@ -138,8 +138,12 @@ private slots:
         QFETCH(int, interval);
         QList<Group> groups{Group{QStringLiteral("a"), {}}, Group{QStringLiteral("b"), {}}};
         for (int i = 0; i < 100; ++i) {
-            groups[0].items.append(Item{QStringLiteral("/a/%1").arg(i)});
-            groups[1].items.append(Item{QStringLiteral("/b/%1").arg(i)});
+            Item a;
+            a.path = QStringLiteral("/a/%1").arg(i);
+            groups[0].items.append(a);
+            Item b;
+            b.path = QStringLiteral("/b/%1").arg(i);
+            groups[1].items.append(b);
         }
         IconQueue queue;
         QTimer* timer = queue.findChild<QTimer*>(QStringLiteral("repaintTimer"));

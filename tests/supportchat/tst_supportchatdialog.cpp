@@ -303,10 +303,10 @@ private Q_SLOTS:
         QFETCH(QSize, pictureBox);
         QFETCH(int, bubbleHeightWithoutText);
         SupportChatDialog dlg;
-        Msg m{mine, text, {}, picture.isValid() ? QStringLiteral("local:1") : QString()};
+        Msg m{mine, text, {}, picture.isValid() ? QStringLiteral("local:1") : QString(), {}};
         if (picture.isValid() && !picture.isEmpty())
             dlg.cachePicture("local:1", solidPixmap(picture));
-        dlg.setMessages({m, Msg{false, "next", {}, {}}});
+        dlg.setMessages({m, Msg{false, "next", {}, {}, {}}});
         dlg.layoutMessages();
         QFont f(uiFontFamily());
         f.setPixelSize(12);
@@ -398,7 +398,7 @@ private Q_SLOTS:
         ktr::dialogs::ScopedSeams scoped(seams);
         SupportChatDialog dlg;
         dlg.show();
-        dlg.setMessages({Msg{false, "", {}, key}});
+        dlg.setMessages({Msg{false, "", {}, key, {}}});
         dlg.cachePicture(key, solidPixmap(QSize(100, 80)));
         dlg.grab();
         const QRect pic = dlg.pictureRects().first();
@@ -411,7 +411,7 @@ private Q_SLOTS:
     {
         SupportChatDialog dlg;
         dlg.show();
-        dlg.setMessages(QList<Msg>(30, Msg{false, "message", {}, {}}));
+        dlg.setMessages(QList<Msg>(30, Msg{false, "message", {}, {}, {}}));
         dlg.grab();
         const int maxS = dlg.maxScroll();
         QCOMPARE(maxS, dlg.contentHeight() + 52 - 364);
@@ -445,7 +445,7 @@ private Q_SLOTS:
         QFETCH(bool, dark);
         setDarkTheme(dark);
         SupportChatDialog dlg;
-        dlg.setMessages({Msg{false, "support", {}, {}}, Msg{true, "mine", {}, {}}});
+        dlg.setMessages({Msg{false, "support", {}, {}, {}}, Msg{true, "mine", {}, {}, {}}});
         const QImage img = render(dlg);
         const Theme& t = currentTheme();
         QVERIFY(near(img.pixelColor(330, 30), t.surface));

@@ -318,9 +318,9 @@ private Q_SLOTS:
     {
         open();
         QList<Msg> many;
-        many.append(Msg{true, "with a local picture", {}, "local:77"});
+        many.append(Msg{true, "with a local picture", {}, "local:77", {}});
         for (int i = 1; i < 500; ++i)
-            many.append(Msg{false, QString::number(i), {}, {}});
+            many.append(Msg{false, QString::number(i), {}, {}, {}});
         m_dlg->setMessages(many);
         m_dlg->cachePicture("local:77", QPixmap(10, 10));
         m_chat.sendDelayMs = 3000;
@@ -524,7 +524,7 @@ private Q_SLOTS:
         for (int i = 0; i < 130; ++i) {
             const QString key = QStringLiteral("p%1.png").arg(i);
             m_chat.uploads.insert(key, ktr::test::ChatRoutes::png(QSize(60, 40)));
-            list.append(Msg{false, QString(), {}, key});
+            list.append(Msg{false, QString(), {}, key, {}});
         }
         m_dlg->show();
         m_dlg->setMessages(list);
