@@ -37,7 +37,12 @@ QList<Group> largeGroups(const QString& name, qsizetype items = ConfigStore::kBa
     Group g{name, {}};
     g.items.reserve(items);
     for (qsizetype i = 0; i < items; ++i)
-        g.items.append(Item{QStringLiteral("/data/file-%1.txt").arg(i), QStringLiteral("file %1").arg(i)});
+    {
+        Item it;
+        it.path = QStringLiteral("/data/file-%1.txt").arg(i);
+        it.name = QStringLiteral("file %1").arg(i);
+        g.items.append(it);
+    }
     return {g};
 }
 
