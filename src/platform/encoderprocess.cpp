@@ -38,8 +38,9 @@ std::vector<pid_t> g_live;
 
 // How long the program waits for an answer of the encoder, and for a process told to end to be gone. An
 // encoder that is stopped (SIGSTOP) or hangs must not hold the recorder's stop, and the quit, for ever: past
-// the bound it is ended.
-std::atomic<int> g_replyWaitMs{5000};
+// the bound it is ended. The bound leaves a slow start (x264's set-up on a machine whose cores are all busy)
+// room to answer.
+std::atomic<int> g_replyWaitMs{10000};
 std::atomic<int> g_endWaitMs{2000};
 
 // Waits for the socket to have something to read within the reply bound; false when nothing came.

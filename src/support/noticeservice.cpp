@@ -203,7 +203,8 @@ bool NoticeService::eventFilter(QObject* watched, QEvent* event)
 {
     // A modal card opened over a notice already shown would block it (its buttons would do nothing) and be
     // covered by it: the notice steps aside until the card is gone.
-    if (watched == m_dialog && event->type() == QEvent::WindowBlocked && m_dialog->isVisible() &&
+    // The event type first: during the dialog's own destruction the pointer must not be read as a dialog.
+    if (event->type() == QEvent::WindowBlocked && watched == m_dialog && m_dialog->isVisible() &&
         modalCardOpen(m_dialog)) {
         m_dialog->hide();
         m_modalWait.start();
