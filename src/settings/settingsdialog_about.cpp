@@ -208,8 +208,9 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             {Lang::tr("版本"), QStringLiteral("v") + fileVersionString()},
             {Lang::tr("构建日期"), buildDateString()},
             {Lang::tr("发布厂商"), Lang::tr(publisherName())},
-            {Lang::tr("官方网站"), siteDomain()},
-            {Lang::tr("官方社区"), siteDomain() + QStringLiteral("/social.html")},
+            // A build without a service has no site to name: a dash, not an empty line or a bare path.
+            {Lang::tr("官方网站"), siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain()},
+            {Lang::tr("官方社区"), siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain() + QStringLiteral("/social.html")},
         };
         const QFontMetrics fm(f12);
         const int lineHeight = std::clamp(fm.height() + 2, 22, 28);
