@@ -73,7 +73,7 @@ install(CODE [[
     set(_ktr_entry "${CMAKE_INSTALL_PREFIX}/${_ktr_datadir}/applications/kestrune-panel.desktop")
     set(_ktr_icon "${CMAKE_INSTALL_PREFIX}/${_ktr_datadir}/icons/hicolor/128x128/apps/kestrune-panel.png")
     set(_ktr_marker_path "${CMAKE_INSTALL_PREFIX}/${_ktr_bindir}/${_ktr_marker}")
-    # The Exec value quoted as the Desktop Entry specification wants it.
+    # The Exec value quoted as the Desktop Entry standard wants it.
     string(REPLACE "\\" "\\\\" _ktr_exec "${_ktr_exe}")
     foreach(_c "\"" "`" "$")
         string(REPLACE "${_c}" "\\${_c}" _ktr_exec "${_ktr_exec}")

@@ -40,7 +40,7 @@ QImage renderIconFile(const QString& file, int size);
 // file, so a FIFO or device can't block the caller.
 QStringList mimeIconNames(const QString& path);
 
-// True for a name the freedesktop icon naming specification lists, in the contexts the panel names icons of:
+// True for a name the freedesktop icon naming standard lists, in the contexts the panel names icons of:
 // applications, categories, devices, MIME types, places and the status icons of places.
 bool isStandardIconName(const QString& name);
 

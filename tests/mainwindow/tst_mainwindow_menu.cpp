@@ -357,7 +357,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QStringList>("exec"); // the arguments of the new entry's Exec line
-        QTest::addColumn<QString>("icon");     // by the icon naming specification's names
+        QTest::addColumn<QString>("icon");     // by the freedesktop icon naming standard's names
         // The opener by name: where xdg-open lives now is not where it lives when the entry is opened.
         QTest::newRow("document") << "my \"doc\" file.txt" << QStringList{"xdg-open", "@"} << "text-x-generic";
         QTest::newRow("picture") << "photo.png" << QStringList{"xdg-open", "@"} << "image-x-generic";

@@ -206,7 +206,7 @@ private Q_SLOTS:
             QCOMPARE(names.mid(0, 2).join(','), expected);
     }
 
-    // Entries the program writes name their icons as the icon naming specification does: a theme like
+    // Entries the program writes name their icons as the freedesktop icon naming standard does: a theme like
     // Adwaita has "text-x-generic" but no "text-plain".
     void standardNames_data()
     {
