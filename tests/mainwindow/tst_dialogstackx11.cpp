@@ -5,6 +5,7 @@
 #include "mainwindow/mainwindow.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
+#include "windowmanager.h"
 #include "ui/dialogseams.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
@@ -12,7 +13,6 @@
 
 #include <QDialog>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -53,11 +53,6 @@ QList<unsigned long> rootWindows(const char* property)
     if (data)
         XFree(data);
     return out;
-}
-
-bool windowManagerRuns()
-{
-    return !rootWindows("_NET_SUPPORTING_WM_CHECK").isEmpty();
 }
 
 // The client windows bottom to top, as the window manager stacks them.
@@ -106,7 +101,7 @@ void makeDock(QWidget& dock, int height)
 class TestDialogStackX11 : public QObject
 {
     Q_OBJECT
-    QProcess m_wm;
+    std::unique_ptr<WindowManager> m_wm;
 
 private Q_SLOTS:
     void initTestCase()
@@ -114,23 +109,14 @@ private Q_SLOTS:
         if (const char* why = missingX11())
             QSKIP(why);
         if (!windowManagerRuns()) {
-            const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
-            QVERIFY2(!openbox.isEmpty(), "needs openbox (scripts/deps.sh installs it)");
-            m_wm.start(openbox, {QStringLiteral("--sm-disable")});
-            QVERIFY(m_wm.waitForStarted(5000));
-            QTRY_VERIFY_WITH_TIMEOUT(windowManagerRuns(), 10000);
+            QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty(),
+                     "needs openbox (scripts/deps.sh installs it)");
+            m_wm = std::make_unique<WindowManager>(QStringLiteral("openbox"));
+            QVERIFY(m_wm->ready());
         }
     }
 
-    void cleanupTestCase()
-    {
-        if (m_wm.state() != QProcess::NotRunning) {
-            m_wm.terminate();
-            if (!m_wm.waitForFinished(3000))
-                m_wm.kill();
-            m_wm.waitForFinished(3000);
-        }
-    }
+    void cleanupTestCase() { m_wm.reset(); }
 
     // The chooser of an export or import belongs to the dialog it was asked from, and neither it, nor the
     // question, nor the outcome's toast brings the panel up over the dialog; a pinned panel does not either.

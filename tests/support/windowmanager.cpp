@@ -1,0 +1,106 @@
+#include "windowmanager.h"
+
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QTest>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace ktr::test {
+
+namespace {
+
+xcb_connection_t* connection()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name)
+{
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return a;
+}
+
+// Whether the window manager lists window among the clients it manages (EWMH _NET_CLIENT_LIST).
+bool managed(xcb_window_t window)
+{
+    xcb_connection_t* c = connection();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return false;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, screen->root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 4096), nullptr);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+        const int n = xcb_get_property_value_length(reply) / 4;
+        for (int i = 0; i < n && !found; ++i)
+            found = ids[i] == window;
+    }
+    std::free(reply);
+    return found;
+}
+
+} // namespace
+
+bool windowManagerRuns()
+{
+    xcb_connection_t* c = connection();
+    if (!c)
+        return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "WM_S0")), nullptr);
+    const bool runs = owner && owner->owner != XCB_WINDOW_NONE;
+    std::free(owner);
+    return runs;
+}
+
+WindowManager::WindowManager(const QString& program) : m_name(program)
+{
+    QStringList args;
+    if (program == QLatin1String("openbox"))
+        args << QStringLiteral("--sm-disable");
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(program, args);
+}
+
+WindowManager::~WindowManager()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // The next window manager, or a test that wants none, starts only once this one let go of the screen.
+    (void)QTest::qWaitFor([] { return !windowManagerRuns(); }, 5000);
+}
+
+bool WindowManager::ready()
+{
+    if (!m_process.waitForStarted(5000) || !QTest::qWaitFor(windowManagerRuns, 10000))
+        return false;
+    // A map request that arrives while it still starts up can be dropped (openbox does): the probe asks
+    // again until one is honoured.
+    QWidget probe;
+    probe.setGeometry(0, 0, 8, 8);
+    QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        probe.show();
+        const xcb_window_t id = xcb_window_t(probe.winId());
+        if (QTest::qWaitFor([id] { return managed(id); }, 1000))
+            return true;
+        probe.hide();
+    }
+    return false;
+}
+
+} // namespace ktr::test
