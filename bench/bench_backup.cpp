@@ -39,13 +39,14 @@ void put(const QString& path, const QByteArray& data);
 // layouts and app data do.
 void makeData(const QString& root)
 {
-    static const char* words[] = {"panel", "group", "item", "icon", "path", "name", "true", "false", "settings",
-                                  "\"x\":", "{", "}", "[", "]", "launch", "desktop", "theme", "colour"};
+    static const char* words[] = {"panel",  "group", "item", "icon", "path", "name",   "true",    "false", "settings",
+                                  "\"x\":", "{",     "}",    "[",    "]",    "launch", "desktop", "theme", "colour"};
     QRandomGenerator rng(20260115);
     qint64 written = 0;
     for (int i = 0; i < kFiles; ++i) {
         const qint64 left = kTotal - written;
-        const qint64 size = i == kFiles - 1 ? left : std::max<qint64>(1, (left / (kFiles - i)) * (50 + rng.bounded(100)) / 100);
+        const qint64 size =
+            i == kFiles - 1 ? left : std::max<qint64>(1, (left / (kFiles - i)) * (50 + rng.bounded(100)) / 100);
         QByteArray data;
         data.reserve(int(size) + 32);
         while (data.size() < size) {
@@ -78,8 +79,8 @@ QByteArray noise(QRandomGenerator& rng, qint64 size)
 
 QByteArray textOf(QRandomGenerator& rng, qint64 size)
 {
-    static const char* words[] = {"panel", "group", "item", "icon", "path", "name", "true", "false", "settings",
-                                  "\"x\":", "{", "}", "[", "]", "launch", "desktop", "theme", "colour"};
+    static const char* words[] = {"panel",  "group", "item", "icon", "path", "name",   "true",    "false", "settings",
+                                  "\"x\":", "{",     "}",    "[",    "]",    "launch", "desktop", "theme", "colour"};
     QByteArray data;
     data.reserve(int(size) + 32);
     while (data.size() < size) {
@@ -97,9 +98,10 @@ QByteArray jsonOf(QRandomGenerator& rng, qint64 size)
 {
     QByteArray out = "{\"groups\":[";
     while (out.size() < size) {
-        out += "{\"name\":\"item" + QByteArray::number(rng.bounded(100000)) + "\",\"path\":\"/usr/share/applications/app"
-               + QByteArray::number(rng.bounded(1000)) + ".desktop\",\"icon\":\"icons/" + QByteArray::number(rng.bounded(1900))
-               + ".png\",\"pinned\":" + (rng.bounded(2) ? "true" : "false") + "},";
+        out += "{\"name\":\"item" + QByteArray::number(rng.bounded(100000)) +
+               "\",\"path\":\"/usr/share/applications/app" + QByteArray::number(rng.bounded(1000)) +
+               ".desktop\",\"icon\":\"icons/" + QByteArray::number(rng.bounded(1900)) +
+               ".png\",\"pinned\":" + (rng.bounded(2) ? "true" : "false") + "},";
     }
     out.chop(1);
     out += "]}";
@@ -179,9 +181,7 @@ template <typename F> qint64 onWorker(F work, qint64* maxStall)
     tick.start();
     QTimer timer;
     timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        *maxStall = std::max(*maxStall, tick.restart());
-    });
+    QObject::connect(&timer, &QTimer::timeout, [&] { *maxStall = std::max(*maxStall, tick.restart()); });
     timer.start();
     watcher.setFuture(QtConcurrent::run(work));
     loop.exec();
@@ -213,7 +213,8 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
     QString snapshot;
     for (int round = 0; round < 2; ++round) {
         QFile::remove(ref);
-        f->zipMs = std::min(f->zipMs, runTool(QStringLiteral("zip"), {QStringLiteral("-qr"), ref, QStringLiteral(".")}, data));
+        f->zipMs =
+            std::min(f->zipMs, runTool(QStringLiteral("zip"), {QStringLiteral("-qr"), ref, QStringLiteral(".")}, data));
         if (!snapshot.isEmpty())
             QFile::remove(snapshot);
         QString error;
@@ -224,17 +225,21 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
             if (p <= 98)
                 f->snapPackMs = phase.elapsed();
         };
-        f->engineMs = std::min(f->engineMs, onWorker([&] {
-            phase.start();
-            snapshot = BackupEngine::createSnapshot(backups, data, error, false, snapProgress, nullptr, nullptr);
-        }, stall));
+        f->engineMs = std::min(f->engineMs, onWorker(
+                                                [&] {
+                                                    phase.start();
+                                                    snapshot = BackupEngine::createSnapshot(
+                                                        backups, data, error, false, snapProgress, nullptr, nullptr);
+                                                },
+                                                stall));
         if (snapshot.isEmpty()) {
             std::fprintf(stderr, "snapshot failed: %s\n", qPrintable(error));
             return false;
         }
     }
     for (int round = 0; round < 2; ++round) {
-        f->unzipMs = std::min(f->unzipMs, runTool(QStringLiteral("unzip"), {QStringLiteral("-qo"), ref, QStringLiteral("-d"), data}, data));
+        f->unzipMs = std::min(f->unzipMs, runTool(QStringLiteral("unzip"),
+                                                  {QStringLiteral("-qo"), ref, QStringLiteral("-d"), data}, data));
         QString error;
         bool ok = false;
         QElapsedTimer phase;
@@ -244,10 +249,13 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
             if (p <= 98)
                 f->restMoveMs = phase.elapsed();
         };
-        f->restoreMs = std::min(f->restoreMs, onWorker([&] {
-            phase.start();
-            ok = BackupEngine::restoreSnapshot(snapshot, data, error, restProgress, nullptr, nullptr);
-        }, stall));
+        f->restoreMs = std::min(f->restoreMs, onWorker(
+                                                  [&] {
+                                                      phase.start();
+                                                      ok = BackupEngine::restoreSnapshot(
+                                                          snapshot, data, error, restProgress, nullptr, nullptr);
+                                                  },
+                                                  stall));
         if (!ok) {
             std::fprintf(stderr, "restore failed: %s\n", qPrintable(error));
             return false;
@@ -261,17 +269,31 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
 QStringList rows(const Figures& f)
 {
     const auto n = [](qint64 v) { return QString::number(v); };
-    return {n(f.files), n(f.bytes), n(f.engineSize), n(f.zipSize), n(f.engineMs), n(f.zipMs),
-            QString::number(double(f.engineMs) / double(f.zipMs), 'f', 2), n(f.restoreMs), n(f.unzipMs),
-            QString::number(double(f.restoreMs) / double(f.unzipMs), 'f', 2), n(f.snapScanMs),
-            n(f.snapPackMs - f.snapScanMs), n(f.restUnpackMs), n(f.restMoveMs - f.restUnpackMs)};
+    return {n(f.files),
+            n(f.bytes),
+            n(f.engineSize),
+            n(f.zipSize),
+            n(f.engineMs),
+            n(f.zipMs),
+            QString::number(double(f.engineMs) / double(f.zipMs), 'f', 2),
+            n(f.restoreMs),
+            n(f.unzipMs),
+            QString::number(double(f.restoreMs) / double(f.unzipMs), 'f', 2),
+            n(f.snapScanMs),
+            n(f.snapPackMs - f.snapScanMs),
+            n(f.restUnpackMs),
+            n(f.restMoveMs - f.restUnpackMs)};
 }
 
-const QStringList kLabels = {QStringLiteral("files in the data folder"), QStringLiteral("bytes in the data folder"),
-                             QStringLiteral("snapshot size engine (bytes)"), QStringLiteral("snapshot size zip -qr (bytes)"),
-                             QStringLiteral("snapshot engine (ms)"), QStringLiteral("snapshot zip -qr (ms)"),
+const QStringList kLabels = {QStringLiteral("files in the data folder"),
+                             QStringLiteral("bytes in the data folder"),
+                             QStringLiteral("snapshot size engine (bytes)"),
+                             QStringLiteral("snapshot size zip -qr (bytes)"),
+                             QStringLiteral("snapshot engine (ms)"),
+                             QStringLiteral("snapshot zip -qr (ms)"),
                              QStringLiteral("snapshot ratio engine/zip"),
-                             QStringLiteral("restore engine, with rollback (ms)"), QStringLiteral("restore unzip -qo (ms)"),
+                             QStringLiteral("restore engine, with rollback (ms)"),
+                             QStringLiteral("restore unzip -qo (ms)"),
                              QStringLiteral("restore ratio engine/unzip"),
                              QStringLiteral("  snapshot: to the end of the scan (ms)"),
                              QStringLiteral("  snapshot: reading and packing (ms)"),
@@ -301,8 +323,14 @@ int main(int argc, char** argv)
     QTemporaryDir realTmp;
     Figures text;
     Figures real;
-    if (!measure(textTmp.path(), [](const QString& d) { makeData(d); return kFiles; }, &text, &stall)
-        || !measure(realTmp.path(), makeRealData, &real, &stall))
+    if (!measure(
+            textTmp.path(),
+            [](const QString& d) {
+                makeData(d);
+                return kFiles;
+            },
+            &text, &stall) ||
+        !measure(realTmp.path(), makeRealData, &real, &stall))
         return 1;
     const QStringList mine = rows(text) + rows(real);
     if (raw) {

@@ -6,8 +6,8 @@
 //
 //   bench_edits [--items N] [--repeat R] [--explain]
 #include "benchlayout.h"
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "model/configstore.h"
 #include "ui/datadir.h"
 
 #include <QApplication>
@@ -50,15 +50,13 @@ public:
 };
 
 // The quit's wait for the layout, where the build has one (a build that saves at once has nothing to wait for).
-template <typename W>
-void finishQuitSave(W& window)
+template <typename W> void finishQuitSave(W& window)
 {
     if constexpr (requires { window.finishLayoutSaves(1); })
         window.finishLayoutSaves(W::kQuitLayoutSaveMs);
 }
 
-template <typename W>
-bool savesPending(W& window)
+template <typename W> bool savesPending(W& window)
 {
     if constexpr (requires { window.finishLayoutSaves(1); })
         return !window.finishLayoutSaves(0);

@@ -20,10 +20,10 @@
 #include "model/configstore.h"
 #include "model/panelmodel.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QColor>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -174,10 +174,7 @@ public:
         return {DisplayWidth(m_dpy, DefaultScreen(m_dpy)) - 40, DisplayHeight(m_dpy, DefaultScreen(m_dpy)) - 80};
     }
 
-    bool changed(int x, int y)
-    {
-        return !m_before || pixel(x, y) != XGetPixel(m_before, x, y);
-    }
+    bool changed(int x, int y) { return !m_before || pixel(x, y) != XGetPixel(m_before, x, y); }
 
     unsigned long pixel(int x, int y)
     {
@@ -602,10 +599,16 @@ int main(int argc, char** argv)
             for (const QString& panel : panels) {
                 // Several builds are told apart by their folders
                 // (by the whole path: two builds' executables lie in folders of the same name)
-                const QString name =
-                    panels.size() > 1 ? QStringLiteral("panel (%1)").arg(QDir::cleanPath(panel)) : QStringLiteral("panel");
-                programs.append({QStringLiteral("%1, %2 items, %3").arg(name).arg(count).arg(dock ? "docked" : "undocked"),
-                                 panel, {}, {}, dock, count, visit});
+                const QString name = panels.size() > 1 ? QStringLiteral("panel (%1)").arg(QDir::cleanPath(panel))
+                                                       : QStringLiteral("panel");
+                programs.append(
+                    {QStringLiteral("%1, %2 items, %3").arg(name).arg(count).arg(dock ? "docked" : "undocked"),
+                     panel,
+                     {},
+                     {},
+                     dock,
+                     count,
+                     visit});
             }
         }
     }

@@ -7,8 +7,8 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_recorder
 //
 // KTR_BENCH_SECONDS shortens the 30 s of each recording.
-#include "platform/mp4writer.h"
 #include "platform/encoderprocess.h"
+#include "platform/mp4writer.h"
 #include "recorder/screenmonitor.h"
 #include "ui/appsettings.h"
 
@@ -34,9 +34,9 @@ const int kFps = kDefaults.monitorFps;
 
 struct Memory
 {
-    qint64 rss = 0;  // VmRSS
-    qint64 anon = 0; // RssAnon: the heap and other private memory (the rest is mapped files)
-    qint64 peak = 0; // VmHWM
+    qint64 rss = 0;   // VmRSS
+    qint64 anon = 0;  // RssAnon: the heap and other private memory (the rest is mapped files)
+    qint64 peak = 0;  // VmHWM
     qint64 shmem = 0; // RssShmem: shared memory (the frames the recorder shares with its encoder process)
 };
 

@@ -146,7 +146,8 @@ int main(int argc, char** argv)
                 QImage shot(dialog.size(), QImage::Format_ARGB32_Premultiplied);
                 shot.fill(Qt::gray);
                 dialog.render(&shot);
-                shot.save(QStringLiteral("%1/settings-page%2-%3.png").arg(pngDir).arg(page).arg(dark ? "dark" : "light"));
+                shot.save(
+                    QStringLiteral("%1/settings-page%2-%3.png").arg(pngDir).arg(page).arg(dark ? "dark" : "light"));
             }
             setDarkTheme(false);
         }

@@ -3,8 +3,8 @@
 // data folder below a temporary HOME; offscreen unless a display is set.
 #include "benchlayout.h"
 #include "icons/iconloader.h"
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "model/configstore.h"
 #include "platform/icontheme.h"
 #include "ui/datadir.h"
 

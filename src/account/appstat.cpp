@@ -35,9 +35,8 @@ void sendAppStat(QNetworkAccessManager* manager, const QString& appId, const QSt
 {
     if (!manager || appId.isEmpty() || event.isEmpty() || !ktr::serviceConfigured())
         return;
-    QJsonObject body{{QStringLiteral("app_id"), appId},
-                     {QStringLiteral("event"), event},
-                     {QStringLiteral("device"), deviceId()}};
+    QJsonObject body{
+        {QStringLiteral("app_id"), appId}, {QStringLiteral("event"), event}, {QStringLiteral("device"), deviceId()}};
     if (!token.isEmpty())
         body.insert(QStringLiteral("token"), token);
     QNetworkRequest request(ktr::serviceUrl(QStringLiteral("/api/appstat.php")));

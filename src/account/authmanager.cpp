@@ -120,9 +120,9 @@ void AuthManager::fetchCaptcha(const CaptchaCallback& callback)
     });
 }
 
-void AuthManager::request(const QString& action, const QString& username, const QString& password,
-                          const QString& token, const Callback& callback, const QString& captchaId,
-                          const QString& captchaCode, bool agree, bool confirm)
+void AuthManager::request(const QString& action, const QString& username, const QString& password, const QString& token,
+                          const Callback& callback, const QString& captchaId, const QString& captchaCode, bool agree,
+                          bool confirm)
 {
     QJsonObject body{{QStringLiteral("username"), username},
                      {QStringLiteral("password"), password},

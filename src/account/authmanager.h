@@ -58,8 +58,8 @@ public:
     // "precheck" is always 1, "agree" and "confirm" are sent (as 1) only when true, the captcha keys only
     // when not empty.
     void request(const QString& action, const QString& username, const QString& password, const QString& token,
-                 const Callback& callback, const QString& captchaId = QString(),
-                 const QString& captchaCode = QString(), bool agree = false, bool confirm = false);
+                 const Callback& callback, const QString& captchaId = QString(), const QString& captchaCode = QString(),
+                 bool agree = false, bool confirm = false);
     // POST /api/auth.php?action=me with {"token"}: is the token still valid?
     void fetchMe(const QString& token, const Callback& callback);
     // POST /api/uc.php?action=report_host with {"token", "host"}; nothing for an empty token. Answer ignored.

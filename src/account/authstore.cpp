@@ -88,9 +88,8 @@ QByteArray authFileBytes(const StoredSession& session)
     object.insert(QStringLiteral("username"), session.username);
     object.insert(QStringLiteral("remember"), session.remember);
     object.insert(QStringLiteral("autologin"), session.autologin);
-    object.insert(QStringLiteral("pass"), session.remember && !session.password.isEmpty()
-                                              ? protectString(session.password)
-                                              : QString());
+    object.insert(QStringLiteral("pass"),
+                  session.remember && !session.password.isEmpty() ? protectString(session.password) : QString());
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 

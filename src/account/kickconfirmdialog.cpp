@@ -129,7 +129,8 @@ KickConfirmDialog::TitleLayout KickConfirmDialog::titleLayout() const
         return {font, m_titleRect, Qt::AlignLeft | Qt::AlignVCenter};
     const int top = m_titleRect.top() - 6;
     const QRect twoLines(m_titleRect.left(), top, m_titleRect.width(), m_listRect.top() - 2 - top);
-    if (metrics.boundingRect(QRect(0, 0, twoLines.width(), 100000), Qt::TextWordWrap, title).height() <= twoLines.height())
+    if (metrics.boundingRect(QRect(0, 0, twoLines.width(), 100000), Qt::TextWordWrap, title).height() <=
+        twoLines.height())
         return {font, twoLines, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap};
     return {font, m_titleRect, Qt::AlignLeft | Qt::AlignVCenter};
 }
@@ -149,9 +150,10 @@ void KickConfirmDialog::paintEvent(QPaintEvent*)
     const QString titleText = Lang::tr("该账户已在其他电脑登录");
     p.setFont(title.font);
     p.setPen(roles.titleText);
-    p.drawText(title.box, title.flags,
-               QFontMetrics(title.font).elidedText(titleText, Qt::ElideRight,
-                                                   (title.flags & Qt::TextWordWrap) ? 100000 : title.box.width()));
+    p.drawText(
+        title.box, title.flags,
+        QFontMetrics(title.font)
+            .elidedText(titleText, Qt::ElideRight, (title.flags & Qt::TextWordWrap) ? 100000 : title.box.width()));
 
     p.setPen(Qt::NoPen);
     p.setBrush(roles.dark ? QColor(0x3B, 0x2C, 0x31) : QColor(0xFD, 0xED, 0xED));

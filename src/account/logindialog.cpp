@@ -30,9 +30,10 @@ const QColor kOkGreen(0x2E, 0xB3, 0x5C);
 QString fieldStyle()
 {
     if (currentTheme().isDark)
-        return QStringLiteral("QLineEdit{border:1px solid #3A4150;border-radius:10px;padding:4px 14px;background:#1C2027;"
-                              "color:#E6E9EF;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
-                              "QLineEdit:focus{border:1px solid #4C7DF0;background:#20252D;}")
+        return QStringLiteral(
+                   "QLineEdit{border:1px solid #3A4150;border-radius:10px;padding:4px 14px;background:#1C2027;"
+                   "color:#E6E9EF;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"
+                   "QLineEdit:focus{border:1px solid #4C7DF0;background:#20252D;}")
             .arg(uiFontFamily());
     return QStringLiteral("QLineEdit{border:1px solid #D3D8E2;border-radius:10px;padding:4px 14px;background:white;"
                           "color:#39404C;font-size:14px;font-family:'%1';selection-background-color:#4C7DF0;}"

@@ -72,8 +72,8 @@ int terminateMarketAppsIn(const QString& appsDir, const QList<ktr::platform::Pro
             if (arg.isEmpty() || arg.startsWith(u'-'))
                 continue;
             const QString path = QDir::isAbsolutePath(arg) ? QDir::cleanPath(arg)
-                                 : e.workingDir.isEmpty() ? QString()
-                                                          : QDir::cleanPath(e.workingDir + u'/' + arg);
+                                 : e.workingDir.isEmpty()  ? QString()
+                                                           : QDir::cleanPath(e.workingDir + u'/' + arg);
             if (inRoot(path))
                 return true;
         }
@@ -119,6 +119,7 @@ int terminateMarketAppsIn(const QString& appsDir, const QList<ktr::platform::Pro
     }
     if (names)
         *names = list;
-    qInfo().noquote() << "terminate market apps: root =" << root << "killed =" << count << list.join(QStringLiteral(", "));
+    qInfo().noquote() << "terminate market apps: root =" << root << "killed =" << count
+                      << list.join(QStringLiteral(", "));
     return count;
 }

@@ -18,8 +18,7 @@ class QNetworkReply;
 class QTimer;
 class QWidget;
 class SessionKickedDialog;
-template <typename T>
-class QFutureWatcher;
+template <typename T> class QFutureWatcher;
 
 // The main window's side of the online account: the saved session ("auth.json"), the token check at start,
 // the automatic login, the token heartbeat with the lock synchronisation, the host report, the login dialog,
@@ -138,7 +137,7 @@ private:
     QPointer<LoginDialog> m_loginDialog; // the one open login dialog
     bool m_loginTaken = false;           // its outcome was handled
     bool m_loginAccepted = false;
-    bool m_kickAsking = false;           // the automatic login's device confirmation is open
+    bool m_kickAsking = false; // the automatic login's device confirmation is open
     AppTerminator m_terminator;
     QString m_token;
     QString m_userName;

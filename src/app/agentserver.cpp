@@ -202,9 +202,8 @@ void AgentServer::watchListening()
     }
     m_relistenTimer->stop();
     for (QSocketNotifier* notifier : notifiers)
-        connect(notifier, &QObject::destroyed, this, [this] {
-            QTimer::singleShot(0, this, &AgentServer::checkListening);
-        });
+        connect(notifier, &QObject::destroyed, this,
+                [this] { QTimer::singleShot(0, this, &AgentServer::checkListening); });
 }
 
 AgentServer::~AgentServer() = default;

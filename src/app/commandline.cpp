@@ -15,11 +15,20 @@ namespace {
 const QStringList& qtOptionsWithValue()
 {
     static const QStringList names = {
-        QStringLiteral("platform"),        QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-        QStringLiteral("plugin"),          QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
-        QStringLiteral("qwindowtitle"),    QStringLiteral("display"),            QStringLiteral("geometry"),
-        QStringLiteral("title"),           QStringLiteral("name"),               QStringLiteral("session"),
-        QStringLiteral("style"),           QStringLiteral("stylesheet"),
+        QStringLiteral("platform"),
+        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),
+        QStringLiteral("display"),
+        QStringLiteral("geometry"),
+        QStringLiteral("title"),
+        QStringLiteral("name"),
+        QStringLiteral("session"),
+        QStringLiteral("style"),
+        QStringLiteral("stylesheet"),
     };
     return names;
 }
@@ -42,8 +51,7 @@ QString helpText()
 {
     QString t;
     t += Lang::tr("用法：kestrune-panel [选项]") + QLatin1Char('\n');
-    t += Lang::tr("不带选项时打开青岚舟面板（每个用户只运行一个，再次启动会唤醒已打开的面板）。") +
-         QLatin1Char('\n');
+    t += Lang::tr("不带选项时打开青岚舟面板（每个用户只运行一个，再次启动会唤醒已打开的面板）。") + QLatin1Char('\n');
     t += QLatin1Char('\n');
     t += Lang::tr("运行方式：") + QLatin1Char('\n');
     t += QStringLiteral("  --agent               ") + Lang::tr("后台服务：只有托盘图标和本地接口，需要时再打开面板") +
@@ -90,8 +98,8 @@ Answer answer(const QStringList& args, int language)
         }
         if (qtFlags().contains(qtName) || qtName.startsWith(QLatin1String("qmljsdebugger=")))
             continue;
-        a = {true, 2, {},
-             Lang::tr("kestrune-panel：未知选项 %1（--help 列出可用的选项）").arg(arg) + QLatin1Char('\n')};
+        a = {
+            true, 2, {}, Lang::tr("kestrune-panel：未知选项 %1（--help 列出可用的选项）").arg(arg) + QLatin1Char('\n')};
         break;
     }
     Lang::setLanguage(before);

@@ -15,16 +15,16 @@
 #include "platform/process.h"
 #include "platform/qtenv.h"
 #include "platform/unixsignals.h"
+#include "platform/wakechannel.h"
 #include "recorder/screenmonitor.h"
 #include "settings/settingsdialog.h"
 #include "support/logviewerdialog.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
-#include "ui/qtlanguage.h"
-#include "ui/theme.h"
-#include "platform/wakechannel.h"
 #include "ui/log.h"
 #include "ui/msgdialog.h"
+#include "ui/qtlanguage.h"
+#include "ui/theme.h"
 
 #include <QApplication>
 #include <QDebug>

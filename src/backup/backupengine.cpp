@@ -154,8 +154,8 @@ bool walk(const Scope& scope, const QString& relativeFolder,
         const QString rel = relativeFolder.isEmpty() ? name : relativeFolder + QLatin1Char('/') + name;
         const QString abs = fi.absoluteFilePath();
         if (fi.isDir()) {
-            if (isExcludedDirName(name) || scope.skipsDir(abs)
-                || rel.compare(QLatin1String("apps/_cache"), Qt::CaseInsensitive) == 0)
+            if (isExcludedDirName(name) || scope.skipsDir(abs) ||
+                rel.compare(QLatin1String("apps/_cache"), Qt::CaseInsensitive) == 0)
                 continue;
             if (!visit(rel, abs, true) || !walk(scope, rel, visit))
                 return false;
@@ -246,7 +246,8 @@ EngineLock::EngineLock(const QStringList& folders, const std::atomic<bool>* canc
         const QString p = lockPathFor(f);
         if (p.isEmpty()) {
             qWarning().noquote() << "[backup] no private folder for the engine lock of" << f;
-            m_error = QStringLiteral("找不到只属于当前用户的运行目录来存放备份锁，已中止（请检查 XDG_RUNTIME_DIR 或主目录下的缓存目录）");
+            m_error = QStringLiteral(
+                "找不到只属于当前用户的运行目录来存放备份锁，已中止（请检查 XDG_RUNTIME_DIR 或主目录下的缓存目录）");
             return;
         }
         paths << p;
@@ -274,7 +275,8 @@ EngineLock::EngineLock(const QStringList& folders, const std::atomic<bool>* canc
                 logged = true;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
-                qWarning().noquote() << "[backup] engine still busy after" << g_lockWaitMs.load() << "ms, giving up:" << p;
+                qWarning().noquote() << "[backup] engine still busy after" << g_lockWaitMs.load()
+                                     << "ms, giving up:" << p;
                 m_error = QStringLiteral("另一个备份或还原正在进行，等了一会儿仍未结束，请稍后重试");
                 return;
             }
@@ -393,15 +395,15 @@ bool isDeadRunTag(const QString& tag)
 
 QString restoreWorkPath(const QString& dataDir)
 {
-    return cleanAbsolute(dataDir) + QStringLiteral(".ktrrest_") + runTag() + QLatin1Char('-')
-           + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    return cleanAbsolute(dataDir) + QStringLiteral(".ktrrest_") + runTag() + QLatin1Char('-') +
+           QUuid::createUuid().toString(QUuid::Id128).left(12);
 }
 
 bool writeJournal(const QString& rollback, const QString& dataDir, const QString& snapshotFolder,
                   const QList<JournalEntry>& entries)
 {
-    QByteArray text = kJournalHead + '\n' + QUrl::toPercentEncoding(dataDir) + '\n'
-                      + QUrl::toPercentEncoding(snapshotFolder) + '\n';
+    QByteArray text =
+        kJournalHead + '\n' + QUrl::toPercentEncoding(dataDir) + '\n' + QUrl::toPercentEncoding(snapshotFolder) + '\n';
     for (const JournalEntry& e : entries)
         text += (e.existed ? '=' : '+') + QUrl::toPercentEncoding(e.rel) + '\n';
     return ktr::saveFileAtomic(rollbackJournalPath(rollback), text);
@@ -423,7 +425,8 @@ bool readJournal(const QString& rollback, QList<JournalEntry>* entries)
             return false;
         const QString rel = QUrl::fromPercentEncoding(line.mid(1));
         // A record that would reach outside the data folder is no record of ours.
-        if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.split(QLatin1Char('/')).contains(QLatin1String("..")))
+        if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) ||
+            rel.split(QLatin1Char('/')).contains(QLatin1String("..")))
             return false;
         entries->append({rel, line.at(0) == '='});
     }
@@ -493,9 +496,8 @@ bool putBackJournal(const QString& rollback, const QString& dataDir)
 bool discardRollback(const QString& rollback, const QString& dataDir)
 {
     const QString trash = restoreWorkPath(dataDir);
-    const QString doomed = ::rename(QFile::encodeName(rollback).constData(), QFile::encodeName(trash).constData()) == 0
-                               ? trash
-                               : rollback;
+    const QString doomed =
+        ::rename(QFile::encodeName(rollback).constData(), QFile::encodeName(trash).constData()) == 0 ? trash : rollback;
     if (doomed == rollback) {
         // Can't be renamed: the record goes first, so a folder left half removed is never offered back.
         QFile::remove(rollbackJournalPath(rollback));
@@ -557,14 +559,14 @@ bool isBackupExcluded(const QString& relativePath)
     if (parts.isEmpty())
         return false;
     // The market's download cache: packages it can fetch again, up to gigabytes each.
-    if (parts.size() > 2 && parts.at(0).compare(QLatin1String("apps"), Qt::CaseInsensitive) == 0
-        && parts.at(1).compare(QLatin1String("_cache"), Qt::CaseInsensitive) == 0)
+    if (parts.size() > 2 && parts.at(0).compare(QLatin1String("apps"), Qt::CaseInsensitive) == 0 &&
+        parts.at(1).compare(QLatin1String("_cache"), Qt::CaseInsensitive) == 0)
         return true;
     for (int i = 0; i + 1 < parts.size(); ++i) {
         const QString& part = parts.at(i);
-        if (part.compare(QLatin1String("logs"), Qt::CaseInsensitive) == 0
-            || part.compare(QLatin1String("cache"), Qt::CaseInsensitive) == 0
-            || part.compare(QLatin1String("Backups"), Qt::CaseInsensitive) == 0)
+        if (part.compare(QLatin1String("logs"), Qt::CaseInsensitive) == 0 ||
+            part.compare(QLatin1String("cache"), Qt::CaseInsensitive) == 0 ||
+            part.compare(QLatin1String("Backups"), Qt::CaseInsensitive) == 0)
             return true;
     }
     return parts.last().endsWith(QLatin1String(".log"), Qt::CaseInsensitive);
@@ -756,7 +758,8 @@ bool BackupEngine::exportSnapshot(const QString& src, const QString& dst, QStrin
     }
     if (::fsync(fd) != 0)
         return abandon(QStringLiteral("导出失败，请检查磁盘空间"));
-    if (::close(fd) != 0 || ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+    if (::close(fd) != 0 ||
+        ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
         QFile::remove(partial);
         error = QStringLiteral("导出失败，写入被拦截");
         return false;
@@ -798,8 +801,7 @@ int BackupEngine::removeStaleParts(const QString& dir, int maxAgeSecs)
             if (ok && pid == self)
                 continue;
             // A live process counts only when it runs this program: a reused id belongs to someone else.
-            if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty()
-                && imageOf(pid) == selfExe)
+            if (ok && pid > 0 && ktr::platform::isProcessAlive(pid) && !selfExe.isEmpty() && imageOf(pid) == selfExe)
                 continue;
             if (now - st.modifiedSecs < maxAgeSecs)
                 continue;
@@ -820,9 +822,8 @@ int BackupEngine::removeDeadRunLeftovers(const QString& dataDir, const QString& 
     const QFileInfo data(QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath()));
     const QString stem = data.fileName() + QStringLiteral(".ktrrest_");
     const QDir parent(data.absolutePath());
-    const QStringList names =
-        parent.entryList({stem + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                         QDir::NoSort);
+    const QStringList names = parent.entryList(
+        {stem + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::NoSort);
     const uint me = ktr::platform::currentUserId();
     for (const QString& name : names) {
         // "<data>.ktrrest_<pid>-<ticks>-<unique>": the run tag is the part before the last hyphen.

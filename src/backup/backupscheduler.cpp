@@ -126,7 +126,8 @@ void BackupScheduler::runIfDue()
         if (QDir(folder).exists())
             BackupEngine::removeStaleParts(folder, kStalePartSecs);
         if (!dataDir.isEmpty())
-            QThreadPool::globalInstance()->start([dataDir] { BackupEngine::removeDeadRunLeftovers(dataDir, QString()); });
+            QThreadPool::globalInstance()->start(
+                [dataDir] { BackupEngine::removeDeadRunLeftovers(dataDir, QString()); });
     }
     const AppSettings& s = *m_host.settings;
     if (!s.backupAuto || isRunning())

@@ -31,9 +31,9 @@ public:
     // What the scheduler takes from the main window.
     struct Host
     {
-        AppSettings* settings = nullptr;      // the live record (read, and backupLastAt written)
-        std::function<QString()> dataDir;     // the folder of "layout.json"
-        std::function<bool()> saveSettings;   // writes "settings.json" after a success
+        AppSettings* settings = nullptr;                    // the live record (read, and backupLastAt written)
+        std::function<QString()> dataDir;                   // the folder of "layout.json"
+        std::function<bool()> saveSettings;                 // writes "settings.json" after a success
         std::function<void(int restMs)> cancelDialogWorker; // the settings dialog's worker, when one is open
     };
     // One run's work on the pool thread: an empty result for a finished or cancelled snapshot, else the
@@ -89,6 +89,6 @@ private:
     QFutureWatcher<QString>* m_watcher = nullptr;
     std::shared_ptr<std::atomic<bool>> m_cancel;
     bool m_staleCleaned = false;
-    bool m_failing = false;   // the last finished run failed (a cancelled one changes nothing)
-    QString m_runFolder;      // the backup folder of the run in progress, for the log
+    bool m_failing = false; // the last finished run failed (a cancelled one changes nothing)
+    QString m_runFolder;    // the backup folder of the run in progress, for the log
 };

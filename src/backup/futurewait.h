@@ -9,8 +9,7 @@ namespace ktr {
 // Waits on the calling (GUI) thread until the future is finished or budgetMs have passed, in 40 ms
 // sleeps; no events are handled meanwhile (the quit sequence). Returns whether it finished. Polls the
 // future, not a watcher: a watcher only learns of the end through the event loop.
-template<typename T>
-bool waitFinished(const QFuture<T>& future, int budgetMs)
+template <typename T> bool waitFinished(const QFuture<T>& future, int budgetMs)
 {
     QElapsedTimer timer;
     timer.start();

@@ -121,7 +121,8 @@ int offerLeftoverRollback(QWidget* parent, const QString& dataDir)
     // is claimed that the record can't prove.
     QString text;
     if (complete) {
-        text = Lang::tr("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下的原有文件和还原新增文件的清单，可把数据恢复到还原前的状态：\n%1\n\n"
+        text = Lang::tr("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下"
+                        "的原有文件和还原新增文件的清单，可把数据恢复到还原前的状态：\n%1\n\n"
                         "是否现在恢复？\n选择“否”将把该目录移到一旁保留，不做任何删除。")
                    .arg(path);
     } else {

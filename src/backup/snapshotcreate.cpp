@@ -11,8 +11,8 @@
 #include "platform/ziparchive.h"
 #include "ui/lang.h"
 
-#include <QDebug>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -83,8 +83,8 @@ bool packData(const QString& partial, const QList<DataFile>& files, const QSet<Q
             }
         } else {
             bool changed = false;
-            const bool added = zip.addOpenFile(f.rel, fd, f.abs, [&job](qint64) { return job.check(); }, &zipError,
-                                               stored.contains(f.rel), &changed);
+            const bool added = zip.addOpenFile(
+                f.rel, fd, f.abs, [&job](qint64) { return job.check(); }, &zipError, stored.contains(f.rel), &changed);
             ::close(fd);
             if (!added) {
                 if (!zipError.isEmpty())
@@ -153,7 +153,8 @@ QString BackupEngine::createSnapshot(const QString& backupDir, const QString& da
     QDateTime stampTime = backupdetail::clock()->now();
     const QDir snapshotDir(QFileInfo(backupDir).absoluteFilePath());
     const auto nameAt = [&](const QDateTime& t) {
-        return snapshotDir.filePath(prefix + t.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral(".zip"));
+        return snapshotDir.filePath(prefix + t.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+                                    QStringLiteral(".zip"));
     };
     QString finalPath = nameAt(stampTime);
     const QString partial = finalPath + QLatin1Char('.') + runTag() + QStringLiteral(".part");

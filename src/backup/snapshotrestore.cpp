@@ -218,7 +218,8 @@ QString damagedDocument(const QString& work, const QList<Planned>& plan)
             continue;
         QByteArray text;
         QJsonParseError parsed{};
-        const bool read = ktr::readFileCapped(work + QLatin1Char('/') + p.rel, 256 * 1024 * 1024, &text) == ktr::ReadStatus::Ok;
+        const bool read =
+            ktr::readFileCapped(work + QLatin1Char('/') + p.rel, 256 * 1024 * 1024, &text) == ktr::ReadStatus::Ok;
         const QJsonDocument doc = QJsonDocument::fromJson(text, &parsed);
         if (!read || parsed.error != QJsonParseError::NoError || doc.isNull())
             return Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动").arg(p.rel);
@@ -279,7 +280,8 @@ bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDi
     const QString dataDir = QDir::cleanPath(QFileInfo(dataDirIn).absoluteFilePath());
     const QString snapshotRel = QDir(dataDir).relativeFilePath(QFileInfo(zipPath).absolutePath());
     QString skippedPrefix;
-    if (snapshotRel != QLatin1String(".") && !snapshotRel.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(snapshotRel))
+    if (snapshotRel != QLatin1String(".") && !snapshotRel.startsWith(QLatin1String("..")) &&
+        !QDir::isAbsolutePath(snapshotRel))
         skippedPrefix = snapshotRel + QLatin1Char('/');
     QString refusal;
     QString tooLarge;
@@ -352,8 +354,8 @@ bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDi
     return true;
 }
 
-bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString& error,
-                                   Progress progress, const std::atomic<bool>* cancel, bool* cancelled)
+bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString& error, Progress progress,
+                                   const std::atomic<bool>* cancel, bool* cancelled)
 {
     if (cancelled)
         *cancelled = false;
@@ -487,7 +489,8 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
         const bool made = ::mkdir(QFile::encodeName(rollback).constData(), 0700) == 0;
         if (!made || !writeJournal(rollback, dataDir, snapshotFolder, journal)) {
             qWarning().noquote() << "restoreSnapshot: pre-snapshot incomplete, rollback will be skipped:" << dataDir;
-            ok = job.fail(QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间，或关闭正在占用数据目录的程序后重试）"));
+            ok = job.fail(QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间"
+                                         "，或关闭正在占用数据目录的程序后重试）"));
             if (made && !removeTree(rollback))
                 qWarning().noquote() << "restoreSnapshot: failed to clean incomplete pre-snapshot:" << rollback;
         } else {
@@ -524,8 +527,7 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
                     break;
                 }
             }
-            if (!QDir().mkpath(QFileInfo(target).absolutePath())
-                || !moveFile(work + QLatin1Char('/') + rel, target)) {
+            if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !moveFile(work + QLatin1Char('/') + rel, target)) {
                 ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
                 break;
             }

@@ -12,7 +12,9 @@ constexpr int kMaxCustomSide = 192;
 
 } // namespace
 
-CustomIconLoader::CustomIconLoader(QObject* parent) : QObject(parent) {}
+CustomIconLoader::CustomIconLoader(QObject* parent) : QObject(parent)
+{
+}
 
 const QPixmap* CustomIconLoader::find(const QString& path) const
 {
@@ -33,7 +35,8 @@ bool CustomIconLoader::preload(const QString& path)
     const qint64 tok = m_tokens.value(path, 0);
     m_pending.insert(path, tok);
     QPointer<CustomIconLoader> guard(this);
-    (void)QtConcurrent::run(QThreadPool::globalInstance(), [guard, path, gen, tok] { readTask(guard, path, gen, tok); });
+    (void)QtConcurrent::run(QThreadPool::globalInstance(),
+                            [guard, path, gen, tok] { readTask(guard, path, gen, tok); });
     return true;
 }
 

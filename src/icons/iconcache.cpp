@@ -20,8 +20,8 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -113,8 +113,7 @@ const QString& pictureKeyName()
 }
 
 // A table entry of a shared pixmap, made once: entries nothing else holds any more go first.
-template <typename Key>
-QPixmap sharedPixmap(QHash<Key, QPixmap>& table, const Key& key, const QImage& image)
+template <typename Key> QPixmap sharedPixmap(QHash<Key, QPixmap>& table, const Key& key, const QImage& image)
 {
     const auto hit = table.constFind(key);
     if (hit != table.constEnd())

@@ -3,10 +3,10 @@
 #include "lock/passwordhash.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
-#include "ui/screenfit.h"
-#include "ui/settingskit.h"
 #include "ui/modalcard.h"
+#include "ui/screenfit.h"
 #include "ui/servicehost.h"
+#include "ui/settingskit.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -240,8 +240,8 @@ bool LockDialog::tryAccept(bool verified)
             m_edit->selectAll();
             m_edit->setFocus();
         });
-        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                             [hash, pw] { return verifyPasswordHash(hash, pw); }));
+        watcher->setFuture(
+            QtConcurrent::run(QThreadPool::globalInstance(), [hash, pw] { return verifyPasswordHash(hash, pw); }));
         return false;
     }
     if (m_mode == Verify || m_mode == Remove) {
@@ -353,8 +353,8 @@ void LockDialog::showEvent(QShowEvent* event)
 
 bool LockDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if ((watched == m_edit || watched == m_second) && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    if ((watched == m_edit || watched == m_second) && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         if (!m_closing)
             done(0);
         return true;
@@ -523,9 +523,9 @@ void LockDialog::paintEvent(QPaintEvent*)
     p.setPen(Qt::white);
     p.setFont(cardFont(14));
     drawKitText(p, m_okRect, Qt::AlignCenter,
-               m_mode == Verify   ? Lang::tr("解  锁")
-               : m_mode == Change ? Lang::tr("保  存")
-                                  : Lang::tr("确  定"));
+                m_mode == Verify   ? Lang::tr("解  锁")
+                : m_mode == Change ? Lang::tr("保  存")
+                                   : Lang::tr("确  定"));
 
     p.setFont(cardFont(12));
     const int b = m_okRect.bottom();
@@ -538,7 +538,7 @@ void LockDialog::paintEvent(QPaintEvent*)
         drawKitText(p, m_forgotRect, Qt::AlignCenter, Lang::tr("忘记密码"));
     } else {
         p.setPen(t.mutedText);
-        drawKitText(p, QRect(16, b + 12, kWidth - 32, std::max(18, bottomHintHeight())), Qt::AlignCenter,
-                    bottomHint(), TextFit::Wrap);
+        drawKitText(p, QRect(16, b + 12, kWidth - 32, std::max(18, bottomHintHeight())), Qt::AlignCenter, bottomHint(),
+                    TextFit::Wrap);
     }
 }

@@ -42,8 +42,8 @@ void commitProtection(AppSettings& settings, const QString& hash, const QMap<QSt
 
 bool upgradeLegacyHash(AppSettings& settings, const QString& password)
 {
-    if (settings.protectPasswordHash.isEmpty() || !isLegacyPasswordHash(settings.protectPasswordHash)
-        || !verifyPasswordHash(settings.protectPasswordHash, password))
+    if (settings.protectPasswordHash.isEmpty() || !isLegacyPasswordHash(settings.protectPasswordHash) ||
+        !verifyPasswordHash(settings.protectPasswordHash, password))
         return false;
     settings.protectPasswordHash = makePasswordHash(password);
     return true;

@@ -18,8 +18,8 @@
 #include <QMovie>
 #include <QPainter>
 #include <QRadialGradient>
-#include <QTimer>
 #include <QThreadPool>
+#include <QTimer>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -277,8 +277,8 @@ void UiLockOverlay::animationTick()
 
 void UiLockOverlay::updateAnimationTimer()
 {
-    const bool needed = isVisible()
-                        && (m_backgroundPath.isEmpty() || m_video || m_inputMode || m_unlocking || m_fade < 1.0);
+    const bool needed =
+        isVisible() && (m_backgroundPath.isEmpty() || m_video || m_inputMode || m_unlocking || m_fade < 1.0);
     if (needed) {
         if (!m_animTimer) {
             m_animTimer = new QTimer(this);
@@ -393,8 +393,7 @@ void UiLockOverlay::paintEvent(QPaintEvent*)
             p.setOpacity(opacity);
             p.drawImage(QRectF(centre.x() - size / 2, centre.y() - size / 2, size, size), glow(t.isDark, which));
         };
-        drawGlow(0, 0.95 * s,
-                 QPointF((std::sin(0.42 * c) * 0.22 + 0.5) * w, (std::cos(0.33 * c) * 0.16 + 0.5) * h),
+        drawGlow(0, 0.95 * s, QPointF((std::sin(0.42 * c) * 0.22 + 0.5) * w, (std::cos(0.33 * c) * 0.16 + 0.5) * h),
                  t.isDark ? 0.5 : 0.68);
         drawGlow(1, 0.72 * s,
                  QPointF((std::cos(0.27 * c + 1.7) * 0.28 + 0.5) * w, (std::sin(0.38 * c + 0.9) * 0.2 + 0.5) * h),
@@ -411,7 +410,8 @@ void UiLockOverlay::paintContent(QPainter& p, bool pictureStyle)
     const Theme& t = currentTheme();
     const double w = width(), h = height();
     const bool portrait = width() < height();
-    const double v = portrait ? std::clamp(w / 420.0, 0.74, 1.1) : std::clamp(std::min(w / 900.0, h / 560.0), 0.82, 1.3);
+    const double v =
+        portrait ? std::clamp(w / 420.0, 0.74, 1.1) : std::clamp(std::min(w / 900.0, h / 560.0), 0.82, 1.3);
     const double cardW = std::min(320.0, w - 48);
     const double errorRow = m_error.isEmpty() ? 0.0 : 20 * v;
     const double blockR = 84 * v + 30 * v + 30 * v + 13 * v;
@@ -434,7 +434,9 @@ void UiLockOverlay::paintContent(QPainter& p, bool pictureStyle)
             p.setBrush(pictureStyle ? QColor(255, 255, 255, pressed ? 54 : 34) : QColor(0, 0, 0, pressed ? 30 : 16));
             p.drawRoundedRect(r, 6, 6);
         }
-        p.setPen(QPen(pictureStyle ? QColor(255, 255, 255, 232) : t.isDark ? QColor(221, 227, 238) : QColor(74, 83, 99),
+        p.setPen(QPen(pictureStyle ? QColor(255, 255, 255, 232)
+                      : t.isDark   ? QColor(221, 227, 238)
+                                   : QColor(74, 83, 99),
                       1.2));
         const QPointF c = r.center();
         if (id == 1) {

@@ -47,7 +47,8 @@ public:
             return; // wheel steps and extra buttons are no gesture
         }
         EdgeDock* dock = m_dock;
-        QMetaObject::invokeMethod(dock, [dock, e] { dock->onRawEvent(e); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            dock, [dock, e] { dock->onRawEvent(e); }, Qt::QueuedConnection);
     }
 
     std::atomic<bool> wantMotion{false};

@@ -24,10 +24,9 @@ struct RawInputEvent;
 // Docking: a move that ends within 20 px of the left, top or right edge slides the window into that
 // edge, leaving snapRevealPx pixels visible, without a taskbar button. Once it is in, a host that can
 // (Host::setCollapsed) shrinks the window to exactly that strip, which lies wholly on screen, so no window
-// manager moves it back into view; it gets its size back the moment it comes out again. The window peeks out while the cursor
-// touches the edge strip and hides again when the cursor leaves it; a configured mouse gesture summons it to
-// the cursor instead, and then it stays out. Without docking the same gestures pull the visible window to
-// the cursor.
+// manager moves it back into view; it gets its size back the moment it comes out again. The window peeks out while the
+// cursor touches the edge strip and hides again when the cursor leaves it; a configured mouse gesture summons it to the
+// cursor instead, and then it stays out. Without docking the same gestures pull the visible window to the cursor.
 //
 // Where raw input of the whole desktop can be watched (useRawInput), the pointer's own motion and button
 // events drive all of this, so a resting pointer costs nothing: button events are looked at at once, motion

@@ -59,8 +59,7 @@ FrameDrag::FrameDrag(ktr::platform::PointerState* pointer, QObject* parent)
 void FrameDrag::setSystemCalls(Starter starter, Canceller canceller)
 {
     m_starter = starter ? std::move(starter) : Starter(&FrameDrag::startSystem);
-    m_canceller = canceller ? std::move(canceller)
-                            : Canceller([](QWindow* w) { ktr::platform::cancelMoveResize(w); });
+    m_canceller = canceller ? std::move(canceller) : Canceller([](QWindow* w) { ktr::platform::cancelMoveResize(w); });
 }
 
 bool FrameDrag::startSystem(QWindow* window, FrameHit hit)
@@ -119,9 +118,9 @@ void FrameDrag::checkRelease()
     if (m_pointer->query().buttons.testFlag(Qt::LeftButton))
         return;
     m_timer->stop();
-    // Released before the window moved or changed size at all: the window manager may have taken the move over after the
-    // release and would now carry the window until the next click. Ending it costs nothing when it already
-    // ended; a window that moved was followed with the button held and ends on its own.
+    // Released before the window moved or changed size at all: the window manager may have taken the move over after
+    // the release and would now carry the window until the next click. Ending it costs nothing when it already ended; a
+    // window that moved was followed with the button held and ends on its own.
     if (m_window && m_window->frameGeometry() == m_startGeometry && m_canceller)
         m_canceller(m_window);
     m_window = nullptr;

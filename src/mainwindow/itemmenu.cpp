@@ -1,8 +1,8 @@
 #include "mainwindow/itemmenu.h"
 
 #include "mainwindow/menustyle.h"
-#include "model/shortcutfile.h"
 #include "mainwindow/windowutil.h"
+#include "model/shortcutfile.h"
 #include "platform/icontheme.h"
 #include "platform/launcher.h"
 #include "ui/lang.h"
@@ -25,8 +25,7 @@ bool isShellPath(const QString& path)
     return path.startsWith(QLatin1String("::"));
 }
 
-QAction* addEntry(QMenu* menu, const QString& text, int glyph, const QColor& colour, bool enabled,
-                  ItemMenuAction what)
+QAction* addEntry(QMenu* menu, const QString& text, int glyph, const QColor& colour, bool enabled, ItemMenuAction what)
 {
     QAction* action = menu->addAction(menuGlyphIcon(glyph, colour), text);
     action->setEnabled(enabled);
@@ -106,8 +105,8 @@ QMenu* buildItemMenu(const QList<Group>& groups, int currentGroup, const Item& i
     move->menuAction()->setProperty(kActionProperty, int(ItemMenuAction::None));
     for (int g = 0; g < groups.size(); ++g) {
         const QList<Item>& items = groups.at(g).items;
-        const bool holdsPath = std::any_of(items.cbegin(), items.cend(),
-                                           [&item](const Item& other) { return other.path == item.path; });
+        const bool holdsPath =
+            std::any_of(items.cbegin(), items.cend(), [&item](const Item& other) { return other.path == item.path; });
         QAction* entry = move->addAction(Lang::tr(groups.at(g).name)); // as the sidebar shows it
         entry->setData(g);
         entry->setEnabled(g != currentGroup && !holdsPath);
@@ -175,8 +174,7 @@ void markLaunchable(const QString& path)
 
 } // namespace
 
-bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder, QString* created,
-                           QString* error)
+bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder, QString* created, QString* error)
 {
     const QFileInfo info(itemPath);
     QString base = info.completeBaseName();

@@ -73,8 +73,7 @@ QString freeDesktopShortcutPath(const QString& folder, const QString& base);
 // new entry that opens it (a program runs, a document or folder opens in its application). The entry is marked
 // executable, as desktops ask of launchers they trust. On success `created` holds the new file's path; on
 // failure `error` holds the untranslated message.
-bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder, QString* created,
-                           QString* error);
+bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder, QString* created, QString* error);
 
 // A floating icon's position moved so that a window of `size` lies inside `area` (its top-left corner wins
 // when it does not fit).

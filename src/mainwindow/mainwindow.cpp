@@ -10,12 +10,12 @@
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/targetwatch.h"
 #include "mainwindow/windowbackground.h"
+#include "market/appmarketdialog.h"
+#include "market/updatechecker.h"
 #include "model/buttonlayout.h"
 #include "model/defaultlayout.h"
 #include "model/desktopcollect.h"
 #include "model/itemlaunch.h"
-#include "market/appmarketdialog.h"
-#include "market/updatechecker.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -26,16 +26,16 @@
 #include "support/logexport.h"
 #include "support/supportchatdialog.h"
 #include "support/supportpoller.h"
-#include "ui/dialogseams.h"
 #include "ui/datadir.h"
+#include "ui/dialogseams.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/namedtimer.h"
 #include "ui/savefile.h"
 #include "ui/theme.h"
 #include "ui/toast.h"
-#include "ui/windowcorners.h"
 #include "ui/uisignals.h"
+#include "ui/windowcorners.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -651,9 +651,8 @@ void MainWindow::runAutoBackupIfDue()
 
 void MainWindow::exportLogs()
 {
-    logexport::exportLogsFromWindow(this, [this](const QString& text, int kind) {
-        showToast(text, kind == 0 ? Toast::Info : Toast::Error);
-    });
+    logexport::exportLogsFromWindow(
+        this, [this](const QString& text, int kind) { showToast(text, kind == 0 ? Toast::Info : Toast::Error); });
 }
 
 void MainWindow::retranslate()

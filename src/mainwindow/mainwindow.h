@@ -41,8 +41,7 @@ class IconQueue;
 class TargetWatch;
 class LockController;
 class QAction;
-template <typename T>
-class QFutureWatcher;
+template <typename T> class QFutureWatcher;
 class QLineEdit;
 class QListWidget;
 class QMenu;
@@ -397,7 +396,7 @@ private:
     void fetchLatestNotice();
     void runAutoBackupIfDue();
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
-    void connectBackupOutcomes();        // mainwindow_backup.cpp
+    void connectBackupOutcomes();       // mainwindow_backup.cpp
     void showLockOverlay();
 
     // The settings dialog bridge.

@@ -4,14 +4,13 @@
 #include "mainwindow/mainwindow.h"
 
 #include "icons/iconcache.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "model/buttonlayout.h"
 #include "mainwindow/edgedock.h"
-#include "mainwindow/windowbackground.h"
-#include "lock/lockcontroller.h"
-#include "support/supportpoller.h"
 #include "mainwindow/windowappearance.h"
+#include "mainwindow/windowbackground.h"
+#include "model/buttonlayout.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
 #include "panel/icongrid.h"
@@ -20,6 +19,7 @@
 #include "panel/uibtndrag.h"
 #include "platform/autostart.h"
 #include "platform/fsentry.h"
+#include "support/supportpoller.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
@@ -297,11 +297,11 @@ void MainWindow::layoutChildren()
     const bool horizontal = m_sidebar ? m_sidebar->isHorizontal() : (m_portrait || m_settings.horizontalGroups);
     if (m_sidebar) {
         m_sidebar->setGeometry(horizontal ? QRect(0, kStrip, w, kStripHeight)
-                                                : QRect(0, kStrip, kSidebarWidth, h - 2 * kStrip));
+                                          : QRect(0, kStrip, kSidebarWidth, h - 2 * kStrip));
     }
     if (m_grid) {
         m_grid->setGeometry(horizontal ? QRect(0, kStrip + kStripHeight, w, h - 2 * kStrip - kStripHeight)
-                                             : QRect(kSidebarWidth, kStrip, w - kSidebarWidth, h - 2 * kStrip));
+                                       : QRect(kSidebarWidth, kStrip, w - kSidebarWidth, h - 2 * kStrip));
         relayoutGrid();
     }
 }

@@ -6,9 +6,9 @@
 #include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/summonhotkey.h"
+#include "market/appmarketdialog.h"
 #include "model/desktopcollect.h"
 #include "model/userdatatransfer.h"
-#include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -60,8 +60,9 @@ QWidget* transferCardOwner(QWidget* panel, QWidget* settingsDialog)
 void MainWindow::exportUserData()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString target = ktr::dialogs::saveFile(
-        transferCardOwner(this, m_settingsDialog), exportDialogCaption(), suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
+    const QString target =
+        ktr::dialogs::saveFile(transferCardOwner(this, m_settingsDialog), exportDialogCaption(),
+                               suggestedBackupPath(desktop, QDate::currentDate()), backupFileFilter());
     if (target.isEmpty())
         return;
     finishLayoutSaves(); // the export copies the file: it must hold the last change

@@ -106,8 +106,8 @@ void MainWindow::onAppUninstalled(const QString& appId, const QString& appDir, c
         return;
     const QString entry = QDir::cleanPath(QDir::fromNativeSeparators(desktopEntry));
     const int removed = m_model.removeItems([&](const Item& item) {
-        return appIdForPath(item.path) == appId
-            || (!entry.isEmpty() && QDir::cleanPath(QDir::fromNativeSeparators(item.path)) == entry);
+        return appIdForPath(item.path) == appId ||
+               (!entry.isEmpty() && QDir::cleanPath(QDir::fromNativeSeparators(item.path)) == entry);
     });
     if (removed > 0)
         repaintPanels();

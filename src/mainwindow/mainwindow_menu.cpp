@@ -6,14 +6,14 @@
 
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
-#include "model/itemlaunch.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/windowutil.h"
-#include "panel/icongrid.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/windowutil.h"
+#include "model/itemlaunch.h"
 #include "model/shortcutfile.h"
 #include "panel/floaticon.h"
+#include "panel/icongrid.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
 #include "settings/settingsdialog.h"
@@ -106,9 +106,8 @@ void MainWindow::runItemMenuAction(QAction* chosen)
         restoreMenuItemIcon();
         break;
     case ItemMenuAction::CopyPath:
-        QGuiApplication::clipboard()->setText(copy.path.startsWith(QLatin1String("::"))
-                                                  ? copy.path
-                                                  : QDir::toNativeSeparators(copy.path));
+        QGuiApplication::clipboard()->setText(
+            copy.path.startsWith(QLatin1String("::")) ? copy.path : QDir::toNativeSeparators(copy.path));
         break;
     case ItemMenuAction::DesktopShortcut:
         createMenuItemShortcut();
@@ -223,7 +222,8 @@ void MainWindow::editMenuItem()
     // Edited on a copy, written back before every save.
     Item item = m_model.groups()[m_menu.group].items[m_menu.index];
     const auto writeBack = [this, &item] {
-        m_model.editItem(m_menu.group, m_menu.index, [&item](Item& stored) { stored = item; }, false);
+        m_model.editItem(
+            m_menu.group, m_menu.index, [&item](Item& stored) { stored = item; }, false);
     };
     bool changed = false;
     const QString name = dialog.name().trimmed();
@@ -348,9 +348,8 @@ void MainWindow::refreshInvalidPaths()
     m_invalidPathsAgain = false;
     const QList<Group> groups = m_model.groups(); // shared, never written by the worker
     auto check = m_itemMenuHooks.checkInvalidPaths;
-    m_invalidPathsWatcher->setFuture(QtConcurrent::run([groups, check] {
-        return check ? check(groups) : invalidItemPaths(groups);
-    }));
+    m_invalidPathsWatcher->setFuture(
+        QtConcurrent::run([groups, check] { return check ? check(groups) : invalidItemPaths(groups); }));
 }
 
 bool MainWindow::invalidPathsCheckRunning() const

@@ -43,11 +43,13 @@ void MainWindow::prepareHardExit()
 void MainWindow::uninstallProgram(bool removeAll)
 {
     const selfremoval::Env env = selfremoval::Env::system();
-    QString text = removeAll ? Lang::tr("完全卸载将删除程序与全部分组、设置、日志等数据，且不可恢复。\n确定要继续吗？")
-                             : Lang::tr("卸载程序，但保留你的分组、设置等全部数据；重新安装后自动恢复。\n确定要继续吗？");
+    QString text = removeAll
+                       ? Lang::tr("完全卸载将删除程序与全部分组、设置、日志等数据，且不可恢复。\n确定要继续吗？")
+                       : Lang::tr("卸载程序，但保留你的分组、设置等全部数据；重新安装后自动恢复。\n确定要继续吗？");
     // A copy that was not installed may lie among the user's own files: only the program itself goes.
     if (!selfremoval::programFilesOf(env).installed)
-        text += QStringLiteral("\n\n") + Lang::tr("程序不在安装目录中：只删除程序文件本身，所在文件夹中的其他文件保持不动。");
+        text += QStringLiteral("\n\n") +
+                Lang::tr("程序不在安装目录中：只删除程序文件本身，所在文件夹中的其他文件保持不动。");
     if (ktr::dialogs::question(this, removeAll ? Lang::tr("完全卸载") : Lang::tr("保留配置卸载"), text) != 1)
         return;
     qInfo().noquote() << "uninstall requested:" << (removeAll ? "full" : "keep-config");
@@ -68,7 +70,8 @@ void MainWindow::factoryReset()
     QWidget* parent = m_settingsDialog && m_settingsDialog->isVisible() ? static_cast<QWidget*>(m_settingsDialog.data())
                                                                         : static_cast<QWidget*>(this);
     if (ktr::dialogs::question(parent, Lang::tr("完全初始化"),
-                               Lang::tr("完全初始化将删除全部分组、设置、日志、缓存、备份、账号与授权信息，程序会自动重启并回到首次安装状态。此操作不可恢复。\n确定要继续吗？")) != 1)
+                               Lang::tr("完全初始化将删除全部分组、设置、日志、缓存、备份、账号与授权信息，程序会自动重"
+                                        "启并回到首次安装状态。此操作不可恢复。\n确定要继续吗？")) != 1)
         return;
     const selfremoval::Env env = selfremoval::Env::system();
     qInfo().noquote() << "factory reset requested, data dir:" << env.dataDir;

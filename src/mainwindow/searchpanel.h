@@ -13,8 +13,9 @@ class QListWidgetItem;
 class QTimer;
 
 // The small floating search box over the icon grid: a line edit and a result list. Typing filters every item of
-// every group by its name as shown in the UI language or as stored (after a short debounce); running a result asks the owner, through
-// launchRequested, to switch to the item's group and open it. The panel only reads the model it is given.
+// every group by its name as shown in the UI language or as stored (after a short debounce); running a result asks the
+// owner, through launchRequested, to switch to the item's group and open it. The panel only reads the model it is
+// given.
 class SearchPanel : public QWidget
 {
     Q_OBJECT

@@ -102,5 +102,4 @@ private:
 
     bool m_dragging = false;
     QPoint m_dragOffset;
-
 };

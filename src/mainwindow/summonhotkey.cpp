@@ -65,8 +65,9 @@ QString SummonHotkey::replaceSummonHotkey(const QString& hotkeyText, const QStri
     qWarning().noquote() << "summon hotkey register FAILED:" << hotkeyText << "- keeping" << previous;
     const bool previousWorks = registerSummonHotkey(previous, false) == Outcome::Registered;
     if (m_toast) {
-        m_toast(previousWorks ? Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用；仍使用 %2").arg(hotkeyText, previous)
-                              : Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用").arg(hotkeyText),
+        m_toast(previousWorks
+                    ? Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用；仍使用 %2").arg(hotkeyText, previous)
+                    : Lang::tr("快捷键 %1 注册失败，可能已被其他程序占用").arg(hotkeyText),
                 Toast::Error);
     }
     return previous;

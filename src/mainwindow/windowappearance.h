@@ -2,8 +2,8 @@
 
 #include <QColor>
 #include <QImage>
-#include <QPixmap>
 #include <QList>
+#include <QPixmap>
 #include <QRect>
 #include <QSize>
 #include <QString>

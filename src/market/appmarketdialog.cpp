@@ -285,7 +285,8 @@ void AppMarketDialog::onRelease(int code)
         m_market.cancelDownload(row);
         update();
         return;
-    default: break;
+    default:
+        break;
     }
     if (row.downloading || row.installing)
         return;
@@ -384,18 +385,19 @@ QList<AppMarketDialog::MenuEntry> AppMarketDialog::itemMenuEntries(const AppRow&
                 f(self, *r);
         };
     };
-    entries.append({Lang::tr("打开"), 0, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->launchApp(r.id); })});
-    entries.append({installed ? Lang::tr("重装") : Lang::tr("安装"), 1, true,
-                    withRow([](AppMarketDialog* d, AppRow& r) {
-                        if (r.downloading || r.installing)
-                            return;
-                        r.errorText.clear();
-                        d->m_market.fetchManifest(r);
-                    })});
-    entries.append({Lang::tr("打开所在位置"), 2, installed, [id] {
-                        ktr::dialogs::openUrl(QUrl::fromLocalFile(appsRootDir() + u'/' + id));
-                    }});
-    entries.append({Lang::tr("卸载"), 3, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->uninstallApp(r); })});
+    entries.append(
+        {Lang::tr("打开"), 0, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->launchApp(r.id); })});
+    entries.append(
+        {installed ? Lang::tr("重装") : Lang::tr("安装"), 1, true, withRow([](AppMarketDialog* d, AppRow& r) {
+             if (r.downloading || r.installing)
+                 return;
+             r.errorText.clear();
+             d->m_market.fetchManifest(r);
+         })});
+    entries.append({Lang::tr("打开所在位置"), 2, installed,
+                    [id] { ktr::dialogs::openUrl(QUrl::fromLocalFile(appsRootDir() + u'/' + id)); }});
+    entries.append(
+        {Lang::tr("卸载"), 3, installed, withRow([](AppMarketDialog* d, AppRow& r) { d->uninstallApp(r); })});
     entries.append({Lang::tr("添加到面板"), 4, installed, withRow([](AppMarketDialog* d, AppRow& r) {
                         const QString launch = d->m_registry.value(r.id).launch;
                         const QString path = appsRootDir() + u'/' + r.id + u'/' + launch;
@@ -479,7 +481,8 @@ QPixmap AppMarketDialog::menuIcon(int kind)
         p.drawRoundedRect(QRectF(4, 6.6, 5.4, 5.4), 1.2, 1.2);
         p.drawRoundedRect(QRectF(8.6, 5.4, 3.4, 3.4), 1.0, 1.0);
         break;
-    default: break;
+    default:
+        break;
     }
     p.end();
     cache.insert(key, pm);

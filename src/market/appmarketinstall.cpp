@@ -93,12 +93,12 @@ void AppMarketDialog::startExtract(AppRow& row, const QString& packagePath)
         onExtractDone(job, int(outcome.result), outcome.why);
     });
     deadline->start();
-    watcher->setFuture(QtConcurrent::run([package = packagePath, tmp = job->tmpDir, abandon = job->abandon,
-                                          ms = m_extractDeadlineMs] {
-        ExtractOutcome out;
-        out.result = extractPackage(package, tmp, abandon.get(), ms, &out.why);
-        return out;
-    }));
+    watcher->setFuture(
+        QtConcurrent::run([package = packagePath, tmp = job->tmpDir, abandon = job->abandon, ms = m_extractDeadlineMs] {
+            ExtractOutcome out;
+            out.result = extractPackage(package, tmp, abandon.get(), ms, &out.why);
+            return out;
+        }));
 }
 
 void AppMarketDialog::onExtractDone(const std::shared_ptr<ExtractJob>& job, int result, const QString& why)
@@ -236,8 +236,8 @@ bool AppMarketDialog::launchApp(const QString& appId)
         return false;
     }
     const QString launch = m_registry.value(appId).launch;
-    if (launch.isEmpty() || launch.size() > 128 || launch.contains(QLatin1String("..")) || launch.contains(u'/')
-        || launch.contains(u'\\') || launch.contains(u':'))
+    if (launch.isEmpty() || launch.size() > 128 || launch.contains(QLatin1String("..")) || launch.contains(u'/') ||
+        launch.contains(u'\\') || launch.contains(u':'))
         return false;
     const QString appDir = appsRootDir() + u'/' + appId;
     const QString program = resolveLaunchFile(appDir, launch);

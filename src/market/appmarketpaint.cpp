@@ -107,9 +107,10 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
     p.drawText(QRect(20, 0, 120, 44), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("应用市场"));
     p.setFont(uiFont(11));
     p.setPen(muted);
-    p.drawText(QRect(130, 0, W - 51 - 130, 43), Qt::AlignLeft | Qt::AlignVCenter,
-               p.fontMetrics().elidedText(Lang::tr("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载"),
-                                          Qt::ElideRight, W - 51 - 130));
+    p.drawText(
+        QRect(130, 0, W - 51 - 130, 43), Qt::AlignLeft | Qt::AlignVCenter,
+        p.fontMetrics().elidedText(Lang::tr("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载"),
+                                   Qt::ElideRight, W - 51 - 130));
 
     p.setFont(uiFont(13));
     const QString tabs[3] = {Lang::tr("程序应用"), Lang::tr("网页应用"), Lang::tr("界面美化")};
@@ -175,9 +176,10 @@ void AppMarketDialog::paintEvent(QPaintEvent*)
         p.drawText(footer.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
     } else {
         p.setPen(muted);
-        const QString text = p.fontMetrics().elidedText(
-            Lang::tr("点右侧按钮即可安装或升级；安装完成后会自动创建「应用市场」分组并把程序图标加入面板，也可通过「⋮」菜单重装 / 卸载。"),
-            Qt::ElideRight, footer.width());
+        const QString text =
+            p.fontMetrics().elidedText(Lang::tr("点右侧按钮即可安装或升级；安装完成后会自动创建「应用市场」分组并把程序"
+                                                "图标加入面板，也可通过「⋮」菜单重装 / 卸载。"),
+                                       Qt::ElideRight, footer.width());
         p.drawText(footer, Qt::AlignLeft | Qt::AlignVCenter, text);
     }
 }
@@ -277,8 +279,8 @@ void AppMarketDialog::paintCard(QPainter& p, int index, const AppRow& row, int x
     const QRect main(bx, y + 23, 72, 30);
     const bool installed = !row.installedVersion.isEmpty();
     const bool primary = row.isWeb || !installed || row.installedVersion != row.version || !row.errorText.isEmpty();
-    if (!row.sdkVersion.isEmpty() && !m_market.minSdkVersion.isEmpty()
-        && compareVersions(row.sdkVersion, m_market.minSdkVersion)) {
+    if (!row.sdkVersion.isEmpty() && !m_market.minSdkVersion.isEmpty() &&
+        compareVersions(row.sdkVersion, m_market.minSdkVersion)) {
         p.setFont(uiFont(10, true));
         const QString badge = Lang::tr("SDK 过旧");
         const int tw = p.fontMetrics().horizontalAdvance(badge);

@@ -126,8 +126,8 @@ public:
 
     DownloadWorker(const HttpDownload::Request& request, std::shared_ptr<HttpDownloadShared> shared, Report report,
                    Progress progress)
-        : m_request(request), m_shared(std::move(shared)), m_report(std::move(report)),
-          m_progress(std::move(progress)), m_buffer(new char[HttpDownload::kBufferBytes])
+        : m_request(request), m_shared(std::move(shared)), m_report(std::move(report)), m_progress(std::move(progress)),
+          m_buffer(new char[HttpDownload::kBufferBytes])
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->worker = this;
@@ -229,10 +229,13 @@ private:
         });
         connect(socket, &QAbstractSocket::disconnected, this, [this, connection] {
             if (connection == m_connection)
-                QMetaObject::invokeMethod(this, [this, connection] {
-                    if (connection == m_connection)
-                        onClosed();
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, connection] {
+                        if (connection == m_connection)
+                            onClosed();
+                    },
+                    Qt::QueuedConnection);
         });
         const quint16 port = quint16(url.port(tls ? 443 : 80));
         if (tls)
@@ -262,17 +265,19 @@ private:
             return;
         const quint64 connection = m_connection;
         if (error == QAbstractSocket::RemoteHostClosedError) {
-            QMetaObject::invokeMethod(this, [this, connection] {
-                if (connection == m_connection)
-                    onClosed();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, connection] {
+                    if (connection == m_connection)
+                        onClosed();
+                },
+                Qt::QueuedConnection);
             return;
         }
         if (m_result.detail.isEmpty() || !m_sslErrors)
             m_result.detail = m_socket->errorString();
         const bool tlsFailed = error == QAbstractSocket::SslHandshakeFailedError ||
-                               error == QAbstractSocket::SslInvalidUserDataError ||
-                               (m_sslErrors && !m_encrypted);
+                               error == QAbstractSocket::SslInvalidUserDataError || (m_sslErrors && !m_encrypted);
         if (tlsFailed) {
             finish(Outcome::TlsFailed);
             return;
@@ -320,8 +325,8 @@ private:
             // that hit it, its state) says nothing about that one.
             if (m_done || !m_socket || connection != m_connection)
                 return;
-            if (ended || (!full && m_socket->state() == QAbstractSocket::UnconnectedState &&
-                          m_socket->bytesAvailable() <= 0)) {
+            if (ended ||
+                (!full && m_socket->state() == QAbstractSocket::UnconnectedState && m_socket->bytesAvailable() <= 0)) {
                 endOfStream(m_socket->error() != QAbstractSocket::RemoteHostClosedError &&
                             m_socket->error() != QAbstractSocket::UnknownSocketError);
                 return;
@@ -464,7 +469,8 @@ private:
             if (head.status == 101)
                 return bad("unexpected protocol switch");
             if (++m_interim > HttpDownload::kMaxInterimAnswers) {
-                m_result.detail = QStringLiteral("more than %1 interim (1xx) answers").arg(HttpDownload::kMaxInterimAnswers);
+                m_result.detail =
+                    QStringLiteral("more than %1 interim (1xx) answers").arg(HttpDownload::kMaxInterimAnswers);
                 finish(Outcome::Timeout);
                 return -1;
             }
@@ -561,7 +567,8 @@ private:
                 return false;
             }
             if (first != m_request.resumeFrom) {
-                m_result.detail = QStringLiteral("Content-Range starts at %1, not %2").arg(first).arg(m_request.resumeFrom);
+                m_result.detail =
+                    QStringLiteral("Content-Range starts at %1, not %2").arg(first).arg(m_request.resumeFrom);
                 finish(Outcome::RangeMismatch);
                 return false;
             }
@@ -786,21 +793,27 @@ void HttpDownload::start(const Request& request)
     auto* worker = new DownloadWorker(
         request, m_shared,
         [this](const Result& result) {
-            QMetaObject::invokeMethod(this, [this, result] {
-                m_running = false;
-                if (m_thread) {
-                    m_thread->wait(); // it quits right after this report
-                    delete m_thread;
-                    m_thread = nullptr;
-                }
-                Q_EMIT finished(result);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, result] {
+                    m_running = false;
+                    if (m_thread) {
+                        m_thread->wait(); // it quits right after this report
+                        delete m_thread;
+                        m_thread = nullptr;
+                    }
+                    Q_EMIT finished(result);
+                },
+                Qt::QueuedConnection);
         },
         [this](qint64 size, qint64 total) {
-            QMetaObject::invokeMethod(this, [this, size, total] {
-                if (m_running)
-                    Q_EMIT progress(size, total);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, size, total] {
+                    if (m_running)
+                        Q_EMIT progress(size, total);
+                },
+                Qt::QueuedConnection);
         });
     worker->moveToThread(m_thread);
     connect(m_thread, &QThread::started, worker, &DownloadWorker::begin);
@@ -814,5 +827,6 @@ void HttpDownload::abort()
         return;
     std::lock_guard lock(m_shared->mutex);
     if (auto* worker = static_cast<DownloadWorker*>(m_shared->worker))
-        QMetaObject::invokeMethod(worker, [worker] { worker->abort(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [worker] { worker->abort(); }, Qt::QueuedConnection);
 }

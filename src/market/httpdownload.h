@@ -64,14 +64,14 @@ public:
     struct Result
     {
         Outcome outcome = Outcome::Aborted;
-        int status = 0;          // the last status line's code; 0 when none arrived
-        qint64 fileSize = 0;     // bytes in the file at the end
-        qint64 total = -1;       // the whole file's announced size; -1 when not announced
-        bool restarted = false;  // a 200 answered the Range: the file was started again
-        qint64 rangeStart = -1;  // a 206's Content-Range first byte; -1 when missing or malformed
-        QByteArray sha256;       // Done only: the whole file's digest (empty if its first part was unreadable)
-        QByteArray errorBody;    // HttpError: the first maxErrorBody bytes of the answer
-        QString detail;          // English, for the log (never holds the URL's query)
+        int status = 0;         // the last status line's code; 0 when none arrived
+        qint64 fileSize = 0;    // bytes in the file at the end
+        qint64 total = -1;      // the whole file's announced size; -1 when not announced
+        bool restarted = false; // a 200 answered the Range: the file was started again
+        qint64 rangeStart = -1; // a 206's Content-Range first byte; -1 when missing or malformed
+        QByteArray sha256;      // Done only: the whole file's digest (empty if its first part was unreadable)
+        QByteArray errorBody;   // HttpError: the first maxErrorBody bytes of the answer
+        QString detail;         // English, for the log (never holds the URL's query)
     };
 
     explicit HttpDownload(QObject* parent = nullptr);
@@ -88,7 +88,7 @@ public:
     static constexpr qint64 kBufferBytes = 512 << 10;
     static constexpr int kMaxHeaderBytes = 64 << 10; // status line and headers together
     static constexpr int kMaxRedirects = 10;
-    static constexpr int kMaxInterimAnswers = 10; // 1xx answers before the real one, per connection
+    static constexpr int kMaxInterimAnswers = 10;     // 1xx answers before the real one, per connection
     static constexpr int kMaxTrailerBytes = 16 << 10; // the lines after the last chunk, together
     static constexpr int kProgressIntervalMs = 100;
 

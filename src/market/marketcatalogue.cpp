@@ -203,37 +203,40 @@ void MarketCatalogue::fetchIcon(AppRow& row)
     if (!isHttpUrl(row.iconUrl))
         return;
     const QString id = row.id;
-    sendGet(QUrl(row.iconUrl), [this, id](QNetworkReply* reply) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299)
-            return;
-        if (reply->bytesAvailable() > kMaxIconBytes)
-            return; // refused before it is read
-        const QByteArray bytes = reply->read(kMaxIconBytes + 1);
-        if (bytes.isEmpty() || bytes.size() > kMaxIconBytes)
-            return;
-        QBuffer buffer;
-        buffer.setData(bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        const QSize announced = reader.size();
-        if (!announced.isValid() || announced.width() > kMaxIconSide || announced.height() > kMaxIconSide)
-            return;
-        const QImage image = reader.read();
-        if (image.isNull() || image.width() > kMaxIconSide || image.height() > kMaxIconSide)
-            return;
-        const QPixmap pixmap = QPixmap::fromImage(image);
-        if (pixmap.isNull())
-            return;
-        AppRow* r = findRow(id);
-        if (!r)
-            return;
-        const int side = qMax(1, qRound(48 * m_pixelRatio));
-        r->icon = pixmap.scaled(side, side, Qt::KeepAspectRatio,
-                                pixmap.width() >= side ? Qt::SmoothTransformation : Qt::FastTransformation);
-        r->icon.setDevicePixelRatio(m_pixelRatio);
-        Q_EMIT changed();
-    }, kMaxIconBytes);
+    sendGet(
+        QUrl(row.iconUrl),
+        [this, id](QNetworkReply* reply) {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299)
+                return;
+            if (reply->bytesAvailable() > kMaxIconBytes)
+                return; // refused before it is read
+            const QByteArray bytes = reply->read(kMaxIconBytes + 1);
+            if (bytes.isEmpty() || bytes.size() > kMaxIconBytes)
+                return;
+            QBuffer buffer;
+            buffer.setData(bytes);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            const QSize announced = reader.size();
+            if (!announced.isValid() || announced.width() > kMaxIconSide || announced.height() > kMaxIconSide)
+                return;
+            const QImage image = reader.read();
+            if (image.isNull() || image.width() > kMaxIconSide || image.height() > kMaxIconSide)
+                return;
+            const QPixmap pixmap = QPixmap::fromImage(image);
+            if (pixmap.isNull())
+                return;
+            AppRow* r = findRow(id);
+            if (!r)
+                return;
+            const int side = qMax(1, qRound(48 * m_pixelRatio));
+            r->icon = pixmap.scaled(side, side, Qt::KeepAspectRatio,
+                                    pixmap.width() >= side ? Qt::SmoothTransformation : Qt::FastTransformation);
+            r->icon.setDevicePixelRatio(m_pixelRatio);
+            Q_EMIT changed();
+        },
+        kMaxIconBytes);
 }
 
 void MarketCatalogue::fetchSdkMin()

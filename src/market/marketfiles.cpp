@@ -43,8 +43,8 @@ bool isValidAppId(const QString& id)
         return false;
     for (const QChar c : id) {
         const char16_t u = c.unicode();
-        const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-                        u == u'_' || u == u'-';
+        const bool ok =
+            (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_' || u == u'-';
         if (!ok)
             return false;
     }
@@ -57,8 +57,8 @@ bool isValidVersionString(const QString& version)
         return false;
     for (const QChar c : version) {
         const char16_t u = c.unicode();
-        const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-                        u == u'.' || u == u'_' || u == u'+' || u == u'-';
+        const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'.' ||
+                        u == u'_' || u == u'+' || u == u'-';
         if (!ok)
             return false;
     }

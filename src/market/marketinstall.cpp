@@ -7,8 +7,8 @@
 #include "ui/lang.h"
 #include "ui/savefile.h"
 
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,7 +61,8 @@ bool checkPackageEntries(const QList<ZipEntryInfo>& entries, QString* why)
         }
         // A folder entry of nothing ("./") is harmless; anything else must name a place inside.
         QString rel;
-        if (!ktr::platform::zipEntryRelativePath(e, &rel) || (rel.isEmpty() && e.type != ZipEntryInfo::Type::Directory)) {
+        if (!ktr::platform::zipEntryRelativePath(e, &rel) ||
+            (rel.isEmpty() && e.type != ZipEntryInfo::Type::Directory)) {
             setWhy(why, QStringLiteral("unsafe zip entry: %1").arg(e.name));
             return false;
         }
@@ -241,9 +242,9 @@ QString firstExeIn(const QString& folder)
 {
     QDir dir(folder);
     QFileInfoList files = dir.entryInfoList({QStringLiteral("*.exe")}, QDir::Files | QDir::Hidden, QDir::NoSort);
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [](const QFileInfo& f) { return f.isSymLink() || !f.isFile(); }),
-                files.end());
+    files.erase(
+        std::remove_if(files.begin(), files.end(), [](const QFileInfo& f) { return f.isSymLink() || !f.isFile(); }),
+        files.end());
     std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
         return a.fileName().compare(b.fileName(), Qt::CaseInsensitive) < 0;
     });
@@ -299,8 +300,7 @@ bool isOwnDesktopEntry(const QString& path)
     return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray& l) { return l.trimmed() == kOwnMarker; });
 }
 
-bool createDesktopShortcut(const QString& program, const QString& workDir, const QString& name,
-                           const QString& iconPath)
+bool createDesktopShortcut(const QString& program, const QString& workDir, const QString& name, const QString& iconPath)
 {
     if (program.isEmpty() || !QFileInfo::exists(program))
         return false;
@@ -316,13 +316,12 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
     QString plainName = name;
     plainName.remove(u'\r').remove(u'\n');
     // The launch file of a market app is no picture; a picture given as icon is used, else a generic one.
-    const QString icon = iconPath.isEmpty() || iconPath == program
-                                 || !QStringList{"png", "svg", "xpm"}.contains(QFileInfo(iconPath).suffix().toLower())
+    const QString icon = iconPath.isEmpty() || iconPath == program ||
+                                 !QStringList{"png", "svg", "xpm"}.contains(QFileInfo(iconPath).suffix().toLower())
                              ? QStringLiteral("application-x-executable")
                              : iconPath;
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\nVersion=1.0\n");
-    text += QStringLiteral("Name=") + escapeValue(plainName.trimmed().isEmpty() ? Lang::tr("应用") : plainName)
-            + u'\n';
+    text += QStringLiteral("Name=") + escapeValue(plainName.trimmed().isEmpty() ? Lang::tr("应用") : plainName) + u'\n';
     text += QStringLiteral("Exec=") + escapeValue(desktopExecString({QDir::fromNativeSeparators(program)})) + u'\n';
     if (!workDir.isEmpty())
         text += QStringLiteral("Path=") + escapeValue(QDir::fromNativeSeparators(workDir)) + u'\n';
@@ -332,9 +331,9 @@ bool createDesktopShortcut(const QString& program, const QString& workDir, const
     if (!ktr::saveFileAtomic(path, text.toUtf8()))
         return false;
     // Desktops start only launchers that are executable.
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser
-                                           | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup
-                                           | QFile::ReadOther | QFile::ExeOther);
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                                           QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup |
+                                           QFile::ReadOther | QFile::ExeOther);
 }
 
 bool removeDesktopShortcut(const QString& name, const QString& appDir)

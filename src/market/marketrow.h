@@ -36,7 +36,7 @@ struct MarketAppRow
     bool installing = false;
     qint64 received = 0;
     qint64 total = 0;
-    LangText errorText; // translated when painted, so a language switch re-labels the row
+    LangText errorText;   // translated when painted, so a language switch re-labels the row
     QByteArray errorBody; // first 8192 bytes of an error reply
     // Cleared together.
     bool resumeRetried = false;

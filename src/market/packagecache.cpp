@@ -67,8 +67,8 @@ void writeCacheIndex(const QString& cacheDir, const QJsonObject& index)
 {
     QDir().mkpath(cacheDir);
     QString error;
-    if (!ktr::saveFileAtomic(cacheDir + QStringLiteral("/index.json"), QJsonDocument(index).toJson(QJsonDocument::Compact),
-                             &error))
+    if (!ktr::saveFileAtomic(cacheDir + QStringLiteral("/index.json"),
+                             QJsonDocument(index).toJson(QJsonDocument::Compact), &error))
         qWarning().noquote() << "writeCacheIndex: save failed:" << error;
 }
 
@@ -190,7 +190,8 @@ void sweepPackageCache()
         fresh.insert(e.id, app);
     }
     writeCacheIndex(dir, fresh);
-    const QFileInfoList subdirs = QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QFileInfoList subdirs =
+        QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QFileInfo& sub : subdirs) {
         if (fresh.contains(sub.fileName()))
             continue;

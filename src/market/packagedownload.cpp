@@ -10,15 +10,14 @@
 #include "ui/servicehost.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFutureWatcher>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtConcurrent/QtConcurrentRun>
-
 
 struct MarketCatalogue::Transfer
 {
@@ -89,7 +88,8 @@ void MarketCatalogue::startDownload(AppRow& row)
             // Nothing to prove the package with, or no digest of it: it is not installed. A cached file that
             // can't be read is of no further use.
             qWarning().noquote() << "package cache unverifiable:" << id
-                                 << (r->sha256.isEmpty() ? "no sha256 in the manifest" : "the file could not be hashed");
+                                 << (r->sha256.isEmpty() ? "no sha256 in the manifest"
+                                                         : "the file could not be hashed");
             if (digest.isEmpty())
                 removePackageFile(cached, QStringLiteral("corrupt-cache"));
             setRowError(*r, Lang::later("校验失败（文件损坏）"));

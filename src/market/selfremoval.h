@@ -10,12 +10,12 @@ namespace selfremoval {
 
 struct Env
 {
-    QString exe;             // the running executable
-    QString dataDir;         // the data folder
-    QString tempDir;         // below it a fresh private folder takes the script; empty: the runtime folder
-    QString desktopDir;      // the user's desktop folder
-    QString applicationsDir; // the user's menu entries ($XDG_DATA_HOME/applications)
-    QString autostartEntry;  // the XDG autostart entry
+    QString exe;                   // the running executable
+    QString dataDir;               // the data folder
+    QString tempDir;               // below it a fresh private folder takes the script; empty: the runtime folder
+    QString desktopDir;            // the user's desktop folder
+    QString applicationsDir;       // the user's menu entries ($XDG_DATA_HOME/applications)
+    QString autostartEntry;        // the XDG autostart entry
     QStringList installPathStores; // the install path's stores that name this copy
     selfscripts::Target target;
 

@@ -7,8 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -162,7 +162,8 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
             prefix = clean(line.mid(7));
     }
     // The names the install step gives its files; anything else a marker might list is not ours to delete.
-    static const QStringList ourNames = {QStringLiteral("kestrune-panel"), QStringLiteral("kestrune-panel.desktop"),
+    static const QStringList ourNames = {QStringLiteral("kestrune-panel"),
+                                         QStringLiteral("kestrune-panel.desktop"),
                                          QStringLiteral("kestrune-panel.png"),
                                          QLatin1String(ktr::platform::kVideoModuleFileName),
                                          QLatin1String(ktr::platform::kVideoEncoderFileName),
@@ -193,8 +194,9 @@ ProgramFiles programFiles(const QString& exe, const QByteArray* markerText)
         if (holdsOurs)
             out.madeFolders << d;
     }
-    std::stable_sort(out.madeFolders.begin(), out.madeFolders.end(),
-                     [](const QString& a, const QString& b) { return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/')); });
+    std::stable_sort(out.madeFolders.begin(), out.madeFolders.end(), [](const QString& a, const QString& b) {
+        return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/'));
+    });
     // An installed program's folder (bin/ of the prefix) is ours to remove only when the install made it: an
     // empty bin/ the user had before stays.
     if (!isProtectedFolder(folder) && out.madeFolders.contains(folder))

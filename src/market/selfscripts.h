@@ -6,9 +6,9 @@
 
 // The shell scripts the panel hands its self-update, uninstall and factory reset to: it writes one into a
 // fresh folder only this user may enter (never under a fixed name in a shared folder, where another user
-// could plant a link or swap the content before it runs), starts it detached in its own session and ends itself; the script waits a moment,
-// ends any panel process that is still there and does the work. The builders are pure: everything they
-// need comes in as text. Every path is single-quoted ('\'' for a quote in it), so blanks, quotes, $, %,
+// could plant a link or swap the content before it runs), starts it detached in its own session and ends itself; the
+// script waits a moment, ends any panel process that is still there and does the work. The builders are pure:
+// everything they need comes in as text. Every path is single-quoted ('\'' for a quote in it), so blanks, quotes, $, %,
 // backslashes, wildcards and any UTF-8 text reach the commands unchanged; nothing in a path is expanded.
 namespace selfscripts {
 
@@ -31,14 +31,14 @@ QByteArray updateScript(const QString& installer, const Target& target, int dela
 struct UninstallPlan
 {
     Target target;
-    QStringList programFiles;   // our own files to delete
-    QString programFolder;      // removed afterwards when it is empty; empty = left alone
-    QStringList madeFolders;    // the folders the install made, deepest first: each removed when empty
+    QStringList programFiles;      // our own files to delete
+    QString programFolder;         // removed afterwards when it is empty; empty = left alone
+    QStringList madeFolders;       // the folders the install made, deepest first: each removed when empty
     QStringList installPathStores; // the install path's stores that name this copy (registry.h), deleted
-    QStringList shortcuts;      // the panel's desktop entries
-    QString dataFolder;         // removed whole; empty keeps the user's data
-    QString autostartEntry;     // the XDG autostart entry
-    QString scriptPath;         // the script deletes itself (and its folder when left empty) at its end
+    QStringList shortcuts;         // the panel's desktop entries
+    QString dataFolder;            // removed whole; empty keeps the user's data
+    QString autostartEntry;        // the XDG autostart entry
+    QString scriptPath;            // the script deletes itself (and its folder when left empty) at its end
     int delaySeconds = 2;
 };
 QByteArray uninstallScript(const UninstallPlan& plan);
@@ -46,10 +46,10 @@ QByteArray uninstallScript(const UninstallPlan& plan);
 struct ResetPlan
 {
     Target target;
-    QString dataFolder;      // emptied and made again
+    QString dataFolder; // emptied and made again
     QString autostartEntry;
-    QString restartProgram;  // started again in a session of its own
-    QString scriptPath;      // the script deletes itself (and its folder when left empty) at its end
+    QString restartProgram; // started again in a session of its own
+    QString scriptPath;     // the script deletes itself (and its folder when left empty) at its end
     int delaySeconds = 2;
 };
 QByteArray factoryResetScript(const ResetPlan& plan);
@@ -62,9 +62,9 @@ bool isProtectedFolder(const QString& path);
 // What the uninstall may delete of the program, decided from where the executable lies.
 struct ProgramFiles
 {
-    bool installed = false; // the install marker lies beside the executable
-    QStringList files;      // the files to delete
-    QString folder;         // the folder to remove when it is left empty; empty = none
+    bool installed = false;  // the install marker lies beside the executable
+    QStringList files;       // the files to delete
+    QString folder;          // the folder to remove when it is left empty; empty = none
     QStringList madeFolders; // the folders the install made ("dir=" lines), deepest first, each an
                              // ancestor of a listed file below the prefix; removed when left empty
 };

@@ -115,10 +115,12 @@ void UpdateChecker::check(bool beta, bool manual)
             m_seams.toast(ktr::noServiceText(), kToastNormal);
         return;
     }
-    const QString path = beta ? QStringLiteral("/update/apps/panel-beta.json") : QStringLiteral("/update/apps/panel.json");
+    const QString path =
+        beta ? QStringLiteral("/update/apps/panel-beta.json") : QStringLiteral("/update/apps/panel.json");
     QNetworkReply* reply = network()->get(updateRequest(ktr::serviceUrl(path), kManifestTimeoutMs));
     m_replies.append(reply);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, beta, manual] { onManifestReply(reply, beta, manual); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, beta, manual] { onManifestReply(reply, beta, manual); });
 }
 
 void UpdateChecker::checkOnChannel(bool manual, int channel, int savedChannel)
@@ -349,8 +351,8 @@ void UpdateChecker::installUpdate(const HttpDownload::Result& result)
     using Outcome = HttpDownload::Outcome;
     m_download = nullptr;
     if (result.outcome != Outcome::Done || result.status < 200 || result.status > 299) {
-        qWarning().noquote() << "update download rejected: http =" << result.status << "outcome ="
-                             << QVariant::fromValue(result.outcome).toString() << result.detail;
+        qWarning().noquote() << "update download rejected: http =" << result.status
+                             << "outcome =" << QVariant::fromValue(result.outcome).toString() << result.detail;
         switch (result.outcome) {
         case Outcome::OpenFailed:
             failDownload(Lang::tr("无法写入临时文件"));

@@ -4,10 +4,10 @@
 #include "market/updatedialog.h"
 #include "market/updatemanifest.h"
 
-#include <QObject>
-#include <QPointer>
 #include <QList>
 #include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -41,8 +41,8 @@ public:
         std::function<void(const QString& text, int kind)> toast; // kind 0 normal, 1 error; text translated
         std::function<void()> prepareExit;                        // before the hard exit: stop network, recorder
         std::function<void(int code)> hardExit;
-        QString dataDir;      // where the installer is downloaded
-        QString tempDir;      // below it a fresh private folder takes the script; empty: the runtime folder
+        QString dataDir; // where the installer is downloaded
+        QString tempDir; // below it a fresh private folder takes the script; empty: the runtime folder
         QWidget* cardParent = nullptr;
         QNetworkAccessManager* network = nullptr; // shared manager; the updater makes its own when null
         qint64 maxInstallerBytes = kMaxInstallerBytes;
@@ -114,5 +114,5 @@ private:
 
     QPointer<HttpDownload> m_download;
     QList<QPointer<QNetworkReply>> m_replies; // every request of the updater, for stop()
-    QString m_partPath; // the installer while it downloads
+    QString m_partPath;                       // the installer while it downloads
 };

@@ -69,8 +69,8 @@ QStringList UpdateDialog::splitNotes(const QString& notes)
         QString part = raw.trimmed();
         if (part.isEmpty())
             continue;
-        while (!part.isEmpty() && (part.endsWith(u'；') || part.endsWith(u';') || part.endsWith(u'，') ||
-                                   part.endsWith(u',')))
+        while (!part.isEmpty() &&
+               (part.endsWith(u'；') || part.endsWith(u';') || part.endsWith(u'，') || part.endsWith(u',')))
             part.chop(1);
         lines << part;
     }
@@ -179,8 +179,8 @@ void UpdateDialog::paintEvent(QPaintEvent*)
     const int hovered = partAt(mapFromGlobal(QCursor::pos()));
     const bool busy = !m_statusText.isEmpty();
 
-    fillRounded(p, QRectF(0.5, 0.5, w - 1, h - 1), windowCornerRadius(std::max(4, themeCornerRadius())), t.windowBackground,
-                t.border);
+    fillRounded(p, QRectF(0.5, 0.5, w - 1, h - 1), windowCornerRadius(std::max(4, themeCornerRadius())),
+                t.windowBackground, t.border);
 
     if (!logoImage().isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -196,8 +196,8 @@ void UpdateDialog::paintEvent(QPaintEvent*)
     p.setPen(t.hintText);
     int y = 108;
     for (const QString& line : displayLines()) {
-        const QRect box = p.boundingRect(QRect(24, y, w - 48, 9999), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                                         line);
+        const QRect box =
+            p.boundingRect(QRect(24, y, w - 48, 9999), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, line);
         p.drawText(QRect(24, y, w - 48, box.height()), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, line);
         y += box.height() + 4;
     }

@@ -76,7 +76,7 @@ QString historyNotes(const QByteArray& body, const QString& version, const QStri
     if (error.error != QJsonParseError::NoError || !doc.isArray()) {
         qWarning().noquote() << "[jsonutil] array parse failed:"
                              << (error.error != QJsonParseError::NoError ? error.errorString()
-                                                                          : QStringLiteral("not an array"));
+                                                                         : QStringLiteral("not an array"));
         return fallback;
     }
     const QJsonArray entries = doc.array();

@@ -7,17 +7,17 @@
 #include "ui/lang.h"
 #include "ui/savefile.h"
 
-#include <QDebug>
 #include <QDeadlineTimer>
-#include <QMutex>
-#include <QThreadPool>
-#include <QWaitCondition>
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMutex>
+#include <QThreadPool>
 #include <QTimer>
+#include <QWaitCondition>
 
 namespace {
 
@@ -81,10 +81,10 @@ struct ConfigStore::LayoutWriter
 {
     QMutex mutex;
     QWaitCondition idle;
-    bool running = false;      // a task is on the writer thread or queued for it
-    bool hasPending = false;   // `pending` waits to be written
+    bool running = false;    // a task is on the writer thread or queued for it
+    bool hasPending = false; // `pending` waits to be written
     QList<Group> pending;
-    QStringList failures;      // why writes failed, in English, not yet reported
+    QStringList failures; // why writes failed, in English, not yet reported
     // The layout last handed over, while no write has failed since.
     bool haveLast = false;
     QList<Group> last;
@@ -159,7 +159,7 @@ void parseFileBytes(QByteArray bytes, ConfigStore::FileRead& read)
         read.object = doc.object();
     } else {
         read.parseError = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
-                                                                        : parseError.errorString();
+                                                                       : parseError.errorString();
     }
 }
 
@@ -395,7 +395,8 @@ bool ConfigStore::saveLayoutSoon(const QList<Group>& groups)
         // The report goes to the store's thread; a store being destroyed waits for `idle` first, so the
         // context is still there while this is posted.
         if (failed)
-            QMetaObject::invokeMethod(context, [store] { store->reportLayoutWrites(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                context, [store] { store->reportLayoutWrites(); }, Qt::QueuedConnection);
         writer->idle.wakeAll();
     });
     return true;

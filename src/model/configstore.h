@@ -57,10 +57,10 @@ public:
     // What a file's bytes gave, before anything is done about it: made by readFileObject on any thread.
     struct FileRead
     {
-        int status = 0;     // a ktr::ReadStatus
-        QString error;      // why it could not be read, in English
+        int status = 0;      // a ktr::ReadStatus
+        QString error;       // why it could not be read, in English
         bool parsed = false; // the bytes were a JSON object, now in object
-        QString parseError; // otherwise what was wrong with them
+        QString parseError;  // otherwise what was wrong with them
         bool empty = false;
         QJsonObject object;
     };

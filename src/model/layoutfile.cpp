@@ -248,14 +248,30 @@ private:
                 return false;
             const char e = *m_p++;
             switch (e) {
-            case '"': out->append(QLatin1Char('"')); break;
-            case '\\': out->append(QLatin1Char('\\')); break;
-            case '/': out->append(QLatin1Char('/')); break;
-            case 'b': out->append(QLatin1Char('\b')); break;
-            case 'f': out->append(QLatin1Char('\f')); break;
-            case 'n': out->append(QLatin1Char('\n')); break;
-            case 'r': out->append(QLatin1Char('\r')); break;
-            case 't': out->append(QLatin1Char('\t')); break;
+            case '"':
+                out->append(QLatin1Char('"'));
+                break;
+            case '\\':
+                out->append(QLatin1Char('\\'));
+                break;
+            case '/':
+                out->append(QLatin1Char('/'));
+                break;
+            case 'b':
+                out->append(QLatin1Char('\b'));
+                break;
+            case 'f':
+                out->append(QLatin1Char('\f'));
+                break;
+            case 'n':
+                out->append(QLatin1Char('\n'));
+                break;
+            case 'r':
+                out->append(QLatin1Char('\r'));
+                break;
+            case 't':
+                out->append(QLatin1Char('\t'));
+                break;
             case 'u': {
                 char16_t u = 0;
                 if (!unit(&u) || u == 0 || QChar::isLowSurrogate(u))
@@ -331,11 +347,21 @@ void appendJsonString(QByteArray& out, const QString& s)
         } else if (u < 0x20) {
             out += '\\';
             switch (u) {
-            case 0x8: out += 'b'; break;
-            case 0xc: out += 'f'; break;
-            case 0xa: out += 'n'; break;
-            case 0xd: out += 'r'; break;
-            case 0x9: out += 't'; break;
+            case 0x8:
+                out += 'b';
+                break;
+            case 0xc:
+                out += 'f';
+                break;
+            case 0xa:
+                out += 'n';
+                break;
+            case 0xd:
+                out += 'r';
+                break;
+            case 0x9:
+                out += 't';
+                break;
             default:
                 out += "u00";
                 out += kHex[u >> 4];
@@ -469,8 +495,8 @@ bool layoutDropsData(const QJsonObject& object)
         const QJsonValue name = go.value(kName);
         const QJsonValue items = go.value(kItems);
         const QJsonValue kind = go.value(kKind);
-        if ((!name.isUndefined() && !name.isString()) || (!items.isUndefined() && !items.isArray())
-            || (!kind.isUndefined() && !kind.isString()))
+        if ((!name.isUndefined() && !name.isString()) || (!items.isUndefined() && !items.isArray()) ||
+            (!kind.isUndefined() && !kind.isString()))
             return true;
         for (const QJsonValue& iv : items.toArray()) {
             if (!iv.isObject() || !iv.toObject().value(kPath).isString())

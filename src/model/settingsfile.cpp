@@ -100,8 +100,7 @@ QString shown(const QJsonValue& v)
 }
 
 // Of an array meant to hold `count` entries of one kind: true when some entry is not of that kind.
-template <typename Pred>
-bool arrayHasForeign(const QJsonValue& v, Pred ok)
+template <typename Pred> bool arrayHasForeign(const QJsonValue& v, Pred ok)
 {
     if (!v.isArray())
         return true;

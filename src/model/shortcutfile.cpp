@@ -307,7 +307,7 @@ QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::p
     static const QString fieldCodes = QStringLiteral("fFuUdDnNickvm");
     QStringList out;
     QString cur;
-    QString codes; // the field codes of the current argument, as written
+    QString codes;        // the field codes of the current argument, as written
     bool started = false; // an argument has begun (possibly empty, as "")
     bool hadText = false; // it holds more than field codes
     bool icon = false;    // it holds %i
@@ -340,7 +340,7 @@ QStringList execArguments(const QString& exec, bool withFieldCodes, QList<std::p
                 codes += next;
                 ++i;
                 // The entry's own name and file are text within their argument; %i only counts alone.
-                const QString* value = !fields            ? nullptr
+                const QString* value = !fields        ? nullptr
                                        : next == u'c' ? &fields->name
                                        : next == u'k' ? &fields->location
                                                       : nullptr;

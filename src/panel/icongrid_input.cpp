@@ -407,4 +407,3 @@ void IconGrid::dropEvent(QDropEvent* event)
     m_dropIndex = -1;
     update();
 }
-

@@ -1,8 +1,8 @@
 #include "panel/sidebar.h"
 
+#include "model/panelmodel.h"
 #include "panel/itempayload.h"
 #include "panel/namedialog.h"
-#include "model/panelmodel.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -541,7 +541,8 @@ namespace {
 // Files or places from another program, as against our own item and group drags.
 bool isFileDrop(const QMimeData* mime)
 {
-    return mime && !mime->hasFormat(QString::fromLatin1(kItemMime)) && !mime->hasFormat(QString::fromLatin1(kGroupMime)) &&
+    return mime && !mime->hasFormat(QString::fromLatin1(kItemMime)) &&
+           !mime->hasFormat(QString::fromLatin1(kGroupMime)) &&
            (mime->hasUrls() || mime->hasFormat(QString::fromLatin1(kShellIdListMime)));
 }
 

@@ -90,7 +90,8 @@ bool CompositingWatch::nativeEventFilter(const QByteArray& eventType, void* mess
         return false;
     const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
     if (notify->selection == m_selection && notify->window == m_root)
-        setActive(notify->owner != XCB_WINDOW_NONE && notify->subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER);
+        setActive(notify->owner != XCB_WINDOW_NONE &&
+                  notify->subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER);
     // Qt's clipboard listens to selection events too: the event goes on to it.
     return false;
 }

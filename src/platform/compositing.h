@@ -34,8 +34,8 @@ private:
     void setActive(bool active);
 
     bool m_active = true;
-    quint32 m_selection = 0;   // the atom _NET_WM_CM_S<screen>, 0 when not watching
-    quint32 m_root = 0;        // the root window the selection belongs to
+    quint32 m_selection = 0; // the atom _NET_WM_CM_S<screen>, 0 when not watching
+    quint32 m_root = 0;      // the root window the selection belongs to
     int m_xfixesFirstEvent = -1;
 };
 

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csetjmp>
 #include <csignal>
 #include <cstring>
-#include <csetjmp>
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>

@@ -9,12 +9,12 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,7 +48,8 @@ bool readableWithin(int fd)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_replyWaitMs.load());
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, int(std::max<qint64>(0, left.count())));
         if (r > 0)
@@ -338,8 +339,8 @@ public:
                 m_bytes = reply.bytes;
                 if (!ok) {
                     if (reply.removed)
-                        qWarning().noquote() << "Mp4Writer Finalize failed, removing broken segment:" << reply.code
-                                             << m_path;
+                        qWarning().noquote()
+                            << "Mp4Writer Finalize failed, removing broken segment:" << reply.code << m_path;
                     else
                         qWarning().noquote()
                             << "Mp4Writer Finalize failed, keeping the fragments written:" << reply.code << m_path;
@@ -528,8 +529,8 @@ private:
     uint64_t m_uvOffset = 0;
     int m_yStride = 0;
     int m_uvStride = 0;
-    uint32_t m_spare = 0;   // slots free for the next frame (bit i: slot i)
-    int m_outstanding = 0;  // frames sent and not yet answered
+    uint32_t m_spare = 0;  // slots free for the next frame (bit i: slot i)
+    int m_outstanding = 0; // frames sent and not yet answered
 };
 
 } // namespace

@@ -121,9 +121,8 @@ bool es256Verify(const QByteArray& x, const QByteArray& y, const QByteArray& mes
     if (!md || EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
         return false;
     // Exactly 1 is a valid signature; 0 is a wrong one, a negative value an error.
-    return EVP_DigestVerify(md.get(), reinterpret_cast<const unsigned char*>(derSig.constData()),
-                            size_t(derSig.size()), reinterpret_cast<const unsigned char*>(message.constData()),
-                            size_t(message.size())) == 1;
+    return EVP_DigestVerify(md.get(), reinterpret_cast<const unsigned char*>(derSig.constData()), size_t(derSig.size()),
+                            reinterpret_cast<const unsigned char*>(message.constData()), size_t(message.size())) == 1;
 }
 
 bool es256IsValidPublicKey(const QByteArray& x, const QByteArray& y)

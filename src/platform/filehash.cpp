@@ -83,7 +83,8 @@ QByteArray Sha256Stream::result()
     QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int length = 0;
     m_failed = true; // ended
-    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(m_ctx), reinterpret_cast<unsigned char*>(digest.data()), &length) != 1)
+    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(m_ctx), reinterpret_cast<unsigned char*>(digest.data()), &length) !=
+        1)
         return {};
     digest.resize(int(length));
     return digest;

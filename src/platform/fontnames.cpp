@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 
-
 namespace ktr::platform {
 
 namespace {
@@ -28,9 +27,8 @@ enum Symbol { NameParse, ConfigSubstitute, DefaultSubstitute, FontMatch, Pattern
 
 const LazyLibrary& fontconfig()
 {
-    static const LazyLibrary library("libfontconfig.so.1",
-                                     {"FcNameParse", "FcConfigSubstitute", "FcDefaultSubstitute", "FcFontMatch",
-                                      "FcPatternGetString", "FcPatternDestroy"});
+    static const LazyLibrary library("libfontconfig.so.1", {"FcNameParse", "FcConfigSubstitute", "FcDefaultSubstitute",
+                                                            "FcFontMatch", "FcPatternGetString", "FcPatternDestroy"});
     return library;
 }
 

@@ -129,7 +129,8 @@ QString makeFreshPrivateDir(const QString& parent, const QString& prefix, QStrin
         return fail(QStringLiteral("no folder to make it in"));
     QByteArray pattern = QFile::encodeName(parent + QLatin1Char('/') + prefix) + "XXXXXX";
     if (!::mkdtemp(pattern.data()))
-        return fail(QStringLiteral("mkdtemp below %1 failed: %2").arg(parent, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            QStringLiteral("mkdtemp below %1 failed: %2").arg(parent, QString::fromLocal8Bit(std::strerror(errno))));
     const QString made = QFile::decodeName(pattern);
     struct stat st
     {

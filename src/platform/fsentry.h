@@ -14,7 +14,7 @@ struct EntryStat
     bool isDir = false;
     bool isRegular = false; // a plain file, not a FIFO, device, socket or link
     uint owner = 0;
-    uint mode = 0; // the permission bits (07777)
+    uint mode = 0;           // the permission bits (07777)
     qint64 modifiedSecs = 0; // seconds since the epoch (UTC)
 };
 

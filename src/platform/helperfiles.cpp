@@ -24,7 +24,8 @@ QStringList helperFileCandidates(HelperFile which, const QString& programDir)
     // Relative to the install's bin folder, as the install step lays the files out.
     const QString installed = QLatin1String(module ? KTR_MODULE_DIR_FROM_BIN : KTR_ENCODER_DIR_FROM_BIN);
     const QString dir = QDir::cleanPath(programDir);
-    return {dir + QLatin1Char('/') + name, QDir::cleanPath(dir + QLatin1Char('/') + installed + QLatin1Char('/') + name)};
+    return {dir + QLatin1Char('/') + name,
+            QDir::cleanPath(dir + QLatin1Char('/') + installed + QLatin1Char('/') + name)};
 }
 
 QStringList helperFileCandidates(HelperFile which)

@@ -48,7 +48,8 @@ QString describeSystem(const QByteArray& osRelease, const QString& kernelRelease
         distribution = (fields.value("NAME") + QLatin1Char(' ') + fields.value("VERSION_ID")).trimmed();
     QString kernel;
     if (!kernelRelease.isEmpty())
-        kernel = QStringLiteral("Linux ") + kernelRelease + (machine.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(machine));
+        kernel = QStringLiteral("Linux ") + kernelRelease +
+                 (machine.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(machine));
     if (distribution.isEmpty() && kernel.isEmpty())
         return fallback;
     if (distribution.isEmpty())

@@ -69,8 +69,8 @@ QuitSignalWatcher* QuitSignalWatcher::install()
     // exit(), not quit(): quit() first asks every window to close, and a panel that closes to the tray
     // refuses, so the signal would only hide it and nothing would be saved. aboutToQuit still runs.
     QObject::connect(
-        g_watcher, &QuitSignalWatcher::quitRequested, QCoreApplication::instance(),
-        [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        g_watcher, &QuitSignalWatcher::quitRequested, QCoreApplication::instance(), [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
 
     // A closed pipe on standard error (a terminal gone, a log reader ended) must not kill the program:
     // the failed write is reported as EPIPE instead.

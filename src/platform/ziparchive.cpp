@@ -28,7 +28,8 @@ constexpr qint64 kWholeReadLimit = 8 * 1024 * 1024;
 QString archiveError(struct archive* a, const char* what)
 {
     const char* text = a ? archive_error_string(a) : nullptr;
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), text ? QString::fromUtf8(text) : QStringLiteral("unknown"));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        text ? QString::fromUtf8(text) : QStringLiteral("unknown"));
 }
 
 QString errnoText(const char* what, const QString& path)
@@ -117,7 +118,9 @@ struct ZipWriter::Impl
     }
 };
 
-ZipWriter::ZipWriter() : d(std::make_unique<Impl>()) {}
+ZipWriter::ZipWriter() : d(std::make_unique<Impl>())
+{
+}
 
 ZipWriter::~ZipWriter()
 {
@@ -140,12 +143,12 @@ bool ZipWriter::open(const QString& path, QString* error)
         return false;
     }
     d->a = archive_write_new();
-    if (!d->a || archive_write_set_format_zip(d->a) != ARCHIVE_OK
-        || archive_write_set_options(d->a, "zip:compression=deflate,zip:compression-level=6,zip:hdrcharset=UTF-8")
-               != ARCHIVE_OK
-        || archive_write_set_bytes_per_block(d->a, int(kChunk)) != ARCHIVE_OK
-        || archive_write_set_bytes_in_last_block(d->a, 1) != ARCHIVE_OK
-        || archive_write_open_fd(d->a, d->fd) != ARCHIVE_OK) {
+    if (!d->a || archive_write_set_format_zip(d->a) != ARCHIVE_OK ||
+        archive_write_set_options(d->a, "zip:compression=deflate,zip:compression-level=6,zip:hdrcharset=UTF-8") !=
+            ARCHIVE_OK ||
+        archive_write_set_bytes_per_block(d->a, int(kChunk)) != ARCHIVE_OK ||
+        archive_write_set_bytes_in_last_block(d->a, 1) != ARCHIVE_OK ||
+        archive_write_open_fd(d->a, d->fd) != ARCHIVE_OK) {
         setError(error, archiveError(d->a, "zip open"));
         d->release();
         return false;
@@ -153,8 +156,8 @@ bool ZipWriter::open(const QString& path, QString* error)
     return true;
 }
 
-bool ZipWriter::addFile(const QString& entryName, const QString& sourcePath,
-                        const std::function<bool(qint64)>& onChunk, QString* error, bool stored)
+bool ZipWriter::addFile(const QString& entryName, const QString& sourcePath, const std::function<bool(qint64)>& onChunk,
+                        QString* error, bool stored)
 {
     if (!d->a || d->failed) {
         setError(error, QStringLiteral("zip writer not open"));
@@ -174,8 +177,8 @@ namespace {
 
 bool sameVersion(const struct stat& a, const struct stat& b)
 {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
-           && a.st_ino == b.st_ino;
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ino == b.st_ino;
 }
 
 // Reads the whole file from its start: the byte count, or -1 with errno set.
@@ -442,14 +445,14 @@ bool readCentralDirectory(QFile& f, QList<CentralEntry>& out, QString* error)
     if (count == 0xFFFF || cdSize == 0xFFFFFFFFu || cdOffset == 0xFFFFFFFFu) {
         const qint64 locator = fileSize - tailSize + eocd - 20;
         uchar loc[20];
-        if (locator < 0 || !f.seek(locator) || f.read(reinterpret_cast<char*>(loc), 20) != 20
-            || u32(loc) != 0x07064b50u) {
+        if (locator < 0 || !f.seek(locator) || f.read(reinterpret_cast<char*>(loc), 20) != 20 ||
+            u32(loc) != 0x07064b50u) {
             setError(error, QStringLiteral("damaged zip64 directory"));
             return false;
         }
         uchar rec[56];
-        if (!f.seek(qint64(u64(loc + 8))) || f.read(reinterpret_cast<char*>(rec), 56) != 56
-            || u32(rec) != 0x06064b50u) {
+        if (!f.seek(qint64(u64(loc + 8))) || f.read(reinterpret_cast<char*>(rec), 56) != 56 ||
+            u32(rec) != 0x06064b50u) {
             setError(error, QStringLiteral("damaged zip64 directory"));
             return false;
         }
@@ -531,13 +534,22 @@ bool readCentralDirectory(QFile& f, QList<CentralEntry>& out, QString* error)
             if (mode != 0)
                 info.permissions = int(mode & 0777);
             switch (mode & S_IFMT) {
-            case S_IFLNK: info.type = ZipEntryInfo::Type::SymLink; break;
+            case S_IFLNK:
+                info.type = ZipEntryInfo::Type::SymLink;
+                break;
             case S_IFCHR:
-            case S_IFBLK: info.type = ZipEntryInfo::Type::Device; break;
+            case S_IFBLK:
+                info.type = ZipEntryInfo::Type::Device;
+                break;
             case S_IFIFO:
-            case S_IFSOCK: info.type = ZipEntryInfo::Type::Other; break;
-            case S_IFDIR: info.type = ZipEntryInfo::Type::Directory; break;
-            default: break;
+            case S_IFSOCK:
+                info.type = ZipEntryInfo::Type::Other;
+                break;
+            case S_IFDIR:
+                info.type = ZipEntryInfo::Type::Directory;
+                break;
+            default:
+                break;
             }
         }
         out.append(ce);
@@ -567,7 +579,9 @@ struct ZipReader::Impl
     }
 };
 
-ZipReader::ZipReader() : d(std::make_unique<Impl>()) {}
+ZipReader::ZipReader() : d(std::make_unique<Impl>())
+{
+}
 
 ZipReader::~ZipReader()
 {
@@ -644,8 +658,8 @@ bool ZipReader::next(ZipEntryInfo* entry, QString* error)
     // The data reader must be at the entry the directory names; anything else is a damaged or crafted file.
     const char* pathUtf8 = archive_entry_pathname_utf8(e);
     const bool sameName = !info.nameIsUtf8 || (pathUtf8 && QString::fromUtf8(pathUtf8) == info.name);
-    const bool sameSize = !archive_entry_size_is_set(e) || archive_entry_size(e) == info.size
-                          || info.type != ZipEntryInfo::Type::File;
+    const bool sameSize =
+        !archive_entry_size_is_set(e) || archive_entry_size(e) == info.size || info.type != ZipEntryInfo::Type::File;
     if (!sameName || !sameSize) {
         d->atEnd = true;
         setError(error, QStringLiteral("zip entries do not match its directory"));

@@ -24,10 +24,10 @@ struct ZipEntryInfo
     QByteArray rawName;     // the stored bytes of the name
     bool nameIsUtf8 = true; // rawName is valid UTF-8
     Type type = Type::File;
-    qint64 size = 0;            // uncompressed size as the central directory states it
-    qint64 compressedSize = 0;  // compressed size as the central directory states it
-    QDateTime modified;         // local time; invalid when the archive holds none
-    int permissions = -1;       // Unix permission bits (0777) when a Unix zip stored them, else -1
+    qint64 size = 0;           // uncompressed size as the central directory states it
+    qint64 compressedSize = 0; // compressed size as the central directory states it
+    QDateTime modified;        // local time; invalid when the archive holds none
+    int permissions = -1;      // Unix permission bits (0777) when a Unix zip stored them, else -1
     bool encrypted = false;
 };
 

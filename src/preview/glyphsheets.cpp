@@ -106,8 +106,8 @@ int largestFrameStep(const QList<QImage>& frames)
             for (int x = 0; x < 64; ++x) {
                 const QRgb a = frames.at(k).pixel(x, y);
                 const QRgb b = frames.at(k + 1).pixel(x, y);
-                largest = std::max(largest, std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b))
-                                                + std::abs(qBlue(a) - qBlue(b)));
+                largest = std::max(largest, std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                                                std::abs(qBlue(a) - qBlue(b)));
             }
         }
     }

@@ -9,8 +9,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
-#include <QLinearGradient>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
 
@@ -70,8 +70,7 @@ void previewItemMenu(const QString& folder, const UiPreviewKit& kit)
     out.save(folder + QStringLiteral("/item-menu.png"));
 }
 
-void renderLockOverlayPng(const QString& folder, const QString& name, const QSize& size,
-                          const QString& backgroundPath)
+void renderLockOverlayPng(const QString& folder, const QString& name, const QSize& size, const QString& backgroundPath)
 {
     UiLockOverlay overlay;
     overlay.resize(size);

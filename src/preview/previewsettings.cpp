@@ -25,9 +25,8 @@ namespace {
 std::unique_ptr<SettingsDialog> makeSettingsDialog(AppSettings* settings, const QList<Group>* groups)
 {
     auto dialog = std::make_unique<SettingsDialog>(
-        settings, previewProgramFolder(), [] {}, [](const AppSettings&) {}, [] {}, [] {}, [] {}, [] {},
-        [](bool) {}, groups, [] {}, [](const QString&) {}, [](const QString&, const QMap<QString, QString>&) {},
-        [] {});
+        settings, previewProgramFolder(), [] {}, [](const AppSettings&) {}, [] {}, [] {}, [] {}, [] {}, [](bool) {},
+        groups, [] {}, [](const QString&) {}, [](const QString&, const QMap<QString, QString>&) {}, [] {});
     dialog->setFactoryResetHandler([] {});
     return dialog;
 }

@@ -4,8 +4,8 @@
 #include "market/updatedialog.h"
 #include "preview/previewgenerators.h"
 #include "settings/backuppreview.h"
-#include "ui/settingskit.h"
 #include "ui/lang.h"
+#include "ui/settingskit.h"
 
 #include <QDebug>
 #include <QDir>
@@ -38,10 +38,11 @@ void grabTo(QWidget* widget, const QString& path)
 void previewUpdateDialog(const QString& folder)
 {
     auto card = std::make_unique<UpdateDialog>();
-    card->setUpdateInfo(QStringLiteral("1.0.137"),
-                        QStringLiteral("① 新增应用市场分类浏览与断点续传下载，大文件下载中断后可以继续，不必再从头开始；\n"
-                                       "② 修复锁屏背景在高分辨率屏幕上偶尔显示模糊的问题，并缩短了启动时间。"),
-                        QString());
+    card->setUpdateInfo(
+        QStringLiteral("1.0.137"),
+        QStringLiteral("① 新增应用市场分类浏览与断点续传下载，大文件下载中断后可以继续，不必再从头开始；\n"
+                       "② 修复锁屏背景在高分辨率屏幕上偶尔显示模糊的问题，并缩短了启动时间。"),
+        QString());
     grabTo(card.get(), folder + QStringLiteral("/update-dialog.png"));
     card->hide();
 }

@@ -1,9 +1,9 @@
 #include "recorder/recordercore.h"
 
 #include "platform/clock.h"
+#include "platform/encoderprocess.h"
 #include "platform/inputactivity.h"
 #include "platform/screencapture.h"
-#include "platform/encoderprocess.h"
 
 #include <QDateTime>
 #include <QDebug>

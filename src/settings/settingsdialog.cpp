@@ -89,7 +89,8 @@ QString SettingsDialog::defaultFontLabel()
 {
     const QString family = QFontInfo(QFont(uiFontFamily())).family();
     return Lang::tr("默认（%1）")
-        .arg(ktr::platform::fontFamilyNameIn(family, Lang::language() == 1 ? QStringLiteral("en") : QStringLiteral("zh-cn")));
+        .arg(ktr::platform::fontFamilyNameIn(family,
+                                             Lang::language() == 1 ? QStringLiteral("en") : QStringLiteral("zh-cn")));
 }
 
 SettingsDialog::~SettingsDialog()
@@ -159,9 +160,7 @@ void SettingsDialog::buildEditors()
     });
 
     m_sliders = new SettingsSliders(
-        this, &m_edited,
-        [this](const AppSettings&) { report(); },
-        [this] { update(); });
+        this, &m_edited, [this](const AppSettings&) { report(); }, [this] { update(); });
 }
 
 void SettingsDialog::takeHotkeyFromEditor()
@@ -268,7 +267,8 @@ int SettingsDialog::navPage(int item)
 
 QString SettingsDialog::pageTitle(int page)
 {
-    static const char* const titles[] = {"通用设置", "外观", "帮助与关于", "图标管理", "屏幕监控", "保护设置", "备份与恢复"};
+    static const char* const titles[] = {"通用设置", "外观",     "帮助与关于", "图标管理",
+                                         "屏幕监控", "保护设置", "备份与恢复"};
     return page >= 0 && page < kPageCount ? QString::fromUtf8(titles[page]) : QString();
 }
 
@@ -406,7 +406,8 @@ QList<QRect> SettingsDialog::layoutRowControls(const SettingsRow& row, const QRe
             // 16 px, rather than of a fixed 82 px: the default entry names a font, which needs the room.
             int reserve = 0;
             if (isInline)
-                reserve = std::min(82, 18 + QFontMetrics(settingsFont13Bold()).horizontalAdvance(Lang::tr(row.title)) + 16);
+                reserve =
+                    std::min(82, 18 + QFontMetrics(settingsFont13Bold()).horizontalAdvance(Lang::tr(row.title)) + 16);
             w = rect.right() - before - 12 * count - reserve - rect.left();
             w = std::max(w, 120);
         }
@@ -466,9 +467,9 @@ void SettingsDialog::computeRowGeometry()
                 // its left give that room (the opacity slider's value would lie under it).
                 for (int i = 0; i < r.controls.size() && i < rg.controls.size(); ++i) {
                     const RowControl& c = r.controls[i];
-                    const bool thumb = c.kind == RowControl::Button
-                                    && ((c.value == 124 && !m_edited.bgImagePath.isEmpty())
-                                        || (c.value == 127 && !m_edited.bgImagePortrait.isEmpty()));
+                    const bool thumb =
+                        c.kind == RowControl::Button && ((c.value == 124 && !m_edited.bgImagePath.isEmpty()) ||
+                                                         (c.value == 127 && !m_edited.bgImagePortrait.isEmpty()));
                     if (!thumb)
                         continue;
                     for (int j = 0; j < i; ++j)
@@ -519,7 +520,8 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
                 id = (row.value >= 120 && row.value <= 132) || row.value == 231 ? row.value : 150 + (*dropCounter)++;
             }
         }
-        m_hits.append({QRect(QPoint(x2 - settingsrows::dropDownWidth(row.value), y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
+        m_hits.append(
+            {QRect(QPoint(x2 - settingsrows::dropDownWidth(row.value), y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
         break;
     }
     case SettingsRow::Hotkey:
@@ -538,17 +540,16 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
                 const int cy = first.top() + (first.bottom() - first.top() - 35) / 2;
                 const QRect badge(QPoint(first.left() - 24, cy - 1), QPoint(first.left() - 9, cy + 14));
                 if (c.value == 121 && !m_edited.customLogoPath.isEmpty())
-                    m_hits.append({QRect(QPoint(cr.left() + 14, cr.top() - 7), QPoint(cr.left() + 35, cr.top() + 14)),
-                                   4, 123});
+                    m_hits.append(
+                        {QRect(QPoint(cr.left() + 14, cr.top() - 7), QPoint(cr.left() + 35, cr.top() + 14)), 4, 123});
                 else if (c.value == 124 && !m_edited.bgImagePath.isEmpty())
                     m_hits.append({badge, 4, 126});
                 else if (c.value == 127 && !m_edited.bgImagePortrait.isEmpty())
                     m_hits.append({badge, 4, 128});
                 m_hits.append({cr, 4, c.value});
             } else if (c.kind == RowControl::InlineToggle) {
-                const int labelWidth = c.label.isEmpty()
-                                           ? 0
-                                           : QFontMetrics(settingsFont13()).horizontalAdvance(Lang::tr(c.label)) + 8;
+                const int labelWidth =
+                    c.label.isEmpty() ? 0 : QFontMetrics(settingsFont13()).horizontalAdvance(Lang::tr(c.label)) + 8;
                 const QRect sw = QRect(cr.center().x() - 19, cr.center().y() - 9, 40, 20);
                 m_hits.append({sw.adjusted(-labelWidth, 0, 0, 0), 2, settingsrows::toggleHitId(c.value)});
             }
@@ -615,7 +616,8 @@ void SettingsDialog::placeEditors()
                 const int top = g.rect.top() - m_scroll + 2;
                 // Like every other editor it stays clear of the page title once scrolled.
                 if (top > 59 && top + 29 < h - 62) {
-                    m_hotkeyEdit->setGeometry(QRect(QPoint(g.rect.right() - 120, top), QPoint(g.rect.right() - 1, top + 29)));
+                    m_hotkeyEdit->setGeometry(
+                        QRect(QPoint(g.rect.right() - 120, top), QPoint(g.rect.right() - 1, top + 29)));
                     m_hotkeyEdit->show();
                 }
                 continue;
@@ -661,15 +663,17 @@ void SettingsDialog::applyEditorStyles()
     const QString text = dark ? QStringLiteral("#F2F2F2") : QStringLiteral("#1A1A1A");
     const QString border = dark ? QStringLiteral("#3F3F3F") : QStringLiteral("#D6D6D6");
     const QString accent = dialogRoles().accent.name();
-    const QString base = QStringLiteral("border:1px solid %1;border-radius:4px;padding:4px 10px;background:%2;color:%3;"
-                                        "font-size:12px;font-family:'Microsoft YaHei UI';selection-background-color:%4;")
-                             .arg(border, bg, text, accent);
+    const QString base =
+        QStringLiteral("border:1px solid %1;border-radius:4px;padding:4px 10px;background:%2;color:%3;"
+                       "font-size:12px;font-family:'Microsoft YaHei UI';selection-background-color:%4;")
+            .arg(border, bg, text, accent);
     const QString focus = QStringLiteral("border:1px solid %1;background:%2;").arg(accent, bg);
     // The box is the inner line edit's: a key-sequence editor is a plain widget, which paints no style-sheet
     // frame or background of its own, so the field showed no box at all while it waited for a key.
     m_hotkeyEdit->setStyleSheet(QStringLiteral("QKeySequenceEdit{border:none;background:transparent;}"
                                                "QKeySequenceEdit QLineEdit{") +
-                                base + QStringLiteral("}QKeySequenceEdit QLineEdit:focus{") + focus + QStringLiteral("}"));
+                                base + QStringLiteral("}QKeySequenceEdit QLineEdit:focus{") + focus +
+                                QStringLiteral("}"));
     m_titleEdit->setStyleSheet(QStringLiteral("QLineEdit{") + base + QStringLiteral("}QLineEdit:focus{") + focus +
                                QStringLiteral("}"));
     m_fontCombo->setStyleSheet(

@@ -8,9 +8,9 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QFutureWatcher>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
-#include <QJsonObject>
 #include <QPointer>
 #include <QRect>
 #include <QSet>
@@ -54,7 +54,7 @@ public:
         QString message;
         bool wasRestore = false;
         bool cancelled = false;
-        QStringList warnings; // files the snapshot had to leave out or took while they changed
+        QStringList warnings;        // files the snapshot had to leave out or took while they changed
         bool messageForUser = false; // message is a sentence for the user, already in the shown language
     };
     // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
@@ -446,8 +446,8 @@ private:
     ktr::platform::Clock* m_clock = nullptr;
     struct BackupPageLayout
     {
-        int width = 0; // the card width A
-        int top = 0;   // T
+        int width = 0;     // the card width A
+        int top = 0;       // T
         int secondTop = 0; // U
         QRect card1;
         QRect card2;

@@ -2,9 +2,9 @@
 // uninstall, terms). Its buttons are carried out by the dialog's action dispatch.
 #include "settings/settingsdialog.h"
 
-#include "settings/aboutinfo.h"
 #include "platform/procmemory.h"
 #include "platform/version.h"
+#include "settings/aboutinfo.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
 #include "ui/settingskit.h"
@@ -123,7 +123,9 @@ int SettingsDialog::channelControlLeft() const
 
 void SettingsDialog::layoutAboutPage(int W)
 {
-    const auto button = [this](int x1, int y1, int x2, int y2, int id) { m_hits.append({span(x1, y1, x2, y2), 4, id}); };
+    const auto button = [this](int x1, int y1, int x2, int y2, int id) {
+        m_hits.append({span(x1, y1, x2, y2), 4, id});
+    };
     button(W + 60, 217, W + 159, 244, 200);
     button(W + 60, 245, W + 159, 272, 219);
     button(W + 60, 360, W + 159, 387, 201);
@@ -199,7 +201,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         }
         p.setFont(f15);
         p.setPen(pal.titleText);
-        drawKitText(p, span(L + 100, T + 12, L + 399, T + 33), Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("青岚舟面板"));
+        drawKitText(p, span(L + 100, T + 12, L + 399, T + 33), Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr("青岚舟面板"));
         p.setFont(f11);
         p.setPen(pal.secondaryText);
         drawKitText(p, span(L + 100, T + 34, L + 479, T + 49), Qt::AlignLeft | Qt::AlignVCenter,
@@ -210,7 +213,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             {Lang::tr("发布厂商"), Lang::tr(publisherName())},
             // A build without a service has no site to name: a dash, not an empty line or a bare path.
             {Lang::tr("官方网站"), siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain()},
-            {Lang::tr("官方社区"), siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain() + QStringLiteral("/social.html")},
+            {Lang::tr("官方社区"),
+             siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain() + QStringLiteral("/social.html")},
         };
         const QFontMetrics fm(f12);
         const int lineHeight = std::clamp(fm.height() + 2, 22, 28);
@@ -295,12 +299,14 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             drawKitText(p, line, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr(lines[i].label));
             if (lines[i].value.isEmpty())
                 continue;
-            const int available = lines[i].elideMiddle ? lines[i].buttonLeft - L - 120 : lines[i].buttonLeft - 9 - (L + 112);
+            const int available =
+                lines[i].elideMiddle ? lines[i].buttonLeft - L - 120 : lines[i].buttonLeft - 9 - (L + 112);
             const QRect value(L + 112, line.top(), std::max(0, lines[i].buttonLeft - 9 - (L + 112)), line.height());
             p.save();
             p.setClipRect(value, Qt::IntersectClip);
             p.setPen(pal.text);
-            drawKitText(p, QRect(value.topLeft(), QSize(std::min(value.width(), std::max(0, available)), value.height())),
+            drawKitText(p,
+                        QRect(value.topLeft(), QSize(std::min(value.width(), std::max(0, available)), value.height())),
                         Qt::AlignLeft | Qt::AlignVCenter, lines[i].value,
                         lines[i].elideMiddle ? TextFit::ElideMiddle : TextFit::ElideRight);
             p.restore();
@@ -347,7 +353,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         p.setFont(f11);
         p.setPen(pal.secondaryText);
         const QRect note = span(L + 44 + titleAdvance, T + 19, R - 12, T + 38);
-        drawKitText(p, note, Qt::AlignLeft | Qt::AlignVCenter, Lang::tr("官方条款与开源许可，点击在浏览器中查看最新版本"));
+        drawKitText(p, note, Qt::AlignLeft | Qt::AlignVCenter,
+                    Lang::tr("官方条款与开源许可，点击在浏览器中查看最新版本"));
         const QList<QRect> pills = linkPills();
         const char* const labels[3] = {"用户协议", "隐私政策", "LGPLV3 许可"};
         for (int k = 0; k < pills.size(); ++k) {

@@ -3,6 +3,7 @@
 // on the same id, or on a footer button.
 #include "settings/settingsdialog.h"
 
+#include "platform/heaptrim.h"
 #include "settings/settingsids.h"
 #include "settings/settingssliders.h"
 #include "settings/sliderwidget.h"
@@ -13,7 +14,6 @@
 #include "ui/msgdialog.h"
 #include "ui/servicehost.h"
 #include "ui/theme.h"
-#include "platform/heaptrim.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -474,7 +474,8 @@ void SettingsDialog::restoreDefaults()
 {
     const int answer = MsgDialog::ask(
         this, Lang::tr("恢复默认"),
-        Lang::tr("将把外观与界面相关的设置恢复为初始值（主题、配色、圆角、透明度、图标尺寸、悬停效果、按钮布局、呼出快捷键等）。"
+        Lang::tr("将把外观与界面相关的设置恢复为初始值（主题、配色、圆角、透明度、图标尺寸、悬停效果、按钮布局、呼出快"
+                 "捷键等）。"
                  "\n\n程序保护密码、备份与录屏配置、自定义背景/LOGO/按钮图标、界面语言都不会被改动。\n\n是否继续？"));
     if (answer != 1)
         return;
@@ -557,7 +558,9 @@ void SettingsDialog::showMenu(int id, const QPoint& globalPos)
     int AppSettings::*member = nullptr;
     if (id == 5) {
         member = &AppSettings::revealMethod;
-        entries = {{Lang::tr("按下鼠标中键"), 1}, {Lang::tr("双击鼠标中键"), 2}, {Lang::tr("长按鼠标中键"), 3},
+        entries = {{Lang::tr("按下鼠标中键"), 1},
+                   {Lang::tr("双击鼠标中键"), 2},
+                   {Lang::tr("长按鼠标中键"), 3},
                    {Lang::tr("长按鼠标右键"), 4}};
     } else if (id == 237) {
         member = &AppSettings::monitorTrigger;

@@ -7,8 +7,8 @@
 #include "settings/backupformat.h"
 #include "settings/backupprogressdialog.h"
 #include "ui/lang.h"
-#include "ui/msgdialog.h"
 #include "ui/modalcard.h"
+#include "ui/msgdialog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -88,8 +88,8 @@ QString SettingsDialog::closedDialogOutcome(const BackupResult& result, int op, 
             text += Lang::tr(kKeptLocalText);
     } else {
         const QString why = result.message.isEmpty() ? Lang::tr("操作失败，请稍后重试。")
-                            : result.messageForUser ? result.message
-                                                    : Lang::tr(result.message);
+                            : result.messageForUser  ? result.message
+                                                     : Lang::tr(result.message);
         text = Lang::tr("「%1」失败：%2").arg(name, why);
     }
     if (failed)
@@ -168,7 +168,10 @@ void SettingsDialog::runBackupOp(int op, const QString& first, const QString& se
         bool failed = false;
         const QString text = closedDialogOutcome(result, op, &failed);
         qInfo().noquote() << "backup operation" << op << "ended after its dialog closed:"
-                          << (result.cancelled ? "cancelled" : result.ok ? "ok" : "failed") << result.message;
+                          << (result.cancelled ? "cancelled"
+                              : result.ok      ? "ok"
+                                               : "failed")
+                          << result.message;
         if (outcome)
             outcome(text, failed);
     });
@@ -184,9 +187,9 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
     bool cancelled = false;
     switch (job.op) {
     case 1: {
-        const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, false,
-                                                          progressInto(job.card, 0, 100, false), cancel, &cancelled,
-                                                          &r.warnings);
+        const QString path =
+            BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, false,
+                                         progressInto(job.card, 0, 100, false), cancel, &cancelled, &r.warnings);
         if (!path.isEmpty())
             BackupEngine::purgeOld(job.backupDir, job.keep);
         r.ok = !path.isEmpty();
@@ -204,9 +207,9 @@ SettingsDialog::BackupResult SettingsDialog::executeBackupOp(const BackupJob& jo
             r.messageForUser = !cancelled;
             return r;
         }
-        const QString path = BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, true,
-                                                          progressInto(job.card, 0, 45, true), cancel, &cancelled,
-                                                          &r.warnings);
+        const QString path =
+            BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, true, progressInto(job.card, 0, 45, true),
+                                         cancel, &cancelled, &r.warnings);
         if (cancelled) {
             r.message = error;
             r.cancelled = true;
@@ -276,9 +279,9 @@ void SettingsDialog::onBackupFinished(const BackupResult& result)
             shown += QLatin1Char('\n') + result.warnings.join(QLatin1Char('\n'));
         showInfoCard(title, shown, {});
     } else {
-        const QString text = result.messageForUser
-                                 ? result.message
-                                 : backupFailureText(result.wasRestore ? 2 : m_backupOp, result.message, m_backupRunDir);
+        const QString text = result.messageForUser ? result.message
+                                                   : backupFailureText(result.wasRestore ? 2 : m_backupOp,
+                                                                       result.message, m_backupRunDir);
         MsgDialog card(this, MsgDialog::Warning, title, text, {Lang::tr("确定")}, 0);
         execCard(card);
     }

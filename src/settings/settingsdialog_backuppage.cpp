@@ -4,9 +4,9 @@
 
 #include "backup/backupengine.h"
 #include "backup/backupscheduler.h"
+#include "platform/clock.h"
 #include "settings/backupformat.h"
 #include "settings/settingsids.h"
-#include "platform/clock.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/msgdialog.h"
@@ -123,8 +123,9 @@ void SettingsDialog::backupSummaryText(bool force)
         }
         m_lastListMs = std::max<qint64>(now, 1);
     }
-    QString summary =
-        Lang::trCount("共 %1 个快照，占用 %2", m_snapshots.size()).arg(m_snapshots.size()).arg(formatByteSize(m_snapshotBytes));
+    QString summary = Lang::trCount("共 %1 个快照，占用 %2", m_snapshots.size())
+                          .arg(m_snapshots.size())
+                          .arg(formatByteSize(m_snapshotBytes));
     if (!m_snapshots.isEmpty() && m_snapshots.first().time.isValid())
         summary += Lang::tr("；最近一份：%1").arg(snapshotTimeText(m_snapshots.first().time));
     m_backupSummary = summary;
@@ -273,8 +274,8 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
         p.drawRoundedRect(QRectF(L.rows.at(i)), 8, 8);
         p.setFont(settingsFont13());
         p.setPen(pal.text);
-        const QString first = Lang::tr(row.preRestore ? "还原前快照" : "自动快照") + Lang::tr(" · ") +
-                              snapshotTimeText(row.time);
+        const QString first =
+            Lang::tr(row.preRestore ? "还原前快照" : "自动快照") + Lang::tr(" · ") + snapshotTimeText(row.time);
         drawKitText(p, span(210, y + 8, A - 11, y + 25), Qt::AlignLeft | Qt::AlignVCenter, first);
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
@@ -298,8 +299,7 @@ void SettingsDialog::runBackupPageAction(int id)
         update();
         return;
     case 302: {
-        const QString chosen =
-            ktr::dialogs::chooseFolder(this, Lang::tr("选择备份目录"), effectiveBackupDir());
+        const QString chosen = ktr::dialogs::chooseFolder(this, Lang::tr("选择备份目录"), effectiveBackupDir());
         m_pressedId = -1;
         m_hoveredId = -1;
         if (chosen.isEmpty())
@@ -379,8 +379,8 @@ void SettingsDialog::runSnapshotRowAction(bool restore, int row)
     const QString path = m_snapshots.at(row).path;
     if (MsgDialog::ask(this, Lang::tr("删除快照"), Lang::tr("确定删除该快照？此操作不可撤销。")) != 1)
         return;
-    const bool listed = std::any_of(m_snapshots.cbegin(), m_snapshots.cend(),
-                                    [&path](const SnapshotRow& r) { return r.path == path; });
+    const bool listed =
+        std::any_of(m_snapshots.cbegin(), m_snapshots.cend(), [&path](const SnapshotRow& r) { return r.path == path; });
     if (listed && !QFile::remove(path))
         qWarning().noquote() << "delete snapshot failed:" << path;
     backupSummaryText(true);
@@ -392,8 +392,9 @@ void SettingsDialog::confirmRestore(const SnapshotRow& row)
 {
     // A copy before the question: `row` may be an element of the list a refresh rebuilds meanwhile.
     const QString path = row.path;
-    if (MsgDialog::ask(this, Lang::tr("还原快照"),
-                       Lang::tr("还原将用该快照覆盖当前设置与数据，并自动生成一个「还原前快照」以便撤销。确定继续？")) != 1)
+    if (MsgDialog::ask(
+            this, Lang::tr("还原快照"),
+            Lang::tr("还原将用该快照覆盖当前设置与数据，并自动生成一个「还原前快照」以便撤销。确定继续？")) != 1)
         return;
     if (!QFile::exists(path))
         return;

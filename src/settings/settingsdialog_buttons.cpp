@@ -50,8 +50,9 @@ QString chooseTitle(int column)
     case 4:
         return Lang::tr("选择按下效果图（支持 PNG / JPG / JPEG / BMP / GIF / ICO，建议 16×16 或 32×32 像素）");
     default:
-        return Lang::tr("选择深色模式图标（深色主题下按钮的正常态展示图，支持 PNG / JPG / JPEG / BMP / GIF / ICO，建议 16×16 或 "
-                        "32×32 像素）");
+        return Lang::tr(
+            "选择深色模式图标（深色主题下按钮的正常态展示图，支持 PNG / JPG / JPEG / BMP / GIF / ICO，建议 16×16 或 "
+            "32×32 像素）");
     }
 }
 
@@ -125,8 +126,8 @@ void SettingsDialog::layoutButtonsPage()
         if (row.id != 1)
             m_hits.append({QRect(QPoint(R - 64, M), QPoint(R - 1, M + 27)), 4, B});
         for (int s : {3, 2, 1, 0})
-            m_hits.append({QRect(QPoint(R - kSlots[s].left, M), QPoint(R - kSlots[s].right, M + 27)), 4,
-                           B + kSlots[s].choose});
+            m_hits.append(
+                {QRect(QPoint(R - kSlots[s].left, M), QPoint(R - kSlots[s].right, M + 27)), 4, B + kSlots[s].choose});
     }
     if (!m_buttonsSection.isNull())
         m_contentBottom = m_buttonsSection.bottom() + 12;
@@ -171,7 +172,8 @@ void SettingsDialog::paintButtonsPage(QPainter& p)
     const DialogPalette pal = dialogRoles();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
-    paintSectionCard(p, pal, m_buttonsSection, 0, Lang::tr("界面按钮"), Lang::tr("标题栏与底部栏功能按钮的显示与自定义图标"));
+    paintSectionCard(p, pal, m_buttonsSection, 0, Lang::tr("界面按钮"),
+                     Lang::tr("标题栏与底部栏功能按钮的显示与自定义图标"));
 
     const QRect visible = visibleContent(*this, m_scroll);
     for (int i = 0; i < m_iconRowRects.size() && i < m_iconRows.size(); ++i) {
@@ -249,9 +251,9 @@ void SettingsDialog::applyButtonRowAction(int row, int column)
     case 4:
     case 7: {
         QPointer<SettingsDialog> alive(this);
-        const QString path = ktr::dialogs::openFile(
-            this, chooseTitle(column), QString(),
-            Lang::tr("图片文件 (*.png *.jpg *.jpeg *.bmp *.gif *.ico);;所有文件 (*.*)"));
+        const QString path =
+            ktr::dialogs::openFile(this, chooseTitle(column), QString(),
+                                   Lang::tr("图片文件 (*.png *.jpg *.jpeg *.bmp *.gif *.ico);;所有文件 (*.*)"));
         if (!alive || path.isEmpty())
             return;
         if (QPixmap(path).isNull()) {

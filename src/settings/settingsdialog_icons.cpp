@@ -96,7 +96,8 @@ void SettingsDialog::paintGroupsPage(QPainter& p)
             continue;
         const Group* group = m_groups && g < m_groups->size() ? &m_groups->at(g) : nullptr;
         paintSectionCard(p, pal, card, 5, group ? Lang::tr(group->name) : Lang::tr("分组"),
-                         Lang::trCount("%1 个图标 · 显示与自定义图标", group ? group->items.size() : 0).arg(group ? group->items.size() : 0));
+                         Lang::trCount("%1 个图标 · 显示与自定义图标", group ? group->items.size() : 0)
+                             .arg(group ? group->items.size() : 0));
     }
     for (int i = 0; i < m_iconRowRects.size() && i < m_iconRows.size(); ++i) {
         const QRect r = m_iconRowRects[i];

@@ -329,7 +329,8 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
             id = 150 + (*buttonCounter)++;
         const QRect button(QPoint(r.right() + 1 - settingsrows::dropDownWidth(row.value), r.top() + 2),
                            QPoint(r.right(), r.top() + 31));
-        paintButton(p, pal, button.adjusted(-1, 0, -1, 0), id, Lang::tr(settingsrows::dropDownText(row.value, m_edited)));
+        paintButton(p, pal, button.adjusted(-1, 0, -1, 0), id,
+                    Lang::tr(settingsrows::dropDownText(row.value, m_edited)));
         break;
     }
     default:
@@ -340,10 +341,12 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
 void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, const SettingsRow& row,
                                       const RowGeometry& g)
 {
-    const bool hasLockChooser = std::any_of(row.controls.begin(), row.controls.end(),
-                                            [](const RowControl& c) { return c.value == 233 && c.kind == RowControl::Button; });
-    const bool hasFolderChooser = std::any_of(row.controls.begin(), row.controls.end(),
-                                              [](const RowControl& c) { return c.value == 235 && c.kind == RowControl::Button; });
+    const bool hasLockChooser = std::any_of(row.controls.begin(), row.controls.end(), [](const RowControl& c) {
+        return c.value == 233 && c.kind == RowControl::Button;
+    });
+    const bool hasFolderChooser = std::any_of(row.controls.begin(), row.controls.end(), [](const RowControl& c) {
+        return c.value == 235 && c.kind == RowControl::Button;
+    });
     for (int i = 0; i < row.controls.size() && i < g.controls.size(); ++i) {
         const RowControl& c = row.controls[i];
         const QRect part = g.controls[i];
@@ -395,9 +398,9 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                         p.setBrush(QColor(255, 255, 255, 230));
                         p.drawPolygon(QPolygonF({m + QPointF(-5, -7), m + QPointF(-5, 7), m + QPointF(7, 0)}));
                     } else {
-                        const QPixmap px =
-                            cachedThumbnail(path, thumb.size(), c.value == 124 ? QStringLiteral("bgthumb")
-                                                                               : QStringLiteral("bgthumbP"), true);
+                        const QPixmap px = cachedThumbnail(
+                            path, thumb.size(), c.value == 124 ? QStringLiteral("bgthumb") : QStringLiteral("bgthumbP"),
+                            true);
                         if (!px.isNull()) {
                             p.save();
                             p.setClipPath(clip, Qt::IntersectClip);
@@ -419,7 +422,8 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                 paintButton(p, pal, part, c.value, set ? QString() : text);
                 if (set) {
                     const QRect thumb(part.left() + 4, part.top() + 2, 24, 24);
-                    const QPixmap px = cachedThumbnail(m_edited.customLogoPath, thumb.size(), QStringLiteral("logothumb"), true);
+                    const QPixmap px =
+                        cachedThumbnail(m_edited.customLogoPath, thumb.size(), QStringLiteral("logothumb"), true);
                     p.save();
                     QPainterPath clip;
                     clip.addRoundedRect(thumb, 5, 5);
@@ -436,7 +440,8 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                                1.7);
                     p.setPen(pal.accent);
                     p.setFont(settingsFont13());
-                    drawKitText(p, QRect(QPoint(part.left() + 30, part.top()), part.bottomRight()), Qt::AlignCenter, text);
+                    drawKitText(p, QRect(QPoint(part.left() + 30, part.top()), part.bottomRight()), Qt::AlignCenter,
+                                text);
                 }
             } else {
                 if (c.value == 231)
@@ -471,14 +476,15 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
             else
                 text = QDir::toNativeSeparators(m_dataDir);
             // Paths and file names elide in the middle; our own sentences show whole.
-            isPath = (hasLockChooser && !m_edited.lockBgPath.isEmpty() && c.label.isEmpty())
-                     || (hasFolderChooser && !m_edited.monitorDir.isEmpty() && c.label.isEmpty())
-                     || (!hasLockChooser && !hasFolderChooser && c.label.isEmpty());
+            isPath = (hasLockChooser && !m_edited.lockBgPath.isEmpty() && c.label.isEmpty()) ||
+                     (hasFolderChooser && !m_edited.monitorDir.isEmpty() && c.label.isEmpty()) ||
+                     (!hasLockChooser && !hasFolderChooser && c.label.isEmpty());
             p.save();
             p.setClipRect(part, Qt::IntersectClip); // inside the page area, never over the footer
             p.setFont(settingsFont13());
             p.setPen(pal.secondaryText);
-            drawKitText(p, part, Qt::AlignLeft | Qt::AlignVCenter, text, isPath ? TextFit::ElideMiddle : TextFit::Whole);
+            drawKitText(p, part, Qt::AlignLeft | Qt::AlignVCenter, text,
+                        isPath ? TextFit::ElideMiddle : TextFit::Whole);
             p.restore();
             break;
         }

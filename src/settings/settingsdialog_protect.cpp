@@ -131,9 +131,9 @@ void SettingsDialog::chooseObfuscationTarget(int row, bool clear)
         // would hide them.
         const QString home = QDir::homePath();
         const QString chosen =
-            picked == folder ? ktr::dialogs::chooseFolder(this, Lang::tr("选择混淆后实际打开的文件夹"), home)
-                             : ktr::dialogs::openFile(this, Lang::tr("选择混淆后实际打开的文件或程序"), home,
-                                                      QStringLiteral("*"));
+            picked == folder
+                ? ktr::dialogs::chooseFolder(this, Lang::tr("选择混淆后实际打开的文件夹"), home)
+                : ktr::dialogs::openFile(this, Lang::tr("选择混淆后实际打开的文件或程序"), home, QStringLiteral("*"));
         if (!alive)
             return;
         m_hoveredId = -1;
@@ -315,13 +315,14 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
             bold.elidedText(group ? Lang::tr(group->name) : Lang::tr("分组"), Qt::ElideRight, titleBox.width());
         drawKitText(p, titleBox, Qt::AlignLeft | Qt::AlignVCenter, title);
         // A longer translation takes the room left of its box up to the title rather than being cut.
-        const QRect count(QPoint(std::min(r.right() - 184, titleBox.left() + bold.horizontalAdvance(title) + 12),
-                                 r.top() + 12),
-                          QPoint(r.right() - 16, r.top() + 31));
+        const QRect count(
+            QPoint(std::min(r.right() - 184, titleBox.left() + bold.horizontalAdvance(title) + 12), r.top() + 12),
+            QPoint(r.right() - 16, r.top() + 31));
         p.setFont(settingsFont11());
         p.setPen(pal.secondaryText);
         drawKitText(p, count, Qt::AlignRight | Qt::AlignVCenter,
-                    Lang::trCount("%1 项 · 指定实际打开位置", group ? group->items.size() : 0).arg(group ? group->items.size() : 0));
+                    Lang::trCount("%1 项 · 指定实际打开位置", group ? group->items.size() : 0)
+                        .arg(group ? group->items.size() : 0));
     }
 
     int a = 40, b = 40;
@@ -372,8 +373,8 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         p.setFont(settingsFont13());
         p.setPen(pal.secondaryText);
         drawKitText(p, QRect(first.left() + 16, first.top() + 46, first.width() - 32, 56),
-                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
-                   Lang::tr("面板中还没有条目，添加桌面图标后即可在此配置。"));
+                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+                    Lang::tr("面板中还没有条目，添加桌面图标后即可在此配置。"));
     }
     p.restore();
 }

@@ -135,7 +135,8 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
     if (!copy.lockBgPath.isEmpty())
         lockControls.append(button("恢复默认", 234, 92));
     // Wider buttons and a longer row title are paid for by the path field, which elides.
-    int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) - settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
+    int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) -
+                settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
     for (int i = 1; i < lockControls.size(); ++i)
         grown += lockControls[i].width - (i == 1 ? 100 : 92);
     // The field still holds the built-in background's name whole (a path elides).
@@ -151,15 +152,14 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
                   2,
                   46});
     // The data folder and moving the panel to another computer; the buttons take 150, 151 and 152 in this order.
-    cards.append({t("数据迁移"),
-                  t("把分组、图标与设置带到另一台电脑：在这里导出为一个文件，到新电脑上导入"),
-                  {dropDownRow("打开数据目录", "分组、设置、已装应用清单与登录态所在的文件夹", kOpenDataRow),
-                   dropDownRow("导出数据（备份）", "把分组图标、设置、已装应用清单与登录态保存为一个备份文件",
-                               kExportDataRow),
-                   dropDownRow("导入数据（恢复）", "用备份文件替换当前的分组图标、设置、已装应用清单与登录态",
-                               kImportDataRow)},
-                  2,
-                  46});
+    cards.append(
+        {t("数据迁移"),
+         t("把分组、图标与设置带到另一台电脑：在这里导出为一个文件，到新电脑上导入"),
+         {dropDownRow("打开数据目录", "分组、设置、已装应用清单与登录态所在的文件夹", kOpenDataRow),
+          dropDownRow("导出数据（备份）", "把分组图标、设置、已装应用清单与登录态保存为一个备份文件", kExportDataRow),
+          dropDownRow("导入数据（恢复）", "用备份文件替换当前的分组图标、设置、已装应用清单与登录态", kImportDataRow)},
+         2,
+         46});
     return cards;
 }
 

@@ -40,8 +40,7 @@ QString today()
 // the caller decides about them.
 QFileInfoList listFolder(const QString& folder)
 {
-    return QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot,
-                                      QDir::Name);
+    return QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 struct ZipRun
@@ -83,7 +82,8 @@ struct ZipRun
                 if (!addTree(abs, name + QLatin1Char('/')))
                     return false;
             } else if (st.isRegular) {
-                if (!zip.addFile(name, abs, [this](qint64) { return check(); }, &error)) {
+                if (!zip.addFile(
+                        name, abs, [this](qint64) { return check(); }, &error)) {
                     if (error.isEmpty())
                         check();
                     return false;
@@ -143,8 +143,8 @@ QString freeFolderName(const QString& base)
     }
 }
 
-bool zipFolder(const QString& root, const QString& target, const std::atomic<bool>* cancel,
-               ktr::platform::Clock* clk, QString* error)
+bool zipFolder(const QString& root, const QString& target, const std::atomic<bool>* cancel, ktr::platform::Clock* clk,
+               QString* error)
 {
     ktr::platform::Clock* c = clk ? clk : ktr::platform::Clock::system();
     const qint64 deadline = c->monotonicMs() + kZipDeadlineMs;
@@ -156,7 +156,8 @@ bool zipFolder(const QString& root, const QString& target, const std::atomic<boo
         ktr::platform::ZipWriter zip;
         // A partial name nobody else holds: only a file this run created is ever removed.
         for (int i = 1; i <= 50 && partial.isEmpty(); ++i) {
-            const QString candidate = absTarget + (i == 1 ? QStringLiteral(".part") : QStringLiteral(".%1.part").arg(i));
+            const QString candidate =
+                absTarget + (i == 1 ? QStringLiteral(".part") : QStringLiteral(".%1.part").arg(i));
             if (ktr::platform::entryStat(candidate).exists)
                 continue;
             if (!zip.open(candidate, &failure))
@@ -220,8 +221,8 @@ bool copyDirRecursive(const QString& source, const QString& target)
     return result;
 }
 
-Result exportArchive(const QString& root, const QString& target, bool copyWhenZipFails,
-                     const std::atomic<bool>* cancel, ktr::platform::Clock* clk)
+Result exportArchive(const QString& root, const QString& target, bool copyWhenZipFails, const std::atomic<bool>* cancel,
+                     ktr::platform::Clock* clk)
 {
     Result result;
     QString error;
@@ -247,8 +248,8 @@ void exportLogsFromWindow(QWidget* window, std::function<void(const QString& tex
             toast(Lang::tr("暂无日志可导出"), 1);
         return;
     }
-    QString target = ktr::dialogs::saveFile(window, Lang::tr("导出日志"), defaultZipPath(),
-                                            Lang::tr("Zip 压缩包 (*.zip)"));
+    QString target =
+        ktr::dialogs::saveFile(window, Lang::tr("导出日志"), defaultZipPath(), Lang::tr("Zip 压缩包 (*.zip)"));
     if (target.isEmpty())
         return;
     target = withDefaultSuffix(target, QStringLiteral(".zip"));
@@ -269,9 +270,8 @@ void exportLogsFromWindow(QWidget* window, std::function<void(const QString& tex
             toast(Lang::tr("日志导出失败，请打开日志目录手动复制"), 1);
     });
     ktr::platform::Clock* clk = clock();
-    watcher->setFuture(QtConcurrent::run([root, target, cancel, clk] {
-        return exportArchive(root, target, true, cancel.get(), clk);
-    }));
+    watcher->setFuture(QtConcurrent::run(
+        [root, target, cancel, clk] { return exportArchive(root, target, true, cancel.get(), clk); }));
 }
 
 } // namespace logexport

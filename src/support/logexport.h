@@ -37,8 +37,8 @@ QString freeFolderName(const QString& base);
 // a warning) into a zip at target. The zip is written under a partial name beside the target and renamed
 // over it only when complete; a run that fails, passes the deadline or is cancelled removes the partial it
 // created and leaves an existing target alone. clock: nullptr for the system clock.
-bool zipFolder(const QString& root, const QString& target, const std::atomic<bool>* cancel,
-               ktr::platform::Clock* clock, QString* error);
+bool zipFolder(const QString& root, const QString& target, const std::atomic<bool>* cancel, ktr::platform::Clock* clock,
+               QString* error);
 
 // Copies every file of source into target (created with its parents), then every sub-folder the same way.
 // A file that can't be copied (a link, a FIFO, a read failure) is logged and makes the result false; the
@@ -48,14 +48,14 @@ bool copyDirRecursive(const QString& source, const QString& target);
 struct Result
 {
     bool ok = false;
-    bool zipped = false;  // the zip was made (else the folder copy ran, when asked for)
-    QString path;         // the zip, or the folder copied into
+    bool zipped = false; // the zip was made (else the folder copy ran, when asked for)
+    QString path;        // the zip, or the folder copied into
 };
 
 // The whole export of the main window: the zip, and when it fails the folder copy into a free folder
 // named after the target. Runs on a worker.
-Result exportArchive(const QString& root, const QString& target, bool copyWhenZipFails,
-                     const std::atomic<bool>* cancel, ktr::platform::Clock* clock);
+Result exportArchive(const QString& root, const QString& target, bool copyWhenZipFails, const std::atomic<bool>* cancel,
+                     ktr::platform::Clock* clock);
 
 // Test seam: the clock the GUI-side exports hand to their workers (nullptr: the system clock).
 void setClock(ktr::platform::Clock* clock);

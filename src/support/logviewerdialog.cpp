@@ -23,7 +23,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QStringDecoder>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -36,6 +35,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -153,11 +153,11 @@ QString chooseLogFile(const QString& root, const QDate& today)
 {
     if (root.isEmpty())
         return QString();
-    const QString todays = root + QLatin1Char('/') + today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("/app.log");
+    const QString todays =
+        root + QLatin1Char('/') + today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("/app.log");
     if (QFileInfo::exists(todays))
         return todays;
-    const QStringList names =
-        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    const QStringList names = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
     for (const QString& name : names) {
         const QString candidate = root + QLatin1Char('/') + name + QStringLiteral("/app.log");
         if (QFileInfo::exists(candidate))
@@ -188,7 +188,8 @@ LogViewerDialog::LogViewerDialog(const QString& dataDir, QWidget* parent)
     setMouseTracking(true);
     setModal(true);
     setWindowTitle(Lang::tr("运行日志"));
-    connect(&UiSignals::instance(), &UiSignals::languageChanged, this, [this] { setWindowTitle(Lang::tr("运行日志")); });
+    connect(&UiSignals::instance(), &UiSignals::languageChanged, this,
+            [this] { setWindowTitle(Lang::tr("运行日志")); });
 
     if (parent) {
         const QWidget* top = parent->window();
@@ -316,20 +317,21 @@ void LogViewerDialog::applyTheme()
     const QString logFill = dark ? QStringLiteral("#1B1B1B") : QStringLiteral("#FFFFFF");
     for (QFrame* frame : findChildren<QFrame*>()) {
         if (frame->objectName() == QLatin1String("infoCard")) {
-            frame->setStyleSheet(
-                QStringLiteral("QFrame#infoCard{background:%1;border:1px solid %2;border-radius:8px;}").arg(cardFill, cardLine));
+            frame->setStyleSheet(QStringLiteral("QFrame#infoCard{background:%1;border:1px solid %2;border-radius:8px;}")
+                                     .arg(cardFill, cardLine));
             frame->setContentsMargins(0, 0, 0, 0);
         } else if (frame->objectName() == QLatin1String("infoSep")) {
             frame->setStyleSheet(QStringLiteral("QFrame#infoSep{background:%1;border:none;}").arg(cardLine));
         } else if (frame->objectName() == QLatin1String("logCard")) {
-            frame->setStyleSheet(
-                QStringLiteral("QFrame#logCard{background:%1;border:1px solid %2;border-radius:8px;}").arg(logFill, cardLine));
+            frame->setStyleSheet(QStringLiteral("QFrame#logCard{background:%1;border:1px solid %2;border-radius:8px;}")
+                                     .arg(logFill, cardLine));
         }
     }
     const QString secondary =
-        QStringLiteral("QPushButton{background:%1;color:%2;border:1px solid %3;border-radius:6px;padding:5px 16px;"
-                       "font-size:12px;font-family:'Microsoft YaHei UI';}QPushButton:hover{background:%4;border-color:%5;"
-                       "color:%5;}QPushButton:pressed{background:%5;color:#FFFFFF;}")
+        QStringLiteral(
+            "QPushButton{background:%1;color:%2;border:1px solid %3;border-radius:6px;padding:5px 16px;"
+            "font-size:12px;font-family:'Microsoft YaHei UI';}QPushButton:hover{background:%4;border-color:%5;"
+            "color:%5;}QPushButton:pressed{background:%5;color:#FFFFFF;}")
             .arg(dark ? QStringLiteral("#2A2A2A") : QStringLiteral("#FFFFFF"),
                  dark ? QStringLiteral("#E6E6E6") : QStringLiteral("#1A1A1A"), t.controlBorder.name(),
                  dark ? QStringLiteral("#333333") : QStringLiteral("#F2F3F6"), t.accentHover.name());

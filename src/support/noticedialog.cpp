@@ -57,7 +57,8 @@ const QImage& logoImage()
 NoticeDialog::NoticeDialog(qint64 noticeId, const QString& title, const QString& body, const QString& url,
                            const QString& titleColor, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_noticeId(noticeId),
-      m_title(title.left(kMaxTitleChars).trimmed()), m_body(body), m_url(url.trimmed()), m_titleColor(titleColor.trimmed())
+      m_title(title.left(kMaxTitleChars).trimmed()), m_body(body), m_url(url.trimmed()),
+      m_titleColor(titleColor.trimmed())
 {
     setAttribute(Qt::WA_TranslucentBackground);
     keepOnScreen(this);
@@ -123,8 +124,8 @@ QStringList NoticeDialog::wrapBody(const QString& body, const QFontMetrics& fm, 
             qsizetype cut = (s > 0 && n - s < 12) ? s : n;
             // Closing punctuation never starts a line: the character before it goes down with it.
             static const QString closing = QStringLiteral("。，、；：！？）」』”’》,.;:!?)");
-            while (cut > 1 && cut < rest.size() && closing.contains(rest.at(cut)) && !rest.at(cut - 1).isSpace()
-                   && !rest.at(cut - 1).isLowSurrogate())
+            while (cut > 1 && cut < rest.size() && closing.contains(rest.at(cut)) && !rest.at(cut - 1).isSpace() &&
+                   !rest.at(cut - 1).isLowSurrogate())
                 --cut;
             out.append(rest.left(cut).toString());
             rest = rest.mid(cut).trimmed();
@@ -185,7 +186,8 @@ bool NoticeDialog::isOpenableLink(const QString& url)
 QRect NoticeDialog::primaryButtonRect() const
 {
     const int h = height();
-    return m_url.isEmpty() ? QRect(QPoint(356, h - 54), QPoint(447, h - 21)) : QRect(QPoint(348, h - 54), QPoint(447, h - 21));
+    return m_url.isEmpty() ? QRect(QPoint(356, h - 54), QPoint(447, h - 21))
+                           : QRect(QPoint(348, h - 54), QPoint(447, h - 21));
 }
 
 QRect NoticeDialog::secondaryButtonRect() const

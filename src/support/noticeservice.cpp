@@ -133,8 +133,8 @@ void NoticeService::onNoticeReply(QNetworkReply* reply)
     const qint64 id = notice.value(QStringLiteral("id")).toVariant().toLongLong();
     if (!isNewNotice(seen, gen, id) || m_shownNoticeId >= 1)
         return;
-    const QDateTime created =
-        QDateTime::fromString(notice.value(QStringLiteral("created")).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime created = QDateTime::fromString(notice.value(QStringLiteral("created")).toString(),
+                                                    QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QDateTime now = (m_clock ? m_clock : ktr::platform::Clock::system())->now();
     if (!QFileInfo::exists(seenPath(dataDir())) && created.isValid() && created.daysTo(now) > 3) {
         saveNoticeSeen(dataDir(), gen, id);

@@ -46,7 +46,7 @@ public:
     void setNetworkManager(QNetworkAccessManager* manager);
     void setToken(const QString& token) { m_token = token; }
     void setDataDir(const QString& dataDir) { m_dataDir = dataDir; } // empty: the program's data folder
-    void setClock(ktr::platform::Clock* clock) { m_clock = clock; }   // nullptr: the system clock
+    void setClock(ktr::platform::Clock* clock) { m_clock = clock; }  // nullptr: the system clock
 
     // Arms the first fetch and the repeating timer (once; later calls do nothing).
     void start();

@@ -151,8 +151,8 @@ QString backgroundHintText()
 
 void previewBackgroundHintCard(QWidget* parent, const QString& outputPath)
 {
-    auto* card = new HintCardDialog(backgroundHintTitle(), backgroundHintText(), Lang::tr("选择文件"),
-                                    Lang::tr("取消"), parent);
+    auto* card =
+        new HintCardDialog(backgroundHintTitle(), backgroundHintText(), Lang::tr("选择文件"), Lang::tr("取消"), parent);
     card->setModal(false);
     card->show();
     QApplication::processEvents();

@@ -78,7 +78,9 @@ MsgDialog::MsgDialog(QWidget* parent, int kind, const QString& title, const QStr
         b->setCursor(Qt::PointingHandCursor);
         b->setFixedHeight(32);
         b->setMinimumWidth(86);
-        b->setStyleSheet(QLatin1String(i == primaryIndex ? kPrimaryStyle : dark ? kSecondaryDarkStyle : kSecondaryStyle));
+        b->setStyleSheet(QLatin1String(i == primaryIndex ? kPrimaryStyle
+                                       : dark            ? kSecondaryDarkStyle
+                                                         : kSecondaryStyle));
         b->setProperty("primary", i == primaryIndex);
         connect(b, &QPushButton::clicked, this, [this, i] {
             m_clicked = i;

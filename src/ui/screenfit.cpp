@@ -1,7 +1,7 @@
 #include "ui/screenfit.h"
 
-#include <QGuiApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 

@@ -82,8 +82,7 @@ QUrl serviceHost()
         return withoutQuery(defaultServiceHost());
     const QUrl url(value, QUrl::StrictMode);
     if (!acceptableServiceHost(url)) {
-        qWarning().noquote() << "[servicehost] KTR_SERVICE_HOST refused (https required except for loopback):"
-                             << value;
+        qWarning().noquote() << "[servicehost] KTR_SERVICE_HOST refused (https required except for loopback):" << value;
         return withoutQuery(defaultServiceHost());
     }
     return withoutQuery(url);

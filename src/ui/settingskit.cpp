@@ -4,19 +4,19 @@
 #include "ui/lang.h"
 #include "ui/theme.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
-#include <QComboBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QStyle>
-#include <QStyleOptionComboBox>
-#include <QStyleOptionFrame>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <cmath>
@@ -115,8 +115,10 @@ void reportCutLabels(QWidget* root)
             continue;
         QStyleOptionFrame option;
         option.initFrom(edit);
-        option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
-        const QRect inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+        option.lineWidth =
+            edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+        const QRect inner = edit->style()
+                                ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
                                 .marginsRemoved(edit->textMargins());
         // The field's own horizontal margin (2 px each side) is part of what Qt leaves out.
         const int room = inner.width() - 4;
@@ -141,7 +143,8 @@ void reportCutLabels(QWidget* root)
         const QString whole = full.isEmpty() ? combo->currentText() : full;
         const int shown = QFontMetrics(combo->font()).horizontalAdvance(combo->currentText());
         if ((!full.isEmpty() && combo->currentText() != full) || shown > field.width())
-            reportTextOverflow({whole, field, QSize(QFontMetrics(combo->font()).horizontalAdvance(whole), field.height())});
+            reportTextOverflow(
+                {whole, field, QSize(QFontMetrics(combo->font()).horizontalAdvance(whole), field.height())});
     }
 }
 
@@ -162,8 +165,8 @@ void drawKitText(QPainter& painter, const QRectF& rect, int flags, const QString
     const QRectF needed = fm.boundingRect(QRectF(rect.topLeft(), QSizeF(rect.width(), 100000)),
                                           (flags & ~Qt::AlignVertical_Mask) | Qt::AlignTop, text);
     const bool tooWide = needed.width() > rect.width() + 0.5;
-    const bool tooTall = (fit == TextFit::Wrap || text.contains(QLatin1Char('\n')))
-                         && needed.height() > rect.height() + 0.5;
+    const bool tooTall =
+        (fit == TextFit::Wrap || text.contains(QLatin1Char('\n'))) && needed.height() > rect.height() + 0.5;
     if (tooWide || tooTall)
         reportTextOverflow({text, rect.toAlignedRect(), needed.size().toSize()});
 }

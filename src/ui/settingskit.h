@@ -64,17 +64,14 @@ const QFontMetrics& settingsFont13Metrics();
 // Every text of the settings dialog and its cards is drawn through here. `fit` says what the text may do
 // when its rectangle is too narrow: nothing (Whole: the rectangle has to be made to fit), be elided, or
 // wrap inside the rectangle. The painter's font measures it.
-enum class TextFit
-{
+enum class TextFit {
     Whole,
     ElideRight,
     ElideMiddle,
     Wrap,
 };
-void drawKitText(QPainter& painter, const QRect& rect, int flags, const QString& text,
-                 TextFit fit = TextFit::Whole);
-void drawKitText(QPainter& painter, const QRectF& rect, int flags, const QString& text,
-                 TextFit fit = TextFit::Whole);
+void drawKitText(QPainter& painter, const QRect& rect, int flags, const QString& text, TextFit fit = TextFit::Whole);
+void drawKitText(QPainter& painter, const QRectF& rect, int flags, const QString& text, TextFit fit = TextFit::Whole);
 // A text that does not fit: drawn whole but wider than its rectangle, or wrapped but taller.
 struct TextOverflow
 {

@@ -31,7 +31,8 @@ bool isWide(QChar c)
 bool isPathChar(QChar c)
 {
     const char16_t u = c.unicode();
-    const bool punctuation = (u >= 0x2000 && u <= 0x206F) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF);
+    const bool punctuation =
+        (u >= 0x2000 && u <= 0x206F) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF);
     return !c.isSpace() && !punctuation;
 }
 

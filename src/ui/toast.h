@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QFontMetrics>
-#include <QRect>
 #include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -45,7 +45,7 @@ public:
     static constexpr int kMaxPending = 3;
     static constexpr int kFadeMs = 280;
     static constexpr int kFollowMs = 250;
-    static constexpr int kHeight = 38;     // one line
+    static constexpr int kHeight = 38;      // one line
     static constexpr int kWrapPadding = 10; // above and below the lines of a wrapped text
 
 protected:

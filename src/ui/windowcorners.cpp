@@ -3,8 +3,8 @@
 #include "platform/compositing.h"
 
 #include <QEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QWidget>
 

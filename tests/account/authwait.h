@@ -11,8 +11,7 @@ namespace ktr::test {
 
 // Runs one request and returns its Result once the callback ran (or, after 10 s, a Result with the code
 // "NO CALLBACK" so the test fails instead of hanging).
-template <typename Start>
-AuthManager::Result awaitResult(Start start)
+template <typename Start> AuthManager::Result awaitResult(Start start)
 {
     std::optional<AuthManager::Result> got;
     QEventLoop loop;

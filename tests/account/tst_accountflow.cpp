@@ -29,8 +29,9 @@ QJsonObject loginFromOtherComputer(const QUrl& base, const QString& user, const 
     url.setQuery("action=login");
     QNetworkRequest req(url);
     req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json; charset=utf-8");
-    const QJsonObject body{{"username", user}, {"password", password}, {"token", ""}, {"device", "0ther0device0id"},
-                           {"device_name", "书房电脑"}, {"precheck", 1}, {"confirm", 1}};
+    const QJsonObject body{
+        {"username", user},          {"password", password}, {"token", ""}, {"device", "0ther0device0id"},
+        {"device_name", "书房电脑"}, {"precheck", 1},        {"confirm", 1}};
     QNetworkReply* reply = nam.post(req, QJsonDocument(body).toJson(QJsonDocument::Compact));
     QSignalSpy done(reply, &QNetworkReply::finished);
     done.wait(5000);
@@ -65,9 +66,8 @@ private Q_SLOTS:
         // Register: a wrong captcha answer is refused, the right one accepted.
         ktr::test::Captcha c = ktr::test::awaitCaptcha(auth);
         QVERIFY2(c.ok, qPrintable(c.message));
-        Result r = ktr::test::awaitResult([&](auto cb) {
-            auth.request("register", "alice", "secret66", "", cb, c.id, "999", true, false);
-        });
+        Result r = ktr::test::awaitResult(
+            [&](auto cb) { auth.request("register", "alice", "secret66", "", cb, c.id, "999", true, false); });
         QVERIFY(!r.ok);
         QCOMPARE(r.code, QStringLiteral("BAD_CAPTCHA"));
         c = ktr::test::awaitCaptcha(auth);

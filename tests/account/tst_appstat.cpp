@@ -20,15 +20,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("id");
         const QString data = appDataDir();
-        QTest::newRow("file in the app") << data + "/apps/abc/bin/run" << "abc";
-        QTest::newRow("file right in the app folder") << data + "/apps/abc/run" << "abc";
-        QTest::newRow("the app folder itself") << data + "/apps/abc" << "";
-        QTest::newRow("the app folder with slash") << data + "/apps/abc/" << "abc";
-        QTest::newRow("the apps folder") << data + "/apps/" << "";
-        QTest::newRow("double slash") << data + "/apps//abc/x" << "";
-        QTest::newRow("elsewhere") << "/usr/bin/abc" << "";
-        QTest::newRow("sibling apps2") << data + "/apps2/abc/x" << "";
-        QTest::newRow("prefix in other case") << data.toUpper() + "/APPS/abc/x" << "abc";
+        QTest::newRow("file in the app") << data + "/apps/abc/bin/run"
+                                         << "abc";
+        QTest::newRow("file right in the app folder") << data + "/apps/abc/run"
+                                                      << "abc";
+        QTest::newRow("the app folder itself") << data + "/apps/abc"
+                                               << "";
+        QTest::newRow("the app folder with slash") << data + "/apps/abc/"
+                                                   << "abc";
+        QTest::newRow("the apps folder") << data + "/apps/"
+                                         << "";
+        QTest::newRow("double slash") << data + "/apps//abc/x"
+                                      << "";
+        QTest::newRow("elsewhere") << "/usr/bin/abc"
+                                   << "";
+        QTest::newRow("sibling apps2") << data + "/apps2/abc/x"
+                                       << "";
+        QTest::newRow("prefix in other case") << data.toUpper() + "/APPS/abc/x"
+                                              << "abc";
         QTest::newRow("backslashes") << QString(data + "/apps/abc/bin/x").replace('/', '\\') << "abc";
     }
     void appIds()
@@ -44,9 +53,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("token");
         QTest::addColumn<QStringList>("keys");
-        QTest::newRow("install, no token") << "install" << "" << QStringList{"app_id", "device", "event"};
-        QTest::newRow("uninstall, no token") << "uninstall" << "" << QStringList{"app_id", "device", "event"};
-        QTest::newRow("launch with token") << "launch" << "tok" << QStringList{"app_id", "device", "event", "token"};
+        QTest::newRow("install, no token") << "install"
+                                           << "" << QStringList{"app_id", "device", "event"};
+        QTest::newRow("uninstall, no token") << "uninstall"
+                                             << "" << QStringList{"app_id", "device", "event"};
+        QTest::newRow("launch with token") << "launch"
+                                           << "tok" << QStringList{"app_id", "device", "event", "token"};
     }
     void reports()
     {

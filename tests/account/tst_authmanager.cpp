@@ -28,7 +28,6 @@ QJsonObject obj(const char* json)
     return QJsonDocument::fromJson(json).object();
 }
 
-
 } // namespace
 
 class TestAuthManager : public QObject
@@ -75,24 +74,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("timeout");
         QTest::addColumn<bool>("redirectPolicy");
         const QStringList base{"device", "device_name", "password", "precheck", "token", "username"};
-        QTest::newRow("captcha") << "captcha" << QByteArray("GET") << "/api/auth.php" << "captcha" << QStringList()
-                                 << 15000 << true;
-        QTest::newRow("login") << "login" << QByteArray("POST") << "/api/auth.php" << "login" << base << 15000
-                               << true;
+        QTest::newRow("captcha") << "captcha" << QByteArray("GET") << "/api/auth.php"
+                                 << "captcha" << QStringList() << 15000 << true;
+        QTest::newRow("login") << "login" << QByteArray("POST") << "/api/auth.php"
+                               << "login" << base << 15000 << true;
         QStringList withCaptcha = base + QStringList{"agree", "captcha_code", "captcha_id"};
         withCaptcha.sort();
-        QTest::newRow("register with captcha and agree")
-            << "register" << QByteArray("POST") << "/api/auth.php" << "register" << withCaptcha << 15000 << true;
+        QTest::newRow("register with captcha and agree") << "register" << QByteArray("POST") << "/api/auth.php"
+                                                         << "register" << withCaptcha << 15000 << true;
         QStringList withConfirm = base + QStringList{"confirm"};
         withConfirm.sort();
-        QTest::newRow("login confirmed") << "confirm" << QByteArray("POST") << "/api/auth.php" << "login"
-                                         << withConfirm << 15000 << true;
-        QTest::newRow("logout") << "logout" << QByteArray("POST") << "/api/auth.php" << "logout" << base << 15000
-                                << true;
-        QTest::newRow("me") << "me" << QByteArray("POST") << "/api/auth.php" << "me" << QStringList{"token"} << 15000
-                            << true;
-        QTest::newRow("report_host") << "report_host" << QByteArray("POST") << "/api/uc.php" << "report_host"
-                                     << QStringList{"host", "token"} << 10000 << false;
+        QTest::newRow("login confirmed") << "confirm" << QByteArray("POST") << "/api/auth.php"
+                                         << "login" << withConfirm << 15000 << true;
+        QTest::newRow("logout") << "logout" << QByteArray("POST") << "/api/auth.php"
+                                << "logout" << base << 15000 << true;
+        QTest::newRow("me") << "me" << QByteArray("POST") << "/api/auth.php"
+                            << "me" << QStringList{"token"} << 15000 << true;
+        QTest::newRow("report_host") << "report_host" << QByteArray("POST") << "/api/uc.php"
+                                     << "report_host" << QStringList{"host", "token"} << 10000 << false;
     }
     void requests()
     {
@@ -182,44 +181,48 @@ private Q_SLOTS:
         const QString format = Lang::tr("服务端返回格式异常，请稍后重试");
         const QString other = Lang::tr("另一台电脑");
         QTest::newRow("401 with msg") << Reply::json(obj(R"({"ok":0,"msg":"踢下线了"})"), 401) << "" << false
-                                      << "NOT_LOGIN" << "踢下线了" << 1 << false << none;
+                                      << "NOT_LOGIN"
+                                      << "踢下线了" << 1 << false << none;
         QTest::newRow("401 without msg") << Reply::raw(401, "nope") << "" << false << "NOT_LOGIN" << expired << 1
                                          << false << none;
         QTest::newRow("200 code NOT_LOGIN") << Reply::json(obj(R"({"ok":0,"code":"NOT_LOGIN"})")) << "" << false
                                             << "NOT_LOGIN" << expired << 1 << false << none;
-        QTest::newRow("500 code NOT_LOGIN") << Reply::json(obj(R"({"code":"NOT_LOGIN","msg":"m"})"), 500) << ""
-                                            << false << "NOT_LOGIN" << "m" << 1 << false << none;
-        QTest::newRow("ok true is not ok") << Reply::json(obj(R"({"ok":true})")) << "" << false << ""
-                                           << Lang::tr("服务器返回异常（HTTP %1），请稍后重试").arg(200) << 1 << false
-                                           << none;
+        QTest::newRow("500 code NOT_LOGIN")
+            << Reply::json(obj(R"({"code":"NOT_LOGIN","msg":"m"})"), 500) << "" << false << "NOT_LOGIN"
+            << "m" << 1 << false << none;
+        QTest::newRow("ok true is not ok")
+            << Reply::json(obj(R"({"ok":true})")) << "" << false << ""
+            << Lang::tr("服务器返回异常（HTTP %1），请稍后重试").arg(200) << 1 << false << none;
         QTest::newRow("ok string 1 is not ok") << Reply::json(obj(R"({"ok":"1","msg":"x"})")) << "" << false << ""
                                                << "x" << 1 << false << none;
         QTest::newRow("refused with the service's code")
-            << Reply::json(obj(R"({"ok":0,"code":"BAD_LOGIN","msg":"用户名或密码错误"})")) << "" << false
-            << "BAD_LOGIN" << "用户名或密码错误" << 1 << false << none;
+            << Reply::json(obj(R"({"ok":0,"code":"BAD_LOGIN","msg":"用户名或密码错误"})")) << "" << false << "BAD_LOGIN"
+            << "用户名或密码错误" << 1 << false << none;
         QTest::newRow("200 not JSON") << Reply::raw(200, "<html>") << "" << false << "SERVER" << format << 1 << false
                                       << none;
         QTest::newRow("200 JSON array") << Reply::raw(200, "[1]", "application/json") << "" << false << "SERVER"
                                         << format << 1 << false << none;
-        QTest::newRow("201 is a success") << Reply::json(obj(R"({"ok":1,"token":"t","username":"u"})"), 201) << ""
-                                          << true << "" << "" << 1 << false << none;
-        QTest::newRow("500 with msg") << Reply::json(obj(R"({"ok":0,"msg":"维护中"})"), 500) << "" << false
-                                      << "SERVER" << "维护中" << 1 << false << none;
+        QTest::newRow("201 is a success")
+            << Reply::json(obj(R"({"ok":1,"token":"t","username":"u"})"), 201) << "" << true << ""
+            << "" << 1 << false << none;
+        QTest::newRow("500 with msg") << Reply::json(obj(R"({"ok":0,"msg":"维护中"})"), 500) << "" << false << "SERVER"
+                                      << "维护中" << 1 << false << none;
         QTest::newRow("503 without body") << Reply::raw(503, "") << "" << false << "SERVER"
                                           << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(503) << 1 << false << none;
-        QTest::newRow("302 elsewhere is not followed to http")
-            << [] {
-                   Reply r = Reply::raw(302, "");
-                   r.addHeader("Location", "http://127.0.0.1:9/api/auth.php?action=me");
-                   return r;
-               }()
-            << "" << false << "SERVER" << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(302) << 1 << false << none;
-        QTest::newRow("ok without maxDevices") << Reply::json(obj(R"({"ok":1,"token":"t","username":"u"})")) << ""
-                                               << true << "" << "" << 1 << false << none;
-        QTest::newRow("maxDevices 3") << Reply::json(obj(R"({"ok":1,"maxDevices":3})")) << "" << true << "" << "" << 3
-                                      << false << none;
-        QTest::newRow("maxDevices as a string") << Reply::json(obj(R"({"ok":1,"maxDevices":"3"})")) << "" << true
-                                                << "" << "" << 0 << false << none;
+        QTest::newRow("302 elsewhere is not followed to http") <<
+            [] {
+                Reply r = Reply::raw(302, "");
+                r.addHeader("Location", "http://127.0.0.1:9/api/auth.php?action=me");
+                return r;
+            }() << "" << false << "SERVER" << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(302)
+                                                               << 1 << false << none;
+        QTest::newRow("ok without maxDevices")
+            << Reply::json(obj(R"({"ok":1,"token":"t","username":"u"})")) << "" << true << ""
+            << "" << 1 << false << none;
+        QTest::newRow("maxDevices 3") << Reply::json(obj(R"({"ok":1,"maxDevices":3})")) << "" << true << ""
+                                      << "" << 3 << false << none;
+        QTest::newRow("maxDevices as a string") << Reply::json(obj(R"({"ok":1,"maxDevices":"3"})")) << "" << true << ""
+                                                << "" << 0 << false << none;
         QTest::newRow("maxDevices 2.5") << Reply::json(obj(R"({"ok":1,"maxDevices":2.5})")) << "" << true << ""
                                         << "" << 0 << false << none;
         QTest::newRow("maxDevices null") << Reply::json(obj(R"({"ok":1,"maxDevices":null})")) << "" << true << ""
@@ -230,36 +233,37 @@ private Q_SLOTS:
         QTest::newRow("willKick entries in order, trimmed, non-objects defaulted")
             << Reply::json(obj(
                    R"({"ok":1,"needConfirm":1,"maxDevices":2,"willKick":[{"name":" 书房 ","ip":" 10.0.0.2 ","lastSeen":" 2026-12-01 08:00 "},7,{"name":"","ip":"1.1.1.1"}]})"))
-            << "" << true << "" << "" << 2 << true
-            << QStringList{"书房|10.0.0.2|2026-12-01 08:00", other + "||", other + "|1.1.1.1|"};
+            << "" << true << ""
+            << "" << 2 << true << QStringList{"书房|10.0.0.2|2026-12-01 08:00", other + "||", other + "|1.1.1.1|"};
         QTest::newRow("needConfirm true is not a confirmation")
-            << Reply::json(obj(R"({"ok":1,"needConfirm":true,"willKick":[{"name":"x"}]})")) << "" << true << "" << ""
-            << 1 << false << none;
+            << Reply::json(obj(R"({"ok":1,"needConfirm":true,"willKick":[{"name":"x"}]})")) << "" << true << ""
+            << "" << 1 << false << none;
         QTest::newRow("willKick ignored without needConfirm")
-            << Reply::json(obj(R"({"ok":1,"willKick":[{"name":"x"}]})")) << "" << true << "" << "" << 1 << false
-            << none;
-        QTest::newRow("dropped before a byte") << Reply::dropped() << "" << false << "NETWORK" << "*" << 1 << false
-                                               << none;
-        QTest::newRow("half-sent body") << Reply::halfBody(R"({"ok":1,"token":"abcdef"})") << "" << false
-                                        << "SERVER" << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(200) << 1 << false
-                                        << none;
-        QTest::newRow("lying Content-Length") << Reply::lyingLength(R"({"ok":1})", 400) << "" << false << "SERVER"
-                                              << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(200) << 1 << false << none;
+            << Reply::json(obj(R"({"ok":1,"willKick":[{"name":"x"}]})")) << "" << true << ""
+            << "" << 1 << false << none;
+        QTest::newRow("dropped before a byte") << Reply::dropped() << "" << false << "NETWORK"
+                                               << "*" << 1 << false << none;
+        QTest::newRow("half-sent body") << Reply::halfBody(R"({"ok":1,"token":"abcdef"})") << "" << false << "SERVER"
+                                        << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(200) << 1 << false << none;
+        QTest::newRow("lying Content-Length")
+            << Reply::lyingLength(R"({"ok":1})", 400) << "" << false << "SERVER"
+            << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(200) << 1 << false << none;
         // Headers came, so there is a status: a failure of the service, not an undecided network.
-        QTest::newRow("stalled until the time-out") << Reply::stalled("{\"ok\":1}", 3) << "timeout" << false
-                                                    << "SERVER" << Lang::tr("连接服务器超时，请稍后重试") << 1
-                                                    << false << none;
-        QTest::newRow("no answer until the time-out") << [] {
-            Reply r = Reply::json(QJsonObject{{"ok", 1}});
-            r.delayMs = 5000;
-            return r;
-        }() << "timeout" << false << "NETWORK" << Lang::tr("连接服务器超时，请稍后重试") << 1 << false << none;
+        QTest::newRow("stalled until the time-out") << Reply::stalled("{\"ok\":1}", 3) << "timeout" << false << "SERVER"
+                                                    << Lang::tr("连接服务器超时，请稍后重试") << 1 << false << none;
+        QTest::newRow("no answer until the time-out") <<
+            [] {
+                Reply r = Reply::json(QJsonObject{{"ok", 1}});
+                r.delayMs = 5000;
+                return r;
+            }() << "timeout" << false << "NETWORK" << Lang::tr("连接服务器超时，请稍后重试")
+                                                      << 1 << false << none;
         QTest::newRow("connection refused") << Reply() << "refused" << false << "NETWORK"
                                             << Lang::tr("服务器拒绝连接，请稍后重试") << 1 << false << none;
-        QTest::newRow("untrusted certificate") << Reply::json(obj(R"({"ok":1})")) << "untrusted" << false
-                                               << "NETWORK"
-                                               << Lang::tr("安全连接（HTTPS）被拦截或证书校验失败，请检查本机代理/防火墙/系统时间后重试")
-                                               << 1 << false << none;
+        QTest::newRow("untrusted certificate")
+            << Reply::json(obj(R"({"ok":1})")) << "untrusted" << false << "NETWORK"
+            << Lang::tr("安全连接（HTTPS）被拦截或证书校验失败，请检查本机代理/防火墙/系统时间后重试") << 1 << false
+            << none;
     }
     void replyToResult()
     {
@@ -316,15 +320,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("question");
         QTest::addColumn<QString>("message");
-        QTest::newRow("ok") << Reply::json(obj(R"({"ok":1,"id":"c1","q":"3 + 4 = ?","msg":"ignored"})")) << true
-                            << "c1" << "3 + 4 = ?" << "";
+        QTest::newRow("ok") << Reply::json(obj(R"({"ok":1,"id":"c1","q":"3 + 4 = ?","msg":"ignored"})")) << true << "c1"
+                            << "3 + 4 = ?"
+                            << "";
         QTest::newRow("ok true") << Reply::json(obj(R"({"ok":true,"id":"c1","q":"q","msg":"m"})")) << false << "c1"
-                                 << "q" << "m";
-        QTest::newRow("refused") << Reply::json(obj(R"({"ok":0,"msg":"太频繁"})")) << false << "" << "" << "太频繁";
-        QTest::newRow("not JSON") << Reply::raw(200, "oops") << false << "" << ""
-                                  << Lang::tr("服务端返回格式异常，请稍后重试");
-        QTest::newRow("HTTP 500") << Reply::json(obj(R"({"ok":1,"id":"c1","q":"q"})"), 500) << false << "" << ""
-                                  << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(500);
+                                 << "q"
+                                 << "m";
+        QTest::newRow("refused") << Reply::json(obj(R"({"ok":0,"msg":"太频繁"})")) << false << ""
+                                 << ""
+                                 << "太频繁";
+        QTest::newRow("not JSON") << Reply::raw(200, "oops") << false << ""
+                                  << "" << Lang::tr("服务端返回格式异常，请稍后重试");
+        QTest::newRow("HTTP 500") << Reply::json(obj(R"({"ok":1,"id":"c1","q":"q"})"), 500) << false << ""
+                                  << "" << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(500);
     }
     void captchaReplies()
     {
@@ -353,10 +361,10 @@ private Q_SLOTS:
         QTest::newRow("time-out") << int(QNetworkReply::TimeoutError) << 0 << Lang::tr("连接服务器超时，请稍后重试");
         QTest::newRow("tls") << int(QNetworkReply::SslHandshakeFailedError) << 0
                              << Lang::tr("安全连接（HTTPS）被拦截或证书校验失败，请检查本机代理/防火墙/系统时间后重试");
-        QTest::newRow("other with status") << int(QNetworkReply::ContentNotFoundError) << 404
-                                           << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(404);
-        QTest::newRow("other without status") << int(QNetworkReply::UnknownNetworkError) << 0
-                                              << Lang::tr("网络错误：") + "boom";
+        QTest::newRow("other with status")
+            << int(QNetworkReply::ContentNotFoundError) << 404 << Lang::tr("服务器返回 HTTP %1，请稍后重试").arg(404);
+        QTest::newRow("other without status")
+            << int(QNetworkReply::UnknownNetworkError) << 0 << Lang::tr("网络错误：") + "boom";
     }
     void networkErrorTexts()
     {

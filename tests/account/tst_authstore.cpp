@@ -103,8 +103,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("prefix alone") << QStringLiteral("DPAPI:") << QString();
-        QTest::newRow("prefix is case-sensitive") << QStringLiteral("dpapi:") + xorForm(QStringLiteral("ab"))
-                                                  << QString();
+        QTest::newRow("prefix is case-sensitive")
+            << QStringLiteral("dpapi:") + xorForm(QStringLiteral("ab")) << QString();
         QTest::newRow("foreign blob") << QStringLiteral("DPAPI:") + QString::fromLatin1(QByteArray(60, 'q').toBase64())
                                       << QString();
         QTest::newRow("older hex form") << xorForm(QStringLiteral("pa55密")) << QStringLiteral("pa55密");
@@ -139,8 +139,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autologin");
         QTest::newRow("logged in, remembered") << QStringLiteral("tok-1") << QStringLiteral("pw123456") << true << true;
         QTest::newRow("logged out, remembered") << QString() << QStringLiteral("pw123456") << true << false;
-        QTest::newRow("not remembered: no password") << QStringLiteral("tok-2") << QStringLiteral("pw-not-kept-9")
-                                                     << false << false;
+        QTest::newRow("not remembered: no password")
+            << QStringLiteral("tok-2") << QStringLiteral("pw-not-kept-9") << false << false;
         QTest::newRow("remembered without password") << QStringLiteral("tok-3") << QString() << true << false;
     }
     void authFileRoundTrip()
@@ -196,8 +196,8 @@ private Q_SLOTS:
         QTest::newRow("older password form read")
             << QByteArray("{\"pass\":\"") + xorForm("pw").toLatin1() + "\",\"remember\":true}" << QString() << "pw"
             << true;
-        QTest::newRow("remember as a string is false") << QByteArray(R"({"remember":"true","pass":"3C96"})")
-                                                       << QString() << QString() << false;
+        QTest::newRow("remember as a string is false")
+            << QByteArray(R"({"remember":"true","pass":"3C96"})") << QString() << QString() << false;
     }
     void readForms()
     {

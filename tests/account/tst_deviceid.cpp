@@ -33,9 +33,8 @@ class TestDeviceId : public QObject
 private Q_SLOTS:
     void digestCoversPrefixIdBarHost()
     {
-        const QByteArray expected = QCryptographicHash::hash("Rb4nTq8LmW2xZc6VpY3s|abcdef12|desk-7",
-                                                             QCryptographicHash::Sha256)
-                                        .toHex();
+        const QByteArray expected =
+            QCryptographicHash::hash("Rb4nTq8LmW2xZc6VpY3s|abcdef12|desk-7", QCryptographicHash::Sha256).toHex();
         QCOMPARE(deviceBindDigest(QStringLiteral("abcdef12"), kHost), QString::fromLatin1(expected));
         const QByteArray noHost =
             QCryptographicHash::hash("Rb4nTq8LmW2xZc6VpY3s|abcdef12|", QCryptographicHash::Sha256).toHex();
@@ -85,23 +84,22 @@ private Q_SLOTS:
         QTest::newRow("bind missing: id kept, bind written") << id.toLatin1() << none << true << false << true;
         QTest::newRow("bind one line") << id.toLatin1() << QByteArray("KTBIND1|desk-7") << true << false << true;
         QTest::newRow("bind without magic")
-            << id.toLatin1() << QByteArray("KTBIND2|desk-7\n") + deviceBindDigest(id, kHost).toLatin1() + "\n" << true
-            << false << true;
-        QTest::newRow("damaged bind: empty digest line") << id.toLatin1() << QByteArray("KTBIND1|desk-7\n \n")
-                                                         << true << false << true;
-        QTest::newRow("binary garbage as bind") << id.toLatin1() << QByteArray("\x00\xff\xfe\n\x01", 5) << true
-                                                << false << true;
+            << id.toLatin1() << QByteArray("KTBIND2|desk-7\n") + deviceBindDigest(id, kHost).toLatin1() + "\n"
+            << true << false << true;
+        QTest::newRow("damaged bind: empty digest line")
+            << id.toLatin1() << QByteArray("KTBIND1|desk-7\n \n") << true << false << true;
+        QTest::newRow("binary garbage as bind")
+            << id.toLatin1() << QByteArray("\x00\xff\xfe\n\x01", 5) << true << false << true;
         QTest::newRow("foreign bind file: new identity")
             << id.toLatin1() << bindFor(QStringLiteral("ffffffffffffffffffffffffffffffff"), kHost) << false << true
             << true;
-        QTest::newRow("id edited by hand") << QByteArray("0123456789abcdef0123456789abcdee") << bindFor(id, kHost)
-                                           << false << true << true;
-        QTest::newRow("id of 7") << QByteArray("abcd123") << bindFor(QStringLiteral("abcd123"), kHost) << false
-                                 << false << true;
-        QTest::newRow("id of 65") << QByteArray(65, 'a') << bindFor(QString(65, u'a'), kHost) << false << false
-                                  << true;
-        QTest::newRow("id with g") << QByteArray("abcdefg123") << bindFor(QStringLiteral("abcdefg123"), kHost)
-                                   << false << false << true;
+        QTest::newRow("id edited by hand")
+            << QByteArray("0123456789abcdef0123456789abcdee") << bindFor(id, kHost) << false << true << true;
+        QTest::newRow("id of 7") << QByteArray("abcd123") << bindFor(QStringLiteral("abcd123"), kHost) << false << false
+                                 << true;
+        QTest::newRow("id of 65") << QByteArray(65, 'a') << bindFor(QString(65, u'a'), kHost) << false << false << true;
+        QTest::newRow("id with g") << QByteArray("abcdefg123") << bindFor(QStringLiteral("abcdefg123"), kHost) << false
+                                   << false << true;
         QTest::newRow("id with underscore") << QByteArray("abc_ef123") << none << false << false << true;
     }
     void computeFromFiles()

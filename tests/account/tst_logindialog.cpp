@@ -5,9 +5,9 @@
 #include "account/kickconfirmdialog.h"
 #include "account/logindialog.h"
 #include "accountshots.h"
+#include "connectlog.h"
 #include "fakeservicehost.h"
 #include "servicehoststate.h"
-#include "connectlog.h"
 #include "ui/dialogseams.h"
 #include "ui/servicehost.h"
 
@@ -698,7 +698,6 @@ private Q_SLOTS:
         qputenv("KTR_SERVICE_HOST", saved);
         QCOMPARE(connectAttempts(), QStringList());
     }
-
 };
 
 KTR_TEST_MAIN(TestLoginDialog)

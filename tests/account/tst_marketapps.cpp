@@ -74,14 +74,14 @@ private Q_SLOTS:
                                    entry(14, 2, 9, "/usr/bin/other")}
             << QList<qint64>{10, 11, 12, 13} << QStringList{"Tool", "helper"};
         QTest::newRow("sibling folder apps2 untouched")
-            << QList<ProcessEntry>{entry(20, 1, 5, "/d/apps2/x/run"), entry(21, 1, 5, "/d/apps")}
-            << QList<qint64>{} << QStringList{};
+            << QList<ProcessEntry>{entry(20, 1, 5, "/d/apps2/x/run"), entry(21, 1, 5, "/d/apps")} << QList<qint64>{}
+            << QStringList{};
         QTest::newRow("case differs on Linux: another folder")
             << QList<ProcessEntry>{entry(20, 1, 5, "/d/Apps/x/run")} << QList<qint64>{} << QStringList{};
         QTest::newRow("pid 1, low ids and ourselves never")
-            << QList<ProcessEntry>{entry(1, 0, 1, a + "x/init"), entry(4, 1, 1, a + "x/k"),
+            << QList<ProcessEntry>{entry(1, 0, 1, a + "x/init"),     entry(4, 1, 1, a + "x/k"),
                                    entry(self, 1, 3, a + "x/panel"), entry(30, 1, 2, a + "x/app"),
-                                   entry(3, 30, 4, "/usr/bin/low"), entry(self, 30, 4, "/usr/bin/me")}
+                                   entry(3, 30, 4, "/usr/bin/low"),  entry(self, 30, 4, "/usr/bin/me")}
             << QList<qint64>{30} << QStringList{"app"};
         QTest::newRow("reused parent id: a child older than its parent is not its child")
             << QList<ProcessEntry>{entry(40, 1, 1000, a + "x/app"), entry(41, 40, 200, "/usr/bin/unrelated"),
@@ -100,10 +100,13 @@ private Q_SLOTS:
         QList<qint64> signalled;
         QStringList got{"stale"};
         ktr::test::LogCapture log;
-        const int count = terminateMarketAppsIn("/d/apps", snapshot, 500, [&](qint64 pid) {
-            signalled << pid;
-            return true;
-        }, &got);
+        const int count = terminateMarketAppsIn(
+            "/d/apps", snapshot, 500,
+            [&](qint64 pid) {
+                signalled << pid;
+                return true;
+            },
+            &got);
         QCOMPARE(signalled, killed);
         QCOMPARE(count, int(killed.size()));
         QCOMPARE(got, names);
@@ -154,12 +157,13 @@ private Q_SLOTS:
         QVERIFY(ktr::platform::snapshotProcesses(&snapshot));
         QList<qint64> signalled;
         QStringList names;
-        const int count = terminateMarketAppsIn(link + "/apps", snapshot, ktr::platform::currentProcessId(),
-                                                [&](qint64 pid) {
-                                                    signalled << pid;
-                                                    return ktr::platform::killProcess(pid);
-                                                },
-                                                &names);
+        const int count = terminateMarketAppsIn(
+            link + "/apps", snapshot, ktr::platform::currentProcessId(),
+            [&](qint64 pid) {
+                signalled << pid;
+                return ktr::platform::killProcess(pid);
+            },
+            &names);
         QCOMPARE(count, 3);
         names.sort(); // in the order the snapshot lists them, which follows the ids given out
         QCOMPARE(names, (QStringList{"my (sleep) 2", "run.sh", "sleep"}));
@@ -183,11 +187,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("isApp");
         QTest::addColumn<bool>("ended");
         QTest::newRow("started by its path") << "apps/x/run.sh" << QStringList() << true << true;
-        QTest::newRow("env NAME script, in its folder") << "/usr/bin/env" << QStringList{"ktrsh", "run.sh"} << true
-                                                        << true;
+        QTest::newRow("env NAME script, in its folder")
+            << "/usr/bin/env" << QStringList{"ktrsh", "run.sh"} << true << true;
         // Not the app's program, but it works in the app's folder, which is going away.
-        QTest::newRow("a viewer of the script, in its folder") << "/usr/bin/tail" << QStringList{"-f", "run.sh"}
-                                                               << false << true;
+        QTest::newRow("a viewer of the script, in its folder")
+            << "/usr/bin/tail" << QStringList{"-f", "run.sh"} << false << true;
     }
     void scriptThroughEnvIsFound()
     {
@@ -214,8 +218,7 @@ private Q_SLOTS:
         QVERIFY(app.waitForStarted());
         const qint64 pid = app.processId();
         // env replaces itself with the interpreter: wait until the process runs it.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() !=
-                                     "/usr/bin/env",
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() != "/usr/bin/env",
                                  5000);
         ProcessEntry e;
         QVERIFY(ktr::platform::readProcessEntry(pid, &e));
@@ -227,12 +230,13 @@ private Q_SLOTS:
         QList<ProcessEntry> snapshot;
         QVERIFY(ktr::platform::snapshotProcesses(&snapshot));
         QList<qint64> signalled;
-        terminateMarketAppsIn(data + "/apps", snapshot, ktr::platform::currentProcessId(),
-                              [&](qint64 p) {
-                                  signalled << p;
-                                  return ktr::platform::killProcess(p);
-                              },
-                              nullptr);
+        terminateMarketAppsIn(
+            data + "/apps", snapshot, ktr::platform::currentProcessId(),
+            [&](qint64 p) {
+                signalled << p;
+                return ktr::platform::killProcess(p);
+            },
+            nullptr);
         QCOMPARE(signalled.contains(pid), ended);
         if (ended) {
             QVERIFY(app.waitForFinished(5000));
@@ -249,15 +253,20 @@ private Q_SLOTS:
     // uninstall (its own folder); a process of the same kind in a folder beside it is not.
     void appThroughAShimIsEnded_data()
     {
-        QTest::addColumn<QString>("scope");  // "sign-out": terminateMarketApps; "uninstall": the app's folder
-        QTest::addColumn<QString>("folder"); // where the app lies, below the data folder
+        QTest::addColumn<QString>("scope");    // "sign-out": terminateMarketApps; "uninstall": the app's folder
+        QTest::addColumn<QString>("folder");   // where the app lies, below the data folder
         QTest::addColumn<bool>("inItsFolder"); // started with its folder as the working folder
         QTest::addColumn<bool>("ended");
-        QTest::newRow("sign-out, started in its folder") << "sign-out" << "apps/x" << true << true;
-        QTest::newRow("sign-out, started from elsewhere") << "sign-out" << "apps/x" << false << true;
-        QTest::newRow("uninstall, started from elsewhere") << "uninstall" << "apps/x" << false << true;
-        QTest::newRow("uninstall of x, an app of x2 beside it") << "uninstall" << "apps/x2" << true << false;
-        QTest::newRow("sign-out, a script in apps2") << "sign-out" << "apps2/x" << true << false;
+        QTest::newRow("sign-out, started in its folder") << "sign-out"
+                                                         << "apps/x" << true << true;
+        QTest::newRow("sign-out, started from elsewhere") << "sign-out"
+                                                          << "apps/x" << false << true;
+        QTest::newRow("uninstall, started from elsewhere") << "uninstall"
+                                                           << "apps/x" << false << true;
+        QTest::newRow("uninstall of x, an app of x2 beside it") << "uninstall"
+                                                                << "apps/x2" << true << false;
+        QTest::newRow("sign-out, a script in apps2") << "sign-out"
+                                                     << "apps2/x" << true << false;
     }
     void appThroughAShimIsEnded()
     {
@@ -276,7 +285,8 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(app, "#!/usr/bin/env python3\nimport time\ntime.sleep(300)\n"));
         QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString shims = ktr::test::freshDir("shims");
-        QVERIFY(ktr::test::writeFile(shims + "/python3", QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(python).toUtf8()));
+        QVERIFY(ktr::test::writeFile(shims + "/python3",
+                                     QStringLiteral("#!/bin/sh\nexec %1 \"$@\"\n").arg(python).toUtf8()));
         QVERIFY(QFile::setPermissions(shims + "/python3", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
         QProcess proc;

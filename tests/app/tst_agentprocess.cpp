@@ -1,8 +1,8 @@
 // The agent and the panel as separate processes of the built program, talking over the agent socket.
 #include "app/agentserver.h"
 #include "app/qmain.h"
-#include "platform/instancelock.h"
 #include "panelprocess.h"
+#include "platform/instancelock.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -117,7 +117,8 @@ private Q_SLOTS:
         QCOMPARE(m_process->exitCode(), 0);
 
         // The new panel holds the lock and answers on the same socket.
-        QVERIFY(QTest::qWaitFor([] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
+        QVERIFY(QTest::qWaitFor(
+            [] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
         QVERIFY(QTest::qWaitFor([] { return send(R"({"cmd":"ping"})").value("ok").toBool(); }, 5000));
         const qint64 panelPid = lockHolder();
         QVERIFY(panelPid > 0);
@@ -140,7 +141,8 @@ private Q_SLOTS:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(m_process->waitForFinished(10000));
         QVERIFY(ktr::test::panelLogText().contains("agent running without main window, request show"));
-        QVERIFY(QTest::qWaitFor([] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
+        QVERIFY(QTest::qWaitFor(
+            [] { return ktr::test::panelLogText().contains("main window shown, entering event loop"); }, 15000));
         QVERIFY(QTest::qWaitFor([&] { return lockHolder() > 0 && lockHolder() != agentPid; }, 5000));
     }
 

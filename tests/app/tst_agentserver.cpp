@@ -204,7 +204,8 @@ private Q_SLOTS:
         QTest::newRow("no line feed") << none << Writes{"{\"cmd\":\"ping\"}"} << QJsonObject() << 0;
         QTest::newRow("line feed comes later")
             << none << Writes{"{\"cmd\":\"ping\"}", "\n"} << pingReply(false, "") << 0;
-        QTest::newRow("NUL in a string") << none << Writes{"{\"cmd\":\"ping\",\"app\":\"a\\u0000b\"}\n"} << hasNul() << 0;
+        QTest::newRow("NUL in a string") << none << Writes{"{\"cmd\":\"ping\",\"app\":\"a\\u0000b\"}\n"} << hasNul()
+                                         << 0;
         QTest::newRow("NUL in the command") << none << Writes{"{\"cmd\":\"show\\u0000x\"}\n"} << hasNul() << 0;
         QTest::newRow("NUL in a key") << none << Writes{"{\"cmd\":\"ping\",\"a\\u0000\":1}\n"} << hasNul() << 0;
         QTest::newRow("NUL deep inside") << none << Writes{"{\"cmd\":\"ping\",\"x\":[{\"y\":\"\\u0000\"}]}\n"}

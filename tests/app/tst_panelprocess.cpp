@@ -1,8 +1,8 @@
 // Starts the built panel as the user would (offscreen, with this test's own HOME and XDG folders).
 #include "fakeservicehost.h"
 #include "panelprocess.h"
-#include "testenv.h"
 #include "platform/version.h"
+#include "testenv.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,7 +53,11 @@ class TestPanelProcess : public QObject
             return false;
         // Polls the log (no fixed sleep) until the panel is in its event loop.
         return QTest::qWaitFor(
-            [] { return indexOf(ktr::test::panelLogLines(), QStringLiteral("main window shown, entering event loop")) >= 0; }, 15000);
+            [] {
+                return indexOf(ktr::test::panelLogLines(), QStringLiteral("main window shown, entering event loop")) >=
+                       0;
+            },
+            15000);
     }
 
 private Q_SLOTS:
@@ -119,26 +123,25 @@ private Q_SLOTS:
         const QStringList help = {"--agent", "--icon-probe=", "--ui-preview=", "--help", "--version"};
         QTest::newRow("--help") << QStringList{"--help"} << "C" << 0 << (help + QStringList{"Usage:"}) << "";
         QTest::newRow("-h") << QStringList{"-h"} << "en_GB.UTF-8" << 0 << (help + QStringList{"Usage:"}) << "";
-        QTest::newRow("--help in Chinese") << QStringList{"--help"} << "zh_CN.UTF-8" << 0
-                                           << (help + QStringList{"用法："}) << "";
+        QTest::newRow("--help in Chinese")
+            << QStringList{"--help"} << "zh_CN.UTF-8" << 0 << (help + QStringList{"用法："}) << "";
         QTest::newRow("--help after a run mode") << QStringList{"--agent", "--help"} << "C" << 0 << help << "";
         QTest::newRow("--help after Qt's own option")
             << QStringList{"-platform", "xcb", "--help"} << "C" << 0 << help << "";
         QTest::newRow("--version") << QStringList{"--version"} << "C" << 0
-                                   << QStringList{"kestrune-panel " + ktr::platform::compiledVersion() + "\n"}
-                                   << "";
+                                   << QStringList{"kestrune-panel " + ktr::platform::compiledVersion() + "\n"} << "";
         QTest::newRow("unknown long option") << QStringList{"--bogus"} << "C" << 2 << QStringList() << "--bogus";
         QTest::newRow("unknown short option") << QStringList{"-x"} << "C" << 2 << QStringList() << "-x";
         QTest::newRow("a run mode with a value it does not take")
             << QStringList{"--agent=1"} << "C" << 2 << QStringList() << "--agent=1";
-        QTest::newRow("a run mode without its =") << QStringList{"--icon-probe"} << "C" << 2 << QStringList()
-                                                  << "--icon-probe";
+        QTest::newRow("a run mode without its =")
+            << QStringList{"--icon-probe"} << "C" << 2 << QStringList() << "--icon-probe";
         QTest::newRow("one letter more") << QStringList{"--helpx"} << "C" << 2 << QStringList() << "--helpx";
         QTest::newRow("another case") << QStringList{"--Version"} << "C" << 2 << QStringList() << "--Version";
-        QTest::newRow("unknown, in Chinese") << QStringList{"--bogus"} << "zh_CN.UTF-8" << 2 << QStringList()
-                                             << "未知选项 --bogus";
-        QTest::newRow("unknown before --help") << QStringList{"--bogus", "--help"} << "C" << 2 << QStringList()
-                                               << "--bogus";
+        QTest::newRow("unknown, in Chinese")
+            << QStringList{"--bogus"} << "zh_CN.UTF-8" << 2 << QStringList() << "未知选项 --bogus";
+        QTest::newRow("unknown before --help")
+            << QStringList{"--bogus", "--help"} << "C" << 2 << QStringList() << "--bogus";
     }
     void terminalAnswers()
     {
@@ -243,15 +246,14 @@ private Q_SLOTS:
         QVERIFY(startPanel(env));
         const auto attempts = [&connectLog] {
             QFile f(connectLog);
-            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'),
-                                                                                     Qt::SkipEmptyParts)
-                                               : QStringList();
+            return f.open(QIODevice::ReadOnly)
+                       ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                       : QStringList();
         };
         if (configured) {
             // The first notice poll, 3 s after the start.
             QTRY_VERIFY_WITH_TIMEOUT(!host.requests().isEmpty(), 15000);
-            QVERIFY(attempts().contains(QStringLiteral("connect 127.0.0.1:") +
-                                        QString::number(host.baseUrl().port())));
+            QVERIFY(attempts().contains(QStringLiteral("connect 127.0.0.1:") + QString::number(host.baseUrl().port())));
         } else {
             // Nothing to wait for when nothing may happen: past the start-up account step (2.5 s) and the
             // first notice poll (3 s), with a margin.
@@ -268,7 +270,6 @@ private Q_SLOTS:
         QVERIFY(m_panel->waitForFinished(15000));
         QCOMPARE(m_panel->exitCode(), 0);
     }
-
 };
 
 KTR_TEST_MAIN(TestPanelProcess)

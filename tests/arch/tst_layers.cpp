@@ -138,12 +138,10 @@ private slots:
                                               << "src/panel/a.cpp:1: panel/ may not include platform/p.h";
         QTest::newRow("subsystems apart") << "market/a.cpp" << QByteArray("#include \"backup/b.h\"\n")
                                           << "src/market/a.cpp:1: market/ may not include backup/b.h";
-        QTest::newRow("market uses account") << "market/a.cpp" << QByteArray("#include \"account/s.h\"\n")
-                                             << QString();
-        QTest::newRow("settings uses backup") << "settings/a.cpp" << QByteArray("#include \"backup/b.h\"\n")
-                                              << QString();
-        QTest::newRow("app uses everything") << "app/a.cpp" << QByteArray("#include \"mainwindow/w.h\"\n")
-                                             << QString();
+        QTest::newRow("market uses account") << "market/a.cpp" << QByteArray("#include \"account/s.h\"\n") << QString();
+        QTest::newRow("settings uses backup")
+            << "settings/a.cpp" << QByteArray("#include \"backup/b.h\"\n") << QString();
+        QTest::newRow("app uses everything") << "app/a.cpp" << QByteArray("#include \"mainwindow/w.h\"\n") << QString();
         QTest::newRow("unknown folder") << "extras/a.cpp" << QByteArray("\n")
                                         << "src/extras: a folder the layer table has no row for";
     }
@@ -154,8 +152,8 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(QString, expected);
         const QString root = ktr::test::freshDir(QStringLiteral("layers"));
-        for (const char* f : {"platform", "ui", "icons", "model", "panel", "market", "account", "backup",
-                              "settings", "mainwindow", "app"})
+        for (const char* f : {"platform", "ui", "icons", "model", "panel", "market", "account", "backup", "settings",
+                              "mainwindow", "app"})
             QDir().mkpath(root + QLatin1Char('/') + QString::fromLatin1(f));
         writeSource(root, file, text);
         const QStringList violations = layerViolations(root);

@@ -137,7 +137,8 @@ inline QMap<QString, QByteArray> treeContent(const QString& root)
 // Entries of the system's temporary folder whose names start with prefix.
 inline QStringList tempItems(const QString& prefix)
 {
-    return QDir(QDir::tempPath()).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    return QDir(QDir::tempPath())
+        .entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 inline int runTool(const QString& program, const QStringList& args, QByteArray* output = nullptr)

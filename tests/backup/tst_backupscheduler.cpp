@@ -124,10 +124,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("written");
         QTest::addColumn<QString>("line");
-        QTest::newRow("success") << QString() << false << true << QStringLiteral("auto backup done, next due in 1 days");
-        QTest::newRow("failure") << QStringLiteral("磁盘已满") << false << false << QStringLiteral("auto backup failed: 磁盘已满");
-        QTest::newRow("success after cancel") << QString() << true << false
-                                              << QStringLiteral("auto backup cancelled, last-backup time unchanged");
+        QTest::newRow("success") << QString() << false << true
+                                 << QStringLiteral("auto backup done, next due in 1 days");
+        QTest::newRow("failure") << QStringLiteral("磁盘已满") << false << false
+                                 << QStringLiteral("auto backup failed: 磁盘已满");
+        QTest::newRow("success after cancel")
+            << QString() << true << false << QStringLiteral("auto backup cancelled, last-backup time unchanged");
     }
     void oneRunAtATimeAndWhatItsEndWrites()
     {
@@ -193,11 +195,13 @@ private Q_SLOTS:
         QVERIFY(!failed.first().at(0).toString().isEmpty());
         QCOMPARE(failed.first().at(1).toString(), blocker);
         // The user reads what is wrong with the folder, also when it lies below the file.
-        const QString folderText = QStringLiteral("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录");
+        const QString folderText =
+            QStringLiteral("自动备份失败：备份目录「%1」不是文件夹，请在「设置 → 备份与恢复」中更改目录");
         QCOMPARE(BackupScheduler::failureText(failed.first().at(0).toString(), blocker), folderText.arg(blocker));
         QCOMPARE(BackupScheduler::failureText(QStringLiteral("x"), blocker + QStringLiteral("/a/b")),
                  folderText.arg(blocker + QStringLiteral("/a/b")));
-        QCOMPARE(BackupScheduler::failureText(QStringLiteral("磁盘已满"), h.dataDir), QStringLiteral("自动备份失败：磁盘已满"));
+        QCOMPARE(BackupScheduler::failureText(QStringLiteral("磁盘已满"), h.dataDir),
+                 QStringLiteral("自动备份失败：磁盘已满"));
         QCOMPARE(log.count(QStringLiteral("auto backup failed:")), 3);
         QVERIFY2(log.contains(QStringLiteral("| backup folder: ") + blocker), qPrintable(log.messages().join('\n')));
         QVERIFY(log.contains(QStringLiteral("| last success: 2026-05-01T08:00:00")));

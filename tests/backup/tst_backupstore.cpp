@@ -1,8 +1,8 @@
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
-#include "platform/processes.h"
 #include "backupfixture.h"
 #include "logcapture.h"
+#include "platform/processes.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -34,8 +34,8 @@ bool writeAfter(const QString& path, QDateTime* last)
     for (;;) {
         if (!ktr::test::writeFile(path, "z"))
             return false;
-        const QDateTime born = QFileInfo(path).birthTime().isValid() ? QFileInfo(path).birthTime()
-                                                                      : QFileInfo(path).lastModified();
+        const QDateTime born =
+            QFileInfo(path).birthTime().isValid() ? QFileInfo(path).birthTime() : QFileInfo(path).lastModified();
         if (!last->isValid() || born > *last) {
             *last = born;
             return true;
@@ -167,14 +167,17 @@ private Q_SLOTS:
         for (QString& f : files)
             f = QDir(data).relativeFilePath(f);
         files.sort();
-        QCOMPARE(files, (QStringList{QStringLiteral("a.txt"), QStringLiteral("my.logs/e.txt"), QStringLiteral("sub/b.txt")}));
+        QCOMPARE(files,
+                 (QStringList{QStringLiteral("a.txt"), QStringLiteral("my.logs/e.txt"), QStringLiteral("sub/b.txt")}));
 
         const QString copy = ktr::test::freshDir(QStringLiteral("treecopy"));
         QVERIFY(ktr::test::writeFile(copy + QStringLiteral("/a.txt"), "replaced"));
         QVERIFY(copyTreeWithExclusions(data, copy, nullptr, data + QStringLiteral("/mine")));
-        QCOMPARE(treeContent(copy).keys(), (QStringList{QStringLiteral("a.txt"), QStringLiteral("my.logs/e.txt"), QStringLiteral("sub/b.txt")}));
+        QCOMPARE(treeContent(copy).keys(),
+                 (QStringList{QStringLiteral("a.txt"), QStringLiteral("my.logs/e.txt"), QStringLiteral("sub/b.txt")}));
         QCOMPARE(ktr::test::readFile(copy + QStringLiteral("/a.txt")), QByteArray(10, 'x'));
-        QCOMPARE(QFileInfo(copy + QStringLiteral("/a.txt")).lastModified(), QFileInfo(data + QStringLiteral("/a.txt")).lastModified());
+        QCOMPARE(QFileInfo(copy + QStringLiteral("/a.txt")).lastModified(),
+                 QFileInfo(data + QStringLiteral("/a.txt")).lastModified());
 
         QVERIFY(!copyTreeWithExclusions(data + QStringLiteral("/absent"), copy, nullptr));
         std::atomic<bool> cancel{true};
@@ -220,13 +223,16 @@ private Q_SLOTS:
         QDateTime last;
         for (int i = 0; i < 5; ++i) {
             // Oldest first: PreRestore, Auto, PreRestore, Auto, Auto.
-            const QString n = QStringLiteral("Kestrune-%1-20260101-10000%2-000.zip").arg(i % 2 == 0 && i < 4 ? QStringLiteral("PreRestore") : QStringLiteral("Auto")).arg(i);
+            const QString n = QStringLiteral("Kestrune-%1-20260101-10000%2-000.zip")
+                                  .arg(i % 2 == 0 && i < 4 ? QStringLiteral("PreRestore") : QStringLiteral("Auto"))
+                                  .arg(i);
             QVERIFY(writeAfter(dir + QLatin1Char('/') + n, &last));
             made << n;
         }
         BackupEngine::purgeOld(dir, 2);
         // Each kind keeps its two newest: the oldest automatic one goes, both pre-restore ones stay.
-        QCOMPARE(names(BackupEngine::listSnapshots(dir)), (QStringList{made.at(4), made.at(3), made.at(2), made.at(0)}));
+        QCOMPARE(names(BackupEngine::listSnapshots(dir)),
+                 (QStringList{made.at(4), made.at(3), made.at(2), made.at(0)}));
     }
 
     // Restores (and refused tries) write a pre-restore snapshot each: however many, they never push out a
@@ -274,7 +280,8 @@ private Q_SLOTS:
         QVERIFY(BackupEngine::exportSnapshot(src, dir + QStringLiteral("/out/deeper/copy.zip"), error));
         QCOMPARE(ktr::test::readFile(dir + QStringLiteral("/out/deeper/copy.zip")), content);
 
-        QVERIFY(!BackupEngine::exportSnapshot(dir + QStringLiteral("/missing.zip"), dir + QStringLiteral("/x.zip"), error));
+        QVERIFY(
+            !BackupEngine::exportSnapshot(dir + QStringLiteral("/missing.zip"), dir + QStringLiteral("/x.zip"), error));
         QCOMPARE(error, QStringLiteral("快照文件不存在"));
         QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/plain"), "file"));
         QVERIFY(!BackupEngine::exportSnapshot(src, dir + QStringLiteral("/plain/sub/x.zip"), error));
@@ -316,8 +323,10 @@ private Q_SLOTS:
             {QStringLiteral("Kestrune-Auto-20260101-100000-005.zip.x.part"), six, false},
             // A run tag (id and start time) proves a writer gone at once, whatever the age; a live one keeps.
             {QStringLiteral("Kestrune-Auto-20260101-100000-006.zip.%1.part").arg(deadTag), 0, false},
-            {QStringLiteral("Kestrune-Auto-20260101-100000-007.zip.%1.part").arg(backupdetail::runTag()), 10 * six, true},
-            {QStringLiteral("Kestrune-PreRestore-20260101-100000-008.zip.%1.part").arg(tagOf(twin->processId())), 10 * six, true},
+            {QStringLiteral("Kestrune-Auto-20260101-100000-007.zip.%1.part").arg(backupdetail::runTag()), 10 * six,
+             true},
+            {QStringLiteral("Kestrune-PreRestore-20260101-100000-008.zip.%1.part").arg(tagOf(twin->processId())),
+             10 * six, true},
             {QStringLiteral("download.part"), 10 * six, true},
             {QStringLiteral("film.2.part"), 10 * six, true},
         };

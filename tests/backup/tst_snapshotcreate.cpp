@@ -8,15 +8,15 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
 
 #include <atomic>
-#include <memory>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,9 +128,9 @@ private Q_SLOTS:
         QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
         QVERIFY(QFileInfo(run.path).fileName().startsWith(QLatin1String("Kestrune-Auto-")));
         QVERIFY(BackupEngine::isSnapshotName(QFileInfo(run.path).fileName()));
-        const QStringList expected = {QStringLiteral("apps/demo/app.bin"), QStringLiteral("café.txt"), QStringLiteral("layout.json"),
-                                      QStringLiteral("my.logs/a.txt"), QStringLiteral("settings.json"),
-                                      QStringLiteral("中文目录/数据 文件.txt")};
+        const QStringList expected = {QStringLiteral("apps/demo/app.bin"), QStringLiteral("café.txt"),
+                                      QStringLiteral("layout.json"),       QStringLiteral("my.logs/a.txt"),
+                                      QStringLiteral("settings.json"),     QStringLiteral("中文目录/数据 文件.txt")};
         QCOMPARE(zipNames(run.path), expected);
         verifySeries(run.percents);
         QVERIFY(tempItems(QStringLiteral("ktrbak_")).isEmpty());
@@ -149,22 +149,24 @@ private Q_SLOTS:
         // Independent readers accept it: unzip's test and Python's zipfile, which also reads the UTF-8 flag.
         QByteArray out;
         QCOMPARE(runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), run.path}, &out), 0);
-        const QString script = QStringLiteral(
-            "import sys, zipfile\n"
-            "z = zipfile.ZipFile(sys.argv[1])\n"
-            "assert z.testzip() is None\n"
-            "for i in z.infolist():\n"
-            "    ascii = all(ord(c) < 128 for c in i.filename)\n"
-            "    assert ascii or (i.flag_bits & 0x800), i.filename\n"
-            "print('|'.join(sorted(i.filename for i in z.infolist())))\n");
+        const QString script = QStringLiteral("import sys, zipfile\n"
+                                              "z = zipfile.ZipFile(sys.argv[1])\n"
+                                              "assert z.testzip() is None\n"
+                                              "for i in z.infolist():\n"
+                                              "    ascii = all(ord(c) < 128 for c in i.filename)\n"
+                                              "    assert ascii or (i.flag_bits & 0x800), i.filename\n"
+                                              "print('|'.join(sorted(i.filename for i in z.infolist())))\n");
         QCOMPARE(runTool(QStringLiteral("python3"), {QStringLiteral("-c"), script, run.path}, &out), 0);
         QCOMPARE(QString::fromUtf8(out).trimmed(), expected.join(QLatin1Char('|')));
-        QCOMPARE(runTool(QStringLiteral("python3"),
-                         {QStringLiteral("-c"),
-                          QStringLiteral("import sys,zipfile;sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read('中文目录/数据 文件.txt'))"),
-                          run.path},
-                         &out),
-                 0);
+        QCOMPARE(
+            runTool(QStringLiteral("python3"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral(
+                         "import sys,zipfile;sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read('中文目录/数据 "
+                         "文件.txt'))"),
+                     run.path},
+                    &out),
+            0);
         QCOMPARE(out, QByteArray("non-ASCII"));
     }
 
@@ -182,8 +184,8 @@ private Q_SLOTS:
         qputenv("TMPDIR", QFile::encodeName(notAFolder));
         const Run run = create(shared + QStringLiteral("/Backups"), data);
         QString error;
-        const bool exported =
-            !run.path.isEmpty() && BackupEngine::exportSnapshot(run.path, shared + QStringLiteral("/exported.zip"), error);
+        const bool exported = !run.path.isEmpty() &&
+                              BackupEngine::exportSnapshot(run.path, shared + QStringLiteral("/exported.zip"), error);
         qputenv("TMPDIR", savedTmp);
         QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
         QVERIFY2(exported, qPrintable(error));
@@ -227,8 +229,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("backupRel"); // relative to the data folder; "." is the data folder itself
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("custom folder inside") << "snaps/mine" << QStringList{QStringLiteral("a.txt"), QStringLiteral("snapsibling.txt")};
-        QTest::newRow("the data folder itself") << "." << QStringList{QStringLiteral("a.txt"), QStringLiteral("snaps/mine/Kestrune-Auto-20250101-000000-000.zip"), QStringLiteral("snapsibling.txt")};
+        QTest::newRow("custom folder inside")
+            << "snaps/mine" << QStringList{QStringLiteral("a.txt"), QStringLiteral("snapsibling.txt")};
+        QTest::newRow("the data folder itself")
+            << "."
+            << QStringList{QStringLiteral("a.txt"), QStringLiteral("snaps/mine/Kestrune-Auto-20250101-000000-000.zip"),
+                           QStringLiteral("snapsibling.txt")};
     }
     void effectiveSnapshotFolderIsLeftOutWhereverItLies()
     {
@@ -237,7 +243,8 @@ private Q_SLOTS:
         const QString data = ktr::test::freshDir(QStringLiteral("scoped"));
         QVERIFY(ktr::test::writeFile(data + QStringLiteral("/a.txt"), "a"));
         QVERIFY(ktr::test::writeFile(data + QStringLiteral("/snapsibling.txt"), "s"));
-        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/snaps/mine/Kestrune-Auto-20250101-000000-000.zip"), "old"));
+        QVERIFY(
+            ktr::test::writeFile(data + QStringLiteral("/snaps/mine/Kestrune-Auto-20250101-000000-000.zip"), "old"));
         const QString backupDir = QDir::cleanPath(data + QLatin1Char('/') + backupRel);
         if (backupRel == QLatin1String("."))
             QVERIFY(ktr::test::writeFile(data + QStringLiteral("/Kestrune-Auto-20250101-000000-001.zip"), "old"));
@@ -261,7 +268,8 @@ private Q_SLOTS:
         QFETCH(int, files);
         const QString data = ktr::test::freshDir(QStringLiteral("series"));
         for (int i = 0; i < files; ++i)
-            QVERIFY(ktr::test::writeFile(data + QStringLiteral("/f%1.bin").arg(i, 3, 10, QLatin1Char('0')), QByteArray(1000, char('a' + i % 26))));
+            QVERIFY(ktr::test::writeFile(data + QStringLiteral("/f%1.bin").arg(i, 3, 10, QLatin1Char('0')),
+                                         QByteArray(1000, char('a' + i % 26))));
         const Run run = create(BackupEngine::backupDir(data), data);
         QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
         verifySeries(run.percents);
@@ -321,15 +329,18 @@ private Q_SLOTS:
         const QString backups = BackupEngine::backupDir(data);
         std::atomic<bool> cancel{false};
         bool fired = false;
-        const Run run = create(backups, data, false, [&](int p) {
-            if (fired || p < atPercent)
-                return;
-            fired = true;
-            if (viaDeadline)
-                clock.advance(backupTimeoutMs(qint64(1) << 50) + 1);
-            else
-                cancel.store(true);
-        }, &cancel);
+        const Run run = create(
+            backups, data, false,
+            [&](int p) {
+                if (fired || p < atPercent)
+                    return;
+                fired = true;
+                if (viaDeadline)
+                    clock.advance(backupTimeoutMs(qint64(1) << 50) + 1);
+                else
+                    cancel.store(true);
+            },
+            &cancel);
         QVERIFY(fired);
         QVERIFY(run.path.isEmpty());
         QCOMPARE(run.error, error);
@@ -346,7 +357,8 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(data + QStringLiteral("/a.txt"), "a"));
         const QString backups = BackupEngine::backupDir(data);
         const QString finalPath = QDir(backups).absoluteFilePath(
-            QStringLiteral("Kestrune-Auto-") + clock.now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral(".zip"));
+            QStringLiteral("Kestrune-Auto-") + clock.now().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+            QStringLiteral(".zip"));
         bool planted = false;
         const Run run = create(backups, data, false, [&](int p) {
             if (p >= 50 && !planted)
@@ -414,14 +426,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error"); // empty: the snapshot is made
         QTest::newRow("runtime folder unset, a link at the old name") << false << "old link" << QString();
         QTest::newRow("runtime folder set, a link at the old name") << true << "old link" << QString();
-        QTest::newRow("a link at the lock's name") << true << "link"
-                                                   << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+        QTest::newRow("a link at the lock's name")
+            << true << "link" << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
         QTest::newRow("runtime folder unset, a link at the lock's name")
             << false << "link" << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
-        QTest::newRow("another user's lock file") << true << "foreign"
-                                                  << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
-        QTest::newRow("held past the wait") << true << "held"
-                                            << QStringLiteral("另一个备份或还原正在进行，等了一会儿仍未结束，请稍后重试");
+        QTest::newRow("another user's lock file")
+            << true << "foreign" << QStringLiteral("备份锁文件不属于当前用户或无法打开，已中止（详情见运行日志）");
+        QTest::newRow("held past the wait")
+            << true << "held" << QStringLiteral("另一个备份或还原正在进行，等了一会儿仍未结束，请稍后重试");
     }
     void engineLockIsPrivate()
     {

@@ -79,9 +79,9 @@ private Q_SLOTS:
     void laysTheSnapshotOverTheDataFolder()
     {
         const QString data = makeData();
-        const QString zip = writeZip(QStringLiteral("good.zip"),
-                                     {file("settings.json", "{\"s\":\"new\"}"), file("sub/deep.txt", "new deep"),
-                                      file("新的/文件.txt", "fresh")});
+        const QString zip =
+            writeZip(QStringLiteral("good.zip"), {file("settings.json", "{\"s\":\"new\"}"),
+                                                  file("sub/deep.txt", "new deep"), file("新的/文件.txt", "fresh")});
         const Run run = restore(zip, data);
         QVERIFY2(run.ok, qPrintable(run.error));
         const QMap<QString, QByteArray> expected = {{QStringLiteral("settings.json"), "{\"s\":\"new\"}"},
@@ -90,7 +90,8 @@ private Q_SLOTS:
                                                     {QStringLiteral("only-here.txt"), "stays"}};
         QCOMPARE(treeContent(data), expected);
         QVERIFY(!QFileInfo::exists(BackupEngine::rollbackDir(data)));
-        QCOMPARE(BackupEngine::rollbackDir(data), QFileInfo(data).absolutePath() + QStringLiteral("/data.__restore_bak"));
+        QCOMPARE(BackupEngine::rollbackDir(data),
+                 QFileInfo(data).absolutePath() + QStringLiteral("/data.__restore_bak"));
         QVERIFY(tempItems(QStringLiteral("ktrrest_")).isEmpty());
         QCOMPARE(run.percents.first(), 1);
         QCOMPARE(run.percents.last(), 100);
@@ -104,7 +105,8 @@ private Q_SLOTS:
         ktr::test::writeFile(data + QStringLiteral("/zeros.bin"), QByteArray(2 * 1024 * 1024, '\0'));
         QVERIFY(QFile::setPermissions(data + QStringLiteral("/settings.json"), QFile::ReadOwner | QFile::WriteOwner));
         QString error;
-        const QString zip = BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {}, nullptr, nullptr);
+        const QString zip =
+            BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
         const QMap<QString, QByteArray> before = treeContent(data);
         ktr::test::writeFile(data + QStringLiteral("/settings.json"), "changed later");
@@ -131,9 +133,9 @@ private Q_SLOTS:
         const QString data = makeData();
         ktr::test::writeFile(data + QStringLiteral("/b"), "a file named b");
         const QMap<QString, QByteArray> before = treeContent(data);
-        const QString zip = writeZip(QStringLiteral("conflict.zip"),
-                                     {file("settings.json", "{\"s\":\"new\"}"), file("added.txt", "added"),
-                                      file("b/x", "cannot land")});
+        const QString zip =
+            writeZip(QStringLiteral("conflict.zip"), {file("settings.json", "{\"s\":\"new\"}"),
+                                                      file("added.txt", "added"), file("b/x", "cannot land")});
         bool sawCopy = false;
         const Run run = restore(zip, data, [&](int p) {
             if (p > 60)
@@ -151,8 +153,8 @@ private Q_SLOTS:
         ktr::test::ManualClock clock;
         BackupEngine::setClock(&clock);
         const QString data = ktr::test::freshDir(QStringLiteral("first")) + QStringLiteral("/data");
-        const QString zip = writeZip(QStringLiteral("first.zip"),
-                                     {file("settings.json", "{}"), file("a.txt", "a"), file("b.txt", "b"), file("c/d.txt", "d")});
+        const QString zip = writeZip(QStringLiteral("first.zip"), {file("settings.json", "{}"), file("a.txt", "a"),
+                                                                   file("b.txt", "b"), file("c/d.txt", "d")});
         bool sawRollback = false;
         const Run run = restore(zip, data, [&](int p) {
             sawRollback = sawRollback || QFileInfo::exists(BackupEngine::rollbackDir(data));
@@ -201,8 +203,8 @@ private Q_SLOTS:
         QTest::newRow("not UTF-8") << QList<RawEntry>{ok, latin} << QStringLiteral("unsafe zip entry: caf\u00e9.txt");
         QTest::newRow("inflates past 1000x") << QList<RawEntry>{ok, bomb} << "unsafe zip entry: bomb.bin";
         QTest::newRow("more data than stated") << QList<RawEntry>{ok, longer} << "unsafe zip entry: longer.txt";
-        QTest::newRow("folder entries only") << QList<RawEntry>{typed("dir/", 0040755), typed("dir/sub/", 0040755)}
-                                             << notASnapshot();
+        QTest::newRow("folder entries only")
+            << QList<RawEntry>{typed("dir/", 0040755), typed("dir/sub/", 0040755)} << notASnapshot();
     }
     void refusesHostileArchivesBeforeTouchingData()
     {
@@ -231,12 +233,14 @@ private Q_SLOTS:
         QTest::addColumn<QList<RawEntry>>("entries");
         QTest::addColumn<QString>("error");
         QTest::newRow("a readme and photos")
-            << QList<RawEntry>{file("README.md", "# holiday"), file("photos/beach.jpg", "\xff\xd8jpeg")} << notASnapshot();
+            << QList<RawEntry>{file("README.md", "# holiday"), file("photos/beach.jpg", "\xff\xd8jpeg")}
+            << notASnapshot();
         QTest::newRow("empty zip") << QList<RawEntry>{} << notASnapshot();
-        QTest::newRow("settings below the root") << QList<RawEntry>{file("inner/settings.json", "{}")} << notASnapshot();
-        QTest::newRow("garbage settings")
-            << QList<RawEntry>{file("settings.json", "\x01\x02 not json {")}
-            << Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动").arg(QStringLiteral("settings.json"));
+        QTest::newRow("settings below the root")
+            << QList<RawEntry>{file("inner/settings.json", "{}")} << notASnapshot();
+        QTest::newRow("garbage settings") << QList<RawEntry>{file("settings.json", "\x01\x02 not json {")}
+                                          << Lang::tr("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动")
+                                                 .arg(QStringLiteral("settings.json"));
         QList<RawEntry> many{file("settings.json", "{}")};
         for (int i = 0; i < 50000; ++i)
             many << file("f" + QByteArray::number(i), QByteArray());
@@ -278,16 +282,19 @@ private Q_SLOTS:
             QTest::addRow("%s: cut short", lang) << language << whole.left(whole.size() - 30) << damaged;
             QTest::addRow("%s: not a zip at all", lang) << language << QByteArray("PK\3\4 nothing more") << damaged;
             QTest::addRow("%s: one byte of data off", lang) << language << flipped << damaged;
-            QTest::addRow("%s: photos", lang) << language << rawZip({file("photos/beach.jpg", "\xff\xd8jpeg")})
-                                              << QStringLiteral("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动");
+            QTest::addRow("%s: photos", lang)
+                << language << rawZip({file("photos/beach.jpg", "\xff\xd8jpeg")})
+                << QStringLiteral(
+                       "所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动");
             QTest::addRow("%s: an unsafe entry", lang)
                 << language << rawZip({file("settings.json", "{}"), file("../x", "x")})
                 << QStringLiteral("所选文件不是本程序的备份快照（含有不安全或不支持的条目），未做任何改动");
             QTest::addRow("%s: too large to unpack", lang)
                 << language << rawZip({file("settings.json", "{}"), bomb})
                 << QStringLiteral("所选文件中的 %1 解压后过大（超过压缩大小的 %2 倍），已拒绝解压，未做任何改动");
-            QTest::addRow("%s: damaged settings", lang) << language << rawZip({file("settings.json", "{ broken")})
-                                                        << QStringLiteral("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动");
+            QTest::addRow("%s: damaged settings", lang)
+                << language << rawZip({file("settings.json", "{ broken")})
+                << QStringLiteral("所选快照中的 %1 已损坏，不是有效的备份快照，未做任何改动");
         }
     }
     void checkSaysWhatIsWrong()
@@ -367,8 +374,9 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(notAFolder, "x"));
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(notAFolder));
-        const QString zip = writeZip(QStringLiteral("killed.zip"), {file("settings.json", "{}"), file("added/new.txt", "new"),
-                                                                   file("sub/deep.txt", "new deep"), file(".hidden", "h")});
+        const QString zip =
+            writeZip(QStringLiteral("killed.zip"), {file("settings.json", "{}"), file("added/new.txt", "new"),
+                                                    file("sub/deep.txt", "new deep"), file(".hidden", "h")});
         backupdetail::setMoveSeam([](int moved) { return moved == 3; });
         const Run killed = restore(zip, data);
         backupdetail::setMoveSeam({});
@@ -438,8 +446,11 @@ private Q_SLOTS:
     {
         const QString data = makeData();
         const QString outside = ktr::test::freshDir(QStringLiteral("elsewhere"));
-        QVERIFY(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(data + QStringLiteral("/linked")).constData()) == 0);
-        const Run run = restore(writeZip(QStringLiteral("escape.zip"), {file("settings.json", "{}"), file("a.txt", "a"), file("linked/evil.txt", "x")}), data);
+        QVERIFY(::symlink(QFile::encodeName(outside).constData(),
+                          QFile::encodeName(data + QStringLiteral("/linked")).constData()) == 0);
+        const Run run = restore(writeZip(QStringLiteral("escape.zip"), {file("settings.json", "{}"), file("a.txt", "a"),
+                                                                        file("linked/evil.txt", "x")}),
+                                data);
         QVERIFY(!run.ok);
         QCOMPARE(run.error, QStringLiteral("unsafe restore target: linked/evil.txt"));
         QVERIFY(QDir(outside).isEmpty());
@@ -480,7 +491,8 @@ private Q_SLOTS:
         ktr::test::writeFile(src + QStringLiteral("/big.bin"), big);
         ktr::test::writeFile(src + QStringLiteral("/settings.json"), "{}");
         QString error;
-        const QString zip = BackupEngine::createSnapshot(ktr::test::freshDir(QStringLiteral("bigsnap")), src, error, false, {}, nullptr, nullptr);
+        const QString zip = BackupEngine::createSnapshot(ktr::test::freshDir(QStringLiteral("bigsnap")), src, error,
+                                                         false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
         QVERIFY(QFileInfo(zip).size() * 3 < 8 * 1024 * 1024);
         for (const qint64 lateBy : {qint64(125000), qint64(130000)}) {
@@ -521,10 +533,13 @@ private Q_SLOTS:
         for (int i = 0; i < 20; ++i)
             entries << file(QStringLiteral("n%1.txt").arg(i).toUtf8(), "new");
         std::atomic<bool> cancel{false};
-        const Run run = restore(writeZip(QStringLiteral("cancel.zip"), entries), data, [&](int p) {
-            if (p > 60)
-                cancel.store(true);
-        }, &cancel);
+        const Run run = restore(
+            writeZip(QStringLiteral("cancel.zip"), entries), data,
+            [&](int p) {
+                if (p > 60)
+                    cancel.store(true);
+            },
+            &cancel);
         QVERIFY(!run.ok);
         QCOMPARE(run.error, QStringLiteral("已取消"));
         QVERIFY(run.cancelled);

@@ -275,7 +275,8 @@ private Q_SLOTS:
                                      "[256x256/places]\nSize=256\nType=Fixed\n"));
         QDir().mkpath(root + "/hicolor/256x256/categories");
         QDir().mkpath(root + "/hicolor/256x256/places");
-        QVERIFY(IconFixture::square(256, Qt::magenta, 8).save(root + "/hicolor/256x256/categories/preferences-system.png"));
+        QVERIFY(
+            IconFixture::square(256, Qt::magenta, 8).save(root + "/hicolor/256x256/categories/preferences-system.png"));
         QVERIFY(IconFixture::square(256, Qt::cyan, 8).save(root + "/hicolor/256x256/places/folder.png"));
         ktr::platform::IconThemes::configure({{root}, QString(), {}});
         const auto back = qScopeGuard([this] { ktr::platform::IconThemes::configure(fx.themes()); });

@@ -461,11 +461,11 @@ private Q_SLOTS:
         QVERIFY(rig.changed->isEmpty()); // the import and the restore's caller write the file themselves
         // What was read from the snapshot's file is written again when the guard changed it.
         if (restore)
-            QCOMPARE(saveAgain, imported.protectPasswordHash != fromFile.protectPasswordHash
-                                    || imported.obfuscateMap != fromFile.obfuscateMap
-                                    || imported.uiLocked != fromFile.uiLocked
-                                    || imported.obfuscateEnabled != fromFile.obfuscateEnabled
-                                    || imported.progUnlockEpoch != fromFile.progUnlockEpoch);
+            QCOMPARE(saveAgain, imported.protectPasswordHash != fromFile.protectPasswordHash ||
+                                    imported.obfuscateMap != fromFile.obfuscateMap ||
+                                    imported.uiLocked != fromFile.uiLocked ||
+                                    imported.obfuscateEnabled != fromFile.obfuscateEnabled ||
+                                    imported.progUnlockEpoch != fromFile.progUnlockEpoch);
     }
 
     // At start: a saved lock covers the window before it first paints; a lock or an obfuscation without a

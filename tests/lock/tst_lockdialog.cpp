@@ -282,7 +282,8 @@ private Q_SLOTS:
         const bool hasNewField = mode == LockDialog::Change && d.findChild<QLineEdit*>(QStringLiteral("lockSecond"));
         const QString hint = d.bottomHint();
         QVERIFY(!hint.isEmpty());
-        const bool speaksOfNew = hint.contains(QStringLiteral("新密码")) || hint.contains(QStringLiteral("new password"));
+        const bool speaksOfNew =
+            hint.contains(QStringLiteral("新密码")) || hint.contains(QStringLiteral("new password"));
         QCOMPARE(speaksOfNew, hasNewField);
     }
 
@@ -313,8 +314,7 @@ private Q_SLOTS:
             d.render(&img);
             // The card fill and the OK button's accent, each at a point of its own.
             QCOMPARE(img.pixelColor(170, 110).rgb(), (dark ? QColor(0x2A, 0x2E, 0x38) : QColor(Qt::white)).rgb());
-            QCOMPARE(img.pixelColor(d.okRect().left() + 6, d.okRect().center().y()).rgb(),
-                     currentTheme().accent.rgb());
+            QCOMPARE(img.pixelColor(d.okRect().left() + 6, d.okRect().center().y()).rgb(), currentTheme().accent.rgb());
             ktr::test::saveShot(img, QStringLiteral("lockdialog_mode%1_%2_%3")
                                          .arg(mode)
                                          .arg(dark ? "dark" : "light")

@@ -15,12 +15,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("expected");
-        const QString one = QStringLiteral(
-            "pbkdf2$1$73616c74$120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
-        const QString two = QStringLiteral(
-            "pbkdf2$2$73616c74$ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
-        const QString legacy =
-            QStringLiteral("a$ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QString one =
+            QStringLiteral("pbkdf2$1$73616c74$120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+        const QString two =
+            QStringLiteral("pbkdf2$2$73616c74$ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+        const QString legacy = QStringLiteral("a$ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
         QTest::newRow("1 iteration") << one << QStringLiteral("password") << true;
         QTest::newRow("1 iteration, other case") << one << QStringLiteral("Password") << false;
         QTest::newRow("2 iterations") << two << QStringLiteral("password") << true;
@@ -36,8 +35,8 @@ private Q_SLOTS:
         QTest::newRow("16-byte key") << one.left(one.size() - 32) << QStringLiteral("password") << true;
         QTest::newRow("legacy") << legacy << QStringLiteral("bc") << true;
         QTest::newRow("legacy, wrong") << legacy << QStringLiteral("bd") << false;
-        QTest::newRow("legacy, upper-case digest") << legacy.toUpper().replace(0, 1, QStringLiteral("a"))
-                                                   << QStringLiteral("bc") << false;
+        QTest::newRow("legacy, upper-case digest")
+            << legacy.toUpper().replace(0, 1, QStringLiteral("a")) << QStringLiteral("bc") << false;
     }
     void verify()
     {
@@ -107,8 +106,8 @@ private Q_SLOTS:
         QFETCH(int, keyBytes);
         QFETCH(bool, accepted);
         const QByteArray salt = QByteArrayLiteral("0123456789abcdef");
-        const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, "abcd", salt,
-                                                                  iterations, quint64(keyBytes));
+        const QByteArray key =
+            QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, "abcd", salt, iterations, quint64(keyBytes));
         const QString stored = QStringLiteral("pbkdf2$%1$%2$%3")
                                    .arg(iterations)
                                    .arg(QString::fromLatin1(salt.toHex()), QString::fromLatin1(key.toHex()));
@@ -121,9 +120,8 @@ private Q_SLOTS:
         const QString a = makePasswordHash(QStringLiteral("Abcd"));
         const QString b = makePasswordHash(QStringLiteral("Abcd"));
         QCOMPARE(a.size(), 111);
-        QVERIFY(QRegularExpression(QStringLiteral("^pbkdf2\\$100000\\$[0-9a-f]{32}\\$[0-9a-f]{64}$"))
-                    .match(a)
-                    .hasMatch());
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^pbkdf2\\$100000\\$[0-9a-f]{32}\\$[0-9a-f]{64}$")).match(a).hasMatch());
         QVERIFY(a != b);
         QVERIFY(verifyPasswordHash(a, QStringLiteral("Abcd")));
         QVERIFY(verifyPasswordHash(b, QStringLiteral("Abcd")));

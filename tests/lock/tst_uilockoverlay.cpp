@@ -1,6 +1,6 @@
+#include "fifoguard.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
-#include "fifoguard.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -322,8 +322,8 @@ private Q_SLOTS:
 
         // Moving more than 4 px first cancels the hold; the release is then a click.
         QTest::mousePress(l.overlay, Qt::LeftButton, {}, QPoint(300, 450));
-        QMouseEvent move(QEvent::MouseMove, QPointF(303, 452), l.overlay->mapToGlobal(QPointF(303, 452)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(303, 452), l.overlay->mapToGlobal(QPointF(303, 452)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(l.overlay, &move);
         QVERIFY(!hold->isActive());
         QTest::mouseRelease(l.overlay, Qt::LeftButton, {}, QPoint(303, 452));

@@ -5,10 +5,10 @@
 #include "mainwindow/mainwindow.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
-#include "windowmanager.h"
 #include "ui/dialogseams.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
+#include "windowmanager.h"
 #include "x11tools.h"
 
 #include <QDialog>
@@ -231,16 +231,15 @@ private Q_SLOTS:
         SettingsDialog* dialog = w->settingsDialog();
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTRY_VERIFY2(work.contains(dialog->frameGeometry()),
-                     qPrintable(QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
-                                    .arg(dialog->frameGeometry().x())
-                                    .arg(dialog->frameGeometry().y())
-                                    .arg(dialog->frameGeometry().width())
-                                    .arg(dialog->frameGeometry().height())
-                                    .arg(work.x())
-                                    .arg(work.y())
-                                    .arg(work.width())
-                                    .arg(work.height())));
+        QTRY_VERIFY2(work.contains(dialog->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
+                                                                            .arg(dialog->frameGeometry().x())
+                                                                            .arg(dialog->frameGeometry().y())
+                                                                            .arg(dialog->frameGeometry().width())
+                                                                            .arg(dialog->frameGeometry().height())
+                                                                            .arg(work.x())
+                                                                            .arg(work.y())
+                                                                            .arg(work.width())
+                                                                            .arg(work.height())));
         dialog->reject();
     }
 };

@@ -175,8 +175,9 @@ private Q_SLOTS:
         QVERIFY(!rig.dock->isCollapsed());
         QVERIFY(rig.dock->isRevealed());
         const QPoint flushCorner = edge == EdgeDock::Right ? rig.geo.topRight() : rig.geo.topLeft();
-        QCOMPARE(edge == EdgeDock::Top ? flushCorner.y() : flushCorner.x(),
-                 edge == EdgeDock::Top ? kAvail.top() : edge == EdgeDock::Left ? kAvail.left() : kAvail.right());
+        QCOMPARE(edge == EdgeDock::Top ? flushCorner.y() : flushCorner.x(), edge == EdgeDock::Top    ? kAvail.top()
+                                                                            : edge == EdgeDock::Left ? kAvail.left()
+                                                                                                     : kAvail.right());
 
         // Away from it: back into the edge and down to the strip once there, not before.
         rig.poll(kFar);
@@ -536,7 +537,7 @@ private Q_SLOTS:
     void leavingTheEdgeRestoresPin_data()
     {
         QTest::addColumn<bool>("summon"); // else a peek
-        QTest::addColumn<bool>("letGo"); // let go away from the edge, else undocked
+        QTest::addColumn<bool>("letGo");  // let go away from the edge, else undocked
         QTest::addColumn<bool>("pinned");
         for (bool summon : {false, true})
             for (bool letGo : {false, true})

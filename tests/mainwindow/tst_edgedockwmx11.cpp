@@ -7,12 +7,12 @@
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
 #include "testenv.h"
-#include "windowmanager.h"
 #include "windowfixture.h"
+#include "windowmanager.h"
 #include "x11tools.h"
 
-#include <QGuiApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QtTest/QtTest>

@@ -92,10 +92,12 @@ private Q_SLOTS:
         FrameDrag drag(&pointer);
         int started = 0;
         int cancelled = 0;
-        drag.setSystemCalls([&](QWindow*, FrameHit) {
-            ++started;
-            return true;
-        }, [&](QWindow*) { ++cancelled; });
+        drag.setSystemCalls(
+            [&](QWindow*, FrameHit) {
+                ++started;
+                return true;
+            },
+            [&](QWindow*) { ++cancelled; });
         QWidget w;
         w.resize(200, 100);
         w.show();

@@ -122,12 +122,12 @@ private slots:
     // flood of results repaints once per longer interval.
     void firstResultsRepaintSooner_data()
     {
-        QTest::addColumn<int>("results");    // delivered, the first starting the repaint interval
+        QTest::addColumn<int>("results");     // delivered, the first starting the repaint interval
         QTest::addColumn<bool>("prioritize"); // then a group comes on show
-        QTest::addColumn<int>("interval");   // of the repaint interval started next
+        QTest::addColumn<int>("interval");    // of the repaint interval started next
         QTest::newRow("second result") << 2 << false << int(IconQueue::kFirstResultsRepaintMs);
-        QTest::newRow("last of the first") << IconQueue::kMaxInFlight - 1 << false
-                                           << int(IconQueue::kFirstResultsRepaintMs);
+        QTest::newRow("last of the first")
+            << IconQueue::kMaxInFlight - 1 << false << int(IconQueue::kFirstResultsRepaintMs);
         QTest::newRow("past the first") << IconQueue::kMaxInFlight << false << int(IconQueue::kRepaintDelayMs);
         QTest::newRow("a group on show") << 40 << true << int(IconQueue::kFirstResultsRepaintMs);
     }

@@ -1,7 +1,7 @@
 // Items launched for real on an X display: documents go through the desktop's opener (a stand-in xdg-open
 // first on PATH records what it was given), programs start directly with their arguments and folder.
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "model/configstore.h"
 #include "panel/icongrid.h"
 #include "testenv.h"
 #include "ui/datadir.h"

@@ -2,27 +2,27 @@
 #include "icons/iconloader.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
-#include "model/configstore.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
+#include "model/configstore.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
 #include "platform/launcher.h"
 #include "testenv.h"
-#include "ui/lang.h"
 #include "ui/datadir.h"
+#include "ui/lang.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
 
 #include <QDir>
-#include <QMimeData>
-#include <QThread>
 #include <QFile>
-#include <QSignalSpy>
-#include <QTimer>
+#include <QMimeData>
 #include <QScopeGuard>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
 #include <QtTest/QtTest>
 
 #include <atomic>
@@ -146,7 +146,8 @@ private Q_SLOTS:
         for (int g = 0; g < 40; ++g) {
             Group group{QStringLiteral("G%1").arg(g), {}};
             for (int i = 0; i < 100; ++i)
-                group.items.append(item(m_files + QStringLiteral("/a.txt"), QStringLiteral("item %1-%2").arg(g).arg(i)));
+                group.items.append(
+                    item(m_files + QStringLiteral("/a.txt"), QStringLiteral("item %1-%2").arg(g).arg(i)));
             groups.append(group);
         }
         writeLayout(groups);

@@ -3,10 +3,10 @@
 #include "logcapture.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/windowappearance.h"
 #include "manualclock.h"
+#include "model/configstore.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -31,12 +31,12 @@
 #include <QFile>
 #include <QIcon>
 #include <QJsonArray>
-#include <QSystemTrayIcon>
-#include <QTimer>
 #include <QMimeData>
 #include <QMovie>
 #include <QPainter>
 #include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 #include <QtTest/QtTest>
 

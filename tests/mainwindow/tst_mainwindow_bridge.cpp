@@ -3,8 +3,8 @@
 #include "lock/lockdialog.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
+#include "model/configstore.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -414,13 +414,14 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         w->settings().protectPasswordHash = QStringLiteral("hash");
-        SettingsDialog::BackupExecutor previous = SettingsDialog::setBackupExecutor([](const SettingsDialog::BackupJob& job) {
-            while (!job.cancel->load())
-                QThread::msleep(2);
-            SettingsDialog::BackupResult r;
-            r.cancelled = true;
-            return r;
-        });
+        SettingsDialog::BackupExecutor previous =
+            SettingsDialog::setBackupExecutor([](const SettingsDialog::BackupJob& job) {
+                while (!job.cancel->load())
+                    QThread::msleep(2);
+                SettingsDialog::BackupResult r;
+                r.cancelled = true;
+                return r;
+            });
         w->openSettings();
         QVERIFY(w->settingsDialog());
         w->settingsDialog()->runBackupOp(1, QString(), QString());
@@ -444,7 +445,8 @@ private Q_SLOTS:
         w->backupScheduler()->runIfDue();
         QVERIFY(done.wait(20000));
         QCOMPARE(toastText(*w), QStringLiteral("Automatic backup failed: the backup folder \"%1\" is not a folder. "
-                                               "Change it in Settings → Backup & Restore.").arg(blocker));
+                                               "Change it in Settings → Backup & Restore.")
+                                    .arg(blocker));
         QVERIFY(w->settings().backupLastAt.isEmpty());
         w->showToast(QStringLiteral("sentinel"), Toast::Info);
         w->backupScheduler()->runIfDue();
@@ -618,8 +620,8 @@ private Q_SLOTS:
         const QRect second(1280, 0, 1920, 1040);
         QTest::newRow("second screen, room on the right")
             << second << QRect(1300, 100, 680, 496) << QSize(780, 800) << QPoint(1300 + 679 + 8, 100);
-        QTest::newRow("second screen, no room") << second << QRect(1600, 100, 1000, 900) << QSize(780, 800)
-                                                << QPoint(1280 + 570, 120);
+        QTest::newRow("second screen, no room")
+            << second << QRect(1600, 100, 1000, 900) << QSize(780, 800) << QPoint(1280 + 570, 120);
         QTest::newRow("window partly off screen")
             << screen << QRect(-300, 200, 680, 496) << QSize(600, 500) << QPoint(379 + 8, 200);
         QTest::newRow("dialog larger than the screen")

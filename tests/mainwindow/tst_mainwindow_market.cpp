@@ -3,12 +3,12 @@
 #include "account/logindialog.h"
 #include "account/sessioncontroller.h"
 #include "fakeservicehost.h"
-#include "marketstate.h"
-#include "market/appmarketdialog.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
+#include "marketstate.h"
 #include "panel/sidebar.h"
 #include "platform/ziparchive.h"
 #include "servicehoststate.h"
@@ -103,17 +103,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expectedGroup");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("groupCount");
-        QTest::newRow("zh, none yet") << 0 << QStringList{"A"} << "" << "应用市场" << "应用市场" << 2;
-        QTest::newRow("en, none yet") << 1 << QStringList{"A"} << "" << "应用市场" << "App Market" << 2;
-        QTest::newRow("en, made in English earlier")
-            << 1 << QStringList{"A", "App Market"} << "" << "应用市场" << "App Market" << 2;
-        QTest::newRow("en, stored in Chinese") << 1 << QStringList{"应用市场", "A"} << "" << "应用市场" << "App Market" << 2;
-        QTest::newRow("zh, made in English earlier")
-            << 0 << QStringList{"App Market", "A"} << "" << "应用市场" << "应用市场" << 2;
-        QTest::newRow("community taken over") << 0 << QStringList{"A", "社区应用"} << "" << "应用市场" << "应用市场" << 2;
-        QTest::newRow("community taken over, en") << 1 << QStringList{"社区应用"} << "" << "应用市场" << "App Market" << 1;
-        QTest::newRow("renamed, zh") << 0 << QStringList{"A"} << "我的软件" << "我的软件" << "我的软件" << 2;
-        QTest::newRow("renamed, en") << 1 << QStringList{"A"} << "Tools" << "Tools" << "Tools" << 2;
+        QTest::newRow("zh, none yet") << 0 << QStringList{"A"} << ""
+                                      << "应用市场"
+                                      << "应用市场" << 2;
+        QTest::newRow("en, none yet") << 1 << QStringList{"A"} << ""
+                                      << "应用市场"
+                                      << "App Market" << 2;
+        QTest::newRow("en, made in English earlier") << 1 << QStringList{"A", "App Market"} << ""
+                                                     << "应用市场"
+                                                     << "App Market" << 2;
+        QTest::newRow("en, stored in Chinese") << 1 << QStringList{"应用市场", "A"} << ""
+                                               << "应用市场"
+                                               << "App Market" << 2;
+        QTest::newRow("zh, made in English earlier") << 0 << QStringList{"App Market", "A"} << ""
+                                                     << "应用市场"
+                                                     << "应用市场" << 2;
+        QTest::newRow("community taken over") << 0 << QStringList{"A", "社区应用"} << ""
+                                              << "应用市场"
+                                              << "应用市场" << 2;
+        QTest::newRow("community taken over, en") << 1 << QStringList{"社区应用"} << ""
+                                                  << "应用市场"
+                                                  << "App Market" << 1;
+        QTest::newRow("renamed, zh") << 0 << QStringList{"A"} << "我的软件"
+                                     << "我的软件"
+                                     << "我的软件" << 2;
+        QTest::newRow("renamed, en") << 1 << QStringList{"A"} << "Tools"
+                                     << "Tools"
+                                     << "Tools" << 2;
     }
     void marketGroup()
     {
@@ -213,7 +229,8 @@ private Q_SLOTS:
     void lockedPanelMarketDoesNothing()
     {
         QVERIFY(writeFile(appsRootDir() + "/locked/x.exe", "#!/bin/sh\nexit 0\n"));
-        QVERIFY(QFile::setPermissions(appsRootDir() + "/locked/x.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(appsRootDir() + "/locked/x.exe",
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QString why;
         QVERIFY2(writeAppsRegistry(appsRegistryPath(), appsRootDir(), {{"locked", {"1.0", "x.exe"}}}, &why),
                  qPrintable(why));
@@ -288,8 +305,7 @@ private Q_SLOTS:
         }
         const QByteArray bytes = readFile(package);
         QVERIFY(writeMarketState(state, "demo", "Demo", bytes, launch));
-        QVERIFY(writeFile(state + "/accounts.json",
-                          R"({"users": [{"username": "alice", "password": "secret66"}]})"));
+        QVERIFY(writeFile(state + "/accounts.json", R"({"users": [{"username": "alice", "password": "secret66"}]})"));
         FakeServiceHost host(FakeServiceHost::Scheme::Http);
         ServiceHostState model(state);
         model.install(host);

@@ -1,18 +1,18 @@
+#include "desktopvalidate.h"
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
-#include "model/configstore.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/mainwindow.h"
-#include "mainwindow/targetwatch.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/targetwatch.h"
+#include "model/configstore.h"
 #include "model/shortcutfile.h"
 #include "panel/floaticon.h"
 #include "panel/icongrid.h"
 #include "panel/titlebaractions.h"
 #include "platform/filemanager.h"
 #include "platform/launcher.h"
-#include "desktopvalidate.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -31,8 +31,8 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QtTest/QtTest>
@@ -121,17 +121,21 @@ private Q_SLOTS:
         QTest::addColumn<QList<bool>>("enabled");
         QTest::addColumn<bool>("clearEntry");
         // Only what runs can run elevated: a program or a desktop entry, not a document or a folder.
-        QTest::newRow("document") << "a.txt" << "" << QList<bool>{true, false, true, true, true, false, true} << false;
-        QTest::newRow("program") << "tool.sh" << "" << QList<bool>{true, true, true, true, true, false, true} << false;
-        QTest::newRow("desktop entry") << "app.desktop" << ""
-                                       << QList<bool>{true, true, true, true, true, false, true} << false;
-        QTest::newRow("folder") << "folder" << "" << QList<bool>{true, false, true, true, true, false, true} << false;
-        QTest::newRow("shell item") << "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}" << ""
-                                    << QList<bool>{true, false, false, false, false, false, false} << false;
-        QTest::newRow("missing file") << "gone.txt" << ""
-                                      << QList<bool>{false, false, false, false, true, false, false} << true;
+        QTest::newRow("document") << "a.txt"
+                                  << "" << QList<bool>{true, false, true, true, true, false, true} << false;
+        QTest::newRow("program") << "tool.sh"
+                                 << "" << QList<bool>{true, true, true, true, true, false, true} << false;
+        QTest::newRow("desktop entry") << "app.desktop"
+                                       << "" << QList<bool>{true, true, true, true, true, false, true} << false;
+        QTest::newRow("folder") << "folder"
+                                << "" << QList<bool>{true, false, true, true, true, false, true} << false;
+        QTest::newRow("shell item") << "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"
+                                    << "" << QList<bool>{true, false, false, false, false, false, false} << false;
+        QTest::newRow("missing file") << "gone.txt"
+                                      << "" << QList<bool>{false, false, false, false, true, false, false} << true;
         QTest::newRow("missing, custom icon there")
-            << "gone.txt" << "icon.png" << QList<bool>{false, false, false, false, true, true, false} << false;
+            << "gone.txt"
+            << "icon.png" << QList<bool>{false, false, false, false, true, true, false} << false;
     }
     void entries()
     {
@@ -145,10 +149,9 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("G"), {it}}});
         std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
         QVERIFY(menu);
-        const ItemMenuAction order[] = {ItemMenuAction::Open,        ItemMenuAction::RunAsAdmin,
-                                        ItemMenuAction::OpenLocation, ItemMenuAction::Edit,
-                                        ItemMenuAction::Relocate,     ItemMenuAction::RestoreIcon,
-                                        ItemMenuAction::DesktopShortcut};
+        const ItemMenuAction order[] = {
+            ItemMenuAction::Open,     ItemMenuAction::RunAsAdmin,  ItemMenuAction::OpenLocation,   ItemMenuAction::Edit,
+            ItemMenuAction::Relocate, ItemMenuAction::RestoreIcon, ItemMenuAction::DesktopShortcut};
         for (int i = 0; i < 7; ++i) {
             QAction* a = findItemMenuAction(menu.get(), order[i]);
             QVERIFY(a);
@@ -191,7 +194,8 @@ private Q_SLOTS:
     // The submenu names the groups as the sidebar does: in English a stored "常用" is "Favorites".
     void groupSubmenuShowsDisplayedNames()
     {
-        auto w = windowWith({Group{QString::fromUtf8("常用"), {item(file("a.txt"))}}, Group{QStringLiteral("Mine"), {}}});
+        auto w =
+            windowWith({Group{QString::fromUtf8("常用"), {item(file("a.txt"))}}, Group{QStringLiteral("Mine"), {}}});
         Lang::setLanguage(1);
         const auto chinese = qScopeGuard([] { Lang::setLanguage(0); });
         std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
@@ -306,8 +310,8 @@ private Q_SLOTS:
 
     void moveAndRemove()
     {
-        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}},
-                             Group{QStringLiteral("B"), {}}});
+        auto w = windowWith(
+            {Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}}, Group{QStringLiteral("B"), {}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::MoveToGroup, 1));
         QCOMPARE(w->groups()[1].items, (QList<Item>{item(file("a.txt"))}));
         QVERIFY(choose(*w, 0, ItemMenuAction::Remove));
@@ -318,8 +322,8 @@ private Q_SLOTS:
 
     void modelChangedWhileTheMenuWasOpen()
     {
-        auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}},
-                             Group{QStringLiteral("B"), {}}});
+        auto w = windowWith(
+            {Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}}, Group{QStringLiteral("B"), {}}});
         std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
         w->onItemReordered(0, 2); // b is now where a was
         w->runItemMenuAction(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
@@ -434,10 +438,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("args");
         QTest::addColumn<bool>("saved");
-        QTest::newRow("nothing changed") << "a" << "" << "-v" << false;
-        QTest::newRow("name only") << "  New name " << "" << "-v" << true;
-        QTest::newRow("arguments, untrimmed") << "a" << "" << " -q " << true;
-        QTest::newRow("target") << "a" << " c.txt " << "-v" << true;
+        QTest::newRow("nothing changed") << "a"
+                                         << ""
+                                         << "-v" << false;
+        QTest::newRow("name only") << "  New name "
+                                   << ""
+                                   << "-v" << true;
+        QTest::newRow("arguments, untrimmed") << "a"
+                                              << ""
+                                              << " -q " << true;
+        QTest::newRow("target") << "a"
+                                << " c.txt "
+                                << "-v" << true;
     }
     void editPlainItem()
     {

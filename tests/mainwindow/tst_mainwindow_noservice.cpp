@@ -162,8 +162,8 @@ private Q_SLOTS:
                 return std::any_of(requests.cbegin(), requests.cend(),
                                    [path](const Host::Request& r) { return r.path == QLatin1String(path); });
             };
-            for (const char* path : {"/api/auth.php", "/api/notice.php", "/api/support.php", "/api/uc.php",
-                                     "/update/apps/panel.json"})
+            for (const char* path :
+                 {"/api/auth.php", "/api/notice.php", "/api/support.php", "/api/uc.php", "/update/apps/panel.json"})
                 QTRY_VERIFY2(asked(path), path);
             const QStringList attempts = connectAttempts();
             QVERIFY(!attempts.isEmpty());
@@ -186,8 +186,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("language");
-        for (const char* entry : {"market button", "support chat button", "gear login", "gear update check",
-                                  "gear web site"}) {
+        for (const char* entry :
+             {"market button", "support chat button", "gear login", "gear update check", "gear web site"}) {
             QTest::addRow("%s, zh", entry) << QString::fromLatin1(entry) << 0;
             QTest::addRow("%s, en", entry) << QString::fromLatin1(entry) << 1;
         }

@@ -8,6 +8,7 @@
 #include "account/sessioncontroller.h"
 #include "account/sessionkickeddialog.h"
 #include "fakeservicehost.h"
+#include "lock/uilockoverlay.h"
 #include "logcapture.h"
 #include "mainwindow/mainwindow.h"
 #include "market/appmarketdialog.h"
@@ -24,7 +25,6 @@
 #include "ui/datadir.h"
 #include "ui/dialogseams.h"
 #include "ui/servicehost.h"
-#include "lock/uilockoverlay.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
 
@@ -312,9 +312,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autologin");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("toast");
-        QTest::newRow("logs in") << true << "secret66" << "已自动登录：alice";
-        QTest::newRow("wrong password") << true << "wrong666" << "自动登录失败，请重新登录";
-        QTest::newRow("not wanted") << false << "secret66" << "";
+        QTest::newRow("logs in") << true << "secret66"
+                                 << "已自动登录：alice";
+        QTest::newRow("wrong password") << true << "wrong666"
+                                        << "自动登录失败，请重新登录";
+        QTest::newRow("not wanted") << false << "secret66"
+                                    << "";
     }
     void autoLoginAtStart()
     {
@@ -351,11 +354,13 @@ private Q_SLOTS:
     {
         QFETCH(bool, confirm);
         QVERIFY(writeFile(m_stateDir + QStringLiteral("/config.json"), R"({"maxDevices":1})"));
-        QVERIFY(writeFile(m_stateDir + QStringLiteral("/accounts.json"),
-                          R"({"users":[{"username":"alice","password":"secret66","sessions":[{"token":"office-token",)"
-                          R"("device":"office-device","name":"OFFICE-PC","ip":"10.0.0.8","lastSeen":"2026-05-01 09:00"}]}]})"));
+        QVERIFY(writeFile(
+            m_stateDir + QStringLiteral("/accounts.json"),
+            R"({"users":[{"username":"alice","password":"secret66","sessions":[{"token":"office-token",)"
+            R"("device":"office-device","name":"OFFICE-PC","ip":"10.0.0.8","lastSeen":"2026-05-01 09:00"}]}]})"));
         // The state as written now; the first one stays alive for the routes it installed.
-        std::unique_ptr<ServiceHostState> first = std::exchange(m_state, std::make_unique<ServiceHostState>(m_stateDir));
+        std::unique_ptr<ServiceHostState> first =
+            std::exchange(m_state, std::make_unique<ServiceHostState>(m_stateDir));
         m_state->install(*m_host);
         storeSession(QString(), true, true, QStringLiteral("secret66"));
         auto w = makeWindow();
@@ -496,7 +501,8 @@ private Q_SLOTS:
         QTest::addColumn<Host::Reply>("reply");
         QTest::addColumn<bool>("serviceFault"); // told once it persists; an unreachable network is not
         QTest::newRow("503") << Host::Reply::raw(503, "") << true;
-        QTest::newRow("500 with a message") << Host::Reply::json(QJsonObject{{"ok", 0}, {"msg", "维护中"}}, 500) << true;
+        QTest::newRow("500 with a message")
+            << Host::Reply::json(QJsonObject{{"ok", 0}, {"msg", "维护中"}}, 500) << true;
         QTest::newRow("404 page") << Host::Reply::raw(404, "<html>not found</html>", "text/html") << true;
         QTest::newRow("200 page") << Host::Reply::raw(200, "<html>captive portal</html>", "text/html") << true;
         QTest::newRow("ok true") << Host::Reply::raw(200, R"({"ok":true})", "application/json") << true;
@@ -667,8 +673,7 @@ private Q_SLOTS:
         QVERIFY(chat->messages().isEmpty());
         QVERIFY(!chat->isVisible());
         QTRY_COMPARE(m_finished.value(QStringLiteral("logout")), 1);
-        QCOMPARE(requestsWith(QStringLiteral("logout")).first().json.value(QStringLiteral("token")).toString(),
-                 token);
+        QCOMPARE(requestsWith(QStringLiteral("logout")).first().json.value(QStringLiteral("token")).toString(), token);
         QVERIFY(aliceToken().isEmpty()); // the service ended it
         // Remembered: the name and password stay, automatic login is off.
         const StoredSession saved = loadAuthFile(authFile());

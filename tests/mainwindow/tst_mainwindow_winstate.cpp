@@ -2,10 +2,10 @@
 // pinning, the autostart entry, docking when a move ends, fitting to the screen, the summon, the frame
 // hit test on the real children, the disk-full notice, and the small helpers of the menus and items.
 #include "mainwindow/edgedock.h"
-#include "mainwindow/targetwatch.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/menustyle.h"
+#include "mainwindow/targetwatch.h"
 #include "mainwindow/windowutil.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
@@ -19,12 +19,12 @@
 #include "ui/uibtn.h"
 #include "windowfixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
-#include <QScreen>
-#include <QElapsedTimer>
-#include <QSystemTrayIcon>
 #include <QScopeGuard>
+#include <QScreen>
+#include <QSystemTrayIcon>
 #include <QtTest/QtTest>
 
 #include <memory>
@@ -282,8 +282,8 @@ private Q_SLOTS:
     void autostartFollowsTheSetting()
     {
         QFETCH(bool, installed);
-        const QString marker =
-            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(ktr::platform::kInstallMarkerName);
+        const QString marker = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                               QLatin1String(ktr::platform::kInstallMarkerName);
         if (installed)
             QVERIFY(ktr::test::writeFile(marker, "test\n"));
         const auto removeMarker = qScopeGuard([&] { QFile::remove(marker); });

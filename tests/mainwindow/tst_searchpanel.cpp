@@ -311,8 +311,8 @@ private Q_SLOTS:
         QTest::keyClicks(host.panel.edit(), QStringLiteral("note"));
         fireDebounce(host.panel);
         QCOMPARE(host.panel.list()->currentRow(), 0);
-        for (const auto& [key, row] : {std::pair{Qt::Key_Down, 1}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0},
-                                       {Qt::Key_Up, 0}, {Qt::Key_Down, 1}}) {
+        for (const auto& [key, row] :
+             {std::pair{Qt::Key_Down, 1}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0}, {Qt::Key_Up, 0}, {Qt::Key_Down, 1}}) {
             QTest::keyClick(host.panel.edit(), key);
             QCOMPARE(host.panel.list()->currentRow(), row);
         }
@@ -345,11 +345,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, query);
         QFETCH(QStringList, rows);
-        const QList<Group> groups = {{QString::fromUtf8("常用"),
-                                      {item(QString::fromUtf8("桌面"), QStringLiteral("/home/u/Desktop")),
-                                       item(QString::fromUtf8("此电脑"),
-                                            QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}")),
-                                       item(QStringLiteral("Mine"), QStringLiteral("/home/u/mine"))}}};
+        const QList<Group> groups = {
+            {QString::fromUtf8("常用"),
+             {item(QString::fromUtf8("桌面"), QStringLiteral("/home/u/Desktop")),
+              item(QString::fromUtf8("此电脑"), QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}")),
+              item(QStringLiteral("Mine"), QStringLiteral("/home/u/mine"))}}};
         Lang::setLanguage(1);
         SearchPanel panel(&groups);
         panel.refresh(query);

@@ -143,8 +143,7 @@ private Q_SLOTS:
         // The entry's arguments as reading a desktop file gives them.
         const QString path = ktr::test::testRoot() + QStringLiteral("/shown.desktop");
         QVERIFY(ktr::test::writeFile(path, "[Desktop Entry]\nType=Application\nExec=" +
-                                               desktopExecString(QStringList{"/usr/bin/tool"} + argv).toUtf8() +
-                                               "\n"));
+                                               desktopExecString(QStringList{"/usr/bin/tool"} + argv).toUtf8() + "\n"));
         ShortcutInfo info;
         QVERIFY(readShortcut(path, &info));
         QCOMPARE(QProcess::splitCommand(info.arguments), argv);
@@ -169,9 +168,9 @@ private Q_SLOTS:
             << QStringLiteral("  -x 'a b'  ") << false << QStringList{"-x", "a b"};
         QTest::newRow("empty fields") << QStringLiteral("E") << QString() << QString() << QString() << true
                                       << QStringList();
-        QTest::newRow("escapes of an Exec line") << QStringLiteral("E") << QStringLiteral("/usr/bin/sh")
-                                                 << QString() << QStringLiteral("-c \"echo \\\"\\$HOME\\\" \\\\\" 100%")
-                                                 << false << QStringList{"-c", "echo \"$HOME\" \\", "100%"};
+        QTest::newRow("escapes of an Exec line") << QStringLiteral("E") << QStringLiteral("/usr/bin/sh") << QString()
+                                                 << QStringLiteral("-c \"echo \\\"\\$HOME\\\" \\\\\" 100%") << false
+                                                 << QStringList{"-c", "echo \"$HOME\" \\", "100%"};
     }
     void result()
     {

@@ -94,7 +94,8 @@ private Q_SLOTS:
         hk.registerSummonHotkey("Ctrl+Alt+G", false);
         QCOMPARE(hk.replaceSummonHotkey("Ctrl+Alt+H", "Ctrl+Alt+G"), QStringLiteral("Ctrl+Alt+G"));
         QCOMPARE(toasts.size(), 1);
-        QCOMPARE(toasts[0].first, QStringLiteral("快捷键 Ctrl+Alt+H 注册失败，可能已被其他程序占用；仍使用 Ctrl+Alt+G"));
+        QCOMPARE(toasts[0].first,
+                 QStringLiteral("快捷键 Ctrl+Alt+H 注册失败，可能已被其他程序占用；仍使用 Ctrl+Alt+G"));
         QVERIFY(hk.isRegistered());
         QVERIFY(xdotool({"key", "ctrl+alt+g"}));
         QTRY_COMPARE(spy.count(), 1);

@@ -68,29 +68,33 @@ private Q_SLOTS:
             auto t = std::make_unique<Toast>(nullptr);
             t->showMessage(QStringLiteral("已保存"), Toast::Info);
             return std::unique_ptr<QWidget>(std::move(t));
-        }) << Colour([] { return QColor(0x33, 0x39, 0x47); }) << 1;
+        }) << Colour([] { return QColor(0x33, 0x39, 0x47); })
+                               << 1;
         QTest::newRow("message card") << Factory([] {
             auto d = std::make_unique<MsgDialog>(nullptr, 0, QStringLiteral("提示"), QStringLiteral("内容"),
                                                  QStringList{QStringLiteral("确定")}, 0);
             d->adjustSize();
             return std::unique_ptr<QWidget>(std::move(d));
-        }) << Colour([] { return QColor(Qt::white); }) << 0;
+        }) << Colour([] { return QColor(Qt::white); })
+                                      << 0;
         QTest::newRow("login card") << Factory([] { return std::unique_ptr<QWidget>(new LoginDialog); })
                                     << Colour([] { return AccountRoles::of(currentTheme()).background; }) << 1;
         QTest::newRow("settings dialog") << Factory([] {
             static AppSettings settings;
             return std::unique_ptr<QWidget>(new SettingsDialog(&settings, QStringLiteral("/tmp/ktr-data"), {}, {}, {},
                                                                {}, {}, {}, {}, nullptr, {}, {}, {}, {}));
-        }) << Colour([] { return dialogRoles().navBackground; }) << 1;
+        }) << Colour([] { return dialogRoles().navBackground; })
+                                         << 1;
         QTest::newRow("chat") << Factory([] { return std::unique_ptr<QWidget>(new SupportChatDialog); })
                               << Colour([] { return currentTheme().windowBackground; }) << 1;
         QTest::newRow("notice") << Factory([] {
-            return std::unique_ptr<QWidget>(new NoticeDialog(7, QStringLiteral("通知"), QStringLiteral("正文"),
-                                                             QString(), QString()));
+            return std::unique_ptr<QWidget>(
+                new NoticeDialog(7, QStringLiteral("通知"), QStringLiteral("正文"), QString(), QString()));
         }) << Colour() << 1;
         QTest::newRow("log viewer") << Factory([] {
             return std::unique_ptr<QWidget>(new LogViewerDialog(ktr::test::freshDir(QStringLiteral("logs"))));
-        }) << Colour([] { return currentTheme().windowBackground; }) << 1;
+        }) << Colour([] { return currentTheme().windowBackground; })
+                                    << 1;
         // The bottom bar, a child at the panel's corners, squares its own corners too.
         QTest::newRow("panel") << Factory([] { return std::unique_ptr<QWidget>(new MainWindow); })
                                << Colour([] { return currentTheme().bottomBarBackground; }) << 1;
@@ -107,8 +111,8 @@ private Q_SLOTS:
             w->adjustSize();
             const QImage image = paintAll(*w);
             for (const QPoint& p : cornerPoints(w->size(), 0))
-                QVERIFY2(image.pixelColor(p).alpha() == 0, qPrintable(QStringLiteral("(%1,%2) not transparent")
-                                                                       .arg(p.x()).arg(p.y())));
+                QVERIFY2(image.pixelColor(p).alpha() == 0,
+                         qPrintable(QStringLiteral("(%1,%2) not transparent").arg(p.x()).arg(p.y())));
         }
         // The compositor ends while the window is open.
         Forced plain(false);

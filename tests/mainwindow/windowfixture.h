@@ -3,12 +3,12 @@
 // Helpers shared by the main window tests: a launcher that records what it is asked to start, items
 // and the data files of the window, and windows built the way the tests need them.
 #include "icons/iconloader.h"
-#include "model/configstore.h"
 #include "mainwindow/mainwindow.h"
-#include "ui/dialogseams.h"
+#include "model/configstore.h"
 #include "platform/launcher.h"
 #include "testenv.h"
 #include "ui/datadir.h"
+#include "ui/dialogseams.h"
 #include "ui/toast.h"
 
 #include <QFileInfo>

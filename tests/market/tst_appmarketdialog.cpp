@@ -37,7 +37,8 @@ QList<Row> fortyApps()
     for (int i = 0; i < 40; ++i) {
         Row r = app(QStringLiteral("app%1").arg(i), QStringLiteral("应用 %1 App").arg(i));
         switch (i % 8) {
-        case 0: break; // not installed
+        case 0:
+            break; // not installed
         case 1:
             r.downloading = true;
             r.total = 10 << 20;
@@ -48,13 +49,19 @@ QList<Row> fortyApps()
             r.total = 10 << 20;
             r.received = 7 << 20;
             break;
-        case 3: r.installing = r.extracting = true; break;
+        case 3:
+            r.installing = r.extracting = true;
+            break;
         case 4:
             r.installedVersion = "2.0";
             r.installedSize = 123456;
             break;
-        case 5: r.installedVersion = "1.0"; break;
-        case 6: r.errorText = Lang::later("解压失败"); break;
+        case 5:
+            r.installedVersion = "1.0";
+            break;
+        case 6:
+            r.errorText = Lang::later("解压失败");
+            break;
         case 7:
             r.sdkVersion = "1.0.0";
             break;
@@ -143,7 +150,8 @@ private Q_SLOTS:
         check("没装的显示「安装」，有新版本显示「升级」，已装的可以打开 / 重装 / 卸载", 11, W - 51 - 130);
         for (const char* tab : {"程序应用", "网页应用", "界面美化"})
             check(tab, 13, 88 - 4);
-        check("点右侧按钮即可安装或升级；安装完成后会自动创建「应用市场」分组并把程序图标加入面板，也可通过「⋮」菜单重装 / 卸载。",
+        check("点右侧按钮即可安装或升级；安装完成后会自动创建「应用市场」分组并把程序图标加入面板，也可通过「⋮」菜单重"
+              "装 / 卸载。",
               11, W - 17 - 16);
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
@@ -171,15 +179,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("status");
         const QList<Row> rows = fortyApps();
-        QTest::newRow("not installed") << 0 << "安装" << "未安装";
-        QTest::newRow("downloading") << 1 << "暂停" << "下载中 30%";
-        QTest::newRow("paused") << 2 << "继续" << "已暂停 70%";
-        QTest::newRow("installing") << 3 << "安装中" << "安装中…";
-        QTest::newRow("installed") << 4 << "已安装" << "已安装 2.0";
-        QTest::newRow("update") << 5 << "升级" << "1.0 → 2.0";
-        QTest::newRow("failed") << 6 << "重试" << "解压失败";
-        QTest::newRow("deploying") << 8 << "暂停" << "环境部署中 30%";
-        QTest::newRow("web") << 9 << "打开" << "未安装";
+        QTest::newRow("not installed") << 0 << "安装"
+                                       << "未安装";
+        QTest::newRow("downloading") << 1 << "暂停"
+                                     << "下载中 30%";
+        QTest::newRow("paused") << 2 << "继续"
+                                << "已暂停 70%";
+        QTest::newRow("installing") << 3 << "安装中"
+                                    << "安装中…";
+        QTest::newRow("installed") << 4 << "已安装"
+                                   << "已安装 2.0";
+        QTest::newRow("update") << 5 << "升级"
+                                << "1.0 → 2.0";
+        QTest::newRow("failed") << 6 << "重试"
+                                << "解压失败";
+        QTest::newRow("deploying") << 8 << "暂停"
+                                   << "环境部署中 30%";
+        QTest::newRow("web") << 9 << "打开"
+                             << "未安装";
     }
     void texts()
     {

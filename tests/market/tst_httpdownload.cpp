@@ -176,9 +176,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<QByteArray>>("pieces");
         QTest::addColumn<bool>("close");
-        QTest::addColumn<int>("resumeFrom");   // the file already holds this many bytes of "0123456789"
-        QTest::addColumn<qint64>("maxBytes");  // 0: 64 MiB
-        QTest::addColumn<qint64>("expected");  // the size the caller was told
+        QTest::addColumn<int>("resumeFrom");  // the file already holds this many bytes of "0123456789"
+        QTest::addColumn<qint64>("maxBytes"); // 0: 64 MiB
+        QTest::addColumn<qint64>("expected"); // the size the caller was told
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("file");
@@ -203,12 +203,11 @@ private Q_SLOTS:
         row("chunked, cut inside a chunk", {chunked + "a\r\n01234"}, Outcome::Cut, 200, "01234");
         row("chunked, cut before the last chunk", {chunked + "2\r\nab\r\n"}, Outcome::Cut, 200, "ab");
         row("chunked, size not hex", {chunked + "zz\r\nab\r\n0\r\n\r\n"}, Outcome::BadResponse, 200, "");
-        row("chunked, data longer than its size", {chunked + "2\r\nabc\r\n0\r\n\r\n"}, Outcome::BadResponse, 200,
-            "ab");
+        row("chunked, data longer than its size", {chunked + "2\r\nabc\r\n0\r\n\r\n"}, Outcome::BadResponse, 200, "ab");
         row("gzip content", {ok + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\nxx"}, Outcome::BadResponse, 200,
             "");
-        row("unknown transfer coding", {ok + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"},
-            Outcome::BadResponse, 200, "");
+        row("unknown transfer coding", {ok + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"}, Outcome::BadResponse,
+            200, "");
         row("two different lengths", {ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc"}, Outcome::BadResponse,
             200, "");
         row("not HTTP", {"SSH-2.0-OpenSSH_9.2\r\n\r\n"}, Outcome::BadResponse, 0, "");
@@ -219,9 +218,9 @@ private Q_SLOTS:
         row("interim 100 first", {"HTTP/1.1 100 Continue\r\n\r\n", ok + "Content-Length: 2\r\n\r\nok"}, Outcome::Done,
             200, "ok");
         row("closed before an answer", {}, Outcome::Cut, 0, "");
-        QTest::newRow("404 with a body") << QList<QByteArray>{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}
-                                         << true << 0 << qint64(0) << qint64(0) << Outcome::HttpError << 404
-                                         << QByteArray() << QByteArray("not found");
+        QTest::newRow("404 with a body")
+            << QList<QByteArray>{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"} << true << 0
+            << qint64(0) << qint64(0) << Outcome::HttpError << 404 << QByteArray() << QByteArray("not found");
         QTest::newRow("503, chunked body, closed")
             << QList<QByteArray>{"HTTP/1.1 503 Busy\r\nTransfer-Encoding: chunked\r\n\r\n3\r\n{}\n\r\n"} << true << 0
             << qint64(0) << qint64(0) << Outcome::HttpError << 503 << QByteArray() << QByteArray("{}\n");
@@ -243,9 +242,9 @@ private Q_SLOTS:
         QTest::newRow("206 whose total is over the cap")
             << QList<QByteArray>{partial + "Content-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n456789"} << true
             << 4 << qint64(9) << qint64(0) << Outcome::TooLarge << 206 << QByteArray("0123") << QByteArray();
-        QTest::newRow("length over the cap") << QList<QByteArray>{ok + "Content-Length: 10\r\n\r\n0123456789"} << true
-                                             << 0 << qint64(8) << qint64(0) << Outcome::TooLarge << 200 << QByteArray()
-                                             << QByteArray();
+        QTest::newRow("length over the cap")
+            << QList<QByteArray>{ok + "Content-Length: 10\r\n\r\n0123456789"} << true << 0 << qint64(8) << qint64(0)
+            << Outcome::TooLarge << 200 << QByteArray() << QByteArray();
         QTest::newRow("no length, past 1.5 x the told size")
             << QList<QByteArray>{ok + "\r\n0123456789"} << true << 0 << qint64(0) << qint64(4) << Outcome::SizeCap
             << 200 << QByteArray() << QByteArray();
@@ -328,7 +327,8 @@ private Q_SLOTS:
         QFETCH(bool, loop);
         QFETCH(Outcome, outcome);
         QFETCH(int, requests);
-        const QByteArray moved = "HTTP/1.1 302 Found\r\n" + (location.isEmpty() ? QByteArray() : "Location: " + location + "\r\n") +
+        const QByteArray moved = "HTTP/1.1 302 Found\r\n" +
+                                 (location.isEmpty() ? QByteArray() : "Location: " + location + "\r\n") +
                                  "Content-Length: 0\r\n\r\n";
         ScriptedServer server;
         server.answers = {{{moved}, true}};
@@ -357,7 +357,8 @@ private Q_SLOTS:
 
         const int codes[] = {301, 302, 303, 307, 308};
         auto add = [](int code, bool absolute, int hops, bool loop, bool close, bool atOnce) {
-            const QByteArray what = loop ? QByteArray("a loop") : QByteArray::number(hops) + (hops == 1 ? " hop" : " hops");
+            const QByteArray what =
+                loop ? QByteArray("a loop") : QByteArray::number(hops) + (hops == 1 ? " hop" : " hops");
             QTest::addRow("%d %s, %s, %s, %s", code, absolute ? "absolute" : "relative", what.constData(),
                           close ? "Connection: close" : "kept open", atOnce ? "at once" : "in pieces")
                 << code << absolute << hops << loop << close << atOnce;
@@ -390,8 +391,8 @@ private Q_SLOTS:
         auto answer = [&](const QByteArray& wire) {
             // In pieces: the head cut inside a header line, the body on its own.
             const qsizetype cut = wire.indexOf("\r\n\r\n") + 4;
-            return ScriptedServer::Answer{{wire.left(cut / 2), wire.mid(cut / 2, cut - cut / 2), wire.mid(cut)},
-                                          close, atOnce};
+            return ScriptedServer::Answer{
+                {wire.left(cut / 2), wire.mid(cut / 2, cut - cut / 2), wire.mid(cut)}, close, atOnce};
         };
         auto moved = [&](const QByteArray& target) {
             const QByteArray body = "<a href=\"" + target + "\">moved</a>";
@@ -400,7 +401,8 @@ private Q_SLOTS:
         };
         const int redirects = loop ? HttpDownload::kMaxRedirects + 1 : hops;
         for (int hop = 1; hop <= redirects; ++hop) {
-            const QByteArray path = loop ? QByteArray("files/pkg.zip") : "files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
+            const QByteArray path = loop ? QByteArray("files/pkg.zip")
+                                         : "files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
             server.answers.append(moved(absolute ? base + path : loop ? "/" + path : path.mid(6)));
         }
         server.answers.append(answer("HTTP/1.1 200 OK\r\n" + connection + "Content-Length: 8\r\n\r\npackage!"));
@@ -412,7 +414,8 @@ private Q_SLOTS:
         for (int hop = 1; hop < server.requests.size(); ++hop) {
             const QByteArray asked = loop ? QByteArray("/files/pkg.zip")
                                           : "/files/hop" + QByteArray::number(hop) + "?n=" + QByteArray::number(hop);
-            QVERIFY2(server.requests[hop].startsWith("GET " + asked + " HTTP/1.1\r\n"), server.requests[hop].constData());
+            QVERIFY2(server.requests[hop].startsWith("GET " + asked + " HTTP/1.1\r\n"),
+                     server.requests[hop].constData());
         }
         if (!refused) {
             QCOMPARE(result.status, 200);
@@ -519,12 +522,12 @@ private Q_SLOTS:
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
         const int cap = HttpDownload::kMaxTrailerBytes;
 
-        QTest::newRow("head at a byte every 30 ms") << trickle << 30 << true << Outcome::Timeout
-                                                     << QStringLiteral("no complete response head within 300 ms")
-                                                     << QByteArray();
-        QTest::newRow("100 Continue without end") << repeated(cont, 400) << 5 << false << Outcome::Timeout
-                                                  << QStringLiteral("more than 10 interim (1xx) answers")
-                                                  << QByteArray();
+        QTest::newRow("head at a byte every 30 ms")
+            << trickle << 30 << true << Outcome::Timeout << QStringLiteral("no complete response head within 300 ms")
+            << QByteArray();
+        QTest::newRow("100 Continue without end")
+            << repeated(cont, 400) << 5 << false << Outcome::Timeout
+            << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
         QTest::newRow("eleven interim answers, then the file")
             << repeated(hints, HttpDownload::kMaxInterimAnswers + 1) + QList<QByteArray>{ok} << 5 << true
             << Outcome::Timeout << QStringLiteral("more than 10 interim (1xx) answers") << QByteArray();
@@ -532,8 +535,7 @@ private Q_SLOTS:
             << repeated(hints, HttpDownload::kMaxInterimAnswers) + QList<QByteArray>{ok} << 5 << true << Outcome::Done
             << QString() << QByteArray("ok");
         QTest::newRow("trailer without end") << trailerPieces(400, 1000, 0, false) << 5 << false << Outcome::Timeout
-                                             << QStringLiteral("trailer over 16384 bytes")
-                                             << QByteArray("PK\3\4x");
+                                             << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
         QTest::newRow("trailer one byte over the cap")
             << trailerPieces(cap / 1024 - 1, 1024, 1025, true) << 5 << true << Outcome::Timeout
             << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
@@ -588,12 +590,12 @@ private Q_SLOTS:
                                              << QStringLiteral("trailer over 16384 bytes") << QByteArray("PK\3\4x");
         QTest::newRow("closed before an answer")
             << QList<QByteArray>{} << true << QStringLiteral("connection closed before an answer") << QByteArray();
-        QTest::newRow("closed after the head") << QList<QByteArray>{head} << true
-                                               << QStringLiteral("connection closed before the body ended")
-                                               << QByteArray();
-        QTest::newRow("closed after one byte") << QList<QByteArray>{head + "P"} << true
-                                               << QStringLiteral("connection closed before the body ended")
-                                               << QByteArray("P");
+        QTest::newRow("closed after the head")
+            << QList<QByteArray>{head} << true << QStringLiteral("connection closed before the body ended")
+            << QByteArray();
+        QTest::newRow("closed after one byte")
+            << QList<QByteArray>{head + "P"} << true << QStringLiteral("connection closed before the body ended")
+            << QByteArray("P");
     }
     void marketRow()
     {

@@ -10,11 +10,11 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include <memory>
@@ -396,8 +396,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<Reply>("reply");
         QTest::addColumn<QString>("error");
-        const QJsonObject good{{"url", "https://cdn.example/a-2.zip"}, {"sha256", "AB"}, {"launch", "a.exe"},
-                               {"version", "2.0"}, {"sdkVersion", "1.0"}, {"exeSize", 5000}};
+        const QJsonObject good{{"url", "https://cdn.example/a-2.zip"},
+                               {"sha256", "AB"},
+                               {"launch", "a.exe"},
+                               {"version", "2.0"},
+                               {"sdkVersion", "1.0"},
+                               {"exeSize", 5000}};
         auto with = [&](const char* key, const QJsonValue& v) {
             QJsonObject o = good;
             o.insert(key, v);

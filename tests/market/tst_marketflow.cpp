@@ -2,9 +2,9 @@
 // a download refused for a stale token that goes on after the next login, a download cut by the host that
 // resumes where it stopped.
 #include "fakeservicehost.h"
-#include "marketstate.h"
 #include "market/marketcatalogue.h"
 #include "market/marketfiles.h"
+#include "marketstate.h"
 #include "servicehoststate.h"
 #include "testenv.h"
 #include "ui/lang.h"
@@ -42,8 +42,9 @@ Fetched fetchPackage(const QUrl& base, const QByteArray& range = {})
     Fetched out;
     if (!socket.waitForConnected(5000))
         return out;
-    QByteArray head = "GET /api/download.php?app=demo&file=demo-1.0.zip&token=live HTTP/1.1\r\nHost: " +
-                      base.host().toLatin1() + "\r\n";
+    QByteArray head =
+        "GET /api/download.php?app=demo&file=demo-1.0.zip&token=live HTTP/1.1\r\nHost: " + base.host().toLatin1() +
+        "\r\n";
     if (!range.isEmpty())
         head += "Range: " + range + "\r\n";
     socket.write(head + "\r\n");
@@ -216,7 +217,8 @@ private Q_SLOTS:
         market.fetchIndex(1);
         QTRY_VERIFY(market.findRow("demo"));
         market.fetchManifest(*market.findRow("demo"));
-        QTRY_COMPARE_WITH_TIMEOUT(market.findRow("demo")->errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(market.findRow("demo")->errorText.shown(), Lang::tr("下载失败（网络中断，请重试）"),
+                                  10000);
         QCOMPARE(QFileInfo(packageFilePath("demo") + ".part").size(), 1572864);
         host.clearRequests();
         market.fetchManifest(*market.findRow("demo"));

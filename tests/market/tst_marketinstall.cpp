@@ -2,13 +2,13 @@
 // replaces the old version, the registry, launching, uninstalling and the desktop entry.
 // The hostile-zip builder of the backup tests: exact names, types and stated sizes.
 #include "../backup/backupfixture.h"
+#include "desktopvalidate.h"
 #include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
 #include "model/shortcutfile.h"
 #include "platform/launcher.h"
 #include "platform/ziparchive.h"
-#include "desktopvalidate.h"
 #include "testenv.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
@@ -22,8 +22,8 @@
 
 #include <sys/stat.h>
 
-using ktr::platform::ZipEntryInfo;
 using backuptest::RawEntry;
+using ktr::platform::ZipEntryInfo;
 
 namespace {
 
@@ -103,10 +103,7 @@ class TestMarketInstall : public QObject
             return nullptr;
         return m_dlg->catalogue().findRow(id);
     }
-    void putOldVersion()
-    {
-        QVERIFY(ktr::test::writeFile(appDir() + "/old.exe", "old"));
-    }
+    void putOldVersion() { QVERIFY(ktr::test::writeFile(appDir() + "/old.exe", "old")); }
 
 private Q_SLOTS:
     void init()
@@ -116,8 +113,9 @@ private Q_SLOTS:
         QDir().mkpath(appsRootDir());
         m_dlg = std::make_unique<AppMarketDialog>();
         m_reports.clear();
-        m_dlg->setAppStatReporter(
-            [this](const QString& id, const QString& e, const QString& t) { m_reports.append({id, e, t}); });
+        m_dlg->setAppStatReporter([this](const QString& id, const QString& e, const QString& t) {
+            m_reports.append({id, e, t});
+        });
         m_dlg->setProcessEnder([](const QString&) { return 0; });
         m_launcher.calls.clear();
         ktr::platform::setLauncher(&m_launcher);
@@ -133,7 +131,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<ZipEntryInfo>>("entries");
         QTest::addColumn<bool>("ok");
-        auto file = [](const QString& name, qint64 size, qint64 packed, ZipEntryInfo::Type type = ZipEntryInfo::Type::File) {
+        auto file = [](const QString& name, qint64 size, qint64 packed,
+                       ZipEntryInfo::Type type = ZipEntryInfo::Type::File) {
             ZipEntryInfo e;
             e.name = name;
             e.size = size;
@@ -147,7 +146,8 @@ private Q_SLOTS:
         QTest::newRow("65536 entries") << many << false;
         QTest::newRow("ratio 1000") << QList{file("a.exe", 1000000, 1000)} << true;
         QTest::newRow("ratio past 1000") << QList{file("a.exe", 1000001, 1000)} << false;
-        QTest::newRow("4 GiB in all") << QList{file("a", 2LL << 30, 2LL << 30), file("b", 2LL << 30, 2LL << 30)} << true;
+        QTest::newRow("4 GiB in all") << QList{file("a", 2LL << 30, 2LL << 30), file("b", 2LL << 30, 2LL << 30)}
+                                      << true;
         QTest::newRow("past 4 GiB") << QList{file("a", 2LL << 30, 2LL << 30), file("b", (2LL << 30) + 1, 2LL << 30)}
                                     << false;
         QTest::newRow("hard link") << QList{file("a.exe", 0, 0, ZipEntryInfo::Type::HardLink)} << false;
@@ -178,7 +178,8 @@ private Q_SLOTS:
         QTest::newRow("escapes") << QList{good, RawEntry{"sub/../../evil.exe", "x", 0100644}};
         QTest::newRow("colon") << QList{good, RawEntry{"a:b.exe", "x", 0100644}};
         QTest::newRow("symlink") << QList{good, RawEntry{"lnk", "/etc", 0120777}};
-        QTest::newRow("link then through it") << QList{RawEntry{"lnk", "/tmp", 0120777}, RawEntry{"lnk/x.exe", "x", 0100644}};
+        QTest::newRow("link then through it")
+            << QList{RawEntry{"lnk", "/tmp", 0120777}, RawEntry{"lnk/x.exe", "x", 0100644}};
         QTest::newRow("device") << QList{good, RawEntry{"dev", "", 0020644}};
         QTest::newRow("fifo") << QList{good, RawEntry{"pipe", "", 0010644}};
         QTest::newRow("inflates past 1000x") << QList{good, RawEntry{"big.bin", "abc", 0100644, true, 3001, 3}};
@@ -219,7 +220,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<RawEntry>>("entries");
         QTest::addColumn<QString>("zh");
         QTest::addColumn<QString>("en");
-        QTest::newRow("not a zip") << QList<RawEntry>{} << "解压失败" << "Extraction failed";
+        QTest::newRow("not a zip") << QList<RawEntry>{} << "解压失败"
+                                   << "Extraction failed";
         QTest::newRow("no startup file") << QList{RawEntry{"bin/a.exe", kScript, 0100755}} << "包内缺少启动文件"
                                          << "The package has no startup file";
     }
@@ -249,7 +251,8 @@ private Q_SLOTS:
             ktr::platform::ZipWriter w;
             QVERIFY(w.open(package, nullptr));
             for (int i = 0; i < 65536; ++i)
-                QVERIFY(w.addData(QStringLiteral("f%1.exe").arg(i), QByteArray(), QDateTime::currentDateTime(), nullptr));
+                QVERIFY(
+                    w.addData(QStringLiteral("f%1.exe").arg(i), QByteArray(), QDateTime::currentDateTime(), nullptr));
             QVERIFY(w.finish(nullptr));
         }
         addRow();
@@ -263,7 +266,7 @@ private Q_SLOTS:
     // The entries' modes as packed: execute bits survive, nothing writable by others and nothing set-id does.
     void installReplacesOldVersion_data()
     {
-        QTest::addColumn<int>("exeMode");  // as packed
+        QTest::addColumn<int>("exeMode"); // as packed
         QTest::addColumn<int>("dataMode");
         QTest::addColumn<int>("exeOnDisk"); // as unpacked
         QTest::addColumn<int>("dataOnDisk");
@@ -286,8 +289,9 @@ private Q_SLOTS:
             QVERIFY(makeZip(package, {{"x.exe", kScript, 0755}, {"lib/data.txt", "d", 0644}}));
         } else {
             // Modes beyond what our own zip writer stores: written by hand, as another tool would.
-            QVERIFY(ktr::test::writeFile(package, backuptest::rawZip({RawEntry{"x.exe", kScript, quint32(0100000 | exeMode)},
-                                                                      RawEntry{"lib/data.txt", "d", quint32(0100000 | dataMode)}})));
+            QVERIFY(ktr::test::writeFile(
+                package, backuptest::rawZip({RawEntry{"x.exe", kScript, quint32(0100000 | exeMode)},
+                                             RawEntry{"lib/data.txt", "d", quint32(0100000 | dataMode)}})));
         }
         MarketAppRow* row = install(package);
         QVERIFY(row);
@@ -523,9 +527,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
-        QTest::newRow("unsafe characters") << "a/b:c" << "a_b_c.desktop";
+        QTest::newRow("unsafe characters") << "a/b:c"
+                                           << "a_b_c.desktop";
         QTest::newRow("only spaces") << "   " << Lang::tr("应用") + ".desktop";
-        QTest::newRow("line breaks") << "Evil\nExec=rm -rf ~\r" << "Evil_Exec=rm -rf ~_.desktop";
+        QTest::newRow("line breaks") << "Evil\nExec=rm -rf ~\r"
+                                     << "Evil_Exec=rm -rf ~_.desktop";
     }
     void desktopEntry()
     {
@@ -537,8 +543,8 @@ private Q_SLOTS:
         const QString path = desktopFolder() + u'/' + file;
         const QStringList lines = QString::fromUtf8(ktr::test::readFile(path)).split(u'\n');
         // Quoted per the Desktop Entry rules, then string-escaped: the launcher gets the path back whole.
-        QVERIFY(lines.contains(QStringLiteral("Exec=\"") + appsRootDir()
-                               + QStringLiteral("/my app/x \\\\\"1\\\\\" \\\\$HOME %%f.exe\"")));
+        QVERIFY(lines.contains(QStringLiteral("Exec=\"") + appsRootDir() +
+                               QStringLiteral("/my app/x \\\\\"1\\\\\" \\\\$HOME %%f.exe\"")));
         ShortcutInfo info;
         QVERIFY(readShortcut(path, &info));
         QCOMPARE(info.target, program);

@@ -52,15 +52,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("plain") << "app_1-x" << "1.2.3" << "1.2.3.zip" << true;
-        QTest::newRow("id with dot") << "a.b" << "1.0" << "1.0.zip" << false;
-        QTest::newRow("id of 49") << QString(49, 'a') << "1.0" << "1.0.zip" << false;
-        QTest::newRow("bad version") << "app" << "1..0" << "1..0.zip" << false;
-        QTest::newRow("file not version.zip") << "app" << "1.0" << "other.zip" << false;
-        QTest::newRow("upper-case ZIP differs") << "app" << "1.0" << "1.0.ZIP" << false;
+        QTest::newRow("plain") << "app_1-x"
+                               << "1.2.3"
+                               << "1.2.3.zip" << true;
+        QTest::newRow("id with dot") << "a.b"
+                                     << "1.0"
+                                     << "1.0.zip" << false;
+        QTest::newRow("id of 49") << QString(49, 'a') << "1.0"
+                                  << "1.0.zip" << false;
+        QTest::newRow("bad version") << "app"
+                                     << "1..0"
+                                     << "1..0.zip" << false;
+        QTest::newRow("file not version.zip") << "app"
+                                              << "1.0"
+                                              << "other.zip" << false;
+        QTest::newRow("upper-case ZIP differs") << "app"
+                                                << "1.0"
+                                                << "1.0.ZIP" << false;
         QTest::newRow("version of 60") << "app" << QString(60, '1') << QString(60, '1') + ".zip" << true;
-        QTest::newRow("version of 61: file too long") << "app" << QString(61, '1') << QString(61, '1') + ".zip"
-                                                      << false;
+        QTest::newRow("version of 61: file too long")
+            << "app" << QString(61, '1') << QString(61, '1') + ".zip" << false;
     }
     void filePath()
     {

@@ -69,9 +69,8 @@ class TestPackageDownload : public QObject
     }
     void serve(Host::RangeMode mode = Host::RangeMode::Honour)
     {
-        m_host->route("GET", kDownload, "", [this, mode](const Request& r) {
-            return Host::rangeReply(r, m_package, mode);
-        });
+        m_host->route("GET", kDownload, "",
+                      [this, mode](const Request& r) { return Host::rangeReply(r, m_package, mode); });
     }
     // Runs until the row is idle again: verified, failed, or paused.
     void start()
@@ -120,11 +119,11 @@ private Q_SLOTS:
         const QString real = hexSha(makePackage(64 * 1024));
         QTest::newRow("upper-case digest") << QString() << -1 << true;
         QTest::newRow("lower-case digest") << real << -1 << true;
-        QTest::newRow("digest off in its last byte") << real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00")
-                                                     << -1 << false;
+        QTest::newRow("digest off in its last byte")
+            << real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00") << -1 << false;
         QTest::newRow("digest off in its last 4 bytes, upper case")
-            << (real.left(56) + (real.mid(56) == QLatin1String("00000000") ? "00000001" : "00000000")).toUpper()
-            << -1 << false;
+            << (real.left(56) + (real.mid(56) == QLatin1String("00000000") ? "00000001" : "00000000")).toUpper() << -1
+            << false;
         QTest::newRow("same size, last byte changed") << QString() << 64 * 1024 - 1 << false;
     }
     void freshDownload()
@@ -247,8 +246,8 @@ private Q_SLOTS:
         QTest::addColumn<Host::RangeMode>("mode");
         QTest::addColumn<QString>("error");
         QTest::newRow("206 from the partial's end") << Host::RangeMode::Honour << QString();
-        QTest::newRow("206 starting elsewhere") << Host::RangeMode::WrongContentRange
-                                                << QString("续传数据错位，已重置，请重新下载");
+        QTest::newRow("206 starting elsewhere")
+            << Host::RangeMode::WrongContentRange << QString("续传数据错位，已重置，请重新下载");
         QTest::newRow("200: whole file again") << Host::RangeMode::IgnoreRange << QString();
     }
     void resume()
@@ -316,9 +315,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("tag");
-        QTest::newRow("fresh download") << "fresh" << "download";
-        QTest::newRow("resumed download") << "resumed" << "resumed download";
-        QTest::newRow("cached package") << "cache" << "cache";
+        QTest::newRow("fresh download") << "fresh"
+                                        << "download";
+        QTest::newRow("resumed download") << "resumed"
+                                          << "resumed download";
+        QTest::newRow("cached package") << "cache"
+                                        << "cache";
     }
     void refusedDigestIsLogged()
     {
@@ -365,8 +367,8 @@ private Q_SLOTS:
         m_host->route("GET", kDownload, "", [&](const Request&) {
             Reply r = Reply::lyingLength(m_package.mid(resumed ? 4 : 0, 100), length, resumed ? 206 : 200);
             if (resumed)
-                r.addHeader("Content-Range", "bytes 4-" + QByteArray::number(length + 3) + "/" +
-                                                 QByteArray::number(length + 4));
+                r.addHeader("Content-Range",
+                            "bytes 4-" + QByteArray::number(length + 3) + "/" + QByteArray::number(length + 4));
             return r;
         });
         ktr::test::LogCapture log;

@@ -1,8 +1,8 @@
 #include "market/selfremoval.h"
 #include "market/selfscripts.h"
-#include "platform/videobackend.h"
 #include "platform/autostart.h"
 #include "platform/launcher.h"
+#include "platform/videobackend.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -41,9 +41,17 @@ QStringList entries(const QString& dir)
 }
 
 // The folders an install into an empty prefix makes, as its marker lists them (deepest first).
-const QStringList kMadeFolders = {"share/icons/hicolor/128x128/apps", "share/icons/hicolor/128x128",
-                                  "share/icons/hicolor", "share/icons", "share/applications", "share",
-                                  "libexec/kestrune", "libexec", "lib/kestrune", "lib", "bin"};
+const QStringList kMadeFolders = {"share/icons/hicolor/128x128/apps",
+                                  "share/icons/hicolor/128x128",
+                                  "share/icons/hicolor",
+                                  "share/icons",
+                                  "share/applications",
+                                  "share",
+                                  "libexec/kestrune",
+                                  "libexec",
+                                  "lib/kestrune",
+                                  "lib",
+                                  "bin"};
 
 // binMade false: the prefix had its bin/ before the install, so the marker does not list it as made.
 QByteArray marker(const QString& prefix, bool binMade = true)
@@ -58,9 +66,10 @@ QByteArray marker(const QString& prefix, bool binMade = true)
                             QLatin1String(ktr::platform::kVideoEncoderFileName));
     // Listed in a shuffled order; folders outside the prefix, above it, or holding none of our files never
     // count.
-    for (const char* d : {"share", binMade ? "bin" : "var/other", "libexec/kestrune", "share/icons/hicolor/128x128/apps", "lib",
-                             "share/icons/hicolor", "lib/kestrune", "share/applications", "libexec",
-                             "share/icons/hicolor/128x128", "share/icons", "var/other", "../", "lib/../.."})
+    for (const char* d :
+         {"share", binMade ? "bin" : "var/other", "libexec/kestrune", "share/icons/hicolor/128x128/apps", "lib",
+          "share/icons/hicolor", "lib/kestrune", "share/applications", "libexec", "share/icons/hicolor/128x128",
+          "share/icons", "var/other", "../", "lib/../.."})
         text += QStringLiteral("dir=%1/%2\n").arg(prefix, QString::fromUtf8(d));
     text += QStringLiteral("dir=/etc\ndir=%1\n").arg(prefix);
     return text.toUtf8();
@@ -146,7 +155,8 @@ private Q_SLOTS:
 
     void scriptsAreUtf8AndQuoteEveryPath()
     {
-        const QByteArray script = updateScript(QStringLiteral("/d/数据 x/panel_update_setup.exe"), {4242, "/usr/bin/x y"}, 1);
+        const QByteArray script =
+            updateScript(QStringLiteral("/d/数据 x/panel_update_setup.exe"), {4242, "/usr/bin/x y"}, 1);
         const QStringList lines = QString::fromUtf8(script).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.value(0), QStringLiteral("#!/bin/sh"));
         QVERIFY(lines.contains(QStringLiteral("sleep 1")));
@@ -245,8 +255,8 @@ private Q_SLOTS:
         QProcess victim;
         victim.start("sleep", {"30"});
         QVERIFY(victim.waitForStarted());
-        env.target = {victim.processId(), QFileInfo("/proc/" + QString::number(victim.processId()) + "/exe")
-                                              .symLinkTarget()};
+        env.target = {victim.processId(),
+                      QFileInfo("/proc/" + QString::number(victim.processId()) + "/exe").symLinkTarget()};
         selfscripts::UninstallPlan plan = selfremoval::uninstallPlan(full, env);
         plan.delaySeconds = 0;
         QCOMPARE(runScript(uninstallScript(plan), env.tempDir), 0);
@@ -273,7 +283,8 @@ private Q_SLOTS:
             QVERIFY(QFileInfo(programDir).isDir() && entries(programDir).isEmpty());
         // The prefix is left as it was before the install: only what was there already (var/other) stays.
         if (installed)
-            QCOMPARE(entries(prefix), userFileBesideProgram || !binMade ? QStringList({"bin", "var"}) : QStringList{"var"});
+            QCOMPARE(entries(prefix),
+                     userFileBesideProgram || !binMade ? QStringList({"bin", "var"}) : QStringList{"var"});
         QVERIFY(QFileInfo::exists("/etc/passwd")); // a listed file outside the prefix is never touched
     }
 
@@ -408,7 +419,8 @@ private Q_SLOTS:
             const QString text = QString::fromUtf8(readFile(script));
             QVERIFY(text.contains("rm -f -- " + shQuote(script) + "\nrmdir -- " + shQuote(folder.absoluteFilePath())));
         }
-        QCOMPARE(launcher.workDirs, QStringList({QFileInfo(uninstall).absolutePath(), QFileInfo(reset).absolutePath()}));
+        QCOMPARE(launcher.workDirs,
+                 QStringList({QFileInfo(uninstall).absolutePath(), QFileInfo(reset).absolutePath()}));
         QVERIFY(QFileInfo(uninstall).absolutePath() != QFileInfo(reset).absolutePath());
         QFile::remove(linkName);
         QFile::remove(fileName);

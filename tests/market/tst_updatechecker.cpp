@@ -1,6 +1,6 @@
 #include "fakeservicehost.h"
-#include "market/updatechecker.h"
 #include "market/selfscripts.h"
+#include "market/updatechecker.h"
 #include "market/updatedialog.h"
 #include "platform/launcher.h"
 #include "testenv.h"
@@ -54,7 +54,10 @@ class TestUpdateChecker : public QObject
     const QByteArray m_installer = QByteArray("#!/bin/sh\necho installed\n").repeated(100);
 
     QString installerUrl() const { return m_host->baseUrl().toString() + "/files/setup.run"; }
-    QByteArray installerSha() const { return QCryptographicHash::hash(m_installer, QCryptographicHash::Sha256).toHex(); }
+    QByteArray installerSha() const
+    {
+        return QCryptographicHash::hash(m_installer, QCryptographicHash::Sha256).toHex();
+    }
 
     void serveManifest(const QString& path, const QJsonObject& manifest)
     {
@@ -100,10 +103,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("case_");
         QTest::addColumn<QString>("toast");
-        QTest::newRow("no manifest") << "404" << "检查更新失败，请检查网络后重试";
-        QTest::newRow("unsigned") << "unsigned" << "更新清单签名无效，为安全起见已拒绝本次更新";
-        QTest::newRow("same version") << "same" << "当前已是最新版本 v1.0.5";
-        QTest::newRow("suffix without dash") << "suffix" << "当前已是最新版本 v1.0.5";
+        QTest::newRow("no manifest") << "404"
+                                     << "检查更新失败，请检查网络后重试";
+        QTest::newRow("unsigned") << "unsigned"
+                                  << "更新清单签名无效，为安全起见已拒绝本次更新";
+        QTest::newRow("same version") << "same"
+                                      << "当前已是最新版本 v1.0.5";
+        QTest::newRow("suffix without dash") << "suffix"
+                                             << "当前已是最新版本 v1.0.5";
     }
     void manualOutcomes()
     {
@@ -150,8 +157,8 @@ private Q_SLOTS:
         QStringList paths;
         for (const auto& r : m_host->requests())
             paths << r.path;
-        QCOMPARE(paths, QStringList({"/update/apps/panel-beta.json", "/update/apps/panel.json",
-                                     "/update/apps/history.json"}));
+        QCOMPARE(paths,
+                 QStringList({"/update/apps/panel-beta.json", "/update/apps/panel.json", "/update/apps/history.json"}));
 
         // Accepting downloads, checks the hash, writes the script, starts it and ends the process.
         QSignalSpy started(m_checker.get(), &UpdateChecker::downloadStarted);
@@ -171,9 +178,9 @@ private Q_SLOTS:
     void minimisedCardComesBack()
     {
         m_host->route("GET", "/files/slow.run", "", Host::Reply::stalled(m_installer, 10));
-        serveManifest("/update/apps/panel.json",
-                      m_signer.sign(panelManifest("1.1.0", m_host->baseUrl().toString() + "/files/slow.run",
-                                                  installerSha())));
+        serveManifest(
+            "/update/apps/panel.json",
+            m_signer.sign(panelManifest("1.1.0", m_host->baseUrl().toString() + "/files/slow.run", installerSha())));
         m_checker->check(false, true);
         QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
         UpdateDialog* card = m_checker->dialog();
@@ -210,10 +217,10 @@ private Q_SLOTS:
         QTest::newRow("wrong hash") << QString() << QString(64, 'a') << qint64(-1) << "安装包校验失败，已取消更新";
         const QString real = QString::fromLatin1(installerSha());
         const QString lastByteOff = real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00");
-        QTest::newRow("hash off in its last byte") << QString() << lastByteOff << qint64(-1)
-                                                   << "安装包校验失败，已取消更新";
-        QTest::newRow("hash off in its last byte, upper case") << QString() << lastByteOff.toUpper() << qint64(-1)
-                                                               << "安装包校验失败，已取消更新";
+        QTest::newRow("hash off in its last byte")
+            << QString() << lastByteOff << qint64(-1) << "安装包校验失败，已取消更新";
+        QTest::newRow("hash off in its last byte, upper case")
+            << QString() << lastByteOff.toUpper() << qint64(-1) << "安装包校验失败，已取消更新";
         // The right hash in upper case proves the installer: it is handed over.
         QTest::newRow("upper-case hash: handed over") << QString() << real.toUpper() << qint64(-1) << QString();
         QTest::newRow("too large") << QString() << QString::fromLatin1(installerSha()) << qint64(1000)
@@ -311,10 +318,10 @@ private Q_SLOTS:
         if (!out.isEmpty()) { // the child
             ktr::platform::setLauncher(nullptr);
             // It keeps what it finds in its working folder: the script, which deletes itself afterwards.
-            const QByteArray installer = QStringLiteral("#!/bin/sh\ncat Kestrune_update.sh > %1\necho \"$1\" > %2\n")
-                                             .arg(selfscriptsQuote(out + "/script-copy"),
-                                                  selfscriptsQuote(out + "/installed"))
-                                             .toUtf8();
+            const QByteArray installer =
+                QStringLiteral("#!/bin/sh\ncat Kestrune_update.sh > %1\necho \"$1\" > %2\n")
+                    .arg(selfscriptsQuote(out + "/script-copy"), selfscriptsQuote(out + "/installed"))
+                    .toUtf8();
             m_host->route("GET", "/files/setup.run", "", Host::Reply::raw(200, installer, "application/octet-stream"));
             UpdateChecker::Seams s = m_checker->seams();
             s.hardExit = {};
@@ -327,10 +334,10 @@ private Q_SLOTS:
                 ~AtExit() { ktr::test::writeFile(path, "saved"); }
             };
             static AtExit atExit{out + "/saved-at-exit"};
-            serveManifest("/update/apps/panel.json",
-                          m_signer.sign(panelManifest(
-                              "1.1.0", installerUrl(),
-                              QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex())));
+            serveManifest(
+                "/update/apps/panel.json",
+                m_signer.sign(panelManifest("1.1.0", installerUrl(),
+                                            QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex())));
             m_checker->check(false, false);
             QTRY_VERIFY(m_checker->dialog() && m_checker->dialog()->isVisible());
             m_checker->onUpdateClicked();

@@ -47,8 +47,7 @@ private Q_SLOTS:
         QTest::newRow("run-on items") << kSample
                                       << QStringList{"新增应用市场分类", "①修复托盘图标在高分屏下模糊的问题",
                                                      "②优化启动速度"};
-        QTest::newRow("starts with ①, second ① stays") << "①甲，②乙①丙"
-                                                        << QStringList{"①甲", "②乙①丙"};
+        QTest::newRow("starts with ①, second ① stays") << "①甲，②乙①丙" << QStringList{"①甲", "②乙①丙"};
         QTest::newRow("mixed trailing marks") << "one;，,；\n\n  two  " << QStringList{"one", "two"};
         QTest::newRow("only marks") << "a\n；;" << QStringList{"a", ""};
         QTest::newRow("⑳ breaks too") << "x⑳y" << QStringList{"x", "⑳y"};
@@ -97,7 +96,8 @@ private Q_SLOTS:
         const int y = card.notesHeight() + 145;
         const Theme& t = currentTheme();
         QVERIFY2(near(img.pixelColor(24 + bar - 2, y), t.accent), qPrintable(img.pixelColor(24 + bar - 2, y).name()));
-        QVERIFY2(near(img.pixelColor(24 + bar + 3, y), t.sliderTrack), qPrintable(img.pixelColor(24 + bar + 3, y).name()));
+        QVERIFY2(near(img.pixelColor(24 + bar + 3, y), t.sliderTrack),
+                 qPrintable(img.pixelColor(24 + bar + 3, y).name()));
         saveShot(img, QStringLiteral("updatedialog-progress-%1").arg(percent));
     }
 
@@ -118,8 +118,8 @@ private Q_SLOTS:
         QSignalSpy minimized(&card, &UpdateDialog::minimized);
         const int w = card.width();
         const int h = card.height();
-        const QPoint updateAt(w - 68, h - 33), laterAt(w - 156, h - 33), closeAt(w - 25, 25),
-            minimizeAt(w - 53, 25), siteAt(60, h - 33);
+        const QPoint updateAt(w - 68, h - 33), laterAt(w - 156, h - 33), closeAt(w - 25, 25), minimizeAt(w - 53, 25),
+            siteAt(60, h - 33);
         QCOMPARE(card.partAt(updateAt), 1);
         QCOMPARE(card.partAt(laterAt), 2);
         QCOMPARE(card.partAt(closeAt), 3);

@@ -16,8 +16,7 @@ private Q_SLOTS:
         const QJsonObject m = panelManifest("1.2.3", "https://h/p.exe", "ABcd", 123);
         QCOMPARE(updateSignedMessage(m), QByteArray("1.2.3|ABcd|123|https://h/p.exe|2026-12-01 10:00:00"));
         // A size as a string signs the same; other values count as 0, missing strings as empty.
-        QCOMPARE(updateSignedMessage(panelManifest("1.2.3", "https://h/p.exe", "ABcd", "123")),
-                 updateSignedMessage(m));
+        QCOMPARE(updateSignedMessage(panelManifest("1.2.3", "https://h/p.exe", "ABcd", "123")), updateSignedMessage(m));
         QCOMPARE(updateSignedMessage(QJsonObject{{"version", 5}, {"size", "x"}}), QByteArray("||0||"));
         QCOMPARE(manifestSize(QJsonObject{{"size", 6000000000.0}}), qint64(6000000000));
     }
@@ -80,8 +79,8 @@ private Q_SLOTS:
                           R"({"version":"2.0.0","notes":"second"}])")
             << "first" << true;
         QTest::newRow("blank notes keep the manifest's")
-            << QByteArray(R"([{"version":"2.0.0","notes":"  "},{"version":"2.0.0","notes":"later"}])")
-            << "fallback" << false;
+            << QByteArray(R"([{"version":"2.0.0","notes":"  "},{"version":"2.0.0","notes":"later"}])") << "fallback"
+            << false;
         QTest::newRow("no entry") << QByteArray(R"([{"version":"1.0.0","notes":"old"}])") << "fallback" << false;
         QTest::newRow("object, not array") << QByteArray(R"({"version":"2.0.0","notes":"x"})") << "fallback" << false;
         QTest::newRow("broken") << QByteArray("[{") << "fallback" << false;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/configstore.h"
 #include "manualclock.h"
+#include "model/configstore.h"
 #include "testenv.h"
 
 #include <QDir>

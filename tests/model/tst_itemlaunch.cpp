@@ -1,7 +1,7 @@
 #include "model/itemlaunch.h"
-#include "ui/lang.h"
 #include "platform/launcher.h"
 #include "testenv.h"
+#include "ui/lang.h"
 
 #include <QFile>
 #include <QtTest/QtTest>
@@ -58,9 +58,10 @@ private Q_SLOTS:
                                      "[Desktop Entry]\nType=Application\nName=Adm\nExec=pkexec /usr/bin/tool -v\n"));
         QVERIFY(ktr::test::writeFile(m_dir + "/link.desktop", "[Desktop Entry]\nType=Link\nURL=https://example.org\n"));
         // The codes that describe the entry itself: %i, %c, %k.
-        QVERIFY(ktr::test::writeFile(m_dir + "/viewer.desktop",
-                                     "[Desktop Entry]\nType=Application\nName=Viewer\nName[zh_CN]=\xE7\x9C\x8B\xE5\x9B\xBE\n"
-                                     "Icon=image-x-generic\nExec=viewer %i --title=%c --from %k %F\n"));
+        QVERIFY(ktr::test::writeFile(
+            m_dir + "/viewer.desktop",
+            "[Desktop Entry]\nType=Application\nName=Viewer\nName[zh_CN]=\xE7\x9C\x8B\xE5\x9B\xBE\n"
+            "Icon=image-x-generic\nExec=viewer %i --title=%c --from %k %F\n"));
         QVERIFY(ktr::test::writeFile(m_dir + "/noicon.desktop",
                                      "[Desktop Entry]\nType=Application\nName=Bare\nExec=bare %i \"%c\" 100%% %u\n"));
         QVERIFY(ktr::test::writeFile(m_dir + "/env.desktop",
@@ -114,7 +115,8 @@ private Q_SLOTS:
         QTest::newRow("entry codes %i %c %k, file list dropped")
             << d + "/viewer.desktop" << QString() << "a.png" << false
             << program("viewer",
-                       {"--icon", "image-x-generic", QString::fromUtf8("--title=\xE7\x9C\x8B\xE5\x9B\xBE"), "--from", d + "/viewer.desktop", "a.png"},
+                       {"--icon", "image-x-generic", QString::fromUtf8("--title=\xE7\x9C\x8B\xE5\x9B\xBE"), "--from",
+                        d + "/viewer.desktop", "a.png"},
                        QString());
         QTest::newRow("no Icon: %i gives nothing, %c quoted, %% kept")
             << d + "/noicon.desktop" << QString() << QString() << false << program("bare", {"Bare", "100%"}, QString());

@@ -36,8 +36,7 @@ QList<Group> largeGroups(const QString& name, qsizetype items = ConfigStore::kBa
 {
     Group g{name, {}};
     g.items.reserve(items);
-    for (qsizetype i = 0; i < items; ++i)
-    {
+    for (qsizetype i = 0; i < items; ++i) {
         Item it;
         it.path = QStringLiteral("/data/file-%1.txt").arg(i);
         it.name = QStringLiteral("file %1").arg(i);
@@ -152,9 +151,8 @@ private Q_SLOTS:
         QTest::newRow("item path not a string")
             << QByteArray(R"({"groups":[{"name":"g","items":[{"path":7},{"path":"/p"}]}]})") << QStringList{"g"}
             << QList<int>{1} << true;
-        QTest::newRow("group name not a string")
-            << QByteArray(R"({"groups":[{"name":["g"],"items":[{"path":"/p"}]}]})") << QStringList{""}
-            << QList<int>{1} << true;
+        QTest::newRow("group name not a string") << QByteArray(R"({"groups":[{"name":["g"],"items":[{"path":"/p"}]}]})")
+                                                 << QStringList{""} << QList<int>{1} << true;
         QTest::newRow("empty groups") << QByteArray(R"({"groups":[]})") << QStringList{"默认分组"} << QList<int>{0}
                                       << false;
         QTest::newRow("non-object group and item")
@@ -231,8 +229,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("direct");
-        Item odd{QStringLiteral("/a \"b\" \\c\td\n"), QStringLiteral("\x01\x1f控制"), false,
-                 QStringLiteral("/i/😀.png"), QStringLiteral("/w/é"), QStringLiteral("-x=\"1\""), false};
+        Item odd{QStringLiteral("/a \"b\" \\c\td\n"),
+                 QStringLiteral("\x01\x1f控制"),
+                 false,
+                 QStringLiteral("/i/😀.png"),
+                 QStringLiteral("/w/é"),
+                 QStringLiteral("-x=\"1\""),
+                 false};
         QTest::newRow("saved sample") << serializeLayout(sampleGroups()) << true;
         QTest::newRow("saved escapes, CJK and emoji")
             << serializeLayout({Group{QStringLiteral("组 \"1\" \\ 😀"), {odd}}}) << true;
@@ -242,19 +245,18 @@ private Q_SLOTS:
         QTest::newRow("spaces everywhere")
             << QByteArray(" \r\n{ \"groups\" :\t[ { \"name\" : \"a\" , \"items\" : [ ] } ] }\n ") << true;
         QTest::newRow("group without name or items") << QByteArray(R"({"groups":[{}]})") << true;
-        QTest::newRow("empty path dropped") << QByteArray(R"({"groups":[{"items":[{"path":""},{"path":"/x"}]}]})")
-                                            << true;
+        QTest::newRow("empty path dropped")
+            << QByteArray(R"({"groups":[{"items":[{"path":""},{"path":"/x"}]}]})") << true;
         QTest::newRow("escaped surrogate pair and slash")
             << QByteArray(R"({"groups":[{"name":"\ud83d\ude00\/\u00e9\b\f","items":[]}]})") << true;
-        QTest::newRow("long name cut")
-            << QByteArray("{\"groups\":[{\"name\":\"" + QByteArray(70, 'x') + "\"}]}") << true;
+        QTest::newRow("long name cut") << QByteArray("{\"groups\":[{\"name\":\"" + QByteArray(70, 'x') + "\"}]}")
+                                       << true;
         QTest::newRow("no groups left") << QByteArray(R"({"groups":[]})") << true;
         QTest::newRow("saved market group")
             << serializeLayout({Group{"A", {}}, Group{"Tools", {}, kMarketGroupKind}}) << true;
         QTest::newRow("group kind not a string") << QByteArray(R"({"groups":[{"name":"a","kind":1}]})") << false;
 
-        QTest::newRow("unknown item key") << QByteArray(R"({"groups":[{"items":[{"path":"/p","icon":""}]}]})")
-                                          << false;
+        QTest::newRow("unknown item key") << QByteArray(R"({"groups":[{"items":[{"path":"/p","icon":""}]}]})") << false;
         QTest::newRow("unknown top key") << QByteArray(R"({"groups":[],"version":1})") << false;
         QTest::newRow("duplicate key") << QByteArray(R"({"groups":[{"name":"a","name":"b"}]})") << false;
         QTest::newRow("number") << QByteArray(R"({"groups":[{"items":[{"path":"/p","hidden":1}]}]})") << false;
@@ -274,8 +276,7 @@ private Q_SLOTS:
         QTest::newRow("truncated") << serializeLayout(sampleGroups()).chopped(40) << false;
         QTest::newRow("trailing comma") << QByteArray(R"({"groups":[{"name":"a"},]})") << false;
         QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf{\"groups\":[]}") << false;
-        QTest::newRow("capital True") << QByteArray(R"({"groups":[{"items":[{"path":"/p","hidden":True}]}]})")
-                                      << false;
+        QTest::newRow("capital True") << QByteArray(R"({"groups":[{"items":[{"path":"/p","hidden":True}]}]})") << false;
     }
     void savedFormReadDirectly()
     {

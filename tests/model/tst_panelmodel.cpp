@@ -119,7 +119,8 @@ private Q_SLOTS:
         QTest::newRow("entry with only Name")
             << "term.desktop" << QByteArray("[Desktop Entry]\nName=Terminal\nExec=xterm\n") << 0 << "Terminal";
         QTest::newRow("language without country")
-            << "x.desktop" << QByteArray("[Desktop Entry]\nName=X\nName[zh]=某程序\n") << 0 << QString::fromUtf8("某程序");
+            << "x.desktop" << QByteArray("[Desktop Entry]\nName=X\nName[zh]=某程序\n") << 0
+            << QString::fromUtf8("某程序");
         QTest::newRow("Name of another group only")
             << "y.desktop" << QByteArray("[Desktop Entry]\nExec=y\n[Desktop Action new]\nName=New\n") << 0 << "y";
         QTest::newRow("document") << "notes.txt" << QByteArray("Name=not read") << 0 << "notes";

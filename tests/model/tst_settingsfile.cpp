@@ -358,8 +358,7 @@ private Q_SLOTS:
         QTest::newRow("epoch beyond int") << "progUnlockEpoch" << QJsonValue(3e9) << true;
         QTest::newRow("obfuscation as number") << "obfuscateEnabled" << QJsonValue(1) << true;
         QTest::newRow("obfuscation map as array") << "obfuscateMap" << QJsonValue(QJsonArray{}) << true;
-        QTest::newRow("obfuscation map entry as number")
-            << "obfuscateMap" << QJsonValue(QJsonObject{{"a", 1}}) << true;
+        QTest::newRow("obfuscation map entry as number") << "obfuscateMap" << QJsonValue(QJsonObject{{"a", 1}}) << true;
         QTest::newRow("visible buttons of numbers") << "btnVisible" << QJsonValue(QJsonArray{1, 0}) << true;
         QTest::newRow("button icons as text") << "btnIcons" << QJsonValue("x.png") << true;
         QTest::newRow("title bar layout with text") << "btnLayoutTitle" << QJsonValue(QJsonArray{0, "a"}) << true;

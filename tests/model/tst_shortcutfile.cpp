@@ -324,13 +324,14 @@ Icon=C6E8_notepad++.0
     void rewriteKeepsFieldCodes_data()
     {
         QTest::addColumn<QByteArray>("exec");
-        QTest::addColumn<QString>("target"); // empty: as read
+        QTest::addColumn<QString>("target");    // empty: as read
         QTest::addColumn<QString>("arguments"); // "=": as read
         QTest::addColumn<QString>("written");
         QTest::newRow("name change only")
             << QByteArray("/usr/bin/app %i --caption %c %k --open %F %U") << QString() << "="
             << "Exec=/usr/bin/app %i --caption %c %k --open %F %U";
-        QTest::newRow("new target") << QByteArray("/usr/bin/gimp-2.10 %U") << "/usr/bin/gimp" << "="
+        QTest::newRow("new target") << QByteArray("/usr/bin/gimp-2.10 %U") << "/usr/bin/gimp"
+                                    << "="
                                     << "Exec=/usr/bin/gimp %U";
         QTest::newRow("new arguments") << QByteArray("viewer --old %f") << QString() << "--new \"a b\""
                                        << "Exec=viewer --new \"a b\" %f";

@@ -298,14 +298,15 @@ private Q_SLOTS:
         QJsonArray items;
         for (const QString& path : {app, nearMiss, elsewhere})
             items.append(QJsonObject{{"path", path}, {"name", "x"}, {"customIcon", path == app ? icon : QString()}});
-        QJsonObject o{{"app", "KestrunePanel"},
-                      {"version", "1.0.0"},
-                      {"layout", QJsonObject{{"groups", QJsonArray{QJsonObject{{"name", "应用市场"}, {"items", items}}}}}},
-                      {"settings", QJsonObject{{"bgImagePath", from + "/backgrounds/a.png"}, {"iconSize", 64}}},
-                      {"registry", QJsonObject{{"installed", QJsonArray{QJsonObject{{"id", "demo"},
-                                                                                    {"version", "1.0"},
-                                                                                    {"launch", "run.sh"},
-                                                                                    {"dir", registryDir}}}}}}};
+        QJsonObject o{
+            {"app", "KestrunePanel"},
+            {"version", "1.0.0"},
+            {"layout", QJsonObject{{"groups", QJsonArray{QJsonObject{{"name", "应用市场"}, {"items", items}}}}}},
+            {"settings", QJsonObject{{"bgImagePath", from + "/backgrounds/a.png"}, {"iconSize", 64}}},
+            {"registry",
+             QJsonObject{
+                 {"installed", QJsonArray{QJsonObject{
+                                   {"id", "demo"}, {"version", "1.0"}, {"launch", "run.sh"}, {"dir", registryDir}}}}}}};
         if (!recorded.isEmpty())
             o.insert("dataDir", recorded);
         const QString backup = freshDir(QStringLiteral("movedBackup")) + QStringLiteral("/b.json");
@@ -326,7 +327,8 @@ private Q_SLOTS:
         QCOMPARE(settings.value("bgImagePath").toString(), to + "/backgrounds/a.png");
         const QJsonObject registry = QJsonDocument::fromJson(readFile(d.paths.registry)).object();
         const QString dirAfter = registry.value("installed").toArray().at(0).toObject().value("dir").toString();
-        QCOMPARE(dirAfter, registryDir.startsWith(from + "/") && moved ? here + registryDir.mid(from.size()) : registryDir);
+        QCOMPARE(dirAfter,
+                 registryDir.startsWith(from + "/") && moved ? here + registryDir.mid(from.size()) : registryDir);
     }
 
     void acceptedBackups_data()

@@ -126,9 +126,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("withSuffix");
         QTest::addColumn<QString>("base");
-        QTest::newRow("typed without suffix") << "/d/logs" << "/d/logs.zip" << "/d/logs";
-        QTest::newRow("upper-case suffix") << "/d/logs.ZIP" << "/d/logs.ZIP" << "/d/logs";
-        QTest::newRow("another suffix stays") << "/d/logs.tar" << "/d/logs.tar" << "/d/logs.tar";
+        QTest::newRow("typed without suffix") << "/d/logs"
+                                              << "/d/logs.zip"
+                                              << "/d/logs";
+        QTest::newRow("upper-case suffix") << "/d/logs.ZIP"
+                                           << "/d/logs.ZIP"
+                                           << "/d/logs";
+        QTest::newRow("another suffix stays") << "/d/logs.tar"
+                                              << "/d/logs.tar"
+                                              << "/d/logs.tar";
     }
     void names()
     {
@@ -138,8 +144,8 @@ private Q_SLOTS:
         QCOMPARE(logexport::withDefaultSuffix(target, QStringLiteral(".zip")), withSuffix);
         QCOMPARE(logexport::baseFolderFor(withSuffix), base);
         QVERIFY(logexport::defaultZipPath().endsWith(QStringLiteral("/青岚舟面板日志_") +
-                                                      QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
-                                                      QStringLiteral(".zip")));
+                                                     QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                                                     QStringLiteral(".zip")));
     }
 
     void textExport()
@@ -239,12 +245,14 @@ private Q_SLOTS:
         for (const QString& e : existing)
             QVERIFY(ktr::test::writeFile(dir + QLatin1Char('/') + e + QStringLiteral("/mine.txt"), "keep me"));
         SteppingClock clock;
-        const logexport::Result r = logexport::exportArchive(m_root, dir + QStringLiteral("/logs.zip"), true, nullptr, &clock);
+        const logexport::Result r =
+            logexport::exportArchive(m_root, dir + QStringLiteral("/logs.zip"), true, nullptr, &clock);
         QVERIFY(r.ok);
         QVERIFY(!r.zipped);
         QCOMPARE(r.path, dir + QLatin1Char('/') + expected);
         for (const QString& e : existing)
-            QCOMPARE(ktr::test::readFile(dir + QLatin1Char('/') + e + QStringLiteral("/mine.txt")), QByteArray("keep me"));
+            QCOMPARE(ktr::test::readFile(dir + QLatin1Char('/') + e + QStringLiteral("/mine.txt")),
+                     QByteArray("keep me"));
         QCOMPARE(ktr::test::readFile(r.path + QStringLiteral("/2026-01-10/app.1.log")), QByteArray("rotated\n"));
         QCOMPARE(ktr::test::readFile(r.path + QStringLiteral("/2026-01-11/日志.log")), QByteArray("名字\n"));
         QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/logs.zip")));

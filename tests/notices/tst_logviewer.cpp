@@ -13,9 +13,9 @@
 #include "ui/theme.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -127,11 +127,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("expected");
         const QByteArray gbk("\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7"); // 你好，世界
-        const QByteArray latin1("caf\xE9 cr\xE8me br\xFBl\xE9""e");
-        QTest::newRow("GBK line, Chinese UTF-8 locale") << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8") << gbk
-                                                        << QStringLiteral("你好，世界");
-        QTest::newRow("GBK line, locale names GBK") << QByteArray("zh_CN.GBK") << QByteArray("ANSI_X3.4-1968") << gbk
-                                                    << QStringLiteral("你好，世界");
+        const QByteArray latin1("caf\xE9 cr\xE8me br\xFBl\xE9"
+                                "e");
+        QTest::newRow("GBK line, Chinese UTF-8 locale")
+            << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8") << gbk << QStringLiteral("你好，世界");
+        QTest::newRow("GBK line, locale names GBK")
+            << QByteArray("zh_CN.GBK") << QByteArray("ANSI_X3.4-1968") << gbk << QStringLiteral("你好，世界");
         QTest::newRow("Latin-1 line, ISO-8859-1 locale") << QByteArray("en_US.ISO-8859-1") << QByteArray("ISO-8859-1")
                                                          << latin1 << QStringLiteral("café crème brûlée");
         QTest::newRow("UTF-8 lines stay UTF-8 under a Chinese locale")
@@ -141,8 +142,8 @@ private Q_SLOTS:
             << QByteArray("zh_CN.UTF-8") << QByteArray("UTF-8")
             << QByteArray("[INFO] 启动\n[WARN] " + gbk + "\n\n[INFO] 结束\n")
             << QStringLiteral("[INFO] 启动\n[WARN] 你好，世界\n\n[INFO] 结束\n");
-        QTest::newRow("Latin-1 line, English UTF-8 locale") << QByteArray("en_US.UTF-8") << QByteArray("UTF-8")
-                                                            << latin1 << QStringLiteral("café crème brûlée");
+        QTest::newRow("Latin-1 line, English UTF-8 locale")
+            << QByteArray("en_US.UTF-8") << QByteArray("UTF-8") << latin1 << QStringLiteral("café crème brûlée");
     }
     void localCodePageLines()
     {
@@ -175,8 +176,10 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("2026-01-03"), QStringLiteral("2026-01-05")} << QStringList{today}
             << QStringLiteral("2026-01-05");
         QTest::newRow("a name sorting after the dates wins")
-            << QStringList{QStringLiteral("2026-01-05"), QStringLiteral("zzz")} << QStringList{} << QStringLiteral("zzz");
-        QTest::newRow("none: today's missing path") << QStringList{} << QStringList{QStringLiteral("2026-01-09")} << today;
+            << QStringList{QStringLiteral("2026-01-05"), QStringLiteral("zzz")} << QStringList{}
+            << QStringLiteral("zzz");
+        QTest::newRow("none: today's missing path")
+            << QStringList{} << QStringList{QStringLiteral("2026-01-09")} << today;
     }
     void chosenFile()
     {
@@ -188,7 +191,8 @@ private Q_SLOTS:
             QVERIFY(ktr::test::writeFile(root + QLatin1Char('/') + d + QStringLiteral("/app.log"), "x"));
         for (const QString& d : without)
             QVERIFY(QDir().mkpath(root + QLatin1Char('/') + d));
-        QCOMPARE(chooseLogFile(root, QDate(2026, 1, 15)), root + QLatin1Char('/') + expected + QStringLiteral("/app.log"));
+        QCOMPARE(chooseLogFile(root, QDate(2026, 1, 15)),
+                 root + QLatin1Char('/') + expected + QStringLiteral("/app.log"));
         QCOMPARE(chooseLogFile(QString(), QDate(2026, 1, 15)), QString());
     }
 
@@ -198,21 +202,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kernel");
         QTest::addColumn<QString>("expected");
         QTest::newRow("pretty name")
-            << QByteArray("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n")
-            << "6.1.0-18-amd64" << "Debian GNU/Linux 12 (bookworm) · Linux 6.1.0-18-amd64 (x86_64)";
+            << QByteArray(
+                   "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n")
+            << "6.1.0-18-amd64"
+            << "Debian GNU/Linux 12 (bookworm) · Linux 6.1.0-18-amd64 (x86_64)";
         QTest::newRow("name and version") << QByteArray("# comment\nNAME=Fedora\nVERSION_ID=40\n") << "6.8.5"
                                           << "Fedora 40 · Linux 6.8.5 (x86_64)";
         QTest::newRow("single quotes and escapes") << QByteArray("PRETTY_NAME='My \"OS\"'\n") << ""
                                                    << "My \"OS\"";
-        QTest::newRow("no os-release") << QByteArray() << "6.1.0" << "Linux 6.1.0 (x86_64)";
-        QTest::newRow("nothing") << QByteArray() << "" << "fallback";
+        QTest::newRow("no os-release") << QByteArray() << "6.1.0"
+                                       << "Linux 6.1.0 (x86_64)";
+        QTest::newRow("nothing") << QByteArray() << ""
+                                 << "fallback";
     }
     void systemLine()
     {
         QFETCH(QByteArray, osRelease);
         QFETCH(QString, kernel);
         QFETCH(QString, expected);
-        QCOMPARE(ktr::platform::describeSystem(osRelease, kernel, kernel.isEmpty() ? QString() : QStringLiteral("x86_64"),
+        QCOMPARE(ktr::platform::describeSystem(osRelease, kernel,
+                                               kernel.isEmpty() ? QString() : QStringLiteral("x86_64"),
                                                QStringLiteral("fallback")),
                  expected);
         QVERIFY(!ktr::platform::systemDescription().isEmpty());
@@ -278,7 +287,8 @@ private Q_SLOTS:
         QFETCH(QSize, expected);
         const QRect g = LogViewerDialog::geometryFor(QRect(QPoint(100, 50), parent));
         QCOMPARE(g.size(), expected);
-        QCOMPARE(g.topLeft(), QPoint(100 + (parent.width() - expected.width()) / 2, 50 + (parent.height() - expected.height()) / 2));
+        QCOMPARE(g.topLeft(),
+                 QPoint(100 + (parent.width() - expected.width()) / 2, 50 + (parent.height() - expected.height()) / 2));
         QWidget owner;
         owner.setGeometry(QRect(QPoint(100, 50), parent));
         LogViewerDialog dialog(m_dataDir, &owner);
@@ -315,8 +325,10 @@ private Q_SLOTS:
         LogViewerDialog dialog(m_dataDir, &owner);
         QCOMPARE(dialog.size(), size);
         QVERIFY2(avail.contains(dialog.geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                                   .arg(dialog.x()).arg(dialog.y())
-                                                                   .arg(dialog.width()).arg(dialog.height())));
+                                                                   .arg(dialog.x())
+                                                                   .arg(dialog.y())
+                                                                   .arg(dialog.width())
+                                                                   .arg(dialog.height())));
     }
 
     void closeAndDrag()
@@ -358,9 +370,9 @@ private Q_SLOTS:
         setDarkTheme(false);
         ktr::test::saveShot(img, QStringLiteral("logviewer-") + QString::fromLatin1(QTest::currentDataTag()));
         const Theme& t = dark ? defaultTheme(true) : defaultTheme(false);
-        QCOMPARE(img.pixelColor(0, 0).alpha(), 0);                      // outside the rounded window
+        QCOMPARE(img.pixelColor(0, 0).alpha(), 0);                         // outside the rounded window
         QCOMPARE(img.pixelColor(400, 30).rgb(), t.windowBackground.rgb()); // the header strip
-        QCOMPARE(img.pixelColor(20, 28).rgb(), t.accentSoft.rgb()); // the badge, left of the page glyph
+        QCOMPARE(img.pixelColor(20, 28).rgb(), t.accentSoft.rgb());        // the badge, left of the page glyph
     }
 };
 

@@ -71,8 +71,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("body");
         QTest::newRow("no spaces") << QString(200, QLatin1Char('x'));
         QTest::newRow("last space 12 or more back") << QStringLiteral("ab ") + QString(300, QLatin1Char('y'));
-        QTest::newRow("last space close to the end") << QString(60, QLatin1Char('w')) + QStringLiteral(" ")
-                                                            + QString(40, QLatin1Char('z'));
+        QTest::newRow("last space close to the end")
+            << QString(60, QLatin1Char('w')) + QStringLiteral(" ") + QString(40, QLatin1Char('z'));
         QTest::newRow("surrogate pairs") << QString::fromUtf8("😀").repeated(150);
         QTest::newRow("chinese") << QStringLiteral("服务器将于今晚进行例行维护，").repeated(12);
         QTest::newRow("empty parts kept") << QStringLiteral("a\n\nb");
@@ -190,8 +190,10 @@ private Q_SLOTS:
         QTest::newRow("none") << QString() << white << fallback;
         QTest::newRow("unparsable") << QStringLiteral("notacolour") << white << fallback;
         QTest::newRow("far from the card") << QStringLiteral("#C0392B") << white << QColor(0xC0392B);
-        QTest::newRow("pale on white is darkened") << QStringLiteral("#FFF5CC") << white << QColor(0xFFF5CC).darker(170);
-        QTest::newRow("dark on dark is lightened") << QStringLiteral("#202840") << darkCard << QColor(0x202840).lighter(170);
+        QTest::newRow("pale on white is darkened")
+            << QStringLiteral("#FFF5CC") << white << QColor(0xFFF5CC).darker(170);
+        QTest::newRow("dark on dark is lightened")
+            << QStringLiteral("#202840") << darkCard << QColor(0x202840).lighter(170);
         QTest::newRow("colour name") << QStringLiteral("red") << white << QColor(Qt::red);
     }
     void titleColour()
@@ -223,10 +225,14 @@ private Q_SLOTS:
         QTest::newRow("one button: 我知道了 closes") << QString() << "right" << true << false;
         QTest::newRow("one button: left area is no button") << QString() << "left" << false << false;
         QTest::newRow("one button: close") << QString() << "close" << true << false;
-        QTest::newRow("two buttons: 关闭") << "https://e.com/x" << "left" << true << false;
-        QTest::newRow("two buttons: 查看详情 opens and closes") << "https://e.com/x" << "right" << true << true;
-        QTest::newRow("escape") << "https://e.com/x" << "escape" << true << false;
-        QTest::newRow("body") << "https://e.com/x" << "body" << false << false;
+        QTest::newRow("two buttons: 关闭") << "https://e.com/x"
+                                           << "left" << true << false;
+        QTest::newRow("two buttons: 查看详情 opens and closes") << "https://e.com/x"
+                                                                << "right" << true << true;
+        QTest::newRow("escape") << "https://e.com/x"
+                                << "escape" << true << false;
+        QTest::newRow("body") << "https://e.com/x"
+                              << "body" << false << false;
     }
     void clicksAndKeys()
     {
@@ -322,7 +328,8 @@ private Q_SLOTS:
             QCOMPARE(textPixels, 0);
             // The line runs unbroken through the middle.
             for (int x = 200; x <= 270; x += 10)
-                QVERIFY2(img.pixelColor(x, 52).rgb() != NoticeDialog::cardColor().rgb(), qPrintable(QString::number(x)));
+                QVERIFY2(img.pixelColor(x, 52).rgb() != NoticeDialog::cardColor().rgb(),
+                         qPrintable(QString::number(x)));
         } else {
             QVERIFY2(textPixels > 40, qPrintable(QString::number(textPixels)));
         }
@@ -345,11 +352,12 @@ private Q_SLOTS:
         QFETCH(QString, url);
         setDarkTheme(dark);
         Lang::setLanguage(language);
-        NoticeDialog dialog(3, QStringLiteral("系统维护通知"),
-                            QStringLiteral("为提升服务质量，服务器将于今晚 22:00 至 23:00 进行例行维护，期间登录、应用市场与客服"
-                                           "可能暂时不可用。\n\nWe are sorry for the inconvenience. A long English sentence "
-                                           "wraps at the last space before the right edge of the body."),
-                            url, QStringLiteral("#E67E22"));
+        NoticeDialog dialog(
+            3, QStringLiteral("系统维护通知"),
+            QStringLiteral("为提升服务质量，服务器将于今晚 22:00 至 23:00 进行例行维护，期间登录、应用市场与客服"
+                           "可能暂时不可用。\n\nWe are sorry for the inconvenience. A long English sentence "
+                           "wraps at the last space before the right edge of the body."),
+            url, QStringLiteral("#E67E22"));
         dialog.setDate(QStringLiteral("2026-01-15 09:00"));
         const QImage img = render(dialog);
         Lang::setLanguage(0);

@@ -12,9 +12,9 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QNetworkAccessManager>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QPointer>
 
 using ktr::test::FakeServiceHost;
@@ -25,15 +25,15 @@ namespace {
 QJsonObject latest(int gen, qint64 id, const QString& created = QStringLiteral("2026-01-15 09:00:00"),
                    const QString& url = QString())
 {
-    return QJsonObject{{QStringLiteral("ok"), 1},
-                       {QStringLiteral("gen"), gen},
-                       {QStringLiteral("notice"),
-                        QJsonObject{{QStringLiteral("id"), double(id)},
-                                    {QStringLiteral("created"), created},
-                                    {QStringLiteral("title"), QStringLiteral("维护通知")},
-                                    {QStringLiteral("body"), QStringLiteral("今晚 22:00 维护。")},
-                                    {QStringLiteral("url"), url},
-                                    {QStringLiteral("title_color"), QString()}}}};
+    return QJsonObject{
+        {QStringLiteral("ok"), 1},
+        {QStringLiteral("gen"), gen},
+        {QStringLiteral("notice"), QJsonObject{{QStringLiteral("id"), double(id)},
+                                               {QStringLiteral("created"), created},
+                                               {QStringLiteral("title"), QStringLiteral("维护通知")},
+                                               {QStringLiteral("body"), QStringLiteral("今晚 22:00 维护。")},
+                                               {QStringLiteral("url"), url},
+                                               {QStringLiteral("title_color"), QString()}}}};
 }
 
 int countOf(const FakeServiceHost& host, const QString& action)
@@ -121,23 +121,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("date");         // what the shown dialog gives as its date
         const QString recent = QStringLiteral("2026-01-15 09:00:00");
         const QString shownDate = QStringLiteral("2026-01-15 09:00");
-        QTest::newRow("(3,50) against 50") << QByteArray("3\n50") << 3 << qint64(50) << recent << false
-                                           << QByteArray("3\n50") << QString();
-        QTest::newRow("(3,50) against 51") << QByteArray("3\n50") << 3 << qint64(51) << recent << true
-                                           << QByteArray("3\n51") << shownDate;
-        QTest::newRow("(3,50) against generation 4 id 1") << QByteArray("3\n50") << 4 << qint64(1) << recent << true
-                                                           << QByteArray("4\n1") << shownDate;
-        QTest::newRow("(0,50) against generation 9 id 50") << QByteArray("0\n50") << 9 << qint64(50) << recent << false
-                                                            << QByteArray("0\n50") << QString();
-        QTest::newRow("(0,50) against generation 9 id 51") << QByteArray("0\n50") << 9 << qint64(51) << recent << true
-                                                            << QByteArray("9\n51") << shownDate;
-        QTest::newRow("first install, 5 days old") << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-10 09:00:00")
-                                                   << false << QByteArray("2\n8") << QString();
-        QTest::newRow("first install, 2 days old") << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-13 09:00:00")
-                                                   << true << QByteArray("2\n8") << QStringLiteral("2026-01-13 09:00");
+        QTest::newRow("(3,50) against 50")
+            << QByteArray("3\n50") << 3 << qint64(50) << recent << false << QByteArray("3\n50") << QString();
+        QTest::newRow("(3,50) against 51")
+            << QByteArray("3\n50") << 3 << qint64(51) << recent << true << QByteArray("3\n51") << shownDate;
+        QTest::newRow("(3,50) against generation 4 id 1")
+            << QByteArray("3\n50") << 4 << qint64(1) << recent << true << QByteArray("4\n1") << shownDate;
+        QTest::newRow("(0,50) against generation 9 id 50")
+            << QByteArray("0\n50") << 9 << qint64(50) << recent << false << QByteArray("0\n50") << QString();
+        QTest::newRow("(0,50) against generation 9 id 51")
+            << QByteArray("0\n50") << 9 << qint64(51) << recent << true << QByteArray("9\n51") << shownDate;
+        QTest::newRow("first install, 5 days old")
+            << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-10 09:00:00") << false << QByteArray("2\n8")
+            << QString();
+        QTest::newRow("first install, 2 days old")
+            << QByteArray() << 2 << qint64(8) << QStringLiteral("2026-01-13 09:00:00") << true << QByteArray("2\n8")
+            << QStringLiteral("2026-01-13 09:00");
         // A time that can't be read is no date to show (and never the service's address in its place).
-        QTest::newRow("first install, unparsable time") << QByteArray() << 2 << qint64(8) << QStringLiteral("gestern")
-                                                        << true << QByteArray("2\n8") << QString();
+        QTest::newRow("first install, unparsable time")
+            << QByteArray() << 2 << qint64(8) << QStringLiteral("gestern") << true << QByteArray("2\n8") << QString();
     }
     void showRule()
     {
@@ -325,7 +327,8 @@ private Q_SLOTS:
                                   sent.at(1).json.value(QStringLiteral("action")).toString()};
         QCOMPARE(actions, (QStringList{QStringLiteral("delivered"), QStringLiteral("opened")}));
         for (const FakeServiceHost::Request& r : sent) {
-            QCOMPARE(r.jsonKeys(), (QStringList{QStringLiteral("action"), QStringLiteral("device"), QStringLiteral("notice_id")}));
+            QCOMPARE(r.jsonKeys(),
+                     (QStringList{QStringLiteral("action"), QStringLiteral("device"), QStringLiteral("notice_id")}));
             QCOMPARE(r.json.value(QStringLiteral("notice_id")).toInteger(), 77);
             QVERIFY(!r.json.value(QStringLiteral("device")).toString().isEmpty());
         }
@@ -418,8 +421,7 @@ private Q_SLOTS:
     void stateHostRoutes()
     {
         const QString state = ktr::test::freshDir(QStringLiteral("state"));
-        QVERIFY(ktr::test::writeFile(state + QStringLiteral("/notices.json"),
-                                     QJsonDocument(latest(1, 3)).toJson()));
+        QVERIFY(ktr::test::writeFile(state + QStringLiteral("/notices.json"), QJsonDocument(latest(1, 3)).toJson()));
         FakeServiceHost host(FakeServiceHost::Scheme::Http);
         ktr::test::installNoticeRoutes(host, state);
         QVERIFY(host.listen());

@@ -1,8 +1,8 @@
 #include "barsupport.h"
+#include "looktable.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
 #include "panel/uibtndrag.h"
-#include "looktable.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -368,10 +368,7 @@ private Q_SLOTS:
 
     // Not a check of pixels: renders both bars in both themes and languages for a person to look at
     // (KTR_SHOT_DIR); skipped otherwise.
-    void renderBothBars_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void renderBothBars_data() { ktr::test::addThemeAndLanguageRows(); }
     void renderBothBars()
     {
         if (!qEnvironmentVariableIsSet("KTR_SHOT_DIR"))

@@ -74,8 +74,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("afterSwitch");
-        QTest::newRow("Chinese, then English") << 0 << "此电脑" << "Computer";
-        QTest::newRow("English, then Chinese") << 1 << "Computer" << "此电脑";
+        QTest::newRow("Chinese, then English") << 0 << "此电脑"
+                                               << "Computer";
+        QTest::newRow("English, then Chinese") << 1 << "Computer"
+                                               << "此电脑";
     }
     void nameInTheLanguageShown()
     {

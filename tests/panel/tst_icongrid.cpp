@@ -1,8 +1,8 @@
+#include "dropactioncases.h"
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
 #include "panel/icongrid.h"
 #include "panel/itempayload.h"
-#include "dropactioncases.h"
 #include "testenv.h"
 #include "ui/theme.h"
 
@@ -928,10 +928,7 @@ private slots:
 
     // Files from another program are taken as a link, or a copy where no link is offered, never as a move
     // (after which the source may delete the originals): on entering, moving and dropping alike.
-    void fileDropsAreNeverMoves_data()
-    {
-        addFileDropActionRows();
-    }
+    void fileDropsAreNeverMoves_data() { addFileDropActionRows(); }
     void fileDropsAreNeverMoves()
     {
         QFETCH(int, offered);

@@ -1,8 +1,8 @@
-#include "logcapture.h"
-#include "panel/itempayload.h"
-#include "model/panelmodel.h"
-#include "panel/sidebar.h"
 #include "dropactioncases.h"
+#include "logcapture.h"
+#include "model/panelmodel.h"
+#include "panel/itempayload.h"
+#include "panel/sidebar.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/theme.h"
@@ -812,10 +812,7 @@ private Q_SLOTS:
 
     // Files from another program are taken as a link, or a copy where no link is offered, never as a move
     // (after which the source may delete the originals): on entering, moving and dropping alike.
-    void fileDropsAreNeverMoves_data()
-    {
-        addFileDropActionRows();
-    }
+    void fileDropsAreNeverMoves_data() { addFileDropActionRows(); }
     void fileDropsAreNeverMoves()
     {
         QFETCH(int, offered);

@@ -1,7 +1,7 @@
 // The XDG autostart entry: where it goes, how the program path is quoted, removal, and a folder that
 // can't be created.
-#include "platform/autostart.h"
 #include "desktopvalidate.h"
+#include "platform/autostart.h"
 #include "testenv.h"
 
 #include <QDir>

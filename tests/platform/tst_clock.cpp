@@ -1,5 +1,5 @@
-#include "platform/clock.h"
 #include "manualclock.h"
+#include "platform/clock.h"
 #include "testenv.h"
 
 #include <QApplication>

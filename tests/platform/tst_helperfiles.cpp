@@ -1,8 +1,8 @@
 // Where the program finds its video module and its encoder's program: relative to its own folder only.
+#include "logcapture.h"
 #include "platform/helperfiles.h"
 #include "platform/mp4writer.h"
 #include "platform/videobackend.h"
-#include "logcapture.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -16,9 +16,9 @@ namespace {
 
 QString builtHelper(HelperFile which)
 {
-    return QStringLiteral(KTR_TEST_PROGRAM_DIR "/") +
-           QLatin1String(which == HelperFile::VideoModule ? ktr::platform::kVideoModuleFileName
-                                                          : ktr::platform::kVideoEncoderFileName);
+    return QStringLiteral(KTR_TEST_PROGRAM_DIR "/") + QLatin1String(which == HelperFile::VideoModule
+                                                                        ? ktr::platform::kVideoModuleFileName
+                                                                        : ktr::platform::kVideoEncoderFileName);
 }
 
 bool copyExecutable(const QString& from, const QString& to)
@@ -42,7 +42,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("module");
         QTest::addColumn<QStringList>("encoder");
         QTest::newRow("installed prefix")
-            << "/opt/k p/bin" << QStringList{"/opt/k p/bin/ktr-videomodule.so", "/opt/k p/lib/kestrune/ktr-videomodule.so"}
+            << "/opt/k p/bin"
+            << QStringList{"/opt/k p/bin/ktr-videomodule.so", "/opt/k p/lib/kestrune/ktr-videomodule.so"}
             << QStringList{"/opt/k p/bin/ktr-videoencoder", "/opt/k p/libexec/kestrune/ktr-videoencoder"};
         QTest::newRow("trailing slash") << "/usr/local/bin/"
                                         << QStringList{"/usr/local/bin/ktr-videomodule.so",
@@ -106,7 +107,8 @@ private Q_SLOTS:
             QCOMPARE(hold.api() != nullptr, found);
         }
         if (found)
-            QVERIFY2(log.contains(QStringLiteral("[video] module loaded: ") + module), qPrintable(log.messages().join('\n')));
+            QVERIFY2(log.contains(QStringLiteral("[video] module loaded: ") + module),
+                     qPrintable(log.messages().join('\n')));
 
         const QString mp4 = prefix + QStringLiteral("/out.mp4");
         ktr::platform::Mp4Writer writer;

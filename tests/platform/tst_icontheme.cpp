@@ -78,8 +78,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("size");
         QTest::addColumn<QString>("expected"); // path below the fixture root; empty: nothing found
         // Every lookup gives the same file whether the themes are listed or read through a cache.
-        for (const char* cache : {"none", "sound", "stale", "truncated", "offsets past the end", "other version",
-                                  "empty"})
+        for (const char* cache :
+             {"none", "sound", "stale", "truncated", "offsets past the end", "other version", "empty"})
             addLookupRows(QString::fromLatin1(cache));
     }
     void addLookupRows(const QString& cache)
@@ -92,12 +92,11 @@ private Q_SLOTS:
         newRow("scalable matches") << QStringList{"editor"} << 192 << "ktrtest/scalable/apps/editor.svg";
         newRow("exact fixed beats scalable") << QStringList{"editor"} << 48 << "ktrtest/48x48/places/editor.png";
         newRow("inherited theme") << QStringList{"text-x-generic"} << 256
-                                         << "ktrbase/32x32/mimetypes/text-x-generic.png";
+                                  << "ktrbase/32x32/mimetypes/text-x-generic.png";
         newRow("hicolor last") << QStringList{"calc"} << 256 << "hicolor/48x48/apps/calc.png";
-        newRow("theme before hicolor")
-            << QStringList{"text-plain"} << 48 << "ktrtest/48x48/mimetypes/text-plain.png";
+        newRow("theme before hicolor") << QStringList{"text-plain"} << 48 << "ktrtest/48x48/mimetypes/text-plain.png";
         newRow("first name found wins") << QStringList{"nothing-here", "text-x-generic", "folder"} << 48
-                                               << "ktrbase/32x32/mimetypes/text-x-generic.png";
+                                        << "ktrbase/32x32/mimetypes/text-x-generic.png";
         newRow("unthemed fallback") << QStringList{"oldapp"} << 48 << "-pixmaps/oldapp.png";
         newRow("unknown") << QStringList{"no-such-icon"} << 48 << "";
         newRow("names with a slash are not paths") << QStringList{"../ktrtest/48x48/places/folder"} << 48 << "";
@@ -212,13 +211,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("text") << "notes.txt" << "text-x-generic";
-        QTest::newRow("picture") << "photo.png" << "image-x-generic";
-        QTest::newRow("web page") << "page.html" << "text-html";
-        QTest::newRow("shell script") << "run.sh" << "text-x-script";
-        QTest::newRow("pdf") << "paper.pdf" << "x-office-document";
-        QTest::newRow("unknown data") << "blob.ktr-unknown" << "text-x-generic";
-        QTest::newRow("folder") << "" << "folder";
+        QTest::newRow("text") << "notes.txt"
+                              << "text-x-generic";
+        QTest::newRow("picture") << "photo.png"
+                                 << "image-x-generic";
+        QTest::newRow("web page") << "page.html"
+                                  << "text-html";
+        QTest::newRow("shell script") << "run.sh"
+                                      << "text-x-script";
+        QTest::newRow("pdf") << "paper.pdf"
+                             << "x-office-document";
+        QTest::newRow("unknown data") << "blob.ktr-unknown"
+                                      << "text-x-generic";
+        QTest::newRow("folder") << ""
+                                << "folder";
     }
     void standardNames()
     {

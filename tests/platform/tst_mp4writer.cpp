@@ -7,15 +7,15 @@
 #include "testenv.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 
 using ktr::platform::Mp4Writer;
 
@@ -201,7 +201,9 @@ private Q_SLOTS:
         QVERIFY2(writer.open(path, 64, 48, 10), qPrintable(writer.errorString()));
         QVERIFY(writer.writeFrame(flat(QSize(64, 48), Qt::gray), 0));
         QVERIFY(writer.close());
-        struct stat st{};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(uint(st.st_mode & 07777), 0600u);
         QCOMPARE(ktr::test::probeVideo(path).values.value("nb_read_frames"), QStringLiteral("1"));

@@ -18,9 +18,9 @@
 #include <QWidget>
 
 #include <cerrno>
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <csignal>
 #include <unistd.h>
 
 class TestPlatformCore : public QObject
@@ -163,7 +163,8 @@ private Q_SLOTS:
         const QString tmp = ktr::test::freshDir(QStringLiteral("shared-tmp"));
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(tmp));
-        const QString planted = tmp + QStringLiteral("/runtime-") + QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
+        const QString planted =
+            tmp + QStringLiteral("/runtime-") + QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
         QVERIFY(QDir().mkpath(planted));
         const bool chowned = ::chown(QFile::encodeName(planted).constData(), 4242, 4242) == 0;
         const QString lockPath = ktr::platform::SingleInstanceLock::lockPath(QStringLiteral("KtrFallback"));
@@ -274,8 +275,8 @@ private Q_SLOTS:
         QTest::newRow("both name this copy") << ours << ours << QStringList{"user", "machine"};
         QTest::newRow("the user's only") << ours << QByteArray() << QStringList{"user"};
         QTest::newRow("machine-wide left by an earlier version") << QByteArray() << ours << QStringList{"machine"};
-        QTest::newRow("another copy")
-            << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/other/bin\n") << QByteArray() << QStringList();
+        QTest::newRow("another copy") << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/other/bin\n")
+                                      << QByteArray() << QStringList();
         QTest::newRow("one character more")
             << QByteArray("[SOFTWARE]\nKestrunePanel\\InstallPath=/opt/k p/bin2\n") << QByteArray() << QStringList();
         QTest::newRow("one character less")

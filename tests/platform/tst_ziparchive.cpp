@@ -30,7 +30,13 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(w.open(zipPath, &error), qPrintable(error));
         QList<qint64> chunks;
-        QVERIFY2(w.addFile(QStringLiteral("目录/数据.bin"), source, [&chunks](qint64 n) { chunks << n; return true; }, &error),
+        QVERIFY2(w.addFile(
+                     QStringLiteral("目录/数据.bin"), source,
+                     [&chunks](qint64 n) {
+                         chunks << n;
+                         return true;
+                     },
+                     &error),
                  qPrintable(error));
         QVERIFY(w.addData(QStringLiteral("notes/ä.txt"), "hello", when, &error));
         QVERIFY(w.addDirectory(QStringLiteral("empty"), when, &error));
@@ -100,16 +106,20 @@ private Q_SLOTS:
         {
             ZipWriter w;
             QVERIFY2(w.open(zipPath, &error), qPrintable(error));
-            QVERIFY2(w.addFile(QStringLiteral("small.json"), dir + QStringLiteral("/small.json"), {}, &error), qPrintable(error));
-            QVERIFY2(w.addFile(QStringLiteral("layout.json"), dir + QStringLiteral("/layout.json"), {}, &error), qPrintable(error));
+            QVERIFY2(w.addFile(QStringLiteral("small.json"), dir + QStringLiteral("/small.json"), {}, &error),
+                     qPrintable(error));
+            QVERIFY2(w.addFile(QStringLiteral("layout.json"), dir + QStringLiteral("/layout.json"), {}, &error),
+                     qPrintable(error));
             QVERIFY2(w.finish(&error), qPrintable(error));
         }
         const size_t freeAfter = mallinfo2().fordblks;
         mallopt(M_MMAP_THRESHOLD, 128 * 1024);
         mallopt(M_TRIM_THRESHOLD, 128 * 1024);
         malloc_trim(0);
-        QVERIFY2(freeAfter < freeBefore + size_t(large.size()) / 2,
-                 qPrintable(QStringLiteral("%1 KiB left free in the heap").arg((qint64(freeAfter) - qint64(freeBefore)) / 1024)));
+        QVERIFY2(
+            freeAfter < freeBefore + size_t(large.size()) / 2,
+            qPrintable(
+                QStringLiteral("%1 KiB left free in the heap").arg((qint64(freeAfter) - qint64(freeBefore)) / 1024)));
 
         ZipReader r;
         QVERIFY2(r.open(zipPath, &error), qPrintable(error));
@@ -132,7 +142,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("text") << QByteArray("just some text that is long enough to search");
-        QTest::newRow("directory beyond the end") << QByteArray::fromHex("504b0506000000000100010010000000ffffff000000");
+        QTest::newRow("directory beyond the end")
+            << QByteArray::fromHex("504b0506000000000100010010000000ffffff000000");
     }
     void refusesWhatIsNotAZip()
     {

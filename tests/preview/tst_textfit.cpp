@@ -57,7 +57,8 @@ private slots:
         });
         setDarkTheme(dark);
         setPreviewBaseLanguage(language);
-        const QString folder = ktr::test::freshDir(QStringLiteral("textfit-") + QString::fromLatin1(QTest::currentDataTag()));
+        const QString folder =
+            ktr::test::freshDir(QStringLiteral("textfit-") + QString::fromLatin1(QTest::currentDataTag()));
         runUiPreviewTexts(folder, panelPreviewKit());
         QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 cut texts (listed above)").arg(cut.size())));
     }
@@ -122,8 +123,10 @@ private slots:
         drawKitText(p, QRect(0, 0, 30, 20), Qt::AlignCenter, QStringLiteral("Double-click to Run"));
         drawKitText(p, QRect(0, 0, 30, 20), Qt::AlignLeft, QStringLiteral("/a/long/path/name"), TextFit::ElideMiddle);
         drawKitText(p, QRect(0, 0, 190, 20), Qt::AlignLeft, QStringLiteral("Fits"));
-        drawKitText(p, QRect(0, 0, 60, 20), Qt::AlignLeft, QStringLiteral("one two three four five six"), TextFit::Wrap);
-        QCOMPARE(cut, (QStringList{QStringLiteral("Double-click to Run"), QStringLiteral("one two three four five six")}));
+        drawKitText(p, QRect(0, 0, 60, 20), Qt::AlignLeft, QStringLiteral("one two three four five six"),
+                    TextFit::Wrap);
+        QCOMPARE(cut,
+                 (QStringList{QStringLiteral("Double-click to Run"), QStringLiteral("one two three four five six")}));
     }
 };
 

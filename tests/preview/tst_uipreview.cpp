@@ -43,13 +43,14 @@ QSet<QString> expectedFiles()
         "lock-overlay-photo",
         // The settings pages and the log viewer.
         "settings-lock-default", "settings-lock-custom", "settings-appearance-top", "settings-appearance-half",
-        "settings-appearance-mid", "settings-general", "settings-icons-groups", "settings-monitor",
-        "settings-protect", "settings-protect-model-moved", "settings-about", "settings-about-bottom",
-        "settings-appearance-top-dark", "settings-general-dark", "settings-icons-dark", "settings-about-dark",
-        "log-viewer", "log-viewer-dark", "log-viewer-narrow", "settings-general-bottom", "settings-protect-en",
-        "settings-appearance-bg", "hint-bg", "settings-backup", "settings-backup-en",
+        "settings-appearance-mid", "settings-general", "settings-icons-groups", "settings-monitor", "settings-protect",
+        "settings-protect-model-moved", "settings-about", "settings-about-bottom", "settings-appearance-top-dark",
+        "settings-general-dark", "settings-icons-dark", "settings-about-dark", "log-viewer", "log-viewer-dark",
+        "log-viewer-narrow", "settings-general-bottom", "settings-protect-en", "settings-appearance-bg", "hint-bg",
+        "settings-backup", "settings-backup-en",
         // The backup cards.
-        "msg-info", "msg-question", "msg-warning", "msg-restore-defaults", "progress-backup", "progress-backup-45", "backup-nav-icons",
+        "msg-info", "msg-question", "msg-warning", "msg-restore-defaults", "progress-backup", "progress-backup-45",
+        "backup-nav-icons",
         // The glyph sheets and the shortcut dialog.
         "uibtn-glyphs", "rotate-icon-green", "uibtn-obfuscate-frames", "uibtn-hover-anim", "shortcut-edit-dialog",
         "shortcut-edit-dialog-nolnk"};
@@ -125,7 +126,8 @@ void checkRun(const QString& folder)
              QStringLiteral("max_channel_diff=0\nresult=PASS\n"));
     QVERIFY(text(folder + QStringLiteral("/uibtn-obfuscate-anim-check.txt"))
                 .contains(QStringLiteral("static_max_diff=0\nresult=PASS\n")));
-    const QStringList ink = text(folder + QStringLiteral("/uibtn-ink.txt")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList ink =
+        text(folder + QStringLiteral("/uibtn-ink.txt")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(ink.size(), 11);
     QVERIFY2(ink.at(1).startsWith(QStringLiteral("1(设置): ink w=")), qPrintable(ink.at(1)));
     for (int id = 0; id < 11; ++id)
@@ -204,7 +206,8 @@ private Q_SLOTS:
     void generatorRestoresPaletteAndLanguage()
     {
         QFETCH(void*, generator);
-        const QString folder = ktr::test::freshDir(QStringLiteral("gen-") + QString::fromLatin1(QTest::currentDataTag()));
+        const QString folder =
+            ktr::test::freshDir(QStringLiteral("gen-") + QString::fromLatin1(QTest::currentDataTag()));
         QSignalSpy themes(&UiSignals::instance(), &UiSignals::themeChanged);
         reinterpret_cast<Generator>(generator)(folder);
         QVERIFY(!currentTheme().isDark);
@@ -226,7 +229,8 @@ private Q_SLOTS:
     void unmakeableFolderFails()
     {
         QFETCH(QString, sub);
-        const QString base = ktr::test::freshDir(QStringLiteral("blocked-") + QString::fromLatin1(QTest::currentDataTag()));
+        const QString base =
+            ktr::test::freshDir(QStringLiteral("blocked-") + QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(ktr::test::writeFile(base + QStringLiteral("/file"), "x"));
         const QString folder = sub.isEmpty() ? QString() : base + sub;
         const QString cwd = QDir::currentPath();
@@ -256,7 +260,8 @@ private Q_SLOTS:
         QFETCH(QString, sub);
         QFETCH(bool, withProbe);
         QFETCH(int, exitCode);
-        const QString base = ktr::test::freshDir(QStringLiteral("proc-") + QString::fromLatin1(QTest::currentDataTag()));
+        const QString base =
+            ktr::test::freshDir(QStringLiteral("proc-") + QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(ktr::test::writeFile(base + QStringLiteral("/blocker"), "x"));
         const QString folder = base + QLatin1Char('/') + sub;
         QStringList args{QStringLiteral("--ui-preview=") + folder};

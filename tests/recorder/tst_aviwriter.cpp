@@ -324,7 +324,9 @@ private Q_SLOTS:
         QVERIFY(writer.open(path, 64, 48, 10));
         QVERIFY(writer.writeFrame(jpegOf(Qt::red, QSize(8, 8)), 0));
         QVERIFY(writer.finish());
-        struct stat st{};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(uint(st.st_mode & 07777), 0600u);
     }

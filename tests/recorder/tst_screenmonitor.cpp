@@ -6,10 +6,10 @@
 #include "ui/lang.h"
 
 #include <QApplication>
-#include <QSignalSpy>
-#include <QThread>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -166,7 +166,9 @@ private Q_SLOTS:
         rig.monitor.configure(dir, 100, 10, 10, 0, 0);
         QVERIFY(rig.monitor.start());
         rig.monitor.stop();
-        struct stat st{};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(dir).constData(), &st), 0);
         QCOMPARE(uint(st.st_mode & 07777), mode);
     }

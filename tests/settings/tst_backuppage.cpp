@@ -1,8 +1,8 @@
 // The settings dialog's backups: the worker and its progress card, the backup page against a real
 // snapshot folder, the help and about page, and the preview renders.
+#include "../backup/backupfixture.h"
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
-#include "../backup/backupfixture.h"
 #include "logcapture.h"
 #include "looktable.h"
 #include "manualclock.h"
@@ -12,14 +12,13 @@
 #include "settings/backuppreview.h"
 #include "settings/backupprogressdialog.h"
 #include "settings/settingsdialog.h"
-#include "ui/lang.h"
 #include "settings/settingsids.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
-#include "ui/servicehost.h"
 #include "ui/savefile.h"
+#include "ui/servicehost.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -86,9 +85,9 @@ struct Dialog
     {
         int* counter = &restored;
         dialog = std::make_unique<SettingsDialog>(
-            &live, dataDir, std::function<void()>(), std::function<void(const AppSettings&)>(),
-            std::function<void()>(), std::function<void()>(), std::function<void()>(), std::function<void()>(),
-            std::function<void(bool)>(), nullptr, std::function<void()>(), std::function<void(const QString&)>(),
+            &live, dataDir, std::function<void()>(), std::function<void(const AppSettings&)>(), std::function<void()>(),
+            std::function<void()>(), std::function<void()>(), std::function<void()>(), std::function<void(bool)>(),
+            nullptr, std::function<void()>(), std::function<void(const QString&)>(),
             std::function<void(const QString&, const QMap<QString, QString>&)>(), [counter] { ++*counter; });
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
@@ -135,7 +134,10 @@ struct FakeExecutor
 
 struct ScopedExecutor
 {
-    explicit ScopedExecutor(SettingsDialog::BackupExecutor e) : previous(SettingsDialog::setBackupExecutor(std::move(e))) {}
+    explicit ScopedExecutor(SettingsDialog::BackupExecutor e)
+        : previous(SettingsDialog::setBackupExecutor(std::move(e)))
+    {
+    }
     ~ScopedExecutor() { SettingsDialog::setBackupExecutor(std::move(previous)); }
     SettingsDialog::BackupExecutor previous;
 };
@@ -166,10 +168,7 @@ class TestBackupPage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup()
-    {
-        setLook(false, 0);
-    }
+    void cleanup() { setLook(false, 0); }
 
     // ---- texts ------------------------------------------------------------------------------------------
 
@@ -199,14 +198,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("op");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("zip entry") << 0 << 2 << "unsafe zip entry: layout.json" << "还原快照失败，详细原因已写入运行日志。";
-        QTest::newRow("robocopy") << 0 << 1 << "robocopy failed: 8" << "创建备份快照失败，详细原因已写入运行日志。";
+        QTest::newRow("zip entry") << 0 << 2 << "unsafe zip entry: layout.json"
+                                   << "还原快照失败，详细原因已写入运行日志。";
+        QTest::newRow("robocopy") << 0 << 1 << "robocopy failed: 8"
+                                  << "创建备份快照失败，详细原因已写入运行日志。";
         QTest::newRow("target en") << 1 << 2 << "cannot write restore target: /x"
                                    << "Restoring the snapshot failed. The details are in the log.";
-        QTest::newRow("export") << 0 << 3 << "rename failed" << "导出备份文件失败，详细原因已写入运行日志。";
+        QTest::newRow("export") << 0 << 3 << "rename failed"
+                                << "导出备份文件失败，详细原因已写入运行日志。";
         QTest::newRow("ours en") << 1 << 2 << "还原前快照创建失败，已中止还原"
                                  << "Failed to create the pre-restore snapshot; restore aborted";
-        QTest::newRow("empty") << 0 << 1 << "" << "创建备份快照失败，详细原因已写入运行日志。";
+        QTest::newRow("empty") << 0 << 1 << ""
+                               << "创建备份快照失败，详细原因已写入运行日志。";
     }
     void failureTexts()
     {
@@ -225,12 +228,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("days");
         QTest::addColumn<QString>("interval");
         QTest::addColumn<QString>("retain");
-        QTest::newRow("1") << 1 << "每天" << "1 份";
-        QTest::newRow("2") << 2 << "2 天" << "2 份";
-        QTest::newRow("3") << 3 << "每 3 天" << "3 份";
-        QTest::newRow("7") << 7 << "每周" << "7 份";
-        QTest::newRow("14") << 14 << "14 天" << "14 份";
-        QTest::newRow("30") << 30 << "每月" << "30 份";
+        QTest::newRow("1") << 1 << "每天"
+                           << "1 份";
+        QTest::newRow("2") << 2 << "2 天"
+                           << "2 份";
+        QTest::newRow("3") << 3 << "每 3 天"
+                           << "3 份";
+        QTest::newRow("7") << 7 << "每周"
+                           << "7 份";
+        QTest::newRow("14") << 14 << "14 天"
+                            << "14 份";
+        QTest::newRow("30") << 30 << "每月"
+                            << "30 份";
     }
     void intervalAndRetentionLabels()
     {
@@ -245,9 +254,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("compiler");
         QTest::addColumn<QString>("text");
-        QTest::newRow("plain") << "Nov 12 2026" << "2026-11-12";
-        QTest::newRow("padded day") << "Jan  5 2026" << "2026-01-05";
-        QTest::newRow("garbage") << "  not  a date " << "not a date";
+        QTest::newRow("plain") << "Nov 12 2026"
+                               << "2026-11-12";
+        QTest::newRow("padded day") << "Jan  5 2026"
+                                    << "2026-01-05";
+        QTest::newRow("garbage") << "  not  a date "
+                                 << "not a date";
     }
     void buildDates()
     {
@@ -531,12 +543,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("failed");
-        QTest::newRow("backup cancelled") << 1 << false << true << QString()
-                                          << QStringLiteral("设置窗口已关闭，「立即备份」已取消。") << true;
+        QTest::newRow("backup cancelled")
+            << 1 << false << true << QString() << QStringLiteral("设置窗口已关闭，「立即备份」已取消。") << true;
         QTest::newRow("restore failed") << 2 << false << false << QStringLiteral("磁盘已满")
                                         << QStringLiteral("「还原」失败：磁盘已满") << true;
-        QTest::newRow("export failed, no text") << 3 << false << false << QString()
-                                                << QStringLiteral("「导出备份」失败：操作失败，请稍后重试。") << true;
+        QTest::newRow("export failed, no text")
+            << 3 << false << false << QString() << QStringLiteral("「导出备份」失败：操作失败，请稍后重试。") << true;
         QTest::newRow("export done") << 3 << true << false << QString() << QStringLiteral("已导出备份文件。") << false;
     }
     void closingTheDialogLeavesTheOutcomeToThePanel()
@@ -696,8 +708,9 @@ private Q_SLOTS:
         QCOMPARE(f.d().snapshotRows().size(), 1);
         QVERIFY(!log.texts.isEmpty());
         QVERIFY2(log.texts.last().contains(QStringLiteral("已创建备份快照。")), qPrintable(log.texts.last()));
-        QVERIFY2(log.texts.last().contains(Lang::tr("无法读取，未放入快照：%1").arg(QStringLiteral("apps/tool/locked.bin"))),
-                 qPrintable(log.texts.last()));
+        QVERIFY2(
+            log.texts.last().contains(Lang::tr("无法读取，未放入快照：%1").arg(QStringLiteral("apps/tool/locked.bin"))),
+            qPrintable(log.texts.last()));
     }
 
     // "立即备份" into a backup folder that is a regular file says what is wrong and where to change it, as the
@@ -727,8 +740,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
         const QString expected =
             Lang::tr("备份目录「%1」不是文件夹，无法创建快照，请在上方「备份目录」中更改。").arg(blocker + below);
-        const QString restoreText = backupFailureText(2, QStringLiteral("cannot create x.part: Not a directory"),
-                                                      blocker + below);
+        const QString restoreText =
+            backupFailureText(2, QStringLiteral("cannot create x.part: Not a directory"), blocker + below);
         Lang::setLanguage(0);
         QVERIFY(!log.texts.isEmpty());
         QVERIFY2(log.texts.last().contains(expected), qPrintable(log.texts.last()));
@@ -769,7 +782,8 @@ private Q_SLOTS:
         QTRY_COMPARE(fake.count(), 1);
         QCOMPARE(fake.jobs->first().op, 2);
         QCOMPARE(fake.jobs->first().first, QDir::toNativeSeparators(zip));
-        QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")), qPrintable(log.texts.first()));
+        QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")),
+                 qPrintable(log.texts.first()));
         QCOMPARE(filters.first(), QStringLiteral("ZIP 压缩包 (*.zip)"));
         QTRY_VERIFY(!f.d().backupWorkerRunning());
     }
@@ -788,11 +802,13 @@ private Q_SLOTS:
         const QByteArray whole = backuptest::rawZip({backuptest::file("settings.json", "{}")});
         for (int language : {0, 1}) {
             const char* lang = language ? "en" : "zh";
-            QTest::addRow("%s: damaged", lang) << language << whole.left(whole.size() - 30)
-                                               << QStringLiteral("所选文件已损坏（不是完整的 zip 压缩包），未做任何改动") << QString();
+            QTest::addRow("%s: damaged", lang)
+                << language << whole.left(whole.size() - 30)
+                << QStringLiteral("所选文件已损坏（不是完整的 zip 压缩包），未做任何改动") << QString();
             QTest::addRow("%s: another program's zip", lang)
                 << language << backuptest::rawZip({backuptest::file("photos/beach.jpg", "jpeg")})
-                << QStringLiteral("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动") << QString();
+                << QStringLiteral("所选文件不是本程序的备份快照（其中没有 settings.json 或 layout.json），未做任何改动")
+                << QString();
             QTest::addRow("%s: too large to unpack", lang)
                 << language << backuptest::rawZip({backuptest::file("settings.json", "{}"), bomb})
                 << QStringLiteral("所选文件中的 %1 解压后过大（超过压缩大小的 %2 倍），已拒绝解压，未做任何改动")
@@ -814,7 +830,8 @@ private Q_SLOTS:
         ScopedCardRunner ok(answer(Lang::tr("确定"), &log));
         f.d().setPage(6);
         QString error;
-        QVERIFY(!BackupEngine::createSnapshot(f.d().effectiveBackupDir(), data, error, false, {}, nullptr, nullptr).isEmpty());
+        QVERIFY(!BackupEngine::createSnapshot(f.d().effectiveBackupDir(), data, error, false, {}, nullptr, nullptr)
+                     .isEmpty());
         f.click(307); // 刷新
         QCOMPARE(f.d().snapshotRows().size(), 1);
         const QString path = ktr::test::freshDir(QStringLiteral("picked")) + QStringLiteral("/picked.zip");
@@ -852,8 +869,9 @@ private Q_SLOTS:
         const QString chosen = ktr::test::freshDir(QStringLiteral("chosenbackups"));
         const QString recordings = ktr::test::freshDir(QStringLiteral("recordings"));
         // The snapshot was made when the defaults were in use, long ago.
-        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"),
-                                     R"({"darkTheme":true,"backupDir":"","backupLastAt":"2020-01-01T08:00:00","monitorDir":""})"));
+        QVERIFY(ktr::test::writeFile(
+            data + QStringLiteral("/settings.json"),
+            R"({"darkTheme":true,"backupDir":"","backupLastAt":"2020-01-01T08:00:00","monitorDir":""})"));
         QVERIFY(ktr::test::writeFile(data + QStringLiteral("/layout.json"), R"({"groups":[{"name":"A"}]})"));
         QString error;
         QVERIFY(!BackupEngine::createSnapshot(chosen, data, error, false, {}, nullptr, nullptr).isEmpty());
@@ -862,9 +880,11 @@ private Q_SLOTS:
         start.darkTheme = false;
         start.backupLastAt = QStringLiteral("2026-12-11T04:00:00");
         start.monitorDir = recordings;
-        QVERIFY(ktr::test::writeFile(data + QStringLiteral("/settings.json"),
-                                     QStringLiteral(R"({"darkTheme":false,"backupDir":"","backupLastAt":"%1","monitorDir":"%2"})")
-                                         .arg(start.backupLastAt, recordings).toUtf8()));
+        QVERIFY(ktr::test::writeFile(
+            data + QStringLiteral("/settings.json"),
+            QStringLiteral(R"({"darkTheme":false,"backupDir":"","backupLastAt":"%1","monitorDir":"%2"})")
+                .arg(start.backupLastAt, recordings)
+                .toUtf8()));
         Lang::setLanguage(language);
         Dialog f(data, start);
         f.d().setPage(6);
@@ -1079,12 +1099,18 @@ private Q_SLOTS:
         };
         const int c = (W - 48) / 3;
         const QList<Expect> expected = {
-            {200, QRect(QPoint(W + 60, 217), QPoint(W + 159, 244))}, {219, QRect(QPoint(W + 60, 245), QPoint(W + 159, 272))},
-            {201, QRect(QPoint(W + 60, 360), QPoint(W + 159, 387))}, {202, QRect(QPoint(260, 360), QPoint(347, 387))},
-            {203, QRect(QPoint(347, 360), QPoint(434, 387))},         {204, QRect(QPoint(W + 60, 474), QPoint(W + 159, 501))},
-            {205, QRect(QPoint(W + 60, 514), QPoint(W + 159, 541))}, {206, QRect(QPoint(W + 60, 554), QPoint(W + 159, 581))},
-            {207, QRect(QPoint(W - 48, 594), QPoint(W + 51, 621))},  {208, QRect(QPoint(W + 60, 594), QPoint(W + 159, 621))},
-            {209, QRect(192, 705, c, 28)},                           {210, QRect(192 + c + 8, 705, c, 28)},
+            {200, QRect(QPoint(W + 60, 217), QPoint(W + 159, 244))},
+            {219, QRect(QPoint(W + 60, 245), QPoint(W + 159, 272))},
+            {201, QRect(QPoint(W + 60, 360), QPoint(W + 159, 387))},
+            {202, QRect(QPoint(260, 360), QPoint(347, 387))},
+            {203, QRect(QPoint(347, 360), QPoint(434, 387))},
+            {204, QRect(QPoint(W + 60, 474), QPoint(W + 159, 501))},
+            {205, QRect(QPoint(W + 60, 514), QPoint(W + 159, 541))},
+            {206, QRect(QPoint(W + 60, 554), QPoint(W + 159, 581))},
+            {207, QRect(QPoint(W - 48, 594), QPoint(W + 51, 621))},
+            {208, QRect(QPoint(W + 60, 594), QPoint(W + 159, 621))},
+            {209, QRect(192, 705, c, 28)},
+            {210, QRect(192 + c + 8, 705, c, 28)},
             {212, QRect(192 + 2 * (c + 8), 705, c, 28)},
         };
         for (const Expect& e : expected) {
@@ -1137,10 +1163,7 @@ private Q_SLOTS:
 
     // ---- renders ----------------------------------------------------------------------------------------
 
-    void pagesRender_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void pagesRender_data() { ktr::test::addThemeAndLanguageRows(); }
     void pagesRender()
     {
         QFETCH(bool, dark);
@@ -1172,8 +1195,8 @@ private Q_SLOTS:
         const QString folder = ktr::test::freshDir(QStringLiteral("preview"));
         previewBackupDialogs(folder);
         renderBackupNavIconCandidates(folder);
-        for (const char* name : {"msg-info", "msg-question", "msg-warning", "progress-backup", "progress-backup-45",
-                                 "backup-nav-icons"}) {
+        for (const char* name :
+             {"msg-info", "msg-question", "msg-warning", "progress-backup", "progress-backup-45", "backup-nav-icons"}) {
             const QImage img(folder + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
             QVERIFY2(!img.isNull(), name);
             ktr::test::saveShot(img, QStringLiteral("preview-") + QLatin1String(name));

@@ -10,8 +10,8 @@
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
-#include "ui/settingskit.h"
 #include "ui/servicehost.h"
+#include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -337,9 +337,9 @@ private slots:
         QTest::addColumn<bool>("isInline");
         QTest::addColumn<QList<QRect>>("expected");
         const QRect row(QPoint(192, 100), QPoint(739, 145)); // y centre: t = 100 + (45 - 27) / 2 = 109
-        QTest::newRow("two sliders")
-            << QList<RowControl>{{QString(), RowControl::Slider, 0, 156}, {QString(), RowControl::Slider, 1, 156}}
-            << true << QList<QRect>{QRect(415, 109, 156, 28), QRect(583, 109, 156, 28)};
+        QTest::newRow("two sliders") << QList<RowControl>{{QString(), RowControl::Slider, 0, 156},
+                                                          {QString(), RowControl::Slider, 1, 156}}
+                                     << true << QList<QRect>{QRect(415, 109, 156, 28), QRect(583, 109, 156, 28)};
         // The font chooser takes what the controls right of it leave: 739 - (156 + 100) - 2 * 12 - 82 - 192 = 185.
         // Inline, it keeps clear of the (here empty) title by 18 + 16 px, not a fixed 82.
         QTest::newRow("font chooser takes the rest")
@@ -411,8 +411,8 @@ private slots:
         d.relayout();
         const SettingsDialog::RowGeometry* hotkeyRow = d.cachedItemRect(2, 1);
         QVERIFY(hotkeyRow);
-        QVERIFY(d.hotkeyEditor()->isVisible() == (hotkeyRow->rect.top() + 2 > 59 &&
-                                                  hotkeyRow->rect.top() + 31 < d.height() - 62));
+        QVERIFY(d.hotkeyEditor()->isVisible() ==
+                (hotkeyRow->rect.top() + 2 > 59 && hotkeyRow->rect.top() + 31 < d.height() - 62));
         int seenTopInBand = 0;
         for (int step = 0; step < 40 && d.scrollOffset() < d.maxScroll(); ++step) {
             f.wheel(-120);
@@ -426,19 +426,22 @@ private slots:
                 if (w->isVisible())
                     QVERIFY(w->y() > 59 && w->y() + 27 < d.height() - 62);
         }
-        QVERIFY2(seenTopInBand > 0, qPrintable(QStringLiteral("row top %1, max scroll %2").arg(hotkeyRow->rect.top()).arg(d.maxScroll())));
+        QVERIFY2(seenTopInBand > 0,
+                 qPrintable(QStringLiteral("row top %1, max scroll %2").arg(hotkeyRow->rect.top()).arg(d.maxScroll())));
     }
 
     void editorStyleSheetsParse()
     {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("stylesheet"), QRegularExpression::CaseInsensitiveOption));
+        QTest::failOnWarning(
+            QRegularExpression(QStringLiteral("stylesheet"), QRegularExpression::CaseInsensitiveOption));
         setDarkTheme(true);
         Fixture f;
         f.dialog->setPage(1);
         f.dialog->applyEditorStyles();
         QVERIFY(f.dialog->hotkeyEditor()->styleSheet().endsWith(QLatin1String(";}")));
-        for (QWidget* w : {static_cast<QWidget*>(f.dialog->hotkeyEditor()), static_cast<QWidget*>(f.dialog->titleEditor()),
-                           static_cast<QWidget*>(f.dialog->fontChooser())}) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(f.dialog->hotkeyEditor()), static_cast<QWidget*>(f.dialog->titleEditor()),
+              static_cast<QWidget*>(f.dialog->fontChooser())}) {
             w->show();
             w->ensurePolished();
             for (QWidget* child : w->findChildren<QWidget*>())
@@ -491,7 +494,8 @@ private slots:
         // The combo elides what it shows; the entry's whole text is kept beside it.
         // By the name the font carries in the language shown, whatever the process locale (the interface font
         // here is WenQuanYi Micro Hei, from fonts-wqy-microhei in deps.sh).
-        QVERIFY2(family.contains(QStringLiteral("WenQuanYi")) || family.contains(QStringLiteral("文泉驿")), qPrintable(family));
+        QVERIFY2(family.contains(QStringLiteral("WenQuanYi")) || family.contains(QStringLiteral("文泉驿")),
+                 qPrintable(family));
         QCOMPARE(combo->property("fullText").toString(), QStringLiteral("默认（文泉驿微米黑）"));
         Lang::setLanguage(1);
         Lang::notifyChanged();
@@ -525,18 +529,42 @@ private slots:
         QTest::addColumn<QString>("pressOn");
         QTest::addColumn<QString>("releaseOn");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("switch, released on it") << "50" << "50" << "flipped";
-        QTest::newRow("switch, released outside") << "50" << "nowhere" << "nothing";
-        QTest::newRow("switch, released on another switch") << "50" << "52" << "nothing";
-        QTest::newRow("anywhere, released on OK") << "nowhere" << "4" << "accepted";
-        QTest::newRow("switch, released on OK") << "50" << "4" << "accepted";
-        QTest::newRow("cancel, released on OK") << "3" << "4" << "accepted";
-        QTest::newRow("OK, released away") << "4" << "nowhere" << "accepted";
-        QTest::newRow("cancel, released away") << "3" << "nowhere" << "rejected";
-        QTest::newRow("close, on press") << "1" << "-" << "rejected";
-        QTest::newRow("restore defaults, released away") << "2" << "nowhere" << "asked";
-        QTest::newRow("nothing, released on a switch") << "nowhere" << "50" << "nothing";
-        QTest::newRow("row id beyond the list") << "1003" << "1003" << "nothing";
+        QTest::newRow("switch, released on it") << "50"
+                                                << "50"
+                                                << "flipped";
+        QTest::newRow("switch, released outside") << "50"
+                                                  << "nowhere"
+                                                  << "nothing";
+        QTest::newRow("switch, released on another switch") << "50"
+                                                            << "52"
+                                                            << "nothing";
+        QTest::newRow("anywhere, released on OK") << "nowhere"
+                                                  << "4"
+                                                  << "accepted";
+        QTest::newRow("switch, released on OK") << "50"
+                                                << "4"
+                                                << "accepted";
+        QTest::newRow("cancel, released on OK") << "3"
+                                                << "4"
+                                                << "accepted";
+        QTest::newRow("OK, released away") << "4"
+                                           << "nowhere"
+                                           << "accepted";
+        QTest::newRow("cancel, released away") << "3"
+                                               << "nowhere"
+                                               << "rejected";
+        QTest::newRow("close, on press") << "1"
+                                         << "-"
+                                         << "rejected";
+        QTest::newRow("restore defaults, released away") << "2"
+                                                         << "nowhere"
+                                                         << "asked";
+        QTest::newRow("nothing, released on a switch") << "nowhere"
+                                                       << "50"
+                                                       << "nothing";
+        QTest::newRow("row id beyond the list") << "1003"
+                                                << "1003"
+                                                << "nothing";
     }
     void pressRelease()
     {
@@ -548,7 +576,9 @@ private slots:
         Fixture f;
         SettingsDialog& d = *f.dialog;
         const QPoint nowhere(d.width() / 2, 50); // the page title: no hit area
-        auto point = [&](const QString& what) { return what == QLatin1String("nowhere") ? nowhere : f.at(what.toInt()); };
+        auto point = [&](const QString& what) {
+            return what == QLatin1String("nowhere") ? nowhere : f.at(what.toInt());
+        };
         const bool before = d.editedSettings().startPinned;
         f.press(point(pressOn));
         if (pressOn == QLatin1String("1")) {
@@ -577,14 +607,16 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
         QTest::newRow("frame id") << 3 << 237 << int(Target::Frame) << -1 << -1;
-        QTest::newRow("icon row 563 on page 3") << 3 << settingsids::rowCellId(563, 0) << int(Target::IconRow) << 563 << 0;
+        QTest::newRow("icon row 563 on page 3")
+            << 3 << settingsids::rowCellId(563, 0) << int(Target::IconRow) << 563 << 0;
         QTest::newRow("icon row 599 col 7") << 3 << settingsids::rowCellId(599, 7) << int(Target::IconRow) << 599 << 7;
         QTest::newRow("same id on page 5") << 5 << 10008 << int(Target::ProtectTarget) << 4 << 0;
         QTest::newRow("button row on page 1") << 1 << settingsids::rowCellId(2, 1) << int(Target::ButtonRow) << 2 << 1;
         QTest::newRow("row id on a page without rows") << 0 << 1003 << int(Target::None) << -1 << -1;
-        QTest::newRow("snapshot 0 delete") << 6 << settingsids::snapshotDeleteId(0) << int(Target::SnapshotDelete) << 0 << -1;
-        QTest::newRow("snapshot 1000 restore") << 6 << settingsids::snapshotRestoreId(1000) << int(Target::SnapshotRestore)
-                                               << 1000 << -1;
+        QTest::newRow("snapshot 0 delete")
+            << 6 << settingsids::snapshotDeleteId(0) << int(Target::SnapshotDelete) << 0 << -1;
+        QTest::newRow("snapshot 1000 restore")
+            << 6 << settingsids::snapshotRestoreId(1000) << int(Target::SnapshotRestore) << 1000 << -1;
     }
     void idsDecodeByPage()
     {
@@ -633,7 +665,8 @@ private slots:
             if (d.hitRectInWindow(id).isNull())
                 continue;
             // Scroll the switch into view first.
-            while (!QRect(200, 58, d.width(), d.height() - 120).contains(f.at(id)) && d.scrollOffset() < d.maxScroll()) {
+            while (!QRect(200, 58, d.width(), d.height() - 120).contains(f.at(id)) &&
+                   d.scrollOffset() < d.maxScroll()) {
                 f.wheel(-120);
             }
             const bool before = d.editedSettings().*member;
@@ -864,11 +897,16 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("kept");
-        QTest::newRow("bare letter") << "A" << "Ctrl+Alt+G";
-        QTest::newRow("bare function key") << "F5" << "Ctrl+Alt+G";
-        QTest::newRow("bare space") << "Space" << "Ctrl+Alt+G";
-        QTest::newRow("with a modifier") << "Ctrl+Shift+K" << "Ctrl+Shift+K";
-        QTest::newRow("Win and a letter") << "Meta+E" << "Meta+E";
+        QTest::newRow("bare letter") << "A"
+                                     << "Ctrl+Alt+G";
+        QTest::newRow("bare function key") << "F5"
+                                           << "Ctrl+Alt+G";
+        QTest::newRow("bare space") << "Space"
+                                    << "Ctrl+Alt+G";
+        QTest::newRow("with a modifier") << "Ctrl+Shift+K"
+                                         << "Ctrl+Shift+K";
+        QTest::newRow("Win and a letter") << "Meta+E"
+                                          << "Meta+E";
     }
     void hotkeyNeedsAModifier()
     {
@@ -913,7 +951,8 @@ private slots:
         QTest::addColumn<QString>("kept");
         QTest::addColumn<int>("refusals");
         QTest::newRow("modifier pressed and let go") << QStringList{"+Ctrl", "-Ctrl", "end"} << "Ctrl+Alt+G" << 0;
-        QTest::newRow("recording left by a click elsewhere") << QStringList{"+Ctrl", "+Alt", "away"} << "Ctrl+Alt+G" << 0;
+        QTest::newRow("recording left by a click elsewhere")
+            << QStringList{"+Ctrl", "+Alt", "away"} << "Ctrl+Alt+G" << 0;
         QTest::newRow("bare letter") << QStringList{"A", "end"} << "Ctrl+Alt+G" << 1;
         QTest::newRow("with two modifiers")
             << QStringList{"+Ctrl", "+Alt", "Ctrl+Alt+K", "-Alt", "-Ctrl", "end"} << "Ctrl+Alt+K" << 0;
@@ -1072,11 +1111,11 @@ private slots:
         Fixture f;
         SettingsDialog& d = *f.dialog;
         d.editSettings([](AppSettings& s) { s.iconSize = 77; });
-        f.live.darkTheme = true;                             // the theme button
-        f.live.obfuscateEnabled = true;                      // the protection button
+        f.live.darkTheme = true;        // the theme button
+        f.live.obfuscateEnabled = true; // the protection button
         f.live.protectPasswordHash = QStringLiteral("pbkdf2$x");
         f.live.uiLocked = true;
-        f.live.btnLayoutBottom = {9, 8, 7, 6, 5, 10};        // a dragged bar button
+        f.live.btnLayoutBottom = {9, 8, 7, 6, 5, 10}; // a dragged bar button
         f.live.backupLastAt = QStringLiteral("2026-12-10T03:00:00");
         f.live.progUnlockEpoch = 5;
         d.titleEditor()->setText(QStringLiteral("  新名字  "));
@@ -1181,13 +1220,14 @@ private slots:
         QTest::addColumn<QRect>("anchor");
         QTest::addColumn<QSize>("dialog");
         QTest::addColumn<QPoint>("topLeft");
-        QTest::newRow("right of the anchor") << QSize(200, 48) << QRect(300, 200, 28, 28) << QSize(780, 800)
-                                             << QPoint(337, 213 - 32);
-        QTest::newRow("left when it does not fit") << QSize(200, 48) << QRect(600, 200, 28, 28) << QSize(780, 800)
-                                                   << QPoint(600 - 220 - 10, 181);
-        QTest::newRow("narrow dialog") << QSize(200, 48) << QRect(100, 200, 28, 28) << QSize(236, 800) << QPoint(8, 181);
-        QTest::newRow("clamped to the bottom") << QSize(200, 48) << QRect(300, 770, 28, 28) << QSize(780, 800)
-                                               << QPoint(337, 800 - 48 - 24);
+        QTest::newRow("right of the anchor")
+            << QSize(200, 48) << QRect(300, 200, 28, 28) << QSize(780, 800) << QPoint(337, 213 - 32);
+        QTest::newRow("left when it does not fit")
+            << QSize(200, 48) << QRect(600, 200, 28, 28) << QSize(780, 800) << QPoint(600 - 220 - 10, 181);
+        QTest::newRow("narrow dialog") << QSize(200, 48) << QRect(100, 200, 28, 28) << QSize(236, 800)
+                                       << QPoint(8, 181);
+        QTest::newRow("clamped to the bottom")
+            << QSize(200, 48) << QRect(300, 770, 28, 28) << QSize(780, 800) << QPoint(337, 800 - 48 - 24);
         QTest::newRow("no anchor") << QSize(100, 20) << QRect() << QSize(780, 800) << QPoint(9, 8);
     }
     void tooltipPlacement()
@@ -1238,7 +1278,8 @@ private slots:
         const int item = page == 4 ? -1 : QList<int>{0, 1, 3, 5, 6, 2}.indexOf(page);
         if (item >= 0) {
             const QRect nav = d.navRect(item);
-            QCOMPARE(img.pixelColor(nav.right() - 3, nav.top() + 4), dark ? QColor(0x33, 0x33, 0x33) : QColor(0xE9, 0xE9, 0xE9));
+            QCOMPARE(img.pixelColor(nav.right() - 3, nav.top() + 4),
+                     dark ? QColor(0x33, 0x33, 0x33) : QColor(0xE9, 0xE9, 0xE9));
             QCOMPARE(img.pixelColor(nav.x() + 4, nav.center().y()), pal.accent);
         } else {
             for (int i = 0; i < 6; ++i)
@@ -1258,7 +1299,8 @@ private slots:
             // The icon-size slider shows its accent thumb.
             SliderWidget* slider = d.sliderForKey(0);
             QVERIFY(slider->isVisible());
-            const QPoint thumb = slider->geometry().topLeft() + QPoint(slider->valueToX(), slider->trackRect().center().y());
+            const QPoint thumb =
+                slider->geometry().topLeft() + QPoint(slider->valueToX(), slider->trackRect().center().y());
             QCOMPARE(img.pixelColor(thumb), pal.accent);
         }
         // The OK button is the primary one.

@@ -56,10 +56,12 @@ struct Fixture
                 c->lastChanged = s;
             }),
             std::function<void()>(), std::function<void()>(), std::function<void()>(), std::function<void()>(),
-            std::function<void(bool)>(), withGroups ? &groups : nullptr, std::function<void()>([c] { ++c->iconsChanged; }),
-            std::function<void(const QString&)>(),
+            std::function<void(bool)>(), withGroups ? &groups : nullptr,
+            std::function<void()>([c] { ++c->iconsChanged; }), std::function<void(const QString&)>(),
             std::function<void(const QString&, const QMap<QString, QString>&)>(
-                [c](const QString& hash, const QMap<QString, QString>& map) { c->commits.append({hash, map}); }),
+                [c](const QString& hash, const QMap<QString, QString>& map) {
+                    c->commits.append({hash, map});
+                }),
             std::function<void()>());
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
@@ -184,7 +186,8 @@ private Q_SLOTS:
         const QRect s = d.buttonsSectionRect();
         const int w = d.width() - 200;
         QCOMPARE(s, QRect(QPoint(176, s.top()), QPoint(w + 175, s.top() + 57 + 56 * 11)));
-        QCOMPARE(d.iconRowRects().at(3), QRect(QPoint(192, s.top() + 46 + 168), QPoint(w + 159, s.top() + 46 + 168 + 47)));
+        QCOMPARE(d.iconRowRects().at(3),
+                 QRect(QPoint(192, s.top() + 46 + 168), QPoint(w + 159, s.top() + 46 + 168 + 47)));
         QCOMPARE(d.contentBottom(), s.bottom() + 12);
         // The settings button has no visibility control; without images no clear badge is registered.
         QVERIFY(d.hitRectInWindow(1000 + 16).isNull());
@@ -284,7 +287,8 @@ private Q_SLOTS:
         }
         Fixture none({}, AppSettings(), false);
         none.dialog->setPage(3);
-        QCOMPARE(none.dialog->groupCardRects(), QList<QRect>{QRect(QPoint(176, 78), QPoint(none.dialog->width() - 25, 175))});
+        QCOMPARE(none.dialog->groupCardRects(),
+                 QList<QRect>{QRect(QPoint(176, 78), QPoint(none.dialog->width() - 25, 175))});
         QCOMPARE(none.dialog->contentBottom(), 187);
     }
 
@@ -341,9 +345,8 @@ private Q_SLOTS:
         const int row = 3; // Front 0..1, G: new, app0
         QCOMPARE(f.dialog->protectRows()[row].path, QStringLiteral("/opt/G/app0"));
         answers = QStringList{QStringLiteral("/srv/decoy")};
-        const auto previous = SettingsDialog::setMenuRunner([](QMenu& menu, const QPoint&) {
-            return menu.actions().first();
-        });
+        const auto previous =
+            SettingsDialog::setMenuRunner([](QMenu& menu, const QPoint&) { return menu.actions().first(); });
         {
             ktr::dialogs::ScopedSeams seams(recordingSeams(&f.calls, &answers, [&f] {
                 f.groups.removeFirst();
@@ -471,10 +474,12 @@ private Q_SLOTS:
         counter.n = &paints;
         f.dialog->installEventFilter(&counter);
         f.dialog->setPage(3);
-        QVERIFY(QTest::qWaitFor([] {
-            const IconCacheMap* cache = iconCache();
-            return cache && cache->size() >= 40;
-        }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                const IconCacheMap* cache = iconCache();
+                return cache && cache->size() >= 40;
+            },
+            5000));
         QTRY_VERIFY(!f.dialog->iconRepaintPending());
         QVERIFY2(paints <= 4, qPrintable(QString::number(paints))); // not one per icon
         const QRect row = f.dialog->iconRowRects()[0].translated(0, -f.dialog->scrollOffset());
@@ -527,9 +532,8 @@ private Q_SLOTS:
         const QString salt = QStringLiteral("s4lt");
         start.protectPasswordHash =
             salt + QLatin1Char('$') +
-            QString::fromLatin1(QCryptographicHash::hash((salt + QStringLiteral("abcd")).toUtf8(),
-                                                         QCryptographicHash::Sha256)
-                                    .toHex());
+            QString::fromLatin1(
+                QCryptographicHash::hash((salt + QStringLiteral("abcd")).toUtf8(), QCryptographicHash::Sha256).toHex());
         Fixture f({}, start);
         QList<int> modes;
         ScopedCardRunner verify(passwordRunner(&modes, QStringLiteral("abcd")));
@@ -553,9 +557,8 @@ private Q_SLOTS:
         const QString folder = ktr::test::freshDir(QStringLiteral("decoy"));
         QStringList answers{folder};
         ktr::dialogs::ScopedSeams seams(recordingSeams(&f.calls, &answers));
-        const auto previous = SettingsDialog::setMenuRunner([](QMenu& menu, const QPoint&) {
-            return menu.actions().first();
-        });
+        const auto previous =
+            SettingsDialog::setMenuRunner([](QMenu& menu, const QPoint&) { return menu.actions().first(); });
         f.reveal(10000);
         f.click(10000);
         SettingsDialog::setMenuRunner(previous);
@@ -589,9 +592,8 @@ private Q_SLOTS:
         };
         ktr::dialogs::ScopedSeams scoped(seams);
         int pick = 1;
-        const auto previous = SettingsDialog::setMenuRunner([&](QMenu& menu, const QPoint&) {
-            return menu.actions().at(pick);
-        });
+        const auto previous =
+            SettingsDialog::setMenuRunner([&](QMenu& menu, const QPoint&) { return menu.actions().at(pick); });
         f.dialog->chooseObfuscationTarget(0, false);
         pick = 0;
         f.dialog->chooseObfuscationTarget(0, false);
@@ -652,7 +654,8 @@ private Q_SLOTS:
             groups << group(g == 0 ? QStringLiteral("默认分组") : QStringLiteral("分组%1").arg(g), 50);
         for (int i = 0; i < 50; i += 3) {
             groups[5].items[i].hidden = true;
-            groups[5].items[i].customIcon = writePng(QStringLiteral("c%1.png").arg(i), QColor::fromHsv(i * 7, 200, 220));
+            groups[5].items[i].customIcon =
+                writePng(QStringLiteral("c%1.png").arg(i), QColor::fromHsv(i * 7, 200, 220));
             QImage system(40, 40, QImage::Format_ARGB32);
             system.fill(QColor::fromHsv(i * 7, 120, 200));
             cacheIconPixmap(groups[5].items[i + 1].path, QPixmap::fromImage(system));
@@ -681,14 +684,16 @@ private Q_SLOTS:
         shot = f.render();
         ktr::test::saveShot(shot, QStringLiteral("settings-icons-") + tag);
         const QRect row = f.dialog->iconRowRects()[target].translated(0, -f.dialog->scrollOffset());
-        QCOMPARE(pixel(shot, QPoint(row.center().x(), row.top() + 3)), dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(0xF4, 0xF5, 0xF8));
+        QCOMPARE(pixel(shot, QPoint(row.center().x(), row.top() + 3)),
+                 dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(0xF4, 0xF5, 0xF8));
 
         f.dialog->showProtectPage();
         f.reveal(10000 + 2 * target);
         shot = f.render();
         ktr::test::saveShot(shot, QStringLiteral("settings-protect-") + tag);
         const QRect prow = f.dialog->protectRowRects()[target].translated(0, -f.dialog->scrollOffset());
-        QCOMPARE(pixel(shot, QPoint(prow.left() + 36, prow.top() + 3)), dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(0xF4, 0xF5, 0xF8));
+        QCOMPARE(pixel(shot, QPoint(prow.left() + 36, prow.top() + 3)),
+                 dark ? QColor(0x2B, 0x2B, 0x2B) : QColor(0xF4, 0xF5, 0xF8));
     }
 };
 

@@ -1,7 +1,7 @@
 // The slider, the angle dial and the elided combo box: geometry, input, signals and painting.
+#include "looktable.h"
 #include "settings/elidecombo.h"
 #include "settings/sliderwidget.h"
-#include "looktable.h"
 #include "testenv.h"
 #include "ui/lang.h"
 #include "ui/settingskit.h"
@@ -471,10 +471,7 @@ private Q_SLOTS:
         QCOMPARE(combo.currentIndex(), 1);
     }
 
-    void comboPainting_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void comboPainting_data() { ktr::test::addThemeAndLanguageRows(); }
     void comboPainting()
     {
         QFETCH(bool, dark);

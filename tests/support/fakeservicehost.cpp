@@ -23,22 +23,38 @@ constexpr qsizetype kMaxBody = 64 * 1024 * 1024;
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 416: return "Range Not Satisfiable";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 413:
+        return "Payload Too Large";
+    case 416:
+        return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -148,8 +164,8 @@ FakeServiceHost::Reply FakeServiceHost::rangeReply(const Request& request, const
     const qint64 start = mode == RangeMode::WrongContentRange ? (from > 0 ? from - 1 : from + 1) : from;
     r.status = 206;
     r.body = content.mid(start);
-    r.addHeader("Content-Range", "bytes " + QByteArray::number(start) + '-' + QByteArray::number(total - 1) +
-                                           '/' + QByteArray::number(total));
+    r.addHeader("Content-Range", "bytes " + QByteArray::number(start) + '-' + QByteArray::number(total - 1) + '/' +
+                                     QByteArray::number(total));
     return r;
 }
 

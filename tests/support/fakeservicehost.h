@@ -42,11 +42,11 @@ public:
         QString peer; // the client's address
         QString path;
         QUrlQuery query;
-        QString action; // the "action" query value, empty when absent
+        QString action;                               // the "action" query value, empty when absent
         QList<QPair<QByteArray, QByteArray>> headers; // names in lower case, in the order received
         QByteArray body;
-        QJsonObject json;         // the body when it is a JSON object
-        bool jsonObject = false;  // the body parsed as a JSON object
+        QJsonObject json;                                // the body when it is a JSON object
+        bool jsonObject = false;                         // the body parsed as a JSON object
         QByteArray header(const QByteArray& name) const; // first value, name in any case
         QStringList jsonKeys() const;                    // sorted
     };
@@ -57,14 +57,14 @@ public:
         QByteArray body;
         QByteArray contentType = "application/json; charset=utf-8";
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers
-        int delayMs = 0;           // wait before sending anything
-        bool drop = false;         // close the connection without a byte
-        qint64 claimedLength = -1; // the Content-Length sent; -1 = the body's real length
-    bool omitLength = false;   // send no Content-Length: the body ends when the connection closes
-        qint64 sendBytes = -1;     // body bytes sent before stopping; -1 = all
-        bool holdOpen = false;     // after the last byte sent, keep the connection open (a stalled stream)
-        int chunkSize = 0;         // > 0: send the body in chunks of this size ...
-        int chunkIntervalMs = 0;   // ... this far apart (a slow stream)
+        int delayMs = 0;                              // wait before sending anything
+        bool drop = false;                            // close the connection without a byte
+        qint64 claimedLength = -1;                    // the Content-Length sent; -1 = the body's real length
+        bool omitLength = false; // send no Content-Length: the body ends when the connection closes
+        qint64 sendBytes = -1;   // body bytes sent before stopping; -1 = all
+        bool holdOpen = false;   // after the last byte sent, keep the connection open (a stalled stream)
+        int chunkSize = 0;       // > 0: send the body in chunks of this size ...
+        int chunkIntervalMs = 0; // ... this far apart (a slow stream)
 
         void addHeader(const QByteArray& name, const QByteArray& value) { headers.append(qMakePair(name, value)); }
 

@@ -75,8 +75,10 @@ public:
             const QString dir = rel.section(QLatin1Char('/'), 0, -2);
             const QString file = rel.section(QLatin1Char('/'), -1);
             const QString suffix = file.section(QLatin1Char('.'), -1);
-            const int flag = suffix == QLatin1String("png") ? 4 : suffix == QLatin1String("svg") ? 2
-                             : suffix == QLatin1String("xpm") ? 1 : 0;
+            const int flag = suffix == QLatin1String("png")   ? 4
+                             : suffix == QLatin1String("svg") ? 2
+                             : suffix == QLatin1String("xpm") ? 1
+                                                              : 0;
             if (flag && !dir.isEmpty())
                 icons[file.section(QLatin1Char('.'), 0, -2)][dir] |= flag;
         };

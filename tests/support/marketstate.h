@@ -20,13 +20,14 @@ inline bool writeMarketState(const QString& state, const QString& id, const QStr
     const QJsonObject session{{"token", "live"}, {"device", "d"}};
     const QJsonObject user{{"username", "u"}, {"password", "p"}, {"sessions", QJsonArray{session}}};
     const QJsonObject app{{"id", id}, {"name", name}, {"version", "1.0"}, {"size", package.size()}};
-    return writeFile(state + "/accounts.json", json({{"users", QJsonArray{user}}}))
-           && writeFile(state + "/files/update/index/page-1.json", json({{"apps", QJsonArray{app}}}))
-           && writeFile(state + "/files/update/sdk_min.json", json({{"minSdkVersion", sdkMin}}))
-           && writeFile(state + "/files/update/apps/" + id + ".json",
-                        json({{"url", "https://cdn.example/pkgs/" + file}, {"sha256", sha}, {"launch", launch},
-                              {"version", "1.0"}}))
-           && writeFile(state + "/files/packages/" + id + u'/' + file, package);
+    return writeFile(state + "/accounts.json", json({{"users", QJsonArray{user}}})) &&
+           writeFile(state + "/files/update/index/page-1.json", json({{"apps", QJsonArray{app}}})) &&
+           writeFile(state + "/files/update/sdk_min.json", json({{"minSdkVersion", sdkMin}})) &&
+           writeFile(state + "/files/update/apps/" + id + ".json", json({{"url", "https://cdn.example/pkgs/" + file},
+                                                                         {"sha256", sha},
+                                                                         {"launch", launch},
+                                                                         {"version", "1.0"}})) &&
+           writeFile(state + "/files/packages/" + id + u'/' + file, package);
 }
 
 } // namespace ktr::test

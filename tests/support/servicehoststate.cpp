@@ -346,21 +346,21 @@ Reply ServiceHostState::registerUser(const Request& request)
         return refused(QStringLiteral("USER_EXISTS"), QStringLiteral("该用户名已被注册"));
     }
     const QString salt = randomHex(8);
-    m_users.append(QJsonObject{{"username", username}, {"salt", salt}, {"hash", sha256Hex(salt + password)},
-                               {"sessions", QJsonArray()}});
+    m_users.append(QJsonObject{
+        {"username", username}, {"salt", salt}, {"hash", sha256Hex(salt + password)}, {"sessions", QJsonArray()}});
     const int user = int(m_users.size()) - 1;
     const QString token = openSession(user, request);
-    return Reply::json(QJsonObject{{"ok", 1}, {"token", token}, {"username", username},
-                                   {"maxDevices", quotaOf(m_users[user].toObject())}});
+    return Reply::json(QJsonObject{
+        {"ok", 1}, {"token", token}, {"username", username}, {"maxDevices", quotaOf(m_users[user].toObject())}});
 }
 
 bool ServiceHostState::passwordMatches(const QJsonObject& u, const QString& password)
 {
     const bool plainOk =
         u.contains(QStringLiteral("password")) && u.value(QStringLiteral("password")).toString() == password;
-    const bool hashOk = u.contains(QStringLiteral("hash")) &&
-                        u.value(QStringLiteral("hash")).toString() ==
-                            sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
+    const bool hashOk =
+        u.contains(QStringLiteral("hash")) &&
+        u.value(QStringLiteral("hash")).toString() == sha256Hex(u.value(QStringLiteral("salt")).toString() + password);
     return plainOk || hashOk;
 }
 
@@ -446,8 +446,8 @@ Reply ServiceHostState::me(const Request& request)
     user.insert(QStringLiteral("sessions"), sessions);
     m_users[u] = user;
     save();
-    return Reply::json(QJsonObject{{"ok", 1}, {"username", user.value(QStringLiteral("username"))},
-                                   {"maxDevices", quotaOf(user)}});
+    return Reply::json(
+        QJsonObject{{"ok", 1}, {"username", user.value(QStringLiteral("username"))}, {"maxDevices", quotaOf(user)}});
 }
 
 Reply ServiceHostState::reportHost(const Request& request)
@@ -493,8 +493,8 @@ qint64 ServiceHostState::addSupportReply(const QString& username, const QString&
     qint64 id = 0;
     for (const QJsonValue& v : std::as_const(messages))
         id = std::max(id, v.toObject().value(QStringLiteral("id")).toVariant().toLongLong());
-    messages.append(QJsonObject{{"id", id + 1}, {"user", username}, {"from_cs", 1}, {"text", text},
-                                {"created", now()}, {"img", img}});
+    messages.append(QJsonObject{
+        {"id", id + 1}, {"user", username}, {"from_cs", 1}, {"text", text}, {"created", now()}, {"img", img}});
     state.insert(QStringLiteral("messages"), messages);
     writeJson(path, state);
     return id + 1;
@@ -504,7 +504,8 @@ Reply ServiceHostState::support(const Request& request)
 {
     const QString action = request.action;
     if (action == QLatin1String("welcome"))
-        return Reply::json(QJsonObject{{"ok", 1}, {"title", QStringLiteral("青岚舟 · 反馈中心")},
+        return Reply::json(QJsonObject{{"ok", 1},
+                                       {"title", QStringLiteral("青岚舟 · 反馈中心")},
                                        {"text", QStringLiteral("你好，请描述你遇到的问题，客服会尽快回复。")}});
     int u = -1;
     int s = -1;
@@ -556,7 +557,8 @@ Reply ServiceHostState::support(const Request& request)
     const QString text = request.json.value(QStringLiteral("text")).toString();
     QString img;
     if (request.json.contains(QStringLiteral("img_b64"))) {
-        const QByteArray png = QByteArray::fromBase64(request.json.value(QStringLiteral("img_b64")).toString().toLatin1());
+        const QByteArray png =
+            QByteArray::fromBase64(request.json.value(QStringLiteral("img_b64")).toString().toLatin1());
         img = randomHex(8) + QStringLiteral(".png");
         QDir().mkpath(m_folder + QStringLiteral("/files/uploads"));
         QFile out(m_folder + QStringLiteral("/files/uploads/") + img);
@@ -565,8 +567,8 @@ Reply ServiceHostState::support(const Request& request)
     }
     if (text.isEmpty() && img.isEmpty())
         return refused(QStringLiteral("EMPTY"), QStringLiteral("消息不能为空"));
-    messages.append(QJsonObject{{"id", lastId + 1}, {"user", username}, {"from_cs", 0}, {"text", text},
-                                {"created", now()}, {"img", img}});
+    messages.append(QJsonObject{
+        {"id", lastId + 1}, {"user", username}, {"from_cs", 0}, {"text", text}, {"created", now()}, {"img", img}});
     state.insert(QStringLiteral("messages"), messages);
     writeJson(path, state);
     return Reply::json(QJsonObject{{"ok", 1}, {"id", lastId + 1}});
@@ -575,7 +577,8 @@ Reply ServiceHostState::support(const Request& request)
 Reply ServiceHostState::file(const Request& request) const
 {
     const QString root = QDir(m_folder + QStringLiteral("/files")).canonicalPath();
-    const QString path = QFileInfo(m_folder + QStringLiteral("/files") + QDir::cleanPath(request.path)).canonicalFilePath();
+    const QString path =
+        QFileInfo(m_folder + QStringLiteral("/files") + QDir::cleanPath(request.path)).canonicalFilePath();
     if (request.method != "GET" || root.isEmpty() || path.isEmpty() || !path.startsWith(root + u'/') ||
         !QFileInfo(path).isFile())
         return Reply::json(QJsonObject{{"ok", 0}, {"msg", QStringLiteral("not found")}}, 404);

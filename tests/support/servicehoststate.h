@@ -2,8 +2,8 @@
 
 #include "fakeservicehost.h"
 
-#include <QHash>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -101,11 +101,11 @@ private:
     QString m_folder;
     QJsonArray m_users;
     int m_defaultQuota = 1;
-    QHash<QString, QString> m_captchas;        // id -> answer
-    QHash<QString, QString> m_kickedTokens;    // token -> why it ended
-    QDeadlineTimer m_outageEnd{0};             // until then every request but the staff's gets m_outageStatus
+    QHash<QString, QString> m_captchas;     // id -> answer
+    QHash<QString, QString> m_kickedTokens; // token -> why it ended
+    QDeadlineTimer m_outageEnd{0};          // until then every request but the staff's gets m_outageStatus
     int m_outageStatus = 503;
-    qint64 m_cutAfterBytes = 0;                // the next m_cutsLeft downloads stop after this many body bytes
+    qint64 m_cutAfterBytes = 0; // the next m_cutsLeft downloads stop after this many body bytes
     int m_cutsLeft = 0;
 };
 

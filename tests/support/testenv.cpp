@@ -101,7 +101,9 @@ QString startPrivateBus(QProcess& daemon)
                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                             "<busconfig>\n"
                             "  <type>session</type>\n"
-                            "  <listen>unix:dir=" + dir.toHtmlEscaped().toUtf8() + "</listen>\n"
+                            "  <listen>unix:dir=" +
+                            dir.toHtmlEscaped().toUtf8() +
+                            "</listen>\n"
                             "  <auth>EXTERNAL</auth>\n"
                             "  <policy context=\"default\">\n"
                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"

@@ -35,15 +35,15 @@ void saveShot(const QImage& image, const QString& name);
 } // namespace ktr::test
 
 // Like QTEST_MAIN, with the isolated environment and the program's own names set.
-#define KTR_TEST_MAIN(TestObject)                                                                                    \
-    int main(int argc, char** argv)                                                                                  \
-    {                                                                                                                \
-        ktr::test::prepareEnvironment();                                                                             \
-        QApplication app(argc, argv);                                                                                \
-        QApplication::setApplicationName(QStringLiteral("KestrunePanel"));                                          \
-        QApplication::setOrganizationName(QStringLiteral("Kestrune"));                                              \
-        QTEST_DISABLE_KEYPAD_NAVIGATION                                                                              \
-        TestObject tc;                                                                                               \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                   \
-        return QTest::qExec(&tc, argc, argv);                                                                        \
+#define KTR_TEST_MAIN(TestObject)                                                                                      \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        ktr::test::prepareEnvironment();                                                                               \
+        QApplication app(argc, argv);                                                                                  \
+        QApplication::setApplicationName(QStringLiteral("KestrunePanel"));                                             \
+        QApplication::setOrganizationName(QStringLiteral("Kestrune"));                                                 \
+        QTEST_DISABLE_KEYPAD_NAVIGATION                                                                                \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

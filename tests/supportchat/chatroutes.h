@@ -26,14 +26,17 @@ struct ChatRoutes
     int pollDelayMs = 0;
     int sendDelayMs = 0;
     int welcomeDelayMs = 0;
-    QJsonObject sendOverride;                 // when not empty: the answer of every send
+    QJsonObject sendOverride;                   // when not empty: the answer of every send
     std::function<void(const Request&)> onSend; // runs before a send is stored
 
     qint64 add(bool fromSupport, const QString& text, const QString& img = QString())
     {
         const qint64 id = nextId++;
-        messages.append(QJsonObject{{"id", id}, {"from_cs", fromSupport ? 1 : 0}, {"text", text},
-                                    {"created", "2026-01-31 14:05:09"}, {"img", img}});
+        messages.append(QJsonObject{{"id", id},
+                                    {"from_cs", fromSupport ? 1 : 0},
+                                    {"text", text},
+                                    {"created", "2026-01-31 14:05:09"},
+                                    {"img", img}});
         return id;
     }
 

@@ -2,9 +2,9 @@
 
 #include "chatroutes.h"
 #include "fakeservicehost.h"
+#include "looktable.h"
 #include "support/chatedit.h"
 #include "support/supportchatdialog.h"
-#include "looktable.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -55,8 +55,12 @@ bool near(QColor a, QColor b, int tolerance = 6)
 QList<Msg> conversation(int n)
 {
     QList<Msg> list;
-    const QStringList texts{"你好，我的面板打不开了", "请问是哪个版本？", "Version 1.0.0 on Debian 12",
-                            "好的，请发一张截图看看", "", "收到，我们会尽快处理。这是一条较长的消息，用来看看换行是否正确。"};
+    const QStringList texts{"你好，我的面板打不开了",
+                            "请问是哪个版本？",
+                            "Version 1.0.0 on Debian 12",
+                            "好的，请发一张截图看看",
+                            "",
+                            "收到，我们会尽快处理。这是一条较长的消息，用来看看换行是否正确。"};
     for (int i = 0; i < n; ++i) {
         Msg m;
         m.mine = i % 2 == 0;
@@ -130,7 +134,8 @@ private Q_SLOTS:
         dlg.openAt(QPoint(5, 5));
         QVERIFY(dlg.isVisible());
         QCOMPARE(dlg.messages().size(), 1);
-        QCOMPARE(dlg.messages().first().text, QStringLiteral("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"));
+        QCOMPARE(dlg.messages().first().text,
+                 QStringLiteral("请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"));
         QVERIFY(!dlg.pollTimer()->isActive());
         QCOMPARE(login.size(), 0);
         QVERIFY(login.wait(1000));
@@ -243,10 +248,12 @@ private Q_SLOTS:
         QTest::newRow("opened signed out") << 0 << "请先登录账户后再使用反馈中心。登录后即可与客服实时对话。"
                                            << "Please sign in before using the Feedback Center. Once signed in, "
                                               "you can chat with support in real time.";
-        QTest::newRow("sent signed out") << 1 << "请先登录账户后再发送消息。" << "Please sign in before sending messages.";
+        QTest::newRow("sent signed out") << 1 << "请先登录账户后再发送消息。"
+                                         << "Please sign in before sending messages.";
         QTest::newRow("send failed") << 2 << "⚠ 发送失败：网络异常，请稍后重试"
                                      << "⚠ Send failed: Network error. Please try again later.";
-        QTest::newRow("send refused by the service") << 3 << "⚠ 发送失败：忙" << "⚠ Send failed: 忙";
+        QTest::newRow("send refused by the service") << 3 << "⚠ 发送失败：忙"
+                                                     << "⚠ Send failed: 忙";
     }
     void hintsFollowALaterLanguageSwitch()
     {
@@ -323,7 +330,7 @@ private Q_SLOTS:
         } else {
             QCOMPARE(pic.size(), pictureBox);
             QCOMPARE(pic.y(), 62);
-            const int expectedWidth = text.isEmpty() ? pictureBox.width() + 16
+            const int expectedWidth = text.isEmpty()                 ? pictureBox.width() + 16
                                       : pictureBox.width() + 16 >= a ? pictureBox.width() + 16
                                                                      : std::min(a, 258);
             QCOMPARE(bubble.width(), expectedWidth);
@@ -416,8 +423,8 @@ private Q_SLOTS:
         const int maxS = dlg.maxScroll();
         QCOMPARE(maxS, dlg.contentHeight() + 52 - 364);
         const auto turn = [&](int delta) {
-            QWheelEvent e(QPointF(200, 200), dlg.mapToGlobal(QPointF(200, 200)), {}, QPoint(0, delta), Qt::NoButton,
-                          {}, Qt::NoScrollPhase, false);
+            QWheelEvent e(QPointF(200, 200), dlg.mapToGlobal(QPointF(200, 200)), {}, QPoint(0, delta), Qt::NoButton, {},
+                          Qt::NoScrollPhase, false);
             QApplication::sendEvent(&dlg, &e);
             dlg.grab();
         };
@@ -560,10 +567,7 @@ private Q_SLOTS:
     }
 
     // 50 messages with pictures, in both palettes and both languages, saved for a look.
-    void shots_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void shots_data() { ktr::test::addThemeAndLanguageRows(); }
     void shots()
     {
         QFETCH(bool, dark);

@@ -7,9 +7,9 @@
 #include "logcapture.h"
 #include "recordingnetwork.h"
 #include "servicehoststate.h"
-#include "support/unreadpoller.h"
 #include "support/chatedit.h"
 #include "support/supportchatdialog.h"
+#include "support/unreadpoller.h"
 #include "testenv.h"
 #include "ui/servicehost.h"
 
@@ -81,14 +81,18 @@ private Q_SLOTS:
         QTest::addColumn<bool>("picture");
         QTest::addColumn<QStringList>("keys");
         const QStringList base{"as_user", "device"};
-        QTest::newRow("poll") << "poll" << "" << false << QStringList{"after", "as_user", "device", "token"};
-        QTest::newRow("read") << "read" << "" << false << QStringList{"as_user", "device", "token"};
-        QTest::newRow("welcome") << "welcome" << "" << false << base;
-        QTest::newRow("send text only") << "send" << "hi" << false << QStringList{"as_user", "device", "text", "token"};
-        QTest::newRow("send picture only")
-            << "send" << "  " << true << QStringList{"as_user", "device", "img_b64", "token"};
-        QTest::newRow("send both") << "send" << "look" << true
-                                   << QStringList{"as_user", "device", "img_b64", "text", "token"};
+        QTest::newRow("poll") << "poll"
+                              << "" << false << QStringList{"after", "as_user", "device", "token"};
+        QTest::newRow("read") << "read"
+                              << "" << false << QStringList{"as_user", "device", "token"};
+        QTest::newRow("welcome") << "welcome"
+                                 << "" << false << base;
+        QTest::newRow("send text only") << "send"
+                                        << "hi" << false << QStringList{"as_user", "device", "text", "token"};
+        QTest::newRow("send picture only") << "send"
+                                           << "  " << true << QStringList{"as_user", "device", "img_b64", "token"};
+        QTest::newRow("send both") << "send"
+                                   << "look" << true << QStringList{"as_user", "device", "img_b64", "text", "token"};
     }
     void requests()
     {
@@ -117,7 +121,8 @@ private Q_SLOTS:
         if (r.json.contains("token"))
             QCOMPARE(r.json.value("token").toString(), QStringLiteral("tok"));
         if (picture) {
-            const QImage sentImage = QImage::fromData(QByteArray::fromBase64(r.json.value("img_b64").toString().toLatin1()));
+            const QImage sentImage =
+                QImage::fromData(QByteArray::fromBase64(r.json.value("img_b64").toString().toLatin1()));
             QCOMPARE(sentImage.size(), QSize(40, 30));
         }
         for (const auto& s : std::as_const(m_nam->sent)) {
@@ -135,7 +140,8 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("id");
         QTest::newRow("number") << QJsonValue(42) << qint64(42);
         QTest::newRow("numeric string") << QJsonValue("123") << qint64(123);
-        QTest::newRow("string beyond a double's precision") << QJsonValue("9007199254740993") << qint64(9007199254740993LL);
+        QTest::newRow("string beyond a double's precision")
+            << QJsonValue("9007199254740993") << qint64(9007199254740993LL);
         QTest::newRow("text") << QJsonValue("abc") << qint64(0);
         QTest::newRow("missing") << QJsonValue() << qint64(0);
     }
@@ -151,7 +157,8 @@ private Q_SLOTS:
     {
         m_host->route("POST", "/api/support.php", "poll", [](const Host::Request& r) {
             if (r.json.value("after").toInteger() > 0)
-                return Reply::json(QJsonObject{{"ok", true}, {"messages", QJsonArray{QJsonObject{{"id", 99}, {"from_cs", 1}, {"text", "x"}}}}});
+                return Reply::json(QJsonObject{
+                    {"ok", true}, {"messages", QJsonArray{QJsonObject{{"id", 99}, {"from_cs", 1}, {"text", "x"}}}}});
             return Reply::json(QJsonObject{
                 {"ok", 1},
                 {"messages", QJsonArray{QJsonObject{{"id", "8000000000"}, {"from_cs", 1}, {"text", "first"}},
@@ -167,7 +174,7 @@ private Q_SLOTS:
         QVERIFY(unread.size() >= 2); // on opening and on the new messages
         QCOMPARE(unread.last().value(0).toInt(), 0);
         QTRY_VERIFY(ktr::test::requestsOf(*m_host, "read").size() >= 2); // sent without waiting for the answer
-        m_dlg->pollOnce(); // answered with "ok": true
+        m_dlg->pollOnce();                                               // answered with "ok": true
         settle();
         QCOMPARE(m_dlg->messages().size(), 2);
         QCOMPARE(m_dlg->lastId(), qint64(8000000000LL));
@@ -180,8 +187,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::newRow("5 MB on one line") << QString(5 << 20, QLatin1Char('x'));
         QTest::newRow("a million newlines") << QStringLiteral("a\n").repeated(1000000);
-        QTest::newRow("emoji across the cut")
-            << QString::fromUtf8("😀").repeated(SupportChatDialog::kMaxShownChars);
+        QTest::newRow("emoji across the cut") << QString::fromUtf8("😀").repeated(SupportChatDialog::kMaxShownChars);
     }
     void hugeMessagesShownCut()
     {
@@ -284,7 +290,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("answer");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("refused with a message") << QJsonObject{{"ok", 0}, {"msg", "too fast"}} << "⚠ 发送失败：too fast";
+        QTest::newRow("refused with a message")
+            << QJsonObject{{"ok", 0}, {"msg", "too fast"}} << "⚠ 发送失败：too fast";
         QTest::newRow("ok true") << QJsonObject{{"ok", true}} << "⚠ 发送失败：网络异常，请稍后重试";
     }
     void sendFailures()
@@ -598,8 +605,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!dlg.isSending() && !dlg.isPolling());
         QCOMPARE(dlg.messages().size(), 2);
         QVERIFY(dlg.messages()[1].img.startsWith("local:"));
-        const QJsonObject stored =
-            QJsonDocument::fromJson(ktr::test::readFile(dir + "/support.json")).object();
+        const QJsonObject stored = QJsonDocument::fromJson(ktr::test::readFile(dir + "/support.json")).object();
         const QString uploaded = stored.value("messages").toArray().first().toObject().value("img").toString();
         QVERIFY(QFile::exists(dir + "/files/uploads/" + uploaded));
 

@@ -59,8 +59,8 @@ private Q_SLOTS:
                                      << QByteArray("uvwxyz") << QByteArray("bytes 20-25/26");
         QTest::newRow("wrong Content-Range") << int(Host::RangeMode::WrongContentRange) << QByteArray("bytes=20-")
                                              << 206 << QByteArray("tuvwxyz") << QByteArray("bytes 19-25/26");
-        QTest::newRow("200 whole") << int(Host::RangeMode::IgnoreRange) << QByteArray("bytes=20-") << 200
-                                   << m_content << QByteArray();
+        QTest::newRow("200 whole") << int(Host::RangeMode::IgnoreRange) << QByteArray("bytes=20-") << 200 << m_content
+                                   << QByteArray();
         QTest::newRow("416") << int(Host::RangeMode::Unsatisfiable) << QByteArray("bytes=20-") << 416 << QByteArray()
                              << QByteArray("bytes */26");
         QTest::newRow("beyond the end") << int(Host::RangeMode::Honour) << QByteArray("bytes=26-") << 416
@@ -107,8 +107,8 @@ private Q_SLOTS:
                                  << QByteArray();
         QTest::newRow("half body") << Reply::halfBody(body) << 0 << int(QNetworkReply::RemoteHostClosedError) << 200
                                    << body.left(500);
-        QTest::newRow("lying Content-Length") << Reply::lyingLength(body, 5000) << 0
-                                              << int(QNetworkReply::RemoteHostClosedError) << 200 << body;
+        QTest::newRow("lying Content-Length")
+            << Reply::lyingLength(body, 5000) << 0 << int(QNetworkReply::RemoteHostClosedError) << 200 << body;
         // Qt ends a transfer time-out as a cancel and drops what had arrived.
         QTest::newRow("stalled until the client's time-out")
             << Reply::stalled(body, 10) << 300 << int(QNetworkReply::OperationCanceledError) << 200 << QByteArray();

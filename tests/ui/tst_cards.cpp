@@ -2,19 +2,19 @@
 // through a real exec), their look in both palettes and languages.
 #include "looktable.h"
 #include "testenv.h"
-#include "ui/modalcard.h"
 #include "ui/dialogseams.h"
 #include "ui/hintcarddialog.h"
 #include "ui/lang.h"
+#include "ui/modalcard.h"
 #include "ui/msgdialog.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <memory>
@@ -101,9 +101,13 @@ private Q_SLOTS:
     // wrapped text at the width it gets, its first and last lines inside the card.
     void longTextShownWhole()
     {
-        const QString text = QStringLiteral("上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下的原有文件和还原新增文件的清单：\n"
-                                            "/home/someone/.local/share/Kestrune/KestrunePanel.__restore_bak\n\n是否现在恢复？\n选择“否”将把该目录移到一旁保留，不做任何删除。");
-        MsgDialog card(nullptr, 1, QStringLiteral("发现未完成的还原"), text, {QStringLiteral("否"), QStringLiteral("是")}, 1);
+        const QString text = QStringLiteral(
+            "上次还原快照时程序意外结束，数据目录可能只还原了一部分。\n回滚目录是完整的：它保存着还原替换下的原有文件和"
+            "还原新增文件的清单：\n"
+            "/home/someone/.local/share/Kestrune/"
+            "KestrunePanel.__restore_bak\n\n是否现在恢复？\n选择“否”将把该目录移到一旁保留，不做任何删除。");
+        MsgDialog card(nullptr, 1, QStringLiteral("发现未完成的还原"), text,
+                       {QStringLiteral("否"), QStringLiteral("是")}, 1);
         card.show();
         QVERIFY(QTest::qWaitForWindowExposed(&card));
         const QLabel* label = card.findChild<QLabel*>(QStringLiteral("msgText"));
@@ -135,7 +139,7 @@ private Q_SLOTS:
     void keptOnScreen_data()
     {
         QTest::addColumn<QRect>("parentFrac"); // the parent in thousandths of the available area
-        QTest::addColumn<bool>("hint");         // the hint card instead of the message card
+        QTest::addColumn<bool>("hint");        // the hint card instead of the message card
         QTest::addColumn<bool>("moved");
         QTest::addColumn<int>("rightEdgeOffset"); // instead of parentFrac: the centred card's right edge this far
                                                   // past the area's right edge (0 = exactly at it)
@@ -173,11 +177,10 @@ private Q_SLOTS:
         // Where the card asked to be, centred on its parent (the hint card: by the toolkit, on show).
         card->show();
         const QRect shown = card->frameGeometry();
-        QVERIFY2(avail.contains(shown), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                       .arg(shown.x())
-                                                       .arg(shown.y())
-                                                       .arg(shown.width())
-                                                       .arg(shown.height())));
+        QVERIFY2(
+            avail.contains(shown),
+            qPrintable(
+                QStringLiteral("%1,%2 %3x%4").arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height())));
         const QRect g = parent.geometry();
         const QPoint centred((g.left() + g.right()) / 2 - card->width() / 2,
                              (g.top() + g.bottom()) / 2 - card->height() / 2);
@@ -307,10 +310,7 @@ private Q_SLOTS:
     }
 
     // The message card follows the theme (white light, #2B2B2B dark); rendered for both languages.
-    void msgCardLook_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void msgCardLook_data() { ktr::test::addThemeAndLanguageRows(); }
     void msgCardLook()
     {
         QFETCH(bool, dark);
@@ -438,10 +438,7 @@ private Q_SLOTS:
     }
 
     // The preview writes the card; its fill follows the palette.
-    void hintCardLook_data()
-    {
-        ktr::test::addThemeAndLanguageRows();
-    }
+    void hintCardLook_data() { ktr::test::addThemeAndLanguageRows(); }
     void hintCardLook()
     {
         QFETCH(bool, dark);

@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QElapsedTimer>
+#include <QPushButton>
 
 #include <atomic>
 #include <memory>
@@ -108,15 +108,18 @@ private Q_SLOTS:
         QTest::addColumn<LangText>("held");
         QTest::addColumn<QString>("zh");
         QTest::addColumn<QString>("en");
-        QTest::newRow("plain") << Lang::later("解压失败") << "解压失败" << "Extraction failed";
+        QTest::newRow("plain") << Lang::later("解压失败") << "解压失败"
+                               << "Extraction failed";
         QTest::newRow("value") << Lang::later("下载失败（服务器 HTTP %1）", {QStringLiteral("503")})
-                               << "下载失败（服务器 HTTP 503）" << "Download failed (server HTTP 503)";
+                               << "下载失败（服务器 HTTP 503）"
+                               << "Download failed (server HTTP 503)";
         QTest::newRow("value holding a placeholder")
             << Lang::later("已清除 %1 个失效图标", {QStringLiteral("%2")}) << "已清除 %2 个失效图标"
             << "Removed %2 broken icons";
         QTest::newRow("text from elsewhere") << Lang::later(QStringLiteral("server says no")) << "server says no"
                                              << "server says no";
-        QTest::newRow("empty") << LangText() << "" << "";
+        QTest::newRow("empty") << LangText() << ""
+                               << "";
     }
     void heldTextsFollowTheLanguage()
     {

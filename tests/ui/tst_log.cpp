@@ -219,7 +219,8 @@ private Q_SLOTS:
         StderrCapture err;
         qInfo() << "line for a pipe"; // hangs here without the check
         const QString text = err.text();
-        QVERIFY2(text.contains(QStringLiteral("log file is not a regular file, not written: ") + fifo), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("log file is not a regular file, not written: ") + fifo),
+                 qPrintable(text));
         QFile::remove(fifo);
     }
 

@@ -158,8 +158,8 @@ private Q_SLOTS:
         QVERIFY(!ktr::saveFileAtomic(path, QByteArray(size, 'n'), &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(ktr::test::readFile(path), old);
-        const QStringList expected = disk == QLatin1String("tmpfs") ? QStringList{"filler", "settings.json"}
-                                                                    : QStringList{"settings.json"};
+        const QStringList expected =
+            disk == QLatin1String("tmpfs") ? QStringList{"filler", "settings.json"} : QStringList{"settings.json"};
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), expected);
     }
 

@@ -65,21 +65,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");     // of /api/auth.php?action=me; empty = none at all
         QTest::addColumn<bool>("warned");
         const QString me = QStringLiteral("/api/auth.php?action=me");
-        QTest::newRow("nothing set") << "" << "" << "" << false;
-        QTest::newRow("built in only") << "https://built.example" << "" << "https://built.example" + me << false;
-        QTest::newRow("built in with prefix") << "https://built.example/svc/" << ""
+        QTest::newRow("nothing set") << ""
+                                     << ""
+                                     << "" << false;
+        QTest::newRow("built in only") << "https://built.example"
+                                       << ""
+                                       << "https://built.example" + me << false;
+        QTest::newRow("built in with prefix") << "https://built.example/svc/"
+                                              << ""
                                               << "https://built.example/svc" + me << false;
-        QTest::newRow("loopback http") << "" << "http://127.0.0.1:8765" << "http://127.0.0.1:8765" + me << false;
-        QTest::newRow("variable over built in") << "https://built.example" << "http://127.0.0.1:8765"
+        QTest::newRow("loopback http") << ""
+                                       << "http://127.0.0.1:8765"
+                                       << "http://127.0.0.1:8765" + me << false;
+        QTest::newRow("variable over built in") << "https://built.example"
+                                                << "http://127.0.0.1:8765"
                                                 << "http://127.0.0.1:8765" + me << false;
-        QTest::newRow("trailing slash") << "" << " https://h.example/ " << "https://h.example" + me << false;
-        QTest::newRow("path prefix") << "" << "https://h.example/svc/" << "https://h.example/svc" + me << false;
-        QTest::newRow("query dropped") << "" << "https://h.example/?x=1#f" << "https://h.example" + me << false;
-        QTest::newRow("blank variable") << "" << "   " << "" << false;
-        QTest::newRow("remote http refused, none built in") << "" << "http://h.example" << "" << true;
-        QTest::newRow("remote http refused, built in used") << "https://built.example" << "http://h.example"
+        QTest::newRow("trailing slash") << ""
+                                        << " https://h.example/ "
+                                        << "https://h.example" + me << false;
+        QTest::newRow("path prefix") << ""
+                                     << "https://h.example/svc/"
+                                     << "https://h.example/svc" + me << false;
+        QTest::newRow("query dropped") << ""
+                                       << "https://h.example/?x=1#f"
+                                       << "https://h.example" + me << false;
+        QTest::newRow("blank variable") << ""
+                                        << "   "
+                                        << "" << false;
+        QTest::newRow("remote http refused, none built in") << ""
+                                                            << "http://h.example"
+                                                            << "" << true;
+        QTest::newRow("remote http refused, built in used") << "https://built.example"
+                                                            << "http://h.example"
                                                             << "https://built.example" + me << true;
-        QTest::newRow("garbage refused") << "" << "::::" << "" << true;
+        QTest::newRow("garbage refused") << ""
+                                         << "::::"
+                                         << "" << true;
     }
     void overrideAndRefusal()
     {
@@ -122,8 +143,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("env");
         QTest::addColumn<QString>("opened"); // empty = nothing opened, the notice shown
-        QTest::newRow("service") << "http://127.0.0.1:8765" << "http://127.0.0.1:8765/forgot-lock.html";
-        QTest::newRow("no service") << "" << "";
+        QTest::newRow("service") << "http://127.0.0.1:8765"
+                                 << "http://127.0.0.1:8765/forgot-lock.html";
+        QTest::newRow("no service") << ""
+                                    << "";
     }
     void servicePage()
     {

@@ -2,12 +2,12 @@
 #include "ui/theme.h"
 
 #include <QFontInfo>
-#include <QGuiApplication>
-#include <QMenu>
-#include <QScreen>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
+#include <QScreen>
 
 namespace {
 
@@ -326,8 +326,14 @@ private Q_SLOTS:
         const QRect g = menu.geometry();
         setDarkTheme(false);
         QVERIFY2(avail.contains(g), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
-                                                   .arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())
-                                                   .arg(avail.x()).arg(avail.y()).arg(avail.width()).arg(avail.height())));
+                                                   .arg(g.x())
+                                                   .arg(g.y())
+                                                   .arg(g.width())
+                                                   .arg(g.height())
+                                                   .arg(avail.x())
+                                                   .arg(avail.y())
+                                                   .arg(avail.width())
+                                                   .arg(avail.height())));
         menu.hide();
     }
 

@@ -2,8 +2,8 @@
 #include "ui/theme.h"
 #include "ui/toast.h"
 
-#include <QFontMetrics>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QTimer>
 #include <QVariantAnimation>

@@ -53,10 +53,11 @@ int main(int argc, char** argv)
                      [](const ktr::test::FakeServiceHost::Request& r) {
                          // The Range header shows where a resumed download starts.
                          const QByteArray range = r.header("range");
-                         QTextStream(stdout) << r.method << ' ' << r.path
-                                             << (r.action.isEmpty() ? QString() : QStringLiteral("?action=") + r.action)
-                                             << (range.isEmpty() ? QString() : QStringLiteral(" Range: ") + QString::fromLatin1(range))
-                                             << Qt::endl;
+                         QTextStream(stdout)
+                             << r.method << ' ' << r.path
+                             << (r.action.isEmpty() ? QString() : QStringLiteral("?action=") + r.action)
+                             << (range.isEmpty() ? QString() : QStringLiteral(" Range: ") + QString::fromLatin1(range))
+                             << Qt::endl;
                      });
     QTextStream(stdout) << "serving " << folder << " at " << host.baseUrl().toString() << Qt::endl
                         << "start the panel with: KTR_SERVICE_HOST=" << host.baseUrl().toString() << Qt::endl;

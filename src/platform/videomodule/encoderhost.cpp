@@ -41,7 +41,9 @@ std::string avError(int code)
 
 bool isRegularFile(const std::string& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
