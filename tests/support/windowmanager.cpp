@@ -1,7 +1,13 @@
 #include "windowmanager.h"
 
+#include "testenv.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWidget>
 
@@ -48,6 +54,29 @@ bool managed(xcb_window_t window)
     return found;
 }
 
+// The window a window's _NET_SUPPORTING_WM_CHECK names, or none (no such property, or no such window).
+xcb_window_t checkWindowOf(xcb_connection_t* c, xcb_window_t window, xcb_atom_t check)
+{
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    xcb_window_t named = XCB_WINDOW_NONE;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        named = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    return named;
+}
+
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 } // namespace
 
 bool windowManagerRuns()
@@ -57,9 +86,17 @@ bool windowManagerRuns()
         return false;
     xcb_get_selection_owner_reply_t* owner =
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "WM_S0")), nullptr);
-    const bool runs = owner && owner->owner != XCB_WINDOW_NONE;
+    const bool selection = owner && owner->owner != XCB_WINDOW_NONE;
     std::free(owner);
-    return runs;
+    if (selection)
+        return true;
+    // A window manager that left keeps its check property on the root, but its check window is gone.
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+    if (!screen || check == XCB_ATOM_NONE)
+        return false;
+    const xcb_window_t named = checkWindowOf(c, screen->root, check);
+    return named != XCB_WINDOW_NONE && checkWindowOf(c, named, check) == named;
 }
 
 WindowManager::WindowManager(const QString& program) : m_name(program)
@@ -67,21 +104,57 @@ WindowManager::WindowManager(const QString& program) : m_name(program)
     QStringList args;
     if (program == QLatin1String("openbox"))
         args << QStringLiteral("--sm-disable");
+    if (program == QLatin1String("xfwm4")) {
+        // No compositor (Xvfb has no GL to spare), no session manager to register with.
+        args << QStringLiteral("--compositor=off") << QStringLiteral("--sm-client-disable");
+        if (!startSettingsService())
+            return;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+        env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+        m_process.setProcessEnvironment(env);
+    }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args);
 }
 
+bool WindowManager::startSettingsService()
+{
+    const QString xfconfd = QStandardPaths::findExecutable(QStringLiteral("xfconfd"),
+                                                           {QStringLiteral("/usr/lib/x86_64-linux-gnu/xfce4/xfconf"),
+                                                            QStringLiteral("/usr/lib/aarch64-linux-gnu/xfce4/xfconf"),
+                                                            QStringLiteral("/usr/libexec/xfce4/xfconf"),
+                                                            QStringLiteral("/usr/lib/xfce4/xfconf")});
+    if (xfconfd.isEmpty())
+        return false;
+    m_busAddress = startPrivateBus(m_bus);
+    if (m_busAddress.isEmpty())
+        return false;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+    m_settings.setProcessEnvironment(env);
+    m_settings.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_settings.start(xfconfd, {});
+    if (!m_settings.waitForStarted(5000))
+        return false;
+    // xfwm4 asks for its settings at once and gives up when nobody answers: it starts once xfconfd owns its name.
+    QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("ktr-wm-settings"));
+    const bool owned = QTest::qWaitFor(
+        [&bus] { return bus.interface() && bus.interface()->isServiceRegistered(QStringLiteral("org.xfce.Xfconf")); },
+        10000);
+    QDBusConnection::disconnectFromBus(QStringLiteral("ktr-wm-settings"));
+    return owned;
+}
+
 WindowManager::~WindowManager()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    if (m_process.state() != QProcess::NotRunning) {
+        stop(m_process);
+        // The next window manager, or a test that wants none, starts only once this one let go of the screen.
+        (void)QTest::qWaitFor([] { return !windowManagerRuns(); }, 5000);
     }
-    // The next window manager, or a test that wants none, starts only once this one let go of the screen.
-    (void)QTest::qWaitFor([] { return !windowManagerRuns(); }, 5000);
+    stop(m_settings);
+    stop(m_bus);
 }
 
 bool WindowManager::ready()

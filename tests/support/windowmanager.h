@@ -5,11 +5,13 @@
 
 namespace ktr::test {
 
-// True while a window manager manages screen 0 of the test's display (it holds the ICCCM WM_S0 selection).
+// True while a window manager manages screen 0 of the test's display: it holds the ICCCM WM_S0 selection, or
+// (fluxbox takes no selection) the root names a live EWMH check window that names itself.
 bool windowManagerRuns();
 
 // A window manager started on the test's display for the life of the object, stopped (and waited for) when
-// it goes.
+// it goes. xfwm4 reads its settings from xfconfd over D-Bus and gives up without it: it gets a bus of the
+// test's own with an xfconfd on it, both stopped with it, so it reads its defaults and nothing of the desktop.
 class WindowManager
 {
 public:
@@ -26,7 +28,12 @@ public:
     bool ready();
 
 private:
+    bool startSettingsService();
+
     QString m_name;
+    QProcess m_bus;
+    QProcess m_settings;
+    QString m_busAddress;
     QProcess m_process;
 };
 
