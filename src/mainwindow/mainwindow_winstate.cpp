@@ -61,6 +61,9 @@ void MainWindow::setupWindowState()
         } else {
             setMinimumSize(*minimum);
         }
+        // While it is a strip it is a dock: a window manager keeps a part of a normal window on screen
+        // (xfwm4 pulls even a 1 px window some 30 px in), a dock stays where it asks to be.
+        ktr::platform::setDockType(windowHandle(), on);
     };
     m_dock = new EdgeDock(std::move(host), ktr::platform::PointerState::system(), ktr::platform::Clock::system(), this);
     m_dock->pollTimer()->setObjectName(QStringLiteral("dockPollTimer"));

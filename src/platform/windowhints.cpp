@@ -1,11 +1,13 @@
 #include "platform/windowhints.h"
 
 #include <QGuiApplication>
+#include <QVariant>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -130,7 +132,111 @@ bool changeState(QWindow* window, const char* name, bool on)
     return true;
 }
 
+QList<xcb_atom_t> atomList(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property)
+{
+    return stateAtoms(c, xcb_get_property(c, 0, window, property, XCB_ATOM_ATOM, 0, 64));
+}
+
+QStringList atomNames(xcb_connection_t* c, const QList<xcb_atom_t>& atoms)
+{
+    QStringList names;
+    for (xcb_atom_t a : atoms) {
+        Reply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr));
+        if (r)
+            names.append(QString::fromLatin1(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get())));
+    }
+    return names;
+}
+
+// Motif hints as the window manager reads them: flags, functions, decorations, input mode, status.
+constexpr uint32_t kMwmHintsFunctions = 1;
+constexpr uint32_t kMwmFuncAll = 1;
+
+// A window that leaves its functions to the window manager (no functions flag, as Qt writes a frameless
+// window's hints) says so outright: every function, decorations as they were.
+void nameAllFunctions(xcb_connection_t* c, xcb_window_t window)
+{
+    const xcb_atom_t motif = atomFrom(c, askAtom(c, "_MOTIF_WM_HINTS"));
+    if (motif == XCB_ATOM_NONE)
+        return;
+    uint32_t hints[5] = {0, 0, 0, 0, 0};
+    {
+        Reply<xcb_get_property_reply_t> r(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, motif, motif, 0, 5), nullptr));
+        if (r && r->format == 32) {
+            const int n = std::min(5, xcb_get_property_value_length(r.get()) / 4);
+            const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(r.get()));
+            for (int i = 0; i < n; ++i)
+                hints[i] = data[i];
+        }
+    }
+    if (hints[0] & kMwmHintsFunctions)
+        return;
+    hints[0] |= kMwmHintsFunctions;
+    hints[1] = kMwmFuncAll;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, motif, motif, 32, 5, hints);
+}
+
+const char* const kTypesBeforeDock = "ktrTypesBeforeDock";
+const char* const kStatesBeforeDock = "ktrStatesBeforeDock";
+
 } // namespace
+
+bool setDockType(QWindow* window, bool dock)
+{
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window)
+        return false;
+    const auto win = xcb_window_t(window->winId());
+    const xcb_atom_t typeProperty = atomFrom(c, askAtom(c, "_NET_WM_WINDOW_TYPE"));
+    const xcb_atom_t stateProperty = atomFrom(c, askAtom(c, "_NET_WM_STATE"));
+    if (typeProperty == XCB_ATOM_NONE || stateProperty == XCB_ATOM_NONE)
+        return false;
+    QList<xcb_atom_t> types;
+    if (dock) {
+        if (!window->property(kTypesBeforeDock).isValid()) {
+            const QList<xcb_atom_t> before = atomList(c, win, typeProperty);
+            QVariantList saved;
+            for (xcb_atom_t a : before)
+                saved.append(uint(a));
+            window->setProperty(kTypesBeforeDock, saved);
+            window->setProperty(kStatesBeforeDock, atomNames(c, atomList(c, win, stateProperty)));
+        }
+        nameAllFunctions(c, win);
+        types.append(atomFrom(c, askAtom(c, "_NET_WM_WINDOW_TYPE_DOCK")));
+    } else {
+        const QVariant saved = window->property(kTypesBeforeDock);
+        if (!saved.isValid())
+            return true; // never made a dock
+        for (const QVariant& v : saved.toList())
+            types.append(xcb_atom_t(v.toUInt()));
+        if (types.isEmpty())
+            types.append(atomFrom(c, askAtom(c, "_NET_WM_WINDOW_TYPE_NORMAL")));
+        window->setProperty(kTypesBeforeDock, QVariant());
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, win, typeProperty, XCB_ATOM_ATOM, 32, uint32_t(types.size()),
+                        types.constData());
+    xcb_flush(c);
+    if (!dock) {
+        // What the window manager gave the dock and the window did not have before goes again.
+        const QStringList before = window->property(kStatesBeforeDock).toStringList();
+        window->setProperty(kStatesBeforeDock, QVariant());
+        for (const char* name : {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_PAGER"}) {
+            if (!before.contains(QLatin1String(name)))
+                changeState(window, name, false);
+        }
+    }
+    return true;
+}
+
+QStringList windowTypes(QWindow* window)
+{
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window)
+        return {};
+    const xcb_atom_t typeProperty = atomFrom(c, askAtom(c, "_NET_WM_WINDOW_TYPE"));
+    return atomNames(c, atomList(c, xcb_window_t(window->winId()), typeProperty));
+}
 
 bool cancelMoveResize(QWindow* window)
 {

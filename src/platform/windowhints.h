@@ -16,6 +16,14 @@ namespace ktr::platform {
 bool setKeepAbove(QWindow* window, bool on);
 // Hides the window's taskbar button (_NET_WM_STATE_SKIP_TASKBAR), or shows it again.
 bool setSkipTaskbar(QWindow* window, bool skip);
+// Marks the window as a dock (_NET_WM_WINDOW_TYPE_DOCK), which window managers place where it asks instead
+// of keeping a part of it on screen (xfwm4 pulls any normal window at least ~30 px in), or gives it back the
+// types it had. Turning a dock back into a normal window leaves some window managers (xfwm4) with what they
+// gave the dock: on every workspace, off the pager, not movable. The window is given back its own
+// _NET_WM_STATE sticky and skip-pager entries, and its Motif hints name every function, so moving works again.
+bool setDockType(QWindow* window, bool dock);
+// The names of the atoms in the window's _NET_WM_WINDOW_TYPE property as the server holds it now.
+QStringList windowTypes(QWindow* window);
 // The names of the atoms in the window's _NET_WM_STATE property as the server holds it now.
 QStringList windowStateHints(QWindow* window);
 

@@ -7,6 +7,7 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
+#include "platform/windowhints.h"
 #include "testenv.h"
 #include "windowfixture.h"
 #include "windowmanager.h"
@@ -130,6 +131,7 @@ private Q_SLOTS:
         EdgeDock* dock = w->edgeDock();
         QTRY_VERIFY(serverGeometry(w->winId()).isValid());
         const QSize own = w->size();
+        const QStringList types = ktr::platform::windowTypes(w->windowHandle());
         const QRect screen = screenRect();
         const QRect area = dock->availableGeometry();
         QVERIFY(pointerTo(area.center()));
@@ -191,6 +193,10 @@ private Q_SLOTS:
         w->restoreWindow();
         QTRY_COMPARE(serverGeometry(w->winId()).size(), own);
         QCOMPARE(w->size(), own);
+        // A normal window again, with nothing of what the window manager gave the dock.
+        QCOMPARE(ktr::platform::windowTypes(w->windowHandle()), types);
+        QTRY_VERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(u"_NET_WM_STATE_STICKY"_qs));
+        QVERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(u"_NET_WM_STATE_SKIP_PAGER"_qs));
     }
 };
 
