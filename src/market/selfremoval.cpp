@@ -1,6 +1,7 @@
 #include "market/selfremoval.h"
 
 #include "platform/autostart.h"
+#include "platform/fsentry.h"
 #include "platform/registry.h"
 #include "ui/datadir.h"
 #include "ui/savefile.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <functional>
 
 namespace selfremoval {
@@ -74,6 +76,28 @@ Env Env::system()
     env.autostartEntry = ktr::platform::autostartFilePath();
     env.installPathStores = ktr::platform::installPathStoresOf(QFileInfo(env.exe).absolutePath());
     env.target = selfscripts::currentProcess();
+    // The panel's sockets and locks (the wake and agent sockets, the single-instance and backup locks) carry
+    // these names in the runtime folder only this user may enter; once the panel is gone they are stale.
+    const QString runtime = ktr::platform::privateRuntimeDir();
+    if (!runtime.isEmpty()) {
+        const QStringList names =
+            QDir(runtime).entryList({QStringLiteral("KestrunePanel_*"), QStringLiteral("ktr-backup-*.lock")},
+                                    QDir::Files | QDir::System | QDir::Hidden);
+        for (const QString& name : names)
+            env.leftoverFiles << runtime + QLatin1Char('/') + name;
+        // Without a session runtime folder the panel made one of its own in the cache folder.
+        if (QFileInfo(runtime).fileName() == QLatin1String("KestrunePanel-runtime"))
+            env.madeFolders << runtime;
+    }
+    // The organisation's folder above the data folder, made with it and holding nothing else of ours.
+    const QFileInfo data(env.dataDir);
+    if (data.dir().dirName() == QCoreApplication::organizationName() && !QCoreApplication::organizationName().isEmpty())
+        env.madeFolders << data.absolutePath();
+    const QString record = ktr::platform::madeFoldersRecordPath();
+    if (QFileInfo(record).isFile()) {
+        env.madeFolders << ktr::platform::madeFolders() << QFileInfo(record).absolutePath();
+        env.leftoverFiles << record;
+    }
     return env;
 }
 
@@ -103,6 +127,16 @@ selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env)
     if (full)
         plan.dataFolder = QDir::cleanPath(env.dataDir);
     plan.autostartEntry = env.autostartEntry;
+    plan.leftoverFiles = env.leftoverFiles;
+    for (const QString& folder : env.madeFolders) {
+        const QString clean = QDir::cleanPath(folder);
+        if (!plan.userFolders.contains(clean))
+            plan.userFolders << clean;
+    }
+    // Deepest first, so a made folder inside another made one goes before it.
+    std::stable_sort(plan.userFolders.begin(), plan.userFolders.end(), [](const QString& a, const QString& b) {
+        return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/'));
+    });
     return plan;
 }
 

@@ -17,6 +17,8 @@ struct Env
     QString applicationsDir;       // the user's menu entries ($XDG_DATA_HOME/applications)
     QString autostartEntry;        // the XDG autostart entry
     QStringList installPathStores; // the install path's stores that name this copy
+    QStringList leftoverFiles;     // sockets and locks of the panel in the runtime folder, its record of made folders
+    QStringList madeFolders;       // folders the program made outside its data folder: removed when left empty
     selfscripts::Target target;
 
     static Env system();

@@ -101,7 +101,13 @@ QByteArray uninstallScript(const UninstallPlan& plan)
         s += QStringLiteral("rm -rf -- %1\n").arg(shQuote(plan.dataFolder));
     if (!plan.autostartEntry.isEmpty())
         s += removeFiles({plan.autostartEntry});
+    s += removeFiles(plan.leftoverFiles);
     s += removeSelf(plan.scriptPath);
+    // After the script's own folder, which may lie in one of them (the runtime folder of our own).
+    for (const QString& folder : plan.userFolders) {
+        if (!isProtectedFolder(folder))
+            s += QStringLiteral("rmdir -- %1 2>/dev/null\n").arg(shQuote(folder));
+    }
     return s.toUtf8();
 }
 

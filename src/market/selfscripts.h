@@ -38,6 +38,9 @@ struct UninstallPlan
     QStringList shortcuts;         // the panel's desktop entries
     QString dataFolder;            // removed whole; empty keeps the user's data
     QString autostartEntry;        // the XDG autostart entry
+    QStringList leftoverFiles;     // stale sockets and locks, records only the panel reads
+    QStringList userFolders;       // folders the program made (its organisation's data folder, the autostart
+                                   // folder when it made it), deepest first: each removed when left empty
     QString scriptPath;            // the script deletes itself (and its folder when left empty) at its end
     int delaySeconds = 2;
 };

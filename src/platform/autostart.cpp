@@ -69,6 +69,41 @@ QByteArray autostartEntry(const QString& program)
     return text.toUtf8();
 }
 
+QString madeFoldersRecordPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Kestrune/made-folders");
+}
+
+QStringList madeFolders()
+{
+    QFile file(madeFoldersRecordPath());
+    QStringList folders;
+    if (!file.open(QIODevice::ReadOnly))
+        return folders;
+    const QStringList lines = QString::fromUtf8(file.read(64 * 1024)).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (QDir::isAbsolutePath(line) && !folders.contains(QDir::cleanPath(line)))
+            folders.append(QDir::cleanPath(line));
+    }
+    return folders;
+}
+
+namespace {
+
+// Notes a folder the program has just made, so the uninstall takes it away again.
+void recordMadeFolder(const QString& folder)
+{
+    const QString record = madeFoldersRecordPath();
+    if (madeFolders().contains(QDir::cleanPath(folder)) || !QDir().mkpath(QFileInfo(record).absolutePath()))
+        return;
+    QFile file(record);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(QDir::cleanPath(folder).toUtf8() + '\n');
+}
+
+} // namespace
+
 int setAutostart(bool on, const QString& program, QString* error)
 {
     const QString path = autostartFilePath();
@@ -89,11 +124,15 @@ int setAutostart(bool on, const QString& program, QString* error)
         return 0;
     current.close();
 
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const bool folderWasThere = QFileInfo(folder).isDir();
+    if (!QDir().mkpath(folder)) {
         if (error)
             *error = QStringLiteral("cannot create the folder of %1").arg(path);
         return int(QFileDevice::OpenError);
     }
+    if (!folderWasThere)
+        recordMadeFolder(folder);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)

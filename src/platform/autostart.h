@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace ktr::platform {
 
@@ -18,6 +19,12 @@ inline constexpr const char* kInstallMarkerName = ".kestrune-install-marker";
 // True when program (a full path) is an installed copy: the install marker lies beside it. A run from the
 // build tree is not one.
 bool isInstalledProgram(const QString& program);
+
+// The record of the folders the program made for its autostart entry (the autostart folder, when it was not
+// there before), "$XDG_CONFIG_HOME/Kestrune/made-folders", one absolute path a line; the uninstall removes
+// them again when they are left empty.
+QString madeFoldersRecordPath();
+QStringList madeFolders();
 
 // On: writes the entry for program (left alone when it already reads the same). Off: removes it.
 // Returns 0 on success, else the QFileDevice::FileError of the failed step with an English reason in

@@ -425,6 +425,67 @@ private Q_SLOTS:
         QFile::remove(linkName);
         QFile::remove(fileName);
     }
+    // What the panel made outside its data folder goes with it, when nothing else is left in it; what was there
+    // before, or holds another program's files, stays.
+    void uninstallTakesAwayWhatThePanelMade_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<bool>("autostartWasThere");
+        QTest::addColumn<bool>("otherEntry");
+        QTest::newRow("full, the panel made the autostart folder") << true << false << false;
+        QTest::newRow("keep data, the panel made the autostart folder") << false << false << false;
+        QTest::newRow("the autostart folder was there before") << true << true << false;
+        QTest::newRow("another program's entry in the folder the panel made") << true << false << true;
+    }
+    void uninstallTakesAwayWhatThePanelMade()
+    {
+        QFETCH(bool, full);
+        QFETCH(bool, autostartWasThere);
+        QFETCH(bool, otherEntry);
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString autostart = config + "/autostart";
+        QDir(autostart).removeRecursively();
+        QDir(config + "/Kestrune").removeRecursively();
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        const QString organisation = QFileInfo(data).absolutePath();
+        QVERIFY(writeFile(data + "/settings.json", "{}"));
+        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        const QStringList ours = {"KestrunePanel_Wake_0", "KestrunePanel_0", "KestrunePanel_SingleInstanceMutex.lock",
+                                  "ktr-backup-0123456789abcdef0123.lock"};
+        for (const QString& name : ours)
+            QVERIFY(writeFile(runtime + "/" + name, ""));
+        QVERIFY(writeFile(runtime + "/other-program.sock", ""));
+
+        const QString root = freshDir("made");
+        const QString exe = root + "/kestrune-panel";
+        QVERIFY(writeFile(exe, "#!/bin/sh\n"));
+        if (autostartWasThere)
+            QVERIFY(QDir().mkpath(autostart));
+        QCOMPARE(ktr::platform::setAutostart(true, exe), 0);
+        if (otherEntry)
+            QVERIFY(writeFile(autostart + "/other.desktop", "[Desktop Entry]\n"));
+
+        selfremoval::Env env = selfremoval::Env::system();
+        env.exe = exe;
+        env.target = {};
+        env.tempDir = root;
+        env.desktopDir.clear();
+        env.applicationsDir.clear();
+        selfscripts::UninstallPlan plan = selfremoval::uninstallPlan(full, env);
+        plan.delaySeconds = 0;
+        QCOMPARE(runScript(uninstallScript(plan), root), 0);
+
+        QVERIFY(!QFileInfo::exists(autostart + "/KestrunePanel.desktop"));
+        QCOMPARE(QFileInfo::exists(autostart), autostartWasThere || otherEntry);
+        if (otherEntry)
+            QCOMPARE(entries(autostart), QStringList{"other.desktop"});
+        QVERIFY(!QFileInfo::exists(config + "/Kestrune")); // the record of made folders and its folder
+        QCOMPARE(QFileInfo::exists(organisation), !full);  // empty once the data folder is gone
+        for (const QString& name : ours)
+            QVERIFY2(!QFileInfo::exists(runtime + "/" + name), qPrintable(name));
+        QVERIFY(QFileInfo::exists(runtime + "/other-program.sock"));
+        QVERIFY(QFileInfo::exists(runtime)); // the session's own folder stays
+    }
 };
 
 KTR_TEST_MAIN(TestSelfScripts)
