@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -13,7 +14,10 @@
 
 #include <xcb/xcb.h>
 
+#include <csignal>
 #include <cstdlib>
+
+#include <sys/prctl.h>
 
 namespace ktr::test {
 
@@ -66,6 +70,13 @@ xcb_window_t checkWindowOf(xcb_connection_t* c, xcb_window_t window, xcb_atom_t 
     return named;
 }
 
+// A test killed at its time limit takes what it started with it: a window manager left running would manage
+// the windows of the next test on the shared display.
+void endWithTheTest(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 void stop(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning)
@@ -104,6 +115,18 @@ WindowManager::WindowManager(const QString& program) : m_name(program)
     QStringList args;
     if (program == QLatin1String("openbox"))
         args << QStringLiteral("--sm-disable");
+    if (program == QLatin1String("fluxbox")) {
+        // Fluxbox sets its style's wallpaper through fbsetbg, which on a bare display fails with a message
+        // window of its own that stays on the display and outlives the test: a stand-in that does nothing
+        // comes first on its PATH.
+        const QString dir = freshDir(QStringLiteral("fluxbox-bin"));
+        const QString fake = dir + QStringLiteral("/fbsetbg");
+        writeFile(fake, "#!/bin/sh\nexit 0\n");
+        QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), dir + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+        m_process.setProcessEnvironment(env);
+    }
     if (program == QLatin1String("xfwm4")) {
         // No compositor (Xvfb has no GL to spare), no session manager to register with.
         args << QStringLiteral("--compositor=off") << QStringLiteral("--sm-client-disable");
@@ -115,6 +138,7 @@ WindowManager::WindowManager(const QString& program) : m_name(program)
         m_process.setProcessEnvironment(env);
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithTheTest(m_process);
     m_process.start(program, args);
 }
 
@@ -127,6 +151,7 @@ bool WindowManager::startSettingsService()
                                                             QStringLiteral("/usr/lib/xfce4/xfconf")});
     if (xfconfd.isEmpty())
         return false;
+    endWithTheTest(m_bus);
     m_busAddress = startPrivateBus(m_bus);
     if (m_busAddress.isEmpty())
         return false;
@@ -134,6 +159,7 @@ bool WindowManager::startSettingsService()
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
     m_settings.setProcessEnvironment(env);
     m_settings.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithTheTest(m_settings);
     m_settings.start(xfconfd, {});
     if (!m_settings.waitForStarted(5000))
         return false;
