@@ -11,7 +11,7 @@ PACKAGES=(
     libxcb-shm0-dev libxcb-xtest0-dev libxcb-xfixes0-dev libxcb-randr0-dev libx11-xcb-dev
     xvfb xauth xdotool fonts-wqy-microhei adwaita-icon-theme hicolor-icon-theme ffmpeg
     xdg-utils unzip zip python3 trayer dbus-daemon qt6-translations-l10n curl
-    desktop-file-utils openbox icewm clang-format
+    desktop-file-utils openbox icewm fluxbox clang-format
 )
 
 missing=()

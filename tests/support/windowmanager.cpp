@@ -1,6 +1,7 @@
 #include "windowmanager.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTest>
 #include <QWidget>
@@ -50,6 +51,22 @@ bool managed(xcb_window_t window)
 
 } // namespace
 
+namespace {
+
+// The window a property of type WINDOW on `window` names; none when it is not set or `window` is gone.
+xcb_window_t windowProperty(xcb_connection_t* c, xcb_window_t window, const char* name)
+{
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, atom(c, name), XCB_ATOM_WINDOW, 0, 1), nullptr);
+    xcb_window_t value = XCB_WINDOW_NONE;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        value = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    return value;
+}
+
+} // namespace
+
 bool windowManagerRuns()
 {
     xcb_connection_t* c = connection();
@@ -59,7 +76,15 @@ bool windowManagerRuns()
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "WM_S0")), nullptr);
     const bool runs = owner && owner->owner != XCB_WINDOW_NONE;
     std::free(owner);
-    return runs;
+    if (runs)
+        return true;
+    // Some (fluxbox) never take the selection: theirs is the EWMH check window, which names itself and
+    // goes with its window manager (the root's property may outlive it).
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return false;
+    const xcb_window_t check = windowProperty(c, screen->root, "_NET_SUPPORTING_WM_CHECK");
+    return check != XCB_WINDOW_NONE && windowProperty(c, check, "_NET_SUPPORTING_WM_CHECK") == check;
 }
 
 WindowManager::WindowManager(const QString& program) : m_name(program)
@@ -67,6 +92,22 @@ WindowManager::WindowManager(const QString& program) : m_name(program)
     QStringList args;
     if (program == QLatin1String("openbox"))
         args << QStringLiteral("--sm-disable");
+    if (program == QLatin1String("fluxbox") && m_config.isValid()) {
+        // Its own settings: no toolbar taking part of the screen, and no wallpaper, whose setter opens a
+        // message window of its own on a bare display.
+        const QString overlay = m_config.filePath(QStringLiteral("overlay"));
+        const QString init = m_config.filePath(QStringLiteral("init"));
+        QFile o(overlay);
+        QFile i(init);
+        if (o.open(QIODevice::WriteOnly) && i.open(QIODevice::WriteOnly)) {
+            o.write("background: none\n");
+            i.write("session.screen0.toolbar.visible: false\n"
+                    "session.screen0.slit.autoHide: true\n"
+                    "session.styleOverlay: " +
+                    overlay.toUtf8() + "\n");
+            args << QStringLiteral("-rc") << init;
+        }
+    }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args);
 }

@@ -2,10 +2,12 @@
 
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace ktr::test {
 
-// True while a window manager manages screen 0 of the test's display (it holds the ICCCM WM_S0 selection).
+// True while a window manager manages screen 0 of the test's display: it holds the ICCCM WM_S0 selection, or
+// its EWMH check window is there.
 bool windowManagerRuns();
 
 // A window manager started on the test's display for the life of the object, stopped (and waited for) when
@@ -27,6 +29,7 @@ public:
 
 private:
     QString m_name;
+    QTemporaryDir m_config; // a window manager's own settings, where it needs some
     QProcess m_process;
 };
 
