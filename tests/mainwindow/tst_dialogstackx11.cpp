@@ -4,9 +4,11 @@
 // dialog opens whole inside the work area, above a dock that reserves the bottom of the screen, wherever
 // the panel stands, and so do the panel's popup menus.
 #include "mainwindow/mainwindow.h"
+#include "panel/titlebaractions.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
+#include "ui/lang.h"
 #include "ui/toast.h"
 #include "ui/uibtn.h"
 #include "windowfixture.h"
@@ -16,6 +18,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -356,6 +359,74 @@ private Q_SLOTS:
                                                                             .arg(work.width())
                                                                             .arg(work.height())));
         dialog->reject();
+    }
+
+    // With the panel at the right or bottom edge of the work area, the gear menu under the title bar's
+    // settings button and an item's menu opened at the panel's far corner stay whole inside the work area.
+    void popupMenusInsideTheWorkArea_data()
+    {
+        QTest::addColumn<QString>("edge");
+        QTest::addColumn<int>("language");
+        QTest::newRow("right") << QStringLiteral("right") << 0;
+        QTest::newRow("right, English") << QStringLiteral("right") << 1;
+        QTest::newRow("bottom") << QStringLiteral("bottom") << 0;
+        QTest::newRow("bottom right, half off") << QStringLiteral("corner") << 1;
+    }
+    void popupMenusInsideTheWorkArea()
+    {
+        QFETCH(QString, edge);
+        QFETCH(int, language);
+        QString why;
+        if (!useWindowManager(QStringLiteral("openbox"), &why))
+            QSKIP(qPrintable(why));
+        const int dockHeight = 48;
+        QWidget dock;
+        makeDock(dock, dockHeight);
+        dock.show();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTRY_VERIFY_WITH_TIMEOUT(avail().bottom() <= screen.bottom() - dockHeight, 5000);
+        const QRect work = avail();
+        Lang::setLanguage(language);
+
+        auto w = shownWindow();
+        QVERIFY(w);
+        const QSize s = w->frameGeometry().size();
+        QPoint at;
+        if (edge == QLatin1String("right"))
+            at = QPoint(work.right() - s.width() + 1, work.top() + 100);
+        else if (edge == QLatin1String("bottom"))
+            at = QPoint(work.left() + 200, work.bottom() - s.height() + 1);
+        else
+            at = QPoint(work.right() - s.width() / 2, work.bottom() - s.height() / 2);
+        w->move(at);
+        QTRY_COMPARE(w->frameGeometry().topLeft(), at);
+        const auto where = [&work](const QRect& r) {
+            return QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
+                .arg(r.x())
+                .arg(r.y())
+                .arg(r.width())
+                .arg(r.height())
+                .arg(work.x())
+                .arg(work.y())
+                .arg(work.width())
+                .arg(work.height());
+        };
+
+        w->titleBar()->showGearMenu();
+        GearMenuPopup* gear = w->titleBar()->gearMenu();
+        QVERIFY(gear);
+        QTRY_VERIFY(gear->isVisible());
+        QTRY_VERIFY2(work.contains(gear->frameGeometry()), qPrintable(where(gear->frameGeometry())));
+        gear->hide();
+
+        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        QVERIFY(menu);
+        const QRect panel = w->frameGeometry().intersected(screen);
+        menu->popup(panel.bottomRight() - QPoint(4, 4));
+        QTRY_VERIFY(menu->isVisible());
+        QTRY_VERIFY2(work.contains(menu->frameGeometry()), qPrintable(where(menu->frameGeometry())));
+        menu->hide();
+        Lang::setLanguage(0);
     }
 };
 
