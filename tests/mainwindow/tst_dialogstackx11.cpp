@@ -387,6 +387,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(avail().bottom() <= screen.bottom() - dockHeight, 5000);
         const QRect work = avail();
         Lang::setLanguage(language);
+        // An item to open a menu on (an import of the rows above may have left the panel empty).
+        writeLayout({Group{QStringLiteral("g"), {item(QStringLiteral("/bin/sh"))}}});
 
         auto w = shownWindow();
         QVERIFY(w);
