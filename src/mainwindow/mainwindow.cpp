@@ -391,9 +391,17 @@ void MainWindow::scheduleSettingsRefresh()
 
 void MainWindow::showToast(const QString& text, Toast::Kind kind)
 {
-    if (!m_toast)
-        m_toast = new Toast(this);
-    m_toast->showMessage(text, kind);
+    // While the settings dialog is open it covers the panel, and a window manager may keep the panel's
+    // bubble with the panel, under the dialog (fluxbox does): the message shows over the dialog, in a
+    // bubble of the dialog's own.
+    QWidget* host = this;
+    if (m_settingsDialog && m_settingsDialog->isVisible())
+        host = m_settingsDialog;
+    Toast* toast = host->findChild<Toast*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!toast)
+        toast = new Toast(host);
+    m_toast = toast;
+    toast->showMessage(text, kind);
 }
 
 // ---- group and item operations --------------------------------------------------------------------------

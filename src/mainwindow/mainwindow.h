@@ -256,6 +256,7 @@ public:
     SupportPoller* supportPoller() const { return m_support; }
     SupportChatDialog* supportChat() const;
     QNetworkAccessManager* network() const { return m_network; }
+    // The bubble of the latest message: the panel's, or the settings dialog's while it is open.
     Toast* toast() const { return m_toast; }
     AppMarketDialog* appMarket() const;
     // The market button: creates the market window on first use and opens it with the session's token.
@@ -442,7 +443,7 @@ private:
     BottomBar* m_bottomBar = nullptr;
     SearchPanel* m_searchPanel = nullptr;
     BorderFrame* m_borderFrame = nullptr;
-    Toast* m_toast = nullptr;
+    QPointer<Toast> m_toast;
 
     bool m_portrait = false;
     QRect m_landscapeGeometry;

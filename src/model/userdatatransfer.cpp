@@ -332,12 +332,15 @@ ImportOutcome importUserData(const QString& backupPath, const UserDataPaths& pat
         return outcome(Status::PartlyRestored, Lang::tr("导入失败：部分文件未能恢复，请人工检查日志"), 1);
     }
 
-    ImportOutcome result = outcome(Status::Imported, Lang::tr("数据已导入并生效"), 0);
+    ImportOutcome result = outcome(Status::Imported, QString(), 0);
     result.settings = current;
     QSize ignoredSize;
     settingsFromJson(settingsObject, result.settings, ignoredSize);
     if (hooks.reload)
         hooks.reload();
+    // The reload may have switched the language with the imported settings: the message is read in the
+    // one shown from now on.
+    result.message = Lang::tr("数据已导入并生效");
     qInfo().noquote() << "user data imported from" << backupPath;
     return result;
 }

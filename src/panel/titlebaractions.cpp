@@ -2,6 +2,7 @@
 
 #include "panel/uibtndrag.h"
 #include "ui/lang.h"
+#include "ui/screenfit.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -143,7 +144,8 @@ QString GearMenuPopup::entryLabel(int entry) const
 void GearMenuPopup::popupAt(const QPoint& globalPos)
 {
     relayout(); // the labels follow the language
-    move(globalPos);
+    // Under the button, moved in where that would run off the work area (a panel at the right edge).
+    move(keptWithin(QRect(globalPos, size()), availableGeometryAt(globalPos)).topLeft());
     show();
     raise();
 }

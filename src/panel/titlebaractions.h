@@ -18,7 +18,8 @@ public:
 
     void setAccountText(const QString& text);
     QString accountText() const { return m_account; }
-    // Moves the popup's top left corner to a global point, shows and raises it.
+    // Moves the popup's top left corner to a global point (moved in to stay whole inside the work area of
+    // its screen), shows and raises it.
     void popupAt(const QPoint& globalPos);
     int entryAt(const QPoint& pos) const;
     QRect entryRect(int entry) const;

@@ -34,7 +34,9 @@ struct Seams
 Seams setSeams(Seams seams);
 const Seams& seams();
 
-// The calls every caller makes; each one goes to the installed replacement or to the real dialog.
+// The calls every caller makes; each one goes to the installed replacement or to the real dialog. The real
+// file choosers are drawn in the panel's light or dark colours and open in the folder given when it is
+// there, else in the folder last chosen in, the documents folder or home.
 int question(QWidget* parent, const QString& title, const QString& text);
 void information(QWidget* parent, const QString& title, const QString& text, int kind = 0);
 QString openFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);

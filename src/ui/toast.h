@@ -15,6 +15,7 @@ class QVariantAnimation;
 // is cut short by the next. It never takes focus and lets the mouse through to the window beneath.
 class Toast : public QWidget
 {
+    Q_OBJECT
 public:
     // What a message reports; any kind other than Info shows as an error.
     enum Kind { Info = 0, Error = 1 };

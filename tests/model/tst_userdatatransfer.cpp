@@ -219,6 +219,33 @@ private Q_SLOTS:
         QCOMPARE(r.settings, reloaded);
     }
 
+    // A backup of another language switches the panel to it in the reload: the message of the import is
+    // read after that, in the language the panel shows now.
+    void importedMessageInTheLanguageShownAfterTheReload_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("Chinese to English") << 0 << 1 << QStringLiteral("Data imported and applied");
+        QTest::newRow("English to Chinese") << 1 << 0 << QStringLiteral("数据已导入并生效");
+        QTest::newRow("English stays") << 1 << 1 << QStringLiteral("Data imported and applied");
+    }
+    void importedMessageInTheLanguageShownAfterTheReload()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(QString, message);
+        DataFolder d(QStringLiteral("language"));
+        const QString backup = freshDir(QStringLiteral("languageBackup")) + QStringLiteral("/b.json");
+        writeFile(backup, backupBytes(otherLayout(), QJsonObject{{"language", after}}));
+        Lang::setLanguage(before);
+        Hooks hooks;
+        hooks.hooks.reload = [after] { Lang::setLanguage(after); };
+        const ImportOutcome r = importUserData(backup, d.paths, AppSettings(), hooks.hooks);
+        QCOMPARE(r.status, Status::Imported);
+        QCOMPARE(r.message, message);
+    }
+
     void badBackupsChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("bytes"); // a null array: a folder in place of the file

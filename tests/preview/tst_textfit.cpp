@@ -5,14 +5,17 @@
 #include "preview/previewgenerators.h"
 #include "preview/uipreview.h"
 #include "settings/settingsrows.h"
+#include "support/logviewerdialog.h"
 #include "testenv.h"
 #include "ui/lang.h"
+#include "ui/log.h"
 #include "ui/settingskit.h"
 #include "ui/theme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QSet>
 
@@ -110,6 +113,50 @@ private slots:
         }
         Lang::setLanguage(0);
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+    }
+
+    // The log viewer's info card gives the log file's path what room is left: at any width it shows whole or
+    // shortened with an ellipsis inside its label, never cut at the label's edge.
+    void logFilePathWholeOrElided_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("width");
+        QTest::newRow("chinese, wide") << 0 << 900;
+        QTest::newRow("chinese, narrow") << 0 << 520;
+        QTest::newRow("english, narrow") << 1 << 520;
+        QTest::newRow("english, narrowest") << 1 << 420;
+    }
+    void logFilePathWholeOrElided()
+    {
+        QFETCH(int, language);
+        QFETCH(int, width);
+        Lang::setLanguage(language);
+        // A log under a deep data folder, as the program's own: its path is wider than the card's room.
+        const QString data = ktr::test::freshDir(QStringLiteral("logpath")) +
+                             QStringLiteral("/home/someone/.local/share/Kestrune/KestrunePanel");
+        QVERIFY(QDir().mkpath(data));
+        const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
+        installLogging(data);
+        qInfo() << "a line for the log viewer";
+        qInstallMessageHandler(testHandler);
+        LogViewerDialog viewer(data);
+        viewer.resize(width, 620);
+        viewer.reload();
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        QLabel* path = nullptr;
+        for (QLabel* label : viewer.findChildren<QLabel*>())
+            if (label->toolTip().endsWith(QStringLiteral("app.log")))
+                path = label;
+        QVERIFY(path);
+        const QString whole = path->toolTip();
+        const QString shown = path->text();
+        const int room = path->contentsRect().width();
+        const int needed = path->fontMetrics().horizontalAdvance(shown);
+        Lang::setLanguage(0);
+        QVERIFY2(needed <= room,
+                 qPrintable(QStringLiteral("\"%1\" needs %2 px in %3").arg(shown).arg(needed).arg(room)));
+        QVERIFY2(shown == whole || shown.contains(QChar(0x2026)), qPrintable(shown));
     }
 
     void overflowIsSeen()

@@ -4,7 +4,11 @@
 #include "ui/theme.h"
 #include "ui/uisignals.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace ktr;
 
@@ -86,6 +90,69 @@ private slots:
         QCOMPARE(theme.count(), 2);
         QCOMPARE(theme.at(0).at(0).toBool(), true);
         QCOMPARE(theme.at(1).at(0).toBool(), false);
+    }
+
+    // The real file choosers: where they open (never the process's working folder) and in which colours.
+    void realChoosersOpenInASensibleFolderInTheTheme_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("given"); // "@" stands for a fresh existing folder, "~" for home
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("open, no folder: home") << "open"
+                                               << ""
+                                               << "~" << false;
+        QTest::newRow("open, a missing folder: home") << "open"
+                                                      << "~/Desktop"
+                                                      << "~" << true;
+        QTest::newRow("open, an existing folder") << "open"
+                                                  << "@"
+                                                  << "@" << false;
+        QTest::newRow("save, in a missing folder: home") << "save"
+                                                         << "~/Desktop/b.json"
+                                                         << "~" << true;
+        QTest::newRow("save, in an existing folder") << "save"
+                                                     << "@/b.json"
+                                                     << "@" << false;
+        QTest::newRow("folder, none given: home") << "folder"
+                                                  << ""
+                                                  << "~" << true;
+    }
+    void realChoosersOpenInASensibleFolderInTheTheme()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        QFETCH(bool, dark);
+        const QString fresh = ktr::test::freshDir(QStringLiteral("chooser"));
+        const auto expand = [&](QString s) {
+            if (s.startsWith(QLatin1Char('@')))
+                s.replace(0, 1, fresh);
+            else if (s.startsWith(QLatin1Char('~')))
+                s.replace(0, 1, QDir::homePath());
+            return s;
+        };
+        QVERIFY(QDir::setCurrent(fresh)); // the working folder is never where a chooser opens unasked
+        setDarkTheme(dark);
+        QString folder;
+        QColor window;
+        QTimer::singleShot(0, [&] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                folder = chooser->directory().absolutePath();
+                window = chooser->palette().color(QPalette::Window);
+                chooser->reject();
+            }
+        });
+        const QString path = expand(given);
+        if (kind == QLatin1String("open"))
+            ktr::dialogs::openFile(nullptr, QStringLiteral("t"), path, QStringLiteral("*"));
+        else if (kind == QLatin1String("save"))
+            ktr::dialogs::saveFile(nullptr, QStringLiteral("t"), path, QStringLiteral("*"));
+        else
+            ktr::dialogs::chooseFolder(nullptr, QStringLiteral("t"), path);
+        setDarkTheme(false);
+        QCOMPARE(folder, QDir(expand(expected)).absolutePath());
+        QCOMPARE(window, defaultTheme(dark).windowBackground);
     }
 };
 
