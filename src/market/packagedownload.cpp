@@ -5,6 +5,7 @@
 #include "market/marketfiles.h"
 #include "market/packagecache.h"
 #include "platform/filehash.h"
+#include "ui/background.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
@@ -13,11 +14,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrlQuery>
-#include <QtConcurrent/QtConcurrentRun>
 
 struct MarketCatalogue::Transfer
 {
@@ -361,13 +360,8 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
 
 void MarketCatalogue::computeSha256Async(const QString& path, std::function<void(const QByteArray&)> callback)
 {
-    auto* watcher = new QFutureWatcher<QByteArray>(this);
-    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [watcher, callback = std::move(callback)] {
-        const QByteArray digest = watcher->result();
-        watcher->deleteLater();
-        callback(digest);
-    });
-    watcher->setFuture(QtConcurrent::run([path] { return ktr::platform::sha256OfFile(path); }));
+    runInBackground(
+        this, [path] { return ktr::platform::sha256OfFile(path); }, std::move(callback));
 }
 
 void MarketCatalogue::setToken(const QString& newToken)
