@@ -40,32 +40,16 @@ QString unsafeEntry(const QString& name)
     return QStringLiteral("unsafe zip entry: ") + raw;
 }
 
-// The entry's path as folder parts, or an empty list with the refusal text set.
+// The entry's path as folder parts, or an empty list with the refusal text set. The name rules are the zip
+// layer's; a restore also refuses a name of nothing, since every entry it keeps is a file.
 QStringList entryParts(const ZipEntryInfo& e, QString* refusal)
 {
-    QString name = e.nameIsUtf8 ? e.name : QString::fromLatin1(e.rawName);
-    if (!e.nameIsUtf8) {
-        *refusal = unsafeEntry(name);
+    QString rel;
+    if (!ktr::platform::zipEntryRelativePath(e, &rel) || rel.isEmpty()) {
+        *refusal = unsafeEntry(e.nameIsUtf8 ? e.name : QString::fromLatin1(e.rawName));
         return {};
     }
-    QString raw = name;
-    raw.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (raw.startsWith(QLatin1Char('/')) || raw.contains(QLatin1Char(':'))) {
-        *refusal = unsafeEntry(name);
-        return {};
-    }
-    QStringList parts;
-    for (const QString& seg : raw.split(QLatin1Char('/'))) {
-        if (seg == QLatin1String("..") || seg.contains(QChar(0))) {
-            *refusal = unsafeEntry(name);
-            return {};
-        }
-        if (!seg.isEmpty() && seg != QLatin1String("."))
-            parts << seg;
-    }
-    if (parts.isEmpty())
-        *refusal = unsafeEntry(name);
-    return parts;
+    return rel.split(QLatin1Char('/'));
 }
 
 struct Planned
