@@ -318,7 +318,6 @@ void LockController::applyLockSyncReply(bool replyOk, const QByteArray& body)
     emit closeSettingsRequested();
     if (hadProtection)
         emit toastRequested(Lang::tr("已通过账户解除程序锁定"), 0);
-    emit accountUnlocked(hadProtection);
 }
 
 void LockController::reloadBackground()
