@@ -2,7 +2,7 @@
 
 #include "ui/servicehost.h"
 
-namespace ktr::account {
+namespace accountlinks {
 
 // Empty without a service: a bare fragment would be no page of anyone's.
 QUrl devicesPageUrl()
@@ -29,4 +29,4 @@ QUrl termsPageUrl(bool privacy)
                            privacy ? QStringLiteral("type=privacy") : QStringLiteral("type=user"));
 }
 
-} // namespace ktr::account
+} // namespace accountlinks

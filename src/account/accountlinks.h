@@ -3,7 +3,7 @@
 #include <QUrl>
 
 // The pages of the service host the account dialogs open in the browser.
-namespace ktr::account {
+namespace accountlinks {
 
 // "/#devices": where the user adds authorised devices or signs others out.
 QUrl devicesPageUrl();
@@ -12,4 +12,4 @@ QUrl securityPageUrl();
 // "/protocol.php?type=user" or, with privacy, "?type=privacy".
 QUrl termsPageUrl(bool privacy);
 
-} // namespace ktr::account
+} // namespace accountlinks

@@ -242,7 +242,7 @@ void KickConfirmDialog::activate(int id)
         accept();
         break;
     case 2:
-        ktr::dialogs::openUrl(ktr::account::devicesPageUrl());
+        ktr::dialogs::openUrl(accountlinks::devicesPageUrl());
         break;
     case 3:
         reject();

@@ -491,7 +491,7 @@ void LoginDialog::mouseReleaseEvent(QMouseEvent* event)
         refreshCaptcha();
         break;
     case Terms:
-        ktr::dialogs::openUrl(ktr::account::termsPageUrl(m_privacyTermsRect.contains(pos)));
+        ktr::dialogs::openUrl(accountlinks::termsPageUrl(m_privacyTermsRect.contains(pos)));
         break;
     case Agree:
         m_agree = !m_agree;

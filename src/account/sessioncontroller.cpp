@@ -5,6 +5,7 @@
 #include "account/logindialog.h"
 #include "account/marketapps.h"
 #include "account/sessionkickeddialog.h"
+#include "ui/background.h"
 #include "ui/datadir.h"
 #include "ui/lang.h"
 #include "ui/namedtimer.h"
@@ -13,7 +14,6 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -21,7 +21,6 @@
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QWidget>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -438,22 +437,18 @@ void SessionController::onAuthLost(const QString& reason)
         m_kicked = SessionKickedDialog::showKicked(reason, {}, m_window);
         m_kicked->setPending(true);
         qInfo().noquote() << "auth lost timing: showKicked done @" << elapsed.elapsed() << "ms";
-        auto* watcher = new QFutureWatcher<QStringList>(this);
-        m_terminateWatcher = watcher;
-        connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
-            if (m_terminateWatcher == watcher)
-                m_terminateWatcher = nullptr;
-            const QStringList names = watcher->result();
-            watcher->deleteLater();
+        const int run = ++m_terminateRuns;
+        m_terminateRun = run;
+        runInBackground(this, m_terminator, [this, run](const QStringList& names) {
+            if (m_terminateRun == run)
+                m_terminateRun = 0;
             if (!names.isEmpty())
                 qInfo().noquote() << "auth lost: terminated market app(s):" << names.join(QStringLiteral(", "));
             if (m_kicked) {
                 m_kicked->setPending(false);
                 m_kicked->setKilledApps(names);
             }
-            emit marketAppsEnded(names);
         });
-        watcher->setFuture(QtConcurrent::run(m_terminator));
     }
     m_authLostRunning = false;
 }

@@ -18,7 +18,6 @@ class QNetworkReply;
 class QTimer;
 class QWidget;
 class SessionKickedDialog;
-template <typename T> class QFutureWatcher;
 
 // The main window's side of the online account: the saved session ("auth.json"), the token check at start,
 // the automatic login, the token heartbeat with the lock synchronisation, the host report, the login dialog,
@@ -83,7 +82,7 @@ public:
     void stop();
 
     bool lockSyncPending() const { return !m_lockSyncReply.isNull(); }
-    bool marketAppsEnding() const { return m_terminateWatcher != nullptr; }
+    bool marketAppsEnding() const { return m_terminateRun != 0; }
     SessionKickedDialog* kickedDialog() const;
     QTimer* heartbeatTimer() const { return m_heartbeatTimer; }
     QTimer* startupStepTimer() const { return m_startupTimer; }
@@ -99,8 +98,6 @@ signals:
     void signedOut();
     // The service no longer accepts the session: whatever runs with its token ends.
     void sessionLost(const QString& reason);
-    // The market apps ended after a loss, by program name.
-    void marketAppsEnded(const QStringList& names);
     // The answer of one lock synchronisation: replyOk is false for a transport or HTTP error.
     void lockSyncReplied(bool replyOk, const QByteArray& body);
     // A notice for the user (already translated).
@@ -131,7 +128,8 @@ private:
     QTimer* m_startupTimer = nullptr;
     QPointer<SessionKickedDialog> m_kicked;
     QPointer<QNetworkReply> m_lockSyncReply; // the lock synchronisation in flight
-    QFutureWatcher<QStringList>* m_terminateWatcher = nullptr;
+    int m_terminateRun = 0;                  // the market apps' ending whose outcome is awaited (0: none)
+    int m_terminateRuns = 0;                 // endings started so far, so a later one is told from an earlier one
     LoginRunner m_loginRunner;
     KickRunner m_kickRunner;
     QPointer<LoginDialog> m_loginDialog; // the one open login dialog

@@ -256,11 +256,11 @@ void SessionKickedDialog::activate(int id)
     switch (id) {
     case 1:
         if (m_reason == Reason::Elsewhere)
-            ktr::dialogs::openUrl(ktr::account::securityPageUrl());
+            ktr::dialogs::openUrl(accountlinks::securityPageUrl());
         accept();
         break;
     case 2:
-        ktr::dialogs::openUrl(ktr::account::devicesPageUrl());
+        ktr::dialogs::openUrl(accountlinks::devicesPageUrl());
         break;
     case 3:
         close();

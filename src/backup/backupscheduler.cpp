@@ -4,6 +4,7 @@
 #include "backup/futurewait.h"
 #include "platform/clock.h"
 #include "ui/appsettings.h"
+#include "ui/background.h"
 #include "ui/lang.h"
 #include "ui/namedtimer.h"
 
@@ -14,7 +15,6 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent>
 
 BackupScheduler::BackupScheduler(Host host, QObject* parent) : QObject(parent), m_host(std::move(host))
 {
@@ -110,7 +110,7 @@ QString BackupScheduler::backupFolder() const
 
 bool BackupScheduler::isRunning() const
 {
-    return m_watcher && m_watcher->isRunning();
+    return m_future.isRunning();
 }
 
 void BackupScheduler::runIfDue()
@@ -139,23 +139,23 @@ void BackupScheduler::runIfDue()
     const QString dataDir = m_host.dataDir ? m_host.dataDir() : QString();
     const QString folder = backupFolder();
     const int keep = s.backupRetain;
-    if (!m_watcher) {
-        m_watcher = new QFutureWatcher<QString>(this);
-        connect(m_watcher, &QFutureWatcherBase::finished, this, &BackupScheduler::onFinished);
-    }
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     qInfo().noquote() << "auto backup due; creating snapshot ->" << folder;
     m_runFolder = folder;
     const SnapshotTask task = m_task ? m_task : SnapshotTask(&BackupScheduler::runSnapshot);
     std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
-    m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [task, folder, dataDir, keep, cancel] {
-        return task(folder, dataDir, keep, cancel.get());
-    }));
+    // Only the latest run's outcome counts; one that ended before a newer run started reports nothing.
+    const int run = ++m_runs;
+    m_future = runInBackground(
+        this, [task, folder, dataDir, keep, cancel] { return task(folder, dataDir, keep, cancel.get()); },
+        [this, run](const QString& result) {
+            if (run == m_runs)
+                onFinished(result);
+        });
 }
 
-void BackupScheduler::onFinished()
+void BackupScheduler::onFinished(const QString& result)
 {
-    const QString result = m_watcher->future().resultCount() > 0 ? m_watcher->future().result() : QString();
     if (m_cancel && m_cancel->load()) {
         qInfo().noquote() << "auto backup cancelled, last-backup time unchanged";
     } else if (!result.isEmpty()) {
@@ -186,7 +186,7 @@ void BackupScheduler::stopWorker(int budgetMs)
         m_cancel->store(true);
     if (!isRunning())
         return;
-    if (!ktr::waitFinished(m_watcher->future(), budgetMs))
+    if (!ktr::waitFinished(m_future, budgetMs))
         qWarning().noquote() << "auto backup worker still running on exit; cancel requested,"
                              << "orphan powershell may remain (hard exit)";
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QDateTime>
-#include <QFutureWatcher>
+#include <QFuture>
 #include <QObject>
 #include <QString>
 
@@ -78,7 +78,7 @@ Q_SIGNALS:
     void failed(const QString& reason, const QString& backupDir);
 
 private:
-    void onFinished();
+    void onFinished(const QString& result);
     QString backupFolder() const;
 
     Host m_host;
@@ -86,7 +86,8 @@ private:
     SnapshotTask m_task;
     QTimer* m_timer = nullptr;
     QTimer* m_firstRun = nullptr;
-    QFutureWatcher<QString>* m_watcher = nullptr;
+    QFuture<QString> m_future; // the latest run
+    int m_runs = 0;
     std::shared_ptr<std::atomic<bool>> m_cancel;
     bool m_staleCleaned = false;
     bool m_failing = false; // the last finished run failed (a cancelled one changes nothing)

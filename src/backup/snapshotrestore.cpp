@@ -40,32 +40,16 @@ QString unsafeEntry(const QString& name)
     return QStringLiteral("unsafe zip entry: ") + raw;
 }
 
-// The entry's path as folder parts, or an empty list with the refusal text set.
+// The entry's path as folder parts, or an empty list with the refusal text set. The name rules are the zip
+// layer's; a restore also refuses a name of nothing, since every entry it keeps is a file.
 QStringList entryParts(const ZipEntryInfo& e, QString* refusal)
 {
-    QString name = e.nameIsUtf8 ? e.name : QString::fromLatin1(e.rawName);
-    if (!e.nameIsUtf8) {
-        *refusal = unsafeEntry(name);
+    QString rel;
+    if (!ktr::platform::zipEntryRelativePath(e, &rel) || rel.isEmpty()) {
+        *refusal = unsafeEntry(e.nameIsUtf8 ? e.name : QString::fromLatin1(e.rawName));
         return {};
     }
-    QString raw = name;
-    raw.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (raw.startsWith(QLatin1Char('/')) || raw.contains(QLatin1Char(':'))) {
-        *refusal = unsafeEntry(name);
-        return {};
-    }
-    QStringList parts;
-    for (const QString& seg : raw.split(QLatin1Char('/'))) {
-        if (seg == QLatin1String("..") || seg.contains(QChar(0))) {
-            *refusal = unsafeEntry(name);
-            return {};
-        }
-        if (!seg.isEmpty() && seg != QLatin1String("."))
-            parts << seg;
-    }
-    if (parts.isEmpty())
-        *refusal = unsafeEntry(name);
-    return parts;
+    return rel.split(QLatin1Char('/'));
 }
 
 struct Planned
@@ -354,6 +338,193 @@ bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDi
     return true;
 }
 
+namespace {
+
+// Every entry is checked, and the zip's shape, before anything is written. The snapshot's own folder is left
+// out when it lies inside the data folder.
+bool planRestore(ktr::platform::ZipReader& zip, const QString& zipPath, const QString& dataDir,
+                 const QString& snapshotFolder, QList<Planned>& plan, Job& job)
+{
+    QString zipError;
+    if (!zip.open(zipPath, &zipError))
+        return job.fail(QStringLiteral("unsafe zip file: ") + zipError);
+    QString skippedPrefix;
+    const QString snapshotRel = QDir(dataDir).relativeFilePath(QDir::cleanPath(snapshotFolder));
+    if (snapshotRel == QLatin1String("."))
+        skippedPrefix = QString(); // snapshots at the data folder's root are excluded by name below
+    else if (!snapshotRel.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(snapshotRel))
+        skippedPrefix = snapshotRel + QLatin1Char('/');
+    QString refusal;
+    if (zip.entries().size() > kMaxSnapshotEntries)
+        return job.fail(notASnapshot(zip.entries(), plan));
+    if (!planExtraction(zip.entries(), skippedPrefix, plan, &refusal))
+        return job.fail(refusal);
+    if (snapshotRel == QLatin1String(".")) {
+        plan.removeIf([](const Planned& p) {
+            return !p.rel.contains(QLatin1Char('/')) && (BackupEngine::isSnapshotName(p.rel) || isPartialName(p.rel));
+        });
+    }
+    const QString shape = notASnapshot(zip.entries(), plan);
+    if (!shape.isEmpty())
+        return job.fail(shape);
+    return true;
+}
+
+// Unpacks every planned entry into the work folder beside the data folder: the same file system, so each file
+// reaches the data folder by one rename (3..60). Then the unpacked settings and layout must parse.
+bool unpackIntoWork(ktr::platform::ZipReader& zip, const QList<Planned>& plan, qint64 totalBytes,
+                    const QString& dataDir, const QString& work, Job& job, PercentReporter& reporter)
+{
+    reporter.report(3);
+    if (!QDir().mkpath(QFileInfo(dataDir).absolutePath()) || !makePrivatePath(work))
+        return job.fail(QStringLiteral("cannot create the restore work folder: ") + work);
+    const qsizetype n = plan.size();
+    const bool useBytes = totalBytes > 0;
+    const qint64 tw = useBytes ? totalBytes : std::max<qint64>(1, n);
+    qint64 dw = 0;
+    qsizetype i = 0;
+    ZipEntryInfo entry;
+    QString zipError;
+    qsizetype planIndex = 0;
+    for (;;) {
+        if (!zip.next(&entry, &zipError)) {
+            if (!zipError.isEmpty())
+                return job.fail(QStringLiteral("unsafe zip file: ") + zipError);
+            break;
+        }
+        if (entry.type == ZipEntryInfo::Type::Directory)
+            continue;
+        QString skip;
+        const QStringList parts = entryParts(entry, &skip);
+        const QString rel = parts.join(QLatin1Char('/'));
+        if (planIndex >= n || plan.at(planIndex).rel != rel)
+            continue; // a folder entry, or nothing to write
+        ++planIndex;
+        if (!writeEntry(zip, work + QLatin1Char('/') + rel, entry, job, [](qint64) {}))
+            return false;
+        ++i;
+        dw += useBytes ? entry.size : 1;
+        if (i % 8 == 0 || i == n || n <= 32)
+            reporter.report(std::min(60, 3 + int(double(dw) / double(tw) * 57.0)));
+    }
+    if (planIndex != n)
+        return job.fail(QStringLiteral("unsafe zip file: entries missing"));
+    const QString damaged = damagedDocument(work, plan);
+    if (!damaged.isEmpty())
+        return job.fail(damaged);
+    return true;
+}
+
+// The rollback folder and its journal, before the first file of the data folder moves. A missing or empty
+// data folder (a first install) has nothing to keep: true with hasRollback false.
+bool openRollback(const QString& dataDir, const QString& rollback, const QString& snapshotFolder,
+                  const QList<Planned>& plan, Job& job, bool* hasRollback)
+{
+    *hasRollback = false;
+    const bool hasData =
+        QFileInfo(dataDir).isDir() && !QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+    if (!hasData)
+        return true;
+    QList<JournalEntry> journal;
+    journal.reserve(plan.size());
+    for (const Planned& p : plan)
+        journal.append({p.rel, ktr::platform::entryStat(dataDir + QLatin1Char('/') + p.rel).exists});
+    const bool made = ::mkdir(QFile::encodeName(rollback).constData(), 0700) == 0;
+    if (!made || !writeJournal(rollback, dataDir, snapshotFolder, journal)) {
+        qWarning().noquote() << "restoreSnapshot: pre-snapshot incomplete, rollback will be skipped:" << dataDir;
+        job.fail(QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间"
+                                "，或关闭正在占用数据目录的程序后重试）"));
+        if (made && !removeTree(rollback))
+            qWarning().noquote() << "restoreSnapshot: failed to clean incomplete pre-snapshot:" << rollback;
+        return false;
+    }
+    *hasRollback = true;
+    return true;
+}
+
+enum class MoveOutcome {
+    Moved,
+    Failed,
+    Stopped, // the test seam ended the run as a kill would: nothing is put back or cleaned
+};
+
+// Moves the unpacked files in, each replaced file into the rollback folder first (60..98). touched says
+// whether the data folder was reached at all.
+MoveOutcome moveIntoData(const QList<Planned>& plan, qint64 totalBytes, const QString& dataDir, const QString& work,
+                         const QString& rollback, bool hasRollback, Job& job, PercentReporter& reporter, bool* touched)
+{
+    const qsizetype n = plan.size();
+    const qint64 wt = std::max<qint64>(1, totalBytes);
+    qint64 wd = 0;
+    for (qsizetype k = 0; k < n; ++k) {
+        if (!job.check())
+            return MoveOutcome::Failed;
+        const QString& rel = plan.at(k).rel;
+        if (!targetStaysInside(dataDir, rel)) {
+            job.fail(QStringLiteral("unsafe restore target: ") + rel);
+            return MoveOutcome::Failed;
+        }
+        const QString target = dataDir + QLatin1Char('/') + rel;
+        const ktr::platform::EntryStat st = ktr::platform::entryStat(target);
+        if (st.exists && st.isDir && !st.isLink) {
+            job.fail(QStringLiteral("cannot write restore target: ") + rel);
+            return MoveOutcome::Failed;
+        }
+        *touched = true;
+        if (st.exists && hasRollback) {
+            const QString kept = rollback + QLatin1Char('/') + rel;
+            if (!QDir().mkpath(QFileInfo(kept).absolutePath()) || !moveFile(target, kept)) {
+                job.fail(QStringLiteral("cannot write restore target: ") + rel);
+                return MoveOutcome::Failed;
+            }
+        }
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !moveFile(work + QLatin1Char('/') + rel, target)) {
+            job.fail(QStringLiteral("cannot write restore target: ") + rel);
+            return MoveOutcome::Failed;
+        }
+        if (moveSeamStops(int(k + 1)))
+            return MoveOutcome::Stopped;
+        wd += plan.at(k).size;
+        const qsizetype done = k + 1;
+        if (done % 8 == 0 || done == n || n <= 32)
+            reporter.report(std::min(98, 60 + int(double(wd) / double(wt) * 38.0)));
+    }
+    return MoveOutcome::Moved;
+}
+
+// After a failure that reached the data folder: the journal puts back what it names, or a first install's
+// partial data goes. True when that ends the restore (the work folder already removed, error completed);
+// false when the caller goes on to discard the rollback folder.
+bool undoPartialRestore(const QString& dataDir, const QString& rollback, bool hasRollback, const QString& work,
+                        QString& error)
+{
+    if (hasRollback) {
+        if (putBackJournal(rollback, dataDir))
+            return false;
+        qWarning().noquote() << "restoreSnapshot: rollback from snapshot failed:" << rollback;
+        error += Lang::tr("（还原前的数据保留在：%1）").arg(rollback);
+        finishTemp(work);
+        return true;
+    }
+    if (!QFileInfo(dataDir).isDir())
+        return false;
+    bool cleaned = true;
+    const QFileInfoList left =
+        QDir(dataDir).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::System);
+    for (const QFileInfo& fi : left) {
+        if (!removeTree(fi.absoluteFilePath()))
+            cleaned = false;
+    }
+    if (!cleaned) {
+        qWarning().noquote() << "restoreSnapshot: failed to clean partial first-install data:" << dataDir;
+        error += QStringLiteral("（部分临时数据可能未清除，请检查数据目录后重试）");
+    }
+    finishTemp(work);
+    return true;
+}
+
+} // namespace
+
 bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString& error, Progress progress,
                                    const std::atomic<bool>* cancel, bool* cancelled)
 {
@@ -393,35 +564,9 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
     }
 
     Job job(error, cancel, cancelled);
-    bool ok = true;
-
-    // Every entry is checked, and the zip's shape, before anything is written.
     ktr::platform::ZipReader zip;
-    QString zipError;
     QList<Planned> plan;
-    if (!zip.open(zipPath, &zipError))
-        ok = job.fail(QStringLiteral("unsafe zip file: ") + zipError);
-    QString skippedPrefix;
-    const QString snapshotRel = QDir(dataDir).relativeFilePath(QDir::cleanPath(snapshotFolder));
-    if (snapshotRel == QLatin1String("."))
-        skippedPrefix = QString(); // snapshots at the data folder's root are excluded by name below
-    else if (!snapshotRel.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(snapshotRel))
-        skippedPrefix = snapshotRel + QLatin1Char('/');
-    QString refusal;
-    if (ok && zip.entries().size() > kMaxSnapshotEntries)
-        ok = job.fail(notASnapshot(zip.entries(), plan));
-    if (ok && !planExtraction(zip.entries(), skippedPrefix, plan, &refusal))
-        ok = job.fail(refusal);
-    if (ok && snapshotRel == QLatin1String(".")) {
-        plan.removeIf([](const Planned& p) {
-            return !p.rel.contains(QLatin1Char('/')) && (BackupEngine::isSnapshotName(p.rel) || isPartialName(p.rel));
-        });
-    }
-    if (ok) {
-        const QString shape = notASnapshot(zip.entries(), plan);
-        if (!shape.isEmpty())
-            ok = job.fail(shape);
-    }
+    bool ok = planRestore(zip, zipPath, dataDir, snapshotFolder, plan, job);
     qint64 tb = 0;
     for (const Planned& p : plan)
         tb += p.size;
@@ -430,140 +575,22 @@ bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDi
     if (ok)
         ok = job.check();
 
-    // Unpack every entry into the work folder beside the data folder: the same file system, so each file
-    // reaches the data folder by one rename (3..60).
     const QString work = restoreWorkPath(dataDir);
-    if (ok) {
-        reporter.report(3);
-        if (!QDir().mkpath(QFileInfo(dataDir).absolutePath()) || !makePrivatePath(work))
-            ok = job.fail(QStringLiteral("cannot create the restore work folder: ") + work);
-    }
-    const qsizetype n = plan.size();
-    const bool useBytes = tb > 0;
-    const qint64 tw = useBytes ? tb : std::max<qint64>(1, n);
-    qint64 dw = 0;
-    qsizetype i = 0;
-    ZipEntryInfo entry;
-    qsizetype planIndex = 0;
-    while (ok) {
-        if (!zip.next(&entry, &zipError)) {
-            if (!zipError.isEmpty())
-                ok = job.fail(QStringLiteral("unsafe zip file: ") + zipError);
-            break;
-        }
-        if (entry.type == ZipEntryInfo::Type::Directory)
-            continue;
-        QString skip;
-        const QStringList parts = entryParts(entry, &skip);
-        const QString rel = parts.join(QLatin1Char('/'));
-        if (planIndex >= n || plan.at(planIndex).rel != rel)
-            continue; // a folder entry, or nothing to write
-        ++planIndex;
-        if (!writeEntry(zip, work + QLatin1Char('/') + rel, entry, job, [](qint64) {})) {
-            ok = false;
-            break;
-        }
-        ++i;
-        dw += useBytes ? entry.size : 1;
-        if (i % 8 == 0 || i == n || n <= 32)
-            reporter.report(std::min(60, 3 + int(double(dw) / double(tw) * 57.0)));
-    }
-    if (ok && planIndex != n)
-        ok = job.fail(QStringLiteral("unsafe zip file: entries missing"));
-    if (ok) {
-        const QString damaged = damagedDocument(work, plan);
-        if (!damaged.isEmpty())
-            ok = job.fail(damaged);
-    }
-
-    // The rollback folder and its journal, before the first file of the data folder moves. A missing or
-    // empty data folder (a first install) has nothing to keep.
+    if (ok)
+        ok = unpackIntoWork(zip, plan, tb, dataDir, work, job, reporter);
     bool hasRollback = false;
-    const bool hasData =
-        QFileInfo(dataDir).isDir() && !QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
-    if (ok && hasData) {
-        QList<JournalEntry> journal;
-        journal.reserve(n);
-        for (const Planned& p : plan)
-            journal.append({p.rel, ktr::platform::entryStat(dataDir + QLatin1Char('/') + p.rel).exists});
-        const bool made = ::mkdir(QFile::encodeName(rollback).constData(), 0700) == 0;
-        if (!made || !writeJournal(rollback, dataDir, snapshotFolder, journal)) {
-            qWarning().noquote() << "restoreSnapshot: pre-snapshot incomplete, rollback will be skipped:" << dataDir;
-            ok = job.fail(QStringLiteral("还原前无法为现有数据建立完整的安全快照，已中止还原以保护数据（请检查磁盘空间"
-                                         "，或关闭正在占用数据目录的程序后重试）"));
-            if (made && !removeTree(rollback))
-                qWarning().noquote() << "restoreSnapshot: failed to clean incomplete pre-snapshot:" << rollback;
-        } else {
-            hasRollback = true;
-        }
-    }
-
-    // Move the unpacked files in, each replaced file into the rollback folder first (60..98).
+    if (ok)
+        ok = openRollback(dataDir, rollback, snapshotFolder, plan, job, &hasRollback);
     bool touched = false;
     if (ok) {
-        const qint64 wt = std::max<qint64>(1, tb);
-        qint64 wd = 0;
-        for (qsizetype k = 0; ok && k < n; ++k) {
-            if (!job.check()) {
-                ok = false;
-                break;
-            }
-            const QString& rel = plan.at(k).rel;
-            if (!targetStaysInside(dataDir, rel)) {
-                ok = job.fail(QStringLiteral("unsafe restore target: ") + rel);
-                break;
-            }
-            const QString target = dataDir + QLatin1Char('/') + rel;
-            const ktr::platform::EntryStat st = ktr::platform::entryStat(target);
-            if (st.exists && st.isDir && !st.isLink) {
-                ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
-                break;
-            }
-            touched = true;
-            if (st.exists && hasRollback) {
-                const QString kept = rollback + QLatin1Char('/') + rel;
-                if (!QDir().mkpath(QFileInfo(kept).absolutePath()) || !moveFile(target, kept)) {
-                    ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
-                    break;
-                }
-            }
-            if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !moveFile(work + QLatin1Char('/') + rel, target)) {
-                ok = job.fail(QStringLiteral("cannot write restore target: ") + rel);
-                break;
-            }
-            if (moveSeamStops(int(k + 1)))
-                return false; // as if the process had been killed here
-            wd += plan.at(k).size;
-            const qsizetype done = k + 1;
-            if (done % 8 == 0 || done == n || n <= 32)
-                reporter.report(std::min(98, 60 + int(double(wd) / double(wt) * 38.0)));
-        }
+        const MoveOutcome moved = moveIntoData(plan, tb, dataDir, work, rollback, hasRollback, job, reporter, &touched);
+        if (moved == MoveOutcome::Stopped)
+            return false; // as if the process had been killed here
+        ok = moved == MoveOutcome::Moved;
     }
 
-    if (!ok && touched) {
-        if (hasRollback) {
-            if (!putBackJournal(rollback, dataDir)) {
-                qWarning().noquote() << "restoreSnapshot: rollback from snapshot failed:" << rollback;
-                error += Lang::tr("（还原前的数据保留在：%1）").arg(rollback);
-                finishTemp(work);
-                return false;
-            }
-        } else if (QFileInfo(dataDir).isDir()) {
-            bool cleaned = true;
-            const QFileInfoList left =
-                QDir(dataDir).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::System);
-            for (const QFileInfo& fi : left) {
-                if (!removeTree(fi.absoluteFilePath()))
-                    cleaned = false;
-            }
-            if (!cleaned) {
-                qWarning().noquote() << "restoreSnapshot: failed to clean partial first-install data:" << dataDir;
-                error += QStringLiteral("（部分临时数据可能未清除，请检查数据目录后重试）");
-            }
-            finishTemp(work);
-            return false;
-        }
-    }
+    if (!ok && touched && undoPartialRestore(dataDir, rollback, hasRollback, work, error))
+        return false;
     if (hasRollback && !discardRollback(rollback, dataDir))
         qWarning().noquote() << "restoreSnapshot: failed to clean rollback snapshot:" << rollback;
     finishTemp(work);

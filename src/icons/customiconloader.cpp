@@ -1,9 +1,8 @@
 #include "icons/customiconloader.h"
 
-#include <QCoreApplication>
+#include "ui/background.h"
+
 #include <QImageReader>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -34,28 +33,19 @@ bool CustomIconLoader::preload(const QString& path)
     const qint64 gen = m_generation;
     const qint64 tok = m_tokens.value(path, 0);
     m_pending.insert(path, tok);
-    QPointer<CustomIconLoader> guard(this);
-    (void)QtConcurrent::run(QThreadPool::globalInstance(),
-                            [guard, path, gen, tok] { readTask(guard, path, gen, tok); });
+    runInBackground(
+        this, [path] { return readImage(path); },
+        [this, path, gen, tok](const QImage& image) { onRead(path, image, gen, tok); });
     return true;
 }
 
-void CustomIconLoader::readTask(QPointer<CustomIconLoader> loader, QString path, qint64 gen, qint64 tok)
+QImage CustomIconLoader::readImage(const QString& path)
 {
     QImageReader reader(path);
     QImage image = reader.read();
     if (!image.isNull() && (image.width() > kMaxCustomSide || image.height() > kMaxCustomSide))
         image = image.scaled(kMaxCustomSide, kMaxCustomSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    QMetaObject::invokeMethod(
-        app,
-        [loader, path, image, gen, tok] {
-            if (loader)
-                loader->onRead(path, image, gen, tok);
-        },
-        Qt::QueuedConnection);
+    return image;
 }
 
 void CustomIconLoader::onRead(const QString& path, const QImage& image, qint64 gen, qint64 tok)

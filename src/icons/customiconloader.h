@@ -6,7 +6,6 @@
 #include <QMap>
 #include <QObject>
 #include <QPixmap>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -42,7 +41,7 @@ signals:
     void loaded(const QString& path);
 
 private:
-    static void readTask(QPointer<CustomIconLoader> loader, QString path, qint64 gen, qint64 tok);
+    static QImage readImage(const QString& path); // on the pool thread
     void onRead(const QString& path, const QImage& image, qint64 gen, qint64 tok);
     void store(const QString& path, const QPixmap& pixmap);
 

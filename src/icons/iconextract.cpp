@@ -360,11 +360,6 @@ template <typename Render> auto iconLocation(const QString& path, Render render)
 
 } // namespace
 
-QImage shellFolderImage(const QString& parsingName)
-{
-    return shellFolderIcon(parsingName, renderRaw);
-}
-
 QImage iconLocationImage(const QString& path)
 {
     return iconLocation(path, renderRaw);

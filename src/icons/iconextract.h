@@ -18,11 +18,6 @@ QImage loadIconImage(const QString& path);
 // folders, the Icon= of a .desktop file. Null for anything else. Rendered for 256 px, untrimmed.
 QImage iconLocationImage(const QString& path);
 
-// The icon of a "::{CLSID}" shell folder from its table entry: the theme's icon of its name or of the generic
-// names it falls back to (and the full trash for the Recycle Bin), else the panel's own picture of it; null
-// for an unknown CLSID or a folder the panel has no picture of either.
-QImage shellFolderImage(const QString& parsingName);
-
 // Clears a flat opaque matte (four equal opaque corners, 12 per channel) unless it covers over 99 % of the
 // image, then crops to the pixels with alpha above 8. A fully transparent image is returned unchanged.
 QImage trimTransparentBorder(const QImage& image);

@@ -74,7 +74,7 @@ bool LockController::blocks()
 
 bool LockController::blocksButton(int buttonId)
 {
-    if (!ktr::protection::barButtonBlocked(m_settings->uiLocked, buttonId))
+    if (!protectionrules::barButtonBlocked(m_settings->uiLocked, buttonId))
         return false;
     return blocks();
 }
@@ -134,17 +134,17 @@ void LockController::showOverlay()
         m_overlay = new UiLockOverlay(m_host);
         m_overlay->checkPassword = [this](const QString& password) {
             const bool ok = verifyPasswordHash(m_settings->protectPasswordHash, password);
-            if (ok && ktr::protection::upgradeLegacyHash(*m_settings, password))
+            if (ok && protectionrules::upgradeLegacyHash(*m_settings, password))
                 noteChanged();
             return ok;
         };
         m_overlay->onPasswordVerified = [this](const QString& password) {
-            if (ktr::protection::upgradeLegacyHash(*m_settings, password))
+            if (protectionrules::upgradeLegacyHash(*m_settings, password))
                 noteChanged();
         };
         m_overlay->onUnlocked = [this] { unlockUi(); };
         m_overlay->onRemovePassword = [this] {
-            ktr::protection::clearProtection(*m_settings);
+            protectionrules::clearProtection(*m_settings);
             noteChanged();
             unlockUi();
             emit toastRequested(Lang::tr("程序保护密码已移除"), 0);
@@ -183,11 +183,11 @@ void LockController::toggleObfuscation()
         LockDialog dialog(LockDialog::Verify, m_host);
         dialog.setVerifier(m_settings->protectPasswordHash);
         dialog.onVerified = [this](const QString& password) {
-            if (ktr::protection::upgradeLegacyHash(*m_settings, password))
+            if (protectionrules::upgradeLegacyHash(*m_settings, password))
                 noteChanged();
         };
         dialog.onRemoveConfirmed = [this] {
-            ktr::protection::clearProtection(*m_settings);
+            protectionrules::clearProtection(*m_settings);
             noteChanged();
         };
         if (execCard(dialog) != 1)
@@ -202,14 +202,14 @@ void LockController::toggleObfuscation()
     m_settings->obfuscateEnabled = true;
     fixEpochBaseline(*m_settings);
     noteChanged();
-    emit toastRequested(ktr::protection::obfuscationOnToast(*m_settings), 0);
+    emit toastRequested(protectionrules::obfuscationOnToast(*m_settings), 0);
 }
 
 void LockController::onProtectCommitted(const QString& hash, const QMap<QString, QString>& rules)
 {
     const bool newPassword = !hash.isEmpty() && hash != m_settings->protectPasswordHash;
     // An empty hash ends the lock and the obfuscation with it (commitProtection).
-    ktr::protection::commitProtection(*m_settings, hash, rules);
+    protectionrules::commitProtection(*m_settings, hash, rules);
     if (newPassword)
         fixEpochBaseline(*m_settings);
     noteChanged();
@@ -244,7 +244,7 @@ bool LockController::guardRestore(const AppSettings& before)
     AppSettings restored = read;
     // While the card asks, the record keeps the protection it had: nothing the snapshot would lift is lifted
     // behind the card.
-    ktr::protection::keepLocalProtection(before, *m_settings, QString());
+    protectionrules::keepLocalProtection(before, *m_settings, QString());
     guardProtection(before, restored, "restore");
     *m_settings = restored;
     return !sameProtection(read, restored) || read.progUnlockEpoch != restored.progUnlockEpoch;
@@ -261,9 +261,9 @@ void LockController::guardProtection(const AppSettings& local, AppSettings& inco
             password.clear();
     }
     const bool given = !password.isEmpty();
-    ktr::protection::keepLocalProtection(local, incoming, password);
+    protectionrules::keepLocalProtection(local, incoming, password);
     if (incoming.protectPasswordHash.isEmpty())
-        ktr::protection::clearProtection(incoming);
+        protectionrules::clearProtection(incoming);
     if (given && !sameProtection(local, incoming) && !incoming.protectPasswordHash.isEmpty())
         fixEpochBaseline(incoming);
     qInfo().noquote() << "[lock]" << what << "protection:" << (given ? "taken from the file" : "kept local");
@@ -272,7 +272,7 @@ void LockController::guardProtection(const AppSettings& local, AppSettings& inco
 void LockController::settingsReloaded()
 {
     if (m_settings->protectPasswordHash.isEmpty())
-        ktr::protection::clearProtection(*m_settings);
+        protectionrules::clearProtection(*m_settings);
     if (m_settings->uiLocked) {
         const bool newlyLocked = !covers();
         showOverlay();
@@ -295,7 +295,7 @@ void LockController::fixEpochBaseline(AppSettings& settings) const
 void LockController::applyLockSyncReply(bool replyOk, const QByteArray& body)
 {
     int epoch = 0;
-    if (!ktr::protection::parseLockSyncReply(replyOk, body, &epoch))
+    if (!protectionrules::parseLockSyncReply(replyOk, body, &epoch))
         return;
     m_seenEpoch = std::max(m_seenEpoch.value_or(epoch), epoch);
     if (m_settings->progUnlockEpoch < 0) {
@@ -310,7 +310,7 @@ void LockController::applyLockSyncReply(bool replyOk, const QByteArray& body)
     const bool hadProtection =
         !m_settings->protectPasswordHash.isEmpty() || m_settings->uiLocked || m_settings->obfuscateEnabled;
     m_settings->progUnlockEpoch = epoch;
-    ktr::protection::clearProtection(*m_settings);
+    protectionrules::clearProtection(*m_settings);
     qInfo().noquote() << "[lock] account unlock epoch" << epoch << "applied";
     noteChanged();
     if (m_overlay)
@@ -318,7 +318,6 @@ void LockController::applyLockSyncReply(bool replyOk, const QByteArray& body)
     emit closeSettingsRequested();
     if (hadProtection)
         emit toastRequested(Lang::tr("已通过账户解除程序锁定"), 0);
-    emit accountUnlocked(hadProtection);
 }
 
 void LockController::reloadBackground()

@@ -84,8 +84,6 @@ Q_SIGNALS:
     // The lock screen came or went (the frame's line under the title strip follows).
     void coverChanged(bool covered);
     void toastRequested(const QString& text, int kind);
-    // An account unlock lifted the protection; hadProtection when something had been protected.
-    void accountUnlocked(bool hadProtection);
 
 private:
     // Asks for the local password when `incoming` would change the protection; keeps the local fields unless given.

@@ -1,6 +1,7 @@
 #include "lock/lockdialog.h"
 
 #include "lock/passwordhash.h"
+#include "ui/background.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/modalcard.h"
@@ -11,16 +12,13 @@
 #include "ui/windowcorners.h"
 
 #include <QApplication>
-#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QRadialGradient>
-#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
@@ -217,31 +215,28 @@ bool LockDialog::tryAccept(bool verified)
             m_second->setEnabled(false);
         const QString hash = m_verifier;
         const QString pw = m_edit->text();
-        auto* watcher = new QFutureWatcher<bool>(this);
-        connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, pw] {
-            const bool ok = watcher->result();
-            watcher->deleteLater();
-            m_busy = false;
-            QApplication::restoreOverrideCursor();
-            if (m_closing)
-                return;
-            m_edit->setEnabled(true);
-            if (m_second)
-                m_second->setEnabled(true);
-            if (ok) {
-                if (onVerified)
-                    onVerified(pw);
-                tryAccept(true);
-                return;
-            }
-            shakeWith(m_mode == Remove   ? Lang::tr("密码错误，无法移除")
-                      : m_mode == Change ? Lang::tr("旧密码错误，请重试")
-                                         : Lang::tr("密码错误，请重试"));
-            m_edit->selectAll();
-            m_edit->setFocus();
-        });
-        watcher->setFuture(
-            QtConcurrent::run(QThreadPool::globalInstance(), [hash, pw] { return verifyPasswordHash(hash, pw); }));
+        runInBackground(
+            this, [hash, pw] { return verifyPasswordHash(hash, pw); },
+            [this, pw](bool ok) {
+                m_busy = false;
+                QApplication::restoreOverrideCursor();
+                if (m_closing)
+                    return;
+                m_edit->setEnabled(true);
+                if (m_second)
+                    m_second->setEnabled(true);
+                if (ok) {
+                    if (onVerified)
+                        onVerified(pw);
+                    tryAccept(true);
+                    return;
+                }
+                shakeWith(m_mode == Remove   ? Lang::tr("密码错误，无法移除")
+                          : m_mode == Change ? Lang::tr("旧密码错误，请重试")
+                                             : Lang::tr("密码错误，请重试"));
+                m_edit->selectAll();
+                m_edit->setFocus();
+            });
         return false;
     }
     if (m_mode == Verify || m_mode == Remove) {

@@ -7,7 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace ktr::protection {
+namespace protectionrules {
 
 bool barButtonBlocked(bool uiLocked, int buttonId)
 {
@@ -94,4 +94,4 @@ void keepLocalProtection(const AppSettings& local, AppSettings& imported, const 
     imported.obfuscateMap = local.obfuscateMap;
 }
 
-} // namespace ktr::protection
+} // namespace protectionrules

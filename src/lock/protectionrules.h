@@ -8,7 +8,7 @@ struct AppSettings;
 // The rules of the interface lock and the obfuscation protection that need no window: what a bar button may
 // do while locked, where a launch really goes, what an account unlock or an import may change. The lock
 // controller and the main window call them and then save, repaint and toast as the result says.
-namespace ktr::protection {
+namespace protectionrules {
 
 // While locked only minimise (3) and close (4) act; every other bar button shows the lock screen instead.
 bool barButtonBlocked(bool uiLocked, int buttonId);
@@ -49,4 +49,4 @@ LockSyncResult applyLockSyncReply(AppSettings& settings, bool replyOk, const QBy
 // they are. The unlock epoch never goes back.
 void keepLocalProtection(const AppSettings& local, AppSettings& imported, const QString& currentPassword);
 
-} // namespace ktr::protection
+} // namespace protectionrules

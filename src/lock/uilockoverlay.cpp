@@ -3,6 +3,7 @@
 #include "lock/passwordhash.h"
 #include "platform/fsentry.h"
 
+#include "ui/background.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
@@ -11,17 +12,14 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMovie>
 #include <QPainter>
 #include <QRadialGradient>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -187,21 +185,17 @@ void UiLockOverlay::submitPassword()
         // A stored hash costs up to 100,000 rounds: checked off the GUI thread, so the lock screen stays alive.
         m_checking = true;
         m_edit->setReadOnly(true);
-        auto* watcher = new QFutureWatcher<bool>(this);
         const QString password = m_edit->text();
-        connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, password] {
-            watcher->deleteLater();
-            m_checking = false;
-            if (m_edit)
-                m_edit->setReadOnly(false);
-            const bool ok = watcher->result();
-            if (ok && onPasswordVerified)
-                onPasswordVerified(password);
-            finishSubmit(ok);
-        });
-        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [hash = m_verifier, password] {
-            return verifyPasswordHash(hash, password);
-        }));
+        runInBackground(
+            this, [hash = m_verifier, password] { return verifyPasswordHash(hash, password); },
+            [this, password](bool ok) {
+                m_checking = false;
+                if (m_edit)
+                    m_edit->setReadOnly(false);
+                if (ok && onPasswordVerified)
+                    onPasswordVerified(password);
+                finishSubmit(ok);
+            });
         return;
     }
     finishSubmit(!checkPassword || checkPassword(m_edit->text()));

@@ -6,14 +6,13 @@
 #include "market/marketinstall.h"
 #include "market/packagecache.h"
 #include "platform/launcher.h"
+#include "ui/background.h"
 #include "ui/lang.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
 #include <memory>
@@ -81,24 +80,23 @@ void AppMarketDialog::startExtract(AppRow& row, const QString& packagePath)
         setRowError(row, Lang::later("临时目录创建失败，请重试"));
         return;
     }
-    auto* watcher = new QFutureWatcher<ExtractOutcome>(this);
     // The worker also checks its own deadline; the timer covers a run that stalls between its checks.
-    auto* deadline = new QTimer(watcher);
+    auto* deadline = new QTimer(this);
     deadline->setSingleShot(true);
     deadline->setInterval(m_extractDeadlineMs);
-    connect(deadline, &QTimer::timeout, watcher, [abandon = job->abandon] { abandon->store(true); });
-    connect(watcher, &QFutureWatcher<ExtractOutcome>::finished, this, [this, watcher, job] {
-        const ExtractOutcome outcome = watcher->result();
-        watcher->deleteLater();
-        onExtractDone(job, int(outcome.result), outcome.why);
-    });
+    connect(deadline, &QTimer::timeout, deadline, [abandon = job->abandon] { abandon->store(true); });
     deadline->start();
-    watcher->setFuture(
-        QtConcurrent::run([package = packagePath, tmp = job->tmpDir, abandon = job->abandon, ms = m_extractDeadlineMs] {
+    runInBackground(
+        this,
+        [package = packagePath, tmp = job->tmpDir, abandon = job->abandon, ms = m_extractDeadlineMs] {
             ExtractOutcome out;
             out.result = extractPackage(package, tmp, abandon.get(), ms, &out.why);
             return out;
-        }));
+        },
+        [this, deadline, job](const ExtractOutcome& outcome) {
+            delete deadline;
+            onExtractDone(job, int(outcome.result), outcome.why);
+        });
 }
 
 void AppMarketDialog::onExtractDone(const std::shared_ptr<ExtractJob>& job, int result, const QString& why)

@@ -99,6 +99,14 @@ private:
     struct Transfer;
     void onFinished(HttpDownload* download, const QString& id, const std::shared_ptr<Transfer>& t,
                     const HttpDownload::Result& result);
+    // The steps of a finished transfer: the package arrived, the connection or our disk broke, or the server
+    // refused it.
+    void finishDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                        const HttpDownload::Result& result);
+    void failBrokenDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                            const HttpDownload::Result& result);
+    void failRefusedDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                             const HttpDownload::Result& result);
     void verifyDownload(const QString& id, const std::shared_ptr<Transfer>& t, const QByteArray& digest);
     void scheduleRepaint();
 

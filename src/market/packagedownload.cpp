@@ -5,6 +5,7 @@
 #include "market/marketfiles.h"
 #include "market/packagecache.h"
 #include "platform/filehash.h"
+#include "ui/background.h"
 #include "ui/jsonutil.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
@@ -13,11 +14,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrlQuery>
-#include <QtConcurrent/QtConcurrentRun>
 
 struct MarketCatalogue::Transfer
 {
@@ -220,30 +219,57 @@ void MarketCatalogue::onFinished(HttpDownload* download, const QString& id, cons
         Q_EMIT changed();
         return;
     }
+    switch (result.outcome) {
+    case Outcome::Done:
+        finishDownload(*row, id, t, result);
+        return;
+    case Outcome::RangeMismatch:
+    case Outcome::WriteFailed:
+    case Outcome::OpenFailed:
+    case Outcome::TooLarge:
+    case Outcome::SizeCap:
+    case Outcome::Cut:
+    case Outcome::Timeout:
+        failBrokenDownload(*row, id, t, result);
+        return;
+    case Outcome::HttpError:
+    case Outcome::TlsFailed:
+    case Outcome::BadRedirect:
+    case Outcome::BadResponse:
+    case Outcome::Aborted:
+        failRefusedDownload(*row, id, t, result);
+        return;
+    }
+}
+
+// The transfer broke (the connection, our disk, a size limit, a resume that does not fit): what can be resumed
+// stays, the rest goes, and the row says which.
+void MarketCatalogue::failBrokenDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                                         const HttpDownload::Result& result)
+{
+    using Outcome = HttpDownload::Outcome;
     const int status = result.status;
     const QString detail = withoutToken(result.detail, token);
     switch (result.outcome) {
-    case Outcome::Done:
-        break;
     case Outcome::RangeMismatch:
         qWarning().noquote() << "resume Content-Range mismatch, discard reply:" << id << "expected" << t->offset
                              << "got" << result.rangeStart;
-        row->downloading = row->paused = false;
-        row->received = row->total = 0;
+        row.downloading = row.paused = false;
+        row.received = row.total = 0;
         removePackageFile(t->partPath, QStringLiteral("resume-range-mismatch"));
-        setRowError(*row, Lang::later("续传数据错位，已重置，请重新下载"));
+        setRowError(row, Lang::later("续传数据错位，已重置，请重新下载"));
         return;
     case Outcome::WriteFailed:
         // Our disk failed, not the transfer: what arrived stays for a later resume.
         qWarning().noquote() << "download write failed:" << id << detail;
-        row->downloading = row->paused = false;
-        setRowError(*row, Lang::later("无法写入下载文件，请检查磁盘空间后重试"));
+        row.downloading = row.paused = false;
+        setRowError(row, Lang::later("无法写入下载文件，请检查磁盘空间后重试"));
         return;
     case Outcome::OpenFailed:
         qWarning().noquote() << "download: cannot open" << t->partPath << detail;
-        row->downloading = row->paused = false;
-        row->received = row->total = 0;
-        setRowError(*row, Lang::later("无法写入临时文件"));
+        row.downloading = row.paused = false;
+        row.received = row.total = 0;
+        setRowError(row, Lang::later("无法写入临时文件"));
         return;
     case Outcome::TooLarge:
     case Outcome::SizeCap:
@@ -251,75 +277,86 @@ void MarketCatalogue::onFinished(HttpDownload* download, const QString& id, cons
                                  : result.restarted                 ? "download(200) Content-Length exceeds cap, abort:"
                                                                     : "download Content-Length exceeds cap, abort:")
                              << id << detail;
-        row->downloading = row->paused = false;
+        row.downloading = row.paused = false;
         removePackageFile(t->partPath, QStringLiteral("size-limit"));
-        setRowError(*row, Lang::later("下载超出大小上限，已中止"));
+        setRowError(row, Lang::later("下载超出大小上限，已中止"));
         return;
     case Outcome::Cut:
     case Outcome::Timeout:
         // Not the server's answer: what arrived stays, and "retry" resumes after it.
         qWarning().noquote() << "download cut:" << id << "http =" << status << "kept" << result.fileSize
                              << "bytes, err =" << detail;
-        row->downloading = row->paused = false;
-        row->received = row->total = 0;
-        setRowError(*row, Lang::later("下载失败（网络中断，请重试）"));
+        row.downloading = row.paused = false;
+        row.received = row.total = 0;
+        setRowError(row, Lang::later("下载失败（网络中断，请重试）"));
         return;
-    case Outcome::HttpError:
-    case Outcome::TlsFailed:
-    case Outcome::BadRedirect:
-    case Outcome::BadResponse:
-    case Outcome::Aborted: {
-        row->downloading = row->paused = false;
-        if (status == 416 && t->offset > 0 && result.outcome == Outcome::HttpError) {
-            // The partial file is longer than this package (an older version's): start again from 0.
-            qInfo().noquote() << "resume not satisfiable, restart from scratch:" << id;
-            if (!removePackageFile(t->partPath, QStringLiteral("resume-unsatisfiable"))) {
-                setRowError(*row, Lang::later("续传文件损坏且无法清理，请稍后重试"));
-                return;
-            }
-            beginNetworkDownload(*row);
+    default:
+        return;
+    }
+}
+
+// The server (or what stands between) answered but not with the package: a 416 on a resume starts again from
+// 0, everything else drops the partial file and says why, asking for a login when the token was refused.
+void MarketCatalogue::failRefusedDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                                          const HttpDownload::Result& result)
+{
+    using Outcome = HttpDownload::Outcome;
+    const int status = result.status;
+    const QString detail = withoutToken(result.detail, token);
+    row.downloading = row.paused = false;
+    if (status == 416 && t->offset > 0 && result.outcome == Outcome::HttpError) {
+        // The partial file is longer than this package (an older version's): start again from 0.
+        qInfo().noquote() << "resume not satisfiable, restart from scratch:" << id;
+        if (!removePackageFile(t->partPath, QStringLiteral("resume-unsatisfiable"))) {
+            setRowError(row, Lang::later("续传文件损坏且无法清理，请稍后重试"));
             return;
         }
-        QJsonObject o;
-        if (!result.errorBody.trimmed().isEmpty())
-            parseJsonObject(result.errorBody, o);
-        const QString code = o.value(QStringLiteral("code")).toString();
-        const QString msg = o.value(QStringLiteral("msg")).toString();
-        qWarning().noquote() << "download failed:" << id << "http =" << status << "url =" << t->shownUrl
-                             << "err =" << (detail.isEmpty() ? QVariant::fromValue(result.outcome).toString() : detail);
-        row->received = row->total = 0;
-        removePackageFile(t->partPath, QStringLiteral("dirty-part"));
-        if (status == 401 || code == QStringLiteral("NOT_LOGIN")) {
-            pendingLoginIds.insert(id);
-            setRowError(*row, Lang::later("登录已失效，请重新登录（登录后自动继续下载）"));
-            Q_EMIT loginRequested();
-        } else if (!msg.isEmpty()) {
-            setRowError(*row, Lang::later(msg));
-        } else if (result.outcome == Outcome::TlsFailed) {
-            setRowError(*row, Lang::later("下载失败（服务器证书校验未通过）"));
-        } else if (status < 1 || result.outcome == Outcome::BadResponse) {
-            setRowError(*row, Lang::later("下载失败（网络中断，请重试）"));
-        } else {
-            setRowError(*row, Lang::later("下载失败（服务器 HTTP %1）", {QString::number(status)}));
-        }
+        beginNetworkDownload(row);
         return;
     }
+    QJsonObject o;
+    if (!result.errorBody.trimmed().isEmpty())
+        parseJsonObject(result.errorBody, o);
+    const QString code = o.value(QStringLiteral("code")).toString();
+    const QString msg = o.value(QStringLiteral("msg")).toString();
+    qWarning().noquote() << "download failed:" << id << "http =" << status << "url =" << t->shownUrl
+                         << "err =" << (detail.isEmpty() ? QVariant::fromValue(result.outcome).toString() : detail);
+    row.received = row.total = 0;
+    removePackageFile(t->partPath, QStringLiteral("dirty-part"));
+    if (status == 401 || code == QStringLiteral("NOT_LOGIN")) {
+        pendingLoginIds.insert(id);
+        setRowError(row, Lang::later("登录已失效，请重新登录（登录后自动继续下载）"));
+        Q_EMIT loginRequested();
+    } else if (!msg.isEmpty()) {
+        setRowError(row, Lang::later(msg));
+    } else if (result.outcome == Outcome::TlsFailed) {
+        setRowError(row, Lang::later("下载失败（服务器证书校验未通过）"));
+    } else if (status < 1 || result.outcome == Outcome::BadResponse) {
+        setRowError(row, Lang::later("下载失败（网络中断，请重试）"));
+    } else {
+        setRowError(row, Lang::later("下载失败（服务器 HTTP %1）", {QString::number(status)}));
     }
+}
+
+// The whole body arrived: within the size limit and complete, it is checked against the manifest's digest.
+void MarketCatalogue::finishDownload(AppRow& row, const QString& id, const std::shared_ptr<Transfer>& t,
+                                     const HttpDownload::Result& result)
+{
     qint64 n = QFileInfo(t->partPath).size();
     if (n < 0)
         n = 0;
     if (result.total > 0)
-        row->total = result.total;
-    if (n > kMaxPackage || row->total > kMaxPackage) {
+        row.total = result.total;
+    if (n > kMaxPackage || row.total > kMaxPackage) {
         removePackageFile(t->partPath, QStringLiteral("size-limit"));
-        row->downloading = row->paused = false;
-        row->received = row->total = 0;
-        setRowError(*row, Lang::later("下载超出大小上限，已中止"));
-    } else if (n < row->total) {
-        row->downloading = false;
-        setRowError(*row, Lang::later("下载不完整，可重试续传"));
-    } else if (!row->sha256.isEmpty()) {
-        row->received = n;
+        row.downloading = row.paused = false;
+        row.received = row.total = 0;
+        setRowError(row, Lang::later("下载超出大小上限，已中止"));
+    } else if (n < row.total) {
+        row.downloading = false;
+        setRowError(row, Lang::later("下载不完整，可重试续传"));
+    } else if (!row.sha256.isEmpty()) {
+        row.received = n;
         Q_EMIT changed();
         if (!result.sha256.isEmpty())
             verifyDownload(id, t, result.sha256); // hashed from the same buffer as it was written
@@ -327,7 +364,7 @@ void MarketCatalogue::onFinished(HttpDownload* download, const QString& id, cons
             computeSha256Async(t->partPath, [this, id, t](const QByteArray& d) { verifyDownload(id, t, d); });
     } else {
         removePackageFile(t->partPath, QStringLiteral("no-checksum"));
-        setRowError(*row, Lang::later("清单缺少校验值，已中止"));
+        setRowError(row, Lang::later("清单缺少校验值，已中止"));
     }
 }
 
@@ -361,13 +398,8 @@ void MarketCatalogue::verifyDownload(const QString& id, const std::shared_ptr<Tr
 
 void MarketCatalogue::computeSha256Async(const QString& path, std::function<void(const QByteArray&)> callback)
 {
-    auto* watcher = new QFutureWatcher<QByteArray>(this);
-    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [watcher, callback = std::move(callback)] {
-        const QByteArray digest = watcher->result();
-        watcher->deleteLater();
-        callback(digest);
-    });
-    watcher->setFuture(QtConcurrent::run([path] { return ktr::platform::sha256OfFile(path); }));
+    runInBackground(
+        this, [path] { return ktr::platform::sha256OfFile(path); }, std::move(callback));
 }
 
 void MarketCatalogue::setToken(const QString& newToken)

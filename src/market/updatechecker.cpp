@@ -123,12 +123,6 @@ void UpdateChecker::check(bool beta, bool manual)
             [this, reply, beta, manual] { onManifestReply(reply, beta, manual); });
 }
 
-void UpdateChecker::checkOnChannel(bool manual, int channel, int savedChannel)
-{
-    const bool beta = channel < 0 ? savedChannel == 1 : channel != 0;
-    check(beta, manual);
-}
-
 void UpdateChecker::stop()
 {
     if (m_startupTimer)
@@ -241,7 +235,6 @@ void UpdateChecker::onCardMinimized()
     // A minimised card is easy to lose: say where the offer comes back from.
     if (m_seams.toast)
         m_seams.toast(Lang::tr("更新提示已最小化，可在齿轮菜单「检查更新」重新打开"), 1);
-    Q_EMIT cardMinimized();
 }
 
 void UpdateChecker::showUpdatePrompt(const QString& version, const QString& notes, const QString& title)

@@ -59,8 +59,6 @@ public:
     void scheduleStartupCheck(bool beta);
     // One manifest request; a failed beta request falls back to the stable manifest.
     void check(bool beta, bool manual);
-    // The same with an explicit channel: negative uses savedChannel (beta when 1), 0 stable, other beta.
-    void checkOnChannel(bool manual, int channel, int savedChannel);
     // Stops the timer and every request of the updater.
     void stop();
 
@@ -88,8 +86,6 @@ Q_SIGNALS:
     // The installer download starts (the notice poll pauses) and failed (it resumes).
     void downloadStarted();
     void downloadFailed();
-    // The user minimised the card.
-    void cardMinimized();
 
 private:
     QNetworkAccessManager* network();

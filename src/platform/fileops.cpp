@@ -116,11 +116,6 @@ bool copyFileKeepTime(const QString& src, const QString& dst, QString* error)
     return ok;
 }
 
-bool hardLink(const QString& src, const QString& dst)
-{
-    return ::link(QFile::encodeName(src).constData(), QFile::encodeName(dst).constData()) == 0;
-}
-
 FileLock::~FileLock()
 {
     unlock();

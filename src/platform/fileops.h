@@ -16,9 +16,6 @@ bool syncPath(const QString& path);
 // Links and anything but a regular file at src are refused.
 bool copyFileKeepTime(const QString& src, const QString& dst, QString* error);
 
-// A hard link dst to the file src; false when the file system can't (another device, no link support).
-bool hardLink(const QString& src, const QString& dst);
-
 // An advisory lock on a file (flock): exclusive between processes and between two FileLock objects of one
 // process. Released by unlock(), the destructor, or the end of the process.
 class FileLock

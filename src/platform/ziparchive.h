@@ -33,7 +33,9 @@ struct ZipEntryInfo
 
 // The stored name of an entry as a relative path: "\\" counts as "/", empty and "." parts are dropped.
 // False when the name is not UTF-8, is rooted, holds a colon (drive or stream) or a NUL, or has a ".."
-// part; the relative path may be empty (a name of nothing) when true is returned.
+// part; the relative path may be empty (a name of nothing) when true is returned. The one check of entry
+// names: the market installer and the snapshot restore both go through it, each deciding on its own what a
+// name of nothing may be (a folder entry "./" in a package; never anything in a snapshot).
 bool zipEntryRelativePath(const ZipEntryInfo& entry, QString* relative);
 
 // Writes a new zip file. open() refuses an existing path; the caller removes the file after a failure.

@@ -4,6 +4,7 @@
 #include "platform/fileops.h"
 #include "platform/fsentry.h"
 #include "platform/ziparchive.h"
+#include "ui/background.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
 #include "ui/log.h"
@@ -13,10 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QStandardPaths>
 #include <QWidget>
-#include <QtConcurrent>
 
 #include <cstdio>
 
@@ -256,22 +255,21 @@ void exportLogsFromWindow(QWidget* window, std::function<void(const QString& tex
     qInfo().noquote() << "export logs ->" << target;
 
     auto cancel = std::make_shared<std::atomic<bool>>(false);
-    auto* watcher = new QFutureWatcher<Result>(window);
-    // The worker keeps its own copy of the flag; a window that goes away stops the export.
-    QObject::connect(watcher, &QObject::destroyed, [cancel] { cancel->store(true); });
-    QObject::connect(watcher, &QFutureWatcher<Result>::finished, watcher, [watcher, toast] {
-        const Result r = watcher->result();
-        watcher->deleteLater();
-        if (!toast)
-            return;
-        if (r.ok)
-            toast(Lang::tr("日志已导出：%1").arg(QDir::toNativeSeparators(r.path)), 0);
-        else
-            toast(Lang::tr("日志导出失败，请打开日志目录手动复制"), 1);
-    });
+    // The worker keeps its own copy of the flag; a window that goes away (and its export with it) stops it.
+    auto* job = new QObject(window);
+    QObject::connect(job, &QObject::destroyed, [cancel] { cancel->store(true); });
     ktr::platform::Clock* clk = clock();
-    watcher->setFuture(QtConcurrent::run(
-        [root, target, cancel, clk] { return exportArchive(root, target, true, cancel.get(), clk); }));
+    runInBackground(
+        job, [root, target, cancel, clk] { return exportArchive(root, target, true, cancel.get(), clk); },
+        [job, toast](const Result& r) {
+            job->deleteLater();
+            if (!toast)
+                return;
+            if (r.ok)
+                toast(Lang::tr("日志已导出：%1").arg(QDir::toNativeSeparators(r.path)), 0);
+            else
+                toast(Lang::tr("日志导出失败，请打开日志目录手动复制"), 1);
+        });
 }
 
 } // namespace logexport

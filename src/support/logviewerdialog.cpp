@@ -7,6 +7,7 @@
 #include "platform/sysinfo.h"
 #include "platform/version.h"
 #include "support/logexport.h"
+#include "ui/background.h"
 #include "ui/datadir.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -24,7 +25,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,7 +38,6 @@
 #include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace {
 
@@ -472,21 +471,18 @@ void LogViewerDialog::exportZip()
         return;
     }
     target = logexport::withDefaultSuffix(target, QStringLiteral(".zip"));
-    auto* watcher = new QFutureWatcher<bool>(this);
-    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, target] {
-        const bool ok = watcher->result();
-        watcher->deleteLater();
-        finishZipExport(ok, target);
-    });
     const std::shared_ptr<std::atomic<bool>> cancel = m_zipCancel;
     ktr::platform::Clock* clock = logexport::clock();
-    watcher->setFuture(QtConcurrent::run([root, target, cancel, clock] {
-        QString error;
-        const bool ok = logexport::zipFolder(root, target, cancel.get(), clock, &error);
-        if (!ok)
-            qWarning().noquote() << "log zip export failed:" << error;
-        return ok;
-    }));
+    runInBackground(
+        this,
+        [root, target, cancel, clock] {
+            QString error;
+            const bool ok = logexport::zipFolder(root, target, cancel.get(), clock, &error);
+            if (!ok)
+                qWarning().noquote() << "log zip export failed:" << error;
+            return ok;
+        },
+        [this, target](bool ok) { finishZipExport(ok, target); });
 }
 
 void LogViewerDialog::finishZipExport(bool ok, const QString& target)

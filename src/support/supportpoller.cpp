@@ -50,11 +50,6 @@ void SupportPoller::pollUnread()
     m_unread->poll();
 }
 
-int SupportPoller::unreadCount() const
-{
-    return m_unread->count();
-}
-
 void SupportPoller::setUnreadCount(int count)
 {
     m_unread->setCount(count);

@@ -30,7 +30,6 @@ public:
     // From the settings being applied: starts the unread timer when it is not running, with one poll at once.
     void startUnreadPolling();
     void pollUnread();
-    int unreadCount() const;
     void setUnreadCount(int count);
 
     // Arms the notice fetch (once): 3 s from now, then every 60 s.

@@ -192,6 +192,8 @@ private Q_SLOTS:
         QTest::newRow("drive") << QList<RawEntry>{ok, file("C:x", "x")} << "unsafe zip entry: C:x";
         QTest::newRow("stream") << QList<RawEntry>{ok, file("a:b", "x")} << "unsafe zip entry: a:b";
         QTest::newRow("backslash parent") << QList<RawEntry>{ok, file("..\\x", "x")} << "unsafe zip entry: ..\\x";
+        QTest::newRow("parent last") << QList<RawEntry>{ok, file("a/..", "x")} << "unsafe zip entry: a\\..";
+        QTest::newRow("file of nothing") << QList<RawEntry>{ok, file(".", "x")} << "unsafe zip entry: .";
         QTest::newRow("symbolic link") << QList<RawEntry>{ok, typed("link", 0120777)} << "unsafe zip entry: link";
         QTest::newRow("character device") << QList<RawEntry>{ok, typed("dev", 0020644)} << "unsafe zip entry: dev";
         QTest::newRow("block device") << QList<RawEntry>{ok, typed("blk", 0060644)} << "unsafe zip entry: blk";

@@ -281,8 +281,6 @@ private Q_SLOTS:
         ktr::platform::IconThemes::configure({{root}, QString(), {}});
         const auto back = qScopeGuard([this] { ktr::platform::IconThemes::configure(fx.themes()); });
 
-        const QImage img = shellFolderImage(path);
-        QVERIFY(!img.isNull());
         const QImage shown = loadIconImage(path);
         QVERIFY(!shown.isNull());
         QVERIFY(shown.width() <= 192 && shown.height() <= 192);

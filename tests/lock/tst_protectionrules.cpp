@@ -4,7 +4,7 @@
 #include "testenv.h"
 #include "ui/appsettings.h"
 
-using namespace ktr::protection;
+using namespace protectionrules;
 
 using ktr::test::protectedSettings;
 
@@ -43,7 +43,7 @@ private Q_SLOTS:
         s.obfuscateMap.insert(QStringLiteral("/opt/a"), QStringLiteral("/opt/b"));
         s.obfuscateMap.insert(QStringLiteral("/opt/empty"), QString());
         s.obfuscateMap.insert(QStringLiteral("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"), QStringLiteral("/srv"));
-        QCOMPARE(ktr::protection::launchTarget(s, path), expected);
+        QCOMPARE(protectionrules::launchTarget(s, path), expected);
     }
 
     void lockSync_data()

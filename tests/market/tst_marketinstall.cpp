@@ -159,6 +159,11 @@ private Q_SLOTS:
         QTest::newRow("file of nothing") << QList{file(".", 1, 1)} << false;
         QTest::newRow("backslash root") << QList{file("\\x.exe", 1, 1)} << false;
         QTest::newRow("dotdot via backslash") << QList{file("a\\..\\..\\x.exe", 1, 1)} << false;
+        // Unlike a restore, which passes over folder entries, a package may not even name a folder outside.
+        QTest::newRow("folder outside") << QList{file("../", 0, 0, ZipEntryInfo::Type::Directory)} << false;
+        QTest::newRow("two dots inside a name") << QList{file("a/..b.exe", 1, 1)} << true;
+        QTest::newRow("drive") << QList{file("C:x.exe", 1, 1)} << false;
+        QTest::newRow("NUL") << QList{file(QStringLiteral("a") + QChar(0) + QStringLiteral(".exe"), 1, 1)} << false;
     }
     void limits()
     {

@@ -137,6 +137,47 @@ private Q_SLOTS:
 #endif
     }
 
+    // The one entry-name check behind the market installer and the snapshot restore: each refusal beside
+    // a name one step from it that is fine, so a loosened or tightened rule shows in a single row.
+    void entryNameAsRelativePath_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("utf8");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("relative");
+        QTest::newRow("plain") << "a/b.txt" << true << true << "a/b.txt";
+        QTest::newRow("dot and empty parts dropped") << "./a//./b/" << true << true << "a/b";
+        QTest::newRow("backslash is a separator") << "a\\b" << true << true << "a/b";
+        QTest::newRow("a name of nothing") << "./" << true << true << QString();
+        QTest::newRow("parent") << ".." << true << false << QString();
+        QTest::newRow("parent part") << "a/../b" << true << false << QString();
+        QTest::newRow("parent last") << "a/.." << true << false << QString();
+        QTest::newRow("parent via backslash") << "a\\..\\b" << true << false << QString();
+        QTest::newRow("two dots inside a part") << "a/..b" << true << true << "a/..b";
+        QTest::newRow("three dots") << "..." << true << true << "...";
+        QTest::newRow("absolute") << "/a" << true << false << QString();
+        QTest::newRow("backslash absolute") << "\\a" << true << false << QString();
+        QTest::newRow("slash after a part") << "a/" << true << true << "a";
+        QTest::newRow("drive") << "C:a" << true << false << QString();
+        QTest::newRow("stream") << "a:b" << true << false << QString();
+        QTest::newRow("NUL") << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << true << false << QString();
+        QTest::newRow("not UTF-8") << "a" << false << false << QString();
+    }
+    void entryNameAsRelativePath()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, utf8);
+        QFETCH(bool, accepted);
+        QFETCH(QString, relative);
+        ZipEntryInfo e;
+        e.name = name;
+        e.rawName = name.toUtf8();
+        e.nameIsUtf8 = utf8;
+        QString rel = QStringLiteral("stale");
+        QCOMPARE(ktr::platform::zipEntryRelativePath(e, &rel), accepted);
+        QCOMPARE(rel, relative);
+    }
+
     void refusesWhatIsNotAZip_data()
     {
         QTest::addColumn<QByteArray>("bytes");
