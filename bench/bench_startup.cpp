@@ -7,7 +7,8 @@
 // the panel window in this process (--in-process) gives the time from show to the icons of the first group
 // loaded and the resident memory.
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm]
+//   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm] [--home DIR] [--panel
+//   PROGRAM]
 #include "benchlayout.h"
 #include "icons/iconloader.h"
 #include "mainwindow/mainwindow.h"
@@ -216,6 +217,8 @@ QProcess* startWindowManager()
     return wm;
 }
 
+QString g_home;
+
 int argValue(const QStringList& args, const QString& name, int fallback)
 {
     const qsizetype i = args.indexOf(name);
@@ -234,10 +237,19 @@ int main(int argc, char** argv)
                          argv[0]);
             return 1;
         }
-        root.emplace();
-        if (!root->isValid())
-            return 1;
-        const QString home = root->path();
+        // --home DIR keeps the data folder there, for a profiler's run of the panel on it afterwards.
+        QString home;
+        for (int i = 1; i + 1 < argc; ++i) {
+            if (qstrcmp(argv[i], "--home") == 0)
+                home = QString::fromLocal8Bit(argv[i + 1]);
+        }
+        if (home.isEmpty()) {
+            root.emplace();
+            if (!root->isValid())
+                return 1;
+            home = root->path();
+        }
+        g_home = home;
         qputenv("HOME", home.toUtf8());
         qputenv("XDG_DATA_HOME", (home + "/data").toUtf8());
         qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8());
@@ -251,14 +263,13 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
     if (inProcess) {
-        qputenv("QT_LOGGING_RULES", "*.info=false");
         return runInProcess(app);
     }
 
     const QStringList args = app.arguments();
     const int runs = argValue(args, QStringLiteral("--runs"), 9);
     const int items = argValue(args, QStringLiteral("--items"), 2000);
-    const QString files = root->path() + QStringLiteral("/files");
+    const QString files = g_home + QStringLiteral("/files");
     QDir().mkpath(files);
     {
         ConfigStore store(appDataDir());
@@ -266,7 +277,10 @@ int main(int argc, char** argv)
             return 2;
     }
     const QString dir = QCoreApplication::applicationDirPath();
-    const QString panel = QDir::cleanPath(dir + QStringLiteral("/../src/app/kestrune-panel"));
+    const qsizetype other = args.indexOf(QStringLiteral("--panel"));
+    const QString panel = other > 0 && other + 1 < args.size()
+                              ? args.at(other + 1)
+                              : QDir::cleanPath(dir + QStringLiteral("/../src/app/kestrune-panel"));
     const QString empty = dir + QStringLiteral("/startup_emptywindow");
     QProcess* wm = args.contains(QStringLiteral("--no-wm")) ? nullptr : startWindowManager();
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -306,7 +320,11 @@ int main(int argc, char** argv)
     std::printf("  panel: \"main window shown\" to the first frame (median): %.0f ms\n", median(shownToPainted));
 
     // The window in a process of its own, on the same data: first icons and memory.
+    std::fflush(stdout);
     QProcess self;
+    QProcessEnvironment quiet = env;
+    quiet.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.info=false"));
+    self.setProcessEnvironment(quiet);
     self.setProcessChannelMode(QProcess::ForwardedChannels);
     self.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--in-process")});
     self.waitForFinished(120000);
