@@ -1,8 +1,8 @@
-// Snapshot and restore of two data folders, side by side with zip -qr and unzip -q on the same folder in the
-// same run: 5,000 generated text files (200 MB), and a folder of the real shape (settings, layout, log days,
-// the icon cache, icons and a few market apps with their download cache: thousands of small files beside a
-// few large ones, a third of them left out of a snapshot). The engine runs on a pool thread, as in the
-// program, its progress queued to the main thread as to the program's progress card; the main thread keeps an
+// Snapshot and restore of two data folders, side by side with zip -qr (told to leave out what the engine leaves
+// out) and unzip -q on the same folder in the same run: 5,000 generated text files (200 MB), and a folder of the real
+// shape (settings, layout, log days, the icon cache, icons and a few market apps with their download cache: thousands
+// of small files beside a few large ones, a third of them left out of a snapshot). The engine runs on a pool thread, as
+// in the program, its progress queued to the main thread as to the program's progress card; the main thread keeps an
 // event loop turning and reports its longest block. --busy keeps every other core busy meanwhile.
 //
 // --baseline BINARY runs BINARY (this same program built against another engine, see
