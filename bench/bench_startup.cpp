@@ -1,6 +1,14 @@
-// Start-up of the panel window on a layout of 2,000 items in 20 groups: the time from process start to the
-// first paint of the main window, and the resident memory once every icon has been loaded. Runs on its own
-// data folder below a temporary HOME; offscreen unless a display is set.
+// Start-up of the panel on a layout of 2,000 items in groups of 100 (--items N for another size), against the
+// floor of an empty frameless Qt window: both programs are started in turn (--runs R pairs, the order
+// alternating, after one warm-up pair) on the display given, under a window manager (openbox is started unless
+// --no-wm), on one private HOME. For each it takes the time from the start of the process to the loop turn
+// right after its first paint (the panel's "first frame shown" log line, the window's own report), and prints
+// the per-run ratio and its median; then where the panel's time went, from its log's own time stamps. Last,
+// the panel window in this process (--in-process) gives the time from show to the icons of the first group
+// loaded and the resident memory.
+//
+//   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm] [--home DIR] [--panel
+//   PROGRAM]
 #include "benchlayout.h"
 #include "icons/iconloader.h"
 #include "mainwindow/mainwindow.h"
@@ -9,37 +17,25 @@
 #include "ui/datadir.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <unistd.h>
+#include <optional>
+
+#include <csignal>
 
 namespace {
-
-// Milliseconds since this process was created (kernel start time, in clock ticks since boot).
-double msSinceProcessStart()
-{
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // Field 22; fields after the command name (which may hold blanks) start after the last ')'.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20)
-        return -1;
-    const double startTicks = fields.at(19).toDouble();
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double nowMs = now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
-    return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
 
 double residentMb()
 {
@@ -53,7 +49,25 @@ double residentMb()
     return -1;
 }
 
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+double nowMs()
+{
+    return double(QDateTime::currentMSecsSinceEpoch());
+}
+
+// ---- the panel window in this process: first icons and memory ------------------------------------------
+
+double g_shownAt = -1;
 double g_firstPaintMs = -1;
+QElapsedTimer g_sinceShow;
 
 class TimedWindow : public MainWindow
 {
@@ -62,53 +76,21 @@ protected:
     {
         MainWindow::paintEvent(event);
         if (g_firstPaintMs < 0)
-            g_firstPaintMs = msSinceProcessStart();
+            g_firstPaintMs = g_sinceShow.nsecsElapsed() / 1e6;
     }
 };
 
-} // namespace
-
-int main(int argc, char** argv)
+int runInProcess(QApplication& app)
 {
-    QTemporaryDir root;
-    if (!root.isValid())
-        return 1;
-    qputenv("HOME", root.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
-    qputenv("XDG_CONFIG_HOME", (root.path() + "/config").toUtf8());
-    qputenv("XDG_CACHE_HOME", (root.path() + "/cache").toUtf8());
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.info=false");
-
-    // The layout and its files exist before a real start: the time spent writing them here is taken out of
-    // the start-up figure.
-    QApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
-    // Offscreen has no icon theme of its own: give it the machine's, as a desktop session would, so the figures
-    // measure real theme icons rather than the placeholder.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen") && QIcon::themeName().isEmpty()) {
-        QIcon::setThemeSearchPaths(ktr::platform::IconThemes::defaultConfig().searchPaths);
-        QIcon::setThemeName(QStringLiteral("hicolor"));
-    }
-    const QString files = root.path() + QStringLiteral("/files");
-    QDir().mkpath(files);
-    const double setupStart = msSinceProcessStart();
-    {
-        ConfigStore store(appDataDir());
-        store.saveLayout(makeBenchLayout(files, 2000));
-    }
-    const double setupMs = msSinceProcessStart() - setupStart;
-
+    Q_UNUSED(app);
     const double baseMb = residentMb();
+    g_sinceShow.start();
     TimedWindow window;
     window.show();
     QElapsedTimer wait;
     wait.start();
     while (g_firstPaintMs < 0 && wait.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-
     // Icons: the queue drains on the next ticks; the pool then works through every request.
     while (wait.elapsed() < 60000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -118,12 +100,239 @@ int main(int argc, char** argv)
                 break;
         }
     }
-    const double iconsMs = wait.elapsed();
-
-    std::printf("start to first paint: %.1f ms\n", g_firstPaintMs - setupMs);
-    std::printf("show to icons loaded: %.1f ms\n", iconsMs);
+    std::printf("in process, construction to first paint: %.1f ms\n", g_firstPaintMs);
+    std::printf("in process, construction to first icons loaded: %.1f ms\n", g_sinceShow.nsecsElapsed() / 1e6);
     std::printf("resident memory with icons loaded: %.1f MB\n", residentMb());
     std::printf("resident memory before the window: %.1f MB\n", baseMb);
+    return 0;
+}
 
+// ---- the two programs, started in turn ------------------------------------------------------------------
+
+struct PanelRun
+{
+    double painted = -1;   // ms from the start of the process
+    double firstLine = -1; // the log's first line of this start
+    double shown = -1;     // "main window shown"
+};
+
+// The time stamp of a log line, in ms since the epoch; the log dates its lines in local time.
+std::optional<double> stampOf(const QByteArray& line)
+{
+    if (line.size() < 23)
+        return std::nullopt;
+    const QDateTime t =
+        QDateTime::fromString(QString::fromLatin1(line.left(23)), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    if (!t.isValid())
+        return std::nullopt;
+    return double(t.toMSecsSinceEpoch());
+}
+
+QString logFile(const QString& dataDir)
+{
+    QDirIterator it(dataDir + QStringLiteral("/logs"), {QStringLiteral("app.log")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    return it.hasNext() ? it.next() : QString();
+}
+
+PanelRun runPanel(const QString& program, const QString& dataDir, const QProcessEnvironment& env)
+{
+    PanelRun run;
+    QString log = logFile(dataDir);
+    const qint64 offset = log.isEmpty() ? 0 : QFileInfo(log).size();
+    QProcess panel;
+    panel.setProcessEnvironment(env);
+    panel.setStandardOutputFile(QProcess::nullDevice());
+    panel.setStandardErrorFile(QProcess::nullDevice());
+    const double start = nowMs();
+    panel.start(program, {});
+    QElapsedTimer wait;
+    wait.start();
+    QByteArray seen;
+    while (wait.elapsed() < 15000 && run.painted < 0) {
+        QThread::usleep(2000);
+        if (log.isEmpty())
+            log = logFile(dataDir);
+        QFile f(log);
+        if (log.isEmpty() || !f.open(QIODevice::ReadOnly))
+            continue;
+        f.seek(offset);
+        seen = f.readAll();
+        for (const QByteArray& line : seen.split('\n')) {
+            const std::optional<double> at = stampOf(line);
+            if (!at)
+                continue;
+            if (run.firstLine < 0)
+                run.firstLine = *at - start;
+            if (line.contains("main window shown"))
+                run.shown = *at - start;
+            if (line.contains("first frame shown"))
+                run.painted = *at - start;
+        }
+    }
+    panel.terminate(); // the quit signal: it saves and ends as a session end would make it
+    if (!panel.waitForFinished(5000)) {
+        panel.kill();
+        panel.waitForFinished(2000);
+    }
+    return run;
+}
+
+double runEmpty(const QString& program, const QProcessEnvironment& env)
+{
+    QProcess window;
+    window.setProcessEnvironment(env);
+    const double start = nowMs();
+    window.start(program, {});
+    if (!window.waitForFinished(15000)) {
+        window.kill();
+        window.waitForFinished(2000);
+        return -1;
+    }
+    const QByteArray out = window.readAllStandardOutput();
+    const qsizetype at = out.indexOf("painted ");
+    return at < 0 ? -1 : out.mid(at + 8).trimmed().toDouble() - start;
+}
+
+// openbox on the display, once it manages windows (it sets the root's check window then).
+QProcess* startWindowManager()
+{
+    auto* wm = new QProcess;
+    wm->setStandardOutputFile(QProcess::nullDevice());
+    wm->setStandardErrorFile(QProcess::nullDevice());
+    wm->start(QStringLiteral("openbox"), {});
+    if (!wm->waitForStarted(3000))
+        return wm;
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 5000) {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        xprop.waitForFinished(2000);
+        if (xprop.readAllStandardOutput().contains("window id"))
+            break;
+        QThread::msleep(50);
+    }
+    QThread::msleep(200); // openbox drops a window mapped while it still settles
+    return wm;
+}
+
+QString g_home;
+
+int argValue(const QStringList& args, const QString& name, int fallback)
+{
+    const qsizetype i = args.indexOf(name);
+    return i > 0 && i + 1 < args.size() ? std::max(1, args.at(i + 1).toInt()) : fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool inProcess = argc > 1 && qstrcmp(argv[argc - 1], "--in-process") == 0;
+    std::optional<QTemporaryDir> root;
+    if (!inProcess) {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            std::fprintf(stderr, "bench_startup needs a display: xvfb-run -a -s \"-screen 0 1280x1024x24\" %s\n",
+                         argv[0]);
+            return 1;
+        }
+        // --home DIR keeps the data folder there, for a profiler's run of the panel on it afterwards.
+        QString home;
+        for (int i = 1; i + 1 < argc; ++i) {
+            if (qstrcmp(argv[i], "--home") == 0)
+                home = QString::fromLocal8Bit(argv[i + 1]);
+        }
+        if (home.isEmpty()) {
+            root.emplace();
+            if (!root->isValid())
+                return 1;
+            home = root->path();
+        }
+        g_home = home;
+        qputenv("HOME", home.toUtf8());
+        qputenv("XDG_DATA_HOME", (home + "/data").toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8());
+        qputenv("XDG_CACHE_HOME", (home + "/cache").toUtf8());
+        QDir().mkpath(home + "/run");
+        QFile::setPermissions(home + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", (home + "/run").toUtf8());
+        qputenv("KTR_SERVICE_HOST", "http://127.0.0.1:9");
+    }
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("KestrunePanel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    if (inProcess) {
+        return runInProcess(app);
+    }
+
+    const QStringList args = app.arguments();
+    const int runs = argValue(args, QStringLiteral("--runs"), 9);
+    const int items = argValue(args, QStringLiteral("--items"), 2000);
+    const QString files = g_home + QStringLiteral("/files");
+    QDir().mkpath(files);
+    {
+        ConfigStore store(appDataDir());
+        if (!store.saveLayout(makeBenchLayout(files, items)))
+            return 2;
+    }
+    const QString dir = QCoreApplication::applicationDirPath();
+    const qsizetype other = args.indexOf(QStringLiteral("--panel"));
+    const QString panel = other > 0 && other + 1 < args.size()
+                              ? args.at(other + 1)
+                              : QDir::cleanPath(dir + QStringLiteral("/../src/app/kestrune-panel"));
+    const QString empty = dir + QStringLiteral("/startup_emptywindow");
+    QProcess* wm = args.contains(QStringLiteral("--no-wm")) ? nullptr : startWindowManager();
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    // One pair to warm the caches, not counted.
+    runPanel(panel, appDataDir(), env);
+    runEmpty(empty, env);
+    QList<double> ratios, panels, empties, toLog, logToShown, shownToPainted;
+    std::printf("items: %d\n", items);
+    for (int r = 0; r < runs; ++r) {
+        PanelRun p;
+        double e = -1;
+        if (r % 2 == 0) {
+            p = runPanel(panel, appDataDir(), env);
+            e = runEmpty(empty, env);
+        } else {
+            e = runEmpty(empty, env);
+            p = runPanel(panel, appDataDir(), env);
+        }
+        if (p.painted <= 0 || e <= 0) {
+            std::printf("run %d: failed (panel %.0f ms, empty window %.0f ms)\n", r + 1, p.painted, e);
+            continue;
+        }
+        ratios << p.painted / e;
+        panels << p.painted;
+        empties << e;
+        toLog << p.firstLine;
+        logToShown << p.shown - p.firstLine;
+        shownToPainted << p.painted - p.shown;
+        std::printf("run %d: panel %.0f ms, empty window %.0f ms, ratio %.2f\n", r + 1, p.painted, e, p.painted / e);
+    }
+    std::printf("start to first paint, panel (median): %.0f ms\n", median(panels));
+    std::printf("start to first paint, empty frameless window (median): %.0f ms\n", median(empties));
+    std::printf("panel / empty window, median of the per-run ratios: %.2f ratio\n", median(ratios));
+    std::printf("  panel: start to its first log line (median): %.0f ms\n", median(toLog));
+    std::printf("  panel: first log line to \"main window shown\" (median): %.0f ms\n", median(logToShown));
+    std::printf("  panel: \"main window shown\" to the first frame (median): %.0f ms\n", median(shownToPainted));
+
+    // The window in a process of its own, on the same data: first icons and memory.
+    std::fflush(stdout);
+    QProcess self;
+    QProcessEnvironment quiet = env;
+    quiet.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.info=false"));
+    self.setProcessEnvironment(quiet);
+    self.setProcessChannelMode(QProcess::ForwardedChannels);
+    self.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--in-process")});
+    self.waitForFinished(120000);
+
+    if (wm) {
+        wm->terminate();
+        wm->waitForFinished(3000);
+        delete wm;
+    }
     return 0;
 }

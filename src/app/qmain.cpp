@@ -14,6 +14,7 @@
 #include "platform/instancelock.h"
 #include "platform/process.h"
 #include "platform/qtenv.h"
+#include "platform/sessionbus.h"
 #include "platform/unixsignals.h"
 #include "platform/wakechannel.h"
 #include "recorder/screenmonitor.h"
@@ -41,6 +42,33 @@ void onAboutToQuit(MainWindow& window)
     window.finishLayoutSaves(MainWindow::kQuitLayoutSaveMs);
     clearIconCache();
 }
+
+namespace {
+
+// The sockets other starts reach this panel by.
+void listenForOtherStarts(MainWindow& window)
+{
+    // The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
+    //     nothing here. An agent that just handed over may still be going away: retry the listen briefly.
+    auto* agentServer = new AgentServer(&window);
+    agentServer->startRetrying(10, 200, [](bool ok, const QString& error) {
+        if (!ok)
+            qWarning().noquote() << "agent server unavailable in GUI mode:" << error;
+    });
+
+    // The mark that lets a second start find and wake this panel: its private wake socket.
+    auto* wake = new ktr::platform::WakeServer(&window);
+    QString wakeError;
+    if (!wake->listen(&wakeError))
+        qWarning().noquote() << "wake channel unavailable:" << wakeError;
+    QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
+        if (GearMenuPopup* gear = window.titleBar() ? window.titleBar()->gearMenu() : nullptr)
+            gear->hide();
+        window.restoreWindow();
+    });
+}
+
+} // namespace
 
 int qMain(int argc, char** argv)
 {
@@ -117,6 +145,8 @@ int qMain(int argc, char** argv)
         Lang::setLanguage(storedUiLanguage(dataDir + QStringLiteral("/settings.json")));
         offerLeftoverRollback(nullptr, dataDir);
     }
+    // The session bus Qt's accessibility bridge waits for at the first show is connected meanwhile.
+    ktr::platform::connectSessionBusAhead();
     writeInstallPath();
     // Qt's own texts and the titles follow the language, from the one the window loads with its settings on
     // (before any native window exists, so every title is made in it).
@@ -127,24 +157,9 @@ int qMain(int argc, char** argv)
     window.raise();
     window.activateWindow();
 
-    // The panel answers on the agent socket too; nothing is connected to its signals, so "show" changes
-    //     nothing here. An agent that just handed over may still be going away: retry the listen briefly.
-    auto* agentServer = new AgentServer(&window);
-    agentServer->startRetrying(10, 200, [](bool ok, const QString& error) {
-        if (!ok)
-            qWarning().noquote() << "agent server unavailable in GUI mode:" << error;
-    });
-
-    // The mark that lets a second start find and wake this panel: its private wake socket.
-    auto* wake = new ktr::platform::WakeServer(&window);
-    QString wakeError;
-    if (!wake->listen(&wakeError))
-        qWarning().noquote() << "wake channel unavailable:" << wakeError;
-    QObject::connect(wake, &ktr::platform::WakeServer::wakeRequested, &window, [&window] {
-        if (GearMenuPopup* gear = window.titleBar() ? window.titleBar()->gearMenu() : nullptr)
-            gear->hide();
-        window.restoreWindow();
-    });
+    // The sockets a later start or the agent reaches this panel by wait for the first frame, which does not
+    // need them (a second start retries its wake meanwhile).
+    window.afterFirstPaint([&window] { listenForOtherStarts(window); });
 
     // Shown: the self-heal a little later, the quit handler at the end of the loop.
     qInfo().noquote() << "main window shown, entering event loop";

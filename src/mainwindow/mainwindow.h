@@ -464,6 +464,7 @@ private:
     bool m_constructed = false;
     bool m_firstPaintDone = false;
     bool m_trayAfterFirstPaint = false;
+    bool m_firstFrameLogged = false;
     QList<std::function<void()>> m_afterFirstPaint;
     bool m_pinned = false;
     bool m_quitRequested = false;

@@ -284,6 +284,8 @@ void MainWindow::afterFirstPaint(std::function<void()> step)
 void MainWindow::runAfterFirstPaint()
 {
     // The frame is queued for the display server only; without this it would wait for these steps.
+    if (m_firstPaintDone && !std::exchange(m_firstFrameLogged, true))
+        qInfo().noquote() << "first frame shown";
     ktr::platform::flushDisplay();
     const QList<std::function<void()>> steps = std::exchange(m_afterFirstPaint, {});
     for (const std::function<void()>& step : steps)

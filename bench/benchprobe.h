@@ -1,0 +1,83 @@
+#pragma once
+
+// What the GUI-thread benchmarks share: a probe for the longest time the GUI thread went without turning its
+// event loop, and busy-loop children that keep every other core of the machine busy while it is measured.
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <vector>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// A 1 ms timer on the GUI thread: the gap between two of its runs, less the interval, is how long the loop
+// was held (to about a millisecond). A zero timer would spin the thread and count the spinning as work.
+class GuiBlockProbe
+{
+public:
+    GuiBlockProbe()
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(1);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_since.nsecsElapsed() / 1e6 - 1.0);
+            m_since.restart();
+        });
+    }
+    void start()
+    {
+        m_since.start();
+        m_tick.start();
+    }
+    void stop() { m_tick.stop(); }
+    // The longest block since the last reset, in milliseconds.
+    double longest() const { return m_longest; }
+    void reset() { m_longest = 0; }
+
+private:
+    QTimer m_tick;
+    QElapsedTimer m_since;
+    double m_longest = 0;
+};
+
+// With "--busy" on the command line, one busy-loop child per core but one, ended with the bench (and by the
+// kernel should the bench die first).
+class BusyCores
+{
+public:
+    explicit BusyCores(const QStringList& args)
+    {
+        if (!args.contains(QStringLiteral("--busy")))
+            return;
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        for (long i = 0; i + 1 < cores; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                m_children.push_back(pid);
+        }
+    }
+    ~BusyCores()
+    {
+        for (const pid_t pid : m_children)
+            kill(pid, SIGKILL);
+        for (const pid_t pid : m_children)
+            waitpid(pid, nullptr, 0);
+    }
+    BusyCores(const BusyCores&) = delete;
+    BusyCores& operator=(const BusyCores&) = delete;
+    int count() const { return int(m_children.size()); }
+
+private:
+    std::vector<pid_t> m_children;
+};
