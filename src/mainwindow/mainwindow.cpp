@@ -1,6 +1,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "account/sessioncontroller.h"
+#include "backup/backupjobs.h"
 #include "backup/backupscheduler.h"
 #include "icons/iconcache.h"
 #include "lock/lockcontroller.h"
@@ -160,6 +161,7 @@ void MainWindow::buildControllers()
 {
     m_network = new QNetworkAccessManager(this);
     m_session = new SessionController(this, this);
+    m_backupJobs = new BackupJobs(this);
     m_backups = new BackupScheduler(backupHost(), this);
     connectBackupOutcomes();
     m_updates = new UpdateChecker(this);

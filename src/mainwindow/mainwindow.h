@@ -30,6 +30,7 @@
 #include <functional>
 
 class AppMarketDialog;
+class BackupJobs;
 class BackupScheduler;
 class BorderFrame;
 class BottomBar;
@@ -91,7 +92,6 @@ public:
         std::function<void()> onIconsChanged;
         std::function<void(const QString&)> onLockBackgroundChosen;
         std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted;
-        std::function<void()> onSnapshotRestored;
     };
     using SettingsDialogFactory = std::function<SettingsDialog*(const SettingsDialogArgs&)>;
 
@@ -153,6 +153,7 @@ public:
     // Waits up to budgetMs for backup workers (the quit handler's first step after the recorder).
     void waitBackupWorkers(int budgetMs);
     BackupScheduler* backupScheduler() const { return m_backups; }
+    BackupJobs* backupJobs() const { return m_backupJobs; }
 
     // Button actions of both bars.
     void onUiButton(int ub);
@@ -455,6 +456,7 @@ private:
     QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
     SessionController* m_session = nullptr;
     BackupScheduler* m_backups = nullptr;
+    BackupJobs* m_backupJobs = nullptr; // the backups a person starts in the settings dialog
     UpdateChecker* m_updates = nullptr;
     SupportPoller* m_support = nullptr;
     LockController* m_lock = nullptr;

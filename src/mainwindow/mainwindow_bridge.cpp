@@ -226,12 +226,6 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
         onProtectCommitted(hash, obfuscateMap);
     };
-    // Called by the restore's completion even when the dialog was closed meanwhile, so the window never
-    // saves its old settings and layout over the restored files.
-    args.onSnapshotRestored = [self = QPointer<MainWindow>(this)] {
-        if (self)
-            self->reloadUserData();
-    };
     return args;
 }
 
@@ -254,16 +248,12 @@ void MainWindow::openSettings()
         dialog = new SettingsDialog(args.settings, args.dataDir, args.onClearIconCache, args.onSettingsChanged,
                                     args.onExportUserData, args.onImportUserData, args.onCheckUpdate, args.onExportLogs,
                                     args.onUninstall, args.groups, args.onIconsChanged, args.onLockBackgroundChosen,
-                                    args.onProtectCommitted, args.onSnapshotRestored, nullptr);
+                                    args.onProtectCommitted, nullptr);
     }
     if (!dialog)
         return;
     dialog->setFactoryResetHandler([this] { factoryReset(); });
-    // A backup still running when the dialog goes (closed, the lock, an unlock) ends on the panel.
-    dialog->setBackupOutcomeHandler([self = QPointer<MainWindow>(this)](const QString& text, bool failed) {
-        if (self)
-            self->showToast(text, failed ? Toast::Error : Toast::Info);
-    });
+    dialog->setBackupJobs(m_backupJobs);
     dialog->setAttribute(Qt::WA_DeleteOnClose, true);
     // Transient for the panel (a parentless dialog is transient for a hidden window of the toolkit): the
     // window manager keeps it above the panel, also when the panel or a card of it is raised.

@@ -26,7 +26,7 @@ std::unique_ptr<SettingsDialog> makeSettingsDialog(AppSettings* settings, const 
 {
     auto dialog = std::make_unique<SettingsDialog>(
         settings, previewProgramFolder(), [] {}, [](const AppSettings&) {}, [] {}, [] {}, [] {}, [] {}, [](bool) {},
-        groups, [] {}, [](const QString&) {}, [](const QString&, const QMap<QString, QString>&) {}, [] {});
+        groups, [] {}, [](const QString&) {}, [](const QString&, const QMap<QString, QString>&) {});
     dialog->setFactoryResetHandler([] {});
     return dialog;
 }

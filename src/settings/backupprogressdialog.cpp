@@ -12,11 +12,6 @@
 
 #include <algorithm>
 
-int rangedProgress(int lo, int hi, int p)
-{
-    return lo + std::clamp(p, 0, 100) * (hi - lo) / 100;
-}
-
 void ProgressTrack::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/backupjobs.h" // rangedProgress
+
 #include <QDialog>
 #include <QWidget>
 
@@ -61,6 +63,3 @@ private:
     QTimer* m_timer = nullptr;
     std::function<void()> m_onCancel;
 };
-
-// The bar position of an engine percent p inside the range lo..hi (p clamped to 0..100 first).
-int rangedProgress(int lo, int hi, int p);

@@ -42,14 +42,14 @@ SettingsDialog::SettingsDialog(AppSettings* settings, const QString& dataDir, st
                                std::function<void()> onIconsChanged,
                                std::function<void(const QString&)> onLockBackgroundChosen,
                                std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted,
-                               std::function<void()> onSnapshotRestored, QWidget* parent)
+                               QWidget* parent)
     : QDialog(parent), m_main(settings), m_edited(settings ? *settings : AppSettings()), m_base(m_edited),
       m_dataDir(dataDir), m_groups(groups), m_onClearIconCache(std::move(onClearIconCache)),
       m_onSettingsChanged(std::move(onSettingsChanged)), m_onExportUserData(std::move(onExportUserData)),
       m_onImportUserData(std::move(onImportUserData)), m_onCheckUpdate(std::move(onCheckUpdate)),
       m_onExportLogs(std::move(onExportLogs)), m_onUninstall(std::move(onUninstall)),
       m_onIconsChanged(std::move(onIconsChanged)), m_onLockBackgroundChosen(std::move(onLockBackgroundChosen)),
-      m_onProtectCommitted(std::move(onProtectCommitted)), m_onSnapshotRestored(std::move(onSnapshotRestored))
+      m_onProtectCommitted(std::move(onProtectCommitted))
 {
     setWindowFlag(Qt::FramelessWindowHint, true);
     setWindowTitle(Lang::tr("设置"));
@@ -95,9 +95,9 @@ QString SettingsDialog::defaultFontLabel()
 
 SettingsDialog::~SettingsDialog()
 {
-    // A running backup, restore or export is asked to stop; its watcher outlives the dialog.
-    if (m_backupCancel)
-        m_backupCancel->store(true);
+    // A running backup, restore or export is asked to stop; its controller reports how it ended.
+    if (m_jobs)
+        m_jobs->cancel();
     // The editors are destroyed after this dialog's own part is gone, and an editor that loses its focus on the
     // way (the hotkey field ends its capture) would still call into it.
     for (QObject* child : children())

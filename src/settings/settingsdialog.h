@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/backupjobs.h"
 #include "settings/backupprogressdialog.h"
 #include "settings/settingsrows.h"
 #include "ui/appsettings.h"
@@ -7,7 +8,6 @@
 
 #include <QDateTime>
 #include <QDialog>
-#include <QFutureWatcher>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -47,33 +47,6 @@ public:
     static constexpr int kProtectPage = 5;
     static constexpr int kPageCount = 7;
 
-    // Outcome of one backup, restore or export run on a worker thread.
-    struct BackupResult
-    {
-        bool ok = false;
-        QString message;
-        bool wasRestore = false;
-        bool cancelled = false;
-        QStringList warnings;        // files the snapshot had to leave out or took while they changed
-        bool messageForUser = false; // message is a sentence for the user, already in the shown language
-    };
-    // What one backup operation's worker takes along: copies made on the GUI thread before it starts.
-    struct BackupJob
-    {
-        int op = 0; // 1 create, 2 restore, 3 export
-        QString dataDir;
-        QString backupDir;
-        QString first;  // restore, export: the snapshot
-        QString second; // export: the target file
-        QPointer<BackupProgressDialog> card;
-        int keep = 10;
-        std::shared_ptr<std::atomic<bool>> cancel;
-        QString unknownText;
-        // restore: this computer's values a snapshot does not bring back (backup folder, last backup, recording
-        // folder), put back into the restored settings.
-        QJsonObject localSettings;
-    };
-    using BackupExecutor = std::function<BackupResult(const BackupJob& job)>;
     // One snapshot file of the backup page's list.
     struct SnapshotRow
     {
@@ -136,16 +109,10 @@ public:
                    const QList<Group>* groups, std::function<void()> onIconsChanged,
                    std::function<void(const QString&)> onLockBackgroundChosen,
                    std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted,
-                   std::function<void()> onSnapshotRestored, QWidget* parent = nullptr);
+                   QWidget* parent = nullptr);
     ~SettingsDialog() override;
 
     void setFactoryResetHandler(std::function<void()> handler) { m_onFactoryReset = std::move(handler); }
-    // Told how a backup, restore or export ended when the dialog was closed before it did (text translated,
-    // failed true for a failure or a cancel), so the panel can say it.
-    void setBackupOutcomeHandler(std::function<void(const QString& text, bool failed)> handler)
-    {
-        m_onBackupOutcome = std::move(handler);
-    }
 
     // The copy being edited, and its replacement. The main window hands over the record it has just
     // loaded from new files (an import or a restored snapshot), so OK can't write the old values back.
@@ -175,22 +142,15 @@ public:
     void openProtectPage();
     QString dataDir() const { return m_dataDir; }
 
-    // Backup worker (settingsdialog_backup.cpp). Runs operation op (1 create, 2 restore, 3 export) on the
-    // global pool behind the progress card; a request while one runs is refused with a notice and brings the
-    // progress card back.
+    // Backups (settingsdialog_backup.cpp). The controller that runs them, which outlives the dialog; the
+    // dialog shows their progress and outcome while it is open.
+    void setBackupJobs(BackupJobs* jobs);
+    // Starts operation op (BackupJobs::Op) behind the progress card; a request while one runs is refused with
+    // a notice and brings the progress card back.
     void runBackupOp(int op, const QString& first, const QString& second);
-    // The panel's words for an operation that ended after its dialog was closed.
-    static QString closedDialogOutcome(const BackupResult& result, int op, bool* failed);
     // The last successful automatic backup, as the backup page shows it.
     QString lastAutoBackupText() const;
-    static BackupResult executeBackupOp(const BackupJob& job);
-    void onBackupFinished(const BackupResult& result);
-    bool backupWorkerRunning() const;
-    // At quit: asks a running operation to stop and waits for it at most `budgetMs`.
-    void cancelBackupWorker(int budgetMs);
     BackupProgressDialog* progressCard() const { return m_progressCard; }
-    // The work of an operation (tests run something else there); an empty one restores executeBackupOp.
-    static BackupExecutor setBackupExecutor(BackupExecutor executor);
 
     // Backup page (settingsdialog_backuppage.cpp).
     QString effectiveBackupDir() const;
@@ -340,6 +300,7 @@ private:
     void paintBackupPage(QPainter* painter);
     void runBackupPageAction(int id);
     void runSnapshotRowAction(bool restore, int row);
+    void onBackupFinished(const BackupJobs::Result& result, int op, const QString& backupDir);
     void layoutAboutPage(int width);
     void paintAboutPage(QPainter* painter);
 
@@ -382,9 +343,7 @@ private:
     std::function<void()> m_onIconsChanged;
     std::function<void(const QString&)> m_onLockBackgroundChosen;
     std::function<void(const QString&, const QMap<QString, QString>&)> m_onProtectCommitted;
-    std::function<void()> m_onSnapshotRestored;
     std::function<void()> m_onFactoryReset;
-    std::function<void(const QString&, bool)> m_onBackupOutcome;
 
     int m_page = 0;
     int m_scroll = 0;
@@ -428,14 +387,7 @@ private:
     QSet<QString> m_iconsInFlight;
     bool m_iconRepaintPending = false;
 
-    // Backup worker: busy while an operation runs; the watcher has no parent, so the completion of a
-    // restore still reaches the main window when the dialog is gone.
-    bool m_backupBusy = false;
-    int m_backupOp = 0;
-    QString m_backupRunDir; // the snapshot folder of the running operation, for its outcome
-    std::shared_ptr<std::atomic<bool>> m_backupCancel;
-    std::atomic<bool>* m_backupCancelRaw = nullptr;
-    QFutureWatcher<BackupResult>* m_backupWatcher = nullptr;
+    QPointer<BackupJobs> m_jobs;
     QPointer<BackupProgressDialog> m_progressCard;
 
     // Backup page.

@@ -1,3 +1,4 @@
+#include "backup/backupjobs.h"
 #include "backup/backupscheduler.h"
 #include "icons/iconloader.h"
 #include "lock/lockdialog.h"
@@ -74,7 +75,7 @@ class TestMainWindowBridge : public QObject
             return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
                                       a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
                                       a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
-                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
+                                      a.onProtectCommitted, nullptr);
         });
         return w;
     }
@@ -282,7 +283,7 @@ private Q_SLOTS:
         if (restore) {
             QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
             w->openSettings();
-            m_args.onSnapshotRestored();
+            Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
             m_chosenFile = writeBackup(backup(w->groups(), settings));
             w->importUserData();
@@ -352,7 +353,7 @@ private Q_SLOTS:
         settings.insert("customTitle", QStringLiteral("New"));
         if (restore) {
             QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
-            m_args.onSnapshotRestored();
+            Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
             m_chosenFile = writeBackup(backup(w->groups(), settings));
             m_args.onImportUserData();
@@ -414,21 +415,20 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         w->settings().protectPasswordHash = QStringLiteral("hash");
-        SettingsDialog::BackupExecutor previous =
-            SettingsDialog::setBackupExecutor([](const SettingsDialog::BackupJob& job) {
-                while (!job.cancel->load())
-                    QThread::msleep(2);
-                SettingsDialog::BackupResult r;
-                r.cancelled = true;
-                return r;
-            });
+        BackupJobs::Executor previous = BackupJobs::setExecutor([](const BackupJobs::Job& job) {
+            while (!job.cancel->load())
+                QThread::msleep(2);
+            BackupJobs::Result r;
+            r.cancelled = true;
+            return r;
+        });
         w->openSettings();
         QVERIFY(w->settingsDialog());
         w->settingsDialog()->runBackupOp(1, QString(), QString());
         w->onUiButton(UiBtn::Lock);
         QVERIFY(!w->settingsDialog());
         QTRY_COMPARE(toastText(*w), QStringLiteral("设置窗口已关闭，「立即备份」已取消。"));
-        SettingsDialog::setBackupExecutor(std::move(previous));
+        BackupJobs::setExecutor(std::move(previous));
     }
 
     // The automatic backup into a folder that is a regular file: the panel tells the first failure, in the

@@ -1,3 +1,4 @@
+#include "backup/backupjobs.h"
 #include "icons/iconloader.h"
 #include "lock/lockcontroller.h"
 #include "lock/lockdialog.h"
@@ -100,7 +101,7 @@ class TestMainWindowLock : public QObject
             return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
                                       a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
                                       a.onUninstall, a.groups, a.onIconsChanged, a.onLockBackgroundChosen,
-                                      a.onProtectCommitted, a.onSnapshotRestored, nullptr);
+                                      a.onProtectCommitted, nullptr);
         });
     }
 
@@ -419,8 +420,8 @@ private Q_SLOTS:
         if (restore) {
             // What the engine leaves in the data folder before it reports the restore.
             QVERIFY(writeFile(settingsFile(), QJsonDocument(settings).toJson()));
-            QVERIFY(args.onSnapshotRestored);
-            args.onSnapshotRestored();
+            QVERIFY(w->backupJobs());
+            Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
             const QJsonObject backup{
                 {"app", "KestrunePanel"}, {"layout", QJsonObject{{"groups", QJsonArray()}}}, {"settings", settings}};

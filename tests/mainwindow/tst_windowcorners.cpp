@@ -82,7 +82,7 @@ private Q_SLOTS:
         QTest::newRow("settings dialog") << Factory([] {
             static AppSettings settings;
             return std::unique_ptr<QWidget>(new SettingsDialog(&settings, QStringLiteral("/tmp/ktr-data"), {}, {}, {},
-                                                               {}, {}, {}, {}, nullptr, {}, {}, {}, {}));
+                                                               {}, {}, {}, {}, nullptr, {}, {}, {}));
         }) << Colour([] { return dialogRoles().navBackground; })
                                          << 1;
         QTest::newRow("chat") << Factory([] { return std::unique_ptr<QWidget>(new SupportChatDialog); })

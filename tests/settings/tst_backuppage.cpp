@@ -3,6 +3,7 @@
 #include "../backup/backupfixture.h"
 #include "backup/backupengine.h"
 #include "backup/backupinternal.h"
+#include "backup/backupjobs.h"
 #include "logcapture.h"
 #include "looktable.h"
 #include "manualclock.h"
@@ -79,6 +80,7 @@ struct Dialog
 {
     AppSettings live;
     int restored = 0;
+    BackupJobs jobs; // the main window's, outliving the dialog
     std::unique_ptr<SettingsDialog> dialog;
 
     explicit Dialog(const QString& dataDir, const AppSettings& start = AppSettings()) : live(start)
@@ -88,7 +90,9 @@ struct Dialog
             &live, dataDir, std::function<void()>(), std::function<void(const AppSettings&)>(), std::function<void()>(),
             std::function<void()>(), std::function<void()>(), std::function<void()>(), std::function<void(bool)>(),
             nullptr, std::function<void()>(), std::function<void(const QString&)>(),
-            std::function<void(const QString&, const QMap<QString, QString>&)>(), [counter] { ++*counter; });
+            std::function<void(const QString&, const QMap<QString, QString>&)>());
+        dialog->setBackupJobs(&jobs);
+        QObject::connect(&jobs, &BackupJobs::snapshotRestored, [counter] { ++*counter; });
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
@@ -106,20 +110,20 @@ struct Dialog
 struct FakeExecutor
 {
     std::shared_ptr<std::atomic<bool>> release = std::make_shared<std::atomic<bool>>(true);
-    std::shared_ptr<QList<SettingsDialog::BackupJob>> jobs = std::make_shared<QList<SettingsDialog::BackupJob>>();
+    std::shared_ptr<QList<BackupJobs::Job>> jobs = std::make_shared<QList<BackupJobs::Job>>();
     std::shared_ptr<QMutex> mutex = std::make_shared<QMutex>();
-    SettingsDialog::BackupResult result;
+    BackupJobs::Result result;
 
-    SettingsDialog::BackupExecutor fn() const
+    BackupJobs::Executor fn() const
     {
-        return [r = release, j = jobs, m = mutex, result = result](const SettingsDialog::BackupJob& job) {
+        return [r = release, j = jobs, m = mutex, result = result](const BackupJobs::Job& job) {
             {
                 QMutexLocker lock(m.get());
                 j->append(job);
             }
             while (!r->load())
                 QThread::msleep(2);
-            SettingsDialog::BackupResult out = result;
+            BackupJobs::Result out = result;
             out.wasRestore = job.op == 2;
             out.cancelled = out.cancelled || job.cancel->load();
             return out;
@@ -134,12 +138,9 @@ struct FakeExecutor
 
 struct ScopedExecutor
 {
-    explicit ScopedExecutor(SettingsDialog::BackupExecutor e)
-        : previous(SettingsDialog::setBackupExecutor(std::move(e)))
-    {
-    }
-    ~ScopedExecutor() { SettingsDialog::setBackupExecutor(std::move(previous)); }
-    SettingsDialog::BackupExecutor previous;
+    explicit ScopedExecutor(BackupJobs::Executor e) : previous(BackupJobs::setExecutor(std::move(e))) {}
+    ~ScopedExecutor() { BackupJobs::setExecutor(std::move(previous)); }
+    BackupJobs::Executor previous;
 };
 
 QString makeDataDir(const QString& name)
@@ -460,7 +461,7 @@ private Q_SLOTS:
         QTest::keyClick(card.data(), Qt::Key_Escape);
         QVERIFY(!card->isVisible());
         QVERIFY(!fake.jobs->first().cancel->load());
-        QVERIFY(f.d().backupWorkerRunning());
+        QVERIFY(f.jobs.running());
         // A second request is refused with a notice, and the card closed with Escape comes back.
         f.d().runBackupOp(3, QStringLiteral("a"), QStringLiteral("b"));
         QCOMPARE(log.texts.size(), 1);
@@ -469,7 +470,7 @@ private Q_SLOTS:
         QCOMPARE(card->labelText(), QStringLiteral("正在创建备份快照…"));
 
         fake.release->store(true);
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
         QCOMPARE(log.texts.size(), 2);
         QVERIFY(log.texts.last().contains(QStringLiteral("已创建备份快照。")));
         QTRY_VERIFY(card.isNull());
@@ -493,7 +494,7 @@ private Q_SLOTS:
         ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
         f.d().runBackupOp(op, QString(), QString());
         QCOMPARE(f.d().progressCard()->labelText(), label);
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
         QCOMPARE(log.texts.size(), 1);
         QVERIFY(log.texts.first().contains(QStringLiteral("未知操作")));
     }
@@ -509,7 +510,7 @@ private Q_SLOTS:
         CardLog log;
         ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
         f.d().runBackupOp(2, QStringLiteral("/x.zip"), QString());
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
         QCOMPARE(f.restored, 1);
         QVERIFY(log.texts.first().contains(QStringLiteral("已取消。")));
     }
@@ -566,14 +567,16 @@ private Q_SLOTS:
         fake.result.message = message;
         auto inner = fake.fn();
         // The fake reports the cancel only where the real operation honours it (export does not).
-        ScopedExecutor exec([inner, honoursCancel](const SettingsDialog::BackupJob& job) {
-            SettingsDialog::BackupResult r = inner(job);
+        ScopedExecutor exec([inner, honoursCancel](const BackupJobs::Job& job) {
+            BackupJobs::Result r = inner(job);
             if (!honoursCancel)
                 r.cancelled = false;
             return r;
         });
         QList<QPair<QString, bool>> told;
-        f.d().setBackupOutcomeHandler([&told](const QString& t, bool bad) { told.append({t, bad}); });
+        QObject::connect(&f.jobs, &BackupJobs::outcomeForPanel, [&told](const QString& t, bool bad) {
+            told.append({t, bad});
+        });
         CardLog log;
         ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
         f.d().runBackupOp(op, QStringLiteral("/x.zip"), QStringLiteral("/y.zip"));
@@ -605,7 +608,7 @@ private Q_SLOTS:
         Dialog f(makeDataDir(QStringLiteral("poll")));
         FakeExecutor fake;
         fake.release->store(false);
-        ScopedExecutor exec([fn = fake.fn(), release = fake.release](const SettingsDialog::BackupJob& job) {
+        ScopedExecutor exec([fn = fake.fn(), release = fake.release](const BackupJobs::Job& job) {
             while (!job.cancel->load())
                 QThread::msleep(5);
             release->store(true);
@@ -615,9 +618,9 @@ private Q_SLOTS:
         f.d().runBackupOp(1, QString(), QString());
         QElapsedTimer timer;
         timer.start();
-        f.d().cancelBackupWorker(2000);
+        f.jobs.cancelAndWait(2000);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
     }
 
     void cancelBackupWorkerGivesUpAfterItsBudget()
@@ -631,10 +634,10 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, "settings backup worker still running on exit; cancel requested");
         QElapsedTimer timer;
         timer.start();
-        f.d().cancelBackupWorker(200);
+        f.jobs.cancelAndWait(200);
         QVERIFY(timer.elapsed() >= 190);
         fake.release->store(true);
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
     }
 
     // ---- against the real engine ------------------------------------------------------------------------
@@ -653,7 +656,7 @@ private Q_SLOTS:
         QVERIFY(!f.d().backupSummary().contains(QStringLiteral("最近一份")));
 
         f.click(304); // 立即备份
-        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
         QVERIFY2(log.texts.last().contains(QStringLiteral("已创建备份快照。")), qPrintable(log.texts.join('\n')));
         QCOMPARE(f.d().snapshotRows().size(), 1);
         const QString first = f.d().snapshotRows().first().path;
@@ -671,7 +674,7 @@ private Q_SLOTS:
         ScopedCardRunner yes(answer(QStringLiteral("是"), &log));
         f.d().runAction(settingsids::snapshotRestoreId(9));
         ScopedCardRunner ok(answer(QStringLiteral("确定"), &log));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
         QVERIFY2(log.texts.last().contains(QStringLiteral("已恢复快照")), qPrintable(log.texts.join('\n')));
         QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray(R"({"darkTheme":false})"));
         QCOMPARE(f.restored, 1);
@@ -704,7 +707,7 @@ private Q_SLOTS:
         ScopedCardRunner cards(answer(QStringLiteral("确定"), &log));
         f.d().setPage(6);
         f.click(304); // 立即备份
-        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
         QCOMPARE(f.d().snapshotRows().size(), 1);
         QVERIFY(!log.texts.isEmpty());
         QVERIFY2(log.texts.last().contains(QStringLiteral("已创建备份快照。")), qPrintable(log.texts.last()));
@@ -737,7 +740,7 @@ private Q_SLOTS:
         ScopedCardRunner cards(answer(Lang::tr("确定"), &log));
         f.d().setPage(6);
         f.click(304); // 立即备份
-        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
         const QString expected =
             Lang::tr("备份目录「%1」不是文件夹，无法创建快照，请在上方「备份目录」中更改。").arg(blocker + below);
         const QString restoreText =
@@ -785,7 +788,7 @@ private Q_SLOTS:
         QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")),
                  qPrintable(log.texts.first()));
         QCOMPARE(filters.first(), QStringLiteral("ZIP 压缩包 (*.zip)"));
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
     }
 
     // Restores of files that are no snapshot (damaged, foreign, too large to unpack), tried again and again:
@@ -844,7 +847,7 @@ private Q_SLOTS:
             ScopedCardRunner yes(answer(Lang::tr("是"), &log));
             f.click(309); // 从文件还原…
             ScopedCardRunner okAgain(answer(Lang::tr("确定"), &log));
-            QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
             QVERIFY2(log.texts.last().contains(expected), qPrintable(log.texts.last()));
         }
         Lang::setLanguage(0);
@@ -898,7 +901,7 @@ private Q_SLOTS:
         ScopedCardRunner yes(answer(Lang::tr("是"), &log));
         f.d().runAction(settingsids::snapshotRestoreId(0));
         ScopedCardRunner ok(answer(Lang::tr("确定"), &log));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.d().backupWorkerRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.jobs.running(), 20000);
         const QString kept = Lang::tr("本机的备份目录、上次备份时间与录屏目录已保留，未被快照中的设置替换。");
         Lang::setLanguage(0);
         QVERIFY2(log.texts.last().contains(kept), qPrintable(log.texts.last()));
@@ -947,7 +950,7 @@ private Q_SLOTS:
         if (restore) {
             QTRY_COMPARE(fake.count(), 1);
             QCOMPARE(fake.jobs->first().first, chosen);
-            QTRY_VERIFY(!f.d().backupWorkerRunning());
+            QTRY_VERIFY(!f.jobs.running());
         } else {
             QVERIFY(!QFile::exists(chosen));
             QCOMPARE(f.d().snapshotRows().size(), 3);
@@ -1062,7 +1065,7 @@ private Q_SLOTS:
         QTRY_COMPARE(fake.count(), 1);
         QCOMPARE(fake.jobs->first().op, 3);
         QCOMPARE(fake.jobs->first().first, f.d().snapshotRows().first().path);
-        QTRY_VERIFY(!f.d().backupWorkerRunning());
+        QTRY_VERIFY(!f.jobs.running());
     }
 
     void deletingAVanishedSnapshotLogs()

@@ -68,7 +68,7 @@ struct Fixture
             ifOn(std::function<void(bool)>([c](bool all) { c->uninstall.append(all); })), nullptr,
             std::function<void()>(),
             ifOn(std::function<void(const QString&)>([c](const QString& p) { c->lockBackgrounds.append(p); })),
-            std::function<void(const QString&, const QMap<QString, QString>&)>(), std::function<void()>());
+            std::function<void(const QString&, const QMap<QString, QString>&)>());
         dialog->setFactoryResetHandler([c] { ++c->reset; });
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));

@@ -61,8 +61,7 @@ struct Fixture
             std::function<void(const QString&, const QMap<QString, QString>&)>(
                 [c](const QString& hash, const QMap<QString, QString>& map) {
                     c->commits.append({hash, map});
-                }),
-            std::function<void()>());
+                }));
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
