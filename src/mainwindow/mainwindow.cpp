@@ -8,7 +8,8 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
-#include "mainwindow/targetwatch.h"
+#include "mainwindow/invalidpathcheck.h"
+#include "mainwindow/startuplayout.h"
 #include "mainwindow/windowbackground.h"
 #include "market/appmarketdialog.h"
 #include "market/updatechecker.h"
@@ -77,7 +78,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     followCompositing(this, [] { return currentTheme().windowBackground; });
     connect(&CompositingSignals::instance(), &CompositingSignals::changed, this, [this] { applyCornerRadius(); });
     // The layout is read and parsed beside the rest of the start.
-    startLayoutRead();
+    m_startupLayout = new StartupLayout(
+        m_store.layoutPath(), [this](ConfigStore::LayoutRead read) { applyStartupLayout(std::move(read)); }, this);
+    // Taken when the worker is done: its first icons go to the loader at once rather than at the queue's next
+    // tick (the window is painted already, and this is no caller's stack).
+    connect(m_startupLayout, &StartupLayout::arrived, this, &MainWindow::drainIconQueue);
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
     m_reportAppStat = reportAppStat;
@@ -127,10 +132,23 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             m_grid->forgetCustomIcon(path);
     });
     connect(m_icons, &IconQueue::repaintDue, this, &MainWindow::repaintPanels);
-    setupTargetWatch();
+    connect(&m_model, &PanelModel::currentChanged, this, [this] {
+        // The group now on show gets its icons before the rest of the queue.
+        QStringList shown;
+        if (m_model.hasGroup(m_model.currentIndex())) {
+            for (const Item& item : m_model.groups()[m_model.currentIndex()].items)
+                shown.append(item.path);
+        }
+        m_icons->prioritize(shown);
+    });
+    m_invalid = new InvalidPathCheck(m_model, this);
+    connect(m_invalid, &InvalidPathCheck::pathsChanged, this, [this](const QSet<QString>& paths) {
+        if (m_grid)
+            m_grid->setInvalidPaths(paths);
+    });
 
     // The model: the saved layout, else the defaults of a first start.
-    takeStartupLayout();
+    m_startupLayout->take();
     m_constructed = true;
 
     qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
@@ -152,7 +170,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_session->startHeartbeat();
     m_backups->start();
     // A large layout read while the rest was built is taken now, before the first paint, when it is there.
-    if (m_layoutPending && m_layoutRead.isFinished())
+    if (m_startupLayout->pending() && m_startupLayout->readFinished())
         finishLayoutNow();
 }
 
@@ -523,11 +541,6 @@ void MainWindow::drainIconQueue()
     m_icons->drain();
 }
 
-void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
-{
-    m_icons->onLoaded(path, image);
-}
-
 QStringList MainWindow::iconQueue() const
 {
     return m_icons->paths();
@@ -565,7 +578,7 @@ void MainWindow::abortNetwork()
     // The appearance timers too: a late ratio refresh or video frame would load files and repaint a window
     // that is being taken down.
     m_icons->stop();
-    m_targetWatch->disconnect(this);
+    m_invalid->stop();
     if (m_searchPanel)
         m_searchPanel->stop();
     if (m_dock)
@@ -638,13 +651,6 @@ void MainWindow::switchTheme()
 {
     m_store.toggleTheme(m_settings, m_dock ? m_dock->windowSize() : size());
     applySettings();
-}
-
-// ---- controllers ----------------------------------------------------------------------------------------
-
-void MainWindow::runAutoBackupIfDue()
-{
-    m_backups->runIfDue();
 }
 
 // ---- steps of later parts of the window -----------------------------------------------------------------

@@ -11,7 +11,6 @@
 #include "ui/toast.h"
 
 #include <QColor>
-#include <QFuture>
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -38,10 +37,9 @@ class FloatIcon;
 class FrameDrag;
 class IconGrid;
 class IconQueue;
-class TargetWatch;
+class InvalidPathCheck;
 class LockController;
 class QAction;
-template <typename T> class QFutureWatcher;
 class QLineEdit;
 class QListWidget;
 class QMenu;
@@ -54,6 +52,7 @@ class RecorderButton;
 class SessionController;
 class SummonHotkey;
 class SettingsDialog;
+class StartupLayout;
 class ShortcutEditDialog;
 class Sidebar;
 class SupportChatDialog;
@@ -121,12 +120,9 @@ public:
     QString layoutPath() { return m_store.layoutPath(); }
     // A large "layout.json" is parsed on a worker while the window starts and paints; until it is taken
     // the model is empty and nothing is saved over the file. Any input, and every save, takes it first.
-    static constexpr qint64 kAsyncLayoutBytes = 1024 * 1024;
-    bool layoutPending() const { return m_layoutPending; }
+    StartupLayout* startupLayout() const { return m_startupLayout; }
     // Waits for a layout still being read and takes it; true when one was pending.
     bool finishLayoutNow();
-    // Runs on the worker before it reads the file (a test holds the read back to see the pending state).
-    static void setLayoutReadHook(std::function<void()> hook);
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
@@ -142,7 +138,6 @@ public:
     // The icon load queue.
     void queueIconLoad(const QString& path);
     void drainIconQueue();
-    void onQueuedIconLoaded(const QString& path, const QImage& image);
     void reloadAllIcons();
     void ensureIcon(const QString& path);
     QStringList iconQueue() const;
@@ -270,16 +265,11 @@ public:
     struct ItemMenuHooks
     {
         std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
-        // The invalid-path check itself; runs on a worker thread.
-        std::function<QSet<QString>(const QList<Group>& groups)> checkInvalidPaths;
     };
     void setItemMenuHooks(ItemMenuHooks hooks);
 
-    // The invalid item paths of the last finished check, and whether a check is running on the worker.
-    const QSet<QString>& invalidPaths() const { return m_invalidPaths; }
-    bool invalidPathsCheckRunning() const;
-    // What tells of targets that appeared or went (instead of a periodic check).
-    TargetWatch* targetWatch() const { return m_targetWatch; }
+    // Which items' targets are missing, found on a worker when their folders change.
+    InvalidPathCheck* invalidPathCheck() const { return m_invalid; }
 
     // Floating icons: the open windows in creation order.
     void floatItem(int itemIndex);
@@ -303,7 +293,6 @@ public Q_SLOTS:
     void onItemReordered(int from, int to);
     void onItemActivated(int itemIndex);
     void refreshTheme();
-    void toggleSearch();
     void onGroupDragDisplace(int from, int to);
     void removeFloatIcon(FloatIcon* icon);
     void removeAllFloatIcons();
@@ -332,8 +321,6 @@ private:
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
-    void refreshSearch(const QString& text);
-    void runSearchResult(int row);
     void runSearchItem(int group, int item);
     bool menuItemStillThere() const;
     void editMenuItem();
@@ -342,12 +329,7 @@ private:
     void createMenuItemShortcut();
     void removeMenuItem();
     void clearInvalidItems();
-    void refreshInvalidPaths();
-    void setupTargetWatch();
-    void watchTargets();
-    void startLayoutRead();
-    void takeStartupLayout();
-    void applyStartupLayout();
+    void applyStartupLayout(ConfigStore::LayoutRead read);
     bool adoptLayout(ConfigStore::LayoutRead read);
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
@@ -370,7 +352,6 @@ private:
     void toggleUiLock();
     void engageUiLock();
     void unlockUi();
-    void hideLockOverlay();
     void toggleObfuscation();
     void onProtectCommitted(const QString& hash, const QMap<QString, QString>& obfuscateMap);
     void onLockBackgroundChosen(const QString& path);
@@ -394,10 +375,8 @@ private:
     void onSessionLost();
     void pollSupportUnread();
     void fetchLatestNotice();
-    void runAutoBackupIfDue();
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
-    void showLockOverlay();
 
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();
@@ -479,17 +458,8 @@ private:
 
     ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
-    // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
-    TargetWatch* m_targetWatch = nullptr;
-    QSet<QString> m_invalidPaths;
-    QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
-    bool m_invalidPathsAgain = false;
-    // The start's layout read (see kAsyncLayoutBytes).
-    QFuture<ConfigStore::LayoutRead> m_layoutRead;
-    QFutureWatcher<ConfigStore::LayoutRead>* m_layoutWatcher = nullptr;
-    QObject* m_layoutGate = nullptr;
-    bool m_layoutAsync = false;
-    bool m_layoutPending = false;
+    InvalidPathCheck* m_invalid = nullptr;
+    StartupLayout* m_startupLayout = nullptr;
     QList<FloatIcon*> m_floatIcons;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;

@@ -97,16 +97,6 @@ void MainWindow::unlockUi()
     m_lock->unlockUi();
 }
 
-void MainWindow::showLockOverlay()
-{
-    m_lock->showOverlay();
-}
-
-void MainWindow::hideLockOverlay()
-{
-    m_lock->hideOverlay();
-}
-
 void MainWindow::toggleObfuscation()
 {
     m_lock->toggleObfuscation();

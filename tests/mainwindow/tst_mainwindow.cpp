@@ -5,6 +5,7 @@
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
+#include "mainwindow/startuplayout.h"
 #include "model/configstore.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -151,14 +152,14 @@ private Q_SLOTS:
             groups.append(group);
         }
         writeLayout(groups);
-        QVERIFY(QFileInfo(layoutFile()).size() >= MainWindow::kAsyncLayoutBytes);
+        QVERIFY(QFileInfo(layoutFile()).size() >= StartupLayout::kAsyncBytes);
         const QByteArray before = readFile(layoutFile());
         // The read is held back long enough that the constructor ends first.
-        MainWindow::setLayoutReadHook([] { QThread::msleep(300); });
-        const auto noHook = qScopeGuard([] { MainWindow::setLayoutReadHook({}); });
+        StartupLayout::setReadHook([] { QThread::msleep(300); });
+        const auto noHook = qScopeGuard([] { StartupLayout::setReadHook({}); });
         auto w = makeWindow();
         QVERIFY(w->constructionFinished());
-        QVERIFY(w->layoutPending());
+        QVERIFY(w->startupLayout()->pending());
         QVERIFY(w->groups().isEmpty());
         QCOMPARE(readFile(layoutFile()), before);
         w->show();
@@ -167,28 +168,28 @@ private Q_SLOTS:
         QVERIFY(grid);
 
         if (taker == QLatin1String("worker")) {
-            QTRY_VERIFY(!w->layoutPending());
+            QTRY_VERIFY(!w->startupLayout()->pending());
         } else if (taker == QLatin1String("press")) {
             QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
         } else if (taker == QLatin1String("key")) {
             QTest::keyClick(w.get(), Qt::Key_Shift);
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
         } else if (taker == QLatin1String("drop")) {
             auto* mime = new QMimeData;
             mime->setUrls({QUrl::fromLocalFile(m_files + QStringLiteral("/b.txt"))});
             QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &enter);
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             QDropEvent drop(QPointF(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &drop);
             delete mime;
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             groups[0].items.append(item(m_files + QStringLiteral("/b.txt")));
         } else {
             QVERIFY(w->saveLayout());
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
         }
         QCOMPARE(w->groups(), groups);
         QCOMPARE(w->currentIndex(), 0);
