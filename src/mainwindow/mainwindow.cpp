@@ -11,6 +11,7 @@
 #include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/startuplayout.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowsearch.h"
 #include "market/appmarketdialog.h"
 #include "market/updatechecker.h"
 #include "model/buttonlayout.h"
@@ -208,7 +209,16 @@ void MainWindow::buildWidgets()
     m_grid = new IconGrid(this);
     m_bottomBar = new BottomBar(this);
 
-    // The search panel is built on first use (ensureSearchPanel): most starts never open it.
+    // The search panel is built on first use: most starts never open it.
+    m_search = new WindowSearch(&m_model.groups(), this);
+    // The panel found the item again by its path: show its group, then open it as a double click does.
+    connect(m_search, &WindowSearch::launchRequested, this, [this](int group, int item) {
+        if (m_lock->blocks() || !m_model.hasGroup(group))
+            return;
+        setCurrentGroup(group);
+        repaintPanels();
+        onItemActivated(item);
+    });
 
     connect(m_bottomBar, &BottomBar::buttonActivated, this, &MainWindow::onUiButton);
     buildButtonHandlers();
@@ -579,8 +589,8 @@ void MainWindow::abortNetwork()
     // that is being taken down.
     m_icons->stop();
     m_invalid->stop();
-    if (m_searchPanel)
-        m_searchPanel->stop();
+    if (m_search)
+        m_search->stop();
     if (m_dock)
         m_dock->stop();
     m_background->stop();

@@ -2,7 +2,6 @@
 
 #include "backup/backupscheduler.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/searchpanel.h"
 #include "mainwindow/windowappearance.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
@@ -61,6 +60,7 @@ class TitleBarActions;
 class UiLockOverlay;
 class UpdateChecker;
 class WindowBackground;
+class WindowSearch;
 enum class FrameHit;
 namespace ktr::platform {
 class Clock;
@@ -240,10 +240,8 @@ public:
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
     IconGrid* iconGrid() const { return m_grid; }
-    // nullptr until the panel is first asked for: it is built on first use, not at start.
-    SearchPanel* searchPanel() const { return m_searchPanel; }
-    // The search panel, built (hidden, placed, connected) on the first call.
-    SearchPanel* ensureSearchPanel();
+    // The search: its panel is built on first use, not at start.
+    WindowSearch* search() const { return m_search; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }
@@ -321,7 +319,6 @@ private:
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
-    void runSearchItem(int group, int item);
     bool menuItemStillThere() const;
     void editMenuItem();
     void relocateMenuItem();
@@ -419,7 +416,7 @@ private:
     Sidebar* m_sidebar = nullptr;
     IconGrid* m_grid = nullptr;
     BottomBar* m_bottomBar = nullptr;
-    SearchPanel* m_searchPanel = nullptr;
+    WindowSearch* m_search = nullptr;
     BorderFrame* m_borderFrame = nullptr;
     Toast* m_toast = nullptr;
 

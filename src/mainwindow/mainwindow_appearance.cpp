@@ -10,6 +10,7 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/windowappearance.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowsearch.h"
 #include "model/buttonlayout.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
@@ -285,8 +286,8 @@ void MainWindow::layoutChildren()
         const bool locked = m_lock->covers();
         m_borderFrame->setDividerY(locked ? -100 : kStrip);
     }
-    if (m_searchPanel)
-        m_searchPanel->placeIn(w);
+    if (m_search)
+        m_search->placeIn(w);
     if (m_bottomBar)
         m_bottomBar->setGeometry(0, h - kStrip, w, kStrip);
     if (m_titleBar) {

@@ -8,8 +8,8 @@
 #include "icons/iconloader.h"
 #include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/windowsearch.h"
 #include "mainwindow/windowutil.h"
 #include "model/itemlaunch.h"
 #include "model/shortcutfile.h"
@@ -322,27 +322,12 @@ void MainWindow::editMenuItem()
 
 // ---- search ---------------------------------------------------------------------------------------------
 
-// The panel found the item again by its path: show its group, then open it as a double click does.
-void MainWindow::runSearchItem(int group, int item)
-{
-    if (m_lock->blocks())
-        return;
-    if (!m_model.hasGroup(group))
-        return;
-    setCurrentGroup(group);
-    repaintPanels();
-    onItemActivated(item);
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     // A key that got past the lock screen (before it shows, while it fades) opens nothing.
     if (m_lock->blocks())
         return;
-    // Ctrl+F is the first use of the panel; other keys reach only a panel that already exists.
-    if (!m_searchPanel && SearchPanel::isToggleKey(event))
-        ensureSearchPanel();
-    if (m_searchPanel && m_searchPanel->handleKey(event))
+    if (m_search && m_search->handleKey(event))
         return;
     QWidget::keyPressEvent(event);
 }

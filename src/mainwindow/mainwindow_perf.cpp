@@ -4,19 +4,8 @@
 
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/invalidpathcheck.h"
-#include "mainwindow/searchpanel.h"
 #include "mainwindow/startuplayout.h"
 #include "panel/sidebar.h"
-
-SearchPanel* MainWindow::ensureSearchPanel()
-{
-    if (!m_searchPanel) {
-        m_searchPanel = new SearchPanel(&m_model.groups(), this);
-        connect(m_searchPanel, &SearchPanel::launchRequested, this, &MainWindow::runSearchItem);
-        m_searchPanel->placeIn(width());
-    }
-    return m_searchPanel;
-}
 
 // ---- the start's layout ---------------------------------------------------------------------------------
 

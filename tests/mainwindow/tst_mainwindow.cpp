@@ -6,6 +6,7 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/startuplayout.h"
+#include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -117,10 +118,10 @@ private Q_SLOTS:
         QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(w->titleBar() && w->bottomBar() && w->borderFrame());
         // The search panel is built on first use, hidden and placed in the window.
-        QVERIFY(!w->searchPanel());
-        SearchPanel* panel = w->ensureSearchPanel();
-        QCOMPARE(w->searchPanel(), panel);
-        QCOMPARE(w->ensureSearchPanel(), panel);
+        QVERIFY(!w->search()->panel());
+        SearchPanel* panel = w->search()->ensurePanel();
+        QCOMPARE(w->search()->panel(), panel);
+        QCOMPARE(w->search()->ensurePanel(), panel);
         QCOMPARE(panel->objectName(), QStringLiteral("searchPanel"));
         QVERIFY(panel->isHidden());
         QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));

@@ -5,6 +5,8 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/searchpanel.h"
+#include "mainwindow/windowsearch.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
 #include "panel/icongrid.h"
@@ -166,7 +168,7 @@ private Q_SLOTS:
                 w.hide();
                 w.restoreWindow();
             } else if (attempt == "search result") {
-                emit w.ensureSearchPanel()->launchRequested(0, 0);
+                emit w.search()->ensurePanel()->launchRequested(0, 0);
             } else if (attempt == "floating icon") {
                 QVERIFY(!w.floatIcons().isEmpty());
                 emit w.floatIcons().first()->openRequested();
@@ -183,7 +185,7 @@ private Q_SLOTS:
         auto effect = [&](MainWindow& w, int itemsBefore, bool hiddenFirst) {
             QCoreApplication::processEvents();
             int n = int(m_launcher.calls.size());
-            n += w.searchPanel() && w.searchPanel()->isVisible() ? 1 : 0;
+            n += w.search()->panel() && w.search()->panel()->isVisible() ? 1 : 0;
             n += int(w.groups().at(w.currentIndex()).items.size()) - itemsBefore;
             n += w.settingsDialog() ? 1 : 0;
             if (hiddenFirst)

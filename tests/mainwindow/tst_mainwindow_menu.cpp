@@ -7,6 +7,7 @@
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "mainwindow/targetwatch.h"
+#include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
 #include "model/shortcutfile.h"
 #include "panel/floaticon.h"
@@ -748,9 +749,9 @@ private Q_SLOTS:
         w->resize(680, 496);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        QVERIFY(!w->searchPanel()); // built by the first Ctrl+F
+        QVERIFY(!w->search()->panel()); // built by the first Ctrl+F
         QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
-        SearchPanel* panel = w->searchPanel();
+        SearchPanel* panel = w->search()->panel();
         QVERIFY(panel);
         QVERIFY(panel->isVisible());
         QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));
