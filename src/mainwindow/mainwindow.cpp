@@ -83,7 +83,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
         m_store.layoutPath(), [this](ConfigStore::LayoutRead read) { applyStartupLayout(std::move(read)); }, this);
     // Taken when the worker is done: its first icons go to the loader at once rather than at the queue's next
     // tick (the window is painted already, and this is no caller's stack).
-    connect(m_startupLayout, &StartupLayout::arrived, this, &MainWindow::drainIconQueue);
+    connect(m_startupLayout, &StartupLayout::arrived, this, [this] { m_icons->drain(); });
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
     m_reportAppStat = reportAppStat;
@@ -98,7 +98,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_background = new WindowBackground(this);
     connect(m_background, &WindowBackground::repaintNeeded, this, qOverload<>(&QWidget::update));
     connect(m_background, &WindowBackground::ratioRefreshDue, this, &MainWindow::runRatioRefresh);
-    connect(m_background, &WindowBackground::videoFailed, this, &MainWindow::onVideoFailed);
+    connect(m_background, &WindowBackground::videoFailed, this, [this] {
+        showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), Toast::Error);
+        applyAppearance(m_settings);
+    });
     buildControllers();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
@@ -470,7 +473,7 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
         return;
     const PanelModel::Added added = m_model.addFiles(groupIndex, urls);
     for (const QString& path : added.paths)
-        queueIconLoad(path);
+        m_icons->queue(path);
     if (added.missing > 0)
         showToast(added.missing == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
                                      : Lang::trCount("已跳过 %1 个不存在的路径", added.missing).arg(added.missing),
@@ -483,7 +486,7 @@ void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QS
         return;
     const QStringList added = m_model.addShellItems(groupIndex, items);
     for (const QString& path : added)
-        queueIconLoad(path);
+        m_icons->queue(path);
 }
 
 void MainWindow::onItemMoved(int fromGroup, int itemIndex, int toGroup)
@@ -541,21 +544,6 @@ void MainWindow::launchTarget(const QString& path, const QString& workDir, const
 
 // ---- icon load queue ------------------------------------------------------------------------------------
 
-void MainWindow::queueIconLoad(const QString& path)
-{
-    m_icons->queue(path);
-}
-
-void MainWindow::drainIconQueue()
-{
-    m_icons->drain();
-}
-
-QStringList MainWindow::iconQueue() const
-{
-    return m_icons->paths();
-}
-
 void MainWindow::reloadAllIcons()
 {
     clearIconCache();
@@ -564,11 +552,6 @@ void MainWindow::reloadAllIcons()
     m_icons->queueAll(m_model.groups(), m_model.currentIndex());
     if (m_grid)
         m_grid->update();
-}
-
-void MainWindow::ensureIcon(const QString& path)
-{
-    m_icons->ensure(path);
 }
 
 void MainWindow::refreshTheme()

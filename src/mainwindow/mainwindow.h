@@ -42,7 +42,6 @@ class QAction;
 class QLineEdit;
 class QListWidget;
 class QMenu;
-class QMovie;
 class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
@@ -62,9 +61,6 @@ class UpdateChecker;
 class WindowBackground;
 class WindowSearch;
 enum class FrameHit;
-namespace ktr::platform {
-class Clock;
-}
 
 // The panel's one top-level window: a frameless, translucent shell that owns the model, the settings record,
 // the widgets and the controllers of the other subsystems, and wires them: the widgets' signals become model
@@ -135,12 +131,9 @@ public:
     // Starts a target with its working folder, arguments and elevation (no existence check, no report).
     void launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin);
 
-    // The icon load queue.
-    void queueIconLoad(const QString& path);
-    void drainIconQueue();
+    // The icon load queue: paths queued by a load, a drop or a relocation go to the loader in the order seen.
+    IconQueue* icons() const { return m_icons; }
     void reloadAllIcons();
-    void ensureIcon(const QString& path);
-    QStringList iconQueue() const;
 
     // Stops the timers and network requests of every component (shutdown, update installation, factory
     // reset); each component stops its own.
@@ -160,27 +153,15 @@ public:
     void applyAppearance(const AppSettings& s);
     // Gives the window and the children at its corners the corner radius the compositor allows.
     void applyCornerRadius();
-    // Rebuilds the scaled background and logo caches that are stale; true when one was rebuilt.
-    bool refreshScaledPixmaps();
     // A device pixel ratio seen on the window's screen: when it differs from the last one, the scaled
     // images are dropped, the icons asked for again and a full refresh follows after 200 ms.
     void noteDevicePixelRatio(qreal ratio);
 
     // What the window paints (read by tests).
     bool portraitMode() const { return m_portrait; }
-    int windowRadius() const { return m_look.radius; }
-    int windowAlpha() const { return m_look.alpha; }
-    bool isNearlyInvisible() const { return m_look.nearlyInvisible; }
-    bool isClickThrough() const { return m_look.clickThrough; }
-    QColor borderColor() const { return m_look.border; }
-    int backgroundOpacity() const;
-    QPixmap stillBackground() const;
-    QMovie* backgroundMovie() const;
-    bool isVideoPlaying() const;
-    QString failedVideoPath() const;
-    QString titleText() const { return m_look.titleText; }
-    // The clock the video background's time limit is measured with (tests).
-    void setVideoClock(const ktr::platform::Clock* clock);
+    // Radius, alpha, border, title: what the settings made of the frame.
+    const WindowLook& look() const { return m_look; }
+    // The background picture (still, GIF or video) and the logo.
     WindowBackground* background() const { return m_background; }
     // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
     void restoreWindow();
@@ -402,7 +383,6 @@ private:
 
     // Appearance: window opacity, backgrounds, the ratio refresh.
     void applyWindowOpacity(const AppSettings& s);
-    void onVideoFailed();
     void onScreenChanged();
     void runRatioRefresh();
 

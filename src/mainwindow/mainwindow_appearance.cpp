@@ -198,7 +198,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     if (m_tray)
         m_tray->setToolTip(m_look.titleText);
 
-    refreshScaledPixmaps();
+    m_background->refreshScaled();
     refreshTheme();
 }
 
@@ -313,7 +313,7 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     if (m_dock && m_dock->isCollapsed())
         return; // shrunk to its docked strip for a while: nothing is laid out for that size
     layoutChildren();
-    refreshScaledPixmaps();
+    m_background->refreshScaled();
     m_lock->fitTo(rect());
     if (m_borderFrame && m_lock->overlay() && m_lock->overlay()->isVisible())
         m_borderFrame->setDividerY(-100);
@@ -354,47 +354,6 @@ void MainWindow::runRatioRefresh()
     relayoutGrid();
     repaintPanels();
     m_lock->reloadBackground();
-}
-
-void MainWindow::onVideoFailed()
-{
-    showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), Toast::Error);
-    applyAppearance(m_settings);
-}
-
-bool MainWindow::refreshScaledPixmaps()
-{
-    return m_background->refreshScaled();
-}
-
-int MainWindow::backgroundOpacity() const
-{
-    return m_background->opacity();
-}
-
-QPixmap MainWindow::stillBackground() const
-{
-    return m_background->still();
-}
-
-QMovie* MainWindow::backgroundMovie() const
-{
-    return m_background->movie();
-}
-
-bool MainWindow::isVideoPlaying() const
-{
-    return m_background->videoPlaying();
-}
-
-QString MainWindow::failedVideoPath() const
-{
-    return m_background->failedVideoPath();
-}
-
-void MainWindow::setVideoClock(const ktr::platform::Clock* clock)
-{
-    m_background->setVideoClock(clock);
 }
 
 // ---- painting -------------------------------------------------------------------------------------------

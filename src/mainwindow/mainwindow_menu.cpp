@@ -2,6 +2,8 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/iconqueue.h"
+
 #include "lock/lockcontroller.h"
 
 #include "icons/iconcache.h"
@@ -146,7 +148,7 @@ void MainWindow::relocateMenuItem()
         }
     }
     m_model.editItem(m_menu.group, m_menu.index, [&path](Item& item) { item.path = path; });
-    queueIconLoad(path);
+    m_icons->queue(path);
     m_invalid->refresh();
     showToast(Lang::tr("已重新定位"), Toast::Info);
 }
@@ -304,7 +306,7 @@ void MainWindow::editMenuItem()
         if (m_grid)
             m_grid->forgetCustomIcon(copy.path);
         // Every item showing this path (this one, or the others when the target moved) needs its icon again.
-        queueIconLoad(copy.path);
+        m_icons->queue(copy.path);
     } else {
         if (m_grid)
             m_grid->invalidateIcon(customIcon);
@@ -313,7 +315,7 @@ void MainWindow::editMenuItem()
         m_grid->invalidateIcon(copy.customIcon);
     // A new target has no icon yet: ask for it, as a relocated item does.
     if (!newTarget.isEmpty())
-        queueIconLoad(newTarget);
+        m_icons->queue(newTarget);
     refreshGridIcons();
     if (m_grid)
         m_grid->update();

@@ -459,7 +459,7 @@ private Q_SLOTS:
         QCOMPARE(w->currentIndex(), 2);
         QCOMPARE(toastText(*w), QStringLiteral("已跳过 1 个不存在的路径"));
         QCOMPARE(savedGroups(), w->groups());
-        QVERIFY(w->iconQueue().contains(app));
+        QVERIFY(w->icons()->paths().contains(app));
     }
 
     // English words the count: one path, two paths.
@@ -488,14 +488,14 @@ private Q_SLOTS:
     void titleStripFollowsALanguageSwitch()
     {
         auto w = threeGroups();
-        QCOMPARE(w->titleText(), QStringLiteral("青岚舟面板"));
+        QCOMPARE(w->look().titleText, QStringLiteral("青岚舟面板"));
         Lang::setLanguage(1);
         const auto chinese = qScopeGuard([] {
             Lang::setLanguage(0);
             Lang::notifyChanged();
         });
         Lang::notifyChanged();
-        QCOMPARE(w->titleText(), QStringLiteral("Kestrune Panel"));
+        QCOMPARE(w->look().titleText, QStringLiteral("Kestrune Panel"));
         QCOMPARE(w->windowTitle(), QStringLiteral("Kestrune Panel"));
     }
 
@@ -748,7 +748,7 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), first}, Group{QStringLiteral("B"), second}});
         auto w = makeWindow();
         w->setCurrentGroup(1); // before the first tick hands anything to the loader
-        const QStringList queue = w->iconQueue();
+        const QStringList queue = w->icons()->paths();
         QCOMPARE(queue.size(), 3000);
         QCOMPARE(queue.first(), QStringLiteral("/nowhere/b0.txt"));
         QCOMPARE(queue.at(1499), QStringLiteral("/nowhere/b1499.txt"));
@@ -761,15 +761,15 @@ private Q_SLOTS:
     {
         writeLayout({Group{QStringLiteral("A"), {}}});
         auto w = makeWindow();
-        QVERIFY(w->iconQueue().isEmpty());
+        QVERIFY(w->icons()->paths().isEmpty());
         QTimer* timer = w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"));
         QVERIFY(!timer->isActive());
-        w->queueIconLoad(QString());
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->queue(QString());
+        QVERIFY(w->icons()->paths().isEmpty());
         QVERIFY(!timer->isActive());
-        w->queueIconLoad(QStringLiteral("/p"));
-        w->queueIconLoad(QStringLiteral("/p"));
-        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/p"), QStringLiteral("/p")}));
+        w->icons()->queue(QStringLiteral("/p"));
+        w->icons()->queue(QStringLiteral("/p"));
+        QCOMPARE(w->icons()->paths(), (QStringList{QStringLiteral("/p"), QStringLiteral("/p")}));
         QVERIFY(timer->isActive());
     }
 
@@ -786,8 +786,8 @@ private Q_SLOTS:
         clearIconCache();
         auto w = makeWindow();
         QSignalSpy repaints(w->findChild<IconQueue*>(), &IconQueue::repaintDue);
-        w->drainIconQueue();
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->drain();
+        QVERIFY(w->icons()->paths().isEmpty());
         QVERIFY(!w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
         // The two workers finish in any order: wait for all three results.
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/1")) &&
@@ -805,12 +805,12 @@ private Q_SLOTS:
         writeLayout(
             {Group{QStringLiteral("A"), {item("/r/1"), item("/r/2")}}, Group{QStringLiteral("B"), {item("/r/1")}}});
         auto w = makeWindow();
-        w->drainIconQueue();
+        w->icons()->drain();
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/r/2")));
         w->reloadAllIcons();
         QVERIFY(!iconCache() || iconCache()->isEmpty());
         // Every path once, in the order the items are seen.
-        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/r/1"), QStringLiteral("/r/2")}));
+        QCOMPARE(w->icons()->paths(), (QStringList{QStringLiteral("/r/1"), QStringLiteral("/r/2")}));
     }
 
     void ensureIconLoadsAtOnce()
@@ -818,8 +818,8 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), {}}});
         clearIconCache();
         auto w = makeWindow();
-        w->ensureIcon(QStringLiteral("/e/1"));
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->ensure(QStringLiteral("/e/1"));
+        QVERIFY(w->icons()->paths().isEmpty());
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/e/1")));
     }
 

@@ -4,6 +4,7 @@
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/windowsearch.h"
@@ -198,7 +199,7 @@ private Q_SLOTS:
             QFile::remove(settingsFile());
             auto w = shownPanel();
             QVERIFY(w);
-            w->drainIconQueue();
+            w->icons()->drain();
             QTRY_VERIFY(redPixels(shot(w.get())) > 0);
             w->floatItem(0);
             m_launcher.calls.clear();
@@ -259,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTRY_VERIFY(painted);
         QVERIFY(firstPaintCovered);
-        w.drainIconQueue();
+        w.icons()->drain();
         QCoreApplication::processEvents();
         QCOMPARE(redPixels(shot(&w)), 0);
         QVERIFY(w.titleBar()->buttonState(UiBtn::Lock) && w.bottomBar()->buttonState(UiBtn::Lock));
