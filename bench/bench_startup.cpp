@@ -11,6 +11,7 @@
 //   PROGRAM]
 #include "benchlayout.h"
 #include "icons/iconloader.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "model/configstore.h"
 #include "platform/icontheme.h"
@@ -94,7 +95,7 @@ int runInProcess(QApplication& app)
     // Icons: the queue drains on the next ticks; the pool then works through every request.
     while (wait.elapsed() < 60000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (window.iconQueue().isEmpty() && iconLoadPool()->activeThreadCount() == 0) {
+        if (window.icons()->paths().isEmpty() && iconLoadPool()->activeThreadCount() == 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             if (iconLoadPool()->activeThreadCount() == 0)
                 break;

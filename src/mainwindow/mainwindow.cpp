@@ -9,8 +9,10 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
-#include "mainwindow/targetwatch.h"
+#include "mainwindow/invalidpathcheck.h"
+#include "mainwindow/startuplayout.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowsearch.h"
 #include "market/appmarketdialog.h"
 #include "market/updatechecker.h"
 #include "model/buttonlayout.h"
@@ -78,7 +80,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     followCompositing(this, [] { return currentTheme().windowBackground; });
     connect(&CompositingSignals::instance(), &CompositingSignals::changed, this, [this] { applyCornerRadius(); });
     // The layout is read and parsed beside the rest of the start.
-    startLayoutRead();
+    m_startupLayout = new StartupLayout(
+        m_store.layoutPath(), [this](ConfigStore::LayoutRead read) { applyStartupLayout(std::move(read)); }, this);
+    // Taken when the worker is done: its first icons go to the loader at once rather than at the queue's next
+    // tick (the window is painted already, and this is no caller's stack).
+    connect(m_startupLayout, &StartupLayout::arrived, this, [this] { m_icons->drain(); });
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
     m_reportAppStat = reportAppStat;
@@ -93,7 +99,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_background = new WindowBackground(this);
     connect(m_background, &WindowBackground::repaintNeeded, this, qOverload<>(&QWidget::update));
     connect(m_background, &WindowBackground::ratioRefreshDue, this, &MainWindow::runRatioRefresh);
-    connect(m_background, &WindowBackground::videoFailed, this, &MainWindow::onVideoFailed);
+    connect(m_background, &WindowBackground::videoFailed, this, [this] {
+        showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), Toast::Error);
+        applyAppearance(m_settings);
+    });
     buildControllers();
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
@@ -128,10 +137,23 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
             m_grid->forgetCustomIcon(path);
     });
     connect(m_icons, &IconQueue::repaintDue, this, &MainWindow::repaintPanels);
-    setupTargetWatch();
+    connect(&m_model, &PanelModel::currentChanged, this, [this] {
+        // The group now on show gets its icons before the rest of the queue.
+        QStringList shown;
+        if (m_model.hasGroup(m_model.currentIndex())) {
+            for (const Item& item : m_model.groups()[m_model.currentIndex()].items)
+                shown.append(item.path);
+        }
+        m_icons->prioritize(shown);
+    });
+    m_invalid = new InvalidPathCheck(m_model, this);
+    connect(m_invalid, &InvalidPathCheck::pathsChanged, this, [this](const QSet<QString>& paths) {
+        if (m_grid)
+            m_grid->setInvalidPaths(paths);
+    });
 
     // The model: the saved layout, else the defaults of a first start.
-    takeStartupLayout();
+    m_startupLayout->take();
     m_constructed = true;
 
     qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
@@ -153,7 +175,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     m_session->startHeartbeat();
     m_backups->start();
     // A large layout read while the rest was built is taken now, before the first paint, when it is there.
-    if (m_layoutPending && m_layoutRead.isFinished())
+    if (m_startupLayout->pending() && m_startupLayout->readFinished())
         finishLayoutNow();
 }
 
@@ -192,7 +214,16 @@ void MainWindow::buildWidgets()
     m_grid = new IconGrid(this);
     m_bottomBar = new BottomBar(this);
 
-    // The search panel is built on first use (ensureSearchPanel): most starts never open it.
+    // The search panel is built on first use: most starts never open it.
+    m_search = new WindowSearch(&m_model.groups(), this);
+    // The panel found the item again by its path: show its group, then open it as a double click does.
+    connect(m_search, &WindowSearch::launchRequested, this, [this](int group, int item) {
+        if (m_lock->blocks() || !m_model.hasGroup(group))
+            return;
+        setCurrentGroup(group);
+        repaintPanels();
+        onItemActivated(item);
+    });
 
     connect(m_bottomBar, &BottomBar::buttonActivated, this, &MainWindow::onUiButton);
     buildButtonHandlers();
@@ -452,7 +483,7 @@ void MainWindow::onUrlsDroppedToGroup(int groupIndex, const QList<QUrl>& urls)
         return;
     const PanelModel::Added added = m_model.addFiles(groupIndex, urls);
     for (const QString& path : added.paths)
-        queueIconLoad(path);
+        m_icons->queue(path);
     if (added.missing > 0)
         showToast(added.missing == 1 ? Lang::tr("已跳过 1 个不存在的路径") // English words the singular apart
                                      : Lang::trCount("已跳过 %1 个不存在的路径", added.missing).arg(added.missing),
@@ -465,7 +496,7 @@ void MainWindow::onShellItemsDroppedToGroup(int groupIndex, const QList<QPair<QS
         return;
     const QStringList added = m_model.addShellItems(groupIndex, items);
     for (const QString& path : added)
-        queueIconLoad(path);
+        m_icons->queue(path);
 }
 
 void MainWindow::onItemMoved(int fromGroup, int itemIndex, int toGroup)
@@ -523,26 +554,6 @@ void MainWindow::launchTarget(const QString& path, const QString& workDir, const
 
 // ---- icon load queue ------------------------------------------------------------------------------------
 
-void MainWindow::queueIconLoad(const QString& path)
-{
-    m_icons->queue(path);
-}
-
-void MainWindow::drainIconQueue()
-{
-    m_icons->drain();
-}
-
-void MainWindow::onQueuedIconLoaded(const QString& path, const QImage& image)
-{
-    m_icons->onLoaded(path, image);
-}
-
-QStringList MainWindow::iconQueue() const
-{
-    return m_icons->paths();
-}
-
 void MainWindow::reloadAllIcons()
 {
     clearIconCache();
@@ -551,11 +562,6 @@ void MainWindow::reloadAllIcons()
     m_icons->queueAll(m_model.groups(), m_model.currentIndex());
     if (m_grid)
         m_grid->update();
-}
-
-void MainWindow::ensureIcon(const QString& path)
-{
-    m_icons->ensure(path);
 }
 
 void MainWindow::refreshTheme()
@@ -575,9 +581,9 @@ void MainWindow::abortNetwork()
     // The appearance timers too: a late ratio refresh or video frame would load files and repaint a window
     // that is being taken down.
     m_icons->stop();
-    m_targetWatch->disconnect(this);
-    if (m_searchPanel)
-        m_searchPanel->stop();
+    m_invalid->stop();
+    if (m_search)
+        m_search->stop();
     if (m_dock)
         m_dock->stop();
     m_background->stop();
@@ -648,13 +654,6 @@ void MainWindow::switchTheme()
 {
     m_store.toggleTheme(m_settings, m_dock ? m_dock->windowSize() : size());
     applySettings();
-}
-
-// ---- controllers ----------------------------------------------------------------------------------------
-
-void MainWindow::runAutoBackupIfDue()
-{
-    m_backups->runIfDue();
 }
 
 // ---- steps of later parts of the window -----------------------------------------------------------------

@@ -2,7 +2,6 @@
 
 #include "backup/backupscheduler.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/searchpanel.h"
 #include "mainwindow/windowappearance.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
@@ -11,7 +10,6 @@
 #include "ui/toast.h"
 
 #include <QColor>
-#include <QFuture>
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -39,14 +37,12 @@ class FloatIcon;
 class FrameDrag;
 class IconGrid;
 class IconQueue;
-class TargetWatch;
+class InvalidPathCheck;
 class LockController;
 class QAction;
-template <typename T> class QFutureWatcher;
 class QLineEdit;
 class QListWidget;
 class QMenu;
-class QMovie;
 class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
@@ -55,6 +51,7 @@ class RecorderButton;
 class SessionController;
 class SummonHotkey;
 class SettingsDialog;
+class StartupLayout;
 class ShortcutEditDialog;
 class Sidebar;
 class SupportChatDialog;
@@ -63,10 +60,8 @@ class TitleBarActions;
 class UiLockOverlay;
 class UpdateChecker;
 class WindowBackground;
+class WindowSearch;
 enum class FrameHit;
-namespace ktr::platform {
-class Clock;
-}
 
 // The panel's one top-level window: a frameless, translucent shell that owns the model, the settings record,
 // the widgets and the controllers of the other subsystems, and wires them: the widgets' signals become model
@@ -121,12 +116,9 @@ public:
     QString layoutPath() { return m_store.layoutPath(); }
     // A large "layout.json" is parsed on a worker while the window starts and paints; until it is taken
     // the model is empty and nothing is saved over the file. Any input, and every save, takes it first.
-    static constexpr qint64 kAsyncLayoutBytes = 1024 * 1024;
-    bool layoutPending() const { return m_layoutPending; }
+    StartupLayout* startupLayout() const { return m_startupLayout; }
     // Waits for a layout still being read and takes it; true when one was pending.
     bool finishLayoutNow();
-    // Runs on the worker before it reads the file (a test holds the read back to see the pending state).
-    static void setLayoutReadHook(std::function<void()> hook);
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
@@ -139,13 +131,9 @@ public:
     // Starts a target with its working folder, arguments and elevation (no existence check, no report).
     void launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin);
 
-    // The icon load queue.
-    void queueIconLoad(const QString& path);
-    void drainIconQueue();
-    void onQueuedIconLoaded(const QString& path, const QImage& image);
+    // The icon load queue: paths queued by a load, a drop or a relocation go to the loader in the order seen.
+    IconQueue* icons() const { return m_icons; }
     void reloadAllIcons();
-    void ensureIcon(const QString& path);
-    QStringList iconQueue() const;
 
     // Stops the timers and network requests of every component (shutdown, update installation, factory
     // reset); each component stops its own.
@@ -166,27 +154,15 @@ public:
     void applyAppearance(const AppSettings& s);
     // Gives the window and the children at its corners the corner radius the compositor allows.
     void applyCornerRadius();
-    // Rebuilds the scaled background and logo caches that are stale; true when one was rebuilt.
-    bool refreshScaledPixmaps();
     // A device pixel ratio seen on the window's screen: when it differs from the last one, the scaled
     // images are dropped, the icons asked for again and a full refresh follows after 200 ms.
     void noteDevicePixelRatio(qreal ratio);
 
     // What the window paints (read by tests).
     bool portraitMode() const { return m_portrait; }
-    int windowRadius() const { return m_look.radius; }
-    int windowAlpha() const { return m_look.alpha; }
-    bool isNearlyInvisible() const { return m_look.nearlyInvisible; }
-    bool isClickThrough() const { return m_look.clickThrough; }
-    QColor borderColor() const { return m_look.border; }
-    int backgroundOpacity() const;
-    QPixmap stillBackground() const;
-    QMovie* backgroundMovie() const;
-    bool isVideoPlaying() const;
-    QString failedVideoPath() const;
-    QString titleText() const { return m_look.titleText; }
-    // The clock the video background's time limit is measured with (tests).
-    void setVideoClock(const ktr::platform::Clock* clock);
+    // Radius, alpha, border, title: what the settings made of the frame.
+    const WindowLook& look() const { return m_look; }
+    // The background picture (still, GIF or video) and the logo.
     WindowBackground* background() const { return m_background; }
     // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
     void restoreWindow();
@@ -246,10 +222,8 @@ public:
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
     IconGrid* iconGrid() const { return m_grid; }
-    // nullptr until the panel is first asked for: it is built on first use, not at start.
-    SearchPanel* searchPanel() const { return m_searchPanel; }
-    // The search panel, built (hidden, placed, connected) on the first call.
-    SearchPanel* ensureSearchPanel();
+    // The search: its panel is built on first use, not at start.
+    WindowSearch* search() const { return m_search; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
     UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }
@@ -272,16 +246,11 @@ public:
     struct ItemMenuHooks
     {
         std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
-        // The invalid-path check itself; runs on a worker thread.
-        std::function<QSet<QString>(const QList<Group>& groups)> checkInvalidPaths;
     };
     void setItemMenuHooks(ItemMenuHooks hooks);
 
-    // The invalid item paths of the last finished check, and whether a check is running on the worker.
-    const QSet<QString>& invalidPaths() const { return m_invalidPaths; }
-    bool invalidPathsCheckRunning() const;
-    // What tells of targets that appeared or went (instead of a periodic check).
-    TargetWatch* targetWatch() const { return m_targetWatch; }
+    // Which items' targets are missing, found on a worker when their folders change.
+    InvalidPathCheck* invalidPathCheck() const { return m_invalid; }
 
     // Floating icons: the open windows in creation order.
     void floatItem(int itemIndex);
@@ -305,7 +274,6 @@ public Q_SLOTS:
     void onItemReordered(int from, int to);
     void onItemActivated(int itemIndex);
     void refreshTheme();
-    void toggleSearch();
     void onGroupDragDisplace(int from, int to);
     void removeFloatIcon(FloatIcon* icon);
     void removeAllFloatIcons();
@@ -334,9 +302,6 @@ private:
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
-    void refreshSearch(const QString& text);
-    void runSearchResult(int row);
-    void runSearchItem(int group, int item);
     bool menuItemStillThere() const;
     void editMenuItem();
     void relocateMenuItem();
@@ -344,12 +309,7 @@ private:
     void createMenuItemShortcut();
     void removeMenuItem();
     void clearInvalidItems();
-    void refreshInvalidPaths();
-    void setupTargetWatch();
-    void watchTargets();
-    void startLayoutRead();
-    void takeStartupLayout();
-    void applyStartupLayout();
+    void applyStartupLayout(ConfigStore::LayoutRead read);
     bool adoptLayout(ConfigStore::LayoutRead read);
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
@@ -372,7 +332,6 @@ private:
     void toggleUiLock();
     void engageUiLock();
     void unlockUi();
-    void hideLockOverlay();
     void toggleObfuscation();
     void onProtectCommitted(const QString& hash, const QMap<QString, QString>& obfuscateMap);
     void onLockBackgroundChosen(const QString& path);
@@ -396,10 +355,8 @@ private:
     void onSessionLost();
     void pollSupportUnread();
     void fetchLatestNotice();
-    void runAutoBackupIfDue();
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
-    void showLockOverlay();
 
     // The settings dialog bridge.
     SettingsDialogArgs settingsDialogArgs();
@@ -428,7 +385,6 @@ private:
 
     // Appearance: window opacity, backgrounds, the ratio refresh.
     void applyWindowOpacity(const AppSettings& s);
-    void onVideoFailed();
     void onScreenChanged();
     void runRatioRefresh();
 
@@ -442,7 +398,7 @@ private:
     Sidebar* m_sidebar = nullptr;
     IconGrid* m_grid = nullptr;
     BottomBar* m_bottomBar = nullptr;
-    SearchPanel* m_searchPanel = nullptr;
+    WindowSearch* m_search = nullptr;
     BorderFrame* m_borderFrame = nullptr;
     QPointer<Toast> m_toast;
 
@@ -483,17 +439,8 @@ private:
 
     ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
-    // The invalid-path check on the worker: one at a time, another one queued when asked while it runs.
-    TargetWatch* m_targetWatch = nullptr;
-    QSet<QString> m_invalidPaths;
-    QFutureWatcher<QSet<QString>>* m_invalidPathsWatcher = nullptr;
-    bool m_invalidPathsAgain = false;
-    // The start's layout read (see kAsyncLayoutBytes).
-    QFuture<ConfigStore::LayoutRead> m_layoutRead;
-    QFutureWatcher<ConfigStore::LayoutRead>* m_layoutWatcher = nullptr;
-    QObject* m_layoutGate = nullptr;
-    bool m_layoutAsync = false;
-    bool m_layoutPending = false;
+    InvalidPathCheck* m_invalid = nullptr;
+    StartupLayout* m_startupLayout = nullptr;
     QList<FloatIcon*> m_floatIcons;
     SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;

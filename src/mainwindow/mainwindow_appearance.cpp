@@ -10,6 +10,7 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/windowappearance.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowsearch.h"
 #include "model/buttonlayout.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
@@ -197,7 +198,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     if (m_tray)
         m_tray->setToolTip(m_look.titleText);
 
-    refreshScaledPixmaps();
+    m_background->refreshScaled();
     refreshTheme();
 }
 
@@ -285,8 +286,8 @@ void MainWindow::layoutChildren()
         const bool locked = m_lock->covers();
         m_borderFrame->setDividerY(locked ? -100 : kStrip);
     }
-    if (m_searchPanel)
-        m_searchPanel->placeIn(w);
+    if (m_search)
+        m_search->placeIn(w);
     if (m_bottomBar)
         m_bottomBar->setGeometry(0, h - kStrip, w, kStrip);
     if (m_titleBar) {
@@ -312,7 +313,7 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     if (m_dock && m_dock->isCollapsed())
         return; // shrunk to its docked strip for a while: nothing is laid out for that size
     layoutChildren();
-    refreshScaledPixmaps();
+    m_background->refreshScaled();
     m_lock->fitTo(rect());
     if (m_borderFrame && m_lock->overlay() && m_lock->overlay()->isVisible())
         m_borderFrame->setDividerY(-100);
@@ -353,47 +354,6 @@ void MainWindow::runRatioRefresh()
     relayoutGrid();
     repaintPanels();
     m_lock->reloadBackground();
-}
-
-void MainWindow::onVideoFailed()
-{
-    showToast(Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"), Toast::Error);
-    applyAppearance(m_settings);
-}
-
-bool MainWindow::refreshScaledPixmaps()
-{
-    return m_background->refreshScaled();
-}
-
-int MainWindow::backgroundOpacity() const
-{
-    return m_background->opacity();
-}
-
-QPixmap MainWindow::stillBackground() const
-{
-    return m_background->still();
-}
-
-QMovie* MainWindow::backgroundMovie() const
-{
-    return m_background->movie();
-}
-
-bool MainWindow::isVideoPlaying() const
-{
-    return m_background->videoPlaying();
-}
-
-QString MainWindow::failedVideoPath() const
-{
-    return m_background->failedVideoPath();
-}
-
-void MainWindow::setVideoClock(const ktr::platform::Clock* clock)
-{
-    m_background->setVideoClock(clock);
 }
 
 // ---- painting -------------------------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/iconqueue.h"
+
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
@@ -39,7 +41,7 @@ void MainWindow::syncDesktopIcons()
         return result.changed();
     });
     for (const QString& path : result.newPaths)
-        queueIconLoad(path);
+        m_icons->queue(path);
     showToast(result.message, Toast::Info);
 }
 

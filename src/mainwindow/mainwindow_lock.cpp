@@ -7,6 +7,7 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/videobackground.h"
+#include "mainwindow/windowsearch.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
@@ -76,8 +77,8 @@ void MainWindow::onLockEngaged()
     if (m_settingsDialog)
         m_settingsDialog->close();
     // Nothing the lock covers may stay open above it or launch from behind it.
-    if (m_searchPanel)
-        m_searchPanel->hide();
+    if (m_search)
+        m_search->hide();
     if (m_appMarket)
         m_appMarket->setLocked(true);
 }
@@ -95,16 +96,6 @@ void MainWindow::engageUiLock()
 void MainWindow::unlockUi()
 {
     m_lock->unlockUi();
-}
-
-void MainWindow::showLockOverlay()
-{
-    m_lock->showOverlay();
-}
-
-void MainWindow::hideLockOverlay()
-{
-    m_lock->hideOverlay();
 }
 
 void MainWindow::toggleObfuscation()

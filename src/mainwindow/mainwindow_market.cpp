@@ -2,6 +2,8 @@
 // the panel's market group.
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/iconqueue.h"
+
 #include "account/appstat.h"
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
@@ -93,7 +95,7 @@ void MainWindow::onAppInstalled(const QString& name, const QString& exePath)
     }
     if (m_sidebar)
         m_sidebar->update();
-    ensureIcon(exe);
+    m_icons->ensure(exe);
     showToast(Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg(item.name), Toast::Info);
 }
 

@@ -2,13 +2,16 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/iconqueue.h"
+
 #include "lock/lockcontroller.h"
 
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
+#include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/itemmenu.h"
-#include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
+#include "mainwindow/windowsearch.h"
 #include "mainwindow/windowutil.h"
 #include "model/itemlaunch.h"
 #include "model/shortcutfile.h"
@@ -26,14 +29,12 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QtConcurrent>
 
 // ---- item menu ------------------------------------------------------------------------------------------
 
@@ -147,8 +148,8 @@ void MainWindow::relocateMenuItem()
         }
     }
     m_model.editItem(m_menu.group, m_menu.index, [&path](Item& item) { item.path = path; });
-    queueIconLoad(path);
-    refreshInvalidPaths();
+    m_icons->queue(path);
+    m_invalid->refresh();
     showToast(Lang::tr("已重新定位"), Toast::Info);
 }
 
@@ -179,7 +180,7 @@ void MainWindow::createMenuItemShortcut()
 void MainWindow::removeMenuItem()
 {
     m_model.removeItem(m_menu.group, m_menu.index);
-    refreshInvalidPaths();
+    m_invalid->refresh();
 }
 
 void MainWindow::clearInvalidItems()
@@ -188,7 +189,7 @@ void MainWindow::clearInvalidItems()
     const int removed = m_model.removeItems([](const Item& item) { return !item.hidden && isItemTargetMissing(item); });
     if (removed == 0)
         return;
-    refreshInvalidPaths();
+    m_invalid->refresh();
     qInfo().noquote() << "cleared invalid icon entries:" << removed;
     // One of something reads as one in English: the singular has its own text.
     showToast(removed == 1 ? Lang::tr("已清除 1 个失效图标") : Lang::tr("已清除 %1 个失效图标").arg(removed),
@@ -305,7 +306,7 @@ void MainWindow::editMenuItem()
         if (m_grid)
             m_grid->forgetCustomIcon(copy.path);
         // Every item showing this path (this one, or the others when the target moved) needs its icon again.
-        queueIconLoad(copy.path);
+        m_icons->queue(copy.path);
     } else {
         if (m_grid)
             m_grid->invalidateIcon(customIcon);
@@ -314,89 +315,21 @@ void MainWindow::editMenuItem()
         m_grid->invalidateIcon(copy.customIcon);
     // A new target has no icon yet: ask for it, as a relocated item does.
     if (!newTarget.isEmpty())
-        queueIconLoad(newTarget);
+        m_icons->queue(newTarget);
     refreshGridIcons();
     if (m_grid)
         m_grid->update();
     showToast(Lang::tr("已保存更改"), Toast::Info);
 }
 
-// ---- invalid items --------------------------------------------------------------------------------------
-
-// Looking at every item's file can block for long on an unreachable network mount: the check runs on a worker
-// over a copy of the model, one at a time, and the set it finds is handed to the grid on the GUI thread. A
-// request while one runs is remembered and runs once after it, so the last change of the model is seen.
-void MainWindow::refreshInvalidPaths()
-{
-    watchTargets();
-    if (m_invalidPathsWatcher && m_invalidPathsWatcher->isRunning()) {
-        m_invalidPathsAgain = true;
-        return;
-    }
-    if (!m_invalidPathsWatcher) {
-        m_invalidPathsWatcher = new QFutureWatcher<QSet<QString>>(this);
-        connect(m_invalidPathsWatcher, &QFutureWatcherBase::finished, this, [this] {
-            m_invalidPaths = m_invalidPathsWatcher->result();
-            if (m_grid)
-                m_grid->setInvalidPaths(m_invalidPaths);
-            if (m_invalidPathsAgain) {
-                m_invalidPathsAgain = false;
-                refreshInvalidPaths();
-            }
-        });
-    }
-    m_invalidPathsAgain = false;
-    const QList<Group> groups = m_model.groups(); // shared, never written by the worker
-    auto check = m_itemMenuHooks.checkInvalidPaths;
-    m_invalidPathsWatcher->setFuture(
-        QtConcurrent::run([groups, check] { return check ? check(groups) : invalidItemPaths(groups); }));
-}
-
-bool MainWindow::invalidPathsCheckRunning() const
-{
-    return m_invalidPathsWatcher && m_invalidPathsWatcher->isRunning();
-}
-
 // ---- search ---------------------------------------------------------------------------------------------
-
-void MainWindow::toggleSearch()
-{
-    if (m_lock->blocks())
-        return;
-    ensureSearchPanel()->toggle();
-}
-
-void MainWindow::refreshSearch(const QString& text)
-{
-    ensureSearchPanel()->refresh(text);
-}
-
-void MainWindow::runSearchResult(int row)
-{
-    ensureSearchPanel()->runResult(row);
-}
-
-// The panel found the item again by its path: show its group, then open it as a double click does.
-void MainWindow::runSearchItem(int group, int item)
-{
-    if (m_lock->blocks())
-        return;
-    if (!m_model.hasGroup(group))
-        return;
-    setCurrentGroup(group);
-    repaintPanels();
-    onItemActivated(item);
-}
 
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     // A key that got past the lock screen (before it shows, while it fades) opens nothing.
     if (m_lock->blocks())
         return;
-    // Ctrl+F is the first use of the panel; other keys reach only a panel that already exists.
-    if (!m_searchPanel && SearchPanel::isToggleKey(event))
-        ensureSearchPanel();
-    if (m_searchPanel && m_searchPanel->handleKey(event))
+    if (m_search && m_search->handleKey(event))
         return;
     QWidget::keyPressEvent(event);
 }

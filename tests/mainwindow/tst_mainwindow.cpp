@@ -5,6 +5,8 @@
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
+#include "mainwindow/startuplayout.h"
+#include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -116,10 +118,10 @@ private Q_SLOTS:
         QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(w->titleBar() && w->bottomBar() && w->borderFrame());
         // The search panel is built on first use, hidden and placed in the window.
-        QVERIFY(!w->searchPanel());
-        SearchPanel* panel = w->ensureSearchPanel();
-        QCOMPARE(w->searchPanel(), panel);
-        QCOMPARE(w->ensureSearchPanel(), panel);
+        QVERIFY(!w->search()->panel());
+        SearchPanel* panel = w->search()->ensurePanel();
+        QCOMPARE(w->search()->panel(), panel);
+        QCOMPARE(w->search()->ensurePanel(), panel);
         QCOMPARE(panel->objectName(), QStringLiteral("searchPanel"));
         QVERIFY(panel->isHidden());
         QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));
@@ -151,14 +153,14 @@ private Q_SLOTS:
             groups.append(group);
         }
         writeLayout(groups);
-        QVERIFY(QFileInfo(layoutFile()).size() >= MainWindow::kAsyncLayoutBytes);
+        QVERIFY(QFileInfo(layoutFile()).size() >= StartupLayout::kAsyncBytes);
         const QByteArray before = readFile(layoutFile());
         // The read is held back long enough that the constructor ends first.
-        MainWindow::setLayoutReadHook([] { QThread::msleep(300); });
-        const auto noHook = qScopeGuard([] { MainWindow::setLayoutReadHook({}); });
+        StartupLayout::setReadHook([] { QThread::msleep(300); });
+        const auto noHook = qScopeGuard([] { StartupLayout::setReadHook({}); });
         auto w = makeWindow();
         QVERIFY(w->constructionFinished());
-        QVERIFY(w->layoutPending());
+        QVERIFY(w->startupLayout()->pending());
         QVERIFY(w->groups().isEmpty());
         QCOMPARE(readFile(layoutFile()), before);
         w->show();
@@ -167,28 +169,28 @@ private Q_SLOTS:
         QVERIFY(grid);
 
         if (taker == QLatin1String("worker")) {
-            QTRY_VERIFY(!w->layoutPending());
+            QTRY_VERIFY(!w->startupLayout()->pending());
         } else if (taker == QLatin1String("press")) {
             QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
         } else if (taker == QLatin1String("key")) {
             QTest::keyClick(w.get(), Qt::Key_Shift);
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
         } else if (taker == QLatin1String("drop")) {
             auto* mime = new QMimeData;
             mime->setUrls({QUrl::fromLocalFile(m_files + QStringLiteral("/b.txt"))});
             QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &enter);
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             QDropEvent drop(QPointF(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &drop);
             delete mime;
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
             groups[0].items.append(item(m_files + QStringLiteral("/b.txt")));
         } else {
             QVERIFY(w->saveLayout());
-            QVERIFY(!w->layoutPending());
+            QVERIFY(!w->startupLayout()->pending());
         }
         QCOMPARE(w->groups(), groups);
         QCOMPARE(w->currentIndex(), 0);
@@ -457,7 +459,7 @@ private Q_SLOTS:
         QCOMPARE(w->currentIndex(), 2);
         QCOMPARE(toastText(*w), QStringLiteral("已跳过 1 个不存在的路径"));
         QCOMPARE(savedGroups(), w->groups());
-        QVERIFY(w->iconQueue().contains(app));
+        QVERIFY(w->icons()->paths().contains(app));
     }
 
     // English words the count: one path, two paths.
@@ -486,14 +488,14 @@ private Q_SLOTS:
     void titleStripFollowsALanguageSwitch()
     {
         auto w = threeGroups();
-        QCOMPARE(w->titleText(), QStringLiteral("青岚舟面板"));
+        QCOMPARE(w->look().titleText, QStringLiteral("青岚舟面板"));
         Lang::setLanguage(1);
         const auto chinese = qScopeGuard([] {
             Lang::setLanguage(0);
             Lang::notifyChanged();
         });
         Lang::notifyChanged();
-        QCOMPARE(w->titleText(), QStringLiteral("Kestrune Panel"));
+        QCOMPARE(w->look().titleText, QStringLiteral("Kestrune Panel"));
         QCOMPARE(w->windowTitle(), QStringLiteral("Kestrune Panel"));
     }
 
@@ -746,7 +748,7 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), first}, Group{QStringLiteral("B"), second}});
         auto w = makeWindow();
         w->setCurrentGroup(1); // before the first tick hands anything to the loader
-        const QStringList queue = w->iconQueue();
+        const QStringList queue = w->icons()->paths();
         QCOMPARE(queue.size(), 3000);
         QCOMPARE(queue.first(), QStringLiteral("/nowhere/b0.txt"));
         QCOMPARE(queue.at(1499), QStringLiteral("/nowhere/b1499.txt"));
@@ -759,15 +761,15 @@ private Q_SLOTS:
     {
         writeLayout({Group{QStringLiteral("A"), {}}});
         auto w = makeWindow();
-        QVERIFY(w->iconQueue().isEmpty());
+        QVERIFY(w->icons()->paths().isEmpty());
         QTimer* timer = w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"));
         QVERIFY(!timer->isActive());
-        w->queueIconLoad(QString());
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->queue(QString());
+        QVERIFY(w->icons()->paths().isEmpty());
         QVERIFY(!timer->isActive());
-        w->queueIconLoad(QStringLiteral("/p"));
-        w->queueIconLoad(QStringLiteral("/p"));
-        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/p"), QStringLiteral("/p")}));
+        w->icons()->queue(QStringLiteral("/p"));
+        w->icons()->queue(QStringLiteral("/p"));
+        QCOMPARE(w->icons()->paths(), (QStringList{QStringLiteral("/p"), QStringLiteral("/p")}));
         QVERIFY(timer->isActive());
     }
 
@@ -784,8 +786,8 @@ private Q_SLOTS:
         clearIconCache();
         auto w = makeWindow();
         QSignalSpy repaints(w->findChild<IconQueue*>(), &IconQueue::repaintDue);
-        w->drainIconQueue();
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->drain();
+        QVERIFY(w->icons()->paths().isEmpty());
         QVERIFY(!w->findChild<QTimer*>(QStringLiteral("iconQueueTimer"))->isActive());
         // The two workers finish in any order: wait for all three results.
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/q/1")) &&
@@ -803,12 +805,12 @@ private Q_SLOTS:
         writeLayout(
             {Group{QStringLiteral("A"), {item("/r/1"), item("/r/2")}}, Group{QStringLiteral("B"), {item("/r/1")}}});
         auto w = makeWindow();
-        w->drainIconQueue();
+        w->icons()->drain();
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/r/2")));
         w->reloadAllIcons();
         QVERIFY(!iconCache() || iconCache()->isEmpty());
         // Every path once, in the order the items are seen.
-        QCOMPARE(w->iconQueue(), (QStringList{QStringLiteral("/r/1"), QStringLiteral("/r/2")}));
+        QCOMPARE(w->icons()->paths(), (QStringList{QStringLiteral("/r/1"), QStringLiteral("/r/2")}));
     }
 
     void ensureIconLoadsAtOnce()
@@ -816,8 +818,8 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), {}}});
         clearIconCache();
         auto w = makeWindow();
-        w->ensureIcon(QStringLiteral("/e/1"));
-        QVERIFY(w->iconQueue().isEmpty());
+        w->icons()->ensure(QStringLiteral("/e/1"));
+        QVERIFY(w->icons()->paths().isEmpty());
         QTRY_VERIFY(iconCache() && iconCache()->contains(QStringLiteral("/e/1")));
     }
 

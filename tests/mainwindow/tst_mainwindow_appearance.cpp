@@ -3,8 +3,10 @@
 #include "logcapture.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/windowappearance.h"
+#include "mainwindow/windowbackground.h"
 #include "manualclock.h"
 #include "model/configstore.h"
 #include "panel/bottombar.h"
@@ -176,7 +178,7 @@ private Q_SLOTS:
         s.btnVisible[UiBtn::Pin] = false;
         ktr::test::LogCapture log;
         w->applySettings();
-        QCOMPARE(w->windowRadius(), 24);
+        QCOMPARE(w->look().radius, 24);
         QCOMPARE(w->borderFrame()->cornerRadius(), 24);
         QCOMPARE(w->bottomBar()->cornerRadius(), 24);
         QCOMPARE(w->sidebar()->cornerRadius(), 24);
@@ -231,7 +233,7 @@ private Q_SLOTS:
             QVERIFY(near(seen, middle));
         else
             QCOMPARE(seen.alpha(), 0);
-        QVERIFY(near(image.pixelColor(cx, 0), opaque(w->borderColor())));
+        QVERIFY(near(image.pixelColor(cx, 0), opaque(w->look().border)));
         // Outside the rounded corner nothing is painted.
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
         QCOMPARE(w->borderFrame()->dividerY(), 28);
@@ -260,7 +262,7 @@ private Q_SLOTS:
         s.bgImageOpacity = opacity;
         s.titleBarColor = titleKind;
         w->applyAppearance(s);
-        QCOMPARE(w->stillBackground().size(), QSize(200, 100));
+        QCOMPARE(w->background()->still().size(), QSize(200, 100));
         const QImage image = paintWindowOnly(*w);
         QFETCH(QColor, titleSeen);
         QFETCH(QColor, middleSeen);
@@ -286,7 +288,7 @@ private Q_SLOTS:
         w->applyAppearance(w->settings());
         const QSize screen = w->screen()->size() * w->screen()->devicePixelRatio();
         const QSize expected = QSize(5000, 3000).scaled(screen, Qt::KeepAspectRatio);
-        QCOMPARE(w->stillBackground().size(), expected);
+        QCOMPARE(w->background()->still().size(), expected);
     }
 
     // A named pipe as background, logo or window icon: opening it would wait for a writer before the window
@@ -332,7 +334,7 @@ private Q_SLOTS:
         watcher.join();
         QFile::remove(fifo);
         QVERIFY(!someoneRead.load());
-        QVERIFY(w->stillBackground().isNull());
+        QVERIFY(w->background()->still().isNull());
     }
 
     void opacityAndClickThrough()
@@ -345,23 +347,23 @@ private Q_SLOTS:
         s.clickThroughAtZero = true;
         w->applyAppearance(s);
         QCOMPARE(w->windowOpacity(), 0.0);
-        QVERIFY(w->isClickThrough());
+        QVERIFY(w->look().clickThrough);
         QVERIFY(w->windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
         QVERIFY(w->isVisible());
 
         s.clickThroughAtZero = false;
         s.midOpacity = 0;
         w->applyAppearance(s);
-        QVERIFY(!w->isClickThrough());
+        QVERIFY(!w->look().clickThrough);
         QVERIFY(!w->windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
-        QVERIFY(w->isNearlyInvisible());
-        QCOMPARE(w->windowAlpha(), 1);
+        QVERIFY(w->look().nearlyInvisible);
+        QCOMPARE(w->look().alpha, 1);
         QVERIFY(qAbs(w->windowOpacity() - 1 / 255.0) < 1e-3);
         QCOMPARE(currentTheme().midBackground.alpha(), 255); // every area opaque, so it stays clickable
 
         s.opacity = 20;
         w->applyAppearance(s);
-        QCOMPARE(w->windowAlpha(), 51);
+        QCOMPARE(w->look().alpha, 51);
         QCOMPARE(currentTheme().midBackground.alpha(), 3);
     }
 
@@ -403,10 +405,10 @@ private Q_SLOTS:
         w->settings().bgImagePortrait = port;
         w->settings().bgImageOpacityPortrait = 60;
         w->applyAppearance(w->settings());
-        QCOMPARE(w->stillBackground().size(), QSize(60, 30));
+        QCOMPARE(w->background()->still().size(), QSize(60, 30));
         w->onUiButton(UiBtn::Orientation);
-        QCOMPARE(w->stillBackground().size(), QSize(30, 60));
-        QCOMPARE(w->backgroundOpacity(), 60);
+        QCOMPARE(w->background()->still().size(), QSize(30, 60));
+        QCOMPARE(w->background()->opacity(), 60);
         const QImage image = paintWindowOnly(*w);
         QVERIFY(near(image.pixelColor(150, w->height() / 2), QColor(0, 0, 255, 153)));
     }
@@ -488,28 +490,28 @@ private Q_SLOTS:
         const QString notVideo = m_files + "/notes.mp4";
         QVERIFY(ktr::test::writeFile(notVideo, "not a film\n"));
         auto w = makeWindow();
-        w->setVideoClock(&clock);
+        w->background()->setVideoClock(&clock);
         w->settings().bgImagePath = notVideo;
         w->applyAppearance(w->settings());
-        QVERIFY(w->isVideoPlaying());
+        QVERIFY(w->background()->videoPlaying());
         QCOMPARE(currentTheme().midBackground.alpha(), 0);
         clock.advance(2501);
-        QTRY_COMPARE(w->failedVideoPath(), notVideo);
-        QVERIFY(!w->isVideoPlaying());
+        QTRY_COMPARE(w->background()->failedVideoPath(), notVideo);
+        QVERIFY(!w->background()->videoPlaying());
         QCOMPARE(w->toast()->text(), Lang::tr("该视频无法播放，请更换格式（MP4 / WMV / AVI）"));
         QCOMPARE(currentTheme().midBackground.alpha(), 255); // colours without a background again
 
         // Applying the same path again does not try it again.
         w->applyAppearance(w->settings());
-        QVERIFY(!w->isVideoPlaying());
+        QVERIFY(!w->background()->videoPlaying());
 
         // Under another name it is.
         const QString renamed = m_files + "/notes2.mp4";
         QVERIFY(QFile::rename(notVideo, renamed));
         w->settings().bgImagePath = renamed;
         w->applyAppearance(w->settings());
-        QVERIFY(w->isVideoPlaying());
-        QVERIFY(w->failedVideoPath().isEmpty());
+        QVERIFY(w->background()->videoPlaying());
+        QVERIFY(w->background()->failedVideoPath().isEmpty());
     }
 
     void videoFramesArePainted()
@@ -517,12 +519,12 @@ private Q_SLOTS:
         auto w = makeWindow();
         w->settings().bgImagePath = QFINDTESTDATA("../data/video/bars-320x240.mp4");
         w->applyAppearance(w->settings());
-        QVERIFY(w->isVideoPlaying());
+        QVERIFY(w->background()->videoPlaying());
         // With no frame yet the middle is clear; a frame fills it.
         QTRY_VERIFY_WITH_TIMEOUT(paintWindowOnly(*w).pixelColor(w->width() / 2, w->height() / 2).alpha() == 255, 5000);
         w->settings().bgImagePath.clear();
         w->applyAppearance(w->settings());
-        QVERIFY(!w->isVideoPlaying());
+        QVERIFY(!w->background()->videoPlaying());
     }
 
     void gifBackground()
@@ -533,12 +535,12 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->settings().bgImagePath = gif;
         w->applyAppearance(w->settings());
-        QMovie* movie = w->backgroundMovie();
+        QMovie* movie = w->background()->movie();
         QVERIFY(movie);
         QCOMPARE(movie->cacheMode(), QMovie::CacheAll);
         // Decoded to cover the window in its own proportions (2:1), not stretched to the window.
         QCOMPARE(movie->scaledSize(), QSize(992, 496));
-        QVERIFY(!w->stillBackground().isNull());
+        QVERIFY(!w->background()->still().isNull());
         const QColor first = paintWindowOnly(*w).pixelColor(w->width() / 2, w->height() / 2);
         QVERIFY2(near(first, QColor(Qt::red), 8) || near(first, QColor(Qt::blue), 8),
                  qPrintable(first.name(QColor::HexArgb)));
@@ -566,23 +568,23 @@ private Q_SLOTS:
         auto w = makeWindow();
         w->settings().bgImagePath = picture;
         w->applyAppearance(w->settings());
-        QTRY_VERIFY(w->iconQueue().isEmpty());
+        QTRY_VERIFY(w->icons()->paths().isEmpty());
 
         w->noteDevicePixelRatio(2.0);
-        QVERIFY(w->iconQueue().contains(a));
+        QVERIFY(w->icons()->paths().contains(a));
         QTRY_VERIFY(w->findChild<QTimer*>(QStringLiteral("ratioDebounce")));
         QTimer* debounce = w->findChild<QTimer*>(QStringLiteral("ratioDebounce"));
         QVERIFY(debounce->isActive());
         QCOMPARE(debounce->interval(), 200);
         QTRY_VERIFY(!debounce->isActive());
         // The background was loaded again and paints.
-        QVERIFY(!w->stillBackground().isNull());
+        QVERIFY(!w->background()->still().isNull());
         QVERIFY(near(paintWindowOnly(*w).pixelColor(w->width() / 2, w->height() / 2), QColor(Qt::red)));
 
         // The same ratio again changes nothing.
-        QTRY_VERIFY(w->iconQueue().isEmpty());
+        QTRY_VERIFY(w->icons()->paths().isEmpty());
         w->noteDevicePixelRatio(2.0);
-        QVERIFY(w->iconQueue().isEmpty());
+        QVERIFY(w->icons()->paths().isEmpty());
     }
 
     // The whole window in both themes and both orientations: the bars and the border over the window's
@@ -638,7 +640,7 @@ private Q_SLOTS:
         QVERIFY(image.pixelColor(x, 28) != image.pixelColor(x, 29));
         if (!picture)
             QCOMPARE(image.pixelColor(x, 27), image.pixelColor(x, 20));
-        QVERIFY(near(image.pixelColor(w->width() / 2, 0), opaque(w->borderColor())));
+        QVERIFY(near(image.pixelColor(w->width() / 2, 0), opaque(w->look().border)));
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
@@ -664,7 +666,7 @@ private Q_SLOTS:
 
         auto w = shownWindow();
         QVERIFY(w);
-        w->setVideoClock(&m_clock); // no time limit runs out while the test looks
+        w->background()->setVideoClock(&m_clock); // no time limit runs out while the test looks
         const QString picture = m_files + "/still.png";
         QImage image(40, 40, QImage::Format_RGB32);
         image.fill(Qt::red);
@@ -686,12 +688,12 @@ private Q_SLOTS:
         case Setup::Video:
             w->settings().bgImagePath = QFINDTESTDATA("../data/video/bars-320x240.mp4");
             w->applyAppearance(w->settings());
-            QVERIFY(w->isVideoPlaying());
+            QVERIFY(w->background()->videoPlaying());
             break;
         case Setup::GifResize:
             w->settings().bgImagePath = QFINDTESTDATA("../data/gif/redblue-40x20.gif");
             w->applyAppearance(w->settings());
-            QVERIFY(w->backgroundMovie());
+            QVERIFY(w->background()->movie());
             w->resize(w->width() + 40, w->height());
             break;
         case Setup::DockAnimation:

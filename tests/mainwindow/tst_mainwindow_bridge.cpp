@@ -4,6 +4,7 @@
 #include "lock/lockdialog.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "model/configstore.h"
 #include "panel/bottombar.h"
@@ -156,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(d + "/.hidden.txt", "x"));
         QVERIFY(QDir().mkpath(d + "/Photos"));
         QVERIFY(QFile::link(d + "/Report.PDF", d + "/link.pdf"));
-        w->drainIconQueue();
+        w->icons()->drain();
 
         Q_EMIT w->sidebar()->desktopSyncRequested();
 
@@ -167,7 +168,7 @@ private Q_SLOTS:
         QCOMPARE(w->groups()[3].items.first().name, QStringLiteral("Report"));
         QCOMPARE(w->groups()[4].items.first().name, QStringLiteral("backup.tar"));
         QCOMPARE(savedGroups(), w->groups());
-        QCOMPARE(w->iconQueue(), (QStringList{d + "/Photos", d + "/Report.PDF", d + "/backup.tar.gz"}));
+        QCOMPARE(w->icons()->paths(), (QStringList{d + "/Photos", d + "/Report.PDF", d + "/backup.tar.gz"}));
         QCOMPARE(w->currentIndex(), 1);
 
         // Nothing new: nothing saved, the other notice.
@@ -313,14 +314,14 @@ private Q_SLOTS:
         QJsonObject settings;
         settings.insert("cornerRadius", 4);
         QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
-        w->drainIconQueue();
+        w->icons()->drain();
 
         w->reloadUserData();
 
         QCOMPARE(w->groups(), restored);
         QCOMPARE(w->currentIndex(), expected);
         QCOMPARE(w->settings().cornerRadius, 4);
-        QVERIFY(w->iconQueue().contains(QStringLiteral("/opt/r.txt")));
+        QVERIFY(w->icons()->paths().contains(QStringLiteral("/opt/r.txt")));
     }
 
     void missingLayoutAfterRestoreGivesTheDefaultsUnsaved()
@@ -529,9 +530,9 @@ private Q_SLOTS:
         w->openSettings();
 
         // Clearing the icon cache queues every item again.
-        w->drainIconQueue();
+        w->icons()->drain();
         m_args.onClearIconCache();
-        QCOMPARE(w->iconQueue(), (QStringList{"/opt/a.txt", "/opt/b.txt"}));
+        QCOMPARE(w->icons()->paths(), (QStringList{"/opt/a.txt", "/opt/b.txt"}));
 
         // Icon changes are saved.
         QFile::remove(layoutFile());

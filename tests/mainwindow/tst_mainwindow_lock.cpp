@@ -5,7 +5,10 @@
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
+#include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/searchpanel.h"
+#include "mainwindow/windowsearch.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
 #include "panel/icongrid.h"
@@ -167,7 +170,7 @@ private Q_SLOTS:
                 w.hide();
                 w.restoreWindow();
             } else if (attempt == "search result") {
-                emit w.ensureSearchPanel()->launchRequested(0, 0);
+                emit w.search()->ensurePanel()->launchRequested(0, 0);
             } else if (attempt == "floating icon") {
                 QVERIFY(!w.floatIcons().isEmpty());
                 emit w.floatIcons().first()->openRequested();
@@ -184,7 +187,7 @@ private Q_SLOTS:
         auto effect = [&](MainWindow& w, int itemsBefore, bool hiddenFirst) {
             QCoreApplication::processEvents();
             int n = int(m_launcher.calls.size());
-            n += w.searchPanel() && w.searchPanel()->isVisible() ? 1 : 0;
+            n += w.search()->panel() && w.search()->panel()->isVisible() ? 1 : 0;
             n += int(w.groups().at(w.currentIndex()).items.size()) - itemsBefore;
             n += w.settingsDialog() ? 1 : 0;
             if (hiddenFirst)
@@ -197,7 +200,7 @@ private Q_SLOTS:
             QFile::remove(settingsFile());
             auto w = shownPanel();
             QVERIFY(w);
-            w->drainIconQueue();
+            w->icons()->drain();
             QTRY_VERIFY(redPixels(shot(w.get())) > 0);
             w->floatItem(0);
             m_launcher.calls.clear();
@@ -258,7 +261,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTRY_VERIFY(painted);
         QVERIFY(firstPaintCovered);
-        w.drainIconQueue();
+        w.icons()->drain();
         QCoreApplication::processEvents();
         QCOMPARE(redPixels(shot(&w)), 0);
         QVERIFY(w.titleBar()->buttonState(UiBtn::Lock) && w.bottomBar()->buttonState(UiBtn::Lock));

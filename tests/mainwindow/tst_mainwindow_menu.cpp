@@ -1,11 +1,13 @@
 #include "desktopvalidate.h"
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
+#include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/itemmenu.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
 #include "mainwindow/targetwatch.h"
+#include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
 #include "model/shortcutfile.h"
 #include "panel/floaticon.h"
@@ -290,7 +292,7 @@ private Q_SLOTS:
         QCOMPARE(toastText(*w), QStringLiteral("已重新定位"));
         QCOMPARE(w->groups()[0].items[0].path, answer);
         QCOMPARE(savedGroups(), w->groups());
-        QTRY_VERIFY(!w->invalidPathsCheckRunning() && w->invalidPaths().isEmpty());
+        QTRY_VERIFY(!w->invalidPathCheck()->running() && w->invalidPathCheck()->paths().isEmpty());
 
         answer.clear(); // cancelled
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
@@ -577,9 +579,9 @@ private Q_SLOTS:
     {
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("late.txt"))}},
                              Group{QStringLiteral("B"), {item("::{x}"), item(QString())}}});
-        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{file("late.txt")});
+        QTRY_COMPARE(w->invalidPathCheck()->paths(), QSet<QString>{file("late.txt")});
         QVERIFY(ktr::test::writeFile(file("late.txt"), "x")); // the watched folder changes: a new check
-        QTRY_VERIFY(w->invalidPaths().isEmpty());
+        QTRY_VERIFY(w->invalidPathCheck()->paths().isEmpty());
         QFile::remove(file("late.txt"));
     }
 
@@ -588,27 +590,26 @@ private Q_SLOTS:
         QSemaphore gate;
         std::atomic<int> runs{0};
         const auto unblock = qScopeGuard([&gate] { gate.release(10); }); // never leave a worker stuck
-        MainWindow::ItemMenuHooks hooks;
-        hooks.checkInvalidPaths = [&](const QList<Group>& groups) {
+        auto w = windowWith({Group{QStringLiteral("A"), {item(file("gone.txt"))}}});
+        w->invalidPathCheck()->setCheck([&](const QList<Group>& groups) {
             ++runs;
             gate.acquire(); // an unreachable mount
             return invalidItemPaths(groups);
-        };
-        auto w = windowWith({Group{QStringLiteral("A"), {item(file("gone.txt"))}}}, hooks);
-        QTRY_VERIFY(!w->invalidPathsCheckRunning()); // the construction's check, before the hook was set
+        });
+        QTRY_VERIFY(!w->invalidPathCheck()->running()); // the construction's check, before the hook was set
         // Folder changes of the targets ask for the checks.
-        QTimer* timer = w->targetWatch()->settleTimer();
+        QTimer* timer = w->invalidPathCheck()->targetWatch()->settleTimer();
         QMetaObject::invokeMethod(timer, "timeout");
         QTRY_COMPARE(runs.load(), 1);
         for (int i = 0; i < 3; ++i)
             QMetaObject::invokeMethod(timer, "timeout");
-        QVERIFY(w->invalidPathsCheckRunning());
+        QVERIFY(w->invalidPathCheck()->running());
         QCOMPARE(runs.load(), 1);
         gate.release();
         QTRY_COMPARE(runs.load(), 2); // the asked-for checks run once, after it
         gate.release();
-        QTRY_VERIFY(!w->invalidPathsCheckRunning());
-        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{file("gone.txt")});
+        QTRY_VERIFY(!w->invalidPathCheck()->running());
+        QTRY_COMPARE(w->invalidPathCheck()->paths(), QSet<QString>{file("gone.txt")});
     }
 
     // ---- live group reordering ----
@@ -748,9 +749,9 @@ private Q_SLOTS:
         w->resize(680, 496);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        QVERIFY(!w->searchPanel()); // built by the first Ctrl+F
+        QVERIFY(!w->search()->panel()); // built by the first Ctrl+F
         QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
-        SearchPanel* panel = w->searchPanel();
+        SearchPanel* panel = w->search()->panel();
         QVERIFY(panel);
         QVERIFY(panel->isVisible());
         QCOMPARE(panel->geometry(), QRect((680 - 460) / 2, 64, 460, 320));

@@ -3,6 +3,7 @@
 // hit test on the real children, the disk-full notice, and the small helpers of the menus and items.
 #include "mainwindow/edgedock.h"
 #include "mainwindow/framedrag.h"
+#include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/menustyle.h"
 #include "mainwindow/targetwatch.h"
@@ -67,7 +68,7 @@ private Q_SLOTS:
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
         QVERIFY(QFile::exists(settingsFile())); // the close path saved the settings
-        QVERIFY(!w->targetWatch()->settleTimer()->isActive());
+        QVERIFY(!w->invalidPathCheck()->targetWatch()->settleTimer()->isActive());
     }
 
     // The start's tray icon is made after the window's first paint, or a second after the start when the

@@ -1,5 +1,6 @@
 // Missing targets without a poll: the folders of the items' targets are watched, and a target deleted (or
 // come back) shows on the grid after the folder's change, with no timer running while nothing changes.
+#include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/targetwatch.h"
 #include "windowfixture.h"
 
@@ -38,17 +39,17 @@ private slots:
         QVERIFY(writeFile(doomed, "d"));
         writeLayout({Group{QStringLiteral("A"), {item(kept), item(doomed)}}});
         auto w = std::make_unique<MainWindow>();
-        QTRY_VERIFY(!w->invalidPathsCheckRunning());
-        QVERIFY(w->invalidPaths().isEmpty());
-        QVERIFY(w->targetWatch()->watchedFolders().contains(dir));
-        QTRY_VERIFY(noTimerRuns(*w->targetWatch()));
+        QTRY_VERIFY(!w->invalidPathCheck()->running());
+        QVERIFY(w->invalidPathCheck()->paths().isEmpty());
+        QVERIFY(w->invalidPathCheck()->targetWatch()->watchedFolders().contains(dir));
+        QTRY_VERIFY(noTimerRuns(*w->invalidPathCheck()->targetWatch()));
 
         QVERIFY(QFile::remove(doomed));
-        QTRY_COMPARE(w->invalidPaths(), QSet<QString>{doomed});
-        QTRY_VERIFY(noTimerRuns(*w->targetWatch()));
+        QTRY_COMPARE(w->invalidPathCheck()->paths(), QSet<QString>{doomed});
+        QTRY_VERIFY(noTimerRuns(*w->invalidPathCheck()->targetWatch()));
 
         QVERIFY(writeFile(doomed, "back"));
-        QTRY_VERIFY(w->invalidPaths().isEmpty());
+        QTRY_VERIFY(w->invalidPathCheck()->paths().isEmpty());
     }
 
     // A folder that went away is replaced by its nearest existing ancestor, so its return is seen as well.
