@@ -505,6 +505,7 @@ private:
             return;
         }
         dropSocket();
+        m_result.status = 0; // the next connection has not answered: a failure there must not name this 3xx
         connectTo(target);
     }
 

@@ -313,31 +313,40 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("location");
         QTest::addColumn<bool>("loop");
+        QTest::addColumn<bool>("answered"); // the redirect's target answers (else it closes without a word)
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<int>("requests");
-        QTest::newRow("relative, followed") << QByteArray("/next?x=1") << false << Outcome::Done << 2;
-        QTest::newRow("to another scheme") << QByteArray("ftp://127.0.0.1/x") << false << Outcome::BadRedirect << 1;
-        QTest::newRow("without a target") << QByteArray() << false << Outcome::BadRedirect << 1;
-        QTest::newRow("a loop ends") << QByteArray("/again") << true << Outcome::BadRedirect
-                                     << HttpDownload::kMaxRedirects + 1;
+        QTest::addColumn<int>("status"); // of the last answer: none when the last connection said nothing
+        QTest::newRow("relative, followed") << QByteArray("/next?x=1") << false << true << Outcome::Done << 2 << 200;
+        QTest::newRow("followed, the target closes unanswered")
+            << QByteArray("/next?x=1") << false << false << Outcome::Cut << 2 << 0;
+        QTest::newRow("to another scheme")
+            << QByteArray("ftp://127.0.0.1/x") << false << true << Outcome::BadRedirect << 1 << 302;
+        QTest::newRow("without a target") << QByteArray() << false << true << Outcome::BadRedirect << 1 << 302;
+        QTest::newRow("a loop ends") << QByteArray("/again") << true << true << Outcome::BadRedirect
+                                     << HttpDownload::kMaxRedirects + 1 << 302;
     }
     void redirects()
     {
         QFETCH(QByteArray, location);
         QFETCH(bool, loop);
+        QFETCH(bool, answered);
         QFETCH(Outcome, outcome);
         QFETCH(int, requests);
+        QFETCH(int, status);
         const QByteArray moved = "HTTP/1.1 302 Found\r\n" +
                                  (location.isEmpty() ? QByteArray() : "Location: " + location + "\r\n") +
                                  "Content-Length: 0\r\n\r\n";
         ScriptedServer server;
         server.answers = {{{moved}, true}};
         if (!loop)
-            server.answers.append({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, true});
+            server.answers.append(
+                {{answered ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok") : QByteArray()}, true});
         QVERIFY(server.listen());
         const HttpDownload::Result result = run(request(server.url()));
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(server.requests.size(), requests);
+        QCOMPARE(result.status, status);
         if (outcome == Outcome::Done) {
             QVERIFY(server.requests[1].startsWith("GET /next?x=1 HTTP/1.1\r\n"));
             QCOMPARE(readFile(m_file), QByteArray("ok"));
