@@ -66,7 +66,6 @@ double nowMs()
 
 // ---- the panel window in this process: first icons and memory ------------------------------------------
 
-double g_shownAt = -1;
 double g_firstPaintMs = -1;
 QElapsedTimer g_sinceShow;
 
