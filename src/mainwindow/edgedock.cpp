@@ -411,16 +411,19 @@ void EdgeDock::evaluate(const ktr::platform::PointerSnapshot& ptr)
         return;
     }
 
+    // Away from its edge is where the window was put, not where our own animation has it at the moment: on
+    // its way back from a summon it is still far from the edge for most of the move.
+    const QRect placed = m_anim ? m_anim->to : win;
     bool away = false;
     switch (m_dockEdge) {
     case Left:
-        away = win.left() > avail.left() + kSnapDistance;
+        away = placed.left() > avail.left() + kSnapDistance;
         break;
     case Top:
-        away = win.top() > avail.top() + kSnapDistance;
+        away = placed.top() > avail.top() + kSnapDistance;
         break;
     case Right:
-        away = win.right() < avail.right() - kSnapDistance;
+        away = placed.right() < avail.right() - kSnapDistance;
         break;
     default:
         away = true;

@@ -435,6 +435,44 @@ private Q_SLOTS:
         QCOMPARE(rig.geo, QRect(4 - 400, 440, 400, 600));
     }
 
+    // A summoned window sent back into its edge is still docked while it moves there: the polls during its own
+    // animation see it far from the edge, which is no drag of the user's. Wherever it was summoned to, it
+    // arrives hidden, shrunk to its strip, without a taskbar button.
+    void hiddenBackWhilePolled_data()
+    {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<QPoint>("summonAt");
+        QTest::newRow("left, summoned far from the edge") << int(EdgeDock::Left) << QPoint(1900, 1030);
+        QTest::newRow("left, summoned near the edge") << int(EdgeDock::Left) << QPoint(300, 500);
+        QTest::newRow("top, summoned low") << int(EdgeDock::Top) << QPoint(900, 1000);
+        QTest::newRow("right, summoned far from the edge") << int(EdgeDock::Right) << QPoint(100, 500);
+    }
+    void hiddenBackWhilePolled()
+    {
+        QFETCH(int, edge);
+        QFETCH(QPoint, summonAt);
+        Rig rig(true, 1, 1, {kAvail}, true);
+        rig.dockAt(dockRectFor(edge));
+        QCOMPARE(rig.dock->dockEdge(), edge);
+        rig.poll(summonAt, Qt::MiddleButton);
+        rig.finish();
+        QVERIFY(rig.dock->isSummoned());
+        rig.poll(summonAt); // the button let go
+
+        rig.dock->snapToDockEdge();
+        for (int t = 0; t < EdgeDock::kAnimationMs; t += EdgeDock::kDockedPollMs / 2) {
+            rig.clock.advance(EdgeDock::kDockedPollMs / 2);
+            rig.dock->advanceAnimation();
+            rig.poll(kFar);
+        }
+        rig.finish();
+        QCOMPARE(rig.dock->dockEdge(), edge);
+        QVERIFY(!rig.dock->isRevealed());
+        QVERIFY(rig.dock->isCollapsed());
+        QVERIFY(!rig.dock->taskbarButtonVisible());
+        QCOMPARE(rig.collapseCalls.value(rig.collapseCalls.size() - 1), true);
+    }
+
     // Without docking the gesture pulls the visible window to the cursor, on every poll while a hold lasts.
     void undockedGesture_data()
     {
