@@ -424,7 +424,11 @@ void AppMarketDialog::showItemMenu(AppRow& row)
     applyThemedMenuStyle(&menu);
     QList<QAction*> actions;
     for (const MenuEntry& e : entries) {
-        QAction* a = menu.addAction(QIcon(menuIcon(e.iconKind)), e.text);
+        // A disabled entry's icon is dimmed as its text is: the style's own dimming turns it brighter than the
+        // enabled ones on the dark menu.
+        QIcon icon(menuIcon(e.iconKind));
+        icon.addPixmap(menuIcon(e.iconKind, true), QIcon::Disabled);
+        QAction* a = menu.addAction(icon, e.text);
         a->setEnabled(e.enabled);
         actions.append(a);
     }
@@ -435,19 +439,21 @@ void AppMarketDialog::showItemMenu(AppRow& row)
         entries.at(i).run();
 }
 
-QPixmap AppMarketDialog::menuIcon(int kind)
+QPixmap AppMarketDialog::menuIcon(int kind, bool disabled)
 {
     static QHash<int, QPixmap> cache;
     // The menu follows the theme, so do its icons: the grey of the light menu would vanish on the dark one.
     const bool dark = currentTheme().isDark;
-    const int key = kind + (dark ? 256 : 0);
+    const int key = kind + (dark ? 256 : 0) + (disabled ? 512 : 0);
     if (const auto it = cache.constFind(key); it != cache.constEnd())
         return it.value();
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor c = dark ? QColor(0xB4, 0xBB, 0xC8) : QColor(0x55, 0x5F, 0x6E);
+    // Disabled: the colour of the menu's disabled texts.
+    const QColor c = disabled ? (dark ? QColor(0x6B, 0x72, 0x80) : QColor(0xA8, 0xAF, 0xBC))
+                              : (dark ? QColor(0xB4, 0xBB, 0xC8) : QColor(0x55, 0x5F, 0x6E));
     QPen pen(c, kind >= 4 ? 1.2 : 1.3, Qt::SolidLine, Qt::RoundCap, kind >= 4 ? Qt::BevelJoin : Qt::RoundJoin);
     p.setPen(pen);
     switch (kind) {

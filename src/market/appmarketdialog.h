@@ -77,7 +77,7 @@ public:
     QString mainButtonCaption(const AppRow& row) const;
     QString statusLine(const AppRow& row) const;
     static QString formatSize(qint64 bytes);
-    static QPixmap menuIcon(int kind);
+    static QPixmap menuIcon(int kind, bool disabled = false);
     QList<MenuEntry> itemMenuEntries(const AppRow& row);
     void showItemMenu(AppRow& row);
 

@@ -417,10 +417,28 @@ private Q_SLOTS:
         QList<Row> rows = fortyApps();
         AppMarketDialog d;
         QImage shot;
+        // The lightness of the ink of each entry's icon as the menu draws it: enabled or disabled.
+        QList<int> enabledInk, disabledInk;
+        const auto ink = [](const QImage& img) {
+            int sum = 0, n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    if (img.pixelColor(x, y).alpha() > 200) {
+                        sum += img.pixelColor(x, y).lightness();
+                        ++n;
+                    }
+            return n ? sum / n : -1;
+        };
         QTimer::singleShot(0, [&] {
             QTRY_VERIFY(QApplication::activePopupWidget());
             QWidget* popup = QApplication::activePopupWidget();
             shot = popup->grab().toImage();
+            for (QAction* a : popup->actions()) {
+                if (a->icon().isNull())
+                    continue;
+                const QIcon::Mode mode = a->isEnabled() ? QIcon::Normal : QIcon::Disabled;
+                (a->isEnabled() ? enabledInk : disabledInk) << ink(a->icon().pixmap(QSize(16, 16), mode).toImage());
+            }
             popup->close();
         });
         d.showItemMenu(rows[4]);
@@ -439,6 +457,14 @@ private Q_SLOTS:
                 }
         QVERIFY2(dark ? darkest - ground.lightness() > 80 : ground.lightness() - lightest > 80,
                  qPrintable(QStringLiteral("%1 %2").arg(darkest).arg(lightest)));
+        // A disabled entry's icon lies between the ground and the enabled icons, as its text does.
+        QVERIFY(!enabledInk.isEmpty() && !disabledInk.isEmpty());
+        for (int off : disabledInk)
+            for (int on : enabledInk)
+                QVERIFY2(
+                    dark ? off < on && off > ground.lightness() : off > on && off < ground.lightness(),
+                    qPrintable(
+                        QStringLiteral("disabled %1 enabled %2 ground %3").arg(off).arg(on).arg(ground.lightness())));
     }
 
     void menuIcons()
