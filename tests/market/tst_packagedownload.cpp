@@ -121,6 +121,7 @@ private Q_SLOTS:
         QTest::newRow("lower-case digest") << real << -1 << true;
         QTest::newRow("digest off in its last byte")
             << real.left(62) + (real.endsWith(QLatin1String("00")) ? "01" : "00") << -1 << false;
+        QTest::newRow("digest without its last byte") << real.left(62) << -1 << false;
         QTest::newRow("digest off in its last 4 bytes, upper case")
             << (real.left(56) + (real.mid(56) == QLatin1String("00000000") ? "00000001" : "00000000")).toUpper() << -1
             << false;

@@ -221,6 +221,8 @@ private Q_SLOTS:
             << QString() << lastByteOff << qint64(-1) << "安装包校验失败，已取消更新";
         QTest::newRow("hash off in its last byte, upper case")
             << QString() << lastByteOff.toUpper() << qint64(-1) << "安装包校验失败，已取消更新";
+        QTest::newRow("hash without its last byte")
+            << QString() << real.left(62) << qint64(-1) << "安装包校验失败，已取消更新";
         // The right hash in upper case proves the installer: it is handed over.
         QTest::newRow("upper-case hash: handed over") << QString() << real.toUpper() << qint64(-1) << QString();
         QTest::newRow("too large") << QString() << QString::fromLatin1(installerSha()) << qint64(1000)
