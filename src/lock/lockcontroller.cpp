@@ -44,6 +44,11 @@ void LockController::noteChanged()
     emit changed();
 }
 
+void LockController::refreshButtons()
+{
+    emit buttonsChanged(m_settings->uiLocked, m_settings->obfuscateEnabled);
+}
+
 void LockController::restoreAtStart()
 {
     if (m_settings->protectPasswordHash.isEmpty()) {

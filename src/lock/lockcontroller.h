@@ -65,6 +65,8 @@ public:
     bool guardRestore(const AppSettings& before);
     // The record was read again from its file (import, restore): the lock screen follows it.
     void settingsReloaded();
+    // Tells the state of bar buttons 8 and 10 through buttonsChanged (after a change, a start, a reload).
+    void refreshButtons();
 
     // Loads the lock picture again (a new device pixel ratio).
     void reloadBackground();
@@ -77,6 +79,8 @@ public Q_SLOTS:
 Q_SIGNALS:
     // The protection fields changed: save the settings and set bar buttons 8 and 10 from them.
     void changed();
+    // Bar buttons 8 (lock) and 10 (obfuscation) show these states.
+    void buttonsChanged(bool uiLocked, bool obfuscated);
     // The lock was engaged: an open settings dialog closes, the search panel goes.
     void engaged();
     // The account unlock arrived: an open settings dialog closes.
