@@ -10,8 +10,10 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/invalidpathcheck.h"
+#include "mainwindow/programmaintenance.h"
 #include "mainwindow/startuplayout.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowonline.h"
 #include "mainwindow/windowsearch.h"
 #include "market/appmarketdialog.h"
 #include "market/updatechecker.h"
@@ -87,7 +89,6 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     connect(m_startupLayout, &StartupLayout::arrived, this, [this] { m_icons->drain(); });
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
-    m_reportAppStat = reportAppStat;
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
     // Screen changes refit the window.
@@ -118,8 +119,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     Lang::notifyChanged();
 
     // The account: check a saved token, else try the remembered login.
-    loadAuth();
-    m_session->start();
+    session()->load();
+    session()->start();
 
     resize(initialWindowSize(m_settings.rememberGeometry, m_savedSize, availableScreenSize(this)));
     const QPixmap logo = QPixmap::fromImage(logoRead.result());
@@ -128,7 +129,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
         setWindowIcon(QIcon(logo));
 
     buildWidgets();
-    m_updates->scheduleStartupCheck(m_settings.updateChannel == 1);
+    m_maintenance->updates()->scheduleStartupCheck(m_settings.updateChannel == 1);
 
     // The icon queue and the invalid-path check.
     m_icons = new IconQueue(this);
@@ -170,9 +171,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     applySettings();
 
     m_lock->restoreAtStart();
-    refreshLockButtons();
-    m_support->startNotices();
-    m_session->startHeartbeat();
+    m_lock->refreshButtons();
+    supportPoller()->startNotices();
+    session()->startHeartbeat();
     m_backups->start();
     // A large layout read while the rest was built is taken now, before the first paint, when it is there.
     if (m_startupLayout->pending() && m_startupLayout->readFinished())
@@ -181,21 +182,19 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
 void MainWindow::buildControllers()
 {
-    m_network = new QNetworkAccessManager(this);
-    m_session = new SessionController(this, this);
+    buildOnline();
     m_backupJobs = new BackupJobs(this);
     m_backups = new BackupScheduler(backupHost(), this);
     connectBackupOutcomes();
-    m_updates = new UpdateChecker(this);
-    setupUpdates();
-    m_support = new SupportPoller(this, this);
-    buildLockController();
+    buildMaintenance();
+    buildLock();
+    // The account may lift the program's protection; the lock decides from the reply.
+    connect(session(), &SessionController::lockSyncReplied, m_lock, &LockController::applyLockSyncReply);
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
     connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
     connect(m_recorder, &RecorderButton::paused, this, [this](const QString& text) { showToast(text, Toast::Error); });
     connect(m_recorder, &RecorderButton::resumed, this, [this] { showToast(Lang::tr("录屏已继续"), Toast::Info); });
-    connectOnline();
 }
 
 void MainWindow::buildWidgets()
@@ -299,11 +298,6 @@ QSize MainWindow::initialWindowSize(bool rememberGeometry, const QSize& saved, c
     const int w = availW <= 680 ? availW : std::clamp(saved.width(), 680, std::min(availW, 1400));
     const int h = availH <= 460 ? availH : std::clamp(saved.height(), 460, std::min(availH, 1000));
     return QSize(w, h);
-}
-
-int MainWindow::tokenHeartbeatSeconds()
-{
-    return SessionController::heartbeatSeconds();
 }
 
 // ---- model ----------------------------------------------------------------------------------------------
@@ -535,8 +529,8 @@ void MainWindow::onItemActivated(int itemIndex)
     }
     const QString appId = appIdForPath(item.path);
     launchTarget(item.path, item.workDir, item.args, item.runAsAdmin);
-    if (!appId.isEmpty() && m_reportAppStat)
-        m_reportAppStat(appId, QStringLiteral("launch"), m_session->token());
+    if (!appId.isEmpty())
+        m_online->reportLaunch(appId);
 }
 
 void MainWindow::launchTarget(const QString& path, const QString& workDir, const QString& args, bool runAsAdmin)
@@ -564,6 +558,15 @@ void MainWindow::reloadAllIcons()
         m_grid->update();
 }
 
+void MainWindow::onIconsChanged()
+{
+    saveLayout();
+    if (m_grid)
+        m_grid->clearCaches();
+    refreshGridIcons();
+    repaintPanels();
+}
+
 void MainWindow::refreshTheme()
 {
     update();
@@ -587,18 +590,11 @@ void MainWindow::abortNetwork()
     if (m_dock)
         m_dock->stop();
     m_background->stop();
-    m_session->stop();
-    m_support->shutdown();
-    m_updates->stop();
+    session()->stop();
+    supportPoller()->shutdown();
+    m_maintenance->updates()->stop();
     m_backups->stop();
-    if (QNetworkAccessManager* manager = m_network) {
-        const QList<QNetworkReply*> replies = manager->findChildren<QNetworkReply*>();
-        for (QNetworkReply* reply : replies) {
-            reply->disconnect();
-            reply->abort();
-            reply->deleteLater();
-        }
-    }
+    m_online->abortReplies();
 }
 
 void MainWindow::waitBackupWorkers(int budgetMs)
@@ -625,12 +621,12 @@ void MainWindow::buildButtonHandlers()
         {UiBtn::Pin, [this] { setPinned(!m_pinned); }},
         {UiBtn::Minimize, [hideOrDock] { hideOrDock(UiBtn::Minimize); }},
         {UiBtn::Close, [hideOrDock] { hideOrDock(UiBtn::Close); }},
-        {UiBtn::Market, [this] { openAppMarket(); }},
+        {UiBtn::Market, [this] { m_online->openAppMarket(); }},
         {UiBtn::ThemeSwitch, [this] { switchTheme(); }},
-        {UiBtn::Feedback, [this] { openSupportChat(); }},
-        {UiBtn::Lock, [this] { toggleUiLock(); }},
+        {UiBtn::Feedback, [this] { m_online->openSupportChat(); }},
+        {UiBtn::Lock, [this] { m_lock->toggleUiLock(); }},
         {UiBtn::Monitor, [this] { startScreenMonitor(); }},
-        {UiBtn::Obfuscate, [this] { toggleObfuscation(); }},
+        {UiBtn::Obfuscate, [this] { m_lock->toggleObfuscation(); }},
     };
 }
 

@@ -27,7 +27,6 @@
 
 #include <functional>
 
-class AppMarketDialog;
 class BackupJobs;
 class BackupScheduler;
 class BorderFrame;
@@ -39,11 +38,11 @@ class IconGrid;
 class IconQueue;
 class InvalidPathCheck;
 class LockController;
+class ProgramMaintenance;
 class QAction;
 class QLineEdit;
 class QListWidget;
 class QMenu;
-class QNetworkAccessManager;
 class QScreen;
 class QSystemTrayIcon;
 class QTimer;
@@ -54,12 +53,10 @@ class SettingsDialog;
 class StartupLayout;
 class ShortcutEditDialog;
 class Sidebar;
-class SupportChatDialog;
 class SupportPoller;
 class TitleBarActions;
-class UiLockOverlay;
-class UpdateChecker;
 class WindowBackground;
+class WindowOnline;
 class WindowSearch;
 enum class FrameHit;
 
@@ -210,14 +207,6 @@ public:
     // Whether an update check asked for in the settings dialog looks at the beta channel: the dialog's
     // edited channel when one is open and set (not negative), otherwise the saved channel.
     static bool updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel);
-    // Replaces the usage report of market apps (tests).
-    using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
-    void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
-
-    // The self-update controller; how the process ends after the factory-reset script started (tests).
-    UpdateChecker* updates() const { return m_updates; }
-    void setHardExit(std::function<void(int)> hardExit) { m_hardExit = std::move(hardExit); }
-
     TitleBarActions* titleBar() const { return m_titleBar; }
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
@@ -225,17 +214,13 @@ public:
     // The search: its panel is built on first use, not at start.
     WindowSearch* search() const { return m_search; }
     BorderFrame* borderFrame() const { return m_borderFrame; }
-    UiLockOverlay* lockOverlay() const;
     LockController* lockController() const { return m_lock; }
-    SessionController* session() const { return m_session; }
-    SupportPoller* supportPoller() const { return m_support; }
-    SupportChatDialog* supportChat() const;
-    QNetworkAccessManager* network() const { return m_network; }
+    // The online side: the session, the support chat and its poller, the market window, the shared network.
+    WindowOnline* online() const { return m_online; }
+    SessionController* session() const;
+    SupportPoller* supportPoller() const;
     // The bubble of the latest message: the panel's, or the settings dialog's while it is open.
     Toast* toast() const { return m_toast; }
-    AppMarketDialog* appMarket() const;
-    // The market button: creates the market window on first use and opens it with the session's token.
-    void openAppMarket();
 
     // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
     // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
@@ -259,8 +244,6 @@ public:
     // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
     // area means no screen).
     static QSize initialWindowSize(bool rememberGeometry, const QSize& saved, const QSize& available);
-    // The token heartbeat in seconds: KTR_TOKEN_HEARTBEAT_SEC, 60 when unset, not a number or below 1.
-    static int tokenHeartbeatSeconds();
 
 public Q_SLOTS:
     void onGroupSelected(int index);
@@ -312,29 +295,11 @@ private:
     void applyStartupLayout(ConfigStore::LayoutRead read);
     bool adoptLayout(ConfigStore::LayoutRead read);
     void pollDockCursor();
-    void checkForUpdates(bool beta, bool manual);
-    void setupUpdates();
-    // Before the hard exits of the update and the factory reset: network, timers and the recorder stop.
-    void prepareHardExit();
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
-    void onAppInstalled(const QString& name, const QString& exePath);
-    void onAppUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry);
     void onIconsChanged();
     void layoutChildren();
     void exportLogs();
-    void uninstallProgram(bool removeAll);
-    void factoryReset();
-    // The interface lock and the obfuscation protection (mainwindow_lock.cpp).
-    void buildLockController();
-    void refreshLockButtons();
-    void onLockEngaged();
-    void toggleUiLock();
-    void engageUiLock();
-    void unlockUi();
-    void toggleObfuscation();
-    void onProtectCommitted(const QString& hash, const QMap<QString, QString>& obfuscateMap);
-    void onLockBackgroundChosen(const QString& path);
     void startScreenMonitor();
     void showTrayAndHide();
     void setupWindowState();
@@ -345,16 +310,9 @@ private:
     bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
-    void connectOnline();
-    bool showLoginDialog();
-    void loginFromMarket();
-    void loginFromChat();
-    void loadAuth();
-    void checkTokenAlive();
-    void onAuthLost(const QString& reason);
-    void onSessionLost();
-    void pollSupportUnread();
-    void fetchLatestNotice();
+    void buildOnline();
+    void buildLock();
+    void buildMaintenance();
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
 
@@ -366,7 +324,6 @@ private:
     void reloadAfterImport();
     void applyReloadedLanguage(int languageBefore);
 
-    void openSupportChat();
     void switchTheme();
 
     // The buttons of both bars, by id; the window's own buttons (orientation, settings, pin, minimise,
@@ -409,12 +366,10 @@ private:
     IconQueue* m_icons = nullptr;
 
     // The controllers of the other subsystems.
-    QNetworkAccessManager* m_network = nullptr; // shared by the controllers' service requests
-    SessionController* m_session = nullptr;
+    WindowOnline* m_online = nullptr; // the session, the support poller and the shared network manager
     BackupScheduler* m_backups = nullptr;
-    BackupJobs* m_backupJobs = nullptr; // the backups a person starts in the settings dialog
-    UpdateChecker* m_updates = nullptr;
-    SupportPoller* m_support = nullptr;
+    BackupJobs* m_backupJobs = nullptr;          // the backups a person starts in the settings dialog
+    ProgramMaintenance* m_maintenance = nullptr; // self-update, uninstall, factory reset
     LockController* m_lock = nullptr;
     RecorderButton* m_recorder = nullptr;
     QMap<int, std::function<void()>> m_buttonHandlers;
@@ -434,8 +389,6 @@ private:
     bool m_settingsRefreshPending = false;
 
     QPointer<SettingsDialog> m_settingsDialog;
-    QPointer<AppMarketDialog> m_appMarket;
-    QPointer<SupportChatDialog> m_supportChat;
 
     ItemMenuTarget m_menu;
     ItemMenuHooks m_itemMenuHooks;
@@ -443,6 +396,4 @@ private:
     StartupLayout* m_startupLayout = nullptr;
     QList<FloatIcon*> m_floatIcons;
     SettingsDialogFactory m_settingsDialogFactory;
-    AppStatReporter m_reportAppStat;
-    std::function<void(int)> m_hardExit;
 };

@@ -73,7 +73,7 @@ void MainWindow::applySettings()
     setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
     applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
-    m_support->startUnreadPolling();
+    supportPoller()->startUnreadPolling();
     // At start the tray icon (its menu, its scaled icon, the round trips to a tray host) waits for the window's
     // first paint, which does not need it; a later change applies at once.
     if (m_firstPaintDone) {

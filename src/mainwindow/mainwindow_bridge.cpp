@@ -7,6 +7,7 @@
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
+#include "mainwindow/programmaintenance.h"
 #include "mainwindow/summonhotkey.h"
 #include "market/appmarketdialog.h"
 #include "model/desktopcollect.h"
@@ -105,8 +106,8 @@ void MainWindow::reloadAfterImport()
     applyReloadedLanguage(languageBefore);
     m_lock->settingsReloaded();
     applySettings();
-    refreshLockButtons();
-    loadAuth(); // hands the imported session to the market, the chat and the pollers
+    m_lock->refreshButtons();
+    session()->load(); // hands the imported session to the market, the chat and the pollers
     setCurrentGroup(0);
     refreshGridIcons();
     repaintPanels();
@@ -130,7 +131,7 @@ void MainWindow::reloadUserData()
     applyReloadedLanguage(languageBefore);
     m_lock->settingsReloaded();
     applyAppearance(m_settings);
-    refreshLockButtons();
+    m_lock->refreshButtons();
     repaintPanels();
     if (m_settingsDialog) {
         // The restored settings replace the dialog's copy, or its OK would undo the restore.
@@ -218,15 +219,15 @@ MainWindow::SettingsDialogArgs MainWindow::settingsDialogArgs()
     args.onCheckUpdate = [this] {
         const bool open = !m_settingsDialog.isNull();
         const int edited = open ? m_settingsDialog->editedSettings().updateChannel : -1;
-        checkForUpdates(updateCheckIsBeta(open, edited, m_settings.updateChannel), true);
+        m_maintenance->checkForUpdates(updateCheckIsBeta(open, edited, m_settings.updateChannel), true);
     };
     args.onExportLogs = [this] { exportLogs(); };
-    args.onUninstall = [this](bool removeAll) { uninstallProgram(removeAll); };
+    args.onUninstall = [this](bool removeAll) { m_maintenance->uninstallProgram(removeAll); };
     args.groups = &m_model.groups();
     args.onIconsChanged = [this] { onIconsChanged(); };
-    args.onLockBackgroundChosen = [this](const QString& path) { onLockBackgroundChosen(path); };
+    args.onLockBackgroundChosen = [this](const QString& path) { m_lock->onLockBackgroundChosen(path); };
     args.onProtectCommitted = [this](const QString& hash, const QMap<QString, QString>& obfuscateMap) {
-        onProtectCommitted(hash, obfuscateMap);
+        m_lock->onProtectCommitted(hash, obfuscateMap);
     };
     return args;
 }
@@ -254,7 +255,7 @@ void MainWindow::openSettings()
     }
     if (!dialog)
         return;
-    dialog->setFactoryResetHandler([this] { factoryReset(); });
+    dialog->setFactoryResetHandler([this] { m_maintenance->factoryReset(); });
     dialog->setBackupJobs(m_backupJobs);
     dialog->setAttribute(Qt::WA_DeleteOnClose, true);
     // Transient for the panel (a parentless dialog is transient for a hidden window of the toolkit): the
@@ -344,5 +345,5 @@ void MainWindow::startScreenMonitor()
 void MainWindow::onGearMenuAboutToShow()
 {
     if (GearMenuPopup* popup = m_titleBar ? m_titleBar->gearMenu() : nullptr)
-        popup->setAccountText(m_session->signedIn() ? m_session->userName() : QString());
+        popup->setAccountText(session()->signedIn() ? session()->userName() : QString());
 }

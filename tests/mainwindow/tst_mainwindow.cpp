@@ -1,11 +1,14 @@
+#include "account/sessioncontroller.h"
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/startuplayout.h"
+#include "mainwindow/windowonline.h"
 #include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
 #include "panel/icongrid.h"
@@ -260,7 +263,7 @@ private Q_SLOTS:
         QFETCH(int, seconds);
         if (!value.isNull())
             qputenv("KTR_TOKEN_HEARTBEAT_SEC", value);
-        QCOMPARE(MainWindow::tokenHeartbeatSeconds(), seconds);
+        QCOMPARE(SessionController::heartbeatSeconds(), seconds);
         auto w = makeWindow();
         QCOMPARE(w->findChild<QTimer*>(QStringLiteral("heartbeatTimer"))->interval(), seconds * 1000);
     }
@@ -294,7 +297,7 @@ private Q_SLOTS:
         auto w = makeWindow();
         QVERIFY(!w->settings().uiLocked);
         QCoreApplication::processEvents();
-        QVERIFY(!w->lockOverlay());
+        QVERIFY(!w->lockController()->overlay());
     }
 
     void lockWithPasswordShowsTheOverlay()
@@ -303,8 +306,8 @@ private Q_SLOTS:
         auto w = makeWindow();
         QVERIFY(w->settings().uiLocked);
         // Already in the constructor, so the window's first frame is the lock screen.
-        QVERIFY(w->lockOverlay());
-        QCOMPARE(w->lockOverlay()->geometry(), w->rect());
+        QVERIFY(w->lockController()->overlay());
+        QCOMPARE(w->lockController()->overlay()->geometry(), w->rect());
         // Every button but minimise and close only shows the lock screen.
         w->onUiButton(UiBtn::ThemeSwitch);
         QVERIFY(!w->settings().darkTheme);
@@ -725,7 +728,7 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), {item(market), item(m_files + "/a.txt")}}});
         auto w = makeWindow();
         QStringList reports;
-        w->setAppStatReporter([&reports](const QString& id, const QString& event, const QString&) {
+        w->online()->setAppStatReporter([&reports](const QString& id, const QString& event, const QString&) {
             reports.append(id + QLatin1Char(':') + event);
         });
         w->onItemActivated(0);

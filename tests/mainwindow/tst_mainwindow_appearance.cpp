@@ -1,4 +1,5 @@
 #include "icons/iconloader.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "logcapture.h"
 #include "mainwindow/borderframe.h"
@@ -776,7 +777,7 @@ private Q_SLOTS:
 
         w->settings().protectPasswordHash = QStringLiteral("hash");
         w->onUiButton(UiBtn::Lock);
-        QVERIFY(w->lockOverlay() && w->lockOverlay()->isVisible());
+        QVERIFY(w->lockController()->overlay() && w->lockController()->overlay()->isVisible());
         w->resize(w->width() + 20, w->height() + 10);
         QCOMPARE(w->borderFrame()->dividerY(), -100);
         // Applying the appearance while locked does not draw the line over the lock screen.
@@ -784,7 +785,7 @@ private Q_SLOTS:
         QCOMPARE(w->borderFrame()->dividerY(), -100);
 
         // Unlocked: the lock screen is hidden; the next layout puts the line back under the title strip.
-        w->lockOverlay()->hide();
+        w->lockController()->overlay()->hide();
         w->settings().uiLocked = false;
         w->resize(w->width() - 20, w->height() - 10);
         QCOMPARE(w->borderFrame()->dividerY(), 28);

@@ -1,6 +1,7 @@
 #include "backup/backupjobs.h"
 #include "backup/backupscheduler.h"
 #include "icons/iconloader.h"
+#include "lock/lockcontroller.h"
 #include "lock/lockdialog.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
@@ -396,8 +397,8 @@ private Q_SLOTS:
         w->settings().uiLocked = true;
         w->openSettings();
         QCOMPARE(m_dialogsMade, 0);
-        QVERIFY(w->lockOverlay() && !w->lockOverlay()->isHidden());
-        QCOMPARE(w->lockOverlay()->mode(), UiLockOverlay::Mode::Unlock);
+        QVERIFY(w->lockController()->overlay() && !w->lockController()->overlay()->isHidden());
+        QCOMPARE(w->lockController()->overlay()->mode(), UiLockOverlay::Mode::Unlock);
     }
 
     void engagingTheLockClosesTheDialog()

@@ -220,8 +220,8 @@ private Q_SLOTS:
                 continue;
             }
             QCOMPARE(seen, 0);
-            QVERIFY(w->lockOverlay() && w->lockOverlay()->isVisible());
-            QCOMPARE(w->lockOverlay()->geometry(), w->rect());
+            QVERIFY(w->lockController()->overlay() && w->lockController()->overlay()->isVisible());
+            QCOMPARE(w->lockController()->overlay()->geometry(), w->rect());
             if (w->isVisible())
                 QCOMPARE(redPixels(shot(w.get())), 0);
             QCOMPARE(w->groups().at(0).items.size(), 2);
@@ -237,7 +237,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(settingsFile(), QJsonDocument(settings).toJson()));
         installSeams(m_seams, recordingSeams(&m_questions, &m_answer));
         MainWindow w;
-        QVERIFY(w.lockOverlay());
+        QVERIFY(w.lockController()->overlay());
         bool firstPaintCovered = false;
         bool painted = false;
         struct PaintWatch : QObject
@@ -252,8 +252,8 @@ private Q_SLOTS:
         } watch;
         watch.onPaint = [&] {
             if (!painted)
-                firstPaintCovered =
-                    w.lockOverlay() && w.lockOverlay()->isVisible() && w.lockOverlay()->geometry() == w.rect();
+                firstPaintCovered = w.lockController()->overlay() && w.lockController()->overlay()->isVisible() &&
+                                    w.lockController()->overlay()->geometry() == w.rect();
             painted = true;
         };
         w.installEventFilter(&watch);
@@ -279,7 +279,7 @@ private Q_SLOTS:
         w->onUiButton(UiBtn::Lock);
         QVERIFY(readObject(settingsFile()).value("uiLocked").toBool());
         QVERIFY(w->bottomBar()->buttonState(UiBtn::Lock));
-        UiLockOverlay* overlay = w->lockOverlay();
+        UiLockOverlay* overlay = w->lockController()->overlay();
         QCOMPARE(w->borderFrame()->dividerY(), -100);
 
         // Any bottom-bar button but minimise and close asks to unlock.
@@ -297,9 +297,9 @@ private Q_SLOTS:
         QTRY_VERIFY(!w->settings().uiLocked);
         QVERIFY(!readObject(settingsFile()).value("uiLocked").toBool());
         QVERIFY(!w->bottomBar()->buttonState(UiBtn::Lock) && !w->titleBar()->buttonState(UiBtn::Lock));
-        for (int i = 0; i < 200 && w->lockOverlay(); ++i)
+        for (int i = 0; i < 200 && w->lockController()->overlay(); ++i)
             overlay->animationTick();
-        QVERIFY(!w->lockOverlay());
+        QVERIFY(!w->lockController()->overlay());
         QCOMPARE(w->borderFrame()->dividerY(), 28);
         QTRY_VERIFY(redPixels(shot(w.get())) > 0);
     }
@@ -318,9 +318,9 @@ private Q_SLOTS:
         w->onUiButton(UiBtn::Lock);
         QCOMPARE(w->settings().progUnlockEpoch, 2);
         w->lockController()->applyLockSyncReply(true, R"({"ok": 1, "epoch": 2})"); // the same epoch: no effect
-        QVERIFY(w->lockOverlay());
+        QVERIFY(w->lockController()->overlay());
         w->lockController()->applyLockSyncReply(true, R"({"ok": 1, "epoch": 3})");
-        QVERIFY(!w->lockOverlay());
+        QVERIFY(!w->lockController()->overlay());
         const QJsonObject saved = readObject(settingsFile());
         QCOMPARE(saved.value("progUnlockEpoch").toInt(), 3);
         QVERIFY(saved.value("protectPasswordHash").toString().isEmpty());
@@ -340,10 +340,10 @@ private Q_SLOTS:
         QVERIFY(!w->settings().lockBgPath.isEmpty());
         w->settings().protectPasswordHash = makePasswordHash(kPassword, 1);
         w->onUiButton(UiBtn::Lock);
-        QVERIFY(w->lockOverlay());
+        QVERIFY(w->lockController()->overlay());
         // The colour bars' green: neither the glow background nor the logo has it.
         auto green = [&] {
-            const QImage image = shot(w->lockOverlay());
+            const QImage image = shot(w->lockController()->overlay());
             for (int y = 0; y < image.height(); y += 4)
                 for (int x = 0; x < image.width(); x += 4) {
                     const QRgb c = image.pixel(x, y);
@@ -450,7 +450,7 @@ private Q_SLOTS:
         QCOMPARE(saved.value("uiLocked").toBool(), lockCameIn);
         QCOMPARE(saved.value("obfuscateEnabled").toBool(), taken ? lockCameIn : true);
         // A lock that came in with the file covers the window at once.
-        QCOMPARE(w->lockOverlay() != nullptr, lockCameIn);
+        QCOMPARE(w->lockController()->overlay() != nullptr, lockCameIn);
         QCOMPARE(w->bottomBar()->buttonState(UiBtn::Lock), lockCameIn);
         QCOMPARE(w->bottomBar()->buttonState(UiBtn::Obfuscate), s.obfuscateEnabled);
     }

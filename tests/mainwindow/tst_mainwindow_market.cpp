@@ -3,8 +3,10 @@
 #include "account/logindialog.h"
 #include "account/sessioncontroller.h"
 #include "fakeservicehost.h"
+#include "lock/lockcontroller.h"
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
+#include "mainwindow/windowonline.h"
 #include "market/appmarketdialog.h"
 #include "market/marketfiles.h"
 #include "market/marketinstall.h"
@@ -146,8 +148,8 @@ private Q_SLOTS:
         auto w = makeWindow();
         // The window takes the language of its settings; the UI language of the case comes after.
         Lang::setLanguage(language);
-        w->openAppMarket();
-        AppMarketDialog* market = w->appMarket();
+        w->online()->openAppMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         const QString first = exe("one/One.exe");
         Q_EMIT market->addToPanelRequested("One", first);
         if (!renameTo.isEmpty())
@@ -182,13 +184,13 @@ private Q_SLOTS:
     {
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();
-        w->openAppMarket();
-        AppMarketDialog* market = w->appMarket();
+        w->online()->openAppMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         QVERIFY(market->isVisible());
         QLineEdit* search = market->findChild<QLineEdit*>();
         QTest::keyClick(search ? static_cast<QWidget*>(search) : market, Qt::Key_Escape);
         QVERIFY(!market->isVisible());
-        w->openAppMarket();
+        w->online()->openAppMarket();
         QVERIFY(market->isVisible());
         QTest::keyClick(market, Qt::Key_Escape);
         QVERIFY(!market->isVisible());
@@ -199,8 +201,8 @@ private Q_SLOTS:
     {
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();
-        w->openAppMarket();
-        AppMarketDialog* market = w->appMarket();
+        w->online()->openAppMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         market->close();
         const QString upper = exe("caps/TOOL.EXE");
         Q_EMIT market->addToPanelRequested("", upper);
@@ -237,8 +239,8 @@ private Q_SLOTS:
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();
         w->settings().protectPasswordHash = makePasswordHash(QStringLiteral("s3cret"), 1);
-        w->openAppMarket();
-        AppMarketDialog* market = w->appMarket();
+        w->online()->openAppMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         QVERIFY(market->isVisible());
         MarketCatalogue::AppRow row;
         row.id = "locked";
@@ -253,7 +255,7 @@ private Q_SLOTS:
         w->onUiButton(UiBtn::Lock);
         QVERIFY(w->settings().uiLocked);
         QVERIFY(!market->isVisible());
-        w->openAppMarket(); // a way around the bar's gate
+        w->online()->openAppMarket(); // a way around the bar's gate
         QVERIFY(!market->isVisible());
         QVERIFY(!market->launchApp("locked"));
         entries.at(0).run();
@@ -266,15 +268,15 @@ private Q_SLOTS:
         // The market button asks to unlock instead.
         w->onUiButton(UiBtn::Market);
         QVERIFY(!market->isVisible());
-        QVERIFY(w->lockOverlay() && w->lockOverlay()->isInputMode());
-        w->lockOverlay()->passwordEdit()->setText(QStringLiteral("s3cret"));
-        w->lockOverlay()->submitPassword();
+        QVERIFY(w->lockController()->overlay() && w->lockController()->overlay()->isInputMode());
+        w->lockController()->overlay()->passwordEdit()->setText(QStringLiteral("s3cret"));
+        w->lockController()->overlay()->submitPassword();
         QTRY_VERIFY(!w->settings().uiLocked); // the password is checked on a worker
         entries.at(0).run();
         QCOMPARE(m_launcher.calls.size(), 1);
         entries.at(4).run();
         QCOMPARE(w->groups().size(), 2);
-        w->openAppMarket();
+        w->online()->openAppMarket();
         QVERIFY(market->isVisible());
         market->close();
         QVERIFY(QDir(appsRootDir()).removeRecursively());
@@ -314,8 +316,8 @@ private Q_SLOTS:
 
         writeLayout({Group{"A", {}}});
         auto w = makeWindow();
-        w->openAppMarket();
-        AppMarketDialog* market = w->appMarket();
+        w->online()->openAppMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         QVERIFY(market->isVisible());
         // Signed out: "安装" asks for the login, and the install goes on once it is made.
         int logins = 0;

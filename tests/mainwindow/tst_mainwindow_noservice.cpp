@@ -9,6 +9,7 @@
 #include "fakeservicehost.h"
 #include "logcapture.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/windowonline.h"
 #include "noticeroutes.h"
 #include "panel/titlebaractions.h"
 #include "servicehoststate.h"
@@ -217,8 +218,8 @@ private Q_SLOTS:
             QCOMPARE(toastText(*w), line);
         }
         QCOMPARE(m_loginRuns, 0);
-        QVERIFY(!w->appMarket());
-        QVERIFY(!w->supportChat());
+        QVERIFY(!w->online()->appMarket());
+        QVERIFY(!w->online()->supportChat());
         QVERIFY(w->findChildren<LoginDialog*>().isEmpty());
         settle();
         QCOMPARE(connectAttempts(), QStringList());

@@ -8,9 +8,11 @@
 #include "account/sessioncontroller.h"
 #include "account/sessionkickeddialog.h"
 #include "fakeservicehost.h"
+#include "lock/lockcontroller.h"
 #include "lock/uilockoverlay.h"
 #include "logcapture.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/windowonline.h"
 #include "market/appmarketdialog.h"
 #include "noticeroutes.h"
 #include "panel/bottombar.h"
@@ -104,7 +106,7 @@ class TestMainWindowOnline : public QObject
             ++*count;
             return QStringList{QStringLiteral("Viewer.bin")};
         });
-        connect(w->network(), &QNetworkAccessManager::finished, this,
+        connect(w->online()->network(), &QNetworkAccessManager::finished, this,
                 [this](QNetworkReply* reply) { ++m_finished[actionOf(reply->url())]; });
         return w;
     }
@@ -294,13 +296,13 @@ private Q_SLOTS:
         // The market asks for a login (its download was refused) while the check of the old token is on its way.
         w->onUiButton(UiBtn::Market);
         w->session()->setLoginRunner(loginAs(QStringLiteral("alice"), QStringLiteral("secret66")));
-        emit w->appMarket()->loginRequested();
+        emit w->online()->appMarket()->loginRequested();
         QVERIFY(w->session()->signedIn());
         const QString fresh = w->session()->token();
         QVERIFY(fresh != QLatin1String("old-token"));
         QTRY_COMPARE(m_finished.value(QStringLiteral("me")), refused);
         QCOMPARE(w->session()->token(), fresh);
-        QCOMPARE(w->appMarket()->token(), fresh);
+        QCOMPARE(w->online()->appMarket()->token(), fresh);
         QVERIFY(openKickedDialogs(*w).isEmpty());
         QCOMPARE(int(*m_terminations), 0);
         QCOMPARE(loadAuthFile(authFile()).token, fresh);
@@ -420,7 +422,7 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         w->onUiButton(UiBtn::Market);
-        AppMarketDialog* market = w->appMarket();
+        AppMarketDialog* market = w->online()->appMarket();
         QVERIFY(market);
         int runs = 0;
         bool secondReturned = false;
@@ -559,7 +561,7 @@ private Q_SLOTS:
         };
         post(QJsonObject{{"seconds", 60}});
         QList<int> statuses;
-        connect(w->network(), &QNetworkAccessManager::finished, this, [&statuses](QNetworkReply* reply) {
+        connect(w->online()->network(), &QNetworkAccessManager::finished, this, [&statuses](QNetworkReply* reply) {
             if (actionOf(reply->url()) == QLatin1String("me"))
                 statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
         });
@@ -640,8 +642,8 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         w->onUiButton(UiBtn::Market);
-        QVERIFY(w->appMarket());
-        QCOMPARE(w->appMarket()->token(), QString());
+        QVERIFY(w->online()->appMarket());
+        QCOMPARE(w->online()->appMarket()->token(), QString());
         w->onGearMenuAction(GearMenuPopup::SignOut);
         QCOMPARE(toastText(*w), QStringLiteral("尚未登录账户"));
 
@@ -649,7 +651,7 @@ private Q_SLOTS:
         QCOMPARE(m_loginRuns, 1);
         QCOMPARE(toastText(*w), QStringLiteral("欢迎你，alice"));
         const QString token = w->session()->token();
-        QCOMPARE(w->appMarket()->token(), token);
+        QCOMPARE(w->online()->appMarket()->token(), token);
         QCOMPARE(loadAuthFile(authFile()).token, token);
         w->onGearMenuAction(GearMenuPopup::SignIn);
         QCOMPARE(m_loginRuns, 1); // signed in: nothing
@@ -657,7 +659,7 @@ private Q_SLOTS:
         // The chat of this user, with a conversation.
         m_state->addSupportReply(QStringLiteral("alice"), QStringLiteral("您好，请问有什么可以帮您？"));
         w->onUiButton(UiBtn::Feedback);
-        SupportChatDialog* chat = w->supportChat();
+        SupportChatDialog* chat = w->online()->supportChat();
         QVERIFY(chat && chat->isVisible());
         QCOMPARE(chat->token(), token);
         QTRY_VERIFY(!chat->messages().isEmpty());
@@ -668,7 +670,7 @@ private Q_SLOTS:
         w->onGearMenuAction(GearMenuPopup::SignOut);
         QCOMPARE(toastText(*w), QStringLiteral("退出成功"));
         QCOMPARE(w->session()->token(), QString());
-        QCOMPARE(w->appMarket()->token(), QString());
+        QCOMPARE(w->online()->appMarket()->token(), QString());
         QCOMPARE(chat->token(), QString());
         QVERIFY(chat->messages().isEmpty());
         QVERIFY(!chat->isVisible());
@@ -688,7 +690,7 @@ private Q_SLOTS:
         w->onGearMenuAction(GearMenuPopup::Website);
         QCOMPARE(m_loginRuns, 1);
         QCOMPARE(m_opened.size(), 1);
-        QVERIFY(w->lockOverlay() && w->lockOverlay()->isVisibleTo(w.get()));
+        QVERIFY(w->lockController()->overlay() && w->lockController()->overlay()->isVisibleTo(w.get()));
         w->settings().uiLocked = false;
     }
 
@@ -739,7 +741,7 @@ private Q_SLOTS:
 
         w->onUiButton(UiBtn::Feedback);
         QCOMPARE(m_loginRuns, 1);
-        QVERIFY(w->supportChat() && !w->supportChat()->isVisible());
+        QVERIFY(w->online()->supportChat() && !w->online()->supportChat()->isVisible());
 
         gearLogin(*w);
         QVERIFY(unread->timer()->isActive());
@@ -753,7 +755,7 @@ private Q_SLOTS:
         QCOMPARE(w->bottomBar()->badgeCount(), 2);
 
         w->onUiButton(UiBtn::Feedback);
-        SupportChatDialog* chat = w->supportChat();
+        SupportChatDialog* chat = w->online()->supportChat();
         QVERIFY(chat->isVisible());
         QCOMPARE(w->bottomBar()->badgeCount(), 0);
         QCOMPARE(chat->pos(), w->mapToGlobal(QPoint(w->width() - 440, w->height() - 378)));
