@@ -287,14 +287,14 @@ QRect SettingsDialog::footerRect(int id) const
     const int h = height();
     const int w = width();
     switch (id) {
-    case 2: {
+    case settingsids::RestoreDefaults: {
         // As wide as a longer translation of its text needs.
         const int textWidth = settingsFont13Metrics().horizontalAdvance(Lang::tr("恢复默认"));
         return QRect(QPoint(20, h - 54), QPoint(std::max(137, 20 + textWidth + 24), h - 21));
     }
-    case 3:
+    case settingsids::CancelButton:
         return QRect(QPoint(w - 252, h - 54), QPoint(w - 143, h - 21));
-    case 4:
+    case settingsids::OkButton:
         return QRect(QPoint(w - 130, h - 54), QPoint(w - 21, h - 21));
     default:
         return {};
@@ -468,8 +468,9 @@ void SettingsDialog::computeRowGeometry()
                 for (int i = 0; i < r.controls.size() && i < rg.controls.size(); ++i) {
                     const RowControl& c = r.controls[i];
                     const bool thumb =
-                        c.kind == RowControl::Button && ((c.value == 124 && !m_edited.bgImagePath.isEmpty()) ||
-                                                         (c.value == 127 && !m_edited.bgImagePortrait.isEmpty()));
+                        c.kind == RowControl::Button &&
+                        ((c.value == settingsids::ChooseBackground && !m_edited.bgImagePath.isEmpty()) ||
+                         (c.value == settingsids::ChoosePortraitBackground && !m_edited.bgImagePortrait.isEmpty()));
                     if (!thumb)
                         continue;
                     for (int j = 0; j < i; ++j)
@@ -506,46 +507,35 @@ void SettingsDialog::addRowHits(const SettingsRow& row, const RowGeometry& g, in
     case SettingsRow::DropDown: {
         int id = settingsrows::dropDownHitId(row.value);
         if (id < 0) {
-            switch (row.value) {
-            case 9:
-                id = 6;
-                break;
-            case 10:
-                id = 7;
-                break;
-            case 11:
-                id = 8;
-                break;
-            default:
-                id = (row.value >= 120 && row.value <= 132) || row.value == 231 ? row.value : 150 + (*dropCounter)++;
-            }
+            // The data card's rows (open, export, import), numbered in their order.
+            id = settingsids::OpenDataFolder + (*dropCounter)++;
         }
         m_hits.append(
             {QRect(QPoint(x2 - settingsrows::dropDownWidth(row.value), y1 + 2), QPoint(x2 - 1, y1 + 31)), 4, id});
         break;
     }
     case SettingsRow::Hotkey:
-        m_hits.append({QRect(QPoint(x1 + 130, y1), QPoint(x2 - 120, y2)), 4, 9});
+        m_hits.append({QRect(QPoint(x1 + 130, y1), QPoint(x2 - 120, y2)), 4, settingsids::HotkeyField});
         break;
     case SettingsRow::Controls:
         for (int i = 0; i < row.controls.size() && i < g.controls.size(); ++i) {
             const RowControl& c = row.controls[i];
             const QRect& cr = g.controls[i];
             if (c.kind == RowControl::Colour) {
-                const int id = colourActionForKey(c.value);
+                const int id = settingsids::colourActionForKey(c.value);
                 if (id >= 0)
                     m_hits.append({cr, 4, id});
             } else if (c.kind == RowControl::Button) {
                 const QRect& first = g.controls.first();
                 const int cy = first.top() + (first.bottom() - first.top() - 35) / 2;
                 const QRect badge(QPoint(first.left() - 24, cy - 1), QPoint(first.left() - 9, cy + 14));
-                if (c.value == 121 && !m_edited.customLogoPath.isEmpty())
-                    m_hits.append(
-                        {QRect(QPoint(cr.left() + 14, cr.top() - 7), QPoint(cr.left() + 35, cr.top() + 14)), 4, 123});
-                else if (c.value == 124 && !m_edited.bgImagePath.isEmpty())
-                    m_hits.append({badge, 4, 126});
-                else if (c.value == 127 && !m_edited.bgImagePortrait.isEmpty())
-                    m_hits.append({badge, 4, 128});
+                if (c.value == settingsids::ChooseLogo && !m_edited.customLogoPath.isEmpty())
+                    m_hits.append({QRect(QPoint(cr.left() + 14, cr.top() - 7), QPoint(cr.left() + 35, cr.top() + 14)),
+                                   4, settingsids::ClearLogoBadge});
+                else if (c.value == settingsids::ChooseBackground && !m_edited.bgImagePath.isEmpty())
+                    m_hits.append({badge, 4, settingsids::ClearBackgroundBadge});
+                else if (c.value == settingsids::ChoosePortraitBackground && !m_edited.bgImagePortrait.isEmpty())
+                    m_hits.append({badge, 4, settingsids::ClearPortraitBackgroundBadge});
                 m_hits.append({cr, 4, c.value});
             } else if (c.kind == RowControl::InlineToggle) {
                 const int labelWidth =
@@ -564,9 +554,9 @@ void SettingsDialog::relayout()
 {
     m_rows = buildRows(m_page, m_edited);
     m_hits.clear();
-    m_hits.append({closeRect(), 1, 1});
+    m_hits.append({closeRect(), 1, settingsids::CloseCross});
     for (int i = 0; i < 6; ++i)
-        m_hits.append({navRect(i), 1, 10 + navPage(i)});
+        m_hits.append({navRect(i), 1, settingsids::navId(navPage(i))});
     m_geometry.clear();
     if (m_page == 2 || m_page == 3) {
         // The help and icon management pages lay themselves out.
@@ -594,9 +584,8 @@ void SettingsDialog::relayout()
     }
     const int maxScroll = m_contentBottom - height() + 62;
     m_scroll = maxScroll <= 0 ? 0 : std::clamp(m_scroll, 0, maxScroll);
-    m_hits.append({footerRect(2), 4, 2});
-    m_hits.append({footerRect(3), 4, 3});
-    m_hits.append({footerRect(4), 4, 4});
+    for (int id : {settingsids::RestoreDefaults, settingsids::CancelButton, settingsids::OkButton})
+        m_hits.append({footerRect(id), 4, id});
     placeEditors();
 }
 
@@ -778,7 +767,7 @@ QRect SettingsDialog::hitRectInWindow(int id) const
     for (const HitArea& hit : m_hits) {
         if (hit.id != id)
             continue;
-        if (hit.kind == 1 || (id >= 2 && id <= 4))
+        if (hit.kind == 1 || settingsids::isFooterButton(id))
             return hit.rect;
         return hit.rect.translated(0, -m_scroll);
     }
@@ -787,7 +776,7 @@ QRect SettingsDialog::hitRectInWindow(int id) const
 
 bool SettingsDialog::hitTestId(const QPoint& windowPoint, int id) const
 {
-    if (id >= 2 && id <= 4)
+    if (settingsids::isFooterButton(id))
         return footerRect(id).contains(windowPoint);
     const QPoint content = toContent(windowPoint);
     for (const HitArea& hit : m_hits)
@@ -861,7 +850,7 @@ void SettingsDialog::mouseMoveEvent(QMouseEvent* event)
     for (const HitArea& hit : m_hits) {
         if (hit.kind < 1 || hit.kind > 4)
             continue;
-        const bool frame = hit.kind == 1 || (hit.id >= 2 && hit.id <= 4);
+        const bool frame = hit.kind == 1 || settingsids::isFooterButton(hit.id);
         if (hit.rect.contains(frame ? pos : content)) {
             hovered = hit.id;
             break;

@@ -5,6 +5,7 @@
 #include "platform/procmemory.h"
 #include "platform/version.h"
 #include "settings/aboutinfo.h"
+#include "settings/settingsids.h"
 #include "ui/lang.h"
 #include "ui/servicehost.h"
 #include "ui/settingskit.h"
@@ -126,24 +127,25 @@ void SettingsDialog::layoutAboutPage(int W)
     const auto button = [this](int x1, int y1, int x2, int y2, int id) {
         m_hits.append({span(x1, y1, x2, y2), 4, id});
     };
-    button(W + 60, 217, W + 159, 244, 200);
-    button(W + 60, 245, W + 159, 272, 219);
-    button(W + 60, 360, W + 159, 387, 201);
+    using namespace settingsids;
+    button(W + 60, 217, W + 159, 244, OpenServiceSite);
+    button(W + 60, 245, W + 159, 272, OpenSocialPage);
+    button(W + 60, 360, W + 159, 387, CheckUpdate);
     const int channelLeft = channelControlLeft();
-    m_hits.append({span(channelLeft, 360, channelLeft + 87, 387), 3, 202});
-    m_hits.append({span(channelLeft + 87, 360, channelLeft + 174, 387), 3, 203});
-    button(W + 60, 474, W + 159, 501, 204);
-    button(W + 60, 514, W + 159, 541, 205);
-    button(W + 60, 554, W + 159, 581, 206);
-    button(W - 48, 594, W + 51, 621, 207);
-    button(W + 60, 594, W + 159, 621, 208);
+    m_hits.append({span(channelLeft, 360, channelLeft + 87, 387), 3, StableChannel});
+    m_hits.append({span(channelLeft + 87, 360, channelLeft + 174, 387), 3, BetaChannel});
+    button(W + 60, 474, W + 159, 501, ReleaseMemory);
+    button(W + 60, 514, W + 159, 541, AboutClearIconCache);
+    button(W + 60, 554, W + 159, 581, AboutOpenDataFolder);
+    button(W - 48, 594, W + 51, 621, OpenLogViewer);
+    button(W + 60, 594, W + 159, 621, ExportLogs);
     const int c = (W - 48) / 3;
-    const int ids[3] = {209, 210, 212};
+    const int ids[3] = {UninstallKeepData, UninstallAll, FactoryReset};
     for (int k = 0; k < 3; ++k)
         m_hits.append({QRect(192 + k * (c + 8), 705, c, 28), 4, ids[k]});
     const QList<QRect> pills = linkPills();
     for (int k = 0; k < pills.size(); ++k)
-        m_hits.append({pills.at(k), 4, 220 + k});
+        m_hits.append({pills.at(k), 4, UserAgreement + k});
     m_contentBottom = 935;
 }
 
@@ -234,8 +236,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             drawKitText(p, QRect(valueLeft, y, w, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, lines[i][1],
                         TextFit::ElideRight);
         }
-        button(200, span(W + 60, 217, W + 159, 244), Lang::tr("访问官网"));
-        button(219, span(W + 60, 245, W + 159, 272), Lang::tr("加入社区"));
+        button(settingsids::OpenServiceSite, span(W + 60, 217, W + 159, 244), Lang::tr("访问官网"));
+        button(settingsids::OpenSocialPage, span(W + 60, 245, W + 159, 272), Lang::tr("加入社区"));
     }
 
     // Update card.
@@ -268,7 +270,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             p.setPen(i == chosen ? pal.text : pal.secondaryText);
             drawKitText(p, inner, Qt::AlignCenter, Lang::tr(texts[i]));
         }
-        button(201, span(W + 60, 360, W + 159, 387), Lang::tr("检查更新"));
+        button(settingsids::CheckUpdate, span(W + 60, 360, W + 159, 387), Lang::tr("检查更新"));
     }
 
     // Running information.
@@ -311,11 +313,11 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
                         lines[i].elideMiddle ? TextFit::ElideMiddle : TextFit::ElideRight);
             p.restore();
         }
-        button(204, span(W + 60, 474, W + 159, 501), Lang::tr("立即回收"));
-        button(205, span(W + 60, 514, W + 159, 541), Lang::tr("清理缓存"));
-        button(206, span(W + 60, 554, W + 159, 581), Lang::tr("打开"));
-        button(207, span(W - 48, 594, W + 51, 621), Lang::tr("查看日志..."));
-        button(208, span(W + 60, 594, W + 159, 621), Lang::tr("导出日志"));
+        button(settingsids::ReleaseMemory, span(W + 60, 474, W + 159, 501), Lang::tr("立即回收"));
+        button(settingsids::AboutClearIconCache, span(W + 60, 514, W + 159, 541), Lang::tr("清理缓存"));
+        button(settingsids::AboutOpenDataFolder, span(W + 60, 554, W + 159, 581), Lang::tr("打开"));
+        button(settingsids::OpenLogViewer, span(W - 48, 594, W + 51, 621), Lang::tr("查看日志..."));
+        button(settingsids::ExportLogs, span(W + 60, 594, W + 159, 621), Lang::tr("导出日志"));
     }
 
     // Uninstall.
@@ -327,7 +329,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         header(card, 2, "卸载程序");
         const int c = (W - 48) / 3;
         const char* const labels[3] = {"保留配置卸载", "无残留卸载", "完全初始化程序"};
-        const int ids[3] = {209, 210, 212};
+        const int ids[3] = {settingsids::UninstallKeepData, settingsids::UninstallAll, settingsids::FactoryReset};
         for (int k = 0; k < 3; ++k)
             button(ids[k], QRect(192 + k * (c + 8), 705, c, 28), Lang::tr(labels[k]));
         p.setFont(f11);
@@ -359,7 +361,7 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         const char* const labels[3] = {"用户协议", "隐私政策", "LGPLV3 许可"};
         for (int k = 0; k < pills.size(); ++k) {
             const QRect r = pills.at(k);
-            const int id = 220 + k;
+            const int id = settingsids::UserAgreement + k;
             const bool pressed = id == m_pressedId;
             const bool active = pressed || id == m_hoveredId;
             p.setPen(QPen(active ? pal.accentHover : pal.cardBorder, 1));

@@ -79,20 +79,21 @@ const ColourSetting* colourSetting(int which)
 
 int colourMenuFor(int id)
 {
+    using namespace settingsids;
     switch (id) {
-    case 6:
+    case TitleBarColour:
         return 0;
-    case 7:
+    case BottomBarColour:
         return 1;
-    case 8:
+    case MidColour:
         return 2;
-    case 120:
+    case BorderColour:
         return 3;
-    case 129:
+    case TextColour:
         return 5;
-    case 132:
+    case DividerColour:
         return 6;
-    case 133:
+    case HoverColour:
         return 7;
     default:
         return -1;
@@ -162,7 +163,7 @@ void SettingsDialog::mousePressEvent(QMouseEvent* event)
     m_pressedId = -1;
     if (m_page == 3 && pressIconBadge(toContent(pos)))
         return;
-    for (int id : {2, 3, 4})
+    for (int id : {settingsids::RestoreDefaults, settingsids::CancelButton, settingsids::OkButton})
         if (footerRect(id).contains(pos))
             m_pressedId = id;
     if (m_pressedId < 0) {
@@ -195,18 +196,18 @@ void SettingsDialog::mouseReleaseEvent(QMouseEvent* event)
     const int pressed = m_pressedId;
     m_pressedId = -1;
     m_pressedInside = false;
-    if (pressed == 1) {
+    if (pressed == settingsids::CloseCross) {
         reject();
         return;
     }
     int action = pressed;
-    if (footerRect(4).contains(pos))
-        action = 4;
-    else if (footerRect(3).contains(pos))
-        action = 3;
-    else if (footerRect(2).contains(pos))
-        action = 2;
-    else if (pressed < 0 || (!(pressed >= 2 && pressed <= 4) && !hitTestId(pos, pressed))) {
+    if (footerRect(settingsids::OkButton).contains(pos))
+        action = settingsids::OkButton;
+    else if (footerRect(settingsids::CancelButton).contains(pos))
+        action = settingsids::CancelButton;
+    else if (footerRect(settingsids::RestoreDefaults).contains(pos))
+        action = settingsids::RestoreDefaults;
+    else if (pressed < 0 || (!settingsids::isFooterButton(pressed) && !hitTestId(pos, pressed))) {
         update();
         return;
     }
@@ -223,23 +224,25 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         runRowAction(id);
         return;
     }
-    if (id >= 10 && id <= 16) {
-        const int page = id - 10;
+    using namespace settingsids;
+    const Decoded frame = decodeFrame(id);
+    if (frame.target == Target::Nav) {
+        const int page = frame.row;
         if (page == kProtectPage && !m_protectUnlocked && !ensureProtectAccess())
             return;
         switchPage(page);
         return;
     }
-    if (id >= 50 && id <= 69) {
-        if (bool AppSettings::*member = settingsrows::toggleMember(id - 50))
+    if (frame.target == Target::Toggle) {
+        if (bool AppSettings::*member = settingsrows::toggleMember(frame.row))
             m_edited.*member = !(m_edited.*member);
         report();
         update();
         return;
     }
-    if (id >= 100 && id <= 111) {
-        const int value = id % 2;
-        switch ((id - 100) / 2) {
+    if (frame.target == Target::Choice) {
+        const int value = frame.column;
+        switch (frame.row) {
         case 0:
             m_edited.darkTheme = value == 1;
             report();
@@ -277,154 +280,154 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
         return;
     }
     switch (id) {
-    case 1:
-    case 3:
+    case CloseCross:
+    case CancelButton:
         reject();
         return;
-    case 2:
+    case RestoreDefaults:
         restoreDefaults();
         return;
-    case 4:
+    case OkButton:
         accept();
         return;
-    case 5:
-    case 237:
-    case 300:
-    case 301:
+    case RevealMethodMenu:
+    case MonitorTriggerMenu:
+    case BackupIntervalMenu:
+    case BackupRetainMenu:
         showMenu(id, globalPos);
         return;
-    case 9:
+    case HotkeyField:
         m_hotkeyEdit->setFocus(Qt::OtherFocusReason);
         return;
-    case 121:
+    case ChooseLogo:
         chooseLogo();
         return;
-    case 122:
+    case ResetLogo:
         m_edited.customLogoPath.clear();
         report();
         return;
-    case 123:
+    case ClearLogoBadge:
         m_edited.customLogoPath.clear();
         report();
         relayout();
         return;
-    case 124:
-    case 127:
-        chooseBackground(id == 127);
+    case ChooseBackground:
+    case ChoosePortraitBackground:
+        chooseBackground(id == ChoosePortraitBackground);
         return;
-    case 125:
+    case ClearBackground:
         m_edited.bgImagePath.clear();
         relayout();
         report();
         return;
-    case 126:
+    case ClearBackgroundBadge:
         m_edited.bgImagePath.clear();
         relayout();
         report();
         return;
-    case 128:
+    case ClearPortraitBackgroundBadge:
         m_edited.bgImagePortrait.clear();
         relayout();
         report();
         return;
-    case 130:
+    case ChooseAppIcon:
         chooseAppIcon();
         return;
-    case 131:
+    case ClearAppIcon:
         m_edited.appIconPath.clear();
         report();
         return;
-    case 150:
-    case 206:
-    case 230:
+    case OpenDataFolder:
+    case AboutOpenDataFolder:
+    case IconsOpenDataFolder:
         openFolder(m_dataDir);
         return;
-    case 151:
+    case ExportUserData:
         if (m_onExportUserData)
             m_onExportUserData();
         return;
-    case 152:
+    case ImportUserData:
         if (m_onImportUserData)
             m_onImportUserData();
         return;
-    case 153:
+    case ClearIconCache:
         clearIconCache();
         return;
-    case 205:
-    case 231:
+    case AboutClearIconCache:
+    case IconsClearIconCache:
         clearIconCache();
         return;
-    case 200:
+    case OpenServiceSite:
         openServicePage(QStringLiteral("/"));
         return;
-    case 219:
+    case OpenSocialPage:
         openServicePage(QStringLiteral("/social.html"));
         return;
-    case 220:
-    case 221:
-    case 222: {
+    case UserAgreement:
+    case PrivacyPolicy:
+    case LgplNotice: {
         static const char* const types[] = {"user", "privacy", "lgpl"};
         ktr::openServicePage(this, QStringLiteral("/protocol.php"),
-                             QStringLiteral("type=") + QLatin1String(types[id - 220]));
+                             QStringLiteral("type=") + QLatin1String(types[id - UserAgreement]));
         return;
     }
-    case 201:
+    case CheckUpdate:
         if (m_onCheckUpdate)
             m_onCheckUpdate();
         return;
-    case 202:
-    case 203:
-        m_edited.updateChannel = id - 202;
+    case StableChannel:
+    case BetaChannel:
+        m_edited.updateChannel = id - StableChannel;
         return;
-    case 204:
+    case ReleaseMemory:
         ktr::platform::releaseFreeHeap();
         return;
-    case 207:
+    case OpenLogViewer:
         if (logViewerRunner())
             logViewerRunner()(m_dataDir, this);
         return;
-    case 208:
+    case ExportLogs:
         if (m_onExportLogs)
             m_onExportLogs();
         return;
-    case 209:
-    case 210:
+    case UninstallKeepData:
+    case UninstallAll:
         if (m_onUninstall)
-            m_onUninstall(id == 210);
+            m_onUninstall(id == UninstallAll);
         return;
-    case 212:
+    case FactoryReset:
         if (m_onFactoryReset)
             m_onFactoryReset();
         return;
-    case 233:
+    case ChooseLockBackground:
         chooseLockBackground();
         return;
-    case 234:
+    case ResetLockBackground:
         m_edited.lockBgPath.clear();
         if (m_onLockBackgroundChosen)
             m_onLockBackgroundChosen(QString());
         relayout();
         return;
-    case 235:
+    case ChooseRecorderFolder:
         chooseRecorderFolder();
         return;
-    case 236: {
+    case OpenRecorderFolder: {
         const QString folder = m_edited.monitorDir.isEmpty() ? m_dataDir : m_edited.monitorDir;
         QDir().mkpath(folder);
         openFolder(folder);
         return;
     }
-    case 240:
+    case ChangeProtectPassword:
         changeProtectPassword();
         return;
-    case 302:
-    case 303:
-    case 304:
-    case 305:
-    case 306:
-    case 307:
-    case 308:
-    case 309:
+    case ChooseBackupFolder:
+    case BackupNow:
+    case ExportSnapshot:
+    case RestoreFromFile:
+    case OpenBackupFolder:
+    case PurgeSnapshots:
+    case AutoBackupSwitch:
+    case RefreshSnapshots:
         runBackupPageAction(id);
         return;
     default:
@@ -556,19 +559,19 @@ void SettingsDialog::showMenu(int id, const QPoint& globalPos)
     };
     QList<Entry> entries;
     int AppSettings::*member = nullptr;
-    if (id == 5) {
+    if (id == settingsids::RevealMethodMenu) {
         member = &AppSettings::revealMethod;
         entries = {{Lang::tr("按下鼠标中键"), 1},
                    {Lang::tr("双击鼠标中键"), 2},
                    {Lang::tr("长按鼠标中键"), 3},
                    {Lang::tr("长按鼠标右键"), 4}};
-    } else if (id == 237) {
+    } else if (id == settingsids::MonitorTriggerMenu) {
         member = &AppSettings::monitorTrigger;
         entries = {{Lang::tr("键盘或鼠标输入"), 0}, {Lang::tr("仅键盘输入"), 1}, {Lang::tr("仅鼠标输入"), 2}};
-    } else if (id == 300) {
+    } else if (id == settingsids::BackupIntervalMenu) {
         member = &AppSettings::backupIntervalDays;
         entries = {{Lang::tr("每天"), 1}, {Lang::tr("每 3 天"), 3}, {Lang::tr("每周"), 7}, {Lang::tr("每月"), 30}};
-    } else if (id == 301) {
+    } else if (id == settingsids::BackupRetainMenu) {
         member = &AppSettings::backupRetain;
         for (int n : {10, 20, 30, 50, 100})
             entries.append({QString::number(n) + Lang::tr(" 份"), n});
@@ -588,9 +591,9 @@ void SettingsDialog::showMenu(int id, const QPoint& globalPos)
         return;
     const int value = chosen->data().toInt();
     m_edited.*member = value;
-    if (id == 237 && m_main)
+    if (id == settingsids::MonitorTriggerMenu && m_main)
         m_main->monitorTrigger = value; // kept even when the dialog is cancelled
-    if (id == 300 || id == 301)
+    if (id == settingsids::BackupIntervalMenu || id == settingsids::BackupRetainMenu)
         relayout();
     update();
 }

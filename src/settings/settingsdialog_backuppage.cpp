@@ -138,18 +138,19 @@ int SettingsDialog::layoutBackupPage(int A, int T)
     L.width = A;
     L.top = T;
     L.card1 = span(176, T, A + 175, T + 345);
-    m_hits.append({span(A + 112, T + 77, A + 155, T + 98), 2, 308});
-    m_hits.append({span(A + 6, T + 134, A + 155, T + 165), 4, 300});
-    m_hits.append({span(A + 6, T + 196, A + 155, T + 227), 4, 301});
+    m_hits.append({span(A + 112, T + 77, A + 155, T + 98), 2, settingsids::AutoBackupSwitch});
+    m_hits.append({span(A + 6, T + 134, A + 155, T + 165), 4, settingsids::BackupIntervalMenu});
+    m_hits.append({span(A + 6, T + 196, A + 155, T + 227), 4, settingsids::BackupRetainMenu});
     L.pathBox = span(196, T + 294, A - 199, T + 325);
-    m_hits.append({span(A - 188, T + 294, A - 81, T + 325), 4, 302});
-    m_hits.append({span(A - 70, T + 294, A + 37, T + 325), 4, 306});
-    m_hits.append({span(A + 48, T + 294, A + 155, T + 325), 4, 303});
+    m_hits.append({span(A - 188, T + 294, A - 81, T + 325), 4, settingsids::ChooseBackupFolder});
+    m_hits.append({span(A - 70, T + 294, A + 37, T + 325), 4, settingsids::OpenBackupFolder});
+    m_hits.append({span(A + 48, T + 294, A + 155, T + 325), 4, settingsids::BackupNow});
 
     const int U = T + 361;
     L.secondTop = U;
     const int Z = (A - 70) / 4;
-    const int ids[4] = {305, 304, 307, 309};
+    const int ids[4] = {settingsids::RestoreFromFile, settingsids::ExportSnapshot, settingsids::PurgeSnapshots,
+                        settingsids::RefreshSnapshots};
     for (int k = 0; k < 4; ++k) {
         const int x = 196 + k * (Z + 10);
         m_hits.append({span(x, U + 62, x + Z - 1, U + 95), 4, ids[k]});
@@ -223,9 +224,11 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
     }
     paintToggle(p, span(A + 112, T + 77, A + 155, T + 98), m_edited.backupAuto, pal);
     rowText(T + 128, A - 11, "备份间隔", "多久创建一份新的自动快照");
-    paintButton(p, pal, span(A + 6, T + 134, A + 155, T + 165), 300, backupIntervalLabel(m_edited.backupIntervalDays));
+    paintButton(p, pal, span(A + 6, T + 134, A + 155, T + 165), settingsids::BackupIntervalMenu,
+                backupIntervalLabel(m_edited.backupIntervalDays));
     rowText(T + 190, A - 11, "保留快照份数", "达到上限后自动删除最旧的快照");
-    paintButton(p, pal, span(A + 6, T + 196, A + 155, T + 227), 301, backupRetainLabel(m_edited.backupRetain));
+    paintButton(p, pal, span(A + 6, T + 196, A + 155, T + 227), settingsids::BackupRetainMenu,
+                backupRetainLabel(m_edited.backupRetain));
     rowText(T + 252, A + 155, "备份目录", "自动快照保存位置，留空时使用默认目录");
     p.save();
     p.setPen(QPen(pal.cardBorder, 1));
@@ -236,15 +239,16 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
     const QRect pathText = L.pathBox.adjusted(10, 0, -10, 0);
     drawKitText(p, pathText, Qt::AlignLeft | Qt::AlignVCenter, effectiveBackupDir(), TextFit::ElideMiddle);
     p.restore();
-    paintButton(p, pal, span(A - 188, T + 294, A - 81, T + 325), 302, Lang::tr("更改目录"));
-    paintButton(p, pal, span(A - 70, T + 294, A + 37, T + 325), 306, Lang::tr("打开目录"));
-    paintButton(p, pal, span(A + 48, T + 294, A + 155, T + 325), 303, Lang::tr("恢复默认目录"));
+    paintButton(p, pal, span(A - 188, T + 294, A - 81, T + 325), settingsids::ChooseBackupFolder, Lang::tr("更改目录"));
+    paintButton(p, pal, span(A - 70, T + 294, A + 37, T + 325), settingsids::OpenBackupFolder, Lang::tr("打开目录"));
+    paintButton(p, pal, span(A + 48, T + 294, A + 155, T + 325), settingsids::BackupNow, Lang::tr("恢复默认目录"));
 
     paintBackupCard(ctx, cardGeometry(L.card2, U), QStringLiteral("本机快照"), 10,
                     QStringLiteral("自动快照用于故障恢复，还原前快照用于撤消最近一次还原"));
     const int Z = (A - 70) / 4;
     const char* const labels[4] = {"导出备份", "立即备份", "刷新", "从文件还原"};
-    const int ids[4] = {305, 304, 307, 309};
+    const int ids[4] = {settingsids::RestoreFromFile, settingsids::ExportSnapshot, settingsids::PurgeSnapshots,
+                        settingsids::RefreshSnapshots};
     for (int k = 0; k < 4; ++k) {
         const int x = 196 + k * (Z + 10);
         paintButton(p, pal, span(x, U + 62, x + Z - 1, U + 95), ids[k], Lang::tr(labels[k]), k == 1);
@@ -293,12 +297,12 @@ void SettingsDialog::paintBackupPage(QPainter* painter)
 void SettingsDialog::runBackupPageAction(int id)
 {
     switch (id) {
-    case 308:
+    case settingsids::AutoBackupSwitch:
         m_edited.backupAuto = !m_edited.backupAuto;
         report();
         update();
         return;
-    case 302: {
+    case settingsids::ChooseBackupFolder: {
         const QString chosen = ktr::dialogs::chooseFolder(this, Lang::tr("选择备份目录"), effectiveBackupDir());
         m_pressedId = -1;
         m_hoveredId = -1;
@@ -310,26 +314,26 @@ void SettingsDialog::runBackupPageAction(int id)
         update();
         return;
     }
-    case 303:
+    case settingsids::BackupNow:
         m_edited.backupDir.clear();
         backupSummaryText(true);
         relayout();
         update();
         return;
-    case 306:
+    case settingsids::OpenBackupFolder:
         // Asked to open it: the file manager needs the folder to exist.
         QDir().mkpath(effectiveBackupDir());
         openFolder(effectiveBackupDir());
         return;
-    case 307:
+    case settingsids::PurgeSnapshots:
         backupSummaryText(true);
         relayout();
         update();
         return;
-    case 304:
+    case settingsids::ExportSnapshot:
         runBackupOp(1, QString(), QString());
         return;
-    case 305: {
+    case settingsids::RestoreFromFile: {
         if (m_snapshots.isEmpty()) {
             showInfoCard(Lang::tr("导出备份"), Lang::tr("当前没有可导出的快照。"), {});
             return;
@@ -346,7 +350,7 @@ void SettingsDialog::runBackupPageAction(int id)
         runBackupOp(3, source, QDir::toNativeSeparators(target));
         return;
     }
-    case 309: {
+    case settingsids::RefreshSnapshots: {
         // A snapshot from elsewhere (another computer, a copy named by hand that the list leaves out): the
         // user picks the zip, and it goes through the same question and checks as a listed one.
         const QString chosen = ktr::dialogs::openFile(this, Lang::tr("选择要还原的快照"), effectiveBackupDir(),

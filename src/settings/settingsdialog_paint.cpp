@@ -1,6 +1,7 @@
 // How the settings dialog looks: frame, navigation, header, the cards of the row pages, footer and tooltip.
 // Painting reads the dialog's state and never changes it.
 #include "settings/settingsdialog.h"
+#include "settings/settingsids.h"
 
 #include "settings/settingssliders.h"
 #include "settings/sliderwidget.h"
@@ -54,31 +55,31 @@ QColor rgbColour(int rgb)
     return QColor::fromRgb(QRgb(rgb & 0xFFFFFF));
 }
 
-// The swatch colour of a colour action (6, 7, 8, 120, 129, 132, 133).
+// The swatch colour of a colour chooser's action.
 QColor swatchColour(int id, const AppSettings& s)
 {
     int kind = 0;
     int custom = 0;
     switch (id) {
-    case 6:
+    case settingsids::TitleBarColour:
         kind = s.titleBarColor, custom = s.titleBarCustomRgb;
         break;
-    case 7:
+    case settingsids::BottomBarColour:
         kind = s.bottomBarColor, custom = s.bottomBarCustomRgb;
         break;
-    case 8:
+    case settingsids::MidColour:
         kind = s.midColor, custom = s.midCustomRgb;
         break;
-    case 120:
+    case settingsids::BorderColour:
         kind = s.borderColor, custom = s.borderCustomRgb;
         break;
-    case 129:
+    case settingsids::TextColour:
         kind = s.textColor, custom = s.textCustomRgb;
         break;
-    case 132:
+    case settingsids::DividerColour:
         kind = s.dividerColor, custom = s.dividerCustomRgb;
         break;
-    case 133:
+    case settingsids::HoverColour:
         kind = s.hoverColor, custom = s.hoverCustomRgb;
         break;
     }
@@ -87,11 +88,11 @@ QColor swatchColour(int id, const AppSettings& s)
         return rgbColour(custom);
     if (kind == 0) {
         const Theme& t = currentTheme();
-        if (id == 120)
+        if (id == settingsids::BorderColour)
             return t.border;
-        if (id == 129)
+        if (id == settingsids::TextColour)
             return t.text;
-        if (id == 133)
+        if (id == settingsids::HoverColour)
             return t.itemHover;
     }
     return themeKindColor(kind);
@@ -168,9 +169,9 @@ void SettingsDialog::paintEvent(QPaintEvent*)
 
     // Footer.
     p.setFont(settingsFont13());
-    paintButton(p, pal, footerRect(2), 2, Lang::tr("恢复默认"));
-    paintButton(p, pal, footerRect(3), 3, Lang::tr("取 消"));
-    paintButton(p, pal, footerRect(4), 4, Lang::tr("确 定"), true);
+    paintButton(p, pal, footerRect(settingsids::RestoreDefaults), settingsids::RestoreDefaults, Lang::tr("恢复默认"));
+    paintButton(p, pal, footerRect(settingsids::CancelButton), settingsids::CancelButton, Lang::tr("取 消"));
+    paintButton(p, pal, footerRect(settingsids::OkButton), settingsids::OkButton, Lang::tr("确 定"), true);
     paintTooltip(p);
 }
 
@@ -195,7 +196,7 @@ void SettingsDialog::paintFrame(QPainter& p, const DialogPalette& pal)
 
     const QRect close = closeRect();
     const QPointF c = QRectF(close).center();
-    const bool hot = m_closeHovered || m_pressedId == 1;
+    const bool hot = m_closeHovered || m_pressedId == settingsids::CloseCross;
     p.setPen(QPen(hot ? QColor(0xE8, 0x11, 0x23) : pal.mutedIcon, 1.3));
     p.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
     p.drawLine(c + QPointF(4, -4), c + QPointF(-4, 4));
@@ -204,7 +205,7 @@ void SettingsDialog::paintFrame(QPainter& p, const DialogPalette& pal)
         const int page = navPage(i);
         const QRect r = navRect(i);
         const bool selected = page == m_page;
-        const bool hovered = m_hoveredId == page + 10;
+        const bool hovered = m_hoveredId == settingsids::navId(page);
         if (selected || hovered) {
             p.setPen(Qt::NoPen);
             p.setBrush(selected ? (pal.dark ? QColor(0x33, 0x33, 0x33) : QColor(0xE9, 0xE9, 0xE9)) : pal.hoverFill);
@@ -326,7 +327,7 @@ void SettingsDialog::paintRowControl(QPainter& p, const DialogPalette& pal, cons
     case SettingsRow::DropDown: {
         int id = settingsrows::dropDownHitId(row.value);
         if (id < 0)
-            id = 150 + (*buttonCounter)++;
+            id = settingsids::OpenDataFolder + (*buttonCounter)++;
         const QRect button(QPoint(r.right() + 1 - settingsrows::dropDownWidth(row.value), r.top() + 2),
                            QPoint(r.right(), r.top() + 31));
         paintButton(p, pal, button.adjusted(-1, 0, -1, 0), id,
@@ -342,17 +343,17 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                                       const RowGeometry& g)
 {
     const bool hasLockChooser = std::any_of(row.controls.begin(), row.controls.end(), [](const RowControl& c) {
-        return c.value == 233 && c.kind == RowControl::Button;
+        return c.value == settingsids::ChooseLockBackground && c.kind == RowControl::Button;
     });
     const bool hasFolderChooser = std::any_of(row.controls.begin(), row.controls.end(), [](const RowControl& c) {
-        return c.value == 235 && c.kind == RowControl::Button;
+        return c.value == settingsids::ChooseRecorderFolder && c.kind == RowControl::Button;
     });
     for (int i = 0; i < row.controls.size() && i < g.controls.size(); ++i) {
         const RowControl& c = row.controls[i];
         const QRect part = g.controls[i];
         switch (c.kind) {
         case RowControl::Colour: {
-            const int id = colourActionForKey(c.value);
+            const int id = settingsids::colourActionForKey(c.value);
             paintButton(p, pal, part, id, QString());
             const QString name = Lang::tr(settingsrows::colourText(c.value, m_edited));
             const QFontMetrics fm(settingsFont13());
@@ -370,12 +371,13 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
         }
         case RowControl::Button: {
             QString text = Lang::tr(c.label);
-            if (c.value == 124 || c.value == 127 || c.value == 233) {
-                const QString& path = c.value == 124   ? m_edited.bgImagePath
-                                      : c.value == 127 ? m_edited.bgImagePortrait
-                                                       : m_edited.lockBgPath;
+            using namespace settingsids;
+            if (c.value == ChooseBackground || c.value == ChoosePortraitBackground || c.value == ChooseLockBackground) {
+                const QString& path = c.value == ChooseBackground           ? m_edited.bgImagePath
+                                      : c.value == ChoosePortraitBackground ? m_edited.bgImagePortrait
+                                                                            : m_edited.lockBgPath;
                 text = Lang::tr(path.isEmpty() ? "选择背景" : "更换背景");
-                if (c.value != 233 && !path.isEmpty()) {
+                if (c.value != ChooseLockBackground && !path.isEmpty()) {
                     const QRect thumb(part.left() - 72, part.center().y() - 18, 64, 36);
                     // The thumbnail must not cover a neighbour's text (the opacity slider's value).
                     for (int j = 0; j < row.controls.size() && j < g.controls.size(); ++j) {
@@ -399,8 +401,8 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                         p.drawPolygon(QPolygonF({m + QPointF(-5, -7), m + QPointF(-5, 7), m + QPointF(7, 0)}));
                     } else {
                         const QPixmap px = cachedThumbnail(
-                            path, thumb.size(), c.value == 124 ? QStringLiteral("bgthumb") : QStringLiteral("bgthumbP"),
-                            true);
+                            path, thumb.size(),
+                            c.value == ChooseBackground ? QStringLiteral("bgthumb") : QStringLiteral("bgthumbP"), true);
                         if (!px.isNull()) {
                             p.save();
                             p.setClipPath(clip, Qt::IntersectClip);
@@ -412,11 +414,12 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                     p.setBrush(Qt::NoBrush);
                     p.drawPath(clip);
                     p.restore();
-                    paintBadge(p, pal, QRectF(thumb.right() - 13, thumb.top() + 1, 12, 12), c.value == 124 ? 126 : 128,
+                    paintBadge(p, pal, QRectF(thumb.right() - 13, thumb.top() + 1, 12, 12),
+                               c.value == ChooseBackground ? ClearBackgroundBadge : ClearPortraitBackgroundBadge,
                                m_hoveredId, m_pressedId, 1.6);
                 }
                 paintButton(p, pal, part, c.value, text);
-            } else if (c.value == 121) {
+            } else if (c.value == ChooseLogo) {
                 const bool set = !m_edited.customLogoPath.isEmpty();
                 text = Lang::tr(set ? "更换图片" : "选择图片");
                 paintButton(p, pal, part, c.value, set ? QString() : text);
@@ -436,15 +439,15 @@ void SettingsDialog::paintControlsRow(QPainter& p, const DialogPalette& pal, con
                     p.setPen(QPen(pal.cardBorder, 1));
                     p.drawPath(clip);
                     p.restore();
-                    paintBadge(p, pal, QRectF(part.left() + 18, part.top() - 3, 14, 14), 123, m_hoveredId, m_pressedId,
-                               1.7);
+                    paintBadge(p, pal, QRectF(part.left() + 18, part.top() - 3, 14, 14), ClearLogoBadge, m_hoveredId,
+                               m_pressedId, 1.7);
                     p.setPen(pal.accent);
                     p.setFont(settingsFont13());
                     drawKitText(p, QRect(QPoint(part.left() + 30, part.top()), part.bottomRight()), Qt::AlignCenter,
                                 text);
                 }
             } else {
-                if (c.value == 231)
+                if (c.value == IconsClearIconCache)
                     text = Lang::tr(m_iconCacheCleared ? "已清理 ✓" : "立即清理");
                 paintButton(p, pal, part, c.value, text);
             }

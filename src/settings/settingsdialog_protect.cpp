@@ -8,6 +8,7 @@
 #include "lock/lockdialog.h"
 #include "lock/passwordhash.h"
 #include "model/panelmodel.h"
+#include "settings/settingsids.h"
 #include "settings/settingspages.h"
 #include "ui/dialogseams.h"
 #include "ui/lang.h"
@@ -192,14 +193,14 @@ void SettingsDialog::buildProtectRows(int width, int y)
 void SettingsDialog::layoutProtectPage()
 {
     buildProtectRows(width() - 200, m_contentBottom);
-    m_hits.append({m_protectPasswordButton, 4, 240});
+    m_hits.append({m_protectPasswordButton, 4, settingsids::ChangeProtectPassword});
     int a = 40, b = 40;
     chooseClearButtonWidths(&a, &b);
     for (int r = 0; r < m_protectRows.size() && r < m_protectRowRects.size(); ++r) {
         QRect choose, clear;
         protectButtons(m_protectRowRects[r], a, b, &choose, &clear);
-        m_hits.append({choose, 4, 10000 + 2 * r});
-        m_hits.append({clear, 4, 10001 + 2 * r});
+        m_hits.append({choose, 4, settingsids::protectTargetId(r, 0)});
+        m_hits.append({clear, 4, settingsids::protectTargetId(r, 1)});
     }
     // The last card, the empty one too, must be reachable by scrolling.
     m_contentBottom = (m_protectCards.isEmpty() ? m_protectHeader : m_protectCards.last()).bottom() + 12;
@@ -298,7 +299,7 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
                 Lang::tr("开启后，面板中的条目名称与图标保持不变，点击时改为打开你指定的文件夹或程序。"));
     drawKitText(p, QRect(h.left() + 16, h.top() + 62, lineWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
                 Lang::tr("本页的「程序保护密码」同时用于界面锁定，两者为同一套密码，设置一次即可。"));
-    smallButton(m_protectPasswordButton, 240,
+    smallButton(m_protectPasswordButton, settingsids::ChangeProtectPassword,
                 m_edited.protectPasswordHash.isEmpty() ? Lang::tr("设置程序保护密码") : Lang::tr("修改程序保护密码"));
 
     for (int g = 0; g < m_protectCards.size(); ++g) {
@@ -332,7 +333,7 @@ void SettingsDialog::paintProtectPage(QPainter& p, const QColor& cardFill)
         if (!r.intersects(visible))
             continue;
         const ProtectRow& row = m_protectRows[i];
-        const int chooseId = 10000 + 2 * i;
+        const int chooseId = settingsids::protectTargetId(i, 0);
         const bool hovered = m_hoveredId == chooseId || m_hoveredId == chooseId + 1;
         p.setPen(Qt::NoPen);
         p.setBrush(hovered ? pal.hoverFill : rowColour(pal));

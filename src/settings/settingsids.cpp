@@ -2,6 +2,28 @@
 
 namespace settingsids {
 
+int colourActionForKey(int key)
+{
+    switch (key) {
+    case 9:
+        return TitleBarColour;
+    case 10:
+        return BottomBarColour;
+    case 11:
+        return MidColour;
+    case 15:
+        return DividerColour;
+    case 17:
+        return HoverColour;
+    case 120:
+        return BorderColour;
+    case 129:
+        return TextColour;
+    default:
+        return NoAction;
+    }
+}
+
 Decoded decode(int page, int id)
 {
     if (id >= 0 && id < 1000)
@@ -23,6 +45,19 @@ Decoded decode(int page, int id)
     default:
         return {};
     }
+}
+
+Decoded decodeFrame(int id)
+{
+    if (id < 0 || id >= 1000)
+        return {};
+    if (id >= NavFirst && id <= NavLast)
+        return {Target::Nav, id - NavFirst, -1};
+    if (id >= ToggleFirst && id <= ToggleLast)
+        return {Target::Toggle, id - ToggleFirst, -1};
+    if (id >= ChoiceFirst && id <= ChoiceLast)
+        return {Target::Choice, (id - ChoiceFirst) / 2, (id - ChoiceFirst) % 2};
+    return {Target::Fixed, -1, -1};
 }
 
 } // namespace settingsids

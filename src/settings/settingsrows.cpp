@@ -51,11 +51,12 @@ RowControl button(const char* label, int actionId, int width)
 {
     // A longer translation of any text the button shows widens it, 8 px of room either side.
     QStringList shown{Lang::tr(label)};
-    if (actionId == 124 || actionId == 127 || actionId == 233)
+    using namespace settingsids;
+    if (actionId == ChooseBackground || actionId == ChoosePortraitBackground || actionId == ChooseLockBackground)
         shown = {Lang::tr("选择背景"), Lang::tr("更换背景")};
-    else if (actionId == 121)
+    else if (actionId == ChooseLogo)
         shown << Lang::tr("更换图片");
-    else if (actionId == 231)
+    else if (actionId == IconsClearIconCache)
         shown << Lang::tr("已清理 ✓") << Lang::tr("立即清理");
     int needed = 0;
     for (const QString& text : shown)
@@ -131,9 +132,9 @@ QList<SettingsCard> generalPage(const AppSettings& copy)
             controlsRow("悬停颜色", "悬停高亮的颜色与不透明度；横屏与竖屏布局均生效；跟随主题时随深浅色自动切换",
                         {slider("不透明度", 13), colour("颜色", 17)}, true));
     cards.append(interaction);
-    QList<RowControl> lockControls = {pathField(180), button("选择背景", 233, 100)};
+    QList<RowControl> lockControls = {pathField(180), button("选择背景", settingsids::ChooseLockBackground, 100)};
     if (!copy.lockBgPath.isEmpty())
-        lockControls.append(button("恢复默认", 234, 92));
+        lockControls.append(button("恢复默认", settingsids::ResetLockBackground, 92));
     // Wider buttons and a longer row title are paid for by the path field, which elides.
     int grown = settingsFont13Metrics().horizontalAdvance(Lang::tr("锁屏背景")) -
                 settingsFont13Metrics().horizontalAdvance(t("锁屏背景"));
@@ -178,14 +179,15 @@ QList<SettingsCard> appearancePage()
         8, 46,
         controlsRow("程序名称", "", {inlineToggle("显示标题", 13), {QString(), RowControl::TitleEditor, 0, 218}},
                     true)));
-    cards.append(oneRowCard(
-        "自定义程序 LOGO",
-        "标题栏、任务栏与系统托盘显示的图标文件，支持 PNG / JPG / BMP / ICO，建议 32×32 或 64×64 "
-        "像素；关闭「显示 LOGO」后标题栏不显示图标；「恢复默认 LOGO」把图标恢复为内置的青岚舟图标",
-        8, 40,
-        controlsRow("程序 LOGO", "",
-                    {inlineToggle("显示 LOGO", 14), button("选择图片", 121, 100), button("恢复默认 LOGO", 122, 106)},
-                    true)));
+    cards.append(
+        oneRowCard("自定义程序 LOGO",
+                   "标题栏、任务栏与系统托盘显示的图标文件，支持 PNG / JPG / BMP / ICO，建议 32×32 或 64×64 "
+                   "像素；关闭「显示 LOGO」后标题栏不显示图标；「恢复默认 LOGO」把图标恢复为内置的青岚舟图标",
+                   8, 40,
+                   controlsRow("程序 LOGO", "",
+                               {inlineToggle("显示 LOGO", 14), button("选择图片", settingsids::ChooseLogo, 100),
+                                button("恢复默认 LOGO", settingsids::ResetLogo, 106)},
+                               true)));
     cards.append(oneRowCard("图标大小", "横向与竖向布局下图标网格中每个图标的边长像素", 5, 46,
                             controlsRow("图标大小", "横向与竖向布局下图标网格中每个图标的边长像素",
                                         {slider("横屏", 0), slider("竖屏", 1)}, true)));
@@ -207,14 +209,16 @@ QList<SettingsCard> appearancePage()
     cards.append(oneRowCard("中间板块", "图标区背景的配色与透明度", 6, 46,
                             controlsRow("中间板块", "侧边栏与图标网格区域的底色与透明程度",
                                         {slider("透明度", 7), colour("颜色", 11)}, true)));
-    cards.append(oneRowCard("横屏界面背景", "横向面板使用的背景图片", 5, 46,
-                            controlsRow("背景",
-                                        "横向面板的背景：静态图（PNG / JPG / BMP）、动图（GIF）或视频（MP4 / WMV / AVI "
-                                        "/ MKV，静音循环播放）",
-                                        {slider("透明度", 8), button("选择背景", 124, 100)}, true)));
-    cards.append(oneRowCard("竖屏界面背景", "竖向面板使用的背景图片，不设时沿用横屏背景", 5, 46,
-                            controlsRow("背景", "竖向（竖版）面板的背景：格式同上；不设置时沿用横屏界面背景",
-                                        {slider("透明度", 9), button("选择背景", 127, 100)}, true)));
+    cards.append(
+        oneRowCard("横屏界面背景", "横向面板使用的背景图片", 5, 46,
+                   controlsRow("背景",
+                               "横向面板的背景：静态图（PNG / JPG / BMP）、动图（GIF）或视频（MP4 / WMV / AVI "
+                               "/ MKV，静音循环播放）",
+                               {slider("透明度", 8), button("选择背景", settingsids::ChooseBackground, 100)}, true)));
+    cards.append(oneRowCard(
+        "竖屏界面背景", "竖向面板使用的背景图片，不设时沿用横屏背景", 5, 46,
+        controlsRow("背景", "竖向（竖版）面板的背景：格式同上；不设置时沿用横屏界面背景",
+                    {slider("透明度", 9), button("选择背景", settingsids::ChoosePortraitBackground, 100)}, true)));
     cards.append(oneRowCard(
         "文字", "图标名称、分组名等界面文字的颜色、透明度与字体", 8, 46,
         controlsRow("文字",
@@ -229,24 +233,26 @@ QList<SettingsCard> appearancePage()
 
 QList<SettingsCard> protectionPage()
 {
-    return {
-        {t("屏幕监控"),
-         t("开启底栏监控按钮：满足触发条件即录屏，空闲自动停止，满容量自动切割"),
-         {controlsRow("存储位置", "", {pathField(170), button("选择目录", 235, 100), button("打开", 236, 70)}, false),
-          dropDownRow("触发条件",
-                      "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
-          choiceRow("视频格式",
-                    "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，常见系统播放器"
-                    "可直接播放，无需额外解码器",
-                    5),
-          controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
-                      {slider("帧率", 17)}, false),
-          controlsRow("单文件上限", "单个视频文件达到该大小后自动切割为下一段（10~512 MB）", {slider("大小", 15)},
-                      false),
-          controlsRow("空闲停止", "连续无触发输入达到该时间后停止录制（10~600 秒，默认 30 秒）", {slider("时间", 16)},
-                      false)},
-         6,
-         46}};
+    return {{t("屏幕监控"),
+             t("开启底栏监控按钮：满足触发条件即录屏，空闲自动停止，满容量自动切割"),
+             {controlsRow("存储位置", "",
+                          {pathField(170), button("选择目录", settingsids::ChooseRecorderFolder, 100),
+                           button("打开", settingsids::OpenRecorderFolder, 70)},
+                          false),
+              dropDownRow("触发条件",
+                          "键盘有输入行为或鼠标有移动行为时触发录屏；满足其一即开始，连续无触发达到下方时间即停止", 18),
+              choiceRow("视频格式",
+                        "AVI（MJPG）兼容性最好，任何播放器可回放；MP4（H.264）体积更小，常见系统播放器"
+                        "可直接播放，无需额外解码器",
+                        5),
+              controlsRow("视频帧率", "每秒抓取的帧数（2~60，默认 59）；帧率越高画面越连贯，文件也越大",
+                          {slider("帧率", 17)}, false),
+              controlsRow("单文件上限", "单个视频文件达到该大小后自动切割为下一段（10~512 MB）", {slider("大小", 15)},
+                          false),
+              controlsRow("空闲停止", "连续无触发输入达到该时间后停止录制（10~600 秒，默认 30 秒）",
+                          {slider("时间", 16)}, false)},
+             6,
+             46}};
 }
 
 } // namespace
@@ -279,7 +285,7 @@ int bounded(int AppSettings::*member, int value)
 
 int dropDownHitId(int index)
 {
-    return index == 7 ? 5 : index == 18 ? 237 : -1;
+    return index == 7 ? settingsids::RevealMethodMenu : index == 18 ? settingsids::MonitorTriggerMenu : -1;
 }
 
 bool AppSettings::*toggleMember(int index)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/settingsids.h"
 #include "ui/appsettings.h"
 
 #include <QList>
@@ -54,15 +55,16 @@ namespace settingsrows {
 // Hit ids of the row controls.
 inline int toggleHitId(int toggleIndex)
 {
-    return 50 + toggleIndex;
+    return settingsids::toggleId(toggleIndex);
 }
 inline int choiceHitId(int choiceIndex, int option)
 {
-    return 100 + 2 * choiceIndex + option;
+    return settingsids::choiceId(choiceIndex, option);
 }
-// Drop-down 7 (revealMethod) → 5, 18 (monitorTrigger) → 237; -1 for any other.
+// Drop-down 7 (revealMethod) → RevealMethodMenu, 18 (monitorTrigger) → MonitorTriggerMenu; -1 for any other.
 int dropDownHitId(int dropDownIndex);
-// The button rows of the data card: no setting behind them, their ids come from their order (150, 151, 152).
+// The button rows of the data card: no setting behind them, their ids come from their order (OpenDataFolder,
+// ExportUserData, ImportUserData).
 inline constexpr int kOpenDataRow = 19;
 inline constexpr int kExportDataRow = 20;
 inline constexpr int kImportDataRow = 21;

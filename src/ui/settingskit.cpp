@@ -424,24 +424,3 @@ void chooseClearButtonWidths(int* chooseWidth, int* clearWidth)
     if (clearWidth)
         *clearWidth = std::max(40, fm.horizontalAdvance(Lang::tr("清除")) + 14);
 }
-
-int colourActionForKey(int key)
-{
-    switch (key) {
-    case 9:
-        return 6;
-    case 10:
-        return 7;
-    case 11:
-        return 8;
-    case 15:
-        return 132;
-    case 17:
-        return 133;
-    case 120:
-    case 129:
-        return key;
-    default:
-        return -1;
-    }
-}

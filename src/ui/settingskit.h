@@ -161,7 +161,3 @@ void paintBackupCard(const BackupCardContext& context, const BackupCardGeometry&
 
 // Widths of the protection page's "选择" and "清除" buttons: text advance + 14, at least 40.
 void chooseClearButtonWidths(int* chooseWidth, int* clearWidth);
-
-// The action id of a colour chooser key of the row table (9 → 6, 10 → 7, 11 → 8, 15 → 132, 17 → 133,
-// 120 → 120, 129 → 129), -1 for a key without one.
-int colourActionForKey(int colourKey);

@@ -633,6 +633,43 @@ private slots:
         QVERIFY(settingsids::snapshotRestoreId(1000) != settingsids::snapshotDeleteId(0));
     }
 
+    // The frame's ids: the first and last of each numbered range, and the ids either side of it, which are
+    // fixed actions of their own (the hotkey field just below the navigation, the colour chooser just past the
+    // two-way choices).
+    void frameIdsDecode_data()
+    {
+        using settingsids::Target;
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("column");
+        QTest::newRow("hotkey field, below the navigation") << 9 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("first page") << 10 << int(Target::Nav) << 0 << -1;
+        QTest::newRow("last page") << 16 << int(Target::Nav) << 6 << -1;
+        QTest::newRow("past the navigation") << 17 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("below the switches") << 49 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("first switch") << 50 << int(Target::Toggle) << 0 << -1;
+        QTest::newRow("last switch") << 69 << int(Target::Toggle) << 19 << -1;
+        QTest::newRow("past the switches") << 70 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("below the choices") << 99 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("theme, light") << 100 << int(Target::Choice) << 0 << 0;
+        QTest::newRow("recording format, MP4") << 111 << int(Target::Choice) << 5 << 1;
+        QTest::newRow("past the choices") << 112 << int(Target::Fixed) << -1 << -1;
+        QTest::newRow("a row list's id") << 1000 << int(Target::None) << -1 << -1;
+        QTest::newRow("no id") << -1 << int(Target::None) << -1 << -1;
+    }
+    void frameIdsDecode()
+    {
+        QFETCH(int, id);
+        QFETCH(int, target);
+        QFETCH(int, row);
+        QFETCH(int, column);
+        const settingsids::Decoded d = settingsids::decodeFrame(id);
+        QCOMPARE(int(d.target), target);
+        QCOMPARE(d.row, row);
+        QCOMPARE(d.column, column);
+    }
+
     // ---- actions ------------------------------------------------------------------------------------------
 
     void switches_data()

@@ -1,5 +1,6 @@
 // The row table of the settings pages and the eighteen sliders: what each row shows, which setting it
 // edits and which hit id it answers to.
+#include "settings/settingsids.h"
 #include "settings/settingsrows.h"
 #include "settings/settingssliders.h"
 #include "settings/sliderwidget.h"
@@ -40,7 +41,7 @@ QString describe(const RowControl& c)
     case RowControl::Colour:
         return QStringLiteral("colour%1 %2 #%3 %4")
             .arg(label, intKeyName(colourMember(c.value)))
-            .arg(colourActionForKey(c.value))
+            .arg(settingsids::colourActionForKey(c.value))
             .arg(c.width);
     case RowControl::Button:
         return QStringLiteral("button%1 #%2 %3").arg(label).arg(c.value).arg(c.width);
@@ -216,6 +217,30 @@ class TestSettingsRows : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { Lang::setLanguage(0); }
+
+    void colourActions_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("action");
+        for (const auto& [k, a] : {std::pair{9, 6},
+                                   {10, 7},
+                                   {11, 8},
+                                   {15, 132},
+                                   {17, 133},
+                                   {120, 120},
+                                   {129, 129},
+                                   {0, -1},
+                                   {12, -1},
+                                   {121, -1},
+                                   {-1, -1}})
+            QTest::newRow(qPrintable(QString::number(k))) << k << a;
+    }
+    void colourActions()
+    {
+        QFETCH(int, key);
+        QFETCH(int, action);
+        QCOMPARE(settingsids::colourActionForKey(key), action);
+    }
 
     void pages_data()
     {

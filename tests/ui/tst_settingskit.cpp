@@ -382,30 +382,6 @@ private Q_SLOTS:
         }
     }
 
-    void colourActions_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("action");
-        for (const auto& [k, a] : {std::pair{9, 6},
-                                   {10, 7},
-                                   {11, 8},
-                                   {15, 132},
-                                   {17, 133},
-                                   {120, 120},
-                                   {129, 129},
-                                   {0, -1},
-                                   {12, -1},
-                                   {121, -1},
-                                   {-1, -1}})
-            QTest::newRow(qPrintable(QString::number(k))) << k << a;
-    }
-    void colourActions()
-    {
-        QFETCH(int, key);
-        QFETCH(int, action);
-        QCOMPARE(colourActionForKey(key), action);
-    }
-
     // Each glyph is drawn about its centre within 13 px or so; unknown ids draw the fallback.
     void glyphs()
     {
