@@ -253,7 +253,7 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
                                                 [&] {
                                                     phase.start();
                                                     snapshot = BackupEngine::createSnapshot(
-                                                        backups, data, error, false, snapProgress, nullptr, nullptr);
+                                                        backups, data, &error, false, snapProgress, nullptr, nullptr);
                                                 },
                                                 stall));
         if (snapshot.isEmpty()) {
@@ -279,7 +279,7 @@ bool measure(const QString& base, const std::function<int(const QString&)>& make
                                                   [&] {
                                                       phase.start();
                                                       ok = BackupEngine::restoreSnapshot(
-                                                          snapshot, data, error, restProgress, nullptr, nullptr);
+                                                          snapshot, data, &error, restProgress, nullptr, nullptr);
                                                   },
                                                   stall));
         if (!ok) {

@@ -704,8 +704,10 @@ void BackupEngine::purgeOld(const QString& dir, int keep, const QString& spare)
         qWarning().noquote() << "purgeOld:" << failures << "old snapshot(s) could not be removed";
 }
 
-bool BackupEngine::exportSnapshot(const QString& src, const QString& dst, QString& error)
+bool BackupEngine::exportSnapshot(const QString& src, const QString& dst, QString* errorOut)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     if (!QFile::exists(src)) {
         error = QStringLiteral("快照文件不存在");
         return false;

@@ -42,7 +42,9 @@ public:
     // pre-restore snapshots (each kind counted by itself); other files are never touched, nor the snapshot
     // `spare` (the one a restore reads, which may be among the oldest).
     static void purgeOld(const QString& dir, int keep, const QString& spare = QString());
-    static bool exportSnapshot(const QString& src, const QString& dst, QString& error);
+    // The failures of these calls are returned as false (or an empty path), with a sentence for the user in
+    // *error when error is not null.
+    static bool exportSnapshot(const QString& src, const QString& dst, QString* error);
     // Removes partial snapshot files whose writing run is proven gone (at once), and those at least
     // maxAgeSecs old whose writer can't be told (names without a run tag).
     static int removeStaleParts(const QString& dir, int maxAgeSecs);
@@ -60,19 +62,19 @@ public:
     // Writes a snapshot of dataDir into backupDir; returns the new zip's absolute path, empty on failure. The
     // files are read straight from the data folder; one that can't be read is left out and named, like a
     // file that kept changing while it was read, in warnings (user texts, empty when all went well).
-    static QString createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
+    static QString createSnapshot(const QString& backupDir, const QString& dataDir, QString* error, bool preRestore,
                                   Progress progress, const std::atomic<bool>* cancel, bool* cancelled,
                                   QStringList* warnings = nullptr);
     // Whether the zip is a snapshot a restore into dataDir would take: a whole zip (every entry read through),
     // shaped like a snapshot, with nothing unsafe or too large to unpack, its settings and layout readable.
-    // Writes nothing. On false, error holds a sentence for the user (in the current language) saying what is
+    // Writes nothing. On false, *error holds a sentence for the user (in the current language) saying what is
     // wrong with the file.
-    static bool checkRestorable(const QString& zip, const QString& dataDir, QString& error,
+    static bool checkRestorable(const QString& zip, const QString& dataDir, QString* error,
                                 const std::atomic<bool>* cancel = nullptr, bool* cancelled = nullptr);
     // Lays the snapshot (any zip path) over dataDir. A zip not shaped like a snapshot is refused before the
     // data folder is touched; the files are unpacked beside the data folder and moved in, the replaced ones
     // kept in a rollback folder beside it until the restore has ended.
-    static bool restoreSnapshot(const QString& zip, const QString& dataDir, QString& error, Progress progress,
+    static bool restoreSnapshot(const QString& zip, const QString& dataDir, QString* error, Progress progress,
                                 const std::atomic<bool>* cancel, bool* cancelled);
 
     // Sets the given members of the data folder's "settings.json" (after a restore: the values that belong to
@@ -86,10 +88,10 @@ public:
     // empty. complete tells whether it holds the whole data folder as it was before that restore.
     static QString findLeftoverRollback(const QString& dataDir, bool* complete);
     // Puts the data folder back from a complete leftover rollback folder, then removes that folder.
-    static bool putBackRollback(const QString& dataDir, QString& error);
+    static bool putBackRollback(const QString& dataDir, QString* error);
     // Keeps a leftover rollback folder for the user under a name of its own beside the data folder, so it
     // no longer stands in the way of the next restore; keptAt receives the new path.
-    static bool keepRollbackAside(const QString& dataDir, QString* keptAt, QString& error);
+    static bool keepRollbackAside(const QString& dataDir, QString* keptAt, QString* error);
 
     // The clock for snapshot names and run deadlines (null: the system clock). For tests.
     static void setClock(ktr::platform::Clock* clock);

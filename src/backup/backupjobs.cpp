@@ -153,7 +153,7 @@ BackupJobs::Result BackupJobs::execute(const Job& job)
     switch (job.op) {
     case Create: {
         const QString path =
-            BackupEngine::createSnapshot(job.backupDir, job.dataDir, error, false, stepProgress(job, 0, 100, false),
+            BackupEngine::createSnapshot(job.backupDir, job.dataDir, &error, false, stepProgress(job, 0, 100, false),
                                          cancel, &cancelled, &r.warnings);
         if (!path.isEmpty())
             BackupEngine::purgeOld(job.backupDir, job.keep);
@@ -166,14 +166,14 @@ BackupJobs::Result BackupJobs::execute(const Job& job)
         r.wasRestore = true;
         // A file that is no restorable snapshot is refused before anything is written: no safety snapshot is
         // made for it (each one would count against the snapshots kept), and the user is told what is wrong.
-        if (!BackupEngine::checkRestorable(job.first, job.dataDir, error, cancel, &cancelled)) {
+        if (!BackupEngine::checkRestorable(job.first, job.dataDir, &error, cancel, &cancelled)) {
             r.message = error;
             r.cancelled = cancelled;
             r.messageForUser = !cancelled;
             return r;
         }
         const QString path = BackupEngine::createSnapshot(
-            job.backupDir, job.dataDir, error, true, stepProgress(job, 0, 45, true), cancel, &cancelled, &r.warnings);
+            job.backupDir, job.dataDir, &error, true, stepProgress(job, 0, 45, true), cancel, &cancelled, &r.warnings);
         if (cancelled) {
             r.message = error;
             r.cancelled = true;
@@ -183,7 +183,7 @@ BackupJobs::Result BackupJobs::execute(const Job& job)
             r.message = error.isEmpty() ? Lang::tr("还原前快照创建失败，已中止还原") : error;
             return r;
         }
-        r.ok = BackupEngine::restoreSnapshot(job.first, job.dataDir, error, stepProgress(job, 45, 100, true), cancel,
+        r.ok = BackupEngine::restoreSnapshot(job.first, job.dataDir, &error, stepProgress(job, 45, 100, true), cancel,
                                              &cancelled);
         if (r.ok && !job.localSettings.isEmpty() && !BackupEngine::keepSettingsMembers(job.dataDir, job.localSettings))
             qWarning() << "[backup] restore: this computer's backup and recording folders could not be kept";
@@ -195,7 +195,7 @@ BackupJobs::Result BackupJobs::execute(const Job& job)
         return r;
     }
     case Export:
-        r.ok = BackupEngine::exportSnapshot(job.first, job.second, error);
+        r.ok = BackupEngine::exportSnapshot(job.first, job.second, &error);
         r.message = error;
         return r;
     default:

@@ -37,7 +37,7 @@ QString BackupScheduler::runSnapshot(const QString& backupDir, const QString& da
     bool cancelled = false;
     QStringList warnings;
     const QString path =
-        BackupEngine::createSnapshot(backupDir, dataDir, error, false, {}, cancel, &cancelled, &warnings);
+        BackupEngine::createSnapshot(backupDir, dataDir, &error, false, {}, cancel, &cancelled, &warnings);
     for (const QString& w : warnings)
         qWarning().noquote() << "auto backup: left out or changed while read:" << w;
     if (!path.isEmpty()) {

@@ -37,8 +37,10 @@ QString BackupEngine::findLeftoverRollback(const QString& dataDir, bool* complet
     return path;
 }
 
-bool BackupEngine::putBackRollback(const QString& dataDir, QString& error)
+bool BackupEngine::putBackRollback(const QString& dataDir, QString* errorOut)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     bool complete = false;
     const QString path = findLeftoverRollback(dataDir, &complete);
     if (path.isEmpty())
@@ -88,8 +90,10 @@ bool BackupEngine::putBackRollback(const QString& dataDir, QString& error)
     return true;
 }
 
-bool BackupEngine::keepRollbackAside(const QString& dataDir, QString* keptAt, QString& error)
+bool BackupEngine::keepRollbackAside(const QString& dataDir, QString* keptAt, QString* errorOut)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     const QString path = findLeftoverRollback(dataDir, nullptr);
     if (path.isEmpty())
         return true;
@@ -134,7 +138,7 @@ int offerLeftoverRollback(QWidget* parent, const QString& dataDir)
     QString error;
     const auto keepAside = [&]() {
         QString keptAt;
-        if (!BackupEngine::keepRollbackAside(dataDir, &keptAt, error))
+        if (!BackupEngine::keepRollbackAside(dataDir, &keptAt, &error))
             return false;
         ktr::dialogs::information(parent, title, Lang::tr("回滚目录已保留在：%1").arg(keptAt), 0);
         return true;
@@ -143,7 +147,7 @@ int offerLeftoverRollback(QWidget* parent, const QString& dataDir)
     // back: yes keeps it aside, no leaves it. No answer leaves everything as it is.
     int outcome = RollbackLeft;
     if (answer == 1 && complete)
-        outcome = BackupEngine::putBackRollback(dataDir, error) ? RollbackPutBack : RollbackFailed;
+        outcome = BackupEngine::putBackRollback(dataDir, &error) ? RollbackPutBack : RollbackFailed;
     else if ((answer == 0 && complete) || (answer == 1 && !complete))
         outcome = keepAside() ? RollbackKept : RollbackFailed;
     if (outcome == RollbackFailed)

@@ -126,10 +126,12 @@ QSet<QString> entriesPastRatio(const QString& zipPath)
 
 } // namespace
 
-QString BackupEngine::createSnapshot(const QString& backupDir, const QString& dataDir, QString& error, bool preRestore,
-                                     Progress progress, const std::atomic<bool>* cancel, bool* cancelled,
-                                     QStringList* warnings)
+QString BackupEngine::createSnapshot(const QString& backupDir, const QString& dataDir, QString* errorOut,
+                                     bool preRestore, Progress progress, const std::atomic<bool>* cancel,
+                                     bool* cancelled, QStringList* warnings)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     if (cancelled)
         *cancelled = false;
     if (warnings)

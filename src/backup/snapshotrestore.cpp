@@ -237,9 +237,11 @@ bool BackupEngine::keepSettingsMembers(const QString& dataDir, const QJsonObject
     return !changed || ktr::saveFileAtomic(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
-bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDirIn, QString& error,
+bool BackupEngine::checkRestorable(const QString& zipPath, const QString& dataDirIn, QString* errorOut,
                                    const std::atomic<bool>* cancel, bool* cancelled)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     if (cancelled)
         *cancelled = false;
     if (!QFile::exists(zipPath)) {
@@ -525,9 +527,11 @@ bool undoPartialRestore(const QString& dataDir, const QString& rollback, bool ha
 
 } // namespace
 
-bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString& error, Progress progress,
-                                   const std::atomic<bool>* cancel, bool* cancelled)
+bool BackupEngine::restoreSnapshot(const QString& zipPath, const QString& dataDirIn, QString* errorOut,
+                                   Progress progress, const std::atomic<bool>* cancel, bool* cancelled)
 {
+    QString unwanted;
+    QString& error = errorOut ? *errorOut : unwanted;
     if (cancelled)
         *cancelled = false;
     if (!QFile::exists(zipPath)) {

@@ -256,7 +256,7 @@ private Q_SLOTS:
         const QString folder = BackupEngine::backupDir(h.dataDir);
         QString error;
         for (int i = 0; i < 10; ++i)
-            QVERIFY2(!BackupEngine::createSnapshot(folder, h.dataDir, error, false, {}, nullptr, nullptr).isEmpty(),
+            QVERIFY2(!BackupEngine::createSnapshot(folder, h.dataDir, &error, false, {}, nullptr, nullptr).isEmpty(),
                      qPrintable(error));
         QSignalSpy done(h.scheduler.get(), &BackupScheduler::runFinished);
         h.scheduler->runIfDue();

@@ -277,20 +277,20 @@ private Q_SLOTS:
             content.append(char(i * 31));
         QVERIFY(ktr::test::writeFile(src, content));
         QString error;
-        QVERIFY(BackupEngine::exportSnapshot(src, dir + QStringLiteral("/out/deeper/copy.zip"), error));
+        QVERIFY(BackupEngine::exportSnapshot(src, dir + QStringLiteral("/out/deeper/copy.zip"), &error));
         QCOMPARE(ktr::test::readFile(dir + QStringLiteral("/out/deeper/copy.zip")), content);
 
-        QVERIFY(
-            !BackupEngine::exportSnapshot(dir + QStringLiteral("/missing.zip"), dir + QStringLiteral("/x.zip"), error));
+        QVERIFY(!BackupEngine::exportSnapshot(dir + QStringLiteral("/missing.zip"), dir + QStringLiteral("/x.zip"),
+                                              &error));
         QCOMPARE(error, QStringLiteral("快照文件不存在"));
         QVERIFY(ktr::test::writeFile(dir + QStringLiteral("/plain"), "file"));
-        QVERIFY(!BackupEngine::exportSnapshot(src, dir + QStringLiteral("/plain/sub/x.zip"), error));
+        QVERIFY(!BackupEngine::exportSnapshot(src, dir + QStringLiteral("/plain/sub/x.zip"), &error));
         QCOMPARE(error, QStringLiteral("导出失败，目标目录不可写"));
         QVERIFY(QDir().mkpath(dir + QStringLiteral("/taken.zip")));
-        QVERIFY(!BackupEngine::exportSnapshot(src, dir + QStringLiteral("/taken.zip"), error));
+        QVERIFY(!BackupEngine::exportSnapshot(src, dir + QStringLiteral("/taken.zip"), &error));
         QCOMPARE(error, QStringLiteral("导出失败，请检查目标路径是否可写"));
         QVERIFY(QFileInfo(dir + QStringLiteral("/taken.zip")).isDir());
-        QVERIFY(!BackupEngine::exportSnapshot(dir + QStringLiteral("/out"), dir + QStringLiteral("/y.zip"), error));
+        QVERIFY(!BackupEngine::exportSnapshot(dir + QStringLiteral("/out"), dir + QStringLiteral("/y.zip"), &error));
         QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/y.zip")));
     }
 

@@ -77,7 +77,7 @@ Run create(const QString& backupDir, const QString& dataDir, bool preRestore = f
 {
     Run run;
     run.path = BackupEngine::createSnapshot(
-        backupDir, dataDir, run.error, preRestore,
+        backupDir, dataDir, &run.error, preRestore,
         [&run, &onPercent](int p, const QString& status) {
             QCOMPARE(status, QStringLiteral("正在创建备份快照…"));
             run.percents << p;
@@ -185,7 +185,7 @@ private Q_SLOTS:
         const Run run = create(shared + QStringLiteral("/Backups"), data);
         QString error;
         const bool exported = !run.path.isEmpty() &&
-                              BackupEngine::exportSnapshot(run.path, shared + QStringLiteral("/exported.zip"), error);
+                              BackupEngine::exportSnapshot(run.path, shared + QStringLiteral("/exported.zip"), &error);
         qputenv("TMPDIR", savedTmp);
         QVERIFY2(!run.path.isEmpty(), qPrintable(run.error));
         QVERIFY2(exported, qPrintable(error));
@@ -217,7 +217,7 @@ private Q_SLOTS:
         });
         QString error;
         QStringList warnings;
-        const QString path = BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {},
+        const QString path = BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, &error, false, {},
                                                           nullptr, nullptr, &warnings);
         backupdetail::setFileOpener({});
         QVERIFY2(!path.isEmpty(), qPrintable(error));
@@ -488,7 +488,7 @@ private Q_SLOTS:
         QElapsedTimer timer;
         timer.start();
         QString said;
-        const QString zip = BackupEngine::createSnapshot(backups, data, said, false, {}, nullptr, nullptr);
+        const QString zip = BackupEngine::createSnapshot(backups, data, &said, false, {}, nullptr, nullptr);
         QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(zip.isEmpty(), !error.isEmpty());
         QCOMPARE(said, error);

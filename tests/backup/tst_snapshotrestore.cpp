@@ -35,7 +35,7 @@ Run restore(const QString& zip, const QString& data, const std::function<void(in
 {
     Run run;
     run.ok = BackupEngine::restoreSnapshot(
-        zip, data, run.error,
+        zip, data, &run.error,
         [&run, &onPercent](int p, const QString& status) {
             QCOMPARE(status, QStringLiteral("正在还原快照…"));
             run.percents << p;
@@ -106,7 +106,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(data + QStringLiteral("/settings.json"), QFile::ReadOwner | QFile::WriteOwner));
         QString error;
         const QString zip =
-            BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, error, false, {}, nullptr, nullptr);
+            BackupEngine::createSnapshot(BackupEngine::backupDir(data), data, &error, false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
         const QMap<QString, QByteArray> before = treeContent(data);
         ktr::test::writeFile(data + QStringLiteral("/settings.json"), "changed later");
@@ -310,7 +310,7 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(path, zip));
         Lang::setLanguage(language);
         QString said;
-        const bool ok = BackupEngine::checkRestorable(path, data, said);
+        const bool ok = BackupEngine::checkRestorable(path, data, &said);
         QString expected;
         if (error.contains(QLatin1String("%2")))
             expected = Lang::tr(error).arg(QStringLiteral("bomb.bin")).arg(1000);
@@ -416,7 +416,7 @@ private Q_SLOTS:
             const QMap<QString, QByteArray> leftByTheKill = treeContent(data);
             const QMap<QString, QByteArray> rollbackHeld = treeContent(rollback);
             QString error;
-            QVERIFY(!BackupEngine::putBackRollback(data, error));
+            QVERIFY(!BackupEngine::putBackRollback(data, &error));
             QVERIFY(!error.isEmpty());
             QVERIFY(error.contains(rollback));
             QCOMPARE(treeContent(data), leftByTheKill);
@@ -493,7 +493,7 @@ private Q_SLOTS:
         ktr::test::writeFile(src + QStringLiteral("/big.bin"), big);
         ktr::test::writeFile(src + QStringLiteral("/settings.json"), "{}");
         QString error;
-        const QString zip = BackupEngine::createSnapshot(ktr::test::freshDir(QStringLiteral("bigsnap")), src, error,
+        const QString zip = BackupEngine::createSnapshot(ktr::test::freshDir(QStringLiteral("bigsnap")), src, &error,
                                                          false, {}, nullptr, nullptr);
         QVERIFY2(!zip.isEmpty(), qPrintable(error));
         QVERIFY(QFileInfo(zip).size() * 3 < 8 * 1024 * 1024);

@@ -666,7 +666,7 @@ private Q_SLOTS:
         const QString folder = f.d().effectiveBackupDir();
         QString error;
         for (int i = 0; i < 9; ++i)
-            QVERIFY(!BackupEngine::createSnapshot(folder, data, error, false, {}, nullptr, nullptr).isEmpty());
+            QVERIFY(!BackupEngine::createSnapshot(folder, data, &error, false, {}, nullptr, nullptr).isEmpty());
         f.click(307); // 刷新
         QCOMPARE(f.d().snapshotRows().size(), 10);
         QCOMPARE(f.d().snapshotRows().last().path, first);
@@ -833,7 +833,7 @@ private Q_SLOTS:
         ScopedCardRunner ok(answer(Lang::tr("确定"), &log));
         f.d().setPage(6);
         QString error;
-        QVERIFY(!BackupEngine::createSnapshot(f.d().effectiveBackupDir(), data, error, false, {}, nullptr, nullptr)
+        QVERIFY(!BackupEngine::createSnapshot(f.d().effectiveBackupDir(), data, &error, false, {}, nullptr, nullptr)
                      .isEmpty());
         f.click(307); // 刷新
         QCOMPARE(f.d().snapshotRows().size(), 1);
@@ -877,7 +877,7 @@ private Q_SLOTS:
             R"({"darkTheme":true,"backupDir":"","backupLastAt":"2020-01-01T08:00:00","monitorDir":""})"));
         QVERIFY(ktr::test::writeFile(data + QStringLiteral("/layout.json"), R"({"groups":[{"name":"A"}]})"));
         QString error;
-        QVERIFY(!BackupEngine::createSnapshot(chosen, data, error, false, {}, nullptr, nullptr).isEmpty());
+        QVERIFY(!BackupEngine::createSnapshot(chosen, data, &error, false, {}, nullptr, nullptr).isEmpty());
         // Since then: another theme, a recording folder and a last backup of today.
         AppSettings start;
         start.darkTheme = false;
