@@ -268,11 +268,6 @@ void pinIconPaths(const QSet<QString>& paths)
     evictUnpinned(iconCache());
 }
 
-const QSet<QString>& pinnedIconPaths()
-{
-    return pinned();
-}
-
 bool wasIconEvicted(const QString& path)
 {
     return evicted().contains(path);

@@ -22,7 +22,6 @@ void cacheIconPixmap(const QString& path, const QPixmap& pixmap);
 // The paths whose icons are never evicted (GUI thread): the grid pins every item of the group on show, so a
 // layout of thousands of items never loses an icon that is being painted. Replaces the previous set.
 void pinIconPaths(const QSet<QString>& paths);
-const QSet<QString>& pinnedIconPaths();
 
 // Whether a path left the memory cache only for room (not through clearIconCache or iconCacheRemove, which
 // mean its icon may have changed) and has not been cached again since (GUI thread).

@@ -582,7 +582,7 @@ void SettingsDialog::relayout()
             layoutBackupPage(width() - 200, 78);
         }
     }
-    const int maxScroll = m_contentBottom - height() + 62;
+    const int maxScroll = maxScrollOf(m_contentBottom, height());
     m_scroll = maxScroll <= 0 ? 0 : std::clamp(m_scroll, 0, maxScroll);
     for (int id : {settingsids::RestoreDefaults, settingsids::CancelButton, settingsids::OkButton})
         m_hits.append({footerRect(id), 4, id});
@@ -788,7 +788,7 @@ bool SettingsDialog::hitTestId(const QPoint& windowPoint, int id) const
 void SettingsDialog::wheelEvent(QWheelEvent* event)
 {
     const int d = event->angleDelta().y();
-    const int maxScroll = m_contentBottom - height() + 62;
+    const int maxScroll = maxScrollOf(m_contentBottom, height());
     if (maxScroll <= 0 || d == 0)
         return;
     const int sign = d > 0 ? 1 : -1;
@@ -834,7 +834,7 @@ void SettingsDialog::mouseMoveEvent(QMouseEvent* event)
     const int h = height();
     if (m_draggingThumb) {
         const int content = std::max(1, m_contentBottom);
-        const int maxScroll = m_contentBottom - h + 62;
+        const int maxScroll = maxScrollOf(m_contentBottom, h);
         if (maxScroll > 0) {
             const int thumb = std::max(28, int(std::lround(double(h - 120) * (h - 120) / content)));
             const double moved = double(pos.y() - m_dragStartY) * maxScroll / std::max(1, h - thumb - 120);

@@ -176,7 +176,7 @@ public:
     const QList<SettingsCard>& rows() const { return m_rows; }
     const RowGeometry* cachedItemRect(int card, int row) const;
     int scrollOffset() const { return m_scroll; }
-    int maxScroll() const { return m_contentBottom - height() + 62; }
+    int maxScroll() const { return maxScrollOf(m_contentBottom, height()); }
     int contentBottom() const { return m_contentBottom; }
     int hoveredId() const { return m_hoveredId; }
     int pressedId() const { return m_pressedId; }

@@ -149,7 +149,7 @@ void SettingsDialog::mousePressEvent(QMouseEvent* event)
         }
         if (m_scrollBar.track.contains(pos)) {
             const int content = std::max(1, m_contentBottom);
-            const int maxScroll = content - h + 62;
+            const int maxScroll = maxScrollOf(content, h);
             if (maxScroll > 0) {
                 const int thumb = std::max(28, int(std::lround(double(h - 120) * (h - 120) / content)));
                 const double at = double(pos.y() - thumb / 2.0 - 58) * maxScroll / std::max(1, h - thumb - 120);

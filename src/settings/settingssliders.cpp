@@ -53,11 +53,6 @@ int SliderSpec::maximum() const
     return schemaOf(*this).max;
 }
 
-std::span<const SliderSpec> sliderSpecs()
-{
-    return kSliders;
-}
-
 const SliderSpec* sliderSpec(int index)
 {
     return index >= 0 && index < SettingsSliders::kCount ? &kSliders[index] : nullptr;

@@ -25,7 +25,6 @@ struct SliderSpec
     int maximum() const;
 };
 
-std::span<const SliderSpec> sliderSpecs();
 const SliderSpec* sliderSpec(int index);
 
 // The settings dialog's slider widgets, one per index 0..17, created hidden on the parent. A move stores
