@@ -1,6 +1,7 @@
 // The main window's side of the self-update, the uninstall and the factory reset.
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/traycontroller.h"
 #include "market/selfremoval.h"
 #include "market/updatechecker.h"
 #include "platform/process.h"
@@ -60,7 +61,7 @@ void MainWindow::uninstallProgram(bool removeAll)
     }
     // The normal shutdown: it stops the recorder and saves settings and layout, which a keep-config
     // uninstall leaves for a later installation.
-    m_quitRequested = true;
+    m_tray->requestQuit();
     close();
     QCoreApplication::quit();
 }
