@@ -12,9 +12,11 @@
 #include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/programmaintenance.h"
 #include "mainwindow/startuplayout.h"
+#include "mainwindow/traycontroller.h"
 #include "mainwindow/windowbackground.h"
 #include "mainwindow/windowonline.h"
 #include "mainwindow/windowsearch.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "market/appmarketdialog.h"
 #include "market/updatechecker.h"
 #include "model/buttonlayout.h"
@@ -91,10 +93,30 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
     m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
+    // The window's state: first paint, pin, restore, hotkey, docking (its dock and hotkey come with setup()).
+    m_winState = new WindowStateController(
+        {.window = this,
+         .settings = &m_settings,
+         .landscape = [this] { return !m_portrait; },
+         .toast = [this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); }},
+        this);
+    connect(m_winState, &WindowStateController::screenFitted, this, [this] {
+        if (m_grid)
+            m_grid->clearCaches();
+        update();
+        repaintPanels();
+    });
+    connect(m_winState, &WindowStateController::pinnedChanged, this, [this](bool on) {
+        if (m_titleBar)
+            m_titleBar->setButtonActive(UiBtn::Pin, on);
+        if (m_bottomBar)
+            m_bottomBar->setButtonActive(UiBtn::Pin, on);
+        update();
+    });
     // Screen changes refit the window.
     create();
     if (QWindow* handle = windowHandle()) {
-        connect(handle, &QWindow::screenChanged, this, [this] { fitToScreen(); });
+        connect(handle, &QWindow::screenChanged, m_winState, &WindowStateController::fitToScreen);
         connect(handle, &QWindow::screenChanged, this, [this] { onScreenChanged(); });
     }
     m_background = new WindowBackground(this);
@@ -105,8 +127,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
         applyAppearance(m_settings);
     });
     buildControllers();
-    connect(qApp, &QGuiApplication::screenAdded, this, [this] { fitToScreen(); });
-    connect(qApp, &QGuiApplication::screenRemoved, this, [this] { fitToScreen(); });
+    connect(qApp, &QGuiApplication::screenAdded, m_winState, &WindowStateController::fitToScreen);
+    connect(qApp, &QGuiApplication::screenRemoved, m_winState, &WindowStateController::fitToScreen);
 
     setWindowTitle(Lang::tr("青岚舟面板"));
     const QSize avail = availableScreenSize(this);
@@ -162,7 +184,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
         QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
 
     // Edge docking, frame drags, the summon hotkey, the tray.
-    setupWindowState();
+    m_winState->setup();
 
     m_borderFrame = new BorderFrame(this);
     m_borderFrame->setCornerRadius(12);
@@ -192,9 +214,24 @@ void MainWindow::buildControllers()
     connect(session(), &SessionController::lockSyncReplied, m_lock, &LockController::applyLockSyncReply);
     m_recorder = new RecorderButton(this);
     connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
-    connect(m_recorder, &RecorderButton::diskFull, this, &MainWindow::showDiskFullNotice);
+    // Out of disk space the recorder is paused, not stopped: it goes on by itself and the button's next press
+    // stops it, so the button keeps showing it runs.
+    connect(m_recorder, &RecorderButton::diskFull, this,
+            [this] { showToast(Lang::tr("磁盘剩余空间不足，录屏已暂停（腾出空间后会自动继续）"), Toast::Error); });
     connect(m_recorder, &RecorderButton::paused, this, [this](const QString& text) { showToast(text, Toast::Error); });
     connect(m_recorder, &RecorderButton::resumed, this, [this] { showToast(Lang::tr("录屏已继续"), Toast::Info); });
+    m_tray = new TrayController(
+        {.window = this,
+         .settings = &m_settings,
+         .firstPaint = m_winState->firstPaint(),
+         .picture = [this] { return !m_look.appIcon.isNull() ? m_look.appIcon : m_background->logo(); },
+         .title = [this] { return m_look.titleText; }},
+        this);
+    connect(m_tray, &TrayController::restoreRequested, this, &MainWindow::restoreWindow);
+    connect(m_tray, &TrayController::settingsRequested, this, [this] {
+        restoreWindow();
+        openSettings();
+    });
 }
 
 void MainWindow::buildWidgets()
@@ -252,7 +289,7 @@ void MainWindow::buildWidgets()
         if (!m_settings.closeToTray && !m_settings.minimizeToTray)
             showMinimized();
         else
-            showTrayAndHide();
+            m_tray->showTrayAndHide();
     });
     connect(m_grid, &IconGrid::urlsDropped, this,
             [this](const QList<QUrl>& urls) { onUrlsDroppedToGroup(m_model.currentIndex(), urls); });
@@ -388,7 +425,8 @@ void MainWindow::loadSettings()
 bool MainWindow::saveSettings()
 {
     // Portrait is not remembered (the next start is landscape), so neither is its size.
-    const QSize own = m_dock ? m_dock->windowSize() : size(); // not the docked strip's
+    EdgeDock* dock = m_winState->edgeDock();
+    const QSize own = dock ? dock->windowSize() : size(); // not the docked strip's
     const QSize remembered = m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : own;
     return m_store.saveSettings(m_settings, remembered);
 }
@@ -587,8 +625,8 @@ void MainWindow::abortNetwork()
     m_invalid->stop();
     if (m_search)
         m_search->stop();
-    if (m_dock)
-        m_dock->stop();
+    if (EdgeDock* dock = m_winState->edgeDock())
+        dock->stop();
     m_background->stop();
     session()->stop();
     supportPoller()->shutdown();
@@ -608,8 +646,8 @@ void MainWindow::buildButtonHandlers()
 {
     const auto hideOrDock = [this](int ub) {
         // A docked panel that was summoned goes back into its edge instead.
-        if (dockRevealedAndSummoned())
-            snapToDockEdge();
+        if (m_winState->dockRevealedAndSummoned())
+            m_winState->snapToDockEdge();
         else if (ub == UiBtn::Minimize)
             showMinimized();
         else
@@ -618,7 +656,7 @@ void MainWindow::buildButtonHandlers()
     m_buttonHandlers = {
         {UiBtn::Orientation, [this] { toggleOrientation(); }},
         {UiBtn::Settings, [this] { openSettings(); }},
-        {UiBtn::Pin, [this] { setPinned(!m_pinned); }},
+        {UiBtn::Pin, [this] { m_winState->setPinned(!m_winState->isPinned()); }},
         {UiBtn::Minimize, [hideOrDock] { hideOrDock(UiBtn::Minimize); }},
         {UiBtn::Close, [hideOrDock] { hideOrDock(UiBtn::Close); }},
         {UiBtn::Market, [this] { m_online->openAppMarket(); }},
@@ -648,7 +686,8 @@ void MainWindow::onUiButton(int ub)
 
 void MainWindow::switchTheme()
 {
-    m_store.toggleTheme(m_settings, m_dock ? m_dock->windowSize() : size());
+    EdgeDock* dock = m_winState->edgeDock();
+    m_store.toggleTheme(m_settings, dock ? dock->windowSize() : size());
     applySettings();
 }
 

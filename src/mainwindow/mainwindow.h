@@ -31,9 +31,7 @@ class BackupJobs;
 class BackupScheduler;
 class BorderFrame;
 class BottomBar;
-class EdgeDock;
 class FloatIcon;
-class FrameDrag;
 class IconGrid;
 class IconQueue;
 class InvalidPathCheck;
@@ -44,21 +42,20 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QScreen;
-class QSystemTrayIcon;
 class QTimer;
 class RecorderButton;
 class SessionController;
-class SummonHotkey;
 class SettingsDialog;
 class StartupLayout;
 class ShortcutEditDialog;
 class Sidebar;
 class SupportPoller;
 class TitleBarActions;
+class TrayController;
 class WindowBackground;
 class WindowOnline;
 class WindowSearch;
-enum class FrameHit;
+class WindowStateController;
 
 // The panel's one top-level window: a frameless, translucent shell that owns the model, the settings record,
 // the widgets and the controllers of the other subsystems, and wires them: the widgets' signals become model
@@ -161,35 +158,13 @@ public:
     const WindowLook& look() const { return m_look; }
     // The background picture (still, GIF or video) and the logo.
     WindowBackground* background() const { return m_background; }
-    // Window state: shown from anywhere, pinned on top, started with the session, kept in the tray.
+    // Window state: shown from anywhere, pinned on top, started with the session, docked, moved by its
+    // frame; and the tray the window closes and minimises to.
+    WindowStateController* windowStateController() const { return m_winState; }
+    TrayController* tray() const { return m_tray; }
     void restoreWindow();
-    bool isPinned() const { return m_pinned; }
-    // Writes or removes the autostart entry; 0 on success, else the error code of the failed file step.
-    int setAutoStart(bool on);
-    QIcon appIcon() const;
-    void createTrayIcon();
-    void updateTrayVisibility();
-    // The tray icon asked for by the start's settings, made once the window has painted (or a second later).
-    void takeDeferredTray();
-    // Start steps the first frame does not need: run once the window has painted (or a second after the
-    // first was asked for, for a window that never paints); at once when it already has.
+    // Start steps the first frame does not need (FirstPaintSteps).
     void afterFirstPaint(std::function<void()> step);
-    void runAfterFirstPaint();
-    void updateTrayIcon();
-    QSystemTrayIcon* trayIcon() const { return m_tray; }
-    QMenu* trayMenu() const { return m_trayMenu; }
-    // The tray menu's quit: the one close that never goes to the tray.
-    void quitFromTray();
-    // The summon hotkey (summonHotkey setting): announce tells the user whether registering worked.
-    void registerSummonHotkey(bool announce);
-    void unregisterSummonHotkey();
-    void summonWindow();
-    // The screen recorder ran out of disk space.
-    void showDiskFullNotice();
-    EdgeDock* edgeDock() const { return m_dock; }
-    FrameDrag* frameDrag() const { return m_frameDrag; }
-    // What a press at a window point does on the frameless window (move, resize or content).
-    FrameHit frameHitAt(const QPoint& local) const;
 
     void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
     SettingsDialog* settingsDialog() const;
@@ -279,11 +254,7 @@ private:
     void buildWidgets();
     void buildControllers();
     void connectModel();
-    void fitToScreen();
     void toggleOrientation();
-    void setPinned(bool pinned);
-    void snapToDockEdge();
-    bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
     bool menuItemStillThere() const;
     void editMenuItem();
@@ -294,20 +265,12 @@ private:
     void clearInvalidItems();
     void applyStartupLayout(ConfigStore::LayoutRead read);
     bool adoptLayout(ConfigStore::LayoutRead read);
-    void pollDockCursor();
     void syncDesktopIcons();
     void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onIconsChanged();
     void layoutChildren();
     void exportLogs();
     void startScreenMonitor();
-    void showTrayAndHide();
-    void setupWindowState();
-    void applyDockSettings();
-    void refreshDockScreens();
-    void watchScreen(QScreen* screen);
-    bool trayUsable() const;
-    bool startFrameDrag(const QPoint& globalPos, bool overChild);
 
     // The window's entry points into its controllers.
     void buildOnline();
@@ -375,17 +338,8 @@ private:
     QMap<int, std::function<void()>> m_buttonHandlers;
 
     bool m_constructed = false;
-    bool m_firstPaintDone = false;
-    bool m_trayAfterFirstPaint = false;
-    bool m_firstFrameLogged = false;
-    QList<std::function<void()>> m_afterFirstPaint;
-    bool m_pinned = false;
-    bool m_quitRequested = false;
-    QSystemTrayIcon* m_tray = nullptr;
-    QMenu* m_trayMenu = nullptr;
-    EdgeDock* m_dock = nullptr;
-    FrameDrag* m_frameDrag = nullptr;
-    SummonHotkey* m_summonHotkey = nullptr;
+    TrayController* m_tray = nullptr;
+    WindowStateController* m_winState = nullptr;
     bool m_settingsRefreshPending = false;
 
     QPointer<SettingsDialog> m_settingsDialog;

@@ -8,9 +8,12 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
+#include "mainwindow/firstpaintsteps.h"
+#include "mainwindow/traycontroller.h"
 #include "mainwindow/windowappearance.h"
 #include "mainwindow/windowbackground.h"
 #include "mainwindow/windowsearch.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "model/buttonlayout.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
@@ -69,22 +72,14 @@ void MainWindow::applySettings()
     // Only an installed program keeps the autostart entry in step with the setting on its own: a run from
     // the build tree leaves it alone unless the user switches the setting (onSettingsFinished).
     if (ktr::platform::isInstalledProgram(QCoreApplication::applicationFilePath()))
-        setAutoStart(m_settings.autoStart);
-    setPinned(m_settings.startPinned);
+        m_winState->setAutoStart(m_settings.autoStart);
+    m_winState->setPinned(m_settings.startPinned);
     applyAppearance(m_settings);
-    applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
+    m_winState->applyDockSettings(); // leaves the edge, animated back, when docking is off; then the cursor poll
     supportPoller()->startUnreadPolling();
-    // At start the tray icon (its menu, its scaled icon, the round trips to a tray host) waits for the window's
-    // first paint, which does not need it; a later change applies at once.
-    if (m_firstPaintDone) {
-        updateTrayVisibility();
-    } else if (!m_trayAfterFirstPaint) {
-        m_trayAfterFirstPaint = true;
-        afterFirstPaint([this] { takeDeferredTray(); });
-    }
-    if (m_tray)
-        m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
-    registerSummonHotkey(false);
+    m_tray->applySettings();
+    m_tray->setToolTip(m_look.titleText); // a tray icon made just now carries the default text
+    m_winState->registerSummonHotkey(false);
     update();
     m_settingsNotifier.notify(m_settings);
     followPanelInSettingsDialog();
@@ -136,7 +131,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
     m_bottomBar->setButtonActive(UiBtn::Obfuscate, s.obfuscateEnabled);
     m_titleBar->setButtonActive(UiBtn::Orientation, m_portrait);
     m_bottomBar->setButtonActive(UiBtn::Orientation, m_portrait);
-    m_titleBar->setButtonActive(UiBtn::Pin, m_pinned);
+    m_titleBar->setButtonActive(UiBtn::Pin, m_winState->isPinned());
 
     layoutChildren();
     applyCornerRadius();
@@ -144,14 +139,14 @@ void MainWindow::applyAppearance(const AppSettings& s)
 
     // Logo and program icon.
     if (m_background->setCustomLogo(s.customLogoPath)) {
-        setWindowIcon(appIcon());
-        updateTrayIcon();
+        setWindowIcon(m_tray->appIcon());
+        m_tray->updateIcon();
     }
     if (s.appIconPath != m_look.appIconPath) {
         m_look.appIconPath = s.appIconPath;
         m_look.appIcon = loadPixmap(s.appIconPath);
-        setWindowIcon(appIcon());
-        updateTrayIcon();
+        setWindowIcon(m_tray->appIcon());
+        m_tray->updateIcon();
     }
 
     const WindowAppearance::Background background =
@@ -222,8 +217,9 @@ void MainWindow::toggleOrientation()
 {
     QScreen* primary = QGuiApplication::primaryScreen();
     const QRect avail = primary ? primary->availableGeometry() : QRect(0, 0, 1920, 1080);
-    if (m_dock && (m_dock->dockEdge() != EdgeDock::NotDocked || m_dock->isRevealed()))
-        m_dock->undock(false);
+    EdgeDock* dock = m_winState->edgeDock();
+    if (dock && (dock->dockEdge() != EdgeDock::NotDocked || dock->isRevealed()))
+        dock->undock(false);
 
     QRect current = geometry();
     if (!WindowAppearance::keepsPosition(current, avail)) {
@@ -310,7 +306,7 @@ void MainWindow::layoutChildren()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (m_dock && m_dock->isCollapsed())
+    if (m_winState->edgeDock() && m_winState->edgeDock()->isCollapsed())
         return; // shrunk to its docked strip for a while: nothing is laid out for that size
     layoutChildren();
     m_background->refreshScaled();
@@ -360,11 +356,7 @@ void MainWindow::runRatioRefresh()
 
 void MainWindow::paintEvent(QPaintEvent*)
 {
-    if (!m_firstPaintDone) {
-        m_firstPaintDone = true;
-        if (!m_afterFirstPaint.isEmpty())
-            QTimer::singleShot(0, this, [this] { runAfterFirstPaint(); });
-    }
+    m_winState->firstPaint()->painted();
     const Theme& theme = currentTheme();
     const int w = width();
     const int h = height();

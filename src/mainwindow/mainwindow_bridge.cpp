@@ -9,6 +9,7 @@
 #include "lock/uilockoverlay.h"
 #include "mainwindow/programmaintenance.h"
 #include "mainwindow/summonhotkey.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "market/appmarketdialog.h"
 #include "model/desktopcollect.h"
 #include "model/userdatatransfer.h"
@@ -264,7 +265,7 @@ void MainWindow::openSettings()
     m_settingsDialog = dialog;
 
     // The dialog's hotkey editor must be able to capture the summon keys while it is open.
-    unregisterSummonHotkey();
+    m_winState->unregisterSummonHotkey();
 
     const QString hotkeyBefore = m_settings.summonHotkey;
     const bool autoClassifyBefore = m_settings.autoClassify;
@@ -282,7 +283,7 @@ void MainWindow::openSettings()
         onSettingsFinished(result, hotkeyBefore, autoClassifyBefore);
         // The user switched "start with the system" himself: that is written whatever the program's place.
         if (m_settings.autoStart != autoStartBefore)
-            setAutoStart(m_settings.autoStart);
+            m_winState->setAutoStart(m_settings.autoStart);
     });
     dialog->show();
     dialog->raise();
@@ -294,15 +295,16 @@ void MainWindow::onSettingsFinished(int result, const QString& hotkeyBefore, boo
     if (result == QDialog::Accepted) {
         // The dialog has already written its copy into the record. A new hotkey the display server won't grab
         // is not kept: the previous one goes on working.
-        if (m_settings.summonHotkey != hotkeyBefore && m_summonHotkey)
-            m_settings.summonHotkey = m_summonHotkey->replaceSummonHotkey(m_settings.summonHotkey, hotkeyBefore);
+        SummonHotkey* hotkey = m_winState->summonHotkey();
+        if (m_settings.summonHotkey != hotkeyBefore && hotkey)
+            m_settings.summonHotkey = hotkey->replaceSummonHotkey(m_settings.summonHotkey, hotkeyBefore);
         else
-            registerSummonHotkey(false);
+            m_winState->registerSummonHotkey(false);
         saveSettings();
         if (!autoClassifyBefore && m_settings.autoClassify)
             syncDesktopIcons();
     } else {
-        registerSummonHotkey(false);
+        m_winState->registerSummonHotkey(false);
     }
     applySettings();
     m_settingsDialog = nullptr;

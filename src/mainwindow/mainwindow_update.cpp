@@ -3,6 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "mainwindow/programmaintenance.h"
+#include "mainwindow/traycontroller.h"
 #include "mainwindow/windowonline.h"
 #include "market/updatechecker.h"
 #include "settings/settingsdialog.h"
@@ -16,7 +17,7 @@ void MainWindow::buildMaintenance()
     host.toast = [this](const QString& text, Toast::Kind kind) { showToast(text, kind); };
     host.stopAll = [this] { abortNetwork(); };
     host.closeForQuit = [this] {
-        m_quitRequested = true;
+        m_tray->requestQuit();
         close();
     };
     host.questionParent = [this]() -> QWidget* {

@@ -7,6 +7,7 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "platform/windowhints.h"
 #include "testenv.h"
 #include "windowfixture.h"
@@ -128,7 +129,7 @@ private Q_SLOTS:
         w->settings().snapRevealPx = revealPx;
         w->settings().revealMethod = 0;
         w->applySettings();
-        EdgeDock* dock = w->edgeDock();
+        EdgeDock* dock = w->windowStateController()->edgeDock();
         QTRY_VERIFY(serverGeometry(w->winId()).isValid());
         const QSize own = w->size();
         const QStringList types = ktr::platform::windowTypes(w->windowHandle());
@@ -150,7 +151,7 @@ private Q_SLOTS:
         if (!QTest::qWaitFor([&] { return serverGeometry(w->winId()).topLeft() == near; }, 2000))
             w->move(near);
         QTRY_COMPARE(serverGeometry(w->winId()).topLeft(), near);
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
         QCOMPARE(dock->dockEdge(), edge);
         QTRY_VERIFY(!dock->isAnimating());
 

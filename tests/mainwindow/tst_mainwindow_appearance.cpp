@@ -6,8 +6,10 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/traycontroller.h"
 #include "mainwindow/windowappearance.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "manualclock.h"
 #include "model/configstore.h"
 #include "panel/bottombar.h"
@@ -698,7 +700,7 @@ private Q_SLOTS:
             w->resize(w->width() + 40, w->height());
             break;
         case Setup::DockAnimation:
-            w->edgeDock()->animateGeometry(w->geometry().translated(40, 0));
+            w->windowStateController()->edgeDock()->animateGeometry(w->geometry().translated(40, 0));
             break;
         }
 
@@ -747,8 +749,8 @@ private Q_SLOTS:
         w.settings() = edited;
         w.applySettings();
         QCOMPARE(iconCentre(w.windowIcon()), QColor(0, 0, 255));
-        w.createTrayIcon();
-        QCOMPARE(iconCentre(w.trayIcon()->icon()), QColor(0, 0, 255));
+        w.tray()->create();
+        QCOMPARE(iconCentre(w.tray()->icon()->icon()), QColor(0, 0, 255));
     }
 
     void unloadableProgramIconFallsBackToTheLogo()

@@ -8,7 +8,9 @@
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
+#include "mainwindow/traycontroller.h"
 #include "mainwindow/windowsearch.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "panel/bottombar.h"
 #include "panel/floaticon.h"
 #include "panel/icongrid.h"
@@ -161,7 +163,7 @@ private Q_SLOTS:
                 QTest::keyClick(w.iconGrid(), Qt::Key_Return);
             } else if (attempt == "summon hotkey") {
                 w.showMinimized();
-                w.summonWindow();
+                w.windowStateController()->summonWindow();
             } else if (attempt == "drop on the grid") {
                 dropUrls(w.iconGrid(), {dropped});
             } else if (attempt == "drop on the sidebar") {
@@ -175,8 +177,8 @@ private Q_SLOTS:
                 QVERIFY(!w.floatIcons().isEmpty());
                 emit w.floatIcons().first()->openRequested();
             } else if (attempt == "tray menu") {
-                QTRY_VERIFY(w.trayMenu()); // made after the first paint
-                const QList<QAction*> actions = w.trayMenu()->actions();
+                QTRY_VERIFY(w.tray()->menu()); // made after the first paint
+                const QList<QAction*> actions = w.tray()->menu()->actions();
                 // Every entry but the last (quit).
                 for (int i = 0; i + 1 < actions.size(); ++i)
                     if (!actions.at(i)->isSeparator())

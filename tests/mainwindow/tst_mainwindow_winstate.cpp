@@ -7,6 +7,8 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/menustyle.h"
 #include "mainwindow/targetwatch.h"
+#include "mainwindow/traycontroller.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "mainwindow/windowutil.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
@@ -64,7 +66,7 @@ private Q_SLOTS:
         auto w = shownWindow();
         QVERIFY(w);
         QVERIFY(w->settings().closeToTray);
-        QTRY_VERIFY(w->trayIcon()); // asked for by the settings, but no tray shows it
+        QTRY_VERIFY(w->tray()->icon()); // asked for by the settings, but no tray shows it
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
         QVERIFY(QFile::exists(settingsFile())); // the close path saved the settings
@@ -84,19 +86,19 @@ private Q_SLOTS:
         QFETCH(bool, shown);
         auto w = std::make_unique<MainWindow>();
         QVERIFY(w->settings().closeToTray);
-        QVERIFY(!w->trayIcon());
+        QVERIFY(!w->tray()->icon());
         QElapsedTimer clock;
         clock.start();
         if (shown) {
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-            QTRY_VERIFY_WITH_TIMEOUT(w->trayIcon(), 900);
+            QTRY_VERIFY_WITH_TIMEOUT(w->tray()->icon(), 900);
             QVERIFY(clock.elapsed() < 900);
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(w->trayIcon(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(w->tray()->icon(), 3000);
             QVERIFY(clock.elapsed() >= 900);
         }
-        QCOMPARE(w->trayIcon()->toolTip(), w->windowTitle());
+        QCOMPARE(w->tray()->icon()->toolTip(), w->windowTitle());
     }
 
     void withoutTrayHostMinimiseStaysMinimised()
@@ -113,14 +115,14 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        w->createTrayIcon();
-        QMenu* menu = w->trayMenu();
+        w->tray()->create();
+        QMenu* menu = w->tray()->menu();
         QVERIFY(menu);
-        QCOMPARE(w->trayIcon()->contextMenu(), menu);
+        QCOMPARE(w->tray()->icon()->contextMenu(), menu);
         QCOMPARE(actionTexts(menu), (QStringList{"显示面板", "设置...", "-", "退出"}));
         QCOMPARE(menu->styleSheet(), menuStyleSheet());
-        QCOMPARE(w->trayIcon()->toolTip(), QStringLiteral("青岚舟面板"));
-        QVERIFY(!w->trayIcon()->icon().isNull());
+        QCOMPARE(w->tray()->icon()->toolTip(), QStringLiteral("青岚舟面板"));
+        QVERIFY(!w->tray()->icon()->icon().isNull());
 
         // "显示面板" brings a hidden window back.
         w->hide();
@@ -131,7 +133,7 @@ private Q_SLOTS:
         QFile::remove(settingsFile());
         menu->actions().at(3)->trigger();
         QVERIFY(!w->isVisible());
-        QVERIFY(!w->trayIcon()->isVisible());
+        QVERIFY(!w->tray()->icon()->isVisible());
         QVERIFY(QFile::exists(settingsFile()));
     }
 
@@ -166,7 +168,7 @@ private Q_SLOTS:
             w->hide();
         else
             w->showMinimized();
-        w->summonWindow();
+        w->windowStateController()->summonWindow();
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
     }
@@ -177,13 +179,13 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        EdgeDock* dock = w->edgeDock();
+        EdgeDock* dock = w->windowStateController()->edgeDock();
         QCOMPARE(dock->pollInterval(), EdgeDock::kIdlePollMs);
         QVERIFY(dock->isPollActive());
         const QRect a = avail();
         const int x = a.left() + 60;
         w->move(x, a.top() + 20);
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
         QCOMPARE(dock->dockEdge(), int(EdgeDock::Top));
         QVERIFY(!dock->taskbarButtonVisible());
         QCOMPARE(dock->pollInterval(), EdgeDock::kDockedPollMs);
@@ -192,7 +194,7 @@ private Q_SLOTS:
         QCOMPARE(w->geometry().left(), x);
 
         // Closing a summoned docked window hides it back into its edge instead.
-        w->summonWindow();
+        w->windowStateController()->summonWindow();
         QVERIFY(dock->isSummoned());
         QTRY_COMPARE(w->geometry().top(), a.top());
         w->titleBar()->actionTriggered(UiBtn::Close);
@@ -216,9 +218,9 @@ private Q_SLOTS:
         QVERIFY(w);
         const QRect a = avail();
         w->move(a.left() + 21, a.top() + 21);
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
-        QCOMPARE(w->edgeDock()->dockEdge(), int(EdgeDock::NotDocked));
-        QVERIFY(w->edgeDock()->taskbarButtonVisible());
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
+        QCOMPARE(w->windowStateController()->edgeDock()->dockEdge(), int(EdgeDock::NotDocked));
+        QVERIFY(w->windowStateController()->edgeDock()->taskbarButtonVisible());
     }
 
     void screenChangesBringTheWindowBack()
@@ -256,7 +258,7 @@ private Q_SLOTS:
         QVERIFY(w);
         const QPoint p(fromTopLeft.x() < 0 ? w->width() + fromTopLeft.x() : fromTopLeft.x(),
                        fromTopLeft.y() < 0 ? w->height() + fromTopLeft.y() : fromTopLeft.y());
-        QCOMPARE(int(w->frameHitAt(p)), hit);
+        QCOMPARE(int(w->windowStateController()->frameHitAt(p)), hit);
     }
 
     // ---- pin, autostart, notices ----
@@ -265,11 +267,11 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        QVERIFY(!w->isPinned());
+        QVERIFY(!w->windowStateController()->isPinned());
         w->onUiButton(UiBtn::Pin);
-        QVERIFY(w->isPinned());
+        QVERIFY(w->windowStateController()->isPinned());
         w->onUiButton(UiBtn::Pin);
-        QVERIFY(!w->isPinned());
+        QVERIFY(!w->windowStateController()->isPinned());
     }
 
     // An installed program (the install marker beside it) writes the entry the setting asks for when it
@@ -294,9 +296,9 @@ private Q_SLOTS:
             return;
         const QByteArray entry = ktr::test::readFile(ktr::platform::autostartFilePath());
         QVERIFY(entry.contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
-        QCOMPARE(w->setAutoStart(false), 0);
+        QCOMPARE(w->windowStateController()->setAutoStart(false), 0);
         QVERIFY(!QFile::exists(ktr::platform::autostartFilePath()));
-        QCOMPARE(w->setAutoStart(true), 0);
+        QCOMPARE(w->windowStateController()->setAutoStart(true), 0);
         QVERIFY(QFile::exists(ktr::platform::autostartFilePath()));
     }
 
@@ -447,7 +449,7 @@ private Q_SLOTS:
         const int width = w->width();
         const int height = w->height();
         const QPoint points[] = {QPoint(3, 3), QPoint(width - 2, height / 2), QPoint(2, height - 2)};
-        QCOMPARE(w->frameHitAt(points[where]), expected);
+        QCOMPARE(w->windowStateController()->frameHitAt(points[where]), expected);
     }
 };
 

@@ -3,6 +3,8 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/framedrag.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/traycontroller.h"
+#include "mainwindow/windowstatecontroller.h"
 #include "platform/windowhints.h"
 #include "testenv.h"
 #include "ui/datadir.h"
@@ -49,9 +51,9 @@ private Q_SLOTS:
     {
         auto w = shownWindow();
         QVERIFY(w);
-        EdgeDock* dock = w->edgeDock();
+        EdgeDock* dock = w->windowStateController()->edgeDock();
         w->move(avail().left() + 100, avail().top() + 5);
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
         QCOMPARE(dock->dockEdge(), int(EdgeDock::Top));
         QTRY_VERIFY(!dock->isAnimating());
         QTRY_VERIFY(w->geometry().bottom() < avail().top() + 24);
@@ -99,16 +101,16 @@ private Q_SLOTS:
         auto w = shownWindow();
         QVERIFY(w);
         const QString above = QStringLiteral("_NET_WM_STATE_ABOVE");
-        EdgeDock* dock = w->edgeDock();
+        EdgeDock* dock = w->windowStateController()->edgeDock();
         w->move(avail().left() + 100, avail().top() + 5);
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
         QCOMPARE(dock->dockEdge(), int(EdgeDock::Top));
         QTRY_VERIFY(!dock->isAnimating());
         QVERIFY(dock->summonDocked());
         QTRY_VERIFY(!dock->isAnimating());
         QTRY_VERIFY(ktr::platform::windowStateHints(w->windowHandle()).contains(above));
         w->move(avail().center() - QPoint(w->width() / 2, w->height() / 2));
-        Q_EMIT w->frameDrag()->sizeMoveFinished();
+        Q_EMIT w->windowStateController()->frameDrag()->sizeMoveFinished();
         QCOMPARE(dock->dockEdge(), int(EdgeDock::NotDocked));
         QTRY_VERIFY(!ktr::platform::windowStateHints(w->windowHandle()).contains(above));
     }
@@ -166,22 +168,22 @@ private Q_SLOTS:
 
         auto w = shownWindow();
         QVERIFY(w);
-        QTRY_VERIFY(w->trayIcon() && w->trayIcon()->isVisible());
+        QTRY_VERIFY(w->tray()->icon() && w->tray()->icon()->isVisible());
         QVERIFY(!w->close());
         QVERIFY(!w->isVisible());
-        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        Q_EMIT w->tray()->icon()->activated(QSystemTrayIcon::Trigger);
         QVERIFY(w->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
 
         w->showMinimized();
         QTRY_VERIFY(!w->isVisible());
-        Q_EMIT w->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        Q_EMIT w->tray()->icon()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
 
         // The quit entry closes for good and saves the settings on its way out.
         QFile::remove(settingsFile());
-        w->quitFromTray();
+        w->tray()->quitFromTray();
         QVERIFY(!w->isVisible());
         QVERIFY(QFile::exists(settingsFile()));
 
