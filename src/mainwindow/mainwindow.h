@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backup/backupscheduler.h"
-#include "mainwindow/itemmenu.h"
+#include "mainwindow/settingsbridge.h"
 #include "mainwindow/windowappearance.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
@@ -38,6 +38,7 @@ class FrameDrag;
 class IconGrid;
 class IconQueue;
 class InvalidPathCheck;
+class ItemMenuController;
 class LockController;
 class QAction;
 class QLineEdit;
@@ -60,6 +61,7 @@ class TitleBarActions;
 class UiLockOverlay;
 class UpdateChecker;
 class WindowBackground;
+class WindowFiles;
 class WindowSearch;
 enum class FrameHit;
 
@@ -70,26 +72,6 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // Everything the settings dialog is built from, in its constructor's order. Tests replace the
-    // construction to watch the callbacks.
-    struct SettingsDialogArgs
-    {
-        AppSettings* settings = nullptr;
-        QString dataDir;
-        std::function<void()> onClearIconCache;
-        std::function<void(const AppSettings&)> onSettingsChanged;
-        std::function<void()> onExportUserData;
-        std::function<void()> onImportUserData;
-        std::function<void()> onCheckUpdate;
-        std::function<void()> onExportLogs;
-        std::function<void(bool)> onUninstall;
-        const QList<Group>* groups = nullptr;
-        std::function<void()> onIconsChanged;
-        std::function<void(const QString&)> onLockBackgroundChosen;
-        std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted;
-    };
-    using SettingsDialogFactory = std::function<SettingsDialog*(const SettingsDialogArgs&)>;
-
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -100,25 +82,11 @@ public:
     int findGroupByName(const QString& name, int excluded = -1) const { return m_model.findGroup(name, excluded); }
     void setCurrentGroup(int index) { m_model.setCurrentGroup(index); }
 
-    // Files of the window ("layout.json", "settings.json"), through the one store.
-    bool loadLayout();
-    // A large layout is written on the store's writer thread (ConfigStore::saveLayoutSoon), so an edit never
-    // holds the window for the write; finishLayoutSaves waits for it (the quit, a reload, an export).
+    // Files of the window ("layout.json", "settings.json"), through the one store; the two saves many
+    // callers make are the window's own entry points.
+    WindowFiles* files() const { return m_files; }
     bool saveLayout();
-    static constexpr int kQuitLayoutSaveMs = 5000;
-    bool finishLayoutSaves(int budgetMs = -1);
-    void buildDefaultLayout();
-    void loadSettings();
     bool saveSettings();
-    void reportSaveFailure(const QString& path, const QString& message);
-    bool preserveCorruptFile(const QString& path);
-    void scheduleSettingsRefresh();
-    QString layoutPath() { return m_store.layoutPath(); }
-    // A large "layout.json" is parsed on a worker while the window starts and paints; until it is taken
-    // the model is empty and nothing is saved over the file. Any input, and every save, takes it first.
-    StartupLayout* startupLayout() const { return m_startupLayout; }
-    // Waits for a layout still being read and takes it; true when one was pending.
-    bool finishLayoutNow();
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
@@ -194,22 +162,9 @@ public:
     // What a press at a window point does on the frameless window (move, resize or content).
     FrameHit frameHitAt(const QPoint& local) const;
 
-    void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
-    SettingsDialog* settingsDialog() const;
+    // The settings dialog, the backup file of the panel's own data and the reloads after it.
+    SettingsBridge* settingsBridge() const { return m_settingsBridge; }
 
-    // The panel's own data as one backup file, and back (both ask for the file first).
-    void exportUserData();
-    void importUserData();
-    // Re-reads the layout and the settings after a snapshot was restored; the protection stays as it was unless
-    // the current password is given.
-    void reloadUserData();
-
-    // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of
-    // it, left of it or below it, whichever covers the window least (the earlier one on a tie).
-    static QPoint settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size);
-    // Whether an update check asked for in the settings dialog looks at the beta channel: the dialog's
-    // edited channel when one is open and set (not negative), otherwise the saved channel.
-    static bool updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel);
     // Replaces the usage report of market apps (tests).
     using AppStatReporter = std::function<void(const QString& appId, const QString& event, const QString& token)>;
     void setAppStatReporter(AppStatReporter reporter) { m_reportAppStat = std::move(reporter); }
@@ -237,24 +192,11 @@ public:
     // The market button: creates the market window on first use and opens it with the session's token.
     void openAppMarket();
 
-    // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
-    // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
-    QMenu* buildItemMenu(int itemIndex);
-    void runItemMenuAction(QAction* chosen);
-    // What the menu's actions run (replaceable by tests): the modal run of the edit dialog (returns the
-    // dialog's result code). Files are chosen through the shared dialog seams.
-    struct ItemMenuHooks
-    {
-        std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
-    };
-    void setItemMenuHooks(ItemMenuHooks hooks);
+    // The item menu and the floating icons it makes.
+    ItemMenuController* itemMenu() const { return m_itemMenu; }
 
     // Which items' targets are missing, found on a worker when their folders change.
     InvalidPathCheck* invalidPathCheck() const { return m_invalid; }
-
-    // Floating icons: the open windows in creation order.
-    void floatItem(int itemIndex);
-    const QList<FloatIcon*>& floatIcons() const { return m_floatIcons; }
 
     // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
     // area means no screen).
@@ -275,8 +217,6 @@ public Q_SLOTS:
     void onItemActivated(int itemIndex);
     void refreshTheme();
     void onGroupDragDisplace(int from, int to);
-    void removeFloatIcon(FloatIcon* icon);
-    void removeAllFloatIcons();
     // Opens the settings dialog beside the window, or raises the open one; a locked panel asks to unlock.
     void openSettings();
 
@@ -302,22 +242,11 @@ private:
     void snapToDockEdge();
     bool dockRevealedAndSummoned() const;
     void onGearMenuAboutToShow();
-    bool menuItemStillThere() const;
-    void editMenuItem();
-    void relocateMenuItem();
-    void restoreMenuItemIcon();
-    void createMenuItemShortcut();
-    void removeMenuItem();
-    void clearInvalidItems();
-    void applyStartupLayout(ConfigStore::LayoutRead read);
-    bool adoptLayout(ConfigStore::LayoutRead read);
     void pollDockCursor();
     void checkForUpdates(bool beta, bool manual);
     void setupUpdates();
     // Before the hard exits of the update and the factory reset: network, timers and the recorder stop.
     void prepareHardExit();
-    void syncDesktopIcons();
-    void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onAppInstalled(const QString& name, const QString& exePath);
     void onAppUninstalled(const QString& appId, const QString& appDir, const QString& desktopEntry);
     void onIconsChanged();
@@ -358,13 +287,10 @@ private:
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
 
-    // The settings dialog bridge.
-    SettingsDialogArgs settingsDialogArgs();
-    void followPanelInSettingsDialog();
-    void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
-    void setRecorderButtonActive(bool active);
-    void reloadAfterImport();
-    void applyReloadedLanguage(int languageBefore);
+    // The window's files, the settings dialog's bridge and the item menu, made and wired.
+    void buildFiles();
+    SettingsBridge::Host settingsBridgeHost(); // mainwindow_bridge.cpp
+    void buildItemMenu();                      // mainwindow_menu.cpp
 
     void openSupportChat();
     void switchTheme();
@@ -388,11 +314,10 @@ private:
     void onScreenChanged();
     void runRatioRefresh();
 
-    ConfigStore m_store;
     AppSettings m_settings;
     SettingsNotifier m_settingsNotifier;
     PanelModel m_model;
-    QSize m_savedSize{-1, -1};
+    WindowFiles* m_files = nullptr;
 
     TitleBarActions* m_titleBar = nullptr;
     Sidebar* m_sidebar = nullptr;
@@ -431,18 +356,13 @@ private:
     EdgeDock* m_dock = nullptr;
     FrameDrag* m_frameDrag = nullptr;
     SummonHotkey* m_summonHotkey = nullptr;
-    bool m_settingsRefreshPending = false;
 
-    QPointer<SettingsDialog> m_settingsDialog;
+    SettingsBridge* m_settingsBridge = nullptr;
     QPointer<AppMarketDialog> m_appMarket;
     QPointer<SupportChatDialog> m_supportChat;
 
-    ItemMenuTarget m_menu;
-    ItemMenuHooks m_itemMenuHooks;
+    ItemMenuController* m_itemMenu = nullptr;
     InvalidPathCheck* m_invalid = nullptr;
-    StartupLayout* m_startupLayout = nullptr;
-    QList<FloatIcon*> m_floatIcons;
-    SettingsDialogFactory m_settingsDialogFactory;
     AppStatReporter m_reportAppStat;
     std::function<void(int)> m_hardExit;
 };

@@ -47,12 +47,12 @@ void MainWindow::buildLockController()
         // The market follows the lock both ways: hidden and inert while locked, live again after.
         if (m_appMarket)
             m_appMarket->setLocked(m_lock->isLocked());
-        followPanelInSettingsDialog();
+        m_settingsBridge->followPanel();
     });
     connect(m_lock, &LockController::engaged, this, &MainWindow::onLockEngaged);
     connect(m_lock, &LockController::closeSettingsRequested, this, [this] {
-        if (m_settingsDialog)
-            m_settingsDialog->close();
+        if (SettingsDialog* dialog = m_settingsBridge->dialog())
+            dialog->close();
     });
     connect(m_lock, &LockController::coverChanged, this, [this](bool covered) {
         if (m_borderFrame)
@@ -74,8 +74,8 @@ void MainWindow::refreshLockButtons()
 
 void MainWindow::onLockEngaged()
 {
-    if (m_settingsDialog)
-        m_settingsDialog->close();
+    if (SettingsDialog* dialog = m_settingsBridge->dialog())
+        dialog->close();
     // Nothing the lock covers may stay open above it or launch from behind it.
     if (m_search)
         m_search->hide();

@@ -5,6 +5,7 @@
 
 #include "account/sessioncontroller.h"
 #include "lock/lockcontroller.h"
+#include "mainwindow/windowfiles.h"
 #include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/titlebaractions.h"
@@ -21,7 +22,7 @@ void MainWindow::connectOnline()
     m_session->setNetworkManager(m_network);
     m_support->setNetworkManager(m_network);
     connect(m_session, &SessionController::toastRequested, this, &MainWindow::showToast);
-    connect(m_session, &SessionController::saveFailed, this, &MainWindow::reportSaveFailure);
+    connect(m_session, &SessionController::saveFailed, m_files, &WindowFiles::reportSaveFailure);
     connect(m_session, &SessionController::sessionLost, this, &MainWindow::onSessionLost);
     // Whatever works with the account follows its token: the market downloads with it, the chat talks as its
     // user, the pollers ask for its counts (usage reports read it when they are sent).

@@ -67,8 +67,8 @@ void MainWindow::uninstallProgram(bool removeAll)
 
 void MainWindow::factoryReset()
 {
-    QWidget* parent = m_settingsDialog && m_settingsDialog->isVisible() ? static_cast<QWidget*>(m_settingsDialog.data())
-                                                                        : static_cast<QWidget*>(this);
+    SettingsDialog* dialog = m_settingsBridge->dialog();
+    QWidget* parent = dialog && dialog->isVisible() ? static_cast<QWidget*>(dialog) : static_cast<QWidget*>(this);
     if (ktr::dialogs::question(parent, Lang::tr("完全初始化"),
                                Lang::tr("完全初始化将删除全部分组、设置、日志、缓存、备份、账号与授权信息，程序会自动重"
                                         "启并回到首次安装状态。此操作不可恢复。\n确定要继续吗？")) != 1)
