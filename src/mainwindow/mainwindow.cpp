@@ -71,6 +71,24 @@ QSize availableScreenSize(const QWidget* window)
     return screen ? screen->availableGeometry().size() : QSize();
 }
 
+// The item menu needs nothing but what the window offers everyone.
+ItemMenuController::Host itemMenuHost(MainWindow* window)
+{
+    ItemMenuController::Host host;
+    host.window = window;
+    host.model = &window->model();
+    host.settings = &window->settings();
+    host.grid = [window] { return window->iconGrid(); };
+    host.toast = [window](const QString& text, Toast::Kind kind) { window->showToast(text, kind); };
+    host.launch = [window](const Item& item) {
+        window->launchTarget(item.path, item.workDir, item.args, item.runAsAdmin);
+    };
+    host.saveLayout = [window] { return window->saveLayout(); };
+    host.queueIcon = [window](const QString& path) { window->icons()->queue(path); };
+    host.refreshInvalid = [window] { window->invalidPathCheck()->refresh(); };
+    return host;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
@@ -182,7 +200,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 void MainWindow::buildControllers()
 {
     m_settingsBridge = new SettingsBridge(settingsBridgeHost(), this);
-    buildItemMenu();
+    m_itemMenu = new ItemMenuController(itemMenuHost(this), this);
     m_network = new QNetworkAccessManager(this);
     m_session = new SessionController(this, this);
     m_backupJobs = new BackupJobs(this);

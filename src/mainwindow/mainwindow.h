@@ -287,10 +287,9 @@ private:
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
 
-    // The window's files, the settings dialog's bridge and the item menu, made and wired.
+    // The window's files and the settings dialog's bridge, made and wired.
     void buildFiles();
     SettingsBridge::Host settingsBridgeHost(); // mainwindow_bridge.cpp
-    void buildItemMenu();                      // mainwindow_menu.cpp
 
     void openSupportChat();
     void switchTheme();
