@@ -10,6 +10,7 @@
 #include "benchlayout.h"
 #include "benchprobe.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/windowfiles.h"
 #include "model/configstore.h"
 #include "ui/datadir.h"
 
@@ -55,14 +56,14 @@ public:
 // The quit's wait for the layout, where the build has one (a build that saves at once has nothing to wait for).
 template <typename W> void finishQuitSave(W& window)
 {
-    if constexpr (requires { window.finishLayoutSaves(1); })
-        window.finishLayoutSaves(W::kQuitLayoutSaveMs);
+    if constexpr (requires { window.files()->finishLayoutSaves(1); })
+        window.files()->finishLayoutSaves(WindowFiles::kQuitLayoutSaveMs);
 }
 
 template <typename W> bool savesPending(W& window)
 {
-    if constexpr (requires { window.finishLayoutSaves(1); })
-        return !window.finishLayoutSaves(0);
+    if constexpr (requires { window.files()->finishLayoutSaves(1); })
+        return !window.files()->finishLayoutSaves(0);
     else
         return false;
 }
@@ -140,7 +141,7 @@ int main(int argc, char** argv)
 
     MainWindow window;
     window.show();
-    window.finishLayoutNow();
+    window.files()->finishLayoutNow();
     QElapsedTimer warm;
     warm.start();
     while (warm.elapsed() < 3000)

@@ -9,6 +9,7 @@
 #include "backup/rollbackprompt.h"
 #include "icons/iconcache.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/windowfiles.h"
 #include "panel/titlebaractions.h"
 #include "platform/crashhandler.h"
 #include "platform/instancelock.h"
@@ -39,7 +40,7 @@ void onAboutToQuit(MainWindow& window)
     joinTempCleanupThread();
     window.saveSettings();
     window.saveLayout();
-    window.finishLayoutSaves(MainWindow::kQuitLayoutSaveMs);
+    window.files()->finishLayoutSaves(WindowFiles::kQuitLayoutSaveMs);
     clearIconCache();
 }
 

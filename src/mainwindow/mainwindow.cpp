@@ -10,10 +10,12 @@
 #include "mainwindow/edgedock.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/invalidpathcheck.h"
+#include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/programmaintenance.h"
 #include "mainwindow/startuplayout.h"
 #include "mainwindow/traycontroller.h"
 #include "mainwindow/windowbackground.h"
+#include "mainwindow/windowfiles.h"
 #include "mainwindow/windowonline.h"
 #include "mainwindow/windowsearch.h"
 #include "mainwindow/windowstatecontroller.h"
@@ -73,6 +75,24 @@ QSize availableScreenSize(const QWidget* window)
     return screen ? screen->availableGeometry().size() : QSize();
 }
 
+// The item menu needs nothing but what the window offers everyone.
+ItemMenuController::Host itemMenuHost(MainWindow* window)
+{
+    ItemMenuController::Host host;
+    host.window = window;
+    host.model = &window->model();
+    host.settings = &window->settings();
+    host.grid = [window] { return window->iconGrid(); };
+    host.toast = [window](const QString& text, Toast::Kind kind) { window->showToast(text, kind); };
+    host.launch = [window](const Item& item) {
+        window->launchTarget(item.path, item.workDir, item.args, item.runAsAdmin);
+    };
+    host.saveLayout = [window] { return window->saveLayout(); };
+    host.queueIcon = [window](const QString& path) { window->icons()->queue(path); };
+    host.refreshInvalid = [window] { window->invalidPathCheck()->refresh(); };
+    return host;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
@@ -84,14 +104,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     followCompositing(this, [] { return currentTheme().windowBackground; });
     connect(&CompositingSignals::instance(), &CompositingSignals::changed, this, [this] { applyCornerRadius(); });
     // The layout is read and parsed beside the rest of the start.
-    m_startupLayout = new StartupLayout(
-        m_store.layoutPath(), [this](ConfigStore::LayoutRead read) { applyStartupLayout(std::move(read)); }, this);
+    buildFiles();
     // Taken when the worker is done: its first icons go to the loader at once rather than at the queue's next
     // tick (the window is painted already, and this is no caller's stack).
-    connect(m_startupLayout, &StartupLayout::arrived, this, [this] { m_icons->drain(); });
+    connect(m_files->startupLayout(), &StartupLayout::arrived, this, [this] { m_icons->drain(); });
     // Reading the first picture of the process loads Qt's image plugins: a worker pays for that meanwhile.
     QFuture<QImage> logoRead = QtConcurrent::run([] { return QImage(QStringLiteral(":/res/resources/logo.png")); });
-    m_store.setToastHandler([this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); });
 
     // The window's state: first paint, pin, restore, hotkey, docking (its dock and hotkey come with setup()).
     m_winState = new WindowStateController(
@@ -136,7 +154,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
                                    : QSize(680, 460));
 
     // Settings, then the language and title they choose.
-    loadSettings();
+    m_files->loadSettings();
     connect(&UiSignals::instance(), &UiSignals::languageChanged, this, &MainWindow::retranslate);
     Lang::notifyChanged();
 
@@ -144,7 +162,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     session()->load();
     session()->start();
 
-    resize(initialWindowSize(m_settings.rememberGeometry, m_savedSize, availableScreenSize(this)));
+    resize(initialWindowSize(m_settings.rememberGeometry, m_files->savedSize(), availableScreenSize(this)));
     const QPixmap logo = QPixmap::fromImage(logoRead.result());
     m_background->setBuiltInLogo(logo);
     if (!logo.isNull())
@@ -176,12 +194,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     });
 
     // The model: the saved layout, else the defaults of a first start.
-    m_startupLayout->take();
+    m_files->startupLayout()->take();
     m_constructed = true;
 
     qInfo().noquote() << "startup: autoClassify =" << (m_settings.autoClassify ? "true" : "false");
     if (m_settings.autoClassify)
-        QTimer::singleShot(1200, this, [this] { syncDesktopIcons(); });
+        QTimer::singleShot(1200, m_files, &WindowFiles::syncDesktopIcons);
 
     // Edge docking, frame drags, the summon hotkey, the tray.
     m_winState->setup();
@@ -198,12 +216,14 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     session()->startHeartbeat();
     m_backups->start();
     // A large layout read while the rest was built is taken now, before the first paint, when it is there.
-    if (m_startupLayout->pending() && m_startupLayout->readFinished())
-        finishLayoutNow();
+    if (m_files->startupLayout()->pending() && m_files->startupLayout()->readFinished())
+        m_files->finishLayoutNow();
 }
 
 void MainWindow::buildControllers()
 {
+    m_settingsBridge = new SettingsBridge(settingsBridgeHost(), this);
+    m_itemMenu = new ItemMenuController(itemMenuHost(this), this);
     buildOnline();
     m_backupJobs = new BackupJobs(this);
     m_backups = new BackupScheduler(backupHost(), this);
@@ -213,7 +233,10 @@ void MainWindow::buildControllers()
     // The account may lift the program's protection; the lock decides from the reply.
     connect(session(), &SessionController::lockSyncReplied, m_lock, &LockController::applyLockSyncReply);
     m_recorder = new RecorderButton(this);
-    connect(m_recorder, &RecorderButton::activeChanged, this, &MainWindow::setRecorderButtonActive);
+    connect(m_recorder, &RecorderButton::activeChanged, this, [this](bool active) {
+        m_bottomBar->setButtonActive(UiBtn::Monitor, active);
+        m_titleBar->setButtonActive(UiBtn::Monitor, active);
+    });
     // Out of disk space the recorder is paused, not stopped: it goes on by itself and the button's next press
     // stops it, so the button keeps showing it runs.
     connect(m_recorder, &RecorderButton::diskFull, this,
@@ -278,13 +301,13 @@ void MainWindow::buildWidgets()
     connect(m_sidebar, &Sidebar::urlsDropped, this, &MainWindow::onUrlsDroppedToGroup);
     connect(m_sidebar, &Sidebar::shellItemsDropped, this, &MainWindow::onShellItemsDroppedToGroup);
     connect(m_sidebar, &Sidebar::itemMoved, this, &MainWindow::onItemMoved);
-    connect(m_sidebar, &Sidebar::desktopSyncRequested, this, &MainWindow::syncDesktopIcons);
+    connect(m_sidebar, &Sidebar::desktopSyncRequested, m_files, &WindowFiles::syncDesktopIcons);
     m_grid->attachOwner(&m_model.groups(), m_model.currentIndexSlot());
     m_grid->setIconCache(iconCache());
     connect(m_grid, &IconGrid::itemActivated, this, &MainWindow::onItemActivated);
     connect(m_grid, &IconGrid::itemReordered, this, &MainWindow::onItemReordered);
     connect(m_grid, &IconGrid::itemMoved, this, &MainWindow::onItemMoved);
-    connect(m_grid, &IconGrid::itemMenuRequested, this, &MainWindow::showItemMenu);
+    connect(m_grid, &IconGrid::itemMenuRequested, m_itemMenu, &ItemMenuController::show);
     connect(m_grid, &IconGrid::blankDoubleClicked, this, [this] {
         if (!m_settings.closeToTray && !m_settings.minimizeToTray)
             showMinimized();
@@ -310,8 +333,7 @@ void MainWindow::connectModel()
     // A live group reorder is saved when the drag ends; the settings dialog's group list follows now.
     connect(&m_model, &PanelModel::groupsMoved, this, [this] {
         relayoutGrid();
-        if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
-            scheduleSettingsRefresh();
+        m_settingsBridge->refreshShownDialogSoon();
         repaintPanels();
     });
 }
@@ -319,9 +341,9 @@ void MainWindow::connectModel()
 MainWindow::~MainWindow()
 {
     abortNetwork();
-    if (m_settingsDialog) {
-        m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose, false);
-        delete m_settingsDialog.data();
+    if (SettingsDialog* dialog = m_settingsBridge->dialog()) {
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+        delete dialog;
     }
 }
 
@@ -368,90 +390,46 @@ void MainWindow::commitModelChange()
 
 // ---- files ----------------------------------------------------------------------------------------------
 
-bool MainWindow::loadLayout()
+void MainWindow::buildFiles()
 {
-    finishLayoutNow();
-    finishLayoutSaves(); // the file as the last save left it
-    return adoptLayout(ConfigStore::readLayoutFile(m_store.layoutPath()));
-}
-
-bool MainWindow::adoptLayout(ConfigStore::LayoutRead read)
-{
-    QList<Group> groups;
-    if (!m_store.takeLayout(std::move(read), groups))
-        return false;
-    m_model.replaceGroups(std::move(groups));
-    if (m_model.currentIndex() >= m_model.groups().size())
-        setCurrentGroup(0);
-    m_icons->queueAll(m_model.groups(), m_model.currentIndex());
-    return true;
+    WindowFiles::Host host;
+    host.model = &m_model;
+    host.settings = &m_settings;
+    host.queueIcons = [this](const QList<Group>& groups, int current) { m_icons->queueAll(groups, current); };
+    host.queueIcon = [this](const QString& path) { m_icons->queue(path); };
+    host.toast = [this](const QString& text, int kind) { showToast(text, Toast::Kind(kind)); };
+    host.rememberedSize = [this] {
+        // Portrait is not remembered (the next start is landscape), so neither is its size.
+        EdgeDock* dock = m_winState ? m_winState->edgeDock() : nullptr;
+        const QSize own = dock ? dock->windowSize() : size(); // not the docked strip's
+        return m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : own;
+    };
+    m_files = new WindowFiles(std::move(host), this);
+    connect(m_files, &WindowFiles::layoutSaved, this, [this] {
+        m_settingsBridge->refreshShownDialogSoon();
+        relayoutGrid();
+    });
+    connect(m_files, &WindowFiles::startupLayoutTaken, this, [this] {
+        m_invalid->refresh();
+        refreshGridIcons();
+        if (m_constructed) {
+            // Taken after the first paint: the widgets show the groups now.
+            if (m_sidebar)
+                m_sidebar->clampScroll();
+            relayoutGrid();
+            repaintPanels();
+        }
+    });
 }
 
 bool MainWindow::saveLayout()
 {
-    // Never the empty model of a start still reading its layout over the file.
-    finishLayoutNow();
-    if (!m_store.saveLayoutSoon(m_model.groups()))
-        return false;
-    if (m_settingsDialog && m_settingsDialog->isVisible() && !m_settingsRefreshPending)
-        scheduleSettingsRefresh();
-    relayoutGrid();
-    return true;
-}
-
-bool MainWindow::finishLayoutSaves(int budgetMs)
-{
-    if (m_store.waitForLayoutSaves(budgetMs))
-        return true;
-    qWarning().noquote() << "layout save still running after" << budgetMs << "ms:" << m_store.layoutPath();
-    return false;
-}
-
-void MainWindow::buildDefaultLayout()
-{
-    QList<Group> groups = ::buildDefaultLayout();
-    if (groups.isEmpty())
-        groups.append(Group{Lang::tr("默认分组"), {}});
-    m_model.replaceGroups(std::move(groups));
-    setCurrentGroup(0);
-    m_icons->queueAll(m_model.groups(), m_model.currentIndex());
-}
-
-void MainWindow::loadSettings()
-{
-    m_store.loadSettings(m_settings, m_savedSize);
+    return m_files->saveLayout();
 }
 
 bool MainWindow::saveSettings()
 {
-    // Portrait is not remembered (the next start is landscape), so neither is its size.
-    EdgeDock* dock = m_winState->edgeDock();
-    const QSize own = dock ? dock->windowSize() : size(); // not the docked strip's
-    const QSize remembered = m_portrait && m_landscapeGeometry.isValid() ? m_landscapeGeometry.size() : own;
-    return m_store.saveSettings(m_settings, remembered);
-}
-
-void MainWindow::reportSaveFailure(const QString& path, const QString& message)
-{
-    m_store.reportSaveFailure(path, message);
-}
-
-bool MainWindow::preserveCorruptFile(const QString& path)
-{
-    return m_store.preserveCorruptFile(path);
-}
-
-void MainWindow::scheduleSettingsRefresh()
-{
-    m_settingsRefreshPending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_settingsRefreshPending = false;
-            if (m_settingsDialog)
-                m_settingsDialog->refresh();
-        },
-        Qt::QueuedConnection);
+    return m_files->saveSettings();
 }
 
 void MainWindow::showToast(const QString& text, Toast::Kind kind)
@@ -460,8 +438,9 @@ void MainWindow::showToast(const QString& text, Toast::Kind kind)
     // bubble with the panel, under the dialog (fluxbox does): the message shows over the dialog, in a
     // bubble of the dialog's own.
     QWidget* host = this;
-    if (m_settingsDialog && m_settingsDialog->isVisible())
-        host = m_settingsDialog;
+    SettingsDialog* dialog = m_settingsBridge ? m_settingsBridge->dialog() : nullptr;
+    if (dialog && dialog->isVisible())
+        host = dialog;
     Toast* toast = host->findChild<Toast*>(QString(), Qt::FindDirectChildrenOnly);
     if (!toast)
         toast = new Toast(host);
@@ -687,7 +666,7 @@ void MainWindow::onUiButton(int ub)
 void MainWindow::switchTheme()
 {
     EdgeDock* dock = m_winState->edgeDock();
-    m_store.toggleTheme(m_settings, dock ? dock->windowSize() : size());
+    m_files->store().toggleTheme(m_settings, dock ? dock->windowSize() : size());
     applySettings();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backup/backupscheduler.h"
-#include "mainwindow/itemmenu.h"
+#include "mainwindow/settingsbridge.h"
 #include "mainwindow/windowappearance.h"
 #include "model/configstore.h"
 #include "model/panelmodel.h"
@@ -35,6 +35,7 @@ class FloatIcon;
 class IconGrid;
 class IconQueue;
 class InvalidPathCheck;
+class ItemMenuController;
 class LockController;
 class ProgramMaintenance;
 class QAction;
@@ -54,6 +55,7 @@ class TitleBarActions;
 class TrayController;
 class WindowBackground;
 class WindowOnline;
+class WindowFiles;
 class WindowSearch;
 class WindowStateController;
 
@@ -64,26 +66,6 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // Everything the settings dialog is built from, in its constructor's order. Tests replace the
-    // construction to watch the callbacks.
-    struct SettingsDialogArgs
-    {
-        AppSettings* settings = nullptr;
-        QString dataDir;
-        std::function<void()> onClearIconCache;
-        std::function<void(const AppSettings&)> onSettingsChanged;
-        std::function<void()> onExportUserData;
-        std::function<void()> onImportUserData;
-        std::function<void()> onCheckUpdate;
-        std::function<void()> onExportLogs;
-        std::function<void(bool)> onUninstall;
-        const QList<Group>* groups = nullptr;
-        std::function<void()> onIconsChanged;
-        std::function<void(const QString&)> onLockBackgroundChosen;
-        std::function<void(const QString&, const QMap<QString, QString>&)> onProtectCommitted;
-    };
-    using SettingsDialogFactory = std::function<SettingsDialog*(const SettingsDialogArgs&)>;
-
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -94,25 +76,11 @@ public:
     int findGroupByName(const QString& name, int excluded = -1) const { return m_model.findGroup(name, excluded); }
     void setCurrentGroup(int index) { m_model.setCurrentGroup(index); }
 
-    // Files of the window ("layout.json", "settings.json"), through the one store.
-    bool loadLayout();
-    // A large layout is written on the store's writer thread (ConfigStore::saveLayoutSoon), so an edit never
-    // holds the window for the write; finishLayoutSaves waits for it (the quit, a reload, an export).
+    // Files of the window ("layout.json", "settings.json"), through the one store; the two saves many
+    // callers make are the window's own entry points.
+    WindowFiles* files() const { return m_files; }
     bool saveLayout();
-    static constexpr int kQuitLayoutSaveMs = 5000;
-    bool finishLayoutSaves(int budgetMs = -1);
-    void buildDefaultLayout();
-    void loadSettings();
     bool saveSettings();
-    void reportSaveFailure(const QString& path, const QString& message);
-    bool preserveCorruptFile(const QString& path);
-    void scheduleSettingsRefresh();
-    QString layoutPath() { return m_store.layoutPath(); }
-    // A large "layout.json" is parsed on a worker while the window starts and paints; until it is taken
-    // the model is empty and nothing is saved over the file. Any input, and every save, takes it first.
-    StartupLayout* startupLayout() const { return m_startupLayout; }
-    // Waits for a layout still being read and takes it; true when one was pending.
-    bool finishLayoutNow();
     const AppSettings& settings() const { return m_settings; }
     AppSettings& settings() { return m_settings; }
     bool constructionFinished() const { return m_constructed; }
@@ -166,22 +134,9 @@ public:
     // Start steps the first frame does not need (FirstPaintSteps).
     void afterFirstPaint(std::function<void()> step);
 
-    void setSettingsDialogFactory(SettingsDialogFactory factory) { m_settingsDialogFactory = std::move(factory); }
-    SettingsDialog* settingsDialog() const;
+    // The settings dialog, the backup file of the panel's own data and the reloads after it.
+    SettingsBridge* settingsBridge() const { return m_settingsBridge; }
 
-    // The panel's own data as one backup file, and back (both ask for the file first).
-    void exportUserData();
-    void importUserData();
-    // Re-reads the layout and the settings after a snapshot was restored; the protection stays as it was unless
-    // the current password is given.
-    void reloadUserData();
-
-    // Top left corner for a dialog of `size` beside the window frame `frame`, inside `available`: right of
-    // it, left of it or below it, whichever covers the window least (the earlier one on a tie).
-    static QPoint settingsDialogPosition(const QRect& available, const QRect& frame, const QSize& size);
-    // Whether an update check asked for in the settings dialog looks at the beta channel: the dialog's
-    // edited channel when one is open and set (not negative), otherwise the saved channel.
-    static bool updateCheckIsBeta(bool dialogOpen, int editedChannel, int savedChannel);
     TitleBarActions* titleBar() const { return m_titleBar; }
     BottomBar* bottomBar() const { return m_bottomBar; }
     Sidebar* sidebar() const { return m_sidebar; }
@@ -197,24 +152,11 @@ public:
     // The bubble of the latest message: the panel's, or the settings dialog's while it is open.
     Toast* toast() const { return m_toast; }
 
-    // The item menu: built for an item of the current group (nullptr when there is none at that index) and run
-    // with the entry chosen. showItemMenu pops it up at the pointer; tests build and run it without a popup.
-    QMenu* buildItemMenu(int itemIndex);
-    void runItemMenuAction(QAction* chosen);
-    // What the menu's actions run (replaceable by tests): the modal run of the edit dialog (returns the
-    // dialog's result code). Files are chosen through the shared dialog seams.
-    struct ItemMenuHooks
-    {
-        std::function<int(ShortcutEditDialog& dialog)> runEditDialog;
-    };
-    void setItemMenuHooks(ItemMenuHooks hooks);
+    // The item menu and the floating icons it makes.
+    ItemMenuController* itemMenu() const { return m_itemMenu; }
 
     // Which items' targets are missing, found on a worker when their folders change.
     InvalidPathCheck* invalidPathCheck() const { return m_invalid; }
-
-    // Floating icons: the open windows in creation order.
-    void floatItem(int itemIndex);
-    const QList<FloatIcon*>& floatIcons() const { return m_floatIcons; }
 
     // The first size of the window: 680 x 496, or the remembered size fitted to the work area (an invalid
     // area means no screen).
@@ -233,8 +175,6 @@ public Q_SLOTS:
     void onItemActivated(int itemIndex);
     void refreshTheme();
     void onGroupDragDisplace(int from, int to);
-    void removeFloatIcon(FloatIcon* icon);
-    void removeAllFloatIcons();
     // Opens the settings dialog beside the window, or raises the open one; a locked panel asks to unlock.
     void openSettings();
 
@@ -256,17 +196,6 @@ private:
     void connectModel();
     void toggleOrientation();
     void onGearMenuAboutToShow();
-    bool menuItemStillThere() const;
-    void editMenuItem();
-    void relocateMenuItem();
-    void restoreMenuItemIcon();
-    void createMenuItemShortcut();
-    void removeMenuItem();
-    void clearInvalidItems();
-    void applyStartupLayout(ConfigStore::LayoutRead read);
-    bool adoptLayout(ConfigStore::LayoutRead read);
-    void syncDesktopIcons();
-    void showItemMenu(int itemIndex, const QPoint& globalPos);
     void onIconsChanged();
     void layoutChildren();
     void exportLogs();
@@ -279,13 +208,9 @@ private:
     BackupScheduler::Host backupHost(); // mainwindow_backup.cpp
     void connectBackupOutcomes();       // mainwindow_backup.cpp
 
-    // The settings dialog bridge.
-    SettingsDialogArgs settingsDialogArgs();
-    void followPanelInSettingsDialog();
-    void onSettingsFinished(int result, const QString& hotkeyBefore, bool autoClassifyBefore);
-    void setRecorderButtonActive(bool active);
-    void reloadAfterImport();
-    void applyReloadedLanguage(int languageBefore);
+    // The window's files and the settings dialog's bridge, made and wired.
+    void buildFiles();
+    SettingsBridge::Host settingsBridgeHost(); // mainwindow_bridge.cpp
 
     void switchTheme();
 
@@ -308,11 +233,10 @@ private:
     void onScreenChanged();
     void runRatioRefresh();
 
-    ConfigStore m_store;
     AppSettings m_settings;
     SettingsNotifier m_settingsNotifier;
     PanelModel m_model;
-    QSize m_savedSize{-1, -1};
+    WindowFiles* m_files = nullptr;
 
     TitleBarActions* m_titleBar = nullptr;
     Sidebar* m_sidebar = nullptr;
@@ -340,14 +264,9 @@ private:
     bool m_constructed = false;
     TrayController* m_tray = nullptr;
     WindowStateController* m_winState = nullptr;
-    bool m_settingsRefreshPending = false;
 
-    QPointer<SettingsDialog> m_settingsDialog;
+    SettingsBridge* m_settingsBridge = nullptr;
 
-    ItemMenuTarget m_menu;
-    ItemMenuHooks m_itemMenuHooks;
+    ItemMenuController* m_itemMenu = nullptr;
     InvalidPathCheck* m_invalid = nullptr;
-    StartupLayout* m_startupLayout = nullptr;
-    QList<FloatIcon*> m_floatIcons;
-    SettingsDialogFactory m_settingsDialogFactory;
 };

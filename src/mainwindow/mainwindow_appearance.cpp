@@ -9,6 +9,8 @@
 #include "mainwindow/borderframe.h"
 #include "mainwindow/edgedock.h"
 #include "mainwindow/firstpaintsteps.h"
+#include "mainwindow/floatingicons.h"
+#include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/traycontroller.h"
 #include "mainwindow/windowappearance.h"
 #include "mainwindow/windowbackground.h"
@@ -82,7 +84,7 @@ void MainWindow::applySettings()
     m_winState->registerSummonHotkey(false);
     update();
     m_settingsNotifier.notify(m_settings);
-    followPanelInSettingsDialog();
+    m_settingsBridge->followPanel();
     qInfo().noquote() << "settings applied: iconSize" << m_settings.iconSize << "radius" << m_settings.cornerRadius
                       << "opacity" << m_settings.opacity << "theme" << (m_settings.darkTheme ? "dark" : "light")
                       << "layout" << (m_settings.horizontalGroups ? "horizontal" : "vertical") << "edgeSnap"
@@ -179,8 +181,7 @@ void MainWindow::applyAppearance(const AppSettings& s)
         m_grid->setShowNames(s.showItemNames);
         m_grid->setSingleClickOpen(s.singleClickOpen);
     }
-    for (FloatIcon* icon : std::as_const(m_floatIcons))
-        icon->setSingleClickOpen(s.singleClickOpen);
+    m_itemMenu->floats()->setSingleClickOpen(s.singleClickOpen);
     if (m_sidebar)
         m_sidebar->setShowNewGroupButton(s.showNewGroupBtn);
 
@@ -500,5 +501,5 @@ void MainWindow::moveUiButton(int ub, int toArea, int insertIndex)
     normalizeButtonLayouts(title, bottom);
     saveSettings();
     applyAppearance(m_settings);
-    followPanelInSettingsDialog();
+    m_settingsBridge->followPanel();
 }

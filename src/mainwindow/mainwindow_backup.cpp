@@ -2,6 +2,7 @@
 
 #include "backup/backupjobs.h"
 #include "backup/backupscheduler.h"
+#include "mainwindow/windowfiles.h"
 #include "settings/settingsdialog.h"
 
 #include <QFileInfo>
@@ -12,7 +13,7 @@ BackupScheduler::Host MainWindow::backupHost()
 {
     BackupScheduler::Host host;
     host.settings = &m_settings;
-    host.dataDir = [this] { return QFileInfo(layoutPath()).absolutePath(); };
+    host.dataDir = [this] { return QFileInfo(m_files->store().layoutPath()).absolutePath(); };
     host.saveSettings = [this] { return saveSettings(); };
     host.cancelDialogWorker = [this](int restMs) { m_backupJobs->cancelAndWait(restMs); };
     return host;
@@ -24,14 +25,14 @@ void MainWindow::connectBackupOutcomes()
 {
     // A restored snapshot is taken up even when its dialog was closed meanwhile, so the window never saves its
     // old settings and layout over the restored files; an operation whose dialog is gone ends on the panel.
-    connect(m_backupJobs, &BackupJobs::snapshotRestored, this, &MainWindow::reloadUserData);
+    connect(m_backupJobs, &BackupJobs::snapshotRestored, m_settingsBridge, &SettingsBridge::reloadUserData);
     connect(m_backupJobs, &BackupJobs::outcomeForPanel, this,
             [this](const QString& text, bool failed) { showToast(text, failed ? Toast::Error : Toast::Info); });
     connect(m_backups, &BackupScheduler::failed, this, [this](const QString& reason, const QString& folder) {
         showToast(BackupScheduler::failureText(reason, folder), Toast::Error);
     });
     connect(m_backups, &BackupScheduler::runFinished, this, [this] {
-        if (m_settingsDialog)
-            m_settingsDialog->update();
+        if (SettingsDialog* dialog = m_settingsBridge->dialog())
+            dialog->update();
     });
 }

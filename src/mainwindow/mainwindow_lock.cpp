@@ -24,10 +24,10 @@ void MainWindow::buildLock()
         m_bottomBar->setButtonActive(button, active);
     };
     host.setMarketLocked = [this](bool locked) { m_online->setMarketLocked(locked); };
-    host.followSettingsDialog = [this] { followPanelInSettingsDialog(); };
+    host.followSettingsDialog = [this] { m_settingsBridge->followPanel(); };
     host.closeSettingsDialog = [this] {
-        if (m_settingsDialog)
-            m_settingsDialog->close();
+        if (SettingsDialog* dialog = m_settingsBridge->dialog())
+            dialog->close();
     };
     host.hideSearch = [this] {
         if (m_search)

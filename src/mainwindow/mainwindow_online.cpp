@@ -7,7 +7,9 @@
 #include "lock/lockcontroller.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/programmaintenance.h"
+#include "mainwindow/windowfiles.h"
 #include "mainwindow/windowonline.h"
+#include "market/appmarketdialog.h"
 #include "panel/bottombar.h"
 #include "panel/icongrid.h"
 #include "panel/sidebar.h"
@@ -21,7 +23,9 @@ void MainWindow::buildOnline()
     host.window = this;
     host.model = &m_model;
     host.toast = [this](const QString& text, Toast::Kind kind) { showToast(text, kind); };
-    host.reportSaveFailure = [this](const QString& path, const QString& message) { reportSaveFailure(path, message); };
+    host.reportSaveFailure = [this](const QString& path, const QString& message) {
+        m_files->reportSaveFailure(path, message);
+    };
     host.locked = [this] { return m_lock->isLocked(); };
     host.setBadgeCount = [this](int count) {
         if (m_bottomBar)

@@ -21,8 +21,9 @@ void MainWindow::buildMaintenance()
         close();
     };
     host.questionParent = [this]() -> QWidget* {
-        if (m_settingsDialog && m_settingsDialog->isVisible())
-            return m_settingsDialog;
+        SettingsDialog* dialog = m_settingsBridge->dialog();
+        if (dialog && dialog->isVisible())
+            return dialog;
         return this;
     };
     m_maintenance = new ProgramMaintenance(std::move(host), this);

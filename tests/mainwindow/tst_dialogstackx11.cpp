@@ -3,6 +3,7 @@
 // chooser and its outcome, also above a pinned panel, the outcome's message is seen above the dialog, the
 // dialog opens whole inside the work area, above a dock that reserves the bottom of the screen, wherever
 // the panel stands, and so do the panel's popup menus.
+#include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/titlebaractions.h"
 #include "settings/settingsdialog.h"
@@ -255,7 +256,7 @@ private Q_SLOTS:
         if (pinned)
             w->onUiButton(UiBtn::Pin);
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         QCOMPARE(transientFor(*dialog), (unsigned long)w->winId());
@@ -266,10 +267,10 @@ private Q_SLOTS:
             chooserParents.clear();
             if (action == QLatin1String("import")) {
                 QVERIFY(ktr::test::writeFile(backup, "{\"app\":\"KestrunePanel\",\"layout\":{},\"settings\":{}}"));
-                w->importUserData();
+                w->settingsBridge()->importUserData();
                 QCOMPARE(chooserParents.size(), 2); // the file, then the question
             } else {
-                w->exportUserData();
+                w->settingsBridge()->exportUserData();
                 QCOMPARE(chooserParents.size(), 1);
             }
             for (QWidget* parent : std::as_const(chooserParents))
@@ -346,7 +347,7 @@ private Q_SLOTS:
         w->move(at);
         QTRY_COMPARE(w->frameGeometry().topLeft(), at);
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         QTRY_VERIFY2(work.contains(dialog->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5,%6 %7x%8")
@@ -421,7 +422,7 @@ private Q_SLOTS:
         QTRY_VERIFY2(work.contains(gear->frameGeometry()), qPrintable(where(gear->frameGeometry())));
         gear->hide();
 
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         QVERIFY(menu);
         const QRect panel = w->frameGeometry().intersected(screen);
         menu->popup(panel.bottomRight() - QPoint(4, 4));

@@ -8,6 +8,7 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/startuplayout.h"
+#include "mainwindow/windowfiles.h"
 #include "mainwindow/windowonline.h"
 #include "mainwindow/windowsearch.h"
 #include "model/configstore.h"
@@ -163,7 +164,7 @@ private Q_SLOTS:
         const auto noHook = qScopeGuard([] { StartupLayout::setReadHook({}); });
         auto w = makeWindow();
         QVERIFY(w->constructionFinished());
-        QVERIFY(w->startupLayout()->pending());
+        QVERIFY(w->files()->startupLayout()->pending());
         QVERIFY(w->groups().isEmpty());
         QCOMPARE(readFile(layoutFile()), before);
         w->show();
@@ -172,28 +173,28 @@ private Q_SLOTS:
         QVERIFY(grid);
 
         if (taker == QLatin1String("worker")) {
-            QTRY_VERIFY(!w->startupLayout()->pending());
+            QTRY_VERIFY(!w->files()->startupLayout()->pending());
         } else if (taker == QLatin1String("press")) {
             QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
-            QVERIFY(!w->startupLayout()->pending());
+            QVERIFY(!w->files()->startupLayout()->pending());
             QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->width() - 4, grid->height() - 4));
         } else if (taker == QLatin1String("key")) {
             QTest::keyClick(w.get(), Qt::Key_Shift);
-            QVERIFY(!w->startupLayout()->pending());
+            QVERIFY(!w->files()->startupLayout()->pending());
         } else if (taker == QLatin1String("drop")) {
             auto* mime = new QMimeData;
             mime->setUrls({QUrl::fromLocalFile(m_files + QStringLiteral("/b.txt"))});
             QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &enter);
-            QVERIFY(!w->startupLayout()->pending());
+            QVERIFY(!w->files()->startupLayout()->pending());
             QDropEvent drop(QPointF(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(grid, &drop);
             delete mime;
-            QVERIFY(!w->startupLayout()->pending());
+            QVERIFY(!w->files()->startupLayout()->pending());
             groups[0].items.append(item(m_files + QStringLiteral("/b.txt")));
         } else {
             QVERIFY(w->saveLayout());
-            QVERIFY(!w->startupLayout()->pending());
+            QVERIFY(!w->files()->startupLayout()->pending());
         }
         QCOMPARE(w->groups(), groups);
         QCOMPARE(w->currentIndex(), 0);

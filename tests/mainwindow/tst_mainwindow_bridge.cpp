@@ -63,7 +63,7 @@ class TestMainWindowBridge : public QObject
     QStringList m_chooserCalls;
     QString m_chosenFile;
     int m_dialogsMade = 0;
-    MainWindow::SettingsDialogArgs m_args;
+    SettingsBridge::DialogArgs m_args;
     std::unique_ptr<ktr::dialogs::ScopedSeams> m_seams;
 
     std::unique_ptr<MainWindow> makeWindow()
@@ -71,7 +71,7 @@ class TestMainWindowBridge : public QObject
         installSeams(m_seams, recordingSeams(&m_questions, &m_answer, nullptr, &m_chooserCalls, &m_chosenFile));
         auto w = std::make_unique<MainWindow>();
         // The stand-in records what the window hands over and builds the dialog from it.
-        w->setSettingsDialogFactory([this](const MainWindow::SettingsDialogArgs& a) {
+        w->settingsBridge()->setDialogFactory([this](const SettingsBridge::DialogArgs& a) {
             ++m_dialogsMade;
             m_args = a;
             return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
@@ -109,13 +109,13 @@ class TestMainWindowBridge : public QObject
 
     static void finishDialog(MainWindow& w, bool accept)
     {
-        SettingsDialog* dialog = w.settingsDialog();
+        SettingsDialog* dialog = w.settingsBridge()->dialog();
         QVERIFY(dialog);
         if (accept)
             dialog->accept();
         else
             dialog->reject();
-        QVERIFY(!w.settingsDialog());
+        QVERIFY(!w.settingsBridge()->dialog());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -187,7 +187,7 @@ private Q_SLOTS:
         auto w = twoGroups();
         m_chosenFile = ktr::test::testRoot() + QStringLiteral("/export.json");
         QFile::remove(m_chosenFile);
-        w->exportUserData();
+        w->settingsBridge()->exportUserData();
 
         QCOMPARE(m_chooserCalls.size(), 1);
         const QString suggested =
@@ -205,8 +205,8 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         const QByteArray layoutBefore = ktr::test::readFile(layoutFile());
-        w->exportUserData();
-        w->importUserData();
+        w->settingsBridge()->exportUserData();
+        w->settingsBridge()->importUserData();
         QCOMPARE(m_chooserCalls.size(), 2);
         QVERIFY(m_chooserCalls[1].startsWith("open|" + Lang::tr("导入数据（恢复）") + '|' + desktopDir() + '|'));
         QVERIFY(m_questions.isEmpty());
@@ -225,7 +225,7 @@ private Q_SLOTS:
         settings.insert("cornerRadius", 20);
         m_chosenFile = writeBackup(backup(imported, settings));
 
-        w->importUserData();
+        w->settingsBridge()->importUserData();
 
         QCOMPARE(m_questions, QStringList{Lang::tr("导入数据") + '|' +
                                           Lang::tr("导入将覆盖当前的分组图标、设置与已装应用清单；登录态不导入，"
@@ -261,7 +261,7 @@ private Q_SLOTS:
         if (!file.isEmpty())
             QVERIFY(ktr::test::writeFile(m_chosenFile, file));
 
-        w->importUserData();
+        w->settingsBridge()->importUserData();
 
         QCOMPARE(w->groups(), before);
         QCOMPARE(savedGroups(), before);
@@ -288,7 +288,7 @@ private Q_SLOTS:
             Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
             m_chosenFile = writeBackup(backup(w->groups(), settings));
-            w->importUserData();
+            w->settingsBridge()->importUserData();
         }
         QCOMPARE(Lang::language(), 1);
         // The change handler ran: the title is the translated one.
@@ -317,7 +317,7 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
         w->icons()->drain();
 
-        w->reloadUserData();
+        w->settingsBridge()->reloadUserData();
 
         QCOMPARE(w->groups(), restored);
         QCOMPARE(w->currentIndex(), expected);
@@ -329,7 +329,7 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         QFile::remove(layoutFile());
-        w->reloadUserData();
+        w->settingsBridge()->reloadUserData();
         QVERIFY(!w->groups().isEmpty());
         QVERIFY(w->groups() != (QList<Group>{Group{"A", {item("/opt/a.txt")}}, Group{"B", {item("/opt/b.txt")}}}));
         QVERIFY(!QFileInfo::exists(layoutFile()));
@@ -360,7 +360,7 @@ private Q_SLOTS:
             m_chosenFile = writeBackup(backup(w->groups(), settings));
             m_args.onImportUserData();
         }
-        QCOMPARE(w->settingsDialog()->editedSettings().cornerRadius, 21);
+        QCOMPARE(w->settingsBridge()->dialog()->editedSettings().cornerRadius, 21);
 
         finishDialog(*w, true);
 
@@ -377,7 +377,7 @@ private Q_SLOTS:
         w->onUiButton(UiBtn::Settings);
         w->onGearMenuAction(GearMenuPopup::OpenSettings);
         QCOMPARE(m_dialogsMade, 1);
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog && dialog->isVisible());
         QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
         QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(w.get()));
@@ -406,9 +406,9 @@ private Q_SLOTS:
         auto w = twoGroups();
         w->settings().protectPasswordHash = QStringLiteral("hash");
         w->openSettings();
-        QVERIFY(w->settingsDialog());
+        QVERIFY(w->settingsBridge()->dialog());
         w->onUiButton(UiBtn::Lock);
-        QVERIFY(!w->settingsDialog());
+        QVERIFY(!w->settingsBridge()->dialog());
         QVERIFY(w->settings().uiLocked);
     }
 
@@ -425,10 +425,10 @@ private Q_SLOTS:
             return r;
         });
         w->openSettings();
-        QVERIFY(w->settingsDialog());
-        w->settingsDialog()->runBackupOp(1, QString(), QString());
+        QVERIFY(w->settingsBridge()->dialog());
+        w->settingsBridge()->dialog()->runBackupOp(1, QString(), QString());
         w->onUiButton(UiBtn::Lock);
-        QVERIFY(!w->settingsDialog());
+        QVERIFY(!w->settingsBridge()->dialog());
         QTRY_COMPARE(toastText(*w), QStringLiteral("设置窗口已关闭，「立即备份」已取消。"));
         BackupJobs::setExecutor(std::move(previous));
     }
@@ -461,7 +461,7 @@ private Q_SLOTS:
     {
         auto w = twoGroups();
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         dialog->editSettings([](AppSettings& s) {
             s.cornerRadius = 3;
             s.summonHotkey = QStringLiteral("  Ctrl+Alt+K ");
@@ -474,7 +474,7 @@ private Q_SLOTS:
         QCOMPARE(readObject(settingsFile()).value("cornerRadius").toInt(), 3);
 
         w->openSettings();
-        w->settingsDialog()->editSettings([](AppSettings& s) {
+        w->settingsBridge()->dialog()->editSettings([](AppSettings& s) {
             s.cornerRadius = 9;
             s.monitorDir = QStringLiteral("/rec");
             s.monitorTrigger = 2;
@@ -498,11 +498,11 @@ private Q_SLOTS:
         finishDialog(*w, true); // nothing switched
         QVERIFY(!QFile::exists(entry));
         w->openSettings();
-        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoStart = false; });
+        w->settingsBridge()->dialog()->editSettings([](AppSettings& s) { s.autoStart = false; });
         finishDialog(*w, true);
         QVERIFY(!QFile::exists(entry));
         w->openSettings();
-        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoStart = true; });
+        w->settingsBridge()->dialog()->editSettings([](AppSettings& s) { s.autoStart = true; });
         finishDialog(*w, true);
         QVERIFY(ktr::test::readFile(entry).contains(QCoreApplication::applicationFilePath().toUtf8()));
         QFile::remove(entry);
@@ -513,7 +513,7 @@ private Q_SLOTS:
         auto w = twoGroups();
         QVERIFY(ktr::test::writeFile(desktopDir() + "/one.txt", "x"));
         w->openSettings();
-        w->settingsDialog()->editSettings([](AppSettings& s) { s.autoClassify = true; });
+        w->settingsBridge()->dialog()->editSettings([](AppSettings& s) { s.autoClassify = true; });
         finishDialog(*w, true);
         QCOMPARE(toastText(*w), Lang::tr("已收纳 %1 个桌面新图标").arg(1));
 
@@ -592,7 +592,7 @@ private Q_SLOTS:
         QFETCH(int, edited);
         QFETCH(int, saved);
         QFETCH(bool, beta);
-        QCOMPARE(MainWindow::updateCheckIsBeta(dialogOpen, edited, saved), beta);
+        QCOMPARE(SettingsBridge::updateCheckIsBeta(dialogOpen, edited, saved), beta);
     }
 
     void placement_data()
@@ -635,7 +635,7 @@ private Q_SLOTS:
         QFETCH(QRect, frame);
         QFETCH(QSize, size);
         QFETCH(QPoint, expected);
-        const QPoint placed = MainWindow::settingsDialogPosition(available, frame, size);
+        const QPoint placed = SettingsBridge::dialogPosition(available, frame, size);
         QCOMPARE(placed, expected);
         if (size.width() <= available.width() && size.height() <= available.height())
             QVERIFY(available.contains(QRect(placed, size)));
@@ -648,8 +648,8 @@ private Q_SLOTS:
         w->openSettings();
         const QRect screen = w->screen()->availableGeometry();
         const QPoint expected =
-            MainWindow::settingsDialogPosition(screen, w->frameGeometry(), w->settingsDialog()->size());
-        QCOMPARE(w->settingsDialog()->pos(), expected);
+            SettingsBridge::dialogPosition(screen, w->frameGeometry(), w->settingsBridge()->dialog()->size());
+        QCOMPARE(w->settingsBridge()->dialog()->pos(), expected);
     }
 
     // ---- recorder button and gear menu ----
@@ -697,8 +697,8 @@ private Q_SLOTS:
         QCOMPARE(toastText(*w), Lang::tr("请先在 设置→屏幕监控 完成配置"));
         QVERIFY(!ScreenMonitor::instance()->isRunning());
         QCOMPARE(modes, QList<int>{card});
-        QVERIFY(w->settingsDialog());
-        QCOMPARE(w->settingsDialog()->currentPage() == SettingsDialog::kProtectPage, opens);
+        QVERIFY(w->settingsBridge()->dialog());
+        QCOMPARE(w->settingsBridge()->dialog()->currentPage() == SettingsDialog::kProtectPage, opens);
         QCOMPARE(w->settings().protectPasswordHash.isEmpty(), !hasPassword && !opens);
     }
 
@@ -767,7 +767,7 @@ private Q_SLOTS:
         const QRect gridBefore = w->iconGrid()->geometry();
 
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         dialog->editSettings([horizontal](AppSettings& s) { s.horizontalGroups = horizontal; });
         QCOMPARE(w->sidebar()->isHorizontal(), horizontal);

@@ -5,7 +5,9 @@
 #include "lock/passwordhash.h"
 #include "lock/uilockoverlay.h"
 #include "mainwindow/borderframe.h"
+#include "mainwindow/floatingicons.h"
 #include "mainwindow/iconqueue.h"
+#include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/traycontroller.h"
@@ -99,9 +101,9 @@ class TestMainWindowLock : public QObject
     }
 
     // The real settings dialog, with the arguments the panel gave it kept for the test to call.
-    static void keepDialogArgs(MainWindow& w, MainWindow::SettingsDialogArgs& args)
+    static void keepDialogArgs(MainWindow& w, SettingsBridge::DialogArgs& args)
     {
-        w.setSettingsDialogFactory([&args](const MainWindow::SettingsDialogArgs& a) {
+        w.settingsBridge()->setDialogFactory([&args](const SettingsBridge::DialogArgs& a) {
             args = a;
             return new SettingsDialog(a.settings, a.dataDir, a.onClearIconCache, a.onSettingsChanged,
                                       a.onExportUserData, a.onImportUserData, a.onCheckUpdate, a.onExportLogs,
@@ -174,8 +176,8 @@ private Q_SLOTS:
             } else if (attempt == "search result") {
                 emit w.search()->ensurePanel()->launchRequested(0, 0);
             } else if (attempt == "floating icon") {
-                QVERIFY(!w.floatIcons().isEmpty());
-                emit w.floatIcons().first()->openRequested();
+                QVERIFY(!w.itemMenu()->floats()->icons().isEmpty());
+                emit w.itemMenu()->floats()->icons().first()->openRequested();
             } else if (attempt == "tray menu") {
                 QTRY_VERIFY(w.tray()->menu()); // made after the first paint
                 const QList<QAction*> actions = w.tray()->menu()->actions();
@@ -191,7 +193,7 @@ private Q_SLOTS:
             int n = int(m_launcher.calls.size());
             n += w.search()->panel() && w.search()->panel()->isVisible() ? 1 : 0;
             n += int(w.groups().at(w.currentIndex()).items.size()) - itemsBefore;
-            n += w.settingsDialog() ? 1 : 0;
+            n += w.settingsBridge()->dialog() ? 1 : 0;
             if (hiddenFirst)
                 n += w.isVisible() && redPixels(shot(&w)) > 0 ? 1 : 0;
             return n;
@@ -204,7 +206,7 @@ private Q_SLOTS:
             QVERIFY(w);
             w->icons()->drain();
             QTRY_VERIFY(redPixels(shot(w.get())) > 0);
-            w->floatItem(0);
+            w->itemMenu()->floatItem(0);
             m_launcher.calls.clear();
             if (locked) {
                 w->settings().protectPasswordHash = makePasswordHash(kPassword, 1);
@@ -386,7 +388,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(bool, legacyKey);
         QFETCH(bool, taken);
-        MainWindow::SettingsDialogArgs args;
+        SettingsBridge::DialogArgs args;
         std::unique_ptr<MainWindow> w = shownPanel();
         QVERIFY(w);
         keepDialogArgs(*w, args);
@@ -421,7 +423,7 @@ private Q_SLOTS:
         });
 
         w->openSettings();
-        QVERIFY(w->settingsDialog());
+        QVERIFY(w->settingsBridge()->dialog());
         if (restore) {
             // What the engine leaves in the data folder before it reports the restore.
             QVERIFY(writeFile(settingsFile(), QJsonDocument(settings).toJson()));
@@ -432,12 +434,12 @@ private Q_SLOTS:
                 {"app", "KestrunePanel"}, {"layout", QJsonObject{{"groups", QJsonArray()}}}, {"settings", settings}};
             m_chosenFile = freshDir(QStringLiteral("import")) + "/backup.json";
             QVERIFY(writeFile(m_chosenFile, QJsonDocument(backup).toJson()));
-            w->importUserData();
+            w->settingsBridge()->importUserData();
         }
         QCOMPARE(cards, 1);
         const bool lockCameIn = taken && !unprotectedFile;
         // A lock that came in closes the settings dialog above it.
-        QTRY_COMPARE(w->settingsDialog() == nullptr, lockCameIn);
+        QTRY_COMPARE(w->settingsBridge()->dialog() == nullptr, lockCameIn);
         QVERIFY(w->settings().darkTheme); // the rest of the file is taken
         const QJsonObject saved = readObject(settingsFile());
         QVERIFY(!saved.contains("uiPasswordHash"));
@@ -463,7 +465,7 @@ private Q_SLOTS:
     {
         auto w = shownPanel();
         QVERIFY(w);
-        MainWindow::SettingsDialogArgs args;
+        SettingsBridge::DialogArgs args;
         keepDialogArgs(*w, args);
         w->settings().protectPasswordHash = makePasswordHash(kPassword, 1);
         w->onUiButton(UiBtn::Obfuscate);

@@ -1,8 +1,10 @@
 #include "desktopvalidate.h"
 #include "icons/iconcache.h"
 #include "icons/iconloader.h"
+#include "mainwindow/floatingicons.h"
 #include "mainwindow/invalidpathcheck.h"
 #include "mainwindow/itemmenu.h"
+#include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/searchpanel.h"
 #include "mainwindow/shortcuteditdialog.h"
@@ -65,13 +67,13 @@ class TestMainWindowMenu : public QObject
     QString m_program; // an executable script
     RecordingLauncher m_launcher;
 
-    std::unique_ptr<MainWindow> windowWith(const QList<Group>& groups, MainWindow::ItemMenuHooks hooks = {})
+    std::unique_ptr<MainWindow> windowWith(const QList<Group>& groups, ItemMenuController::Hooks hooks = {})
     {
         ConfigStore store(appDataDir());
         if (!store.saveLayout(groups))
             return nullptr;
         auto w = std::make_unique<MainWindow>();
-        w->setItemMenuHooks(hooks);
+        w->itemMenu()->setHooks(hooks);
         return w;
     }
 
@@ -80,11 +82,11 @@ class TestMainWindowMenu : public QObject
     // Runs the menu entry of the item at index of the current group.
     static bool choose(MainWindow& w, int itemIndex, ItemMenuAction what, int group = -1)
     {
-        std::unique_ptr<QMenu> menu(w.buildItemMenu(itemIndex));
+        std::unique_ptr<QMenu> menu(w.itemMenu()->build(itemIndex));
         QAction* action = findItemMenuAction(menu.get(), what, group);
         if (!action)
             return false;
-        w.runItemMenuAction(action);
+        w.itemMenu()->run(action);
         return true;
     }
 
@@ -149,7 +151,7 @@ private Q_SLOTS:
         if (!customIcon.isEmpty())
             it.customIcon = file(customIcon);
         auto w = windowWith({Group{QStringLiteral("G"), {it}}});
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         QVERIFY(menu);
         const ItemMenuAction order[] = {
             ItemMenuAction::Open,     ItemMenuAction::RunAsAdmin,  ItemMenuAction::OpenLocation,   ItemMenuAction::Edit,
@@ -170,7 +172,7 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("a.txt")), item(file("gone.txt"))}},
                              Group{QStringLiteral("B"), {item(file("a.txt"))}}, Group{QStringLiteral("C"), {}},
                              Group{QStringLiteral("D"), {item(file("gone2.txt"))}}});
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         QVERIFY(menu);
         QCOMPARE(menuTexts(menu.get()),
                  (QStringList{"打开", "以管理员身份运行", "打开所在位置", "-", "编辑...", "重新定位...", "恢复默认图标",
@@ -187,10 +189,10 @@ private Q_SLOTS:
         QCOMPARE(enabled, (QList<bool>{false, false, true, true}));
 
         // An invalid item counts every invalid item of every group.
-        std::unique_ptr<QMenu> broken(w->buildItemMenu(1));
+        std::unique_ptr<QMenu> broken(w->itemMenu()->build(1));
         QCOMPARE(menuTexts(broken.get()).mid(14), (QStringList{"-", "清除所有失效图标 (2)"}));
-        QVERIFY(!w->buildItemMenu(2));
-        QVERIFY(!w->buildItemMenu(-1));
+        QVERIFY(!w->itemMenu()->build(2));
+        QVERIFY(!w->itemMenu()->build(-1));
     }
 
     // The submenu names the groups as the sidebar does: in English a stored "常用" is "Favorites".
@@ -200,7 +202,7 @@ private Q_SLOTS:
             windowWith({Group{QString::fromUtf8("常用"), {item(file("a.txt"))}}, Group{QStringLiteral("Mine"), {}}});
         Lang::setLanguage(1);
         const auto chinese = qScopeGuard([] { Lang::setLanguage(0); });
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         QVERIFY(menu);
         const QMenu* groups = menu->actions().at(10)->menu();
         QVERIFY(groups);
@@ -326,14 +328,14 @@ private Q_SLOTS:
     {
         auto w = windowWith(
             {Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}}, Group{QStringLiteral("B"), {}}});
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(0));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         w->onItemReordered(0, 2); // b is now where a was
-        w->runItemMenuAction(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
+        w->itemMenu()->run(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
         QCOMPARE(w->groups()[0].items.size(), 2);
 
-        menu.reset(w->buildItemMenu(0));
+        menu.reset(w->itemMenu()->build(0));
         w->onGroupSelected(1);
-        w->runItemMenuAction(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
+        w->itemMenu()->run(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
         QCOMPARE(w->groups()[0].items.size(), 2);
     }
 
@@ -344,13 +346,13 @@ private Q_SLOTS:
         hidden.hidden = true;
         auto w = windowWith({Group{QStringLiteral("A"), {item(file("x1")), item(file("a.txt")), item(file("x2"))}},
                              Group{QStringLiteral("B"), {item(file("x3")), hidden, item(file("b.txt"))}}});
-        std::unique_ptr<QMenu> menu(w->buildItemMenu(1));
+        std::unique_ptr<QMenu> menu(w->itemMenu()->build(1));
         QVERIFY(!findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid));
-        menu.reset(w->buildItemMenu(0));
+        menu.reset(w->itemMenu()->build(0));
         QAction* clear = findItemMenuAction(menu.get(), ItemMenuAction::ClearInvalid);
         QVERIFY(clear);
         QCOMPARE(clear->text(), QStringLiteral("清除所有失效图标 (3)"));
-        w->runItemMenuAction(clear);
+        w->itemMenu()->run(clear);
         QCOMPARE(w->groups()[0].items, QList<Item>{item(file("a.txt"))});
         QCOMPARE(w->groups()[1].items, (QList<Item>{hidden, item(file("b.txt"))}));
         QCOMPARE(savedGroups(), w->groups());
@@ -461,7 +463,7 @@ private Q_SLOTS:
         QFETCH(bool, saved);
         Item it = item(file("a.txt"), QStringLiteral("a"));
         it.args = QStringLiteral("-v");
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [&](ShortcutEditDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(name);
             if (!target.isEmpty())
@@ -485,7 +487,7 @@ private Q_SLOTS:
 
     void editCancelledChangesNothing()
     {
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [](ShortcutEditDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("other"));
             return int(QDialog::Rejected);
@@ -502,7 +504,7 @@ private Q_SLOTS:
                                            "Exec=/usr/bin/viewer --old %f\nX-Custom=keep\n"));
         Item it = item(path, QStringLiteral("Viewer"));
         it.customIcon = file("icon.png");
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [](ShortcutEditDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("argumentsEdit"))->setText(QStringLiteral("--new"));
             return int(QDialog::Accepted);
@@ -523,7 +525,7 @@ private Q_SLOTS:
         // A folder named like a shortcut file: it exists, but no entry can be read from or written to it.
         const QString path = file("broken.desktop");
         QVERIFY(QDir().mkpath(path));
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [](ShortcutEditDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("Renamed"));
             d.findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(QStringLiteral("/usr/bin/true"));
@@ -556,7 +558,7 @@ private Q_SLOTS:
             QVERIFY(ktr::test::writeFile(path, "[Desktop Entry]\nType=Application\nName=P\nExec=/bin/true\nIcon=x\n"));
         Item it = item(path, QStringLiteral("a"));
         it.customIcon = restoreIcon ? this->file("icon.png") : QString();
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [&](ShortcutEditDialog& d) {
             if (restoreIcon)
                 d.findChild<QPushButton*>(QStringLiteral("restoreIconButton"))->click();
@@ -678,10 +680,10 @@ private Q_SLOTS:
         Item it = item(m_program);
         auto w = windowWith({Group{QStringLiteral("G"), {it}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::Float));
-        w->floatItem(0);
-        QCOMPARE(w->floatIcons().size(), 2);
-        QPointer<FloatIcon> first = w->floatIcons()[0];
-        QPointer<FloatIcon> second = w->floatIcons()[1];
+        w->itemMenu()->floatItem(0);
+        QCOMPARE(w->itemMenu()->floats()->icons().size(), 2);
+        QPointer<FloatIcon> first = w->itemMenu()->floats()->icons()[0];
+        QPointer<FloatIcon> second = w->itemMenu()->floats()->icons()[1];
         QVERIFY(first != second && first->isVisible() && !first->parent());
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY(area.contains(first->frameGeometry()));
@@ -692,12 +694,12 @@ private Q_SLOTS:
         Item edited = it;
         edited.path = file("a.txt");
         QVERIFY(ktr::test::writeFile(appDataDir() + "/ignored", ""));
-        MainWindow::ItemMenuHooks hooks;
+        ItemMenuController::Hooks hooks;
         hooks.runEditDialog = [this](ShortcutEditDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(file("a.txt"));
             return int(QDialog::Accepted);
         };
-        w->setItemMenuHooks(hooks);
+        w->itemMenu()->setHooks(hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
         QCOMPARE(w->groups()[0].items[0].path, file("a.txt"));
         emit first->openRequested();
@@ -705,13 +707,13 @@ private Q_SLOTS:
         QCOMPARE(m_launcher.calls[0].program, m_program);
 
         emit first->removeRequested();
-        QCOMPARE(w->floatIcons(), QList<FloatIcon*>{second.data()});
+        QCOMPARE(w->itemMenu()->floats()->icons(), QList<FloatIcon*>{second.data()});
         QTRY_VERIFY(!first);
         QVERIFY(second);
 
-        w->floatItem(0);
+        w->itemMenu()->floatItem(0);
         emit second->removeAllRequested();
-        QVERIFY(w->floatIcons().isEmpty());
+        QVERIFY(w->itemMenu()->floats()->icons().isEmpty());
         QTRY_VERIFY(!second);
     }
 
@@ -721,8 +723,8 @@ private Q_SLOTS:
     {
         auto w = windowWith({Group{QStringLiteral("G"), {item(m_program)}}});
         w->settings().singleClickOpen = false;
-        w->floatItem(0);
-        QPointer<FloatIcon> icon = w->floatIcons().value(0);
+        w->itemMenu()->floatItem(0);
+        QPointer<FloatIcon> icon = w->itemMenu()->floats()->icons().value(0);
         QVERIFY(icon && !icon->singleClickOpen());
         AppSettings single = w->settings();
         single.singleClickOpen = true;
@@ -733,8 +735,8 @@ private Q_SLOTS:
     void floatingIconsGoWithTheWindow()
     {
         auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"))}}});
-        w->floatItem(0);
-        QPointer<FloatIcon> icon = w->floatIcons().value(0);
+        w->itemMenu()->floatItem(0);
+        QPointer<FloatIcon> icon = w->itemMenu()->floats()->icons().value(0);
         QVERIFY(icon);
         w.reset();
         QVERIFY(!icon);

@@ -29,7 +29,7 @@ private Q_SLOTS:
         w->settings().opacity = 100;
         w->applySettings();
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         click(dialog, 101); // "深色"
         QVERIFY(currentTheme().isDark);
@@ -37,7 +37,7 @@ private Q_SLOTS:
         dialog->sliderForKey(3)->setValue(60, true);
         QCOMPARE(qRound(w->windowOpacity() * 100), 60);
         click(dialog, 3); // Cancel
-        QTRY_VERIFY(!w->settingsDialog());
+        QTRY_VERIFY(!w->settingsBridge()->dialog());
         QVERIFY(!currentTheme().isDark);
         QCOMPARE(qRound(w->windowOpacity() * 100), 100);
     }
@@ -50,7 +50,7 @@ private Q_SLOTS:
         w->settings().darkTheme = false;
         w->applySettings();
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         dialog->sliderForKey(0)->setValue(70, true); // icon size
         w->onUiButton(6);                            // the panel's theme button
@@ -59,7 +59,7 @@ private Q_SLOTS:
         w->settings().protectPasswordHash = QStringLiteral("pbkdf2$1$00$00");
         w->settings().backupLastAt = QStringLiteral("2026-12-10T03:00:00");
         click(dialog, 4); // OK
-        QTRY_VERIFY(!w->settingsDialog());
+        QTRY_VERIFY(!w->settingsBridge()->dialog());
         QCOMPARE(w->settings().iconSize, 70);
         QVERIFY(w->settings().darkTheme);
         QVERIFY(w->settings().obfuscateEnabled);
@@ -75,7 +75,7 @@ private Q_SLOTS:
         w->settings().darkTheme = false;
         w->applySettings();
         w->openSettings();
-        SettingsDialog* dialog = w->settingsDialog();
+        SettingsDialog* dialog = w->settingsBridge()->dialog();
         QVERIFY(dialog);
         dialog->sliderForKey(3)->setValue(60, true); // opacity, previewed
         w->onUiButton(6);                            // the panel's theme button
@@ -89,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(qRound(w->windowOpacity() * 100), 70);
         QCOMPARE(dialog->editedSettings().btnLayoutTitle.first(), 9);
         click(dialog, 4); // OK
-        QTRY_VERIFY(!w->settingsDialog());
+        QTRY_VERIFY(!w->settingsBridge()->dialog());
         QVERIFY(w->settings().darkTheme);
         QCOMPARE(w->settings().opacity, 70);
         QCOMPARE(w->settings().btnLayoutTitle.first(), 9);
