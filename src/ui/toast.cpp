@@ -1,5 +1,6 @@
 #include "ui/toast.h"
 
+#include "platform/windowhints.h"
 #include "ui/theme.h"
 #include "ui/windowcorners.h"
 
@@ -243,6 +244,13 @@ void Toast::display(const QString& text, int kind)
 
     m_fade->stop();
     setWindowOpacity(1.0);
+    if (!isVisible()) {
+        // A bubble is no window to switch to: without asking, it gets a taskbar button of its own under
+        // fluxbox or icewm for as long as it shows. Asked before every showing, as a window manager drops
+        // the hints of a window it has stopped managing.
+        winId();
+        ktr::platform::setSkipTaskbar(windowHandle(), true);
+    }
     show();
     raise();
     update();

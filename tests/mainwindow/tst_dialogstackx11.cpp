@@ -2,10 +2,12 @@
 // fluxbox, started here): it is transient for the panel, stays above it when an export or import shows its
 // chooser and its outcome, also above a pinned panel, the outcome's message is seen above the dialog, the
 // dialog opens whole inside the work area, above a dock that reserves the bottom of the screen, wherever
-// the panel stands, and so do the panel's popup menus.
+// the panel stands, and so do the panel's popup menus. The outcome's bubble asks for no taskbar button each
+// time it shows (fluxbox gives every window without that hint one).
 #include "mainwindow/itemmenucontroller.h"
 #include "mainwindow/mainwindow.h"
 #include "panel/titlebaractions.h"
+#include "platform/windowhints.h"
 #include "settings/settingsdialog.h"
 #include "testenv.h"
 #include "ui/dialogseams.h"
@@ -297,6 +299,9 @@ private Q_SLOTS:
                 QTRY_VERIFY(stacking().contains(w->toast()->winId()));
                 QVERIFY2(staysTrue([&] { return above(*w->toast(), *dialog); }),
                          "the outcome's message lies under the settings dialog");
+                QVERIFY2(ktr::platform::windowStateHints(w->toast()->windowHandle())
+                             .contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")),
+                         "the outcome's message has a taskbar button");
                 w->toast()->hide(); // as at the end of its fade
             }
         }
