@@ -146,9 +146,9 @@ int main(int argc, char** argv)
     warm.start();
     while (warm.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (window.groups().size() < 2)
+    if (window.model().groups().size() < 2)
         return 3;
-    const int groups = int(window.groups().size());
+    const int groups = int(window.model().groups().size());
 
     struct Kind
     {
@@ -170,13 +170,13 @@ int main(int argc, char** argv)
          }},
         {"drag an item within its group",
          [&](int n) {
-             window.setCurrentGroup(1 + n % (groups - 1));
+             window.model().setCurrentGroup(1 + n % (groups - 1));
              window.onItemReordered(0, 50);
          }},
         {"drag an item to another group",
          [&](int n) {
-             window.setCurrentGroup(1 + n % (groups - 1));
-             window.onItemMoved(window.currentIndex(), 0, 0);
+             window.model().setCurrentGroup(1 + n % (groups - 1));
+             window.onItemMoved(window.model().currentIndex(), 0, 0);
          }},
     };
     std::printf("items: %d in %d groups\n", items, groups);
@@ -208,7 +208,7 @@ int main(int argc, char** argv)
 
     ConfigStore check(appDataDir());
     QList<Group> saved;
-    const bool ok = check.loadLayout(saved) && saved == window.groups();
+    const bool ok = check.loadLayout(saved) && saved == window.model().groups();
     std::printf("layout on disk equals the model: %s\n", ok ? "yes" : "no");
     return ok ? 0 : 4;
 }

@@ -279,7 +279,7 @@ void MainWindow::buildWidgets()
     connect(m_search, &WindowSearch::launchRequested, this, [this](int group, int item) {
         if (m_lock->blocks() || !m_model.hasGroup(group))
             return;
-        setCurrentGroup(group);
+        m_model.setCurrentGroup(group);
         repaintPanels();
         onItemActivated(item);
     });
@@ -454,7 +454,7 @@ void MainWindow::onGroupSelected(int index)
 {
     if (!m_model.hasGroup(index))
         return;
-    setCurrentGroup(index);
+    m_model.setCurrentGroup(index);
     // Another group starts at its top, not at the scroll position of the one shown before.
     if (m_grid)
         m_grid->resetScroll();

@@ -70,11 +70,7 @@ public:
     ~MainWindow() override;
 
     // The model (read in place by the widgets).
-    const QList<Group>& groups() const { return m_model.groups(); }
-    int currentIndex() const { return m_model.currentIndex(); }
     PanelModel& model() { return m_model; }
-    int findGroupByName(const QString& name, int excluded = -1) const { return m_model.findGroup(name, excluded); }
-    void setCurrentGroup(int index) { m_model.setCurrentGroup(index); }
 
     // Files of the window ("layout.json", "settings.json"), through the one store; the two saves many
     // callers make are the window's own entry points.

@@ -33,7 +33,7 @@ void MainWindow::buildOnline()
     };
     host.showAdded = [this](int group, const QString& path) {
         saveLayout();
-        setCurrentGroup(group);
+        m_model.setCurrentGroup(group);
         if (m_grid) {
             m_grid->resetScroll();
             m_grid->update();

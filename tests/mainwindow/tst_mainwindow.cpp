@@ -115,9 +115,9 @@ private Q_SLOTS:
         QVERIFY(!w->isVisible());
         QVERIFY(w->constructionFinished());
         QVERIFY(QFileInfo::exists(layoutFile()));
-        QVERIFY(!w->groups().isEmpty());
-        QCOMPARE(savedGroups(), w->groups());
-        QCOMPARE(w->currentIndex(), 0);
+        QVERIFY(!w->model().groups().isEmpty());
+        QCOMPARE(savedGroups(), w->model().groups());
+        QCOMPARE(w->model().currentIndex(), 0);
         QVERIFY(w->windowFlags().testFlag(Qt::FramelessWindowHint));
         QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(w->titleBar() && w->bottomBar() && w->borderFrame());
@@ -165,7 +165,7 @@ private Q_SLOTS:
         auto w = makeWindow();
         QVERIFY(w->constructionFinished());
         QVERIFY(w->files()->startupLayout()->pending());
-        QVERIFY(w->groups().isEmpty());
+        QVERIFY(w->model().groups().isEmpty());
         QCOMPARE(readFile(layoutFile()), before);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -196,8 +196,8 @@ private Q_SLOTS:
             QVERIFY(w->saveLayout());
             QVERIFY(!w->files()->startupLayout()->pending());
         }
-        QCOMPARE(w->groups(), groups);
-        QCOMPARE(w->currentIndex(), 0);
+        QCOMPARE(w->model().groups(), groups);
+        QCOMPARE(w->model().currentIndex(), 0);
         QCOMPARE(savedGroups(), groups);
         // The first cell shows its icon.
         const auto iconShown = [grid] {
@@ -343,23 +343,23 @@ private Q_SLOTS:
     {
         auto w = threeGroups();
         w->onGroupSelected(2);
-        QCOMPARE(w->currentIndex(), 2);
+        QCOMPARE(w->model().currentIndex(), 2);
         w->onGroupSelected(3);
         w->onGroupSelected(-1);
-        QCOMPARE(w->currentIndex(), 2);
+        QCOMPARE(w->model().currentIndex(), 2);
     }
 
     void createGroup()
     {
         auto w = threeGroups();
         w->onCreateGroup(QStringLiteral(" New "));
-        QCOMPARE(w->groups().size(), 4);
-        QCOMPARE(w->groups()[3].name, QStringLiteral(" New ")); // used unchanged
-        QCOMPARE(w->currentIndex(), 3);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups().size(), 4);
+        QCOMPARE(w->model().groups()[3].name, QStringLiteral(" New ")); // used unchanged
+        QCOMPARE(w->model().currentIndex(), 3);
+        QCOMPARE(savedGroups(), w->model().groups());
 
         w->onCreateGroup(QStringLiteral("B"));
-        QCOMPARE(w->groups().size(), 4);
+        QCOMPARE(w->model().groups().size(), 4);
         QCOMPARE(m_informations, QStringList{QStringLiteral("提示|已存在同名分组：B")});
     }
 
@@ -367,18 +367,18 @@ private Q_SLOTS:
     {
         auto w = threeGroups();
         w->onRenameGroup(1, QStringLiteral("A"));
-        QCOMPARE(w->groups()[1].name, QStringLiteral("B"));
+        QCOMPARE(w->model().groups()[1].name, QStringLiteral("B"));
         QCOMPARE(m_informations.size(), 1);
 
         QFile::remove(layoutFile());
         w->onRenameGroup(1, QStringLiteral("B")); // its own name is accepted and saved
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
 
         w->onRenameGroup(2, QStringLiteral("Z"));
-        QCOMPARE(w->groups()[2].name, QStringLiteral("Z"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[2].name, QStringLiteral("Z"));
+        QCOMPARE(savedGroups(), w->model().groups());
         w->onRenameGroup(5, QStringLiteral("Q"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
         QCOMPARE(m_informations.size(), 1);
     }
 
@@ -390,15 +390,15 @@ private Q_SLOTS:
                             item(m_files + "/b.txt", QStringLiteral("second b"))}}});
         auto w = makeWindow();
         w->onDeleteGroup(1);
-        QCOMPARE(w->groups().size(), 1);
-        const QList<Item>& items = w->groups()[0].items;
+        QCOMPARE(w->model().groups().size(), 1);
+        const QList<Item>& items = w->model().groups()[0].items;
         QCOMPARE(items.size(), 2); // a kept once, b added once (the loop sees its own additions)
         QCOMPARE(items[1].path, m_files + "/b.txt");
         QCOMPARE(items[1].name, QStringLiteral("b.txt"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
 
         w->onDeleteGroup(0); // never
-        QCOMPARE(w->groups().size(), 1);
+        QCOMPARE(w->model().groups().size(), 1);
     }
 
     void deleteGroupKeepsTheShownGroup_data()
@@ -420,11 +420,11 @@ private Q_SLOTS:
                      Group{QStringLiteral("3"), {}}});
         auto w = makeWindow();
         w->onGroupSelected(shown);
-        const QString shownName = w->groups()[shown].name;
+        const QString shownName = w->model().groups()[shown].name;
         w->onDeleteGroup(deleted);
-        QCOMPARE(w->currentIndex(), expected);
+        QCOMPARE(w->model().currentIndex(), expected);
         if (deleted != shown)
-            QCOMPARE(w->groups()[expected].name, shownName);
+            QCOMPARE(w->model().groups()[expected].name, shownName);
     }
 
     void clearGroupAsksFirst()
@@ -436,12 +436,12 @@ private Q_SLOTS:
         m_answer = false;
         w->onGroupCleared(0);
         QCOMPARE(m_questions, QStringList{QStringLiteral("清空分组|确定清空“A”中的所有图标？")});
-        QCOMPARE(w->groups()[0].items.size(), 2);
+        QCOMPARE(w->model().groups()[0].items.size(), 2);
 
         m_answer = true;
         w->onGroupCleared(0);
-        QVERIFY(w->groups()[0].items.isEmpty());
-        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(w->model().groups()[0].items.isEmpty());
+        QCOMPARE(savedGroups(), w->model().groups());
     }
 
     void dropUrls()
@@ -454,15 +454,15 @@ private Q_SLOTS:
                                   QUrl::fromLocalFile(m_files + "/missing.txt"), QUrl::fromLocalFile(noSuffix),
                                   QUrl(QStringLiteral("https://example.org/x"))};
         w->onUrlsDroppedToGroup(2, urls);
-        const QList<Item>& items = w->groups()[2].items;
+        const QList<Item>& items = w->model().groups()[2].items;
         QCOMPARE(items.size(), 3);
         QCOMPARE(items[0].name, QStringLiteral("app"));
         QCOMPARE(items[0].path, app);
         QCOMPARE(items[1].name, QStringLiteral("Data.old"));
         QCOMPARE(items[2].name, QStringLiteral("README"));
-        QCOMPARE(w->currentIndex(), 2);
+        QCOMPARE(w->model().currentIndex(), 2);
         QCOMPARE(toastText(*w), QStringLiteral("已跳过 1 个不存在的路径"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
         QVERIFY(w->icons()->paths().contains(app));
     }
 
@@ -508,8 +508,8 @@ private Q_SLOTS:
         auto w = threeGroups();
         QFile::remove(layoutFile());
         w->onUrlsDroppedToGroup(1, {QUrl::fromLocalFile(m_files + "/c.txt")});
-        QCOMPARE(w->groups()[1].items.size(), 1);
-        QCOMPARE(w->currentIndex(), 0);
+        QCOMPARE(w->model().groups()[1].items.size(), 1);
+        QCOMPARE(w->model().currentIndex(), 0);
         QVERIFY(!QFileInfo::exists(layoutFile())); // not saved
         QVERIFY(toastText(*w).isEmpty());
     }
@@ -521,35 +521,35 @@ private Q_SLOTS:
         w->onShellItemsDroppedToGroup(1, {{QStringLiteral("此电脑"), computer},
                                           {QStringLiteral("nothing"), QString()},
                                           {QStringLiteral("again"), computer}});
-        QCOMPARE(w->groups()[1].items.size(), 2);
-        QCOMPARE(w->groups()[1].items[1].name, QStringLiteral("此电脑"));
-        QCOMPARE(w->currentIndex(), 1);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[1].items.size(), 2);
+        QCOMPARE(w->model().groups()[1].items[1].name, QStringLiteral("此电脑"));
+        QCOMPARE(w->model().currentIndex(), 1);
+        QCOMPARE(savedGroups(), w->model().groups());
         w->onShellItemsDroppedToGroup(7, {{QStringLiteral("x"), computer}});
-        QCOMPARE(w->groups().size(), 3);
+        QCOMPARE(w->model().groups().size(), 3);
     }
 
     void moveItem()
     {
         auto w = threeGroups();
         w->onItemMoved(0, 1, 2);
-        QCOMPARE(w->groups()[0].items.size(), 1);
-        QCOMPARE(w->groups()[2].items.size(), 1);
-        QCOMPARE(w->groups()[2].items[0].path, m_files + "/b.txt");
-        QCOMPARE(w->currentIndex(), 0);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[0].items.size(), 1);
+        QCOMPARE(w->model().groups()[2].items.size(), 1);
+        QCOMPARE(w->model().groups()[2].items[0].path, m_files + "/b.txt");
+        QCOMPARE(w->model().currentIndex(), 0);
+        QCOMPARE(savedGroups(), w->model().groups());
 
         // A group that holds the path already, the same group, bad indexes: nothing.
-        const QList<Group> before = w->groups();
+        const QList<Group> before = w->model().groups();
         w->onItemMoved(2, 0, 2);
         w->onItemMoved(0, 5, 1);
         w->onItemMoved(-1, 0, 1);
         w->onItemMoved(0, 0, 3);
         w->onGroupSelected(0);
         w->onUrlsDroppedToGroup(1, {QUrl::fromLocalFile(m_files + "/a.txt")});
-        const QList<Group> withCopy = w->groups();
+        const QList<Group> withCopy = w->model().groups();
         w->onItemMoved(1, 1, 0);
-        QCOMPARE(w->groups(), withCopy);
+        QCOMPARE(w->model().groups(), withCopy);
         QCOMPARE(before[2], withCopy[2]);
     }
 
@@ -574,10 +574,10 @@ private Q_SLOTS:
         auto w = makeWindow();
         w->onItemReordered(from, to);
         QString got;
-        for (const Item& i : w->groups()[0].items)
+        for (const Item& i : w->model().groups()[0].items)
             got += i.name;
         QCOMPARE(got, order);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
     }
 
     void reorderWithHiddenItems()
@@ -587,8 +587,8 @@ private Q_SLOTS:
         writeLayout({Group{QStringLiteral("A"), {item("/x/0"), hidden, item("/x/2")}}});
         auto w = makeWindow();
         w->onItemReordered(0, 3); // past the last cell: after the hidden item too
-        QCOMPARE(w->groups()[0].items.last().name, QStringLiteral("0"));
-        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("h"));
+        QCOMPARE(w->model().groups()[0].items.last().name, QStringLiteral("0"));
+        QCOMPARE(w->model().groups()[0].items[0].name, QStringLiteral("h"));
     }
 
     void changeStaysWhenTheLayoutCantBeSaved()
@@ -596,10 +596,10 @@ private Q_SLOTS:
         // A folder where the file should be: every save fails.
         QVERIFY(QDir().mkpath(layoutFile()));
         auto w = makeWindow();
-        const int before = int(w->groups().size());
+        const int before = int(w->model().groups().size());
         w->onCreateGroup(QStringLiteral("kept"));
-        QCOMPARE(w->groups().size(), before + 1);
-        QCOMPARE(w->currentIndex(), before);
+        QCOMPARE(w->model().groups().size(), before + 1);
+        QCOMPARE(w->model().currentIndex(), before);
         QCOMPARE(toastText(*w), QStringLiteral("分组布局写入失败"));
         w.reset();
         QVERIFY(QDir(layoutFile()).removeRecursively());
@@ -611,23 +611,23 @@ private Q_SLOTS:
         Sidebar* bar = w->sidebar();
         QCOMPARE(bar->geometry(), QRect(0, 28, 172, w->height() - 56));
         Q_EMIT bar->groupSelected(1);
-        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(w->model().currentIndex(), 1);
         Q_EMIT bar->groupCreated(QStringLiteral("N"));
-        QCOMPARE(w->groups().size(), 4);
+        QCOMPARE(w->model().groups().size(), 4);
         Q_EMIT bar->groupRenamed(3, QStringLiteral("M"));
-        QCOMPARE(w->groups()[3].name, QStringLiteral("M"));
+        QCOMPARE(w->model().groups()[3].name, QStringLiteral("M"));
         Q_EMIT bar->groupDeleted(3);
-        QCOMPARE(w->groups().size(), 3);
+        QCOMPARE(w->model().groups().size(), 3);
         Q_EMIT bar->itemMoved(0, 0, 2);
-        QCOMPARE(w->groups()[2].items.size(), 1);
+        QCOMPARE(w->model().groups()[2].items.size(), 1);
         Q_EMIT bar->urlsDropped(2, {QUrl::fromLocalFile(m_files + "/c.txt")});
-        QCOMPARE(w->groups()[2].items.size(), 2);
+        QCOMPARE(w->model().groups()[2].items.size(), 2);
         Q_EMIT bar->shellItemsDropped(
             1, {{QStringLiteral("回收站"), QStringLiteral("::{645FF040-5081-101B-9F08-00AA002F954E}")}});
-        QCOMPARE(w->groups()[1].items.size(), 2);
+        QCOMPARE(w->model().groups()[1].items.size(), 2);
         Q_EMIT bar->groupCleared(2);
-        QVERIFY(w->groups()[2].items.isEmpty());
-        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(w->model().groups()[2].items.isEmpty());
+        QCOMPARE(savedGroups(), w->model().groups());
     }
 
     void gridFollowsTheModelWhetherOrNotSaved_data()
@@ -751,7 +751,7 @@ private Q_SLOTS:
         }
         writeLayout({Group{QStringLiteral("A"), first}, Group{QStringLiteral("B"), second}});
         auto w = makeWindow();
-        w->setCurrentGroup(1); // before the first tick hands anything to the loader
+        w->model().setCurrentGroup(1); // before the first tick hands anything to the loader
         const QStringList queue = w->icons()->paths();
         QCOMPARE(queue.size(), 3000);
         QCOMPARE(queue.first(), QStringLiteral("/nowhere/b0.txt"));
@@ -844,7 +844,7 @@ private Q_SLOTS:
         QVERIFY(grid->scrollOffset() > 0);
 
         w->onGroupSelected(1);
-        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(w->model().currentIndex(), 1);
         QCOMPARE(grid->scrollOffset(), 0);
     }
 };

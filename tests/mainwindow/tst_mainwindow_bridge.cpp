@@ -151,7 +151,7 @@ private Q_SLOTS:
     void desktopSyncSavesQueuesAndTells()
     {
         auto w = twoGroups();
-        w->setCurrentGroup(1);
+        w->model().setCurrentGroup(1);
         const QString d = desktopDir();
         QVERIFY(ktr::test::writeFile(d + "/Report.PDF", "x"));
         QVERIFY(ktr::test::writeFile(d + "/backup.tar.gz", "x"));
@@ -163,21 +163,21 @@ private Q_SLOTS:
         Q_EMIT w->sidebar()->desktopSyncRequested();
 
         QCOMPARE(toastText(*w), Lang::tr("已收纳 %1 个桌面新图标").arg(3));
-        const QStringList names{w->groups()[2].name, w->groups()[3].name, w->groups()[4].name};
+        const QStringList names{w->model().groups()[2].name, w->model().groups()[3].name, w->model().groups()[4].name};
         QCOMPARE(names, (QStringList{QStringLiteral("其他"), QStringLiteral("文档"), QStringLiteral("压缩包")}));
-        QCOMPARE(w->groups()[2].items.first().path, d + "/Photos");
-        QCOMPARE(w->groups()[3].items.first().name, QStringLiteral("Report"));
-        QCOMPARE(w->groups()[4].items.first().name, QStringLiteral("backup.tar"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[2].items.first().path, d + "/Photos");
+        QCOMPARE(w->model().groups()[3].items.first().name, QStringLiteral("Report"));
+        QCOMPARE(w->model().groups()[4].items.first().name, QStringLiteral("backup.tar"));
+        QCOMPARE(savedGroups(), w->model().groups());
         QCOMPARE(w->icons()->paths(), (QStringList{d + "/Photos", d + "/Report.PDF", d + "/backup.tar.gz"}));
-        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(w->model().currentIndex(), 1);
 
         // Nothing new: nothing saved, the other notice.
         QFile::remove(layoutFile());
         Q_EMIT w->sidebar()->desktopSyncRequested();
         QCOMPARE(toastText(*w), Lang::tr("桌面没有需要收纳的新图标"));
         QVERIFY(!QFileInfo::exists(layoutFile()));
-        QCOMPARE(w->groups().size(), 5);
+        QCOMPARE(w->model().groups().size(), 5);
     }
 
     // ---- export and import ----
@@ -217,7 +217,7 @@ private Q_SLOTS:
     void importReplacesTheModelAndSettings()
     {
         auto w = twoGroups();
-        w->setCurrentGroup(1);
+        w->model().setCurrentGroup(1);
         const QList<Group> imported{Group{QStringLiteral("X"), {item(QStringLiteral("/opt/x.txt"))}},
                                     Group{QStringLiteral("Y"), {}}, Group{QStringLiteral("Z"), {}}};
         QJsonObject settings;
@@ -230,9 +230,9 @@ private Q_SLOTS:
         QCOMPARE(m_questions, QStringList{Lang::tr("导入数据") + '|' +
                                           Lang::tr("导入将覆盖当前的分组图标、设置与已装应用清单；登录态不导入，"
                                                    "需重新登录。是否继续？")});
-        QCOMPARE(w->groups(), imported);
+        QCOMPARE(w->model().groups(), imported);
         QCOMPARE(savedGroups(), imported);
-        QCOMPARE(w->currentIndex(), 0);
+        QCOMPARE(w->model().currentIndex(), 0);
         QCOMPARE(w->settings().customTitle, QStringLiteral("Imported"));
         QCOMPARE(w->settings().cornerRadius, 20);
         QCOMPARE(toastText(*w), Lang::tr("数据已导入并生效"));
@@ -253,8 +253,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         QFETCH(QString, toast);
         auto w = twoGroups();
-        w->setCurrentGroup(1);
-        const QList<Group> before = w->groups();
+        w->model().setCurrentGroup(1);
+        const QList<Group> before = w->model().groups();
         m_answer = answer;
         m_chosenFile = file.isEmpty() ? writeBackup(backup({Group{QStringLiteral("X"), {}}}, {}))
                                       : ktr::test::testRoot() + QStringLiteral("/bad.json");
@@ -263,9 +263,9 @@ private Q_SLOTS:
 
         w->settingsBridge()->importUserData();
 
-        QCOMPARE(w->groups(), before);
+        QCOMPARE(w->model().groups(), before);
         QCOMPARE(savedGroups(), before);
-        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(w->model().currentIndex(), 1);
         QCOMPARE(toastText(*w), toast.isEmpty() ? QString() : Lang::tr(toast));
     }
 
@@ -287,7 +287,7 @@ private Q_SLOTS:
             w->openSettings();
             Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
-            m_chosenFile = writeBackup(backup(w->groups(), settings));
+            m_chosenFile = writeBackup(backup(w->model().groups(), settings));
             w->settingsBridge()->importUserData();
         }
         QCOMPARE(Lang::language(), 1);
@@ -308,7 +308,7 @@ private Q_SLOTS:
         QFETCH(int, expected);
         writeLayout({Group{"A", {}}, Group{"B", {}}, Group{"C", {}}});
         auto w = makeWindow();
-        w->setCurrentGroup(current);
+        w->model().setCurrentGroup(current);
         const QList<Group> restored{Group{QStringLiteral("R1"), {item(QStringLiteral("/opt/r.txt"))}},
                                     Group{QStringLiteral("R2"), {}}};
         writeLayout(restored);
@@ -319,8 +319,8 @@ private Q_SLOTS:
 
         w->settingsBridge()->reloadUserData();
 
-        QCOMPARE(w->groups(), restored);
-        QCOMPARE(w->currentIndex(), expected);
+        QCOMPARE(w->model().groups(), restored);
+        QCOMPARE(w->model().currentIndex(), expected);
         QCOMPARE(w->settings().cornerRadius, 4);
         QVERIFY(w->icons()->paths().contains(QStringLiteral("/opt/r.txt")));
     }
@@ -330,8 +330,9 @@ private Q_SLOTS:
         auto w = twoGroups();
         QFile::remove(layoutFile());
         w->settingsBridge()->reloadUserData();
-        QVERIFY(!w->groups().isEmpty());
-        QVERIFY(w->groups() != (QList<Group>{Group{"A", {item("/opt/a.txt")}}, Group{"B", {item("/opt/b.txt")}}}));
+        QVERIFY(!w->model().groups().isEmpty());
+        QVERIFY(w->model().groups() !=
+                (QList<Group>{Group{"A", {item("/opt/a.txt")}}, Group{"B", {item("/opt/b.txt")}}}));
         QVERIFY(!QFileInfo::exists(layoutFile()));
     }
 
@@ -357,7 +358,7 @@ private Q_SLOTS:
             QVERIFY(ktr::test::writeFile(settingsFile(), QJsonDocument(settings).toJson()));
             Q_EMIT w->backupJobs()->snapshotRestored();
         } else {
-            m_chosenFile = writeBackup(backup(w->groups(), settings));
+            m_chosenFile = writeBackup(backup(w->model().groups(), settings));
             m_args.onImportUserData();
         }
         QCOMPARE(w->settingsBridge()->dialog()->editedSettings().cornerRadius, 21);
@@ -382,7 +383,7 @@ private Q_SLOTS:
         QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
         QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(w.get()));
         QCOMPARE(m_args.settings, &w->settings());
-        QCOMPARE(m_args.groups, &w->groups());
+        QCOMPARE(m_args.groups, &w->model().groups());
         QCOMPARE(m_args.dataDir, QFileInfo(layoutFile()).absolutePath());
         QCOMPARE(dialog->editedSettings(), w->settings());
 
@@ -521,8 +522,8 @@ private Q_SLOTS:
         QVERIFY(ktr::test::writeFile(desktopDir() + "/two.txt", "x"));
         w->openSettings();
         finishDialog(*w, true);
-        const int groups = int(w->groups().size());
-        QCOMPARE(w->groups()[groups - 1].items.size(), 1);
+        const int groups = int(w->model().groups().size());
+        QCOMPARE(w->model().groups()[groups - 1].items.size(), 1);
     }
 
     void callbacksReachTheWindow()
@@ -538,7 +539,7 @@ private Q_SLOTS:
         // Icon changes are saved.
         QFile::remove(layoutFile());
         m_args.onIconsChanged();
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
 
         // The lock background is stored and saved.
         m_args.onLockBackgroundChosen(QStringLiteral("/pics/lock.png"));

@@ -192,7 +192,7 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             int n = int(m_launcher.calls.size());
             n += w.search()->panel() && w.search()->panel()->isVisible() ? 1 : 0;
-            n += int(w.groups().at(w.currentIndex()).items.size()) - itemsBefore;
+            n += int(w.model().groups().at(w.model().currentIndex()).items.size()) - itemsBefore;
             n += w.settingsBridge()->dialog() ? 1 : 0;
             if (hiddenFirst)
                 n += w.isVisible() && redPixels(shot(&w)) > 0 ? 1 : 0;
@@ -214,7 +214,7 @@ private Q_SLOTS:
                 QVERIFY(w->settings().uiLocked);
                 QCOMPARE(redPixels(shot(w.get())), 0);
             }
-            const int itemsBefore = int(w->groups().at(w->currentIndex()).items.size());
+            const int itemsBefore = int(w->model().groups().at(w->model().currentIndex()).items.size());
             run(*w);
             if (QTest::currentTestFailed())
                 return;
@@ -228,7 +228,7 @@ private Q_SLOTS:
             QCOMPARE(w->lockController()->overlay()->geometry(), w->rect());
             if (w->isVisible())
                 QCOMPARE(redPixels(shot(w.get())), 0);
-            QCOMPARE(w->groups().at(0).items.size(), 2);
+            QCOMPARE(w->model().groups().at(0).items.size(), 2);
         }
     }
 

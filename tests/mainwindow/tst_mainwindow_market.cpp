@@ -29,10 +29,10 @@ using namespace ktr::test;
 
 namespace {
 
-int groupIndex(const MainWindow& w, const QString& name)
+int groupIndex(MainWindow& w, const QString& name)
 {
-    for (int i = 0; i < w.groups().size(); ++i) {
-        if (w.groups()[i].name == name)
+    for (int i = 0; i < w.model().groups().size(); ++i) {
+        if (w.model().groups()[i].name == name)
             return i;
     }
     return -1;
@@ -153,28 +153,28 @@ private Q_SLOTS:
         const QString first = exe("one/One.exe");
         Q_EMIT market->addToPanelRequested("One", first);
         if (!renameTo.isEmpty())
-            w->onRenameGroup(w->currentIndex(), renameTo);
+            w->onRenameGroup(w->model().currentIndex(), renameTo);
         // A second install: same group, never a second one.
         Q_EMIT market->addToPanelRequested("Two", exe("two/two.exe"));
-        QCOMPARE(w->groups().size(), groupCount);
+        QCOMPARE(w->model().groups().size(), groupCount);
         const int g = groupIndex(*w, expectedGroup);
         QVERIFY(g >= 0);
-        QCOMPARE(w->currentIndex(), g);
-        QCOMPARE(Lang::tr(w->groups()[g].name), shown);
-        const QList<Item>& items = w->groups()[g].items;
+        QCOMPARE(w->model().currentIndex(), g);
+        QCOMPARE(Lang::tr(w->model().groups()[g].name), shown);
+        const QList<Item>& items = w->model().groups()[g].items;
         QCOMPARE(items.last().name, QStringLiteral("Two"));
         QCOMPARE(items.at(items.size() - 2).path, first);
         if (groupsBefore.contains("社区应用"))
             QCOMPARE(items.first().name, QStringLiteral("keep"));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(savedGroups(), w->model().groups());
         QCOMPARE(toastText(*w), Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg("Two"));
         // After a switch of the language the next install still finds it, and it shows the other name.
         Lang::setLanguage(1 - language);
         Q_EMIT market->addToPanelRequested("Three", exe("three/three.exe"));
-        QCOMPARE(w->groups().size(), groupCount);
-        QCOMPARE(w->groups()[g].items.last().name, QStringLiteral("Three"));
+        QCOMPARE(w->model().groups().size(), groupCount);
+        QCOMPARE(w->model().groups()[g].items.last().name, QStringLiteral("Three"));
         if (renameTo.isEmpty())
-            QCOMPARE(Lang::tr(w->groups()[g].name), Lang::tr("应用市场"));
+            QCOMPARE(Lang::tr(w->model().groups()[g].name), Lang::tr("应用市场"));
         w->close();
         market->close();
     }
@@ -207,22 +207,22 @@ private Q_SLOTS:
         const QString upper = exe("caps/TOOL.EXE");
         Q_EMIT market->addToPanelRequested("", upper);
         const int g = groupIndex(*w, "应用市场");
-        QCOMPARE(w->groups()[g].items.last().path, upper);
-        QCOMPARE(w->groups()[g].items.last().name, QStringLiteral("TOOL"));
+        QCOMPARE(w->model().groups()[g].items.last().path, upper);
+        QCOMPARE(w->model().groups()[g].items.last().name, QStringLiteral("TOOL"));
         QCOMPARE(toastText(*w), Lang::tr("「%1」安装完成，图标已放入「应用市场」分类").arg("TOOL"));
         // Same path again: refused.
         Q_EMIT market->addToPanelRequested("Tool", upper);
-        QCOMPARE(w->groups()[g].items.size(), 1);
+        QCOMPARE(w->model().groups()[g].items.size(), 1);
         QCOMPARE(toastText(*w), Lang::tr("「%1」已安装在「应用市场」分类中").arg("Tool"));
         // A folder with one program: that one.
         const QString inFolder = exe("folder/only.exe");
         writeFile(m_files + "/folder/readme.txt", "x");
         Q_EMIT market->addToPanelRequested("Only", m_files + "/folder");
-        QCOMPARE(w->groups()[g].items.last().path, inFolder);
+        QCOMPARE(w->model().groups()[g].items.last().path, inFolder);
         // No program at all.
         Q_EMIT market->addToPanelRequested("None", m_files + "/folder/readme.txt.missing/none");
         QCOMPARE(toastText(*w), Lang::tr("未找到可执行文件，「%1」添加失败").arg("None"));
-        QCOMPARE(w->groups()[g].items.size(), 2);
+        QCOMPARE(w->model().groups()[g].items.size(), 2);
     }
 
     // The interface lock covers the market too: engaging it hides the window, it can't be opened again,
@@ -262,7 +262,7 @@ private Q_SLOTS:
         entries.at(4).run();
         Q_EMIT market->addToPanelRequested("Demo", appsRootDir() + "/locked/x.exe");
         QVERIFY(m_launcher.calls.isEmpty());
-        QCOMPARE(w->groups().size(), 1);
+        QCOMPARE(w->model().groups().size(), 1);
         QCOMPARE(savedGroups().size(), 1);
 
         // The market button asks to unlock instead.
@@ -275,7 +275,7 @@ private Q_SLOTS:
         entries.at(0).run();
         QCOMPARE(m_launcher.calls.size(), 1);
         entries.at(4).run();
-        QCOMPARE(w->groups().size(), 2);
+        QCOMPARE(w->model().groups().size(), 2);
         w->online()->openAppMarket();
         QVERIFY(market->isVisible());
         market->close();
@@ -351,8 +351,8 @@ private Q_SLOTS:
         const QString launchFile = QDir::toNativeSeparators(appsRootDir() + "/demo/" + launch);
         QTRY_VERIFY_WITH_TIMEOUT(groupIndex(*w, "应用市场") >= 0, 15000);
         const int g = groupIndex(*w, "应用市场");
-        QCOMPARE(w->groups()[g].items.size(), 1);
-        QCOMPARE(w->groups()[g].items[0].path, launchFile);
+        QCOMPARE(w->model().groups()[g].items.size(), 1);
+        QCOMPARE(w->model().groups()[g].items[0].path, launchFile);
         QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QStringLiteral("1.0"));
         QVERIFY(QFileInfo(launchFile).permissions() & QFile::ExeOwner);
         QTRY_COMPARE(reportedEvents(state, "demo"), QStringList{"install"});
@@ -363,7 +363,7 @@ private Q_SLOTS:
         Q_EMIT w->sidebar()->desktopSyncRequested();
         const QString desktopEntry = QDir::toNativeSeparators(desktopFolder() + "/" + desktopEntryFileName("Demo"));
         auto pointsAtEntry = [&] {
-            for (const Group& group : w->groups())
+            for (const Group& group : w->model().groups())
                 for (const Item& it : group.items)
                     if (it.path == desktopEntry)
                         return true;
@@ -372,7 +372,7 @@ private Q_SLOTS:
         QVERIFY(pointsAtEntry());
 
         // Launched from the panel: started, and reported.
-        QCOMPARE(w->currentIndex(), g);
+        QCOMPARE(w->model().currentIndex(), g);
         w->onItemActivated(0);
         QCOMPARE(m_launcher.calls.size(), 1);
         QCOMPARE(m_launcher.calls[0].program, launchFile);
@@ -385,7 +385,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(appsRootDir() + "/demo"));
         QVERIFY(!QFileInfo::exists(desktopEntry));
         QVERIFY2(!pointsAtEntry(), "the collected desktop entry stays as a dead item");
-        QVERIFY(w->groups()[g].items.isEmpty());
+        QVERIFY(w->model().groups()[g].items.isEmpty());
         QVERIFY(savedGroups()[g].items.isEmpty());
         QCOMPARE(market->catalogue().findRow("demo")->installedVersion, QString());
         QTRY_COMPARE(reportedEvents(state, "demo"), (QStringList{"install", "launch", "uninstall"}));

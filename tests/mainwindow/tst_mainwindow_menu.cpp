@@ -208,7 +208,7 @@ private Q_SLOTS:
         QVERIFY(groups);
         QCOMPARE(menuTexts(groups), (QStringList{"Favorites", "Mine"}));
         QVERIFY(choose(*w, 0, ItemMenuAction::MoveToGroup, 1));
-        QCOMPARE(w->groups()[1].items.size(), 1);
+        QCOMPARE(w->model().groups()[1].items.size(), 1);
     }
 
     // ---- the actions ----
@@ -286,19 +286,19 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("G"), {item(file("gone.txt")), item(file("b.txt"))}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
         QCOMPARE(toastText(*w), QStringLiteral("该路径已在当前分组中"));
-        QCOMPARE(w->groups()[0].items[0].path, file("gone.txt"));
+        QCOMPARE(w->model().groups()[0].items[0].path, file("gone.txt"));
         QCOMPARE(captions, QStringList{"选择新的文件位置|所有文件 (*)"});
 
         answer = file("c.txt");
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
         QCOMPARE(toastText(*w), QStringLiteral("已重新定位"));
-        QCOMPARE(w->groups()[0].items[0].path, answer);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[0].items[0].path, answer);
+        QCOMPARE(savedGroups(), w->model().groups());
         QTRY_VERIFY(!w->invalidPathCheck()->running() && w->invalidPathCheck()->paths().isEmpty());
 
         answer.clear(); // cancelled
         QVERIFY(choose(*w, 0, ItemMenuAction::Relocate));
-        QCOMPARE(w->groups()[0].items[0].path, file("c.txt"));
+        QCOMPARE(w->model().groups()[0].items[0].path, file("c.txt"));
     }
 
     void restoreIcon()
@@ -307,8 +307,8 @@ private Q_SLOTS:
         it.customIcon = file("icon.png");
         auto w = windowWith({Group{QStringLiteral("G"), {it}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::RestoreIcon));
-        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty());
-        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(w->model().groups()[0].items[0].customIcon.isEmpty());
+        QCOMPARE(savedGroups(), w->model().groups());
         QCOMPARE(toastText(*w), QStringLiteral("已恢复默认图标"));
     }
 
@@ -317,10 +317,10 @@ private Q_SLOTS:
         auto w = windowWith(
             {Group{QStringLiteral("A"), {item(file("a.txt")), item(file("b.txt"))}}, Group{QStringLiteral("B"), {}}});
         QVERIFY(choose(*w, 0, ItemMenuAction::MoveToGroup, 1));
-        QCOMPARE(w->groups()[1].items, (QList<Item>{item(file("a.txt"))}));
+        QCOMPARE(w->model().groups()[1].items, (QList<Item>{item(file("a.txt"))}));
         QVERIFY(choose(*w, 0, ItemMenuAction::Remove));
-        QVERIFY(w->groups()[0].items.isEmpty());
-        QCOMPARE(savedGroups(), w->groups());
+        QVERIFY(w->model().groups()[0].items.isEmpty());
+        QCOMPARE(savedGroups(), w->model().groups());
         QVERIFY(toastText(*w).isEmpty());
     }
 
@@ -331,12 +331,12 @@ private Q_SLOTS:
         std::unique_ptr<QMenu> menu(w->itemMenu()->build(0));
         w->onItemReordered(0, 2); // b is now where a was
         w->itemMenu()->run(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
-        QCOMPARE(w->groups()[0].items.size(), 2);
+        QCOMPARE(w->model().groups()[0].items.size(), 2);
 
         menu.reset(w->itemMenu()->build(0));
         w->onGroupSelected(1);
         w->itemMenu()->run(findItemMenuAction(menu.get(), ItemMenuAction::Remove));
-        QCOMPARE(w->groups()[0].items.size(), 2);
+        QCOMPARE(w->model().groups()[0].items.size(), 2);
     }
 
     void clearInvalidItems()
@@ -353,9 +353,9 @@ private Q_SLOTS:
         QVERIFY(clear);
         QCOMPARE(clear->text(), QStringLiteral("清除所有失效图标 (3)"));
         w->itemMenu()->run(clear);
-        QCOMPARE(w->groups()[0].items, QList<Item>{item(file("a.txt"))});
-        QCOMPARE(w->groups()[1].items, (QList<Item>{hidden, item(file("b.txt"))}));
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[0].items, QList<Item>{item(file("a.txt"))});
+        QCOMPARE(w->model().groups()[1].items, (QList<Item>{hidden, item(file("b.txt"))}));
+        QCOMPARE(savedGroups(), w->model().groups());
         QCOMPARE(toastText(*w), QStringLiteral("已清除 3 个失效图标"));
     }
 
@@ -474,13 +474,13 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("G"), {it}}}, hooks);
         const QByteArray before = ktr::test::readFile(layoutFile());
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
-        const Item& now = w->groups()[0].items[0];
+        const Item& now = w->model().groups()[0].items[0];
         QCOMPARE(now.name, name.trimmed());
         QCOMPARE(now.args, args);
         QCOMPARE(now.path, target.isEmpty() ? file("a.txt") : file(target.trimmed()));
         QCOMPARE(toastText(*w), saved ? QStringLiteral("已保存更改") : QString());
         if (saved)
-            QCOMPARE(savedGroups(), w->groups());
+            QCOMPARE(savedGroups(), w->model().groups());
         else
             QCOMPARE(ktr::test::readFile(layoutFile()), before);
     }
@@ -494,7 +494,7 @@ private Q_SLOTS:
         };
         auto w = windowWith({Group{QStringLiteral("G"), {item(file("a.txt"), QStringLiteral("a"))}}}, hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
-        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("a"));
+        QCOMPARE(w->model().groups()[0].items[0].name, QStringLiteral("a"));
     }
 
     void editShortcutRewritesTheFileKeepingTheRest()
@@ -516,7 +516,7 @@ private Q_SLOTS:
         QVERIFY(text.contains("\nName[de]=Betrachter\n"));
         QVERIFY(text.contains("\nX-Custom=keep\n"));
         // The icon now lives in the shortcut file.
-        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty());
+        QVERIFY(w->model().groups()[0].items[0].customIcon.isEmpty());
         QCOMPARE(toastText(*w), QStringLiteral("已保存更改"));
     }
 
@@ -534,9 +534,9 @@ private Q_SLOTS:
         auto w = windowWith({Group{QStringLiteral("G"), {item(path, QStringLiteral("Old"))}}}, hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
         QCOMPARE(toastText(*w), QStringLiteral("快捷方式写入失败（目标可能被占用）"));
-        QCOMPARE(w->groups()[0].items[0].name, QStringLiteral("Renamed"));
-        QCOMPARE(w->groups()[0].items[0].path, path);
-        QCOMPARE(savedGroups(), w->groups());
+        QCOMPARE(w->model().groups()[0].items[0].name, QStringLiteral("Renamed"));
+        QCOMPARE(w->model().groups()[0].items[0].path, path);
+        QCOMPARE(savedGroups(), w->model().groups());
     }
 
     // After an edit the icon cache forgets the item's path: its icon, and that of every other item with the
@@ -572,7 +572,7 @@ private Q_SLOTS:
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
         QCOMPARE(toastText(*w), QStringLiteral("已保存更改"));
         QTRY_VERIFY(cached());
-        QVERIFY(w->groups()[0].items[0].customIcon.isEmpty() || !restoreIcon);
+        QVERIFY(w->model().groups()[0].items[0].customIcon.isEmpty() || !restoreIcon);
     }
 
     // ---- invalid items ----
@@ -646,11 +646,11 @@ private Q_SLOTS:
         const QByteArray saved = ktr::test::readFile(layoutFile());
         w->onGroupDragDisplace(from, to);
         QString now;
-        for (const Group& g : w->groups())
+        for (const Group& g : w->model().groups())
             now += g.name;
         QCOMPARE(now, order);
-        QCOMPARE(w->currentIndex(), currentAfter);
-        QCOMPARE(w->groups()[w->currentIndex()].name, QString(QChar::fromLatin1("ABCD"[current])));
+        QCOMPARE(w->model().currentIndex(), currentAfter);
+        QCOMPARE(w->model().groups()[w->model().currentIndex()].name, QString(QChar::fromLatin1("ABCD"[current])));
         // Saved when the drag ends, not on every step.
         QCOMPARE(ktr::test::readFile(layoutFile()), saved);
     }
@@ -688,7 +688,7 @@ private Q_SLOTS:
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY(area.contains(first->frameGeometry()));
         // Floating changes nothing in the model.
-        QCOMPARE(w->groups()[0].items, QList<Item>{it});
+        QCOMPARE(w->model().groups()[0].items, QList<Item>{it});
 
         // What a floating icon opens was copied when it was made.
         Item edited = it;
@@ -701,7 +701,7 @@ private Q_SLOTS:
         };
         w->itemMenu()->setHooks(hooks);
         QVERIFY(choose(*w, 0, ItemMenuAction::Edit));
-        QCOMPARE(w->groups()[0].items[0].path, file("a.txt"));
+        QCOMPARE(w->model().groups()[0].items[0].path, file("a.txt"));
         emit first->openRequested();
         QCOMPARE(m_launcher.calls.size(), 1);
         QCOMPARE(m_launcher.calls[0].program, m_program);
@@ -765,7 +765,7 @@ private Q_SLOTS:
         QVERIFY(panel->debounceTimer()->isActive());
         QTest::keyClick(panel->list(), Qt::Key_Return); // inside the debounce
         QVERIFY(!panel->isVisible());
-        QCOMPARE(w->currentIndex(), 1);
+        QCOMPARE(w->model().currentIndex(), 1);
         QCOMPARE(m_launcher.calls.size(), 1);
         QCOMPARE(m_launcher.calls[0].program, m_program);
 
