@@ -176,10 +176,14 @@ void markLaunchable(const QString& path)
 
 bool createDesktopShortcut(const QString& itemPath, const QString& desktopFolder, QString* created, QString* error)
 {
-    const QFileInfo info(itemPath);
+    // A folder written with its trailing slash is named by its last name all the same.
+    const QFileInfo info(QDir::cleanPath(itemPath));
     QString base = info.completeBaseName();
     if (base.isEmpty())
         base = info.fileName();
+    // The root has no name of its own, and ".desktop" would be an entry the desktop hides: it is the local disk.
+    if (base.isEmpty())
+        base = Lang::tr("本地磁盘");
     QDir().mkpath(desktopFolder);
     const QString destination = freeDesktopShortcutPath(desktopFolder, base);
 

@@ -1,5 +1,7 @@
 #include "market/selfremoval.h"
 
+#include "market/marketinstall.h"
+#include "model/shortcutfile.h"
 #include "platform/autostart.h"
 #include "platform/fsentry.h"
 #include "platform/registry.h"
@@ -63,6 +65,25 @@ bool writeAndStart(const QString& base, const QString& name, const std::function
     return true;
 }
 
+// The launchers the market wrote on the desktop for the apps in the data folder: they go with the apps. A
+// user's own entry, a link, or one of ours that now starts a program elsewhere stays.
+QStringList marketLaunchersOf(const Env& env)
+{
+    QStringList launchers;
+    if (env.desktopDir.isEmpty() || env.dataDir.isEmpty())
+        return launchers;
+    const QString apps = QDir::cleanPath(env.dataDir) + QStringLiteral("/apps/");
+    const QFileInfoList entries = QDir(env.desktopDir).entryInfoList({QStringLiteral("*.desktop")}, QDir::Files);
+    for (const QFileInfo& entry : entries) {
+        const QString path = entry.absoluteFilePath();
+        ShortcutInfo info;
+        if (!entry.isSymLink() && isOwnDesktopEntry(path) && readShortcut(path, &info) &&
+            QDir::cleanPath(info.target).startsWith(apps))
+            launchers << QDir::cleanPath(path);
+    }
+    return launchers;
+}
+
 } // namespace
 
 Env Env::system()
@@ -124,8 +145,10 @@ selfscripts::UninstallPlan uninstallPlan(bool full, const Env& env)
         plan.shortcuts << QDir::cleanPath(env.desktopDir + QLatin1Char('/') + shortcutName());
     if (!env.applicationsDir.isEmpty())
         plan.shortcuts << QDir::cleanPath(env.applicationsDir + QLatin1Char('/') + shortcutName());
-    if (full)
+    if (full) {
         plan.dataFolder = QDir::cleanPath(env.dataDir);
+        plan.shortcuts << marketLaunchersOf(env);
+    }
     plan.autostartEntry = env.autostartEntry;
     plan.leftoverFiles = env.leftoverFiles;
     for (const QString& folder : env.madeFolders) {

@@ -422,6 +422,43 @@ private Q_SLOTS:
         QCOMPARE(ktr::test::readFile(desktop + "/editor (2).desktop"), entry);
     }
 
+    // A folder whose path ends without a name (the root, or a folder written with its trailing slash) made
+    // ".desktop": an entry the desktop hides, named after the opener. It takes the folder's own name, and the
+    // root the name the panel gives the local disk.
+    void desktopShortcutOfAPathWithoutName_data()
+    {
+        QTest::addColumn<QString>("target"); // "@" stands for the test's files folder
+        QTest::addColumn<QString>("name");
+        QTest::newRow("root") << "/"
+                              << "本地磁盘";
+        QTest::newRow("trailing slash") << "@/folder/"
+                                        << "folder";
+        QTest::newRow("two trailing slashes") << "@/folder//"
+                                              << "folder";
+    }
+    void desktopShortcutOfAPathWithoutName()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, name);
+        target.replace(QStringLiteral("@"), m_files);
+        QVERIFY(QDir().mkpath(target));
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        QDir(desktop).removeRecursively();
+
+        auto w = windowWith({Group{QStringLiteral("G"), {item(target)}}});
+        QVERIFY(choose(*w, 0, ItemMenuAction::DesktopShortcut));
+        QCOMPARE(toastText(*w), QStringLiteral("已在桌面创建快捷方式"));
+        QCOMPARE(QDir(desktop).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".desktop"});
+        const QString created = desktop + "/" + name + ".desktop";
+        QVERIFY(ktr::test::readFile(created).contains(("\nName=" + name + "\n").toUtf8()));
+        ShortcutInfo info;
+        QVERIFY(readShortcut(created, &info));
+        QCOMPARE(QStringList{info.target} + QProcess::splitCommand(info.arguments),
+                 (QStringList{QStringLiteral("xdg-open"), QDir::cleanPath(target)}));
+        QCOMPARE(info.iconPath, QStringLiteral("folder"));
+        QCOMPARE(ktr::test::desktopEntryProblems(created), QString());
+    }
+
     void desktopShortcutFailures()
     {
         // A regular file where the desktop folder should be: nothing can be written below it.

@@ -1,5 +1,6 @@
 #include "market/selfremoval.h"
 #include "market/selfscripts.h"
+#include "model/shortcutfile.h"
 #include "platform/autostart.h"
 #include "platform/launcher.h"
 #include "platform/videobackend.h"
@@ -425,6 +426,43 @@ private Q_SLOTS:
         QFile::remove(linkName);
         QFile::remove(fileName);
     }
+    // A full uninstall takes the market apps away with the data folder, and so the launchers the market wrote
+    // for them on the desktop, which would start nothing; one that keeps the data keeps them. A launcher that is
+    // not ours (no marker), a link, or one of ours that starts a program elsewhere stays.
+    void fullUninstallTakesTheMarketLaunchers_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("full") << true;
+        QTest::newRow("keep data") << false;
+    }
+    void fullUninstallTakesTheMarketLaunchers()
+    {
+        QFETCH(bool, full);
+        const QString root = freshDir("launchers");
+        const QString exe = root + "/kestrune-panel";
+        QVERIFY(writeFile(exe, "#!/bin/sh\n"));
+        selfremoval::Env env = sandboxEnv(root, exe);
+        const QString app = env.dataDir + "/apps/demo/demo.sh";
+        QVERIFY(writeFile(app, "#!/bin/sh\n"));
+        const auto launcher = [&](const QString& name, const QString& program, bool ours) {
+            QString exec = desktopExecString({program});
+            exec.replace(u'\\', QStringLiteral("\\\\"));
+            return writeFile(env.desktopDir + "/" + name + ".desktop",
+                             ("[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" +
+                              (ours ? "X-Kestrune-Market=true\n" : ""))
+                                 .toUtf8());
+        };
+        QVERIFY(launcher("Demo 演示", app, true));
+        QVERIFY(launcher("Handmade", app, false));
+        QVERIFY(launcher("Elsewhere", env.dataDir + "/apps-old/demo/demo.sh", true)); // beside the apps folder
+        QVERIFY(QFile::link(env.desktopDir + "/Demo 演示.desktop", env.desktopDir + "/Linked.desktop"));
+
+        const selfscripts::UninstallPlan plan = selfremoval::uninstallPlan(full, env);
+        QCOMPARE(plan.shortcuts.contains(env.desktopDir + "/Demo 演示.desktop"), full);
+        for (const char* stays : {"Handmade", "Elsewhere", "Linked"})
+            QVERIFY2(!plan.shortcuts.contains(env.desktopDir + "/" + stays + ".desktop"), stays);
+    }
+
     // What the panel made outside its data folder goes with it, when nothing else is left in it; what was there
     // before, or holds another program's files, stays.
     void uninstallTakesAwayWhatThePanelMade_data()
