@@ -57,8 +57,9 @@ class TestAgentProcess : public QObject
         m_process = new QProcess(this);
         m_process->setProcessChannelMode(QProcess::ForwardedChannels);
         m_process->start(QStringLiteral(KTR_PANEL_EXE), args);
+        // Bounds, not waits: a start on a machine busy with a parallel build can take many seconds.
         return m_process->waitForStarted(10000) &&
-               QTest::qWaitFor([&] { return ktr::test::panelLogText().contains(readyLine); }, 15000);
+               QTest::qWaitFor([&] { return ktr::test::panelLogText().contains(readyLine); }, 40000);
     }
 
 private Q_SLOTS:
@@ -74,7 +75,7 @@ private Q_SLOTS:
         // A panel the agent started runs detached.
         if (const qint64 pid = lockHolder()) {
             ::kill(pid_t(pid), SIGKILL);
-            if (!QTest::qWaitFor([&] { return lockHolder() != pid; }, 5000))
+            if (!QTest::qWaitFor([&] { return lockHolder() != pid; }, 15000))
                 qWarning() << "panel" << pid << "still holds the lock";
         }
     }
