@@ -289,6 +289,16 @@ private:
     void openServicePage(const QString& path);
     void clearIconCache();
     void runRowAction(int id);
+    // The steps of runAction: the navigation, a switch, a two-way choice and the buttons of each page, each
+    // true when the id was one of its own.
+    void openPage(int page);
+    void flipToggle(int index);
+    void pickChoice(int index, int option);
+    bool runFrameButton(int id, const QPoint& globalPos);
+    bool runAppearanceButton(int id);
+    bool runDataButton(int id);
+    bool runAboutButton(int id);
+    bool runProtectionButton(int id);
     // The font chooser's first entry: the default interface font, by the name of the font it matched.
     static QString defaultFontLabel();
     static QAction* execMenu(QMenu& menu, const QPoint& globalPos);

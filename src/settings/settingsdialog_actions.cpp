@@ -226,212 +226,268 @@ void SettingsDialog::runAction(int id, const QPoint& globalPos)
     }
     using namespace settingsids;
     const Decoded frame = decodeFrame(id);
-    if (frame.target == Target::Nav) {
-        const int page = frame.row;
-        if (page == kProtectPage && !m_protectUnlocked && !ensureProtectAccess())
-            return;
-        switchPage(page);
+    switch (frame.target) {
+    case Target::Nav:
+        openPage(frame.row);
         return;
-    }
-    if (frame.target == Target::Toggle) {
-        if (bool AppSettings::*member = settingsrows::toggleMember(frame.row))
-            m_edited.*member = !(m_edited.*member);
-        report();
-        update();
+    case Target::Toggle:
+        flipToggle(frame.row);
         return;
-    }
-    if (frame.target == Target::Choice) {
-        const int value = frame.column;
-        switch (frame.row) {
-        case 0:
-            m_edited.darkTheme = value == 1;
-            report();
-            applyEditorStyles();
-            break;
-        case 1:
-            m_edited.horizontalGroups = value == 1;
-            report();
-            break;
-        case 2:
-            m_edited.singleClickOpen = value == 1;
-            report();
-            break;
-        case 3:
-            m_edited.hoverMode = value;
-            report();
-            relayout();
-            break;
-        case 4:
-            m_edited.language = value;
-            Lang::setLanguage(value);
-            Lang::notifyChanged();
-            relayout();
-            break;
-        case 5:
-            m_edited.monitorFormat = value;
-            report();
-            break;
-        }
-        update();
+    case Target::Choice:
+        pickChoice(frame.row, frame.column);
         return;
+    default:
+        break;
     }
     if (const int which = colourMenuFor(id); which >= 0) {
         showColourMenu(which, globalPos);
         return;
     }
+    if (runFrameButton(id, globalPos) || runAppearanceButton(id) || runDataButton(id) || runAboutButton(id) ||
+        runProtectionButton(id))
+        return;
+    runBackupPageAction(id);
+}
+
+// A page of the navigation; the protection page asks for the password first.
+void SettingsDialog::openPage(int page)
+{
+    if (page == kProtectPage && !m_protectUnlocked && !ensureProtectAccess())
+        return;
+    switchPage(page);
+}
+
+void SettingsDialog::flipToggle(int index)
+{
+    if (bool AppSettings::*member = settingsrows::toggleMember(index))
+        m_edited.*member = !(m_edited.*member);
+    report();
+    update();
+}
+
+// One side of a two-way choice: theme, group layout, click to open, hover mode, language, recording format.
+void SettingsDialog::pickChoice(int index, int value)
+{
+    switch (index) {
+    case 0:
+        m_edited.darkTheme = value == 1;
+        report();
+        applyEditorStyles();
+        break;
+    case 1:
+        m_edited.horizontalGroups = value == 1;
+        report();
+        break;
+    case 2:
+        m_edited.singleClickOpen = value == 1;
+        report();
+        break;
+    case 3:
+        m_edited.hoverMode = value;
+        report();
+        relayout();
+        break;
+    case 4:
+        m_edited.language = value;
+        Lang::setLanguage(value);
+        Lang::notifyChanged();
+        relayout();
+        break;
+    case 5:
+        m_edited.monitorFormat = value;
+        report();
+        break;
+    }
+    update();
+}
+
+// The frame's own controls and the drop-down menus every page may show; true when id was one of them.
+bool SettingsDialog::runFrameButton(int id, const QPoint& globalPos)
+{
+    using namespace settingsids;
     switch (id) {
     case CloseCross:
     case CancelButton:
         reject();
-        return;
+        return true;
     case RestoreDefaults:
         restoreDefaults();
-        return;
+        return true;
     case OkButton:
         accept();
-        return;
+        return true;
     case RevealMethodMenu:
     case MonitorTriggerMenu:
     case BackupIntervalMenu:
     case BackupRetainMenu:
         showMenu(id, globalPos);
-        return;
+        return true;
     case HotkeyField:
         m_hotkeyEdit->setFocus(Qt::OtherFocusReason);
-        return;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The logo, background and program icon choosers of the appearance page.
+bool SettingsDialog::runAppearanceButton(int id)
+{
+    using namespace settingsids;
+    switch (id) {
     case ChooseLogo:
         chooseLogo();
-        return;
+        return true;
     case ResetLogo:
         m_edited.customLogoPath.clear();
         report();
-        return;
+        return true;
     case ClearLogoBadge:
         m_edited.customLogoPath.clear();
         report();
         relayout();
-        return;
+        return true;
     case ChooseBackground:
     case ChoosePortraitBackground:
         chooseBackground(id == ChoosePortraitBackground);
-        return;
+        return true;
     case ClearBackground:
         m_edited.bgImagePath.clear();
         relayout();
         report();
-        return;
+        return true;
     case ClearBackgroundBadge:
         m_edited.bgImagePath.clear();
         relayout();
         report();
-        return;
+        return true;
     case ClearPortraitBackgroundBadge:
         m_edited.bgImagePortrait.clear();
         relayout();
         report();
-        return;
+        return true;
     case ChooseAppIcon:
         chooseAppIcon();
-        return;
+        return true;
     case ClearAppIcon:
         m_edited.appIconPath.clear();
         report();
-        return;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The data card's rows and the cache and data-folder buttons of the other pages.
+bool SettingsDialog::runDataButton(int id)
+{
+    using namespace settingsids;
+    switch (id) {
     case OpenDataFolder:
     case AboutOpenDataFolder:
     case IconsOpenDataFolder:
         openFolder(m_dataDir);
-        return;
+        return true;
     case ExportUserData:
         if (m_onExportUserData)
             m_onExportUserData();
-        return;
+        return true;
     case ImportUserData:
         if (m_onImportUserData)
             m_onImportUserData();
-        return;
+        return true;
     case ClearIconCache:
         clearIconCache();
-        return;
+        return true;
     case AboutClearIconCache:
     case IconsClearIconCache:
         clearIconCache();
-        return;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The help and about page: the service's pages, the update check, memory, logs, uninstall and reset.
+bool SettingsDialog::runAboutButton(int id)
+{
+    using namespace settingsids;
+    switch (id) {
     case OpenServiceSite:
         openServicePage(QStringLiteral("/"));
-        return;
+        return true;
     case OpenSocialPage:
         openServicePage(QStringLiteral("/social.html"));
-        return;
+        return true;
     case UserAgreement:
     case PrivacyPolicy:
     case LgplNotice: {
         static const char* const types[] = {"user", "privacy", "lgpl"};
         ktr::openServicePage(this, QStringLiteral("/protocol.php"),
                              QStringLiteral("type=") + QLatin1String(types[id - UserAgreement]));
-        return;
+        return true;
     }
     case CheckUpdate:
         if (m_onCheckUpdate)
             m_onCheckUpdate();
-        return;
+        return true;
     case StableChannel:
     case BetaChannel:
         m_edited.updateChannel = id - StableChannel;
-        return;
+        return true;
     case ReleaseMemory:
         ktr::platform::releaseFreeHeap();
-        return;
+        return true;
     case OpenLogViewer:
         if (logViewerRunner())
             logViewerRunner()(m_dataDir, this);
-        return;
+        return true;
     case ExportLogs:
         if (m_onExportLogs)
             m_onExportLogs();
-        return;
+        return true;
     case UninstallKeepData:
     case UninstallAll:
         if (m_onUninstall)
             m_onUninstall(id == UninstallAll);
-        return;
+        return true;
     case FactoryReset:
         if (m_onFactoryReset)
             m_onFactoryReset();
-        return;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The protection page: the lock background, the recorder's folder and the protection password.
+bool SettingsDialog::runProtectionButton(int id)
+{
+    using namespace settingsids;
+    switch (id) {
     case ChooseLockBackground:
         chooseLockBackground();
-        return;
+        return true;
     case ResetLockBackground:
         m_edited.lockBgPath.clear();
         if (m_onLockBackgroundChosen)
             m_onLockBackgroundChosen(QString());
         relayout();
-        return;
+        return true;
     case ChooseRecorderFolder:
         chooseRecorderFolder();
-        return;
+        return true;
     case OpenRecorderFolder: {
         const QString folder = m_edited.monitorDir.isEmpty() ? m_dataDir : m_edited.monitorDir;
         QDir().mkpath(folder);
         openFolder(folder);
-        return;
+        return true;
     }
     case ChangeProtectPassword:
         changeProtectPassword();
-        return;
-    case ChooseBackupFolder:
-    case BackupNow:
-    case ExportSnapshot:
-    case RestoreFromFile:
-    case OpenBackupFolder:
-    case PurgeSnapshots:
-    case AutoBackupSwitch:
-    case RefreshSnapshots:
-        runBackupPageAction(id);
-        return;
+        return true;
     default:
-        return;
+        return false;
     }
 }
 
