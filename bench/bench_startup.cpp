@@ -5,10 +5,11 @@
 // right after its first paint (the panel's "first frame shown" log line, the window's own report), and prints
 // the per-run ratio and its median; then where the panel's time went, from its log's own time stamps. Last,
 // the panel window in this process (--in-process) gives the time from show to the icons of the first group
-// loaded and the resident memory.
+// loaded and the resident memory. --cold drops the page cache before every start (root only), so both programs
+// read their libraries from the disk as at the first start after boot.
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm] [--home DIR] [--panel
-//   PROGRAM]
+//   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm] [--cold] [--home DIR]
+//   [--panel PROGRAM]
 #include "benchlayout.h"
 #include "icons/iconloader.h"
 #include "mainwindow/iconqueue.h"
@@ -35,6 +36,8 @@
 #include <optional>
 
 #include <csignal>
+
+#include <unistd.h>
 
 namespace {
 
@@ -109,6 +112,19 @@ int runInProcess(QApplication& app)
 
 // ---- the two programs, started in turn ------------------------------------------------------------------
 
+bool g_cold = false;
+
+// With --cold, the page cache is emptied before a start: written-back first, then dropped.
+void dropCaches()
+{
+    if (!g_cold)
+        return;
+    ::sync();
+    QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+    if (!drop.open(QIODevice::WriteOnly) || drop.write("3\n") != 2)
+        std::fprintf(stderr, "--cold: the page cache can't be dropped here (needs root)\n");
+}
+
 struct PanelRun
 {
     double painted = -1;   // ms from the start of the process
@@ -144,6 +160,7 @@ PanelRun runPanel(const QString& program, const QString& dataDir, const QProcess
     panel.setProcessEnvironment(env);
     panel.setStandardOutputFile(QProcess::nullDevice());
     panel.setStandardErrorFile(QProcess::nullDevice());
+    dropCaches();
     const double start = nowMs();
     panel.start(program, {});
     QElapsedTimer wait;
@@ -182,6 +199,7 @@ double runEmpty(const QString& program, const QProcessEnvironment& env)
 {
     QProcess window;
     window.setProcessEnvironment(env);
+    dropCaches();
     const double start = nowMs();
     window.start(program, {});
     if (!window.waitForFinished(15000)) {
@@ -218,7 +236,6 @@ QProcess* startWindowManager()
 }
 
 QString g_home;
-
 int argValue(const QStringList& args, const QString& name, int fallback)
 {
     const qsizetype i = args.indexOf(name);
@@ -269,6 +286,7 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const int runs = argValue(args, QStringLiteral("--runs"), 9);
     const int items = argValue(args, QStringLiteral("--items"), 2000);
+    g_cold = args.contains(QStringLiteral("--cold"));
     const QString files = g_home + QStringLiteral("/files");
     QDir().mkpath(files);
     {
@@ -289,7 +307,7 @@ int main(int argc, char** argv)
     runPanel(panel, appDataDir(), env);
     runEmpty(empty, env);
     QList<double> ratios, panels, empties, toLog, logToShown, shownToPainted;
-    std::printf("items: %d\n", items);
+    std::printf("items: %d%s\n", items, g_cold ? ", cold (page cache dropped before each start)" : "");
     for (int r = 0; r < runs; ++r) {
         PanelRun p;
         double e = -1;

@@ -13,7 +13,17 @@
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+// The CPU time the calling thread has used, in milliseconds. Beside a block's wall time it tells the thread's
+// own work from the time the scheduler gave its core to another process.
+inline double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 // A 1 ms timer on the GUI thread: the gap between two of its runs, less the interval, is how long the loop
 // was held (to about a millisecond). A zero timer would spin the thread and count the spinning as work.
@@ -26,23 +36,32 @@ public:
         m_tick.setInterval(1);
         QObject::connect(&m_tick, &QTimer::timeout, [this] {
             m_longest = std::max(m_longest, m_since.nsecsElapsed() / 1e6 - 1.0);
+            const double cpu = threadCpuMs();
+            m_longestCpu = std::max(m_longestCpu, cpu - m_cpuSince);
+            m_cpuSince = cpu;
             m_since.restart();
         });
     }
     void start()
     {
         m_since.start();
+        m_cpuSince = threadCpuMs();
         m_tick.start();
     }
     void stop() { m_tick.stop(); }
     // The longest block since the last reset, in milliseconds.
     double longest() const { return m_longest; }
-    void reset() { m_longest = 0; }
+    // The most CPU the GUI thread itself used between two turns of its loop, in milliseconds: the block less
+    // the time a busy machine kept the thread off its core.
+    double longestOnCpu() const { return m_longestCpu; }
+    void reset() { m_longest = m_longestCpu = 0; }
 
 private:
     QTimer m_tick;
     QElapsedTimer m_since;
     double m_longest = 0;
+    double m_cpuSince = 0;
+    double m_longestCpu = 0;
 };
 
 // With "--busy" on the command line, one busy-loop child per core but one, ended with the bench (and by the
