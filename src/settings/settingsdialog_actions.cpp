@@ -352,10 +352,6 @@ bool SettingsDialog::runAppearanceButton(int id)
         chooseBackground(id == ChoosePortraitBackground);
         return true;
     case ClearBackground:
-        m_edited.bgImagePath.clear();
-        relayout();
-        report();
-        return true;
     case ClearBackgroundBadge:
         m_edited.bgImagePath.clear();
         relayout();
@@ -397,8 +393,6 @@ bool SettingsDialog::runDataButton(int id)
             m_onImportUserData();
         return true;
     case ClearIconCache:
-        clearIconCache();
-        return true;
     case AboutClearIconCache:
     case IconsClearIconCache:
         clearIconCache();
