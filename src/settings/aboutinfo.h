@@ -9,3 +9,6 @@ QString buildDateString();
 QString buildDateFrom(const QString& compilerDate);
 // "major.minor.build" of the program, from the version the build compiled in; "0.0.0" when there is none.
 QString fileVersionString();
+// The site line of the about page (community: its community page): the host of the service in use, "—"
+// without one.
+QString aboutSiteText(bool community);

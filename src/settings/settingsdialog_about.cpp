@@ -73,11 +73,6 @@ QString publisherName()
     return QStringLiteral("青岚舟工作室");
 }
 
-QString siteDomain()
-{
-    return ktr::defaultServiceHost().host();
-}
-
 struct AboutCards
 {
     QRect product, update, info, uninstall, terms;
@@ -213,10 +208,8 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
             {Lang::tr("版本"), QStringLiteral("v") + fileVersionString()},
             {Lang::tr("构建日期"), buildDateString()},
             {Lang::tr("发布厂商"), Lang::tr(publisherName())},
-            // A build without a service has no site to name: a dash, not an empty line or a bare path.
-            {Lang::tr("官方网站"), siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain()},
-            {Lang::tr("官方社区"),
-             siteDomain().isEmpty() ? QStringLiteral("—") : siteDomain() + QStringLiteral("/social.html")},
+            {Lang::tr("官方网站"), aboutSiteText(false)},
+            {Lang::tr("官方社区"), aboutSiteText(true)},
         };
         const QFontMetrics fm(f12);
         const int lineHeight = std::clamp(fm.height() + 2, 22, 28);
@@ -380,4 +373,14 @@ void SettingsDialog::paintAboutPage(QPainter* painter)
         }
     }
     p.restore();
+}
+
+QString aboutSiteText(bool community)
+{
+    // The service in use, the one named at run time before the one built in, as every request has it. A run
+    // without a service has no site to name: a dash, not an empty line or a bare path.
+    const QString domain = ktr::serviceHost().host();
+    if (domain.isEmpty())
+        return QStringLiteral("—");
+    return community ? domain + QStringLiteral("/social.html") : domain;
 }

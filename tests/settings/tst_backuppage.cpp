@@ -270,6 +270,46 @@ private Q_SLOTS:
         QVERIFY(QDate::fromString(buildDateString(), QStringLiteral("yyyy-MM-dd")).isValid());
     }
 
+    // The about page names the service the program talks to: the one named at run time before the one built
+    // in; one refused (plain http to a host that is not this machine) names the built-in one, none a dash.
+    void aboutSite_data()
+    {
+        QTest::addColumn<QString>("builtIn");
+        QTest::addColumn<QString>("runTime");
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("community");
+        QTest::newRow("none") << QString() << QString() << "—"
+                              << "—";
+        QTest::newRow("built in") << "https://service.example" << QString() << "service.example"
+                                  << "service.example/social.html";
+        QTest::newRow("named at run time") << QString() << "http://127.0.0.1:8765"
+                                           << "127.0.0.1"
+                                           << "127.0.0.1/social.html";
+        QTest::newRow("run time before built in") << "https://service.example"
+                                                  << "https://other.example"
+                                                  << "other.example"
+                                                  << "other.example/social.html";
+        QTest::newRow("refused at run time") << QString() << "http://service.example"
+                                             << "—"
+                                             << "—";
+    }
+    void aboutSite()
+    {
+        QFETCH(QString, builtIn);
+        QFETCH(QString, runTime);
+        QFETCH(QString, site);
+        QFETCH(QString, community);
+        const QByteArray saved = qgetenv("KTR_SERVICE_HOST");
+        ktr::setDefaultServiceHostForTesting(QUrl(builtIn));
+        qputenv("KTR_SERVICE_HOST", runTime.toUtf8());
+        const QString shownSite = aboutSiteText(false);
+        const QString shownCommunity = aboutSiteText(true);
+        qputenv("KTR_SERVICE_HOST", saved);
+        ktr::resetDefaultServiceHostForTesting();
+        QCOMPARE(shownSite, site);
+        QCOMPARE(shownCommunity, community);
+    }
+
     void versionFromTheBuild()
     {
         // The version comes from the project's CMake version, three numbers.
