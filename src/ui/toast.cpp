@@ -247,8 +247,10 @@ void Toast::display(const QString& text, int kind)
     if (!isVisible()) {
         // A bubble is no window to switch to: without asking, it gets a taskbar button of its own under
         // fluxbox or icewm for as long as it shows. Asked before every showing, as a window manager drops
-        // the hints of a window it has stopped managing.
-        winId();
+        // the hints of a window it has stopped managing. create(), not winId(): winId() marks the bubble a
+        // native window, and Qt then makes every other child of the panel native too, its transparent border
+        // overlay among them, which from then on takes every click meant for the panel.
+        create();
         ktr::platform::setSkipTaskbar(windowHandle(), true);
     }
     show();

@@ -147,6 +147,28 @@ private Q_SLOTS:
         QVERIFY(toast.testAttribute(Qt::WA_ShowWithoutActivating));
     }
 
+    // Showing the bubble leaves the parent's other children as they were: a child made native gets a window of
+    // its own, and a transparent overlay that is one takes every click from the widgets beneath it.
+    void leavesTheParentsChildrenPlain()
+    {
+        QWidget parent;
+        parent.setGeometry(100, 80, 500, 300);
+        auto* button = new QWidget(&parent);
+        button->setGeometry(20, 40, 100, 30);
+        auto* overlay = new QWidget(&parent);
+        overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+        overlay->setGeometry(parent.rect());
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        Toast toast(&parent);
+        toast.showMessage(QStringLiteral("saved"), 0);
+        QVERIFY(toast.windowHandle());
+        for (QWidget* child : {button, overlay}) {
+            QVERIFY(!child->testAttribute(Qt::WA_NativeWindow));
+            QVERIFY(!child->internalWinId());
+        }
+    }
+
     void paintsDotAndText_data()
     {
         QTest::addColumn<bool>("dark");
