@@ -11,6 +11,7 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" bench_startup [--runs R] [--items N] [--no-wm] [--cold] [--home DIR]
 //   [--panel PROGRAM]
 #include "benchlayout.h"
+#include "icons/iconcache.h"
 #include "icons/iconloader.h"
 #include "mainwindow/iconqueue.h"
 #include "mainwindow/mainwindow.h"
@@ -94,9 +95,24 @@ int runInProcess(QApplication& app)
     wait.start();
     while (g_firstPaintMs < 0 && wait.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // The group on show has its icons once every item of it is in the memory cache.
+    double firstGroupMs = -1;
+    const auto firstGroupSettled = [&window] {
+        const PanelModel& model = window.model();
+        if (!model.hasGroup(model.currentIndex()))
+            return true;
+        const IconCacheMap* cache = iconCache();
+        for (const Item& item : model.groups().at(model.currentIndex()).items) {
+            if (!item.hidden && !cache->contains(item.path))
+                return false;
+        }
+        return true;
+    };
     // Icons: the queue drains on the next ticks; the pool then works through every request.
     while (wait.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (firstGroupMs < 0 && firstGroupSettled())
+            firstGroupMs = g_sinceShow.nsecsElapsed() / 1e6;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         if (window.icons()->paths().isEmpty() && iconLoadPool()->activeThreadCount() == 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             if (iconLoadPool()->activeThreadCount() == 0)
@@ -104,7 +120,8 @@ int runInProcess(QApplication& app)
         }
     }
     std::printf("in process, construction to first paint: %.1f ms\n", g_firstPaintMs);
-    std::printf("in process, construction to first icons loaded: %.1f ms\n", g_sinceShow.nsecsElapsed() / 1e6);
+    std::printf("in process, construction to the icons of the group on show: %.1f ms\n", firstGroupMs);
+    std::printf("in process, construction to every icon loaded: %.1f ms\n", g_sinceShow.nsecsElapsed() / 1e6);
     std::printf("resident memory with icons loaded: %.1f MB\n", residentMb());
     std::printf("resident memory before the window: %.1f MB\n", baseMb);
     return 0;

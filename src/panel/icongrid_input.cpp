@@ -34,6 +34,9 @@ void IconGrid::setPointerSourceForTesting(PointerSource source)
 
 void IconGrid::syncHoverToPointer()
 {
+    // Asking where the pointer is costs a display round trip; a grid not on screen has nothing under it.
+    if (!m_pointerSource && !isVisible())
+        return;
     const QPoint global = m_pointerSource ? m_pointerSource() : QCursor::pos();
     const QPoint local = mapFromGlobal(global);
     if (rect().contains(local))

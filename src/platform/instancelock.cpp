@@ -2,9 +2,9 @@
 
 #include "platform/fsentry.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QLockFile>
 #include <QSysInfo>
 
 #include <cerrno>
@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ktr::platform {
@@ -20,7 +21,11 @@ SingleInstanceLock::SingleInstanceLock(const QString& name) : m_path(lockPath(na
 {
 }
 
-SingleInstanceLock::~SingleInstanceLock() = default;
+SingleInstanceLock::~SingleInstanceLock()
+{
+    // The process ending drops the lock as well; a lock object that goes away leaves nothing behind.
+    release();
+}
 
 QString SingleInstanceLock::lockPath(const QString& name)
 {
@@ -40,27 +45,37 @@ bool processAlive(qint64 pid)
 
 } // namespace
 
-bool SingleInstanceLock::holderProvablyAlive(const QString& path)
+namespace {
+
+// A lock file names its holder as "pid\napp\nhost\n". A free lock whose file names another host was written
+// where this machine can't see the holder's lock (a runtime folder shared over the network): only a pid that
+// lives here shows it may still be held. Naming this host, or nothing readable, a free lock is stale.
+bool foreignHolderMayLive(int fd)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return errno != ENOENT; // there but unreadable to us: not ours to remove
-    // A live holder keeps a lock on the file; a free lock proves only that no holder on this machine
-    // holds it now.
-    const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     char buf[512];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
-    if (locked)
-        return true;
-    // The holder writes "pid\napp\nhost\n..." right after creating the file; any process still named
-    // there on this machine may be it.
+    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
     const QList<QByteArray> lines = QByteArray(buf, n > 0 ? int(n) : 0).split('\n');
+    const QByteArray host = lines.value(2).trimmed();
+    if (host.isEmpty() || host == QSysInfo::machineHostName().toUtf8())
+        return false;
     bool ok = false;
     const qint64 pid = lines.value(0).trimmed().toLongLong(&ok);
     return ok && processAlive(pid);
 }
+
+bool sameFile(int fd, const QByteArray& path)
+{
+    struct stat open
+    {
+    };
+    struct stat named
+    {
+    };
+    return ::fstat(fd, &open) == 0 && ::stat(path.constData(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+} // namespace
 
 SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
 {
@@ -68,37 +83,50 @@ SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
         return Result::Acquired;
     if (m_path.isEmpty())
         return Result::Failed;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        auto lock = std::make_unique<QLockFile>(m_path);
-        // Only a dead owner makes a lock stale, never its age: a panel runs for weeks.
-        lock->setStaleLockTime(0);
-        if (lock->tryLock(0)) {
-            m_lock = std::move(lock);
-            return Result::Acquired;
-        }
-        if (lock->error() != QLockFile::LockFailedError)
+    const QByteArray native = QFile::encodeName(m_path);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
             return Result::Failed;
-        // QLockFile keeps a lock it can't read (empty, garbage, written on another host) for ever; such a
-        // lock whose holder can't be shown alive is stale, or every later start would give up.
-        if (attempt > 0 || holderProvablyAlive(m_path))
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            ::close(fd);
+            return held ? Result::HeldElsewhere : Result::Failed;
+        }
+        // A holder quitting removes the file: a lock taken on the file it removed guards nothing, so the
+        // file now at the path is tried again.
+        if (!sameFile(fd, native)) {
+            ::close(fd);
+            continue;
+        }
+        if (foreignHolderMayLive(fd)) {
+            ::close(fd);
             return Result::HeldElsewhere;
-        qWarning().noquote() << "[lock] removing a stale lock no live process holds:" << m_path;
-        if (!QFile::remove(m_path))
-            return Result::HeldElsewhere;
+        }
+        const QByteArray content = QByteArray::number(qint64(::getpid())) + '\n' +
+                                   QCoreApplication::applicationName().toUtf8() + '\n' +
+                                   QSysInfo::machineHostName().toUtf8() + '\n';
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, content.constData(), size_t(content.size()), 0) != content.size())
+            qWarning().noquote() << "[lock] could not write the holder into" << m_path;
+        m_fd = fd;
+        return Result::Acquired;
     }
     return Result::HeldElsewhere;
 }
 
 void SingleInstanceLock::release()
 {
-    if (m_lock)
-        m_lock->unlock();
-    m_lock.reset();
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so a start that opened the old file sees it gone and takes the new one.
+    ::unlink(QFile::encodeName(m_path).constData());
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 bool SingleInstanceLock::isHeld() const
 {
-    return m_lock && m_lock->isLocked();
+    return m_fd >= 0;
 }
 
 } // namespace ktr::platform

@@ -2,15 +2,12 @@
 
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
-
 namespace ktr::platform {
 
 // One process per user holds a named lock: a lock file in the user's private runtime folder
-// (privateRuntimeDir: $XDG_RUNTIME_DIR or a private folder of ours).
-// The kernel-visible owner is checked, so the lock of a process that died is taken over at once.
+// (privateRuntimeDir: $XDG_RUNTIME_DIR or a private folder of ours), locked with flock(2). The kernel drops
+// the lock with the process, so the lock of a process that died is taken over at once. Nothing is synced to
+// disk: a lock means nothing after a reboot, and the start must not wait for the disk.
 class SingleInstanceLock
 {
 public:
@@ -29,13 +26,9 @@ public:
     // The lock file for a name: the runtime folder + "/" + name + ".lock".
     static QString lockPath(const QString& name);
 
-    // Whether a process that may hold the lock file is still there: one holds its lock now, or the pid it
-    // names lives on this machine. False for an empty, garbled or foreign lock no one holds.
-    static bool holderProvablyAlive(const QString& path);
-
 private:
     QString m_path;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
 };
 
 } // namespace ktr::platform
