@@ -9,6 +9,7 @@
 #include <X11/extensions/scrnsaver.h>
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -25,6 +26,41 @@ namespace {
 qint64 nowMs()
 {
     return Clock::system()->monotonicMs();
+}
+
+// The screen-saver and XInput2 client libraries are opened on first use, which comes after the panel's first
+// frame: the program's start does not load them. A library that is missing leaves its calls null.
+template <typename Function> Function openedSymbol(const char* library, const char* name)
+{
+    void* handle = ::dlopen(library, RTLD_NOW | RTLD_LOCAL); // stays open: the calls are kept
+    return handle ? reinterpret_cast<Function>(::dlsym(handle, name)) : nullptr;
+}
+
+struct ScreenSaverCalls
+{
+    decltype(&XScreenSaverQueryExtension) queryExtension;
+    decltype(&XScreenSaverQueryInfo) queryInfo;
+};
+
+const ScreenSaverCalls& screenSaver()
+{
+    static const ScreenSaverCalls calls{
+        openedSymbol<decltype(&XScreenSaverQueryExtension)>("libXss.so.1", "XScreenSaverQueryExtension"),
+        openedSymbol<decltype(&XScreenSaverQueryInfo)>("libXss.so.1", "XScreenSaverQueryInfo")};
+    return calls;
+}
+
+struct XInput2Calls
+{
+    decltype(&XIQueryVersion) queryVersion;
+    decltype(&XISelectEvents) selectEvents;
+};
+
+const XInput2Calls& xinput2()
+{
+    static const XInput2Calls calls{openedSymbol<decltype(&XIQueryVersion)>("libXi.so.6", "XIQueryVersion"),
+                                    openedSymbol<decltype(&XISelectEvents)>("libXi.so.6", "XISelectEvents")};
+    return calls;
 }
 
 // The raw-input thread's display: a broken connection there ends that thread, not the process.
@@ -90,10 +126,11 @@ public:
         std::lock_guard lock(m_idleMutex);
         if (!m_idleTried) {
             m_idleTried = true;
-            m_idleDisplay = XOpenDisplay(nullptr);
+            const bool calls = screenSaver().queryExtension && screenSaver().queryInfo;
+            m_idleDisplay = calls ? XOpenDisplay(nullptr) : nullptr;
             int event = 0;
             int error = 0;
-            if (m_idleDisplay && !XScreenSaverQueryExtension(m_idleDisplay, &event, &error)) {
+            if (m_idleDisplay && !screenSaver().queryExtension(m_idleDisplay, &event, &error)) {
                 XCloseDisplay(m_idleDisplay);
                 m_idleDisplay = nullptr;
             }
@@ -101,7 +138,7 @@ public:
         if (!m_idleDisplay)
             return -1;
         XScreenSaverInfo info{};
-        if (!XScreenSaverQueryInfo(m_idleDisplay, DefaultRootWindow(m_idleDisplay), &info))
+        if (!screenSaver().queryInfo(m_idleDisplay, DefaultRootWindow(m_idleDisplay), &info))
             return -1;
         return qint64(info.idle);
     }
@@ -147,8 +184,9 @@ private:
         int error = 0;
         int major = 2;
         int minor = 2; // 2.1 and later deliver raw events while another client holds a grab
-        if (!XQueryExtension(dpy, "XInputExtension", &opcode, &event, &error) ||
-            XIQueryVersion(dpy, &major, &minor) != Success || major < 2) {
+        if (!xinput2().queryVersion || !xinput2().selectEvents ||
+            !XQueryExtension(dpy, "XInputExtension", &opcode, &event, &error) ||
+            xinput2().queryVersion(dpy, &major, &minor) != Success || major < 2) {
             qWarning() << "[input] XInput2 is missing: activity falls back to the idle time";
             XCloseDisplay(dpy);
             return;
@@ -168,7 +206,7 @@ private:
         s_inputDisplay = dpy;
         XSetIOErrorExitHandler(
             dpy, [](Display*, void* self) { static_cast<X11InputActivity*>(self)->m_ioError = true; }, this);
-        XISelectEvents(dpy, DefaultRootWindow(dpy), &mask, 1);
+        xinput2().selectEvents(dpy, DefaultRootWindow(dpy), &mask, 1);
         XFlush(dpy);
         const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wake < 0) {
