@@ -100,7 +100,7 @@ int runInProcess(QApplication& app)
     const auto firstGroupSettled = [&window] {
         const PanelModel& model = window.model();
         if (!model.hasGroup(model.currentIndex()))
-            return true;
+            return false; // a large layout is still being read
         const IconCacheMap* cache = iconCache();
         for (const Item& item : model.groups().at(model.currentIndex()).items) {
             if (!item.hidden && !cache->contains(item.path))
@@ -113,7 +113,7 @@ int runInProcess(QApplication& app)
         if (firstGroupMs < 0 && firstGroupSettled())
             firstGroupMs = g_sinceShow.nsecsElapsed() / 1e6;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        if (window.icons()->paths().isEmpty() && iconLoadPool()->activeThreadCount() == 0) {
+        if (firstGroupMs >= 0 && window.icons()->paths().isEmpty() && iconLoadPool()->activeThreadCount() == 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             if (iconLoadPool()->activeThreadCount() == 0)
                 break;
