@@ -97,9 +97,11 @@ ItemMenuController::Host itemMenuHost(MainWindow* window)
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
-    // A frameless, translucent top-level window.
+    // A frameless top-level window, translucent where a compositor runs. Without one the X server composes a
+    // translucent window itself on every paint, for corners that are square and painted anyway; a compositor
+    // started later leaves this window's corners square until the next start.
     setWindowFlags(Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground, true);
+    setAttribute(Qt::WA_TranslucentBackground, windowsComposited());
     // Without a compositor the corners are square and painted, not left transparent (they would be black).
     followCompositing(this, [] { return currentTheme().windowBackground; });
     connect(&CompositingSignals::instance(), &CompositingSignals::changed, this, [this] { applyCornerRadius(); });

@@ -95,7 +95,7 @@ void MainWindow::applySettings()
 void MainWindow::applyCornerRadius()
 {
     // The chosen radius while a compositor shows the rounded corners, square corners without one.
-    const int radius = windowCornerRadius(m_look.radius);
+    const int radius = windowCornerRadius(this, m_look.radius);
     if (m_sidebar)
         m_sidebar->setCornerRadius(radius);
     if (m_grid)
@@ -365,7 +365,7 @@ void MainWindow::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     QPainterPath outline;
-    const int radius = windowCornerRadius(m_look.radius);
+    const int radius = windowCornerRadius(this, m_look.radius);
     outline.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), radius, radius);
 
     p.save();

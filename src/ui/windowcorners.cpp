@@ -35,7 +35,7 @@ protected:
     {
         // The filter runs inside the window's paint event, before its own handler: painting here lies under
         // what the window paints.
-        if (watched == m_window && event->type() == QEvent::Paint && !windowsComposited()) {
+        if (watched == m_window && event->type() == QEvent::Paint && !windowComposed(m_window)) {
             QPainter p(m_window);
             p.setCompositionMode(QPainter::CompositionMode_Source);
             QColor fill = m_backdrop ? m_backdrop() : QColor();
@@ -84,6 +84,16 @@ qreal windowCornerRadius(qreal wanted)
 int windowCornerRadius(int wanted)
 {
     return windowsComposited() ? wanted : 0;
+}
+
+bool windowComposed(const QWidget* window)
+{
+    return windowsComposited() && window && window->testAttribute(Qt::WA_TranslucentBackground);
+}
+
+int windowCornerRadius(const QWidget* window, int wanted)
+{
+    return windowComposed(window) ? wanted : 0;
 }
 
 void followCompositing(QWidget* window, std::function<QColor()> backdrop)

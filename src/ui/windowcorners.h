@@ -22,6 +22,11 @@ bool windowsComposited();
 qreal windowCornerRadius(qreal wanted);
 int windowCornerRadius(int wanted);
 
+// Whether `window`'s own translucent pixels are composed: a compositor runs and the window has an alpha
+// channel. A window made opaque (the panel, when no compositor ran at its start) keeps square corners.
+bool windowComposed(const QWidget* window);
+int windowCornerRadius(const QWidget* window, int wanted);
+
 // Lets `window` (a translucent top-level) follow the compositor: while none runs, every paint of the window
 // first fills what it repaints with backdrop(), so corners and shadow margins it leaves transparent show that
 // colour instead of black; and the window repaints whenever a compositor starts or ends.

@@ -125,6 +125,36 @@ private Q_SLOTS:
             QCOMPARE(image.pixelColor(inset, w->height() - 1 - inset).name(), background().name());
     }
 
+    // The panel has an alpha channel only when a compositor ran at its start: one made without keeps its
+    // corners square and painted when a compositor starts later (transparent pixels would show black).
+    void panelTranslucentOnlyWithACompositorAtItsStart_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<bool>("later");
+        QTest::addColumn<bool>("roundCorners");
+        QTest::newRow("compositor at start and later") << true << true << true;
+        QTest::newRow("compositor at start, gone later") << true << false << false;
+        QTest::newRow("no compositor at start, one later") << false << true << false;
+        QTest::newRow("no compositor at all") << false << false << false;
+    }
+    void panelTranslucentOnlyWithACompositorAtItsStart()
+    {
+        QFETCH(bool, atStart);
+        QFETCH(bool, later);
+        QFETCH(bool, roundCorners);
+        std::unique_ptr<MainWindow> w;
+        {
+            Forced start(atStart);
+            w = std::make_unique<MainWindow>();
+        }
+        QCOMPARE(w->testAttribute(Qt::WA_TranslucentBackground), atStart);
+        Forced now(later);
+        QCOMPARE(windowComposed(w.get()), roundCorners);
+        const QImage image = paintAll(*w);
+        for (const QPoint& p : cornerPoints(w->size(), 0))
+            QCOMPARE(image.pixelColor(p).alpha(), roundCorners ? 0 : 255);
+    }
+
     // A themed menu is built square without a compositor.
     void menuCorners()
     {
