@@ -75,7 +75,7 @@ bool BackupJobs::start(Job job)
             Qt::QueuedConnection);
     };
     const Executor executor = executorSlot() ? executorSlot() : Executor(&BackupJobs::execute);
-    m_future = runInBackground(
+    m_future = runHeavyInBackground(
         this, [executor, job] { return executor(job); }, [this](const Result& result) { onDone(result); });
     return true;
 }
