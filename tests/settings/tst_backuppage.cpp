@@ -83,6 +83,8 @@ struct Dialog
 {
     AppSettings live;
     int restored = 0;
+    // The layout the last restore's worker read for the window, as BackupJobs offered it.
+    std::shared_ptr<const ConfigStore::LayoutRead> restoredLayout;
     BackupJobs jobs; // the main window's, outliving the dialog
     std::unique_ptr<SettingsDialog> dialog;
 
@@ -95,7 +97,10 @@ struct Dialog
             nullptr, std::function<void()>(), std::function<void(const QString&)>(),
             std::function<void(const QString&, const QMap<QString, QString>&)>());
         dialog->setBackupJobs(&jobs);
-        QObject::connect(&jobs, &BackupJobs::snapshotRestored, [counter] { ++*counter; });
+        QObject::connect(&jobs, &BackupJobs::snapshotRestored, [this, counter] {
+            ++*counter;
+            restoredLayout = jobs.restoredLayout();
+        });
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
@@ -732,6 +737,13 @@ private Q_SLOTS:
         QVERIFY2(log.texts.last().contains(QStringLiteral("已恢复快照")), qPrintable(log.texts.join('\n')));
         QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray(R"({"darkTheme":false})"));
         QCOMPARE(f.restored, 1);
+        // The window takes up the restored layout as the worker read it, not parsing it on the GUI thread.
+        QVERIFY(f.restoredLayout);
+        QCOMPARE(f.restoredLayout->path, ConfigStore::layoutFileIn(data));
+        QCOMPARE(f.restoredLayout->groups.size(), 1);
+        QCOMPARE(f.restoredLayout->groups.first().name, QStringLiteral("A"));
+        QVERIFY(ConfigStore::readStillCurrent(*f.restoredLayout, ConfigStore::layoutFileIn(data)));
+        QVERIFY(!f.jobs.restoredLayout()); // only while the restore is being taken up
         QVERIFY(QFile::exists(first));
         // Ten kept plus the one just restored from.
         QCOMPARE(f.d().snapshotRows().size(), 11);
