@@ -161,6 +161,8 @@ int main(int argc, char** argv)
     std::printf("market / curl: %.2f ratio\n", curlSec / ourSec);
     std::printf("longest GUI-thread block: %.1f ms\n", probe.longest());
     std::printf("  most GUI-thread CPU in one block: %.1f ms\n", probe.longestOnCpu());
+    std::printf("  the longest block: %.1f ms on the CPU, %.1f ms waiting for a core\n", probe.cpuOfLongest(),
+                probe.waitOfLongest());
     std::printf("CPU per MB: market %.2f ms, curl %.2f ms\n", ourCpu * 1000 / mb, curlCpu * 1000 / mb);
     std::printf("CPU per MB, market / curl (the figure that counts): %.2f ratio\n",
                 curlCpu > 0 ? ourCpu / curlCpu : 0.0);

@@ -75,7 +75,7 @@ bool BackupJobs::start(Job job)
             Qt::QueuedConnection);
     };
     const Executor executor = executorSlot() ? executorSlot() : Executor(&BackupJobs::execute);
-    m_future = runInBackground(
+    m_future = runHeavyInBackground(
         this, [executor, job] { return executor(job); }, [this](const Result& result) { onDone(result); });
     return true;
 }
@@ -103,8 +103,11 @@ void BackupJobs::onDone(const Result& result)
     m_cancel.reset();
     // The restored files are on disk: the main window takes them up first, so it never saves its old state
     // over them, and the viewer then shows what it has reloaded.
-    if (result.wasRestore && result.ok)
+    if (result.wasRestore && result.ok) {
+        m_restoredLayout = result.layout;
         Q_EMIT snapshotRestored();
+        m_restoredLayout.reset();
+    }
     const bool viewerGone = m_viewer.isNull();
     Q_EMIT finished(result, op, dir);
     if (!viewerGone)
@@ -190,6 +193,9 @@ BackupJobs::Result BackupJobs::execute(const Job& job)
         // Pruning only now, and never the snapshot just restored: the pre-restore snapshot may have pushed
         // the chosen one, the oldest, over the limit.
         BackupEngine::purgeOld(job.backupDir, job.keep, job.first);
+        if (r.ok)
+            r.layout = std::make_shared<const ConfigStore::LayoutRead>(
+                ConfigStore::readLayoutFile(ConfigStore::layoutFileIn(job.dataDir)));
         r.message = error;
         r.cancelled = cancelled;
         return r;

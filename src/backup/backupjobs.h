@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/configstore.h"
+
 #include <QFuture>
 #include <QJsonObject>
 #include <QObject>
@@ -30,6 +32,9 @@ public:
         bool cancelled = false;
         QStringList warnings;        // files the snapshot had to leave out or took while they changed
         bool messageForUser = false; // message is a sentence for the user, already in the shown language
+        // After a restore: the data folder's layout file as the restore left it, read and parsed on the worker
+        // (at 100,000 items that takes longer than many frames), for the window to take up.
+        std::shared_ptr<const ConfigStore::LayoutRead> layout;
     };
     // What one operation's worker takes along: copies made on the GUI thread before it starts.
     struct Job
@@ -60,6 +65,9 @@ public:
     bool start(Job job);
     bool running() const { return m_running; }
     int runningOp() const { return m_op; }
+    // While snapshotRestored is said: the restored layout file as the worker read it (null at any other time,
+    // and when it was not read).
+    std::shared_ptr<const ConfigStore::LayoutRead> restoredLayout() const { return m_restoredLayout; }
     // The object that shows the outcome of the running operation while it lives (the settings dialog); when
     // it is gone at the end, outcomeForPanel says it instead.
     void setViewer(QObject* viewer) { m_viewer = viewer; }
@@ -93,6 +101,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_cancel;
     QFuture<Result> m_future;
     QPointer<QObject> m_viewer;
+    std::shared_ptr<const ConfigStore::LayoutRead> m_restoredLayout;
 };
 
 // The bar position of an engine percent p inside the range lo..hi (p clamped to 0..100 first).

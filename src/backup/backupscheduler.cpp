@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 BackupScheduler::BackupScheduler(Host host, QObject* parent) : QObject(parent), m_host(std::move(host))
@@ -126,8 +125,8 @@ void BackupScheduler::runIfDue()
         if (QDir(folder).exists())
             BackupEngine::removeStaleParts(folder, kStalePartSecs);
         if (!dataDir.isEmpty())
-            QThreadPool::globalInstance()->start(
-                [dataDir] { BackupEngine::removeDeadRunLeftovers(dataDir, QString()); });
+            runHeavyInBackground(
+                this, [dataDir] { return BackupEngine::removeDeadRunLeftovers(dataDir, QString()); }, [](int) {});
     }
     const AppSettings& s = *m_host.settings;
     if (!s.backupAuto || isRunning())
@@ -146,7 +145,7 @@ void BackupScheduler::runIfDue()
     std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     // Only the latest run's outcome counts; one that ended before a newer run started reports nothing.
     const int run = ++m_runs;
-    m_future = runInBackground(
+    m_future = runHeavyInBackground(
         this, [task, folder, dataDir, keep, cancel] { return task(folder, dataDir, keep, cancel.get()); },
         [this, run](const QString& result) {
             if (run == m_runs)

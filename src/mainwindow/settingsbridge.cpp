@@ -1,5 +1,7 @@
 #include "mainwindow/settingsbridge.h"
 
+#include "backup/backupjobs.h"
+
 #include "mainwindow/summonhotkey.h"
 #include "mainwindow/windowfiles.h"
 #include "model/userdatatransfer.h"
@@ -99,7 +101,9 @@ void SettingsBridge::reloadUserData()
 {
     PanelModel& model = *m_host.model;
     model.replaceGroups({});
-    if (!m_host.files->loadLayout())
+    // After a restore its worker has read the layout already.
+    BackupJobs* jobs = m_host.backupJobs ? m_host.backupJobs() : nullptr;
+    if (!m_host.files->loadLayout(jobs ? jobs->restoredLayout() : nullptr))
         m_host.files->buildDefaultLayout();
     if (model.currentIndex() >= model.groups().size())
         model.setCurrentGroup(0);

@@ -34,11 +34,14 @@ void WindowFiles::applyStartupLayout(ConfigStore::LayoutRead read)
     emit startupLayoutTaken();
 }
 
-bool WindowFiles::loadLayout()
+bool WindowFiles::loadLayout(std::shared_ptr<const ConfigStore::LayoutRead> readAhead)
 {
     finishLayoutNow();
     finishLayoutSaves(); // the file as the last save left it
-    return adoptLayout(ConfigStore::readLayoutFile(m_store.layoutPath()));
+    const QString path = m_store.layoutPath();
+    if (readAhead && ConfigStore::readStillCurrent(*readAhead, path))
+        return adoptLayout(*readAhead);
+    return adoptLayout(ConfigStore::readLayoutFile(path));
 }
 
 bool WindowFiles::adoptLayout(ConfigStore::LayoutRead read)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class PanelModel;
 class StartupLayout;
@@ -46,7 +47,9 @@ public:
     bool finishLayoutNow();
 
     // Reads "layout.json" into the model; false when there is none to use (the model is left as it was).
-    bool loadLayout();
+    // readAhead, a read of the file made on a worker (a restore's), is taken instead of reading the file
+    // again while the file is still the one it read: parsing a large layout takes longer than many frames.
+    bool loadLayout(std::shared_ptr<const ConfigStore::LayoutRead> readAhead = nullptr);
     // Saves the model's groups (in the background when large); false when the file could not be written.
     bool saveLayout();
     // Waits up to budgetMs (negative: as long as it takes) for the background writes of the layout.

@@ -1,6 +1,7 @@
 #include "market/httpdownload.h"
 
 #include "platform/filehash.h"
+#include "platform/process.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -140,6 +141,9 @@ public:
 
     void begin()
     {
+        // Receiving, hashing and writing a large package keeps this thread busy for long: on a busy machine the
+        // GUI thread must get the core back at once when it wakes. The thread is this download's alone.
+        ktr::platform::lowerCurrentThreadPriority();
         m_idle.start();
         m_sinceProgress.start();
         m_file.setFileName(m_request.filePath);

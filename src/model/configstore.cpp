@@ -124,7 +124,7 @@ QString ConfigStore::dataDir()
 QString ConfigStore::layoutPath()
 {
     if (m_layoutPath.isEmpty())
-        m_layoutPath = dataDir() + QStringLiteral("/layout.json");
+        m_layoutPath = layoutFileIn(dataDir());
     return m_layoutPath;
 }
 
@@ -247,9 +247,23 @@ void ConfigStore::scheduleCorruptNotice(int delayMs, std::function<QString()> te
     });
 }
 
+QString ConfigStore::layoutFileIn(const QString& dataDir)
+{
+    return dataDir + QStringLiteral("/layout.json");
+}
+
 ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
 {
     LayoutRead read;
+    // Taken before the bytes: a write between the two leaves a stamp older than what was read, so a later
+    // readStillCurrent sees a change and the file is read again (taken after, the stamp could be the newer
+    // file's while the groups are the older one's).
+    read.path = path;
+    const QFileInfo info(path);
+    if (info.exists()) {
+        read.fileSize = info.size();
+        read.fileModified = info.lastModified();
+    }
     QByteArray bytes;
     if (!readFileBytes(path, kMaxLayoutBytes, read.file, &bytes))
         return read;
@@ -278,6 +292,13 @@ ConfigStore::LayoutRead ConfigStore::readLayoutFile(const QString& path)
     if (readable.isArray() && !readable.toArray().isEmpty())
         read.groups = layoutFromJson(read.file.object);
     return read;
+}
+
+bool ConfigStore::readStillCurrent(const LayoutRead& read, const QString& path)
+{
+    const QFileInfo info(path);
+    return read.path == path && info.exists() && info.size() == read.fileSize &&
+           info.lastModified() == read.fileModified;
 }
 
 bool ConfigStore::loadLayout(QList<Group>& groups)

@@ -3,6 +3,7 @@
 #include "model/panelmodel.h"
 #include "ui/appsettings.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -75,9 +76,18 @@ public:
         // would write the same bytes (the quit of a start without an edit) leaves the file alone.
         qsizetype savedSize = -1;
         std::pair<size_t, size_t> savedDigest;
+        // The file it was read from, with the size and time of change the file had just before the read.
+        QString path;
+        qint64 fileSize = -1;
+        QDateTime fileModified;
     };
     static FileRead readFileObject(const QString& path, qint64 cap);
     static LayoutRead readLayoutFile(const QString& path);
+    // Whether a read made earlier (on a worker) still stands for the file at path: the same file, with the
+    // size and time of change it had when it was read. Anything written there since makes it false.
+    static bool readStillCurrent(const LayoutRead& read, const QString& path);
+    // The layout file of a data folder ("layout.json" in it), as layoutPath() names it for this store's.
+    static QString layoutFileIn(const QString& dataDir);
 
     // Replaces `groups` with the file's content and returns true; returns false and leaves `groups`
     // as it was when the file is missing, unusable or damaged. Items of an old layout pointing at

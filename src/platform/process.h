@@ -12,7 +12,10 @@ namespace ktr::platform {
 uint currentUserId();
 
 // Makes the calling thread, and the threads it starts from now on, yield to the rest of the program
-// (the GUI thread above all): for long background work such as recording the screen.
+// (the GUI thread above all): for long background work such as recording the screen, packing a snapshot or
+// receiving a package. A process without the privilege to raise a priority cannot undo it, so it is for
+// threads that run nothing else: a thread started for the work, or the threads of a pool kept for such jobs.
+// Calling it again on the same thread changes nothing.
 void lowerCurrentThreadPriority();
 
 } // namespace ktr::platform

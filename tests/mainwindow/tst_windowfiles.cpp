@@ -1,5 +1,6 @@
 // The window's files on their own: what the start makes of what "layout.json" holds (a saved layout, a damaged
-// file, a folder in its place), and the size "settings.json" remembers for the next start.
+// file, a folder in its place), a read made ahead on a worker taken only while the file is unchanged, and the
+// size "settings.json" remembers for the next start.
 #include "mainwindow/startuplayout.h"
 #include "mainwindow/windowfiles.h"
 #include "model/configstore.h"
@@ -9,7 +10,10 @@
 #include "ui/appsettings.h"
 #include "ui/lang.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QtTest/QtTest>
 
@@ -119,6 +123,51 @@ private slots:
         QVERIFY(!f.files->saveLayout());
         QCOMPARE(saved.size(), 0);
         QVERIFY(!f.files->loadLayout());
+    }
+
+    // A restore's worker reads the layout ahead; the window takes that read only while the file is still the one
+    // it read. A file written since (by a save that was still running, by anything) is read again, so what the
+    // window shows is what the disk holds.
+    void readAheadTakenOnlyForTheSameFile_data()
+    {
+        QTest::addColumn<QString>("change"); // what happens between the read ahead and the load
+        QTest::addColumn<QString>("firstGroup");
+        QTest::newRow("nothing") << QString() << QStringLiteral("read ahead");
+        QTest::newRow("no read ahead") << QStringLiteral("none") << QStringLiteral("on disk");
+        QTest::newRow("a read of another file") << QStringLiteral("elsewhere") << QStringLiteral("on disk");
+        QTest::newRow("rewritten one byte longer, same time") << QStringLiteral("longer") << QStringLiteral("on disk!");
+        QTest::newRow("rewritten as long, 1 ms later") << QStringLiteral("later") << QStringLiteral("on disc");
+    }
+    void readAheadTakenOnlyForTheSameFile()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, firstGroup);
+        const QString dir = ktr::test::freshDir(QStringLiteral("ahead"));
+        const QString layout = ConfigStore::layoutFileIn(dir);
+        ConfigStore store(dir);
+        QVERIFY(store.saveLayout({Group{QStringLiteral("on disk"), {}}}));
+        auto ahead = std::make_shared<ConfigStore::LayoutRead>(ConfigStore::readLayoutFile(layout));
+        QCOMPARE(ahead->groups.first().name, QStringLiteral("on disk"));
+        // What the read holds is told apart from what the file holds by the name.
+        ahead->groups.first().name = QStringLiteral("read ahead");
+        const QDateTime readAt = QFileInfo(layout).lastModified();
+        const auto rewrite = [&](const QString& name, const QDateTime& at) {
+            QVERIFY(store.saveLayout({Group{name, {}}}));
+            QFile file(layout);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(at, QFileDevice::FileModificationTime));
+        };
+        if (change == QLatin1String("elsewhere"))
+            ahead->path = dir + QStringLiteral("/other.json");
+        else if (change == QLatin1String("longer"))
+            rewrite(QStringLiteral("on disk!"), readAt);
+        else if (change == QLatin1String("later"))
+            rewrite(QStringLiteral("on disc"), readAt.addMSecs(1));
+        Fixture f(dir);
+        f.files->startupLayout()->take();
+        f.model.replaceGroups({});
+        QVERIFY(f.files->loadLayout(change == QLatin1String("none") ? nullptr : ahead));
+        QCOMPARE(f.model.groups().first().name, firstGroup);
     }
 
     void settingsRememberTheWindowSize_data()

@@ -34,9 +34,12 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +83,8 @@ struct Dialog
 {
     AppSettings live;
     int restored = 0;
+    // The layout the last restore's worker read for the window, as BackupJobs offered it.
+    std::shared_ptr<const ConfigStore::LayoutRead> restoredLayout;
     BackupJobs jobs; // the main window's, outliving the dialog
     std::unique_ptr<SettingsDialog> dialog;
 
@@ -92,7 +97,10 @@ struct Dialog
             nullptr, std::function<void()>(), std::function<void(const QString&)>(),
             std::function<void(const QString&, const QMap<QString, QString>&)>());
         dialog->setBackupJobs(&jobs);
-        QObject::connect(&jobs, &BackupJobs::snapshotRestored, [counter] { ++*counter; });
+        QObject::connect(&jobs, &BackupJobs::snapshotRestored, [this, counter] {
+            ++*counter;
+            restoredLayout = jobs.restoredLayout();
+        });
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
@@ -106,20 +114,31 @@ struct Dialog
     }
 };
 
-// An executor that records its jobs and, when told, waits until released.
+// The calling thread's nice value.
+int threadNice()
+{
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, gettid());
+    return errno == 0 ? nice : -100;
+}
+
+// An executor that records its jobs (and the nice value of the thread each ran on) and, when told, waits until
+// released.
 struct FakeExecutor
 {
     std::shared_ptr<std::atomic<bool>> release = std::make_shared<std::atomic<bool>>(true);
     std::shared_ptr<QList<BackupJobs::Job>> jobs = std::make_shared<QList<BackupJobs::Job>>();
+    std::shared_ptr<QList<int>> nices = std::make_shared<QList<int>>();
     std::shared_ptr<QMutex> mutex = std::make_shared<QMutex>();
     BackupJobs::Result result;
 
     BackupJobs::Executor fn() const
     {
-        return [r = release, j = jobs, m = mutex, result = result](const BackupJobs::Job& job) {
+        return [r = release, j = jobs, n = nices, m = mutex, result = result](const BackupJobs::Job& job) {
             {
                 QMutexLocker lock(m.get());
                 j->append(job);
+                n->append(threadNice());
             }
             while (!r->load())
                 QThread::msleep(2);
@@ -718,6 +737,13 @@ private Q_SLOTS:
         QVERIFY2(log.texts.last().contains(QStringLiteral("已恢复快照")), qPrintable(log.texts.join('\n')));
         QCOMPARE(ktr::test::readFile(data + QStringLiteral("/settings.json")), QByteArray(R"({"darkTheme":false})"));
         QCOMPARE(f.restored, 1);
+        // The window takes up the restored layout as the worker read it, not parsing it on the GUI thread.
+        QVERIFY(f.restoredLayout);
+        QCOMPARE(f.restoredLayout->path, ConfigStore::layoutFileIn(data));
+        QCOMPARE(f.restoredLayout->groups.size(), 1);
+        QCOMPARE(f.restoredLayout->groups.first().name, QStringLiteral("A"));
+        QVERIFY(ConfigStore::readStillCurrent(*f.restoredLayout, ConfigStore::layoutFileIn(data)));
+        QVERIFY(!f.jobs.restoredLayout()); // only while the restore is being taken up
         QVERIFY(QFile::exists(first));
         // Ten kept plus the one just restored from.
         QCOMPARE(f.d().snapshotRows().size(), 11);
@@ -825,6 +851,9 @@ private Q_SLOTS:
         QTRY_COMPARE(fake.count(), 1);
         QCOMPARE(fake.jobs->first().op, 2);
         QCOMPARE(fake.jobs->first().first, QDir::toNativeSeparators(zip));
+        // The restore and the safety snapshot before it run below the GUI thread, which a busy machine then
+        // gives its core back at once.
+        QCOMPARE(fake.nices->first(), std::min(19, threadNice() + 10));
         QVERIFY2(log.texts.first().contains(QStringLiteral("还原将用该快照覆盖当前设置与数据")),
                  qPrintable(log.texts.first()));
         QCOMPARE(filters.first(), QStringLiteral("ZIP 压缩包 (*.zip)"));
