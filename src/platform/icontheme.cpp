@@ -8,7 +8,9 @@
 #include <QImageReader>
 #include <QMimeDatabase>
 #include <QMutex>
+#include <QPainter>
 #include <QSet>
+#include <QSvgRenderer>
 
 #include <algorithm>
 #include <cstring>
@@ -591,18 +593,24 @@ QImage renderIconFile(const QString& file, int size)
         return {};
     const QString suffix = fi.suffix().toLower();
     if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz")) {
-        // Drawn by Qt's SVG image plugin, loaded with the first SVG on the loader's thread: the SVG library is
-        // no part of the program's start. The plugin reads .svgz itself (gzip is recognised from the content).
-        QImageReader reader(file, suffix.toLatin1());
-        QSize natural = reader.size();
+        // QSvgRenderer reads .svgz itself (gzip is recognised from the content).
+        QSvgRenderer renderer(file);
+        if (!renderer.isValid())
+            return {};
+        QSize natural = renderer.defaultSize();
         if (natural.isEmpty())
             natural = QSize(size, size);
         const QSize target = natural.scaled(size, size, Qt::KeepAspectRatio);
         if (target.isEmpty())
             return {};
-        reader.setScaledSize(target);
-        const QImage img = reader.read();
-        return img.isNull() ? QImage() : img.convertToFormat(QImage::Format_ARGB32);
+        QImage img(target, QImage::Format_ARGB32_Premultiplied);
+        img.fill(Qt::transparent);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        renderer.render(&p, QRectF(QPointF(0, 0), QSizeF(target)));
+        p.end();
+        return img.convertToFormat(QImage::Format_ARGB32);
     }
     const QByteArray bytes = readCapped(file, kMaxIconFileBytes);
     if (bytes.isEmpty())
