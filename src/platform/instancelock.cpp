@@ -43,10 +43,6 @@ bool processAlive(qint64 pid)
     return pid > 0 && pid <= INT_MAX && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
-} // namespace
-
-namespace {
-
 // A lock file names its holder as "pid\napp\nhost\n". A free lock whose file names another host was written
 // where this machine can't see the holder's lock (a runtime folder shared over the network): only a pid that
 // lives here shows it may still be held. Naming this host, or nothing readable, a free lock is stale.
@@ -65,14 +61,10 @@ bool foreignHolderMayLive(int fd)
 
 bool sameFile(int fd, const QByteArray& path)
 {
-    struct stat open
-    {
-    };
-    struct stat named
-    {
-    };
-    return ::fstat(fd, &open) == 0 && ::stat(path.constData(), &named) == 0 && open.st_dev == named.st_dev &&
-           open.st_ino == named.st_ino;
+    struct stat locked = {};
+    struct stat atPath = {};
+    return ::fstat(fd, &locked) == 0 && ::stat(path.constData(), &atPath) == 0 && locked.st_dev == atPath.st_dev &&
+           locked.st_ino == atPath.st_ino;
 }
 
 } // namespace
